@@ -1,0 +1,46 @@
+# Entry points for developers and CI. Every target first installs what is missing.
+.PHONY: deps test build asan clang fuzz bench format format-check clean
+
+FUZZ_SECONDS ?= 60
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+# Builds everything with g++ (warnings are errors) and runs the whole test suite.
+test: build
+	ctest --preset default -j $(JOBS)
+
+# The core and its tests with clang under AddressSanitizer + UndefinedBehaviorSanitizer.
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# Everything with clang (warnings are errors) and its tests.
+clang: deps
+	cmake --preset clang
+	cmake --build --preset clang -j $(JOBS)
+	ctest --preset clang -j $(JOBS)
+
+# Runs every fuzz target for FUZZ_SECONDS in all; a crash or sanitizer report fails.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
+
+bench: build
+	bench/compare_hex.sh build/default
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+clean:
+	rm -rf build

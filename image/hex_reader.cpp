@@ -1,0 +1,381 @@
+#include "image/hex_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "image/image_memory.h"
+#include "platform/message_box.h"
+#include "platform/text_format.h"
+#include "platform/text_mode_file.h"
+
+namespace {
+
+// The reader's texts, shown to the operator as they stand.
+constexpr const char* kMsgFileMissing = "Datei nicht vorhanden!";
+constexpr const char* kMsgOpenFailed = "Fehler beim Öffnen der Quelldatei!";
+constexpr const char* kMsgFileEmpty = "Die Datei ist leer!";
+constexpr const char* kMsgReadError = "Lesezugriff auf 'Nur schreiben' Datenpunkt";
+constexpr const char* kMsgEndOfFile = "Datei beendet";
+constexpr const char* kMsgTruncated = "Datei wurde abgeschnitten";
+constexpr const char* kMsgBadCharacter = "Fehler bei der Satzanalyse : Nr. '%s'!";
+constexpr const char* kMsgBadCount = "Fehler bei der Satzanalyse : 'ungültige Strukturlänge'";
+constexpr const char* kMsgBadAddress = "Fehler bei der Satzanalyse : 'falscher Struktur Offset'!";
+constexpr const char* kMsgBadType = "Fehler bei der Satzanalyse : Strukturlänge";
+constexpr const char* kMsgBadDataByte = "Fehler bei der Satzanalyse : 'ungültiges Zeichen' %d (%d)";
+constexpr const char* kMsgBadChecksumField = "Fehler während der Textanalyse : Kontrollsumme";
+constexpr const char* kMsgChecksumWrong = "Fehler";
+constexpr const char* kMsgLinearOverflow =
+    "Es kam zu einem Überlauf im erweiterten Speicherbereich : (0x%lX.0000 von 0x8.0000)!";
+constexpr const char* kMsgUnknownType = "Das unbekannte Protokoll %02X, wird ignoriert!";
+constexpr const char* kMsgBeyondImage =
+    "Der Datensatz an Adresse 0x%lX mit %d Bytes reicht über das Ende des Speicherbereichs "
+    "(0x100.0000) hinaus!";
+
+constexpr std::size_t kChunkBufferSize = 1024;
+constexpr std::size_t kChunkReadSize = 512;
+constexpr std::uint8_t kRecordMark = ':';
+
+enum RecordType : std::uint8_t {
+    kData = 0x00,
+    kEndOfFile = 0x01,
+    kExtendedSegmentAddress = 0x02,
+    kStartSegmentAddress = 0x03,
+    kExtendedLinearAddress = 0x04,
+    kStartLinearAddress = 0x05,
+};
+
+// Value of each character as a hex digit, -1 for anything else.
+constexpr std::array<std::int8_t, 256> MakeHexDigitTable() {
+    std::array<std::int8_t, 256> table{};
+    for (auto& entry : table) {
+        entry = -1;
+    }
+    for (int c = '0'; c <= '9'; ++c) {
+        table[c] = static_cast<std::int8_t>(c - '0');
+    }
+    for (int c = 'A'; c <= 'F'; ++c) {
+        table[c] = static_cast<std::int8_t>(c - 'A' + 10);
+        table[c - 'A' + 'a'] = static_cast<std::int8_t>(c - 'A' + 10);
+    }
+    return table;
+}
+constexpr std::array<std::int8_t, 256> kHexDigit = MakeHexDigitTable();
+
+// Value of each pair of characters as two hex digits (first character in the low byte of the
+// index, as a little-endian load of the two places it), -1 when either is no digit. Decoding a
+// byte then takes one lookup.
+const std::int16_t* HexPairTable() {
+    static const std::unique_ptr<std::int16_t[]> table = [] {
+        auto t = std::make_unique<std::int16_t[]>(0x10000);
+        for (unsigned index = 0; index < 0x10000; ++index) {
+            const int high = kHexDigit[index & 0xFF];
+            const int low = kHexDigit[index >> 8];
+            t[index] = static_cast<std::int16_t>((high | low) < 0 ? -1 : high * 16 + low);
+        }
+        return t;
+    }();
+    return table.get();
+}
+
+inline int PairAt(const std::int16_t* table, const std::uint8_t* chars) {
+    return table[unsigned{chars[0]} | (unsigned{chars[1]} << 8)];
+}
+
+enum class Fetch { kOk, kFailed, kEndOfFile };
+
+class HexReader {
+public:
+    int Load(const std::string& path);
+
+private:
+    // Zeroes the chunk buffer and reads the next chunk into it.
+    Fetch ReadChunk(const char* messageAtEnd);
+    // Makes sure the cursor stands on unread data, reading the next chunk when it does not.
+    Fetch RefillChunk();
+    // Decodes the next `digits` hex digits.
+    Fetch ReadHexField(int digits, std::uint16_t& value);
+    // Decodes up to `wanted` data bytes whose digits are all in the chunk, stopping before a
+    // character that is no digit; adds them to `sum` and returns how many it decoded.
+    std::size_t DecodeBytesInChunk(std::size_t wanted, std::uint8_t* out, unsigned& sum);
+    // Moves the cursor past the next record mark; false when the file ended (or failed) first.
+    bool FindRecordMark();
+    // Reads one record after its mark; false when the load is over.
+    bool ReadRecord();
+    // Acts on a complete, checked record; false when the load is over.
+    bool ApplyRecord(std::uint8_t type, std::uint16_t address, int count);
+    // Reports the end of a field that failed or met the end of the file.
+    void FieldFailed(Fetch fetch, const std::string& fieldMessage);
+
+    const std::int16_t* m_pairs = HexPairTable();
+    TextModeFile m_file;
+    std::uint8_t m_chunk[kChunkBufferSize];
+    std::size_t m_chunkLength = 0;
+    std::size_t m_cursor = 0;
+    int m_segment = 0;
+    std::uint16_t m_baseOffset = 0;
+    int m_result = 1;
+    std::uint8_t m_record[255];
+};
+
+Fetch HexReader::ReadChunk(const char* messageAtEnd) {
+    std::memset(m_chunk, 0, sizeof m_chunk);
+    const long got = m_file.Read(m_chunk, kChunkReadSize);
+    if (got < 0) {
+        ShowMessageBox(kMsgReadError);
+        return Fetch::kFailed;
+    }
+    if (got == 0) {
+        ShowMessageBox(messageAtEnd);
+        return Fetch::kEndOfFile;
+    }
+    m_chunkLength = static_cast<std::size_t>(got);
+    m_cursor = 0;
+    return Fetch::kOk;
+}
+
+Fetch HexReader::RefillChunk() {
+    if (m_cursor < m_chunkLength) {
+        return Fetch::kOk;
+    }
+    return ReadChunk(kMsgEndOfFile);
+}
+
+// The next chunk is read only when a further digit is wanted, not right after the last
+// digit of a field, so a record that ends exactly at the end of the file is complete.
+Fetch HexReader::ReadHexField(int digits, std::uint16_t& value) {
+    value = 0;
+    if (m_cursor + static_cast<std::size_t>(digits) <= m_chunkLength) {
+        // Common case: the whole field is in the chunk.
+        const std::uint8_t* chars = m_chunk + m_cursor;
+        int v = PairAt(m_pairs, chars);
+        int bad = v;
+        if (digits == 4) {
+            const int low = PairAt(m_pairs, chars + 2);
+            bad |= low;
+            v = v * 256 + low;
+        }
+        if (bad >= 0) {
+            m_cursor += static_cast<std::size_t>(digits);
+            value = static_cast<std::uint16_t>(v);
+            return Fetch::kOk;
+        }
+    }
+    for (int i = 0; i < digits; ++i) {
+        if (m_cursor >= m_chunkLength) {
+            const Fetch fetch = RefillChunk();
+            if (fetch != Fetch::kOk) {
+                return fetch;
+            }
+        }
+        const std::uint8_t c = m_chunk[m_cursor];
+        const int digit = kHexDigit[c];
+        if (digit < 0) {
+            ShowMessageBox(FormatText(kMsgBadCharacter, Cp1252ToUtf8(c).c_str()));
+            return Fetch::kFailed;
+        }
+        value = static_cast<std::uint16_t>(value * 16 + digit);
+        ++m_cursor;
+    }
+    return Fetch::kOk;
+}
+
+std::size_t HexReader::DecodeBytesInChunk(std::size_t wanted, std::uint8_t* out, unsigned& sum) {
+    const std::size_t n = std::min(wanted, (m_chunkLength - m_cursor) / 2);
+    const std::uint8_t* digits = m_chunk + m_cursor;
+    // Optimistic pass over all n bytes; only when a character is no digit does the exact pass
+    // below find where the good bytes end.
+    int bad = 0;
+    unsigned added = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const int byte = PairAt(m_pairs, digits + 2 * k);
+        bad |= byte;
+        out[k] = static_cast<std::uint8_t>(byte);
+        added += out[k];
+    }
+    std::size_t k = n;
+    if (bad < 0) {
+        added = 0;
+        for (k = 0; k < n; ++k) {
+            const int byte = PairAt(m_pairs, digits + 2 * k);
+            if (byte < 0) {
+                break;
+            }
+            added += static_cast<unsigned>(byte);
+        }
+    }
+    sum += added;
+    m_cursor += 2 * k;
+    return k;
+}
+
+void HexReader::FieldFailed(Fetch fetch, const std::string& fieldMessage) {
+    ShowMessageBox(fetch == Fetch::kEndOfFile ? std::string(kMsgTruncated) : fieldMessage);
+    m_result = 0;
+}
+
+// Any text between records (line ends, blanks, comments, NUL bytes, however long) is passed
+// over until the next record mark.
+bool HexReader::FindRecordMark() {
+    for (;;) {
+        if (m_cursor < m_chunkLength) {
+            const void* mark =
+                std::memchr(m_chunk + m_cursor, kRecordMark, m_chunkLength - m_cursor);
+            if (mark != nullptr) {
+                m_cursor =
+                    static_cast<std::size_t>(static_cast<const std::uint8_t*>(mark) - m_chunk);
+                ++m_cursor;
+                return true;
+            }
+        }
+        const Fetch fetch = ReadChunk(kMsgEndOfFile);
+        if (fetch == Fetch::kFailed) {
+            m_result = 0;
+        }
+        if (fetch != Fetch::kOk) {
+            return false;
+        }
+    }
+}
+
+bool HexReader::ReadRecord() {
+    std::uint16_t count = 0;
+    std::uint16_t address = 0;
+    std::uint16_t type = 0;
+    std::uint16_t checksum = 0;
+
+    Fetch fetch = ReadHexField(2, count);
+    if (fetch != Fetch::kOk) {
+        FieldFailed(fetch, kMsgBadCount);
+        return false;
+    }
+    fetch = ReadHexField(4, address);
+    if (fetch != Fetch::kOk) {
+        FieldFailed(fetch, kMsgBadAddress);
+        return false;
+    }
+    fetch = ReadHexField(2, type);
+    if (fetch != Fetch::kOk) {
+        FieldFailed(fetch, kMsgBadType);
+        return false;
+    }
+    unsigned sum = count + (address >> 8) + (address & 0xFF) + type;
+    int j = 0;  // data bytes read so far
+    while (j < count) {
+        j += static_cast<int>(
+            DecodeBytesInChunk(static_cast<std::size_t>(count - j), m_record + j, sum));
+        if (j == count) {
+            break;
+        }
+        // A byte split across two chunks, or a character that is no digit: read it the careful
+        // way, which refills the chunk and reports exactly what is wrong.
+        std::uint16_t byte = 0;
+        fetch = ReadHexField(2, byte);
+        if (fetch != Fetch::kOk) {
+            FieldFailed(fetch, FormatText(kMsgBadDataByte, j + 1, static_cast<int>(count)));
+            return false;
+        }
+        m_record[j++] = static_cast<std::uint8_t>(byte);
+        sum += byte;
+    }
+    fetch = ReadHexField(2, checksum);
+    if (fetch != Fetch::kOk) {
+        FieldFailed(fetch, kMsgBadChecksumField);
+        return false;
+    }
+    sum += checksum;
+    if ((sum & 0xFF) != 0) {
+        ShowMessageBox(kMsgChecksumWrong);
+        m_result = 0;
+        return false;
+    }
+    return ApplyRecord(static_cast<std::uint8_t>(type), address, count);
+}
+
+bool HexReader::ApplyRecord(std::uint8_t type, std::uint16_t address, int count) {
+    // Address records take their value from data bytes 1 and 2; bytes a short record lacks
+    // count as 0, so nothing beyond the record is ever read.
+    const auto addressValue = [&]() -> std::uint32_t {
+        const std::uint32_t high = count >= 1 ? m_record[0] : 0;
+        const std::uint32_t low = count >= 2 ? m_record[1] : 0;
+        return high * 256 + low;
+    };
+
+    switch (type) {
+        case kData: {
+            if (count == 0) {
+                return true;  // nothing stored, no fill mark changed
+            }
+            const std::uint32_t offset = std::uint32_t{m_baseOffset} + address;
+            if (!g_imageMemory.Store(m_segment, offset, m_record,
+                                     static_cast<std::size_t>(count))) {
+                ShowMessageBox(FormatText(
+                    kMsgBeyondImage,
+                    static_cast<unsigned long>(ImageMemory::Address(m_segment, 0) + offset),
+                    count));
+                m_result = 0;
+                return false;
+            }
+            return true;
+        }
+        case kEndOfFile:
+            return false;
+        case kExtendedSegmentAddress: {
+            const std::uint32_t base = addressValue() * 16;
+            m_segment = static_cast<int>(base >> 16);
+            m_baseOffset = static_cast<std::uint16_t>(base & 0xFFFF);
+            return true;
+        }
+        case kExtendedLinearAddress: {
+            const std::uint32_t v = addressValue();
+            if (v >= ImageMemory::kSegmentCount) {
+                ShowMessageBox(FormatText(kMsgLinearOverflow, static_cast<unsigned long>(v)));
+                m_result = 0;
+                return false;
+            }
+            m_segment = static_cast<int>(v);
+            m_baseOffset = 0;
+            return true;
+        }
+        case kStartLinearAddress:
+            return true;
+        case kStartSegmentAddress:
+        default:
+            ShowMessageBox(FormatText(kMsgUnknownType, static_cast<unsigned>(type)));
+            return true;
+    }
+}
+
+int HexReader::Load(const std::string& path) {
+    g_imageMemory.Clear();
+
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || status.type() == std::filesystem::file_type::not_found) {
+        ShowMessageBox(kMsgFileMissing);
+        return 0;
+    }
+    if (!m_file.Open(path)) {
+        ShowMessageBox(kMsgOpenFailed);
+        return 0;
+    }
+    if (ReadChunk(kMsgFileEmpty) != Fetch::kOk) {
+        m_file.Close();
+        return 0;
+    }
+    while (FindRecordMark() && ReadRecord()) {
+    }
+    m_file.Close();
+    return m_result;
+}
+
+}  // namespace
+
+int LoadHexFile(const std::string& path) {
+    // The reader's state (chunk and record buffers included) lives only while the load runs.
+    auto reader = std::make_unique<HexReader>();
+    return reader->Load(path);
+}

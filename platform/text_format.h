@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// printf-style formatting into a std::string, for the fixed log and message texts.
+#if defined(__GNUC__) || defined(__clang__)
+#define QUILLON_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define QUILLON_PRINTF_FORMAT(fmt, args)
+#endif
+
+std::string FormatText(const char* format, ...) QUILLON_PRINTF_FORMAT(1, 2);
+
+// One byte of an 8-bit text in the Windows-1252 code page, as UTF-8. Bytes that the code page
+// leaves undefined come out as U+FFFD; a NUL byte comes out as an empty string.
+std::string Cp1252ToUtf8(std::uint8_t byte);

@@ -1,0 +1,94 @@
+#include "platform/text_mode_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr std::uint8_t kCtrlZ = 0x1A;
+constexpr std::uint8_t kCr = '\r';
+constexpr std::uint8_t kLf = '\n';
+}  // namespace
+
+TextModeFile::~TextModeFile() {
+    Close();
+}
+
+bool TextModeFile::Open(const std::string& path) {
+    Close();
+    m_file = std::fopen(path.c_str(), "rb");
+    if (m_file == nullptr) {
+        return false;
+    }
+    // Our own buffer is the only one: the stream reads straight into it.
+    std::setvbuf(m_file, nullptr, _IONBF, 0);
+    m_rawPos = m_rawLength = 0;
+    m_ended = m_failed = false;
+    return true;
+}
+
+void TextModeFile::Close() {
+    if (m_file != nullptr) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+}
+
+bool TextModeFile::FillRaw() {
+    if (m_rawPos < m_rawLength) {
+        return true;
+    }
+    if (m_ended || m_failed || m_file == nullptr) {
+        return false;
+    }
+    m_rawPos = 0;
+    m_rawLength = std::fread(m_raw, 1, kRawSize, m_file);
+    if (m_rawLength == 0) {
+        if (std::ferror(m_file)) {
+            m_failed = true;
+        } else {
+            m_ended = true;
+        }
+        return false;
+    }
+    return true;
+}
+
+long TextModeFile::Read(std::uint8_t* dest, std::size_t count) {
+    std::size_t produced = 0;
+    while (produced < count) {
+        if (!FillRaw()) {
+            break;
+        }
+        // Copy the longest stretch that holds neither CR nor Ctrl-Z in one go.
+        const std::uint8_t* start = m_raw + m_rawPos;
+        std::size_t span = std::min(count - produced, m_rawLength - m_rawPos);
+        if (const void* cr = std::memchr(start, kCr, span)) {
+            span = static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - start);
+        }
+        if (const void* eof = std::memchr(start, kCtrlZ, span)) {
+            span = static_cast<std::size_t>(static_cast<const std::uint8_t*>(eof) - start);
+        }
+        std::memcpy(dest + produced, start, span);
+        produced += span;
+        m_rawPos += span;
+        if (produced == count || m_rawPos == m_rawLength) {
+            continue;
+        }
+        const std::uint8_t special = m_raw[m_rawPos];
+        if (special == kCtrlZ) {
+            m_ended = true;
+            m_rawPos = m_rawLength = 0;
+            break;
+        }
+        // A CR: drop it when an LF follows, looking into the next block if need be.
+        ++m_rawPos;
+        if (FillRaw() && m_raw[m_rawPos] == kLf) {
+            continue;  // the LF is copied on the next round
+        }
+        dest[produced++] = kCr;
+    }
+    if (produced == 0 && m_failed) {
+        return -1;
+    }
+    return static_cast<long>(produced);
+}

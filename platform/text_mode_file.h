@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// A file opened read-only in the C runtime's text mode, with the same rules on every platform:
+// a CR LF pair reads as a single LF, a CR on its own stays, and a Ctrl-Z byte (0x1A) ends the
+// file. Reads ask the OS for large blocks, so many small Read calls cost little.
+class TextModeFile {
+public:
+    TextModeFile() = default;
+    ~TextModeFile();
+    TextModeFile(const TextModeFile&) = delete;
+    TextModeFile& operator=(const TextModeFile&) = delete;
+
+    // Opens `path` for reading; false when it cannot be opened.
+    bool Open(const std::string& path);
+    bool IsOpen() const { return m_file != nullptr; }
+    void Close();
+
+    // Reads at most `count` characters into `dest`. Returns the number read, 0 at the end of
+    // the file (or at a Ctrl-Z), -1 on a read error.
+    long Read(std::uint8_t* dest, std::size_t count);
+
+private:
+    // Makes sure at least one raw byte is buffered; false at the end or on an error.
+    bool FillRaw();
+
+    static constexpr std::size_t kRawSize = 64 * 1024;
+    std::FILE* m_file = nullptr;
+    std::uint8_t m_raw[kRawSize];
+    std::size_t m_rawPos = 0;
+    std::size_t m_rawLength = 0;
+    bool m_ended = false;  // Ctrl-Z seen or the file's end reached
+    bool m_failed = false;
+};
