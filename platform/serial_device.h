@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A serial port opened exclusively for reading and writing, raw 8N1 without flow control,
+// DTR and RTS on. Reads never block; Write returns once the driver has taken the bytes;
+// WaitForInput blocks in the operating system until enough bytes have arrived or the time is
+// up, so waiting costs no CPU.
+//
+// POSIX: a tty device (/dev/ttyUSB0, a pseudo-terminal, ...). Windows: a COM port ("COM3";
+// opened as \\.\COM3 so that COM10 and above work too).
+class SerialDevice {
+public:
+    SerialDevice();
+    ~SerialDevice();
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // Opens the named device if it exists and nobody else holds it; false otherwise. A device
+    // still open here is closed first.
+    bool Open(const std::string& name);
+    // Sets the baud rate and the fixed line settings; false when the device refuses them (or
+    // is not a serial device at all). The device stays open either way.
+    bool Configure(std::uint32_t baudRate);
+    bool IsOpen() const;
+    void Close();
+
+    // Number of received bytes waiting to be read (0 when closed or gone).
+    std::size_t QueuedInput();
+    // Reads up to `count` waiting bytes without blocking; returns how many it read.
+    std::size_t Read(std::uint8_t* dest, std::size_t count);
+    // Writes all bytes; false when the device failed or stopped taking bytes for too long.
+    bool Write(const std::uint8_t* bytes, std::size_t count);
+    // Blocks until at least `count` bytes are waiting, the device has gone away (unplugged,
+    // hung up) or `timeoutMs` has passed. Returns true when `count` bytes are waiting.
+    bool WaitForInput(std::size_t count, std::uint32_t timeoutMs);
+    // True once the device has hung up or failed; it stays so until the next Open.
+    bool IsGone() const { return m_gone; }
+
+private:
+    // Moves what the driver holds into the pending buffer.
+    void Drain();
+
+#ifdef _WIN32
+    void* m_handle;
+#else
+    int m_fd = -1;
+#endif
+    // Bytes taken from the driver but not yet read by the caller, oldest first.
+    std::vector<std::uint8_t> m_pending;
+    std::size_t m_pendingStart = 0;
+    bool m_gone = false;
+};

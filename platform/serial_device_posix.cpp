@@ -1,0 +1,267 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/serial_device.h"
+
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+namespace {
+
+// The most bytes kept in the pending buffer; callers never wait for more than 1024.
+constexpr std::size_t kPendingLimit = 64 * 1024;
+// A write that makes no progress for this long gives up instead of hanging.
+constexpr int kWriteStallMs = 2000;
+
+bool BaudConstant(std::uint32_t baud, speed_t& speed) {
+    switch (baud) {
+        case 300:
+            speed = B300;
+            return true;
+        case 600:
+            speed = B600;
+            return true;
+        case 1200:
+            speed = B1200;
+            return true;
+        case 2400:
+            speed = B2400;
+            return true;
+        case 4800:
+            speed = B4800;
+            return true;
+        case 9600:
+            speed = B9600;
+            return true;
+        case 19200:
+            speed = B19200;
+            return true;
+        case 38400:
+            speed = B38400;
+            return true;
+        case 57600:
+            speed = B57600;
+            return true;
+        case 115200:
+            speed = B115200;
+            return true;
+        case 230400:
+            speed = B230400;
+            return true;
+#ifdef B460800
+        case 460800:
+            speed = B460800;
+            return true;
+#endif
+#ifdef B921600
+        case 921600:
+            speed = B921600;
+            return true;
+#endif
+        default:
+            return false;
+    }
+}
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
+}
+
+}  // namespace
+
+SerialDevice::SerialDevice() = default;
+
+SerialDevice::~SerialDevice() {
+    Close();
+}
+
+bool SerialDevice::Open(const std::string& name) {
+    Close();
+    // Never the controlling terminal, never blocking, never created.
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    // Exclusive use: an advisory lock that every SerialDevice takes (it holds for root too),
+    // and for terminals the driver's own exclusive mode against other programs.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (::isatty(fd)) {
+        ::ioctl(fd, TIOCEXCL);
+    }
+    m_fd = fd;
+    m_gone = false;
+    m_pending.clear();
+    m_pendingStart = 0;
+    return true;
+}
+
+bool SerialDevice::Configure(std::uint32_t baudRate) {
+    if (m_fd < 0) {
+        return false;
+    }
+    termios tio{};
+    if (::tcgetattr(m_fd, &tio) != 0) {
+        return false;  // not a terminal: a plain file, /dev/null, ...
+    }
+    speed_t speed{};
+    if (!BaudConstant(baudRate, speed)) {
+        return false;
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNPAR | PARMRK);
+    tio.c_iflag |= IGNBRK;
+    // Reads never block (O_NONBLOCK); VMIN 1 makes an empty read report EAGAIN, so a read of
+    // 0 bytes can only mean that the device hung up.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
+        ::tcsetattr(m_fd, TCSANOW, &tio) != 0) {
+        return false;
+    }
+    // DTR and RTS on. Pseudo-terminals have no modem lines; that is not a failure.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(m_fd, TIOCMBIS, &lines);
+#ifdef __linux__
+    // USB serial adapters hold received bytes for up to 16 ms unless asked for low latency;
+    // single-byte echoes would crawl. Drivers without the setting simply refuse it.
+    serial_struct serial{};
+    if (::ioctl(m_fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(m_fd, TIOCSSERIAL, &serial);
+    }
+#endif
+    return true;
+}
+
+bool SerialDevice::IsOpen() const {
+    return m_fd >= 0;
+}
+
+void SerialDevice::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);  // also releases the lock and the exclusive mode
+        m_fd = -1;
+    }
+    m_pending.clear();
+    m_pendingStart = 0;
+    m_gone = false;
+}
+
+void SerialDevice::Drain() {
+    if (m_fd < 0 || m_gone) {
+        return;
+    }
+    if (m_pendingStart > 0 && m_pendingStart == m_pending.size()) {
+        m_pending.clear();
+        m_pendingStart = 0;
+    }
+    std::uint8_t chunk[4096];
+    while (m_pending.size() - m_pendingStart < kPendingLimit) {
+        const ssize_t got = ::read(m_fd, chunk, sizeof chunk);
+        if (got > 0) {
+            m_pending.insert(m_pending.end(), chunk, chunk + got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        }
+        // 0 (end of file) or an error such as EIO: the device hung up or was unplugged.
+        m_gone = true;
+        return;
+    }
+}
+
+std::size_t SerialDevice::QueuedInput() {
+    Drain();
+    return m_pending.size() - m_pendingStart;
+}
+
+std::size_t SerialDevice::Read(std::uint8_t* dest, std::size_t count) {
+    Drain();
+    const std::size_t n = std::min(count, m_pending.size() - m_pendingStart);
+    std::memcpy(dest, m_pending.data() + m_pendingStart, n);
+    m_pendingStart += n;
+    return n;
+}
+
+bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
+    if (m_fd < 0) {
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t put = ::write(m_fd, bytes + done, count - done);
+        if (put > 0) {
+            done += static_cast<std::size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The driver's buffer is full: wait until it takes more, but not forever.
+            pollfd p{m_fd, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, kWriteStallMs);
+            if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+                continue;
+            }
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready > 0) {
+                m_gone = true;
+            }
+            return false;
+        }
+        m_gone = true;
+        return false;
+    }
+    return true;
+}
+
+bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (QueuedInput() >= count) {
+            return true;
+        }
+        if (m_fd < 0 || m_gone) {
+            return false;
+        }
+        const int left = MillisecondsUntil(deadline);
+        if (left == 0) {
+            return false;
+        }
+        // Everything the driver had is in the pending buffer now, so poll reports only
+        // new bytes (or a hang-up) and never spins.
+        pollfd p{m_fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, left);
+        if (ready < 0 && errno != EINTR) {
+            m_gone = true;
+            return false;
+        }
+        if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+            m_gone = true;
+        }
+    }
+}

@@ -1,0 +1,14 @@
+#include "platform/ticks.h"
+
+#include <chrono>
+#include <thread>
+
+std::uint32_t TickCountMs() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void SleepMs(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}

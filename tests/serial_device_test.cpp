@@ -1,0 +1,147 @@
+#include "platform/serial_device.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/pty_pair.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long ThreadCpuMicroseconds() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+}
+
+TEST(SerialDeviceTest, OpensOnlyWhatExistsAndOnlyOnce) {
+    PtyPair pty;
+    SerialDevice first;
+    ASSERT_TRUE(first.Open(pty.slavePath()));
+    EXPECT_TRUE(first.Configure(57600));
+    SerialDevice second;
+    EXPECT_FALSE(second.Open(pty.slavePath())) << "a port in use must not open twice";
+    first.Close();
+    EXPECT_TRUE(second.Open(pty.slavePath()));
+
+    TempDir dir;
+    SerialDevice missing;
+    EXPECT_FALSE(missing.Open((dir.path() / "ttyNothing").string()));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "ttyNothing")) << "open must not create";
+}
+
+TEST(SerialDeviceTest, SomethingThatIsNoSerialDeviceRefusesItsSettings) {
+    TempDir dir;
+    const std::string file = dir.Write("plain.txt", "not a port");
+    for (const std::string& path : {file, std::string("/dev/null")}) {
+        SerialDevice device;
+        ASSERT_TRUE(device.Open(path)) << path;
+        EXPECT_FALSE(device.Configure(57600)) << path;
+        EXPECT_TRUE(device.IsOpen());
+    }
+    PtyPair pty;
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(pty.slavePath()));
+    EXPECT_FALSE(device.Configure(12345)) << "a rate the driver cannot set";
+    for (std::uint32_t baud : {9600u, 19200u, 38400u, 57600u, 115200u}) {
+        EXPECT_TRUE(device.Configure(baud)) << baud;
+    }
+}
+
+TEST(SerialDeviceTest, PassesEveryByteValueUnchanged) {
+    PtyPair pty;
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(pty.slavePath()));
+    ASSERT_TRUE(device.Configure(115200));
+    std::vector<std::uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) {
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+    ASSERT_TRUE(device.Write(all.data(), all.size()));
+    EXPECT_EQ(pty.Receive(256, 2000), all);
+
+    pty.Send(all);
+    ASSERT_TRUE(device.WaitForInput(256, 2000));
+    std::vector<std::uint8_t> back(256);
+    EXPECT_EQ(device.Read(back.data(), back.size()), 256u);
+    EXPECT_EQ(back, all);
+}
+
+TEST(SerialDeviceTest, WaitEndsWhenEnoughBytesArriveInPieces) {
+    PtyPair pty;
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(pty.slavePath()));
+    ASSERT_TRUE(device.Configure(57600));
+    std::thread peer([&] {
+        for (int i = 0; i < 7; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            pty.Send(std::vector<std::uint8_t>{static_cast<std::uint8_t>(i)});
+        }
+    });
+    const long long cpuBefore = ThreadCpuMicroseconds();
+    EXPECT_TRUE(device.WaitForInput(7, 3000));
+    const long long cpu = ThreadCpuMicroseconds() - cpuBefore;
+    peer.join();
+    EXPECT_EQ(device.QueuedInput(), 7u);
+    // 140 ms of trickling input must not keep the thread busy (a polling loop would burn it all).
+    EXPECT_LT(cpu, 50000) << "µs of CPU while waiting";
+}
+
+TEST(SerialDeviceTest, SilenceEndsAtTheDeadlineWithoutBurningTheCpu) {
+    PtyPair pty;
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(pty.slavePath()));
+    ASSERT_TRUE(device.Configure(57600));
+    const auto start = Clock::now();
+    const long long cpuBefore = ThreadCpuMicroseconds();
+    EXPECT_FALSE(device.WaitForInput(1, 300));
+    const long long cpu = ThreadCpuMicroseconds() - cpuBefore;
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(295));
+    EXPECT_LT(cpu, 50000) << "µs of CPU while waiting";
+}
+
+TEST(SerialDeviceTest, VanishedDeviceEndsTheWaitAndCanBeOpenedAgainOnceBack) {
+    TempDir dir;
+    const auto link = dir.path() / "ttyUSB-test";
+    auto pty = std::make_unique<PtyPair>();
+    std::filesystem::create_symlink(pty->slavePath(), link);
+
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(link.string()));
+    ASSERT_TRUE(device.Configure(57600));
+    pty->Send(std::vector<std::uint8_t>{0x41});
+    ASSERT_TRUE(device.WaitForInput(1, 1000));
+    pty->HangUp();  // the adapter is pulled
+
+    const auto start = Clock::now();
+    const long long cpuBefore = ThreadCpuMicroseconds();
+    EXPECT_FALSE(device.WaitForInput(2, 2000));
+    EXPECT_LT(ThreadCpuMicroseconds() - cpuBefore, 50000);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(device.IsGone());
+    EXPECT_EQ(device.QueuedInput(), 1u) << "what arrived before the hang-up can still be read";
+    std::uint8_t byte = 0;
+    const std::uint8_t out = 0x55;
+    EXPECT_EQ(device.Read(&byte, 1), 1u);
+    EXPECT_EQ(byte, 0x41);
+    EXPECT_FALSE(device.Write(&out, 1));
+
+    // The adapter comes back under the same name.
+    auto replugged = std::make_unique<PtyPair>();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(replugged->slavePath(), link);
+    ASSERT_TRUE(device.Open(link.string()));
+    ASSERT_TRUE(device.Configure(57600));
+    EXPECT_FALSE(device.IsGone());
+    replugged->Send(std::vector<std::uint8_t>{1, 2});
+    EXPECT_TRUE(device.WaitForInput(2, 1000));
+}
+
+}  // namespace
