@@ -1,0 +1,187 @@
+// How the link waits, over a pseudo-terminal, against a busy-polling baseline measured in the
+// same run (the plain loop: ask for the queued count again and again; between polls of a
+// multi-byte wait sleep 1 ms):
+//   (a) CPU time of the waiting thread while a wait runs 2 s on a silent port;
+//   (b) median round trip of a 1-byte echo.
+// Usage: link_wait [ECHOES]
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/serial_link.h"
+#include "platform/debug_channel.h"
+#include "platform/ticks.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ThreadCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty() {
+        int keep = -1;
+        char name[256] = {};
+        termios raw{};
+        cfmakeraw(&raw);
+        if (openpty(&master, &keep, name, &raw, nullptr) != 0) {
+            std::perror("openpty");
+            std::exit(1);
+        }
+        close(keep);
+        slave = name;
+    }
+    ~Pty() { close(master); }
+};
+
+// Echoes every byte back from the master side until stopped.
+class EchoPeer {
+public:
+    explicit EchoPeer(int fd) : m_fd(fd), m_thread([this] { Run(); }) {}
+    ~EchoPeer() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void Run() {
+        std::uint8_t buffer[256];
+        while (!m_stop) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, 20) > 0) {
+                const ssize_t n = read(m_fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    (void)!write(m_fd, buffer, static_cast<std::size_t>(n));
+                }
+            }
+        }
+    }
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// The baseline: the literal polling loop on a descriptor of its own.
+class BusyPollingPort {
+public:
+    explicit BusyPollingPort(const std::string& path) {
+        m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio{};
+        tcgetattr(m_fd, &tio);
+        cfmakeraw(&tio);
+        tio.c_cc[VMIN] = 1;
+        tcsetattr(m_fd, TCSANOW, &tio);
+    }
+    ~BusyPollingPort() { close(m_fd); }
+    void Write(std::uint8_t byte) { (void)!write(m_fd, &byte, 1); }
+    bool Wait(std::uint32_t timeoutMs, int count) {
+        const std::uint32_t start = TickCountMs();
+        while (TickCountMs() - start < timeoutMs) {
+            int queued = 0;
+            ioctl(m_fd, FIONREAD, &queued);
+            if (queued >= count) {
+                (void)!read(m_fd, m_buffer, static_cast<std::size_t>(count));
+                return true;
+            }
+            if (count > 1) {
+                SleepMs(1);
+            }
+        }
+        return false;
+    }
+
+private:
+    int m_fd = -1;
+    std::uint8_t m_buffer[1024];
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int echoes = argc > 1 ? std::max(11, std::atoi(argv[1])) : 2000;
+    SetDebugTextHandler([](const std::string&) {});
+
+    MonitorHeader header{};
+    MessageQueue owner;
+    JobParams job;
+    job.hWndOwner = &owner;
+    job.nBaudRate = 115200;
+
+    std::printf("(a) CPU time of the waiting thread during a 2 s wait on a silent port\n");
+    for (int count : {1, 7}) {
+        Pty pty;
+        job.strPort = pty.slave;
+        double base = 0;
+        {
+            BusyPollingPort baseline(pty.slave);
+            const double before = ThreadCpuMs();
+            baseline.Wait(2000, count);
+            base = ThreadCpuMs() - before;
+        }
+        SerialLink link(header);
+        link.OpenPort(job);
+        const double before = ThreadCpuMs();
+        link.WaitForResponse(2000, static_cast<std::size_t>(count), true);
+        const double ours = ThreadCpuMs() - before;
+        std::printf("    %d byte%s: quillon %.2f ms CPU, busy polling %.1f ms CPU (%.0fx less)\n",
+                    count, count == 1 ? " " : "s", ours, base, base / std::max(ours, 0.01));
+    }
+
+    std::printf("(b) median round trip of a 1-byte echo, %d echoes each\n", echoes);
+    Pty pty;
+    EchoPeer peer(pty.master);
+    std::vector<double> ours;
+    std::vector<double> base;
+    {
+        BusyPollingPort baseline(pty.slave);
+        for (int i = 0; i < echoes; ++i) {
+            const auto t0 = Clock::now();
+            baseline.Write(static_cast<std::uint8_t>(i));
+            baseline.Wait(1000, 1);
+            base.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+    }
+    job.strPort = pty.slave;
+    SerialLink link(header);
+    link.OpenPort(job);
+    for (int i = 0; i < echoes; ++i) {
+        const std::uint8_t byte = static_cast<std::uint8_t>(i);
+        const auto t0 = Clock::now();
+        link.WriteBytes(&byte, 1);
+        link.WaitForResponse(1000, 1, true);
+        ours.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    const double mo = Median(ours);
+    const double mb = Median(base);
+    std::printf("    quillon %.1f us, busy polling %.1f us (ratio quillon/baseline %.2f)\n", mo, mb,
+                mo / mb);
+    while (auto message = owner.TryTake()) {
+        DiscardPostedMessage(*message);
+    }
+    return 0;
+}
