@@ -1,0 +1,244 @@
+#include "ports/memory_registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+    const auto upper = [](char c) {
+        return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return upper(x) == upper(y); });
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        if (end > start) {
+            parts.push_back(path.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::string JoinPath(const std::string& parent, const std::string& child) {
+    return parent.empty() ? child : child.empty() ? parent : parent + "\\" + child;
+}
+
+// Copies a name with its terminator when `chars` (room including the terminator) suffices.
+bool CopyName(const std::string& source, char* name, std::uint32_t& chars) {
+    if (source.size() + 1 > chars) {
+        return false;
+    }
+    std::memcpy(name, source.c_str(), source.size() + 1);
+    chars = static_cast<std::uint32_t>(source.size());
+    return true;
+}
+
+}  // namespace
+
+struct MemoryRegistry::Node {
+    std::string name;
+    std::vector<std::unique_ptr<Node>> children;
+    std::vector<std::pair<std::string, std::string>> values;
+};
+
+MemoryRegistry::MemoryRegistry() : m_root(std::make_unique<Node>()) {}
+
+MemoryRegistry::~MemoryRegistry() = default;
+
+void MemoryRegistry::SetVersion(std::uint32_t platformId, std::uint32_t majorVersion) {
+    m_version = SystemVersion{platformId, majorVersion};
+}
+
+void MemoryRegistry::AddKey(const std::string& path) {
+    Find(m_root.get(), path, true);
+}
+
+void MemoryRegistry::SetString(const std::string& path, const std::string& name,
+                               const std::string& text) {
+    SetBytes(path, name, std::string(text.c_str(), text.size() + 1));
+}
+
+void MemoryRegistry::SetBytes(const std::string& path, const std::string& name,
+                              const std::string& bytes) {
+    auto& values = NodeAt(path).values;
+    const auto it = std::find_if(values.begin(), values.end(),
+                                 [&](const auto& value) { return SameName(value.first, name); });
+    if (it != values.end()) {
+        it->second = bytes;
+    } else {
+        values.emplace_back(name, bytes);
+    }
+}
+
+MemoryRegistry::Node* MemoryRegistry::Find(Node* from, const std::string& path, bool create) {
+    Node* node = from;
+    for (const std::string& part : SplitPath(path)) {
+        const auto it =
+            std::find_if(node->children.begin(), node->children.end(),
+                         [&](const auto& child) { return SameName(child->name, part); });
+        if (it != node->children.end()) {
+            node = it->get();
+        } else if (create) {
+            node->children.push_back(std::make_unique<Node>(Node{part, {}, {}}));
+            node = node->children.back().get();
+        } else {
+            return nullptr;
+        }
+    }
+    return node;
+}
+
+MemoryRegistry::Node& MemoryRegistry::NodeAt(const std::string& path) {
+    return *Find(m_root.get(), path, true);
+}
+
+const MemoryRegistry::Handle* MemoryRegistry::HandleOf(RegistryKey key) {
+    static const Handle kRootHandle{nullptr, {}, RegistryAccess::kRead};
+    if (key == kLocalMachine) {
+        return &kRootHandle;
+    }
+    const auto it = m_handles.find(key);
+    if (it == m_handles.end()) {
+        ++m_invalidKeyUses;
+        return nullptr;
+    }
+    return &it->second;
+}
+
+ComPortError MemoryRegistry::Record(RegistryOperation operation, std::string path,
+                                    std::string name) {
+    m_calls.push_back(RegistryCall{m_calls.size(), operation, std::move(path), std::move(name)});
+    return m_failureHook ? m_failureHook(m_calls.back()) : kErrorSuccess;
+}
+
+ComPortError MemoryRegistry::QueryVersion(SystemVersion& version) {
+    if (const ComPortError error = Record(RegistryOperation::kQueryVersion, {})) {
+        return error;
+    }
+    version = m_version;
+    return kErrorSuccess;
+}
+
+ComPortError MemoryRegistry::OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,
+                                     RegistryKey& key) {
+    const Handle* handle = HandleOf(parent);
+    const std::string requested = subKey != nullptr ? subKey : "";
+    const std::string path = handle != nullptr ? JoinPath(handle->path, requested) : requested;
+    if (const ComPortError error = Record(RegistryOperation::kOpenKey, path)) {
+        return error;
+    }
+    if (handle == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    Node* node = Find(handle->node != nullptr ? handle->node : m_root.get(), requested, false);
+    if (node == nullptr) {
+        return kErrorFileNotFound;
+    }
+    key = m_nextKey++;
+    m_handles.emplace(key, Handle{node, path, access});
+    ++m_openedKeys;
+    return kErrorSuccess;
+}
+
+ComPortError MemoryRegistry::EnumKey(RegistryKey key, std::uint32_t index, char* name,
+                                     std::uint32_t& nameChars) {
+    const Handle* handle = HandleOf(key);
+    if (const ComPortError error =
+            Record(RegistryOperation::kEnumKey, handle != nullptr ? handle->path : "?")) {
+        return error;
+    }
+    if (handle == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    const Node* node = handle->node != nullptr ? handle->node : m_root.get();
+    if (index >= node->children.size()) {
+        return kErrorNoMoreItems;
+    }
+    return CopyName(node->children[index]->name, name, nameChars) ? kErrorSuccess : kErrorMoreData;
+}
+
+ComPortError MemoryRegistry::EnumValue(RegistryKey key, std::uint32_t index, char* name,
+                                       std::uint32_t& nameChars, std::uint8_t* data,
+                                       std::uint32_t& dataBytes) {
+    const Handle* handle = HandleOf(key);
+    if (const ComPortError error =
+            Record(RegistryOperation::kEnumValue, handle != nullptr ? handle->path : "?")) {
+        return error;
+    }
+    if (handle == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    if (handle->access != RegistryAccess::kRead) {
+        return kErrorAccessDenied;
+    }
+    const Node* node = handle->node != nullptr ? handle->node : m_root.get();
+    if (index >= node->values.size()) {
+        return kErrorNoMoreItems;
+    }
+    const auto& [valueName, bytes] = node->values[index];
+    const bool dataFits = bytes.size() <= dataBytes;
+    const std::uint32_t nameRoom = nameChars;
+    dataBytes = static_cast<std::uint32_t>(bytes.size());
+    if (!dataFits || valueName.size() + 1 > nameRoom) {
+        return kErrorMoreData;
+    }
+    CopyName(valueName, name, nameChars);
+    if (!bytes.empty()) {
+        std::memcpy(data, bytes.data(), bytes.size());
+    }
+    return kErrorSuccess;
+}
+
+ComPortError MemoryRegistry::QueryValue(RegistryKey key, const char* name, std::uint8_t* data,
+                                        std::uint32_t& dataBytes) {
+    const Handle* handle = HandleOf(key);
+    const std::string valueName = name != nullptr ? name : "";
+    if (const ComPortError error = Record(RegistryOperation::kQueryValue,
+                                          handle != nullptr ? handle->path : "?", valueName)) {
+        return error;
+    }
+    if (handle == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    if (handle->access != RegistryAccess::kRead) {
+        return kErrorAccessDenied;
+    }
+    const Node* node = handle->node != nullptr ? handle->node : m_root.get();
+    const auto it = std::find_if(node->values.begin(), node->values.end(), [&](const auto& value) {
+        return SameName(value.first, valueName);
+    });
+    if (it == node->values.end()) {
+        return kErrorFileNotFound;
+    }
+    const bool fits = it->second.size() <= dataBytes;
+    dataBytes = static_cast<std::uint32_t>(it->second.size());
+    if (!fits) {
+        return kErrorMoreData;
+    }
+    if (!it->second.empty()) {
+        std::memcpy(data, it->second.data(), it->second.size());
+    }
+    return kErrorSuccess;
+}
+
+ComPortError MemoryRegistry::CloseKey(RegistryKey key) {
+    const Handle* handle = HandleOf(key);
+    const ComPortError error =
+        Record(RegistryOperation::kCloseKey, handle != nullptr ? handle->path : "?");
+    if (handle == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    if (key != kLocalMachine) {
+        m_handles.erase(key);
+        ++m_closedKeys;
+    }
+    return error;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+#include "ports/com_ports.h"
+#include "ports/registry.h"
+
+// Lists the COM ports that a Windows device registry knows, with the EnumerateComPorts
+// contract (result 1/0, last error on failure). The system version chooses the source:
+//
+//   Windows 9x family           device tree walk below "ENUM"
+//   NT family, version 4        the serial device map "HARDWARE\DEVICEMAP\SERIALCOMM"
+//   NT family, version 5 and up device tree walk below "SYSTEM\CURRENTCONTROLSET\ENUM"
+//   anything else               kErrorOldWinVersion, no registry access
+//
+// The device tree walk visits enumerator\device\instance keys and reports every instance of
+// the ports class whose port name begins with "COM", with its friendly name. Every key opened
+// is closed again on every way out. A registry that keeps answering kErrorMoreData ends the
+// listing with kErrorNotEnoughMemory once a buffer would pass 1 MiB.
+int EnumerateRegistryComPorts(Registry& registry, ComPortCallback callback, std::uintptr_t context);

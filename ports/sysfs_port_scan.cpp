@@ -1,0 +1,253 @@
+#include "ports/sysfs_port_scan.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <new>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "platform/virtual_ports.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FoundPort {
+    std::string sortName;
+    std::string portName;
+    std::string friendlyName;
+};
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Natural order: runs of digits compare by their value, everything else byte by byte.
+bool NaturalLess(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
+            std::size_t iEnd = i;
+            std::size_t jEnd = j;
+            while (iEnd < a.size() && IsDigit(a[iEnd])) {
+                ++iEnd;
+            }
+            while (jEnd < b.size() && IsDigit(b[jEnd])) {
+                ++jEnd;
+            }
+            while (i + 1 < iEnd && a[i] == '0') {
+                ++i;
+            }
+            while (j + 1 < jEnd && b[j] == '0') {
+                ++j;
+            }
+            const std::string_view x = a.substr(i, iEnd - i);
+            const std::string_view y = b.substr(j, jEnd - j);
+            if (x.size() != y.size()) {
+                return x.size() < y.size();
+            }
+            if (x != y) {
+                return x < y;
+            }
+            i = iEnd;
+            j = jEnd;
+        } else {
+            if (a[i] != b[j]) {
+                return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            }
+            ++i;
+            ++j;
+        }
+    }
+    if (i < a.size() || j < b.size()) {
+        return i == a.size();
+    }
+    return a < b;  // equal but for leading zeros
+}
+
+void SortNaturally(std::vector<FoundPort>& ports) {
+    std::sort(ports.begin(), ports.end(), [](const FoundPort& a, const FoundPort& b) {
+        return NaturalLess(a.sortName, b.sortName);
+    });
+}
+
+// A sysfs attribute's text without surrounding white space; empty when it cannot be read.
+std::string ReadAttribute(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return {};
+    }
+    std::string text(512, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    const auto isSpace = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
+    const auto first = std::find_if_not(text.begin(), text.end(), isSpace);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), isSpace).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+std::string DriverName(const fs::path& device) {
+    std::error_code error;
+    const fs::path driver = fs::read_symlink(device / "driver", error);
+    return error ? std::string() : driver.filename().string();
+}
+
+// A UART driver registers a fixed number of ports whether or not a UART answers; those
+// without one have type 0 (unknown). The legacy driver's ports must prove a UART by a type.
+bool IsPlaceholder(const fs::path& ttyEntry, const std::string& driver) {
+    const std::string type = ReadAttribute(ttyEntry / "type");
+    if (type.empty()) {
+        return driver == "serial8250";
+    }
+    return type == "0";
+}
+
+bool IsInside(const fs::path& path, const fs::path& root) {
+    const auto [rootEnd, pathAt] =
+        std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+    (void)pathAt;
+    return rootEnd == root.end();
+}
+
+// "Manufacturer Product" of the USB device the port belongs to: the nearest folder at or
+// above the port's device that carries a USB vendor id. Empty when there is none.
+std::string UsbDeviceName(const fs::path& device, const fs::path& sysfsRoot) {
+    for (fs::path folder = device; IsInside(folder, sysfsRoot) && folder != sysfsRoot;
+         folder = folder.parent_path()) {
+        std::error_code error;
+        if (fs::exists(folder / "idVendor", error)) {
+            const std::string manufacturer = ReadAttribute(folder / "manufacturer");
+            const std::string product = ReadAttribute(folder / "product");
+            if (manufacturer.empty() || product.empty()) {
+                return manufacturer + product;
+            }
+            return manufacturer + " " + product;
+        }
+        if (folder == folder.parent_path()) {
+            break;
+        }
+    }
+    return {};
+}
+
+// A device name in sysfs writes a '/' of its node's path below /dev as '!'.
+std::string DeviceNodeName(std::string name) {
+    std::replace(name.begin(), name.end(), '!', '/');
+    return name;
+}
+
+bool IsMissing(const std::error_code& error) {
+    return error == std::errc::no_such_file_or_directory;
+}
+
+ComPortError CollectSysfsPorts(const SysfsPortSources& sources, std::vector<FoundPort>& ports) {
+    std::error_code error;
+    fs::path sysfsRoot = fs::canonical(sources.sysfsRoot, error);
+    if (error) {
+        return IsMissing(error) ? 0 : static_cast<ComPortError>(error.value());
+    }
+    fs::directory_iterator entry(sysfsRoot / "class" / "tty", error);
+    if (IsMissing(error)) {
+        return 0;
+    }
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        const fs::path ttyEntry = entry->path();
+        std::error_code entryError;
+        const fs::path device = fs::canonical(ttyEntry / "device", entryError);
+        if (entryError || !fs::is_directory(device, entryError)) {
+            continue;  // a terminal without hardware behind it (console, pty, vt)
+        }
+        const std::string driver = DriverName(device);
+        if (IsPlaceholder(ttyEntry, driver)) {
+            continue;
+        }
+        const std::string name = ttyEntry.filename().string();
+        FoundPort port{name, (sources.devRoot / DeviceNodeName(name)).string(),
+                       UsbDeviceName(device, sysfsRoot)};
+        if (port.friendlyName.empty()) {
+            port.friendlyName = driver.empty() ? port.portName : driver;
+        }
+        ports.push_back(std::move(port));
+    }
+    return error ? static_cast<ComPortError>(error.value()) : 0;
+}
+
+ComPortError CollectVirtualPorts(const fs::path& folder, std::vector<FoundPort>& ports) {
+    if (folder.empty()) {
+        return 0;
+    }
+    std::error_code error;
+    fs::directory_iterator entry(folder, error);
+    if (IsMissing(error)) {
+        return 0;
+    }
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        std::error_code entryError;
+        // Only links announce a port; one whose target has gone belongs to a target that
+        // ended without tidying up.
+        if (!entry->is_symlink(entryError) || !fs::exists(entry->path(), entryError)) {
+            continue;
+        }
+        ports.push_back(FoundPort{entry->path().filename().string(), entry->path().string(),
+                                  kVirtualPortFriendlyName});
+    }
+    return error ? static_cast<ComPortError>(error.value()) : 0;
+}
+
+// Hands `ports` to the callback in turn; true when the callback asked to stop.
+bool Report(const std::vector<FoundPort>& ports, ComPortCallback callback, std::uintptr_t context) {
+    for (const FoundPort& port : ports) {
+        const ComPortInfo info{port.portName.c_str(), port.friendlyName.c_str()};
+        if (callback(context, &info) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ComPortError ListPorts(const SysfsPortSources& sources, ComPortCallback callback,
+                       std::uintptr_t context) {
+    std::vector<FoundPort> ports;
+    ComPortError error = CollectSysfsPorts(sources, ports);
+    SortNaturally(ports);
+    // Ports found before a folder failed are still handed out; a stop is a success.
+    if (Report(ports, callback, context)) {
+        return 0;
+    }
+    if (error != 0) {
+        return error;
+    }
+    ports.clear();
+    error = CollectVirtualPorts(sources.virtualPortFolder, ports);
+    SortNaturally(ports);
+    return Report(ports, callback, context) ? 0 : error;
+}
+
+}  // namespace
+
+SysfsPortSources DefaultSysfsPortSources() {
+    SysfsPortSources sources;
+    sources.virtualPortFolder = DefaultVirtualPortFolder();
+    return sources;
+}
+
+int EnumerateSysfsComPorts(const SysfsPortSources& sources, ComPortCallback callback,
+                           std::uintptr_t context) {
+    ComPortError error = EINVAL;
+    if (callback != nullptr) {
+        try {
+            error = ListPorts(sources, callback, context);
+        } catch (const std::bad_alloc&) {
+            error = ENOMEM;
+        }
+    }
+    if (error != 0) {
+        SetLastComPortError(error);
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#ifdef _WIN32
+
+#include "ports/registry.h"
+
+// The registry of the running Windows system, read through the Win32 registry calls. Keys are
+// opened below HKEY_LOCAL_MACHINE; the version comes from GetVersionExA.
+class Win32Registry : public Registry {
+public:
+    ComPortError QueryVersion(SystemVersion& version) override;
+    ComPortError OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,
+                         RegistryKey& key) override;
+    ComPortError EnumKey(RegistryKey key, std::uint32_t index, char* name,
+                         std::uint32_t& nameChars) override;
+    ComPortError EnumValue(RegistryKey key, std::uint32_t index, char* name,
+                           std::uint32_t& nameChars, std::uint8_t* data,
+                           std::uint32_t& dataBytes) override;
+    ComPortError QueryValue(RegistryKey key, const char* name, std::uint8_t* data,
+                            std::uint32_t& dataBytes) override;
+    ComPortError CloseKey(RegistryKey key) override;
+};
+
+#endif  // _WIN32

@@ -1,0 +1,222 @@
+#include "ports/sysfs_port_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/virtual_ports.h"
+#include "tests/support/port_collector.h"
+#include "tests/support/test_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr ComPortError kUntouched = 0xDEADu;
+
+void WriteFile(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+// A link holding a relative target, as sysfs has them.
+void Link(const fs::path& target, const fs::path& link) {
+    fs::create_directories(link.parent_path());
+    fs::create_directory_symlink(fs::relative(target, link.parent_path()), link);
+}
+
+// A sysfs tree laid out like the kernel's, and an announce folder, in a temporary folder.
+class FakeSystem {
+public:
+    fs::path sys() const { return m_dir.path() / "sys"; }
+    fs::path announce() const { return m_dir.path() / "announce"; }
+    SysfsPortSources sources() const { return {sys(), "/dev", announce()}; }
+
+    // A terminal whose device is the folder `device` below sys/devices, bound to `driver`
+    // (none when empty), with a `type` attribute when one is given.
+    void AddPort(const std::string& name, const std::string& device, const std::string& driver,
+                 std::optional<std::string> type = std::nullopt) {
+        const fs::path deviceDir = sys() / "devices" / device;
+        const fs::path ttyDir = deviceDir / "tty" / name;
+        fs::create_directories(ttyDir);
+        Link(deviceDir, ttyDir / "device");
+        if (!driver.empty() && !fs::exists(deviceDir / "driver")) {
+            fs::create_directories(sys() / "bus" / "drivers" / driver);
+            Link(sys() / "bus" / "drivers" / driver, deviceDir / "driver");
+        }
+        if (type) {
+            WriteFile(ttyDir / "type", *type + "\n");
+        }
+        WriteFile(ttyDir / "dev", "4:64\n");
+        Link(ttyDir, sys() / "class" / "tty" / name);
+    }
+    // A terminal without hardware (virtual console, pseudo-terminal).
+    void AddVirtualTerminal(const std::string& name) {
+        const fs::path ttyDir = sys() / "devices" / "virtual" / "tty" / name;
+        fs::create_directories(ttyDir);
+        Link(ttyDir, sys() / "class" / "tty" / name);
+    }
+    // A USB device's descriptor strings; an empty one is left out.
+    void AddUsbDevice(const std::string& device, const std::string& manufacturer,
+                      const std::string& product) {
+        const fs::path dir = sys() / "devices" / device;
+        WriteFile(dir / "idVendor", "1234\n");
+        if (!manufacturer.empty()) {
+            WriteFile(dir / "manufacturer", manufacturer + "\n");
+        }
+        if (!product.empty()) {
+            WriteFile(dir / "product", product + "\n");
+        }
+    }
+    // A port announced by a virtual target: a link named `name` to `target`.
+    void Announce(const std::string& name, const fs::path& target) {
+        fs::create_directories(announce());
+        fs::create_symlink(target, announce() / name);
+    }
+    fs::path Live(const std::string& name) const { return m_dir.Write(name, ""); }
+
+private:
+    TempDir m_dir;
+};
+
+const std::string kUsbBus = "pci0000:00/0000:00:14.0/usb1";
+
+int Enumerate(const SysfsPortSources& sources, PortCollector& collector) {
+    SetLastComPortError(kUntouched);
+    return EnumerateSysfsComPorts(sources, &PortCollector::Callback, collector.context());
+}
+
+TEST(SysfsPortScan, ListsUsbAcmAndOnBoardPortsWithoutPlaceholders) {
+    FakeSystem system;
+    system.AddUsbDevice(kUsbBus, "Linux xhci-hcd", "xHCI Host Controller");  // the root hub
+    system.AddUsbDevice(kUsbBus + "/1-1", "Example Corp", "USB UART");
+    system.AddPort("ttyUSB0", kUsbBus + "/1-1/1-1:1.0/ttyUSB0", "usbserial_generic");
+    system.AddUsbDevice(kUsbBus + "/1-2", "Sample Works", "CDC Serial");
+    system.AddPort("ttyACM0", kUsbBus + "/1-2/1-2:1.0", "cdc_acm");
+    system.AddPort("ttyS0", "pnp0/00:01", "serial", "4");
+    system.AddPort("ttyS1", "platform/serial8250", "serial8250", "0");
+    system.AddPort("ttyS2", "platform/serial8250", "serial8250", "0");
+    system.AddPort("ttyS3", "platform/serial8250", "serial8250");  // no type to prove a UART
+    system.AddPort("ttyS10", "platform/serial8250", "serial8250", "4");
+    system.AddPort("ttyAMA0", "platform/fe201000.serial", "uart-pl011", "0");
+    system.AddVirtualTerminal("tty0");
+    system.AddVirtualTerminal("console");
+
+    PortCollector collector;
+    EXPECT_EQ(Enumerate(system.sources(), collector), 1);
+    const std::vector<ListedPort> expected = {
+        {"/dev/ttyACM0", "Sample Works CDC Serial"},
+        {"/dev/ttyS0", "serial"},
+        {"/dev/ttyS10", "serial8250"},
+        {"/dev/ttyUSB0", "Example Corp USB UART"},
+    };
+    EXPECT_EQ(collector.ports, expected);
+}
+
+TEST(SysfsPortScan, NaturalOrderAndFriendlyNameFallbacks) {
+    FakeSystem system;
+    system.AddUsbDevice(kUsbBus, "Linux xhci-hcd", "xHCI Host Controller");
+    system.AddUsbDevice(kUsbBus + "/1-1", "", "Only Product");
+    system.AddPort("ttyUSB10", kUsbBus + "/1-1/1-1:1.0/ttyUSB10", "usbserial_generic");
+    system.AddUsbDevice(kUsbBus + "/1-2", "", "");  // no descriptor strings
+    system.AddPort("ttyUSB2", kUsbBus + "/1-2/1-2:1.0/ttyUSB2", "usbserial_generic");
+    system.AddPort("ttyUSB1", "platform/bridge", "");  // neither USB nor a driver
+    system.AddPort("serial!port0", "platform/multi", "multiport");
+
+    PortCollector collector;
+    EXPECT_EQ(Enumerate(system.sources(), collector), 1);
+    const std::vector<ListedPort> expected = {
+        {"/dev/serial/port0", "multiport"},
+        {"/dev/ttyUSB1", "/dev/ttyUSB1"},
+        {"/dev/ttyUSB2", "usbserial_generic"},
+        {"/dev/ttyUSB10", "Only Product"},
+    };
+    EXPECT_EQ(collector.ports, expected);
+}
+
+TEST(SysfsPortScan, AnnouncedVirtualPortsFollowLiveLinksOnly) {
+    FakeSystem system;
+    system.AddPort("ttyS0", "pnp0/00:01", "serial", "4");
+    system.Announce("sim-10", system.Live("pts10"));
+    system.Announce("sim-9", system.Live("pts9"));
+    system.Announce("stale", system.announce() / "gone");  // its target has ended
+    system.Live("announce/not-a-link");
+
+    PortCollector collector;
+    EXPECT_EQ(Enumerate(system.sources(), collector), 1);
+    const std::string folder = system.announce().string();
+    const std::vector<ListedPort> expected = {
+        {"/dev/ttyS0", "serial"},
+        {folder + "/sim-9", kVirtualPortFriendlyName},
+        {folder + "/sim-10", kVirtualPortFriendlyName},
+    };
+    EXPECT_EQ(collector.ports, expected);
+
+    PortCollector first;
+    first.stopAfter = 1;
+    EXPECT_EQ(Enumerate(system.sources(), first), 1);
+    EXPECT_EQ(first.ports, std::vector<ListedPort>{expected[0]});
+}
+
+TEST(SysfsPortScan, MissingFoldersGiveNoPortsAndBadOnesFail) {
+    FakeSystem system;
+    PortCollector none;
+    EXPECT_EQ(Enumerate(system.sources(), none), 1);
+    EXPECT_TRUE(none.ports.empty());
+
+    SetLastComPortError(kUntouched);
+    EXPECT_EQ(EnumerateSysfsComPorts(system.sources(), nullptr, 0), 0);
+    EXPECT_EQ(GetLastComPortError(), static_cast<ComPortError>(EINVAL));
+
+    // A folder that is a file: its error is reported, ports found before stay reported.
+    system.AddPort("ttyS0", "pnp0/00:01", "serial", "4");
+    WriteFile(system.announce(), "not a folder");
+    PortCollector announceBroken;
+    EXPECT_EQ(Enumerate(system.sources(), announceBroken), 0);
+    EXPECT_EQ(GetLastComPortError(), static_cast<ComPortError>(ENOTDIR));
+    EXPECT_EQ(announceBroken.ports, (std::vector<ListedPort>{{"/dev/ttyS0", "serial"}}));
+
+    FakeSystem broken;
+    WriteFile(broken.sys() / "class" / "tty", "not a folder");
+    PortCollector ttyBroken;
+    EXPECT_EQ(Enumerate(broken.sources(), ttyBroken), 0);
+    EXPECT_EQ(GetLastComPortError(), static_cast<ComPortError>(ENOTDIR));
+}
+
+#ifndef _WIN32
+// The platform default reads the real /sys and the per-user announce folder.
+TEST(SysfsPortScan, DefaultEnumerationIncludesAnnouncedPorts) {
+    TempDir runtime;
+    const char* previous = std::getenv("XDG_RUNTIME_DIR");
+    const std::optional<std::string> saved =
+        previous ? std::optional<std::string>(previous) : std::nullopt;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    const fs::path folder = DefaultVirtualPortFolder();
+    fs::create_directories(folder);
+    fs::create_symlink(runtime.Write("pts", ""), folder / "sim");
+
+    PortCollector collector;
+    SetLastComPortError(kUntouched);
+    const int result = EnumerateComPorts(&PortCollector::Callback, collector.context());
+    if (saved) {
+        setenv("XDG_RUNTIME_DIR", saved->c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
+    EXPECT_EQ(result, 1) << GetLastComPortError();
+    ASSERT_FALSE(collector.ports.empty());
+    EXPECT_EQ(collector.ports.back(),
+              (ListedPort{(folder / "sim").string(), kVirtualPortFriendlyName}));
+    for (std::size_t k = 0; k + 1 < collector.ports.size(); ++k) {
+        EXPECT_EQ(collector.ports[k].portName.rfind("/dev/", 0), 0u) << collector.ports[k];
+    }
+}
+#endif
+
+}  // namespace
