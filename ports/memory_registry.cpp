@@ -4,15 +4,9 @@
 #include <cstring>
 #include <utility>
 
-namespace {
+#include "ports/ascii_case.h"
 
-bool SameName(const std::string& a, const std::string& b) {
-    const auto upper = [](char c) {
-        return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return upper(x) == upper(y); });
-}
+namespace {
 
 std::vector<std::string> SplitPath(const std::string& path) {
     std::vector<std::string> parts;
@@ -39,6 +33,19 @@ bool CopyName(const std::string& source, char* name, std::uint32_t& chars) {
     std::memcpy(name, source.c_str(), source.size() + 1);
     chars = static_cast<std::uint32_t>(source.size());
     return true;
+}
+
+// Copies value data when `dataBytes` (the buffer's size) suffices; returns its size either way.
+ComPortError CopyData(const std::string& bytes, std::uint8_t* data, std::uint32_t& dataBytes) {
+    const bool fits = bytes.size() <= dataBytes;
+    dataBytes = static_cast<std::uint32_t>(bytes.size());
+    if (!fits) {
+        return kErrorMoreData;
+    }
+    if (!bytes.empty()) {
+        std::memcpy(data, bytes.data(), bytes.size());
+    }
+    return kErrorSuccess;
 }
 
 }  // namespace
@@ -69,8 +76,9 @@ void MemoryRegistry::SetString(const std::string& path, const std::string& name,
 void MemoryRegistry::SetBytes(const std::string& path, const std::string& name,
                               const std::string& bytes) {
     auto& values = NodeAt(path).values;
-    const auto it = std::find_if(values.begin(), values.end(),
-                                 [&](const auto& value) { return SameName(value.first, name); });
+    const auto it = std::find_if(values.begin(), values.end(), [&](const auto& value) {
+        return EqualsIgnoreCase(value.first, name);
+    });
     if (it != values.end()) {
         it->second = bytes;
     } else {
@@ -83,7 +91,7 @@ MemoryRegistry::Node* MemoryRegistry::Find(Node* from, const std::string& path, 
     for (const std::string& part : SplitPath(path)) {
         const auto it =
             std::find_if(node->children.begin(), node->children.end(),
-                         [&](const auto& child) { return SameName(child->name, part); });
+                         [&](const auto& child) { return EqualsIgnoreCase(child->name, part); });
         if (it != node->children.end()) {
             node = it->get();
         } else if (create) {
@@ -148,17 +156,29 @@ ComPortError MemoryRegistry::OpenKey(RegistryKey parent, const char* subKey, Reg
     return kErrorSuccess;
 }
 
-ComPortError MemoryRegistry::EnumKey(RegistryKey key, std::uint32_t index, char* name,
-                                     std::uint32_t& nameChars) {
+ComPortError MemoryRegistry::Enter(RegistryOperation operation, RegistryKey key,
+                                   const std::string& name, Node*& node) {
     const Handle* handle = HandleOf(key);
     if (const ComPortError error =
-            Record(RegistryOperation::kEnumKey, handle != nullptr ? handle->path : "?")) {
+            Record(operation, handle != nullptr ? handle->path : "?", name)) {
         return error;
     }
     if (handle == nullptr) {
         return kErrorInvalidHandle;
     }
-    const Node* node = handle->node != nullptr ? handle->node : m_root.get();
+    if (operation != RegistryOperation::kEnumKey && handle->access != RegistryAccess::kRead) {
+        return kErrorAccessDenied;
+    }
+    node = handle->node != nullptr ? handle->node : m_root.get();
+    return kErrorSuccess;
+}
+
+ComPortError MemoryRegistry::EnumKey(RegistryKey key, std::uint32_t index, char* name,
+                                     std::uint32_t& nameChars) {
+    Node* node = nullptr;
+    if (const ComPortError error = Enter(RegistryOperation::kEnumKey, key, {}, node)) {
+        return error;
+    }
     if (index >= node->children.size()) {
         return kErrorNoMoreItems;
     }
@@ -168,65 +188,39 @@ ComPortError MemoryRegistry::EnumKey(RegistryKey key, std::uint32_t index, char*
 ComPortError MemoryRegistry::EnumValue(RegistryKey key, std::uint32_t index, char* name,
                                        std::uint32_t& nameChars, std::uint8_t* data,
                                        std::uint32_t& dataBytes) {
-    const Handle* handle = HandleOf(key);
-    if (const ComPortError error =
-            Record(RegistryOperation::kEnumValue, handle != nullptr ? handle->path : "?")) {
+    Node* node = nullptr;
+    if (const ComPortError error = Enter(RegistryOperation::kEnumValue, key, {}, node)) {
         return error;
     }
-    if (handle == nullptr) {
-        return kErrorInvalidHandle;
-    }
-    if (handle->access != RegistryAccess::kRead) {
-        return kErrorAccessDenied;
-    }
-    const Node* node = handle->node != nullptr ? handle->node : m_root.get();
     if (index >= node->values.size()) {
         return kErrorNoMoreItems;
     }
     const auto& [valueName, bytes] = node->values[index];
-    const bool dataFits = bytes.size() <= dataBytes;
-    const std::uint32_t nameRoom = nameChars;
-    dataBytes = static_cast<std::uint32_t>(bytes.size());
-    if (!dataFits || valueName.size() + 1 > nameRoom) {
+    if (valueName.size() + 1 > nameChars) {
+        dataBytes = static_cast<std::uint32_t>(bytes.size());
         return kErrorMoreData;
     }
-    CopyName(valueName, name, nameChars);
-    if (!bytes.empty()) {
-        std::memcpy(data, bytes.data(), bytes.size());
+    const ComPortError error = CopyData(bytes, data, dataBytes);
+    if (error == kErrorSuccess) {
+        CopyName(valueName, name, nameChars);
     }
-    return kErrorSuccess;
+    return error;
 }
 
 ComPortError MemoryRegistry::QueryValue(RegistryKey key, const char* name, std::uint8_t* data,
                                         std::uint32_t& dataBytes) {
-    const Handle* handle = HandleOf(key);
     const std::string valueName = name != nullptr ? name : "";
-    if (const ComPortError error = Record(RegistryOperation::kQueryValue,
-                                          handle != nullptr ? handle->path : "?", valueName)) {
+    Node* node = nullptr;
+    if (const ComPortError error = Enter(RegistryOperation::kQueryValue, key, valueName, node)) {
         return error;
     }
-    if (handle == nullptr) {
-        return kErrorInvalidHandle;
-    }
-    if (handle->access != RegistryAccess::kRead) {
-        return kErrorAccessDenied;
-    }
-    const Node* node = handle->node != nullptr ? handle->node : m_root.get();
     const auto it = std::find_if(node->values.begin(), node->values.end(), [&](const auto& value) {
-        return SameName(value.first, valueName);
+        return EqualsIgnoreCase(value.first, valueName);
     });
     if (it == node->values.end()) {
         return kErrorFileNotFound;
     }
-    const bool fits = it->second.size() <= dataBytes;
-    dataBytes = static_cast<std::uint32_t>(it->second.size());
-    if (!fits) {
-        return kErrorMoreData;
-    }
-    if (!it->second.empty()) {
-        std::memcpy(data, it->second.data(), it->second.size());
-    }
-    return kErrorSuccess;
+    return CopyData(it->second, data, dataBytes);
 }
 
 ComPortError MemoryRegistry::CloseKey(RegistryKey key) {

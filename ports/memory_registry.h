@@ -80,6 +80,11 @@ private:
     Node* Find(Node* from, const std::string& path, bool create);
     Node& NodeAt(const std::string& path);
     const Handle* HandleOf(RegistryKey key);
+    // Records a call on `key` and checks the key: the failure hook's code, kErrorInvalidHandle
+    // for a key that is not open, kErrorAccessDenied for reading values through a key opened
+    // for subkeys only; else success with the key's node.
+    ComPortError Enter(RegistryOperation operation, RegistryKey key, const std::string& name,
+                       Node*& node);
     ComPortError Record(RegistryOperation operation, std::string path, std::string name = {});
 
     std::unique_ptr<Node> m_root;

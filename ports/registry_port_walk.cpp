@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ports/ascii_case.h"
+
 namespace {
 
 constexpr const char* kSerialCommPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -23,14 +25,6 @@ constexpr std::uint32_t kKeyNameChars = 128;
 constexpr std::uint32_t kStringBytes = 128;
 // No buffer grows past this: a registry that keeps asking for more ends the listing.
 constexpr std::uint32_t kMaxBufferBytes = 1u << 20;
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    const auto upper = [](char c) {
-        return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return upper(x) == upper(y); });
-}
 
 // A buffer the registry writes names or data into; its size is what the registry is told.
 class RegistryBuffer {
