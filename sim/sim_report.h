@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "sim/target_model.h"
+
+// Where the target is reachable, for the report.
+struct SimLineInfo {
+    std::string slavePath;
+    std::string link;
+    long baud = 0;
+};
+
+// The JSON report: the target's settings, the line, every session with its stages, loader and
+// monitor checks, erase sequence and programmed blocks, the faults seen and played, and a
+// SHA-256 of every programmed sector's 64 KB as the flash holds it now.
+std::string SimReportJson(const TargetModel& model, const SimLineInfo& line);

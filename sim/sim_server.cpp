@@ -1,0 +1,301 @@
+#include "sim/sim_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <optional>
+
+namespace {
+
+constexpr auto kEioBackoff = std::chrono::milliseconds(50);
+
+}  // namespace
+
+SimServer::SimServer(SimMonitorFile file, TargetSettings settings, SimServerOptions options)
+    : m_model(std::move(file), std::move(settings)), m_options(std::move(options)) {
+    if (pipe(m_wake) == 0) {
+        for (const int fd : m_wake) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+}
+
+SimServer::~SimServer() {
+    m_link.Remove();
+    m_line.Close();
+    for (const int fd : m_wake) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+bool SimServer::Open(std::string* error) {
+    if (m_wake[0] < 0) {
+        *error = "cannot create the wake-up pipe";
+        return false;
+    }
+    if (!m_line.Open(error)) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_slavePath = m_line.slavePath();
+    }
+    if (!m_options.linkPath.empty() && !m_link.Point(m_options.linkPath, m_slavePath, error)) {
+        m_line.Close();
+        return false;
+    }
+    return true;
+}
+
+void SimServer::Stop() {
+    const char code = 'q';
+    [[maybe_unused]] const ssize_t written = write(m_wake[1], &code, 1);
+}
+
+void SimServer::RequestReport() {
+    const char code = 'r';
+    [[maybe_unused]] const ssize_t written = write(m_wake[1], &code, 1);
+}
+
+std::string SimServer::slavePath() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_slavePath;
+}
+
+std::string SimServer::ReportJson() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return SimReportJson(m_model, {m_slavePath, m_link.path(), m_options.baud});
+}
+
+int SimServer::sessionsEnded() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_model.sessionsEnded();
+}
+
+bool SimServer::WriteDump(const std::string& path, std::string* error) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::vector<std::uint8_t>& bytes = m_model.flash().bytes();
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        *error = "cannot write the flash dump " + path;
+        return false;
+    }
+    return true;
+}
+
+SimClock::duration SimServer::CharacterTime() const {
+    if (m_options.baud <= 0) {
+        return SimClock::duration::zero();
+    }
+    // Ten bits a character: start bit, eight data bits, stop bit.
+    return std::chrono::duration_cast<SimClock::duration>(std::chrono::nanoseconds(
+        static_cast<long long>(10.0e9 / static_cast<double>(m_options.baud))));
+}
+
+void SimServer::Queue(const std::vector<SimEmission>& emissions) {
+    const SimClock::duration tau = CharacterTime();
+    for (const SimEmission& emission : emissions) {
+        if (emission.hangup) {
+            m_lastTxDue = std::max(m_lastTxDue, emission.notBefore);
+            m_tx.push_back({m_lastTxDue, 0, true});
+            continue;
+        }
+        for (const std::uint8_t byte : emission.bytes) {
+            m_lastTxDue = std::max(m_lastTxDue, emission.notBefore) + tau;
+            m_tx.push_back({m_lastTxDue, byte, false});
+        }
+    }
+}
+
+void SimServer::DeliverDue(SimClock::time_point now) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    while (!m_rx.empty() && m_rx.front().due <= now) {
+        m_model.Receive(m_rx.front().byte, m_rx.front().due);
+        m_rx.pop_front();
+    }
+    Queue(m_model.TakeEmissions());
+}
+
+void SimServer::WriteDue(SimClock::time_point now) {
+    std::vector<std::uint8_t> bytes;
+    std::size_t taken = 0;
+    while (taken < m_tx.size() && m_tx[taken].due <= now && !m_tx[taken].hangup) {
+        bytes.push_back(m_tx[taken].byte);
+        ++taken;
+    }
+    if (!bytes.empty()) {
+        const ssize_t written = write(m_line.masterFd(), bytes.data(), bytes.size());
+        m_writeBlocked = written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (written > 0) {
+            m_tx.erase(m_tx.begin(), m_tx.begin() + written);
+        } else if (!m_writeBlocked) {
+            m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(taken));
+        }
+        if (written < static_cast<ssize_t>(taken)) {
+            return;
+        }
+    }
+    if (!m_tx.empty() && m_tx.front().hangup && m_tx.front().due <= now) {
+        HangUp(now);
+    }
+}
+
+void SimServer::ReadMaster(SimClock::time_point now) {
+    const SimClock::duration tau = CharacterTime();
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t got = read(m_line.masterFd(), buffer, sizeof buffer);
+        if (got > 0) {
+            for (ssize_t i = 0; i < got; ++i) {
+                m_lastRxDue =
+                    tau == SimClock::duration::zero() ? now : std::max(m_lastRxDue, now) + tau;
+                m_rx.push_back({m_lastRxDue, buffer[i]});
+            }
+            continue;
+        }
+        if (got < 0 && errno == EIO) {
+            // No slave open on the line: wait a little before asking again rather than spin.
+            m_masterQuietUntilSet = true;
+            m_masterQuietUntil = now + kEioBackoff;
+        }
+        return;
+    }
+}
+
+void SimServer::HostDisconnected(SimClock::time_point now) {
+    // What the host sent still arrives; what the target answers now is lost with the line.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        while (!m_rx.empty()) {
+            m_model.Receive(m_rx.front().byte, std::max(now, m_rx.front().due));
+            m_rx.pop_front();
+        }
+        m_model.TakeEmissions();
+        m_tx.clear();
+        m_model.LineClosed(now);
+        Queue(m_model.TakeEmissions());
+    }
+}
+
+void SimServer::HangUp(SimClock::time_point now) {
+    m_tx.clear();
+    m_rx.clear();
+    std::string error;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_line.Close();
+        if (!m_line.Open(&error)) {
+            m_stop = true;
+            return;
+        }
+        m_slavePath = path = m_line.slavePath();
+        if (!m_link.path().empty()) {
+            const std::string link = m_link.path();
+            m_link.Point(link, path, &error);
+        }
+        m_model.LineHungUp(now);
+        m_lastTxDue = m_lastRxDue = now;
+        Queue(m_model.TakeEmissions());
+    }
+    if (onLineChanged) {
+        onLineChanged(path);
+    }
+}
+
+bool SimServer::Finished(SimClock::time_point now) const {
+    if (m_stop) {
+        return true;
+    }
+    if (m_options.exitAfterSeconds > 0 &&
+        now - m_started >= std::chrono::duration<double>(m_options.exitAfterSeconds)) {
+        return true;
+    }
+    return m_options.sessions > 0 && m_tx.empty() && m_rx.empty() &&
+           sessionsEnded() >= m_options.sessions;
+}
+
+void SimServer::Run() {
+    m_started = SimClock::now();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_model.Start(m_started);
+        Queue(m_model.TakeEmissions());
+    }
+    for (;;) {
+        SimClock::time_point now = SimClock::now();
+        DeliverDue(now);
+        WriteDue(now);
+        if (Finished(now)) {
+            return;
+        }
+        // Sleep until the next due byte, the time limit, or something happens on a descriptor.
+        std::optional<SimClock::time_point> deadline;
+        auto earliest = [&](SimClock::time_point t) {
+            deadline = deadline ? std::min(*deadline, t) : t;
+        };
+        if (!m_rx.empty()) {
+            earliest(m_rx.front().due);
+        }
+        if (!m_tx.empty() && !m_writeBlocked) {
+            earliest(m_tx.front().due);
+        }
+        if (m_options.exitAfterSeconds > 0) {
+            earliest(m_started + std::chrono::duration_cast<SimClock::duration>(
+                                     std::chrono::duration<double>(m_options.exitAfterSeconds)));
+        }
+        const bool masterQuiet = m_masterQuietUntilSet && now < m_masterQuietUntil;
+        if (masterQuiet) {
+            earliest(m_masterQuietUntil);
+        }
+        pollfd fds[3] = {
+            {masterQuiet ? -1 : m_line.masterFd(),
+             static_cast<short>(POLLIN | (m_writeBlocked ? POLLOUT : 0)), 0},
+            {m_line.watchFd(), POLLIN, 0},
+            {m_wake[0], POLLIN, 0},
+        };
+        timespec timeout{};
+        if (deadline) {
+            const auto wait = std::max(SimClock::duration::zero(), *deadline - now);
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+        }
+        const int ready = ppoll(fds, 3, deadline ? &timeout : nullptr, nullptr);
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        now = SimClock::now();
+        if (fds[0].revents & POLLOUT) {
+            m_writeBlocked = false;
+        }
+        // Opens and closes first: a close notice is queued before anything the host writes
+        // after it, so bytes of a new connection never count for the old one.
+        if (m_line.ReadHostChanges()) {
+            HostDisconnected(now);
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            ReadMaster(now);
+        }
+        if (fds[2].revents & POLLIN) {
+            char codes[64];
+            const ssize_t got = read(m_wake[0], codes, sizeof codes);
+            for (ssize_t i = 0; i < got; ++i) {
+                if (codes[i] == 'q') {
+                    m_stop = true;
+                } else if (codes[i] == 'r' && onReportRequest) {
+                    onReportRequest();
+                }
+            }
+        }
+    }
+}

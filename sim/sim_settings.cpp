@@ -1,0 +1,52 @@
+#include "sim/sim_settings.h"
+
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+constexpr std::array<const char*, kSimStageCount> kStageNames = {
+    "ident",           "loader-ack", "ram-report", "monitor-load", "monitor-data",
+    "monitor-started", "erase",      "erase-done", "block",        "finalize"};
+
+}  // namespace
+
+const char* SimStageName(SimStage stage) {
+    return kStageNames[static_cast<std::size_t>(stage)];
+}
+
+std::optional<SimStage> ParseSimStage(const std::string& name) {
+    for (std::size_t i = 0; i < kStageNames.size(); ++i) {
+        if (name == kStageNames[i]) {
+            return static_cast<SimStage>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string StageSelector::Text() const {
+    std::string text = SimStageName(stage);
+    if (index >= 0) {
+        text += "@" + std::to_string(index);
+    }
+    return text;
+}
+
+std::optional<StageSelector> ParseStageSelector(const std::string& text) {
+    const std::size_t at = text.find('@');
+    const auto stage = ParseSimStage(text.substr(0, at));
+    if (!stage) {
+        return std::nullopt;
+    }
+    StageSelector selector{*stage, -1};
+    if (at != std::string::npos) {
+        const std::string number = text.substr(at + 1);
+        char* end = nullptr;
+        const long index = std::strtol(number.c_str(), &end, 10);
+        if (number.empty() || *end != '\0' || index < 0 || index > 0x7FFFFFFF) {
+            return std::nullopt;
+        }
+        selector.index = static_cast<int>(index);
+    }
+    return selector;
+}
