@@ -1,0 +1,151 @@
+#include "app/image_file_edit.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+
+// The first local file among dropped URLs, or an empty text.
+QString FirstDroppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) {
+        return QString();
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+            return QDir::toNativeSeparators(url.toLocalFile());
+        }
+    }
+    return QString();
+}
+
+bool IsDriveRoot(const QString& text) {
+    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:$"));
+    return drive.match(text).hasMatch();
+}
+
+}  // namespace
+
+CImageFileEdit::CImageFileEdit(QWidget* parent)
+    : QWidget(parent), m_edit(new QLineEdit(this)), m_browse(new QToolButton(this)) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(m_edit, 1);
+    layout->addWidget(m_browse);
+
+    m_browse->setText(QStringLiteral("..."));
+    m_browse->setFocusPolicy(Qt::TabFocus);
+    setFocusProxy(m_edit);
+
+    // Dropped files are handled by the field as a whole, never inserted as text.
+    m_edit->setAcceptDrops(false);
+    setAcceptDrops(true);
+
+    connect(m_edit, &QLineEdit::textChanged, this, &CImageFileEdit::textChanged);
+    connect(m_browse, &QToolButton::clicked, this, [this] { OnBrowse(); });
+}
+
+QString CImageFileEdit::text() const {
+    return m_edit->text();
+}
+
+void CImageFileEdit::setText(const QString& text) {
+    m_edit->setText(text);
+}
+
+CImageFileEdit::StartLocation CImageFileEdit::ChooseStartLocation(const QString& text,
+                                                                  const QString& defaultPath) {
+    QString path = text.isEmpty() ? defaultPath : text;
+    if (!path.isEmpty()) {
+        if (path.size() > 1 &&
+            (path.endsWith(QLatin1Char('\\')) || path.endsWith(QLatin1Char('/')))) {
+            path.chop(1);
+        }
+        if (IsDriveRoot(path)) {
+            path += QLatin1Char('/');
+        }
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            return {info.absoluteFilePath(), QString()};
+        }
+        if (info.isFile()) {
+            return {info.absolutePath(), info.absoluteFilePath()};
+        }
+    }
+    if (!defaultPath.isEmpty() && QFileInfo(defaultPath).isDir()) {
+        return {QFileInfo(defaultPath).absoluteFilePath(), QString()};
+    }
+    return {};
+}
+
+QStringList CImageFileEdit::NameFilters(const QString& filter) {
+    QStringList result;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty()) {
+            break;  // "||" ends the list
+        }
+        QStringList patterns;
+        for (QString pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            pattern = pattern.trimmed();
+            // "*.*" stands for every file, also those without an extension.
+            patterns << (pattern == QStringLiteral("*.*") ? QStringLiteral("*") : pattern);
+        }
+        // The dialog shows the description alone (HideNameFilterDetails) and matches the
+        // patterns in the last parentheses.
+        result << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                      QLatin1Char(')');
+    }
+    return result;
+}
+
+void CImageFileEdit::OnBrowse() {
+    const QString previousDirectory = QDir::currentPath();
+    const StartLocation start = ChooseStartLocation(text(), m_defaultPath);
+
+    QFileDialog dialog(this, m_title);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(NameFilters(m_filter));
+    dialog.setDefaultSuffix(m_defaultExtension);
+    if (!start.folder.isEmpty()) {
+        dialog.setDirectory(start.folder);
+    }
+    if (!start.file.isEmpty()) {
+        dialog.selectFile(start.file);
+    }
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        setText(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
+    }
+    QDir::setCurrent(previousDirectory);
+}
+
+void CImageFileEdit::dragEnterEvent(QDragEnterEvent* event) {
+    if (!FirstDroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CImageFileEdit::dragMoveEvent(QDragMoveEvent* event) {
+    if (!FirstDroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CImageFileEdit::dropEvent(QDropEvent* event) {
+    const QString path = FirstDroppedFile(event->mimeData());
+    if (!path.isEmpty()) {
+        setText(path);
+        event->acceptProposedAction();
+    }
+}

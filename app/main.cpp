@@ -1,0 +1,18 @@
+#include <QApplication>
+#include <memory>
+
+#include "app/download_app.h"
+#include "app/gui_message_box.h"
+#include "app/setup_dlg.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(CDownloadApp::kCompanyKey);
+    QApplication::setApplicationName(CDownloadApp::kProfileName);
+    QApplication::setWindowIcon(CDownloadApp::LoadAppIcon());
+
+    CDownloadApp app;
+    InstallGuiMessageBoxHandler();
+    app.InitInstance([](CDownloadApp& owner) { return std::make_unique<CSetupDlg>(owner); });
+    return 0;
+}

@@ -1,0 +1,100 @@
+#include "app/target_list.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include "image/hex_reader.h"
+#include "image/monitor_header.h"
+#include "platform/text_format.h"
+
+namespace {
+
+// Header texts are 8-bit Windows-1252 text.
+QString FromCp1252(const std::string& bytes) {
+    std::string utf8;
+    for (const char c : bytes) {
+        utf8 += Cp1252ToUtf8(static_cast<std::uint8_t>(c));
+    }
+    return QString::fromStdString(utf8);
+}
+
+QString NameFromFileName(const QString& path) {
+    const QString title = QFileInfo(path).completeBaseName();
+    const qsizetype underscore = title.indexOf(QLatin1Char('_'));
+    return underscore >= 0 ? title.mid(underscore + 1) : title;
+}
+
+bool HasMonitorFileSuffix(const QString& path) {
+    return path.endsWith(QStringLiteral(".h86"), Qt::CaseInsensitive) ||
+           path.endsWith(QStringLiteral(".hex"), Qt::CaseInsensitive);
+}
+
+// Negative, zero or positive as entry (name, path) sorts before, with or after entry `index`.
+int CompareWithEntry(const QComboBox& list, int index, const QString& name, const QString& path) {
+    const int byName = QString::compare(name, list.itemText(index), Qt::CaseInsensitive);
+    if (byName != 0) {
+        return byName;
+    }
+    return QString::compare(path, list.itemData(index).toString(), Qt::CaseInsensitive);
+}
+
+void InsertSorted(QComboBox& list, const QString& name, const QString& path) {
+    int index = 0;
+    while (index < list.count() && CompareWithEntry(list, index, name, path) >= 0) {
+        ++index;
+    }
+    list.insertItem(index, name, path);
+}
+
+}  // namespace
+
+QString DefaultTargetsFolder() {
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("Targets"));
+}
+
+QString TargetDisplayName(const QString& path) {
+    if (LoadHexFile(QDir::toNativeSeparators(path).toStdString()) != 0) {
+        const MonitorHeaderSearch search = SearchMonitorHeader();
+        if (search.status == MonitorHeaderStatus::kAccepted) {
+            return FromCp1252(TargetNameOf(CopyMonitorHeader(search)));
+        }
+    }
+    return NameFromFileName(path);
+}
+
+void FillTargetList(QComboBox& list, const QString& targetsFolder, const QString& storedTarget) {
+    const QDir folder(targetsFolder);
+    const QFileInfoList files =
+        folder.entryInfoList({QStringLiteral("*.h86")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    for (const QFileInfo& file : files) {
+        const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
+        if (HasMonitorFileSuffix(path)) {
+            InsertSorted(list, TargetDisplayName(path), path);
+        }
+    }
+
+    // A combo box selects its first entry by itself; the stored name decides instead.
+    int selected = -1;
+    if (!storedTarget.isEmpty()) {
+        for (int i = 0; i < list.count() && selected < 0; ++i) {
+            if (list.itemText(i).startsWith(storedTarget, Qt::CaseInsensitive)) {
+                selected = i;
+            }
+        }
+    }
+    if (list.count() == 1) {
+        selected = 0;
+    }
+    list.setCurrentIndex(selected);
+}
+
+QString GetSelectedTarget(const QComboBox& list, QString& strTarget) {
+    const int index = list.currentIndex();
+    if (index < 0) {
+        return QString();
+    }
+    strTarget = list.itemText(index);
+    return list.itemData(index).toString();
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+// The version resource of a program file, as the program's own build carries it on platforms
+// without Windows version resources: the translations of "\VarFileInfo\Translation" and every
+// string entry under the query path by which it is found, for example
+// "\StringFileInfo\040704b0\ProductVersion".
+struct VersionResource {
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> translations;  // language, code page
+    std::map<QString, QString> strings;
+};
+
+#ifndef Q_OS_WIN
+// The resource that this program's file carries: the values compiled in from the build
+// (product version, copyright, trademarks, translation 0407/04B0), or nullptr for none.
+const VersionResource* ProgramVersionResource();
+// Replaces it (nullptr: the program carries none) and returns the previous one; for tests.
+const VersionResource* SetProgramVersionResource(const VersionResource* resource);
+#endif
+
+// Reads string entries from a program file's version resource. On Windows the resource is read
+// with the platform's version API; elsewhere only the program's own file has one, compiled in.
+class CVersionInfo {
+public:
+    CVersionInfo();
+    ~CVersionInfo();
+    CVersionInfo(const CVersionInfo&) = delete;
+    CVersionInfo& operator=(const CVersionInfo&) = delete;
+
+    // Loads the version resource of `path` (empty: the program's own file) and its first
+    // translation. Returns 1 on success, 0 when the file has no resource or no translation.
+    int Load(const QString& path = QString());
+
+    // The string entry `key` of `translation` (language in the high 16 bits, code page in the
+    // low 16 bits; 0 for the loaded one), or an empty text when nothing is loaded or the
+    // entry does not exist.
+    QString GetString(const QString& key, std::uint32_t translation = 0) const;
+
+    QString GetProductVersion() const { return GetString(QStringLiteral("ProductVersion")); }
+    QString GetLegalCopyright() const { return GetString(QStringLiteral("LegalCopyright")); }
+    QString GetLegalTrademarks() const { return GetString(QStringLiteral("LegalTrademarks")); }
+
+    // Frees the resource; afterwards nothing is loaded. Safe when nothing is.
+    void Release();
+
+    std::uint32_t Translation() const { return m_dwTranslation; }
+
+private:
+    struct Block;
+
+    std::unique_ptr<Block> m_pBlock;
+    std::uint32_t m_dwTranslation = 0;
+};
