@@ -1,0 +1,85 @@
+// The about box and the version information it reads.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLabel>
+
+#include "app/about_dlg.h"
+#include "app/version_info.h"
+
+namespace {
+
+#ifndef Q_OS_WIN
+// Gives the program `resource` (nullptr: none) while it lives.
+class ProgramResource {
+public:
+    explicit ProgramResource(const VersionResource* resource)
+        : m_previous(SetProgramVersionResource(resource)) {}
+    ~ProgramResource() { SetProgramVersionResource(m_previous); }
+
+private:
+    const VersionResource* m_previous;
+};
+#endif
+
+QStringList AboutLines() {
+    CAboutDlg about;
+    QStringList lines;
+    for (const char* name : {"IDC_1007", "IDC_1008", "IDC_1009"}) {
+        lines << about.findChild<QLabel*>(name)->text();
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(VersionInfoTest, ReadsTheProgramsOwnResource) {
+    CVersionInfo version;
+    EXPECT_EQ(version.GetProductVersion(), QString());  // nothing loaded yet
+    ASSERT_EQ(version.Load(), 1);
+    EXPECT_EQ(version.Translation(), 0x040704b0u);
+    EXPECT_EQ(version.GetProductVersion(), QStringLiteral("2.82.1"));
+    EXPECT_EQ(version.GetString("ProductVersion", 0x040704b0), QStringLiteral("2.82.1"));
+    EXPECT_EQ(version.GetString("ProductVersion", 0x040904b0), QString());
+    EXPECT_EQ(version.GetString("Comments"), QString());
+    EXPECT_FALSE(version.GetLegalCopyright().isEmpty());
+
+    version.Release();
+    EXPECT_EQ(version.Translation(), 0u);
+    EXPECT_EQ(version.GetProductVersion(), QString());
+    version.Release();
+}
+
+#ifndef Q_OS_WIN
+TEST(VersionInfoTest, OtherFilesAndResourcesWithoutTranslationDoNotLoad) {
+    CVersionInfo version;
+    EXPECT_EQ(version.Load(QCoreApplication::applicationDirPath()), 0);
+    VersionResource noTranslation;
+    noTranslation.strings["\\StringFileInfo\\040704b0\\ProductVersion"] = "9.9";
+    ProgramResource scope(&noTranslation);
+    EXPECT_EQ(version.Load(), 0);
+    EXPECT_EQ(version.GetString("ProductVersion", 0x040704b0), QString());
+}
+
+TEST(AboutDlgTest, ShowsTheThreeLinesOfTheResource) {
+    const QStringList lines = AboutLines();
+    CVersionInfo version;
+    ASSERT_EQ(version.Load(), 1);
+    EXPECT_EQ(lines, QStringList({"Quillon Version 2.82.1", version.GetLegalCopyright(),
+                                  version.GetLegalTrademarks()}));
+}
+
+TEST(AboutDlgTest, MissingEntriesLeaveEmptyTexts) {
+    VersionResource resource;
+    resource.translations = {{0x0407, 0x04B0}};
+    resource.strings["\\StringFileInfo\\040704b0\\LegalCopyright"] = "Copyright (C) Test";
+    ProgramResource scope(&resource);
+    EXPECT_EQ(AboutLines(), QStringList({"Quillon Version ", "Copyright (C) Test", ""}));
+}
+
+TEST(AboutDlgTest, WithoutResourceTheTemplateTextsStay) {
+    ProgramResource scope(nullptr);
+    EXPECT_EQ(AboutLines(),
+              QStringList({"Quillon Version 1.0", "Copyright (C) Brenwick", "Brenwick"}));
+}
+#endif

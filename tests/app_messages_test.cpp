@@ -1,0 +1,214 @@
+// Message boxes of the window: the core's boxes shown in the GUI thread, the help launcher's
+// failure texts and the F1 key. This file also creates the one QApplication that every app test
+// of this program runs in (offscreen platform).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <atomic>
+#include <thread>
+
+#include "app/about_dlg.h"
+#include "app/download_app.h"
+#include "app/gui_message_box.h"
+#include "app/help_key_filter.h"
+#include "app/help_launcher.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "app_tests";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+private:
+    std::unique_ptr<QApplication> m_app;
+};
+
+const auto* const g_qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Confirms every message box that the GUI thread shows while it lives, recording each.
+class BoxConfirmer {
+public:
+    struct Box {
+        QString text;
+        QMessageBox::Icon icon;
+        Qt::TextFormat format;
+        bool inGuiThread;
+    };
+
+    BoxConfirmer() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box != nullptr && box->isVisible()) {
+                    boxes.push_back({box->text(), box->icon(), box->textFormat(),
+                                     box->thread() == qApp->thread()});
+                    box->accept();
+                }
+            }
+        });
+        m_timer.start(5);
+    }
+    std::vector<Box> boxes;
+
+private:
+    QTimer m_timer;
+};
+
+class HelpTest : public ::testing::Test {
+protected:
+    // A help file in a folder whose name has spaces.
+    QString WriteHelpFile() {
+        const QString folder = QString::fromStdString(m_dir.path().string()) + "/Mein Handbuch";
+        QDir().mkpath(folder);
+        QFile file(folder + "/quillon_de.pdf");
+        file.open(QIODevice::WriteOnly);
+        file.write("%PDF-1.4\n");
+        return file.fileName();
+    }
+    // Makes the desktop opener findable, or not, through PATH.
+    void SetOpenerInstalled(bool installed) {
+        const QString bin = QString::fromStdString(m_dir.path().string()) + "/bin";
+        QDir().mkpath(bin);
+        if (installed) {
+            QFile opener(bin + "/xdg-open");
+            opener.open(QIODevice::WriteOnly);
+            opener.write("#!/bin/sh\nexit 0\n");
+            opener.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        }
+        qputenv("PATH", bin.toLocal8Bit());
+    }
+    void TearDown() override { qputenv("PATH", m_savedPath); }
+
+    TempDir m_dir;
+    QByteArray m_savedPath = qgetenv("PATH");
+};
+
+}  // namespace
+
+TEST(GuiMessageBoxTest, WorkerThreadWaitsForTheBoxShownInTheGuiThread) {
+    const MessageBoxHandler previous = InstallGuiMessageBoxHandler();
+    BoxConfirmer confirmer;
+    QEventLoop loop;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        ShowMessageBox("Fehler bei der Satzanalyse : Nr. '<'!");
+        returned = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    worker.join();
+    SetMessageBoxHandler(previous);
+
+    EXPECT_TRUE(returned);
+    ASSERT_EQ(confirmer.boxes.size(), 1u);
+    EXPECT_EQ(confirmer.boxes[0].text, QStringLiteral("Fehler bei der Satzanalyse : Nr. '<'!"));
+    EXPECT_EQ(confirmer.boxes[0].format, Qt::PlainText);
+    EXPECT_TRUE(confirmer.boxes[0].inGuiThread);
+}
+
+TEST(GuiMessageBoxTest, GuiThreadShowsUmlautsAsGiven) {
+    BoxConfirmer confirmer;
+    ShowGuiMessageBox("Fehler beim Öffnen der Quelldatei!");
+    ASSERT_EQ(confirmer.boxes.size(), 1u);
+    EXPECT_EQ(confirmer.boxes[0].text, QStringLiteral("Fehler beim Öffnen der Quelldatei!"));
+    EXPECT_EQ(confirmer.boxes[0].icon, QMessageBox::Warning);
+}
+
+TEST_F(HelpTest, MissingFileNamesThePathWithItsSpaces) {
+    SetOpenerInstalled(true);
+    const QString path = QString::fromStdString(m_dir.path().string()) + "/Mein Handbuch/fehlt.pdf";
+    BoxConfirmer confirmer;
+    ShowHelp(nullptr, path);
+    ASSERT_EQ(confirmer.boxes.size(), 1u);
+    EXPECT_EQ(confirmer.boxes[0].text,
+              "Die Hilfe '" + QDir::toNativeSeparators(path) +
+                  "' oder der Acrobat-Reader konnte nicht gefunden werden!");
+    EXPECT_EQ(confirmer.boxes[0].icon, QMessageBox::Warning);
+}
+
+TEST_F(HelpTest, NoViewerIsReportedAsNotFound) {
+    const QString path = WriteHelpFile();
+    SetOpenerInstalled(false);
+    EXPECT_EQ(LaunchHelpViewer(path), HelpLaunch::kNotFound);
+}
+
+TEST_F(HelpTest, ViewerThatCannotStartGivesTheSecondText) {
+    // The offscreen platform cannot start document viewers.
+    const QString path = WriteHelpFile();
+    SetOpenerInstalled(true);
+    BoxConfirmer confirmer;
+    ShowHelp(nullptr, path);
+    ASSERT_EQ(confirmer.boxes.size(), 1u);
+    EXPECT_EQ(confirmer.boxes[0].text, QStringLiteral("Fehler beim Starten des Acrobat-Readers!"));
+    EXPECT_EQ(confirmer.boxes[0].icon, QMessageBox::Information);
+}
+
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(HelpTest, OpensTheFileAsOneUrlWhateverItsSpaces) {
+    const QString path = WriteHelpFile();
+    SetOpenerInstalled(true);
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("file", &recorder, "open");
+    const HelpLaunch result = LaunchHelpViewer(path);
+    QDesktopServices::unsetUrlHandler("file");
+
+    EXPECT_EQ(result, HelpLaunch::kOpened);
+    ASSERT_EQ(recorder.urls.size(), 1);
+    EXPECT_EQ(recorder.urls[0].toLocalFile(), path);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(HelpKeyTest, F1WithoutShiftCtrlOrAltInAnyControl) {
+    QDialog window;
+    auto* edit = new QLineEdit(&window);
+    int helps = 0;
+    CHelpKeyFilter::Install(&window, [&] { ++helps; });
+
+    QTest::keyClick(edit, Qt::Key_F1);
+    QTest::keyClick(&window, Qt::Key_F1);
+    EXPECT_EQ(helps, 2);
+    QTest::keyClick(edit, Qt::Key_F1, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_F1, Qt::ShiftModifier);
+    QTest::keyClick(edit, Qt::Key_F1, Qt::AltModifier);
+    QTest::keyClick(edit, Qt::Key_F2);
+    EXPECT_EQ(helps, 2);
+}
+
+TEST_F(HelpTest, F1InTheAboutBoxRunsTheApplicationsHelp) {
+    CDownloadApp app;
+    app.m_pszHelpFilePath = QString::fromStdString(m_dir.path().string()) + "/none.pdf";
+    CAboutDlg about;
+    BoxConfirmer confirmer;
+    QTest::keyClick(&about, Qt::Key_F1);
+    ASSERT_EQ(confirmer.boxes.size(), 1u);
+    EXPECT_TRUE(confirmer.boxes[0].text.contains("none.pdf"));
+}
+
+#include "app_messages_test.moc"

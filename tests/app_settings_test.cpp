@@ -1,0 +1,131 @@
+// The application object's settings: defaults, the EraseAll rule, and saving only on OK.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <functional>
+
+#include "app/download_app.h"
+#include "app/setup_dlg.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    SettingsTest() {
+        // The native format is a file here (the registry on Windows).
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(m_dir.path().string()));
+    }
+    static QSettings Store() { return QSettings("Brenwick", "Quillon"); }
+
+    // Runs start-up with a main window that `act` ends.
+    static void Run(CDownloadApp& app, std::function<void(QDialog&)> act) {
+        app.InitInstance([act](CDownloadApp&) {
+            auto window = std::make_unique<QDialog>();
+            QDialog* raw = window.get();
+            QTimer::singleShot(0, raw, [raw, act] { act(*raw); });
+            return window;
+        });
+    }
+
+    TempDir m_dir;
+};
+
+}  // namespace
+
+TEST_F(SettingsTest, EmptyStoreGivesTheDefaults) {
+    CDownloadApp app;
+    app.LoadSettings();
+    EXPECT_EQ(app.m_strTarget, QString());
+    EXPECT_EQ(app.m_strComPort, QStringLiteral("COM1"));
+    EXPECT_EQ(app.m_strBaudrate, QStringLiteral("57600"));
+    EXPECT_EQ(app.m_bEraseAll, 1);
+}
+
+TEST_F(SettingsTest, StoredValuesAreReadAndAnyNonzeroEraseAllIsOne) {
+    {
+        QSettings store = Store();
+        store.setValue("Last Connection/Target", "Board A  ");
+        store.setValue("Last Connection/COMPort", "COM10");
+        store.setValue("Last Connection/Baudrate", "115200");
+        store.setValue("Settings/EraseAll", 5);
+    }
+    CDownloadApp app;
+    app.LoadSettings();
+    EXPECT_EQ(app.m_strTarget, QStringLiteral("Board A  "));
+    EXPECT_EQ(app.m_strComPort, QStringLiteral("COM10"));
+    EXPECT_EQ(app.m_strBaudrate, QStringLiteral("115200"));
+    EXPECT_EQ(app.m_bEraseAll, 1);
+
+    Store().setValue("Settings/EraseAll", 0);
+    app.LoadSettings();
+    EXPECT_EQ(app.m_bEraseAll, 0);
+    Store().setValue("Settings/EraseAll", "kaputt");
+    app.LoadSettings();
+    EXPECT_EQ(app.m_bEraseAll, 1);
+}
+
+TEST_F(SettingsTest, OkWritesTheChoicesBackWithEraseAllAsOne) {
+    Store().setValue("Settings/EraseAll", 5);
+    CDownloadApp app;
+    Run(app, [&app](QDialog& window) {
+        app.m_strTarget = "Board B";
+        app.m_strComPort = "COM3";
+        window.accept();
+    });
+    QSettings store = Store();
+    EXPECT_EQ(store.value("Last Connection/Target").toString(), QStringLiteral("Board B"));
+    EXPECT_EQ(store.value("Last Connection/COMPort").toString(), QStringLiteral("COM3"));
+    EXPECT_EQ(store.value("Last Connection/Baudrate").toString(), QStringLiteral("57600"));
+    EXPECT_EQ(store.value("Settings/EraseAll").toInt(), 1);
+    EXPECT_EQ(app.m_pszHelpFilePath,
+              QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("quillon_de.pdf"));
+    EXPECT_EQ(app.m_pMainWnd, nullptr);
+}
+
+TEST_F(SettingsTest, CancelWritesNothing) {
+    CDownloadApp app;
+    Run(app, [&app](QDialog& window) {
+        app.m_strTarget = "Board B";
+        app.m_bEraseAll = 0;
+        window.reject();
+    });
+    EXPECT_TRUE(Store().allKeys().isEmpty());
+}
+
+TEST_F(SettingsTest, SetupWindowSavesEraseAllOnCloseButNotOnEscape) {
+    CDownloadApp app;
+    app.InitInstance([](CDownloadApp& owner) {
+        auto window = std::make_unique<CSetupDlg>(owner);
+        CSetupDlg* raw = window.get();
+        QTimer::singleShot(0, raw, [raw] {
+            raw->eraseAllBox()->setChecked(false);
+            raw->reject();
+        });
+        return window;
+    });
+    EXPECT_TRUE(Store().allKeys().isEmpty());
+
+    app.InitInstance([](CDownloadApp& owner) {
+        auto window = std::make_unique<CSetupDlg>(owner);
+        CSetupDlg* raw = window.get();
+        QTimer::singleShot(0, raw, [raw] {
+            raw->eraseAllBox()->setChecked(false);
+            for (auto* button : raw->findChildren<QPushButton*>()) {
+                if (button->text() == "Close") {
+                    button->click();
+                }
+            }
+        });
+        return window;
+    });
+    EXPECT_EQ(Store().value("Settings/EraseAll").toInt(), 0);
+    EXPECT_EQ(Store().value("Last Connection/COMPort").toString(), QStringLiteral("COM1"));
+}
