@@ -118,3 +118,24 @@ def main(description_to_regions, suffix, summary):
         return 0
     output.write_text(text, encoding="ascii")
     return 0
+
+
+def read_hex(path):
+    """The data bytes of an Intel HEX file as {address: byte} (types 00, 01, 02, 04)."""
+    memory, base = {}, 0
+    with open(path, encoding="ascii") as handle:
+        for line in handle:
+            line = line.strip()
+            if not line:
+                continue
+            record = bytes.fromhex(line[1:])
+            count, offset, kind = record[0], record[1] << 8 | record[2], record[3]
+            data = record[4:4 + count]
+            if kind == 0x00:
+                for i, value in enumerate(data):
+                    memory[base + offset + i] = value
+            elif kind == 0x01:
+                break
+            elif kind in (0x02, 0x04):
+                base = (data[0] << 8 | data[1]) << (4 if kind == 0x02 else 16)
+    return memory
