@@ -51,16 +51,6 @@ TEST(VersionInfoTest, ReadsTheProgramsOwnResource) {
 }
 
 #ifndef Q_OS_WIN
-TEST(VersionInfoTest, OtherFilesAndResourcesWithoutTranslationDoNotLoad) {
-    CVersionInfo version;
-    EXPECT_EQ(version.Load(QCoreApplication::applicationDirPath()), 0);
-    VersionResource noTranslation;
-    noTranslation.strings["\\StringFileInfo\\040704b0\\ProductVersion"] = "9.9";
-    ProgramResource scope(&noTranslation);
-    EXPECT_EQ(version.Load(), 0);
-    EXPECT_EQ(version.GetString("ProductVersion", 0x040704b0), QString());
-}
-
 TEST(AboutDlgTest, ShowsTheThreeLinesOfTheResource) {
     const QStringList lines = AboutLines();
     CVersionInfo version;

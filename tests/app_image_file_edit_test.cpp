@@ -83,13 +83,6 @@ TEST_F(ImageFileEditTest, StartLocationFollowsTheText) {
     EXPECT_EQ(CImageFileEdit::ChooseStartLocation(QString(), QString()).folder, QString());
 }
 
-TEST_F(ImageFileEditTest, FiltersInBarNotation) {
-    EXPECT_EQ(CImageFileEdit::NameFilters("All files (*.*)|*.*||"),
-              QStringList({"All files (*.*) (*)"}));
-    EXPECT_EQ(CImageFileEdit::NameFilters("Hex-Dateien (*.hex; *.h86)|*.hex;*.h86|"),
-              QStringList({"Hex-Dateien (*.hex; *.h86) (*.hex *.h86)"}));
-}
-
 TEST_F(ImageFileEditTest, DialogOpensAtTheFileAndOkTakesTheChoice) {
     const QString current = Write("current.hex");
     const QString chosen = Write("chosen.h86");

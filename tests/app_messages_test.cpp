@@ -126,14 +126,6 @@ TEST(GuiMessageBoxTest, WorkerThreadWaitsForTheBoxShownInTheGuiThread) {
     EXPECT_TRUE(confirmer.boxes[0].inGuiThread);
 }
 
-TEST(GuiMessageBoxTest, GuiThreadShowsUmlautsAsGiven) {
-    BoxConfirmer confirmer;
-    ShowGuiMessageBox("Fehler beim Öffnen der Quelldatei!");
-    ASSERT_EQ(confirmer.boxes.size(), 1u);
-    EXPECT_EQ(confirmer.boxes[0].text, QStringLiteral("Fehler beim Öffnen der Quelldatei!"));
-    EXPECT_EQ(confirmer.boxes[0].icon, QMessageBox::Warning);
-}
-
 TEST_F(HelpTest, MissingFileNamesThePathWithItsSpaces) {
     SetOpenerInstalled(true);
     const QString path = QString::fromStdString(m_dir.path().string()) + "/Mein Handbuch/fehlt.pdf";

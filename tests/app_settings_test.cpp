@@ -1,17 +1,14 @@
 // The application object's settings: defaults, the EraseAll rule, and saving only on OK.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
-#include <QPushButton>
 #include <QSettings>
 #include <QTimer>
 #include <functional>
 
 #include "app/download_app.h"
-#include "app/setup_dlg.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -98,34 +95,4 @@ TEST_F(SettingsTest, CancelWritesNothing) {
         window.reject();
     });
     EXPECT_TRUE(Store().allKeys().isEmpty());
-}
-
-TEST_F(SettingsTest, SetupWindowSavesEraseAllOnCloseButNotOnEscape) {
-    CDownloadApp app;
-    app.InitInstance([](CDownloadApp& owner) {
-        auto window = std::make_unique<CSetupDlg>(owner);
-        CSetupDlg* raw = window.get();
-        QTimer::singleShot(0, raw, [raw] {
-            raw->eraseAllBox()->setChecked(false);
-            raw->reject();
-        });
-        return window;
-    });
-    EXPECT_TRUE(Store().allKeys().isEmpty());
-
-    app.InitInstance([](CDownloadApp& owner) {
-        auto window = std::make_unique<CSetupDlg>(owner);
-        CSetupDlg* raw = window.get();
-        QTimer::singleShot(0, raw, [raw] {
-            raw->eraseAllBox()->setChecked(false);
-            for (auto* button : raw->findChildren<QPushButton*>()) {
-                if (button->text() == "Close") {
-                    button->click();
-                }
-            }
-        });
-        return window;
-    });
-    EXPECT_EQ(Store().value("Settings/EraseAll").toInt(), 0);
-    EXPECT_EQ(Store().value("Last Connection/COMPort").toString(), QStringLiteral("COM1"));
 }
