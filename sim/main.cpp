@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -34,6 +36,24 @@ std::filesystem::path ProgramFolder(const char* argv0) {
         self = std::filesystem::absolute(argv0, error);
     }
     return self.parent_path();
+}
+
+// Links of earlier runs that ended without removing theirs (killed, crashed) would offer a
+// device that now belongs to someone else: remove those whose process is gone.
+void RemoveStaleLinks(const std::filesystem::path& folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        static const std::string kPrefix = "quillon-sim-";
+        if (name.rfind(kPrefix, 0) != 0 || !entry.is_symlink(error)) {
+            continue;
+        }
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + kPrefix.size(), &end, 10);
+        if (*end == '\0' && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            std::filesystem::remove(entry.path(), error);
+        }
+    }
 }
 
 bool WriteReport(const SimServer& server, const std::string& path) {
@@ -101,6 +121,7 @@ int main(int argc, char** argv) {
         }
         std::filesystem::permissions(folder.parent_path(), std::filesystem::perms::owner_all,
                                      ignored);
+        RemoveStaleLinks(folder);
         line.server.linkPath = (folder / ("quillon-sim-" + std::to_string(getpid()))).string();
     }
 

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/text_format.h"
@@ -664,6 +665,18 @@ TEST(SimServerTest, ServesSessionsOverThePtyAndReportsThem) {
     EXPECT_EQ(flash.substr(0x20000, 2), std::string(2, '\0')) << "old content";
 }
 
+// Whether `condition` holds within two seconds.
+bool Eventually(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + 2s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
 // Opens `path` in a child process that lacks the capability to ignore exclusive use (as any
 // host not run by root); returns the open's errno, or 0 when it opened.
 int OpenErrnoWithoutPrivilege(const std::string& path) {
@@ -689,8 +702,9 @@ TEST(SimServerTest, HostMayHoldTheLineExclusivelyAndReopenItBetweenJobs) {
         EXPECT_EQ(OpenErrnoWithoutPrivilege(path), EBUSY);
         ASSERT_TRUE(host.Initialize(TestMonitor()));
     }
-    std::this_thread::sleep_for(100ms);  // the close notice reaches the server
-    EXPECT_EQ(OpenErrnoWithoutPrivilege(path), 0) << "exclusive use ends with the host";
+    // The close notice reaches the server a moment later.
+    EXPECT_TRUE(Eventually([&] { return OpenErrnoWithoutPrivilege(path) == 0; }))
+        << "exclusive use ends with the host";
     PtyHost again(path);
     ASSERT_EQ(ioctl(again.fd(), TIOCEXCL), 0);
     EXPECT_EQ(again.Exchange(EraseFrame(1), 14), Answer('A', "AB1201") + Answer('A', "    01"))
@@ -743,7 +757,7 @@ TEST(SimServerTest, HangUpClosesTheLineAndOpensANewOne) {
     pollfd p{host.fd(), POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 2000), 1);
     EXPECT_NE(p.revents & POLLHUP, 0) << "the host sees the line hang up";
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return !running.changedLines().empty(); }));
     const std::vector<std::string> changed = running.changedLines();
     ASSERT_EQ(changed.size(), 1U);
     EXPECT_EQ(changed[0], running.server.slavePath());
