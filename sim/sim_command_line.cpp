@@ -92,6 +92,15 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
         target->push_back(entry);
         return true;
     };
+    auto anyStage = [&](std::optional<StageSelector>* target) {
+        StageSelector at;
+        std::vector<std::string> rest;
+        if (!selector(nullptr, 0, &at, &rest)) {
+            return false;
+        }
+        *target = at;
+        return true;
+    };
     static constexpr auto kCommands = &IsCommandStage;
     static constexpr auto kBusyStages = +[](SimStage s) {
         return s == SimStage::kEraseDone || s == SimStage::kBlock || s == SimStage::kFinalize;
@@ -210,26 +219,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
          }},
         {"--drop-answer", [&] { return repeat(kCommands, &faults.dropAnswer); }},
         {"--busy", [&] { return repeat(kBusyStages, &faults.busy); }},
-        {"--silent-from",
-         [&] {
-             StageSelector at;
-             std::vector<std::string> rest;
-             if (!selector(nullptr, 0, &at, &rest)) {
-                 return false;
-             }
-             faults.silentFrom = at;
-             return true;
-         }},
-        {"--hangup-at",
-         [&] {
-             StageSelector at;
-             std::vector<std::string> rest;
-             if (!selector(nullptr, 0, &at, &rest)) {
-                 return false;
-             }
-             faults.hangupAt = at;
-             return true;
-         }},
+        {"--silent-from", [&] { return anyStage(&faults.silentFrom); }},
+        {"--hangup-at", [&] { return anyStage(&faults.hangupAt); }},
         {"--noise",
          [&] {
              const std::vector<std::string> parts = Split(value, ':');

@@ -229,6 +229,10 @@ std::vector<std::uint8_t> TargetModel::Answer(char letter, const std::string& de
     return answer;
 }
 
+std::vector<std::uint8_t> TargetModel::ErrorAnswer(std::uint8_t code) const {
+    return Answer('E', std::string(1, static_cast<char>(code)));
+}
+
 void TargetModel::Receive(std::uint8_t byte, SimClock::time_point now) {
     const bool inHandshake = m_state == State::kLoader || m_state == State::kMonitorLoad ||
                              m_state == State::kMonitorData || m_state == State::kFailed;
@@ -450,6 +454,12 @@ void TargetModel::ReceiveCommand(std::uint8_t byte, SimClock::time_point now) {
     m_frame.clear();
 }
 
+void TargetModel::RefuseFrame(SimStage stage, int index, const std::string& detail,
+                              SimClock::time_point now) {
+    Seen(stage, "bad-frame", detail);
+    Deliver(stage, index, now, ErrorAnswer('A'));
+}
+
 bool TargetModel::CheckCrc(SimStage stage, int index, std::size_t covered,
                            SimClock::time_point now) {
     const long received = ParseHex(m_frame, covered, 4);
@@ -460,7 +470,7 @@ bool TargetModel::CheckCrc(SimStage stage, int index, std::size_t covered,
     const std::string receivedText(m_frame.begin() + static_cast<std::ptrdiff_t>(covered),
                                    m_frame.begin() + static_cast<std::ptrdiff_t>(covered + 4));
     Seen(stage, "crc", "frame CRC \"" + receivedText + "\", computed " + SimCrcText(computed));
-    Deliver(stage, index, now, Answer('E', "C"));
+    Deliver(stage, index, now, ErrorAnswer('C'));
     return false;
 }
 
@@ -473,16 +483,15 @@ void TargetModel::HandleErase(SimClock::time_point now) {
     }
     const long sector = ParseHex(m_frame, 2, 2);
     if (m_frame[1] != '2' || sector < 0) {
-        Seen(SimStage::kErase, "bad-frame",
-             "erase frame \"" + std::string(m_frame.begin(), m_frame.begin() + 4) +
-                 "\" does not name a sector");
-        Deliver(SimStage::kErase, index, now, Answer('E', "A"));
+        RefuseFrame(SimStage::kErase, index,
+                    "erase frame \"" + std::string(m_frame.begin(), m_frame.begin() + 4) +
+                        "\" does not name a sector",
+                    now);
         return;
     }
     const AnswerPlan first = PlanAnswer(SimStage::kErase, index);
     if (first.refuse) {
-        Deliver(SimStage::kErase, index, now,
-                Answer('E', std::string(1, static_cast<char>(first.code))));
+        Deliver(SimStage::kErase, index, now, ErrorAnswer(first.code));
         return;
     }
     std::string flashType = reportedFlashType();
@@ -505,8 +514,7 @@ void TargetModel::HandleErase(SimClock::time_point now) {
     const AnswerPlan done = PlanAnswer(SimStage::kEraseDone, index);
     const SimClock::time_point finished = now + Ms(m_settings.eraseMs);
     if (done.refuse) {
-        Deliver(SimStage::kEraseDone, index, finished,
-                Answer('E', std::string(1, static_cast<char>(done.code))));
+        Deliver(SimStage::kEraseDone, index, finished, ErrorAnswer(done.code));
         return;
     }
     m_flash.Erase(static_cast<int>(sector));
@@ -529,17 +537,16 @@ void TargetModel::HandleBlock(SimClock::time_point now) {
     const long length = ParseHex(m_frame, 7, 2);
     if (address < 0 || length != static_cast<long>(kBlockDataLength) ||
         static_cast<std::uint32_t>(address) + kBlockDataLength > FlashModel::kSize) {
-        Seen(SimStage::kBlock, "bad-frame",
-             "block frame header \"" + std::string(m_frame.begin(), m_frame.begin() + 9) +
-                 "\" is not an address and the length 80 within the flash");
-        Deliver(SimStage::kBlock, index, now, Answer('E', "A"));
+        RefuseFrame(SimStage::kBlock, index,
+                    "block frame header \"" + std::string(m_frame.begin(), m_frame.begin() + 9) +
+                        "\" is not an address and the length 80 within the flash",
+                    now);
         return;
     }
     const auto where = static_cast<std::uint32_t>(address);
     const AnswerPlan plan = PlanAnswer(SimStage::kBlock, index);
     if (plan.refuse) {
-        Deliver(SimStage::kBlock, index, now,
-                Answer('E', std::string(1, static_cast<char>(plan.code))));
+        Deliver(SimStage::kBlock, index, now, ErrorAnswer(plan.code));
         return;
     }
     SessionRecord& session = Session();
@@ -552,7 +559,7 @@ void TargetModel::HandleBlock(SimClock::time_point now) {
             Seen(SimStage::kBlock, "program-not-erased",
                  "block 0x" + Hex(where, 6) + " would program byte 0x" +
                      Hex(result.firstUnerased, 6) + ", which is not erased");
-            Deliver(SimStage::kBlock, index, now, Answer('E', "P"));
+            Deliver(SimStage::kBlock, index, now, ErrorAnswer('P'));
             return;
         }
         ++session.blocksProgrammed;
@@ -577,16 +584,15 @@ void TargetModel::HandleFinalize(SimClock::time_point now) {
     const int index = m_finalizeCount++;
     MarkStage(SimStage::kFinalize);
     if (std::string(m_frame.begin() + 1, m_frame.end()) != kFinalizeArgument) {
-        Seen(SimStage::kFinalize, "bad-frame",
-             "finalize frame \"" + std::string(m_frame.begin(), m_frame.end()) +
-                 "\" is not \"F     0\"");
-        Deliver(SimStage::kFinalize, index, now, Answer('E', "A"));
+        RefuseFrame(SimStage::kFinalize, index,
+                    "finalize frame \"" + std::string(m_frame.begin(), m_frame.end()) +
+                        "\" is not \"F     0\"",
+                    now);
         return;
     }
     const AnswerPlan plan = PlanAnswer(SimStage::kFinalize, index);
     if (plan.refuse) {
-        Deliver(SimStage::kFinalize, index, now,
-                Answer('E', std::string(1, static_cast<char>(plan.code))));
+        Deliver(SimStage::kFinalize, index, now, ErrorAnswer(plan.code));
         return;
     }
     ++Session().finalizeCount;

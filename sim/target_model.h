@@ -118,6 +118,10 @@ private:
     void DeliverAfterBusy(SimStage stage, int index, int busy, SimClock::time_point at,
                           std::vector<std::uint8_t> answer);
     std::vector<std::uint8_t> Answer(char letter, const std::string& detail) const;
+    std::vector<std::uint8_t> ErrorAnswer(std::uint8_t code) const;
+    // Answers "E" "A" to a frame whose CRC is right but whose fields are not.
+    void RefuseFrame(SimStage stage, int index, const std::string& detail,
+                     SimClock::time_point now);
 
     void ReceiveLoader(std::uint8_t byte, SimClock::time_point now);
     void ReceiveMonitorLoad(std::uint8_t byte, SimClock::time_point now);
