@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "platform/text_format.h"
+#include "sim/sim_monitor_file.h"
 #include "sim/sim_server.h"
 #include "sim/target_model.h"
 #include "tests/support/test_files.h"
@@ -577,7 +579,8 @@ public:
             return false;
         }
         Send(Text(file.loader));
-        if (Receive(9) != "\x7E\xAA\xFF\xFF\xFF\xFF\xFF\xFF\x03") {
+        if (Receive(9) !=
+            static_cast<char>(file.loaderAck) + std::string("\xAA\xFF\xFF\xFF\xFF\xFF\xFF\x03")) {
             return false;
         }
         const std::size_t n = file.monitor.size();
@@ -764,6 +767,60 @@ TEST(SimServerTest, HangUpClosesTheLineAndOpensANewOne) {
     EXPECT_EQ(std::filesystem::read_symlink(options.linkPath).string(), changed[0]);
     PtyHost next(options.linkPath);
     EXPECT_TRUE(next.Initialize(TestMonitor())) << "faults were for session 1 only";
+}
+
+TEST(SimProgramTest, PrintsItsLineServesUpToTheSessionLimitAndLeavesItsFiles) {
+    TempDir dir;
+    const std::string monitor = std::string(QUILLON_SOURCE_DIR) + "/Targets/virtual-target.h86";
+    const std::string link = (dir.path() / "port").string();
+    const std::string report = (dir.path() / "report.json").string();
+    const std::string dump = (dir.path() / "flash.bin").string();
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        execl(QUILLON_SIM_PROGRAM, "quillon-sim", "--monitor", monitor.c_str(), "--link",
+              link.c_str(), "--sessions", "1", "--report", report.c_str(), "--dump", dump.c_str(),
+              "--ram-test-ms=0", "--erase-ms=0", "--exit-after", "20", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string first;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') {
+        first += c;
+    }
+    close(out[0]);
+    ASSERT_EQ(first.rfind("/dev/", 0), 0U) << first;
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), first);
+
+    SimMonitorFile file;
+    std::string error;
+    ASSERT_TRUE(LoadSimMonitorFile(monitor, &file, &error)) << error;
+    {
+        PtyHost host(link);
+        ASSERT_TRUE(host.Initialize(file));
+        kill(child, SIGUSR1);
+        EXPECT_TRUE(Eventually([&] { return std::filesystem::exists(report); }))
+            << "SIGUSR1 writes the report at once";
+        const std::string type = file.flashTypes.at(0);
+        EXPECT_EQ(host.Exchange(EraseFrame(0), 14),
+                  Answer('A', type + "00") + Answer('A', "    00"));
+        EXPECT_EQ(host.Exchange(BlockFrame(0x80), 7), Answer('A', "000080"));
+        EXPECT_EQ(host.Exchange(kFinalize, 7), Answer('A', "     0"));
+    }
+    int status = -1;
+    EXPECT_TRUE(Eventually([&] { return waitpid(child, &status, WNOHANG) == child; }))
+        << "the session limit ends the program";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    std::ifstream in(report);
+    const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(json.find("\"name\": \"Virtual Target\""), std::string::npos);
+    EXPECT_NE(json.find("\"endedBy\": \"finalize\""), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(dump), FlashModel::kSize);
 }
 
 }  // namespace
