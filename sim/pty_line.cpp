@@ -125,7 +125,11 @@ bool PortLink::Point(const std::string& linkPath, const std::string& target, std
         *error = linkPath + " exists and is not a symbolic link; not replaced";
         return false;
     }
-    const std::string temporary = linkPath + ".new-" + std::to_string(getpid());
+    // Made under a hidden name and renamed, so a port list never sees a half-made link.
+    const fs::path path(linkPath);
+    const std::string temporary =
+        (path.parent_path() / ("." + path.filename().string() + ".new-" + std::to_string(getpid())))
+            .string();
     fs::remove(temporary, code);
     fs::create_symlink(target, temporary, code);
     if (!code) {
