@@ -9,6 +9,7 @@ ImageMemory g_imageMemory;
 void ImageMemory::Clear() {
     std::memset(m_bytes, kErasedValue, sizeof m_bytes);
     std::memset(m_fillMarks, 0, sizeof m_fillMarks);
+    std::memset(m_holdsData, 0, sizeof m_holdsData);
 }
 
 bool ImageMemory::Store(int segment, std::uint32_t offset, const std::uint8_t* bytes,
@@ -32,6 +33,7 @@ bool ImageMemory::Store(int segment, std::uint32_t offset, const std::uint8_t* b
         if (lastHere > m_fillMarks[s]) {
             m_fillMarks[s] = lastHere;
         }
+        m_holdsData[s] = true;
     }
     return true;
 }

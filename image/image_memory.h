@@ -18,7 +18,7 @@ public:
     static constexpr std::uint32_t kSize = kSegmentSize * kSegmentCount;
     static constexpr std::uint8_t kErasedValue = 0xFF;
 
-    // Sets every byte to 0xFF and every fill mark to 0.
+    // Sets every byte to 0xFF, every fill mark to 0 and every segment to holding no data.
     void Clear();
 
     // Stores `count` bytes at consecutive addresses from `segment`, `offset`. The offset may
@@ -32,6 +32,9 @@ public:
         return m_bytes[Address(segment, offset)];
     }
     std::uint16_t FillMark(int segment) const { return m_fillMarks[segment]; }
+    // True when the current file stored at least one byte in `segment`. Unlike "fill mark
+    // above 0" this also holds for a segment whose only byte lies at offset 0.
+    bool HoldsData(int segment) const { return m_holdsData[segment]; }
 
     // The 64 KB of `segment` (0..255), for callers that send or compare whole stretches.
     const std::uint8_t* SegmentData(int segment) const {
@@ -45,6 +48,7 @@ public:
 private:
     std::uint8_t m_bytes[kSize];
     std::uint16_t m_fillMarks[kSegmentCount];
+    bool m_holdsData[kSegmentCount];
 };
 
 extern ImageMemory g_imageMemory;

@@ -17,6 +17,24 @@ constexpr unsigned UM_DOWNLOAD_DONE = kWmApp + 4;  // wParam 1 = aborted, lParam
 constexpr unsigned UM_QUIT = kWmApp + 5;           // to the worker: wParam 0, lParam 0
 constexpr unsigned UM_LOG_LINE = kWmApp + 6;       // lParam: std::string*, a new log line
 constexpr unsigned UM_LOG_APPEND = kWmApp + 7;  // lParam: std::string*, appended to the last line
+// Progress of the running phase: wParam = phase << 24 | bytes done, lParam = bytes total.
+// Posted at most every 100 ms and once at the end of the phase; it carries nothing to free.
+constexpr unsigned UM_PROGRESS = kWmApp + 8;
+
+enum class ProgressPhase : unsigned {
+    kMonitorUpload = 1,  // the monitor's bytes, each echoed by the target
+    kProgramming = 2,    // the image's bytes in 128-byte blocks
+};
+
+constexpr WParam MakeProgressWParam(ProgressPhase phase, std::uint32_t done) {
+    return (static_cast<WParam>(phase) << 24) | (done & 0xFFFFFFu);
+}
+constexpr ProgressPhase ProgressPhaseOf(WParam wParam) {
+    return static_cast<ProgressPhase>((wParam >> 24) & 0xFFu);
+}
+constexpr std::uint32_t ProgressDoneOf(WParam wParam) {
+    return static_cast<std::uint32_t>(wParam & 0xFFFFFFu);
+}
 
 // The job record. It belongs to the window; the worker reads it through the address that
 // comes with UM_INITIALIZE / UM_DOWNLOAD and never copies it. The window leaves it alone from

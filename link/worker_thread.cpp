@@ -1,5 +1,8 @@
 #include "link/worker_thread.h"
 
+#include "link/download_job.h"
+#include "link/initialize_job.h"
+
 namespace {
 
 const MessageMapEntry<CWorkerThread> kMessageMap[] = {
@@ -25,13 +28,10 @@ void CWorkerThread::OnQuit(WParam, LParam) {
 
 void CWorkerThread::OnInitialize(WParam, LParam lParam) {
     const auto* job = reinterpret_cast<const JobParams*>(lParam);
-    PostLogLine(job->hWndOwner, "Initialize is not available in this build.");
-    job->hWndOwner->Post(UM_INIT_DONE, 0, 0);
+    InitializeJob(*job, m_link, m_header, g_bStopJob).Run();
 }
 
 void CWorkerThread::OnDownload(WParam, LParam lParam) {
     const auto* job = reinterpret_cast<const JobParams*>(lParam);
-    (void)m_eraseAll;
-    PostLogLine(job->hWndOwner, "Start Download is not available in this build.");
-    job->hWndOwner->Post(UM_DOWNLOAD_DONE, 0, 0);
+    DownloadJob(*job, m_link, m_header, m_eraseAll, g_bStopJob).Run();
 }

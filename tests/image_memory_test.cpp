@@ -34,11 +34,17 @@ TEST_F(ImageMemoryTest, FillMarkOnlyRises) {
     EXPECT_EQ(g_imageMemory.FillMark(3), 0x0100);
 }
 
-TEST_F(ImageMemoryTest, SingleByteAtOffsetZeroLeavesTheFillMarkAtZero) {
+TEST_F(ImageMemoryTest, SingleByteAtOffsetZeroLeavesTheFillMarkAtZeroButHoldsData) {
+    EXPECT_FALSE(g_imageMemory.HoldsData(4));
     const std::uint8_t byte = 0x00;
     ASSERT_TRUE(g_imageMemory.Store(4, 0, &byte, 1));
     EXPECT_EQ(g_imageMemory.Byte(4, 0), 0x00);
     EXPECT_EQ(g_imageMemory.FillMark(4), 0);
+    EXPECT_TRUE(g_imageMemory.HoldsData(4));
+    EXPECT_FALSE(g_imageMemory.HoldsData(3));
+    EXPECT_FALSE(g_imageMemory.HoldsData(5));
+    g_imageMemory.Clear();
+    EXPECT_FALSE(g_imageMemory.HoldsData(4));
 }
 
 TEST_F(ImageMemoryTest, RunAcrossSegmentsRaisesEachSegmentsFillMark) {
@@ -51,6 +57,9 @@ TEST_F(ImageMemoryTest, RunAcrossSegmentsRaisesEachSegmentsFillMark) {
     EXPECT_EQ(g_imageMemory.FillMark(9), 0xFFFF);
     EXPECT_EQ(g_imageMemory.FillMark(10), 0xFFFF);
     EXPECT_EQ(g_imageMemory.FillMark(11), 0x0007);
+    EXPECT_TRUE(g_imageMemory.HoldsData(9) && g_imageMemory.HoldsData(10) &&
+                g_imageMemory.HoldsData(11));
+    EXPECT_FALSE(g_imageMemory.HoldsData(12));
     EXPECT_EQ(g_imageMemory.Byte(10, 0), bytes[8]);
     EXPECT_EQ(g_imageMemory.Byte(11, 7), bytes[bytes.size() - 1]);
     EXPECT_EQ(g_imageMemory.Byte(11, 8), 0xFF);
@@ -67,6 +76,7 @@ TEST_F(ImageMemoryTest, RunBeyondTheEndStoresNothing) {
     EXPECT_FALSE(g_imageMemory.Store(255, 0xFFF8, bytes.data(), bytes.size()));
     EXPECT_EQ(g_imageMemory.Byte(255, 0xFFF8), 0xFF);
     EXPECT_EQ(g_imageMemory.FillMark(255), 0);
+    EXPECT_FALSE(g_imageMemory.HoldsData(255));
     // Exactly up to the last byte is fine.
     EXPECT_TRUE(g_imageMemory.Store(255, 0xFFF0, bytes.data(), bytes.size()));
     EXPECT_EQ(g_imageMemory.FillMark(255), 0xFFFF);
