@@ -88,6 +88,9 @@ void DownloadJob::Run() {
         PostDone(UM_DOWNLOAD_DONE, false, false);
         return;
     }
+    // An answer that came after an earlier job had ended (an erase completion after a refused
+    // flash type, say) must not pass for the answer to this job's first command.
+    m_link.DiscardInput();
     Outcome outcome = Erase();
     if (outcome == Outcome::kDone) {
         outcome = Program();

@@ -22,8 +22,6 @@ namespace {
 constexpr std::size_t kPendingLimit = 64 * 1024;
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr int kWriteStallMs = 2000;
-// How long a wait keeps checking before it sleeps.
-constexpr std::chrono::microseconds kSpinBeforeSleep{200};
 
 bool BaudConstant(std::uint32_t baud, speed_t& speed) {
     switch (baud) {
@@ -243,11 +241,6 @@ bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
 
 bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    // An answer that comes back at once (an echo over a fast link) is caught by checking again
-    // for a moment before the thread goes to sleep: waking a sleeping thread costs more than
-    // the whole round trip there. After that moment the thread sleeps in poll() until bytes
-    // arrive, so a long wait costs no CPU.
-    const auto spinUntil = std::chrono::steady_clock::now() + kSpinBeforeSleep;
     for (;;) {
         if (QueuedInput() >= count) {
             return true;
@@ -258,9 +251,6 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         const int left = MillisecondsUntil(deadline);
         if (left == 0) {
             return false;
-        }
-        if (spinUntil > std::chrono::steady_clock::now()) {
-            continue;
         }
         // Everything the driver had is in the pending buffer now, so poll reports only
         // new bytes (or a hang-up) and never spins.

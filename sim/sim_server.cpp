@@ -15,6 +15,9 @@
 
 namespace {
 
+// How long the paced loop stays awake around traffic and before a due byte.
+constexpr std::chrono::microseconds kStayAwake{300};
+
 constexpr auto kEioBackoff = std::chrono::milliseconds(50);
 
 }  // namespace
@@ -140,6 +143,7 @@ void SimServer::WriteDue(SimClock::time_point now) {
         const ssize_t written = write(m_line.masterFd(), bytes.data(), bytes.size());
         m_writeBlocked = written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         if (written > 0) {
+            m_lastTraffic = now;
             m_tx.erase(m_tx.begin(), m_tx.begin() + written);
         } else if (!m_writeBlocked) {
             m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(taken));
@@ -159,6 +163,7 @@ void SimServer::ReadMaster(SimClock::time_point now) {
     for (;;) {
         const ssize_t got = read(m_line.masterFd(), buffer, sizeof buffer);
         if (got > 0) {
+            m_lastTraffic = now;
             for (ssize_t i = 0; i < got; ++i) {
                 m_lastRxDue =
                     tau == SimClock::duration::zero() ? now : std::max(m_lastRxDue, now) + tau;
@@ -273,6 +278,15 @@ void SimServer::Run() {
             {m_wake[0], POLLIN, 0},
         };
         timespec timeout{};
+        // With pacing, a sleeping thread wakes up tens of microseconds late, a good part of
+        // a character time at high baud rates; a real target reacts at once. So around
+        // traffic and close before a byte is due, the loop only looks and does not sleep.
+        const bool pacing = CharacterTime() != SimClock::duration::zero();
+        const bool busyMoment = pacing && (now - m_lastTraffic < kStayAwake ||
+                                           (deadline && *deadline - now < kStayAwake));
+        if (busyMoment) {
+            deadline = now;
+        }
         if (deadline) {
             const auto wait = std::max(SimClock::duration::zero(), *deadline - now);
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();

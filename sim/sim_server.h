@@ -20,8 +20,9 @@ struct SimServerOptions {
 // Runs the target model on a pseudo-terminal line. Every byte is delayed by its wire time at the
 // given baud rate in both directions: a received byte reaches the model one character time
 // after the previous one at the earliest, and an answer byte is written one character time
-// after the previous one. Waiting happens in the kernel (ppoll until the next due byte), never
-// in a busy loop.
+// after the previous one. Waiting happens in the kernel (ppoll until the next due byte); only
+// with pacing, for 300 µs around traffic and before a due byte, the loop keeps looking instead
+// of sleeping, since a thread's wake-up would cost a good part of a character time.
 class SimServer {
 public:
     SimServer(SimMonitorFile file, TargetSettings settings, SimServerOptions options);
@@ -85,4 +86,6 @@ private:
     bool m_masterQuietUntilSet = false;
     SimClock::time_point m_masterQuietUntil{};
     bool m_writeBlocked = false;
+    // When the line last carried a byte either way (pacing keeps the loop awake around it).
+    SimClock::time_point m_lastTraffic{};
 };

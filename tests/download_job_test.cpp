@@ -260,6 +260,13 @@ TEST_F(DownloadJobTest, SingleByteAtOffsetZeroIsErasedAndProgrammed) {
     EXPECT_EQ(frames[3].text.substr(10, 127), std::string(127, '\xFF'));
 }
 
+TEST_F(DownloadJobTest, AnswerLeftOverFromAnEarlierJobIsNotTaken) {
+    pty.Send(std::string("AXY12..A......"));  // a late completion and more from before
+    const JobResult result = Download(Image({{0x000000, Bytes{1}}}), AcceptAll);
+    EXPECT_EQ(result.log.back(), "Download finished successfully!");
+    EXPECT_EQ(result.succeeded, 1);
+}
+
 TEST_F(DownloadJobTest, ImageWithoutDataProgramsNothing) {
     const JobResult result = Download(dir.Write("empty.hex", hex_text::End()), AcceptAll);
     EXPECT_EQ(result.log, (Lines{"Finalizing download", "Download finished successfully!"}));
