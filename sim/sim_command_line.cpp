@@ -347,8 +347,9 @@ Behaviour: waiting for the sync byte the loader ignores every other byte. A load
 that arrives different from the monitor file does not start (no answer). Frames are taken by
 length after their letter P (8), V (141) or F (7); other bytes between frames are ignored, and
 a frame that pauses for 250 ms is dropped unanswered, so the host's resend is read afresh. A
-finalize ends the session; a sync byte between frames starts a new one (the operator reset
-the target), and so does the next sync after a handshake that stalled for 2 s or whose host
+finalize ends the session, but the monitor keeps running: the frames of a further download
+open a new one. A sync byte between frames starts a new session (the operator reset the
+target), and so does the next sync after a handshake that stalled for 2 s or whose host
 closed the line.
 )";
 }

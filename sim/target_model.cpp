@@ -242,10 +242,20 @@ void TargetModel::Receive(std::uint8_t byte, SimClock::time_point now) {
     m_lastActivity = std::max(m_lastActivity, now);
     switch (m_state) {
         case State::kWaitSync:
+            if (byte != m_file.syncByte && m_monitorRunning &&
+                (byte == 'P' || byte == 'V' || byte == 'F')) {
+                // The next download to the monitor that is still running: a session of its own.
+                StartSession(now);
+                Session().monitorStarted = true;
+                m_state = State::kCommand;
+                ReceiveCommand(byte, now);
+                return;
+            }
             if (byte != m_file.syncByte) {
                 ++m_record.noiseIgnored;
                 return;
             }
+            m_monitorRunning = false;
             StartSession(now);
             MarkStage(SimStage::kIdent);
             m_state = State::kLoader;
@@ -405,6 +415,7 @@ void TargetModel::ReceiveMonitorData(std::uint8_t byte, SimClock::time_point now
     session.monitorStarted = true;
     Deliver(SimStage::kMonitorStarted, 0, now, {0x11});
     m_state = State::kCommand;
+    m_monitorRunning = true;
 }
 
 void TargetModel::ReceiveCommand(std::uint8_t byte, SimClock::time_point now) {
@@ -613,6 +624,7 @@ void TargetModel::LineClosed(SimClock::time_point now) {
 }
 
 void TargetModel::LineHungUp(SimClock::time_point now) {
+    m_monitorRunning = false;
     if (m_state != State::kWaitSync) {
         EndSession("hangup", now);
     } else {

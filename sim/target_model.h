@@ -67,8 +67,9 @@ struct SimRecord {
 // answers go out as emissions with the time they are due. The bootstrap loader waits for the
 // sync byte (ignoring anything else), takes the loader stages and checks them against the
 // monitor file, reports its RAM test, takes the monitor through the echo protocol, and then the
-// monitor serves erase, block and finalize frames on the flash model until a finalize ends the
-// session. A sync byte between monitor frames also starts a new session, as after a reset.
+// monitor serves erase, block and finalize frames on the flash model; a finalize ends the
+// session, and the frames of a further download open the next one at the running monitor. A
+// sync byte between monitor frames starts a new session with a handshake, as after a reset.
 class TargetModel {
 public:
     TargetModel(SimMonitorFile file, TargetSettings settings);
@@ -143,6 +144,9 @@ private:
     SimClock::time_point m_lastActivity{};
     bool m_silent = false;
     bool m_hungUp = false;
+    // The monitor runs on the target: after a finalize it still takes commands, so another
+    // download needs no new Initialize. A sync byte (a reset) or a hang-up ends it.
+    bool m_monitorRunning = false;
     int m_loadRow = 0;
     long m_announcedLength = 0;
     std::size_t m_dataIndex = 0;

@@ -251,10 +251,16 @@ TEST(SimModelTest, WholeSessionAnswersEveryStepAndRecordsIt) {
     EXPECT_TRUE(
         std::equal(data.begin(), data.end(), model.flash().Sector(1),
                    [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
-    // After the finalize the target waits for the next sync byte: frames go unanswered.
-    EXPECT_EQ(host.Exchange(EraseFrame(1)), "");
-    EXPECT_TRUE(model.waitingForSync());
     EXPECT_EQ(model.sessionsEnded(), 1);
+    // The monitor still runs after the finalize: the next download's frames open a session of
+    // their own, without a handshake.
+    const std::string again = host.Exchange(EraseFrame(1));
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again[0], 'A');
+    EXPECT_FALSE(model.waitingForSync());
+    ASSERT_EQ(model.record().sessions.size(), 2U);
+    EXPECT_TRUE(model.record().sessions[1].monitorStarted);
+    EXPECT_EQ(model.record().sessions[1].eraseSequence, std::vector<int>{1});
 }
 
 TEST(SimModelTest, FramesWithWrongCrcsOrFieldsAreRefusedAndChangeNothing) {
