@@ -5,26 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "image/hex_reader.h"
-#include "image/monitor_header.h"
-#include "platform/text_format.h"
+#include "image/monitor_file_catalog.h"
 
 namespace {
-
-// Header texts are 8-bit Windows-1252 text.
-QString FromCp1252(const std::string& bytes) {
-    std::string utf8;
-    for (const char c : bytes) {
-        utf8 += Cp1252ToUtf8(static_cast<std::uint8_t>(c));
-    }
-    return QString::fromStdString(utf8);
-}
-
-QString NameFromFileName(const QString& path) {
-    const QString title = QFileInfo(path).completeBaseName();
-    const qsizetype underscore = title.indexOf(QLatin1Char('_'));
-    return underscore >= 0 ? title.mid(underscore + 1) : title;
-}
 
 bool HasMonitorFileSuffix(const QString& path) {
     return path.endsWith(QStringLiteral(".h86"), Qt::CaseInsensitive) ||
@@ -55,13 +38,8 @@ QString DefaultTargetsFolder() {
 }
 
 QString TargetDisplayName(const QString& path) {
-    if (LoadHexFile(QDir::toNativeSeparators(path).toStdString()) != 0) {
-        const MonitorHeaderSearch search = SearchMonitorHeader();
-        if (search.status == MonitorHeaderStatus::kAccepted) {
-            return FromCp1252(TargetNameOf(CopyMonitorHeader(search)));
-        }
-    }
-    return NameFromFileName(path);
+    return QString::fromStdString(
+        MonitorFileDisplayName(QDir::toNativeSeparators(path).toStdString()));
 }
 
 void FillTargetList(QComboBox& list, const QString& targetsFolder, const QString& storedTarget) {

@@ -1,0 +1,83 @@
+#include "image/monitor_file_catalog.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "image/hex_reader.h"
+#include "image/monitor_header.h"
+#include "platform/text_format.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Negative, zero or positive as `a` sorts before, with or after `b`, letter case ignored.
+int CompareIgnoringCase(const std::string& a, const std::string& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ca = static_cast<unsigned char>(LowerAscii(a[i]));
+        const auto cb = static_cast<unsigned char>(LowerAscii(b[i]));
+        if (ca != cb) {
+            return ca < cb ? -1 : 1;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool IsMonitorFileName(const std::string& name) {
+    return name.size() >= 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".h86");
+}
+
+}  // namespace
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    return CompareIgnoringCase(a, b) == 0;
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() && EqualIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string TargetNameFromFileName(const std::string& path) {
+    const std::string title = fs::path(path).stem().string();
+    const std::size_t underscore = title.find('_');
+    return underscore == std::string::npos ? title : title.substr(underscore + 1);
+}
+
+std::string MonitorFileDisplayName(const std::string& path) {
+    if (LoadHexFile(path) != 0) {
+        const MonitorHeaderSearch search = SearchMonitorHeader();
+        if (search.status == MonitorHeaderStatus::kAccepted) {
+            // Header texts are 8-bit Windows-1252 text.
+            std::string name;
+            for (const char c : TargetNameOf(CopyMonitorHeader(search))) {
+                name += Cp1252ToUtf8(static_cast<std::uint8_t>(c));
+            }
+            return name;
+        }
+    }
+    return TargetNameFromFileName(path);
+}
+
+std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder) {
+    std::vector<MonitorFileEntry> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError) || !IsMonitorFileName(it->path().filename().string())) {
+            continue;
+        }
+        const std::string path = it->path().string();
+        entries.push_back({MonitorFileDisplayName(path), path});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const MonitorFileEntry& a, const MonitorFileEntry& b) {
+                  const int byName = CompareIgnoringCase(a.displayName, b.displayName);
+                  return byName != 0 ? byName < 0 : CompareIgnoringCase(a.path, b.path) < 0;
+              });
+    return entries;
+}
