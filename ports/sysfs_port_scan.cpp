@@ -90,10 +90,21 @@ std::string ReadAttribute(const fs::path& file) {
     return first < last ? std::string(first, last) : std::string();
 }
 
+// The driver of the UART behind a terminal's device. Newer kernels put a port device and a
+// controller device of the serial core itself (drivers "port" and "ctrl") between the terminal
+// and the UART's device; their names say nothing about the hardware, so look past them.
 std::string DriverName(const fs::path& device) {
-    std::error_code error;
-    const fs::path driver = fs::read_symlink(device / "driver", error);
-    return error ? std::string() : driver.filename().string();
+    fs::path at = device;
+    for (int level = 0; level < 3; ++level) {
+        std::error_code error;
+        const fs::path driver = fs::read_symlink(at / "driver", error);
+        const std::string name = error ? std::string() : driver.filename().string();
+        if (name != "port" && name != "ctrl") {
+            return name;
+        }
+        at = at.parent_path();
+    }
+    return std::string();
 }
 
 // A UART driver registers a fixed number of ports whether or not a UART answers; those

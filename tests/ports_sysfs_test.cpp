@@ -56,6 +56,11 @@ public:
         WriteFile(ttyDir / "dev", "4:64\n");
         Link(ttyDir, sys() / "class" / "tty" / name);
     }
+    // Binds the device folder `device` below sys/devices to `driver`.
+    void BindDriver(const std::string& device, const std::string& driver) {
+        fs::create_directories(sys() / "bus" / "drivers" / driver);
+        Link(sys() / "bus" / "drivers" / driver, sys() / "devices" / device / "driver");
+    }
     // A terminal without hardware (virtual console, pseudo-terminal).
     void AddVirtualTerminal(const std::string& name) {
         const fs::path ttyDir = sys() / "devices" / "virtual" / "tty" / name;
@@ -117,6 +122,21 @@ TEST(SysfsPortScan, ListsUsbAcmAndOnBoardPortsWithoutPlaceholders) {
         {"/dev/ttyUSB0", "Example Corp USB UART"},
     };
     EXPECT_EQ(collector.ports, expected);
+}
+
+TEST(SysfsPortScan, SerialCoreDevicesDoNotNameThePort) {
+    // Newer kernels: terminal -> port device ("port") -> controller ("ctrl") -> the UART.
+    FakeSystem system;
+    system.AddPort("ttyS0", "pnp0/00:00/00:00:0/00:00:0.0", "port", "4");
+    system.BindDriver("pnp0/00:00/00:00:0", "ctrl");
+    system.BindDriver("pnp0/00:00", "serial");
+    system.AddPort("ttyS1", "platform/serial8250/serial8250:0/serial8250:0.1", "port");
+    system.BindDriver("platform/serial8250/serial8250:0", "ctrl");
+    system.BindDriver("platform/serial8250", "serial8250");  // a placeholder without a type
+
+    PortCollector collector;
+    EXPECT_EQ(Enumerate(system.sources(), collector), 1);
+    EXPECT_EQ(collector.ports, (std::vector<ListedPort>{{"/dev/ttyS0", "serial"}}));
 }
 
 TEST(SysfsPortScan, NaturalOrderAndFriendlyNameFallbacks) {

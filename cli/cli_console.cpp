@@ -1,0 +1,185 @@
+#include "cli/cli_console.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Terminal control: save and restore the cursor, erase to the end of the line.
+constexpr const char* kSaveCursor = "\0337";
+constexpr const char* kRestoreCursor = "\0338";
+constexpr const char* kEraseToEnd = "\033[K";
+
+// Characters on the terminal for UTF-8 text (continuation bytes take no column).
+std::size_t Columns(const std::string& text) {
+    std::size_t columns = 0;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            ++columns;
+        }
+    }
+    return columns;
+}
+
+const char* PhaseName(ProgressPhase phase) {
+    return phase == ProgressPhase::kProgramming ? "Programming" : "Monitor upload";
+}
+
+std::string Kilobytes(std::uint32_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", bytes / 1024.0);
+    return text;
+}
+
+}  // namespace
+
+CliConsole::CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal)
+    : m_out(out), m_err(err), m_progressBar(progressBar), m_sharedTerminal(sharedTerminal) {}
+
+int CliConsole::TerminalColumns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    }
+#else
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+#endif
+    return 80;
+}
+
+void CliConsole::LogLine(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    EraseBarLocked();
+    if (m_lineOpen) {
+        std::fputc('\n', m_out);
+    }
+    std::fputs(text.c_str(), m_out);
+    m_lineOpen = true;
+    const std::size_t lastBreak = text.rfind('\n');
+    m_lineColumns = Columns(lastBreak == std::string::npos ? text : text.substr(lastBreak + 1));
+    std::fflush(m_out);
+    DrawBarLocked();
+}
+
+void CliConsole::LogAppend(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    EraseBarLocked();
+    std::fputs(text.c_str(), m_out);
+    m_lineOpen = true;
+    m_lineColumns += Columns(text);
+    std::fflush(m_out);
+    DrawBarLocked();
+}
+
+void CliConsole::Message(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    EraseBarLocked();
+    if (m_sharedTerminal && m_lineOpen) {
+        // On one terminal the message would land inside the open log line.
+        std::fputc('\n', m_out);
+        std::fflush(m_out);
+        m_lineOpen = false;
+        m_lineColumns = 0;
+    }
+    std::fputs(text.c_str(), m_err);
+    std::fputc('\n', m_err);
+    std::fflush(m_err);
+    DrawBarLocked();
+}
+
+void CliConsole::Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_phaseKnown || phase != m_phase || done < m_done) {
+        m_phaseKnown = true;
+        m_phase = phase;
+        m_phaseStart = std::chrono::steady_clock::now();
+        m_phaseStartDone = done;
+    }
+    m_done = done;
+    m_total = total;
+    if (!m_progressBar) {
+        return;
+    }
+    EraseBarLocked();
+    m_barShown = done < total;  // a finished phase leaves no bar behind
+    DrawBarLocked();
+}
+
+void CliConsole::Finish() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    EraseBarLocked();
+    m_barShown = false;
+    if (m_lineOpen) {
+        std::fputc('\n', m_out);
+        m_lineOpen = false;
+    }
+    std::fflush(m_out);
+}
+
+std::string CliConsole::BarText(int width) const {
+    const double fraction = m_total > 0 ? static_cast<double>(m_done) / m_total : 0.0;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_phaseStart).count();
+    const double rate = seconds > 0.2 ? (m_done - m_phaseStartDone) / seconds : 0.0;
+    char numbers[128];
+    if (rate > 0) {
+        const long left = static_cast<long>((m_total - m_done) / rate + 0.5);
+        std::snprintf(numbers, sizeof numbers, " %3d%%  %s/%s KB  %.1f KB/s  %ld:%02ld left",
+                      static_cast<int>(fraction * 100), Kilobytes(m_done).c_str(),
+                      Kilobytes(m_total).c_str(), rate / 1024, left / 60, left % 60);
+    } else {
+        std::snprintf(numbers, sizeof numbers, " %3d%%  %s/%s KB", static_cast<int>(fraction * 100),
+                      Kilobytes(m_done).c_str(), Kilobytes(m_total).c_str());
+    }
+    const std::string name = PhaseName(m_phase);
+    const int barWidth = width - static_cast<int>(name.size() + std::string(numbers).size()) - 3;
+    if (barWidth < 10) {
+        return width >= static_cast<int>(name.size() + 5) ? name + std::string(numbers).substr(0, 5)
+                                                          : std::string();
+    }
+    const int filled = static_cast<int>(fraction * barWidth);
+    return name + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]" + numbers;
+}
+
+void CliConsole::EraseBarLocked() {
+    if (!m_progressBar || !m_barShown) {
+        return;
+    }
+    if (m_sharedTerminal) {
+        // The cursor stands at the end of the open log line: erase what follows it.
+        std::fputs(kEraseToEnd, m_err);
+    } else {
+        std::fputs("\r", m_err);
+        std::fputs(kEraseToEnd, m_err);
+    }
+    std::fflush(m_err);
+}
+
+void CliConsole::DrawBarLocked() {
+    if (!m_progressBar || !m_barShown) {
+        return;
+    }
+    const int columns = TerminalColumns();
+    if (m_sharedTerminal) {
+        const int room = columns - static_cast<int>(m_lineColumns) - 3;
+        const std::string bar = BarText(room);
+        if (!bar.empty()) {
+            std::fprintf(m_err, "%s  %s%s", kSaveCursor, bar.c_str(), kRestoreCursor);
+        }
+    } else {
+        std::fprintf(m_err, "\r%s", BarText(columns - 1).c_str());
+    }
+    std::fflush(m_err);
+}

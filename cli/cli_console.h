@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "link/messages.h"
+
+// What quillon-cli shows: the log on stdout, line by line as the window's log shows it (the
+// "*" marks appended to their line as they come), the file reader's messages on stderr, and,
+// when stderr is a terminal, a progress bar on stderr.
+class CliConsole {
+public:
+    // `progressBar`: draw the bar (stderr is a terminal). `sharedTerminal`: stdout is that same
+    // terminal, so the bar is drawn behind the open log line and erased before it grows.
+    CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal);
+
+    void LogLine(const std::string& text);
+    void LogAppend(const std::string& text);
+    // A message of the file reader, from any thread.
+    void Message(const std::string& text);
+    void Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total);
+    // Ends the log's last line and removes the bar.
+    void Finish();
+
+private:
+    void EraseBarLocked();
+    void DrawBarLocked();
+    std::string BarText(int width) const;
+    static int TerminalColumns();
+
+    std::mutex m_mutex;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_progressBar;
+    bool m_sharedTerminal;
+
+    bool m_lineOpen = false;        // the log's last line has no line end yet
+    std::size_t m_lineColumns = 0;  // its width on the terminal
+
+    bool m_barShown = false;
+    ProgressPhase m_phase = ProgressPhase::kMonitorUpload;
+    std::uint32_t m_done = 0;
+    std::uint32_t m_total = 0;
+    std::uint32_t m_phaseStartDone = 0;
+    std::chrono::steady_clock::time_point m_phaseStart;
+    bool m_phaseKnown = false;
+};

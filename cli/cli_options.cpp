@@ -1,0 +1,168 @@
+#include "cli/cli_options.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::int32_t kBaudRates[] = {9600, 19200, 38400, 57600, 115200};
+
+}  // namespace
+
+std::string CliUsageText() {
+    return "Usage: quillon-cli [OPTIONS] [IMAGE]\n"
+           "Writes IMAGE (an Intel HEX file) into the target's flash through its serial bootstrap\n"
+           "loader: Initialize (handshake, loader, RAM test, monitor), then Start Download.\n"
+           "\n"
+           "  -p, --port PORT       serial port device (e.g. /dev/ttyUSB0, COM3); required for "
+           "jobs\n"
+           "  -b, --baud RATE       9600 | 19200 | 38400 | 57600 | 115200   (default 57600)\n"
+           "  -t, --target NAME     target by display name, from the targets folder\n"
+           "  -m, --monitor FILE    monitor file path (alternative to --target)\n"
+           "      --targets DIR     folder of monitor files (default: Targets beside the "
+           "executable)\n"
+           "      --erase-all       also erase sectors 0 .. eraseAllSectorCount-1\n"
+           "      --init-only       run Initialize only (no IMAGE)\n"
+           "      --list-ports      print \"portName<TAB>friendlyName\" per port, exit 0\n"
+           "      --list-targets    print \"displayName<TAB>path\" per monitor file, exit 0\n"
+           "  -h, --help            print this text, exit 0\n"
+           "  IMAGE                 HEX-86 file programmed after a successful Initialize\n"
+           "\n"
+           "stdout carries the log lines, stderr the file reader's messages and, on a terminal,\n"
+           "a progress bar. Exit status: 0 success, 1 a job failed, 2 usage error, 130 aborted\n"
+           "(SIGINT or SIGTERM ends the job at its next step; a second SIGINT ends at once).\n";
+}
+
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
+                     std::string& error) {
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasInlineValue = false;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            value = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+            hasInlineValue = true;
+        }
+        // Takes the option's value, inline or from the next argument.
+        auto takeValue = [&](std::string& into) {
+            if (hasInlineValue) {
+                into = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = "option " + arg + " needs a value";
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        auto noValue = [&]() {
+            if (hasInlineValue) {
+                error = "option " + arg + " takes no value";
+                return false;
+            }
+            return true;
+        };
+
+        if (arg == "-h" || arg == "--help") {
+            if (!noValue()) {
+                return false;
+            }
+            options.help = true;
+        } else if (arg == "-p" || arg == "--port") {
+            if (!takeValue(options.port)) {
+                return false;
+            }
+        } else if (arg == "-b" || arg == "--baud") {
+            std::string text;
+            if (!takeValue(text)) {
+                return false;
+            }
+            const auto known =
+                std::find_if(std::begin(kBaudRates), std::end(kBaudRates),
+                             [&](std::int32_t rate) { return std::to_string(rate) == text; });
+            if (known == std::end(kBaudRates)) {
+                error = "baud rate '" + text + "' is not one of 9600, 19200, 38400, 57600, 115200";
+                return false;
+            }
+            options.baud = *known;
+        } else if (arg == "-t" || arg == "--target") {
+            if (!takeValue(options.target)) {
+                return false;
+            }
+        } else if (arg == "-m" || arg == "--monitor") {
+            if (!takeValue(options.monitorFile)) {
+                return false;
+            }
+        } else if (arg == "--targets") {
+            if (!takeValue(options.targetsFolder)) {
+                return false;
+            }
+        } else if (arg == "--erase-all") {
+            if (!noValue()) {
+                return false;
+            }
+            options.eraseAll = true;
+        } else if (arg == "--init-only") {
+            if (!noValue()) {
+                return false;
+            }
+            options.initOnly = true;
+        } else if (arg == "--list-ports") {
+            if (!noValue()) {
+                return false;
+            }
+            options.listPorts = true;
+        } else if (arg == "--list-targets") {
+            if (!noValue()) {
+                return false;
+            }
+            options.listTargets = true;
+        } else if (arg == "--") {
+            positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1,
+                              args.end());
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+
+    if (options.help) {
+        return true;
+    }
+    if (positional.size() > 1) {
+        error = "only one IMAGE can be given";
+        return false;
+    }
+    if (!positional.empty()) {
+        options.image = positional.front();
+    }
+    if (!options.RunsJob()) {
+        if (!options.image.empty()) {
+            error = "IMAGE goes with a job, not with --list-ports or --list-targets";
+            return false;
+        }
+        return true;
+    }
+    if (options.port.empty()) {
+        error = "a job needs --port";
+        return false;
+    }
+    if (options.target.empty() == options.monitorFile.empty()) {
+        error = "a job needs either --target or --monitor";
+        return false;
+    }
+    if (options.initOnly && !options.image.empty()) {
+        error = "--init-only takes no IMAGE";
+        return false;
+    }
+    if (!options.initOnly && options.image.empty()) {
+        error = "no IMAGE given (use --init-only to run Initialize alone)";
+        return false;
+    }
+    return true;
+}

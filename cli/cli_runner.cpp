@@ -1,0 +1,94 @@
+#include "cli/cli_runner.h"
+
+#include <memory>
+
+#include "link/messages.h"
+#include "link/worker_thread.h"
+
+std::atomic<int> g_abortRequested{0};
+
+namespace {
+
+struct JobOutcome {
+    bool aborted = false;
+    bool succeeded = false;
+};
+
+// Starts one job the way the window does and shows what the worker posts until its done
+// message.
+JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
+                  unsigned doneMessage, CliConsole& console) {
+    g_bStopJob = g_abortRequested.load() != 0 ? 1 : 0;
+    worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
+    for (;;) {
+        const auto next = owner.Take();
+        if (!next) {
+            return {};
+        }
+        switch (next->message) {
+            case UM_LOG_LINE:
+                console.LogLine(*TakePostedString(next->lParam));
+                break;
+            case UM_LOG_APPEND:
+                console.LogAppend(*TakePostedString(next->lParam));
+                break;
+            case UM_PROGRESS:
+                console.Progress(ProgressPhaseOf(next->wParam), ProgressDoneOf(next->wParam),
+                                 static_cast<std::uint32_t>(next->lParam));
+                break;
+            default:
+                if (next->message == doneMessage) {
+                    g_bStopJob = 1;
+                    const JobOutcome outcome{next->wParam == 1, next->lParam == 1};
+                    if (outcome.aborted) {
+                        console.LogLine("Aborted by user!");
+                    }
+                    return outcome;
+                }
+                DiscardPostedMessage(*next);
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsole& console) {
+    std::atomic<int> eraseAll{options.eraseAll ? 1 : 0};
+    MessageQueue owner;
+    auto worker = BeginThread<CWorkerThread>(eraseAll);
+    JobParams job;
+    job.hWndOwner = &owner;
+    job.strPort = options.port;
+    job.strFile = monitorFile;
+    job.nBaudRate = options.baud;
+
+    int status = kExitSuccess;
+    const JobOutcome init = RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE, console);
+    if (init.aborted) {
+        status = kExitAborted;
+    } else if (!init.succeeded) {
+        status = kExitJobFailed;
+    } else if (!options.initOnly) {
+        if (g_abortRequested.load() != 0) {
+            // Asked to stop between the jobs: the download never starts.
+            console.LogLine("Aborted by user!");
+            status = kExitAborted;
+        } else {
+            job.strFile = options.image;
+            const JobOutcome download =
+                RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE, console);
+            status = download.aborted ? kExitAborted
+                                      : (download.succeeded ? kExitSuccess : kExitJobFailed);
+        }
+    }
+
+    worker->PostThreadMessage(UM_QUIT, 0, 0);
+    worker->WaitForEnd();
+    owner.Close();
+    while (const auto left = owner.TryTake()) {
+        DiscardPostedMessage(*left);
+    }
+    console.Finish();
+    return status;
+}
