@@ -2,8 +2,8 @@
 #include <memory>
 
 #include "app/download_app.h"
+#include "app/download_dlg.h"
 #include "app/gui_message_box.h"
-#include "app/setup_dlg.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -13,6 +13,6 @@ int main(int argc, char* argv[]) {
 
     CDownloadApp app;
     InstallGuiMessageBoxHandler();
-    app.InitInstance([](CDownloadApp& owner) { return std::make_unique<CSetupDlg>(owner); });
+    app.InitInstance([](CDownloadApp& owner) { return std::make_unique<CDownloadDlg>(owner); });
     return 0;
 }

@@ -1,0 +1,411 @@
+#include "app/download_dlg.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <algorithm>
+#include <thread>
+
+#include "app/about_dlg.h"
+#include "app/baudrate_list.h"
+#include "app/dialog_units.h"
+#include "app/download_app.h"
+#include "app/help_key_filter.h"
+#include "app/image_file_edit.h"
+#include "app/system_menu.h"
+#include "app/target_list.h"
+#include "app/window_message_target.h"
+#include "res/resource.h"
+#include "ui_download_dlg.h"
+#include "ui_log_menu.h"
+
+namespace {
+
+constexpr int kMinimumWidth = 418;
+constexpr int kMinimumHeight = 320;
+constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
+
+const QString kAbortedByUser = QStringLiteral("Aborted by user!");
+
+// Grows `rect` to `wanted` where that is larger, keeping its left edge and vertical centre.
+QRect GrowAroundCentre(QRect rect, const QSize& wanted) {
+    rect.setWidth(std::max(rect.width(), wanted.width()));
+    const int extra = wanted.height() - rect.height();
+    if (extra > 0) {
+        rect.adjust(0, -extra / 2, 0, extra - extra / 2);
+    }
+    return rect;
+}
+
+}  // namespace
+
+CDownloadDlg::CDownloadDlg(CDownloadApp& app, QWidget* parent) : CDownloadDlg(app, {}, parent) {}
+
+CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
+    : QDialog(parent),
+      m_app(app),
+      m_sources(std::move(sources)),
+      m_ui(std::make_unique<Ui::CDownloadDlg>()),
+      m_hIcon(CDownloadApp::LoadAppIcon()) {
+    // The template: its controls, laid out for the window's font.
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    LayOutTemplate();
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    m_cmbTarget = m_ui->IDC_1001;
+    m_cmbComPort = m_ui->IDC_1004;
+    m_cmbBaudrate = m_ui->IDC_1005;
+    m_edtImageFile = m_ui->IDC_1002;
+
+    // 1. The worker, and where it posts to.
+    m_target = std::make_shared<WindowMessageTarget>(this);
+    m_pWorker = BeginThread<CWorkerThread>(m_app.m_bEraseAll);
+    m_job.hWndOwner = m_target.get();
+
+    // 2. The image file field's file dialog.
+    m_edtImageFile->SetDialogTitle(QStringLiteral("Datei wählen"));
+    m_edtImageFile->SetDefaultExtension(QStringLiteral(".HEX"));
+    m_edtImageFile->SetFilter(QStringLiteral("Hex-Dateien (*.hex; *.h86)") +
+                              QStringLiteral("|*.hex;*.h86|"));
+
+    // 3. The variables into the controls: an empty image file, "Erase all sectors" as saved.
+    UpdateData(false);
+
+    // 4. The About entry goes into the system menu where windows have one; elsewhere the log's
+    // context menu offers it.
+    const std::string about = LoadResourceString(IDS_ABOUTBOX);
+    const auto window = static_cast<std::uintptr_t>(winId());
+    m_bHasSystemMenu = HasSystemMenu(window);
+    if (m_bHasSystemMenu && !about.empty()) {
+        AppendSystemMenuEntry(window, IDM_ABOUTBOX, about);
+    }
+
+    // 5. The icon.
+    setWindowIcon(m_hIcon);
+
+    // 6. The lists, with the saved selections.
+    FillTargetList();
+    FillComPortList();
+    FillBaudrateList();
+
+    connect(m_ui->IDOK, &QPushButton::clicked, this, &CDownloadDlg::OnCloseButton);
+    connect(m_ui->IDC_1006, &QPushButton::clicked, this, &CDownloadDlg::OnBtnInitialize);
+    connect(m_ui->IDC_1000, &QPushButton::clicked, this, &CDownloadDlg::OnBtnStartDownload);
+    connect(m_cmbComPort, &QComboBox::currentTextChanged, m_cmbComPort, &QWidget::setToolTip);
+    m_cmbComPort->setToolTip(m_cmbComPort->currentText());
+    CHelpKeyFilter::Install(this);
+
+    // 7. The focus starts on the first tab stop.
+    m_ui->IDOK->setFocus();
+}
+
+CDownloadDlg::~CDownloadDlg() {
+    EndWorker();
+    // Nothing reaches the window any more; messages still queued for it are deleted with it,
+    // and their strings with them.
+    m_target->Detach();
+    QCoreApplication::removePostedEvents(this, PostedMessageEvent::Type());
+}
+
+void CDownloadDlg::EndWorker() {
+    if (!m_pWorker) {
+        return;
+    }
+    m_pWorker->PostThreadMessage(UM_QUIT, 0, 0);
+    // A job that still runs ends first, and it may ask this thread to show the HEX reader's
+    // message box and wait for the operator's OK; so this thread keeps handling events while it
+    // waits, or the two would wait for each other for ever.
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application != nullptr && QThread::currentThread() == application->thread()) {
+        QEventLoop loop;
+        std::thread waiter([this, &loop] {
+            m_pWorker->WaitForEnd();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        waiter.join();
+    } else {
+        m_pWorker->WaitForEnd();
+    }
+    m_pWorker.reset();
+    g_bStopJob = 1;  // no job runs any more, whether or not its done message was handled
+}
+
+std::shared_ptr<MessageTarget> CDownloadDlg::messageTarget() const {
+    return m_target;
+}
+
+void CDownloadDlg::LayOutTemplate() {
+    // setupUi placed the controls and sized the window in dialog units.
+    const CDialogUnits units(font());
+    const QSize templateSize = size();
+    for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        QRect rect = units.MapRect(control->geometry());
+        if (auto* list = qobject_cast<QComboBox*>(control)) {
+            // A drop-down list's template height is that of its open list; closed, it is as
+            // high as the style draws it.
+            const int closed = list->sizeHint().height();
+            const int item = std::max(1, list->fontMetrics().height() + 2);
+            list->setMaxVisibleItems(std::max(1, (rect.height() - closed) / item));
+            rect.setHeight(closed);
+        } else if (qobject_cast<QLabel*>(control) != nullptr ||
+                   qobject_cast<QCheckBox*>(control) != nullptr ||
+                   qobject_cast<CImageFileEdit*>(control) != nullptr) {
+            // Texts and the edit box stay whole where the style needs more room than the
+            // template gives; there is free space to their right and around them.
+            rect = GrowAroundCentre(rect, control->sizeHint());
+        }
+        control->setGeometry(rect);
+    }
+    resize(units.MapSize(templateSize));
+}
+
+void CDownloadDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    LayOutLogList();
+}
+
+void CDownloadDlg::LayOutLogList() {
+    QListWidget* log = m_ui->IDC_1007;
+    const QRect rect = log->geometry();
+    log->setGeometry(rect.x(), rect.y(), std::max(0, width() - kLogListMargin - rect.x()),
+                     std::max(0, height() - kLogListMargin - rect.y()));
+}
+
+void CDownloadDlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_strImageFile = m_edtImageFile->text();
+        m_app.m_bEraseAll = m_ui->IDC_1009->isChecked() ? 1 : 0;
+    } else {
+        m_edtImageFile->setText(m_strImageFile);
+        m_ui->IDC_1009->setChecked(m_app.m_bEraseAll != 0);
+    }
+}
+
+void CDownloadDlg::FillTargetList() {
+    const QString folder =
+        m_sources.targetsFolder.isEmpty() ? DefaultTargetsFolder() : m_sources.targetsFolder;
+    ::FillTargetList(*m_cmbTarget, folder, m_app.m_strTarget);
+}
+
+void CDownloadDlg::FillComPortList() {
+    const PortEnumerator enumerate =
+        m_sources.enumeratePorts ? m_sources.enumeratePorts : PortEnumerator(EnumerateComPorts);
+    ::FillComPortList(*m_cmbComPort, m_app.m_strComPort, enumerate);
+    // Port names can be long paths: the open list shows them whole.
+    QAbstractItemView* view = m_cmbComPort->view();
+    view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth() + 24);
+}
+
+void CDownloadDlg::FillBaudrateList() {
+    ::FillBaudrateList(*m_cmbBaudrate, m_app.m_strBaudrate);
+}
+
+QString CDownloadDlg::GetSelectedTarget() {
+    return ::GetSelectedTarget(*m_cmbTarget, m_app.m_strTarget);
+}
+
+QString CDownloadDlg::GetSelectedComPort() {
+    return ::GetSelectedComPort(*m_cmbComPort, m_app.m_strComPort);
+}
+
+std::int32_t CDownloadDlg::GetSelectedBaudrate() {
+    return ::GetSelectedBaudrate(*m_cmbBaudrate, m_app.m_strBaudrate);
+}
+
+void CDownloadDlg::OnBtnInitialize() {
+    m_ui->IDC_1000->setEnabled(false);
+    m_ui->IDC_1006->setEnabled(false);
+    m_ui->IDOK->setText(QStringLiteral("Cancel"));
+    SetCloseEnabled(false);
+    g_bStopJob = 0;
+    m_job.strPort = GetSelectedComPort().toStdString();
+    m_job.strFile = GetSelectedTarget().toStdString();
+    m_job.nBaudRate = GetSelectedBaudrate();
+    BeginJob(UM_INITIALIZE);
+}
+
+void CDownloadDlg::OnBtnStartDownload() {
+    UpdateData(true);
+    m_ui->IDC_1000->setEnabled(false);
+    m_ui->IDC_1006->setEnabled(false);
+    SetCloseEnabled(false);
+    g_bStopJob = 0;
+    m_job.strPort = GetSelectedComPort().toStdString();
+    m_job.strFile = m_strImageFile.toStdString();
+    m_job.nBaudRate = GetSelectedBaudrate();
+    BeginJob(UM_DOWNLOAD);
+}
+
+void CDownloadDlg::BeginJob(unsigned message) {
+    m_bJobRunning = true;
+    ResetProgress();
+    if (!m_pWorker->PostThreadMessage(message, 0, reinterpret_cast<LParam>(&m_job))) {
+        // No worker takes the job: it ends at once as failed, so the window is not left
+        // waiting for a done message that cannot come.
+        OnJobDone(false, false);
+    }
+}
+
+void CDownloadDlg::OnCloseButton() {
+    if (g_bStopJob == 0) {
+        g_bStopJob = 1;  // the worker ends the job at its next poll point
+        return;
+    }
+    GetSelectedBaudrate();
+    GetSelectedComPort();
+    GetSelectedTarget();
+    UpdateData(true);
+    accept();
+}
+
+void CDownloadDlg::closeEvent(QCloseEvent* event) {
+    // The close box and Alt+F4 do nothing while a job runs (on Windows they are grayed too).
+    if (m_bJobRunning) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CDownloadDlg::SetCloseEnabled(bool enable) {
+    if (m_bHasSystemMenu) {
+        EnableSystemMenuClose(static_cast<std::uintptr_t>(winId()), enable);
+    }
+}
+
+bool CDownloadDlg::event(QEvent* event) {
+    if (event->type() == PostedMessageEvent::Type()) {
+        OnPostedMessage(*static_cast<PostedMessageEvent*>(event));
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void CDownloadDlg::OnPostedMessage(PostedMessageEvent& posted) {
+    switch (posted.message()) {
+        case UM_LOG_LINE:
+        case UM_LOG_APPEND: {
+            const std::unique_ptr<std::string> text = TakePostedString(posted.TakeLParam());
+            if (text) {
+                const QString line = QString::fromStdString(*text);
+                if (posted.message() == UM_LOG_LINE) {
+                    AddLogLine(line);
+                } else {
+                    AppendToLastLogLine(line);
+                }
+            }
+            break;
+        }
+        case UM_INIT_DONE:
+        case UM_DOWNLOAD_DONE:
+            OnJobDone(posted.wParam() != 0, posted.TakeLParam() != 0);
+            break;
+        case UM_PROGRESS:
+            OnProgress(posted.wParam(), posted.TakeLParam());
+            break;
+        default:
+            break;
+    }
+}
+
+void CDownloadDlg::OnJobDone(bool aborted, bool succeeded) {
+    // Only a job that succeeded leaves the monitor ready for a download.
+    if (succeeded) {
+        m_ui->IDC_1000->setEnabled(true);
+    } else if (aborted) {
+        AddLogLine(kAbortedByUser);
+    }
+    m_ui->IDC_1006->setEnabled(true);
+    m_ui->IDOK->setText(QStringLiteral("Close"));
+    SetCloseEnabled(true);
+    g_bStopJob = 1;
+    m_bJobRunning = false;
+    ResetProgress();
+}
+
+void CDownloadDlg::OnProgress(WParam wParam, LParam lParam) {
+    const auto done = static_cast<int>(ProgressDoneOf(wParam));
+    const auto total = static_cast<int>(std::clamp<LParam>(lParam, 0, 0xFFFFFF));
+    if (!m_bJobRunning || total <= 0) {
+        return;
+    }
+    m_ui->IDC_PROGRESS->setRange(0, total);
+    m_ui->IDC_PROGRESS->setValue(std::clamp(done, 0, total));
+}
+
+void CDownloadDlg::ResetProgress() {
+    QProgressBar* bar = m_ui->IDC_PROGRESS;
+    bar->setValue(bar->minimum());
+    bar->setRange(0, 1);
+}
+
+void CDownloadDlg::AddLogLine(const QString& text) {
+    QListWidget* log = m_ui->IDC_1007;
+    log->addItem(text);
+    log->scrollToItem(log->item(log->count() - 1), QAbstractItemView::PositionAtTop);
+}
+
+void CDownloadDlg::AppendToLastLogLine(const QString& text) {
+    QListWidget* log = m_ui->IDC_1007;
+    QListWidgetItem* last = log->count() > 0 ? log->item(log->count() - 1) : nullptr;
+    if (last == nullptr) {
+        AddLogLine(text);
+        return;
+    }
+    last->setText(last->text() + text);
+    log->scrollToItem(last, QAbstractItemView::PositionAtTop);
+}
+
+void CDownloadDlg::OnClearLog() {
+    m_ui->IDC_1007->clear();
+}
+
+void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // Only a click inside the log list opens its menu; a request from the keyboard points at
+    // no place the operator chose, so it opens nothing.
+    QListWidget* log = m_ui->IDC_1007;
+    if (event->reason() != QContextMenuEvent::Mouse ||
+        !log->rect().contains(log->mapFromGlobal(event->globalPos()))) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QMenu menu(this);
+    Ui::CLogMenu logMenu;
+    logMenu.setupUi(&menu);
+    connect(logMenu.ID_EDIT_CLEAR, &QAction::triggered, this, &CDownloadDlg::OnClearLog);
+    const QString about = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
+    if (!m_bHasSystemMenu && !about.isEmpty()) {
+        menu.addSeparator();
+        connect(menu.addAction(about), &QAction::triggered, this, &CDownloadDlg::OnAbout);
+    }
+    menu.exec(event->globalPos());
+}
+
+bool CDownloadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    if (SystemCommandOf(message) == IDM_ABOUTBOX) {
+        OnAbout();
+        if (result != nullptr) {
+            *result = 0;
+        }
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+
+void CDownloadDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "app/port_list.h"
+#include "link/messages.h"
+#include "link/worker_thread.h"
+
+namespace Ui {
+class CDownloadDlg;
+}
+
+class CDownloadApp;
+class CImageFileEdit;
+class PostedMessageEvent;
+class QComboBox;
+class WindowMessageTarget;
+
+// The main window (template 102): target, port, baud rate and image file, "Erase all sectors",
+// the job buttons "Initialize" and "Start Download", the Close/Cancel button and the log.
+//
+// The window starts the worker thread when it opens and hands it one job at a time; the worker
+// answers with posted messages (log lines, appended text, progress, one done message per job),
+// which the window turns into log lines and button states. Its job state shows only in the
+// buttons, button 1's caption, the close box and g_bStopJob:
+//
+//   not ready     Initialize on,  Start Download off, "Close",  close box on,  flag 1
+//   initializing  both off,                           "Cancel", close box off, flag 0 (1: abort)
+//   ready         both on,                            "Close",  close box on,  flag 1
+//   downloading   both off,                           "Close",  close box off, flag 0 (1: abort)
+//
+// Button 1 (and Enter) asks a running job to abort; pressed again, or pressed while no job
+// runs, it records the selections and ends the dialog with OK, on which the application saves
+// them. Escape ends it with Cancel at any time, without an abort request. Destroying the window
+// ends the worker once its job, if any, has ended.
+class CDownloadDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Where the window finds the monitor files and the serial ports.
+    struct Sources {
+        QString targetsFolder;          // empty: "Targets" beside the program
+        PortEnumerator enumeratePorts;  // empty: EnumerateComPorts
+    };
+
+    explicit CDownloadDlg(CDownloadApp& app, QWidget* parent = nullptr);
+    CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent = nullptr);
+    ~CDownloadDlg() override;
+
+    // The monitor file path of the selected target (empty without a selection); records the
+    // target's name in the application's m_strTarget.
+    QString GetSelectedTarget();
+    // The selected port, recorded in m_strComPort; "COM1" without a selection.
+    QString GetSelectedComPort();
+    // The selected baud rate, its text recorded in m_strBaudrate; 57600 without a selection.
+    std::int32_t GetSelectedBaudrate();
+
+    // Adds a log line and scrolls to it.
+    void AddLogLine(const QString& text);
+    // Extends the last log line by `text`; on an empty log `text` becomes its only line.
+    void AppendToLastLogLine(const QString& text);
+
+    // What the worker posts to; refuses once the window is being destroyed.
+    std::shared_ptr<MessageTarget> messageTarget() const;
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    void OnBtnInitialize();
+    void OnBtnStartDownload();
+    void OnCloseButton();
+    void OnClearLog();
+    void OnAbout();
+    void OnPostedMessage(PostedMessageEvent& posted);
+    void OnJobDone(bool aborted, bool succeeded);
+    void OnProgress(WParam wParam, LParam lParam);
+    // Empties the progress bar.
+    void ResetProgress();
+
+    // Disables both job buttons and the close box, clears the abort flag and posts the job.
+    void BeginJob(unsigned message);
+    void SetCloseEnabled(bool enable);
+    // Moves the image file text and "Erase all sectors" between the controls and their
+    // variables: to the variables when `saveAndValidate`, else to the controls.
+    void UpdateData(bool saveAndValidate);
+    void FillTargetList();
+    void FillComPortList();
+    void FillBaudrateList();
+    void LayOutTemplate();
+    void LayOutLogList();
+    void EndWorker();
+
+    CDownloadApp& m_app;
+    Sources m_sources;
+    std::unique_ptr<Ui::CDownloadDlg> m_ui;
+    QComboBox* m_cmbBaudrate;
+    QComboBox* m_cmbComPort;
+    QComboBox* m_cmbTarget;
+    QString m_strImageFile;
+    CImageFileEdit* m_edtImageFile;
+    JobParams m_job;
+    std::unique_ptr<CWorkerThread> m_pWorker;
+    std::shared_ptr<WindowMessageTarget> m_target;
+    QIcon m_hIcon;
+    bool m_bJobRunning = false;
+    bool m_bHasSystemMenu = false;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+#include "ports/com_ports.h"
+
+class QComboBox;
+
+// The port list: the serial ports of the system by their port names, sorted by name with
+// letter case ignored. The setting COMPort keeps the name of the last used one.
+
+// Where the ports come from: EnumerateComPorts, or any function with its contract.
+using PortEnumerator = std::function<int(ComPortCallback callback, std::uintptr_t context)>;
+
+// Adds every port that `enumerate` reports. When the enumeration succeeds, selects the first
+// entry that begins with `storedPort`, letter case ignored; when it fails, the ports reported
+// before the failure stay listed and none is selected.
+void FillComPortList(QComboBox& list, const QString& storedPort, const PortEnumerator& enumerate);
+
+// The selected port's name, also recorded in `strComPort`; without a selection "COM1", and
+// `strComPort` is left as it was.
+QString GetSelectedComPort(const QComboBox& list, QString& strComPort);

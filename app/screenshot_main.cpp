@@ -1,0 +1,102 @@
+// quillon-screenshot: opens the main window, runs Initialize and Start Download through its
+// buttons against a serial port (normally a virtual target's), and saves a picture of the
+// window once the download has succeeded. scripts/screenshot runs it under a virtual display.
+//
+//   quillon-screenshot OUTPUT.png IMAGE.hex PORT [BAUDRATE]
+//
+// The monitor files come from "Targets" beside the program, as for quillon. The settings are
+// read but never written. Exit status 0 when the picture was saved, 1 otherwise.
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <cstdio>
+#include <functional>
+
+#include "app/download_app.h"
+#include "app/download_dlg.h"
+#include "app/gui_message_box.h"
+#include "app/image_file_edit.h"
+
+namespace {
+
+constexpr int kJobTimeoutMs = 120000;
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Presses `button` and waits until the job it started has ended (Initialize enabled again).
+bool RunJob(CDownloadDlg& window, const char* button) {
+    window.findChild<QPushButton*>(button)->click();
+    auto* initialize = window.findChild<QPushButton*>("IDC_1006");
+    return WaitUntil([initialize] { return initialize->isEnabled(); }, kJobTimeoutMs);
+}
+
+QString LastLogLine(const CDownloadDlg& window) {
+    const auto* log = window.findChild<QListWidget*>("IDC_1007");
+    return log->count() > 0 ? log->item(log->count() - 1)->text() : QString();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(CDownloadApp::kCompanyKey);
+    QApplication::setApplicationName(CDownloadApp::kProfileName);
+    QApplication::setWindowIcon(CDownloadApp::LoadAppIcon());
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 4) {
+        std::fprintf(stderr, "usage: quillon-screenshot OUTPUT.png IMAGE.hex PORT [BAUDRATE]\n");
+        return 1;
+    }
+
+    CDownloadApp app;
+    app.LoadSettings();
+    app.m_strComPort = args[3];
+    app.m_strBaudrate = args.size() > 4 ? args[4] : QStringLiteral("115200");
+    InstallGuiMessageBoxHandler();
+
+    CDownloadDlg window(app);
+    window.show();
+    window.findChild<CImageFileEdit*>("IDC_1002")->setText(args[2]);
+    if (window.findChild<QComboBox*>("IDC_1004")->currentIndex() < 0) {
+        std::fprintf(stderr, "quillon-screenshot: the port list has no %s\n", qPrintable(args[3]));
+        return 1;
+    }
+
+    auto* startDownload = window.findChild<QPushButton*>("IDC_1000");
+    if (!RunJob(window, "IDC_1006") || !startDownload->isEnabled()) {
+        std::fprintf(stderr, "quillon-screenshot: Initialize failed: %s\n",
+                     qPrintable(LastLogLine(window)));
+        return 1;
+    }
+    if (!RunJob(window, "IDC_1000") ||
+        LastLogLine(window) != QStringLiteral("Download finished successfully!")) {
+        std::fprintf(stderr, "quillon-screenshot: the download failed: %s\n",
+                     qPrintable(LastLogLine(window)));
+        return 1;
+    }
+
+    // Let the last repaint reach the display before taking the picture.
+    WaitUntil([] { return false; }, 300);
+    const QPixmap picture = window.screen()->grabWindow(window.winId());
+    if (picture.isNull() || !picture.save(args[1], "PNG")) {
+        std::fprintf(stderr, "quillon-screenshot: cannot save %s\n", qPrintable(args[1]));
+        return 1;
+    }
+    window.reject();
+    return 0;
+}
