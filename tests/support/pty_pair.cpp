@@ -17,6 +17,7 @@ PtyPair::PtyPair() {
         throw std::runtime_error("openpty failed");
     }
     m_slavePath = name;
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     // The slave descriptor from openpty is not needed by the tests; closing it lets the code
     // under test be the only holder, as with a real port.

@@ -1,0 +1,252 @@
+// quillon-cli as a whole program, against quillon-sim running as a program of its own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/monitor_file.h"
+#include "tests/support/process.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+const std::string kBin = QUILLON_BIN_DIR;
+const std::string kCli = kBin + "/quillon-cli";
+const std::string kSim = kBin + "/quillon-sim";
+const std::string kDemo = kBin + "/samples/demo.hex";
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> InitializeLines(const std::string& port) {
+    return {port + " initialized.",
+            std::string(39, '-'),
+            "Send BOOTLOAD (Level 0) !    ==> 32 Bytes",
+            "Send BOOTLOAD (Level 1) !    ==> 416 Byte",
+            "RAM test started.",
+            "RAM test successful!",
+            "Send Monitor  (Level 2) !   ==> 6144 Byte",
+            "Monitor started!"};
+}
+
+// quillon-sim with the shipped virtual target and `options`, its report written on exit.
+class Sim {
+public:
+    explicit Sim(std::vector<std::string> options = {}) : m_report(m_dir.path() / "report.json") {
+        std::vector<std::string> argv = {kSim,         "--link", "none",     "--ram-test-ms",  "5",
+                                         "--erase-ms", "1",      "--report", m_report.string()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        m_process = std::make_unique<BackgroundProcess>(argv);
+        m_port = m_process->ReadLine();
+    }
+    const std::string& port() const { return m_port; }
+    // Stops the simulator and returns its report.
+    std::string Report() {
+        m_process->Stop();
+        std::ifstream in(m_report);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+private:
+    TempDir m_dir;
+    std::filesystem::path m_report;
+    std::unique_ptr<BackgroundProcess> m_process;
+    std::string m_port;
+};
+
+ProcessResult Cli(const std::vector<std::string>& args, const ProcessOptions& options = {}) {
+    std::vector<std::string> argv = {kCli};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, options);
+}
+
+TEST(CliTest, SuccessfulDownloadPrintsOnlyTheLogLines) {
+    Sim sim;
+    const ProcessResult result =
+        Cli({"--port", sim.port(), "--target", "virtual target", "--erase-all", kDemo});
+    std::vector<std::string> expected = InitializeLines(sim.port());
+    for (int s = 0; s < 8; ++s) {
+        expected.push_back("Erasing sector " + std::to_string(s) + "!");
+    }
+    expected.insert(expected.end(),
+                    {"Programming sector 0! " + std::string(52, '*'), "Programming sector 1! ****",
+                     "Programming sector 3! *", "Programming sector 5! *", "Finalizing download",
+                     "Download finished successfully!"});
+    EXPECT_EQ(result.out, Lines(expected));
+    EXPECT_EQ(result.err, "") << "no progress bar and no messages without a terminal";
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(sim.Report().find("\"eraseSequence\": [0, 1, 2, 3, 4, 5, 6, 7]"), std::string::npos);
+}
+
+TEST(CliTest, EachFailureKindEndsWithStatus1) {
+    {
+        SCOPED_TRACE("target refuses the handshake");
+        Sim sim({"--wrong-ident", "0x12"});
+        const ProcessResult result = Cli({"-p", sim.port(), "-t", "Virtual Target", kDemo});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, Lines({sim.port() + " initialized.", std::string(39, '-'),
+                                     "Wrong answer (Set 0x6B::Act 0x12)!"}));
+    }
+    {
+        SCOPED_TRACE("a block answered with a CRC error");
+        Sim sim({"--crc-error-at", "block@3"});
+        const ProcessResult result = Cli({"-p", sim.port(), "-t", "Virtual Target", kDemo});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.out.find("Programming sector 0! *\nWrong CRC!\n"), std::string::npos)
+            << result.out;
+    }
+    {
+        SCOPED_TRACE("no such port");
+        const ProcessResult result =
+            Cli({"-p", "/dev/quillon-no-such-port", "-t", "Virtual Target", "--init-only"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "Unable to open COM port!\n");
+    }
+    {
+        SCOPED_TRACE("missing image: said at once, the target untouched");
+        Sim sim;
+        const ProcessResult result =
+            Cli({"-p", sim.port(), "-t", "Virtual Target", "/nonexistent.hex"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "Datei nicht vorhanden!\n");
+        EXPECT_NE(sim.Report().find("\"sessions\": []"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("broken image: the reader's message on stderr");
+        TempDir dir;
+        const std::string image = dir.Write("broken.hex", ":0100000011EF\n");
+        Sim sim;
+        const ProcessResult result = Cli({"-p", sim.port(), "-t", "Virtual Target", image});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, Lines(InitializeLines(sim.port())));
+        EXPECT_EQ(result.err, "Fehler\n");
+    }
+}
+
+TEST(CliTest, UsageErrorsEndWithStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"-t", "Virtual Target", kDemo},                                 // no port
+        {"-p", "/dev/x", kDemo},                                         // no target
+        {"-p", "/dev/x", "-t", "Virtual Target", "-m", "m.h86", kDemo},  // both
+        {"-p", "/dev/x", "-t", "Virtual Target", "-b", "12345", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--init-only", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target"},  // nothing to program
+        {"-p", "/dev/x", "-t", "Virtual Target", "--frobnicate", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", kDemo, kDemo},
+        {"--list-targets", kDemo},
+    };
+    for (const auto& args : cases) {
+        const ProcessResult result = Cli(args);
+        std::string joined;
+        for (const auto& a : args) {
+            joined += a + " ";
+        }
+        EXPECT_EQ(result.exitCode, 2) << joined;
+        EXPECT_EQ(result.out, "") << joined;
+        EXPECT_NE(result.err.find("quillon-cli: "), std::string::npos) << joined;
+    }
+    const ProcessResult unknown = Cli({"-p", "/dev/x", "-t", "Nonesuch", "--init-only"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("unknown target 'Nonesuch'; known targets:\n  Virtual Target"),
+              std::string::npos)
+        << unknown.err;
+    const ProcessResult help = Cli({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: quillon-cli"), std::string::npos);
+}
+
+TEST(CliTest, SigintDuringProgrammingAbortsWithoutFinalize) {
+    Sim sim({"--program-ms", "5"});
+    ProcessOptions options;
+    bool sent = false;
+    options.onOutput = [&](const std::string& out, int pid) {
+        if (!sent && out.find("Programming sector 0! **") != std::string::npos) {
+            kill(pid, SIGINT);
+            sent = true;
+        }
+    };
+    const ProcessResult result = Cli({"-p", sim.port(), "-t", "Virtual Target", kDemo}, options);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(result.exitCode, 130);
+    EXPECT_NE(result.out.find("*\nAborted by user!\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Finalizing"), std::string::npos);
+    EXPECT_EQ(result.out.rfind("Aborted by user!\n"), result.out.size() - 17) << "the last line";
+    EXPECT_EQ(sim.Report().find("\"finalized\": true"), std::string::npos);
+}
+
+TEST(CliTest, ProgressBarOnlyOnATerminal) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    // Only the program under test may hold the terminal, or its end is never seen.
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    // Read the terminal while the program runs, so its output never fills up.
+    std::string terminal;
+    std::thread reader([&] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(master, buffer, sizeof buffer)) > 0) {
+            terminal.append(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    Sim sim({"--baud", "115200"});
+    ProcessOptions options;
+    options.stderrTerminal = name;
+    const ProcessResult result = Cli({"-p", sim.port(), "-t", "Virtual Target", kDemo}, options);
+    close(slave);  // the reader sees the end once the last holder is gone
+    reader.join();
+    close(master);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(terminal.find("Programming ["), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find("Monitor upload"), std::string::npos);
+    EXPECT_EQ(result.out.find('\r'), std::string::npos) << "stdout holds log lines only";
+}
+
+TEST(CliTest, ListsTargetsAndPorts) {
+    TempDir dir;
+    MonitorFileSpec board;
+    board.targetName = "Board A";
+    dir.Write("board.h86", board.HexText());
+    dir.Write("Mon_Plain.h86", ":00000001FF\n");
+    dir.Write("Broken.h86", ":0100000011EF\n");
+    const ProcessResult targets = Cli({"--list-targets", "--targets", dir.path().string()});
+    EXPECT_EQ(targets.exitCode, 0);
+    EXPECT_EQ(targets.out, "Board A\t" + (dir.path() / "board.h86").string() + "\nBroken\t" +
+                               (dir.path() / "Broken.h86").string() + "\nPlain\t" +
+                               (dir.path() / "Mon_Plain.h86").string() + "\n");
+    EXPECT_EQ(targets.err, "Fehler\n");
+
+    // A virtual target announces its port; the listing shows it.
+    TempDir runtime;
+    BackgroundProcess announced({kSim}, {{"XDG_RUNTIME_DIR", runtime.path().string()}});
+    ASSERT_FALSE(announced.ReadLine().empty());
+    ProcessOptions options;
+    options.environment = {{"XDG_RUNTIME_DIR", runtime.path().string()}};
+    const ProcessResult ports = Cli({"--list-ports"}, options);
+    EXPECT_EQ(ports.exitCode, 0);
+    const std::string link =
+        (runtime.path() / "quillon" / "ports" / ("quillon-sim-" + std::to_string(announced.pid())))
+            .string();
+    EXPECT_NE(ports.out.find(link + "\tQuillon virtual target\n"), std::string::npos) << ports.out;
+}
+
+}  // namespace
