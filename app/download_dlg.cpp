@@ -203,9 +203,6 @@ void CDownloadDlg::FillComPortList() {
     const PortEnumerator enumerate =
         m_sources.enumeratePorts ? m_sources.enumeratePorts : PortEnumerator(EnumerateComPorts);
     ::FillComPortList(*m_cmbComPort, m_app.m_strComPort, enumerate);
-    // Port names can be long paths: the open list shows them whole.
-    QAbstractItemView* view = m_cmbComPort->view();
-    view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth() + 24);
 }
 
 void CDownloadDlg::FillBaudrateList() {
