@@ -1,7 +1,8 @@
 # Entry points for developers and CI. Every target first installs what is missing.
-.PHONY: deps test build asan clang fuzz bench format format-check clean
+.PHONY: deps run test build asan clang fuzz bench format format-check clean
 
 FUZZ_SECONDS ?= 60
+BAUD ?= 0
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 deps:
@@ -10,6 +11,10 @@ deps:
 build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
+
+# The main job out of the box: flashes the sample image into a virtual target.
+run: build
+	scripts/demo build/default $(BAUD)
 
 # Builds everything with g++ (warnings are errors) and runs the whole test suite.
 test: build
