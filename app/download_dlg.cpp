@@ -102,8 +102,6 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
     connect(m_ui->IDOK, &QPushButton::clicked, this, &CDownloadDlg::OnCloseButton);
     connect(m_ui->IDC_1006, &QPushButton::clicked, this, &CDownloadDlg::OnBtnInitialize);
     connect(m_ui->IDC_1000, &QPushButton::clicked, this, &CDownloadDlg::OnBtnStartDownload);
-    connect(m_cmbComPort, &QComboBox::currentTextChanged, m_cmbComPort, &QWidget::setToolTip);
-    m_cmbComPort->setToolTip(m_cmbComPort->currentText());
     CHelpKeyFilter::Install(this);
 
     // 7. The focus starts on the first tab stop.

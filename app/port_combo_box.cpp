@@ -4,6 +4,10 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
+CPortComboBox::CPortComboBox(QWidget* parent) : QComboBox(parent) {
+    connect(this, &QComboBox::currentTextChanged, this, &QWidget::setToolTip);
+}
+
 void CPortComboBox::showPopup() {
     QAbstractItemView* list = view();
     list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
