@@ -46,8 +46,9 @@ std::vector<std::string> InitializeLines(const std::string& port) {
 class Sim {
 public:
     explicit Sim(std::vector<std::string> options = {}) : m_report(m_dir.path() / "report.json") {
-        std::vector<std::string> argv = {kSim,         "--link", "none",     "--ram-test-ms",  "5",
-                                         "--erase-ms", "1",      "--report", m_report.string()};
+        std::vector<std::string> argv = {
+            kSim,         "--link", "none",     "--ram-test-ms",  "150",
+            "--erase-ms", "1",      "--report", m_report.string()};
         argv.insert(argv.end(), options.begin(), options.end());
         m_process = std::make_unique<BackgroundProcess>(argv);
         m_port = m_process->ReadLine();

@@ -71,7 +71,7 @@ void ServeMonitor(ScriptedPeer& p, std::vector<Frame>& frames, const Responder& 
             // Answers to one frame come apart in time, as from a real monitor: a wait that
             // reads everything waiting takes only one of them.
             if (!first) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
             }
             first = false;
             p.Reply(answer);

@@ -52,7 +52,7 @@ protected:
     // The RAM test report, sent once the loader's acknowledge has surely been read (the host
     // reads everything waiting with it, as a real loader's RAM test takes its time).
     static void RamReport(ScriptedPeer& p, const Bytes& report) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
         p.Reply(report);
     }
 
@@ -379,7 +379,7 @@ TEST_F(InitializeJobTest, AbortTakesEffectAtThePollPoints) {
         SCOPED_TRACE("during the RAM test wait: the report's line, then aborted");
         ScriptedPeer target(pty, [&](ScriptedPeer& p) {
             Bootstrap(p);
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
             g_bStopJob = 1;
             p.Reply(kRamOk);
         });

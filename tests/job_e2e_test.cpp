@@ -27,7 +27,7 @@ class VirtualTarget {
 public:
     VirtualTarget(const std::string& monitorFile, std::vector<std::string> args) {
         args.insert(args.end(), {"--monitor", monitorFile, "--link", "none", "--blank-flash",
-                                 "--ram-test-ms", "5", "--erase-ms", "1"});
+                                 "--ram-test-ms", "150", "--erase-ms", "1"});
         SimCommandLine line;
         std::string error;
         if (!ParseSimCommandLine(args, &line, &error)) {
