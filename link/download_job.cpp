@@ -1,5 +1,6 @@
 #include "link/download_job.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -141,6 +142,18 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
         if (!m_link.WaitForResponse(kEraseDoneTimeoutMs, kAnswerLength, true)) {
             LogNoResponse();
             return Outcome::kFailed;
+        }
+        // This wait takes everything that has arrived. When a "not finished" answer and the
+        // completion came close together, both were read: the first answer that is not "not
+        // finished" decides, so a finished erase is not taken for a silent target.
+        const std::size_t answers =
+            std::max<std::size_t>(1, m_link.lastReadCount() / kAnswerLength);
+        std::size_t at = 0;
+        while (at + 1 < answers && buffer[at * kAnswerLength] == kStatusNotFinished) {
+            ++at;
+        }
+        if (at > 0) {
+            std::memmove(buffer, buffer + at * kAnswerLength, kAnswerLength);
         }
         if (buffer[0] == kStatusError) {
             LogErrorAnswer(false);

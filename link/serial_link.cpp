@@ -46,7 +46,8 @@ bool SerialLink::WaitForResponse(std::uint32_t timeoutMs, std::size_t count, boo
     for (;;) {
         queued = m_hComm.QueuedInput();
         if (queued >= count) {
-            m_hComm.Read(m_buffer, readAll ? std::min(queued, kBufferSize) : count);
+            m_lastReadCount =
+                m_hComm.Read(m_buffer, readAll ? std::min(queued, kBufferSize) : count);
             return true;
         }
         const std::uint32_t elapsed = TickCountMs() - start;
@@ -56,10 +57,12 @@ bool SerialLink::WaitForResponse(std::uint32_t timeoutMs, std::size_t count, boo
         // Blocks in the OS until the bytes are there or the time is up: no polling loop.
         m_hComm.WaitForInput(count, timeoutMs - elapsed);
     }
+    m_lastReadCount = 0;
     if (queued == 0) {
         return false;
     }
     const std::size_t got = m_hComm.Read(m_buffer, std::min(queued, kBufferSize));
+    m_lastReadCount = got;
     std::string text = "WaitForResponse(): To few bytes";
     for (std::size_t i = 0; i < got; ++i) {
         text += FormatText(", %02X", static_cast<unsigned>(m_buffer[i]));

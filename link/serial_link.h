@@ -46,9 +46,12 @@ public:
 
     // The I/O buffer: commands are built at its start, answers are read to its start.
     std::uint8_t* buffer() { return m_buffer; }
+    // How many bytes the last WaitForResponse read into the buffer.
+    std::size_t lastReadCount() const { return m_lastReadCount; }
 
 private:
     const MonitorHeader& m_header;
     SerialDevice m_hComm;
     std::uint8_t m_buffer[kBufferSize] = {};
+    std::size_t m_lastReadCount = 0;
 };

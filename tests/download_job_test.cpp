@@ -260,6 +260,28 @@ TEST_F(DownloadJobTest, SingleByteAtOffsetZeroIsErasedAndProgrammed) {
     EXPECT_EQ(frames[3].text.substr(10, 127), std::string(127, '\xFF'));
 }
 
+TEST_F(DownloadJobTest, CompletionReadTogetherWithNotFinishedAnswersCounts) {
+    // Both "not finished" answers and the completion arrive before the host reads.
+    const JobResult result = Download(Image({{0x000000, Bytes{1}}}), [](const Frame& f, int n) {
+        if (f.command() == 'P') {
+            return std::vector<std::string>{"OAM29..", "D......D......O......"};
+        }
+        return AcceptAll(f, n);
+    });
+    EXPECT_EQ(result.log.back(), "Download finished successfully!");
+    EXPECT_EQ(result.succeeded, 1);
+
+    frames.clear();
+    const JobResult failed = Download(Image({{0x000000, Bytes{1}}}), [](const Frame& f, int n) {
+        if (f.command() == 'P') {
+            return std::vector<std::string>{"OAM29..", "D......EQ.....O......"};
+        }
+        return AcceptAll(f, n);
+    });
+    EXPECT_EQ(failed.log.back(), "Error Q!");
+    EXPECT_EQ(failed.succeeded, 0);
+}
+
 TEST_F(DownloadJobTest, AnswerLeftOverFromAnEarlierJobIsNotTaken) {
     pty.Send(std::string("AXY12..A......"));  // a late completion and more from before
     const JobResult result = Download(Image({{0x000000, Bytes{1}}}), AcceptAll);
