@@ -45,7 +45,12 @@ private:
     void Drain();
 
 #ifdef _WIN32
+    // Sets the read time-out: 0 returns at once with what is queued, otherwise a read waits
+    // up to `waitMs` for the first byte. False when the device refuses.
+    bool SetReadWait(std::uint32_t waitMs);
+
     void* m_handle;
+    std::uint32_t m_readWaitMs;  // the read time-out the device has now (kept to skip calls)
 #else
     int m_fd = -1;
 #endif

@@ -6,8 +6,9 @@
 #include "platform/serial_device.h"
 
 // The Windows backend keeps received bytes the way the POSIX one does: what the driver holds
-// is moved into a pending buffer, and waiting is a ReadFile that returns as soon as one byte
-// arrives (or the time is up), so a wait costs no CPU.
+// is moved into a pending buffer. A wait is a ReadFile under a read time-out that returns as
+// soon as one byte has arrived (or the time is up), so waiting blocks in the driver and costs
+// no CPU.
 
 namespace {
 
@@ -15,12 +16,18 @@ HANDLE AsHandle(void* handle) {
     return static_cast<HANDLE>(handle);
 }
 
+// The most bytes kept in the pending buffer; callers never wait for more than 1024.
+constexpr std::size_t kPendingLimit = 64 * 1024;
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr DWORD kWriteStallMs = 2000;
+// The read time-out of a freshly opened device is whatever its last user left.
+constexpr std::uint32_t kReadWaitUnknown = 0xFFFFFFFFu;
+// Longer waits are made of several reads of at most this long.
+constexpr std::uint32_t kLongestReadWaitMs = 0x7FFFFFFFu;
 
 }  // namespace
 
-SerialDevice::SerialDevice() : m_handle(INVALID_HANDLE_VALUE) {}
+SerialDevice::SerialDevice() : m_handle(INVALID_HANDLE_VALUE), m_readWaitMs(kReadWaitUnknown) {}
 
 SerialDevice::~SerialDevice() {
     Close();
@@ -30,15 +37,20 @@ bool SerialDevice::Open(const std::string& name) {
     Close();
     // The \\.\ prefix reaches every COM port, COM10 and above included.
     const std::string path = name.rfind("\\\\.\\", 0) == 0 ? name : "\\\\.\\" + name;
+    // Read and write, no sharing, only an existing device, plain synchronous I/O.
     HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
     m_handle = handle;
+    m_readWaitMs = kReadWaitUnknown;
     m_gone = false;
     m_pending.clear();
     m_pendingStart = 0;
+    // Reads return at once from here on; a device that is no serial port refuses, which the
+    // settings below then report.
+    SetReadWait(0);
     return true;
 }
 
@@ -53,7 +65,7 @@ bool SerialDevice::Configure(std::uint32_t baudRate) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
+    dcb.fBinary = TRUE;  // raw: no end-of-file character
     dcb.fParity = FALSE;
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;
@@ -66,6 +78,7 @@ bool SerialDevice::Configure(std::uint32_t baudRate) {
     dcb.fNull = FALSE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = FALSE;
+    // Carried along, without effect while software flow control is off.
     dcb.XonChar = 0x0B;
     dcb.XoffChar = 0x0D;
     dcb.XonLim = 512;
@@ -74,8 +87,9 @@ bool SerialDevice::Configure(std::uint32_t baudRate) {
     if (!::SetCommState(AsHandle(m_handle), &dcb)) {
         return false;
     }
+    // Event character received and transmit queue empty; no event is ever waited for.
     ::SetCommMask(AsHandle(m_handle), EV_RXFLAG | EV_TXEMPTY);
-    return true;
+    return SetReadWait(0);
 }
 
 bool SerialDevice::IsOpen() const {
@@ -87,28 +101,30 @@ void SerialDevice::Close() {
         ::CloseHandle(AsHandle(m_handle));
         m_handle = INVALID_HANDLE_VALUE;
     }
+    m_readWaitMs = kReadWaitUnknown;
     m_pending.clear();
     m_pendingStart = 0;
     m_gone = false;
 }
 
-// Reads into the pending buffer: with `waitMs` 0 only what is queued, otherwise waiting up to
-// `waitMs` for the first byte.
-static bool ReadWithTimeout(HANDLE handle, std::uint8_t* dest, DWORD count, DWORD waitMs,
-                            DWORD& got) {
-    COMMTIMEOUTS timeouts{};
-    if (waitMs == 0) {
-        timeouts.ReadIntervalTimeout = MAXDWORD;  // return at once with what is queued
-    } else {
-        // Return as soon as a byte is there, or after waitMs with nothing.
-        timeouts.ReadIntervalTimeout = MAXDWORD;
-        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-        timeouts.ReadTotalTimeoutConstant = waitMs;
+bool SerialDevice::SetReadWait(std::uint32_t waitMs) {
+    if (waitMs == m_readWaitMs) {
+        return true;
     }
+    COMMTIMEOUTS timeouts{};
+    // MAXDWORD alone: return at once with what is queued. With the multiplier MAXDWORD as
+    // well: return as soon as a byte is there, or after the constant with nothing.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = waitMs == 0 ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = waitMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = kWriteStallMs;
-    ::SetCommTimeouts(handle, &timeouts);
-    got = 0;
-    return ::ReadFile(handle, dest, count, &got, nullptr) != FALSE;
+    if (!::SetCommTimeouts(AsHandle(m_handle), &timeouts)) {
+        m_readWaitMs = kReadWaitUnknown;
+        return false;
+    }
+    m_readWaitMs = waitMs;
+    return true;
 }
 
 void SerialDevice::Drain() {
@@ -119,23 +135,31 @@ void SerialDevice::Drain() {
         m_pending.clear();
         m_pendingStart = 0;
     }
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!::ClearCommError(AsHandle(m_handle), &errors, &status)) {
-        m_gone = true;  // unplugged
-        return;
-    }
-    if (status.cbInQue == 0) {
-        return;
-    }
     std::uint8_t chunk[4096];
-    DWORD got = 0;
-    const DWORD want = std::min<DWORD>(status.cbInQue, sizeof chunk);
-    if (!ReadWithTimeout(AsHandle(m_handle), chunk, want, 0, got)) {
-        m_gone = true;
-        return;
+    while (m_pending.size() - m_pendingStart < kPendingLimit) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        // Also clears the error state (overrun, framing) that would block further reads.
+        if (!::ClearCommError(AsHandle(m_handle), &errors, &status)) {
+            m_gone = true;  // unplugged, or no serial device at all
+            return;
+        }
+        if (status.cbInQue == 0) {
+            return;
+        }
+        const std::size_t room = kPendingLimit - (m_pending.size() - m_pendingStart);
+        const DWORD want =
+            static_cast<DWORD>(std::min<std::size_t>({status.cbInQue, sizeof chunk, room}));
+        DWORD got = 0;
+        if (!SetReadWait(0) || !::ReadFile(AsHandle(m_handle), chunk, want, &got, nullptr)) {
+            m_gone = true;
+            return;
+        }
+        if (got == 0) {
+            return;
+        }
+        m_pending.insert(m_pending.end(), chunk, chunk + got);
     }
-    m_pending.insert(m_pending.end(), chunk, chunk + got);
 }
 
 std::size_t SerialDevice::QueuedInput() {
@@ -157,9 +181,10 @@ bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
     }
     std::size_t done = 0;
     while (done < count) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x10000000));
         DWORD put = 0;
-        if (!::WriteFile(AsHandle(m_handle), bytes + done, static_cast<DWORD>(count - done), &put,
-                         nullptr)) {
+        if (!::WriteFile(AsHandle(m_handle), bytes + done, part, &put, nullptr)) {
+            m_gone = true;
             return false;
         }
         if (put == 0) {
@@ -183,9 +208,17 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         if (elapsed >= timeoutMs) {
             return false;
         }
+        if (m_pending.size() - m_pendingStart >= kPendingLimit) {
+            return false;  // the pending buffer is full and still holds fewer than `count`
+        }
+        // Blocks in the driver until one byte is there or the rest of the time is up; the
+        // bytes that come with it are taken by the next round. A read of exactly one byte
+        // ends as soon as it has arrived everywhere: some serial drivers (Wine's among them)
+        // wait out the whole time-out for a larger read that is only partly satisfied.
         std::uint8_t byte = 0;
         DWORD got = 0;
-        if (!ReadWithTimeout(AsHandle(m_handle), &byte, 1, timeoutMs - elapsed, got)) {
+        if (!SetReadWait(std::min<std::uint32_t>(timeoutMs - elapsed, kLongestReadWaitMs)) ||
+            !::ReadFile(AsHandle(m_handle), &byte, 1, &got, nullptr)) {
             m_gone = true;
             return false;
         }
