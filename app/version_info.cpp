@@ -6,7 +6,7 @@
 #include "quillon_version.h"
 
 #ifdef Q_OS_WIN
-#include <windows.h>
+#include "platform/version_resource_win32.h"
 #endif
 
 // The loaded resource. Each platform supplies reading it from a file, its first translation
@@ -17,7 +17,7 @@ struct CVersionInfo::Block {
     QString FindString(const QString& query) const;
 
 #ifdef Q_OS_WIN
-    std::vector<unsigned char> bytes;
+    Win32VersionResource resource;
 #else
     VersionResource resource;
 #endif
@@ -25,58 +25,21 @@ struct CVersionInfo::Block {
 
 #ifdef Q_OS_WIN
 
-namespace {
-
-const void* QueryValue(const std::vector<unsigned char>& bytes, const QString& query,
-                       unsigned* size) {
-    void* value = nullptr;
-    UINT length = 0;
-    const std::wstring path = query.toStdWString();
-    if (!VerQueryValueW(bytes.data(), path.c_str(), &value, &length) || value == nullptr) {
-        *size = 0;
-        return nullptr;
-    }
-    *size = length;
-    return value;
-}
-
-}  // namespace
-
+// The Win32 version API does the work (platform/version_resource_win32.*, tested on its own).
 std::unique_ptr<CVersionInfo::Block> CVersionInfo::Block::Read(const QString& path) {
-    const std::wstring file = path.toStdWString();
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &handle);
-    if (size == 0) {
-        return nullptr;
-    }
     auto block = std::make_unique<Block>();
-    block->bytes.resize(size);
-    if (!GetFileVersionInfoW(file.c_str(), 0, size, block->bytes.data())) {
+    if (!block->resource.Read(path.toStdString())) {
         return nullptr;
     }
     return block;
 }
 
 bool CVersionInfo::Block::FirstTranslation(std::uint32_t* translation) const {
-    unsigned size = 0;
-    const auto* words = static_cast<const WORD*>(
-        QueryValue(bytes, QStringLiteral("\\VarFileInfo\\Translation"), &size));
-    if (words == nullptr || size < 2 * sizeof(WORD)) {
-        return false;
-    }
-    *translation = (static_cast<std::uint32_t>(words[0]) << 16) | words[1];
-    return true;
+    return resource.FirstTranslation(*translation);
 }
 
 QString CVersionInfo::Block::FindString(const QString& query) const {
-    unsigned size = 0;
-    const auto* text = static_cast<const wchar_t*>(QueryValue(bytes, query, &size));
-    // The size counts characters including the terminating NUL, which some files omit.
-    qsizetype length = 0;
-    while (text != nullptr && length < static_cast<qsizetype>(size) && text[length] != L'\0') {
-        ++length;
-    }
-    return text != nullptr ? QString::fromWCharArray(text, length) : QString();
+    return QString::fromStdString(resource.FindString(query.toStdString()));
 }
 
 #else  // not Windows

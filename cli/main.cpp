@@ -14,12 +14,15 @@
 #include "link/messages.h"
 #include "platform/executable_path.h"
 #include "platform/message_box.h"
+#include "platform/utf8_path.h"
 #include "ports/com_port_error.h"
 #include "ports/com_ports.h"
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// after windows.h, which it builds on
+#include <shellapi.h>
 #define QUILLON_ISATTY _isatty
 #define QUILLON_FILENO _fileno
 #else
@@ -81,6 +84,23 @@ bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::stri
     return false;
 }
 
+// The arguments as UTF-8. On Windows `argv` is in the 8-bit code page, which cannot name
+// every file, so the Unicode command line is taken instead.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    if (LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        std::vector<std::string> arguments;
+        for (int i = 1; i < count; ++i) {
+            arguments.push_back(Utf8FromPath(std::filesystem::path(wide[i])));
+        }
+        ::LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 void EnableTerminalSequences() {
 #ifdef _WIN32
     const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
@@ -97,7 +117,7 @@ void EnableTerminalSequences() {
 int main(int argc, char** argv) {
     CliOptions options;
     std::string error;
-    if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    if (!ParseCliOptions(Arguments(argc, argv), options, error)) {
         return UsageError(error);
     }
     if (options.help) {
@@ -105,7 +125,7 @@ int main(int argc, char** argv) {
         return kExitSuccess;
     }
     if (options.targetsFolder.empty()) {
-        options.targetsFolder = (std::filesystem::path(ExecutableDirectory()) / "Targets").string();
+        options.targetsFolder = Utf8FromPath(PathFromUtf8(ExecutableDirectory()) / "Targets");
     }
 
     const bool errIsTerminal = QUILLON_ISATTY(QUILLON_FILENO(stderr)) != 0;
@@ -139,7 +159,7 @@ int main(int argc, char** argv) {
     }
     if (!options.image.empty()) {
         std::error_code missing;
-        if (!std::filesystem::exists(options.image, missing)) {
+        if (!std::filesystem::exists(PathFromUtf8(options.image), missing)) {
             // Said before the target is touched, in the file reader's own words.
             console.Message("Datei nicht vorhanden!");
             return kExitJobFailed;

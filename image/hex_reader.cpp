@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "platform/text_format.h"
 #include "platform/text_mode_file.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -353,7 +354,7 @@ int HexReader::Load(const std::string& path) {
     g_imageMemory.Clear();
 
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    const auto status = std::filesystem::status(PathFromUtf8(path), error);
     if (error || status.type() == std::filesystem::file_type::not_found) {
         ShowMessageBox(kMsgFileMissing);
         return 0;

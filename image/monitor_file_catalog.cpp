@@ -6,6 +6,7 @@
 #include "image/hex_reader.h"
 #include "image/monitor_header.h"
 #include "platform/text_format.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
 }
 
 std::string TargetNameFromFileName(const std::string& path) {
-    const std::string title = fs::path(path).stem().string();
+    const std::string title = Utf8FromPath(PathFromUtf8(path).stem());
     const std::size_t underscore = title.find('_');
     return underscore == std::string::npos ? title : title.substr(underscore + 1);
 }
@@ -66,12 +67,14 @@ std::string MonitorFileDisplayName(const std::string& path) {
 std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder) {
     std::vector<MonitorFileEntry> entries;
     std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(PathFromUtf8(folder), error), end; !error && it != end;
+         it.increment(error)) {
         std::error_code typeError;
-        if (!it->is_regular_file(typeError) || !IsMonitorFileName(it->path().filename().string())) {
+        if (!it->is_regular_file(typeError) ||
+            !IsMonitorFileName(Utf8FromPath(it->path().filename()))) {
             continue;
         }
-        const std::string path = it->path().string();
+        const std::string path = Utf8FromPath(it->path());
         entries.push_back({MonitorFileDisplayName(path), path});
     }
     std::sort(entries.begin(), entries.end(),

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef _WIN32
+#include "platform/utf8_path.h"
+#endif
+
 namespace {
 constexpr std::uint8_t kCtrlZ = 0x1A;
 constexpr std::uint8_t kCr = '\r';
@@ -15,7 +19,12 @@ TextModeFile::~TextModeFile() {
 
 bool TextModeFile::Open(const std::string& path) {
     Close();
+#ifdef _WIN32
+    // The C runtime's fopen takes the 8-bit code page; the path is UTF-8.
+    m_file = ::_wfopen(PathFromUtf8(path).c_str(), L"rb");
+#else
     m_file = std::fopen(path.c_str(), "rb");
+#endif
     if (m_file == nullptr) {
         return false;
     }

@@ -1,0 +1,91 @@
+#ifdef _WIN32
+
+#include "platform/version_resource_win32.h"
+
+#include <windows.h>
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                              length);
+    }
+    return wide;
+}
+
+std::string Narrow(const wchar_t* text, std::size_t length) {
+    if (length == 0) {
+        return std::string();
+    }
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size,
+                              nullptr, nullptr);
+    }
+    return narrow;
+}
+
+}  // namespace
+
+bool Win32VersionResource::Read(const std::string& path) {
+    m_block.clear();
+    const std::wstring file = Widen(path);
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0) {
+        return false;
+    }
+    std::vector<unsigned char> block(size);
+    if (!::GetFileVersionInfoW(file.c_str(), 0, size, block.data())) {
+        return false;
+    }
+    m_block = std::move(block);
+    return true;
+}
+
+bool Win32VersionResource::FirstTranslation(std::uint32_t& translation) const {
+    if (m_block.empty()) {
+        return false;
+    }
+    void* value = nullptr;
+    UINT bytes = 0;
+    // The query takes a non-const block pointer but only reads it.
+    auto* block = const_cast<unsigned char*>(m_block.data());
+    if (!::VerQueryValueW(block, L"\\VarFileInfo\\Translation", &value, &bytes) ||
+        value == nullptr || bytes < 2 * sizeof(WORD)) {
+        return false;
+    }
+    const auto* words = static_cast<const WORD*>(value);
+    translation = (static_cast<std::uint32_t>(words[0]) << 16) | words[1];
+    return true;
+}
+
+std::string Win32VersionResource::FindString(const std::string& query) const {
+    if (m_block.empty()) {
+        return std::string();
+    }
+    void* value = nullptr;
+    UINT chars = 0;
+    auto* block = const_cast<unsigned char*>(m_block.data());
+    if (!::VerQueryValueW(block, Widen(query).c_str(), &value, &chars) || value == nullptr) {
+        return std::string();
+    }
+    // The length counts characters, the terminator included where the file has one.
+    const auto* text = static_cast<const wchar_t*>(value);
+    std::size_t length = 0;
+    while (length < chars && text[length] != L'\0') {
+        ++length;
+    }
+    return Narrow(text, length);
+}
+
+#endif  // _WIN32

@@ -1,0 +1,30 @@
+#pragma once
+
+#ifdef _WIN32
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The version resource of a program file, read with the Win32 version API (Unicode calls, so
+// that any path works; paths and texts are UTF-8 here).
+class Win32VersionResource {
+public:
+    // Reads the whole version resource of `path`; false when the file cannot be read or has
+    // none. What was read before is dropped either way.
+    bool Read(const std::string& path);
+    bool IsLoaded() const { return !m_block.empty(); }
+
+    // The first entry of "\VarFileInfo\Translation": language in the high 16 bits, code page
+    // in the low 16 bits. False when the resource has no translation.
+    bool FirstTranslation(std::uint32_t& translation) const;
+
+    // The text of the string entry at `query` (for example
+    // "\StringFileInfo\040704b0\ProductVersion"); empty when it does not exist.
+    std::string FindString(const std::string& query) const;
+
+private:
+    std::vector<unsigned char> m_block;
+};
+
+#endif  // _WIN32
