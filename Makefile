@@ -1,7 +1,9 @@
 # Entry points for developers and CI. Every target first installs what is missing.
-.PHONY: deps run test build asan clang fuzz bench format format-check clean
+.PHONY: deps run test build asan clang fuzz bench report soak format format-check clean
 
 FUZZ_SECONDS ?= 60
+SOAK_CYCLES ?= 200
+SOAK_TOOL ?= lsan
 BAUD ?= 0
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -40,6 +42,15 @@ fuzz: deps
 
 bench: build
 	bench/compare_hex.sh build/default
+
+# Runs every benchmark and writes docs/PERFORMANCE.md.
+report: build
+	bench/run build/default
+
+# SOAK_CYCLES Initialize + Start Download cycles in one process against the virtual target,
+# under LeakSanitizer (SOAK_TOOL=valgrind: memcheck); not part of `make test`.
+soak: deps
+	scripts/soak --cycles $(SOAK_CYCLES) --tool $(SOAK_TOOL)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,15 +1,14 @@
 // The jobs against the virtual target with baud pacing: how close the monitor upload and the
 // programming phase come to the limit the wire sets, and how much CPU the host uses.
-//   job_wire QUILLON_SIM [BAUD...]        (default bauds: 115200 57600)
+//   job_wire QUILLON_SIM [--monitor-bytes N] [--image-bytes N] [BAUD...]
+//   (defaults: a 16 KiB monitor, a 256 KiB image, 115200 and 57600 baud)
 // Wire limits: monitor upload 2 x (N + 5) bytes, programming blocks x (141 + 7) bytes, at
 // 10 bits a byte. Percentages are wire limit / measured time; CPU is the host process's user +
 // system time over the phase's wall time (the simulator runs as a process of its own).
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,130 +17,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "link/messages.h"
 #include "link/worker_thread.h"
 #include "platform/debug_channel.h"
 #include "platform/message_box.h"
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kMonitorBytes = 16 * 1024;
-constexpr std::size_t kImageBytes = 256 * 1024;
-
-// --- Files ---------------------------------------------------------------------------------
-
-std::string Record(unsigned type, unsigned address, const std::vector<std::uint8_t>& data) {
-    char digits[3];
-    std::string text = ":";
-    unsigned sum = 0;
-    auto put = [&](unsigned byte) {
-        std::snprintf(digits, sizeof digits, "%02X", byte & 0xFF);
-        text += digits;
-        sum += byte & 0xFF;
-    };
-    put(static_cast<unsigned>(data.size()));
-    put(address >> 8);
-    put(address);
-    put(type);
-    for (std::uint8_t b : data) {
-        put(b);
-    }
-    put(0x100 - (sum & 0xFF));
-    return text + "\n";
-}
-
-std::string HexAt(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    int segment = -1;
-    for (std::size_t at = 0; at < bytes.size(); at += 32) {
-        const std::uint32_t a = address + static_cast<std::uint32_t>(at);
-        if (static_cast<int>(a >> 16) != segment) {
-            segment = static_cast<int>(a >> 16);
-            text += Record(4, 0, {0, static_cast<std::uint8_t>(segment)});
-        }
-        const std::size_t n = std::min<std::size_t>(32, bytes.size() - at);
-        text += Record(0, a & 0xFFFF,
-                       std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(at),
-                                                 bytes.begin() + static_cast<long>(at + n)));
-    }
-    return text;
-}
-
-std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
-    std::vector<std::uint8_t> bytes(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        bytes[i] = static_cast<std::uint8_t>((i * 131 + seed * 17 + (i >> 8)) & 0xFF);
-    }
-    return bytes;
-}
-
-void WriteFiles(const std::filesystem::path& dir) {
-    std::vector<std::uint8_t> header(172, 0);
-    const char name[] = "Benchmark target";
-    std::copy(std::begin("MONITOR"), std::begin("MONITOR") + 7, header.begin());
-    header[8] = 172;
-    header[10] = 1;     // loader segment
-    header[12] = 2;     // monitor segment
-    header[14] = 0x00;  // sync
-    header[15] = 0x6B;  // ident
-    header[16] = 32;    // Level 0 length
-    header[18] = 0x3C;  // loader acknowledge
-    header[19] = 1;
-    std::copy(std::begin("VF16"), std::begin("VF16") + 4, header.begin() + 20);
-    std::copy(std::begin(name), std::end(name), header.begin() + 70);
-    std::ofstream(dir / "bench.h86")
-        << HexAt(0, header) << HexAt(0x10000, Pattern(448, 1))
-        << HexAt(0x20000, Pattern(kMonitorBytes, 2)) << Record(1, 0, {});
-    std::ofstream(dir / "bench.hex") << HexAt(0x40000, Pattern(kImageBytes, 3)) << Record(1, 0, {});
-}
-
-// --- The simulator -------------------------------------------------------------------------
-
-struct Sim {
-    pid_t pid = -1;
-    std::string port;
-};
-
-Sim StartSim(const std::string& program, const std::filesystem::path& dir, unsigned baud) {
-    int out[2];
-    if (pipe(out) != 0) {
-        std::perror("pipe");
-        std::exit(1);
-    }
-    const std::string monitor = (dir / "bench.h86").string();
-    const std::string rate = std::to_string(baud);
-    std::vector<std::string> args = {program,  "--monitor", monitor,         "--baud",     rate,
-                                     "--link", "none",      "--blank-flash", "--erase-ms", "0"};
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    Sim sim;
-    if (posix_spawn(&sim.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        std::perror("posix_spawn");
-        std::exit(1);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') {
-        sim.port += c;
-    }
-    close(out[0]);
-    return sim;
-}
-
-void StopSim(const Sim& sim) {
-    kill(sim.pid, SIGTERM);
-    waitpid(sim.pid, nullptr, 0);
-}
+constexpr std::size_t kDefaultMonitorBytes = 16 * 1024;
+constexpr std::size_t kDefaultImageBytes = 256 * 1024;
 
 // --- The host ------------------------------------------------------------------------------
 
@@ -162,17 +48,10 @@ struct Phase {
 
 // Runs one job and times the phase between the log line starting with `from` and the one
 // starting with `to`.
-bool RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
-            unsigned done, const std::string& from, const std::string& to, Phase& phase) {
-    g_bStopJob = 0;
-    worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
-    for (;;) {
-        auto next = owner.Take();
-        if (!next) {
-            return false;
-        }
-        if (next->message == UM_LOG_LINE) {
-            const std::string line = *TakePostedString(next->lParam);
+bool TimedJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
+              unsigned done, const std::string& from, const std::string& to, Phase& phase) {
+    const bench::JobRun run =
+        bench::RunJob(worker, owner, job, message, done, [&](const std::string& line) {
             if (!phase.started && line.rfind(from, 0) == 0) {
                 phase.started = true;
                 phase.start = Clock::now();
@@ -182,13 +61,8 @@ bool RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned
                 phase.end = Clock::now();
                 phase.cpuEnd = ProcessCpuSeconds();
             }
-        } else if (next->message == UM_LOG_APPEND) {
-            TakePostedString(next->lParam);
-        } else if (next->message == done) {
-            g_bStopJob = 1;
-            return next->lParam == 1 && phase.ended;
-        }
-    }
+        });
+    return run.done && run.succeeded == 1 && phase.ended;
 }
 
 void Report(const char* what, double wireSeconds, const Phase& phase) {
@@ -203,13 +77,31 @@ void Report(const char* what, double wireSeconds, const Phase& phase) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: job_wire QUILLON_SIM [BAUD...]\n");
+        std::fprintf(
+            stderr,
+            "usage: job_wire QUILLON_SIM [--monitor-bytes N] [--image-bytes N] [BAUD...]\n");
         return 2;
     }
+    std::size_t monitorBytes = kDefaultMonitorBytes;
+    std::size_t imageBytes = kDefaultImageBytes;
     std::vector<unsigned> bauds;
     for (int i = 2; i < argc; ++i) {
-        bauds.push_back(static_cast<unsigned>(std::atoi(argv[i])));
+        const std::string arg = argv[i];
+        if ((arg == "--monitor-bytes" || arg == "--image-bytes") && i + 1 < argc) {
+            const auto value = static_cast<std::size_t>(std::atol(argv[++i]));
+            (arg == "--monitor-bytes" ? monitorBytes : imageBytes) = value;
+        } else {
+            bauds.push_back(static_cast<unsigned>(std::atoi(argv[i])));
+        }
     }
+    // The monitor fills at most its segment; the image is whole blocks from sector 4 on.
+    const bool badBaud = std::find(bauds.begin(), bauds.end(), 0u) != bauds.end();
+    if (monitorBytes < 1 || monitorBytes > 0x10000 || imageBytes < 128 ||
+        imageBytes > 64 * 0x10000 || badBaud) {
+        std::fprintf(stderr, "job_wire: sizes or baud rate out of range\n");
+        return 2;
+    }
+    imageBytes -= imageBytes % 128;
     if (bauds.empty()) {
         bauds = {115200, 57600};
     }
@@ -219,13 +111,19 @@ int main(int argc, char** argv) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("quillon-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    WriteFiles(dir);
+    const std::string monitorFile = (dir / "bench.h86").string();
+    const std::string imageFile = (dir / "bench.hex").string();
+    bench::WriteMonitorFile(monitorFile, monitorBytes);
+    std::ofstream(imageFile) << bench::HexAt(0x40000, bench::Pattern(imageBytes, 3))
+                             << bench::HexEnd();
 
     int status = 0;
     std::printf("monitor upload of %zu bytes, programming of %zu bytes (%zu blocks)\n",
-                kMonitorBytes, kImageBytes, kImageBytes / 128);
+                monitorBytes, imageBytes, imageBytes / 128);
     for (unsigned baud : bauds) {
-        const Sim sim = StartSim(argv[1], dir, baud);
+        bench::SimProcess sim =
+            bench::StartSim(argv[1], {"--monitor", monitorFile, "--baud", std::to_string(baud),
+                                      "--link", "none", "--blank-flash", "--erase-ms", "0"});
         std::atomic<int> eraseAll{0};
         MessageQueue owner;
         auto worker = BeginThread<CWorkerThread>(eraseAll);
@@ -233,21 +131,23 @@ int main(int argc, char** argv) {
         job.hWndOwner = &owner;
         job.strPort = sim.port;
         job.nBaudRate = static_cast<std::int32_t>(baud);
-        job.strFile = (dir / "bench.h86").string();
+        job.strFile = monitorFile;
         Phase upload;
         Phase programming;
-        const bool initialized = RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE,
-                                        "Send Monitor", "Monitor started!", upload);
-        job.strFile = (dir / "bench.hex").string();
+        const bool initialized = TimedJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE,
+                                          "Send Monitor", "Monitor started!", upload);
+        job.strFile = imageFile;
         const bool downloaded =
-            initialized && RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE,
-                                  "Programming sector", "Finalizing download", programming);
+            initialized && TimedJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE,
+                                    "Programming sector", "Finalizing download", programming);
         std::printf("%u baud:\n", baud);
         if (initialized) {
-            Report("monitor upload", 2.0 * (kMonitorBytes + 5) * 10 / baud, upload);
+            Report("monitor upload", 2.0 * static_cast<double>(monitorBytes + 5) * 10 / baud,
+                   upload);
         }
         if (downloaded) {
-            Report("programming", (kImageBytes / 128.0) * (141 + 7) * 10 / baud, programming);
+            Report("programming", static_cast<double>(imageBytes / 128) * (141 + 7) * 10 / baud,
+                   programming);
         }
         if (!initialized || !downloaded) {
             std::printf("  a job failed\n");
@@ -255,7 +155,7 @@ int main(int argc, char** argv) {
         }
         worker->PostThreadMessage(UM_QUIT, 0, 0);
         worker->WaitForEnd();
-        StopSim(sim);
+        bench::StopSim(sim);
     }
     std::filesystem::remove_all(dir);
     return status;

@@ -48,9 +48,10 @@ class LinkedTarget {
 public:
     LinkedTarget(const std::string& monitorFile, const std::string& link,
                  std::vector<std::string> args) {
-        args.insert(args.end(),
-                    {"--monitor", monitorFile, "--link", link, "--blank-flash", "--ram-test-ms",
-                     "5", "--erase-ms", "1", "--busy-interval-ms", "10"});
+        // The RAM test report comes well after the loader's acknowledge, so that a loaded
+        // machine never reads the two as one answer.
+        args.insert(args.end(), {"--monitor", monitorFile, "--link", link, "--blank-flash",
+                                 "--ram-test-ms", "150", "--erase-ms", "1"});
         SimCommandLine line;
         std::string error;
         if (!ParseSimCommandLine(args, &line, &error)) {

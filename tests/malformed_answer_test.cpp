@@ -80,7 +80,7 @@ void ServeTarget(ScriptedPeer& p, const MonitorFileSpec& spec, const Override& o
     }
     answer("loader-ack", {spec.loaderAck});
     // The RAM test takes its time: the acknowledge is read on its own.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     answer("ram-report", kRamOk);
     for (int row = 0; row < 5; ++row) {
         const Bytes got = p.Expect(1);

@@ -1,0 +1,53 @@
+#pragma once
+
+// What the programs in bench/ share: HEX files built in code, quillon-sim as a child process,
+// and one job run on the worker the way the window runs it.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/messages.h"
+#include "link/worker_thread.h"
+
+namespace bench {
+
+// `n` bytes of a pattern that differs for every `seed`.
+std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed);
+
+// Intel HEX text storing `bytes` from the 24-bit `address` on (type 04 records as needed).
+std::string HexAt(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
+// The end record.
+std::string HexEnd();
+
+// A monitor file for the virtual target: sync 0x00, ident 0x6B, loader acknowledge 0x3C, flash
+// type "VF16", a 32-byte Level 0 of a 448-byte loader in segment 1, the monitor in segment 2.
+void WriteMonitorFile(const std::filesystem::path& path, std::size_t monitorBytes,
+                      std::uint16_t eraseAllSectorCount = 0);
+
+// quillon-sim as a child process; `port` is the line it printed first.
+struct SimProcess {
+    pid_t pid = -1;
+    std::string port;
+};
+// Starts `program` with `args` (after the program name); exits the benchmark when it cannot.
+SimProcess StartSim(const std::string& program, const std::vector<std::string>& args);
+// SIGTERM, then waits; returns its exit status (-1 when a signal ended it).
+int StopSim(SimProcess& sim);
+
+// One job as the window runs it: flag cleared, message posted, everything that comes back
+// collected until the done message.
+struct JobRun {
+    bool done = false;
+    WParam aborted = 0;
+    LParam succeeded = 0;
+    std::vector<std::string> log;  // appended text joined to its line
+};
+JobRun RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
+              unsigned doneMessage,
+              const std::function<void(const std::string& line)>& onLine = {});
+
+}  // namespace bench

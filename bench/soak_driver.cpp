@@ -1,0 +1,336 @@
+// Initialize + Start Download again and again in one process against quillon-sim, with
+// "Erase all sectors" on every other cycle and a different image each time. Checks that
+// memory (resident set) and open file descriptors do not grow, and that the target's flash
+// holds exactly what the images put there: after every cycle through the per-sector SHA-256 of
+// the target's report, at the end through its whole 16 MB dump. scripts/soak runs it under
+// LeakSanitizer or Valgrind, which check that nothing leaks.
+//   soak_driver QUILLON_SIM [--cycles N] [--rss-tolerance-kb K] [--heap-tolerance-kb K]
+//               [--progress EVERY]
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "platform/debug_channel.h"
+#include "platform/message_box.h"
+#include "sim/sha256.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr std::size_t kSectorSize = 0x10000;
+constexpr std::size_t kFlashSize = 256 * kSectorSize;
+constexpr std::uint16_t kEraseAllSectors = 4;
+constexpr std::size_t kMonitorBytes = 512;
+
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+// Bytes the program holds on its heap, as the sanitizer allocator of a LeakSanitizer build
+// counts them; -1 in other builds (the C library's own figures leave out other threads' arenas
+// and count its per-thread caches as in use).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+
+long HeapInUseKb() {
+    if (__sanitizer_get_current_allocated_bytes == nullptr) {
+        return -1;
+    }
+    return static_cast<long>(__sanitizer_get_current_allocated_bytes() / 1024);
+}
+
+long OpenDescriptors() {
+    long count = 0;
+    for (auto it = fs::directory_iterator("/proc/self/fd"); it != fs::directory_iterator(); ++it) {
+        ++count;
+    }
+    return count - 1;  // the listing's own descriptor
+}
+
+struct Usage {
+    long rssKb = 0;
+    long heapKb = 0;
+    long fds = 0;
+    std::string Text() const {
+        const std::string heap = heapKb < 0 ? "not counted" : std::to_string(heapKb) + " kB";
+        return "resident memory " + std::to_string(rssKb) + " kB, heap in use " + heap +
+               ", open file descriptors " + std::to_string(fds);
+    }
+};
+
+Usage Measure() {
+    return {ResidentKb(), HeapInUseKb(), OpenDescriptors()};
+}
+
+// One image: stretches of bytes at 24-bit addresses.
+struct Image {
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> parts;
+    std::set<int> Sectors() const {
+        std::set<int> sectors;
+        for (const auto& [address, bytes] : parts) {
+            for (std::size_t i = 0; i < bytes.size(); i += kSectorSize) {
+                sectors.insert(static_cast<int>((address + i) / kSectorSize));
+            }
+            sectors.insert(static_cast<int>((address + bytes.size() - 1) / kSectorSize));
+        }
+        return sectors;
+    }
+};
+
+// Cycle `c`'s image: one stretch somewhere in sectors 0 to 5, a short one in sector 8 to 10;
+// sizes, places and contents change from cycle to cycle.
+Image CycleImage(unsigned c) {
+    Image image;
+    const auto first = static_cast<std::uint32_t>((c % 6) * kSectorSize + (c * 97) % 4096);
+    image.parts.push_back({first, bench::Pattern(200 + (c * 389) % 6000, c)});
+    const auto second = static_cast<std::uint32_t>((8 + c % 3) * kSectorSize);
+    image.parts.push_back({second, bench::Pattern(1 + (c * 53) % 300, c + 1000)});
+    return image;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += "\n    " + line;
+    }
+    return text;
+}
+
+// The target's report, asked for with SIGUSR1 and read once it is written.
+bool ReadReport(const bench::SimProcess& sim, const fs::path& path, std::string* json) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    kill(sim.pid, SIGUSR1);
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (!fs::exists(path)) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::ifstream in(path);
+    json->assign(std::istreambuf_iterator<char>(in), {});
+    return true;
+}
+
+std::map<int, std::string> SectorDigests(const std::string& json) {
+    std::map<int, std::string> digests;
+    const std::size_t at = json.find("\"programmedSectors\"");
+    if (at == std::string::npos) {
+        return digests;
+    }
+    static const std::regex entry("\\{\"sector\": (\\d+), \"sha256\": \"([0-9a-f]{64})\"\\}");
+    const std::string rest = json.substr(at);
+    for (std::sregex_iterator it(rest.begin(), rest.end(), entry), end; it != end; ++it) {
+        digests[std::stoi((*it)[1])] = (*it)[2];
+    }
+    return digests;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr,
+                     "usage: soak_driver QUILLON_SIM [--cycles N] [--rss-tolerance-kb K] "
+                     "[--heap-tolerance-kb K] [--progress EVERY]\n");
+        return 2;
+    }
+    unsigned cycles = 200;
+    long rssToleranceKb = 2048;
+    long heapToleranceKb = 64;
+    unsigned progress = 0;  // a line every this many cycles; 0: none
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--cycles") {
+            cycles = static_cast<unsigned>(std::atoi(argv[i + 1]));
+        } else if (arg == "--progress") {
+            progress = static_cast<unsigned>(std::atoi(argv[i + 1]));
+        } else if (arg == "--heap-tolerance-kb") {
+            heapToleranceKb = std::atol(argv[i + 1]);
+        } else if (arg == "--rss-tolerance-kb") {
+            rssToleranceKb = std::atol(argv[i + 1]);
+        } else {
+            std::fprintf(stderr, "soak_driver: unknown option %s\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (cycles < 2) {
+        std::fprintf(stderr, "soak_driver: at least 2 cycles\n");
+        return 2;
+    }
+    std::vector<std::string> problems;
+    SetDebugTextHandler([](const std::string&) {});
+    SetMessageBoxHandler(
+        [&](const std::string& text) { problems.push_back("message box: " + text); });
+
+    const fs::path dir = fs::temp_directory_path() / ("quillon-soak-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string monitorFile = (dir / "soak.h86").string();
+    const std::string imageFile = (dir / "image.hex").string();
+    const fs::path report = dir / "report.json";
+    const fs::path dump = dir / "flash.bin";
+    bench::WriteMonitorFile(monitorFile, kMonitorBytes, kEraseAllSectors);
+
+    bench::SimProcess sim = bench::StartSim(
+        argv[1], {"--monitor", monitorFile, "--link", "none", "--blank-flash", "--ram-test-ms",
+                  "150", "--erase-ms", "0", "--report", report.string(), "--dump", dump.string()});
+
+    std::atomic<int> eraseAll{0};
+    MessageQueue owner;
+    auto worker = BeginThread<CWorkerThread>(eraseAll);
+    JobParams job;
+    job.hWndOwner = &owner;
+    job.strPort = sim.port;
+    job.nBaudRate = 115200;
+
+    // The flash as the images must leave it: erased sectors 0xFF, then the image's bytes.
+    std::vector<std::uint8_t> expected(kFlashSize, 0xFF);
+    // The baseline comes after a few cycles, once every buffer the jobs need exists; both
+    // measurements are taken at the same point of a cycle.
+    const unsigned warmup = std::max(1u, std::min(10u, cycles / 10));
+    Usage start;
+    Usage end;
+    long rssPeak = 0;
+    const auto t0 = Clock::now();
+    for (unsigned c = 1; c <= cycles && problems.size() < 10; ++c) {
+        const Image image = CycleImage(c);
+        std::ofstream out(imageFile, std::ios::trunc);
+        for (const auto& [address, bytes] : image.parts) {
+            out << bench::HexAt(address, bytes);
+        }
+        out << bench::HexEnd();
+        out.close();
+        eraseAll = c % 2;
+
+        std::set<int> erased = image.Sectors();
+        for (int s = 0; eraseAll && s < kEraseAllSectors; ++s) {
+            erased.insert(s);
+        }
+        for (const int s : erased) {
+            std::fill_n(expected.begin() + static_cast<long>(s * kSectorSize), kSectorSize, 0xFF);
+        }
+        for (const auto& [address, bytes] : image.parts) {
+            std::copy(bytes.begin(), bytes.end(), expected.begin() + address);
+        }
+
+        const std::string cycle = "cycle " + std::to_string(c) + ": ";
+        job.strFile = monitorFile;
+        const bench::JobRun init = bench::RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE);
+        if (init.succeeded != 1) {
+            problems.push_back(cycle + "Initialize failed:" + Joined(init.log));
+            continue;
+        }
+        job.strFile = imageFile;
+        const bench::JobRun download =
+            bench::RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE);
+        if (download.succeeded != 1) {
+            problems.push_back(cycle + "Start Download failed:" + Joined(download.log));
+            continue;
+        }
+
+        std::string json;
+        if (!ReadReport(sim, report, &json)) {
+            problems.push_back(cycle + "the target wrote no report");
+            continue;
+        }
+        const std::map<int, std::string> digests = SectorDigests(json);
+        for (const int s : image.Sectors()) {
+            if (digests.find(s) == digests.end()) {
+                problems.push_back(cycle + "sector " + std::to_string(s) + " not programmed");
+            }
+        }
+        for (const auto& [s, digest] : digests) {
+            if (digest != Sha256Hex(expected.data() + s * kSectorSize, kSectorSize)) {
+                problems.push_back(cycle + "sector " + std::to_string(s) +
+                                   " differs from the image");
+            }
+        }
+
+        const Usage now = Measure();
+        rssPeak = std::max(rssPeak, now.rssKb);
+        if (c == warmup) {
+            start = now;
+        }
+        if (c == cycles) {
+            end = now;
+        }
+        if (progress > 0 && c % progress == 0) {
+            std::printf("soak: cycle %u: %s\n", c, now.Text().c_str());
+            std::fflush(stdout);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+
+    worker->PostThreadMessage(UM_QUIT, 0, 0);
+    worker->WaitForEnd();
+    worker.reset();
+    if (bench::StopSim(sim) != 0) {
+        problems.push_back("the virtual target did not end cleanly");
+    }
+    std::ifstream in(dump, std::ios::binary);
+    const std::vector<std::uint8_t> flash(std::istreambuf_iterator<char>(in), {});
+    if (flash != expected) {
+        problems.push_back("the flash dump differs from the images (" +
+                           std::to_string(flash.size()) + " bytes)");
+    }
+    fs::remove_all(dir);
+
+    std::printf(
+        "soak: %u cycles of Initialize + Start Download in %.1f s (%.0f ms a cycle), "
+        "erase-all on every other cycle\n",
+        cycles, seconds, 1000 * seconds / cycles);
+    std::printf("soak: after cycle %u: %s\n", warmup, start.Text().c_str());
+    std::printf("soak: at the end:     %s\n", end.Text().c_str());
+    const std::string heapGrowth =
+        start.heapKb < 0 ? std::string("heap not counted")
+                         : "heap " + std::to_string(end.heapKb - start.heapKb) + " kB (tolerance " +
+                               std::to_string(heapToleranceKb) + " kB)";
+    std::printf(
+        "soak: growth: resident %+ld kB (tolerance %ld kB, peak %ld kB), %s, "
+        "descriptors %+ld\n",
+        end.rssKb - start.rssKb, rssToleranceKb, rssPeak, heapGrowth.c_str(), end.fds - start.fds);
+    if (end.rssKb - start.rssKb > rssToleranceKb) {
+        problems.push_back("resident memory grew by " + std::to_string(end.rssKb - start.rssKb) +
+                           " kB");
+    }
+    if (start.heapKb >= 0 && end.heapKb - start.heapKb > heapToleranceKb) {
+        problems.push_back("the heap grew by " + std::to_string(end.heapKb - start.heapKb) + " kB");
+    }
+    if (end.fds != start.fds) {
+        problems.push_back("open file descriptors went from " + std::to_string(start.fds) + " to " +
+                           std::to_string(end.fds));
+    }
+    if (problems.empty()) {
+        std::printf(
+            "soak: every flash result equal to its image (per-sector SHA-256 after each "
+            "cycle, the whole 16 MB dump at the end)\n");
+        return 0;
+    }
+    for (const std::string& problem : problems) {
+        std::printf("soak: FAILED: %s\n", problem.c_str());
+    }
+    return 1;
+}
