@@ -40,6 +40,16 @@ fuzz: deps
 	cmake --build --preset fuzz -j $(JOBS)
 	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
+# The Windows build (mingw-w64) and its tests under Wine, plus quillon-cli.exe end to end
+# against the Linux virtual target. Installs the cross compiler and Wine first.
+wine:
+	scripts/install-deps --wine
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target quillon-sim quillon-cli
+	cmake --preset mingw
+	cmake --build --preset mingw -j $(JOBS)
+	scripts/wine-tests build/mingw build/default
+
 bench: build
 	bench/compare_hex.sh build/default
 
