@@ -2,7 +2,7 @@
 // same run (the plain loop: ask for the queued count again and again; between polls of a
 // multi-byte wait sleep 1 ms):
 //   (a) CPU time of the waiting thread while a wait runs 2 s on a silent port;
-//   (b) median round trip of a 1-byte echo.
+//   (b) median round trip of a 1-byte echo, and the waiting thread's CPU per echo.
 // Usage: link_wait [ECHOES]
 #include <fcntl.h>
 #include <poll.h>
@@ -157,18 +157,22 @@ int main(int argc, char** argv) {
     EchoPeer peer(pty.master);
     std::vector<double> ours;
     std::vector<double> base;
+    double baseCpu = 0;
     {
         BusyPollingPort baseline(pty.slave);
+        const double before = ThreadCpuMs();
         for (int i = 0; i < echoes; ++i) {
             const auto t0 = Clock::now();
             baseline.Write(static_cast<std::uint8_t>(i));
             baseline.Wait(1000, 1);
             base.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         }
+        baseCpu = ThreadCpuMs() - before;
     }
     job.strPort = pty.slave;
     SerialLink link(header);
     link.OpenPort(job);
+    const double before = ThreadCpuMs();
     for (int i = 0; i < echoes; ++i) {
         const std::uint8_t byte = static_cast<std::uint8_t>(i);
         const auto t0 = Clock::now();
@@ -176,10 +180,13 @@ int main(int argc, char** argv) {
         link.WaitForResponse(1000, 1, true);
         ours.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
+    const double ourCpu = ThreadCpuMs() - before;
     const double mo = Median(ours);
     const double mb = Median(base);
     std::printf("    quillon %.1f us, busy polling %.1f us (ratio quillon/baseline %.2f)\n", mo, mb,
                 mo / mb);
+    std::printf("    CPU of the waiting thread per echo: quillon %.1f us, busy polling %.1f us\n",
+                1000 * ourCpu / echoes, 1000 * baseCpu / echoes);
     while (auto message = owner.TryTake()) {
         DiscardPostedMessage(*message);
     }
