@@ -19,8 +19,10 @@ ComPortError ToError(LONG status) {
 ComPortError Win32Registry::QueryVersion(SystemVersion& version) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof(info);
-    // GetVersionExA is marked deprecated by newer SDKs; it still answers what is needed here
-    // (the platform family and a major version of at least 5 on every current system).
+    // GetVersionExA is marked deprecated by newer SDKs; it still answers what is needed here:
+    // the platform family and a major version of at least 5 on every current system. Windows
+    // 8.1 and later report 6.2 to a program without a compatibility manifest (10 with one),
+    // Wine reports 6.1; each of these chooses the device tree, so no manifest is needed.
 #if defined(_MSC_VER)
 #pragma warning(push)
 #pragma warning(disable : 4996)
