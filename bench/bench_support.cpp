@@ -5,92 +5,38 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
+#include "tests/support/hex_text.h"
+#include "tests/support/monitor_file.h"
 
 extern char** environ;
 
 namespace bench {
 
-std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
-    std::vector<std::uint8_t> bytes(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        bytes[i] = static_cast<std::uint8_t>((i * 131 + seed * 17 + (i >> 8)) & 0xFF);
-    }
-    return bytes;
-}
-
-namespace {
-
-std::string Record(unsigned type, unsigned address, const std::uint8_t* data, std::size_t count) {
-    char digits[3];
-    std::string text = ":";
-    unsigned sum = 0;
-    auto put = [&](unsigned byte) {
-        std::snprintf(digits, sizeof digits, "%02X", byte & 0xFF);
-        text += digits;
-        sum += byte & 0xFF;
-    };
-    put(static_cast<unsigned>(count));
-    put(address >> 8);
-    put(address);
-    put(type);
-    for (std::size_t i = 0; i < count; ++i) {
-        put(data[i]);
-    }
-    put(0x100 - (sum & 0xFF));
-    return text + "\n";
-}
-
-}  // namespace
-
-std::string HexAt(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    int segment = -1;
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::uint32_t a = address + static_cast<std::uint32_t>(at);
-        if (static_cast<int>(a >> 16) != segment) {
-            segment = static_cast<int>(a >> 16);
-            const std::uint8_t upper[] = {static_cast<std::uint8_t>(segment >> 8),
-                                          static_cast<std::uint8_t>(segment)};
-            text += Record(4, 0, upper, 2);
-        }
-        // At most 32 bytes a record, never across a segment's end.
-        const std::size_t n =
-            std::min({std::size_t{32}, bytes.size() - at, std::size_t{0x10000 - (a & 0xFFFF)}});
-        text += Record(0, a & 0xFFFF, bytes.data() + at, n);
-        at += n;
-    }
-    return text;
-}
-
-std::string HexEnd() {
-    return Record(1, 0, nullptr, 0);
-}
-
 void WriteMonitorFile(const std::filesystem::path& path, std::size_t monitorBytes,
                       std::uint16_t eraseAllSectorCount) {
-    std::vector<std::uint8_t> header(172, 0);
-    const std::string signature = "MONITOR";
-    const std::string name = "Benchmark target";
-    std::copy(signature.begin(), signature.end(), header.begin());
-    header[8] = 172;
-    header[10] = 1;     // loader segment
-    header[12] = 2;     // monitor segment
-    header[14] = 0x00;  // sync
-    header[15] = 0x6B;  // ident
-    header[16] = 32;    // Level 0 length
-    header[18] = 0x3C;  // loader acknowledge
-    header[19] = 1;     // one flash type
-    const std::string flashType = "VF16";
-    std::copy(flashType.begin(), flashType.end(), header.begin() + 20);
-    std::copy(name.begin(), name.end(), header.begin() + 70);
-    header[170] = static_cast<std::uint8_t>(eraseAllSectorCount);
-    header[171] = static_cast<std::uint8_t>(eraseAllSectorCount >> 8);
-    std::ofstream(path) << HexAt(0, header) << HexAt(0x10000, Pattern(448, 1))
-                        << HexAt(0x20000, Pattern(monitorBytes, 2)) << HexEnd();
+    MonitorFileSpec spec;
+    spec.targetName = "Benchmark target";
+    spec.identByte = 0x6B;
+    spec.loaderAck = 0x3C;
+    spec.flashTypes = {"VF16"};
+    spec.level0Length = 32;
+    spec.eraseAllSectorCount = eraseAllSectorCount;
+    spec.loader = hex_text::Pattern(448, 1);
+    spec.monitor = hex_text::Pattern(monitorBytes, 2);
+    std::ofstream(path) << spec.HexText();
+}
+
+void WriteImageFile(const std::filesystem::path& path,
+                    const std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>& parts) {
+    std::ofstream out(path, std::ios::trunc);
+    for (const auto& [address, bytes] : parts) {
+        out << HexTextAt(address, bytes);
+    }
+    out << hex_text::End();
 }
 
 SimProcess StartSim(const std::string& program, const std::vector<std::string>& args) {
@@ -143,13 +89,27 @@ int StopSim(SimProcess& sim) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-JobRun RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
-              unsigned doneMessage, const std::function<void(const std::string& line)>& onLine) {
+Host::Host(const std::string& port, int baud) : worker(BeginThread<CWorkerThread>(eraseAll)) {
+    job.hWndOwner = &owner;
+    job.strPort = port;
+    job.nBaudRate = baud;
+}
+
+Host::~Host() {
+    worker->PostThreadMessage(UM_QUIT, 0, 0);
+    worker->WaitForEnd();
+    while (auto message = owner.TryTake()) {
+        DiscardPostedMessage(*message);
+    }
+}
+
+JobRun RunJob(Host& host, unsigned message, unsigned doneMessage,
+              const std::function<void(const std::string& line)>& onLine) {
     JobRun run;
     g_bStopJob = 0;
-    worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
+    host.worker->PostThreadMessage(message, 0, reinterpret_cast<LParam>(&host.job));
     while (!run.done) {
-        auto next = owner.Take();
+        auto next = host.owner.Take();
         if (!next) {
             break;
         }

@@ -4,9 +4,11 @@
 // and one job run on the worker the way the window runs it.
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,18 +17,13 @@
 
 namespace bench {
 
-// `n` bytes of a pattern that differs for every `seed`.
-std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed);
-
-// Intel HEX text storing `bytes` from the 24-bit `address` on (type 04 records as needed).
-std::string HexAt(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
-// The end record.
-std::string HexEnd();
-
 // A monitor file for the virtual target: sync 0x00, ident 0x6B, loader acknowledge 0x3C, flash
 // type "VF16", a 32-byte Level 0 of a 448-byte loader in segment 1, the monitor in segment 2.
 void WriteMonitorFile(const std::filesystem::path& path, std::size_t monitorBytes,
                       std::uint16_t eraseAllSectorCount = 0);
+// An image file holding `bytes` at each 24-bit address.
+void WriteImageFile(const std::filesystem::path& path,
+                    const std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>& parts);
 
 // quillon-sim as a child process; `port` is the line it printed first.
 struct SimProcess {
@@ -38,6 +35,19 @@ SimProcess StartSim(const std::string& program, const std::vector<std::string>& 
 // SIGTERM, then waits; returns its exit status (-1 when a signal ended it).
 int StopSim(SimProcess& sim);
 
+// The window's side of the jobs: a worker thread, the queue it posts to and the job record.
+struct Host {
+    Host(const std::string& port, int baud);
+    ~Host();  // ends the worker
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    std::atomic<int> eraseAll{0};
+    MessageQueue owner;
+    std::unique_ptr<CWorkerThread> worker;
+    JobParams job;
+};
+
 // One job as the window runs it: flag cleared, message posted, everything that comes back
 // collected until the done message.
 struct JobRun {
@@ -46,8 +56,8 @@ struct JobRun {
     LParam succeeded = 0;
     std::vector<std::string> log;  // appended text joined to its line
 };
-JobRun RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
-              unsigned doneMessage,
+// `onLine` sees each log line as it comes.
+JobRun RunJob(Host& host, unsigned message, unsigned doneMessage,
               const std::function<void(const std::string& line)>& onLine = {});
 
 }  // namespace bench

@@ -22,6 +22,7 @@
 #include "link/worker_thread.h"
 #include "platform/debug_channel.h"
 #include "platform/message_box.h"
+#include "tests/support/hex_text.h"
 
 namespace {
 
@@ -48,20 +49,19 @@ struct Phase {
 
 // Runs one job and times the phase between the log line starting with `from` and the one
 // starting with `to`.
-bool TimedJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
-              unsigned done, const std::string& from, const std::string& to, Phase& phase) {
-    const bench::JobRun run =
-        bench::RunJob(worker, owner, job, message, done, [&](const std::string& line) {
-            if (!phase.started && line.rfind(from, 0) == 0) {
-                phase.started = true;
-                phase.start = Clock::now();
-                phase.cpuStart = ProcessCpuSeconds();
-            } else if (phase.started && !phase.ended && line.rfind(to, 0) == 0) {
-                phase.ended = true;
-                phase.end = Clock::now();
-                phase.cpuEnd = ProcessCpuSeconds();
-            }
-        });
+bool TimedJob(bench::Host& host, unsigned message, unsigned done, const std::string& from,
+              const std::string& to, Phase& phase) {
+    const bench::JobRun run = bench::RunJob(host, message, done, [&](const std::string& line) {
+        if (!phase.started && line.rfind(from, 0) == 0) {
+            phase.started = true;
+            phase.start = Clock::now();
+            phase.cpuStart = ProcessCpuSeconds();
+        } else if (phase.started && !phase.ended && line.rfind(to, 0) == 0) {
+            phase.ended = true;
+            phase.end = Clock::now();
+            phase.cpuEnd = ProcessCpuSeconds();
+        }
+    });
     return run.done && run.succeeded == 1 && phase.ended;
 }
 
@@ -114,8 +114,7 @@ int main(int argc, char** argv) {
     const std::string monitorFile = (dir / "bench.h86").string();
     const std::string imageFile = (dir / "bench.hex").string();
     bench::WriteMonitorFile(monitorFile, monitorBytes);
-    std::ofstream(imageFile) << bench::HexAt(0x40000, bench::Pattern(imageBytes, 3))
-                             << bench::HexEnd();
+    bench::WriteImageFile(imageFile, {{0x40000, hex_text::Pattern(imageBytes, 3)}});
 
     int status = 0;
     std::printf("monitor upload of %zu bytes, programming of %zu bytes (%zu blocks)\n",
@@ -124,22 +123,20 @@ int main(int argc, char** argv) {
         bench::SimProcess sim =
             bench::StartSim(argv[1], {"--monitor", monitorFile, "--baud", std::to_string(baud),
                                       "--link", "none", "--blank-flash", "--erase-ms", "0"});
-        std::atomic<int> eraseAll{0};
-        MessageQueue owner;
-        auto worker = BeginThread<CWorkerThread>(eraseAll);
-        JobParams job;
-        job.hWndOwner = &owner;
-        job.strPort = sim.port;
-        job.nBaudRate = static_cast<std::int32_t>(baud);
-        job.strFile = monitorFile;
         Phase upload;
         Phase programming;
-        const bool initialized = TimedJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE,
-                                          "Send Monitor", "Monitor started!", upload);
-        job.strFile = imageFile;
-        const bool downloaded =
-            initialized && TimedJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE,
-                                    "Programming sector", "Finalizing download", programming);
+        bool initialized = false;
+        bool downloaded = false;
+        {
+            bench::Host host(sim.port, static_cast<int>(baud));
+            host.job.strFile = monitorFile;
+            initialized = TimedJob(host, UM_INITIALIZE, UM_INIT_DONE, "Send Monitor",
+                                   "Monitor started!", upload);
+            host.job.strFile = imageFile;
+            downloaded =
+                initialized && TimedJob(host, UM_DOWNLOAD, UM_DOWNLOAD_DONE, "Programming sector",
+                                        "Finalizing download", programming);
+        }
         std::printf("%u baud:\n", baud);
         if (initialized) {
             Report("monitor upload", 2.0 * static_cast<double>(monitorBytes + 5) * 10 / baud,
@@ -153,8 +150,6 @@ int main(int argc, char** argv) {
             std::printf("  a job failed\n");
             status = 1;
         }
-        worker->PostThreadMessage(UM_QUIT, 0, 0);
-        worker->WaitForEnd();
         bench::StopSim(sim);
     }
     std::filesystem::remove_all(dir);

@@ -27,6 +27,7 @@
 #include "platform/debug_channel.h"
 #include "platform/message_box.h"
 #include "sim/sha256.h"
+#include "tests/support/hex_text.h"
 
 namespace {
 
@@ -104,9 +105,9 @@ struct Image {
 Image CycleImage(unsigned c) {
     Image image;
     const auto first = static_cast<std::uint32_t>((c % 6) * kSectorSize + (c * 97) % 4096);
-    image.parts.push_back({first, bench::Pattern(200 + (c * 389) % 6000, c)});
+    image.parts.push_back({first, hex_text::Pattern(200 + (c * 389) % 6000, c)});
     const auto second = static_cast<std::uint32_t>((8 + c % 3) * kSectorSize);
-    image.parts.push_back({second, bench::Pattern(1 + (c * 53) % 300, c + 1000)});
+    image.parts.push_back({second, hex_text::Pattern(1 + (c * 53) % 300, c + 1000)});
     return image;
 }
 
@@ -198,13 +199,8 @@ int main(int argc, char** argv) {
         argv[1], {"--monitor", monitorFile, "--link", "none", "--blank-flash", "--ram-test-ms",
                   "150", "--erase-ms", "0", "--report", report.string(), "--dump", dump.string()});
 
-    std::atomic<int> eraseAll{0};
-    MessageQueue owner;
-    auto worker = BeginThread<CWorkerThread>(eraseAll);
-    JobParams job;
-    job.hWndOwner = &owner;
-    job.strPort = sim.port;
-    job.nBaudRate = 115200;
+    auto host = std::make_unique<bench::Host>(sim.port, 115200);
+    std::atomic<int>& eraseAll = host->eraseAll;
 
     // The flash as the images must leave it: erased sectors 0xFF, then the image's bytes.
     std::vector<std::uint8_t> expected(kFlashSize, 0xFF);
@@ -217,12 +213,7 @@ int main(int argc, char** argv) {
     const auto t0 = Clock::now();
     for (unsigned c = 1; c <= cycles && problems.size() < 10; ++c) {
         const Image image = CycleImage(c);
-        std::ofstream out(imageFile, std::ios::trunc);
-        for (const auto& [address, bytes] : image.parts) {
-            out << bench::HexAt(address, bytes);
-        }
-        out << bench::HexEnd();
-        out.close();
+        bench::WriteImageFile(imageFile, image.parts);
         eraseAll = c % 2;
 
         std::set<int> erased = image.Sectors();
@@ -237,15 +228,14 @@ int main(int argc, char** argv) {
         }
 
         const std::string cycle = "cycle " + std::to_string(c) + ": ";
-        job.strFile = monitorFile;
-        const bench::JobRun init = bench::RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE);
+        host->job.strFile = monitorFile;
+        const bench::JobRun init = bench::RunJob(*host, UM_INITIALIZE, UM_INIT_DONE);
         if (init.succeeded != 1) {
             problems.push_back(cycle + "Initialize failed:" + Joined(init.log));
             continue;
         }
-        job.strFile = imageFile;
-        const bench::JobRun download =
-            bench::RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE);
+        host->job.strFile = imageFile;
+        const bench::JobRun download = bench::RunJob(*host, UM_DOWNLOAD, UM_DOWNLOAD_DONE);
         if (download.succeeded != 1) {
             problems.push_back(cycle + "Start Download failed:" + Joined(download.log));
             continue;
@@ -284,9 +274,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
 
-    worker->PostThreadMessage(UM_QUIT, 0, 0);
-    worker->WaitForEnd();
-    worker.reset();
+    host.reset();
     if (bench::StopSim(sim) != 0) {
         problems.push_back("the virtual target did not end cleanly");
     }
