@@ -211,7 +211,9 @@ int main(int argc, char** argv) {
     Usage end;
     long rssPeak = 0;
     const auto t0 = Clock::now();
-    for (unsigned c = 1; c <= cycles && problems.size() < 10; ++c) {
+    // One cycle; what it leaves behind is gone before the measurement (the target's report,
+    // which grows with every session, is not the driver's to count).
+    auto cycle = [&](unsigned c) {
         const Image image = CycleImage(c);
         bench::WriteImageFile(imageFile, image.parts);
         eraseAll = c % 2;
@@ -227,37 +229,40 @@ int main(int argc, char** argv) {
             std::copy(bytes.begin(), bytes.end(), expected.begin() + address);
         }
 
-        const std::string cycle = "cycle " + std::to_string(c) + ": ";
+        const std::string where = "cycle " + std::to_string(c) + ": ";
         host->job.strFile = monitorFile;
         const bench::JobRun init = bench::RunJob(*host, UM_INITIALIZE, UM_INIT_DONE);
         if (init.succeeded != 1) {
-            problems.push_back(cycle + "Initialize failed:" + Joined(init.log));
-            continue;
+            problems.push_back(where + "Initialize failed:" + Joined(init.log));
+            return;
         }
         host->job.strFile = imageFile;
         const bench::JobRun download = bench::RunJob(*host, UM_DOWNLOAD, UM_DOWNLOAD_DONE);
         if (download.succeeded != 1) {
-            problems.push_back(cycle + "Start Download failed:" + Joined(download.log));
-            continue;
+            problems.push_back(where + "Start Download failed:" + Joined(download.log));
+            return;
         }
 
         std::string json;
         if (!ReadReport(sim, report, &json)) {
-            problems.push_back(cycle + "the target wrote no report");
-            continue;
+            problems.push_back(where + "the target wrote no report");
+            return;
         }
         const std::map<int, std::string> digests = SectorDigests(json);
         for (const int s : image.Sectors()) {
             if (digests.find(s) == digests.end()) {
-                problems.push_back(cycle + "sector " + std::to_string(s) + " not programmed");
+                problems.push_back(where + "sector " + std::to_string(s) + " not programmed");
             }
         }
         for (const auto& [s, digest] : digests) {
             if (digest != Sha256Hex(expected.data() + s * kSectorSize, kSectorSize)) {
-                problems.push_back(cycle + "sector " + std::to_string(s) +
+                problems.push_back(where + "sector " + std::to_string(s) +
                                    " differs from the image");
             }
         }
+    };
+    for (unsigned c = 1; c <= cycles && problems.size() < 10; ++c) {
+        cycle(c);
 
         const Usage now = Measure();
         rssPeak = std::max(rssPeak, now.rssKb);
