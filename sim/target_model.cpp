@@ -141,6 +141,25 @@ void TargetModel::Injected(const StageSelector& at, const std::string& kind,
     m_record.faultsInjected.push_back({session, at.Text(), kind, detail});
 }
 
+namespace {
+
+// Whether answer `index` of `stage` comes, in time, at or after `from`. The stages follow one
+// another in a session, except that the two answers to each erase command interleave: erase
+// k, erase-done k, erase k + 1, ...
+bool ReachedInTime(SimStage stage, int index, const StageSelector& from) {
+    const auto isErase = [](SimStage s) { return s == SimStage::kErase || s == SimStage::kEraseDone; };
+    if (isErase(stage) && isErase(from.stage)) {
+        const int fromIndex = std::max(from.index, 0);
+        if (index != fromIndex) {
+            return index > fromIndex;
+        }
+        return stage >= from.stage;
+    }
+    return stage > from.stage || (stage == from.stage && index >= from.index);
+}
+
+}  // namespace
+
 void TargetModel::Deliver(SimStage stage, int index, SimClock::time_point at,
                           std::vector<std::uint8_t> bytes) {
     m_lastActivity = std::max(m_lastActivity, at);
@@ -152,7 +171,7 @@ void TargetModel::Deliver(SimStage stage, int index, SimClock::time_point at,
         }
         if (faults.silentFrom) {
             const StageSelector& from = *faults.silentFrom;
-            if (stage > from.stage || (stage == from.stage && index >= from.index)) {
+            if (ReachedInTime(stage, index, from)) {
                 m_silent = true;
                 Injected(here, "silence", "no answer from " + from.Text() + " on");
                 return;

@@ -500,6 +500,14 @@ TEST(SimFaultTest, SilenceHangUpAndDroppedBlockAnswers) {
     EXPECT_EQ(run.onlyBaseline.front(), "mon5:23");
     EXPECT_EQ(run.onlyBaseline.back(), "finalize:41202020202030");
 
+    // Erase answers interleave: silence from the second erase command leaves both answers
+    // to the first one.
+    TargetSettings silentErase = QuickSettings();
+    silentErase.faults.silentFrom = StageSelector{SimStage::kErase, 1};
+    run = RunAgainstBaseline(silentErase);
+    ASSERT_FALSE(run.onlyBaseline.empty());
+    EXPECT_EQ(run.onlyBaseline.front().substr(0, 7), "erase2:");
+
     TargetSettings hangup = QuickSettings();
     hangup.faults.hangupAt = StageSelector{SimStage::kBlock, 1};
     run = RunAgainstBaseline(hangup);
