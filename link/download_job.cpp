@@ -30,11 +30,17 @@ void AppendCrc(std::uint8_t* frame, std::size_t length) {
     std::memcpy(frame + length, digits, 4);
 }
 
-// A byte of the target's answer as text: Windows-1252, like every 8-bit text of the program.
+// Bytes of the target's answer as log text: Windows-1252, like every 8-bit text of the
+// program, up to a NUL. Control characters are shown as \xNN, so a garbled answer can neither
+// split a log line nor reach a terminal as a control sequence.
 std::string AnswerText(const std::uint8_t* bytes, std::size_t count) {
     std::string text;
     for (std::size_t i = 0; i < count && bytes[i] != 0; ++i) {
-        text += Cp1252ToUtf8(bytes[i]);
+        if (bytes[i] < 0x20 || bytes[i] == 0x7F) {
+            text += FormatText("\\x%02X", static_cast<unsigned>(bytes[i]));
+        } else {
+            text += Cp1252ToUtf8(bytes[i]);
+        }
     }
     return text;
 }

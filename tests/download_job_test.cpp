@@ -349,6 +349,7 @@ TEST_F(DownloadJobTest, BlockAndFinalizeAnswers) {
     const std::vector<Case> cases = {
         {'V', "EC.....", "Wrong CRC!", 2},  // never sent again after an error
         {'V', "Ex.....", "Error x!", 2},
+        {'V', "E\n.....", "Error \\x0A!", 2},  // a control byte cannot split the line
         {'F', "EC.....", "Wrong CRC!", 4},
         {'F', "E\x84.....", "Error \xE2\x80\x9E!", 4},  // shown as Windows-1252 text
     };
