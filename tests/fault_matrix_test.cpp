@@ -5,20 +5,16 @@
 #include <time.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/serial_device.h"
-#include "sim/sim_command_line.h"
-#include "sim/sim_monitor_file.h"
-#include "sim/sim_server.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/job_harness.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
+#include "tests/support/virtual_target.h"
 
 namespace {
 
@@ -41,79 +37,6 @@ double ProcessCpuMs() {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
-
-// quillon-sim in this process, reached through a link that follows the line across a hang-up,
-// as the operator's port name stays the same when a cable is plugged in again.
-class LinkedTarget {
-public:
-    LinkedTarget(const std::string& monitorFile, const std::string& link,
-                 std::vector<std::string> args) {
-        // The RAM test report comes well after the loader's acknowledge, so that a loaded
-        // machine never reads the two as one answer.
-        args.insert(args.end(), {"--monitor", monitorFile, "--link", link, "--blank-flash",
-                                 "--ram-test-ms", "150", "--erase-ms", "1"});
-        SimCommandLine line;
-        std::string error;
-        if (!ParseSimCommandLine(args, &line, &error)) {
-            ADD_FAILURE() << "options: " << error;
-            return;
-        }
-        SimMonitorFile file;
-        if (!LoadSimMonitorFile(monitorFile, &file, &error)) {
-            ADD_FAILURE() << "monitor file: " << error;
-            return;
-        }
-        m_server = std::make_unique<SimServer>(file, line.settings, line.server);
-        m_server->onLineChanged = [this](const std::string&) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_lineChanges;
-            m_changed.notify_all();
-        };
-        if (!m_server->Open(&error)) {
-            ADD_FAILURE() << "line: " << error;
-            m_server.reset();
-            return;
-        }
-        m_thread = std::thread([this] { m_server->Run(); });
-    }
-    ~LinkedTarget() {
-        if (m_server) {
-            m_server->Stop();
-        }
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-    }
-
-    bool running() const { return m_server != nullptr; }
-    std::string Report() const { return m_server ? m_server->ReportJson() : std::string(); }
-
-    // True once the report holds `text`.
-    bool WaitForReport(const std::string& text, int timeoutMs) const {
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Report().find(text) == std::string::npos) {
-            if (Clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
-    }
-
-    // After a hang-up the target opens a new line and moves the link; true once it has.
-    bool WaitForNewLine(int timeoutMs) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                  [this] { return m_lineChanges > 0; });
-    }
-
-private:
-    std::unique_ptr<SimServer> m_server;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_lineChanges = 0;
-};
 
 // One cell of the matrix: the fault, where it strikes and what the operator must read.
 struct Scenario {
@@ -218,7 +141,7 @@ protected:
         SCOPED_TRACE(s.Name());
         std::vector<std::string> options = s.options;
         options.insert(options.end(), {"--fault-session", "1"});
-        LinkedTarget target(monitorFile, link, options);
+        VirtualTarget target(monitorFile, options, link);
         ASSERT_TRUE(target.running());
         if (s.stage == "idle") {
             // Noise that waits on the line before the job: let it arrive first.

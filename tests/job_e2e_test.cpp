@@ -1,19 +1,15 @@
 // The jobs end to end: the real worker, over a pseudo-terminal, against the virtual target.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "sim/sim_command_line.h"
-#include "sim/sim_monitor_file.h"
-#include "sim/sim_server.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/job_harness.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
+#include "tests/support/virtual_target.h"
 
 namespace {
 
@@ -21,56 +17,6 @@ using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
 const std::string kNoResponse = "No response from target (=> Activate BSL-Mode => Reset) !";
-
-// quillon-sim in this process, set up with its command-line options.
-class VirtualTarget {
-public:
-    VirtualTarget(const std::string& monitorFile, std::vector<std::string> args) {
-        args.insert(args.end(), {"--monitor", monitorFile, "--link", "none", "--blank-flash",
-                                 "--ram-test-ms", "150", "--erase-ms", "1"});
-        SimCommandLine line;
-        std::string error;
-        if (!ParseSimCommandLine(args, &line, &error)) {
-            ADD_FAILURE() << "options: " << error;
-            return;
-        }
-        SimMonitorFile file;
-        if (!LoadSimMonitorFile(monitorFile, &file, &error)) {
-            ADD_FAILURE() << "monitor file: " << error;
-            return;
-        }
-        m_server = std::make_unique<SimServer>(file, line.settings, line.server);
-        if (!m_server->Open(&error)) {
-            ADD_FAILURE() << "line: " << error;
-            return;
-        }
-        m_thread = std::thread([this] { m_server->Run(); });
-    }
-    ~VirtualTarget() {
-        if (m_server) {
-            m_server->Stop();
-        }
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-    }
-
-    std::string port() const { return m_server ? m_server->slavePath() : "/dev/quillon-none"; }
-    std::string Report() const { return m_server->ReportJson(); }
-
-    // The whole flash, byte i at address i.
-    Bytes Flash(const TempDir& dir) const {
-        const std::string path = (dir.path() / "flash.bin").string();
-        std::string error;
-        EXPECT_TRUE(m_server->WriteDump(path, &error)) << error;
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-
-private:
-    std::unique_ptr<SimServer> m_server;
-    std::thread m_thread;
-};
 
 class JobEndToEndTest : public ::testing::Test {
 protected:

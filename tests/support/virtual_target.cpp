@@ -1,0 +1,83 @@
+#include "tests/support/virtual_target.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+#include "sim/sim_command_line.h"
+#include "sim/sim_monitor_file.h"
+#include "sim/sim_server.h"
+#include "tests/support/test_files.h"
+
+VirtualTarget::VirtualTarget(const std::string& monitorFile, std::vector<std::string> args,
+                             const std::string& link) {
+    args.insert(args.end(), {"--monitor", monitorFile, "--link", link, "--blank-flash",
+                             "--ram-test-ms", "150", "--erase-ms", "1"});
+    SimCommandLine line;
+    std::string error;
+    if (!ParseSimCommandLine(args, &line, &error)) {
+        ADD_FAILURE() << "options: " << error;
+        return;
+    }
+    SimMonitorFile file;
+    if (!LoadSimMonitorFile(monitorFile, &file, &error)) {
+        ADD_FAILURE() << "monitor file: " << error;
+        return;
+    }
+    m_server = std::make_unique<SimServer>(file, line.settings, line.server);
+    m_server->onLineChanged = [this](const std::string&) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_lineChanges;
+        m_changed.notify_all();
+    };
+    if (!m_server->Open(&error)) {
+        ADD_FAILURE() << "line: " << error;
+        m_server.reset();
+        return;
+    }
+    m_thread = std::thread([this] { m_server->Run(); });
+}
+
+VirtualTarget::~VirtualTarget() {
+    if (m_server) {
+        m_server->Stop();
+    }
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+std::string VirtualTarget::port() const {
+    return m_server ? m_server->slavePath() : "/dev/quillon-none";
+}
+
+std::string VirtualTarget::Report() const {
+    return m_server ? m_server->ReportJson() : std::string();
+}
+
+bool VirtualTarget::WaitForReport(const std::string& text, int timeoutMs) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Report().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+bool VirtualTarget::WaitForNewLine(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_lineChanges > 0; });
+}
+
+std::vector<std::uint8_t> VirtualTarget::Flash(const TempDir& dir) const {
+    const std::string path = (dir.path() / "flash.bin").string();
+    std::string error;
+    EXPECT_TRUE(m_server && m_server->WriteDump(path, &error)) << error;
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
