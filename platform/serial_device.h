@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/pending_input.h"
+
 // A serial port opened exclusively for reading and writing, raw 8N1 without flow control,
 // DTR and RTS on. Reads never block; Write returns once the driver has taken the bytes;
 // WaitForInput blocks in the operating system until enough bytes have arrived or the time is
@@ -55,7 +57,6 @@ private:
     int m_fd = -1;
 #endif
     // Bytes taken from the driver but not yet read by the caller, oldest first.
-    std::vector<std::uint8_t> m_pending;
-    std::size_t m_pendingStart = 0;
+    PendingInput m_pending;
     bool m_gone = false;
 };

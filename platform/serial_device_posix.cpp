@@ -18,8 +18,6 @@
 
 namespace {
 
-// The most bytes kept in the pending buffer; callers never wait for more than 1024.
-constexpr std::size_t kPendingLimit = 64 * 1024;
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr int kWriteStallMs = 2000;
 
@@ -105,8 +103,7 @@ bool SerialDevice::Open(const std::string& name) {
     }
     m_fd = fd;
     m_gone = false;
-    m_pending.clear();
-    m_pendingStart = 0;
+    m_pending.Clear();
     return true;
 }
 
@@ -159,8 +156,7 @@ void SerialDevice::Close() {
         ::close(m_fd);  // also releases the lock and the exclusive mode
         m_fd = -1;
     }
-    m_pending.clear();
-    m_pendingStart = 0;
+    m_pending.Clear();
     m_gone = false;
 }
 
@@ -168,15 +164,11 @@ void SerialDevice::Drain() {
     if (m_fd < 0 || m_gone) {
         return;
     }
-    if (m_pendingStart > 0 && m_pendingStart == m_pending.size()) {
-        m_pending.clear();
-        m_pendingStart = 0;
-    }
     std::uint8_t chunk[4096];
-    while (m_pending.size() - m_pendingStart < kPendingLimit) {
+    while (m_pending.size() < PendingInput::kLimit) {
         const ssize_t got = ::read(m_fd, chunk, sizeof chunk);
         if (got > 0) {
-            m_pending.insert(m_pending.end(), chunk, chunk + got);
+            m_pending.Append(chunk, static_cast<std::size_t>(got));
             continue;
         }
         if (got < 0 && errno == EINTR) {
@@ -189,19 +181,6 @@ void SerialDevice::Drain() {
         m_gone = true;
         return;
     }
-}
-
-std::size_t SerialDevice::QueuedInput() {
-    Drain();
-    return m_pending.size() - m_pendingStart;
-}
-
-std::size_t SerialDevice::Read(std::uint8_t* dest, std::size_t count) {
-    Drain();
-    const std::size_t n = std::min(count, m_pending.size() - m_pendingStart);
-    std::memcpy(dest, m_pending.data() + m_pendingStart, n);
-    m_pendingStart += n;
-    return n;
 }
 
 bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {

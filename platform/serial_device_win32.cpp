@@ -16,8 +16,6 @@ HANDLE AsHandle(void* handle) {
     return static_cast<HANDLE>(handle);
 }
 
-// The most bytes kept in the pending buffer; callers never wait for more than 1024.
-constexpr std::size_t kPendingLimit = 64 * 1024;
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr DWORD kWriteStallMs = 2000;
 // The read time-out of a freshly opened device is whatever its last user left.
@@ -46,8 +44,7 @@ bool SerialDevice::Open(const std::string& name) {
     m_handle = handle;
     m_readWaitMs = kReadWaitUnknown;
     m_gone = false;
-    m_pending.clear();
-    m_pendingStart = 0;
+    m_pending.Clear();
     // Reads return at once from here on; a device that is no serial port refuses, which the
     // settings below then report.
     SetReadWait(0);
@@ -102,8 +99,7 @@ void SerialDevice::Close() {
         m_handle = INVALID_HANDLE_VALUE;
     }
     m_readWaitMs = kReadWaitUnknown;
-    m_pending.clear();
-    m_pendingStart = 0;
+    m_pending.Clear();
     m_gone = false;
 }
 
@@ -131,12 +127,8 @@ void SerialDevice::Drain() {
     if (!IsOpen() || m_gone) {
         return;
     }
-    if (m_pendingStart > 0 && m_pendingStart == m_pending.size()) {
-        m_pending.clear();
-        m_pendingStart = 0;
-    }
     std::uint8_t chunk[4096];
-    while (m_pending.size() - m_pendingStart < kPendingLimit) {
+    while (m_pending.size() < PendingInput::kLimit) {
         DWORD errors = 0;
         COMSTAT status{};
         // Also clears the error state (overrun, framing) that would block further reads.
@@ -147,7 +139,7 @@ void SerialDevice::Drain() {
         if (status.cbInQue == 0) {
             return;
         }
-        const std::size_t room = kPendingLimit - (m_pending.size() - m_pendingStart);
+        const std::size_t room = m_pending.room();
         const DWORD want =
             static_cast<DWORD>(std::min<std::size_t>({status.cbInQue, sizeof chunk, room}));
         DWORD got = 0;
@@ -158,21 +150,8 @@ void SerialDevice::Drain() {
         if (got == 0) {
             return;
         }
-        m_pending.insert(m_pending.end(), chunk, chunk + got);
+        m_pending.Append(chunk, static_cast<std::size_t>(got));
     }
-}
-
-std::size_t SerialDevice::QueuedInput() {
-    Drain();
-    return m_pending.size() - m_pendingStart;
-}
-
-std::size_t SerialDevice::Read(std::uint8_t* dest, std::size_t count) {
-    Drain();
-    const std::size_t n = std::min(count, m_pending.size() - m_pendingStart);
-    std::memcpy(dest, m_pending.data() + m_pendingStart, n);
-    m_pendingStart += n;
-    return n;
 }
 
 bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
@@ -208,7 +187,7 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         if (elapsed >= timeoutMs) {
             return false;
         }
-        if (m_pending.size() - m_pendingStart >= kPendingLimit) {
+        if (m_pending.size() >= PendingInput::kLimit) {
             return false;  // the pending buffer is full and still holds fewer than `count`
         }
         // Blocks in the driver until one byte is there or the rest of the time is up; the
@@ -223,7 +202,7 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
             return false;
         }
         if (got == 1) {
-            m_pending.push_back(byte);
+            m_pending.Append(&byte, 1);
         }
     }
 }
