@@ -32,6 +32,7 @@
 #include "sim/sim_server.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
+#include "tests/support/qt_test_environment.h"
 #include "tests/support/test_files.h"
 
 // Texts in failure messages as text.
@@ -40,22 +41,6 @@ void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace {
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "app_window_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-
-const auto* const g_qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 constexpr int kJobTimeoutMs = 20000;
 

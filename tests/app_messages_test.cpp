@@ -23,26 +23,10 @@
 #include "app/gui_message_box.h"
 #include "app/help_key_filter.h"
 #include "app/help_launcher.h"
+#include "tests/support/qt_test_environment.h"
 #include "tests/support/test_files.h"
 
 namespace {
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "app_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-
-const auto* const g_qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Confirms every message box that the GUI thread shows while it lives, recording each.
 class BoxConfirmer {

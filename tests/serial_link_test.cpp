@@ -9,6 +9,7 @@
 
 #include "image/image_memory.h"
 #include "platform/debug_channel.h"
+#include "tests/support/posted_messages.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_files.h"
 
@@ -33,19 +34,10 @@ protected:
     }
     ~SerialLinkTest() override {
         SetDebugTextHandler(m_previousDebug);
-        while (auto message = owner.TryTake()) {
-            DiscardPostedMessage(*message);
-        }
+        DiscardAll(owner);
     }
 
-    std::vector<std::string> LogLines() {
-        std::vector<std::string> lines;
-        while (auto message = owner.TryTake()) {
-            EXPECT_EQ(message->message, UM_LOG_LINE);
-            lines.push_back(*TakePostedString(message->lParam));
-        }
-        return lines;
-    }
+    std::vector<std::string> LogLines() { return TakeLogLines(owner); }
 
     std::vector<std::uint8_t> BufferStart(std::size_t count) {
         return std::vector<std::uint8_t>(link.buffer(), link.buffer() + count);

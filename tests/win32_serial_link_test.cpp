@@ -9,6 +9,7 @@
 #include "link/serial_link.h"
 #include "platform/debug_channel.h"
 #include "platform/message_queue.h"
+#include "tests/support/posted_messages.h"
 #include "tests/support/win32_com_pair.h"
 
 // The serial link over the Win32 serial backend, against the other end of a COM port pair.
@@ -36,19 +37,10 @@ protected:
     }
     void TearDown() override {
         SetDebugTextHandler(m_previousDebug);
-        while (auto message = owner.TryTake()) {
-            DiscardPostedMessage(*message);
-        }
+        DiscardAll(owner);
     }
 
-    std::vector<std::string> LogLines() {
-        std::vector<std::string> lines;
-        while (auto message = owner.TryTake()) {
-            EXPECT_EQ(message->message, UM_LOG_LINE);
-            lines.push_back(*TakePostedString(message->lParam));
-        }
-        return lines;
-    }
+    std::vector<std::string> LogLines() { return TakeLogLines(owner); }
 
     // Opens the link's port and drops what an earlier test left on the line.
     void OpenLink() {
