@@ -147,7 +147,9 @@ namespace {
 // another in a session, except that the two answers to each erase command interleave: erase
 // k, erase-done k, erase k + 1, ...
 bool ReachedInTime(SimStage stage, int index, const StageSelector& from) {
-    const auto isErase = [](SimStage s) { return s == SimStage::kErase || s == SimStage::kEraseDone; };
+    const auto isErase = [](SimStage s) {
+        return s == SimStage::kErase || s == SimStage::kEraseDone;
+    };
     if (isErase(stage) && isErase(from.stage)) {
         const int fromIndex = std::max(from.index, 0);
         if (index != fromIndex) {
