@@ -73,13 +73,7 @@ int StageIndex(const std::string& stage) {
 class FaultMatrixTest : public ::testing::Test {
 protected:
     FaultMatrixTest() {
-        spec.identByte = 0x6B;
-        spec.loaderAck = 0x3C;
-        spec.flashTypes = {"VF16", "VF32"};
-        spec.eraseAllSectorCount = 4;
-        spec.level0Length = 32;
-        spec.loader = hex_text::Pattern(120, 5);
-        spec.monitor = hex_text::Pattern(kMonitorBytes, 6);
+        spec = MonitorFileSpec::VirtualTargetLike(120, kMonitorBytes);
         monitorFile = dir.Write("target.h86", spec.HexText());
         // Sector 0 takes blocks 0 to 2, sector 3 blocks 3 and 4.
         image = dir.Write("image.hex", HexTextAt(0x000000, hex_text::Pattern(300, 7)) +

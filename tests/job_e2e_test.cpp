@@ -21,13 +21,7 @@ const std::string kNoResponse = "No response from target (=> Activate BSL-Mode =
 class JobEndToEndTest : public ::testing::Test {
 protected:
     JobEndToEndTest() {
-        spec.identByte = 0x6B;
-        spec.loaderAck = 0x3C;
-        spec.flashTypes = {"VF16", "VF32"};
-        spec.eraseAllSectorCount = 4;
-        spec.level0Length = 32;
-        spec.loader = hex_text::Pattern(300, 5);
-        spec.monitor = hex_text::Pattern(700, 6);
+        spec = MonitorFileSpec::VirtualTargetLike(300, 700);
         monitorFile = dir.Write("target.h86", spec.HexText());
     }
 

@@ -9,19 +9,12 @@
 
 #include "image/image_memory.h"
 #include "platform/debug_channel.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/posted_messages.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_files.h"
 
 namespace {
-
-std::vector<std::uint8_t> Bytes(std::size_t count, std::uint8_t first) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(first + i);
-    }
-    return bytes;
-}
 
 class SerialLinkTest : public ::testing::Test {
 protected:
@@ -94,18 +87,18 @@ TEST_F(SerialLinkTest, OpeningAgainNeverHoldsTwoHandles) {
 
 TEST_F(SerialLinkTest, ExactCountLeavesTheRestForTheNextAnswer) {
     ASSERT_TRUE(link.OpenPort(job));
-    pty.Send(Bytes(9, 0x10));
+    pty.Send(hex_text::Ascending(9, 0x10));
     EXPECT_TRUE(link.WaitForResponse(1000, 7, false));
-    EXPECT_EQ(BufferStart(7), Bytes(7, 0x10));
+    EXPECT_EQ(BufferStart(7), hex_text::Ascending(7, 0x10));
     EXPECT_TRUE(link.WaitForResponse(1000, 2, false));
-    EXPECT_EQ(BufferStart(2), Bytes(2, 0x17));
+    EXPECT_EQ(BufferStart(2), hex_text::Ascending(2, 0x17));
     EXPECT_FALSE(link.WaitForResponse(50, 1, true));
     EXPECT_TRUE(debug.empty());
 }
 
 TEST_F(SerialLinkTest, ReadAllTakesAtMostOneBufferFull) {
     ASSERT_TRUE(link.OpenPort(job));
-    const auto sent = Bytes(2000, 0);
+    const auto sent = hex_text::Ascending(2000, 0);
     pty.Send(sent);
     Settle();
     EXPECT_TRUE(link.WaitForResponse(1000, 1, true));
@@ -148,7 +141,7 @@ TEST_F(SerialLinkTest, AnswerThatCompletesDuringTheWaitIsTaken) {
 
 TEST_F(SerialLinkTest, DiscardInputDropsEverythingWaiting) {
     ASSERT_TRUE(link.OpenPort(job));
-    pty.Send(Bytes(3000, 0));
+    pty.Send(hex_text::Ascending(3000, 0));
     Settle();
     link.DiscardInput();
     EXPECT_FALSE(link.WaitForResponse(50, 1, true));
@@ -162,7 +155,7 @@ TEST_F(SerialLinkTest, WritesReachThePeerUnchanged) {
     EXPECT_EQ(pty.Receive(8, 1000), std::vector<std::uint8_t>(frame, frame + 8));
 
     g_imageMemory.Clear();
-    const auto image = Bytes(300, 0x80);
+    const auto image = hex_text::Ascending(300, 0x80);
     ASSERT_TRUE(g_imageMemory.Store(7, 0xFF00, image.data(), 256));
     link.WriteImageBytes(7, 0xFF00, 0x10000);
     EXPECT_EQ(pty.Receive(256, 2000),

@@ -9,20 +9,13 @@
 #include "link/serial_link.h"
 #include "platform/debug_channel.h"
 #include "platform/message_queue.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/posted_messages.h"
 #include "tests/support/win32_com_pair.h"
 
 // The serial link over the Win32 serial backend, against the other end of a COM port pair.
 
 namespace {
-
-std::vector<std::uint8_t> Bytes(std::size_t count, std::uint8_t first) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(first + i);
-    }
-    return bytes;
-}
 
 class Win32SerialLinkTest : public ::testing::Test {
 protected:
@@ -99,13 +92,13 @@ TEST_F(Win32SerialLinkTest, OpenPortPostsExactlyOneOfItsThreeLines) {
 
 TEST_F(Win32SerialLinkTest, ExactCountLeavesTheRestAndReadAllTakesOneBufferFull) {
     OpenLink();
-    Send(Bytes(9, 0x10));
+    Send(hex_text::Ascending(9, 0x10));
     EXPECT_TRUE(link.WaitForResponse(1000, 7, false));
-    EXPECT_EQ(BufferStart(7), Bytes(7, 0x10));
+    EXPECT_EQ(BufferStart(7), hex_text::Ascending(7, 0x10));
     EXPECT_TRUE(link.WaitForResponse(1000, 2, false));
-    EXPECT_EQ(BufferStart(2), Bytes(2, 0x17));
+    EXPECT_EQ(BufferStart(2), hex_text::Ascending(2, 0x17));
 
-    const auto sent = Bytes(2000, 0);
+    const auto sent = hex_text::Ascending(2000, 0);
     Send(sent);
     Settle();
     EXPECT_TRUE(link.WaitForResponse(1000, 1, true));
@@ -142,7 +135,7 @@ TEST_F(Win32SerialLinkTest, WritesAndDiscardsReachTheLine) {
     EXPECT_EQ(std::vector<std::uint8_t>(got, got + 8), std::vector<std::uint8_t>(frame, frame + 8));
 
     g_imageMemory.Clear();
-    const auto image = Bytes(256, 0x80);
+    const auto image = hex_text::Ascending(256, 0x80);
     ASSERT_TRUE(g_imageMemory.Store(7, 0xFF00, image.data(), image.size()));
     link.WriteImageBytes(7, 0xFF00, 0x10000);
     ASSERT_TRUE(peer.WaitForInput(256, 3000));
@@ -150,7 +143,7 @@ TEST_F(Win32SerialLinkTest, WritesAndDiscardsReachTheLine) {
     EXPECT_EQ(peer.Read(bytes.data(), bytes.size()), 256u);
     EXPECT_EQ(bytes, image);
 
-    Send(Bytes(3000, 0));
+    Send(hex_text::Ascending(3000, 0));
     Settle();
     link.DiscardInput();
     EXPECT_FALSE(link.WaitForResponse(50, 1, true));

@@ -40,6 +40,14 @@ std::string RecordWithBadChecksum(std::uint8_t type, std::uint16_t address,
     return Build(type, address, data, 1);
 }
 
+std::vector<std::uint8_t> Ascending(std::size_t count, std::uint8_t first) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(first + i);
+    }
+    return bytes;
+}
+
 std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed) {
     std::vector<std::uint8_t> bytes(count);
     unsigned x = seed * 2654435761u + 12345u;

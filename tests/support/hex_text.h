@@ -30,6 +30,9 @@ inline std::string Segment(std::uint16_t base) {
            "\n";
 }
 
+// `count` bytes counting up from `first` (wrapping at 256).
+std::vector<std::uint8_t> Ascending(std::size_t count, std::uint8_t first);
+
 // `count` bytes following a simple pattern, different for every `seed`.
 std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed);
 

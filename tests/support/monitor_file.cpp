@@ -5,6 +5,19 @@
 
 #include "tests/support/hex_text.h"
 
+MonitorFileSpec MonitorFileSpec::VirtualTargetLike(std::size_t loaderBytes,
+                                                   std::size_t monitorBytes) {
+    MonitorFileSpec spec;
+    spec.identByte = 0x6B;
+    spec.loaderAck = 0x3C;
+    spec.flashTypes = {"VF16", "VF32"};
+    spec.eraseAllSectorCount = 4;
+    spec.level0Length = 32;
+    spec.loader = hex_text::Pattern(loaderBytes, 5);
+    spec.monitor = hex_text::Pattern(monitorBytes, 6);
+    return spec;
+}
+
 std::vector<std::uint8_t> MonitorFileSpec::HeaderBytes() const {
     std::vector<std::uint8_t> h(172, 0);
     std::memcpy(h.data(), signature.data(), std::min<std::size_t>(7, signature.size()));

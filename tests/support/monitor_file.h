@@ -21,6 +21,11 @@ struct MonitorFileSpec {
     std::vector<std::uint8_t> loader = {0x10, 0x11, 0x12, 0x13, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25};
     std::vector<std::uint8_t> monitor = std::vector<std::uint8_t>(40, 0x5A);
 
+    // A monitor file with the virtual target's handshake bytes and flash types ("VF16",
+    // "VF32"), Level 0 of 32 bytes, eraseAllSectorCount 4, and pattern bytes for the loader
+    // and the monitor.
+    static MonitorFileSpec VirtualTargetLike(std::size_t loaderBytes, std::size_t monitorBytes);
+
     // The header's 172 bytes (or 170 for the short form).
     std::vector<std::uint8_t> HeaderBytes() const;
     // The whole file as Intel HEX text.
