@@ -101,10 +101,34 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
         *target = at;
         return true;
     };
+    // "STAGE[@K]:MS", and with `firstBytes` an optional third field of 1 to 7 bytes.
+    auto delay = [&](bool (*allowed)(SimStage), bool firstBytes,
+                     std::vector<FaultPlan::Delay>* target) {
+        FaultPlan::Delay entry;
+        std::vector<std::string> rest;
+        if (!selector(allowed, firstBytes ? 2 : 1, &entry.at, &rest) || rest.empty()) {
+            return false;
+        }
+        value = rest[0];
+        if (!number(1, 600000, &entry.ms)) {
+            return false;
+        }
+        if (rest.size() == 2) {
+            value = rest[1];
+            if (!number(1, 7, &entry.firstBytes)) {
+                return false;
+            }
+        }
+        target->push_back(entry);
+        return true;
+    };
     static constexpr auto kCommands = &IsCommandStage;
     static constexpr auto kBusyStages = +[](SimStage s) {
         return s == SimStage::kEraseDone || s == SimStage::kBlock || s == SimStage::kFinalize;
     };
+    // The stages whose answers have more than one byte.
+    static constexpr auto kSplitStages =
+        +[](SimStage s) { return s == SimStage::kRamReport || IsCommandStage(s); };
 
     const std::map<std::string, std::function<bool()>> withValue = {
         {"--monitor",
@@ -219,6 +243,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
          }},
         {"--drop-answer", [&] { return repeat(kCommands, &faults.dropAnswer); }},
         {"--busy", [&] { return repeat(kBusyStages, &faults.busy); }},
+        {"--late-answer", [&] { return delay(nullptr, false, &faults.lateAnswer); }},
+        {"--split-answer", [&] { return delay(kSplitStages, true, &faults.splitAnswer); }},
         {"--silent-from", [&] { return anyStage(&faults.silentFrom); }},
         {"--hangup-at", [&] { return anyStage(&faults.hangupAt); }},
         {"--noise",
@@ -334,14 +360,22 @@ monitor-load; a block sent again after a lost answer keeps its number).
                                  (default 1); a block sent again is then accepted unchanged
   --busy STAGE[@K]:N             answer D N times before the real answer (erase-done,
                                  block, finalize)
+  --late-answer STAGE[@K]:MS     the target stops for MS ms where that answer is due: it and
+                                 everything after it come MS ms later, in their order (a
+                                 block answer held past the host's wait brings the block
+                                 again, answered after the stall as a repeat)
+  --split-answer STAGE[@K]:MS[:N]  send the answer's first N bytes (default 3) and the rest
+                                 MS ms later (ram-report, erase, erase-done, block,
+                                 finalize; "D" answers are never split)
   --silent-from STAGE[@K]        answer nothing from there on until the session ends
   --hangup-at STAGE[@K]          close the line instead of answering there; the target then
                                  opens a new line (new path printed, link moved)
   --noise N[:WHEN]               N noise bytes: WHEN idle (default) leaves them waiting on the
                                  line before the handshake; before-ident sends them just
                                  ahead of the ident byte
-Options may repeat (--crc-error-at, --error-at, --drop-answer, --busy); numbers are decimal
-or 0x-hexadecimal.
+Options may repeat (--crc-error-at, --error-at, --drop-answer, --busy, --late-answer,
+--split-answer); the timing faults strike the first answer at their stage in a session.
+Numbers are decimal or 0x-hexadecimal.
 
 Behaviour: waiting for the sync byte the loader ignores every other byte. A loader or monitor
 that arrives different from the monitor file does not start (no answer). Frames are taken by

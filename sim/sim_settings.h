@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -62,10 +63,21 @@ struct FaultPlan {
         StageSelector at;
         char code = 'F';
     };
-    std::vector<StageSelector> crcErrorAt;    // answer "E" "C" there
-    std::vector<ErrorAnswer> errorAt;         // answer "E" + code there
-    std::vector<Repeat> dropAnswer;           // swallow the answer there `count` times
-    std::vector<Repeat> busy;                 // answer "D" `count` times before the real answer
+    std::vector<StageSelector> crcErrorAt;  // answer "E" "C" there
+    std::vector<ErrorAnswer> errorAt;       // answer "E" + code there
+    std::vector<Repeat> dropAnswer;         // swallow the answer there `count` times
+    std::vector<Repeat> busy;               // answer "D" `count` times before the real answer
+    // Timing faults; each strikes the first answer that goes out at its stage in a session.
+    struct Delay {
+        StageSelector at;
+        int ms = 0;
+        std::size_t firstBytes = 3;  // split: how many bytes go out at once
+    };
+    // The target stops for `ms` where that answer is due: it and everything after it come
+    // `ms` later, in their order.
+    std::vector<Delay> lateAnswer;
+    // The answer's first `firstBytes` bytes, the rest `ms` later (D answers are never split).
+    std::vector<Delay> splitAnswer;
     std::optional<StageSelector> silentFrom;  // say nothing from there on
     std::optional<StageSelector> hangupAt;    // close the line there
 

@@ -105,6 +105,8 @@ void TargetModel::StartSession(SimClock::time_point now) {
     m_lastBlockAccepted = false;
     m_lastBlockIndex = -1;
     m_dropped.clear();
+    m_lateStruck.clear();
+    m_splitStruck.clear();
     m_frame.clear();
     m_lastActivity = now;
 }
@@ -162,31 +164,70 @@ bool ReachedInTime(SimStage stage, int index, const StageSelector& from) {
 
 }  // namespace
 
-void TargetModel::Deliver(SimStage stage, int index, SimClock::time_point at,
-                          std::vector<std::uint8_t> bytes) {
-    m_lastActivity = std::max(m_lastActivity, at);
+const FaultPlan::Delay* TargetModel::TimingFault(const std::vector<FaultPlan::Delay>& delays,
+                                                 std::set<std::pair<int, int>>& struck,
+                                                 SimStage stage, int index) {
+    if (!FaultsActive() || struck.count({static_cast<int>(stage), index}) != 0) {
+        return nullptr;
+    }
+    for (const FaultPlan::Delay& delay : delays) {
+        if (delay.at.Matches(stage, index)) {
+            struck.insert({static_cast<int>(stage), index});
+            return &delay;
+        }
+    }
+    return nullptr;
+}
+
+SimClock::time_point TargetModel::Deliver(SimStage stage, int index, SimClock::time_point at,
+                                          std::vector<std::uint8_t> bytes, bool busy) {
+    at = std::max(at, m_lastDue);
     if (FaultsActive()) {
         const FaultPlan& faults = m_settings.faults;
         const StageSelector here{stage, index};
         if (m_silent || m_hungUp) {
-            return;
+            return at;
         }
         if (faults.silentFrom) {
             const StageSelector& from = *faults.silentFrom;
             if (ReachedInTime(stage, index, from)) {
                 m_silent = true;
                 Injected(here, "silence", "no answer from " + from.Text() + " on");
-                return;
+                return at;
             }
         }
         if (faults.hangupAt && faults.hangupAt->Matches(stage, index)) {
             m_hungUp = true;
+            m_lastActivity = std::max(m_lastActivity, at);
             m_emissions.push_back({at, {}, true});
             Injected(here, "hangup", "line closed instead of answering");
-            return;
+            return at;
         }
     }
+    const StageSelector here{stage, index};
+    if (const FaultPlan::Delay* late =
+            TimingFault(m_settings.faults.lateAnswer, m_lateStruck, stage, index)) {
+        at += Ms(late->ms);
+        Injected(here, "late-answer",
+                 "held back " + std::to_string(late->ms) + " ms with everything after it");
+    }
+    m_lastActivity = std::max(m_lastActivity, at);
+    m_lastDue = at;
+    const FaultPlan::Delay* split =
+        busy ? nullptr : TimingFault(m_settings.faults.splitAnswer, m_splitStruck, stage, index);
+    if (split != nullptr && split->firstBytes < bytes.size()) {
+        const auto cut = bytes.begin() + static_cast<std::ptrdiff_t>(split->firstBytes);
+        m_lastDue = at + Ms(split->ms);
+        m_emissions.push_back({at, std::vector<std::uint8_t>(bytes.begin(), cut), false});
+        m_emissions.push_back({m_lastDue, std::vector<std::uint8_t>(cut, bytes.end()), false});
+        Injected(here, "split-answer",
+                 "first " + std::to_string(split->firstBytes) + " of " +
+                     std::to_string(bytes.size()) + " bytes, the rest " +
+                     std::to_string(split->ms) + " ms later");
+        return at;
+    }
     m_emissions.push_back({at, std::move(bytes), false});
+    return at;
 }
 
 TargetModel::AnswerPlan TargetModel::PlanAnswer(SimStage stage, int index) {
@@ -235,8 +276,7 @@ TargetModel::AnswerPlan TargetModel::PlanAnswer(SimStage stage, int index) {
 void TargetModel::DeliverAfterBusy(SimStage stage, int index, int busy, SimClock::time_point at,
                                    std::vector<std::uint8_t> answer) {
     for (int i = 0; i < busy; ++i) {
-        Deliver(stage, index, at, Answer('D', ""));
-        at += Ms(m_settings.busyIntervalMs);
+        at = Deliver(stage, index, at, Answer('D', ""), true) + Ms(m_settings.busyIntervalMs);
     }
     Deliver(stage, index, at, std::move(answer));
 }
@@ -645,6 +685,8 @@ void TargetModel::LineClosed(SimClock::time_point now) {
 }
 
 void TargetModel::LineHungUp(SimClock::time_point now) {
+    // What was still to go out went with the old line.
+    m_lastDue = now;
     m_monitorRunning = false;
     if (m_state != State::kWaitSync) {
         EndSession("hangup", now);

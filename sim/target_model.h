@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,9 +112,15 @@ private:
     void Injected(const StageSelector& at, const std::string& kind, const std::string& detail);
     void EmitNoise(SimClock::time_point now);
     // Queues `bytes` as the answer at `stage`/`index` unless the silence or hang-up fault
-    // takes that answer.
-    void Deliver(SimStage stage, int index, SimClock::time_point at,
-                 std::vector<std::uint8_t> bytes);
+    // takes that answer; never before an answer queued earlier, and late or split when a
+    // timing fault strikes there (a "D" answer, `busy`, is never split). Returns when it is
+    // due.
+    SimClock::time_point Deliver(SimStage stage, int index, SimClock::time_point at,
+                                 std::vector<std::uint8_t> bytes, bool busy = false);
+    // The first timing fault of `delays` at `stage`/`index`, once per session.
+    const FaultPlan::Delay* TimingFault(const std::vector<FaultPlan::Delay>& delays,
+                                        std::set<std::pair<int, int>>& struck, SimStage stage,
+                                        int index);
     AnswerPlan PlanAnswer(SimStage stage, int index);
     // Queues "D" answers and then `answer`, the first at `at`.
     void DeliverAfterBusy(SimStage stage, int index, int busy, SimClock::time_point at,
@@ -160,4 +167,8 @@ private:
     bool m_lastBlockAccepted = false;
     int m_lastBlockIndex = -1;
     std::map<std::pair<int, int>, int> m_dropped;  // (stage, index) -> answers swallowed
+    std::set<std::pair<int, int>> m_lateStruck;    // (stage, index) held back this session
+    std::set<std::pair<int, int>> m_splitStruck;   // (stage, index) split this session
+    // When the last queued byte is due: a later answer never overtakes an earlier one.
+    SimClock::time_point m_lastDue{};
 };

@@ -469,6 +469,18 @@ TEST(SimFaultTest, EachFaultChangesExactlyWhatItSays) {
          },
          {"erase1:41414231323031"},
          {}},
+        {"block 1 answer split after 3 bytes",
+         [](FaultPlan& f) {
+             f.splitAnswer.push_back({{SimStage::kBlock, 1}, 40, 3});
+         },
+         {"block010080:41303130303830"},
+         {"block010080:413031", "block010080:30303830"}},
+        {"RAM report split after 1 byte",
+         [](FaultPlan& f) {
+             f.splitAnswer.push_back({{SimStage::kRamReport, -1}, 40, 1});
+         },
+         {"loader:AAFFFFFFFFFFFF03"},
+         {"loader:AA", "loader:FFFFFFFFFFFF03"}},
         {"noise while idle",
          [](FaultPlan& f) { f.noiseBytes = 3; },
          {},
@@ -525,6 +537,49 @@ TEST(SimFaultTest, SilenceHangUpAndDroppedBlockAnswers) {
     EXPECT_EQ(run.record.sessions.at(0).blockRepeats, 2);
     EXPECT_EQ(run.record.sessions.at(0).blocksProgrammed, 3);
     EXPECT_TRUE(run.record.faultsSeen.empty());
+}
+
+TEST(SimFaultTest, LateAndSplitAnswersKeepTheirOrderInTime) {
+    TargetSettings settings = QuickSettings();
+    settings.faults.busy.push_back({{SimStage::kEraseDone, 0}, 1});
+    settings.faults.splitAnswer.push_back({{SimStage::kEraseDone, 0}, 40, 3});
+    settings.faults.lateAnswer.push_back({{SimStage::kBlock, 0}, 3500});
+    TargetModel model(TestMonitor(), settings);
+    ModelHost host(model);
+    ASSERT_TRUE(host.Initialize(TestMonitor()));
+    const std::vector<SimEmission>& e = host.emissions();
+    const std::size_t first = e.size();
+    const SimClock::time_point start = host.now();
+    // The busy answer stays whole; the completion after it goes out in two pieces.
+    EXPECT_EQ(host.Exchange(EraseFrame(1)),
+              Answer('A', "AB1201") + Answer('D', "") + Answer('A', "    01"));
+    ASSERT_EQ(e.size(), first + 4);
+    EXPECT_EQ(e[first + 2].bytes.size(), 3U);
+    EXPECT_EQ(e[first + 2].notBefore - e[first + 1].notBefore, 5ms) << "busy interval";
+    EXPECT_EQ(e[first + 3].notBefore - e[first + 2].notBefore, 40ms);
+
+    // Block 0's answer comes 3.5 s late; its copy sent after 3 s, and the next block, are
+    // answered behind it, and only the first answer at that stage is held back.
+    const std::string block0 = host.Exchange(BlockFrame(0x10000));
+    const SimClock::time_point late = e.back().notBefore;
+    EXPECT_GE(late - start, 3500ms);
+    host.Wait(3s);
+    EXPECT_EQ(host.Exchange(BlockFrame(0x10000)), block0);
+    EXPECT_EQ(e.back().notBefore, late);
+    EXPECT_EQ(host.Exchange(BlockFrame(0x10080)), Answer('A', "010080"));
+    EXPECT_EQ(e.back().notBefore, late);
+    host.Wait(1s);
+    EXPECT_EQ(host.Exchange(BlockFrame(0x10100)), Answer('A', "010100"));
+    EXPECT_LT(e.back().notBefore - host.now(), 1ms) << "the stall is over";
+    const SessionRecord& s = model.record().sessions.at(0);
+    EXPECT_EQ(s.blockRepeats, 1);
+    EXPECT_EQ(s.blocksProgrammed, 3);
+    std::vector<std::string> kinds;
+    for (const SimEvent& event : model.record().faultsInjected) {
+        kinds.push_back(event.stage + " " + event.kind);
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"erase-done@0 busy", "erase-done@0 split-answer",
+                                               "block@0 late-answer"}));
 }
 
 TEST(SimFaultTest, FaultSessionLimitsTheFaultsToOneSession) {

@@ -253,6 +253,12 @@ TEST(SimCommandLineTest, ParsesOptionsAndFaults) {
                                      "monitor-data@100",
                                      "--noise",
                                      "5:before-ident",
+                                     "--late-answer",
+                                     "block@2:3500",
+                                     "--split-answer",
+                                     "ram-report:20:1",
+                                     "--split-answer",
+                                     "finalize:0x10",
                                      "--fault-session",
                                      "2",
                                      "--blank-flash"},
@@ -275,13 +281,33 @@ TEST(SimCommandLineTest, ParsesOptionsAndFaults) {
     EXPECT_EQ(f.silentFrom->Text(), "monitor-data@100");
     EXPECT_EQ(f.noiseWhen, FaultPlan::NoiseWhen::kBeforeIdent);
     EXPECT_EQ(f.session, 2);
+    ASSERT_EQ(f.lateAnswer.size(), 1U);
+    EXPECT_EQ(f.lateAnswer[0].at.Text(), "block@2");
+    EXPECT_EQ(f.lateAnswer[0].ms, 3500);
+    ASSERT_EQ(f.splitAnswer.size(), 2U);
+    EXPECT_EQ(f.splitAnswer[0].firstBytes, 1U);
+    EXPECT_EQ(f.splitAnswer[1].at.Text(), "finalize");
+    EXPECT_EQ(f.splitAnswer[1].ms, 16);
+    EXPECT_EQ(f.splitAnswer[1].firstBytes, 3U) << "default";
     EXPECT_TRUE(line.settings.blankFlash);
 
     const std::vector<std::vector<std::string>> refused = {
-        {"--accept-letter", "E"},    {"--accept-letter", "D"},     {"--flash-type", "TOOLONG"},
-        {"--wrong-ident", "256"},    {"--busy", "erase:2"},        {"--busy", "block@x:2"},
-        {"--crc-error-at", "ident"}, {"--silent-from", "nowhere"}, {"--baud"},
-        {"--unknown-option"},        {"--blank-flash=1"},          {"--noise", "3:later"},
+        {"--accept-letter", "E"},
+        {"--accept-letter", "D"},
+        {"--flash-type", "TOOLONG"},
+        {"--wrong-ident", "256"},
+        {"--busy", "erase:2"},
+        {"--busy", "block@x:2"},
+        {"--crc-error-at", "ident"},
+        {"--silent-from", "nowhere"},
+        {"--baud"},
+        {"--unknown-option"},
+        {"--blank-flash=1"},
+        {"--noise", "3:later"},
+        {"--late-answer", "block"},
+        {"--late-answer", "block:0"},
+        {"--split-answer", "ident:9"},
+        {"--split-answer", "block:9:8"},
     };
     for (const auto& args : refused) {
         SimCommandLine other;
