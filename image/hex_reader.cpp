@@ -32,6 +32,7 @@ constexpr const char* kMsgChecksumWrong = "Fehler";
 constexpr const char* kMsgLinearOverflow =
     "Es kam zu einem Überlauf im erweiterten Speicherbereich : (0x%lX.0000 von 0x8.0000)!";
 constexpr const char* kMsgUnknownType = "Das unbekannte Protokoll %02X, wird ignoriert!";
+constexpr const char* kMsgNoRecord = "Die Datei enthält keinen einzigen HEX-Datensatz!";
 constexpr const char* kMsgBeyondImage =
     "Der Datensatz an Adresse 0x%lX mit %d Bytes reicht über das Ende des Speicherbereichs "
     "(0x100.0000) hinaus!";
@@ -86,10 +87,12 @@ inline int PairAt(const std::int16_t* table, const std::uint8_t* chars) {
     return table[unsigned{chars[0]} | (unsigned{chars[1]} << 8)];
 }
 
-enum class Fetch { kOk, kFailed, kEndOfFile };
+// kAborted: the caller asked the load to end; nothing more is shown.
+enum class Fetch { kOk, kFailed, kEndOfFile, kAborted };
 
 class HexReader {
 public:
+    explicit HexReader(const std::atomic<int>* stop) : m_stop(stop) {}
     int Load(const std::string& path);
 
 private:
@@ -112,6 +115,7 @@ private:
     void FieldFailed(Fetch fetch, const std::string& fieldMessage);
 
     const std::int16_t* m_pairs = HexPairTable();
+    const std::atomic<int>* m_stop;
     TextModeFile m_file;
     std::uint8_t m_chunk[kChunkBufferSize];
     std::size_t m_chunkLength = 0;
@@ -119,10 +123,15 @@ private:
     int m_segment = 0;
     std::uint16_t m_baseOffset = 0;
     int m_result = 1;
+    bool m_recordSeen = false;  // a record mark was found
     std::uint8_t m_record[255];
 };
 
 Fetch HexReader::ReadChunk(const char* messageAtEnd) {
+    // Between chunks: however large the file, an abort request ends the load here.
+    if (m_stop != nullptr && m_stop->load() != 0) {
+        return Fetch::kAborted;
+    }
     std::memset(m_chunk, 0, sizeof m_chunk);
     const long got = m_file.Read(m_chunk, kChunkReadSize);
     if (got < 0) {
@@ -214,7 +223,9 @@ std::size_t HexReader::DecodeBytesInChunk(std::size_t wanted, std::uint8_t* out,
 }
 
 void HexReader::FieldFailed(Fetch fetch, const std::string& fieldMessage) {
-    ShowMessageBox(fetch == Fetch::kEndOfFile ? std::string(kMsgTruncated) : fieldMessage);
+    if (fetch != Fetch::kAborted) {
+        ShowMessageBox(fetch == Fetch::kEndOfFile ? std::string(kMsgTruncated) : fieldMessage);
+    }
     m_result = 0;
 }
 
@@ -229,11 +240,12 @@ bool HexReader::FindRecordMark() {
                 m_cursor =
                     static_cast<std::size_t>(static_cast<const std::uint8_t*>(mark) - m_chunk);
                 ++m_cursor;
+                m_recordSeen = true;
                 return true;
             }
         }
         const Fetch fetch = ReadChunk(kMsgEndOfFile);
-        if (fetch == Fetch::kFailed) {
+        if (fetch == Fetch::kFailed || fetch == Fetch::kAborted) {
             m_result = 0;
         }
         if (fetch != Fetch::kOk) {
@@ -359,7 +371,9 @@ int HexReader::Load(const std::string& path) {
         ShowMessageBox(kMsgFileMissing);
         return 0;
     }
-    if (!m_file.Open(path)) {
+    // A device such as /dev/zero never ends and a FIFO blocks in open: only a regular file is
+    // an image. The open checks the same again, on what it actually opened.
+    if (status.type() != std::filesystem::file_type::regular || !m_file.Open(path)) {
         ShowMessageBox(kMsgOpenFailed);
         return 0;
     }
@@ -370,13 +384,19 @@ int HexReader::Load(const std::string& path) {
     while (FindRecordMark() && ReadRecord()) {
     }
     m_file.Close();
+    // Text without a single record mark (another file format, a document, binary data) is no
+    // image, even though nothing in it was wrong as such.
+    if (m_result != 0 && !m_recordSeen) {
+        ShowMessageBox(kMsgNoRecord);
+        m_result = 0;
+    }
     return m_result;
 }
 
 }  // namespace
 
-int LoadHexFile(const std::string& path) {
+int LoadHexFile(const std::string& path, const std::atomic<int>* stop) {
     // The reader's state (chunk and record buffers included) lives only while the load runs.
-    auto reader = std::make_unique<HexReader>();
+    auto reader = std::make_unique<HexReader>(stop);
     return reader->Load(path);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 // Zero-initialised static storage: costs no space in the program file.
 ImageMemory g_imageMemory;
@@ -36,4 +37,8 @@ bool ImageMemory::Store(int segment, std::uint32_t offset, const std::uint8_t* b
         m_holdsData[s] = true;
     }
     return true;
+}
+
+bool ImageMemory::HoldsAnyData() const {
+    return std::find(std::begin(m_holdsData), std::end(m_holdsData), true) != std::end(m_holdsData);
 }

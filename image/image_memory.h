@@ -35,6 +35,8 @@ public:
     // True when the current file stored at least one byte in `segment`. Unlike "fill mark
     // above 0" this also holds for a segment whose only byte lies at offset 0.
     bool HoldsData(int segment) const { return m_holdsData[segment]; }
+    // True when any segment holds data: the file stored at least one byte.
+    bool HoldsAnyData() const;
 
     // The 64 KB of `segment` (0..255), for callers that send or compare whole stretches.
     const std::uint8_t* SegmentData(int segment) const {

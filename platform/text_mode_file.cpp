@@ -4,7 +4,13 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <sys/stat.h>
+
 #include "platform/utf8_path.h"
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -22,12 +28,33 @@ bool TextModeFile::Open(const std::string& path) {
 #ifdef _WIN32
     // The C runtime's fopen takes the 8-bit code page; the path is UTF-8.
     m_file = ::_wfopen(PathFromUtf8(path).c_str(), L"rb");
-#else
-    m_file = std::fopen(path.c_str(), "rb");
-#endif
     if (m_file == nullptr) {
         return false;
     }
+    struct _stat64 status {};
+    if (::_fstat64(::_fileno(m_file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) {
+        Close();
+        return false;
+    }
+#else
+    // Opened without blocking (a FIFO would wait for a writer), then checked to be what a file
+    // to read must be: a regular file that ends. Reads then block as usual.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_file = ::fdopen(fd, "rb");
+    if (m_file == nullptr) {
+        ::close(fd);
+        return false;
+    }
+#endif
     // Our own buffer is the only one: the stream reads straight into it.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
     m_rawPos = m_rawLength = 0;

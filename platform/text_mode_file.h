@@ -15,7 +15,8 @@ public:
     TextModeFile(const TextModeFile&) = delete;
     TextModeFile& operator=(const TextModeFile&) = delete;
 
-    // Opens `path` for reading; false when it cannot be opened.
+    // Opens `path` for reading; false when it cannot be opened or is not a regular file (a
+    // device, a FIFO, a directory). Never blocks.
     bool Open(const std::string& path);
     bool IsOpen() const { return m_file != nullptr; }
     void Close();

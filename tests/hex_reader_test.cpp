@@ -1,11 +1,14 @@
 #include "image/hex_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "image/image_memory.h"
+#include "platform/message_box.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 
@@ -261,13 +264,39 @@ TEST_F(HexReaderTest, EmptyFileIsRefused) {
     EXPECT_EQ(messages(), (Messages{"Die Datei ist leer!", "Die Datei ist leer!"}));
 }
 
-TEST_F(HexReaderTest, UnreadableFileIsAReadError) {
-    // A folder can be opened on POSIX systems but not read.
-    EXPECT_EQ(LoadHexFile(m_dir.path().string()), 0);
-    ASSERT_EQ(messages().size(), 1u);
-    EXPECT_TRUE(messages()[0] == "Lesezugriff auf 'Nur schreiben' Datenpunkt" ||
-                messages()[0] == "Fehler beim Öffnen der Quelldatei!")
-        << messages()[0];
+TEST_F(HexReaderTest, AnythingButARegularFileIsRefusedUnopened) {
+    // A folder; on POSIX systems also a device that never ends and a FIFO that would block
+    // the open.
+    std::vector<std::string> paths = {m_dir.path().string()};
+#ifndef _WIN32
+    const std::string fifo = (m_dir.path() / "pipe.hex").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    paths.insert(paths.end(), {"/dev/zero", fifo});
+#endif
+    for (const std::string& path : paths) {
+        EXPECT_EQ(LoadHexFile(path), 0) << path;
+    }
+    EXPECT_EQ(messages(), Messages(paths.size(), "Fehler beim Öffnen der Quelldatei!"));
+}
+
+TEST_F(HexReaderTest, FileWithoutASingleRecordIsNoImage) {
+    const std::string noRecord = "Die Datei enthält keinen einzigen HEX-Datensatz!";
+    EXPECT_EQ(Load("S00600004844521B\nS1070000010203F2\nS9030000FC\n"), 0);
+    EXPECT_EQ(Load(std::string(3000, '\x7F')), 0);
+    EXPECT_EQ(messages(), (Messages{"Datei beendet", noRecord, "Datei beendet", noRecord}));
+}
+
+TEST_F(HexReaderTest, AbortRequestEndsTheLoadAtTheNextChunk) {
+    // The abort comes while the first chunk is decoded; the data a later chunk holds is never
+    // stored, and nothing more is shown.
+    std::atomic<int> stop{0};
+    const MessageBoxHandler recorder = SetMessageBoxHandler([&](const std::string&) { stop = 1; });
+    const std::string file = hex_text::Record(0x03, 0, {0, 0, 0, 0}) + std::string(600, ' ') +
+                             hex_text::Data(0x10, {0x55}) + hex_text::End();
+    EXPECT_EQ(LoadHexFile(m_dir.Write("image.hex", file), &stop), 0);
+    SetMessageBoxHandler(recorder);
+    EXPECT_EQ(g_imageMemory.Byte(0, 0x10), 0xFF);
+    EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(HexReaderTest, TruncatedRecordSaysFileEndedThenTruncated) {
