@@ -332,7 +332,7 @@ void CDownloadDlg::OnJobDone(bool aborted, bool succeeded) {
 
 void CDownloadDlg::OnProgress(WParam wParam, LParam lParam) {
     const auto done = static_cast<int>(ProgressDoneOf(wParam));
-    const auto total = static_cast<int>(std::clamp<LParam>(lParam, 0, 0xFFFFFF));
+    const auto total = static_cast<int>(std::clamp<LParam>(lParam, 0, kProgressDoneMask));
     if (!m_bJobRunning || total <= 0) {
         return;
     }

@@ -1,6 +1,5 @@
 #include "link/download_job.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +13,9 @@ namespace {
 constexpr std::uint32_t kEraseAnswerTimeoutMs = 1000;
 constexpr std::uint32_t kEraseDoneTimeoutMs = 10000;
 constexpr std::uint32_t kBlockTimeoutMs = 3000;
+// After a repeated block the line counts as settled once nothing arrived for this long: time
+// for the target to take a block, program it and answer, far more than an answer's wire time.
+constexpr std::uint32_t kSettleQuietMs = 500;
 constexpr std::size_t kAnswerLength = 7;
 constexpr int kMaxBlockRepeats = 4;  // a block goes out at most 5 times
 constexpr std::uint32_t kStarEvery = 1280;
@@ -76,6 +78,10 @@ bool DownloadJob::SectorUsed(int sector) const {
     return g_imageMemory.HoldsData(sector);
 }
 
+bool DownloadJob::SectorToErase(int sector) const {
+    return SectorUsed(sector) || (m_eraseAll.load() != 0 && sector < m_header.eraseAllSectorCount);
+}
+
 void DownloadJob::LogErrorAnswer(bool crcHasItsOwnText) const {
     const std::uint8_t code = m_link.buffer()[1];
     if (crcHasItsOwnText && code == kErrorCrc) {
@@ -86,7 +92,7 @@ void DownloadJob::LogErrorAnswer(bool crcHasItsOwnText) const {
 }
 
 void DownloadJob::Run() {
-    const bool loaded = m_link.IsPortOpen() && LoadHexFile(m_job.strFile) != 0;
+    const bool loaded = m_link.IsPortOpen() && LoadFile(m_job.strFile);
     if (StopRequested()) {
         PostDone(UM_DOWNLOAD_DONE, true, false);
         return;
@@ -95,9 +101,14 @@ void DownloadJob::Run() {
         PostDone(UM_DOWNLOAD_DONE, false, false);
         return;
     }
-    // An answer that came after an earlier job had ended (an erase completion after a refused
-    // flash type, say) must not pass for the answer to this job's first command.
-    m_link.DiscardInput();
+    // A file that holds no data byte would program nothing and still end in a finalize that
+    // reads as success. Only an erase that the operator asked for makes such a run useful.
+    if (!g_imageMemory.HoldsAnyData() &&
+        !(m_eraseAll.load() != 0 && m_header.eraseAllSectorCount > 0)) {
+        Log(kNoDataLine);
+        PostDone(UM_DOWNLOAD_DONE, false, false);
+        return;
+    }
     Outcome outcome = Erase();
     if (outcome == Outcome::kDone) {
         outcome = Program();
@@ -108,13 +119,75 @@ void DownloadJob::Run() {
     PostDone(UM_DOWNLOAD_DONE, outcome == Outcome::kAborted, outcome == Outcome::kDone);
 }
 
+bool DownloadJob::SettleLine() {
+    const std::uint32_t start = TickCountMs();
+    // Each byte that arrives starts the quiet time anew; the wait reads and drops it.
+    while (m_link.WaitForResponse(kSettleQuietMs, 1, true)) {
+        if (StopRequested()) {
+            return false;
+        }
+        if (TickCountMs() - start >= kBlockTimeoutMs) {
+            break;  // a line that never goes quiet: the frame's own answer check decides
+        }
+    }
+    return true;
+}
+
+bool DownloadJob::SendFrame(Frame frame, int sector, std::uint32_t offset) {
+    if (m_answersOwed) {
+        if (!SettleLine()) {
+            return false;
+        }
+        m_answersOwed = false;
+    }
+    // An answer that came after an earlier frame's (or an earlier job's) answer was taken, a
+    // late copy or noise: stale for the frame about to go out.
+    m_link.DiscardInput();
+    std::uint8_t* buffer = m_link.buffer();
+    std::size_t length = 0;
+    switch (frame) {
+        case Frame::kErase:
+            length = BuildEraseFrame(buffer, sector);
+            break;
+        case Frame::kBlock:
+            length = BuildBlockFrame(buffer, sector, offset);
+            break;
+        case Frame::kFinalize:
+            length = BuildFinalizeFrame(buffer);
+            break;
+    }
+    m_link.WriteBytes(buffer, length);
+    return true;
+}
+
+DownloadJob::Reply DownloadJob::AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText) {
+    const std::uint8_t* buffer = m_link.buffer();
+    for (;;) {
+        // Exactly one answer: bytes behind it are the start of the next one and stay queued.
+        if (!m_link.WaitForResponse(timeoutMs, kAnswerLength, false)) {
+            return Reply::kSilent;
+        }
+        if (buffer[0] == kStatusError) {
+            LogErrorAnswer(crcHasItsOwnText);
+            return Reply::kRefused;
+        }
+        if (buffer[0] != kStatusNotFinished) {
+            return Reply::kAccepted;
+        }
+        // "Not finished yet": wait again, but a target that never finishes cannot hold a job
+        // that the operator wants to end.
+        if (StopRequested()) {
+            return Reply::kAborted;
+        }
+    }
+}
+
 DownloadJob::Outcome DownloadJob::Erase() {
     for (int s = 0; s < ImageMemory::kSegmentCount; ++s) {
         if (StopRequested()) {
             return Outcome::kAborted;
         }
-        const bool eraseAll = m_eraseAll.load() != 0;
-        if (!SectorUsed(s) && !(eraseAll && s < m_header.eraseAllSectorCount)) {
+        if (!SectorToErase(s)) {
             continue;
         }
         const Outcome outcome = EraseSector(s);
@@ -127,9 +200,11 @@ DownloadJob::Outcome DownloadJob::Erase() {
 
 DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
     Log(FormatText("Erasing sector %d!", sector));
-    std::uint8_t* buffer = m_link.buffer();
-    m_link.WriteBytes(buffer, BuildEraseFrame(buffer, sector));
-
+    if (!SendFrame(Frame::kErase, sector)) {
+        return Outcome::kAborted;
+    }
+    // The first answer names the flash type; it is not waited past on "not finished".
+    const std::uint8_t* buffer = m_link.buffer();
     if (!m_link.WaitForResponse(kEraseAnswerTimeoutMs, kAnswerLength, false)) {
         LogNoResponse();
         return Outcome::kFailed;
@@ -144,36 +219,18 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
         Log(FormatText("Wrong flash type %s!", AnswerText(buffer + 1, 4).c_str()));
         return Outcome::kFailed;
     }
-    for (;;) {
-        if (!m_link.WaitForResponse(kEraseDoneTimeoutMs, kAnswerLength, true)) {
+    switch (AwaitReply(kEraseDoneTimeoutMs, false)) {
+        case Reply::kAccepted:
+            return Outcome::kDone;
+        case Reply::kSilent:
             LogNoResponse();
             return Outcome::kFailed;
-        }
-        // This wait takes everything that has arrived. When a "not finished" answer and the
-        // completion came close together, both were read: the first answer that is not "not
-        // finished" decides, so a finished erase is not taken for a silent target.
-        const std::size_t answers =
-            std::max<std::size_t>(1, m_link.lastReadCount() / kAnswerLength);
-        std::size_t at = 0;
-        while (at + 1 < answers && buffer[at * kAnswerLength] == kStatusNotFinished) {
-            ++at;
-        }
-        if (at > 0) {
-            std::memmove(buffer, buffer + at * kAnswerLength, kAnswerLength);
-        }
-        if (buffer[0] == kStatusError) {
-            LogErrorAnswer(false);
+        case Reply::kRefused:
             return Outcome::kFailed;
-        }
-        if (buffer[0] != kStatusNotFinished) {
-            return Outcome::kDone;
-        }
-        // "Not finished yet": wait again, but a target that never finishes cannot hold a
-        // job that the operator wants to end.
-        if (StopRequested()) {
-            return Outcome::kAborted;
-        }
+        case Reply::kAborted:
+            break;
     }
+    return Outcome::kAborted;
 }
 
 DownloadJob::Outcome DownloadJob::Program() {
@@ -210,52 +267,58 @@ DownloadJob::Outcome DownloadJob::Program() {
 }
 
 DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset) {
-    std::uint8_t* buffer = m_link.buffer();
-    int repeats = 0;
-    m_link.WriteBytes(buffer, BuildBlockFrame(buffer, sector, offset));
+    int sends = 0;
+    // Once a block went out more than once, the copies sent before may yet be answered, late:
+    // those answers must not be taken for the next frame's.
+    const auto ended = [&](Outcome outcome) {
+        if (sends > 1) {
+            m_answersOwed = true;
+            m_blockRepeated = true;
+        }
+        return outcome;
+    };
     for (;;) {
-        if (!m_link.WaitForResponse(kBlockTimeoutMs, kAnswerLength, false)) {
-            if (repeats == kMaxBlockRepeats) {
-                LogNoResponse();
-                return Outcome::kFailed;
-            }
-            ++repeats;
-            // Built anew: a partial answer may have overwritten the buffer.
-            m_link.WriteBytes(buffer, BuildBlockFrame(buffer, sector, offset));
-            continue;
+        // Built anew for every send: a partial answer may have overwritten the buffer.
+        if (!SendFrame(Frame::kBlock, sector, offset)) {
+            return ended(Outcome::kAborted);
         }
-        if (buffer[0] == kStatusError) {
-            LogErrorAnswer(true);
-            return Outcome::kFailed;
+        ++sends;
+        switch (AwaitReply(kBlockTimeoutMs, true)) {
+            case Reply::kAccepted:
+                return ended(Outcome::kDone);
+            case Reply::kRefused:
+                return ended(Outcome::kFailed);
+            case Reply::kAborted:
+                return ended(Outcome::kAborted);
+            case Reply::kSilent:
+                break;
         }
-        if (buffer[0] != kStatusNotFinished) {
-            return Outcome::kDone;
-        }
-        if (StopRequested()) {
-            return Outcome::kAborted;
+        if (sends > kMaxBlockRepeats) {
+            LogNoResponse();
+            return ended(Outcome::kFailed);
         }
     }
 }
 
 DownloadJob::Outcome DownloadJob::Finalize() {
     Log("Finalizing download");
-    std::uint8_t* buffer = m_link.buffer();
-    m_link.WriteBytes(buffer, BuildFinalizeFrame(buffer));
-    for (;;) {
-        if (!m_link.WaitForResponse(kBlockTimeoutMs, kAnswerLength, false)) {
-            LogNoResponse();
-            return Outcome::kFailed;
-        }
-        if (buffer[0] == kStatusError) {
-            LogErrorAnswer(true);
-            return Outcome::kFailed;
-        }
-        if (buffer[0] != kStatusNotFinished) {
+    // Once a block had to be sent again, the whole line settles before the finalize, so that
+    // only an answer to the finalize itself can say whether the download is complete.
+    m_answersOwed = m_answersOwed || m_blockRepeated;
+    if (!SendFrame(Frame::kFinalize)) {
+        return Outcome::kAborted;
+    }
+    switch (AwaitReply(kBlockTimeoutMs, true)) {
+        case Reply::kAccepted:
             Log("Download finished successfully!");
             return Outcome::kDone;
-        }
-        if (StopRequested()) {
-            return Outcome::kAborted;
-        }
+        case Reply::kSilent:
+            LogNoResponse();
+            return Outcome::kFailed;
+        case Reply::kRefused:
+            return Outcome::kFailed;
+        case Reply::kAborted:
+            break;
     }
+    return Outcome::kAborted;
 }

@@ -16,6 +16,10 @@ public:
 
     void Run();
 
+    // Logged instead of any frame when the image holds no data and nothing is to be erased.
+    static constexpr const char* kNoDataLine =
+        "No data in the image file: nothing to erase or program!";
+
     static constexpr std::uint32_t kBlockSize = 128;
     static constexpr std::size_t kEraseFrameLength = 8;
     static constexpr std::size_t kBlockFrameLength = 141;
@@ -28,6 +32,9 @@ public:
 
 private:
     enum class Outcome { kDone, kFailed, kAborted };
+    // How the wait for one answer of the monitor ended.
+    enum class Reply { kAccepted, kSilent, kRefused, kAborted };
+    enum class Frame { kErase, kBlock, kFinalize };
 
     Outcome Erase();
     Outcome EraseSector(int sector);
@@ -35,12 +42,31 @@ private:
     Outcome ProgramBlock(int sector, std::uint32_t offset);
     Outcome Finalize();
 
+    // Makes the line ready for the next frame and sends it, built at the start of the buffer.
+    // Whatever waits in the input queue then is stale: an answer to an earlier frame can never
+    // pass for the answer to this one. After a block went out more than once, the answers owed
+    // to its other copies may still be on the way: the line is first left to settle. False
+    // when an abort request came while it settled (nothing was sent).
+    bool SendFrame(Frame frame, int sector = 0, std::uint32_t offset = 0);
+    // Drops whatever arrives until the line has been quiet for kSettleQuietMs (at most for a
+    // block's answer time-out). False on an abort request.
+    bool SettleLine();
+    // Waits for one 7-byte answer, each wait at most `timeoutMs`. "Not finished" answers are
+    // waited past with a fresh time-out, and between them an abort request ends the wait. An
+    // error answer is logged: "Wrong CRC!" for code "C" when `crcHasItsOwnText`, else
+    // "Error %c!".
+    Reply AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText);
     // "Wrong CRC!" when the error code is "C" and `crcHasItsOwnText`, else "Error %c!".
     void LogErrorAnswer(bool crcHasItsOwnText) const;
     bool SectorUsed(int sector) const;
+    // A sector in the erase set: used, or below the header's erase-all count with the setting on.
+    bool SectorToErase(int sector) const;
 
     const MonitorHeader& m_header;
     const std::atomic<int>& m_eraseAll;
     std::uint32_t m_programTotal = 0;
     std::uint32_t m_programDone = 0;
+    // A block of this job went out more than once: its earlier copies may still be answered.
+    bool m_answersOwed = false;
+    bool m_blockRepeated = false;
 };

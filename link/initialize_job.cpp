@@ -1,6 +1,5 @@
 #include "link/initialize_job.h"
 
-#include "image/hex_reader.h"
 #include "image/image_memory.h"
 #include "platform/text_format.h"
 
@@ -29,8 +28,8 @@ bool InitializeJob::PollAborted() {
     return true;
 }
 
-bool InitializeJob::ExpectByte(std::uint8_t expected) {
-    if (!m_link.WaitForResponse(kHandshakeTimeoutMs, 1, true)) {
+bool InitializeJob::ExpectByte(std::uint8_t expected, bool readAll) {
+    if (!m_link.WaitForResponse(kHandshakeTimeoutMs, 1, readAll)) {
         LogNoResponse();
         return false;
     }
@@ -64,7 +63,7 @@ bool InitializeJob::OpenAndLoad() {
         return false;
     }
     m_link.DiscardInput();  // whatever waited before the job is stale
-    if (!LoadHexFile(m_job.strFile)) {
+    if (!LoadFile(m_job.strFile)) {
         if (!PollAborted()) {
             EndFailed();
         }
@@ -120,7 +119,8 @@ bool InitializeJob::SendLoader() {
                    static_cast<int>(fill) - static_cast<int>(level0) + 1));
     m_link.WriteImageBytes(segment, level0, fill + 1);
 
-    const bool ok = ExpectByte(m_header.loaderAck);
+    // Exactly the acknowledge: the RAM test report may follow right behind it.
+    const bool ok = ExpectByte(m_header.loaderAck, false);
     if (PollAborted()) {
         return false;
     }

@@ -31,8 +31,9 @@ private:
     // Sends `byte` and checks the single-byte answer (1000 ms, read-all) against `expected`,
     // logging the failure. True when the answer was right.
     bool ExchangeByte(std::uint8_t byte, std::uint8_t expected);
-    // Waits for one answer byte (1000 ms, read-all) and checks it against `expected`.
-    bool ExpectByte(std::uint8_t expected);
+    // Waits for one answer byte (1000 ms) and checks it against `expected`. With `readAll`
+    // everything that waits with it is taken too; without, only that byte.
+    bool ExpectByte(std::uint8_t expected, bool readAll = true);
 
     MonitorHeader& m_header;
 };

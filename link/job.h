@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "image/hex_reader.h"
 #include "link/messages.h"
 #include "link/serial_link.h"
 #include "platform/ticks.h"
@@ -20,6 +21,9 @@ protected:
     void PostDone(unsigned message, bool aborted, bool succeeded) const;
     // The abort flag, read fresh from memory at every poll point.
     bool StopRequested() const { return m_stop.load() != 0; }
+
+    // LoadHexFile on `path`; an abort request ends a long load between its chunks.
+    bool LoadFile(const std::string& path) const { return LoadHexFile(path, &m_stop) != 0; }
 
     // "No response from target (=> Activate BSL-Mode => Reset) !"
     void LogNoResponse() const;

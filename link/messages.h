@@ -17,7 +17,8 @@ constexpr unsigned UM_DOWNLOAD_DONE = kWmApp + 4;  // wParam 1 = aborted, lParam
 constexpr unsigned UM_QUIT = kWmApp + 5;           // to the worker: wParam 0, lParam 0
 constexpr unsigned UM_LOG_LINE = kWmApp + 6;       // lParam: std::string*, a new log line
 constexpr unsigned UM_LOG_APPEND = kWmApp + 7;  // lParam: std::string*, appended to the last line
-// Progress of the running phase: wParam = phase << 24 | bytes done, lParam = bytes total.
+// Progress of the running phase: wParam = phase << 28 | bytes done, lParam = bytes total.
+// 28 bits hold every count a job can reach (16 MB is 2^24) even where a WParam has 32 bits.
 // Posted at most every 100 ms and once at the end of the phase; it carries nothing to free.
 constexpr unsigned UM_PROGRESS = kWmApp + 8;
 
@@ -26,14 +27,17 @@ enum class ProgressPhase : unsigned {
     kProgramming = 2,    // the image's bytes in 128-byte blocks
 };
 
+constexpr unsigned kProgressPhaseShift = 28;
+constexpr std::uint32_t kProgressDoneMask = (1u << kProgressPhaseShift) - 1;
+
 constexpr WParam MakeProgressWParam(ProgressPhase phase, std::uint32_t done) {
-    return (static_cast<WParam>(phase) << 24) | (done & 0xFFFFFFu);
+    return (static_cast<WParam>(phase) << kProgressPhaseShift) | (done & kProgressDoneMask);
 }
 constexpr ProgressPhase ProgressPhaseOf(WParam wParam) {
-    return static_cast<ProgressPhase>((wParam >> 24) & 0xFFu);
+    return static_cast<ProgressPhase>((wParam >> kProgressPhaseShift) & 0xFu);
 }
 constexpr std::uint32_t ProgressDoneOf(WParam wParam) {
-    return static_cast<std::uint32_t>(wParam & 0xFFFFFFu);
+    return static_cast<std::uint32_t>(wParam & kProgressDoneMask);
 }
 
 // The job record. It belongs to the window; the worker reads it through the address that

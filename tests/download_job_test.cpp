@@ -289,10 +289,44 @@ TEST_F(DownloadJobTest, AnswerLeftOverFromAnEarlierJobIsNotTaken) {
     EXPECT_EQ(result.succeeded, 1);
 }
 
-TEST_F(DownloadJobTest, ImageWithoutDataProgramsNothing) {
-    const JobResult result = Download(dir.Write("empty.hex", hex_text::End()), AcceptAll);
-    EXPECT_EQ(result.log, (Lines{"Finalizing download", "Download finished successfully!"}));
-    EXPECT_EQ(Commands(), std::vector<char>{'F'});
+TEST_F(DownloadJobTest, ImageWithoutDataSendsNothingUnlessAllSectorsAreToBeErased) {
+    const std::string empty = dir.Write("empty.hex", hex_text::End());
+    const JobResult result = Download(empty, AcceptAll);
+    EXPECT_EQ(result.log, Lines{DownloadJob::kNoDataLine});
+    EXPECT_EQ(result.succeeded, 0);
+    EXPECT_EQ(result.doneMessages, 1);
+    EXPECT_TRUE(frames.empty());
+
+    harness.eraseAll = 1;
+    const JobResult erased = Download(empty, AcceptAll);
+    EXPECT_EQ(erased.succeeded, 1);
+    EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'P', 'P', 'F'}));
+}
+
+// The first copy of a block is answered only after the host gave up waiting and sent it again;
+// then both copies are answered, as by a target that stalled for a moment. The extra answer
+// must not pass for the answer to any later frame: the finalize is judged by its own.
+TEST_F(DownloadJobTest, LateAnswersToARepeatedBlockShiftNothing) {
+    for (const std::string finalize : {"EF.....", "O......"}) {
+        SCOPED_TRACE(finalize);
+        frames.clear();
+        int blocks = 0;
+        const JobResult result =
+            Download(Image({{0x000000, Bytes(300, 0x42)}}), [&](const Frame& f, int n) {
+                if (f.command() == 'V' && blocks++ == 1) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(3300));
+                }
+                if (f.command() == 'F') {
+                    return std::vector<std::string>{finalize};
+                }
+                return AcceptAll(f, n);
+            });
+        EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V', 'V', 'V', 'F'}));
+        EXPECT_EQ(frames[2].text, frames[3].text);
+        EXPECT_EQ(result.log.back(),
+                  finalize[0] == 'E' ? "Error F!" : "Download finished successfully!");
+        EXPECT_EQ(result.succeeded, finalize[0] == 'E' ? 0 : 1);
+    }
 }
 
 TEST_F(DownloadJobTest, EraseAnswers) {
@@ -309,22 +343,15 @@ TEST_F(DownloadJobTest, EraseAnswers) {
         {{"OAM29.."}, kNoResponse},
         {{"OAM29..", "EC....."}, "Error C!"},
         {{"OAM29..", "D......", "D......", "O......"}, ""},
+        // A completion whose first bytes come with the "not finished" answer.
+        {{"OAM29..", "D......O..", "...."}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         frames.clear();
         const JobResult result =
             Download(Image({{0x030000, Bytes{1}}}), [&](const Frame& f, int n) {
-                if (f.command() == 'P') {
-                    std::vector<std::string> answers;
-                    for (const std::string& a : c.answers) {
-                        answers.push_back(a.size() == 7 ? a
-                                                        : std::string(a.c_str(), a.size()) +
-                                                              std::string(7 - a.size(), '.'));
-                    }
-                    return answers;
-                }
-                return AcceptAll(f, n);
+                return f.command() == 'P' ? c.answers : AcceptAll(f, n);
             });
         if (c.line.empty()) {
             EXPECT_EQ(result.log.back(), "Download finished successfully!");

@@ -41,20 +41,19 @@ protected:
                 "Monitor started!"};
     }
 
-    // The target up to the RAM test report: ident byte, loader acknowledge.
-    void Bootstrap(ScriptedPeer& p) const {
+    // The target up to the RAM test report: ident byte, loader acknowledge and, when given,
+    // the report in the same write, as from a loader whose RAM test takes no time.
+    void Bootstrap(ScriptedPeer& p, const Bytes& report = {}) const {
         EXPECT_EQ(p.Expect(1), Bytes{spec.syncByte});
         p.Reply(Bytes{spec.identByte});
         EXPECT_EQ(p.Expect(spec.loader.size()), spec.loader);
-        p.Reply(Bytes{spec.loaderAck});
+        Bytes answer{spec.loaderAck};
+        answer.insert(answer.end(), report.begin(), report.end());
+        p.Reply(answer);
     }
 
-    // The RAM test report, sent once the loader's acknowledge has surely been read (the host
-    // reads everything waiting with it, as a real loader's RAM test takes its time).
-    static void RamReport(ScriptedPeer& p, const Bytes& report) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        p.Reply(report);
-    }
+    // The RAM test report, right behind the acknowledge.
+    static void RamReport(ScriptedPeer& p, const Bytes& report) { p.Reply(report); }
 
     // The monitor exchange; echoes every byte, then reports that the monitor runs.
     void MonitorExchange(ScriptedPeer& p) const {
@@ -86,8 +85,7 @@ TEST_F(InitializeJobTest, SuccessfulJobPostsItsEightLinesAndKeepsTheHeader) {
         spec.monitor[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 37);
     }
     ScriptedPeer target(pty, [&](ScriptedPeer& p) {
-        Bootstrap(p);
-        RamReport(p, kRamOk);
+        Bootstrap(p, kRamOk);
         MonitorExchange(p);
     });
     const JobResult result = Initialize();

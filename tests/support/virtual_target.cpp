@@ -14,7 +14,7 @@
 VirtualTarget::VirtualTarget(const std::string& monitorFile, std::vector<std::string> args,
                              const std::string& link) {
     args.insert(args.end(), {"--monitor", monitorFile, "--link", link, "--blank-flash",
-                             "--ram-test-ms", "150", "--erase-ms", "1"});
+                             "--ram-test-ms", "0", "--erase-ms", "1"});
     SimCommandLine line;
     std::string error;
     if (!ParseSimCommandLine(args, &line, &error)) {

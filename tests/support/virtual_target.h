@@ -12,9 +12,8 @@ class SimServer;
 class TempDir;
 
 // quillon-sim in the test's process, set up with its command-line options (plus an erased
-// flash, a 150 ms RAM test so that a loaded machine never reads the report together with the
-// loader's acknowledge, and 1 ms erases). `link` is the path of a link that follows the line
-// across a hang-up, or "none".
+// flash, a RAM test report right behind the loader's acknowledge, and 1 ms erases). `link` is the
+// path of a link that follows the line across a hang-up, or "none".
 class VirtualTarget {
 public:
     VirtualTarget(const std::string& monitorFile, std::vector<std::string> args,
