@@ -10,7 +10,10 @@
 #include "cli/cli_console.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
+#include "image/hex_reader.h"
+#include "image/image_memory.h"
 #include "image/monitor_file_catalog.h"
+#include "link/download_job.h"
 #include "link/messages.h"
 #include "platform/executable_path.h"
 #include "platform/message_box.h"
@@ -157,16 +160,23 @@ int main(int argc, char** argv) {
                                                   options.target, monitorFile, error)) {
         return UsageError(error);
     }
-    if (!options.image.empty()) {
-        std::error_code missing;
-        if (!std::filesystem::exists(PathFromUtf8(options.image), missing)) {
-            // Said before the target is touched, in the file reader's own words.
-            console.Message("Datei nicht vorhanden!");
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    if (!options.image.empty() && !options.initOnly) {
+        // The image is read once before the target is touched: a file that is no image is
+        // said at once, in the file reader's own words, instead of after the whole Initialize.
+        // Start Download reads it again.
+        const bool loaded = LoadHexFile(options.image, &g_abortRequested) != 0;
+        if (g_abortRequested.load() != 0) {
+            return kExitAborted;
+        }
+        if (!loaded) {
+            return kExitJobFailed;
+        }
+        if (!g_imageMemory.HoldsAnyData() && !options.eraseAll) {
+            console.Message(DownloadJob::kNoDataLine);
             return kExitJobFailed;
         }
     }
-
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
     return RunJobs(options, monitorFile, console);
 }
