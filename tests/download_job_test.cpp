@@ -182,6 +182,16 @@ TEST(FrameTest, CrcAndFramesAreByteExact) {
     EXPECT_EQ(std::string(frame, frame + 7), "F     0");
 }
 
+TEST(ProgressTest, CountsOfAFullImageSurviveThePacking) {
+    for (const ProgressPhase phase : {ProgressPhase::kMonitorUpload, ProgressPhase::kProgramming}) {
+        for (const std::uint32_t done : {0u, 0xFFFFFFu, ImageMemory::kSize}) {
+            const WParam packed = MakeProgressWParam(phase, done);
+            EXPECT_EQ(ProgressPhaseOf(packed), phase);
+            EXPECT_EQ(ProgressDoneOf(packed), done);
+        }
+    }
+}
+
 TEST_F(DownloadJobTest, ImageInOneSectorErasesAndProgramsOnlyIt) {
     const Bytes data = hex_text::Pattern(300, 1);
     const JobResult result = Download(Image({{0x020000, data}}), AcceptAll);
