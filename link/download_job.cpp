@@ -297,6 +297,11 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
             LogNoResponse();
             return ended(Outcome::kFailed);
         }
+        // Up to 15 s of silence: an abort request is taken before each send, not only before
+        // the block's first.
+        if (StopRequested()) {
+            return ended(Outcome::kAborted);
+        }
     }
 }
 

@@ -503,6 +503,19 @@ TEST_F(DownloadJobTest, AbortEndsTheJobAtItsNextPollPoint) {
         EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'V', 'V', 'V'}));
     }
     {
+        SCOPED_TRACE("a silent block: before it is sent again");
+        frames.clear();
+        const JobResult result = Download(image, [&](const Frame& f, int n) {
+            if (f.command() == 'V') {
+                g_bStopJob = 1;
+                return std::vector<std::string>{};
+            }
+            return AcceptAll(f, n);
+        });
+        EXPECT_EQ(result.aborted, 1u);
+        EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'V'}));
+    }
+    {
         SCOPED_TRACE("a target that answers \"not finished\" forever");
         frames.clear();
         const JobResult result = Download(image, [&](const Frame& f, int n) {
