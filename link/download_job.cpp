@@ -291,6 +291,9 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
             case Reply::kAborted:
                 return ended(Outcome::kAborted);
             case Reply::kSilent:
+                // An answer that began just before the time-out ran out had its first bytes
+                // consumed; the rest may still come and must not start the next answer read.
+                m_answersOwed = m_answersOwed || m_link.lastReadCount() > 0;
                 break;
         }
         if (sends > kMaxBlockRepeats) {

@@ -48,7 +48,8 @@ struct Frame {
 };
 
 // The monitor's side: reads frame after frame and answers each with what `respond` returns
-// (a list of 7-byte answers; none is silence). Ends after the finalize answer or on Stop.
+// (a list of 7-byte answers; none is silence; an empty one is a pause of 300 ms). Ends after
+// the finalize answer or on Stop.
 using Responder = std::function<std::vector<std::string>(const Frame& frame, int sameFrameCount)>;
 
 void ServeMonitor(ScriptedPeer& p, std::vector<Frame>& frames, const Responder& respond) {
@@ -74,6 +75,10 @@ void ServeMonitor(ScriptedPeer& p, std::vector<Frame>& frames, const Responder& 
                 std::this_thread::sleep_for(std::chrono::milliseconds(60));
             }
             first = false;
+            if (answer.empty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                continue;
+            }
             p.Reply(answer);
         }
         if (frame.command() == 'F' && !p.Stopped()) {
@@ -321,16 +326,17 @@ TEST_F(DownloadJobTest, LateAnswersToARepeatedBlockShiftNothing) {
         SCOPED_TRACE(finalize);
         frames.clear();
         int blocks = 0;
-        const JobResult result =
-            Download(Image({{0x000000, Bytes(300, 0x42)}}), [&](const Frame& f, int n) {
-                if (f.command() == 'V' && blocks++ == 1) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(3300));
-                }
-                if (f.command() == 'F') {
-                    return std::vector<std::string>{finalize};
-                }
-                return AcceptAll(f, n);
-            });
+        const JobResult result = Download(Image({{0x000000, Bytes(300, 0x42)}}), [&](const Frame& f,
+                                                                                     int n) {
+            if (f.command() == 'V') {
+                // Programming takes the target 100 ms a block.
+                std::this_thread::sleep_for(std::chrono::milliseconds(blocks++ == 1 ? 3300 : 100));
+            }
+            if (f.command() == 'F') {
+                return std::vector<std::string>{finalize};
+            }
+            return AcceptAll(f, n);
+        });
         EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V', 'V', 'V', 'F'}));
         EXPECT_EQ(frames[2].text, frames[3].text);
         EXPECT_EQ(result.log.back(),
@@ -447,6 +453,21 @@ TEST_F(DownloadJobTest, SilentBlockIsSentAgainAtMostFiveTimes) {
         EXPECT_EQ(result.succeeded, 0);
         EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V', 'V', 'V', 'V'}));
     }
+}
+
+TEST_F(DownloadJobTest, AnswerCutByTheTimeOutIsNotJoinedToTheNextOne) {
+    // A refusal that starts just before the host's 3 s wait ends and finishes after it: its
+    // tail must not make the refusal of the copy sent again read as "accepted".
+    const JobResult result = Download(Image({{0x000000, Bytes{9}}}), [](const Frame& f, int n) {
+        if (f.command() == 'V' && n == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2900));
+            return std::vector<std::string>{"EC.", "", "...."};
+        }
+        return f.command() == 'V' ? std::vector<std::string>{"EC....."} : AcceptAll(f, n);
+    });
+    EXPECT_EQ(result.log.back(), "Wrong CRC!");
+    EXPECT_EQ(result.succeeded, 0);
+    EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V'}));
 }
 
 TEST_F(DownloadJobTest, NoPortMeansNoJob) {
