@@ -58,6 +58,15 @@ bool SimServer::Open(std::string* error) {
         m_line.Close();
         return false;
     }
+    // Idle noise waits on the line before anyone learns its path, so that a host opening it
+    // at once finds the noise there and drops it instead of taking it for an answer.
+    m_started = SimClock::now();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_model.Start(m_started);
+        Queue(m_model.TakeEmissions());
+    }
+    WriteDue(m_started);
     return true;
 }
 
@@ -239,12 +248,6 @@ void SimServer::Run() {
     // baud rates; 1 µs keeps the pacing close to the wire.
     prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
 #endif
-    m_started = SimClock::now();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_model.Start(m_started);
-        Queue(m_model.TakeEmissions());
-    }
     for (;;) {
         SimClock::time_point now = SimClock::now();
         DeliverDue(now);

@@ -30,9 +30,9 @@ public:
     SimServer(const SimServer&) = delete;
     SimServer& operator=(const SimServer&) = delete;
 
-    // Creates the line and its link.
+    // Creates the line and its link, and puts the idle noise fault on the line.
     bool Open(std::string* error);
-    // Serves until Stop(), the session limit or the time limit.
+    // Serves until Stop(), the session limit or the time limit (counted from Open()).
     void Run();
 
     // Both only write one byte to a pipe, so a signal handler may call them.

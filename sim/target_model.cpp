@@ -82,7 +82,7 @@ void TargetModel::EmitNoise(SimClock::time_point now) {
         auto b = static_cast<std::uint8_t>(0x3F + 37 * i);
         noise.push_back(b == m_file.identByte ? static_cast<std::uint8_t>(~b) : b);
     }
-    m_emissions.push_back({now, noise, false});
+    m_emissions.push_back({std::max(now, m_lastDue), noise, false});
     Injected({SimStage::kIdent, -1}, "noise",
              std::to_string(faults.noiseBytes) + " noise bytes while waiting for the sync byte");
 }

@@ -786,6 +786,14 @@ TEST(SimServerTest, HostMayHoldTheLineExclusivelyAndReopenItBetweenJobs) {
 TEST(SimServerTest, IdleNoiseWaitsOnTheLineAndAnUnfinishedHandshakeResetsOnClose) {
     TargetSettings settings = QuickSettings();
     settings.faults.noiseBytes = 4;
+    {
+        // On the line once Open() returns, before the server runs: a host that opens the line
+        // at once and drops what waits there never takes the noise for an answer.
+        SimServer opened(TestMonitor(), settings, {});
+        std::string error;
+        ASSERT_TRUE(opened.Open(&error)) << error;
+        EXPECT_EQ(PtyHost(opened.slavePath()).Receive(4, 100ms), "\x3F\x64\x89\xAE");
+    }
     RunningServer running(settings);
     const std::string path = running.server.slavePath();
     {
