@@ -5,9 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <regex>
 
 #include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
@@ -96,20 +99,52 @@ Host::Host(const std::string& port, int baud) : worker(BeginThread<CWorkerThread
 }
 
 Host::~Host() {
+    End();
+}
+
+int Host::End() {
+    if (!worker) {
+        return 0;
+    }
     worker->PostThreadMessage(UM_QUIT, 0, 0);
     worker->WaitForEnd();
+    worker.reset();
+    int done = 0;
     while (auto message = owner.TryTake()) {
+        done += message->message == UM_INIT_DONE || message->message == UM_DOWNLOAD_DONE;
         DiscardPostedMessage(*message);
     }
+    return done;
 }
 
 JobRun RunJob(Host& host, unsigned message, unsigned doneMessage,
-              const std::function<void(const std::string& line)>& onLine) {
+              const std::function<void(const std::string& line)>& onLine,
+              std::chrono::milliseconds deadline, std::chrono::milliseconds stopGrace) {
+    using Clock = std::chrono::steady_clock;
     JobRun run;
     g_bStopJob = 0;
     host.worker->PostThreadMessage(message, 0, reinterpret_cast<LParam>(&host.job));
+    Clock::time_point end = Clock::now() + deadline;
     while (!run.done) {
-        auto next = host.owner.Take();
+        std::optional<QueuedMessage> next;
+        if (deadline == std::chrono::milliseconds::zero()) {
+            next = host.owner.Take();
+        } else {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+            if (left.count() <= 0) {
+                if (run.overran) {
+                    break;  // not even the stop ended it
+                }
+                run.overran = true;
+                g_bStopJob = 1;
+                end = Clock::now() + stopGrace;
+                continue;
+            }
+            next = host.owner.TakeFor(static_cast<std::uint32_t>(left.count()));
+            if (!next && !host.owner.IsClosed()) {
+                continue;
+            }
+        }
         if (!next) {
             break;
         }
@@ -124,15 +159,79 @@ JobRun RunJob(Host& host, unsigned message, unsigned doneMessage,
                 run.log.back() += *text;
             }
         } else if (next->message == doneMessage) {
+            ++run.doneMessages;
             run.done = true;
             run.aborted = next->wParam;
             run.succeeded = next->lParam;
+        } else if (next->message == UM_INIT_DONE || next->message == UM_DOWNLOAD_DONE) {
+            ++run.doneMessages;  // another job's: one too many
         } else {
             DiscardPostedMessage(*next);
         }
     }
     g_bStopJob = 1;
     return run;
+}
+
+std::set<int> SoakImage::Sectors() const {
+    std::set<int> sectors;
+    for (const auto& [address, bytes] : parts) {
+        for (std::size_t i = 0; i < bytes.size(); i += kSectorSize) {
+            sectors.insert(static_cast<int>((address + i) / kSectorSize));
+        }
+        sectors.insert(static_cast<int>((address + bytes.size() - 1) / kSectorSize));
+    }
+    return sectors;
+}
+
+int SoakImage::BlockCount() const {
+    std::map<std::uint32_t, std::uint32_t> marks;  // sector -> offset of its last byte
+    for (const auto& [address, bytes] : parts) {
+        const std::uint32_t last = address + static_cast<std::uint32_t>(bytes.size()) - 1;
+        for (std::uint32_t s = address / kSectorSize; s <= last / kSectorSize; ++s) {
+            const std::uint32_t end =
+                s == last / kSectorSize ? last % kSectorSize : kSectorSize - 1;
+            marks[s] = std::max(marks[s], end);
+        }
+    }
+    int blocks = 0;
+    for (const auto& [sector, mark] : marks) {
+        blocks += static_cast<int>(mark / 128 + 1);
+    }
+    return blocks;
+}
+
+void SoakImage::ApplyTo(std::vector<std::uint8_t>& flash) const {
+    for (const int s : Sectors()) {
+        std::fill_n(flash.begin() + static_cast<long>(s) * kSectorSize, kSectorSize, 0xFF);
+    }
+    for (const auto& [address, bytes] : parts) {
+        std::copy(bytes.begin(), bytes.end(), flash.begin() + address);
+    }
+}
+
+SoakImage CycleImage(unsigned c) {
+    SoakImage image;
+    const auto first =
+        static_cast<std::uint32_t>((c % 6) * SoakImage::kSectorSize + (c * 97) % 4096);
+    image.parts.push_back({first, hex_text::Pattern(200 + (c * 389) % 6000, c)});
+    const auto second = static_cast<std::uint32_t>((8 + c % 3) * SoakImage::kSectorSize);
+    image.parts.push_back({second, hex_text::Pattern(1 + (c * 53) % 300, c + 1000)});
+    return image;
+}
+
+std::map<int, std::string> SectorDigests(const std::string& json) {
+    std::map<int, std::string> digests;
+    const std::size_t at = json.find("\"programmedSectors\"");
+    if (at == std::string::npos) {
+        return digests;
+    }
+    static const std::regex entry("\\{\"sector\": (\\d+), \"sha256\": \"([0-9a-f]{64})\"\\}");
+    const std::string rest = json.substr(at);
+    for (std::sregex_iterator it(rest.begin(), rest.end(), entry), end; it != end; ++it) {
+        digests[std::stoi((*it)[1])] = (*it)[2];
+    }
+    return digests;
 }
 
 }  // namespace bench

@@ -5,10 +5,13 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,9 +41,13 @@ int StopSim(SimProcess& sim);
 // The window's side of the jobs: a worker thread, the queue it posts to and the job record.
 struct Host {
     Host(const std::string& port, int baud);
-    ~Host();  // ends the worker
+    ~Host();  // ends the worker unless End() did
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
+
+    // Ends the worker (after its running job) and drops what it posted that nobody took;
+    // returns how many of those were done messages.
+    int End();
 
     std::atomic<int> eraseAll{0};
     MessageQueue owner;
@@ -55,9 +62,33 @@ struct JobRun {
     WParam aborted = 0;
     LParam succeeded = 0;
     std::vector<std::string> log;  // appended text joined to its line
+    int doneMessages = 0;          // done messages of any job taken while this one ran
+    bool overran = false;          // not done by the deadline, so it was told to stop
 };
-// `onLine` sees each log line as it comes.
+// `onLine` sees each log line as it comes. With a `deadline`, a job that has not ended by
+// then is told to stop (g_bStopJob) and given `stopGrace` more to end; `done` stays false
+// when it does not.
 JobRun RunJob(Host& host, unsigned message, unsigned doneMessage,
-              const std::function<void(const std::string& line)>& onLine = {});
+              const std::function<void(const std::string& line)>& onLine = {},
+              std::chrono::milliseconds deadline = std::chrono::milliseconds::zero(),
+              std::chrono::milliseconds stopGrace = std::chrono::seconds(15));
+
+// The soaks' images: stretches of bytes at 24-bit addresses.
+struct SoakImage {
+    static constexpr std::uint32_t kSectorSize = 0x10000;
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> parts;
+
+    std::set<int> Sectors() const;
+    // The blocks the host sends: each used sector from its start up to its last byte.
+    int BlockCount() const;
+    // Puts the image into `flash` (16 MB), over the sectors it uses erased to 0xFF.
+    void ApplyTo(std::vector<std::uint8_t>& flash) const;
+};
+// Cycle `c`'s image: one stretch somewhere in sectors 0 to 5, a short one in sector 8 to 10;
+// sizes, places and contents change from cycle to cycle.
+SoakImage CycleImage(unsigned c);
+
+// The target's report: the SHA-256 of every programmed sector.
+std::map<int, std::string> SectorDigests(const std::string& json);
 
 }  // namespace bench

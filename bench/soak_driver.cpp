@@ -3,9 +3,12 @@
 // memory (resident set) and open file descriptors do not grow, and that the target's flash
 // holds exactly what the images put there: after every cycle through the per-sector SHA-256 of
 // the target's report, at the end through its whole 16 MB dump. scripts/soak runs it under
-// LeakSanitizer or Valgrind, which check that nothing leaks.
+// LeakSanitizer or Valgrind, which check that nothing leaks. With --chaos it runs the chaos
+// soak instead (bench/chaos_soak.h): a fresh target with random faults every cycle.
 //   soak_driver QUILLON_SIM [--cycles N] [--rss-tolerance-kb K] [--heap-tolerance-kb K]
 //               [--progress EVERY]
+//   soak_driver QUILLON_SIM --chaos [--cycles N] [--first-cycle C] [--seed S]
+//               [--ram-test-ms MS] [--progress EVERY]
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/chaos_soak.h"
 #include "platform/debug_channel.h"
 #include "platform/message_box.h"
 #include "sim/sha256.h"
@@ -85,32 +89,6 @@ Usage Measure() {
     return {ResidentKb(), HeapInUseKb(), OpenDescriptors()};
 }
 
-// One image: stretches of bytes at 24-bit addresses.
-struct Image {
-    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> parts;
-    std::set<int> Sectors() const {
-        std::set<int> sectors;
-        for (const auto& [address, bytes] : parts) {
-            for (std::size_t i = 0; i < bytes.size(); i += kSectorSize) {
-                sectors.insert(static_cast<int>((address + i) / kSectorSize));
-            }
-            sectors.insert(static_cast<int>((address + bytes.size() - 1) / kSectorSize));
-        }
-        return sectors;
-    }
-};
-
-// Cycle `c`'s image: one stretch somewhere in sectors 0 to 5, a short one in sector 8 to 10;
-// sizes, places and contents change from cycle to cycle.
-Image CycleImage(unsigned c) {
-    Image image;
-    const auto first = static_cast<std::uint32_t>((c % 6) * kSectorSize + (c * 97) % 4096);
-    image.parts.push_back({first, hex_text::Pattern(200 + (c * 389) % 6000, c)});
-    const auto second = static_cast<std::uint32_t>((8 + c % 3) * kSectorSize);
-    image.parts.push_back({second, hex_text::Pattern(1 + (c * 53) % 300, c + 1000)});
-    return image;
-}
-
 std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) {
@@ -136,20 +114,6 @@ bool ReadReport(const bench::SimProcess& sim, const fs::path& path, std::string*
     return true;
 }
 
-std::map<int, std::string> SectorDigests(const std::string& json) {
-    std::map<int, std::string> digests;
-    const std::size_t at = json.find("\"programmedSectors\"");
-    if (at == std::string::npos) {
-        return digests;
-    }
-    static const std::regex entry("\\{\"sector\": (\\d+), \"sha256\": \"([0-9a-f]{64})\"\\}");
-    const std::string rest = json.substr(at);
-    for (std::sregex_iterator it(rest.begin(), rest.end(), entry), end; it != end; ++it) {
-        digests[std::stoi((*it)[1])] = (*it)[2];
-    }
-    return digests;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,6 +122,9 @@ int main(int argc, char** argv) {
                      "usage: soak_driver QUILLON_SIM [--cycles N] [--rss-tolerance-kb K] "
                      "[--heap-tolerance-kb K] [--progress EVERY]\n");
         return 2;
+    }
+    if (argc > 2 && std::string(argv[2]) == "--chaos") {
+        return RunChaosSoak(argv[1], std::vector<std::string>(argv + 3, argv + argc));
     }
     unsigned cycles = 200;
     long rssToleranceKb = 2048;
@@ -214,7 +181,7 @@ int main(int argc, char** argv) {
     // One cycle; what it leaves behind is gone before the measurement (the target's report,
     // which grows with every session, is not the driver's to count).
     auto cycle = [&](unsigned c) {
-        const Image image = CycleImage(c);
+        const bench::SoakImage image = bench::CycleImage(c);
         bench::WriteImageFile(imageFile, image.parts);
         eraseAll = c % 2;
 
@@ -248,7 +215,7 @@ int main(int argc, char** argv) {
             problems.push_back(where + "the target wrote no report");
             return;
         }
-        const std::map<int, std::string> digests = SectorDigests(json);
+        const std::map<int, std::string> digests = bench::SectorDigests(json);
         for (const int s : image.Sectors()) {
             if (digests.find(s) == digests.end()) {
                 problems.push_back(where + "sector " + std::to_string(s) + " not programmed");
