@@ -4,6 +4,8 @@
 FUZZ_SECONDS ?= 60
 SOAK_CYCLES ?= 200
 SOAK_TOOL ?= lsan
+SOAK_CHAOS ?= 0
+SOAK_SEED ?=
 BAUD ?= 0
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -58,9 +60,11 @@ report: build
 	bench/run build/default
 
 # SOAK_CYCLES Initialize + Start Download cycles in one process against the virtual target,
-# under LeakSanitizer (SOAK_TOOL=valgrind: memcheck); not part of `make test`.
+# under LeakSanitizer (SOAK_TOOL=valgrind: memcheck); not part of `make test`. SOAK_CHAOS=1:
+# the chaos soak, a fresh target with random faults every cycle (SOAK_SEED=S replays a run).
 soak: deps
-	scripts/soak --cycles $(SOAK_CYCLES) --tool $(SOAK_TOOL)
+	scripts/soak --cycles $(SOAK_CYCLES) --tool $(SOAK_TOOL) $(if $(filter 1,$(SOAK_CHAOS)),--chaos) \
+	  $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
