@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
     bench::WriteMonitorFile(monitorFile, kMonitorBytes, kEraseAllSectors);
 
     bench::SimProcess sim = bench::StartSim(
-        argv[1], {"--monitor", monitorFile, "--link", "none", "--blank-flash", "--ram-test-ms",
-                  "150", "--erase-ms", "0", "--report", report.string(), "--dump", dump.string()});
+        argv[1], {"--monitor", monitorFile, "--link", "none", "--blank-flash", "--ram-test-ms", "0",
+                  "--erase-ms", "0", "--report", report.string(), "--dump", dump.string()});
 
     auto host = std::make_unique<bench::Host>(sim.port, 115200);
     std::atomic<int>& eraseAll = host->eraseAll;
