@@ -78,8 +78,12 @@ bool DownloadJob::SectorUsed(int sector) const {
     return g_imageMemory.HoldsData(sector);
 }
 
+int DownloadJob::EraseAllCount() const {
+    return m_eraseAll.load() != 0 ? m_header.eraseAllSectorCount : 0;
+}
+
 bool DownloadJob::SectorToErase(int sector) const {
-    return SectorUsed(sector) || (m_eraseAll.load() != 0 && sector < m_header.eraseAllSectorCount);
+    return SectorUsed(sector) || sector < EraseAllCount();
 }
 
 void DownloadJob::LogErrorAnswer(bool crcHasItsOwnText) const {
@@ -103,8 +107,7 @@ void DownloadJob::Run() {
     }
     // A file that holds no data byte would program nothing and still end in a finalize that
     // reads as success. Only an erase that the operator asked for makes such a run useful.
-    if (!g_imageMemory.HoldsAnyData() &&
-        !(m_eraseAll.load() != 0 && m_header.eraseAllSectorCount > 0)) {
+    if (!g_imageMemory.HoldsAnyData() && EraseAllCount() == 0) {
         Log(kNoDataLine);
         PostDone(UM_DOWNLOAD_DONE, false, false);
         return;

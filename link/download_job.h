@@ -59,7 +59,10 @@ private:
     // "Wrong CRC!" when the error code is "C" and `crcHasItsOwnText`, else "Error %c!".
     void LogErrorAnswer(bool crcHasItsOwnText) const;
     bool SectorUsed(int sector) const;
-    // A sector in the erase set: used, or below the header's erase-all count with the setting on.
+    // How many sectors from 0 on are erased whatever the image holds: the header's erase-all
+    // count with the setting on, else 0.
+    int EraseAllCount() const;
+    // A sector in the erase set: used, or below the erase-all count.
     bool SectorToErase(int sector) const;
 
     const MonitorHeader& m_header;
