@@ -107,7 +107,7 @@ private:
     QString m_strImageFile;
     CImageFileEdit* m_edtImageFile;
     JobParams m_job;
-    std::unique_ptr<CWorkerThread> m_pWorker;
+    ThreadPtr<CWorkerThread> m_pWorker;
     std::shared_ptr<WindowMessageTarget> m_target;
     QIcon m_hIcon;
     bool m_bJobRunning = false;

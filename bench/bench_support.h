@@ -51,7 +51,7 @@ struct Host {
 
     std::atomic<int> eraseAll{0};
     MessageQueue owner;
-    std::unique_ptr<CWorkerThread> worker;
+    ThreadPtr<CWorkerThread> worker;
     JobParams job;
 };
 

@@ -1,12 +1,21 @@
 #include "platform/message_thread.h"
 
+#include <cstdlib>
+
+#include "platform/debug_channel.h"
+
 MessageThread::~MessageThread() {
-    // The owner waits for the end before destroying; this only guards against a thread that
-    // was never told to quit, so the process does not abort on a joinable std::thread.
+    // Joining here would be too late: the derived object's members are gone already while a
+    // handler may still run on them. Its owner (or ThreadPtr) ends the thread first.
     if (m_thread.joinable()) {
-        m_queue.Close();
-        m_thread.join();
+        OutputDebugText("MessageThread destroyed while its thread runs\n");
+        std::abort();
     }
+}
+
+void MessageThread::EndThread() {
+    m_queue.Close();
+    WaitForEnd();
 }
 
 void MessageThread::Start() {

@@ -13,7 +13,10 @@
 //
 // Life: BeginThread creates the object and starts its thread at once. A handler ends the
 // loop with PostQuitMessage; ExitInstance then runs on the thread and the thread ends. The
-// owner waits for that with WaitForEnd and only then destroys the object.
+// owner waits for that with WaitForEnd and only then destroys the object. The pointer that
+// BeginThread returns does so itself if the owner did not: it closes the queue, lets the loop
+// run out and joins the thread before any member is destroyed, since a handler may
+// still use every one of them. The destructor only checks that the thread has ended.
 class MessageThread {
 public:
     MessageThread() = default;
@@ -26,6 +29,11 @@ public:
 
     // Waits, without a time limit, until the thread has ended. Returns its exit code.
     int WaitForEnd();
+
+    // Takes no more posts, lets the loop handle what is queued already and end, and waits
+    // for the thread's end. A handler that waits for something has to be told to stop
+    // first; the worker's jobs read the abort request.
+    void EndThread();
 
     std::thread::id ThreadId() const { return m_thread.get_id(); }
 
@@ -73,10 +81,21 @@ bool DispatchFromMessageMap(T& self, const MessageMapEntry<T> (&map)[N], unsigne
     return false;
 }
 
+// Deletes a MessageThread only after its thread has ended.
+struct EndThreadAndDelete {
+    void operator()(MessageThread* thread) const {
+        thread->EndThread();
+        delete thread;
+    }
+};
+
+template <class T>
+using ThreadPtr = std::unique_ptr<T, EndThreadAndDelete>;
+
 // Creates a T (a MessageThread) and starts its thread at once.
 template <class T, class... Args>
-std::unique_ptr<T> BeginThread(Args&&... args) {
-    auto thread = std::make_unique<T>(std::forward<Args>(args)...);
+ThreadPtr<T> BeginThread(Args&&... args) {
+    ThreadPtr<T> thread(new T(std::forward<Args>(args)...));
     thread->Start();
     return thread;
 }

@@ -62,6 +62,24 @@ TEST(MessageThreadTest, MessagesPostedDuringAHandlerWaitTheirTurn) {
     EXPECT_FALSE(thread->PostThreadMessage(RecordingThread::kFast, 4, 0)) << "loop has ended";
 }
 
+TEST(MessageThreadTest, ABusyThreadDroppedWithoutQuitEndsBeforeItsMembersGo) {
+    auto thread = BeginThread<RecordingThread>();
+    ASSERT_TRUE(thread->PostThreadMessage(RecordingThread::kSlow, 1, 0));
+    ASSERT_TRUE(thread->PostThreadMessage(RecordingThread::kFast, 2, 0));
+    while (!thread->started) {
+        std::this_thread::yield();
+    }
+    RecordingThread* raw = thread.get();
+    std::thread releaser([raw] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        raw->release = true;
+    });
+    // The handler still runs and writes `seen`; the pointer ends and joins the thread before
+    // `seen` is destroyed (ThreadSanitizer and ASan watch this).
+    thread.reset();
+    releaser.join();
+}
+
 TEST(WorkerThreadTest, QuitClosesThePortAndEndsTheThread) {
     PtyPair pty;
     std::atomic<int> eraseAll{0};

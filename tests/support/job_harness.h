@@ -37,7 +37,7 @@ public:
 
     std::atomic<int> eraseAll{0};
     JobParams job;
-    std::unique_ptr<CWorkerThread> worker;
+    ThreadPtr<CWorkerThread> worker;
 
 private:
     JobResult Run(unsigned message, unsigned doneMessage, int timeoutMs, bool clearStop);
