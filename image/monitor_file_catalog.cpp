@@ -5,6 +5,7 @@
 
 #include "image/hex_reader.h"
 #include "image/monitor_header.h"
+#include "platform/ascii_case.h"
 #include "platform/text_format.h"
 #include "platform/utf8_path.h"
 
@@ -12,36 +13,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Negative, zero or positive as `a` sorts before, with or after `b`, letter case ignored.
-int CompareIgnoringCase(const std::string& a, const std::string& b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto ca = static_cast<unsigned char>(LowerAscii(a[i]));
-        const auto cb = static_cast<unsigned char>(LowerAscii(b[i]));
-        if (ca != cb) {
-            return ca < cb ? -1 : 1;
-        }
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 bool IsMonitorFileName(const std::string& name) {
     return name.size() >= 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".h86");
 }
 
 }  // namespace
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    return CompareIgnoringCase(a, b) == 0;
-}
-
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && EqualIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
 
 std::string TargetNameFromFileName(const std::string& path) {
     const std::string title = Utf8FromPath(PathFromUtf8(path).stem());
@@ -64,7 +40,8 @@ std::string MonitorFileDisplayName(const std::string& path) {
     return TargetNameFromFileName(path);
 }
 
-std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder) {
+std::vector<MonitorFileEntry> ListMonitorFiles(
+    const std::string& folder, const std::function<void(const std::string& path)>& beforeEachFile) {
     std::vector<MonitorFileEntry> entries;
     std::error_code error;
     for (fs::directory_iterator it(PathFromUtf8(folder), error), end; !error && it != end;
@@ -75,6 +52,9 @@ std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder) {
             continue;
         }
         const std::string path = Utf8FromPath(it->path());
+        if (beforeEachFile) {
+            beforeEachFile(path);
+        }
         entries.push_back({MonitorFileDisplayName(path), path});
     }
     std::sort(entries.begin(), entries.end(),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,8 @@ std::string MonitorFileDisplayName(const std::string& path);
 
 // The monitor files ("*.h86", letter case ignored) of `folder`, each loaded once for its
 // name, sorted by name with letter case ignored (equal names by path). A missing folder gives
-// no entries.
-std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder);
-
-// ASCII letter case ignored.
-bool EqualIgnoringCase(const std::string& a, const std::string& b);
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
+// no entries. `beforeEachFile`, when given, is told each file's path before it is read, so
+// that a front end can say which file the reader's messages are about.
+std::vector<MonitorFileEntry> ListMonitorFiles(
+    const std::string& folder,
+    const std::function<void(const std::string& path)>& beforeEachFile = nullptr);

@@ -2,23 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+
+#include "platform/ascii_case.h"
 
 namespace {
 
 constexpr char kSignature[] = "MONITOR";
 constexpr std::size_t kSignatureLength = sizeof kSignature - 1;
 
-std::uint8_t ToLowerAscii(std::uint8_t c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<std::uint8_t>(c - 'A' + 'a') : c;
-}
-
 bool StartsWithSignature(const std::uint8_t* bytes) {
-    for (std::size_t i = 0; i < kSignatureLength; ++i) {
-        if (ToLowerAscii(bytes[i]) != ToLowerAscii(static_cast<std::uint8_t>(kSignature[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return EqualIgnoringCase(
+        std::string_view(reinterpret_cast<const char*>(bytes), kSignatureLength), kSignature);
 }
 
 std::uint16_t ReadLittleEndian16(const std::uint8_t* bytes) {

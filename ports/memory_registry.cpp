@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "ports/ascii_case.h"
+#include "platform/ascii_case.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ void MemoryRegistry::SetBytes(const std::string& path, const std::string& name,
                               const std::string& bytes) {
     auto& values = NodeAt(path).values;
     const auto it = std::find_if(values.begin(), values.end(), [&](const auto& value) {
-        return EqualsIgnoreCase(value.first, name);
+        return EqualIgnoringCase(value.first, name);
     });
     if (it != values.end()) {
         it->second = bytes;
@@ -91,7 +91,7 @@ MemoryRegistry::Node* MemoryRegistry::Find(Node* from, const std::string& path, 
     for (const std::string& part : SplitPath(path)) {
         const auto it =
             std::find_if(node->children.begin(), node->children.end(),
-                         [&](const auto& child) { return EqualsIgnoreCase(child->name, part); });
+                         [&](const auto& child) { return EqualIgnoringCase(child->name, part); });
         if (it != node->children.end()) {
             node = it->get();
         } else if (create) {
@@ -215,7 +215,7 @@ ComPortError MemoryRegistry::QueryValue(RegistryKey key, const char* name, std::
         return error;
     }
     const auto it = std::find_if(node->values.begin(), node->values.end(), [&](const auto& value) {
-        return EqualsIgnoreCase(value.first, valueName);
+        return EqualIgnoringCase(value.first, valueName);
     });
     if (it == node->values.end()) {
         return kErrorFileNotFound;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ports/ascii_case.h"
+#include "platform/ascii_case.h"
 
 namespace {
 
@@ -217,7 +217,7 @@ Step RegistryPortWalk::VisitInstance(RegistryKey instance) {
         return Step::Fail(error);
     }
     // Printer ports belong to the same device class; only COM ports are wanted.
-    if (portName.size() < 3 || !EqualsIgnoreCase(std::string_view(portName).substr(0, 3), "COM")) {
+    if (portName.size() < 3 || !EqualIgnoringCase(std::string_view(portName).substr(0, 3), "COM")) {
         return {};
     }
 
@@ -274,7 +274,7 @@ bool RegistryPortWalk::ValueReads(RegistryKey key, const char* name, std::uint32
     RegistryBuffer buffer(bytes);
     std::uint32_t size = buffer.size();
     return m_registry.QueryValue(key, name, buffer.bytes(), size) == kErrorSuccess &&
-           EqualsIgnoreCase(buffer.Text(size), expected);
+           EqualIgnoringCase(buffer.Text(size), expected);
 }
 
 Step RegistryPortWalk::Report(const std::string& portName, const std::string& friendlyName) {
