@@ -1,5 +1,5 @@
 # Entry points for developers and CI. Every target first installs what is missing.
-.PHONY: deps run test build asan clang fuzz bench report soak format format-check clean
+.PHONY: deps run test build asan tsan release clang fuzz bench report soak format format-check clean
 
 FUZZ_SECONDS ?= 60
 SOAK_CYCLES ?= 200
@@ -29,6 +29,17 @@ asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The core and its tests with clang under ThreadSanitizer.
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+# Everything in a Release (-O3) build with g++, warnings as errors: what a packager builds.
+release: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
 
 # Everything with clang (warnings are errors) and its tests.
 clang: deps
