@@ -1,7 +1,11 @@
 #include "cli/cli_console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/text_format.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -58,7 +62,9 @@ int CliConsole::TerminalColumns() {
     return 80;
 }
 
-void CliConsole::LogLine(const std::string& text) {
+void CliConsole::LogLine(const std::string& raw) {
+    // Log lines may quote the target or a file; nothing of that may steer the terminal.
+    const std::string text = EscapeForTerminal(raw, true);
     std::lock_guard<std::mutex> lock(m_mutex);
     EraseBarLocked();
     if (m_lineOpen) {
@@ -68,33 +74,43 @@ void CliConsole::LogLine(const std::string& text) {
     m_lineOpen = true;
     const std::size_t lastBreak = text.rfind('\n');
     m_lineColumns = Columns(lastBreak == std::string::npos ? text : text.substr(lastBreak + 1));
-    std::fflush(m_out);
+    FlushLocked(m_out);
     DrawBarLocked();
 }
 
-void CliConsole::LogAppend(const std::string& text) {
+void CliConsole::Output(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::fputs(text.c_str(), m_out);
+    FlushLocked(m_out);
+}
+
+void CliConsole::LogAppend(const std::string& raw) {
+    const std::string text = EscapeForTerminal(raw, true);
     std::lock_guard<std::mutex> lock(m_mutex);
     EraseBarLocked();
     std::fputs(text.c_str(), m_out);
     m_lineOpen = true;
     m_lineColumns += Columns(text);
-    std::fflush(m_out);
+    FlushLocked(m_out);
     DrawBarLocked();
 }
 
-void CliConsole::Message(const std::string& text) {
+void CliConsole::Message(const std::string& raw) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // The reader's messages quote bytes of the file.
+    std::string text = m_messageSubject.empty() ? std::string() : m_messageSubject + ": ";
+    text += EscapeForTerminal(raw, true);
     EraseBarLocked();
     if (m_sharedTerminal && m_lineOpen) {
         // On one terminal the message would land inside the open log line.
         std::fputc('\n', m_out);
-        std::fflush(m_out);
+        FlushLocked(m_out);
         m_lineOpen = false;
         m_lineColumns = 0;
     }
     std::fputs(text.c_str(), m_err);
     std::fputc('\n', m_err);
-    std::fflush(m_err);
+    FlushLocked(m_err);
     DrawBarLocked();
 }
 
@@ -124,7 +140,48 @@ void CliConsole::Finish() {
         std::fputc('\n', m_out);
         m_lineOpen = false;
     }
-    std::fflush(m_out);
+    FlushLocked(m_out);
+}
+
+void CliConsole::FlushLocked(std::FILE* stream) {
+    const char* name = stream == m_out ? "standard output" : "standard error";
+    if ((stream == m_out ? m_outClosed : m_errClosed) && m_writeError.empty()) {
+        m_writeError = std::string(name) + " was closed";
+    }
+    errno = 0;
+    // A failed write leaves the stream's error flag set, so this also catches a line whose
+    // fputs failed before.
+    if (std::fflush(stream) == 0 && std::ferror(stream) == 0) {
+        return;
+    }
+    if (m_writeError.empty()) {
+        m_writeError = std::string(stream == m_out ? "standard output" : "standard error") + ": " +
+                       (errno != 0 ? std::strerror(errno) : "write error");
+    }
+}
+
+void CliConsole::SetMessageSubject(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_messageSubject = path.empty() ? std::string() : EscapeForTerminal(path, false);
+}
+
+void CliConsole::SetClosedAtStart(bool out, bool err) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_outClosed = out;
+    m_errClosed = err;
+}
+
+std::string CliConsole::LogWriteError() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Only a stream that was written to counts; with nothing written nothing was lost.
+    const bool outClosed = m_outClosed;
+    const bool errClosed = m_errClosed;
+    m_outClosed = m_errClosed = false;
+    FlushLocked(m_out);
+    FlushLocked(m_err);
+    m_outClosed = outClosed;
+    m_errClosed = errClosed;
+    return m_writeError;
 }
 
 std::string CliConsole::BarText(int width) const {
@@ -164,7 +221,7 @@ void CliConsole::EraseBarLocked() {
         std::fputs("\r", m_err);
         std::fputs(kEraseToEnd, m_err);
     }
-    std::fflush(m_err);
+    FlushLocked(m_err);
 }
 
 void CliConsole::DrawBarLocked() {
@@ -181,5 +238,5 @@ void CliConsole::DrawBarLocked() {
     } else {
         std::fprintf(m_err, "\r%s", BarText(columns - 1).c_str());
     }
-    std::fflush(m_err);
+    FlushLocked(m_err);
 }

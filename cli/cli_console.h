@@ -18,14 +18,26 @@ public:
     CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal);
 
     void LogLine(const std::string& text);
+    // Plain output on stdout (listings), written as it is.
+    void Output(const std::string& text);
     void LogAppend(const std::string& text);
     // A message of the file reader, from any thread.
     void Message(const std::string& text);
+    // Names the file that later messages are about ("PATH: message"); empty: none.
+    void SetMessageSubject(const std::string& path);
     void Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total);
     // Ends the log's last line and removes the bar.
     void Finish();
 
+    // A stream that was closed when the program started (and now writes into the null
+    // device): whatever is written to it counts as lost.
+    void SetClosedAtStart(bool out, bool err);
+    // Empty while everything written reached its stream; else which stream failed and why.
+    // Flushes both streams first, so that a write held back in a buffer counts as well.
+    std::string LogWriteError();
+
 private:
+    void FlushLocked(std::FILE* stream);
     void EraseBarLocked();
     void DrawBarLocked();
     std::string BarText(int width) const;
@@ -36,6 +48,11 @@ private:
     std::FILE* m_err;
     bool m_progressBar;
     bool m_sharedTerminal;
+
+    std::string m_messageSubject;
+    std::string m_writeError;
+    bool m_outClosed = false;
+    bool m_errClosed = false;  // the first failed write of the log, empty while none failed
 
     bool m_lineOpen = false;        // the log's last line has no line end yet
     std::size_t m_lineColumns = 0;  // its width on the terminal

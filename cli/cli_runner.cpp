@@ -18,7 +18,12 @@ struct JobOutcome {
 // message.
 JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
                   unsigned doneMessage, CliConsole& console) {
-    g_bStopJob = g_abortRequested.load() != 0 ? 1 : 0;
+    // Cleared first, then the abort request read: a signal that comes in between has set
+    // both, and is seen here; one that comes later sets g_bStopJob itself.
+    g_bStopJob = 0;
+    if (g_abortRequested.load() != 0) {
+        g_bStopJob = 1;
+    }
     worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
     for (;;) {
         const auto next = owner.Take();

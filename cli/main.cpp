@@ -1,5 +1,6 @@
 // quillon-cli: Initialize and Start Download without a window, for scripts and production
 // lines. See CliUsageText for the options and exit statuses.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +16,11 @@
 #include "image/monitor_file_catalog.h"
 #include "link/download_job.h"
 #include "link/messages.h"
+#include "platform/ascii_case.h"
 #include "platform/executable_path.h"
 #include "platform/message_box.h"
+#include "platform/standard_streams.h"
+#include "platform/text_format.h"
 #include "platform/utf8_path.h"
 #include "ports/com_port_error.h"
 #include "ports/com_ports.h"
@@ -36,6 +40,18 @@
 
 namespace {
 
+// The log must reach whoever reads it: a run whose log was lost ends with status 1 (130 if
+// aborted), never 0, and says why on stderr.
+int WithLogChecked(int status, CliConsole& console) {
+    const std::string error = console.LogWriteError();
+    if (error.empty()) {
+        return status;
+    }
+    std::fprintf(stderr, "quillon-cli: the log could not be written (%s)\n", error.c_str());
+    std::fflush(stderr);
+    return status == kExitSuccess ? kExitJobFailed : status;
+}
+
 extern "C" void OnStopSignal(int signal) {
     if (signal == SIGINT && g_abortRequested.load() != 0) {
         std::_Exit(kExitAborted);  // the second Ctrl+C: at once
@@ -51,40 +67,64 @@ int UsageError(const std::string& error) {
     return kExitUsage;
 }
 
-int ListPortCallback(std::uintptr_t, const ComPortInfo* info) {
-    std::printf("%s\t%s\n", info->portName, info->friendlyName);
+int ListPortCallback(std::uintptr_t console, const ComPortInfo* info) {
+    // Friendly names come from the devices' own descriptors.
+    reinterpret_cast<CliConsole*>(console)->Output(EscapeForTerminal(info->portName, false) + "\t" +
+                                                   EscapeForTerminal(info->friendlyName, false) +
+                                                   "\n");
     return 1;
 }
 
 // The monitor file of the target named `name`: the one whose name equals it (letter case
-// ignored), else the only one whose name begins with it.
+// ignored), else the only one whose name begins with it. Several files under one name are
+// an error: which one is meant cannot be told, and guessing could flash the wrong monitor.
 bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::string& name,
                    std::string& path, std::string& error) {
-    for (const MonitorFileEntry& entry : entries) {
-        if (EqualIgnoringCase(entry.displayName, name)) {
-            path = entry.path;
-            return true;
-        }
-    }
+    std::vector<const MonitorFileEntry*> equal;
     std::vector<const MonitorFileEntry*> candidates;
     for (const MonitorFileEntry& entry : entries) {
+        if (EqualIgnoringCase(entry.displayName, name)) {
+            equal.push_back(&entry);
+        }
         if (StartsWithIgnoringCase(entry.displayName, name)) {
             candidates.push_back(&entry);
         }
     }
-    if (candidates.size() == 1) {
-        path = candidates.front()->path;
+    const std::vector<const MonitorFileEntry*>& matches = equal.empty() ? candidates : equal;
+    const bool oneName =
+        !matches.empty() && std::all_of(matches.begin(), matches.end(), [&](auto* m) {
+            return EqualIgnoringCase(m->displayName, matches.front()->displayName);
+        });
+    if (matches.size() == 1) {
+        path = matches.front()->path;
         return true;
     }
-    error = (candidates.empty() ? "unknown target '" : "ambiguous target '") + name +
+    const std::string shownName = EscapeForTerminal(name, false);
+    if (oneName) {
+        error = "ambiguous target '" + shownName + "': several monitor files carry the name '" +
+                EscapeForTerminal(matches.front()->displayName, false) + "':";
+        for (const MonitorFileEntry* match : matches) {
+            error += "\n  " + EscapeForTerminal(match->path, false);
+        }
+        return false;
+    }
+    error = (matches.empty() ? "unknown target '" : "ambiguous target '") + shownName +
             "'; known targets:";
     if (entries.empty()) {
         error += " none";
     }
     for (const MonitorFileEntry& entry : entries) {
-        error += "\n  " + entry.displayName;
+        error += "\n  " + EscapeForTerminal(entry.displayName, false);
     }
     return false;
+}
+
+// The targets folder's monitor files; each message of the reader names its file.
+std::vector<MonitorFileEntry> ListTargets(const std::string& folder, CliConsole& console) {
+    std::vector<MonitorFileEntry> entries = ListMonitorFiles(
+        folder, [&console](const std::string& path) { console.SetMessageSubject(path); });
+    console.SetMessageSubject({});
+    return entries;
 }
 
 // The arguments as UTF-8. On Windows `argv` is in the 8-bit code page, which cannot name
@@ -118,6 +158,13 @@ void EnableTerminalSequences() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a closed stdout must not become the serial port.
+    const int closedAtStart = EnsureStandardStreams();
+#ifndef _WIN32
+    // A log reader that goes away (`| head`) must not kill the job half way through a flash;
+    // the failed write is noticed instead.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     CliOptions options;
     std::string error;
     if (!ParseCliOptions(Arguments(argc, argv), options, error)) {
@@ -125,7 +172,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(CliUsageText().c_str(), stdout);
-        return kExitSuccess;
+        return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 &&
+                       (closedAtStart & kStdoutWasClosed) == 0
+                   ? kExitSuccess
+                   : kExitJobFailed;
     }
     if (options.targetsFolder.empty()) {
         options.targetsFolder = Utf8FromPath(PathFromUtf8(ExecutableDirectory()) / "Targets");
@@ -138,27 +188,30 @@ int main(int argc, char** argv) {
     }
     CliConsole console(stdout, stderr, errIsTerminal, errIsTerminal && outIsTerminal);
     SetMessageBoxHandler([&console](const std::string& text) { console.Message(text); });
+    console.SetClosedAtStart((closedAtStart & kStdoutWasClosed) != 0,
+                             (closedAtStart & kStderrWasClosed) != 0);
 
     if (!options.RunsJob()) {
         int status = kExitSuccess;
-        if (options.listPorts && EnumerateComPorts(ListPortCallback, 0) == 0) {
+        if (options.listPorts &&
+            EnumerateComPorts(ListPortCallback, reinterpret_cast<std::uintptr_t>(&console)) == 0) {
             std::fprintf(stderr, "quillon-cli: the serial ports could not be listed (error %lu)\n",
                          static_cast<unsigned long>(GetLastComPortError()));
             status = kExitJobFailed;
         }
         if (options.listTargets) {
-            for (const MonitorFileEntry& entry : ListMonitorFiles(options.targetsFolder)) {
-                std::printf("%s\t%s\n", entry.displayName.c_str(), entry.path.c_str());
+            for (const MonitorFileEntry& entry : ListTargets(options.targetsFolder, console)) {
+                console.Output(EscapeForTerminal(entry.displayName, false) + "\t" +
+                               EscapeForTerminal(entry.path, false) + "\n");
             }
         }
-        std::fflush(stdout);
-        return status;
+        return WithLogChecked(status, console);
     }
 
     std::string monitorFile = options.monitorFile;
-    if (!options.target.empty() && !ResolveTarget(ListMonitorFiles(options.targetsFolder),
+    if (!options.target.empty() && !ResolveTarget(ListTargets(options.targetsFolder, console),
                                                   options.target, monitorFile, error)) {
-        return UsageError(error);
+        return WithLogChecked(UsageError(error), console);
     }
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -168,15 +221,15 @@ int main(int argc, char** argv) {
         // Start Download reads it again.
         const bool loaded = LoadHexFile(options.image, &g_abortRequested) != 0;
         if (g_abortRequested.load() != 0) {
-            return kExitAborted;
+            return WithLogChecked(kExitAborted, console);
         }
         if (!loaded) {
-            return kExitJobFailed;
+            return WithLogChecked(kExitJobFailed, console);
         }
         if (!g_imageMemory.HoldsAnyData() && !options.eraseAll) {
             console.Message(DownloadJob::kNoDataLine);
-            return kExitJobFailed;
+            return WithLogChecked(kExitJobFailed, console);
         }
     }
-    return RunJobs(options, monitorFile, console);
+    return WithLogChecked(RunJobs(options, monitorFile, console), console);
 }

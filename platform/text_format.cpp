@@ -67,3 +67,72 @@ std::string Cp1252ToUtf8(std::uint8_t byte) {
     AppendUtf8(out, cp);
     return out;
 }
+
+namespace {
+
+// The length of the valid UTF-8 sequence at `text[i]` (1 to 4), or 0 where none starts.
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char c = byte(i + k);
+        if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks) {
+    std::string shown;
+    shown.reserve(text.size());
+    const auto escape = [&shown](unsigned char c) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        shown += "\\x";
+        shown += kDigits[c >> 4];
+        shown += kDigits[c & 0x0F];
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = Utf8SequenceLength(text, i);
+        const bool c1Control =
+            length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length == 0 || c1Control) {
+            // Each byte on its own, the C1 control's both.
+            for (std::size_t k = 0; k < (c1Control ? 2u : 1u); ++k) {
+                escape(static_cast<unsigned char>(text[i + k]));
+            }
+            i += c1Control ? 2 : 1;
+        } else if (length == 1 && (c < 0x20 || c == 0x7F) && !(keepLineBreaks && c == '\n')) {
+            escape(c);
+            ++i;
+        } else {
+            shown.append(text, i, length);
+            i += length;
+        }
+    }
+    return shown;
+}

@@ -15,3 +15,9 @@ std::string FormatText(const char* format, ...) QUILLON_PRINTF_FORMAT(1, 2);
 // One byte of an 8-bit text in the Windows-1252 code page, as UTF-8. Bytes that the code page
 // leaves undefined come out as U+FFFD; a NUL byte comes out as an empty string.
 std::string Cp1252ToUtf8(std::uint8_t byte);
+
+// `text` (UTF-8) made safe to show on a terminal: control bytes (C0, DEL and the C1 range),
+// bytes that are not part of valid UTF-8, and line breaks unless `keepLineBreaks`, come out as
+// "\xNN", so that text read from a file can neither move the cursor nor send terminal
+// sequences nor break a tab-separated line. Everything else passes unchanged.
+std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks);

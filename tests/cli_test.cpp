@@ -198,7 +198,51 @@ TEST(CliTest, SigintDuringProgrammingAbortsWithoutFinalize) {
     EXPECT_NE(result.out.find("*\nAborted by user!\n"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("Finalizing"), std::string::npos);
     EXPECT_EQ(result.out.rfind("Aborted by user!\n"), result.out.size() - 17) << "the last line";
-    EXPECT_EQ(sim.Report().find("\"finalized\": true"), std::string::npos);
+    EXPECT_NE(sim.Report().find("\"finalized\": 0\n"), std::string::npos);
+}
+
+// Whatever becomes of the log (a closed stream, a full disk, a reader that goes away), the
+// job runs to its end on the target, nothing of the log reaches the serial line, and the exit
+// status never says success for a run whose log was lost.
+TEST(CliTest, ALostLogNeverEndsWithStatus0) {
+    TempDir dir;
+    std::ifstream demo(kDemo);
+    std::stringstream demoText;
+    demoText << demo.rdbuf();
+    // An unknown record type: the reader says so on stderr and goes on.
+    const std::string noisy = dir.Write("noisy.hex", ":00000006FA\n" + demoText.str());
+    struct Case {
+        const char* name;
+        std::string image;
+        std::string stdoutTo, stderrTo;
+        int stdoutLines;
+        std::string err;  // what stderr says, when it is read
+    };
+    const std::vector<Case> cases = {
+        {"stdout closed", kDemo, "-", "", 0,
+         "quillon-cli: the log could not be written (standard output was closed)\n"},
+        {"stdout full", kDemo, "/dev/full", "", 0,
+         "quillon-cli: the log could not be written (standard output: No space left on "
+         "device)\n"},
+        {"reader gone after 11 lines", kDemo, "", "", 11,
+         "quillon-cli: the log could not be written (standard output: Broken pipe)\n"},
+        {"stderr closed, a reader message", noisy, "", "-", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sim sim;
+        ProcessOptions options;
+        options.stdoutTo = c.stdoutTo;
+        options.stderrTo = c.stderrTo;
+        options.stdoutLines = c.stdoutLines;
+        const ProcessResult result =
+            Cli({"-p", sim.port(), "-t", "Virtual Target", c.image}, options);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, c.err);
+        const std::string report = sim.Report();
+        EXPECT_NE(report.find("\"finalized\": 1\n"), std::string::npos) << report;
+        EXPECT_NE(report.find("\"noiseIgnored\": 0,"), std::string::npos) << report;
+    }
 }
 
 TEST(CliTest, ProgressBarOnlyOnATerminal) {
@@ -238,12 +282,27 @@ TEST(CliTest, ListsTargetsAndPorts) {
     dir.Write("board.h86", board.HexText());
     dir.Write("Mon_Plain.h86", ":00000001FF\n");
     dir.Write("Broken.h86", ":0100000011EF\n");
+    MonitorFileSpec steering;
+    steering.targetName = "Tab\tEsc\x1b[2J";
+    dir.Write("steering.h86", steering.HexText());
     const ProcessResult targets = Cli({"--list-targets", "--targets", dir.path().string()});
     EXPECT_EQ(targets.exitCode, 0);
     EXPECT_EQ(targets.out, "Board A\t" + (dir.path() / "board.h86").string() + "\nBroken\t" +
                                (dir.path() / "Broken.h86").string() + "\nPlain\t" +
-                               (dir.path() / "Mon_Plain.h86").string() + "\n");
-    EXPECT_EQ(targets.err, "Fehler\n");
+                               (dir.path() / "Mon_Plain.h86").string() + "\nTab\\x09Esc\\x1B[2J\t" +
+                               (dir.path() / "steering.h86").string() + "\n");
+    EXPECT_EQ(targets.err, (dir.path() / "Broken.h86").string() + ": Fehler\n");
+
+    // Two files under one name: which one is meant cannot be told.
+    dir.Write("board-copy.h86", board.HexText());
+    const ProcessResult twice =
+        Cli({"-p", "/dev/x", "-t", "board a", "--init-only", "--targets", dir.path().string()});
+    EXPECT_EQ(twice.exitCode, 2);
+    EXPECT_NE(twice.err.find("several monitor files carry the name 'Board A':\n  " +
+                             (dir.path() / "board-copy.h86").string() + "\n  " +
+                             (dir.path() / "board.h86").string() + "\n"),
+              std::string::npos)
+        << twice.err;
 
     // A virtual target announces its port; the listing shows it.
     TempDir runtime;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -46,14 +47,25 @@ int ExitCodeOf(int status) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
+// Descriptor `fd` of the child: the pipe end `pipeFd`, or as `to` says ("-" closed, a path).
+void Redirect(posix_spawn_file_actions_t* actions, int fd, int pipeFd, const std::string& to) {
+    if (to.empty()) {
+        posix_spawn_file_actions_adddup2(actions, pipeFd, fd);
+    } else if (to == "-") {
+        posix_spawn_file_actions_addclose(actions, fd);
+    } else {
+        posix_spawn_file_actions_addopen(actions, fd, to.c_str(), O_WRONLY, 0);
+    }
+}
+
 int Spawn(const std::vector<std::string>& argv,
           const std::map<std::string, std::string>& environment, int outFd, int errFd, int closeFd1,
-          int closeFd2) {
+          int closeFd2, const std::string& outTo = {}, const std::string& errTo = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    Redirect(&actions, 1, outFd, outTo);
+    Redirect(&actions, 2, errFd, errTo);
     for (int fd : {closeFd1, closeFd2}) {
         if (fd >= 0) {
             posix_spawn_file_actions_addclose(&actions, fd);
@@ -87,7 +99,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         terminal = open(options.stderrTerminal.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         errTarget = terminal;
     }
-    const int pid = Spawn(argv, options.environment, out[1], errTarget, -1, -1);
+    const int pid = Spawn(argv, options.environment, out[1], errTarget, -1, -1, options.stdoutTo,
+                          options.stderrTo);
     close(out[1]);
     close(err[1]);
     if (terminal >= 0) {
@@ -119,6 +132,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
                 if (options.onOutput) {
                     options.onOutput(result.out, pid);
                 }
+                if (options.stdoutLines > 0 &&
+                    std::count(result.out.begin(), result.out.end(), '\n') >= options.stdoutLines) {
+                    close(out[0]);  // the reader goes away; the child's next write fails
+                    out[0] = -1;
+                    outOpen = false;
+                }
             } else {
                 outOpen = false;
             }
@@ -132,7 +151,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
             }
         }
     }
-    close(out[0]);
+    if (out[0] >= 0) {
+        close(out[0]);
+    }
     close(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -19,6 +19,13 @@ struct ProcessOptions {
     std::function<void(const std::string& out, int pid)> onOutput;
     // A terminal path to use as the child's stderr instead of a pipe (err stays empty).
     std::string stderrTerminal;
+    // Where the child's stdout / stderr go instead of a pipe: "-" closed, else a path opened
+    // for writing (for example /dev/full). Empty: a pipe that the test reads.
+    std::string stdoutTo;
+    std::string stderrTo;
+    // After this many lines of stdout the test closes its end of the pipe, as `head -N` does
+    // (0: read to the end).
+    int stdoutLines = 0;
     int timeoutMs = 120000;
 };
 

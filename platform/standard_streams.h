@@ -1,0 +1,14 @@
+#pragma once
+
+// Makes sure descriptors 0, 1 and 2 are open before the program opens anything else. A
+// program started with one of them closed would otherwise get that number for the next file
+// it opens (a serial port, a report), and everything written to the closed stream would go
+// into that file. Each closed one is opened on the null device.
+//
+// Returns a bit mask of the descriptors that were closed at start (bit 0 for stdin, bit 1 for
+// stdout, bit 2 for stderr), so that a caller can treat a closed stdout as a log that cannot
+// be written. On Windows a serial port is a handle, never a C descriptor, and this returns 0.
+int EnsureStandardStreams();
+
+constexpr int kStdoutWasClosed = 1 << 1;
+constexpr int kStderrWasClosed = 1 << 2;
