@@ -32,7 +32,9 @@ std::string CliUsageText() {
            "\n"
            "stdout carries the log lines, stderr the file reader's messages and, on a terminal,\n"
            "a progress bar. Exit status: 0 success, 1 a job failed, 2 usage error, 130 aborted\n"
-           "(SIGINT or SIGTERM ends the job at its next step; a second SIGINT ends at once).\n";
+           "(SIGINT or SIGTERM ends the job at its next step; a second SIGINT ends at once).\n"
+           "A log that could not be written (stdout closed or full, its reader gone) is said on\n"
+           "stderr and ends the run with 1 (130 if aborted), never 0.\n";
 }
 
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
