@@ -7,19 +7,20 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <algorithm>
-#include <thread>
 
 #include "app/about_dlg.h"
 #include "app/baudrate_list.h"
 #include "app/dialog_units.h"
 #include "app/download_app.h"
+#include "app/gui_message_box.h"
 #include "app/help_key_filter.h"
 #include "app/image_file_edit.h"
 #include "app/system_menu.h"
@@ -31,8 +32,6 @@
 
 namespace {
 
-constexpr int kMinimumWidth = 418;
-constexpr int kMinimumHeight = 320;
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
 
 const QString kAbortedByUser = QStringLiteral("Aborted by user!");
@@ -62,7 +61,6 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     LayOutTemplate();
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
     m_cmbTarget = m_ui->IDC_1001;
     m_cmbComPort = m_ui->IDC_1004;
     m_cmbBaudrate = m_ui->IDC_1005;
@@ -99,6 +97,11 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
     FillComPortList();
     FillBaudrateList();
 
+    m_ui->IDC_1004->SetRefresh([this] { RefillComPortList(); });
+    // The log shows a current line and a selection only where the operator makes them.
+    m_ui->IDC_1007->installEventFilter(this);
+    m_ui->IDC_1007->viewport()->installEventFilter(this);
+
     connect(m_ui->IDOK, &QPushButton::clicked, this, &CDownloadDlg::OnCloseButton);
     connect(m_ui->IDC_1006, &QPushButton::clicked, this, &CDownloadDlg::OnBtnInitialize);
     connect(m_ui->IDC_1000, &QPushButton::clicked, this, &CDownloadDlg::OnBtnStartDownload);
@@ -109,7 +112,14 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
 }
 
 CDownloadDlg::~CDownloadDlg() {
-    EndWorker();
+    if (m_pWorker) {
+        // Destroyed without ending: a job may still run, and may be waiting for this thread to
+        // show one of the reader's boxes, which this thread can no longer do; withdrawn, the
+        // box lets the job go on to its next poll point and end.
+        const GuiMessageBoxesWithdrawn withdrawn;
+        g_bStopJob = 1;  // nobody is left to see the job: it ends at its next poll point
+        EndWorker();
+    }
     // Nothing reaches the window any more; messages still queued for it are deleted with it,
     // and their strings with them.
     m_target->Detach();
@@ -121,23 +131,34 @@ void CDownloadDlg::EndWorker() {
         return;
     }
     m_pWorker->PostThreadMessage(UM_QUIT, 0, 0);
-    // A job that still runs ends first, and it may ask this thread to show the HEX reader's
-    // message box and wait for the operator's OK; so this thread keeps handling events while it
-    // waits, or the two would wait for each other for ever.
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application != nullptr && QThread::currentThread() == application->thread()) {
-        QEventLoop loop;
-        std::thread waiter([this, &loop] {
-            m_pWorker->WaitForEnd();
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        loop.exec();
-        waiter.join();
-    } else {
-        m_pWorker->WaitForEnd();
+    m_pWorker.reset();  // lets the loop run out and joins the thread
+    g_bStopJob = 1;     // no job runs any more, whether or not its done message was handled
+}
+
+void CDownloadDlg::done(int result) {
+    // The window closes at once. A job that still runs keeps the worker until it has ended
+    // (see exec); without one the worker closes the port and ends now.
+    if (!m_bJobRunning) {
+        EndWorker();
+        // The port has closed with the worker: a later job starts from Initialize.
+        m_ui->IDC_1000->setEnabled(false);
     }
-    m_pWorker.reset();
-    g_bStopJob = 1;  // no job runs any more, whether or not its done message was handled
+    QDialog::done(result);
+}
+
+int CDownloadDlg::exec() {
+    const int result = QDialog::exec();
+    if (m_bJobRunning) {
+        // Closed during a job (Escape, or button 1 after an abort request): the job ends by
+        // itself or at its next poll point. Its messages and the reader's boxes are still
+        // handled meanwhile; its done message ends this loop.
+        QEventLoop untilJobDone;
+        m_jobDoneLoop = &untilJobDone;
+        untilJobDone.exec();
+        m_jobDoneLoop = nullptr;
+    }
+    EndWorker();
+    return result;
 }
 
 std::shared_ptr<MessageTarget> CDownloadDlg::messageTarget() const {
@@ -148,6 +169,7 @@ void CDownloadDlg::LayOutTemplate() {
     // setupUi placed the controls and sized the window in dialog units.
     const CDialogUnits units(font());
     const QSize templateSize = size();
+    QSize laidOut = units.MapSize(templateSize);
     for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         QRect rect = units.MapRect(control->geometry());
         if (auto* list = qobject_cast<QComboBox*>(control)) {
@@ -165,8 +187,12 @@ void CDownloadDlg::LayOutTemplate() {
             rect = GrowAroundCentre(rect, control->sizeHint());
         }
         control->setGeometry(rect);
+        // A control grown past the template's edge widens the window to hold it whole.
+        laidOut = laidOut.expandedTo(QSize(rect.right() + 1, rect.bottom() + 1));
     }
-    resize(units.MapSize(templateSize));
+    // No smaller than the template: below it button 1 and the browse button would be cut off.
+    setMinimumSize(laidOut);
+    resize(laidOut);
 }
 
 void CDownloadDlg::resizeEvent(QResizeEvent* event) {
@@ -201,6 +227,12 @@ void CDownloadDlg::FillComPortList() {
     const PortEnumerator enumerate =
         m_sources.enumeratePorts ? m_sources.enumeratePorts : PortEnumerator(EnumerateComPorts);
     ::FillComPortList(*m_cmbComPort, m_app.m_strComPort, enumerate);
+}
+
+void CDownloadDlg::RefillComPortList() {
+    const PortEnumerator enumerate =
+        m_sources.enumeratePorts ? m_sources.enumeratePorts : PortEnumerator(EnumerateComPorts);
+    ::RefillComPortList(*m_cmbComPort, m_app.m_strComPort, enumerate);
 }
 
 void CDownloadDlg::FillBaudrateList() {
@@ -246,6 +278,9 @@ void CDownloadDlg::OnBtnStartDownload() {
 void CDownloadDlg::BeginJob(unsigned message) {
     m_bJobRunning = true;
     ResetProgress();
+    if (!m_pWorker) {
+        m_pWorker = BeginThread<CWorkerThread>(m_app.m_bEraseAll);  // ended when it last ended
+    }
     if (!m_pWorker->PostThreadMessage(message, 0, reinterpret_cast<LParam>(&m_job))) {
         // No worker takes the job: it ends at once as failed, so the window is not left
         // waiting for a done message that cannot come.
@@ -278,6 +313,34 @@ void CDownloadDlg::SetCloseEnabled(bool enable) {
     if (m_bHasSystemMenu) {
         EnableSystemMenuClose(static_cast<std::uintptr_t>(winId()), enable);
     }
+}
+
+bool CDownloadDlg::eventFilter(QObject* watched, QEvent* event) {
+    QListWidget* log = m_ui->IDC_1007;
+    if (watched == log->viewport()) {
+        // The right button opens the log's menu (the context menu event still comes) and
+        // selects nothing.
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+                    return true;
+                }
+                break;
+            default:
+                break;
+        }
+    } else if (watched == log && event->type() == QEvent::FocusIn &&
+               !log->currentIndex().isValid()) {
+        // The view makes its first line current when it gets the focus without one, also when
+        // a job button disables itself and passes the focus on. The operator picks a line with
+        // the arrow keys or a left click instead.
+        static_cast<QObject*>(log)->event(event);
+        log->selectionModel()->clearCurrentIndex();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool CDownloadDlg::event(QEvent* event) {
@@ -328,6 +391,9 @@ void CDownloadDlg::OnJobDone(bool aborted, bool succeeded) {
     g_bStopJob = 1;
     m_bJobRunning = false;
     ResetProgress();
+    if (m_jobDoneLoop != nullptr) {
+        m_jobDoneLoop->quit();  // the window closed while the job ran: the program goes on
+    }
 }
 
 void CDownloadDlg::OnProgress(WParam wParam, LParam lParam) {

@@ -15,6 +15,7 @@ class CDownloadDlg;
 }
 
 class CDownloadApp;
+class QEventLoop;
 class CImageFileEdit;
 class PostedMessageEvent;
 class QComboBox;
@@ -35,8 +36,12 @@ class WindowMessageTarget;
 //
 // Button 1 (and Enter) asks a running job to abort; pressed again, or pressed while no job
 // runs, it records the selections and ends the dialog with OK, on which the application saves
-// them. Escape ends it with Cancel at any time, without an abort request. Destroying the window
-// ends the worker once its job, if any, has ended.
+// them. Escape ends it with Cancel at any time, without an abort request. A window closed
+// while a job runs waits in exec, with its events (and the HEX reader's message boxes) still
+// handled, until the job has ended by itself or at its next poll point; then the worker closes
+// the port and ends, before the window is destroyed. A window destroyed without that (never
+// run with exec) ends its worker in its destructor, with the reader's boxes withdrawn so that
+// the worker cannot wait for this thread.
 class CDownloadDlg : public QDialog {
     Q_OBJECT
 public:
@@ -66,8 +71,15 @@ public:
     // What the worker posts to; refuses once the window is being destroyed.
     std::shared_ptr<MessageTarget> messageTarget() const;
 
+    // Closes the window with `result`; ends the worker now unless a job still runs.
+    void done(int result) override;
+    // Runs the window; a job that still runs when it closes is waited for here, with events
+    // still handled, and the worker ended, before the caller goes on to destroy the window.
+    int exec() override;
+
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -93,9 +105,13 @@ private:
     void UpdateData(bool saveAndValidate);
     void FillTargetList();
     void FillComPortList();
+    void RefillComPortList();
     void FillBaudrateList();
+    // Places the controls for the window's font and makes the laid-out template the window's
+    // size and minimum size.
     void LayOutTemplate();
     void LayOutLogList();
+    // Sets the abort request, lets the worker close the port and waits for its end.
     void EndWorker();
 
     CDownloadApp& m_app;
@@ -111,5 +127,6 @@ private:
     std::shared_ptr<WindowMessageTarget> m_target;
     QIcon m_hIcon;
     bool m_bJobRunning = false;
+    QEventLoop* m_jobDoneLoop = nullptr;  // runs in exec while a job ends after the window closed
     bool m_bHasSystemMenu = false;
 };

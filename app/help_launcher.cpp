@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -14,6 +16,42 @@
 #endif
 
 namespace {
+
+#if !defined(Q_OS_WIN) && !defined(Q_OS_MACOS)
+// The desktop's opener: on these desktops every file is handed to it.
+QString DesktopOpener() {
+    return QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+}
+
+// Starts the opener with `url` and returns whether it started. It runs on by itself (it may
+// wait for the viewer) and reports a failing exit to `onFailed`; the application ends one that
+// still runs when it quits.
+bool StartOpener(const QString& opener, const QUrl& url,
+                 const std::function<void(HelpLaunch)>& onFailed) {
+    auto* process = new QProcess(QCoreApplication::instance());
+    process->setProgram(opener);
+    process->setArguments({QString::fromUtf8(url.toEncoded())});
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, onFailed](int exitCode, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         const HelpLaunch result =
+                             HelpLaunchFromOpenerExit(status == QProcess::NormalExit, exitCode);
+                         if (result != HelpLaunch::kOpened && onFailed) {
+                             onFailed(result);
+                         }
+                     });
+    process->start();
+    // Returns as soon as the program runs or could not be run; the GUI thread never waits
+    // for the opener itself.
+    if (!process->waitForStarted()) {
+        delete process;
+        return false;
+    }
+    return true;
+}
+#endif
 
 // Whether the platform has a program that opens `path`. Windows answers through the file
 // association; on other desktops the files are handed to the desktop's opener, which has to be
@@ -29,7 +67,7 @@ bool HasViewerFor(const QString& path) {
     return true;
 #else
     Q_UNUSED(path);
-    return !QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty();
+    return !DesktopOpener().isEmpty();
 #endif
 }
 
@@ -39,20 +77,8 @@ void ShowHelpMessage(QWidget* parent, QMessageBox::Icon icon, const QString& tex
     box.exec();
 }
 
-}  // namespace
-
-HelpLaunch LaunchHelpViewer(const QString& path) {
-    if (!QFileInfo(path).isFile() || !HasViewerFor(path)) {
-        return HelpLaunch::kNotFound;
-    }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool started = QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    QApplication::restoreOverrideCursor();
-    return started ? HelpLaunch::kOpened : HelpLaunch::kStartFailed;
-}
-
-void ShowHelp(QWidget* parent, const QString& path) {
-    switch (LaunchHelpViewer(path)) {
+void ReportFailure(QWidget* parent, HelpLaunch result, const QString& path) {
+    switch (result) {
         case HelpLaunch::kOpened:
             break;
         case HelpLaunch::kNotFound:
@@ -66,4 +92,47 @@ void ShowHelp(QWidget* parent, const QString& path) {
                             QStringLiteral("Fehler beim Starten des Acrobat-Readers!"));
             break;
     }
+}
+
+}  // namespace
+
+HelpLaunch HelpLaunchFromOpenerExit(bool exitedNormally, int exitCode) {
+    if (!exitedNormally) {
+        return HelpLaunch::kStartFailed;
+    }
+    switch (exitCode) {
+        case 0:
+            return HelpLaunch::kOpened;
+        case 2:
+        case 3:
+            return HelpLaunch::kNotFound;
+        default:
+            return HelpLaunch::kStartFailed;
+    }
+}
+
+HelpLaunch LaunchHelpViewer(const QString& path,
+                            const std::function<void(HelpLaunch)>& onOpenerFailed) {
+    if (!QFileInfo(path).isFile() || !HasViewerFor(path)) {
+        return HelpLaunch::kNotFound;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    Q_UNUSED(onOpenerFailed);
+    const bool started = QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+#else
+    // Not through QDesktopServices: it only tells whether the opener started, not that it
+    // found no viewer (xdg-open then exits with status 3).
+    const bool started = StartOpener(DesktopOpener(), QUrl::fromLocalFile(path), onOpenerFailed);
+#endif
+    QApplication::restoreOverrideCursor();
+    return started ? HelpLaunch::kOpened : HelpLaunch::kStartFailed;
+}
+
+void ShowHelp(QWidget* parent, const QString& path) {
+    const QPointer<QWidget> owner = parent;
+    const auto onOpenerFailed = [owner, path](HelpLaunch result) {
+        ReportFailure(owner ? owner.data() : QApplication::activeWindow(), result, path);
+    };
+    ReportFailure(parent, LaunchHelpViewer(path, onOpenerFailed), path);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class QWidget;
 
@@ -10,12 +11,24 @@ enum class HelpLaunch {
     kStartFailed,  // a viewer exists but could not be started
 };
 
+// What the desktop opener's exit tells: exit status 0 opened the file; 2 (a file is missing)
+// and 3 (no program for the file) mean nothing was found; any other status, or an opener that
+// did not exit normally, failed to start the viewer.
+HelpLaunch HelpLaunchFromOpenerExit(bool exitedNormally, int exitCode);
+
 // Opens the PDF file `path` in the viewer the platform associates with it. The path goes to
 // the platform as a file URL, never through a shell or a command line, so spaces and other
 // special characters in it are safe. Shows the wait cursor while the viewer starts.
-HelpLaunch LaunchHelpViewer(const QString& path);
+//
+// On desktops where the file goes to the desktop's opener program (xdg-open), the result only
+// says the opener has started: it runs on without blocking the caller, and when it exits with
+// a failure, `onOpenerFailed` gets what HelpLaunchFromOpenerExit makes of its exit, in the
+// GUI thread.
+HelpLaunch LaunchHelpViewer(const QString& path,
+                            const std::function<void(HelpLaunch)>& onOpenerFailed = {});
 
-// LaunchHelpViewer, reporting a failure to the operator in a modal message box over `parent`:
+// LaunchHelpViewer, reporting a failure, also one the opener reports later, to the operator in
+// a modal message box over `parent` (over the active window once `parent` is gone):
 // "Die Hilfe '<path>' oder der Acrobat-Reader konnte nicht gefunden werden!" (warning) or
 // "Fehler beim Starten des Acrobat-Readers!" (information).
 void ShowHelp(QWidget* parent, const QString& path);

@@ -9,6 +9,9 @@ CPortComboBox::CPortComboBox(QWidget* parent) : QComboBox(parent) {
 }
 
 void CPortComboBox::showPopup() {
+    if (m_refresh) {
+        m_refresh();
+    }
     QAbstractItemView* list = view();
     list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
                           style()->pixelMetric(QStyle::PM_ScrollBarExtent));

@@ -1,18 +1,27 @@
 #pragma once
 
 #include <QComboBox>
+#include <functional>
+#include <utility>
 
 // The drop-down list of serial ports. Port names can be long paths that differ only at their
 // end (/dev/ttyUSB0, a virtual target's link), so the closed list shows the end of the
 // selected name, with an ellipsis in front where it does not fit, and the open list is wide
-// enough for every name. The tooltip holds the selected name in full.
+// enough for every name. The tooltip holds the selected name in full. Each time the list drops
+// down it runs its refresh first, so ports that appeared since show up.
 class CPortComboBox : public QComboBox {
     Q_OBJECT
 public:
     explicit CPortComboBox(QWidget* parent = nullptr);
 
+    // What runs before the list drops down (the window reads the ports again); none: nothing.
+    void SetRefresh(std::function<void()> refresh) { m_refresh = std::move(refresh); }
+
     void showPopup() override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::function<void()> m_refresh;
 };

@@ -26,6 +26,19 @@ void FillComPortList(QComboBox& list, const QString& storedPort, const PortEnume
     }
 }
 
+void RefillComPortList(QComboBox& list, const QString& storedPort,
+                       const PortEnumerator& enumerate) {
+    const bool selected = list.currentIndex() >= 0;
+    const QString previous = list.currentText();
+    list.clear();
+    FillComPortList(list, storedPort, enumerate);
+    if (selected) {
+        // Only the same port again: one that merely begins with its name is another device.
+        list.setCurrentIndex(
+            list.findText(previous, Qt::MatchFixedString | Qt::MatchCaseSensitive));
+    }
+}
+
 QString GetSelectedComPort(const QComboBox& list, QString& strComPort) {
     if (list.currentIndex() < 0) {
         return QStringLiteral("COM1");

@@ -19,6 +19,11 @@ using PortEnumerator = std::function<int(ComPortCallback callback, std::uintptr_
 // before the failure stay listed and none is selected.
 void FillComPortList(QComboBox& list, const QString& storedPort, const PortEnumerator& enumerate);
 
+// Reads the ports again into `list`, which holds an earlier reading: the selected port stays
+// selected while it is listed (none is selected once it is gone); without a selection
+// `storedPort` is selected as FillComPortList does.
+void RefillComPortList(QComboBox& list, const QString& storedPort, const PortEnumerator& enumerate);
+
 // The selected port's name, also recorded in `strComPort`; without a selection "COM1", and
 // `strComPort` is left as it was.
 QString GetSelectedComPort(const QComboBox& list, QString& strComPort);

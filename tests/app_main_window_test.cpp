@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <ostream>
@@ -27,6 +28,7 @@
 #include "app/gui_message_box.h"
 #include "app/image_file_edit.h"
 #include "app/port_list.h"
+#include "platform/serial_device.h"
 #include "sim/sim_command_line.h"
 #include "sim/sim_monitor_file.h"
 #include "sim/sim_server.h"
@@ -86,6 +88,28 @@ PortEnumerator ListPorts(std::vector<std::string> ports, int result = 1) {
         return result;
     };
 }
+
+// While it lives, virtual targets announce their ports in a runtime folder of its own, which
+// the port enumeration reads.
+class AnnouncedPorts {
+public:
+    AnnouncedPorts() : m_saved(qgetenv("XDG_RUNTIME_DIR")) {
+        std::filesystem::permissions(m_runtime.path(), std::filesystem::perms::owner_all);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_runtime.path().string()));
+        std::filesystem::create_directories(m_runtime.path() / "quillon" / "ports");
+    }
+    ~AnnouncedPorts() {
+        m_saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", m_saved);
+    }
+    // Where a virtual target started with "--link" and this path announces its port.
+    std::string Link(const std::string& name) const {
+        return (m_runtime.path() / "quillon" / "ports" / name).string();
+    }
+
+private:
+    TempDir m_runtime;
+    QByteArray m_saved;
+};
 
 template <class T = QPushButton>
 T* Control(const QWidget& window, const char* name) {
@@ -210,7 +234,8 @@ protected:
             QObject::connect(raw, &QDialog::finished, [&result](int code) { result = code; });
             QTimer::singleShot(0, raw, [raw, act] {
                 act(*raw);
-                if (raw->isVisible()) {
+                // A window ended during a job closes once the job has ended.
+                if (!QTest::qWaitFor([raw] { return !raw->isVisible(); }, kJobTimeoutMs)) {
                     ADD_FAILURE() << "the window is still open";
                     raw->reject();
                 }
@@ -337,23 +362,49 @@ TEST_F(MainWindowTest, FailedAndCancelledDownload) {
     ExpectAbortedAfter(*window, "Erasing sector 0!");
 }
 
-TEST_F(MainWindowTest, EscapeDuringAJobClosesWithoutAbortAndTheProgramWaitsForTheJob) {
-    Store().setValue("Last Connection/Baudrate", "38400");
-    StartTarget({"--ram-test-ms", "800"});
-    int stopFlagAfterEscape = -1;
-    const int result = RunApp([&](CDownloadDlg& window) {
-        Control<QComboBox>(window, "IDC_1005")->setCurrentText("115200");
-        Control(window, "IDC_1006")->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return LogLines(window).contains("RAM test started."); },
-                                    kJobTimeoutMs));
-        QTest::keyClick(&window, Qt::Key_Escape);
-        stopFlagAfterEscape = g_bStopJob;
-    });
-    EXPECT_EQ(result, QDialog::Rejected);
-    EXPECT_EQ(stopFlagAfterEscape, 0);
-    // The job ran to its own end before the program went on.
-    EXPECT_NE(target->Report().find("monitor-started"), std::string::npos);
-    EXPECT_EQ(Store().value("Last Connection/Baudrate").toString(), "38400");
+// The window closes at once; Escape asks for no abort, button 1 pressed twice has asked for
+// one. The program goes on only once the job has ended and the worker has closed the port.
+TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndTheWorker) {
+    const struct {
+        const char* how;
+        std::function<void(CDownloadDlg&)> close;
+        int result;
+        int stopFlag;
+        bool jobRanToItsEnd;
+        const char* savedBaudrate;
+    } cases[] = {
+        {"Escape", [](CDownloadDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }, QDialog::Rejected,
+         0, true, "38400"},
+        {"button 1 twice",
+         [](CDownloadDlg& w) {
+             Control(w, "IDOK")->click();
+             Control(w, "IDOK")->click();
+         },
+         QDialog::Accepted, 1, false, "115200"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        StartTarget({"--ram-test-ms", "800"});
+        Store().setValue("Last Connection/Baudrate", "38400");
+        int stopFlag = -1;
+        bool closedAtOnce = false;
+        const int result = RunApp([&](CDownloadDlg& window) {
+            Control<QComboBox>(window, "IDC_1005")->setCurrentText("115200");
+            Control(window, "IDC_1006")->click();
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return LogLines(window).contains("RAM test started."); }, kJobTimeoutMs));
+            c.close(window);
+            stopFlag = g_bStopJob;
+            closedAtOnce = !window.isVisible();
+        });
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(stopFlag, c.stopFlag);
+        EXPECT_TRUE(closedAtOnce);
+        SerialDevice probe;  // opened exclusively: only once the worker has closed the port
+        EXPECT_TRUE(probe.Open(target->port()));
+        EXPECT_EQ(target->Report().find("monitor-started") != std::string::npos, c.jobRanToItsEnd);
+        EXPECT_EQ(Store().value("Last Connection/Baudrate").toString(), c.savedBaudrate);
+    }
 }
 
 TEST_F(MainWindowTest, Button1SavesTheChoicesEscapeAndTheCloseBoxDoNot) {
@@ -471,15 +522,25 @@ TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
     for (const QSize size : {QSize(100, 80), QSize(900, 700), QSize(430, 1000), QSize(0, 0)}) {
         window->resize(size);
         QApplication::processEvents();
-        EXPECT_GE(window->width(), 418);
-        EXPECT_GE(window->height(), 320);
         EXPECT_EQ(log->pos(), logCorner);
         EXPECT_EQ(log->geometry().right() + 1, window->width() - 10);
         EXPECT_EQ(log->geometry().bottom() + 1, window->height() - 10);
         EXPECT_EQ(Control(*window, "IDOK")->geometry(), close);
     }
+    // At the smallest size every control of the template lies inside the window, and no
+    // button (the browse button and the check box too) is narrower than its caption needs.
     window->resize(0, 0);
-    EXPECT_EQ(window->size(), QSize(418, 320));
+    QApplication::processEvents();
+    for (QWidget* control : window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        EXPECT_TRUE(window->rect().contains(control->geometry()))
+            << control->objectName().toStdString() << " at the size " << window->width() << "x"
+            << window->height();
+    }
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+        const QRect inWindow(button->mapTo(window.get(), QPoint(0, 0)), button->size());
+        EXPECT_TRUE(window->rect().contains(inWindow)) << button->text().toStdString();
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, ReaderBoxesFromTheWorkerShowInTheWindowsThreadWhileTheWorkerWaits) {
@@ -509,34 +570,90 @@ TEST_F(MainWindowTest, ReaderBoxesFromTheWorkerShowInTheWindowsThreadWhileTheWor
     EXPECT_FALSE(jobEndedBeforeOk);
     EXPECT_EQ(ButtonState(*window), kNotReady);
 
-    // The box comes while the window waits for the worker at its destruction: shown all the
-    // same, and both end.
-    SetMessageBoxHandler([](const std::string& text) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The worker waits for its box to come up in this thread when the window is destroyed:
+    // withdrawn, the box is never shown, and the worker ends.
+    std::atomic<bool> asked{false};
+    SetMessageBoxHandler([&asked](const std::string& text) {
+        asked = true;
         ShowGuiMessageBox(text);
     });
     const std::shared_ptr<MessageTarget> owner = window->messageTarget();
     Control(*window, "IDC_1006")->click();
+    for (int i = 0; i < 500 && !asked; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(asked);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into its wait
     window.reset();
-    EXPECT_EQ(boxes.size(), 2);
+    QApplication::processEvents();
+    EXPECT_EQ(boxes.size(), 1);
     EXPECT_EQ(g_bStopJob, 1);
     EXPECT_FALSE(owner->Post(UM_PROGRESS, 0, 0));  // nothing reaches a window that is gone
     SetMessageBoxHandler(previous);
 }
 
 TEST_F(MainWindowTest, TheVirtualTargetsAnnouncedPortIsListed) {
-    TempDir runtime;  // the per-user folder where virtual targets announce their ports
-    std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
-    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
-    std::filesystem::create_directories(runtime.path() / "quillon" / "ports");
-    StartTarget({"--link", (runtime.path() / "quillon/ports/quillon-sim-test").string()});
-    {
+    const AnnouncedPorts announced;
+    StartTarget({"--link", announced.Link("quillon-sim-test")});
+    CDownloadDlg window(app, {Sources().targetsFolder, {}});
+    EXPECT_TRUE(
+        Control<QComboBox>(window, "IDC_1004")->findText("quillon-sim-test", Qt::MatchEndsWith) >=
+        0);
+}
+
+// Each drop-down reads the ports again: a target started after the window opened shows up.
+// The operator's selection stays; without one the saved port is selected once it is there.
+TEST_F(MainWindowTest, DroppingThePortListDownReadsThePortsAgain) {
+    const AnnouncedPorts announced;
+    const QString earlier = QString::fromStdString(announced.Link("quillon-sim-earlier"));
+    const QString later = QString::fromStdString(announced.Link("quillon-sim-later"));
+    app.m_strComPort = later;
+    for (const bool operatorSelects : {false, true}) {
+        SCOPED_TRACE(operatorSelects ? "selected by the operator" : "none selected");
+        const VirtualTarget first(monitorFile, {"--link", earlier.toStdString()});
         CDownloadDlg window(app, {Sources().targetsFolder, {}});
-        EXPECT_TRUE(Control<QComboBox>(window, "IDC_1004")
-                        ->findText("quillon-sim-test", Qt::MatchEndsWith) >= 0);
+        auto* ports = Control<QComboBox>(window, "IDC_1004");
+        EXPECT_EQ(ports->findText(later), -1);
+        EXPECT_EQ(ports->currentIndex(), -1);
+        if (operatorSelects) {
+            ports->setCurrentIndex(ports->findText(earlier));
+        }
+        const VirtualTarget second(monitorFile, {"--link", later.toStdString()});
+        ports->showPopup();
+        EXPECT_GE(ports->findText(later), 0);
+        EXPECT_EQ(ports->currentText(), operatorSelects ? earlier : later);
+        ports->hidePopup();
     }
-    saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+// The focus that a job button passes on when it disables itself makes no line current, and a
+// right click selects nothing; a left click and the arrow keys do.
+TEST_F(MainWindowTest, TheLogShowsOnlyTheOperatorsSelection) {
+    const auto window = OpenWindow();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* log = Control<QListWidget>(*window, "IDC_1007");
+    for (const char* line : {"one", "two", "three"}) {
+        window->AddLogLine(line);
+    }
+    auto* initialize = Control(*window, "IDC_1006");
+    initialize->setFocus();
+    initialize->click();
+    EXPECT_TRUE(log->hasFocus());
+    EXPECT_EQ(log->currentItem(), nullptr);
+    EXPECT_TRUE(log->selectedItems().isEmpty());
+    ASSERT_TRUE(WaitForJobEnd(*window));  // no target: it fails at once
+
+    QListWidgetItem* top = log->itemAt(log->viewport()->rect().topLeft() + QPoint(2, 2));
+    ASSERT_NE(top, nullptr);
+    const QPoint onTop = log->visualItemRect(top).center();
+    QTest::mouseClick(log->viewport(), Qt::RightButton, {}, onTop);
+    EXPECT_EQ(log->currentItem(), nullptr);
+    EXPECT_TRUE(log->selectedItems().isEmpty());
+    QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, onTop);
+    EXPECT_EQ(log->selectedItems(), QList<QListWidgetItem*>({top}));
+    QTest::keyClick(log, Qt::Key_Down);
+    EXPECT_EQ(log->currentRow(), log->row(top) + 1);
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -68,17 +68,23 @@ protected:
         file.write("%PDF-1.4\n");
         return file.fileName();
     }
-    // Makes the desktop opener findable, or not, through PATH.
-    void SetOpenerInstalled(bool installed) {
+    // Makes the desktop opener findable, or not, through PATH; installed, it is a script that
+    // writes its arguments to Arguments() and ends with `end`.
+    void SetOpenerInstalled(bool installed, const QByteArray& end = "exit 0",
+                            const QByteArray& interpreter = "/bin/sh") {
         const QString bin = QString::fromStdString(m_dir.path().string()) + "/bin";
         QDir().mkpath(bin);
         if (installed) {
             QFile opener(bin + "/xdg-open");
             opener.open(QIODevice::WriteOnly);
-            opener.write("#!/bin/sh\nexit 0\n");
+            opener.write("#!" + interpreter + "\nprintf '%s\\n' \"$@\" >'" +
+                         Arguments().toLocal8Bit() + "'\n" + end + "\n");
             opener.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         }
         qputenv("PATH", bin.toLocal8Bit());
+    }
+    QString Arguments() const {
+        return QString::fromStdString((m_dir.path() / "arguments").string());
     }
     void TearDown() override { qputenv("PATH", m_savedPath); }
 
@@ -128,37 +134,54 @@ TEST_F(HelpTest, NoViewerIsReportedAsNotFound) {
     EXPECT_EQ(LaunchHelpViewer(path), HelpLaunch::kNotFound);
 }
 
-TEST_F(HelpTest, ViewerThatCannotStartGivesTheSecondText) {
-    // The offscreen platform cannot start document viewers.
+// The opener runs on its own; what its exit reports comes as a box afterwards.
+TEST_F(HelpTest, TheOpenersFailuresAreReported) {
     const QString path = WriteHelpFile();
-    SetOpenerInstalled(true);
-    BoxConfirmer confirmer;
-    ShowHelp(nullptr, path);
-    ASSERT_EQ(confirmer.boxes.size(), 1u);
-    EXPECT_EQ(confirmer.boxes[0].text, QStringLiteral("Fehler beim Starten des Acrobat-Readers!"));
-    EXPECT_EQ(confirmer.boxes[0].icon, QMessageBox::Information);
+    const QString notFound = "Die Hilfe '" + QDir::toNativeSeparators(path) +
+                             "' oder der Acrobat-Reader konnte nicht gefunden werden!";
+    const QString startFailed = "Fehler beim Starten des Acrobat-Readers!";
+    const struct {
+        QByteArray end;
+        QByteArray interpreter;
+        QString text;  // empty: no box
+        QMessageBox::Icon icon;
+    } cases[] = {
+        {"exit 0", "/bin/sh", QString(), QMessageBox::NoIcon},
+        {"exit 3", "/bin/sh", notFound, QMessageBox::Warning},  // no viewer for PDF files
+        {"exit 2", "/bin/sh", notFound, QMessageBox::Warning},
+        {"exit 4", "/bin/sh", startFailed, QMessageBox::Information},
+        {"kill -9 $$", "/bin/sh", startFailed, QMessageBox::Information},
+        {"exit 0", "/no/such/shell", startFailed, QMessageBox::Information},  // cannot start
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.end.toStdString() + " " + c.interpreter.toStdString());
+        SetOpenerInstalled(true, c.end, c.interpreter);
+        BoxConfirmer confirmer;
+        ShowHelp(nullptr, path);
+        // The opener has ended once its process object is gone.
+        EXPECT_TRUE(QTest::qWaitFor([] { return qApp->findChildren<QProcess*>().isEmpty(); }));
+        QApplication::processEvents();
+        ASSERT_EQ(confirmer.boxes.size(), c.text.isEmpty() ? 0u : 1u);
+        if (!c.text.isEmpty()) {
+            EXPECT_EQ(confirmer.boxes[0].text, c.text);
+            EXPECT_EQ(confirmer.boxes[0].icon, c.icon);
+        }
+        QFile::remove(Arguments());
+    }
 }
 
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
-
-TEST_F(HelpTest, OpensTheFileAsOneUrlWhateverItsSpaces) {
+TEST_F(HelpTest, TheOpenerGetsTheFileAsOneUrlWhateverItsSpaces) {
     const QString path = WriteHelpFile();
     SetOpenerInstalled(true);
-    UrlRecorder recorder;
-    QDesktopServices::setUrlHandler("file", &recorder, "open");
-    const HelpLaunch result = LaunchHelpViewer(path);
-    QDesktopServices::unsetUrlHandler("file");
-
-    EXPECT_EQ(result, HelpLaunch::kOpened);
-    ASSERT_EQ(recorder.urls.size(), 1);
-    EXPECT_EQ(recorder.urls[0].toLocalFile(), path);
+    EXPECT_EQ(LaunchHelpViewer(path), HelpLaunch::kOpened);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([] { return qApp->findChildren<QProcess*>().isEmpty(); }));
+    QFile arguments(Arguments());
+    ASSERT_TRUE(arguments.open(QIODevice::ReadOnly));
+    const QStringList lines =
+        QString::fromUtf8(arguments.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(QUrl(lines[0]).toLocalFile(), path);
 }
 
 TEST(HelpKeyTest, F1WithoutShiftCtrlOrAltInAnyControl) {
@@ -186,5 +209,3 @@ TEST_F(HelpTest, F1InTheAboutBoxRunsTheApplicationsHelp) {
     ASSERT_EQ(confirmer.boxes.size(), 1u);
     EXPECT_TRUE(confirmer.boxes[0].text.contains("none.pdf"));
 }
-
-#include "app_messages_test.moc"
