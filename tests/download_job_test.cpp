@@ -64,8 +64,8 @@ void ServeMonitor(ScriptedPeer& p, std::vector<Frame>& frames, const Responder& 
                                  : letter[0] == 'F' ? 6
                                                     : 0;
         const Bytes body = p.Expect(rest);
-        Frame frame{std::string(1, static_cast<char>(letter[0])) +
-                    std::string(body.begin(), body.end())};
+        Frame frame{std::string(1, static_cast<char>(letter[0]))};
+        frame.text.append(body.begin(), body.end());
         frames.push_back(frame);
         bool first = true;
         for (const std::string& answer : respond(frame, seen[frame.text]++)) {
