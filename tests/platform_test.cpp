@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/debug_channel.h"
 #include "platform/message_box.h"
+#include "platform/standard_streams.h"
 #include "platform/text_format.h"
 #include "tests/support/test_files.h"
 
@@ -51,5 +59,58 @@ TEST(TextFormatTest, Cp1252BytesBecomeUtf8) {
     EXPECT_EQ(Cp1252ToUtf8(0x81), "\xEF\xBF\xBD");
     EXPECT_EQ(Cp1252ToUtf8(0x00), "");
 }
+
+TEST(TextFormatTest, EscapeForTerminalShowsControlAndStrayBytes) {
+    const struct {
+        std::string in;
+        bool keepLineBreaks;
+        std::string out;
+    } cases[] = {
+        {"Board A \xC3\xA4\xE2\x82\xAC", false, "Board A \xC3\xA4\xE2\x82\xAC"},  // UTF-8 stays
+        {"a\tb\nc\x1B[2J\x7F", false, "a\\x09b\\x0Ac\\x1B[2J\\x7F"},
+        {"line\nnext\r", true, "line\nnext\\x0D"},
+        {"\xC2\x9B"
+         "1m",
+         false, "\\xC2\\x9B1m"},                                       // a C1 control in UTF-8
+        {"\xFF\xC3(\xE2\x82", false, "\\xFF\\xC3(\\xE2\\x82"},         // not UTF-8, cut short
+        {"\xC0\xAF\xED\xA0\x80", false, "\\xC0\\xAF\\xED\\xA0\\x80"},  // overlong, surrogate
+        {std::string("n\0ul", 4), false, "n\\x00ul"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeForTerminal(c.in, c.keepLineBreaks), c.out) << c.in;
+    }
+}
+
+#ifndef _WIN32
+// In a child process: closes `closeMask`'s descriptors, and checks that EnsureStandardStreams
+// reports exactly those and leaves 0, 1 and 2 on the null device before anything else opens.
+TEST(StandardStreamsTest, ClosedOnesAreOpenedOnTheNullDevice) {
+    for (const int closeMask : {0, 1, 2, 4, 6, 7}) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int fd = 0; fd <= 2; ++fd) {
+                if ((closeMask & (1 << fd)) != 0) {
+                    close(fd);
+                }
+            }
+            int failures = EnsureStandardStreams() == closeMask ? 0 : 1;
+            struct stat null {};
+            stat("/dev/null", &null);
+            for (int fd = 0; fd <= 2; ++fd) {
+                struct stat st {};
+                const bool onNull = fstat(fd, &st) == 0 && st.st_rdev == null.st_rdev;
+                failures += (closeMask & (1 << fd)) != 0 && !onNull ? 2 : 0;
+            }
+            const int next = open("/dev/null", O_RDONLY);
+            _exit(failures + (next > 2 ? 0 : 8));
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "closed mask " << closeMask;
+    }
+}
+#endif
 
 }  // namespace
