@@ -7,11 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
+#include "platform/standard_streams.h"
 #include "platform/virtual_ports.h"
 #include "sim/sim_command_line.h"
+#include "sim/sim_output_file.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -56,27 +57,24 @@ void RemoveStaleLinks(const std::filesystem::path& folder) {
     }
 }
 
-bool WriteReport(const SimServer& server, const std::string& path) {
+bool WriteReport(const SimServer& server, const std::string& path, bool stdoutClosed) {
     const std::string json = server.ReportJson();
     if (path == "-") {
-        std::cout << json << std::flush;
-        return true;
-    }
-    // Written beside and renamed, so a reader never sees half a report.
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << json;
-        if (!out) {
-            std::cerr << "quillon-sim: cannot write the report " << path << "\n";
+        // A standard output that was closed at start now goes to the null device: the report
+        // would be lost without a word.
+        if (!stdoutClosed) {
+            std::cout << json << std::flush;
+        }
+        if (stdoutClosed || !std::cout) {
+            std::cerr << "quillon-sim: cannot write the report to standard output"
+                      << (stdoutClosed ? " (it was closed)" : "") << "\n";
             return false;
         }
+        return true;
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::cerr << "quillon-sim: cannot write the report " << path << ": " << error.message()
-                  << "\n";
+    std::string error;
+    if (!WriteOutputFile(path, json, "the report", &error)) {
+        std::cerr << "quillon-sim: " << error << "\n";
         return false;
     }
     return true;
@@ -85,6 +83,12 @@ bool WriteReport(const SimServer& server, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a closed standard descriptor must not become the line's
+    // master (whatever goes to that stream would reach the host) or a report.
+    const bool stdoutClosed = (EnsureStandardStreams() & kStdoutWasClosed) != 0;
+    // A FIFO's reader or the reader of our standard output that goes away must not end the
+    // target: the failed write says so instead.
+    signal(SIGPIPE, SIG_IGN);
     SimCommandLine line;
     std::string error;
     if (!ParseSimCommandLine(std::vector<std::string>(argv + 1, argv + argc), &line, &error)) {
@@ -136,9 +140,11 @@ int main(int argc, char** argv) {
                   << "\n";
     }
     server.onLineChanged = [](const std::string& path) { std::cout << path << std::endl; };
+    // A report that could not be written, now or at the end, makes the exit status 1.
+    bool reportFailed = false;
     server.onReportRequest = [&] {
-        if (!line.reportPath.empty()) {
-            WriteReport(server, line.reportPath);
+        if (!line.reportPath.empty() && !WriteReport(server, line.reportPath, stdoutClosed)) {
+            reportFailed = true;
         }
     };
 
@@ -152,8 +158,8 @@ int main(int argc, char** argv) {
     server.Run();
     g_server = nullptr;
 
-    int status = 0;
-    if (!line.reportPath.empty() && !WriteReport(server, line.reportPath)) {
+    int status = reportFailed ? 1 : 0;
+    if (!line.reportPath.empty() && !WriteReport(server, line.reportPath, stdoutClosed)) {
         status = 1;
     }
     if (!line.dumpPath.empty() && !server.WriteDump(line.dumpPath, &error)) {

@@ -127,9 +127,11 @@ bool PortLink::Point(const std::string& linkPath, const std::string& target, std
     }
     // Made under a hidden name and renamed, so a port list never sees a half-made link.
     const fs::path path(linkPath);
-    const std::string temporary =
-        (path.parent_path() / ("." + path.filename().string() + ".new-" + std::to_string(getpid())))
-            .string();
+    std::string hidden = ".";
+    hidden += path.filename().string();
+    hidden += ".new-";
+    hidden += std::to_string(getpid());
+    const std::string temporary = (path.parent_path() / hidden).string();
     fs::remove(temporary, code);
     fs::create_symlink(target, temporary, code);
     if (!code) {

@@ -6,17 +6,21 @@
 
 #ifdef __linux__
 #include <sys/prctl.h>
+#include <sys/timerfd.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 #include <optional>
+
+#include "sim/sim_output_file.h"
 
 namespace {
 
-// How long the paced loop stays awake around traffic and before a due byte.
-constexpr std::chrono::microseconds kStayAwake{300};
+// With pacing, how long before an answer byte is due the loop stops sleeping and keeps looking:
+// a sleeping thread wakes up some tens of microseconds late (about 30 typically, 50 in nine
+// cases out of ten on a loaded machine), a good part of a character time at high baud rates.
+constexpr std::chrono::microseconds kSpinAhead{50};
 
 constexpr auto kEioBackoff = std::chrono::milliseconds(50);
 
@@ -30,12 +34,15 @@ SimServer::SimServer(SimMonitorFile file, TargetSettings settings, SimServerOpti
             fcntl(fd, F_SETFD, FD_CLOEXEC);
         }
     }
+#ifdef __linux__
+    m_timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+#endif
 }
 
 SimServer::~SimServer() {
     m_link.Remove();
     m_line.Close();
-    for (const int fd : m_wake) {
+    for (const int fd : {m_wake[0], m_wake[1], m_timer}) {
         if (fd >= 0) {
             close(fd);
         }
@@ -97,15 +104,10 @@ int SimServer::sessionsEnded() const {
 
 bool SimServer::WriteDump(const std::string& path, std::string* error) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     const std::vector<std::uint8_t>& bytes = m_model.flash().bytes();
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        *error = "cannot write the flash dump " + path;
-        return false;
-    }
-    return true;
+    return WriteOutputFile(
+        path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+        "the flash dump", error);
 }
 
 SimClock::duration SimServer::CharacterTime() const {
@@ -152,7 +154,6 @@ void SimServer::WriteDue(SimClock::time_point now) {
         const ssize_t written = write(m_line.masterFd(), bytes.data(), bytes.size());
         m_writeBlocked = written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         if (written > 0) {
-            m_lastTraffic = now;
             m_tx.erase(m_tx.begin(), m_tx.begin() + written);
         } else if (!m_writeBlocked) {
             m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(taken));
@@ -172,7 +173,6 @@ void SimServer::ReadMaster(SimClock::time_point now) {
     for (;;) {
         const ssize_t got = read(m_line.masterFd(), buffer, sizeof buffer);
         if (got > 0) {
-            m_lastTraffic = now;
             for (ssize_t i = 0; i < got; ++i) {
                 m_lastRxDue =
                     tau == SimClock::duration::zero() ? now : std::max(m_lastRxDue, now) + tau;
@@ -242,6 +242,38 @@ bool SimServer::Finished(SimClock::time_point now) const {
            sessionsEnded() >= m_options.sessions;
 }
 
+std::optional<SimClock::time_point> SimWakeUp(SimClock::time_point now,
+                                              std::optional<SimClock::time_point> answer,
+                                              std::optional<SimClock::time_point> other,
+                                              SimClock::duration spinAhead) {
+    if (answer) {
+        answer = std::max(now, *answer - spinAhead);
+    }
+    if (answer && other) {
+        return std::min(*answer, *other);
+    }
+    return answer ? answer : other;
+}
+
+bool SimServer::ArmTimer(SimClock::time_point at) {
+#ifdef __linux__
+    if (m_timer < 0) {
+        return false;
+    }
+    // The steady clock is CLOCK_MONOTONIC, the timer's clock: the deadline is taken as it is.
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+    itimerspec value{};
+    value.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    value.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    // Arming it again also clears an expiry that was never read.
+    return timerfd_settime(m_timer, TFD_TIMER_ABSTIME, &value, nullptr) == 0;
+#else
+    (void)at;
+    return false;
+#endif
+}
+
 void SimServer::Run() {
 #ifdef __linux__
     // Wake-ups may come up to 50 µs late by default, a good part of a character time at high
@@ -256,47 +288,63 @@ void SimServer::Run() {
             return;
         }
         // Sleep until the next due byte, the time limit, or something happens on a descriptor.
-        std::optional<SimClock::time_point> deadline;
-        auto earliest = [&](SimClock::time_point t) {
+        // An answer byte needs its moment on the dot, and so does a received byte that may
+        // bring one. Received bytes reach the model stamped with their due times, so those the
+        // target takes in silence (most of a frame) are handed over together, late: one
+        // wake-up where each would have cost one.
+        std::optional<SimClock::time_point> answer;
+        std::optional<SimClock::time_point> other;
+        auto earliest = [](std::optional<SimClock::time_point>& deadline, SimClock::time_point t) {
             deadline = deadline ? std::min(*deadline, t) : t;
         };
         if (!m_rx.empty()) {
-            earliest(m_rx.front().due);
+            std::size_t silent = 0;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                silent = m_model.SilentBytesAhead(m_rx.size(),
+                                                  [&](std::size_t i) { return m_rx[i].due; });
+            }
+            if (silent < m_rx.size()) {
+                earliest(answer, m_rx[silent].due);
+            } else {
+                earliest(other, m_rx.back().due);
+            }
         }
         if (!m_tx.empty() && !m_writeBlocked) {
-            earliest(m_tx.front().due);
+            earliest(answer, m_tx.front().due);
         }
         if (m_options.exitAfterSeconds > 0) {
-            earliest(m_started + std::chrono::duration_cast<SimClock::duration>(
+            earliest(other,
+                     m_started + std::chrono::duration_cast<SimClock::duration>(
                                      std::chrono::duration<double>(m_options.exitAfterSeconds)));
         }
         const bool masterQuiet = m_masterQuietUntilSet && now < m_masterQuietUntil;
         if (masterQuiet) {
-            earliest(m_masterQuietUntil);
+            earliest(other, m_masterQuietUntil);
         }
-        pollfd fds[3] = {
+        const bool pacing = CharacterTime() != SimClock::duration::zero();
+        const std::optional<SimClock::time_point> wake =
+            SimWakeUp(now, answer, other, pacing ? kSpinAhead : SimClock::duration::zero());
+        const bool look = wake && *wake <= now;
+        const bool timed = wake && !look && ArmTimer(*wake);
+        pollfd fds[4] = {
             {masterQuiet ? -1 : m_line.masterFd(),
              static_cast<short>(POLLIN | (m_writeBlocked ? POLLOUT : 0)), 0},
             {m_line.watchFd(), POLLIN, 0},
             {m_wake[0], POLLIN, 0},
+            {timed ? m_timer : -1, POLLIN, 0},
         };
+        // Without the timer (another system) a relative timeout from a fresh reading of the
+        // clock; a moment to look only checks the descriptors.
         timespec timeout{};
-        // With pacing, a sleeping thread wakes up tens of microseconds late, a good part of
-        // a character time at high baud rates; a real target reacts at once. So around
-        // traffic and close before a byte is due, the loop only looks and does not sleep.
-        const bool pacing = CharacterTime() != SimClock::duration::zero();
-        const bool busyMoment = pacing && (now - m_lastTraffic < kStayAwake ||
-                                           (deadline && *deadline - now < kStayAwake));
-        if (busyMoment) {
-            deadline = now;
-        }
-        if (deadline) {
-            const auto wait = std::max(SimClock::duration::zero(), *deadline - now);
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+        if (wake && !timed && !look) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::max(SimClock::duration::zero(), *wake - SimClock::now()))
+                                .count();
             timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
             timeout.tv_nsec = static_cast<long>(ns % 1000000000);
         }
-        const int ready = ppoll(fds, 3, deadline ? &timeout : nullptr, nullptr);
+        const int ready = ppoll(fds, 4, wake && !timed ? &timeout : nullptr, nullptr);
         if (ready < 0 && errno != EINTR) {
             return;
         }
@@ -304,9 +352,10 @@ void SimServer::Run() {
         if (fds[0].revents & POLLOUT) {
             m_writeBlocked = false;
         }
-        // Opens and closes first: a close notice is queued before anything the host writes
-        // after it, so bytes of a new connection never count for the old one.
-        if (m_line.ReadHostChanges()) {
+        // Opens and closes first, whenever the master has news too: a close notice is queued
+        // before anything the host writes after it, so bytes of a new connection never count
+        // for the old one.
+        if ((fds[0].revents != 0 || fds[1].revents != 0) && m_line.ReadHostChanges()) {
             HostDisconnected(now);
         }
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {

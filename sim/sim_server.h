@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "sim/pty_line.h"
@@ -17,12 +18,24 @@ struct SimServerOptions {
     double exitAfterSeconds = 0;  // stop after this long; 0: no limit
 };
 
+// When the serving loop wakes up next: `spinAhead` before `answer` (never before `now`), the
+// moment an answer byte is due or a received byte that may bring one, or at `other` (received
+// bytes the target takes in silence, the time limit), whichever comes first; none when there
+// is neither. At `now` or earlier: look without sleeping.
+std::optional<SimClock::time_point> SimWakeUp(SimClock::time_point now,
+                                              std::optional<SimClock::time_point> answer,
+                                              std::optional<SimClock::time_point> other,
+                                              SimClock::duration spinAhead);
+
 // Runs the target model on a pseudo-terminal line. Every byte is delayed by its wire time at the
 // given baud rate in both directions: a received byte reaches the model one character time
 // after the previous one at the earliest, and an answer byte is written one character time
-// after the previous one. Waiting happens in the kernel (ppoll until the next due byte); only
-// with pacing, for 300 µs around traffic and before a due byte, the loop keeps looking instead
-// of sleeping, since a thread's wake-up would cost a good part of a character time.
+// after the previous one (bytes that bring no answer, most of a frame, reach it together, each
+// stamped with its due time). Waiting happens in the kernel: the loop sleeps until an absolute
+// deadline (a timer on the monotonic clock, so the waits never drift from the bytes' due
+// times) or until something happens on a descriptor. Only with pacing, in the last 50 µs before
+// an answer byte is due, the loop keeps looking instead of sleeping, since a thread's wake-up
+// would cost a good part of a character time; so it takes little of the processor.
 class SimServer {
 public:
     SimServer(SimMonitorFile file, TargetSettings settings, SimServerOptions options);
@@ -69,6 +82,8 @@ private:
     void HostDisconnected(SimClock::time_point now);
     void HangUp(SimClock::time_point now);
     bool Finished(SimClock::time_point now) const;
+    // Sets the timer to go off at `at`; false without one.
+    bool ArmTimer(SimClock::time_point at);
 
     mutable std::mutex m_mutex;  // guards the model and the slave path
     TargetModel m_model;
@@ -77,6 +92,7 @@ private:
     PortLink m_link;
     std::string m_slavePath;
     int m_wake[2] = {-1, -1};
+    int m_timer = -1;  // wakes the loop at an absolute deadline; -1 where there is none
     std::atomic<bool> m_stop{false};
     std::deque<RxByte> m_rx;
     std::deque<TxByte> m_tx;
@@ -86,6 +102,4 @@ private:
     bool m_masterQuietUntilSet = false;
     SimClock::time_point m_masterQuietUntil{};
     bool m_writeBlocked = false;
-    // When the line last carried a byte either way (pacing keeps the loop awake around it).
-    SimClock::time_point m_lastTraffic{};
 };

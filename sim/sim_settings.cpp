@@ -27,7 +27,8 @@ std::optional<SimStage> ParseSimStage(const std::string& name) {
 std::string StageSelector::Text() const {
     std::string text = SimStageName(stage);
     if (index >= 0) {
-        text += "@" + std::to_string(index);
+        text += '@';
+        text += std::to_string(index);
     }
     return text;
 }

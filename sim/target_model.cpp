@@ -360,6 +360,30 @@ void TargetModel::Receive(std::uint8_t byte, SimClock::time_point now) {
     }
 }
 
+std::size_t TargetModel::SilentBytesAhead(
+    std::size_t count, const std::function<SimClock::time_point(std::size_t)>& arrival) const {
+    // Which bytes are still to come before the one that may bring an answer, and which pause
+    // would end the silence (see Receive() and ReceiveCommand()).
+    std::size_t ahead = 0;
+    SimClock::time_point last{};
+    SimClock::duration gap{};
+    if (m_state == State::kCommand && !m_frame.empty() && m_frame.size() < m_frameLength) {
+        ahead = m_frameLength - m_frame.size() - 1;
+        last = m_lastFrameByte;
+        gap = Ms(m_settings.frameGapMs);
+    } else if (m_state == State::kLoader &&
+               m_record.sessions.back().loaderReceived + 1 < m_file.loader.size()) {
+        ahead = m_file.loader.size() - m_record.sessions.back().loaderReceived - 1;
+        last = m_lastActivity;
+        gap = Ms(m_settings.stallResetMs);
+    }
+    std::size_t silent = 0;
+    for (; silent < std::min(ahead, count) && arrival(silent) - last <= gap; ++silent) {
+        last = arrival(silent);
+    }
+    return silent;
+}
+
 void TargetModel::ReceiveLoader(std::uint8_t byte, SimClock::time_point now) {
     SessionRecord& session = Session();
     const std::size_t at = session.loaderReceived++;

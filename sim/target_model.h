@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -85,6 +86,13 @@ public:
     void LineHungUp(SimClock::time_point now);
 
     std::vector<SimEmission> TakeEmissions();
+
+    // How many of the next `count` bytes, the i-th arriving at `arrival(i)`, the target takes
+    // without answering whatever their values: the bytes of a frame or of the loader before its
+    // last, as long as none pauses long enough to drop the frame or stall the handshake. A
+    // paced line hands those over together instead of waking up for each.
+    std::size_t SilentBytesAhead(
+        std::size_t count, const std::function<SimClock::time_point(std::size_t)>& arrival) const;
 
     const SimRecord& record() const { return m_record; }
     const FlashModel& flash() const { return m_flash; }

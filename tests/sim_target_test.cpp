@@ -417,6 +417,41 @@ TEST(SimModelTest, BusyAnswersAndCompletionsAreSpacedInTime) {
     EXPECT_GE(at(3), 70ms);
 }
 
+// A paced line hands the bytes the model counts as silent over late and together: none of
+// them may bring an answer, in any stage; a pause that drops a frame ends the count.
+TEST(SimModelTest, BytesCountedSilentBringNoAnswer) {
+    const SimMonitorFile file = TestMonitor();
+    const std::size_t n = file.monitor.size();
+    const std::string control = {'\x02', '\x10', static_cast<char>(n), static_cast<char>(n >> 8),
+                                 '\x03'};
+    const std::string stream = std::string(1, static_cast<char>(file.syncByte)) +
+                               Text(file.loader) + control + Text(file.monitor) + EraseFrame(1) +
+                               BlockFrame(0x10000) + kFinalize + BlockFrame(0x10080);
+    const std::size_t block = stream.size() - 2 * 141 - kFinalize.size();  // the first 'V'
+    const std::size_t paused = stream.size() - 141;                        // the second 'V'
+    // 10 µs apart, but 300 ms before byte 50 of the last frame (its frame gap is 250 ms).
+    const auto arrival = [&](std::size_t i) {
+        return SimClock::time_point{} + 1h + i * 10us + (i >= paused + 50 ? 300ms : 0ms);
+    };
+    TargetModel model(file, QuickSettings());
+    model.Start(arrival(0));
+    model.TakeEmissions();
+    std::vector<std::size_t> counted(stream.size());
+    std::size_t silentUntil = 0;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        counted[i] = model.SilentBytesAhead(stream.size() - i,
+                                            [&](std::size_t k) { return arrival(i + k); });
+        silentUntil = std::max(silentUntil, i + counted[i]);
+        model.Receive(static_cast<std::uint8_t>(stream[i]), arrival(i));
+        const bool answered = !model.TakeEmissions().empty();
+        EXPECT_FALSE(answered && i < silentUntil) << "byte " << i;
+    }
+    EXPECT_EQ(counted[1], file.loader.size() - 1) << "the loader but its last byte";
+    EXPECT_EQ(counted[block + 1], 139U) << "a block frame but its letter and last byte";
+    EXPECT_EQ(counted[paused + 1], 49U) << "up to the pause";
+    EXPECT_EQ(counted[1 + file.loader.size()], 0U) << "each control byte is echoed";
+}
+
 TEST(SimFaultTest, EachFaultChangesExactlyWhatItSays) {
     struct Case {
         const char* name;

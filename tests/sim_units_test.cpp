@@ -16,6 +16,7 @@
 #include "sim/sim_crc16.h"
 #include "sim/sim_hex_image.h"
 #include "sim/sim_monitor_file.h"
+#include "sim/sim_server.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 
@@ -225,6 +226,34 @@ TEST(SimFlashModelTest, ProgrammingNeedsErasedBytes) {
     EXPECT_EQ(flash.Sector(2)[0xFF01], 0xFF) << "a refused block writes nothing";
     FlashModel blank(true);
     EXPECT_TRUE(blank.Program(0, data.data(), data.size()).ok);
+}
+
+// The paced loop sleeps until shortly before an answer byte is due and looks without sleeping
+// from there; other deadlines it sleeps to exactly.
+TEST(SimWakeUpTest, SleepsToJustBeforeAnAnswerAndToOtherDeadlines) {
+    using namespace std::chrono_literals;
+    using Time = std::optional<SimClock::time_point>;
+    const SimClock::time_point now = SimClock::time_point{} + 1h;
+    struct Case {
+        Time answer, other;
+        SimClock::duration spinAhead;
+        Time wake;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, 50us, std::nullopt},
+        {now + 1ms, std::nullopt, 50us, now + 950us},
+        {now + 30us, std::nullopt, 50us, now},
+        {now - 5us, std::nullopt, 50us, now},
+        {now + 1ms, now + 500us, 50us, now + 500us},
+        {now + 1ms, now + 990us, 50us, now + 950us},
+        {std::nullopt, now + 2ms, 50us, now + 2ms},
+        {now + 1ms, std::nullopt, 0us, now + 1ms},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SimWakeUp(now, c.answer, c.other, c.spinAhead), c.wake)
+            << (c.answer ? (*c.answer - now).count() : -1) << " "
+            << (c.other ? (*c.other - now).count() : -1);
+    }
 }
 
 TEST(SimCommandLineTest, ParsesOptionsAndFaults) {

@@ -1,0 +1,233 @@
+// quillon-sim as a program: where its report and flash dump go, and its standard descriptors.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/flash_model.h"
+#include "sim/sim_monitor_file.h"
+#include "tests/support/process.h"
+#include "tests/support/test_files.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kMonitor = std::string(QUILLON_SOURCE_DIR) + "/Targets/virtual-target.h86";
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::set<fs::path> Entries(const fs::path& folder) {
+    std::set<fs::path> entries;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        entries.insert(entry.path());
+    }
+    return entries;
+}
+
+// Everything written to a FIFO while the program under test runs. Opened before the program
+// starts, so that its writer finds a reader.
+class FifoReader {
+public:
+    explicit FifoReader(const std::string& path)
+        : m_fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)), m_thread([this] {
+              // Until the writer has come and gone (a FIFO that never had one does not poll
+              // as hung up), or 20 s of nothing.
+              char buffer[65536];
+              pollfd p{m_fd, POLLIN, 0};
+              while (poll(&p, 1, 20000) > 0) {
+                  const ssize_t got = read(m_fd, buffer, sizeof buffer);
+                  if (got == 0 || (got < 0 && errno != EAGAIN)) {
+                      break;
+                  }
+                  m_got.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+              }
+          }) {}
+    ~FifoReader() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        close(m_fd);
+    }
+    std::string Take() {
+        m_thread.join();
+        return m_got;
+    }
+
+private:
+    int m_fd;
+    std::string m_got;
+    std::thread m_thread;
+};
+
+// Where an output goes: anything but a directory or a regular file is written as it is, never
+// replaced by a file; what cannot be written makes the exit status 1 and says why.
+TEST(SimProgramTest, ReportAndDumpGoWhereTheirPathPointsOrSayWhyNot) {
+    enum class Kind { kFile, kLink, kFifo, kLonelyFifo, kDirectory, kFull };
+    struct Case {
+        std::string option;
+        Kind kind;
+        std::string reason;  // empty: written
+    };
+    const Case cases[] = {
+        {"--report", Kind::kFile, ""},
+        {"--report", Kind::kLink, ""},
+        {"--report", Kind::kFifo, ""},
+        {"--report", Kind::kLonelyFifo, "no reader on the FIFO"},
+        {"--report", Kind::kDirectory, "it is a directory"},
+        {"--report", Kind::kFull, "No space left on device"},
+        {"--dump", Kind::kFile, ""},
+        {"--dump", Kind::kFifo, ""},
+        {"--dump", Kind::kDirectory, "it is a directory"},
+        {"--dump", Kind::kFull, "No space left on device"},
+    };
+    for (const Case& c : cases) {
+        static const char* const kNames[] = {"file",      "link to a file", "FIFO",
+                                             "lone FIFO", "directory",      "/dev/full"};
+        SCOPED_TRACE(c.option + " onto a " + kNames[static_cast<int>(c.kind)]);
+        TempDir dir;
+        const fs::path file = dir.path() / "out";
+        std::string path = file.string();
+        switch (c.kind) {
+            case Kind::kFile:
+                dir.Write("out", "old");
+                fs::create_hard_link(file, dir.path() / "held");  // a reader holding the old one
+                break;
+            case Kind::kLink:
+                dir.Write("out", "old");
+                path = (dir.path() / "link").string();
+                fs::create_symlink("out", path);
+                break;
+            case Kind::kFifo:
+            case Kind::kLonelyFifo:
+                ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+                break;
+            case Kind::kDirectory:
+                fs::create_directory(file);
+                break;
+            case Kind::kFull:
+                path = "/dev/full";
+                break;
+        }
+        const std::set<fs::path> before = Entries(dir.path());
+        std::optional<FifoReader> reader;
+        if (c.kind == Kind::kFifo) {
+            reader.emplace(path);
+        }
+        const ProcessResult result =
+            RunProcess({QUILLON_SIM_PROGRAM, "--monitor", kMonitor, "--link", "none",
+                        "--exit-after", "0.1", c.option, path});
+        const std::string what = c.option == "--report" ? "the report" : "the flash dump";
+        EXPECT_EQ(result.exitCode, c.reason.empty() ? 0 : 1);
+        EXPECT_EQ(result.err, c.reason.empty() ? ""
+                                               : "quillon-sim: cannot write " + what + " " + path +
+                                                     ": " + c.reason + "\n");
+        EXPECT_EQ(Entries(dir.path()), before) << "nothing left beside it";
+        if (c.reason.empty()) {
+            const std::string written = reader ? reader->Take() : Read(file);
+            EXPECT_TRUE(c.option == "--report" ? written.find("\"target\": {") != std::string::npos
+                                               : written.size() == FlashModel::kSize);
+        }
+        struct stat info {};
+        ASSERT_EQ(lstat(path.c_str(), &info), 0);
+        switch (c.kind) {
+            case Kind::kFile:
+                EXPECT_TRUE(S_ISREG(info.st_mode));
+                EXPECT_EQ(Read(dir.path() / "held"), "old") << "replaced, not written over";
+                break;
+            case Kind::kLink:
+                EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays";
+                break;
+            case Kind::kFifo:
+            case Kind::kLonelyFifo:
+                EXPECT_TRUE(S_ISFIFO(info.st_mode));
+                break;
+            case Kind::kDirectory:
+                EXPECT_TRUE(S_ISDIR(info.st_mode));
+                break;
+            case Kind::kFull:
+                EXPECT_TRUE(S_ISCHR(info.st_mode));
+                break;
+        }
+    }
+}
+
+// Started with standard descriptors closed, it serves its line as usual: a closed one never
+// becomes a descriptor it uses (its messages would land there).
+TEST(SimProgramTest, ClosedStandardDescriptorsStayOffItsWork) {
+    SimMonitorFile file;
+    std::string error;
+    ASSERT_TRUE(LoadSimMonitorFile(kMonitor, &file, &error)) << error;
+    for (const std::vector<int>& closed : {std::vector<int>{0, 2}, std::vector<int>{1, 2}}) {
+        SCOPED_TRACE(std::to_string(closed[0]) + " and " + std::to_string(closed[1]) + " closed");
+        TempDir dir;
+        const std::string link = (dir.path() / "port").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        for (int fd = 0; fd <= 2; ++fd) {
+            if (std::find(closed.begin(), closed.end(), fd) != closed.end()) {
+                posix_spawn_file_actions_addclose(&actions, fd);
+            } else {
+                posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+            }
+        }
+        std::vector<std::string> args = {QUILLON_SIM_PROGRAM, "--monitor", kMonitor, "--link", link,
+                                         "--exit-after",      "20"};
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+
+        int line = -1;
+        for (int i = 0; i < 500 && line < 0; ++i) {
+            line = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (line < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        ASSERT_GE(line, 0) << "its line";
+        termios raw{};
+        tcgetattr(line, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(line, TCSANOW, &raw);
+        ASSERT_EQ(write(line, &file.syncByte, 1), 1);
+        pollfd p{line, POLLIN, 0};
+        std::uint8_t answer = 0;
+        EXPECT_TRUE(poll(&p, 1, 2000) == 1 && read(line, &answer, 1) == 1 &&
+                    answer == file.identByte)
+            << "the ident byte first: " << static_cast<int>(answer);
+        close(line);
+        kill(pid, SIGTERM);
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+}
+
+}  // namespace
