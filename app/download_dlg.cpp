@@ -112,14 +112,8 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
 }
 
 CDownloadDlg::~CDownloadDlg() {
-    if (m_pWorker) {
-        // Destroyed without ending: a job may still run, and may be waiting for this thread to
-        // show one of the reader's boxes, which this thread can no longer do; withdrawn, the
-        // box lets the job go on to its next poll point and end.
-        const GuiMessageBoxesWithdrawn withdrawn;
-        g_bStopJob = 1;  // nobody is left to see the job: it ends at its next poll point
-        EndWorker();
-    }
+    // Destroyed without ending through exec: a job may still run.
+    AbandonJobAndEndWorker();
     // Nothing reaches the window any more; messages still queued for it are deleted with it,
     // and their strings with them.
     m_target->Detach();
@@ -146,6 +140,18 @@ void CDownloadDlg::done(int result) {
     QDialog::done(result);
 }
 
+void CDownloadDlg::AbandonJobAndEndWorker() {
+    if (!m_pWorker) {
+        return;
+    }
+    // Nobody is left to see the job: it ends at its next poll point. It may be waiting for
+    // this thread to show one of the reader's boxes, which this thread will not do any more;
+    // withdrawn, the box lets it go on to that point.
+    const GuiMessageBoxesWithdrawn withdrawn;
+    g_bStopJob = 1;
+    EndWorker();
+}
+
 int CDownloadDlg::exec() {
     const int result = QDialog::exec();
     if (m_bJobRunning) {
@@ -156,6 +162,9 @@ int CDownloadDlg::exec() {
         m_jobDoneLoop = &untilJobDone;
         untilJobDone.exec();
         m_jobDoneLoop = nullptr;
+    }
+    if (m_bJobRunning) {
+        AbandonJobAndEndWorker();  // the wait was ended from outside: the application quits
     }
     EndWorker();
     return result;

@@ -111,8 +111,10 @@ private:
     // size and minimum size.
     void LayOutTemplate();
     void LayOutLogList();
-    // Sets the abort request, lets the worker close the port and waits for its end.
+    // Lets the worker close the port and waits for its end (its job, if any, ends first).
     void EndWorker();
+    // Asks a running job to abort and ends the worker, with the reader's boxes withdrawn.
+    void AbandonJobAndEndWorker();
 
     CDownloadApp& m_app;
     Sources m_sources;
