@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/help_launcher.h"
+#include "image/target_folders.h"
 
 namespace {
 
@@ -35,8 +36,14 @@ CDownloadApp::~CDownloadApp() {
 }
 
 bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
+    // Beside the program, else in the installed tree's share folder; when neither holds it,
+    // the path beside the program names the file that is missing.
+    const std::string shipped =
+        FindShippedFile(QCoreApplication::applicationDirPath().toStdString(), kHelpFileName);
     m_pszHelpFilePath =
-        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QString(kHelpFileName));
+        shipped.empty()
+            ? QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QString(kHelpFileName))
+            : QDir::toNativeSeparators(QString::fromStdString(shipped));
     LoadSettings();
 
     std::unique_ptr<QDialog> mainWindow = createMainWindow(*this);

@@ -26,6 +26,8 @@
 #include "app/system_menu.h"
 #include "app/target_list.h"
 #include "app/window_message_target.h"
+#include "image/target_folders.h"
+#include "link/serial_link.h"
 #include "res/resource.h"
 #include "ui_download_dlg.h"
 #include "ui_log_menu.h"
@@ -216,6 +218,11 @@ void CDownloadDlg::LayOutLogList() {
                      std::max(0, height() - kLogListMargin - rect.y()));
 }
 
+void CDownloadDlg::SetImageFile(const QString& path) {
+    m_strImageFile = path;
+    m_edtImageFile->setText(path);
+}
+
 void CDownloadDlg::UpdateData(bool saveAndValidate) {
     if (saveAndValidate) {
         m_strImageFile = m_edtImageFile->text();
@@ -227,9 +234,18 @@ void CDownloadDlg::UpdateData(bool saveAndValidate) {
 }
 
 void CDownloadDlg::FillTargetList() {
-    const QString folder =
-        m_sources.targetsFolder.isEmpty() ? DefaultTargetsFolder() : m_sources.targetsFolder;
-    ::FillTargetList(*m_cmbTarget, folder, m_app.m_strTarget);
+    if (!m_sources.targetsFolder.isEmpty()) {
+        ::FillTargetList(*m_cmbTarget, m_sources.targetsFolder, m_app.m_strTarget);
+        return;
+    }
+    // Beside the program, in the installed tree's share folder, and the user's own folder.
+    const TargetFolders folders =
+        FindTargetFolders(QCoreApplication::applicationDirPath().toStdString());
+    QStringList system;
+    for (const std::string& folder : folders.system) {
+        system << QString::fromStdString(folder);
+    }
+    ::FillTargetList(*m_cmbTarget, system, QString::fromStdString(folders.user), m_app.m_strTarget);
 }
 
 void CDownloadDlg::FillComPortList() {
@@ -393,6 +409,13 @@ void CDownloadDlg::OnJobDone(bool aborted, bool succeeded) {
         m_ui->IDC_1000->setEnabled(true);
     } else if (aborted) {
         AddLogLine(kAbortedByUser);
+    } else if (const QListWidget* log = m_ui->IDC_1007; log->count() > 0) {
+        // A port this user may not open: say what to do about it.
+        const std::string hint =
+            PortOpenHint(log->item(log->count() - 1)->text().toStdString(), m_job.strPort);
+        if (!hint.empty()) {
+            AddLogLine(QString::fromStdString(hint));
+        }
     }
     m_ui->IDC_1006->setEnabled(true);
     m_ui->IDOK->setText(QStringLiteral("Close"));

@@ -71,6 +71,9 @@ public:
     // What the worker posts to; refuses once the window is being destroyed.
     std::shared_ptr<MessageTarget> messageTarget() const;
 
+    // Puts `path` into the image file field (a file named on the command line).
+    void SetImageFile(const QString& path);
+
     // Closes the window with `result`; ends the worker now unless a job still runs.
     void done(int result) override;
     // Runs the window; a job that still runs when it closes is waited for here, with events

@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <vector>
+
 #include "image/monitor_file_catalog.h"
+#include "image/target_folders.h"
 
 namespace {
 
@@ -31,11 +34,19 @@ void InsertSorted(QComboBox& list, const QString& name, const QString& path) {
     list.insertItem(index, name, path);
 }
 
-}  // namespace
-
-QString DefaultTargetsFolder() {
-    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("Targets"));
+// Adds the monitor files "*.h86" of `folder` (none when it is missing) to `entries`.
+void AppendMonitorFiles(const QString& folder, std::vector<MonitorFileEntry>& entries) {
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("*.h86")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    for (const QFileInfo& file : files) {
+        const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
+        if (HasMonitorFileSuffix(path)) {
+            entries.push_back({TargetDisplayName(path).toStdString(), path.toStdString()});
+        }
+    }
 }
+
+}  // namespace
 
 QString TargetDisplayName(const QString& path) {
     return QString::fromStdString(
@@ -43,14 +54,22 @@ QString TargetDisplayName(const QString& path) {
 }
 
 void FillTargetList(QComboBox& list, const QString& targetsFolder, const QString& storedTarget) {
-    const QDir folder(targetsFolder);
-    const QFileInfoList files =
-        folder.entryInfoList({QStringLiteral("*.h86")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
-    for (const QFileInfo& file : files) {
-        const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
-        if (HasMonitorFileSuffix(path)) {
-            InsertSorted(list, TargetDisplayName(path), path);
-        }
+    FillTargetList(list, QStringList{targetsFolder}, QString(), storedTarget);
+}
+
+void FillTargetList(QComboBox& list, const QStringList& systemFolders, const QString& userFolder,
+                    const QString& storedTarget) {
+    std::vector<MonitorFileEntry> system;
+    for (const QString& folder : systemFolders) {
+        AppendMonitorFiles(folder, system);
+    }
+    std::vector<MonitorFileEntry> user;
+    if (!userFolder.isEmpty()) {
+        AppendMonitorFiles(userFolder, user);
+    }
+    for (const MonitorFileEntry& entry : MergeTargetLists(system, user, nullptr)) {
+        InsertSorted(list, QString::fromStdString(entry.displayName),
+                     QString::fromStdString(entry.path));
     }
 
     // A combo box selects its first entry by itself; the stored name decides instead.

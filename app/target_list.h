@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QComboBox;
 
@@ -8,9 +9,6 @@ class QComboBox;
 // file's full path kept as the entry's item data (Qt::UserRole). Entries are sorted by name,
 // letter case ignored (equal names by path), so the text shown is the name alone, exactly as
 // the file gives it, trailing spaces included.
-
-// The folder "Targets" beside the program's executable.
-QString DefaultTargetsFolder();
 
 // The display name of the monitor file `path`. Loads the file into the image memory (the
 // reader shows its own message boxes for a file it cannot read); when it loads and carries an
@@ -23,6 +21,10 @@ QString TargetDisplayName(const QString& path);
 // ignored (no such entry: no selection). A list of exactly one entry has it selected whatever
 // was stored.
 void FillTargetList(QComboBox& list, const QString& targetsFolder, const QString& storedTarget);
+// The same over several folders: the files of `systemFolders` and of `userFolder` (empty:
+// none), where a name from the user's folder hides the same name from the others.
+void FillTargetList(QComboBox& list, const QStringList& systemFolders, const QString& userFolder,
+                    const QString& storedTarget);
 
 // The monitor file path of the selected entry, and its name recorded in `strTarget`; without a
 // selection the empty path, and `strTarget` is left as it was.

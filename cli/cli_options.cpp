@@ -25,6 +25,7 @@ std::string CliUsageText() {
            "      --list-ports      print \"portName<TAB>friendlyName\" per port, exit 0\n"
            "      --list-targets    print \"displayName<TAB>path\" per monitor file, exit 0\n"
            "  -h, --help            print this text, exit 0\n"
+           "      --version         print the version line, exit 0\n"
            "  IMAGE                 HEX-86 file programmed after a successful Initialize; it is\n"
            "                        read first, and one that is no image (or holds no data,\n"
            "                        without --erase-all) ends the run before the target is\n"
@@ -75,6 +76,11 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                 return false;
             }
             options.help = true;
+        } else if (arg == "--version") {
+            if (!noValue()) {
+                return false;
+            }
+            options.version = true;
         } else if (arg == "-p" || arg == "--port") {
             if (!takeValue(options.port)) {
                 return false;
@@ -136,7 +142,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         }
     }
 
-    if (options.help) {
+    if (options.help || options.version) {
         return true;
     }
     if (positional.size() > 1) {

@@ -7,6 +7,7 @@
 // What the command line asks for.
 struct CliOptions {
     bool help = false;
+    bool version = false;
     bool listPorts = false;
     bool listTargets = false;
     bool initOnly = false;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "link/messages.h"
+#include "link/serial_link.h"
 #include "link/worker_thread.h"
 
 std::atomic<int> g_abortRequested{0};
@@ -25,6 +26,7 @@ JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, un
         g_bStopJob = 1;
     }
     worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
+    std::string lastLine;
     for (;;) {
         const auto next = owner.Take();
         if (!next) {
@@ -32,7 +34,8 @@ JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, un
         }
         switch (next->message) {
             case UM_LOG_LINE:
-                console.LogLine(*TakePostedString(next->lParam));
+                lastLine = *TakePostedString(next->lParam);
+                console.LogLine(lastLine);
                 break;
             case UM_LOG_APPEND:
                 console.LogAppend(*TakePostedString(next->lParam));
@@ -47,6 +50,10 @@ JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, un
                     const JobOutcome outcome{next->wParam == 1, next->lParam == 1};
                     if (outcome.aborted) {
                         console.LogLine("Aborted by user!");
+                    }
+                    const std::string hint = PortOpenHint(lastLine, job.strPort);
+                    if (!hint.empty()) {
+                        console.Message("quillon-cli: " + hint);
                     }
                     return outcome;
                 }

@@ -14,6 +14,7 @@
 #include "image/hex_reader.h"
 #include "image/image_memory.h"
 #include "image/monitor_file_catalog.h"
+#include "image/target_folders.h"
 #include "link/download_job.h"
 #include "link/messages.h"
 #include "platform/ascii_case.h"
@@ -119,10 +120,12 @@ bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::stri
     return false;
 }
 
-// The targets folder's monitor files; each message of the reader names its file.
-std::vector<MonitorFileEntry> ListTargets(const std::string& folder, CliConsole& console) {
-    std::vector<MonitorFileEntry> entries = ListMonitorFiles(
-        folder, [&console](const std::string& path) { console.SetMessageSubject(path); });
+// The monitor files of `folders`; each message of the reader names its file. Files of the
+// system folders hidden by a file of the user's folder go into `hidden`.
+std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConsole& console,
+                                          std::vector<HiddenTarget>* hidden = nullptr) {
+    std::vector<MonitorFileEntry> entries = ListTargetFolders(
+        folders, hidden, [&console](const std::string& path) { console.SetMessageSubject(path); });
     console.SetMessageSubject({});
     return entries;
 }
@@ -170,16 +173,19 @@ int main(int argc, char** argv) {
     if (!ParseCliOptions(Arguments(argc, argv), options, error)) {
         return UsageError(error);
     }
-    if (options.help) {
-        std::fputs(CliUsageText().c_str(), stdout);
+    if (options.help || options.version) {
+        std::fputs(options.help ? CliUsageText().c_str() : "Quillon Version " QUILLON_VERSION "\n",
+                   stdout);
         return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 &&
                        (closedAtStart & kStdoutWasClosed) == 0
                    ? kExitSuccess
                    : kExitJobFailed;
     }
-    if (options.targetsFolder.empty()) {
-        options.targetsFolder = Utf8FromPath(PathFromUtf8(ExecutableDirectory()) / "Targets");
-    }
+    // --targets names the one folder; else beside the program, the installed tree's share
+    // folder and the user's own folder.
+    const TargetFolders targetFolders = options.targetsFolder.empty()
+                                            ? FindTargetFolders(ExecutableDirectory())
+                                            : TargetFolders{{options.targetsFolder}, {}};
 
     const bool errIsTerminal = QUILLON_ISATTY(QUILLON_FILENO(stderr)) != 0;
     const bool outIsTerminal = QUILLON_ISATTY(QUILLON_FILENO(stdout)) != 0;
@@ -200,17 +206,23 @@ int main(int argc, char** argv) {
             status = kExitJobFailed;
         }
         if (options.listTargets) {
-            for (const MonitorFileEntry& entry : ListTargets(options.targetsFolder, console)) {
+            std::vector<HiddenTarget> hidden;
+            for (const MonitorFileEntry& entry : ListTargets(targetFolders, console, &hidden)) {
                 console.Output(EscapeForTerminal(entry.displayName, false) + "\t" +
                                EscapeForTerminal(entry.path, false) + "\n");
+            }
+            for (const HiddenTarget& h : hidden) {
+                console.Message("quillon-cli: " + h.hidden.path + " is not listed: " + h.by.path +
+                                " in the user's folder has the name '" + h.hidden.displayName +
+                                "' too and is taken instead");
             }
         }
         return WithLogChecked(status, console);
     }
 
     std::string monitorFile = options.monitorFile;
-    if (!options.target.empty() && !ResolveTarget(ListTargets(options.targetsFolder, console),
-                                                  options.target, monitorFile, error)) {
+    if (!options.target.empty() &&
+        !ResolveTarget(ListTargets(targetFolders, console), options.target, monitorFile, error)) {
         return WithLogChecked(UsageError(error), console);
     }
     std::signal(SIGINT, OnStopSignal);

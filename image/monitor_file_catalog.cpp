@@ -57,10 +57,14 @@ std::vector<MonitorFileEntry> ListMonitorFiles(
         }
         entries.push_back({MonitorFileDisplayName(path), path});
     }
+    SortMonitorFiles(entries);
+    return entries;
+}
+
+void SortMonitorFiles(std::vector<MonitorFileEntry>& entries) {
     std::sort(entries.begin(), entries.end(),
               [](const MonitorFileEntry& a, const MonitorFileEntry& b) {
                   const int byName = CompareIgnoringCase(a.displayName, b.displayName);
                   return byName != 0 ? byName < 0 : CompareIgnoringCase(a.path, b.path) < 0;
               });
-    return entries;
 }

@@ -28,3 +28,6 @@ std::string MonitorFileDisplayName(const std::string& path);
 std::vector<MonitorFileEntry> ListMonitorFiles(
     const std::string& folder,
     const std::function<void(const std::string& path)>& beforeEachFile = nullptr);
+
+// Sorts by name with letter case ignored, equal names by path.
+void SortMonitorFiles(std::vector<MonitorFileEntry>& entries);

@@ -7,10 +7,14 @@
 #include "platform/text_format.h"
 #include "platform/ticks.h"
 
+std::string PortOpenHint(const std::string& lastLogLine, const std::string& port) {
+    return lastLogLine == kUnableToOpenPortLine ? SerialPortPermissionHint(port) : std::string();
+}
+
 bool SerialLink::OpenPort(const JobParams& job) {
     m_hComm.Close();
     if (!m_hComm.Open(job.strPort)) {
-        PostLogLine(job.hWndOwner, "Unable to open COM port!");
+        PostLogLine(job.hWndOwner, kUnableToOpenPortLine);
         return false;
     }
     if (!m_hComm.Configure(static_cast<std::uint32_t>(job.nBaudRate))) {

@@ -12,6 +12,13 @@
 // writes bytes, throws away stale input and waits for answers under a time-out. It has no
 // framing of its own; the initialize and download jobs build their frames on it. Only the
 // worker thread uses it.
+// The log line of a port that cannot be opened.
+constexpr const char* kUnableToOpenPortLine = "Unable to open COM port!";
+
+// What a front end adds after a job whose last log line was `lastLogLine` on `port`: when the
+// port could not be opened for lack of permission, the hint that says what to do; else empty.
+std::string PortOpenHint(const std::string& lastLogLine, const std::string& port);
+
 class SerialLink {
 public:
     static constexpr std::size_t kBufferSize = 1024;

@@ -7,6 +7,11 @@
 
 #include "platform/pending_input.h"
 
+// When the device `name` exists but this user may not open it for reading and writing, the
+// hint that says what to do (on Linux the usual reason why a port cannot be opened: the user
+// is not in the device's group); else empty. Always empty on Windows.
+std::string SerialPortPermissionHint(const std::string& name);
+
 // A serial port opened exclusively for reading and writing, raw 8N1 without flow control,
 // DTR and RTS on. Reads never block; Write returns once the driver has taken the bytes;
 // WaitForInput blocks in the operating system until enough bytes have arrived or the time is

@@ -1,8 +1,10 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -83,6 +85,18 @@ SerialDevice::SerialDevice() = default;
 
 SerialDevice::~SerialDevice() {
     Close();
+}
+
+std::string SerialPortPermissionHint(const std::string& name) {
+    struct stat info {};
+    if (name.empty() || ::stat(name.c_str(), &info) != 0 ||
+        ::access(name.c_str(), R_OK | W_OK) == 0 || (errno != EACCES && errno != EPERM)) {
+        return {};
+    }
+    const group* owner = ::getgrgid(info.st_gid);
+    const std::string groupName = owner != nullptr ? owner->gr_name : "dialout";
+    return "Permission denied for " + name + ": add your user to the group '" + groupName +
+           "' and log in again.";
 }
 
 bool SerialDevice::Open(const std::string& name) {

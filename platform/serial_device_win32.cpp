@@ -25,6 +25,10 @@ constexpr std::uint32_t kLongestReadWaitMs = 0x7FFFFFFFu;
 
 }  // namespace
 
+std::string SerialPortPermissionHint(const std::string&) {
+    return {};  // a port that cannot be opened is in use or missing, never a group question
+}
+
 SerialDevice::SerialDevice() : m_handle(INVALID_HANDLE_VALUE), m_readWaitMs(kReadWaitUnknown) {}
 
 SerialDevice::~SerialDevice() {

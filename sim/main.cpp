@@ -95,12 +95,23 @@ int main(int argc, char** argv) {
         std::cerr << "quillon-sim: " << error << "\n";
         return 2;
     }
-    if (line.help) {
-        std::cout << SimHelpText();
-        return 0;
+    if (line.help || line.version) {
+        std::cout << (line.help ? SimHelpText() : "Quillon Version " QUILLON_VERSION "\n")
+                  << std::flush;
+        return std::cout ? 0 : 1;
     }
     if (line.monitorPath.empty()) {
-        line.monitorPath = (ProgramFolder(argv[0]) / "Targets" / "virtual-target.h86").string();
+        // Beside the program (build folder), else where the installed tree keeps it.
+        const std::filesystem::path folder = ProgramFolder(argv[0]);
+        const std::filesystem::path beside = folder / "Targets" / "virtual-target.h86";
+        const std::filesystem::path shared =
+            folder / ".." / "share" / "quillon" / "Targets" / "virtual-target.h86";
+        std::error_code missing;
+        line.monitorPath =
+            (std::filesystem::exists(beside, missing) || !std::filesystem::exists(shared, missing)
+                 ? beside
+                 : shared.lexically_normal())
+                .string();
     }
     SimMonitorFile file;
     if (!LoadSimMonitorFile(line.monitorPath, &file, &error)) {

@@ -280,6 +280,10 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
             line->help = true;
             continue;
         }
+        if (name == "--version") {
+            line->version = true;
+            continue;
+        }
         if (name == "--blank-flash" || name == "--unknown-flash-type") {
             if (inlineValue) {
                 *error = name + " takes no value";
@@ -320,7 +324,8 @@ The first line printed is the line's device path; pick it (or the link) as the s
 SIGINT or SIGTERM ends it; SIGUSR1 writes the report at once.
 
 Line and run:
-  --monitor FILE        monitor file (default: Targets/virtual-target.h86 beside this program)
+  --monitor FILE        monitor file (default: Targets/virtual-target.h86 beside this program,
+                        else ../share/quillon/Targets/virtual-target.h86 relative to it)
   --link PATH           keep a symbolic link to the line at PATH; "none" for no link
                         (default: quillon-sim-<pid> in the per-user virtual port folder)
   --baud RATE           delay every byte by its wire time, 10 bits at RATE, in both
@@ -375,7 +380,7 @@ monitor-load; a block sent again after a lost answer keeps its number).
                                  ahead of the ident byte
 Options may repeat (--crc-error-at, --error-at, --drop-answer, --busy, --late-answer,
 --split-answer); the timing faults strike the first answer at their stage in a session.
-Numbers are decimal or 0x-hexadecimal.
+Numbers are decimal or 0x-hexadecimal. --help prints this text, --version the version line.
 
 Behaviour: waiting for the sync byte the loader ignores every other byte. A loader or monitor
 that arrives different from the monitor file does not start (no answer). Frames are taken by

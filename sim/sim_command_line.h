@@ -8,6 +8,7 @@
 
 struct SimCommandLine {
     bool help = false;
+    bool version = false;
     std::string monitorPath;  // empty: Targets/virtual-target.h86 beside the executable
     bool linkGiven = false;   // false: a link in the per-user virtual port folder
     TargetSettings settings;

@@ -177,6 +177,11 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
     EXPECT_NE(unknown.err.find("unknown target 'Nonesuch'; known targets:\n  Virtual Target"),
               std::string::npos)
         << unknown.err;
+    for (const std::string& program : {kCli, kSim}) {
+        const ProcessResult version = RunProcess({program, "--version"});
+        EXPECT_EQ(version.exitCode, 0);
+        EXPECT_EQ(version.out, "Quillon Version " QUILLON_VERSION "\n");
+    }
     const ProcessResult help = Cli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("Usage: quillon-cli"), std::string::npos);

@@ -1,9 +1,13 @@
 #include "image/monitor_file_catalog.h"
 
+#include <stdlib.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
+#include "image/target_folders.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
 
@@ -56,5 +60,67 @@ TEST(MonitorFileCatalogTest, EqualNamesKeepTheirOwnPathsAndAMissingFolderIsEmpty
     EXPECT_EQ(TargetNameFromFileName("/x/Mon_BoardA_40MHz.h86"), "BoardA_40MHz");
     EXPECT_EQ(TargetNameFromFileName("X.h86"), "X");
 }
+
+TEST(TargetFoldersTest, UserFolderFromTheEnvironment) {
+    EXPECT_EQ(UserTargetsFolder("/x/data", "/home/u"), "/x/data/quillon/Targets");
+    EXPECT_EQ(UserTargetsFolder("relative", "/home/u"), "/home/u/.local/share/quillon/Targets");
+    EXPECT_EQ(UserTargetsFolder("", "/home/u/"), "/home/u/.local/share/quillon/Targets");
+    EXPECT_EQ(UserTargetsFolder("", ""), "");
+}
+
+#ifndef _WIN32
+// An installed tree (bin/, share/quillon/Targets, share/doc/quillon) and a build folder
+// (Targets and the PDF beside the program), with and without a user's folder; a name from the
+// user's folder hides the same name from the others.
+TEST(TargetFoldersTest, BesideThenShareThenTheUsersFolder) {
+    namespace fs = std::filesystem;
+    TempDir root;
+    const fs::path bin = root.path() / "bin";
+    const fs::path share = root.path() / "share" / "quillon" / "Targets";
+    const fs::path user = root.path() / "data" / "quillon" / "Targets";
+    for (const fs::path& folder : {bin, share, user, root.path() / "share" / "doc" / "quillon"}) {
+        fs::create_directories(folder);
+    }
+    const auto write = [](const fs::path& file, const std::string& name) {
+        MonitorFileSpec spec;
+        spec.targetName = name;
+        std::ofstream(file, std::ios::binary) << spec.HexText();
+    };
+    write(share / "a.h86", "Board A");
+    write(share / "b.h86", "Board B");
+    write(user / "mine.h86", "board a");
+    std::ofstream(root.path() / "share" / "doc" / "quillon" / "help.pdf") << "%PDF";
+    const std::string data = (root.path() / "data").string();
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+
+    TargetFolders folders = FindTargetFolders(bin.string());
+    EXPECT_EQ(folders.system, std::vector<std::string>{share.lexically_normal().string()});
+    EXPECT_EQ(folders.user, user.string());
+    std::vector<HiddenTarget> hidden;
+    const auto entries = ListTargetFolders(folders, &hidden);
+    EXPECT_EQ(Names(entries), (std::vector<std::string>{"board a", "Board B"}));
+    ASSERT_EQ(hidden.size(), 1u);
+    EXPECT_EQ(hidden[0].hidden.path, (share / "a.h86").lexically_normal().string());
+    EXPECT_EQ(hidden[0].by.path, (user / "mine.h86").string());
+    EXPECT_EQ(FindShippedFile(bin.string(), "help.pdf"),
+              (root.path() / "share" / "doc" / "quillon" / "help.pdf").string());
+
+    // The build folder's layout comes first; no user's folder, nothing hidden.
+    fs::create_directories(bin / "Targets");
+    write(bin / "Targets" / "c.h86", "Board C");
+    std::ofstream(bin / "help.pdf") << "%PDF";
+    setenv("XDG_DATA_HOME", (root.path() / "nowhere").c_str(), 1);
+    folders = FindTargetFolders(bin.string());
+    EXPECT_EQ(folders.system, (std::vector<std::string>{(bin / "Targets").string(),
+                                                        share.lexically_normal().string()}));
+    EXPECT_EQ(folders.user, "");
+    hidden.clear();
+    EXPECT_EQ(Names(ListTargetFolders(folders, &hidden)),
+              (std::vector<std::string>{"Board A", "Board B", "Board C"}));
+    EXPECT_TRUE(hidden.empty());
+    EXPECT_EQ(FindShippedFile(bin.string(), "help.pdf"), (bin / "help.pdf").string());
+    unsetenv("XDG_DATA_HOME");
+}
+#endif
 
 }  // namespace

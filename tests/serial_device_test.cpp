@@ -1,7 +1,11 @@
 #include "platform/serial_device.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -35,6 +39,36 @@ TEST(SerialDeviceTest, OpensOnlyWhatExistsAndOnlyOnce) {
     SerialDevice missing;
     EXPECT_FALSE(missing.Open((dir.path() / "ttyNothing").string()));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "ttyNothing")) << "open must not create";
+}
+
+// A device this user may not open gets the hint with the device's group; one that is missing
+// or that can be opened gets none. Run as an unprivileged user (root may open anything).
+TEST(SerialDeviceTest, PermissionHintOnlyForADeviceThisUserMayNotOpen) {
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const std::string locked = dir.Write("ttyLocked", "");
+    ::chmod(locked.c_str(), 0);
+    const std::string open = dir.Write("ttyOpen", "");
+    ::chmod(open.c_str(), 0666);
+    const group* owner = ::getgrgid(::getegid());
+    ASSERT_NE(owner, nullptr);
+    const std::string expected = "Permission denied for " + locked +
+                                 ": add your user to the group '" + owner->gr_name +
+                                 "' and log in again.";
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(9);
+        }
+        const bool ok = SerialPortPermissionHint(locked) == expected &&
+                        SerialPortPermissionHint(open).empty() &&
+                        SerialPortPermissionHint(locked + "-missing").empty();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << expected;
 }
 
 TEST(SerialDeviceTest, SomethingThatIsNoSerialDeviceRefusesItsSettings) {

@@ -1,0 +1,113 @@
+#include "image/target_folders.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/ascii_case.h"
+#include "platform/utf8_path.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsFolder(const fs::path& path) {
+    std::error_code error;
+    return fs::is_directory(path, error);
+}
+
+bool IsFile(const fs::path& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+#ifndef _WIN32
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+#endif
+
+// `path` without "." and ".." steps, as a reader of the listing expects it.
+std::string Tidy(const fs::path& path) {
+    return Utf8FromPath(path.lexically_normal());
+}
+
+}  // namespace
+
+std::string UserTargetsFolder(const std::string& xdgDataHome, const std::string& home) {
+    // An XDG variable that is not an absolute path is to be ignored.
+    if (!xdgDataHome.empty() && PathFromUtf8(xdgDataHome).is_absolute()) {
+        return Tidy(PathFromUtf8(xdgDataHome) / "quillon" / "Targets");
+    }
+    if (!home.empty()) {
+        return Tidy(PathFromUtf8(home) / ".local" / "share" / "quillon" / "Targets");
+    }
+    return {};
+}
+
+TargetFolders FindTargetFolders(const std::string& programDirectory) {
+    TargetFolders folders;
+    const fs::path program = PathFromUtf8(programDirectory);
+    for (const fs::path& candidate :
+         {program / "Targets", program / ".." / "share" / "quillon" / "Targets"}) {
+        if (!programDirectory.empty() && IsFolder(candidate)) {
+            folders.system.push_back(Tidy(candidate));
+        }
+    }
+#ifndef _WIN32
+    const std::string user = UserTargetsFolder(Environment("XDG_DATA_HOME"), Environment("HOME"));
+    if (!user.empty() && IsFolder(PathFromUtf8(user))) {
+        folders.user = user;
+    }
+#endif
+    return folders;
+}
+
+std::string FindShippedFile(const std::string& programDirectory, const std::string& fileName) {
+    if (programDirectory.empty()) {
+        return {};
+    }
+    const fs::path program = PathFromUtf8(programDirectory);
+    const fs::path share = program / ".." / "share";
+    for (const fs::path& candidate :
+         {program / PathFromUtf8(fileName), share / "doc" / "quillon" / PathFromUtf8(fileName),
+          share / "quillon" / PathFromUtf8(fileName)}) {
+        if (IsFile(candidate)) {
+            return Tidy(candidate);
+        }
+    }
+    return {};
+}
+
+std::vector<MonitorFileEntry> MergeTargetLists(const std::vector<MonitorFileEntry>& system,
+                                               const std::vector<MonitorFileEntry>& user,
+                                               std::vector<HiddenTarget>* hidden) {
+    std::vector<MonitorFileEntry> merged = user;
+    for (const MonitorFileEntry& entry : system) {
+        const auto by = std::find_if(user.begin(), user.end(), [&](const MonitorFileEntry& u) {
+            return EqualIgnoringCase(u.displayName, entry.displayName);
+        });
+        if (by == user.end()) {
+            merged.push_back(entry);
+        } else if (hidden != nullptr) {
+            hidden->push_back({entry, *by});
+        }
+    }
+    SortMonitorFiles(merged);
+    return merged;
+}
+
+std::vector<MonitorFileEntry> ListTargetFolders(
+    const TargetFolders& folders, std::vector<HiddenTarget>* hidden,
+    const std::function<void(const std::string& path)>& beforeEachFile) {
+    std::vector<MonitorFileEntry> system;
+    for (const std::string& folder : folders.system) {
+        const std::vector<MonitorFileEntry> entries = ListMonitorFiles(folder, beforeEachFile);
+        system.insert(system.end(), entries.begin(), entries.end());
+    }
+    const std::vector<MonitorFileEntry> user = folders.user.empty()
+                                                   ? std::vector<MonitorFileEntry>()
+                                                   : ListMonitorFiles(folders.user, beforeEachFile);
+    return MergeTargetLists(system, user, hidden);
+}
