@@ -1,5 +1,6 @@
 # Entry points for developers and CI. Every target first installs what is missing.
-.PHONY: deps run test build asan tsan release clang fuzz bench report soak format format-check clean
+.PHONY: deps run test build asan tsan release package package-install-check clang fuzz bench report soak \
+  format format-check clean
 
 FUZZ_SECONDS ?= 60
 SOAK_CYCLES ?= 200
@@ -40,6 +41,20 @@ tsan: deps
 release: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
+
+# The Release build (build/release, installed under /usr) as build/package/quillon_VERSION_ARCH.deb
+# and a .tar.gz of the same tree, then scripts/package-check runs the unpacked programs.
+package: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	rm -f build/package/quillon_*.deb build/package/quillon-*.tar.gz
+	cpack --preset package
+	scripts/package-check build/package
+
+# Installs the package that `make package` made with apt (as root or through sudo), runs the
+# installed quillon-cli and removes the package again.
+package-install-check: deps
+	scripts/package-install-check build/package
 
 # Everything with clang (warnings are errors) and its tests.
 clang: deps

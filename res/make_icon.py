@@ -3,9 +3,12 @@
 quillon.png (32 x 32, for the windows) and quillon.ico (16, 32 and 48 pixels, for Windows).
 
 Run it again after changing the drawing; the outputs are committed beside it.
+With --png SIZE FILE it writes only a SIZE x SIZE PNG to FILE: the build draws the desktop
+icons (share/icons/hicolor) that way, each at its own size rather than scaled from 32 pixels.
 """
 import os
 import struct
+import sys
 import zlib
 
 BLUE = (31, 78, 140)
@@ -87,6 +90,12 @@ def ico(sizes):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--png":
+        with open(sys.argv[3], "wb") as f:
+            f.write(png(int(sys.argv[2])))
+        sys.exit(0)
+    if len(sys.argv) != 1:
+        sys.exit("usage: make_icon.py [--png SIZE FILE]")
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "quillon.png"), "wb") as f:
         f.write(png(32))
