@@ -123,3 +123,19 @@ TEST_F(TargetListTest, NameEndingInSpacesKeepsItsSpacesAndItsPath) {
     EXPECT_EQ(m_list.itemData(1).toString(), PathOf("same1.h86"));
     EXPECT_EQ(m_list.itemData(2).toString(), PathOf("same2.h86"));
 }
+
+// The window shows the union of the system folders and the user's folder; a name from the
+// user's folder hides the same name from the others.
+TEST_F(TargetListTest, TheUsersFolderHidesTheSameNameFromTheSystemFolders) {
+    TempDir user;
+    m_dir.Write("a.h86", MonitorFile("Board A") + End());
+    m_dir.Write("b.h86", MonitorFile("Board B") + End());
+    const std::string mine = user.Write("mine.h86", MonitorFile("BOARD A") + End());
+    FillTargetList(m_list, QStringList{Folder()}, QString::fromStdString(user.path().string()),
+                   QString());
+    ASSERT_EQ(m_list.count(), 2);
+    EXPECT_EQ(m_list.itemText(0), "BOARD A");
+    EXPECT_EQ(m_list.itemData(0).toString(),
+              QDir::toNativeSeparators(QString::fromStdString(mine)));
+    EXPECT_EQ(m_list.itemText(1), "Board B");
+}
