@@ -61,6 +61,8 @@ TEST(MonitorFileCatalogTest, EqualNamesKeepTheirOwnPathsAndAMissingFolderIsEmpty
     EXPECT_EQ(TargetNameFromFileName("X.h86"), "X");
 }
 
+#ifndef _WIN32
+// The user's folder is a POSIX desktop's (on Windows monitor files go beside the program).
 TEST(TargetFoldersTest, UserFolderFromTheEnvironment) {
     EXPECT_EQ(UserTargetsFolder("/x/data", "/home/u"), "/x/data/quillon/Targets");
     EXPECT_EQ(UserTargetsFolder("relative", "/home/u"), "/home/u/.local/share/quillon/Targets");
@@ -68,7 +70,6 @@ TEST(TargetFoldersTest, UserFolderFromTheEnvironment) {
     EXPECT_EQ(UserTargetsFolder("", ""), "");
 }
 
-#ifndef _WIN32
 // An installed tree (bin/, share/quillon/Targets, share/doc/quillon) and a build folder
 // (Targets and the PDF beside the program), with and without a user's folder; a name from the
 // user's folder hides the same name from the others.
