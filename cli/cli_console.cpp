@@ -143,10 +143,10 @@ void CliConsole::Finish() {
     FlushLocked(m_out);
 }
 
-void CliConsole::FlushLocked(std::FILE* stream) {
-    const char* name = stream == m_out ? "standard output" : "standard error";
-    if ((stream == m_out ? m_outClosed : m_errClosed) && m_writeError.empty()) {
-        m_writeError = std::string(name) + " was closed";
+void CliConsole::FlushLocked(std::FILE* stream, bool wrote) {
+    const std::string name = stream == m_out ? "standard output" : "standard error";
+    if (wrote && (stream == m_out ? m_outClosed : m_errClosed) && m_writeError.empty()) {
+        m_writeError = name + " was closed";
     }
     errno = 0;
     // A failed write leaves the stream's error flag set, so this also catches a line whose
@@ -155,8 +155,7 @@ void CliConsole::FlushLocked(std::FILE* stream) {
         return;
     }
     if (m_writeError.empty()) {
-        m_writeError = std::string(stream == m_out ? "standard output" : "standard error") + ": " +
-                       (errno != 0 ? std::strerror(errno) : "write error");
+        m_writeError = name + ": " + (errno != 0 ? std::strerror(errno) : "write error");
     }
 }
 
@@ -174,13 +173,8 @@ void CliConsole::SetClosedAtStart(bool out, bool err) {
 std::string CliConsole::LogWriteError() {
     std::lock_guard<std::mutex> lock(m_mutex);
     // Only a stream that was written to counts; with nothing written nothing was lost.
-    const bool outClosed = m_outClosed;
-    const bool errClosed = m_errClosed;
-    m_outClosed = m_errClosed = false;
-    FlushLocked(m_out);
-    FlushLocked(m_err);
-    m_outClosed = outClosed;
-    m_errClosed = errClosed;
+    FlushLocked(m_out, false);
+    FlushLocked(m_err, false);
     return m_writeError;
 }
 

@@ -37,7 +37,9 @@ public:
     std::string LogWriteError();
 
 private:
-    void FlushLocked(std::FILE* stream);
+    // Flushes `stream` and keeps the first failure. `wrote`: something was just written to
+    // it, which is lost if the stream was closed at start.
+    void FlushLocked(std::FILE* stream, bool wrote = true);
     void EraseBarLocked();
     void DrawBarLocked();
     std::string BarText(int width) const;
@@ -49,10 +51,10 @@ private:
     bool m_progressBar;
     bool m_sharedTerminal;
 
-    std::string m_messageSubject;
-    std::string m_writeError;
-    bool m_outClosed = false;
-    bool m_errClosed = false;  // the first failed write of the log, empty while none failed
+    std::string m_messageSubject;  // the file the reader's messages are about, if any
+    std::string m_writeError;      // the first failed write of the log, empty while none failed
+    bool m_outClosed = false;      // stdout was closed at start
+    bool m_errClosed = false;      // stderr was closed at start
 
     bool m_lineOpen = false;        // the log's last line has no line end yet
     std::size_t m_lineColumns = 0;  // its width on the terminal

@@ -34,14 +34,8 @@ if(UNIX AND NOT APPLE)
     set(QUILLON_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
     set(QUILLON_DIST_FILES)
 
-    set(QUILLON_MAN_PAGES quillon-cli)
-    if(TARGET quillon-sim)
-        list(APPEND QUILLON_MAN_PAGES quillon-sim)
-    endif()
-    if(TARGET quillon)
-        list(APPEND QUILLON_MAN_PAGES quillon)
-    endif()
-    foreach(page ${QUILLON_MAN_PAGES})
+    # One manual page per installed program.
+    foreach(page ${QUILLON_INSTALLED_PROGRAMS})
         configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${QUILLON_DIST_DIR}/${page}.1
                        @ONLY)
         add_custom_command(OUTPUT ${QUILLON_DIST_DIR}/${page}.1.gz
