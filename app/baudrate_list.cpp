@@ -2,26 +2,26 @@
 
 #include <QComboBox>
 
-#include "app/list_selection.h"
+#include <cstddef>
+#include <string>
+#include <vector>
 
-namespace {
-
-constexpr std::int32_t kBaudrates[] = {9600, 19200, 38400, 57600, 115200};
-constexpr std::int32_t kDefaultBaudrate = 57600;
-
-}  // namespace
+#include "window/window_lists.h"
 
 void FillBaudrateList(QComboBox& list, const QString& storedBaudrate) {
-    for (const std::int32_t rate : kBaudrates) {
-        list.addItem(QString::number(rate), rate);
+    const std::vector<std::string> texts = BaudrateTexts();
+    list.clear();
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        list.addItem(QString::fromStdString(texts[i]), kBaudrates[i]);
     }
-    SelectEntryStartingWith(list, storedBaudrate);
+    list.setCurrentIndex(SelectBaudrateEntry(storedBaudrate.toStdString()));
 }
 
 std::int32_t GetSelectedBaudrate(const QComboBox& list, QString& strBaudrate) {
-    if (list.currentIndex() < 0) {
-        return kDefaultBaudrate;
+    std::string text = strBaudrate.toStdString();
+    const std::int32_t rate = SelectedBaudrate(list.currentIndex(), text);
+    if (list.currentIndex() >= 0) {
+        strBaudrate = QString::fromStdString(text);
     }
-    strBaudrate = list.currentText();
-    return list.currentData().toInt();
+    return rate;
 }

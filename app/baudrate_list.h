@@ -5,11 +5,12 @@
 
 class QComboBox;
 
-// The baud rate list: 9600, 19200, 38400, 57600 and 115200, in this order, each entry with its
-// rate as item data. The setting Baudrate keeps the text of the last used one.
+// The baud rate list over a combo box: BaudrateTexts (window/window_lists.h), 9600, 19200,
+// 38400, 57600 and 115200 in this order, each entry with its rate as item data. The setting
+// Baudrate keeps the text of the last used one.
 
-// Adds the five rates and selects the first entry that begins with `storedBaudrate`, letter
-// case ignored (none: no selection).
+// Empties `list`, adds the five rates and selects the first entry that begins with
+// `storedBaudrate`, letter case ignored (none: no selection).
 void FillBaudrateList(QComboBox& list, const QString& storedBaudrate);
 
 // The selected rate, its text recorded in `strBaudrate`; without a selection 57600, and

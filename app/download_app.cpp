@@ -4,20 +4,18 @@
 #include <QDialog>
 #include <QDir>
 #include <QIcon>
-#include <QSettings>
 #include <QWidget>
 
 #include "app/help_launcher.h"
+#include "app/qt_settings_store.h"
 #include "image/target_folders.h"
+#include "window/window_settings.h"
+
+static_assert(kDialogResultOk == QDialog::Accepted, "the OK result saves the settings");
 
 namespace {
 
 CDownloadApp* g_app = nullptr;
-
-constexpr const char* kTargetKey = "Last Connection/Target";
-constexpr const char* kComPortKey = "Last Connection/COMPort";
-constexpr const char* kBaudrateKey = "Last Connection/Baudrate";
-constexpr const char* kEraseAllKey = "Settings/EraseAll";
 
 }  // namespace
 
@@ -50,7 +48,7 @@ bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
     if (mainWindow) {
         m_pMainWnd = mainWindow.get();
         const int result = mainWindow->exec();
-        if (result == QDialog::Accepted) {
+        if (SettingsSavedOn(result)) {
             SaveSettings();
         }
         m_pMainWnd = nullptr;
@@ -59,23 +57,19 @@ bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
 }
 
 void CDownloadApp::LoadSettings() {
-    QSettings settings(kCompanyKey, kProfileName);
-    m_strTarget = settings.value(kTargetKey, QString()).toString();
-    m_strComPort = settings.value(kComPortKey, QStringLiteral("COM1")).toString();
-    m_strBaudrate = settings.value(kBaudrateKey, QStringLiteral("57600")).toString();
-
-    bool isNumber = false;
-    const int eraseAll = settings.value(kEraseAllKey, 1).toInt(&isNumber);
-    m_bEraseAll = !isNumber || eraseAll != 0 ? 1 : 0;
+    QtSettingsStore store;
+    const WindowSettings settings = LoadWindowSettings(store);
+    m_strTarget = QString::fromStdString(settings.target);
+    m_strComPort = QString::fromStdString(settings.comPort);
+    m_strBaudrate = QString::fromStdString(settings.baudrate);
+    m_bEraseAll = settings.eraseAll;
 }
 
 void CDownloadApp::SaveSettings() const {
-    QSettings settings(kCompanyKey, kProfileName);
-    settings.setValue(kTargetKey, m_strTarget);
-    settings.setValue(kComPortKey, m_strComPort);
-    settings.setValue(kBaudrateKey, m_strBaudrate);
-    settings.setValue(kEraseAllKey, m_bEraseAll.load());
-    settings.sync();
+    QtSettingsStore store;
+    SaveWindowSettings(store, {m_strTarget.toStdString(), m_strComPort.toStdString(),
+                               m_strBaudrate.toStdString(), m_bEraseAll.load()});
+    store.Sync();
 }
 
 void CDownloadApp::WinHelp() {

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include "window/window_settings.h"
+
 class QDialog;
 class QIcon;
 class QWidget;
@@ -16,8 +18,8 @@ class CDownloadApp {
 public:
     // Where the choices are kept: organisation and application of the per-user settings store
     // (the registry on Windows, an INI file elsewhere), and the sections and values in it.
-    static constexpr const char* kCompanyKey = "Brenwick";
-    static constexpr const char* kProfileName = "Quillon";
+    static constexpr const char* kCompanyKey = kSettingsCompany;
+    static constexpr const char* kProfileName = kSettingsProfile;
     static constexpr const char* kHelpFileName = "quillon_de.pdf";
 
     using MainWindowFactory = std::function<std::unique_ptr<QDialog>(CDownloadApp& app)>;
@@ -32,10 +34,12 @@ public:
     // writes the settings back. Returns false: the program ends afterwards.
     bool InitInstance(const MainWindowFactory& createMainWindow);
 
-    // Reads Target, COMPort, Baudrate and EraseAll; missing or unreadable values give their
-    // defaults, and any nonzero EraseAll reads as 1.
+    // Reads Target, COMPort, Baudrate and EraseAll (LoadWindowSettings through a
+    // QtSettingsStore); missing or unreadable values give their defaults, and any nonzero
+    // EraseAll reads as 1.
     void LoadSettings();
-    // Writes Target, COMPort and Baudrate ("Last Connection") and then EraseAll ("Settings").
+    // Writes Target, COMPort and Baudrate ("Last Connection") and then EraseAll ("Settings")
+    // (SaveWindowSettings).
     void SaveSettings() const;
 
     // Opens the help file in the platform's PDF viewer; failures are reported in message boxes

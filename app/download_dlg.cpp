@@ -27,16 +27,14 @@
 #include "app/target_list.h"
 #include "app/window_message_target.h"
 #include "image/target_folders.h"
-#include "link/serial_link.h"
 #include "res/resource.h"
 #include "ui_download_dlg.h"
 #include "ui_log_menu.h"
+#include "window/image_file_dialog.h"
 
 namespace {
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
-
-const QString kAbortedByUser = QStringLiteral("Aborted by user!");
 
 // Grows `rect` to `wanted` where that is larger, keeping its left edge and vertical centre.
 QRect GrowAroundCentre(QRect rect, const QSize& wanted) {
@@ -74,10 +72,9 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
     m_job.hWndOwner = m_target.get();
 
     // 2. The image file field's file dialog.
-    m_edtImageFile->SetDialogTitle(QStringLiteral("Datei wählen"));
-    m_edtImageFile->SetDefaultExtension(QStringLiteral(".HEX"));
-    m_edtImageFile->SetFilter(QStringLiteral("Hex-Dateien (*.hex; *.h86)") +
-                              QStringLiteral("|*.hex;*.h86|"));
+    m_edtImageFile->SetDialogTitle(QString::fromUtf8(kImageFileDialogTitle));
+    m_edtImageFile->SetDefaultExtension(QString::fromUtf8(kImageFileDialogExtension));
+    m_edtImageFile->SetFilter(QString::fromUtf8(kImageFileDialogFilter));
 
     // 3. The variables into the controls: an empty image file, "Erase all sectors" as saved.
     UpdateData(false);
@@ -103,6 +100,9 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, Sources sources, QWidget* parent)
     // The log shows a current line and a selection only where the operator makes them.
     m_ui->IDC_1007->installEventFilter(this);
     m_ui->IDC_1007->viewport()->installEventFilter(this);
+
+    // The job controls as the state has them (not ready).
+    ShowControls();
 
     connect(m_ui->IDOK, &QPushButton::clicked, this, &CDownloadDlg::OnCloseButton);
     connect(m_ui->IDC_1006, &QPushButton::clicked, this, &CDownloadDlg::OnBtnInitialize);
@@ -134,10 +134,11 @@ void CDownloadDlg::EndWorker() {
 void CDownloadDlg::done(int result) {
     // The window closes at once. A job that still runs keeps the worker until it has ended
     // (see exec); without one the worker closes the port and ends now.
-    if (!m_bJobRunning) {
+    if (!m_state.JobRunning()) {
         EndWorker();
         // The port has closed with the worker: a later job starts from Initialize.
-        m_ui->IDC_1000->setEnabled(false);
+        m_state.OnWorkerEnded();
+        ShowControls();
     }
     QDialog::done(result);
 }
@@ -156,7 +157,7 @@ void CDownloadDlg::AbandonJobAndEndWorker() {
 
 int CDownloadDlg::exec() {
     const int result = QDialog::exec();
-    if (m_bJobRunning) {
+    if (m_state.JobRunning()) {
         // Closed during a job (Escape, or button 1 after an abort request): the job ends by
         // itself or at its next poll point. Its messages and the reader's boxes are still
         // handled meanwhile; its done message ends this loop.
@@ -165,7 +166,7 @@ int CDownloadDlg::exec() {
         untilJobDone.exec();
         m_jobDoneLoop = nullptr;
     }
-    if (m_bJobRunning) {
+    if (m_state.JobRunning()) {
         AbandonJobAndEndWorker();  // the wait was ended from outside: the application quits
     }
     EndWorker();
@@ -239,25 +240,18 @@ void CDownloadDlg::FillTargetList() {
         return;
     }
     // Beside the program, in the installed tree's share folder, and the user's own folder.
-    const TargetFolders folders =
-        FindTargetFolders(QCoreApplication::applicationDirPath().toStdString());
-    QStringList system;
-    for (const std::string& folder : folders.system) {
-        system << QString::fromStdString(folder);
-    }
-    ::FillTargetList(*m_cmbTarget, system, QString::fromStdString(folders.user), m_app.m_strTarget);
+    ::FillTargetList(*m_cmbTarget,
+                     FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()),
+                     m_app.m_strTarget);
 }
 
 void CDownloadDlg::FillComPortList() {
-    const PortEnumerator enumerate =
-        m_sources.enumeratePorts ? m_sources.enumeratePorts : PortEnumerator(EnumerateComPorts);
-    ::FillComPortList(*m_cmbComPort, m_app.m_strComPort, enumerate);
+    // An empty enumerator stands for EnumerateComPorts.
+    ::FillComPortList(*m_cmbComPort, m_app.m_strComPort, m_sources.enumeratePorts);
 }
 
 void CDownloadDlg::RefillComPortList() {
-    const PortEnumerator enumerate =
-        m_sources.enumeratePorts ? m_sources.enumeratePorts : PortEnumerator(EnumerateComPorts);
-    ::RefillComPortList(*m_cmbComPort, m_app.m_strComPort, enumerate);
+    ::RefillComPortList(*m_cmbComPort, m_app.m_strComPort, m_sources.enumeratePorts);
 }
 
 void CDownloadDlg::FillBaudrateList() {
@@ -277,11 +271,10 @@ std::int32_t CDownloadDlg::GetSelectedBaudrate() {
 }
 
 void CDownloadDlg::OnBtnInitialize() {
-    m_ui->IDC_1000->setEnabled(false);
-    m_ui->IDC_1006->setEnabled(false);
-    m_ui->IDOK->setText(QStringLiteral("Cancel"));
-    SetCloseEnabled(false);
-    g_bStopJob = 0;
+    if (!m_state.BeginInitialize()) {
+        return;
+    }
+    ShowControls();
     m_job.strPort = GetSelectedComPort().toStdString();
     m_job.strFile = GetSelectedTarget().toStdString();
     m_job.nBaudRate = GetSelectedBaudrate();
@@ -290,10 +283,10 @@ void CDownloadDlg::OnBtnInitialize() {
 
 void CDownloadDlg::OnBtnStartDownload() {
     UpdateData(true);
-    m_ui->IDC_1000->setEnabled(false);
-    m_ui->IDC_1006->setEnabled(false);
-    SetCloseEnabled(false);
-    g_bStopJob = 0;
+    if (!m_state.BeginDownload()) {
+        return;
+    }
+    ShowControls();
     m_job.strPort = GetSelectedComPort().toStdString();
     m_job.strFile = m_strImageFile.toStdString();
     m_job.nBaudRate = GetSelectedBaudrate();
@@ -301,7 +294,6 @@ void CDownloadDlg::OnBtnStartDownload() {
 }
 
 void CDownloadDlg::BeginJob(unsigned message) {
-    m_bJobRunning = true;
     ResetProgress();
     if (!m_pWorker) {
         m_pWorker = BeginThread<CWorkerThread>(m_app.m_bEraseAll);  // ended when it last ended
@@ -314,9 +306,8 @@ void CDownloadDlg::BeginJob(unsigned message) {
 }
 
 void CDownloadDlg::OnCloseButton() {
-    if (g_bStopJob == 0) {
-        g_bStopJob = 1;  // the worker ends the job at its next poll point
-        return;
+    if (m_state.OnCloseButton() == CloseButtonAction::kRequestAbort) {
+        return;  // the worker ends the job at its next poll point
     }
     GetSelectedBaudrate();
     GetSelectedComPort();
@@ -327,11 +318,19 @@ void CDownloadDlg::OnCloseButton() {
 
 void CDownloadDlg::closeEvent(QCloseEvent* event) {
     // The close box and Alt+F4 do nothing while a job runs (on Windows they are grayed too).
-    if (m_bJobRunning) {
+    if (!m_state.MayCloseFromFrame()) {
         event->ignore();
         return;
     }
     QDialog::closeEvent(event);
+}
+
+void CDownloadDlg::ShowControls() {
+    const WindowControls controls = m_state.Controls();
+    m_ui->IDC_1000->setEnabled(controls.startDownloadEnabled);
+    m_ui->IDC_1006->setEnabled(controls.initializeEnabled);
+    m_ui->IDOK->setText(QString::fromStdString(controls.closeButtonCaption));
+    SetCloseEnabled(controls.closeEntryEnabled);
 }
 
 void CDownloadDlg::SetCloseEnabled(bool enable) {
@@ -404,24 +403,12 @@ void CDownloadDlg::OnPostedMessage(PostedMessageEvent& posted) {
 }
 
 void CDownloadDlg::OnJobDone(bool aborted, bool succeeded) {
-    // Only a job that succeeded leaves the monitor ready for a download.
-    if (succeeded) {
-        m_ui->IDC_1000->setEnabled(true);
-    } else if (aborted) {
-        AddLogLine(kAbortedByUser);
-    } else if (const QListWidget* log = m_ui->IDC_1007; log->count() > 0) {
-        // A port this user may not open: say what to do about it.
-        const std::string hint =
-            PortOpenHint(log->item(log->count() - 1)->text().toStdString(), m_job.strPort);
-        if (!hint.empty()) {
-            AddLogLine(QString::fromStdString(hint));
-        }
+    // "Aborted by user!" or the hint for a port this user may not open; the flag back to 1.
+    for (const std::string& line :
+         m_state.OnJobDone(aborted, succeeded, m_log.Last(), m_job.strPort)) {
+        ShowLogChange(m_log.Add(line));
     }
-    m_ui->IDC_1006->setEnabled(true);
-    m_ui->IDOK->setText(QStringLiteral("Close"));
-    SetCloseEnabled(true);
-    g_bStopJob = 1;
-    m_bJobRunning = false;
+    ShowControls();
     ResetProgress();
     if (m_jobDoneLoop != nullptr) {
         m_jobDoneLoop->quit();  // the window closed while the job ran: the program goes on
@@ -431,7 +418,7 @@ void CDownloadDlg::OnJobDone(bool aborted, bool succeeded) {
 void CDownloadDlg::OnProgress(WParam wParam, LParam lParam) {
     const auto done = static_cast<int>(ProgressDoneOf(wParam));
     const auto total = static_cast<int>(std::clamp<LParam>(lParam, 0, kProgressDoneMask));
-    if (!m_bJobRunning || total <= 0) {
+    if (!m_state.JobRunning() || total <= 0) {
         return;
     }
     m_ui->IDC_PROGRESS->setRange(0, total);
@@ -445,23 +432,29 @@ void CDownloadDlg::ResetProgress() {
 }
 
 void CDownloadDlg::AddLogLine(const QString& text) {
-    QListWidget* log = m_ui->IDC_1007;
-    log->addItem(text);
-    log->scrollToItem(log->item(log->count() - 1), QAbstractItemView::PositionAtTop);
+    ShowLogChange(m_log.Add(text.toStdString()));
 }
 
 void CDownloadDlg::AppendToLastLogLine(const QString& text) {
+    ShowLogChange(m_log.AppendToLast(text.toStdString()));
+}
+
+void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
     QListWidget* log = m_ui->IDC_1007;
-    QListWidgetItem* last = log->count() > 0 ? log->item(log->count() - 1) : nullptr;
-    if (last == nullptr) {
-        AddLogLine(text);
-        return;
+    const QString text = QString::fromStdString(change.text);
+    const int row = static_cast<int>(change.index);
+    QListWidgetItem* item = change.replacesLast ? log->item(row) : nullptr;
+    if (item != nullptr) {
+        item->setText(text);
+    } else {
+        log->addItem(text);
+        item = log->item(log->count() - 1);
     }
-    last->setText(last->text() + text);
-    log->scrollToItem(last, QAbstractItemView::PositionAtTop);
+    log->scrollToItem(item, QAbstractItemView::PositionAtTop);
 }
 
 void CDownloadDlg::OnClearLog() {
+    m_log.Clear();
     m_ui->IDC_1007->clear();
 }
 

@@ -9,6 +9,8 @@
 #include "app/port_list.h"
 #include "link/messages.h"
 #include "link/worker_thread.h"
+#include "window/download_window_state.h"
+#include "window/log_lines.h"
 
 namespace Ui {
 class CDownloadDlg;
@@ -26,8 +28,10 @@ class WindowMessageTarget;
 //
 // The window starts the worker thread when it opens and hands it one job at a time; the worker
 // answers with posted messages (log lines, appended text, progress, one done message per job),
-// which the window turns into log lines and button states. Its job state shows only in the
-// buttons, button 1's caption, the close box and g_bStopJob:
+// which the window turns into log lines and button states. What it decides lives in the
+// toolkit-free layer (window/): the job state with its controls (DownloadWindowState), the log
+// (LogLines, which the list mirrors), the lists' entries and selections. Its job state shows
+// only in the buttons, button 1's caption, the close box and g_bStopJob:
 //
 //   not ready     Initialize on,  Start Download off, "Close",  close box on,  flag 1
 //   initializing  both off,                           "Cancel", close box off, flag 0 (1: abort)
@@ -100,8 +104,12 @@ private:
     // Empties the progress bar.
     void ResetProgress();
 
-    // Disables both job buttons and the close box, clears the abort flag and posts the job.
+    // Posts the job the state has just begun.
     void BeginJob(unsigned message);
+    // Shows the state's controls: the job buttons, button 1's caption and the close entry.
+    void ShowControls();
+    // Shows a change of m_log in the log list and scrolls to the changed line.
+    void ShowLogChange(const LogLines::Change& change);
     void SetCloseEnabled(bool enable);
     // Moves the image file text and "Erase all sectors" between the controls and their
     // variables: to the variables when `saveAndValidate`, else to the controls.
@@ -131,7 +139,8 @@ private:
     ThreadPtr<CWorkerThread> m_pWorker;
     std::shared_ptr<WindowMessageTarget> m_target;
     QIcon m_hIcon;
-    bool m_bJobRunning = false;
+    DownloadWindowState m_state{g_bStopJob};
+    LogLines m_log;
     QEventLoop* m_jobDoneLoop = nullptr;  // runs in exec while a job ends after the window closed
     bool m_bHasSystemMenu = false;
 };

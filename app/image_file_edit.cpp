@@ -4,13 +4,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QRegularExpression>
 #include <QToolButton>
 #include <QUrl>
+
+#include "window/image_file_dialog.h"
 
 namespace {
 
@@ -25,11 +25,6 @@ QString FirstDroppedFile(const QMimeData* data) {
         }
     }
     return QString();
-}
-
-bool IsDriveRoot(const QString& text) {
-    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:$"));
-    return drive.match(text).hasMatch();
 }
 
 }  // namespace
@@ -64,46 +59,22 @@ void CImageFileEdit::setText(const QString& text) {
 
 CImageFileEdit::StartLocation CImageFileEdit::ChooseStartLocation(const QString& text,
                                                                   const QString& defaultPath) {
-    QString path = text.isEmpty() ? defaultPath : text;
-    if (!path.isEmpty()) {
-        if (path.size() > 1 &&
-            (path.endsWith(QLatin1Char('\\')) || path.endsWith(QLatin1Char('/')))) {
-            path.chop(1);
-        }
-        if (IsDriveRoot(path)) {
-            path += QLatin1Char('/');
-        }
-        const QFileInfo info(path);
-        if (info.isDir()) {
-            return {info.absoluteFilePath(), QString()};
-        }
-        if (info.isFile()) {
-            return {info.absolutePath(), info.absoluteFilePath()};
-        }
-    }
-    if (!defaultPath.isEmpty() && QFileInfo(defaultPath).isDir()) {
-        return {QFileInfo(defaultPath).absoluteFilePath(), QString()};
-    }
-    return {};
+    const BrowseStart start = ChooseBrowseStart(text.toStdString(), defaultPath.toStdString());
+    return {QString::fromStdString(start.folder), QString::fromStdString(start.file)};
 }
 
 QStringList CImageFileEdit::NameFilters(const QString& filter) {
     QStringList result;
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty()) {
-            break;  // "||" ends the list
-        }
+    for (const FileFilterEntry& entry : ParseFileFilter(filter.toStdString())) {
         QStringList patterns;
-        for (QString pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-            pattern = pattern.trimmed();
+        for (const std::string& pattern : entry.patterns) {
             // "*.*" stands for every file, also those without an extension.
-            patterns << (pattern == QStringLiteral("*.*") ? QStringLiteral("*") : pattern);
+            patterns << (pattern == "*.*" ? QStringLiteral("*") : QString::fromStdString(pattern));
         }
         // The dialog shows the description alone (HideNameFilterDetails) and matches the
         // patterns in the last parentheses.
-        result << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                      QLatin1Char(')');
+        result << QString::fromStdString(entry.description) + QStringLiteral(" (") +
+                      patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return result;
 }

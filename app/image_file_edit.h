@@ -44,13 +44,15 @@ public:
     // process's current directory is the same afterwards.
     virtual void OnBrowse();
 
-    // Where the dialog opens for the field text `text`: a text naming a folder (with or
-    // without a trailing separator) opens in it; one naming a file opens in the file's folder
-    // with the file preselected; a drive ("C:" or "C:\") opens in its root; anything else opens
-    // in `defaultPath` when that is a folder, otherwise where the platform chooses.
+    // Where the dialog opens for the field text `text` (ChooseBrowseStart): a text naming a
+    // folder (with or without a trailing separator) opens in it; one naming a file opens in the
+    // file's folder with the file preselected; a drive ("C:" or "C:\") opens in its root;
+    // anything else opens in `defaultPath` when that is a folder, otherwise where the platform
+    // chooses. Paths come back absolute, with the platform's separators.
     static StartLocation ChooseStartLocation(const QString& text, const QString& defaultPath);
 
-    // The bar-notation filter as file dialog name filters, "description (pattern pattern)".
+    // The bar-notation filter (ParseFileFilter) as file dialog name filters,
+    // "description (pattern pattern)".
     static QStringList NameFilters(const QString& filter);
 
 signals:

@@ -2,47 +2,42 @@
 
 #include <QComboBox>
 
-#include "app/list_selection.h"
-
 namespace {
 
-// Adds one reported port to the list the context points to, and goes on.
-int AddPort(std::uintptr_t context, const ComPortInfo* info) {
-    auto* list = reinterpret_cast<QComboBox*>(context);
-    if (info != nullptr && info->portName != nullptr) {
-        InsertSortedEntry(*list, QString::fromUtf8(info->portName));
+// The entries and the selection as `list` shows them.
+PortListEntries Shown(const QComboBox& list) {
+    PortListEntries shown;
+    for (int i = 0; i < list.count(); ++i) {
+        shown.ports.push_back(list.itemText(i).toStdString());
     }
-    return 1;
+    shown.selected = list.currentIndex();
+    return shown;
+}
+
+void Show(QComboBox& list, const PortListEntries& ports) {
+    list.clear();
+    for (const std::string& port : ports.ports) {
+        list.addItem(QString::fromStdString(port));
+    }
+    list.setCurrentIndex(ports.selected);
 }
 
 }  // namespace
 
 void FillComPortList(QComboBox& list, const QString& storedPort, const PortEnumerator& enumerate) {
-    const int listed = enumerate(&AddPort, reinterpret_cast<std::uintptr_t>(&list));
-    if (listed == 1) {
-        SelectEntryStartingWith(list, storedPort);
-    } else {
-        list.setCurrentIndex(-1);
-    }
+    Show(list, LoadPortListEntries(enumerate, storedPort.toStdString()));
 }
 
 void RefillComPortList(QComboBox& list, const QString& storedPort,
                        const PortEnumerator& enumerate) {
-    const bool selected = list.currentIndex() >= 0;
-    const QString previous = list.currentText();
-    list.clear();
-    FillComPortList(list, storedPort, enumerate);
-    if (selected) {
-        // Only the same port again: one that merely begins with its name is another device.
-        list.setCurrentIndex(
-            list.findText(previous, Qt::MatchFixedString | Qt::MatchCaseSensitive));
-    }
+    Show(list, ReloadPortListEntries(enumerate, Shown(list), storedPort.toStdString()));
 }
 
 QString GetSelectedComPort(const QComboBox& list, QString& strComPort) {
-    if (list.currentIndex() < 0) {
-        return QStringLiteral("COM1");
+    std::string port = strComPort.toStdString();
+    const std::string selected = SelectedComPort(Shown(list), port);
+    if (list.currentIndex() >= 0) {
+        strComPort = QString::fromStdString(port);
     }
-    strComPort = list.currentText();
-    return strComPort;
+    return QString::fromStdString(selected);
 }

@@ -2,21 +2,20 @@
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 
-#include "ports/com_ports.h"
+#include "window/window_lists.h"
 
 class QComboBox;
 
-// The port list: the serial ports of the system by their port names, sorted by name with
-// letter case ignored. The setting COMPort keeps the name of the last used one.
+// The port list over a combo box: it shows what LoadPortListEntries and ReloadPortListEntries
+// (window/window_lists.h) read and selected, the serial ports by their port names, sorted by
+// name with letter case ignored. The setting COMPort keeps the name of the last used one.
+// Where the ports come from: PortEnumerator (EnumerateComPorts, or any function with its
+// contract).
 
-// Where the ports come from: EnumerateComPorts, or any function with its contract.
-using PortEnumerator = std::function<int(ComPortCallback callback, std::uintptr_t context)>;
-
-// Adds every port that `enumerate` reports. When the enumeration succeeds, selects the first
-// entry that begins with `storedPort`, letter case ignored; when it fails, the ports reported
-// before the failure stay listed and none is selected.
+// Empties `list` and shows every port that `enumerate` reports. When the enumeration succeeds,
+// selects the first entry that begins with `storedPort`, letter case ignored; when it fails,
+// the ports reported before the failure stay listed and none is selected.
 void FillComPortList(QComboBox& list, const QString& storedPort, const PortEnumerator& enumerate);
 
 // Reads the ports again into `list`, which holds an earlier reading: the selected port stays

@@ -1,56 +1,27 @@
 #include "app/target_list.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <vector>
 
 #include "image/monitor_file_catalog.h"
-#include "image/target_folders.h"
-
-namespace {
-
-bool HasMonitorFileSuffix(const QString& path) {
-    return path.endsWith(QStringLiteral(".h86"), Qt::CaseInsensitive) ||
-           path.endsWith(QStringLiteral(".hex"), Qt::CaseInsensitive);
-}
-
-// Negative, zero or positive as entry (name, path) sorts before, with or after entry `index`.
-int CompareWithEntry(const QComboBox& list, int index, const QString& name, const QString& path) {
-    const int byName = QString::compare(name, list.itemText(index), Qt::CaseInsensitive);
-    if (byName != 0) {
-        return byName;
-    }
-    return QString::compare(path, list.itemData(index).toString(), Qt::CaseInsensitive);
-}
-
-void InsertSorted(QComboBox& list, const QString& name, const QString& path) {
-    int index = 0;
-    while (index < list.count() && CompareWithEntry(list, index, name, path) >= 0) {
-        ++index;
-    }
-    list.insertItem(index, name, path);
-}
-
-// Adds the monitor files "*.h86" of `folder` (none when it is missing) to `entries`.
-void AppendMonitorFiles(const QString& folder, std::vector<MonitorFileEntry>& entries) {
-    const QFileInfoList files = QDir(folder).entryInfoList(
-        {QStringLiteral("*.h86")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
-    for (const QFileInfo& file : files) {
-        const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
-        if (HasMonitorFileSuffix(path)) {
-            entries.push_back({TargetDisplayName(path).toStdString(), path.toStdString()});
-        }
-    }
-}
-
-}  // namespace
+#include "window/window_lists.h"
 
 QString TargetDisplayName(const QString& path) {
     return QString::fromStdString(
         MonitorFileDisplayName(QDir::toNativeSeparators(path).toStdString()));
+}
+
+void FillTargetList(QComboBox& list, const TargetFolders& folders, const QString& storedTarget) {
+    const TargetListEntries targets = LoadTargetListEntries(folders, storedTarget.toStdString());
+    list.clear();
+    for (const MonitorFileEntry& entry : targets.entries) {
+        list.addItem(QString::fromStdString(entry.displayName),
+                     QDir::toNativeSeparators(QString::fromStdString(entry.path)));
+    }
+    // A combo box selects its first entry by itself; the stored name decides instead.
+    list.setCurrentIndex(targets.selected);
 }
 
 void FillTargetList(QComboBox& list, const QString& targetsFolder, const QString& storedTarget) {
@@ -59,39 +30,28 @@ void FillTargetList(QComboBox& list, const QString& targetsFolder, const QString
 
 void FillTargetList(QComboBox& list, const QStringList& systemFolders, const QString& userFolder,
                     const QString& storedTarget) {
-    std::vector<MonitorFileEntry> system;
+    // The entries' paths are absolute, as the folders are made here.
+    TargetFolders folders;
     for (const QString& folder : systemFolders) {
-        AppendMonitorFiles(folder, system);
+        folders.system.push_back(QDir(folder).absolutePath().toStdString());
     }
-    std::vector<MonitorFileEntry> user;
     if (!userFolder.isEmpty()) {
-        AppendMonitorFiles(userFolder, user);
+        folders.user = QDir(userFolder).absolutePath().toStdString();
     }
-    for (const MonitorFileEntry& entry : MergeTargetLists(system, user, nullptr)) {
-        InsertSorted(list, QString::fromStdString(entry.displayName),
-                     QString::fromStdString(entry.path));
-    }
-
-    // A combo box selects its first entry by itself; the stored name decides instead.
-    int selected = -1;
-    if (!storedTarget.isEmpty()) {
-        for (int i = 0; i < list.count() && selected < 0; ++i) {
-            if (list.itemText(i).startsWith(storedTarget, Qt::CaseInsensitive)) {
-                selected = i;
-            }
-        }
-    }
-    if (list.count() == 1) {
-        selected = 0;
-    }
-    list.setCurrentIndex(selected);
+    FillTargetList(list, folders, storedTarget);
 }
 
 QString GetSelectedTarget(const QComboBox& list, QString& strTarget) {
-    const int index = list.currentIndex();
-    if (index < 0) {
-        return QString();
+    // The entries as the list shows them, for the layer's rule.
+    std::vector<MonitorFileEntry> entries;
+    for (int i = 0; i < list.count(); ++i) {
+        entries.push_back(
+            {list.itemText(i).toStdString(), list.itemData(i).toString().toStdString()});
     }
-    strTarget = list.itemText(index);
-    return list.itemData(index).toString();
+    std::string target = strTarget.toStdString();
+    const std::string path = SelectedTargetPath(entries, list.currentIndex(), target);
+    if (list.currentIndex() >= 0) {
+        strTarget = QString::fromStdString(target);
+    }
+    return QString::fromStdString(path);
 }

@@ -11,16 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool IsFolder(const fs::path& path) {
-    std::error_code error;
-    return fs::is_directory(path, error);
-}
-
-bool IsFile(const fs::path& path) {
-    std::error_code error;
-    return fs::is_regular_file(path, error);
-}
-
 #ifndef _WIN32
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);

@@ -2,13 +2,13 @@
 
 #include <filesystem>
 
+#include "platform/utf8_path.h"
+
 #ifdef _WIN32
 #include <windows.h>
-
-#include "platform/utf8_path.h"
 #endif
 
-std::string ExecutableDirectory() {
+std::string ExecutablePath() {
 #ifdef _WIN32
     // The Unicode call: the 8-bit one cannot name every folder, and its text would not be
     // UTF-8. The buffer grows until the path fits.
@@ -21,7 +21,7 @@ std::string ExecutableDirectory() {
         }
         if (length < path.size()) {
             path.resize(length);
-            return Utf8FromPath(std::filesystem::path(path).parent_path());
+            return Utf8FromPath(std::filesystem::path(path));
         }
         if (path.size() >= 32768) {
             return std::string();  // longer than any Windows path
@@ -31,6 +31,11 @@ std::string ExecutableDirectory() {
 #else
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : exe.parent_path().string();
+    return error ? std::string() : exe.string();
 #endif
+}
+
+std::string ExecutableDirectory() {
+    const std::string path = ExecutablePath();
+    return path.empty() ? path : Utf8FromPath(PathFromUtf8(path).parent_path());
 }

@@ -68,19 +68,29 @@ TEST_F(ImageFileEditTest, StartLocationFollowsTheText) {
     const QString sub = Folder() + "/sub";
     QDir().mkpath(sub);
 
+    // ChooseBrowseStart decides (window_model_tests); the paths come back native.
     const Location inFolder = CImageFileEdit::ChooseStartLocation(sub + "/", QString());
-    EXPECT_EQ(inFolder.folder, sub);
+    EXPECT_EQ(inFolder.folder, QDir::toNativeSeparators(sub));
     EXPECT_EQ(inFolder.file, QString());
     const Location atFile = CImageFileEdit::ChooseStartLocation(file, QString());
-    EXPECT_EQ(atFile.folder, Folder());
-    EXPECT_EQ(atFile.file, file);
+    EXPECT_EQ(atFile.folder, QDir::toNativeSeparators(Folder()));
+    EXPECT_EQ(atFile.file, QDir::toNativeSeparators(file));
 
     // A missing path or a drive that does not exist here falls back to the default path.
     for (const QString& text : {Folder() + "/missing.hex", QStringLiteral("Q:")}) {
-        EXPECT_EQ(CImageFileEdit::ChooseStartLocation(text, sub).folder, sub) << text.toStdString();
+        EXPECT_EQ(CImageFileEdit::ChooseStartLocation(text, sub).folder,
+                  QDir::toNativeSeparators(sub))
+            << text.toStdString();
         EXPECT_EQ(CImageFileEdit::ChooseStartLocation(text, QString()).folder, QString());
     }
     EXPECT_EQ(CImageFileEdit::ChooseStartLocation(QString(), QString()).folder, QString());
+}
+
+// The bar notation (ParseFileFilter) as the dialog's name filters; "*.*" matches every file.
+TEST_F(ImageFileEditTest, NameFiltersFromTheBarNotation) {
+    EXPECT_EQ(CImageFileEdit::NameFilters("Hex-Dateien (*.hex; *.h86)|*.hex; *.h86|"),
+              QStringList({"Hex-Dateien (*.hex; *.h86) (*.hex *.h86)"}));
+    EXPECT_EQ(CImageFileEdit::NameFilters(m_field.Filter()), QStringList({"All files (*.*) (*)"}));
 }
 
 TEST_F(ImageFileEditTest, DialogOpensAtTheFileAndOkTakesTheChoice) {

@@ -1,0 +1,132 @@
+#include "window/window_lists.h"
+
+#include <algorithm>
+
+#include "platform/ascii_case.h"
+
+namespace {
+
+bool IsValidIndex(int index, std::size_t count) {
+    return index >= 0 && static_cast<std::size_t>(index) < count;
+}
+
+// The first of `texts` that begins with `prefix`, where the empty prefix begins every text.
+int FirstEntryBeginningWith(const std::vector<std::string>& texts, const std::string& prefix) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (StartsWithIgnoringCase(texts[i], prefix)) {
+            return static_cast<int>(i);
+        }
+    }
+    return kNoSelection;
+}
+
+// Collects the port names an enumeration reports.
+int CollectPort(std::uintptr_t context, const ComPortInfo* info) {
+    auto* ports = reinterpret_cast<std::vector<std::string>*>(context);
+    if (info != nullptr && info->portName != nullptr) {
+        ports->emplace_back(info->portName);
+    }
+    return 1;
+}
+
+}  // namespace
+
+int FirstEntryStartingWith(const std::vector<std::string>& texts, const std::string& prefix) {
+    return prefix.empty() ? kNoSelection : FirstEntryBeginningWith(texts, prefix);
+}
+
+// --- Target list -----------------------------------------------------------------------
+
+TargetListEntries LoadTargetListEntries(const TargetFolders& folders,
+                                        const std::string& storedTarget) {
+    TargetListEntries list;
+    list.entries = ListTargetFolders(folders, nullptr);
+    list.selected = SelectTargetEntry(list.entries, storedTarget);
+    return list;
+}
+
+int SelectTargetEntry(const std::vector<MonitorFileEntry>& entries,
+                      const std::string& storedTarget) {
+    if (entries.size() == 1) {
+        return 0;
+    }
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const MonitorFileEntry& entry : entries) {
+        names.push_back(entry.displayName);
+    }
+    return FirstEntryStartingWith(names, storedTarget);
+}
+
+std::string SelectedTargetPath(const std::vector<MonitorFileEntry>& entries, int selected,
+                               std::string& strTarget) {
+    if (!IsValidIndex(selected, entries.size())) {
+        return {};
+    }
+    const MonitorFileEntry& entry = entries[static_cast<std::size_t>(selected)];
+    strTarget = entry.displayName;
+    return entry.path;
+}
+
+// --- Port list -------------------------------------------------------------------------
+
+PortListEntries LoadPortListEntries(const PortEnumerator& enumerate,
+                                    const std::string& storedPort) {
+    PortListEntries list;
+    const PortEnumerator& source = enumerate ? enumerate : PortEnumerator(EnumerateComPorts);
+    const int listed = source(&CollectPort, reinterpret_cast<std::uintptr_t>(&list.ports));
+    // Sorted with letter case ignored; equal names keep the order they were reported in.
+    std::stable_sort(
+        list.ports.begin(), list.ports.end(),
+        [](const std::string& a, const std::string& b) { return CompareIgnoringCase(a, b) < 0; });
+    // After a failed enumeration nothing is selected. The stored name begins the selected
+    // port's name; an empty one begins every name.
+    list.selected = listed == 1 ? FirstEntryBeginningWith(list.ports, storedPort) : kNoSelection;
+    return list;
+}
+
+PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
+                                      const PortListEntries& previous,
+                                      const std::string& storedPort) {
+    PortListEntries list = LoadPortListEntries(enumerate, storedPort);
+    if (IsValidIndex(previous.selected, previous.ports.size())) {
+        // Only the same port again: one that merely begins with its name is another device.
+        const std::string& port = previous.ports[static_cast<std::size_t>(previous.selected)];
+        const auto found = std::find(list.ports.begin(), list.ports.end(), port);
+        list.selected =
+            found == list.ports.end() ? kNoSelection : static_cast<int>(found - list.ports.begin());
+    }
+    return list;
+}
+
+std::string SelectedComPort(const PortListEntries& list, std::string& strComPort) {
+    if (!IsValidIndex(list.selected, list.ports.size())) {
+        return kDefaultComPort;
+    }
+    strComPort = list.ports[static_cast<std::size_t>(list.selected)];
+    return strComPort;
+}
+
+// --- Baud rate list --------------------------------------------------------------------
+
+std::vector<std::string> BaudrateTexts() {
+    std::vector<std::string> texts;
+    for (const std::int32_t rate : kBaudrates) {
+        texts.push_back(std::to_string(rate));
+    }
+    return texts;
+}
+
+int SelectBaudrateEntry(const std::string& storedBaudrate) {
+    return FirstEntryBeginningWith(BaudrateTexts(), storedBaudrate);
+}
+
+std::int32_t SelectedBaudrate(int selected, std::string& strBaudrate) {
+    constexpr std::size_t kCount = sizeof(kBaudrates) / sizeof(kBaudrates[0]);
+    if (!IsValidIndex(selected, kCount)) {
+        return kDefaultBaudrate;
+    }
+    const std::int32_t rate = kBaudrates[static_cast<std::size_t>(selected)];
+    strBaudrate = std::to_string(rate);
+    return rate;
+}

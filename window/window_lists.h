@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image/monitor_file_catalog.h"
+#include "image/target_folders.h"
+#include "ports/com_ports.h"
+
+// The entries of the main window's three drop-down lists and how each selection is restored
+// from the settings and read back when a job starts. A window shows the entries in the given
+// order, selects the given index (-1: none) and hands the selected index back.
+
+// Nothing selected.
+inline constexpr int kNoSelection = -1;
+
+// The index of the first of `texts` that begins with `prefix`, letter case ignored (ASCII),
+// or kNoSelection. An empty prefix selects nothing.
+int FirstEntryStartingWith(const std::vector<std::string>& texts, const std::string& prefix);
+
+// --- Target list -----------------------------------------------------------------------
+// One entry per monitor file of the target folders, shown under its display name and sorted
+// by name with letter case ignored (equal names by path); the file's path stays with the
+// entry. The selection: the first entry whose name begins with the stored target name, and
+// the only entry of a list of one whatever was stored.
+struct TargetListEntries {
+    std::vector<MonitorFileEntry> entries;
+    int selected = kNoSelection;
+};
+
+// Scans `folders` (each file loaded once for its name; the reader shows its own messages) and
+// selects as above.
+TargetListEntries LoadTargetListEntries(const TargetFolders& folders,
+                                        const std::string& storedTarget);
+// The selection rule alone, for entries already sorted.
+int SelectTargetEntry(const std::vector<MonitorFileEntry>& entries,
+                      const std::string& storedTarget);
+// The path of entry `selected`, its name recorded in `strTarget`; without a selection the
+// empty path, and `strTarget` is left as it was.
+std::string SelectedTargetPath(const std::vector<MonitorFileEntry>& entries, int selected,
+                               std::string& strTarget);
+
+// --- Port list -------------------------------------------------------------------------
+// The serial ports by their port names, sorted with letter case ignored. Selection: the first
+// port that begins with the stored name after a successful enumeration, none after a failed
+// one (the ports reported before the failure stay listed). Unlike FirstEntryStartingWith, an
+// empty stored name begins every name and selects the first port (as the Qt window always did).
+// An empty enumerator stands for EnumerateComPorts.
+using PortEnumerator = std::function<int(ComPortCallback callback, std::uintptr_t context)>;
+
+struct PortListEntries {
+    std::vector<std::string> ports;
+    int selected = kNoSelection;
+};
+
+inline constexpr const char* kDefaultComPort = "COM1";
+
+PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::string& storedPort);
+// Reads the ports again for a list that shows `previous`: the port selected there stays
+// selected while it is listed (exactly that name); one that is gone leaves no selection;
+// without a previous selection `storedPort` is selected as LoadPortListEntries does.
+PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
+                                      const PortListEntries& previous,
+                                      const std::string& storedPort);
+// The selected port, recorded in `strComPort`; "COM1" without a selection, and `strComPort`
+// left as it was.
+std::string SelectedComPort(const PortListEntries& list, std::string& strComPort);
+
+// --- Baud rate list --------------------------------------------------------------------
+// Five entries in this order, each with its rate: 9600, 19200, 38400, 57600, 115200.
+inline constexpr std::int32_t kBaudrates[] = {9600, 19200, 38400, 57600, 115200};
+inline constexpr std::int32_t kDefaultBaudrate = 57600;
+
+// The entries' texts ("%ld" of each rate).
+std::vector<std::string> BaudrateTexts();
+// The first entry that begins with `storedBaudrate`, letter case ignored, or kNoSelection; an
+// empty stored text selects the first entry, as for the port list.
+int SelectBaudrateEntry(const std::string& storedBaudrate);
+// The rate of entry `selected`, its text recorded in `strBaudrate`; 57600 without a
+// selection, and `strBaudrate` left as it was.
+std::int32_t SelectedBaudrate(int selected, std::string& strBaudrate);

@@ -1,0 +1,59 @@
+#include "window/window_settings.h"
+
+#include <charconv>
+#include <cstddef>
+
+namespace {
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+WindowSettings LoadWindowSettings(SettingsStore& store) {
+    // A value that is present counts as it is, also when it is empty.
+    WindowSettings settings;
+    settings.target = store.ReadText(kLastConnectionSection, kTargetValue).value_or("");
+    settings.comPort = store.ReadText(kLastConnectionSection, kComPortValue).value_or("COM1");
+    settings.baudrate = store.ReadText(kLastConnectionSection, kBaudrateValue).value_or("57600");
+    settings.eraseAll = EraseAllFromText(store.ReadText(kSettingsSection, kEraseAllValue));
+    return settings;
+}
+
+void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings) {
+    store.WriteText(kLastConnectionSection, kTargetValue, settings.target);
+    store.WriteText(kLastConnectionSection, kComPortValue, settings.comPort);
+    store.WriteText(kLastConnectionSection, kBaudrateValue, settings.baudrate);
+    store.WriteInteger(kSettingsSection, kEraseAllValue, settings.eraseAll);
+}
+
+int EraseAllFromText(const std::optional<std::string>& text) {
+    if (!text) {
+        return 1;
+    }
+    // A decimal int, optionally signed, with white space around it (as QString::toInt reads
+    // it); anything else is not a number and reads as 1.
+    std::size_t first = 0;
+    std::size_t end = text->size();
+    while (first < end && IsSpace((*text)[first])) {
+        ++first;
+    }
+    while (end > first && IsSpace((*text)[end - 1])) {
+        --end;
+    }
+    if (first < end && (*text)[first] == '+') {
+        ++first;
+        if (first < end && ((*text)[first] == '-' || (*text)[first] == '+')) {
+            return 1;
+        }
+    }
+    int number = 0;
+    const char* begin = text->data() + first;
+    const char* last = text->data() + end;
+    const auto [ptr, error] = std::from_chars(begin, last, number, 10);
+    if (begin == last || error != std::errc() || ptr != last) {
+        return 1;
+    }
+    return number != 0 ? 1 : 0;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The operator's choices the window keeps between runs, and how they are stored: per user,
+// below the company key "Brenwick" and the profile "Quillon", one section per group:
+//
+//   section            value       type     default when missing
+//   "Last Connection"  "Target"    string   empty
+//   "Last Connection"  "COMPort"   string   "COM1"
+//   "Last Connection"  "Baudrate"  string   "57600"
+//   "Settings"         "EraseAll"  integer  1 (any value but 0 reads as 1)
+//
+// They are read when the program starts and written, in this order, only when the main window
+// ends with its OK result (button 1); Escape and the close box write nothing. The image file
+// path is never stored.
+
+inline constexpr const char* kSettingsCompany = "Brenwick";
+inline constexpr const char* kSettingsProfile = "Quillon";
+inline constexpr const char* kLastConnectionSection = "Last Connection";
+inline constexpr const char* kSettingsSection = "Settings";
+inline constexpr const char* kTargetValue = "Target";
+inline constexpr const char* kComPortValue = "COMPort";
+inline constexpr const char* kBaudrateValue = "Baudrate";
+inline constexpr const char* kEraseAllValue = "EraseAll";
+
+// The dialog result on which the settings are saved (the OK result).
+inline constexpr int kDialogResultOk = 1;
+inline constexpr int kDialogResultCancel = 2;
+
+struct WindowSettings {
+    std::string target;  // display name of the last used target (UTF-8)
+    std::string comPort = "COM1";
+    std::string baudrate = "57600";
+    int eraseAll = 1;  // 0 or 1
+
+    bool operator==(const WindowSettings&) const = default;
+};
+
+// Where a window keeps its settings: QSettings for the Qt window, the registry below
+// HKEY_CURRENT_USER\Software\Brenwick\Quillon for the Win32 window, in the same layout so that
+// either reads what the other wrote. Reads give nothing for a value that is missing or cannot
+// be read; an integer value reads as its decimal text. Writes report nothing.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    virtual std::optional<std::string> ReadText(const char* section, const char* value) = 0;
+    virtual void WriteText(const char* section, const char* value, const std::string& text) = 0;
+    virtual void WriteInteger(const char* section, const char* value, int number) = 0;
+};
+
+// Reads the four values with their defaults.
+WindowSettings LoadWindowSettings(SettingsStore& store);
+// Writes Target, COMPort and Baudrate, then EraseAll.
+void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings);
+// Whether a main window that ended with `dialogResult` has its settings saved.
+inline bool SettingsSavedOn(int dialogResult) {
+    return dialogResult == kDialogResultOk;
+}
+
+// EraseAll as stored (decimal text, or absent) to 0 or 1: missing, non-numeric or nonzero
+// values give 1.
+int EraseAllFromText(const std::optional<std::string>& text);
