@@ -1,0 +1,73 @@
+#include "winapp/about_dlg.h"
+
+#include <cstdio>
+
+#include "platform/executable_path.h"
+#include "platform/version_resource_win32.h"
+#include "res/window_ids.h"
+#include "winapp/download_app.h"
+#include "winapp/help_key_hook.h"
+#include "winapp/utf16_text.h"
+
+namespace {
+
+void SetItemText(HWND window, int id, const std::string& text) {
+    ::SetDlgItemTextW(window, id, Utf16FromUtf8(text).c_str());
+}
+
+}  // namespace
+
+INT_PTR CAboutDlg::DoModal(HWND owner) {
+    return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUTBOX), owner,
+                             DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+bool CAboutDlg::ReadLines(const std::string& programPath, Lines& lines) {
+    Win32VersionResource resource;
+    std::uint32_t translation = 0;
+    if (programPath.empty() || !resource.Read(programPath) ||
+        !resource.FirstTranslation(translation)) {
+        return false;
+    }
+    char block[64];
+    std::snprintf(block, sizeof(block), "\\StringFileInfo\\%08lx\\",
+                  static_cast<unsigned long>(translation));
+    lines.version = "Quillon Version " + resource.FindString(std::string(block) + "ProductVersion");
+    lines.copyright = resource.FindString(std::string(block) + "LegalCopyright");
+    lines.trademarks = resource.FindString(std::string(block) + "LegalTrademarks");
+    return true;
+}
+
+void CAboutDlg::OnInitDialog(HWND window) {
+    CHelpKeyHook::Register(window, [](HWND owner) {
+        if (CDownloadApp* app = GetDownloadApp()) {
+            app->WinHelp(owner);
+        }
+    });
+    Lines lines;
+    if (ReadLines(ExecutablePath(), lines)) {
+        SetItemText(window, IDC_VERSION_LINE, lines.version);
+        SetItemText(window, IDC_COPYRIGHT_LINE, lines.copyright);
+        SetItemText(window, IDC_TRADEMARK_LINE, lines.trademarks);
+    }
+}
+
+INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            reinterpret_cast<CAboutDlg*>(lParam)->OnInitDialog(window);
+            return TRUE;  // the focus on the first tab stop, OK
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                ::EndDialog(window, LOWORD(wParam));
+                return TRUE;
+            }
+            break;
+        case WM_DESTROY:
+            CHelpKeyHook::Unregister(window);
+            break;
+        default:
+            break;
+    }
+    return FALSE;
+}

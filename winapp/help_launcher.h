@@ -1,0 +1,20 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Opens the help file `path` (UTF-8, a PDF) in the program Windows associates with it
+// (FindExecutableW). Failures go to the operator in a message box owned by `owner`:
+//   no file or no program for it: "Die Hilfe '<path>' oder der Acrobat-Reader konnte nicht
+//                                  gefunden werden!" (exclamation icon)
+//   the program would not start:   "Fehler beim Starten des Acrobat-Readers!" (information)
+// The program starts with the command line "<program>" "<path>", both quoted, shown normally;
+// the call waits until it is ready for input, at most kHelpViewerIdleTimeoutMs, with the wait
+// cursor up meanwhile. Returns whether the viewer started.
+bool ShowHelp(HWND owner, const std::string& path);
+
+inline constexpr DWORD kHelpViewerIdleTimeoutMs = 10000;
+
+// The command line for `viewer` with the file `path`: both quoted.
+std::wstring HelpViewerCommandLine(const std::wstring& viewer, const std::wstring& path);
