@@ -1,6 +1,6 @@
 # Entry points for developers and CI. Every target first installs what is missing.
 .PHONY: deps run test build asan tsan release package package-install-check clang fuzz bench report soak \
-  format format-check clean
+  wine windows-package format format-check clean
 
 FUZZ_SECONDS ?= 60
 SOAK_CYCLES ?= 200
@@ -9,6 +9,8 @@ SOAK_CHAOS ?= 0
 SOAK_SEED ?=
 BAUD ?= 0
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+QUILLON_VERSION := $(shell sed -n 's/^project.Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WINDOWS_ZIP := build/quillon-$(QUILLON_VERSION)-windows-x64.zip
 
 deps:
 	scripts/install-deps
@@ -68,15 +70,25 @@ fuzz: deps
 	cmake --build --preset fuzz -j $(JOBS)
 	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
-# The Windows build (mingw-w64) and its tests under Wine, plus quillon-cli.exe end to end
-# against the Linux virtual target. Installs the cross compiler and Wine first.
+# The Windows build (mingw-w64) and its tests under Wine on a virtual display: the suites, the
+# window tests, quillon-cli.exe end to end against the Linux virtual target, and the Windows zip
+# unpacked in a fresh Wine prefix. Installs the cross compiler, Wine and zip first.
 wine:
 	scripts/install-deps --wine
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target quillon-sim quillon-cli
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS)
-	scripts/wine-tests build/mingw build/default
+	scripts/windows-package build/mingw build
+	scripts/wine-tests build/mingw build/default $(WINDOWS_ZIP)
+
+# The Windows programs as build/quillon-VERSION-windows-x64.zip: quillon.exe, quillon-cli.exe,
+# Targets\, the help PDF, the sample image and a README.txt; nothing to install, no DLLs.
+windows-package:
+	scripts/install-deps --wine
+	cmake --preset mingw
+	cmake --build --preset mingw -j $(JOBS) --target quillon quillon-cli
+	scripts/windows-package build/mingw build
 
 bench: build
 	bench/compare_hex.sh build/default
