@@ -90,18 +90,29 @@ std::wstring ClassName(HWND window) {
     return name;
 }
 
-std::vector<std::wstring> ComboTexts(HWND combo) {
+namespace {
+
+// Every entry of a combo box or list box, read with the control's own count, length and text
+// messages.
+std::vector<std::wstring> EntryTexts(HWND control, UINT countMessage, UINT lengthMessage,
+                                     UINT textMessage, const char* what) {
     std::vector<std::wstring> texts;
-    const LRESULT count = Send(combo, CB_GETCOUNT, 0, 0, "CB_GETCOUNT");
+    const LRESULT count = Send(control, countMessage, 0, 0, what);
     for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        const LRESULT length = Send(control, lengthMessage, static_cast<WPARAM>(i), 0);
         std::wstring text(static_cast<std::size_t>(length < 0 ? 0 : length) + 1, L'\0');
-        const LRESULT copied = Send(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
-                                    reinterpret_cast<LPARAM>(text.data()), "CB_GETLBTEXT");
+        const LRESULT copied = Send(control, textMessage, static_cast<WPARAM>(i),
+                                    reinterpret_cast<LPARAM>(text.data()), what);
         text.resize(copied < 0 ? 0 : static_cast<std::size_t>(copied));
         texts.push_back(text);
     }
     return texts;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ComboTexts(HWND combo) {
+    return EntryTexts(combo, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT, "the combo box's entries");
 }
 
 int ComboSelection(HWND combo) {
@@ -118,17 +129,7 @@ std::wstring ComboSelectionText(HWND combo) {
 }
 
 std::vector<std::wstring> ListTexts(HWND list) {
-    std::vector<std::wstring> texts;
-    const LRESULT count = Send(list, LB_GETCOUNT, 0, 0, "LB_GETCOUNT");
-    for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = Send(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-        std::wstring text(static_cast<std::size_t>(length < 0 ? 0 : length) + 1, L'\0');
-        const LRESULT copied = Send(list, LB_GETTEXT, static_cast<WPARAM>(i),
-                                    reinterpret_cast<LPARAM>(text.data()), "LB_GETTEXT");
-        text.resize(copied < 0 ? 0 : static_cast<std::size_t>(copied));
-        texts.push_back(text);
-    }
-    return texts;
+    return EntryTexts(list, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, "the list box's lines");
 }
 
 RECT RectInClient(HWND parent, HWND child) {
