@@ -25,10 +25,10 @@
 #include <set>
 
 #include "bench/bench_support.h"
+#include "image/sha256.h"
 #include "platform/debug_channel.h"
 #include "platform/message_box.h"
 #include "sim/flash_model.h"
-#include "sim/sha256.h"
 
 namespace {
 

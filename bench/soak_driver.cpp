@@ -28,9 +28,9 @@
 
 #include "bench/bench_support.h"
 #include "bench/chaos_soak.h"
+#include "image/sha256.h"
 #include "platform/debug_channel.h"
 #include "platform/message_box.h"
-#include "sim/sha256.h"
 #include "tests/support/hex_text.h"
 
 namespace {

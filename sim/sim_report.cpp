@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "sim/sha256.h"
+#include "image/sha256.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include "image/image_memory.h"
 #include "image/monitor_header.h"
 #include "sim/flash_model.h"
-#include "sim/sha256.h"
 #include "sim/sim_command_line.h"
 #include "sim/sim_crc16.h"
 #include "sim/sim_hex_image.h"
@@ -39,21 +38,6 @@ TEST(SimCrcTest, CheckValueAndTheFramesThatTheHostSends) {
         flipped[at] = '\x01';
         EXPECT_NE(Crc(flipped), zero) << at;
     }
-}
-
-TEST(SimSha256Test, KnownDigests) {
-    auto digest = [](const std::string& text) {
-        return Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    };
-    EXPECT_EQ(digest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(digest("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    // 56 bytes: the length no longer fits the first padding block.
-    EXPECT_EQ(digest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    const std::vector<std::uint8_t> erased(0x10000, 0xFF);
-    EXPECT_EQ(Sha256Hex(erased.data(), erased.size()),
-              "71189f7fb6aed638640078fba3a35fda6c39c8962e74dcc75935aac948da9063")
-        << "64 KB of 0xFF";
 }
 
 TEST(SimHexImageTest, ReadsAddressRecordsAndKeepsFillMarks) {

@@ -1,6 +1,9 @@
-#include "sim/sha256.h"
+#include "image/sha256.h"
 
-#include <array>
+#include <algorithm>
+#include <fstream>
+
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -18,7 +21,9 @@ std::uint32_t RotateRight(std::uint32_t value, int count) {
     return (value >> count) | (value << (32 - count));
 }
 
-void CompressBlock(std::array<std::uint32_t, 8>& state, const std::uint8_t* block) {
+}  // namespace
+
+void Sha256::CompressBlock(const std::uint8_t* block) {
     std::array<std::uint32_t, 64> w{};
     for (int i = 0; i < 16; ++i) {
         w[static_cast<std::size_t>(i)] = (static_cast<std::uint32_t>(block[4 * i]) << 24) |
@@ -33,7 +38,7 @@ void CompressBlock(std::array<std::uint32_t, 8>& state, const std::uint8_t* bloc
             RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    std::array<std::uint32_t, 8> v = state;
+    std::array<std::uint32_t, 8> v = m_state;
     for (std::size_t i = 0; i < 64; ++i) {
         const std::uint32_t s1 =
             RotateRight(v[4], 6) ^ RotateRight(v[4], 11) ^ RotateRight(v[4], 25);
@@ -46,40 +51,78 @@ void CompressBlock(std::array<std::uint32_t, 8>& state, const std::uint8_t* bloc
         v = {t1 + t2, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};
     }
     for (std::size_t i = 0; i < 8; ++i) {
-        state[i] += v[i];
+        m_state[i] += v[i];
     }
 }
 
-}  // namespace
+Sha256::Sha256()
+    : m_state{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
-std::string Sha256Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::array<std::uint32_t, 8> state = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::size_t done = 0;
-    for (; count - done >= 64; done += 64) {
-        CompressBlock(state, bytes + done);
+void Sha256::Update(const std::uint8_t* bytes, std::size_t count) {
+    m_length += count;
+    while (count > 0) {
+        if (m_blockFill == 0 && count >= 64) {
+            CompressBlock(bytes);  // whole blocks straight from the caller's bytes
+            bytes += 64;
+            count -= 64;
+            continue;
+        }
+        const std::size_t take = std::min(count, m_block.size() - m_blockFill);
+        std::copy(bytes, bytes + take, m_block.begin() + static_cast<long>(m_blockFill));
+        m_blockFill += take;
+        bytes += take;
+        count -= take;
+        if (m_blockFill == m_block.size()) {
+            CompressBlock(m_block.data());
+            m_blockFill = 0;
+        }
     }
-    // The tail, the 0x80 marker and the bit length fill one or two last blocks.
-    std::array<std::uint8_t, 128> tail{};
-    const std::size_t rest = count - done;
-    for (std::size_t i = 0; i < rest; ++i) {
-        tail[i] = bytes[done + i];
+}
+
+std::string Sha256::FinishHex() {
+    // The 0x80 marker, zeros and the bit length fill one or two last blocks.
+    const std::uint64_t bits = m_length * 8;
+    const std::uint8_t marker = 0x80;
+    Update(&marker, 1);
+    const std::uint8_t zero = 0;
+    while (m_blockFill != 56) {
+        Update(&zero, 1);
     }
-    tail[rest] = 0x80;
-    const std::size_t tailLength = rest < 56 ? 64 : 128;
-    const std::uint64_t bits = static_cast<std::uint64_t>(count) * 8;
-    for (std::size_t i = 0; i < 8; ++i) {
-        tail[tailLength - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
-    }
-    for (std::size_t at = 0; at < tailLength; at += 64) {
-        CompressBlock(state, tail.data() + at);
+    for (int shift = 56; shift >= 0; shift -= 8) {
+        const auto byte = static_cast<std::uint8_t>(bits >> shift);
+        Update(&byte, 1);
     }
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
-    for (const std::uint32_t word : state) {
+    for (const std::uint32_t word : m_state) {
         for (int shift = 28; shift >= 0; shift -= 4) {
             text += kDigits[(word >> shift) & 0xFU];
         }
     }
     return text;
+}
+
+std::string Sha256Hex(const std::uint8_t* bytes, std::size_t count) {
+    Sha256 sha;
+    sha.Update(bytes, count);
+    return sha.FinishHex();
+}
+
+bool Sha256OfFile(const std::string& path, std::string& hex) {
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    Sha256 sha;
+    std::array<char, 65536> buffer;
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        sha.Update(reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                   static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad() || !in.eof()) {
+        return false;
+    }
+    hex = sha.FinishHex();
+    return true;
 }
