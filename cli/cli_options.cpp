@@ -23,6 +23,14 @@ std::string CliUsageText() {
            "                        user's $XDG_DATA_HOME/quillon/Targets, whose names win)\n"
            "      --erase-all       also erase sectors 0 .. eraseAllSectorCount-1\n"
            "      --init-only       run Initialize only (no IMAGE)\n"
+           "      --record FILE     append one JSON line per board to FILE (created if need\n"
+           "                        be): time, host, port, board, target, monitorFile, image,\n"
+           "                        imageSha256, eraseAll, result (ok | failed | aborted),\n"
+           "                        failure (the failing log line), initSeconds,\n"
+           "                        downloadSeconds; each line is on the disk before the run\n"
+           "                        goes on. A FILE that cannot be opened ends the run with 2\n"
+           "                        before the target is touched, a line that cannot be\n"
+           "                        written with 1\n"
            "      --list-ports      print \"portName<TAB>friendlyName\" per port, exit 0\n"
            "      --list-targets    print \"displayName<TAB>path\" per monitor file, exit 0\n"
            "  -h, --help            print this text, exit 0\n"
@@ -111,6 +119,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
             if (!takeValue(options.targetsFolder)) {
                 return false;
             }
+        } else if (arg == "--record") {
+            if (!takeValue(options.record)) {
+                return false;
+            }
+            if (options.record.empty()) {
+                error = "option --record needs a file name";
+                return false;
+            }
         } else if (arg == "--erase-all") {
             if (!noValue()) {
                 return false;
@@ -154,8 +170,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         options.image = positional.front();
     }
     if (!options.RunsJob()) {
-        if (!options.image.empty()) {
-            error = "IMAGE goes with a job, not with --list-ports or --list-targets";
+        if (!options.image.empty() || !options.record.empty()) {
+            error = std::string(options.image.empty() ? "--record" : "IMAGE") +
+                    " goes with a job, not with --list-ports or --list-targets";
             return false;
         }
         return true;

@@ -18,6 +18,7 @@ struct CliOptions {
     std::string monitorFile;  // or the monitor file itself
     std::string targetsFolder;
     std::string image;
+    std::string record;  // the production record file (JSON Lines), empty: none
 
     // True when a job (Initialize, and Start Download unless initOnly) is to run.
     bool RunsJob() const { return !listPorts && !listTargets; }

@@ -1,5 +1,6 @@
 #include "cli/cli_runner.h"
 
+#include <chrono>
 #include <memory>
 
 #include "link/messages.h"
@@ -13,7 +14,11 @@ namespace {
 struct JobOutcome {
     bool aborted = false;
     bool succeeded = false;
+    std::string lastLine;  // the job's last log line
+    double seconds = 0;
 };
+
+constexpr const char* kAbortedLine = "Aborted by user!";
 
 // Starts one job the way the window does and shows what the worker posts until its done
 // message.
@@ -25,12 +30,16 @@ JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, un
     if (g_abortRequested.load() != 0) {
         g_bStopJob = 1;
     }
+    const auto start = std::chrono::steady_clock::now();
+    const auto seconds = [&start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
     worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
     std::string lastLine;
     for (;;) {
         const auto next = owner.Take();
         if (!next) {
-            return {};
+            return {false, false, lastLine, seconds()};
         }
         switch (next->message) {
             case UM_LOG_LINE:
@@ -47,9 +56,10 @@ JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, un
             default:
                 if (next->message == doneMessage) {
                     g_bStopJob = 1;
-                    const JobOutcome outcome{next->wParam == 1, next->lParam == 1};
+                    JobOutcome outcome{next->wParam == 1, next->lParam == 1, lastLine, seconds()};
                     if (outcome.aborted) {
-                        console.LogLine("Aborted by user!");
+                        console.LogLine(kAbortedLine);
+                        outcome.lastLine = kAbortedLine;
                     }
                     const std::string hint = PortOpenHint(lastLine, job.strPort);
                     if (!hint.empty()) {
@@ -65,7 +75,9 @@ JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, un
 
 }  // namespace
 
-int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsole& console) {
+int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsole& console,
+            BoardOutcome* outcome) {
+    BoardOutcome board;
     std::atomic<int> eraseAll{options.eraseAll ? 1 : 0};
     MessageQueue owner;
     auto worker = BeginThread<CWorkerThread>(eraseAll);
@@ -77,6 +89,10 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsol
 
     int status = kExitSuccess;
     const JobOutcome init = RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE, console);
+    board.initSeconds = init.seconds;
+    if (!init.succeeded) {
+        board.failure = init.lastLine;
+    }
     if (init.aborted) {
         status = kExitAborted;
     } else if (!init.succeeded) {
@@ -84,7 +100,8 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsol
     } else if (!options.initOnly) {
         if (g_abortRequested.load() != 0) {
             // Asked to stop between the jobs: the download never starts.
-            console.LogLine("Aborted by user!");
+            console.LogLine(kAbortedLine);
+            board.failure = kAbortedLine;
             status = kExitAborted;
         } else {
             job.strFile = options.image;
@@ -92,6 +109,10 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsol
                 RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE, console);
             status = download.aborted ? kExitAborted
                                       : (download.succeeded ? kExitSuccess : kExitJobFailed);
+            board.downloadSeconds = download.seconds;
+            if (!download.succeeded) {
+                board.failure = download.lastLine;
+            }
         }
     }
 
@@ -102,5 +123,8 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsol
         DiscardPostedMessage(*left);
     }
     console.Finish();
+    if (outcome != nullptr) {
+        *outcome = board;
+    }
     return status;
 }

@@ -1,19 +1,24 @@
 // quillon-cli: Initialize and Start Download without a window, for scripts and production
 // lines. See CliUsageText for the options and exit statuses.
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/board_record.h"
 #include "cli/cli_console.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
+#include "cli/record_file.h"
 #include "image/hex_reader.h"
 #include "image/image_memory.h"
 #include "image/monitor_file_catalog.h"
+#include "image/sha256.h"
 #include "image/target_folders.h"
 #include "link/download_job.h"
 #include "link/messages.h"
@@ -80,7 +85,7 @@ int ListPortCallback(std::uintptr_t console, const ComPortInfo* info) {
 // ignored), else the only one whose name begins with it. Several files under one name are
 // an error: which one is meant cannot be told, and guessing could flash the wrong monitor.
 bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::string& name,
-                   std::string& path, std::string& error) {
+                   MonitorFileEntry& found, std::string& error) {
     std::vector<const MonitorFileEntry*> equal;
     std::vector<const MonitorFileEntry*> candidates;
     for (const MonitorFileEntry& entry : entries) {
@@ -97,7 +102,7 @@ bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::stri
             return EqualIgnoringCase(m->displayName, matches.front()->displayName);
         });
     if (matches.size() == 1) {
-        path = matches.front()->path;
+        found = *matches.front();
         return true;
     }
     const std::string shownName = EscapeForTerminal(name, false);
@@ -221,9 +226,31 @@ int main(int argc, char** argv) {
     }
 
     std::string monitorFile = options.monitorFile;
-    if (!options.target.empty() &&
-        !ResolveTarget(ListTargets(targetFolders, console), options.target, monitorFile, error)) {
-        return WithLogChecked(UsageError(error), console);
+    std::string targetName;
+    if (!options.target.empty()) {
+        MonitorFileEntry found;
+        if (!ResolveTarget(ListTargets(targetFolders, console), options.target, found, error)) {
+            return WithLogChecked(UsageError(error), console);
+        }
+        monitorFile = found.path;
+        targetName = found.displayName;
+    }
+    // The record is part of the result: a file it cannot go to ends the run before the target
+    // is touched, instead of after a board whose line would be lost.
+    RecordFile record;
+    if (!options.record.empty()) {
+        if (!record.Open(options.record, error)) {
+            std::fprintf(stderr, "quillon-cli: the record file %s cannot be opened (%s)\n",
+                         EscapeForTerminal(options.record, false).c_str(), error.c_str());
+            return WithLogChecked(kExitUsage, console);
+        }
+        if (targetName.empty()) {
+            // --monitor: the name the target list shows, read quietly; Initialize reads the
+            // file again and says what is wrong with it there.
+            const MessageBoxHandler shown = SetMessageBoxHandler([](const std::string&) {});
+            targetName = MonitorFileDisplayName(monitorFile);
+            SetMessageBoxHandler(shown);
+        }
     }
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -243,5 +270,42 @@ int main(int argc, char** argv) {
             return WithLogChecked(kExitJobFailed, console);
         }
     }
-    return WithLogChecked(RunJobs(options, monitorFile, console), console);
+    std::optional<std::string> imageSha256;
+    if (!options.record.empty() && !options.initOnly) {
+        std::string hex;
+        if (!Sha256OfFile(options.image, hex)) {
+            std::fprintf(stderr, "quillon-cli: %s could not be read for its SHA-256\n",
+                         EscapeForTerminal(options.image, false).c_str());
+            return WithLogChecked(kExitJobFailed, console);
+        }
+        imageSha256 = hex;
+    }
+
+    BoardOutcome outcome;
+    int status = RunJobs(options, monitorFile, console, &outcome);
+    if (!options.record.empty()) {
+        BoardRecord line;
+        line.time = std::chrono::system_clock::now();
+        line.host = HostName();
+        line.port = options.port;
+        line.target = targetName;
+        line.monitorFile = monitorFile;
+        if (!options.initOnly) {
+            line.image = options.image;
+            line.imageSha256 = imageSha256;
+        }
+        line.eraseAll = options.eraseAll;
+        line.result =
+            status == kExitSuccess ? "ok" : (status == kExitAborted ? "aborted" : "failed");
+        line.failure = outcome.failure;
+        line.initSeconds = outcome.initSeconds;
+        line.downloadSeconds = outcome.downloadSeconds;
+        if (!record.Append(line.Line(), error)) {
+            std::fprintf(stderr, "quillon-cli: the record line could not be written to %s (%s)\n",
+                         EscapeForTerminal(options.record, false).c_str(), error.c_str());
+            std::fflush(stderr);
+            status = status == kExitSuccess ? kExitJobFailed : status;
+        }
+    }
+    return WithLogChecked(status, console);
 }

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "cli/board_record.h"
+#include "image/sha256.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
@@ -161,6 +163,8 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"-p", "/dev/x", "-t", "Virtual Target", "--frobnicate", kDemo},
         {"-p", "/dev/x", "-t", "Virtual Target", kDemo, kDemo},
         {"--list-targets", kDemo},
+        {"--list-ports", "--record", "r.jsonl"},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--record=", kDemo},
     };
     for (const auto& args : cases) {
         const ProcessResult result = Cli(args);
@@ -247,6 +251,86 @@ TEST(CliTest, ALostLogNeverEndsWithStatus0) {
         const std::string report = sim.Report();
         EXPECT_NE(report.find("\"finalized\": 1\n"), std::string::npos) << report;
         EXPECT_NE(report.find("\"noiseIgnored\": 0,"), std::string::npos) << report;
+    }
+}
+
+// Whatever a path or a log line holds, the record line stays valid JSON.
+TEST(CliTest, RecordStringsAreEscapedJson) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"plain", "\"plain\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {std::string("\t\n\x1b\x7f", 4) + std::string(1, '\0'),
+         "\"\\u0009\\u000A\\u001B\x7f\\u0000\""},
+        {"Öffnen \xE2\x82\xAC \xF0\x9F\x94\xA7", "\"Öffnen \xE2\x82\xAC \xF0\x9F\x94\xA7\""},
+        // A stray continuation byte, an overlong form, a surrogate, a cut sequence, beyond
+        // U+10FFFF: each byte that is no part of valid UTF-8 becomes U+FFFD.
+        {"\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\xF5\x80",
+         "\"\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|"
+         "\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\""},
+    };
+    for (const auto& [text, json] : cases) {
+        EXPECT_EQ(JsonString(text), json) << text;
+    }
+}
+
+// Each board appends one JSON line to the record file, read back here by a JSON parser; a
+// record file that cannot be opened ends the run before the target is touched.
+TEST(CliTest, RecordAppendsOneJsonLinePerBoard) {
+    TempDir dir;
+    const std::string record = (dir.path() / "record.jsonl").string();
+    // The number of lines and the last line's fields, "|"-separated.
+    const std::string check =
+        "import json, re, socket, sys\n"
+        "text = open(sys.argv[1], encoding='utf-8').read()\n"
+        "assert text.endswith('\\n')\n"
+        "rows = [json.loads(line) for line in text.splitlines()]\n"
+        "r = rows[-1]\n"
+        "print(len(rows), r['result'], r['failure'], r['image'] == sys.argv[3], r['imageSha256'],\n"
+        "      r['board'], r['target'], r['eraseAll'], r['port'] == sys.argv[2],\n"
+        "      r['host'] == socket.gethostname(), r['monitorFile'].endswith('.h86'),\n"
+        "      bool(re.fullmatch(r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ', r['time'])),\n"
+        "      r['initSeconds'] > 0, r['downloadSeconds'] > 0, sep='|')\n";
+    std::string sha;
+    ASSERT_TRUE(Sha256OfFile(kDemo, sha));
+    const std::string same =
+        "|True|" + sha + "|1|Virtual Target|False|True|True|True|True|True|True\n";
+    struct Case {
+        std::vector<std::string> simOptions;
+        int exitCode;
+        std::string fields;
+    };
+    // The same file each time: the second board's line comes after the first one's.
+    const std::vector<Case> cases = {
+        {{}, 0, "1|ok|None" + same},
+        {{"--crc-error-at", "block@3"}, 1, "2|failed|Wrong CRC!" + same},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields);
+        Sim sim(c.simOptions);
+        const ProcessResult result =
+            Cli({"-p", sim.port(), "-t", "Virtual Target", "--record", record, kDemo});
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ(result.err, "");
+        const ProcessResult read =
+            RunProcess({"/usr/bin/env", "python3", "-c", check, record, sim.port(), kDemo});
+        EXPECT_EQ(read.out, c.fields) << read.err;
+    }
+
+    const std::string fifo = (dir.path() / "pipe").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& unopenable :
+         {dir.path().string(), (dir.path() / "no-such-folder" / "r.jsonl").string(), fifo}) {
+        SCOPED_TRACE(unopenable);
+        Sim sim;
+        const ProcessResult result =
+            Cli({"-p", sim.port(), "-t", "Virtual Target", "--record", unopenable, kDemo});
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind(
+                      "quillon-cli: the record file " + unopenable + " cannot be opened (", 0),
+                  0u)
+            << result.err;
+        EXPECT_NE(sim.Report().find("\"sessions\": []"), std::string::npos);
     }
 }
 

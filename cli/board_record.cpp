@@ -1,0 +1,139 @@
+#include "cli/board_record.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <iterator>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+
+#include <climits>
+#endif
+
+namespace {
+
+// The length of the valid UTF-8 sequence at `at`, or 0 when its first byte starts none
+// (stray continuation bytes, overlong forms, surrogates, code points beyond U+10FFFF).
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // the bounds of the second byte, which rule out the bad forms
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+std::string JsonStringOrNull(const std::optional<std::string>& text) {
+    return text ? JsonString(*text) : "null";
+}
+
+// Seconds to the millisecond; the program never changes the C locale, so the point is a point.
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds < 0 ? 0.0 : seconds);
+    return text;
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string json = "\"";
+    for (std::size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        if (c < 0x80) {
+            if (c == '"' || c == '\\') {
+                json += '\\';
+                json += static_cast<char>(c);
+            } else if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+                json += escaped;
+            } else {
+                json += static_cast<char>(c);
+            }
+            ++at;
+            continue;
+        }
+        const std::size_t length = Utf8SequenceLength(text, at);
+        if (length == 0) {
+            json += "\xEF\xBF\xBD";  // U+FFFD for the one byte
+            ++at;
+        } else {
+            json.append(text, at, length);
+            at += length;
+        }
+    }
+    return json + "\"";
+}
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::string HostName() {
+#ifdef _WIN32
+    wchar_t name[256];
+    DWORD size = static_cast<DWORD>(std::size(name));
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) {
+        return {};
+    }
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(size), nullptr, 0,
+                                            nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(size), text.data(), bytes, nullptr,
+                          nullptr);
+    return text;
+#else
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+#endif
+}
+
+std::string BoardRecord::Line() const {
+    return "{\"time\": " + JsonString(UtcTimestamp(time)) + ", \"host\": " + JsonString(host) +
+           ", \"port\": " + JsonString(port) + ", \"board\": " + std::to_string(board) +
+           ", \"target\": " + JsonString(target) + ", \"monitorFile\": " + JsonString(monitorFile) +
+           ", \"image\": " + JsonStringOrNull(image) +
+           ", \"imageSha256\": " + JsonStringOrNull(imageSha256) +
+           ", \"eraseAll\": " + (eraseAll ? "true" : "false") +
+           ", \"result\": " + JsonString(result) +
+           ", \"failure\": " + (failure.empty() ? std::string("null") : JsonString(failure)) +
+           ", \"initSeconds\": " + Seconds(initSeconds) +
+           ", \"downloadSeconds\": " + Seconds(downloadSeconds) + "}\n";
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+// One board of a production run as one line of the record file (JSON Lines): what was
+// written into which target, with which image, and how it ended.
+struct BoardRecord {
+    std::chrono::system_clock::time_point time;  // when the board was done
+    std::string host;
+    std::string port;
+    int board = 1;       // 1 for a single run
+    std::string target;  // display name
+    std::string monitorFile;
+    std::optional<std::string> image;        // none with --init-only
+    std::optional<std::string> imageSha256;  // of the image file's bytes
+    bool eraseAll = false;
+    std::string result;   // "ok", "failed" or "aborted"
+    std::string failure;  // the failing log line; empty (null in the line) when ok
+    double initSeconds = 0;
+    double downloadSeconds = 0;
+
+    // The JSON object on one line, with its line end.
+    std::string Line() const;
+};
+
+// `text` as a JSON string with its quotes: quotes, backslashes and control characters escaped,
+// UTF-8 passed through, each byte that is no part of valid UTF-8 replaced by U+FFFD, so the
+// line stays valid JSON whatever a path or log line holds.
+std::string JsonString(const std::string& text);
+
+// `time` in UTC as ISO 8601 to the second, e.g. "2026-12-09T11:40:02Z".
+std::string UtcTimestamp(std::chrono::system_clock::time_point time);
+
+// This computer's host name (UTF-8); empty when the system does not tell it.
+std::string HostName();
