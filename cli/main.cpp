@@ -172,6 +172,9 @@ int main(int argc, char** argv) {
     // A log reader that goes away (`| head`) must not kill the job half way through a flash;
     // the failed write is noticed instead.
     std::signal(SIGPIPE, SIG_IGN);
+    // Nor a file size limit reached by the log or the record file: the write fails (EFBIG)
+    // and is said like every other failed write.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     CliOptions options;
     std::string error;

@@ -316,6 +316,18 @@ TEST(CliTest, RecordAppendsOneJsonLinePerBoard) {
         EXPECT_EQ(read.out, c.fields) << read.err;
     }
 
+    // A line that cannot be written whole (here: beyond the file size limit) is no success.
+    {
+        Sim sim;
+        const ProcessResult full = RunProcess(
+            {"/usr/bin/prlimit", "--fsize=" + std::to_string(std::filesystem::file_size(record)),
+             "--", kCli, "-p", sim.port(), "-t", "Virtual Target", "--record", record, kDemo});
+        EXPECT_EQ(full.exitCode, 1);
+        EXPECT_EQ(full.err, "quillon-cli: the record line could not be written to " + record +
+                                " (File too large)\n");
+        EXPECT_NE(sim.Report().find("\"finalized\": 1\n"), std::string::npos);
+    }
+
     const std::string fifo = (dir.path() / "pipe").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& unopenable :
