@@ -5,6 +5,8 @@
 #include <ctime>
 #include <iterator>
 
+#include "platform/text_format.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -14,38 +16,6 @@
 #endif
 
 namespace {
-
-// The length of the valid UTF-8 sequence at `at`, or 0 when its first byte starts none
-// (stray continuation bytes, overlong forms, surrogates, code points beyond U+10FFFF).
-std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;  // the bounds of the second byte, which rule out the bad forms
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size() || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
 
 std::string JsonStringOrNull(const std::optional<std::string>& text) {
     return text ? JsonString(*text) : "null";

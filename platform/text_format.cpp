@@ -68,9 +68,6 @@ std::string Cp1252ToUtf8(std::uint8_t byte) {
     return out;
 }
 
-namespace {
-
-// The length of the valid UTF-8 sequence at `text[i]` (1 to 4), or 0 where none starts.
 std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
@@ -103,8 +100,6 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
     }
     return length;
 }
-
-}  // namespace
 
 std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks) {
     std::string shown;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,11 @@ std::string FormatText(const char* format, ...) QUILLON_PRINTF_FORMAT(1, 2);
 // One byte of an 8-bit text in the Windows-1252 code page, as UTF-8. Bytes that the code page
 // leaves undefined come out as U+FFFD; a NUL byte comes out as an empty string.
 std::string Cp1252ToUtf8(std::uint8_t byte);
+
+// The length of the valid UTF-8 sequence at `text[i]` (1 to 4; 1 for an ASCII byte), or 0
+// where none starts: a stray continuation byte, an overlong form, a surrogate, a code point
+// beyond U+10FFFF, or a sequence cut short by the text's end.
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t i);
 
 // `text` (UTF-8) made safe to show on a terminal: control bytes (C0, DEL and the C1 range),
 // bytes that are not part of valid UTF-8, and line breaks unless `keepLineBreaks`, come out as
