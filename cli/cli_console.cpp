@@ -21,17 +21,6 @@ constexpr const char* kSaveCursor = "\0337";
 constexpr const char* kRestoreCursor = "\0338";
 constexpr const char* kEraseToEnd = "\033[K";
 
-// Characters on the terminal for UTF-8 text (continuation bytes take no column).
-std::size_t Columns(const std::string& text) {
-    std::size_t columns = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-            ++columns;
-        }
-    }
-    return columns;
-}
-
 const char* PhaseName(ProgressPhase phase) {
     return phase == ProgressPhase::kProgramming ? "Programming" : "Monitor upload";
 }
@@ -62,7 +51,33 @@ int CliConsole::TerminalColumns() {
     return 80;
 }
 
+void CliConsole::SetStationEvents(bool on) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stationEvents = on;
+    m_progressBar = m_progressBar && !on;
+}
+
+void CliConsole::WriteEventLocked(const StationEvent& event) {
+    // The text goes unescaped: the production run escapes what it shows.
+    std::fputs(EncodeStationEvent(event).c_str(), m_out);
+    FlushLocked(m_out);
+}
+
+void CliConsole::Result(int status, const std::string& failure) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stationEvents) {
+        StationEvent event{StationEventKind::kResult, failure};
+        event.status = status;
+        WriteEventLocked(event);
+    }
+}
+
 void CliConsole::LogLine(const std::string& raw) {
+    if (m_stationEvents) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        WriteEventLocked({StationEventKind::kLine, raw});
+        return;
+    }
     // Log lines may quote the target or a file; nothing of that may steer the terminal.
     const std::string text = EscapeForTerminal(raw, true);
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -73,7 +88,7 @@ void CliConsole::LogLine(const std::string& raw) {
     std::fputs(text.c_str(), m_out);
     m_lineOpen = true;
     const std::size_t lastBreak = text.rfind('\n');
-    m_lineColumns = Columns(lastBreak == std::string::npos ? text : text.substr(lastBreak + 1));
+    m_lineColumns = Utf8Columns(lastBreak == std::string::npos ? text : text.substr(lastBreak + 1));
     FlushLocked(m_out);
     DrawBarLocked();
 }
@@ -85,18 +100,28 @@ void CliConsole::Output(const std::string& text) {
 }
 
 void CliConsole::LogAppend(const std::string& raw) {
+    if (m_stationEvents) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        WriteEventLocked({StationEventKind::kAppend, raw});
+        return;
+    }
     const std::string text = EscapeForTerminal(raw, true);
     std::lock_guard<std::mutex> lock(m_mutex);
     EraseBarLocked();
     std::fputs(text.c_str(), m_out);
     m_lineOpen = true;
-    m_lineColumns += Columns(text);
+    m_lineColumns += Utf8Columns(text);
     FlushLocked(m_out);
     DrawBarLocked();
 }
 
 void CliConsole::Message(const std::string& raw) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stationEvents) {
+        WriteEventLocked({StationEventKind::kMessage,
+                          m_messageSubject.empty() ? raw : m_messageSubject + ": " + raw});
+        return;
+    }
     // The reader's messages quote bytes of the file.
     std::string text = m_messageSubject.empty() ? std::string() : m_messageSubject + ": ";
     text += EscapeForTerminal(raw, true);
@@ -124,6 +149,14 @@ void CliConsole::Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t
     }
     m_done = done;
     m_total = total;
+    if (m_stationEvents) {
+        StationEvent event{StationEventKind::kProgress, {}};
+        event.phase = phase;
+        event.done = done;
+        event.total = total;
+        WriteEventLocked(event);
+        return;
+    }
     if (!m_progressBar) {
         return;
     }
@@ -136,7 +169,7 @@ void CliConsole::Finish() {
     std::lock_guard<std::mutex> lock(m_mutex);
     EraseBarLocked();
     m_barShown = false;
-    if (m_lineOpen) {
+    if (m_lineOpen && !m_stationEvents) {
         std::fputc('\n', m_out);
         m_lineOpen = false;
     }

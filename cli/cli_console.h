@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "cli/station_event.h"
 #include "link/messages.h"
 
 // What quillon-cli shows: the log on stdout, line by line as the window's log shows it (the
@@ -29,6 +30,12 @@ public:
     // Ends the log's last line and removes the bar.
     void Finish();
 
+    // In a station's program: everything above goes to stdout as station events (see
+    // station_event.h) for the production run that started it, and no bar is drawn.
+    void SetStationEvents(bool on);
+    // The board's result, the last event of a station's program.
+    void Result(int status, const std::string& failure);
+
     // A stream that was closed when the program started (and now writes into the null
     // device): whatever is written to it counts as lost.
     void SetClosedAtStart(bool out, bool err);
@@ -42,6 +49,7 @@ private:
     void FlushLocked(std::FILE* stream, bool wrote = true);
     void EraseBarLocked();
     void DrawBarLocked();
+    void WriteEventLocked(const StationEvent& event);
     std::string BarText(int width) const;
     static int TerminalColumns();
 
@@ -50,6 +58,7 @@ private:
     std::FILE* m_err;
     bool m_progressBar;
     bool m_sharedTerminal;
+    bool m_stationEvents = false;
 
     std::string m_messageSubject;  // the file the reader's messages are about, if any
     std::string m_writeError;      // the first failed write of the log, empty while none failed

@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -13,8 +14,12 @@ std::string CliUsageText() {
            "Writes IMAGE (an Intel HEX file) into the target's flash through its serial bootstrap\n"
            "loader: Initialize (handshake, loader, RAM test, monitor), then Start Download.\n"
            "\n"
-           "  -p, --port PORT       serial port device (e.g. /dev/ttyUSB0, COM3); required for "
-           "jobs\n"
+           "  -p, --port PORT       serial port device (e.g. /dev/ttyUSB0, COM3); required for\n"
+           "                        jobs. Given more than once or as a list (-p A,B,C), each\n"
+           "                        port is a station of its own: all run at once, each in a\n"
+           "                        program of its own, their log lines prefixed with the\n"
+           "                        port, and a summary table (port, result, seconds, failing\n"
+           "                        line) ends the run\n"
            "  -b, --baud RATE       9600 | 19200 | 38400 | 57600 | 115200   (default 57600)\n"
            "  -t, --target NAME     target by display name, from the targets folder\n"
            "  -m, --monitor FILE    monitor file path (alternative to --target)\n"
@@ -31,6 +36,13 @@ std::string CliUsageText() {
            "                        goes on. A FILE that cannot be opened ends the run with 2\n"
            "                        before the target is touched, a line that cannot be\n"
            "                        written with 1\n"
+           "      --repeat[=replug] board after board: after each board a station waits for\n"
+           "                        the next one and runs again, with a running count. It\n"
+           "                        waits for Enter on standard input (one Enter starts every\n"
+           "                        waiting station; q and Enter, or the input's end, ends\n"
+           "                        them once their boards are done), or with =replug for its\n"
+           "                        port to disappear and come back. SIGINT or SIGTERM aborts\n"
+           "                        the boards in work and ends with the totals\n"
            "      --list-ports      print \"portName<TAB>friendlyName\" per port, exit 0\n"
            "      --list-targets    print \"displayName<TAB>path\" per monitor file, exit 0\n"
            "  -h, --help            print this text, exit 0\n"
@@ -41,8 +53,9 @@ std::string CliUsageText() {
            "                        touched\n"
            "\n"
            "stdout carries the log lines, stderr the file reader's messages and, on a terminal,\n"
-           "a progress bar. Exit status: 0 success, 1 a job failed, 2 usage error, 130 aborted\n"
-           "(SIGINT or SIGTERM ends the job at its next step; a second SIGINT ends at once).\n"
+           "a progress bar (with several stations: one status line per port). Exit status:\n"
+           "0 success (every board of every port), 1 a job failed, 2 usage error, 130 aborted\n"
+           "(SIGINT or SIGTERM ends the job at its next step; a second one ends at once).\n"
            "A log that could not be written (stdout closed or full, its reader gone) is said on\n"
            "stderr and ends the run with 1 (130 if aborted), never 0.\n";
 }
@@ -91,9 +104,51 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
             }
             options.version = true;
         } else if (arg == "-p" || arg == "--port") {
-            if (!takeValue(options.port)) {
+            // Repeated, or a comma-separated list: one station per port.
+            std::string list;
+            if (!takeValue(list)) {
                 return false;
             }
+            for (std::size_t start = 0;;) {
+                const std::size_t comma = list.find(',', start);
+                const std::string port = list.substr(start, comma - start);
+                if (port.empty()) {
+                    error = "empty port name in '" + list + "'";
+                    return false;
+                }
+                if (std::find(options.ports.begin(), options.ports.end(), port) !=
+                    options.ports.end()) {
+                    // Two stations on one line would talk to one board at once.
+                    error = "port " + port + " is named twice";
+                    return false;
+                }
+                options.ports.push_back(port);
+                if (comma == std::string::npos) {
+                    break;
+                }
+                start = comma + 1;
+            }
+        } else if (arg == "--repeat") {
+            if (!hasInlineValue || value == "enter") {
+                options.repeat = RepeatMode::kEnter;
+            } else if (value == "replug") {
+                options.repeat = RepeatMode::kReplug;
+            } else {
+                error = "--repeat takes no value, =enter or =replug, not '" + value + "'";
+                return false;
+            }
+        } else if (arg == "--station-board") {
+            std::string text;
+            if (!takeValue(text)) {
+                return false;
+            }
+            char* end = nullptr;
+            const long board = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || board < 1 || board > 1000000000) {
+                error = "--station-board needs a board number, not '" + text + "'";
+                return false;
+            }
+            options.stationBoard = static_cast<int>(board);
         } else if (arg == "-b" || arg == "--baud") {
             std::string text;
             if (!takeValue(text)) {
@@ -170,17 +225,31 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         options.image = positional.front();
     }
     if (!options.RunsJob()) {
-        if (!options.image.empty() || !options.record.empty()) {
-            error = std::string(options.image.empty() ? "--record" : "IMAGE") +
+        if (!options.image.empty() || !options.record.empty() ||
+            options.repeat != RepeatMode::kOnce) {
+            error = std::string(!options.image.empty()    ? "IMAGE"
+                                : !options.record.empty() ? "--record"
+                                                          : "--repeat") +
                     " goes with a job, not with --list-ports or --list-targets";
             return false;
         }
         return true;
     }
-    if (options.port.empty()) {
+    if (options.ports.empty()) {
         error = "a job needs --port";
         return false;
     }
+    options.port = options.ports.front();
+    if (options.stationBoard != 0 && options.ports.size() != 1) {
+        error = "--station-board goes with one port";
+        return false;
+    }
+#ifdef _WIN32
+    if (options.RunsStations()) {
+        error = "several ports at once and --repeat run on Linux only in this version";
+        return false;
+    }
+#endif
     if (options.target.empty() == options.monitorFile.empty()) {
         error = "a job needs either --target or --monitor";
         return false;

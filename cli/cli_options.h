@@ -4,6 +4,13 @@
 #include <string>
 #include <vector>
 
+// How a station goes on after a board (--repeat).
+enum class RepeatMode {
+    kOnce,    // one board per port
+    kEnter,   // the next boards when the operator presses Enter
+    kReplug,  // the next board when the station's port has gone and come back
+};
+
 // What the command line asks for.
 struct CliOptions {
     bool help = false;
@@ -12,16 +19,25 @@ struct CliOptions {
     bool listTargets = false;
     bool initOnly = false;
     bool eraseAll = false;
-    std::string port;
+    std::string port;                // the port of a single run (the first of `ports`)
+    std::vector<std::string> ports;  // every port named, in the order given
     std::int32_t baud = 57600;
     std::string target;       // display name, from the targets folder
     std::string monitorFile;  // or the monitor file itself
     std::string targetsFolder;
     std::string image;
     std::string record;  // the production record file (JSON Lines), empty: none
+    RepeatMode repeat = RepeatMode::kOnce;
+    // Set only in the program a production run starts for one board of one station: that
+    // board's number (its record line carries it) and events instead of a log on stdout.
+    int stationBoard = 0;
 
     // True when a job (Initialize, and Start Download unless initOnly) is to run.
     bool RunsJob() const { return !listPorts && !listTargets; }
+    // True when stations run in programs of their own: several ports, or board after board.
+    bool RunsStations() const {
+        return RunsJob() && stationBoard == 0 && (ports.size() > 1 || repeat != RepeatMode::kOnce);
+    }
 };
 
 // Parses the arguments after the program name. On a usage error returns false with the

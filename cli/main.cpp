@@ -14,6 +14,10 @@
 #include "cli/cli_console.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
+#ifndef _WIN32
+#include "cli/parent_watch.h"
+#include "cli/production_run.h"
+#endif
 #include "cli/record_file.h"
 #include "image/hex_reader.h"
 #include "image/image_memory.h"
@@ -257,7 +261,19 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    if (!options.image.empty() && !options.initOnly) {
+#ifndef _WIN32
+    // A station's program: the run that started it closes its input to abort the board.
+    std::optional<ParentWatch> parentWatch;
+    if (options.stationBoard != 0) {
+        console.SetStationEvents(true);
+        parentWatch.emplace([] {
+            g_abortRequested = 1;
+            g_bStopJob = 1;
+        });
+    }
+#endif
+    // The run that started a station's program has checked the image once for all boards.
+    if (!options.image.empty() && !options.initOnly && options.stationBoard == 0) {
         // The image is read once before the target is touched: a file that is no image is
         // said at once, in the file reader's own words, instead of after the whole Initialize.
         // Start Download reads it again.
@@ -273,12 +289,23 @@ int main(int argc, char** argv) {
             return WithLogChecked(kExitJobFailed, console);
         }
     }
+#ifndef _WIN32
+    if (options.RunsStations()) {
+        // The program's own file, even if a newer one has replaced it since.
+        const std::string program =
+            std::filesystem::exists("/proc/self/exe") ? "/proc/self/exe" : ExecutablePath();
+        return RunProduction(options, program, monitorFile, errIsTerminal,
+                             errIsTerminal && outIsTerminal);
+    }
+#endif
     std::optional<std::string> imageSha256;
     if (!options.record.empty() && !options.initOnly) {
         std::string hex;
         if (!Sha256OfFile(options.image, hex)) {
-            std::fprintf(stderr, "quillon-cli: %s could not be read for its SHA-256\n",
-                         EscapeForTerminal(options.image, false).c_str());
+            const std::string failure =
+                EscapeForTerminal(options.image, false) + " could not be read for its SHA-256";
+            std::fprintf(stderr, "quillon-cli: %s\n", failure.c_str());
+            console.Result(kExitJobFailed, failure);
             return WithLogChecked(kExitJobFailed, console);
         }
         imageSha256 = hex;
@@ -291,6 +318,7 @@ int main(int argc, char** argv) {
         line.time = std::chrono::system_clock::now();
         line.host = HostName();
         line.port = options.port;
+        line.board = options.stationBoard != 0 ? options.stationBoard : 1;
         line.target = targetName;
         line.monitorFile = monitorFile;
         if (!options.initOnly) {
@@ -304,11 +332,17 @@ int main(int argc, char** argv) {
         line.initSeconds = outcome.initSeconds;
         line.downloadSeconds = outcome.downloadSeconds;
         if (!record.Append(line.Line(), error)) {
-            std::fprintf(stderr, "quillon-cli: the record line could not be written to %s (%s)\n",
-                         EscapeForTerminal(options.record, false).c_str(), error.c_str());
+            const std::string failure = "the record line could not be written to " +
+                                        EscapeForTerminal(options.record, false) + " (" + error +
+                                        ")";
+            std::fprintf(stderr, "quillon-cli: %s\n", failure.c_str());
             std::fflush(stderr);
+            if (outcome.failure.empty()) {
+                outcome.failure = failure;
+            }
             status = status == kExitSuccess ? kExitJobFailed : status;
         }
     }
+    console.Result(status, outcome.failure);
     return WithLogChecked(status, console);
 }

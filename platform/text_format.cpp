@@ -131,3 +131,13 @@ std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks) {
     }
     return shown;
 }
+
+std::size_t Utf8Columns(const std::string& text) {
+    std::size_t columns = 0;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            ++columns;
+        }
+    }
+    return columns;
+}

@@ -22,6 +22,10 @@ std::string Cp1252ToUtf8(std::uint8_t byte);
 // beyond U+10FFFF, or a sequence cut short by the text's end.
 std::size_t Utf8SequenceLength(const std::string& text, std::size_t i);
 
+// The characters of UTF-8 `text` (continuation bytes not counted): the columns it takes on a
+// terminal, for the texts this program shows.
+std::size_t Utf8Columns(const std::string& text);
+
 // `text` (UTF-8) made safe to show on a terminal: control bytes (C0, DEL and the C1 range),
 // bytes that are not part of valid UTF-8, and line breaks unless `keepLineBreaks`, come out as
 // "\xNN", so that text read from a file can neither move the cursor nor send terminal

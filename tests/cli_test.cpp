@@ -6,14 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/board_record.h"
+#include "cli/station_event.h"
+#include "cli/station_summary.h"
 #include "image/sha256.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/process.h"
@@ -165,6 +172,10 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"--list-targets", kDemo},
         {"--list-ports", "--record", "r.jsonl"},
         {"-p", "/dev/x", "-t", "Virtual Target", "--record=", kDemo},
+        {"-p", "/dev/x,,/dev/y", "-t", "Virtual Target", kDemo},
+        {"-p", "/dev/x", "-p", "/dev/y,/dev/x", "-t", "Virtual Target", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--repeat=sometimes", kDemo},
+        {"--list-ports", "--repeat"},
     };
     for (const auto& args : cases) {
         const ProcessResult result = Cli(args);
@@ -417,6 +428,258 @@ TEST(CliTest, ListsTargetsAndPorts) {
         (runtime.path() / "quillon" / "ports" / ("quillon-sim-" + std::to_string(announced.pid())))
             .string();
     EXPECT_NE(ports.out.find(link + "\tQuillon virtual target\n"), std::string::npos) << ports.out;
+}
+
+// The events between a station's program and its run: every kind survives the trip whatever
+// its text holds; a line that is no event is told apart.
+TEST(CliProductionTest, StationEventsRoundTrip) {
+    std::vector<StationEvent> events = {{StationEventKind::kLine, "Erasing sector 0!"},
+                                        {StationEventKind::kAppend, "*"},
+                                        {StationEventKind::kMessage, "a\\b\nc\r\td\\n"}};
+    StationEvent progress{StationEventKind::kProgress, {}};
+    progress.phase = ProgressPhase::kProgramming;
+    progress.done = 4096;
+    progress.total = 4294967295u;
+    StationEvent result{StationEventKind::kResult, "Wrong CRC!\n"};
+    result.status = 130;
+    events.insert(events.end(), {progress, result});
+    for (const StationEvent& event : events) {
+        const std::string line = EncodeStationEvent(event);
+        ASSERT_EQ(line.find('\n'), line.size() - 1) << line;
+        StationEvent back;
+        ASSERT_TRUE(DecodeStationEvent(line.substr(0, line.size() - 1), back)) << line;
+        EXPECT_EQ(EncodeStationEvent(back), line);
+    }
+    for (const char* stray :
+         {"quillon-cli: the record line could not be written", "L", "L\tbad\\", "P\t3\t1\t2",
+          "P\t2\t1", "P\t2\t1\t99999999999", "R\t256\tx", "R\t-1\tx", "X\ttext"}) {
+        StationEvent event;
+        EXPECT_FALSE(DecodeStationEvent(stray, event)) << stray;
+    }
+}
+
+TEST(CliProductionTest, SummaryTableAndRunningCount) {
+    StationTotals a{"/dev/ttyUSB0", 17, 16, 1, 0, "ok", 8.44, "Wrong CRC!"};
+    StationTotals b{"/dev/ttyUSB10\x1b", 3, 1, 1, 1, "aborted", 0.5, "Aborted by user!"};
+    EXPECT_EQ(BoardCountLine(a), "board 17: ok \xE2\x80\x94 16 ok, 1 failed");
+    EXPECT_EQ(BoardCountLine(b), "board 3: aborted \xE2\x80\x94 1 ok, 1 failed, 1 aborted");
+    EXPECT_EQ(SummaryTable({a, b}, false),
+              "port               result   seconds  failing line\n"
+              "/dev/ttyUSB0       ok           8.4\n"
+              "/dev/ttyUSB10\\x1B  aborted      0.5  Aborted by user!\n");
+    EXPECT_EQ(SummaryTable({a, b}, true),
+              "port               boards  ok  failed  aborted  last failing line\n"
+              "/dev/ttyUSB0           17  16       1        0  Wrong CRC!\n"
+              "/dev/ttyUSB10\\x1B       3   1       1        1  Aborted by user!\n");
+}
+
+// The rows of the summary table that ends a production run: port -> the rest of its row.
+std::map<std::string, std::string> SummaryRows(const std::string& out) {
+    std::map<std::string, std::string> rows;
+    const std::size_t table = out.rfind("\nport ");
+    if (table == std::string::npos) {
+        return rows;
+    }
+    std::istringstream lines(out.substr(table + 1));
+    std::string line;
+    std::getline(lines, line);  // the header
+    while (std::getline(lines, line)) {
+        const std::size_t gap = line.find("  ");
+        const std::size_t rest = line.find_first_not_of(' ', gap);
+        rows[line.substr(0, gap)] = rest == std::string::npos ? "" : line.substr(rest);
+    }
+    return rows;
+}
+
+// "port|result|board" per record line, sorted.
+std::string RecordSummary(const std::string& record) {
+    const std::string read =
+        "import json, sys\n"
+        "rows = [json.loads(l) for l in open(sys.argv[1], encoding='utf-8').read().splitlines()]\n"
+        "print(*sorted(f\"{r['port']}|{r['result']}|{r['board']}\" for r in rows), sep='\\n')\n";
+    const ProcessResult result = RunProcess({"/usr/bin/env", "python3", "-c", read, record});
+    return result.out + result.err;
+}
+
+std::string ProgrammedSectors(const std::string& report) {
+    return report.substr(report.find("\"programmedSectors\""));
+}
+
+// Three ports at once, one of them faulty: the other two get exactly the image, every log
+// line says its port, the summary and the exit status say which one failed.
+TEST(CliProductionTest, ThreePortsAtOnceOneFaulty) {
+    Sim reference;
+    ASSERT_EQ(Cli({"-p", reference.port(), "-t", "Virtual Target", kDemo}).exitCode, 0);
+    const std::string image = ProgrammedSectors(reference.Report());
+
+    TempDir dir;
+    const std::string record = (dir.path() / "record.jsonl").string();
+    Sim a;
+    Sim faulty({"--crc-error-at", "block@3"});
+    Sim b;
+    const ProcessResult result = Cli({"-p", a.port() + "," + faulty.port(), "-p", b.port(), "-t",
+                                      "Virtual Target", "--record", record, kDemo});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "");
+    const std::map<std::string, std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 3u) << result.out;
+    EXPECT_EQ(rows.at(a.port()).substr(0, 3), "ok ");
+    EXPECT_EQ(rows.at(b.port()).substr(0, 3), "ok ");
+    EXPECT_EQ(rows.at(faulty.port()).rfind("failed", 0), 0u);
+    EXPECT_EQ(rows.at(faulty.port()).substr(rows.at(faulty.port()).size() - 12), "  Wrong CRC!");
+    std::istringstream lines(result.out.substr(0, result.out.rfind("\n\nport ") + 1));
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.rfind(a.port() + ": ", 0) == 0 || line.rfind(b.port() + ": ", 0) == 0 ||
+                    line.rfind(faulty.port() + ": ", 0) == 0)
+            << line;
+    }
+    for (Sim* sim : {&a, &b}) {
+        EXPECT_NE(result.out.find(sim->port() + ": Download finished successfully!\n"),
+                  std::string::npos);
+        EXPECT_EQ(ProgrammedSectors(sim->Report()), image);
+    }
+    EXPECT_NE(faulty.Report().find("\"finalized\": 0"), std::string::npos);
+    std::vector<std::string> expected = {a.port() + "|ok|1", b.port() + "|ok|1",
+                                         faulty.port() + "|failed|1"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(RecordSummary(record), Lines(expected));
+}
+
+// Stations board after board, driven as the operator drives them: an Enter on the terminal
+// starts every waiting station, q ends them; or a board that brings its own port. Each case
+// reacts to the log as it comes (a text seen on every port, then an action) and checks the
+// summary rows, the record and the exit status. SIGINT aborts the boards in work; a SIGKILL
+// of the run between boards loses no record line.
+TEST(CliProductionTest, BoardAfterBoard) {
+    int master = -1;
+    int slave = -1;
+    char terminal[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, terminal, nullptr, nullptr), 0);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    const auto type = [master](const char* text) {
+        return [master, text](int) { ASSERT_GT(write(master, text, strlen(text)), 0); };
+    };
+    const auto send = [](int signal) { return [signal](int pid) { kill(pid, signal); }; };
+
+    TempDir dir;
+    const std::string link = (dir.path() / "ttyBOARD").string();
+    std::unique_ptr<Sim> plugged;
+    const std::vector<std::string> fast = {"--sessions", "2"};
+    const std::vector<std::string> slow = {"--program-ms", "20"};
+    struct Step {
+        std::string seenOnEveryPort;
+        std::function<void(int pid)> action;
+    };
+    struct Case {
+        const char* name;
+        int stations;
+        std::vector<std::string> simOptions;
+        std::string repeat;
+        std::vector<Step> steps;
+        int exitCode;
+        std::string row;  // every station's summary row
+        int recordLinesPerStation;
+        std::string result;  // of each record line
+    };
+    const std::vector<Case> cases = {
+        {"Enter, then q",
+         2,
+         fast,
+         "--repeat",
+         {{"board 1: ok", type("\n")}, {"board 2: ok", type("q\n")}},
+         0,
+         "2   2       0        0",
+         2,
+         "ok"},
+        {"SIGKILL of the run between boards",
+         2,
+         fast,
+         "--repeat",
+         {{"board 1: ok", type("\n")}, {"board 2: ok", send(SIGKILL)}},
+         137,
+         "",
+         2,
+         "ok"},
+        {"SIGINT in the middle of the boards",
+         3,
+         slow,
+         "--repeat",
+         {{"Erasing sector 5!", send(SIGINT)}},
+         130,
+         "1   0       0        1  Aborted by user!",
+         1,
+         "aborted"},
+        {"a board with its own port, SIGINT while waiting",
+         1,
+         {"--link", link},
+         "--repeat=replug",
+         {{"board 1: ok",
+           [&](int) {
+               plugged.reset();  // the board goes, its port with it
+               std::this_thread::sleep_for(std::chrono::milliseconds(500));
+               plugged = std::make_unique<Sim>(std::vector<std::string>{"--link", link});
+           }},
+          {"board 2: ok", send(SIGINT)}},
+         0,
+         "2   2       0        0",
+         2,
+         "ok"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::unique_ptr<Sim>> sims;
+        std::vector<std::string> ports;
+        std::string portList;
+        for (int i = 0; i < c.stations; ++i) {
+            sims.push_back(std::make_unique<Sim>(c.simOptions));
+            ports.push_back(c.repeat == "--repeat=replug" ? link : sims.back()->port());
+            portList += (i == 0 ? "" : ",") + ports.back();
+        }
+        if (c.repeat == "--repeat=replug") {
+            plugged = std::move(sims.back());
+            sims.clear();
+        }
+        const std::string record = (dir.path() / (std::string(c.name) + ".jsonl")).string();
+        std::size_t next = 0;
+        ProcessOptions options;
+        options.stdinFrom = terminal;
+        options.timeoutMs = 60000;
+        options.onOutput = [&](const std::string& out, int pid) {
+            while (next < c.steps.size() &&
+                   std::all_of(ports.begin(), ports.end(), [&](const std::string& port) {
+                       return out.find(port + ": " + c.steps[next].seenOnEveryPort) !=
+                              std::string::npos;
+                   })) {
+                c.steps[next++].action(pid);
+            }
+        };
+        const ProcessResult result = Cli(
+            {"-p", portList, "-t", "Virtual Target", c.repeat, "--record", record, kDemo}, options);
+        EXPECT_EQ(next, c.steps.size());
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+        const std::map<std::string, std::string> rows = SummaryRows(result.out);
+        EXPECT_EQ(rows.size(), c.row.empty() ? 0u : ports.size()) << result.out;
+        for (const auto& [port, row] : rows) {
+            EXPECT_EQ(row, c.row) << port;
+        }
+        std::vector<std::string> expected;
+        for (const std::string& port : ports) {
+            for (int board = 1; board <= c.recordLinesPerStation; ++board) {
+                expected.push_back(port + "|" + c.result + "|" + std::to_string(board));
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(RecordSummary(record), Lines(expected));
+        if (c.result == "aborted") {
+            for (auto& sim : sims) {
+                EXPECT_EQ(sim->Report().find("\"finalized\": 1"), std::string::npos);
+            }
+        }
+    }
+    plugged.reset();
+    close(slave);
+    close(master);
 }
 
 }  // namespace

@@ -60,10 +60,12 @@ void Redirect(posix_spawn_file_actions_t* actions, int fd, int pipeFd, const std
 
 int Spawn(const std::vector<std::string>& argv,
           const std::map<std::string, std::string>& environment, int outFd, int errFd, int closeFd1,
-          int closeFd2, const std::string& outTo = {}, const std::string& errTo = {}) {
+          int closeFd2, const std::string& outTo = {}, const std::string& errTo = {},
+          const std::string& inFrom = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, inFrom.empty() ? "/dev/null" : inFrom.c_str(),
+                                     inFrom.empty() ? O_RDONLY : O_RDWR, 0);
     Redirect(&actions, 1, outFd, outTo);
     Redirect(&actions, 2, errFd, errTo);
     for (int fd : {closeFd1, closeFd2}) {
@@ -100,7 +102,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         errTarget = terminal;
     }
     const int pid = Spawn(argv, options.environment, out[1], errTarget, -1, -1, options.stdoutTo,
-                          options.stderrTo);
+                          options.stderrTo, options.stdinFrom);
     close(out[1]);
     close(err[1]);
     if (terminal >= 0) {

@@ -19,6 +19,8 @@ struct ProcessOptions {
     std::function<void(const std::string& out, int pid)> onOutput;
     // A terminal path to use as the child's stderr instead of a pipe (err stays empty).
     std::string stderrTerminal;
+    // A path to open as the child's stdin (a terminal, for example) instead of /dev/null.
+    std::string stdinFrom;
     // Where the child's stdout / stderr go instead of a pipe: "-" closed, else a path opened
     // for writing (for example /dev/full). Empty: a pipe that the test reads.
     std::string stdoutTo;

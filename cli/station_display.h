@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// What a production run shows: each station's log lines on stdout, prefixed with its port
+// ("PORT: line"); messages likewise on stderr; and, when stderr is a terminal, one status line
+// per station below them (its board, the log line in work or the progress, what it waits
+// for), redrawn in place at most ten times a second.
+class StationDisplay {
+public:
+    // `statusLines`: stderr is a terminal. `sharedTerminal`: stdout is that same terminal.
+    StationDisplay(std::FILE* out, std::FILE* err, std::vector<std::string> ports, bool statusLines,
+                   bool sharedTerminal);
+
+    void Line(std::size_t station, const std::string& text);
+    void Message(std::size_t station, const std::string& text);
+    // A message about the whole run on stderr.
+    void RunMessage(const std::string& text);
+    void SetStatus(std::size_t station, const std::string& text);
+    // Draws the status lines if they changed and the last drawing is old enough. Returns the
+    // milliseconds until a change held back is due (-1: none is held back).
+    int Refresh();
+    // Removes the status lines and writes `text` (the summary) on stdout.
+    void Finish(const std::string& text);
+    // Empty while everything reached its stream; else which stream failed and why.
+    const std::string& WriteError() const { return m_writeError; }
+
+private:
+    void Erase();
+    void Draw();
+    void Write(std::FILE* stream, const std::string& text);
+    std::string Prefixed(std::size_t station, const std::string& text) const;
+
+    std::FILE* m_out;
+    std::FILE* m_err;
+    std::vector<std::string> m_ports;  // escaped for the terminal
+    std::size_t m_portWidth = 0;
+    bool m_statusLines;
+    bool m_sharedTerminal;
+    std::vector<std::string> m_status;
+    bool m_drawn = false;  // the status lines stand below the last output
+    bool m_changed = false;
+    std::chrono::steady_clock::time_point m_lastDraw;
+    std::string m_writeError;
+};

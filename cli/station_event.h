@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/messages.h"
+
+// What a station's program tells the production run about its board, one event per line on
+// its standard output: the log as the window shows it (a new line, or text appended to the
+// last one), the file reader's messages, the progress, and at the end the board's result.
+enum class StationEventKind : char {
+    kLine = 'L',
+    kAppend = 'A',
+    kMessage = 'M',
+    kProgress = 'P',
+    kResult = 'R',
+};
+
+struct StationEvent {
+    StationEventKind kind = StationEventKind::kLine;
+    std::string text;  // the line, the appended text, the message, or the result's failing line
+    ProgressPhase phase = ProgressPhase::kMonitorUpload;
+    std::uint32_t done = 0;
+    std::uint32_t total = 0;
+    int status = 0;  // the result's exit status
+};
+
+// The event as one line with its line end; line breaks and backslashes in the text escaped.
+std::string EncodeStationEvent(const StationEvent& event);
+
+// The event of one line (without its line end). False for a line that is no event (for
+// example a message the program wrote to stderr, which shares the pipe).
+bool DecodeStationEvent(const std::string& line, StationEvent& event);

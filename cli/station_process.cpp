@@ -1,0 +1,158 @@
+#include "cli/station_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kLongestLine = 64 * 1024;
+
+}  // namespace
+
+StationProcess::~StationProcess() {
+    if (Running()) {
+        Kill();
+        Wait();
+    }
+    CloseFds();
+}
+
+void StationProcess::CloseFds() {
+    for (int* fd : {&m_input, &m_output}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
+}
+
+bool StationProcess::Start(const std::vector<std::string>& argv, std::string& error) {
+    int input[2];
+    int output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        ::close(input[0]);
+        ::close(input[1]);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
+    // No signal blocked in the program, whatever this one blocks.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int result =
+        ::posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(input[0]);
+    ::close(output[1]);
+    if (result != 0) {
+        error = std::strerror(result);
+        ::close(input[1]);
+        ::close(output[0]);
+        return false;
+    }
+    m_pid = pid;
+    m_input = input[1];
+    m_output = output[0];
+    m_partial.clear();
+    ::fcntl(m_output, F_SETFL, ::fcntl(m_output, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+bool StationProcess::Read(std::vector<std::string>& lines) {
+    if (m_output < 0) {
+        return false;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+        if (n > 0) {
+            m_partial.append(buffer, static_cast<std::size_t>(n));
+            std::size_t start = 0;
+            for (std::size_t end; (end = m_partial.find('\n', start)) != std::string::npos;
+                 start = end + 1) {
+                lines.push_back(m_partial.substr(start, end - start));
+            }
+            m_partial.erase(0, start);
+            if (m_partial.size() > kLongestLine) {
+                // No event is that long; whatever it is, it is shown in pieces, not hoarded.
+                lines.push_back(m_partial);
+                m_partial.clear();
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            return true;
+        }
+        // The end (or a read error, which ends the output as well).
+        if (!m_partial.empty()) {
+            lines.push_back(m_partial);
+            m_partial.clear();
+        }
+        ::close(m_output);
+        m_output = -1;
+        return false;
+    }
+}
+
+void StationProcess::RequestAbort() {
+    if (m_input >= 0) {
+        ::close(m_input);
+        m_input = -1;
+    }
+}
+
+void StationProcess::Kill() {
+    if (Running()) {
+        ::kill(m_pid, SIGKILL);
+    }
+}
+
+int StationProcess::Wait() {
+    if (!Running()) {
+        return -1;
+    }
+    int status = 0;
+    pid_t waited;
+    while ((waited = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+    CloseFds();
+    if (waited < 0) {
+        return -1;  // its status cannot be told: never taken for a success
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+// One station's program, started by the production run: its standard input is a pipe that
+// the run closes to ask for an abort, its standard output and error one pipe that the run
+// reads without blocking.
+class StationProcess {
+public:
+    StationProcess() = default;
+    // A program still running is killed and waited for: nothing outlives its owner.
+    ~StationProcess();
+    StationProcess(const StationProcess&) = delete;
+    StationProcess& operator=(const StationProcess&) = delete;
+
+    // Starts `argv` (argv[0] the program's path). False, with the reason in `error`, when it
+    // could not be started.
+    bool Start(const std::vector<std::string>& argv, std::string& error);
+    bool Running() const { return m_pid > 0; }
+    // The descriptor to wait on for output; -1 once the output has ended.
+    int OutputFd() const { return m_output; }
+    // Takes what the program wrote so far; whole lines go to `lines` (without line ends).
+    // Returns false once the output has ended (the rest, if any, as a last line).
+    bool Read(std::vector<std::string>& lines);
+    // Closes the program's input: it ends its job at the next step.
+    void RequestAbort();
+    void Kill();
+    // Waits for the program's end (after its output ended) and returns its exit status,
+    // 128 + the signal's number when a signal ended it.
+    int Wait();
+
+private:
+    void CloseFds();
+
+    pid_t m_pid = -1;
+    int m_input = -1;
+    int m_output = -1;
+    std::string m_partial;  // the start of a line not yet ended
+};
