@@ -47,16 +47,23 @@ bool SerialLink::WaitForResponse(std::uint32_t timeoutMs, std::size_t count, boo
     count = std::clamp<std::size_t>(count, 1, kBufferSize);
     const std::uint32_t start = TickCountMs();
     std::size_t queued = 0;
-    for (;;) {
-        queued = m_hComm.QueuedInput();
+    // The bytes taken so far first (no system call: an answer is mostly not there yet when
+    // the wait begins), then the wait, which takes what arrives; the driver is asked once more
+    // when the time is up.
+    for (bool last = false;;) {
+        queued = last ? m_hComm.QueuedInput() : m_hComm.BufferedInput();
         if (queued >= count) {
             m_lastReadCount =
                 m_hComm.Read(m_buffer, readAll ? std::min(queued, kBufferSize) : count);
             return true;
         }
+        if (last) {
+            break;
+        }
         const std::uint32_t elapsed = TickCountMs() - start;
         if (elapsed >= timeoutMs || !m_hComm.IsOpen() || m_hComm.IsGone()) {
-            break;
+            last = true;
+            continue;
         }
         // Blocks in the OS until the bytes are there or the time is up: no polling loop.
         m_hComm.WaitForInput(count, timeoutMs - elapsed);

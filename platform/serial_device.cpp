@@ -9,6 +9,9 @@ std::size_t SerialDevice::QueuedInput() {
 }
 
 std::size_t SerialDevice::Read(std::uint8_t* dest, std::size_t count) {
-    Drain();
+    // What a caller counted just before is here already: no system call for it.
+    if (m_pending.size() < count) {
+        Drain();
+    }
     return m_pending.Take(dest, count);
 }

@@ -37,6 +37,9 @@ public:
 
     // Number of received bytes waiting to be read (0 when closed or gone).
     std::size_t QueuedInput();
+    // The bytes already taken from the driver and not yet read, without asking the driver:
+    // no system call. WaitForInput takes new ones.
+    std::size_t BufferedInput() const { return m_pending.size(); }
     // Reads up to `count` waiting bytes without blocking; returns how many it read.
     std::size_t Read(std::uint8_t* dest, std::size_t count);
     // Writes all bytes; false when the device failed or stopped taking bytes for too long.

@@ -183,6 +183,11 @@ void SerialDevice::Drain() {
         const ssize_t got = ::read(m_fd, chunk, sizeof chunk);
         if (got > 0) {
             m_pending.Append(chunk, static_cast<std::size_t>(got));
+            if (static_cast<std::size_t>(got) < sizeof chunk) {
+                // The driver had no more just now; asking again would only say so. Bytes that
+                // came in meanwhile are seen by the next poll, which reports them at once.
+                return;
+            }
             continue;
         }
         if (got < 0 && errno == EINTR) {
@@ -235,7 +240,7 @@ bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
 bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (QueuedInput() >= count) {
+        if (m_pending.size() >= count) {
             return true;
         }
         if (m_fd < 0 || m_gone) {
@@ -245,8 +250,9 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         if (left == 0) {
             return false;
         }
-        // Everything the driver had is in the pending buffer now, so poll reports only
-        // new bytes (or a hang-up) and never spins.
+        // Bytes still in the driver make poll return at once and are taken below; once they
+        // are in the pending buffer poll reports only new bytes (or a hang-up), so this never
+        // spins. The caller has usually just taken everything, so the first call waits.
         pollfd p{m_fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, left);
         if (ready < 0 && errno != EINTR) {
@@ -255,6 +261,9 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         }
         if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
             m_gone = true;
+        }
+        if (ready > 0) {
+            Drain();
         }
     }
 }
