@@ -143,6 +143,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
              return !value.empty();
          }},
         {"--baud", [&] { return number(0, 100000000, &line->server.baud); }},
+        {"--spin-us", [&] { return number(0, 1000000, &line->server.spinAheadUs); }},
         {"--sessions", [&] { return number(1, 1000000000, &line->server.sessions); }},
         {"--exit-after",
          [&] {
@@ -330,6 +331,9 @@ Line and run:
                         (default: quillon-sim-<pid> in the per-user virtual port folder)
   --baud RATE           delay every byte by its wire time, 10 bits at RATE, in both
                         directions (default 0: no delay)
+  --spin-us US          with --baud, stop sleeping US microseconds before an answer byte is
+                        due and keep looking, so that it leaves on time (default 50; 0 sleeps
+                        to the moment: less exact, far less CPU with many targets on few cores)
   --sessions N          end after N sessions have ended (default: run until stopped)
   --exit-after SECONDS  end after this long
   --report FILE         write the JSON report to FILE ("-": standard output) on exit and

@@ -17,11 +17,6 @@
 
 namespace {
 
-// With pacing, how long before an answer byte is due the loop stops sleeping and keeps looking:
-// a sleeping thread wakes up some tens of microseconds late (about 30 typically, 50 in nine
-// cases out of ten on a loaded machine), a good part of a character time at high baud rates.
-constexpr std::chrono::microseconds kSpinAhead{50};
-
 constexpr auto kEioBackoff = std::chrono::milliseconds(50);
 
 }  // namespace
@@ -178,6 +173,9 @@ void SimServer::ReadMaster(SimClock::time_point now) {
                     tau == SimClock::duration::zero() ? now : std::max(m_lastRxDue, now) + tau;
                 m_rx.push_back({m_lastRxDue, buffer[i]});
             }
+            if (static_cast<std::size_t>(got) < sizeof buffer) {
+                return;  // the line had no more just now; the next poll reports what comes
+            }
             continue;
         }
         if (got < 0 && errno == EIO) {
@@ -323,8 +321,9 @@ void SimServer::Run() {
             earliest(other, m_masterQuietUntil);
         }
         const bool pacing = CharacterTime() != SimClock::duration::zero();
-        const std::optional<SimClock::time_point> wake =
-            SimWakeUp(now, answer, other, pacing ? kSpinAhead : SimClock::duration::zero());
+        const std::optional<SimClock::time_point> wake = SimWakeUp(
+            now, answer, other,
+            pacing ? std::chrono::microseconds(m_options.spinAheadUs) : SimClock::duration::zero());
         const bool look = wake && *wake <= now;
         const bool timed = wake && !look && ArmTimer(*wake);
         pollfd fds[4] = {

@@ -12,8 +12,13 @@
 #include "sim/target_model.h"
 
 struct SimServerOptions {
-    std::string linkPath;         // empty: no link
-    long baud = 0;                // 0: no pacing
+    std::string linkPath;  // empty: no link
+    long baud = 0;         // 0: no pacing
+    // With pacing, how long before an answer byte is due the loop stops sleeping and keeps
+    // looking: a sleeping thread wakes up some tens of microseconds late (about 30 typically,
+    // 50 in nine cases out of ten on a loaded machine), a good part of a character time at
+    // high baud rates. 0: sleep to the moment itself, for many targets on few cores.
+    long spinAheadUs = 50;
     int sessions = 0;             // stop after this many ended sessions; 0: no limit
     double exitAfterSeconds = 0;  // stop after this long; 0: no limit
 };
