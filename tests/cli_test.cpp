@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -505,6 +506,43 @@ std::string ProgrammedSectors(const std::string& report) {
     return report.substr(report.find("\"programmedSectors\""));
 }
 
+// On a terminal each station has one status line below the log, redrawn in place; stdout,
+// not a terminal here, carries whole prefixed log lines only.
+TEST(CliProductionTest, OneStatusLinePerPortOnATerminal) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    std::string terminal;
+    std::thread reader([&] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(master, buffer, sizeof buffer)) > 0) {
+            terminal.append(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    Sim a({"--program-ms", "5"});
+    Sim b({"--program-ms", "5"});
+    ProcessOptions options;
+    options.stderrTerminal = name;
+    const ProcessResult result =
+        Cli({"-p", a.port() + "," + b.port(), "-t", "Virtual Target", kDemo}, options);
+    close(slave);
+    reader.join();
+    close(master);
+    EXPECT_EQ(result.exitCode, 0);
+    for (const Sim* sim : {&a, &b}) {
+        // The ports' column is as wide as the longest name.
+        EXPECT_TRUE(
+            std::regex_search(terminal, std::regex(sim->port() + " +board 1  Programming ")))
+            << terminal;
+    }
+    EXPECT_NE(terminal.find("\033[2A\r\033[J"), std::string::npos) << "erased in place";
+    EXPECT_EQ(result.out.find('\033'), std::string::npos) << result.out;
+}
+
 // Three ports at once, one of them faulty: the other two get exactly the image, every log
 // line says its port, the summary and the exit status say which one failed.
 TEST(CliProductionTest, ThreePortsAtOnceOneFaulty) {
@@ -601,6 +639,16 @@ TEST(CliProductionTest, BoardAfterBoard) {
          "",
          2,
          "ok"},
+        // The stations notice that their run is gone and abort their boards on their own.
+        {"SIGKILL of the run in the middle of the boards",
+         2,
+         slow,
+         "",
+         {{"Erasing sector 5!", send(SIGKILL)}},
+         137,
+         "",
+         1,
+         "aborted"},
         {"SIGINT in the middle of the boards",
          3,
          slow,
@@ -654,8 +702,13 @@ TEST(CliProductionTest, BoardAfterBoard) {
                 c.steps[next++].action(pid);
             }
         };
-        const ProcessResult result = Cli(
-            {"-p", portList, "-t", "Virtual Target", c.repeat, "--record", record, kDemo}, options);
+        std::vector<std::string> args = {"-p",       portList, "-t", "Virtual Target",
+                                         "--record", record};
+        if (!c.repeat.empty()) {
+            args.push_back(c.repeat);
+        }
+        args.push_back(kDemo);
+        const ProcessResult result = Cli(args, options);
         EXPECT_EQ(next, c.steps.size());
         EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
         const std::map<std::string, std::string> rows = SummaryRows(result.out);
@@ -670,6 +723,10 @@ TEST(CliProductionTest, BoardAfterBoard) {
             }
         }
         std::sort(expected.begin(), expected.end());
+        // Stations whose run was killed may still be writing their lines.
+        for (int waited = 0; RecordSummary(record) != Lines(expected) && waited < 100; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
         EXPECT_EQ(RecordSummary(record), Lines(expected));
         if (c.result == "aborted") {
             for (auto& sim : sims) {
