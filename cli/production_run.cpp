@@ -14,6 +14,7 @@
 
 #include "cli/cli_runner.h"
 #include "cli/station.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -113,10 +114,36 @@ bool IsQuit(std::string line) {
     return line == "q" || line == "Q";
 }
 
+// Two names of one device (a link and the device itself, say): two stations would talk to
+// one board at once. Returns the pair's message, or empty. Names that do not exist yet are
+// left to their stations.
+std::string SameDevice(const std::vector<std::string>& ports) {
+    std::vector<std::pair<struct stat, std::string>> seen;
+    for (const std::string& port : ports) {
+        struct stat status {};
+        if (::stat(port.c_str(), &status) != 0) {
+            continue;
+        }
+        for (const auto& [other, name] : seen) {
+            if (other.st_dev == status.st_dev && other.st_ino == status.st_ino) {
+                return "ports " + EscapeForTerminal(name, false) + " and " +
+                       EscapeForTerminal(port, false) + " are the same device";
+            }
+        }
+        seen.emplace_back(status, port);
+    }
+    return {};
+}
+
 }  // namespace
 
 int RunProduction(const CliOptions& options, const std::string& program,
                   const std::string& monitorFile, bool errIsTerminal, bool sharedTerminal) {
+    if (const std::string same = SameDevice(options.ports); !same.empty()) {
+        std::fprintf(stderr, "quillon-cli: %s\nTry 'quillon-cli --help' for more information.\n",
+                     same.c_str());
+        return kExitUsage;
+    }
     StationDisplay display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal);
     std::vector<std::unique_ptr<Station>> stations;
     for (const std::string& port : options.ports) {

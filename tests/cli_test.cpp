@@ -176,6 +176,7 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"-p", "/dev/x,,/dev/y", "-t", "Virtual Target", kDemo},
         {"-p", "/dev/x", "-p", "/dev/y,/dev/x", "-t", "Virtual Target", kDemo},
         {"-p", "/dev/x", "-t", "Virtual Target", "--repeat=sometimes", kDemo},
+        {"-p", "/dev/null,/dev/./null", "-t", "Virtual Target", kDemo},  // one device
         {"--list-ports", "--repeat"},
     };
     for (const auto& args : cases) {
