@@ -1,20 +1,11 @@
 #include "cli/production_run.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 
 #include "cli/cli_runner.h"
+#include "cli/run_waiter.h"
 #include "cli/station.h"
-#include "platform/text_format.h"
 
 namespace {
 
@@ -24,115 +15,11 @@ constexpr auto kSettleTime = std::chrono::milliseconds(1000);
 // How often a station waiting for its port looks for it.
 constexpr int kReplugPollMs = 200;
 
-std::atomic<int> g_stopSignals{0};
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void OnProductionSignal(int) {
-    const int saved = errno;
-    g_stopSignals.fetch_add(1);
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-// Installs the handlers for SIGINT and SIGTERM for as long as it lives.
-class StopSignals {
-public:
-    StopSignals() {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            g_signalPipe[0] = g_signalPipe[1] = -1;
-        }
-        struct sigaction action {};
-        action.sa_handler = OnProductionSignal;
-        sigemptyset(&action.sa_mask);
-        for (const int signal : {SIGINT, SIGTERM}) {
-            ::sigaction(signal, &action, &m_previous[signal == SIGINT ? 0 : 1]);
-        }
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &m_previous[0], nullptr);
-        ::sigaction(SIGTERM, &m_previous[1], nullptr);
-        for (int& fd : g_signalPipe) {
-            if (fd >= 0) {
-                ::close(fd);
-                fd = -1;
-            }
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-    int fd() const { return g_signalPipe[0]; }
-    void Drain() const {
-        char buffer[64];
-        while (g_signalPipe[0] >= 0 && ::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-    }
-
-private:
-    struct sigaction m_previous[2]{};
-};
-
-bool PortPresent(const std::string& port) {
-    struct stat status {};
-    return ::stat(port.c_str(), &status) == 0;
-}
-
-// The operator's input: whole lines from stdin, read without blocking.
-class OperatorInput {
-public:
-    explicit OperatorInput(bool watch) : m_watch(watch) {}
-    int fd() const { return m_watch ? STDIN_FILENO : -1; }
-    // Reads what is there into whole lines; false once the input has ended.
-    bool Read(std::vector<std::string>& lines) {
-        char buffer[256];
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            return true;
-        }
-        if (n <= 0) {
-            m_watch = false;
-            return false;
-        }
-        m_partial.append(buffer, static_cast<std::size_t>(n));
-        for (std::size_t end; (end = m_partial.find('\n')) != std::string::npos;) {
-            lines.push_back(m_partial.substr(0, end));
-            m_partial.erase(0, end + 1);
-        }
-        m_partial = m_partial.substr(0, 256);  // no line of the operator's is that long
-        return true;
-    }
-
-private:
-    bool m_watch;
-    std::string m_partial;
-};
-
 bool IsQuit(std::string line) {
     line.erase(std::remove_if(line.begin(), line.end(),
                               [](char c) { return c == ' ' || c == '\t' || c == '\r'; }),
                line.end());
     return line == "q" || line == "Q";
-}
-
-// Two names of one device (a link and the device itself, say): two stations would talk to
-// one board at once. Returns the pair's message, or empty. Names that do not exist yet are
-// left to their stations.
-std::string SameDevice(const std::vector<std::string>& ports) {
-    std::vector<std::pair<struct stat, std::string>> seen;
-    for (const std::string& port : ports) {
-        struct stat status {};
-        if (::stat(port.c_str(), &status) != 0) {
-            continue;
-        }
-        for (const auto& [other, name] : seen) {
-            if (other.st_dev == status.st_dev && other.st_ino == status.st_ino) {
-                return "ports " + EscapeForTerminal(name, false) + " and " +
-                       EscapeForTerminal(port, false) + " are the same device";
-            }
-        }
-        seen.emplace_back(status, port);
-    }
-    return {};
 }
 
 }  // namespace
@@ -170,11 +57,10 @@ int RunProduction(const CliOptions& options, const std::string& program,
         };
     };
 
-    StopSignals signals;
-    const bool terminalInput = ::isatty(STDIN_FILENO) != 0;
+    const bool terminalInput = RunWaiter::InputIsTerminal();
     // Enter starts the waiting stations; with --repeat=replug a terminal's "q" still ends them.
-    OperatorInput input(options.repeat == RepeatMode::kEnter ||
-                        (options.repeat == RepeatMode::kReplug && terminalInput));
+    RunWaiter waiter(options.repeat == RepeatMode::kEnter ||
+                     (options.repeat == RepeatMode::kReplug && terminalInput));
     if (options.repeat == RepeatMode::kEnter && terminalInput) {
         display.RunMessage(
             "quillon-cli: after each board its station waits: Enter starts every waiting "
@@ -222,26 +108,20 @@ int RunProduction(const CliOptions& options, const std::string& program,
 
     while (!std::all_of(stations.begin(), stations.end(),
                         [](const auto& s) { return s->state() == StationState::kEnded; })) {
-        std::vector<pollfd> fds = {{signals.fd(), POLLIN, 0}, {input.fd(), POLLIN, 0}};
+        std::vector<StationProcess*> running;
         for (auto& station : stations) {
-            fds.push_back({station->process().OutputFd(), POLLIN, 0});
+            if (station->process().Running()) {
+                running.push_back(&station->process());
+            }
         }
         int timeout = display.Refresh();
-        if (signals.fd() < 0) {
-            timeout = timeout < 0 ? 100 : std::min(timeout, 100);  // signals seen by looking
-        }
         if (anyIn(StationState::kWaitingForUnplug) || anyIn(StationState::kWaitingForPort) ||
             anyIn(StationState::kSettling)) {
             timeout = timeout < 0 ? kReplugPollMs : std::min(timeout, kReplugPollMs);
         }
-        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
-            display.RunMessage(std::string("quillon-cli: waiting failed: ") + std::strerror(errno));
-            abortRequested = true;
-            killed = true;
-        }
+        waiter.Wait(running, timeout);
 
-        signals.Drain();  // before the count is read, so that no later signal is lost
-        const int stops = g_stopSignals.load();
+        const int stops = waiter.StopRequests();
         if (stops > 0 && !abortRequested) {
             // Every station ends its job at the next step; none starts another board.
             abortRequested = true;
@@ -259,9 +139,9 @@ int RunProduction(const CliOptions& options, const std::string& program,
             }
         }
 
-        if (fds[1].fd >= 0 && fds[1].revents != 0) {
+        {
             std::vector<std::string> lines;
-            const bool more = input.Read(lines);
+            const bool more = waiter.TakeInput(lines);
             for (const std::string& line : lines) {
                 if (IsQuit(line)) {
                     quit = true;
@@ -276,7 +156,7 @@ int RunProduction(const CliOptions& options, const std::string& program,
                     }
                 }
             }
-            if (!more && options.repeat == RepeatMode::kEnter) {
+            if (!more && options.repeat == RepeatMode::kEnter && !quit) {
                 quit = true;  // nobody can press Enter any more
             }
             if (quit) {
@@ -284,11 +164,9 @@ int RunProduction(const CliOptions& options, const std::string& program,
             }
         }
 
-        for (std::size_t i = 0; i < stations.size(); ++i) {
-            Station& station = *stations[i];
-            if (fds[2 + i].fd >= 0 && fds[2 + i].revents != 0 &&
-                station.OnOutput(abortRequested, display)) {
-                afterBoard(station);
+        for (auto& station : stations) {
+            if (station->process().Running() && station->OnOutput(abortRequested, display)) {
+                afterBoard(*station);
             }
         }
 
