@@ -244,12 +244,6 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         error = "--station-board goes with one port";
         return false;
     }
-#ifdef _WIN32
-    if (options.RunsStations()) {
-        error = "several ports at once and --repeat run on Linux only in this version";
-        return false;
-    }
-#endif
     if (options.target.empty() == options.monitorFile.empty()) {
         error = "a job needs either --target or --monitor";
         return false;

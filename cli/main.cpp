@@ -14,10 +14,8 @@
 #include "cli/cli_console.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
-#ifndef _WIN32
 #include "cli/parent_watch.h"
 #include "cli/production_run.h"
-#endif
 #include "cli/record_file.h"
 #include "image/hex_reader.h"
 #include "image/image_memory.h"
@@ -261,7 +259,6 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-#ifndef _WIN32
     // A station's program: the run that started it closes its input to abort the board.
     std::optional<ParentWatch> parentWatch;
     if (options.stationBoard != 0) {
@@ -271,7 +268,6 @@ int main(int argc, char** argv) {
             g_bStopJob = 1;
         });
     }
-#endif
     // The run that started a station's program has checked the image once for all boards.
     if (!options.image.empty() && !options.initOnly && options.stationBoard == 0) {
         // The image is read once before the target is touched: a file that is no image is
@@ -289,15 +285,24 @@ int main(int argc, char** argv) {
             return WithLogChecked(kExitJobFailed, console);
         }
     }
-#ifndef _WIN32
     if (options.RunsStations()) {
+#ifdef __linux__
         // The program's own file, even if a newer one has replaced it since.
-        const std::string program =
-            std::filesystem::exists("/proc/self/exe") ? "/proc/self/exe" : ExecutablePath();
-        return RunProduction(options, program, monitorFile, errIsTerminal,
-                             errIsTerminal && outIsTerminal);
-    }
+        const std::string program = "/proc/self/exe";
+#else
+        const std::string program = ExecutablePath();
 #endif
+        int status = RunProduction(options, program, monitorFile, errIsTerminal,
+                                   errIsTerminal && outIsTerminal);
+        if ((closedAtStart & kStdoutWasClosed) != 0) {
+            // The stations' log and the summary went nowhere.
+            std::fprintf(stderr,
+                         "quillon-cli: the log could not be written (standard output was "
+                         "closed)\n");
+            status = status == kExitSuccess ? kExitJobFailed : status;
+        }
+        return status;
+    }
     std::optional<std::string> imageSha256;
     if (!options.record.empty() && !options.initOnly) {
         std::string hex;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -19,6 +20,10 @@ private:
     void Watch();
 
     std::function<void()> m_onClosed;
+#ifdef _WIN32
+    std::atomic<bool> m_stop{false};  // a pipe cannot be waited for: the thread looks
+#else
     int m_wake[2] = {-1, -1};  // a pipe that ends the thread's wait
+#endif
     std::thread m_thread;
 };

@@ -94,22 +94,6 @@ bool RunWaiter::ReadInput() {
     return true;
 }
 
-bool RunWaiter::TakeInput(std::vector<std::string>& lines) {
-    if (!m_watchInput) {
-        return false;
-    }
-    const bool more = ReadInput();
-    for (std::size_t end; (end = m_partial.find('\n')) != std::string::npos;) {
-        lines.push_back(m_partial.substr(0, end));
-        m_partial.erase(0, end + 1);
-    }
-    m_partial = m_partial.substr(0, 256);  // no line of the operator's is that long
-    if (!more) {
-        m_watchInput = false;
-    }
-    return more;
-}
-
 bool PortPresent(const std::string& port) {
     struct stat status {};
     return ::stat(port.c_str(), &status) == 0;

@@ -3,7 +3,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/types.h>
+#endif
 
 // One station's program, started by the production run: its standard input is a pipe that
 // the run closes to ask for an abort, its standard output and error one pipe that the run
@@ -19,9 +23,24 @@ public:
     // Starts `argv` (argv[0] the program's path). False, with the reason in `error`, when it
     // could not be started.
     bool Start(const std::vector<std::string>& argv, std::string& error);
-    bool Running() const { return m_pid > 0; }
+#ifdef _WIN32
+    bool Running() const {
+        return m_process != nullptr;
+    }
+    // The process handle, signalled when the program has ended (the output of a pipe cannot
+    // be waited for on Windows; the run looks at it after each wait).
+    HANDLE ProcessHandle() const {
+        return m_process;
+    }
+#else
+    bool Running() const {
+        return m_pid > 0;
+    }
     // The descriptor to wait on for output; -1 once the output has ended.
-    int OutputFd() const { return m_output; }
+    int OutputFd() const {
+        return m_output;
+    }
+#endif
     // Takes what the program wrote so far; whole lines go to `lines` (without line ends).
     // Returns false once the output has ended (the rest, if any, as a last line).
     bool Read(std::vector<std::string>& lines);
@@ -35,8 +54,14 @@ public:
 private:
     void CloseFds();
 
+#ifdef _WIN32
+    HANDLE m_process = nullptr;
+    HANDLE m_input = nullptr;
+    HANDLE m_output = nullptr;
+#else
     pid_t m_pid = -1;
     int m_input = -1;
     int m_output = -1;
+#endif
     std::string m_partial;  // the start of a line not yet ended
 };

@@ -1,0 +1,196 @@
+#include <string>
+
+#include "cli/station_process.h"
+#include "platform/utf8_path.h"
+
+namespace {
+
+constexpr std::size_t kLongestLine = 64 * 1024;
+
+// One argument as the C runtime of the started program splits its command line again:
+// quoted when it holds a space, a tab or a quote (or is empty), with the backslashes before
+// a quote and at the end doubled.
+std::wstring Quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+std::string ErrorText(DWORD code) {
+    return "error " + std::to_string(code);
+}
+
+}  // namespace
+
+StationProcess::~StationProcess() {
+    if (Running()) {
+        Kill();
+        Wait();
+    }
+    CloseFds();
+}
+
+void StationProcess::CloseFds() {
+    for (HANDLE* handle : {&m_input, &m_output}) {
+        if (*handle != nullptr) {
+            ::CloseHandle(*handle);
+            *handle = nullptr;
+        }
+    }
+}
+
+bool StationProcess::Start(const std::vector<std::string>& argv, std::string& error) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE inputRead = nullptr;
+    HANDLE inputWrite = nullptr;
+    HANDLE outputRead = nullptr;
+    HANDLE outputWrite = nullptr;
+    if (!::CreatePipe(&inputRead, &inputWrite, &inheritable, 0)) {
+        error = ErrorText(::GetLastError());
+        return false;
+    }
+    if (!::CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) {
+        error = ErrorText(::GetLastError());
+        ::CloseHandle(inputRead);
+        ::CloseHandle(inputWrite);
+        return false;
+    }
+    // This program's ends stay here.
+    ::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+
+    // Only the program's own two ends are inherited: another station's pipe held by this one
+    // would keep that pipe open after its program has ended.
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<unsigned char> storage(size);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+    HANDLE inherited[2] = {inputRead, outputWrite};
+    const bool listed =
+        ::InitializeProcThreadAttributeList(attributes, 1, 0, &size) &&
+        ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                    sizeof inherited, nullptr, nullptr);
+
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = inputRead;
+    startup.StartupInfo.hStdOutput = outputWrite;
+    startup.StartupInfo.hStdError = outputWrite;
+    startup.lpAttributeList = listed ? attributes : nullptr;
+
+    std::wstring commandLine;
+    for (const std::string& argument : argv) {
+        commandLine +=
+            (commandLine.empty() ? L"" : L" ") + Quoted(PathFromUtf8(argument).wstring());
+    }
+    const std::wstring program = PathFromUtf8(argv[0]).wstring();
+    PROCESS_INFORMATION info{};
+    const BOOL started =
+        ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                         CREATE_UNICODE_ENVIRONMENT | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
+                         nullptr, nullptr, &startup.StartupInfo, &info);
+    const DWORD startError = ::GetLastError();
+    if (listed) {
+        ::DeleteProcThreadAttributeList(attributes);
+    }
+    ::CloseHandle(inputRead);
+    ::CloseHandle(outputWrite);
+    if (!started) {
+        error = ErrorText(startError);
+        ::CloseHandle(inputWrite);
+        ::CloseHandle(outputRead);
+        return false;
+    }
+    ::CloseHandle(info.hThread);
+    m_process = info.hProcess;
+    m_input = inputWrite;
+    m_output = outputRead;
+    m_partial.clear();
+    return true;
+}
+
+bool StationProcess::Read(std::vector<std::string>& lines) {
+    if (m_output == nullptr) {
+        return false;
+    }
+    for (;;) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(m_output, nullptr, 0, nullptr, &available, nullptr)) {
+            break;  // the end: the program and everything it started have closed the pipe
+        }
+        if (available == 0) {
+            return true;
+        }
+        char buffer[4096];
+        DWORD got = 0;
+        if (!::ReadFile(m_output, buffer, std::min<DWORD>(available, sizeof buffer), &got,
+                        nullptr) ||
+            got == 0) {
+            break;
+        }
+        m_partial.append(buffer, got);
+        std::size_t start = 0;
+        for (std::size_t end; (end = m_partial.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            std::string line = m_partial.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();  // the program's stderr is in text mode
+            }
+            lines.push_back(std::move(line));
+        }
+        m_partial.erase(0, start);
+        if (m_partial.size() > kLongestLine) {
+            lines.push_back(m_partial);
+            m_partial.clear();
+        }
+    }
+    if (!m_partial.empty()) {
+        lines.push_back(m_partial);
+        m_partial.clear();
+    }
+    ::CloseHandle(m_output);
+    m_output = nullptr;
+    return false;
+}
+
+void StationProcess::RequestAbort() {
+    if (m_input != nullptr) {
+        ::CloseHandle(m_input);
+        m_input = nullptr;
+    }
+}
+
+void StationProcess::Kill() {
+    if (Running()) {
+        ::TerminateProcess(m_process, 128 + 9);
+    }
+}
+
+int StationProcess::Wait() {
+    if (!Running()) {
+        return -1;
+    }
+    DWORD code = 0;
+    const bool known = ::WaitForSingleObject(m_process, INFINITE) == WAIT_OBJECT_0 &&
+                       ::GetExitCodeProcess(m_process, &code);
+    ::CloseHandle(m_process);
+    m_process = nullptr;
+    CloseFds();
+    // Its status cannot be told: never taken for a success. A crash ends with an exception
+    // code far above 255.
+    return known ? static_cast<int>(code > 255 ? 255 : code) : -1;
+}
