@@ -43,6 +43,9 @@ public:
     // Flushes both streams first, so that a write held back in a buffer counts as well.
     std::string LogWriteError();
 
+    // The width of the terminal on stderr (80 when it cannot be told).
+    static int TerminalColumns();
+
 private:
     // Flushes `stream` and keeps the first failure. `wrote`: something was just written to
     // it, which is lost if the stream was closed at start.
@@ -51,7 +54,6 @@ private:
     void DrawBarLocked();
     void WriteEventLocked(const StationEvent& event);
     std::string BarText(int width) const;
-    static int TerminalColumns();
 
     std::mutex m_mutex;
     std::FILE* m_out;

@@ -4,14 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/cli_console.h"
 #include "platform/text_format.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -26,21 +20,6 @@ std::string Cut(const std::string& text, std::size_t columns) {
         }
     }
     return text;
-}
-
-int TerminalColumns() {
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) {
-        return info.srWindow.Right - info.srWindow.Left + 1;
-    }
-#else
-    winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-#endif
-    return 80;
 }
 
 }  // namespace
@@ -136,7 +115,7 @@ void StationDisplay::Draw() {
     if (!m_statusLines) {
         return;
     }
-    const int columns = TerminalColumns();
+    const int columns = CliConsole::TerminalColumns();
     std::string text;
     for (std::size_t i = 0; i < m_status.size(); ++i) {
         const std::string line = m_ports[i] +

@@ -15,6 +15,7 @@
 #include <memory>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +79,54 @@ private:
     std::filesystem::path m_report;
     std::unique_ptr<BackgroundProcess> m_process;
     std::string m_port;
+};
+
+// A pseudo-terminal for the program under test, read while the program runs so that its
+// output never fills up; Text() once the program has ended.
+class Terminal {
+public:
+    Terminal() {
+        char name[256] = {};
+        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        m_name = name;
+        // Only the program under test may hold the terminal, or its end is never seen.
+        fcntl(m_master, F_SETFD, FD_CLOEXEC);
+        fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+        m_reader = std::thread([this] {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(m_master, buffer, sizeof buffer)) > 0) {
+                m_text.append(buffer, static_cast<std::size_t>(n));
+            }
+        });
+    }
+    ~Terminal() {
+        Text();
+        close(m_master);
+    }
+    const std::string& name() const { return m_name; }
+    // Types `text` as from the keyboard.
+    void Type(const char* text) const {
+        if (write(m_master, text, std::strlen(text)) <= 0) {
+            ADD_FAILURE() << "cannot type on the terminal";
+        }
+    }
+    const std::string& Text() {
+        if (m_reader.joinable()) {
+            close(m_slave);  // the reader sees the end once the last holder is gone
+            m_reader.join();
+        }
+        return m_text;
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_name;
+    std::string m_text;
+    std::thread m_reader;
 };
 
 ProcessResult Cli(const std::vector<std::string>& args, const ProcessOptions& options = {}) {
@@ -360,32 +409,14 @@ TEST(CliTest, RecordAppendsOneJsonLinePerBoard) {
 }
 
 TEST(CliTest, ProgressBarOnlyOnATerminal) {
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    // Only the program under test may hold the terminal, or its end is never seen.
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    // Read the terminal while the program runs, so its output never fills up.
-    std::string terminal;
-    std::thread reader([&] {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(master, buffer, sizeof buffer)) > 0) {
-            terminal.append(buffer, static_cast<std::size_t>(n));
-        }
-    });
+    Terminal terminal;
     Sim sim({"--baud", "115200"});
     ProcessOptions options;
-    options.stderrTerminal = name;
+    options.stderrTerminal = terminal.name();
     const ProcessResult result = Cli({"-p", sim.port(), "-t", "Virtual Target", kDemo}, options);
-    close(slave);  // the reader sees the end once the last holder is gone
-    reader.join();
-    close(master);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(terminal.find("Programming ["), std::string::npos) << terminal;
-    EXPECT_NE(terminal.find("Monitor upload"), std::string::npos);
+    EXPECT_NE(terminal.Text().find("Programming ["), std::string::npos) << terminal.Text();
+    EXPECT_NE(terminal.Text().find("Monitor upload"), std::string::npos);
     EXPECT_EQ(result.out.find('\r'), std::string::npos) << "stdout holds log lines only";
 }
 
@@ -510,37 +541,21 @@ std::string ProgrammedSectors(const std::string& report) {
 // On a terminal each station has one status line below the log, redrawn in place; stdout,
 // not a terminal here, carries whole prefixed log lines only.
 TEST(CliProductionTest, OneStatusLinePerPortOnATerminal) {
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    std::string terminal;
-    std::thread reader([&] {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(master, buffer, sizeof buffer)) > 0) {
-            terminal.append(buffer, static_cast<std::size_t>(n));
-        }
-    });
+    Terminal terminal;
     Sim a({"--program-ms", "5"});
     Sim b({"--program-ms", "5"});
     ProcessOptions options;
-    options.stderrTerminal = name;
+    options.stderrTerminal = terminal.name();
     const ProcessResult result =
         Cli({"-p", a.port() + "," + b.port(), "-t", "Virtual Target", kDemo}, options);
-    close(slave);
-    reader.join();
-    close(master);
+    const std::string& text = terminal.Text();
     EXPECT_EQ(result.exitCode, 0);
     for (const Sim* sim : {&a, &b}) {
         // The ports' column is as wide as the longest name.
-        EXPECT_TRUE(
-            std::regex_search(terminal, std::regex(sim->port() + " +board 1  Programming ")))
-            << terminal;
+        EXPECT_TRUE(std::regex_search(text, std::regex(sim->port() + " +board 1  Programming ")))
+            << text;
     }
-    EXPECT_NE(terminal.find("\033[2A\r\033[J"), std::string::npos) << "erased in place";
+    EXPECT_NE(text.find("\033[2A\r\033[J"), std::string::npos) << "erased in place";
     EXPECT_EQ(result.out.find('\033'), std::string::npos) << result.out;
 }
 
@@ -590,14 +605,9 @@ TEST(CliProductionTest, ThreePortsAtOnceOneFaulty) {
 // summary rows, the record and the exit status. SIGINT aborts the boards in work; a SIGKILL
 // of the run between boards loses no record line.
 TEST(CliProductionTest, BoardAfterBoard) {
-    int master = -1;
-    int slave = -1;
-    char terminal[256] = {};
-    ASSERT_EQ(openpty(&master, &slave, terminal, nullptr, nullptr), 0);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    const auto type = [master](const char* text) {
-        return [master, text](int) { ASSERT_GT(write(master, text, strlen(text)), 0); };
+    Terminal terminal;
+    const auto type = [&terminal](const char* text) {
+        return [&terminal, text](int) { terminal.Type(text); };
     };
     const auto send = [](int signal) { return [signal](int pid) { kill(pid, signal); }; };
 
@@ -692,7 +702,7 @@ TEST(CliProductionTest, BoardAfterBoard) {
         const std::string record = (dir.path() / (std::string(c.name) + ".jsonl")).string();
         std::size_t next = 0;
         ProcessOptions options;
-        options.stdinFrom = terminal;
+        options.stdinFrom = terminal.name();
         options.timeoutMs = 60000;
         options.onOutput = [&](const std::string& out, int pid) {
             while (next < c.steps.size() &&
@@ -736,8 +746,6 @@ TEST(CliProductionTest, BoardAfterBoard) {
         }
     }
     plugged.reset();
-    close(slave);
-    close(master);
 }
 
 }  // namespace
