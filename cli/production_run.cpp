@@ -209,7 +209,9 @@ int RunProduction(const CliOptions& options, const std::string& program,
         allOk = allOk && station->totals().ok == station->totals().boards;
         anyAborted = anyAborted || station->totals().aborted > 0;
     }
-    display.Finish("\n" + SummaryTable(totals, options.repeat != RepeatMode::kOnce));
+    std::string summary = "\n";  // one empty line between the log and the table
+    summary += SummaryTable(totals, options.repeat != RepeatMode::kOnce);
+    display.Finish(summary);
     // Stopped while every station waited for its next board, nothing was cut short: the
     // boards' results say how the run went.
     int status = anyAborted ? kExitAborted : (allOk ? kExitSuccess : kExitJobFailed);
