@@ -54,7 +54,6 @@ int CliConsole::TerminalColumns() {
 void CliConsole::SetStationEvents(bool on) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stationEvents = on;
-    m_progressBar = m_progressBar && !on;
 }
 
 void CliConsole::WriteEventLocked(const StationEvent& event) {
@@ -169,7 +168,7 @@ void CliConsole::Finish() {
     std::lock_guard<std::mutex> lock(m_mutex);
     EraseBarLocked();
     m_barShown = false;
-    if (m_lineOpen && !m_stationEvents) {
+    if (m_lineOpen) {
         std::fputc('\n', m_out);
         m_lineOpen = false;
     }

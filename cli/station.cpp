@@ -64,7 +64,6 @@ void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
             m_result = event;
             break;
     }
-    display.SetStatus(m_index, StatusText());
 }
 
 void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& display) {

@@ -53,6 +53,11 @@ public:
 
 private:
     void CloseFds();
+    // Adds `count` bytes of output: whole lines go to `lines` (a carriage return before the
+    // line end dropped), the rest waits for its end.
+    void TakeBytes(const char* bytes, std::size_t count, std::vector<std::string>& lines);
+    // At the end of the output: what is left, as a last line.
+    void TakeRest(std::vector<std::string>& lines);
 
 #ifdef _WIN32
     HANDLE m_process = nullptr;

@@ -7,23 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 extern char** environ;
-
-namespace {
-
-constexpr std::size_t kLongestLine = 64 * 1024;
-
-}  // namespace
-
-StationProcess::~StationProcess() {
-    if (Running()) {
-        Kill();
-        Wait();
-    }
-    CloseFds();
-}
 
 void StationProcess::CloseFds() {
     for (int* fd : {&m_input, &m_output}) {
@@ -94,18 +82,7 @@ bool StationProcess::Read(std::vector<std::string>& lines) {
     for (;;) {
         const ssize_t n = ::read(m_output, buffer, sizeof buffer);
         if (n > 0) {
-            m_partial.append(buffer, static_cast<std::size_t>(n));
-            std::size_t start = 0;
-            for (std::size_t end; (end = m_partial.find('\n', start)) != std::string::npos;
-                 start = end + 1) {
-                lines.push_back(m_partial.substr(start, end - start));
-            }
-            m_partial.erase(0, start);
-            if (m_partial.size() > kLongestLine) {
-                // No event is that long; whatever it is, it is shown in pieces, not hoarded.
-                lines.push_back(m_partial);
-                m_partial.clear();
-            }
+            TakeBytes(buffer, static_cast<std::size_t>(n), lines);
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -115,10 +92,7 @@ bool StationProcess::Read(std::vector<std::string>& lines) {
             return true;
         }
         // The end (or a read error, which ends the output as well).
-        if (!m_partial.empty()) {
-            lines.push_back(m_partial);
-            m_partial.clear();
-        }
+        TakeRest(lines);
         ::close(m_output);
         m_output = -1;
         return false;

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr std::size_t kLongestLine = 64 * 1024;
-
 // One argument as the C runtime of the started program splits its command line again:
 // quoted when it holds a space, a tab or a quote (or is empty), with the backslashes before
 // a quote and at the end doubled.
@@ -34,14 +32,6 @@ std::string ErrorText(DWORD code) {
 }
 
 }  // namespace
-
-StationProcess::~StationProcess() {
-    if (Running()) {
-        Kill();
-        Wait();
-    }
-    CloseFds();
-}
 
 void StationProcess::CloseFds() {
     for (HANDLE* handle : {&m_input, &m_output}) {
@@ -142,26 +132,9 @@ bool StationProcess::Read(std::vector<std::string>& lines) {
             got == 0) {
             break;
         }
-        m_partial.append(buffer, got);
-        std::size_t start = 0;
-        for (std::size_t end; (end = m_partial.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            std::string line = m_partial.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();  // the program's stderr is in text mode
-            }
-            lines.push_back(std::move(line));
-        }
-        m_partial.erase(0, start);
-        if (m_partial.size() > kLongestLine) {
-            lines.push_back(m_partial);
-            m_partial.clear();
-        }
+        TakeBytes(buffer, got, lines);
     }
-    if (!m_partial.empty()) {
-        lines.push_back(m_partial);
-        m_partial.clear();
-    }
+    TakeRest(lines);
     ::CloseHandle(m_output);
     m_output = nullptr;
     return false;
