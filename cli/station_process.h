@@ -48,7 +48,8 @@ public:
     void RequestAbort();
     void Kill();
     // Waits for the program's end (after its output ended) and returns its exit status,
-    // 128 + the signal's number when a signal ended it.
+    // 128 + the signal's number when a signal ended it. A program still running 2 s after
+    // its output ended is killed (137).
     int Wait();
 
 private:

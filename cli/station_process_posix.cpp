@@ -13,6 +13,12 @@
 
 extern char** environ;
 
+namespace {
+
+constexpr auto kEndGrace = std::chrono::seconds(2);
+
+}  // namespace
+
 void StationProcess::CloseFds() {
     for (int* fd : {&m_input, &m_output}) {
         if (*fd >= 0) {
@@ -116,9 +122,19 @@ int StationProcess::Wait() {
     if (!Running()) {
         return -1;
     }
+    // A program whose output has ended is ending; one that closed its output and goes on gets
+    // a moment and is then killed, so the run never waits where its abort cannot reach.
     int status = 0;
     pid_t waited;
-    while ((waited = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
+    const auto deadline = std::chrono::steady_clock::now() + kEndGrace;
+    while ((waited = ::waitpid(m_pid, &status, WNOHANG)) == 0 || (waited < 0 && errno == EINTR)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(m_pid, SIGKILL);
+            while ((waited = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     m_pid = -1;
     CloseFds();

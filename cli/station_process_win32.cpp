@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr DWORD kEndGraceMs = 2000;
+
 // One argument as the C runtime of the started program splits its command line again:
 // quoted when it holds a space, a tab or a quote (or is empty), with the backslashes before
 // a quote and at the end doubled.
@@ -156,6 +158,11 @@ void StationProcess::Kill() {
 int StationProcess::Wait() {
     if (!Running()) {
         return -1;
+    }
+    // A program whose output has ended is ending; one that closed its output and goes on gets
+    // a moment and is then killed, so the run never waits where its abort cannot reach.
+    if (::WaitForSingleObject(m_process, kEndGraceMs) == WAIT_TIMEOUT) {
+        ::TerminateProcess(m_process, 128 + 9);
     }
     DWORD code = 0;
     const bool known = ::WaitForSingleObject(m_process, INFINITE) == WAIT_OBJECT_0 &&

@@ -22,6 +22,7 @@
 
 #include "cli/board_record.h"
 #include "cli/station_event.h"
+#include "cli/station_process.h"
 #include "cli/station_summary.h"
 #include "image/sha256.h"
 #include "tests/support/monitor_file.h"
@@ -504,6 +505,23 @@ TEST(CliProductionTest, SummaryTableAndRunningCount) {
               "port               boards  ok  failed  aborted  last failing line\n"
               "/dev/ttyUSB0           17  16       1        0  Wrong CRC!\n"
               "/dev/ttyUSB10\\x1B       3   1       1        1  Aborted by user!\n");
+}
+
+// A station's program that closes its output and goes on is not waited for beyond a moment:
+// the run must stay in reach of its abort.
+TEST(CliProductionTest, AProgramThatEndsItsOutputButNotItselfIsKilled) {
+    StationProcess process;
+    std::string error;
+    ASSERT_TRUE(process.Start({"/bin/sh", "-c", "echo L; exec >&- 2>&-; exec sleep 60"}, error))
+        << error;
+    std::vector<std::string> lines;
+    while (process.Read(lines)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(process.Wait(), 128 + SIGKILL);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(lines, std::vector<std::string>{"L"});
 }
 
 // The rows of the summary table that ends a production run: port -> the rest of its row.
