@@ -81,6 +81,14 @@ void PtyLine::Close() {
     m_hostOpens = 0;
 }
 
+std::size_t PtyLine::UnreadByHost() const {
+    int count = 0;
+    if (m_heldSlave < 0 || ioctl(m_heldSlave, FIONREAD, &count) != 0 || count < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(count);
+}
+
 bool PtyLine::ReadHostChanges() {
     bool disconnected = false;
 #ifdef __linux__

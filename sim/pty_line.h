@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The target's end of a serial line: the master side of a pseudo-terminal, whose slave device
@@ -28,6 +29,9 @@ public:
     // closed the line at least once since the previous call (it may have opened it again).
     bool ReadHostChanges();
     int hostOpenCount() const { return m_hostOpens; }
+    // Bytes written to the line that the host has not read yet (0 where the platform cannot
+    // tell).
+    std::size_t UnreadByHost() const;
 
 private:
     void ReleaseHost();

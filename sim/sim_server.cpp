@@ -18,6 +18,13 @@
 namespace {
 
 constexpr auto kEioBackoff = std::chrono::milliseconds(50);
+// A hang-up closes the line after the answers before it, not over them: closing the master
+// throws away what the host has not read yet. So the hang-up waits until the host has taken
+// those bytes (looked at every few ms, the first look a moment after the last write, when the
+// bytes have reached the host's side), but never longer than a host that stopped reading
+// needs to be shown the closed line.
+constexpr auto kHangUpSettle = std::chrono::milliseconds(5);
+constexpr auto kHangUpHoldLimit = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -149,6 +156,7 @@ void SimServer::WriteDue(SimClock::time_point now) {
         const ssize_t written = write(m_line.masterFd(), bytes.data(), bytes.size());
         m_writeBlocked = written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         if (written > 0) {
+            m_lastWrite = now;
             m_tx.erase(m_tx.begin(), m_tx.begin() + written);
         } else if (!m_writeBlocked) {
             m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(taken));
@@ -157,9 +165,17 @@ void SimServer::WriteDue(SimClock::time_point now) {
             return;
         }
     }
-    if (!m_tx.empty() && m_tx.front().hangup && m_tx.front().due <= now) {
+    if (!m_tx.empty() && m_tx.front().hangup && m_tx.front().due <= now && !HangUpHeld(now)) {
         HangUp(now);
     }
+}
+
+bool SimServer::HangUpHeld(SimClock::time_point now) const {
+    if (m_tx.empty() || !m_tx.front().hangup || now - m_tx.front().due >= kHangUpHoldLimit) {
+        return false;
+    }
+    return now - m_lastWrite < kHangUpSettle ||
+           (m_line.hostOpenCount() > 0 && m_line.UnreadByHost() > 0);
 }
 
 void SimServer::ReadMaster(SimClock::time_point now) {
@@ -308,7 +324,9 @@ void SimServer::Run() {
                 earliest(other, m_rx.back().due);
             }
         }
-        if (!m_tx.empty() && !m_writeBlocked) {
+        if (HangUpHeld(now)) {
+            earliest(other, now + kHangUpSettle);
+        } else if (!m_tx.empty() && !m_writeBlocked) {
             earliest(answer, m_tx.front().due);
         }
         if (m_options.exitAfterSeconds > 0) {

@@ -86,6 +86,8 @@ private:
     void ReadMaster(SimClock::time_point now);
     void HostDisconnected(SimClock::time_point now);
     void HangUp(SimClock::time_point now);
+    // True while a due hang-up waits for the host to read what was sent before it.
+    bool HangUpHeld(SimClock::time_point now) const;
     bool Finished(SimClock::time_point now) const;
     // Sets the timer to go off at `at`; false without one.
     bool ArmTimer(SimClock::time_point at);
@@ -107,4 +109,5 @@ private:
     bool m_masterQuietUntilSet = false;
     SimClock::time_point m_masterQuietUntil{};
     bool m_writeBlocked = false;
+    SimClock::time_point m_lastWrite{};  // when bytes last went onto the line
 };

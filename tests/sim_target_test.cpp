@@ -881,6 +881,23 @@ TEST(SimServerTest, HangUpClosesTheLineAndOpensANewOne) {
     EXPECT_TRUE(next.Initialize(TestMonitor())) << "faults were for session 1 only";
 }
 
+TEST(SimServerTest, AHangUpWaitsUntilTheHostHasReadTheAnswersBeforeIt) {
+    // The report is due with the acknowledge (no RAM test time); a host that looks late,
+    // as a loaded machine does, still finds the acknowledge and then the closed line.
+    TargetSettings settings = QuickSettings();
+    settings.faults.hangupAt = StageSelector{SimStage::kRamReport, -1};
+    RunningServer running(settings);
+    PtyHost host(running.server.slavePath());
+    EXPECT_EQ(host.Exchange("U", 1), "\xC3");
+    host.Send(Text(TestMonitor().loader));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(host.Receive(1), std::string(1, static_cast<char>(TestMonitor().loaderAck)));
+    pollfd p{host.fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    EXPECT_NE(p.revents & POLLHUP, 0) << "the line hangs up once the host has read";
+    EXPECT_TRUE(Eventually([&] { return !running.changedLines().empty(); }));
+}
+
 TEST(SimProgramTest, PrintsItsLineServesUpToTheSessionLimitAndLeavesItsFiles) {
     TempDir dir;
     const std::string monitor = std::string(QUILLON_SOURCE_DIR) + "/Targets/virtual-target.h86";
