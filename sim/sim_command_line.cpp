@@ -377,8 +377,9 @@ monitor-load; a block sent again after a lost answer keeps its number).
                                  MS ms later (ram-report, erase, erase-done, block,
                                  finalize; "D" answers are never split)
   --silent-from STAGE[@K]        answer nothing from there on until the session ends
-  --hangup-at STAGE[@K]          close the line instead of answering there; the target then
-                                 opens a new line (new path printed, link moved)
+  --hangup-at STAGE[@K]          close the line instead of answering there, once the host has
+                                 read the answers before it (at most 2 s later); the target
+                                 then opens a new line (new path printed, link moved)
   --noise N[:WHEN]               N noise bytes: WHEN idle (default) leaves them waiting on the
                                  line before the handshake; before-ident sends them just
                                  ahead of the ident byte
