@@ -171,7 +171,8 @@ void SimServer::WriteDue(SimClock::time_point now) {
 }
 
 bool SimServer::HangUpHeld(SimClock::time_point now) const {
-    if (m_tx.empty() || !m_tx.front().hangup || now - m_tx.front().due >= kHangUpHoldLimit) {
+    if (m_tx.empty() || !m_tx.front().hangup || m_tx.front().due > now ||
+        now - m_tx.front().due >= kHangUpHoldLimit) {
         return false;
     }
     return now - m_lastWrite < kHangUpSettle ||

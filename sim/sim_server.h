@@ -86,7 +86,7 @@ private:
     void ReadMaster(SimClock::time_point now);
     void HostDisconnected(SimClock::time_point now);
     void HangUp(SimClock::time_point now);
-    // True while a due hang-up waits for the host to read what was sent before it.
+    // True while a hang-up that is due waits for the host to read what was sent before it.
     bool HangUpHeld(SimClock::time_point now) const;
     bool Finished(SimClock::time_point now) const;
     // Sets the timer to go off at `at`; false without one.
