@@ -503,7 +503,13 @@ bool WindowSession::CloseEntryEnabled() const {
 
 bool WindowSession::WaitForJobEnd(std::chrono::milliseconds timeout) const {
     HWND initialize = Control(IDC_INITIALIZE);
-    return WaitFor([initialize] { return ::IsWindowEnabled(initialize) != FALSE; }, timeout);
+    if (!WaitFor([initialize] { return ::IsWindowEnabled(initialize) != FALSE; }, timeout)) {
+        return false;
+    }
+    // The window sets its controls one after the other as a job ends; a message sent to it is
+    // answered only once that handler has returned, so then every control shows the end.
+    Send(m_window, WM_NULL, 0, 0, "WM_NULL after the job's end");
+    return true;
 }
 
 std::optional<int> WindowSession::WaitForEnd(std::chrono::milliseconds timeout) {

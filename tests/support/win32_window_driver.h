@@ -121,7 +121,8 @@ public:
     // Whether the system menu's Close entry (and with it the close box) is usable.
     bool CloseEntryEnabled() const;
 
-    // Waits for the end of a job: "Initialize" enabled again.
+    // Waits for the end of a job: "Initialize" enabled again and the window done with setting
+    // its controls.
     bool WaitForJobEnd(std::chrono::milliseconds timeout = kJobTimeout) const;
 
     // Waits for InitInstance to return; its result, or nothing on a time-out.
