@@ -22,7 +22,8 @@ constexpr const char* kMsgFileEmpty = "Die Datei ist leer!";
 constexpr const char* kMsgReadError = "Lesezugriff auf 'Nur schreiben' Datenpunkt";
 constexpr const char* kMsgEndOfFile = "Datei beendet";
 constexpr const char* kMsgTruncated = "Datei wurde abgeschnitten";
-constexpr const char* kMsgBadCharacter = "Fehler bei der Satzanalyse : Nr. '%s'!";
+constexpr const char* kMsgBadCharacterBefore = "Fehler bei der Satzanalyse : Nr. '";
+constexpr const char* kMsgBadCharacterAfter = "'!";
 constexpr const char* kMsgBadCount = "Fehler bei der Satzanalyse : 'ungültige Strukturlänge'";
 constexpr const char* kMsgBadAddress = "Fehler bei der Satzanalyse : 'falscher Struktur Offset'!";
 constexpr const char* kMsgBadType = "Fehler bei der Satzanalyse : Strukturlänge";
@@ -184,7 +185,10 @@ Fetch HexReader::ReadHexField(int digits, std::uint16_t& value) {
         const std::uint8_t c = m_chunk[m_cursor];
         const int digit = kHexDigit[c];
         if (digit < 0) {
-            ShowMessageBox(FormatText(kMsgBadCharacter, Cp1252ToUtf8(c).c_str()));
+            // Built around the character rather than through %s, so that a NUL byte reaches
+            // the message (as a NUL, which front ends show as they show control bytes).
+            const std::string shown = c == 0 ? std::string(1, '\0') : Cp1252ToUtf8(c);
+            ShowMessageBox(kMsgBadCharacterBefore + shown + kMsgBadCharacterAfter);
             return Fetch::kFailed;
         }
         value = static_cast<std::uint16_t>(value * 16 + digit);

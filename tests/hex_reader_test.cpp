@@ -339,6 +339,10 @@ TEST_F(HexReaderTest, BadCharacterNamesItselfThenItsField) {
          "1EE\n",
          {"Fehler bei der Satzanalyse : Nr. '\r'!",
           "Fehler bei der Satzanalyse : 'ungültiges Zeichen' 1 (1)"}},
+        // A NUL byte stays in the message instead of ending it.
+        {std::string(":01000000\0" "1EE\n", 14),
+         {std::string("Fehler bei der Satzanalyse : Nr. '\0'!", 37),
+          "Fehler bei der Satzanalyse : 'ungültiges Zeichen' 1 (1)"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.record);
