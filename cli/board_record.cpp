@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iterator>
 
@@ -28,7 +29,77 @@ std::string Seconds(double seconds) {
     return text;
 }
 
+// The JSON string that begins at `text[at]` (at its opening quote), unescaped; false when
+// there is none.
+bool ReadJsonString(const std::string& text, std::size_t at, std::string& value) {
+    if (at >= text.size() || text[at] != '"') {
+        return false;
+    }
+    value.clear();
+    for (++at; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c == '"') {
+            return true;
+        }
+        if (c != '\\') {
+            value += c;
+            continue;
+        }
+        if (++at == text.size()) {
+            return false;
+        }
+        switch (text[at]) {
+            case 'u': {
+                // Only control characters are written as \u escapes.
+                if (at + 4 >= text.size()) {
+                    return false;
+                }
+                const unsigned long code =
+                    std::strtoul(text.substr(at + 1, 4).c_str(), nullptr, 16);
+                value += static_cast<char>(code & 0x7F);
+                at += 4;
+                break;
+            }
+            case 'n':
+                value += '\n';
+                break;
+            case 't':
+                value += '\t';
+                break;
+            case 'r':
+                value += '\r';
+                break;
+            default:
+                value += text[at];
+                break;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+std::optional<RecordedBoard> ReadRecordLine(const std::string& line, const std::string& host,
+                                            const std::string& port, int board) {
+    // The fields stand in the order BoardRecord::Line writes them.
+    const std::string key = "\"host\": " + JsonString(host) + ", \"port\": " + JsonString(port) +
+                            ", \"board\": " + std::to_string(board) + ", ";
+    const std::size_t result = line.find(", \"result\": ");
+    const std::size_t failure = line.find(", \"failure\": ");
+    if (line.find(key) == std::string::npos || result == std::string::npos ||
+        failure == std::string::npos) {
+        return std::nullopt;
+    }
+    RecordedBoard recorded;
+    if (!ReadJsonString(line, result + 12, recorded.result)) {
+        return std::nullopt;
+    }
+    if (line.compare(failure + 13, 4, "null") != 0 &&
+        !ReadJsonString(line, failure + 13, recorded.failure)) {
+        return std::nullopt;
+    }
+    return recorded;
+}
 
 std::string JsonString(const std::string& text) {
     std::string json = "\"";

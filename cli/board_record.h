@@ -25,6 +25,16 @@ struct BoardRecord {
     std::string Line() const;
 };
 
+// What a record line says of how its board ended.
+struct RecordedBoard {
+    std::string result;   // "ok", "failed" or "aborted"
+    std::string failure;  // empty when null
+};
+
+// When `line` is the record line of board `board` at `port` on `host`: how it ended.
+std::optional<RecordedBoard> ReadRecordLine(const std::string& line, const std::string& host,
+                                            const std::string& port, int board);
+
 // `text` as a JSON string with its quotes: quotes, backslashes and control characters escaped,
 // UTF-8 passed through, each byte that is no part of valid UTF-8 replaced by U+FFFD, so the
 // line stays valid JSON whatever a path or log line holds.

@@ -33,8 +33,13 @@ std::string Kilobytes(std::uint32_t bytes) {
 
 }  // namespace
 
-CliConsole::CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal)
-    : m_out(out), m_err(err), m_progressBar(progressBar), m_sharedTerminal(sharedTerminal) {}
+CliConsole::CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal,
+                       bool sharedOutput)
+    : m_out(out),
+      m_err(err),
+      m_progressBar(progressBar),
+      m_sharedTerminal(sharedTerminal),
+      m_sharedOutput(sharedOutput || sharedTerminal) {}
 
 int CliConsole::TerminalColumns() {
 #ifdef _WIN32
@@ -49,6 +54,21 @@ int CliConsole::TerminalColumns() {
     }
 #endif
     return 80;
+}
+
+int CliConsole::TerminalRows() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        return info.srWindow.Bottom - info.srWindow.Top + 1;
+    }
+#else
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
+        return size.ws_row;
+    }
+#endif
+    return 24;
 }
 
 void CliConsole::SetStationEvents(bool on) {
@@ -67,6 +87,13 @@ void CliConsole::Result(int status, const std::string& failure) {
     if (m_stationEvents) {
         StationEvent event{StationEventKind::kResult, failure};
         event.status = status;
+        WriteEventLocked(event);
+    }
+}
+
+void CliConsole::Event(const StationEvent& event) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stationEvents) {
         WriteEventLocked(event);
     }
 }
@@ -117,23 +144,46 @@ void CliConsole::LogAppend(const std::string& raw) {
 void CliConsole::Message(const std::string& raw) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stationEvents) {
-        WriteEventLocked({StationEventKind::kMessage,
-                          m_messageSubject.empty() ? raw : m_messageSubject + ": " + raw});
+        WriteEventLocked({StationEventKind::kMessage, raw});
+        return;
+    }
+    ErrorLineLocked(EscapeForTerminal(raw, true));
+}
+
+void CliConsole::ReaderMessage(const std::string& raw) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string subject = m_messageSubject.empty() ? std::string() : m_messageSubject + ": ";
+    if (m_stationEvents) {
+        WriteEventLocked({StationEventKind::kMessage, subject + raw});
         return;
     }
     // The reader's messages quote bytes of the file.
-    std::string text = m_messageSubject.empty() ? std::string() : m_messageSubject + ": ";
-    text += EscapeForTerminal(raw, true);
+    ErrorLineLocked("quillon-cli: " + EscapeForTerminal(subject, false) +
+                    EscapeForTerminal(raw, true));
+}
+
+void CliConsole::Debug(const std::string& raw) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stationEvents) {
+        WriteEventLocked({StationEventKind::kDebug, raw});
+        return;
+    }
+    ErrorLineLocked(EscapeForTerminal(raw, true));
+}
+
+void CliConsole::ErrorLineLocked(const std::string& text) {
     EraseBarLocked();
-    if (m_sharedTerminal && m_lineOpen) {
-        // On one terminal the message would land inside the open log line.
+    if (m_sharedOutput && m_lineOpen) {
+        // Where both streams end in one place the line would land inside the open log line.
         std::fputc('\n', m_out);
         FlushLocked(m_out);
         m_lineOpen = false;
         m_lineColumns = 0;
     }
     std::fputs(text.c_str(), m_err);
-    std::fputc('\n', m_err);
+    if (text.empty() || text.back() != '\n') {
+        std::fputc('\n', m_err);
+    }
     FlushLocked(m_err);
     DrawBarLocked();
 }
@@ -193,7 +243,7 @@ void CliConsole::FlushLocked(std::FILE* stream, bool wrote) {
 
 void CliConsole::SetMessageSubject(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_messageSubject = path.empty() ? std::string() : EscapeForTerminal(path, false);
+    m_messageSubject = path;
 }
 
 void CliConsole::SetClosedAtStart(bool out, bool err) {

@@ -10,21 +10,30 @@
 #include "link/messages.h"
 
 // What quillon-cli shows: the log on stdout, line by line as the window's log shows it (the
-// "*" marks appended to their line as they come), the file reader's messages on stderr, and,
-// when stderr is a terminal, a progress bar on stderr.
+// "*" marks appended to their line as they come), the file reader's messages, other messages
+// and debug text on stderr, each as a line of its own, and, when stderr is a terminal, a
+// progress bar on stderr.
 class CliConsole {
 public:
     // `progressBar`: draw the bar (stderr is a terminal). `sharedTerminal`: stdout is that same
     // terminal, so the bar is drawn behind the open log line and erased before it grows.
-    CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal);
+    // `sharedOutput`: stdout and stderr end in one place (a terminal, or one file or pipe as
+    // with `>log 2>&1`), so a line on stderr first ends the open log line.
+    CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal,
+               bool sharedOutput);
 
     void LogLine(const std::string& text);
     // Plain output on stdout (listings), written as it is.
     void Output(const std::string& text);
     void LogAppend(const std::string& text);
-    // A message of the file reader, from any thread.
+    // A message of the program itself (it names the program where it should), from any thread.
     void Message(const std::string& text);
-    // Names the file that later messages are about ("PATH: message"); empty: none.
+    // A message of the file reader, from any thread: "quillon-cli: PATH: message", PATH the
+    // file named by SetMessageSubject.
+    void ReaderMessage(const std::string& text);
+    // Debug text (the bytes of a partial answer, say), from any thread: a line of its own.
+    void Debug(const std::string& text);
+    // Names the file that later reader messages are about; empty: none.
     void SetMessageSubject(const std::string& path);
     void Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total);
     // Ends the log's last line and removes the bar.
@@ -35,6 +44,8 @@ public:
     void SetStationEvents(bool on);
     // The board's result, the last event of a station's program.
     void Result(int status, const std::string& failure);
+    // Any other event for the production run; nothing outside a station's program.
+    void Event(const StationEvent& event);
 
     // A stream that was closed when the program started (and now writes into the null
     // device): whatever is written to it counts as lost.
@@ -45,6 +56,8 @@ public:
 
     // The width of the terminal on stderr (80 when it cannot be told).
     static int TerminalColumns();
+    // Its height (24 when it cannot be told).
+    static int TerminalRows();
 
 private:
     // Flushes `stream` and keeps the first failure. `wrote`: something was just written to
@@ -53,6 +66,8 @@ private:
     void EraseBarLocked();
     void DrawBarLocked();
     void WriteEventLocked(const StationEvent& event);
+    // `text` as a line of its own on stderr.
+    void ErrorLineLocked(const std::string& text);
     std::string BarText(int width) const;
 
     std::mutex m_mutex;
@@ -60,6 +75,7 @@ private:
     std::FILE* m_err;
     bool m_progressBar;
     bool m_sharedTerminal;
+    bool m_sharedOutput;
     bool m_stationEvents = false;
 
     std::string m_messageSubject;  // the file the reader's messages are about, if any

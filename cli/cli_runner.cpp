@@ -6,6 +6,8 @@
 #include "link/messages.h"
 #include "link/serial_link.h"
 #include "link/worker_thread.h"
+#include "platform/debug_channel.h"
+#include "platform/message_box.h"
 
 std::atomic<int> g_abortRequested{0};
 
@@ -14,16 +16,27 @@ namespace {
 struct JobOutcome {
     bool aborted = false;
     bool succeeded = false;
-    std::string lastLine;  // the job's last log line
+    std::string failure;  // why it did not succeed; empty when it did
     double seconds = 0;
 };
 
 constexpr const char* kAbortedLine = "Aborted by user!";
+// A message of the file reader, posted by the worker among its log lines so that their order
+// is kept: lParam a std::string* as with UM_LOG_LINE.
+constexpr unsigned kReaderMessage = kWmApp + 32;
+
+void Discard(const QueuedMessage& message) {
+    if (message.message == kReaderMessage) {
+        TakePostedString(message.lParam);
+    } else {
+        DiscardPostedMessage(message);
+    }
+}
 
 // Starts one job the way the window does and shows what the worker posts until its done
-// message.
+// message. `jobName` names the job where it failed without a line of its own.
 JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
-                  unsigned doneMessage, CliConsole& console) {
+                  unsigned doneMessage, const char* jobName, CliConsole& console) {
     // Cleared first, then the abort request read: a signal that comes in between has set
     // both, and is seen here; one that comes later sets g_bStopJob itself.
     g_bStopJob = 0;
@@ -34,52 +47,74 @@ JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, un
     const auto seconds = [&start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
+    console.SetMessageSubject(job.strFile);
+    const MessageBoxHandler shown = SetMessageBoxHandler([&owner](const std::string& text) {
+        auto copy = std::make_unique<std::string>(text);
+        if (owner.Post(kReaderMessage, 0, reinterpret_cast<LParam>(copy.get()))) {
+            copy.release();
+        }
+    });
     worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
     std::string lastLine;
+    std::string lastMessage;  // the reader's, when nothing was logged after it
+    JobOutcome outcome;
     for (;;) {
         const auto next = owner.Take();
         if (!next) {
-            return {false, false, lastLine, seconds()};
+            outcome.failure = lastLine.empty() ? std::string(jobName) + " failed" : lastLine;
+            break;
         }
-        switch (next->message) {
-            case UM_LOG_LINE:
-                lastLine = *TakePostedString(next->lParam);
-                console.LogLine(lastLine);
-                break;
-            case UM_LOG_APPEND:
-                console.LogAppend(*TakePostedString(next->lParam));
-                break;
-            case UM_PROGRESS:
-                console.Progress(ProgressPhaseOf(next->wParam), ProgressDoneOf(next->wParam),
-                                 static_cast<std::uint32_t>(next->lParam));
-                break;
-            default:
-                if (next->message == doneMessage) {
-                    g_bStopJob = 1;
-                    JobOutcome outcome{next->wParam == 1, next->lParam == 1, lastLine, seconds()};
-                    if (outcome.aborted) {
-                        console.LogLine(kAbortedLine);
-                        outcome.lastLine = kAbortedLine;
-                    }
-                    const std::string hint = PortOpenHint(lastLine, job.strPort);
-                    if (!hint.empty()) {
-                        console.Message("quillon-cli: " + hint);
-                    }
-                    return outcome;
-                }
-                DiscardPostedMessage(*next);
-                break;
+        if (next->message == UM_LOG_LINE) {
+            lastLine = *TakePostedString(next->lParam);
+            lastMessage.clear();
+            console.LogLine(lastLine);
+        } else if (next->message == UM_LOG_APPEND) {
+            console.LogAppend(*TakePostedString(next->lParam));
+        } else if (next->message == kReaderMessage) {
+            lastMessage = *TakePostedString(next->lParam);
+            console.ReaderMessage(lastMessage);
+        } else if (next->message == UM_PROGRESS) {
+            console.Progress(ProgressPhaseOf(next->wParam), ProgressDoneOf(next->wParam),
+                             static_cast<std::uint32_t>(next->lParam));
+        } else if (next->message == doneMessage) {
+            g_bStopJob = 1;
+            outcome.aborted = next->wParam == 1;
+            outcome.succeeded = next->lParam == 1;
+            if (outcome.aborted) {
+                console.LogLine(kAbortedLine);
+                outcome.failure = kAbortedLine;
+            } else if (!outcome.succeeded) {
+                // A file that could not be read ends the job without a line of its own: the
+                // reader said why. A job never fails without a reason given.
+                outcome.failure = !lastMessage.empty() ? lastMessage
+                                  : !lastLine.empty()  ? lastLine
+                                                       : std::string(jobName) + " failed";
+            }
+            const std::string hint = PortOpenHint(lastLine, job.strPort);
+            if (!hint.empty()) {
+                console.Message("quillon-cli: " + hint);
+            }
+            break;
+        } else {
+            Discard(*next);
         }
     }
+    SetMessageBoxHandler(shown);
+    console.SetMessageSubject({});
+    outcome.seconds = seconds();
+    return outcome;
 }
 
 }  // namespace
 
 int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsole& console,
-            BoardOutcome* outcome) {
+            BoardOutcome* outcome, const std::function<void()>& onDownloadStart) {
     BoardOutcome board;
     std::atomic<int> eraseAll{options.eraseAll ? 1 : 0};
     MessageQueue owner;
+    // Partial answers of the target, each a line of its own.
+    const DebugTextHandler debugShown =
+        SetDebugTextHandler([&console](const std::string& text) { console.Debug(text); });
     auto worker = BeginThread<CWorkerThread>(eraseAll);
     JobParams job;
     job.hWndOwner = &owner;
@@ -88,11 +123,10 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsol
     job.nBaudRate = options.baud;
 
     int status = kExitSuccess;
-    const JobOutcome init = RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE, console);
+    const JobOutcome init =
+        RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE, "Initialize", console);
     board.initSeconds = init.seconds;
-    if (!init.succeeded) {
-        board.failure = init.lastLine;
-    }
+    board.failure = init.failure;
     if (init.aborted) {
         status = kExitAborted;
     } else if (!init.succeeded) {
@@ -104,15 +138,16 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsol
             board.failure = kAbortedLine;
             status = kExitAborted;
         } else {
+            if (onDownloadStart) {
+                onDownloadStart();
+            }
             job.strFile = options.image;
-            const JobOutcome download =
-                RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE, console);
+            const JobOutcome download = RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE,
+                                               "Start Download", console);
             status = download.aborted ? kExitAborted
                                       : (download.succeeded ? kExitSuccess : kExitJobFailed);
             board.downloadSeconds = download.seconds;
-            if (!download.succeeded) {
-                board.failure = download.lastLine;
-            }
+            board.failure = download.failure;
         }
     }
 
@@ -120,8 +155,9 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsol
     worker->WaitForEnd();
     owner.Close();
     while (const auto left = owner.TryTake()) {
-        DiscardPostedMessage(*left);
+        Discard(*left);
     }
+    SetDebugTextHandler(debugShown);
     console.Finish();
     if (outcome != nullptr) {
         *outcome = board;

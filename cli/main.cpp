@@ -60,6 +60,8 @@ int WithLogChecked(int status, CliConsole& console) {
     return status == kExitSuccess ? kExitJobFailed : status;
 }
 
+// SIGINT, SIGTERM and SIGHUP (the terminal closed, an SSH session dropped): the job ends at
+// its next step and says so, instead of leaving a board half programmed without a word.
 extern "C" void OnStopSignal(int signal) {
     if (signal == SIGINT && g_abortRequested.load() != 0) {
         std::_Exit(kExitAborted);  // the second Ctrl+C: at once
@@ -202,8 +204,9 @@ int main(int argc, char** argv) {
     if (errIsTerminal) {
         EnableTerminalSequences();
     }
-    CliConsole console(stdout, stderr, errIsTerminal, errIsTerminal && outIsTerminal);
-    SetMessageBoxHandler([&console](const std::string& text) { console.Message(text); });
+    CliConsole console(stdout, stderr, errIsTerminal, errIsTerminal && outIsTerminal,
+                       OutputStreamsShareOnePlace());
+    SetMessageBoxHandler([&console](const std::string& text) { console.ReaderMessage(text); });
     console.SetClosedAtStart((closedAtStart & kStdoutWasClosed) != 0,
                              (closedAtStart & kStderrWasClosed) != 0);
 
@@ -244,6 +247,17 @@ int main(int argc, char** argv) {
     // is touched, instead of after a board whose line would be lost.
     RecordFile record;
     if (!options.record.empty()) {
+        // Appending lines to the image or the monitor file would spoil it for every later board.
+        for (const std::string& input : {options.image, monitorFile}) {
+            std::error_code sameError;
+            if (!input.empty() && std::filesystem::equivalent(PathFromUtf8(options.record),
+                                                              PathFromUtf8(input), sameError)) {
+                return WithLogChecked(
+                    UsageError("the record file " + EscapeForTerminal(options.record, false) +
+                               " is the file " + EscapeForTerminal(input, false) + " itself"),
+                    console);
+            }
+        }
         if (!record.Open(options.record, error)) {
             std::fprintf(stderr, "quillon-cli: the record file %s cannot be opened (%s)\n",
                          EscapeForTerminal(options.record, false).c_str(), error.c_str());
@@ -259,6 +273,9 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+#ifdef SIGHUP
+    std::signal(SIGHUP, OnStopSignal);
+#endif
     // A station's program: the run that started it closes its input to abort the board.
     std::optional<ParentWatch> parentWatch;
     if (options.stationBoard != 0) {
@@ -273,7 +290,9 @@ int main(int argc, char** argv) {
         // The image is read once before the target is touched: a file that is no image is
         // said at once, in the file reader's own words, instead of after the whole Initialize.
         // Start Download reads it again.
+        console.SetMessageSubject(options.image);
         const bool loaded = LoadHexFile(options.image, &g_abortRequested) != 0;
+        console.SetMessageSubject({});
         if (g_abortRequested.load() != 0) {
             return WithLogChecked(kExitAborted, console);
         }
@@ -286,13 +305,28 @@ int main(int argc, char** argv) {
         }
     }
     if (options.RunsStations()) {
+        // The stations run this program's own file, by its real path (so that they show as
+        // quillon-cli among the processes); on Linux a file replaced since (an update of the
+        // package) is still reached through /proc.
+        std::string program = ExecutablePath();
 #ifdef __linux__
-        // The program's own file, even if a newer one has replaced it since.
-        const std::string program = "/proc/self/exe";
-#else
-        const std::string program = ExecutablePath();
+        if (program.empty() || program.find(" (deleted)") != std::string::npos) {
+            program = "/proc/self/exe";
+        }
 #endif
-        int status = RunProduction(options, program, monitorFile, errIsTerminal,
+        RecordSetup setup;
+        if (!options.record.empty()) {
+            setup.file = &record;
+            setup.path = options.record;
+            setup.host = HostName();
+            setup.target = targetName;
+            setup.monitorFile = monitorFile;
+            if (!options.initOnly) {
+                setup.image = options.image;
+            }
+            setup.eraseAll = options.eraseAll;
+        }
+        int status = RunProduction(options, program, monitorFile, setup, errIsTerminal,
                                    errIsTerminal && outIsTerminal);
         if ((closedAtStart & kStdoutWasClosed) != 0) {
             // The stations' log and the summary went nowhere.
@@ -303,21 +337,28 @@ int main(int argc, char** argv) {
         }
         return status;
     }
+    BoardOutcome outcome;
+    int status = kExitSuccess;
     std::optional<std::string> imageSha256;
     if (!options.record.empty() && !options.initOnly) {
         std::string hex;
-        if (!Sha256OfFile(options.image, hex)) {
-            const std::string failure =
+        if (Sha256OfFile(options.image, hex)) {
+            imageSha256 = hex;
+            console.Event({StationEventKind::kImageDigest, hex});
+        } else {
+            outcome.failure =
                 EscapeForTerminal(options.image, false) + " could not be read for its SHA-256";
-            std::fprintf(stderr, "quillon-cli: %s\n", failure.c_str());
-            console.Result(kExitJobFailed, failure);
-            return WithLogChecked(kExitJobFailed, console);
+            console.Message("quillon-cli: " + outcome.failure);
+            status = kExitJobFailed;
         }
-        imageSha256 = hex;
     }
-
-    BoardOutcome outcome;
-    int status = RunJobs(options, monitorFile, console, &outcome);
+    if (status == kExitSuccess) {
+        status = RunJobs(options, monitorFile, console, &outcome, [&console] {
+            console.Event({StationEventKind::kDownloadStart, {}});
+        });
+    }
+    // The board's own result; a record line that cannot be written makes the run fail too.
+    const int boardStatus = status;
     if (!options.record.empty()) {
         BoardRecord line;
         line.time = std::chrono::system_clock::now();
@@ -331,23 +372,24 @@ int main(int argc, char** argv) {
             line.imageSha256 = imageSha256;
         }
         line.eraseAll = options.eraseAll;
-        line.result =
-            status == kExitSuccess ? "ok" : (status == kExitAborted ? "aborted" : "failed");
+        line.result = ResultName(boardStatus);
         line.failure = outcome.failure;
         line.initSeconds = outcome.initSeconds;
         line.downloadSeconds = outcome.downloadSeconds;
-        if (!record.Append(line.Line(), error)) {
+        const std::string text = line.Line();
+        if (!record.Append(text, error)) {
             const std::string failure = "the record line could not be written to " +
                                         EscapeForTerminal(options.record, false) + " (" + error +
                                         ")";
-            std::fprintf(stderr, "quillon-cli: %s\n", failure.c_str());
-            std::fflush(stderr);
+            console.Message("quillon-cli: " + failure);
+            // A station's run writes the line itself, so that the board still has its line.
+            console.Event({StationEventKind::kUnwrittenRecord, text.substr(0, text.size() - 1)});
             if (outcome.failure.empty()) {
                 outcome.failure = failure;
             }
             status = status == kExitSuccess ? kExitJobFailed : status;
         }
     }
-    console.Result(status, outcome.failure);
+    console.Result(boardStatus, outcome.failure);
     return WithLogChecked(status, console);
 }

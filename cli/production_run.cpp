@@ -6,6 +6,8 @@
 #include "cli/cli_runner.h"
 #include "cli/run_waiter.h"
 #include "cli/station.h"
+#include "platform/ascii_case.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -15,17 +17,29 @@ constexpr auto kSettleTime = std::chrono::milliseconds(1000);
 // How often a station waiting for its port looks for it.
 constexpr int kReplugPollMs = 200;
 
-bool IsQuit(std::string line) {
+// What the operator's line asks for.
+enum class OperatorLine { kNextBoards, kQuit, kUnknown };
+
+OperatorLine ReadOperatorLine(std::string line) {
     line.erase(std::remove_if(line.begin(), line.end(),
                               [](char c) { return c == ' ' || c == '\t' || c == '\r'; }),
                line.end());
-    return line == "q" || line == "Q";
+    if (line.empty()) {
+        return OperatorLine::kNextBoards;
+    }
+    for (const char* quit : {"q", "quit", "exit"}) {
+        if (EqualIgnoringCase(line, quit)) {
+            return OperatorLine::kQuit;
+        }
+    }
+    return OperatorLine::kUnknown;
 }
 
 }  // namespace
 
 int RunProduction(const CliOptions& options, const std::string& program,
-                  const std::string& monitorFile, bool errIsTerminal, bool sharedTerminal) {
+                  const std::string& monitorFile, const RecordSetup& record, bool errIsTerminal,
+                  bool sharedTerminal) {
     if (const std::string same = SameDevice(options.ports); !same.empty()) {
         std::fprintf(stderr, "quillon-cli: %s\nTry 'quillon-cli --help' for more information.\n",
                      same.c_str());
@@ -34,7 +48,7 @@ int RunProduction(const CliOptions& options, const std::string& program,
     StationDisplay display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal);
     std::vector<std::unique_ptr<Station>> stations;
     for (const std::string& port : options.ports) {
-        stations.push_back(std::make_unique<Station>(stations.size(), port));
+        stations.push_back(std::make_unique<Station>(stations.size(), port, record));
     }
     const auto argvForBoard = [&](const std::string& port) {
         return [&options, &program, &monitorFile, port](int board) {
@@ -70,9 +84,33 @@ int RunProduction(const CliOptions& options, const std::string& program,
     bool abortRequested = false;
     bool killed = false;
     bool quit = false;  // no further boards: the input said q or ended
+    bool anyRefused = false;
     for (auto& station : stations) {
-        station->StartBoard(argvForBoard(station->port()), display);
+        if (options.repeat == RepeatMode::kReplug && !PortPresent(station->port())) {
+            // An empty fixture: its first board has not come yet.
+            station->SetState(StationState::kWaitingForPort);
+        } else {
+            station->StartBoard(argvForBoard(station->port()), display);
+        }
     }
+    // A port that has just appeared may be a name of a device another station already works
+    // with (two names of one adapter that came later): that station keeps it, this one ends.
+    const auto refusedAsDuplicate = [&](Station& station) {
+        for (const auto& other : stations) {
+            if (other.get() != &station && !other->refused() &&
+                other->state() != StationState::kWaitingForPort &&
+                PortsAreOneDevice(other->port(), station.port())) {
+                anyRefused = true;
+                station.Refuse("ports " + EscapeForTerminal(other->port(), false) + " and " +
+                                   EscapeForTerminal(station.port(), false) +
+                                   " are the same device: " +
+                                   EscapeForTerminal(station.port(), false) + " is not used",
+                               display);
+                return true;
+            }
+        }
+        return false;
+    };
 
     // What a station does after its board.
     const auto afterBoard = [&](Station& station) {
@@ -143,8 +181,15 @@ int RunProduction(const CliOptions& options, const std::string& program,
             std::vector<std::string> lines;
             const bool more = waiter.TakeInput(lines);
             for (const std::string& line : lines) {
-                if (IsQuit(line)) {
+                const OperatorLine asked = ReadOperatorLine(line);
+                if (asked == OperatorLine::kQuit) {
                     quit = true;
+                } else if (asked == OperatorLine::kUnknown) {
+                    display.RunMessage(options.repeat == RepeatMode::kEnter
+                                           ? "quillon-cli: Enter starts the waiting stations; q "
+                                             "and Enter ends the run"
+                                           : "quillon-cli: a station starts its next board when "
+                                             "its port comes back; q and Enter ends the run");
                 } else if (options.repeat == RepeatMode::kEnter && !quit && !abortRequested) {
                     for (auto& station : stations) {
                         if (station->state() == StationState::kWaitingForEnter) {
@@ -179,7 +224,7 @@ int RunProduction(const CliOptions& options, const std::string& program,
                     }
                     break;
                 case StationState::kWaitingForPort:
-                    if (PortPresent(station->port())) {
+                    if (PortPresent(station->port()) && !refusedAsDuplicate(*station)) {
                         station->SetState(StationState::kSettling);
                         station->settleUntil = now + kSettleTime;
                     }
@@ -202,11 +247,9 @@ int RunProduction(const CliOptions& options, const std::string& program,
     }
 
     std::vector<StationTotals> totals;
-    bool allOk = true;
     bool anyAborted = false;
     for (const auto& station : stations) {
         totals.push_back(station->totals());
-        allOk = allOk && station->totals().ok == station->totals().boards;
         anyAborted = anyAborted || station->totals().aborted > 0;
     }
     std::string summary = "\n";  // one empty line between the log and the table
@@ -214,7 +257,12 @@ int RunProduction(const CliOptions& options, const std::string& program,
     display.Finish(summary);
     // Stopped while every station waited for its next board, nothing was cut short: the
     // boards' results say how the run went.
-    int status = anyAborted ? kExitAborted : (allOk ? kExitSuccess : kExitJobFailed);
+    const bool anyFailed = std::any_of(stations.begin(), stations.end(),
+                                       [](const auto& s) { return s->totals().failed > 0; });
+    int status = anyAborted   ? kExitAborted
+                 : anyFailed  ? kExitJobFailed
+                 : anyRefused ? kExitUsage
+                              : kExitSuccess;
     if (!display.WriteError().empty()) {
         std::fprintf(stderr, "quillon-cli: the log could not be written (%s)\n",
                      display.WriteError().c_str());

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 // The production record file: opened once for appending before any target is touched, then
-// one whole line per board. Each line goes out in one write call on a file opened for
-// appending, so lines of several programs writing the same file never mix, and is flushed to
-// the disk before the program goes on, so a crash or a power cut loses no finished board.
+// one whole line per board. A line lands whole or not at all: appends of every quillon-cli
+// program take the file's lock in turn, and a write that stops short (a full disk, a file size
+// limit) is cut back to where the line began, so no fragment is left for the next line to be
+// glued to. A fragment that something else left (a crash, another program) gets a line end
+// before the next line. Each line is flushed to the disk before the program goes on, so a
+// crash or a power cut loses no finished board.
 class RecordFile {
 public:
     RecordFile() = default;
@@ -21,9 +26,16 @@ public:
     // reason in `error`, when it cannot be opened or is no regular file (a folder, a pipe, a
     // device).
     bool Open(const std::string& path, std::string& error);
+    bool IsOpen() const;
     // Appends `line` (one whole line with its line end) and waits until it is on the disk.
-    // False, with the reason in `error`, when it was not written whole or not flushed.
+    // False, with the reason in `error`, when it was not written whole or not flushed; then
+    // the file is as it was before.
     bool Append(const std::string& line, std::string& error);
+    // The file's size now (-1 when it cannot be told).
+    std::int64_t Size() const;
+    // The lines that begin at `offset` or later (without their line ends; a last line without
+    // its end left out). Empty when the file cannot be read.
+    std::vector<std::string> LinesFrom(std::int64_t offset) const;
 
 private:
 #ifdef _WIN32
@@ -31,4 +43,5 @@ private:
 #else
     int m_file = -1;
 #endif
+    bool m_readable = false;  // opened for reading too (the fragment check needs it)
 };

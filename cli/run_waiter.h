@@ -6,8 +6,9 @@
 #include "cli/station_process.h"
 
 // What a production run waits for, in the kernel: its stations' output and ends, the
-// operator's input (whole lines), and requests to stop (SIGINT / SIGTERM; Ctrl+C, Ctrl+Break
-// and the console closing on Windows). Installs its stop handlers for as long as it lives.
+// operator's input (whole lines), and requests to stop (SIGINT / SIGTERM / SIGHUP; Ctrl+C,
+// Ctrl+Break and the console closing on Windows). Installs its stop handlers for as long as it
+// lives.
 class RunWaiter {
 public:
     // `watchInput`: read the operator's lines from stdin.
@@ -37,6 +38,10 @@ private:
 
 // True when the serial port `port` exists now (a device node, or a COM name the system knows).
 bool PortPresent(const std::string& port);
+
+// True when `a` and `b` both exist now and are one device (a link and the device itself, two
+// links to it, two names of one COM port).
+bool PortsAreOneDevice(const std::string& a, const std::string& b);
 
 // Two names among `ports` of one device (a link and the device itself, say): two stations
 // would talk to one board at once. Returns the message naming the pair, or empty. Names that

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <iterator>
 
 #include "cli/run_waiter.h"
 #include "platform/text_format.h"
@@ -15,10 +16,17 @@ namespace {
 
 std::atomic<int> g_stopRequests{0};
 int g_stopPipe[2] = {-1, -1};  // wakes the wait when a stop request comes
-struct sigaction g_previous[2];
+// SIGINT, SIGTERM and SIGHUP (the terminal closed, an SSH session dropped) alike.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[3];
 
-extern "C" void OnStopRequest(int) {
+extern "C" void OnStopRequest(int signal) {
     const int saved = errno;
+    // A hang-up often comes twice (from the terminal and from the shell that owned it): it
+    // asks for the abort, never for the end at once.
+    if (signal == SIGHUP && g_stopRequests.load() > 0) {
+        return;
+    }
     g_stopRequests.fetch_add(1);
     const char byte = 0;
     [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &byte, 1);
@@ -35,13 +43,15 @@ RunWaiter::RunWaiter(bool watchInput) : m_watchInput(watchInput) {
     struct sigaction action {};
     action.sa_handler = OnStopRequest;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &g_previous[0]);
-    ::sigaction(SIGTERM, &action, &g_previous[1]);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        ::sigaction(kStopSignals[i], &action, &g_previous[i]);
+    }
 }
 
 RunWaiter::~RunWaiter() {
-    ::sigaction(SIGINT, &g_previous[0], nullptr);
-    ::sigaction(SIGTERM, &g_previous[1], nullptr);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        ::sigaction(kStopSignals[i], &g_previous[i], nullptr);
+    }
     for (int& fd : g_stopPipe) {
         if (fd >= 0) {
             ::close(fd);
@@ -99,20 +109,25 @@ bool PortPresent(const std::string& port) {
     return ::stat(port.c_str(), &status) == 0;
 }
 
+bool PortsAreOneDevice(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
+        return false;
+    }
+    // Two device nodes of one device count as well as two links to one node.
+    return (first.st_dev == second.st_dev && first.st_ino == second.st_ino) ||
+           (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode) && first.st_rdev == second.st_rdev);
+}
+
 std::string SameDevice(const std::vector<std::string>& ports) {
-    std::vector<std::pair<struct stat, std::string>> seen;
-    for (const std::string& port : ports) {
-        struct stat status {};
-        if (::stat(port.c_str(), &status) != 0) {
-            continue;
-        }
-        for (const auto& [other, name] : seen) {
-            if (other.st_dev == status.st_dev && other.st_ino == status.st_ino) {
-                return "ports " + EscapeForTerminal(name, false) + " and " +
-                       EscapeForTerminal(port, false) + " are the same device";
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (PortsAreOneDevice(ports[j], ports[i])) {
+                return "ports " + EscapeForTerminal(ports[j], false) + " and " +
+                       EscapeForTerminal(ports[i], false) + " are the same device";
             }
         }
-        seen.emplace_back(status, port);
     }
     return {};
 }

@@ -151,6 +151,10 @@ bool PortPresent(const std::string& port) {
     return ::QueryDosDeviceW(PortKey(port).c_str(), target, 1024) != 0;
 }
 
+bool PortsAreOneDevice(const std::string& a, const std::string& b) {
+    return PortKey(a) == PortKey(b) && PortPresent(a);
+}
+
 std::string SameDevice(const std::vector<std::string>& ports) {
     for (std::size_t i = 0; i < ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {

@@ -2,7 +2,19 @@
 
 #include <cstdio>
 
-Station::Station(std::size_t index, std::string port) : m_index(index) {
+#include "cli/cli_runner.h"
+
+namespace {
+
+double SecondsBetween(std::chrono::steady_clock::time_point from,
+                      std::chrono::steady_clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+Station::Station(std::size_t index, std::string port, const RecordSetup& record)
+    : m_index(index), m_record(record) {
     m_totals.port = std::move(port);
 }
 
@@ -10,12 +22,16 @@ void Station::BeginBoard() {
     ++m_totals.boards;
     m_state = StationState::kRunning;
     m_boardStart = std::chrono::steady_clock::now();
+    m_downloadStart.reset();
+    m_recordOffset = m_record.file != nullptr ? m_record.file->Size() : -1;
     m_openLine.reset();
     m_lastLine.clear();
     m_lastMessage.clear();
+    m_imageDigest.reset();
+    m_unwrittenRecord.reset();
     m_result.reset();
     m_progress.reset();
-    m_failure.clear();
+    m_startFailure.clear();
 }
 
 bool Station::OnOutput(bool abortRequested, StationDisplay& display) {
@@ -26,7 +42,7 @@ bool Station::OnOutput(bool abortRequested, StationDisplay& display) {
         if (DecodeStationEvent(line, event)) {
             OnEvent(event, display);
         } else {
-            // Written to stderr by the program itself (a failed record line, for example).
+            // Written to stderr by the program itself (a usage error, for example).
             m_lastMessage = line;
             display.Message(m_index, line);
         }
@@ -57,8 +73,20 @@ void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
             m_lastMessage = event.text;
             display.Message(m_index, event.text);
             break;
+        case StationEventKind::kDebug:
+            display.Message(m_index, event.text);  // for a developer: never the board's failure
+            break;
         case StationEventKind::kProgress:
             m_progress = event;
+            break;
+        case StationEventKind::kImageDigest:
+            m_imageDigest = event.text;
+            break;
+        case StationEventKind::kDownloadStart:
+            m_downloadStart = std::chrono::steady_clock::now();
+            break;
+        case StationEventKind::kUnwrittenRecord:
+            m_unwrittenRecord = event.text;
             break;
         case StationEventKind::kResult:
             m_result = event;
@@ -66,44 +94,119 @@ void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
     }
 }
 
+std::optional<RecordedBoard> Station::FindRecordedLine() const {
+    if (m_record.file == nullptr || m_recordOffset < 0) {
+        return std::nullopt;
+    }
+    // Lines are only ever appended, and the board's program appends its line before anything
+    // else of this board: what it wrote stands after the size taken when the board began.
+    std::optional<RecordedBoard> found;
+    for (const std::string& line : m_record.file->LinesFrom(m_recordOffset)) {
+        if (auto board = ReadRecordLine(line, m_record.host, port(), m_totals.boards)) {
+            found = board;
+        }
+    }
+    return found;
+}
+
+bool Station::AppendRecord(const std::string& line, StationDisplay& display) {
+    std::string error;
+    if (m_record.file->Append(line, error)) {
+        return true;
+    }
+    m_lastMessage = "the record line could not be written to " + m_record.path + " (" + error + ")";
+    display.Message(m_index, "quillon-cli: " + m_lastMessage);
+    return false;
+}
+
 void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& display) {
     if (m_openLine) {
         display.Line(m_index, *m_openLine);
         m_openLine.reset();
     }
-    m_totals.lastSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_boardStart).count();
-    // Success only when the program said so and ended so: a board whose result was lost, or
-    // whose program died after it, is not taken for flashed.
-    const bool ok = exitStatus == 0 && m_result && m_result->status == 0;
-    // Aborted: the program said so, or the run killed it after asking it to stop.
-    const bool aborted = !ok && (exitStatus == 130 || (m_result && m_result->status == 130) ||
-                                 (abortRequested && exitStatus > 128));
+    const auto end = std::chrono::steady_clock::now();
+    m_totals.lastSeconds = SecondsBetween(m_boardStart, end);
+
+    std::string result;
     std::string failure;
-    if (!ok) {
-        if (!m_failure.empty()) {
-            failure = m_failure;
-        } else if (m_result && !m_result->text.empty()) {
-            failure = m_result->text;
+    std::optional<std::string> lineToWrite;
+    bool lineOfOurOwn = false;  // the program wrote none: the station writes the board's line
+    if (!m_startFailure.empty()) {
+        result = ResultName(kExitJobFailed);
+        failure = m_startFailure;
+        lineOfOurOwn = true;
+    } else if (m_result) {
+        // The program's own result: the board went as its program saw it, and its record line
+        // says the same.
+        result = ResultName(m_result->status);
+        if (m_result->status != kExitSuccess) {
+            failure = !m_result->text.empty()
+                          ? m_result->text
+                          : "station program ended with status " + std::to_string(exitStatus);
+        }
+        lineToWrite = m_unwrittenRecord;
+    } else {
+        // The program ended before its result: killed (the OOM killer, kill -KILL, a crash)
+        // or ended by the run's second stop request. Its line may have landed just before.
+        if (exitStatus > 128) {
+            failure = "station program ended by signal " + std::to_string(exitStatus - 128);
         } else if (!m_lastMessage.empty()) {
             failure = m_lastMessage;
-        } else if (exitStatus > 128) {
-            failure =
-                "the station's program was ended by signal " + std::to_string(exitStatus - 128);
         } else {
-            failure = "the station's program ended with status " + std::to_string(exitStatus) +
-                      (m_lastLine.empty() ? std::string() : " after: " + m_lastLine);
+            failure = "station program ended with status " + std::to_string(exitStatus);
+        }
+        result = ResultName(abortRequested || exitStatus == kExitAborted ? kExitAborted
+                                                                         : kExitJobFailed);
+        if (const auto recorded = FindRecordedLine()) {
+            result = recorded->result;
+            failure = recorded->failure;
+        } else {
+            lineOfOurOwn = true;
         }
     }
-    m_totals.lastResult = ok ? "ok" : (aborted ? "aborted" : "failed");
-    if (ok) {
+    if (m_record.file != nullptr && lineOfOurOwn) {
+        BoardRecord line;
+        line.time = std::chrono::system_clock::now();
+        line.host = m_record.host;
+        line.port = port();
+        line.board = m_totals.boards;
+        line.target = m_record.target;
+        line.monitorFile = m_record.monitorFile;
+        line.image = m_record.image;
+        if (m_record.image) {
+            line.imageSha256 = m_imageDigest;
+        }
+        line.eraseAll = m_record.eraseAll;
+        line.result = result;
+        line.failure = failure;
+        line.initSeconds = SecondsBetween(m_boardStart, m_downloadStart.value_or(end));
+        line.downloadSeconds = m_downloadStart ? SecondsBetween(*m_downloadStart, end) : 0.0;
+        lineToWrite = line.Line();
+        lineToWrite->pop_back();  // its line end
+    }
+    if (lineToWrite && m_record.file != nullptr && !AppendRecord(*lineToWrite + "\n", display) &&
+        result == ResultName(kExitSuccess)) {
+        // A board whose line is lost is not taken for done.
+        result = ResultName(kExitJobFailed);
+        failure = m_lastMessage;
+    }
+
+    m_totals.lastResult = result;
+    if (result == ResultName(kExitSuccess)) {
         ++m_totals.ok;
     } else {
-        ++(aborted ? m_totals.aborted : m_totals.failed);
+        ++(result == ResultName(kExitAborted) ? m_totals.aborted : m_totals.failed);
         m_totals.lastFailure = failure;
     }
     m_progress.reset();
     m_state = StationState::kEnded;  // until the run says what comes next
+}
+
+void Station::Refuse(const std::string& why, StationDisplay& display) {
+    display.Message(m_index, why);
+    m_totals.lastFailure = why;
+    m_refused = true;
+    m_state = StationState::kEnded;
 }
 
 std::string Station::StatusText() const {
@@ -131,9 +234,15 @@ std::string Station::StatusText() const {
                    counts;
         case StationState::kWaitingForPort:
         case StationState::kSettling:
+            if (m_totals.boards == 0) {
+                return "waiting for the first board";
+            }
             return board + m_totals.lastResult + " \xE2\x80\x94 waiting for the next board" +
                    counts;
         case StationState::kEnded:
+            if (m_refused) {
+                return "not used: " + m_totals.lastFailure;
+            }
             break;
     }
     return board + m_totals.lastResult + counts;

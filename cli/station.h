@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/board_record.h"
+#include "cli/record_file.h"
 #include "cli/station_display.h"
 #include "cli/station_event.h"
 #include "cli/station_process.h"
@@ -20,11 +22,24 @@ enum class StationState {
     kEnded,
 };
 
+// What the run knows for a record line of its own: the line of a board whose program could
+// not write it (it died, or its write failed).
+struct RecordSetup {
+    RecordFile* file = nullptr;  // none: no record
+    std::string path;
+    std::string host;
+    std::string target;
+    std::string monitorFile;
+    std::optional<std::string> image;  // none with --init-only
+    bool eraseAll = false;
+};
+
 // One port of a production run: the program that works on its board, what that program
-// reported, and the totals of its boards.
+// reported, and the totals of its boards. Every board it starts ends with exactly one record
+// line: its program's, or, when the program could not write one, the station's.
 class Station {
 public:
-    Station(std::size_t index, std::string port);
+    Station(std::size_t index, std::string port, const RecordSetup& record);
 
     std::size_t index() const { return m_index; }
     const std::string& port() const { return m_totals.port; }
@@ -40,14 +55,18 @@ public:
         BeginBoard();
         std::string error;
         if (!m_process.Start(argvForBoard(m_totals.boards), error)) {
-            m_failure = "the station's program could not be started (" + error + ")";
-            display.Message(m_index, m_failure);
+            m_startFailure = "the station's program could not be started (" + error + ")";
+            display.Message(m_index, m_startFailure);
             EndBoard(-1, false, display);
         }
     }
     // Shows what the program wrote. At the end of its output waits for the program and counts
     // the board; `abortRequested`: the run asked it to stop. Returns true when the board ended.
     bool OnOutput(bool abortRequested, StationDisplay& display);
+
+    // Ends the station before its next board: its port is another station's device.
+    void Refuse(const std::string& why, StationDisplay& display);
+    bool refused() const { return m_refused; }
 
     // When the station waits for its port to settle: until then.
     std::chrono::steady_clock::time_point settleUntil;
@@ -59,18 +78,28 @@ private:
     void BeginBoard();
     void OnEvent(const StationEvent& event, StationDisplay& display);
     void EndBoard(int exitStatus, bool abortRequested, StationDisplay& display);
+    // The record line that the board's program wrote since the board began, if it did.
+    std::optional<RecordedBoard> FindRecordedLine() const;
+    // Appends `line`; false, said on the display, when it cannot be written.
+    bool AppendRecord(const std::string& line, StationDisplay& display);
 
     std::size_t m_index;
+    const RecordSetup& m_record;
     StationTotals m_totals;
     StationState m_state = StationState::kRunning;
     StationProcess m_process;
-    std::chrono::steady_clock::time_point m_boardStart;
+    bool m_refused = false;
 
     // Of the board in work:
+    std::chrono::steady_clock::time_point m_boardStart;
+    std::optional<std::chrono::steady_clock::time_point> m_downloadStart;
+    std::int64_t m_recordOffset = -1;       // the record file's size when the board began
     std::optional<std::string> m_openLine;  // the log line that may still grow
     std::string m_lastLine;                 // the last log line
     std::string m_lastMessage;              // the last message (or stray output)
-    std::optional<StationEvent> m_result;   // the program's own result
+    std::optional<std::string> m_imageDigest;
+    std::optional<std::string> m_unwrittenRecord;  // the line its program could not write
+    std::optional<StationEvent> m_result;          // the program's own result
     std::optional<StationEvent> m_progress;
-    std::string m_failure;  // why the program could not even start
+    std::string m_startFailure;  // why the program could not even start
 };

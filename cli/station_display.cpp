@@ -107,7 +107,7 @@ void StationDisplay::Erase() {
         return;
     }
     // Up to the first status line, then erase to the end of the screen.
-    Write(m_err, "\033[" + std::to_string(m_status.size()) + "A\r\033[J");
+    Write(m_err, "\033[" + std::to_string(m_drawnLines) + "A\r\033[J");
     m_drawn = false;
 }
 
@@ -115,15 +115,26 @@ void StationDisplay::Draw() {
     if (!m_statusLines) {
         return;
     }
-    const int columns = CliConsole::TerminalColumns();
+    const auto columns = static_cast<std::size_t>(std::max(CliConsole::TerminalColumns() - 1, 1));
+    // The block never takes more than the terminal's height less the line the log goes on:
+    // a taller block would scroll away with every redraw and flood the scrollback.
+    const auto rows = static_cast<std::size_t>(std::max(CliConsole::TerminalRows() - 1, 1));
+    const std::size_t shown = m_status.size() <= rows ? m_status.size() : rows - 1;
     std::string text;
-    for (std::size_t i = 0; i < m_status.size(); ++i) {
+    for (std::size_t i = 0; i < shown; ++i) {
         const std::string line = m_ports[i] +
                                  std::string(m_portWidth - Utf8Columns(m_ports[i]), ' ') + "  " +
                                  EscapeForTerminal(m_status[i], false);
-        text += Cut(line, static_cast<std::size_t>(std::max(columns - 1, 1))) + "\n";
+        text += Cut(line, columns) + "\n";
+    }
+    if (shown < m_status.size()) {
+        const std::size_t more = m_status.size() - shown;
+        text += Cut("... and " + std::to_string(more) + " more station" + (more == 1 ? "" : "s"),
+                    columns) +
+                "\n";
     }
     Write(m_err, text);
+    m_drawnLines = shown < m_status.size() ? shown + 1 : shown;
     m_drawn = true;
     m_changed = false;
     m_lastDraw = std::chrono::steady_clock::now();

@@ -42,6 +42,7 @@ private:
     bool m_sharedTerminal;
     std::vector<std::string> m_status;
     bool m_drawn = false;  // the status lines stand below the last output
+    std::size_t m_drawnLines = 0;
     bool m_changed = false;
     std::chrono::steady_clock::time_point m_lastDraw;
     std::string m_writeError;

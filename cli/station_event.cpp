@@ -91,6 +91,10 @@ bool DecodeStationEvent(const std::string& line, StationEvent& event) {
         case StationEventKind::kLine:
         case StationEventKind::kAppend:
         case StationEventKind::kMessage:
+        case StationEventKind::kDebug:
+        case StationEventKind::kImageDigest:
+        case StationEventKind::kDownloadStart:
+        case StationEventKind::kUnwrittenRecord:
             return Unescape(rest, event.text);
         case StationEventKind::kProgress: {
             const std::size_t a = rest.find('\t');

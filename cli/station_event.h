@@ -7,22 +7,28 @@
 
 // What a station's program tells the production run about its board, one event per line on
 // its standard output: the log as the window shows it (a new line, or text appended to the
-// last one), the file reader's messages, the progress, and at the end the board's result.
+// last one), the file reader's messages, debug text, the progress, the image's digest, the
+// start of Start Download, a record line it could not write itself, and at the end the board's
+// result.
 enum class StationEventKind : char {
     kLine = 'L',
     kAppend = 'A',
     kMessage = 'M',
+    kDebug = 'D',
     kProgress = 'P',
+    kImageDigest = 'H',      // text: the SHA-256 of the image this board gets
+    kDownloadStart = 'S',    // Start Download begins (Initialize ended well)
+    kUnwrittenRecord = 'W',  // text: the record line (without line end) for the run to write
     kResult = 'R',
 };
 
 struct StationEvent {
     StationEventKind kind = StationEventKind::kLine;
-    std::string text;  // the line, the appended text, the message, or the result's failing line
+    std::string text;  // the line, appended text, message, digest, record line or failing line
     ProgressPhase phase = ProgressPhase::kMonitorUpload;
     std::uint32_t done = 0;
     std::uint32_t total = 0;
-    int status = 0;  // the result's exit status
+    int status = 0;  // the result's status: 0 ok, 1 failed, 130 aborted
 };
 
 // The event as one line with its line end; line breaks and backslashes in the text escaped.

@@ -1,7 +1,10 @@
 #include "platform/standard_streams.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,4 +28,25 @@ int EnsureStandardStreams() {
     }
 #endif
     return closed;
+}
+
+bool OutputStreamsShareOnePlace() {
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION out{};
+    BY_HANDLE_FILE_INFORMATION err{};
+    const HANDLE outHandle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE errHandle = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (outHandle == errHandle) {
+        return outHandle != nullptr && outHandle != INVALID_HANDLE_VALUE;
+    }
+    return ::GetFileInformationByHandle(outHandle, &out) &&
+           ::GetFileInformationByHandle(errHandle, &err) &&
+           out.dwVolumeSerialNumber == err.dwVolumeSerialNumber &&
+           out.nFileIndexHigh == err.nFileIndexHigh && out.nFileIndexLow == err.nFileIndexLow;
+#else
+    struct stat out {};
+    struct stat err {};
+    return ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
+           out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+#endif
 }

@@ -12,3 +12,7 @@ int EnsureStandardStreams();
 
 constexpr int kStdoutWasClosed = 1 << 1;
 constexpr int kStderrWasClosed = 1 << 2;
+
+// True when stdout and stderr lead to one file, pipe or device (as with `>log 2>&1`), so that
+// what is written to one lands between what is written to the other.
+bool OutputStreamsShareOnePlace();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +109,10 @@ public:
         close(m_master);
     }
     const std::string& name() const { return m_name; }
+    void Resize(unsigned short rows, unsigned short columns) const {
+        const winsize size{rows, columns, 0, 0};
+        ioctl(m_master, TIOCSWINSZ, &size);
+    }
     // Types `text` as from the keyboard.
     void Type(const char* text) const {
         if (write(m_master, text, std::strlen(text)) <= 0) {
@@ -204,7 +209,14 @@ TEST(CliTest, FilesThatAreNoImageAreRefusedBeforeTheTargetIsTouched) {
         const ProcessResult result = Cli({"-p", sim.port(), "-t", "Virtual Target", image});
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, err);
+        // The reader's messages name the program and the file, line by line.
+        std::string named;
+        for (std::size_t at = 0, end; (end = err.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            const std::string line = err.substr(at, end - at + 1);
+            named += line.rfind("No data", 0) == 0 ? line : "quillon-cli: " + image + ": " + line;
+        }
+        EXPECT_EQ(result.err, named);
     }
     EXPECT_NE(sim.Report().find("\"sessions\": []"), std::string::npos);
 }
@@ -228,6 +240,7 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"-p", "/dev/x", "-t", "Virtual Target", "--repeat=sometimes", kDemo},
         {"-p", "/dev/null,/dev/./null", "-t", "Virtual Target", kDemo},  // one device
         {"--list-ports", "--repeat"},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--record", kDemo, kDemo},  // the image itself
     };
     for (const auto& args : cases) {
         const ProcessResult result = Cli(args);
@@ -390,6 +403,29 @@ TEST(CliTest, RecordAppendsOneJsonLinePerBoard) {
                                 " (File too large)\n");
         EXPECT_NE(sim.Report().find("\"finalized\": 1\n"), std::string::npos);
     }
+    // A line cut short by the limit is taken back whole; a fragment that something else left
+    // gets a line end of its own, so the next board's line is whole.
+    {
+        const auto before = std::filesystem::file_size(record);
+        Sim sim;
+        const ProcessResult cut =
+            RunProcess({"/usr/bin/prlimit", "--fsize=" + std::to_string(before + 100), "--", kCli,
+                        "-p", sim.port(), "-t", "Virtual Target", "--record", record, kDemo});
+        EXPECT_EQ(cut.exitCode, 1);
+        EXPECT_EQ(std::filesystem::file_size(record), before);
+        std::ofstream(record, std::ios::app) << "{\"time\": \"torn";
+        Sim next;
+        EXPECT_EQ(
+            Cli({"-p", next.port(), "-t", "Virtual Target", "--record", record, kDemo}).exitCode,
+            0);
+        const ProcessResult read = RunProcess(
+            {"/usr/bin/env", "python3", "-c",
+             "import json, sys\n"
+             "lines = open(sys.argv[1], encoding='utf-8').read().split('\\n')\n"
+             "print(len(lines), lines[-3], json.loads(lines[-2])['result'], repr(lines[-1]))\n",
+             record});
+        EXPECT_EQ(read.out, "5 {\"time\": \"torn ok ''\n") << read.err;
+    }
 
     const std::string fifo = (dir.path() / "pipe").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -437,7 +473,7 @@ TEST(CliTest, ListsTargetsAndPorts) {
                                (dir.path() / "Broken.h86").string() + "\nPlain\t" +
                                (dir.path() / "Mon_Plain.h86").string() + "\nTab\\x09Esc\\x1B[2J\t" +
                                (dir.path() / "steering.h86").string() + "\n");
-    EXPECT_EQ(targets.err, (dir.path() / "Broken.h86").string() + ": Fehler\n");
+    EXPECT_EQ(targets.err, "quillon-cli: " + (dir.path() / "Broken.h86").string() + ": Fehler\n");
 
     // Two files under one name: which one is meant cannot be told.
     dir.Write("board-copy.h86", board.HexText());
@@ -764,6 +800,232 @@ TEST(CliProductionTest, BoardAfterBoard) {
         }
     }
     plugged.reset();
+}
+
+// The programs that `parent` started whose command line holds `text`.
+std::vector<int> ChildrenOf(int parent, const std::string& text) {
+    std::vector<int> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream statFile(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string state;
+        int ppid = 0;
+        fields >> state >> ppid;
+        std::ifstream cmdline(entry.path() / "cmdline");
+        const std::string args((std::istreambuf_iterator<char>(cmdline)), {});
+        if (ppid == parent && args.find(text) != std::string::npos) {
+            children.push_back(std::stoi(name));
+        }
+    }
+    return children;
+}
+
+// "port|board|result|failure" per record line, sorted; a line that is no JSON object fails.
+std::string RecordResults(const std::string& record) {
+    const std::string read =
+        "import json, sys\n"
+        "rows = [json.loads(l) for l in open(sys.argv[1], encoding='utf-8').read().splitlines()]\n"
+        "print(*sorted(f\"{r['port']}|{r['board']}|{r['result']}|{r['failure']}\" for r in rows),"
+        " sep='\\n')\n";
+    const ProcessResult result = RunProcess({"/usr/bin/env", "python3", "-c", read, record});
+    return result.out + result.err;
+}
+
+// Every board a production run starts ends with exactly one record line that says how it
+// went, and the summary says the same: a station program that is killed, a hang-up of the
+// whole run, a monitor file that cannot be loaded, a target whose partial answer brings debug
+// text between the station's events.
+TEST(CliProductionTest, EveryBoardStartedGetsOneTrueLine) {
+    TempDir dir;
+    const std::string noRecords = dir.Write("norecords.h86", "no records here\n");
+    const std::string noResponse = "No response from target (=> Activate BSL-Mode => Reset) !";
+    const std::vector<std::string> slow = {"--program-ms", "20"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> simOptionsA, simOptionsB;
+        std::vector<std::string> targetArgs;
+        std::string seen;  // on every port whose target is slow, then the action
+        std::function<void(int run, const std::string& portB)> action;
+        int exitCode;
+        std::string resultA, failureA, resultB, failureB;
+    };
+    const std::vector<Case> cases = {
+        {"a station program killed",
+         {},
+         slow,
+         {},
+         "Erasing sector 1!",
+         [](int run, const std::string& portB) {
+             for (const int child : ChildrenOf(run, portB)) {
+                 std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+                 std::string name;
+                 comm >> name;
+                 EXPECT_EQ(name, "quillon-cli") << "as it shows among the processes";
+                 kill(child, SIGKILL);
+             }
+         },
+         1,
+         "ok",
+         "None",
+         "failed",
+         "station program ended by signal 9"},
+        {"a hang-up of the run",
+         slow,
+         slow,
+         {},
+         "Erasing sector 1!",
+         [](int run, const std::string&) { kill(run, SIGHUP); },
+         130,
+         "aborted",
+         "Aborted by user!",
+         "aborted",
+         "Aborted by user!"},
+        {"a monitor file that cannot be loaded",
+         {},
+         {},
+         {"-m", noRecords},
+         "",
+         nullptr,
+         1,
+         "failed",
+         "Die Datei enthält keinen einzigen HEX-Datensatz!",
+         "failed",
+         "Die Datei enthält keinen einzigen HEX-Datensatz!"},
+        {"a partial answer, then silence",
+         {},
+         {"--split-answer", "erase:5000"},
+         {},
+         "",
+         nullptr,
+         1,
+         "ok",
+         "None",
+         "failed",
+         noResponse},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sim a(c.simOptionsA);
+        Sim b(c.simOptionsB);
+        const std::string record = (dir.path() / (std::string(c.name) + ".jsonl")).string();
+        std::vector<std::string> args = {"-p", a.port() + "," + b.port(), "--record", record};
+        const std::vector<std::string> target = {"-t", "Virtual Target"};
+        const auto& targetArgs = c.targetArgs.empty() ? target : c.targetArgs;
+        args.insert(args.end(), targetArgs.begin(), targetArgs.end());
+        args.push_back(kDemo);
+        bool acted = false;
+        ProcessOptions options;
+        options.onOutput = [&](const std::string& out, int pid) {
+            if (c.action && !acted && out.find(b.port() + ": " + c.seen) != std::string::npos &&
+                (c.simOptionsA.empty() ||
+                 out.find(a.port() + ": " + c.seen) != std::string::npos)) {
+                acted = true;
+                c.action(pid, b.port());
+            }
+        };
+        const ProcessResult result = Cli(args, options);
+        EXPECT_EQ(acted, c.action != nullptr);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+        std::vector<std::string> expected = {a.port() + "|1|" + c.resultA + "|" + c.failureA,
+                                             b.port() + "|1|" + c.resultB + "|" + c.failureB};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(RecordResults(record), Lines(expected));
+        const std::map<std::string, std::string> rows = SummaryRows(result.out);
+        ASSERT_EQ(rows.count(b.port()), 1u) << result.out;
+        EXPECT_EQ(rows.at(b.port()).rfind(c.resultB, 0), 0u) << rows.at(b.port());
+        if (c.failureB != "None") {
+            EXPECT_NE(rows.at(b.port()).find(c.failureB), std::string::npos) << rows.at(b.port());
+        }
+        // Events never leak into what the operator reads, and debug text is a line of its own.
+        EXPECT_EQ(result.err.find("\tL"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("L\t"), std::string::npos) << result.err;
+        if (c.failureB == noResponse) {
+            EXPECT_NE(result.out.find(b.port() + ": " + noResponse + "\n"), std::string::npos)
+                << result.out;
+            EXPECT_TRUE(std::regex_search(
+                result.err,
+                std::regex(b.port() + ": WaitForResponse\\(\\): To few bytes(, [0-9A-F]{2})+\n")))
+                << result.err;
+        }
+    }
+}
+
+// A single run: a hang-up aborts it like SIGTERM; an image that cannot be read at Start
+// Download is recorded with the reader's message; with stdout and stderr in one place (as with
+// `>log 2>&1`) no line is ever joined to another.
+TEST(CliTest, TheRecordAndTheLogSayWhyAndLoseNoLine) {
+    TempDir dir;
+    std::ifstream shipped(kBin + "/Targets/virtual-target.h86");
+    std::string monitor((std::istreambuf_iterator<char>(shipped)), {});
+    monitor.erase(monitor.find(":00000001FF"));  // no end record: "Datei beendet"
+    const std::string monitorFile = dir.Write("virtual.h86", monitor);
+    std::ifstream demo(kDemo);
+    const std::string demoText((std::istreambuf_iterator<char>(demo)), {});
+    const std::string image = (dir.path() / "image.hex").string();
+    struct Case {
+        const char* name;
+        std::vector<std::string> simOptions;
+        std::string seen;
+        std::function<void(int pid)> action;
+        std::string stderrTo;
+        int exitCode;
+        std::string result, failure;
+        std::string outHolds;
+    };
+    const std::vector<Case> cases = {
+        {"a hang-up",
+         {"--program-ms", "5"},
+         "Programming sector 0! **",
+         [](int pid) { kill(pid, SIGHUP); },
+         "",
+         130,
+         "aborted",
+         "Aborted by user!",
+         "*\nAborted by user!\n"},
+        {"the image replaced by no image during Initialize",
+         {"--ram-test-ms", "2000"},
+         "RAM test started.",
+         [&](int) { dir.Write("image.hex", "no records\n"); },
+         "",
+         1,
+         "failed",
+         "Die Datei enthält keinen einzigen HEX-Datensatz!",
+         "Monitor started!\n"},
+        {"stdout and stderr in one place",
+         {},
+         "",
+         nullptr,
+         "&1",
+         0,
+         "ok",
+         "None",
+         " initialized.\nquillon-cli: " + monitorFile + ": Datei beendet\n---"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.Write("image.hex", demoText);
+        Sim sim(c.simOptions);
+        const std::string record = (dir.path() / (std::string(c.name) + ".jsonl")).string();
+        bool acted = false;
+        ProcessOptions options;
+        options.stderrTo = c.stderrTo;
+        options.onOutput = [&](const std::string& out, int pid) {
+            if (c.action && !acted && out.find(c.seen) != std::string::npos) {
+                acted = true;
+                c.action(pid);
+            }
+        };
+        const ProcessResult result =
+            Cli({"-p", sim.port(), "-m", monitorFile, "--record", record, image}, options);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+        EXPECT_EQ(RecordResults(record), sim.port() + "|1|" + c.result + "|" + c.failure + "\n");
+        EXPECT_NE(result.out.find(c.outHolds), std::string::npos) << result.out;
+    }
 }
 
 }  // namespace

@@ -51,6 +51,8 @@ int ExitCodeOf(int status) {
 void Redirect(posix_spawn_file_actions_t* actions, int fd, int pipeFd, const std::string& to) {
     if (to.empty()) {
         posix_spawn_file_actions_adddup2(actions, pipeFd, fd);
+    } else if (to == "&1") {
+        posix_spawn_file_actions_adddup2(actions, 1, fd);
     } else if (to == "-") {
         posix_spawn_file_actions_addclose(actions, fd);
     } else {

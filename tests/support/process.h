@@ -21,8 +21,9 @@ struct ProcessOptions {
     std::string stderrTerminal;
     // A path to open as the child's stdin (a terminal, for example) instead of /dev/null.
     std::string stdinFrom;
-    // Where the child's stdout / stderr go instead of a pipe: "-" closed, else a path opened
-    // for writing (for example /dev/full). Empty: a pipe that the test reads.
+    // Where the child's stdout / stderr go instead of a pipe: "-" closed, "&1" (stderr only)
+    // where stdout goes, else a path opened for writing (for example /dev/full). Empty: a
+    // pipe that the test reads.
     std::string stdoutTo;
     std::string stderrTo;
     // After this many lines of stdout the test closes its end of the pipe, as `head -N` does
