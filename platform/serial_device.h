@@ -12,6 +12,26 @@
 // is not in the device's group); else empty. Always empty on Windows.
 std::string SerialPortPermissionHint(const std::string& name);
 
+#ifndef _WIN32
+// What SerialPortPermissionHint learns about a device this user may not open.
+struct SerialPortAccess {
+    std::uint32_t mode = 0;    // the device's type and permission bits (st_mode)
+    std::string ownerName;     // its owner's name, else the number
+    std::string groupName;     // its group's name, else the number
+    std::uint32_t gid = 0;     // its group
+    bool userIsOwner = false;  // then the owner's bits apply, never the group's
+    bool groupMayReadWrite = false;
+    bool userInGroupDatabase = false;  // a member, or the user's primary group, per the database
+    bool userInGroupNow = false;       // among this process's groups
+};
+
+// The hint for the device `name` that this user may not open. The group is only worth joining
+// when it may read and write the device and is not root's own (advising to join that would
+// hand out the whole system); a user who joined it already needs a new login; anything else
+// is for the administrator, told what stands in the way.
+std::string SerialPortPermissionAdvice(const std::string& name, const SerialPortAccess& access);
+#endif
+
 // A serial port opened exclusively for reading and writing, raw 8N1 without flow control,
 // DTR and RTS on. Reads never block; Write returns once the driver has taken the bytes;
 // WaitForInput blocks in the operating system until enough bytes have arrived or the time is

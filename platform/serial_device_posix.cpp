@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform/serial_device.h"
 
@@ -87,16 +89,86 @@ SerialDevice::~SerialDevice() {
     Close();
 }
 
+namespace {
+
+// The permission bits as `ls -l` shows them: "crw-rw----".
+std::string ModeText(std::uint32_t mode) {
+    char text[] = "?---------";
+    const auto type = static_cast<mode_t>(mode);
+    text[0] = S_ISCHR(type)    ? 'c'
+              : S_ISBLK(type)  ? 'b'
+              : S_ISREG(type)  ? '-'
+              : S_ISDIR(type)  ? 'd'
+              : S_ISLNK(type)  ? 'l'
+              : S_ISFIFO(type) ? 'p'
+              : S_ISSOCK(type) ? 's'
+                               : '?';
+    static const char kLetters[] = "rwxrwxrwx";
+    for (int bit = 0; bit < 9; ++bit) {
+        if (mode & (0400u >> bit)) {
+            text[1 + bit] = kLetters[bit];
+        }
+    }
+    const auto special = [&](int at, std::uint32_t flag, char withExecute, char without) {
+        if (mode & flag) {
+            text[at] = text[at] == 'x' ? withExecute : without;
+        }
+    };
+    special(3, S_ISUID, 's', 'S');
+    special(6, S_ISGID, 's', 'S');
+    special(9, S_ISVTX, 't', 'T');
+    return text;
+}
+
+}  // namespace
+
+std::string SerialPortPermissionAdvice(const std::string& name, const SerialPortAccess& access) {
+    const bool groupHelps = !access.userIsOwner && access.groupMayReadWrite;
+    if (groupHelps && access.userInGroupDatabase && !access.userInGroupNow) {
+        return "Permission denied for " + name + ": your user is in the group '" +
+               access.groupName + "' but this session is not yet; log in again.";
+    }
+    if (groupHelps && access.gid != 0 && !access.userInGroupDatabase && !access.userInGroupNow) {
+        return "Permission denied for " + name + ": add your user to the group '" +
+               access.groupName + "' and log in again.";
+    }
+    return "Permission denied for " + name + " (owner " + access.ownerName + ", group " +
+           access.groupName + ", mode " + ModeText(access.mode) +
+           "): ask the administrator for read and write access.";
+}
+
 std::string SerialPortPermissionHint(const std::string& name) {
     struct stat info {};
     if (name.empty() || ::stat(name.c_str(), &info) != 0 ||
         ::access(name.c_str(), R_OK | W_OK) == 0 || (errno != EACCES && errno != EPERM)) {
         return {};
     }
-    const group* owner = ::getgrgid(info.st_gid);
-    const std::string groupName = owner != nullptr ? owner->gr_name : "dialout";
-    return "Permission denied for " + name + ": add your user to the group '" + groupName +
-           "' and log in again.";
+    // Opening judges by the effective user and groups, and so does the advice.
+    SerialPortAccess access;
+    access.mode = info.st_mode;
+    access.gid = info.st_gid;
+    access.userIsOwner = info.st_uid == ::geteuid();
+    access.groupMayReadWrite = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    const passwd* owner = ::getpwuid(info.st_uid);
+    access.ownerName = owner != nullptr ? owner->pw_name : std::to_string(info.st_uid);
+    const passwd* user = ::getpwuid(::getuid());
+    const std::string userName = user != nullptr ? user->pw_name : std::string();
+    access.userInGroupDatabase = user != nullptr && user->pw_gid == info.st_gid;
+    const group* deviceGroup = ::getgrgid(info.st_gid);
+    access.groupName = deviceGroup != nullptr ? deviceGroup->gr_name : std::to_string(info.st_gid);
+    if (deviceGroup != nullptr && !userName.empty()) {
+        for (char* const* member = deviceGroup->gr_mem; *member != nullptr; ++member) {
+            access.userInGroupDatabase = access.userInGroupDatabase || userName == *member;
+        }
+    }
+    access.userInGroupNow = ::getegid() == info.st_gid;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
+    if (count > 0 && ::getgroups(count, groups.data()) == count) {
+        access.userInGroupNow = access.userInGroupNow || std::find(groups.begin(), groups.end(),
+                                                                   info.st_gid) != groups.end();
+    }
+    return SerialPortPermissionAdvice(name, access);
 }
 
 bool SerialDevice::Open(const std::string& name) {

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,8 +42,9 @@ TEST(SerialDeviceTest, OpensOnlyWhatExistsAndOnlyOnce) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "ttyNothing")) << "open must not create";
 }
 
-// A device this user may not open gets the hint with the device's group; one that is missing
-// or that can be opened gets none. Run as an unprivileged user (root may open anything).
+// A device this user may not open gets a hint; one that is missing or that can be opened gets
+// none. The locked device is the test user's own (or, run as root, root's seen by another
+// user): no group can help, so the hint names owner, group and mode for the administrator.
 TEST(SerialDeviceTest, PermissionHintOnlyForADeviceThisUserMayNotOpen) {
     TempDir dir;
     std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
@@ -50,15 +52,20 @@ TEST(SerialDeviceTest, PermissionHintOnlyForADeviceThisUserMayNotOpen) {
     ::chmod(locked.c_str(), 0);
     const std::string open = dir.Write("ttyOpen", "");
     ::chmod(open.c_str(), 0666);
-    const group* owner = ::getgrgid(::getegid());
-    ASSERT_NE(owner, nullptr);
-    const std::string expected = "Permission denied for " + locked +
-                                 ": add your user to the group '" + owner->gr_name +
-                                 "' and log in again.";
+    struct stat info {};
+    ASSERT_EQ(::stat(locked.c_str(), &info), 0);
+    const passwd* owner = ::getpwuid(info.st_uid);
+    const group* deviceGroup = ::getgrgid(info.st_gid);
+    ASSERT_TRUE(owner != nullptr && deviceGroup != nullptr);
+    const std::string expected = "Permission denied for " + locked + " (owner " + owner->pw_name +
+                                 ", group " + deviceGroup->gr_name +
+                                 ", mode ----------): ask the administrator for read and write "
+                                 "access.";
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             ::_exit(9);
         }
         const bool ok = SerialPortPermissionHint(locked) == expected &&
@@ -69,6 +76,53 @@ TEST(SerialDeviceTest, PermissionHintOnlyForADeviceThisUserMayNotOpen) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << expected;
+}
+
+// Joining the group is advised only where it helps and hands out nothing more: the group may
+// read and write, it is not root's, the user is not its owner and not in it yet. A user in it
+// whose session is not is told to log in again; everything else goes to the administrator.
+TEST(SerialDeviceTest, PermissionAdviceJoinsOnlyAGroupThatHelps) {
+    const std::string join =
+        "Permission denied for /dev/ttyUSB0: add your user to the group "
+        "'dialout' and log in again.";
+    const std::string relogin =
+        "Permission denied for /dev/ttyUSB0: your user is in the group "
+        "'dialout' but this session is not yet; log in again.";
+    const auto admin = [](const std::string& group, const std::string& mode) {
+        return "Permission denied for /dev/ttyUSB0 (owner root, group " + group + ", mode " + mode +
+               "): ask the administrator for read and write access.";
+    };
+    struct Case {
+        std::uint32_t mode;
+        std::string group;
+        std::uint32_t gid;
+        bool owner, groupRw, inDatabase, inProcess;
+        std::string advice;
+    };
+    const Case cases[] = {
+        {S_IFCHR | 0660, "dialout", 20, false, true, false, false, join},
+        {S_IFCHR | 0660, "dialout", 20, false, true, true, false, relogin},
+        {S_IFCHR | 0660, "dialout", 20, false, true, true, true, admin("dialout", "crw-rw----")},
+        {S_IFCHR | 0660, "dialout", 20, false, true, false, true, admin("dialout", "crw-rw----")},
+        {S_IFCHR | 0640, "dialout", 20, false, false, false, false, admin("dialout", "crw-r-----")},
+        {S_IFCHR | 0600, "root", 0, false, false, false, false, admin("root", "crw-------")},
+        {S_IFCHR | 0660, "root", 0, false, true, false, false, admin("root", "crw-rw----")},
+        {S_IFCHR | 0066, "dialout", 20, true, true, false, false, admin("dialout", "c---rw-rw-")},
+        {S_IFCHR | 04601, "dialout", 20, false, false, false, false,
+         admin("dialout", "crwS-----x")},
+    };
+    for (const Case& c : cases) {
+        SerialPortAccess access;
+        access.mode = c.mode;
+        access.ownerName = "root";
+        access.groupName = c.group;
+        access.gid = c.gid;
+        access.userIsOwner = c.owner;
+        access.groupMayReadWrite = c.groupRw;
+        access.userInGroupDatabase = c.inDatabase;
+        access.userInGroupNow = c.inProcess;
+        EXPECT_EQ(SerialPortPermissionAdvice("/dev/ttyUSB0", access), c.advice);
+    }
 }
 
 TEST(SerialDeviceTest, SomethingThatIsNoSerialDeviceRefusesItsSettings) {
