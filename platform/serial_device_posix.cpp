@@ -239,7 +239,13 @@ bool SerialDevice::IsOpen() const {
 
 void SerialDevice::Close() {
     if (m_fd >= 0) {
-        ::close(m_fd);  // also releases the lock and the exclusive mode
+        // A real port drops the exclusive mode with its last close, a pseudo-terminal's slave
+        // keeps it while the master is open: a user without privileges could not open the
+        // line again. Given back here, for both.
+        if (::isatty(m_fd)) {
+            ::ioctl(m_fd, TIOCNXCL);
+        }
+        ::close(m_fd);  // also releases the lock
         m_fd = -1;
     }
     m_pending.Clear();
