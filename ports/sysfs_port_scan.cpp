@@ -196,11 +196,18 @@ ComPortError CollectVirtualPorts(const fs::path& folder, std::vector<FoundPort>&
     if (IsMissing(error)) {
         return 0;
     }
+    // Links in a folder of another user, or one that others may write, lead wherever they
+    // chose: none of them is offered.
+    if (!error && !VirtualPortFolderFault(folder.string()).empty()) {
+        return 0;
+    }
     for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
         std::error_code entryError;
-        // Only links announce a port; one whose target has gone belongs to a target that
-        // ended without tidying up.
-        if (!entry->is_symlink(entryError) || !fs::exists(entry->path(), entryError)) {
+        // Only links announce a port, and only while their target serves it: a target that was
+        // killed leaves its link behind, and its pseudo-terminal may belong to another program
+        // by now.
+        if (!entry->is_symlink(entryError) || !fs::exists(entry->path(), entryError) ||
+            !IsVirtualPortServed(entry->path().string())) {
             continue;
         }
         ports.push_back(FoundPort{entry->path().filename().string(), entry->path().string(),

@@ -25,8 +25,10 @@ SysfsPortSources DefaultSysfsPortSources();
 // port name is the device node (/dev/ttyUSB0); the friendly name is the USB device's
 // manufacturer and product strings where the port sits on a USB device that has them, else
 // the driver's name, else the port name. Then every live port announced in the virtual port
-// folder: a symbolic link whose target exists, named by the link's own path, with the friendly
-// name kVirtualPortFriendlyName.
+// folder: a symbolic link whose target exists and whose virtual target is still serving it
+// (IsVirtualPortServed), named by the link's own path, with the friendly name
+// kVirtualPortFriendlyName. A virtual port folder that VirtualPortFolderFault refuses (another
+// user's, or writable by others) contributes no ports.
 //
 // Directory order means nothing, so each of the two groups is given in natural order of the
 // names, numbers by value: ttyACM0, ttyS0, ttyS2, ttyS10, ttyUSB0. A missing class/tty or

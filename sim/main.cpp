@@ -40,18 +40,22 @@ std::filesystem::path ProgramFolder(const char* argv0) {
 }
 
 // Links of earlier runs that ended without removing theirs (killed, crashed) would offer a
-// device that now belongs to someone else: remove those whose process is gone.
+// device that now belongs to someone else: remove those whose process is gone, with their
+// lock files. Names of a live process are left alone, whatever runs under its number now.
 void RemoveStaleLinks(const std::filesystem::path& folder) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
         static const std::string kPrefix = "quillon-sim-";
-        if (name.rfind(kPrefix, 0) != 0 || !entry.is_symlink(error)) {
+        if (name.rfind(kPrefix, 0) != 0) {
             continue;
         }
         char* end = nullptr;
         const long pid = std::strtol(name.c_str() + kPrefix.size(), &end, 10);
-        if (*end == '\0' && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        // After the number: nothing for the link, the lock file's ending for its lock.
+        const std::string rest = end;
+        const bool ours = rest.empty() ? entry.is_symlink(error) : rest == VirtualPortLockPath("");
+        if (ours && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
             std::filesystem::remove(entry.path(), error);
         }
     }
@@ -125,23 +129,36 @@ int main(int argc, char** argv) {
     }
     if (!line.linkGiven) {
         const std::filesystem::path folder = DefaultVirtualPortFolder();
-        std::error_code ignored;
-        std::filesystem::create_directories(folder, ignored);
-        // The folder holds links that others open as serial ports: it must be the user's own.
-        struct stat info {};
-        if (stat(folder.parent_path().c_str(), &info) != 0 || info.st_uid != getuid()) {
-            std::cerr << "quillon-sim: " << folder.parent_path().string()
-                      << " is missing or not yours; name a link with --link or use --link none\n";
-            return 1;
+        // The folder holds links that port lists offer as serial ports: it must be the user's
+        // own, and nobody else's to write. Made private where missing (its parent, the runtime
+        // or temporary folder, must be there); one that is not is left as it is.
+        mkdir(folder.parent_path().c_str(), 0700);
+        std::string fault = PrivateFolderFault(folder.parent_path().string());
+        if (fault.empty()) {
+            mkdir(folder.c_str(), 0700);
+            fault = VirtualPortFolderFault(folder.string());
         }
-        std::filesystem::permissions(folder.parent_path(), std::filesystem::perms::owner_all,
-                                     ignored);
-        RemoveStaleLinks(folder);
-        line.server.linkPath = (folder / ("quillon-sim-" + std::to_string(getpid()))).string();
+        if (fault.empty()) {
+            RemoveStaleLinks(folder);
+            line.server.linkPath = (folder / ("quillon-sim-" + std::to_string(getpid()))).string();
+        } else {
+            std::cerr << "quillon-sim: " << fault
+                      << "; the port is not announced (name a link with --link)\n";
+        }
     }
 
     SimServer server(std::move(file), line.settings, line.server);
+    // Before the line is announced: a stop request that comes as soon as its path is read
+    // must end the target through Run(), which removes the link and lock, not kill it.
+    g_server = &server;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
+        sigaction(signal, &action, nullptr);
+    }
     if (!server.Open(&error)) {
+        g_server = nullptr;
         std::cerr << "quillon-sim: " << error << "\n";
         return 1;
     }
@@ -159,13 +176,6 @@ int main(int argc, char** argv) {
         }
     };
 
-    g_server = &server;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
-        sigaction(signal, &action, nullptr);
-    }
     server.Run();
     g_server = nullptr;
 

@@ -1,7 +1,9 @@
 #include "sim/pty_line.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/virtual_ports.h"
 
 #ifdef __linux__
 #include <sys/inotify.h>
@@ -133,6 +137,12 @@ bool PortLink::Point(const std::string& linkPath, const std::string& target, std
         *error = linkPath + " exists and is not a symbolic link; not replaced";
         return false;
     }
+    if (linkPath != m_path) {
+        Remove();
+        if (!HoldLock(linkPath, error)) {
+            return false;
+        }
+    }
     // Made under a hidden name and renamed, so a port list never sees a half-made link.
     const fs::path path(linkPath);
     std::string hidden = ".";
@@ -146,8 +156,12 @@ bool PortLink::Point(const std::string& linkPath, const std::string& target, std
         fs::rename(temporary, linkPath, code);
     }
     if (code) {
-        fs::remove(temporary, code);
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
         *error = "cannot make the link " + linkPath + ": " + code.message();
+        if (m_path.empty()) {
+            ReleaseLock();
+        }
         return false;
     }
     m_path = linkPath;
@@ -156,12 +170,54 @@ bool PortLink::Point(const std::string& linkPath, const std::string& target, std
 }
 
 void PortLink::Remove() {
-    if (m_path.empty()) {
+    if (!m_path.empty()) {
+        std::error_code code;
+        if (std::filesystem::read_symlink(m_path, code).string() == m_target && !code) {
+            std::filesystem::remove(m_path, code);
+        }
+        m_path.clear();
+    }
+    ReleaseLock();
+}
+
+bool PortLink::HoldLock(const std::string& linkPath, std::string* error) {
+    // Locked under a hidden name and renamed into place: no one can take it in between, and a
+    // lock file left by an earlier run under this name is replaced, never waited for.
+    const std::string lockPath = VirtualPortLockPath(linkPath);
+    const std::filesystem::path place(lockPath);
+    const std::string temporary = (place.parent_path() / ("." + place.filename().string() +
+                                                          ".new-" + std::to_string(getpid())))
+                                      .string();
+    unlink(temporary.c_str());
+    const int fd =
+        open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = SystemError("cannot make the lock " + lockPath);
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || rename(temporary.c_str(), lockPath.c_str()) != 0) {
+        *error = SystemError("cannot make the lock " + lockPath);
+        unlink(temporary.c_str());
+        close(fd);
+        return false;
+    }
+    m_lock = fd;
+    m_lockPath = lockPath;
+    return true;
+}
+
+void PortLink::ReleaseLock() {
+    if (m_lock < 0) {
         return;
     }
-    std::error_code code;
-    if (std::filesystem::read_symlink(m_path, code).string() == m_target && !code) {
-        std::filesystem::remove(m_path, code);
+    // Only the file this link holds: a later target of the same name may have put its own there.
+    struct stat held {};
+    struct stat there {};
+    if (fstat(m_lock, &held) == 0 && lstat(m_lockPath.c_str(), &there) == 0 &&
+        held.st_dev == there.st_dev && held.st_ino == there.st_ino) {
+        unlink(m_lockPath.c_str());
     }
-    m_path.clear();
+    close(m_lock);
+    m_lock = -1;
+    m_lockPath.clear();
 }

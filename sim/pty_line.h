@@ -45,7 +45,10 @@ private:
 
 // A symbolic link that announces the line under a stable name: made atomically (replacing a
 // stale link of an earlier run, never anything else) and removed only while it still points
-// to this line's device.
+// to this line's device. Beside it, the lock file VirtualPortLockPath names, held exclusively
+// while the link lives, tells port lists that the line is served: a link left by a target that
+// was killed has no holder. The lock goes with the link, again only while it is still this
+// target's own.
 class PortLink {
 public:
     PortLink() = default;
@@ -53,11 +56,17 @@ public:
     PortLink(const PortLink&) = delete;
     PortLink& operator=(const PortLink&) = delete;
 
+    // Points the link at `target`; a link already made here keeps its lock.
     bool Point(const std::string& linkPath, const std::string& target, std::string* error);
     void Remove();
     const std::string& path() const { return m_path; }
 
 private:
+    bool HoldLock(const std::string& linkPath, std::string* error);
+    void ReleaseLock();
+
     std::string m_path;
     std::string m_target;
+    std::string m_lockPath;
+    int m_lock = -1;  // the held lock file's descriptor
 };

@@ -1,11 +1,15 @@
 #include "ports/sysfs_port_scan.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,9 +35,39 @@ void Link(const fs::path& target, const fs::path& link) {
     fs::create_directory_symlink(fs::relative(target, link.parent_path()), link);
 }
 
+// Sets an environment variable (unsets it for nullopt) while it lives.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::optional<std::string>& value) : m_name(name) {
+        if (const char* previous = std::getenv(name)) {
+            m_saved = previous;
+        }
+        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+    }
+    ~ScopedVariable() { m_saved ? setenv(m_name, m_saved->c_str(), 1) : unsetenv(m_name); }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_saved;
+};
+
+// The lock file beside an announced port's link, made as a virtual target makes it; held
+// exclusively while `served`, as by a target that still serves its line.
+int MakePortLock(const fs::path& link, bool served) {
+    const int fd =
+        open(VirtualPortLockPath(link.string()).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    EXPECT_TRUE(fd >= 0 && (!served || flock(fd, LOCK_EX | LOCK_NB) == 0)) << link;
+    return fd;
+}
+
 // A sysfs tree laid out like the kernel's, and an announce folder, in a temporary folder.
 class FakeSystem {
 public:
+    ~FakeSystem() {
+        for (const int fd : m_locks) {
+            close(fd);
+        }
+    }
     fs::path sys() const { return m_dir.path() / "sys"; }
     fs::path announce() const { return m_dir.path() / "announce"; }
     SysfsPortSources sources() const { return {sys(), "/dev", announce()}; }
@@ -79,15 +113,21 @@ public:
             WriteFile(dir / "product", product + "\n");
         }
     }
-    // A port announced by a virtual target: a link named `name` to `target`.
-    void Announce(const std::string& name, const fs::path& target) {
+    // A port announced by a virtual target: a link named `name` to `target` and its lock, held
+    // while the target serves the line (`served`), in a folder private to this user.
+    void Announce(const std::string& name, const fs::path& target, bool served = true) {
         fs::create_directories(announce());
+        fs::permissions(m_dir.path(), fs::perms::owner_all);
+        fs::permissions(announce(), fs::perms::owner_all);
         fs::create_symlink(target, announce() / name);
+        m_locks.push_back(MakePortLock(announce() / name, served));
     }
     fs::path Live(const std::string& name) const { return m_dir.Write(name, ""); }
+    fs::path root() const { return m_dir.path(); }
 
 private:
     TempDir m_dir;
+    std::vector<int> m_locks;
 };
 
 const std::string kUsbBus = "pci0000:00/0000:00:14.0/usb1";
@@ -165,7 +205,9 @@ TEST(SysfsPortScan, AnnouncedVirtualPortsFollowLiveLinksOnly) {
     system.AddPort("ttyS0", "pnp0/00:01", "serial", "4");
     system.Announce("sim-10", system.Live("pts10"));
     system.Announce("sim-9", system.Live("pts9"));
-    system.Announce("stale", system.announce() / "gone");  // its target has ended
+    system.Announce("stale", system.announce() / "gone");   // its line has gone
+    system.Announce("killed", system.Live("pts3"), false);  // its target ended, its pty lives on
+    fs::create_symlink(system.Live("pts4"), system.announce() / "unlocked");
     system.Live("announce/not-a-link");
 
     PortCollector collector;
@@ -182,6 +224,50 @@ TEST(SysfsPortScan, AnnouncedVirtualPortsFollowLiveLinksOnly) {
     first.stopAfter = 1;
     EXPECT_EQ(Enumerate(system.sources(), first), 1);
     EXPECT_EQ(first.ports, std::vector<ListedPort>{expected[0]});
+}
+
+// Links in a folder that another user owns or may write lead wherever that user chose: the
+// whole folder is passed over, though its links look live.
+TEST(SysfsPortScan, AnnouncedVirtualPortsOnlyFromAPrivateFolder) {
+    struct Case {
+        const char* folder;
+        std::function<void(const FakeSystem&)> make;
+        bool listed;
+    };
+    const Case cases[] = {
+        {"private", [](const FakeSystem&) {}, true},
+        {"group-writable",
+         [](const FakeSystem& s) {
+             fs::permissions(s.announce(), fs::perms::group_write, fs::perm_options::add);
+         },
+         false},
+        {"in a folder others may write",
+         [](const FakeSystem& s) {
+             fs::permissions(s.root(), fs::perms::others_write, fs::perm_options::add);
+         },
+         false},
+        {"a symbolic link to a private folder",
+         [](const FakeSystem& s) {
+             fs::rename(s.announce(), s.root() / "real");
+             fs::create_directory_symlink("real", s.announce());
+         },
+         false},
+        {"another user's",
+         [](const FakeSystem& s) { ASSERT_EQ(chown(s.announce().c_str(), 65534, 65534), 0); },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        if (std::string(c.folder) == "another user's" && geteuid() != 0) {
+            continue;  // only root can give a folder away
+        }
+        FakeSystem system;
+        system.Announce("sim", system.Live("pts"));
+        c.make(system);
+        PortCollector collector;
+        EXPECT_EQ(Enumerate(system.sources(), collector), 1);
+        EXPECT_EQ(collector.ports.size(), c.listed ? 1u : 0u);
+    }
 }
 
 TEST(SysfsPortScan, MissingFoldersGiveNoPortsAndBadOnesFail) {
@@ -213,28 +299,45 @@ TEST(SysfsPortScan, MissingFoldersGiveNoPortsAndBadOnesFail) {
 // The platform default reads the real /sys and the per-user announce folder.
 TEST(SysfsPortScan, DefaultEnumerationIncludesAnnouncedPorts) {
     TempDir runtime;
-    const char* previous = std::getenv("XDG_RUNTIME_DIR");
-    const std::optional<std::string> saved =
-        previous ? std::optional<std::string>(previous) : std::nullopt;
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    const ScopedVariable variable("XDG_RUNTIME_DIR", runtime.path().string());
     const fs::path folder = DefaultVirtualPortFolder();
+    ASSERT_EQ(folder, runtime.path() / "quillon" / "ports");
     fs::create_directories(folder);
+    fs::permissions(folder.parent_path(), fs::perms::owner_all);
+    fs::permissions(folder, fs::perms::owner_all);
     fs::create_symlink(runtime.Write("pts", ""), folder / "sim");
+    const int lock = MakePortLock(folder / "sim", true);
 
     PortCollector collector;
     SetLastComPortError(kUntouched);
     const int result = EnumerateComPorts(&PortCollector::Callback, collector.context());
-    if (saved) {
-        setenv("XDG_RUNTIME_DIR", saved->c_str(), 1);
-    } else {
-        unsetenv("XDG_RUNTIME_DIR");
-    }
+    close(lock);
     EXPECT_EQ(result, 1) << GetLastComPortError();
     ASSERT_FALSE(collector.ports.empty());
     EXPECT_EQ(collector.ports.back(),
               (ListedPort{(folder / "sim").string(), kVirtualPortFriendlyName}));
     for (std::size_t k = 0; k + 1 < collector.ports.size(); ++k) {
         EXPECT_EQ(collector.ports[k].portName.rfind("/dev/", 0), 0u) << collector.ports[k];
+    }
+}
+
+// A runtime folder is used only where XDG_RUNTIME_DIR names one that is there by an absolute
+// path; otherwise the temporary folder's quillon-<user id>, never a folder made up on the spot.
+TEST(SysfsPortScan, DefaultFolderNeedsAnExistingAbsoluteRuntimeFolder) {
+    TempDir runtime;
+    const fs::path fallback =
+        fs::temp_directory_path() / ("quillon-" + std::to_string(getuid())) / "ports";
+    const std::pair<std::optional<std::string>, fs::path> cases[] = {
+        {runtime.path().string(), runtime.path() / "quillon" / "ports"},
+        {std::nullopt, fallback},
+        {"", fallback},
+        {"relative", fallback},
+        {(runtime.path() / "missing").string(), fallback},
+    };
+    for (const auto& [value, expected] : cases) {
+        SCOPED_TRACE(value.value_or("(unset)"));
+        const ScopedVariable variable("XDG_RUNTIME_DIR", value);
+        EXPECT_EQ(fs::path(DefaultVirtualPortFolder()), expected);
     }
 }
 #endif

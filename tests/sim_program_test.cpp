@@ -15,12 +15,15 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/virtual_ports.h"
 #include "sim/flash_model.h"
 #include "sim/sim_monitor_file.h"
 #include "tests/support/process.h"
@@ -46,6 +49,20 @@ std::set<fs::path> Entries(const fs::path& folder) {
     }
     return entries;
 }
+
+// A runtime folder as the session manager makes one: private to the user.
+class RuntimeFolder {
+public:
+    RuntimeFolder() { fs::permissions(m_dir.path(), fs::perms::owner_all); }
+    const fs::path& path() const { return m_dir.path(); }
+    fs::path ports() const { return path() / "quillon" / "ports"; }
+    std::map<std::string, std::string> environment() const {
+        return {{"XDG_RUNTIME_DIR", path().string()}};
+    }
+
+private:
+    TempDir m_dir;
+};
 
 // Everything written to a FIFO while the program under test runs. Opened before the program
 // starts, so that its writer finds a reader.
@@ -228,6 +245,99 @@ TEST(SimProgramTest, ClosedStandardDescriptorsStayOffItsWork) {
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
+}
+
+// Its port is announced only in a folder that is its own and nobody else's to write; a runtime
+// folder that is missing or relative is not made but passed over for the temporary folder.
+// Where it may not announce, it says why and serves its line all the same.
+TEST(SimProgramTest, AnnouncesItsPortOnlyInAFolderOfItsOwn) {
+    struct Case {
+        const char* folder;
+        std::function<void(const fs::path& runtime)> make;
+        std::string runtime;  // XDG_RUNTIME_DIR below the runtime folder; empty: the folder
+        std::string fault;    // what it says, the runtime folder written as {}
+    };
+    const Case cases[] = {
+        {"private", [](const fs::path&) {}, "", ""},
+        {"runtime folder missing", [](const fs::path&) {}, "missing", ""},
+        {"group-writable",
+         [](const fs::path& runtime) {
+             fs::create_directory(runtime / "quillon");
+             fs::permissions(runtime / "quillon", fs::perms::owner_all | fs::perms::group_all);
+         },
+         "", "{}/quillon is writable by other users"},
+        {"ports a symbolic link",
+         [](const fs::path& runtime) {
+             fs::create_directories(runtime / "elsewhere");
+             fs::create_directory(runtime / "quillon");
+             fs::permissions(runtime / "quillon", fs::perms::owner_all);
+             fs::create_directory_symlink(runtime / "elsewhere", runtime / "quillon" / "ports");
+         },
+         "", "{}/quillon/ports is a symbolic link"},
+        {"another user's",
+         [](const fs::path& runtime) {
+             fs::create_directory(runtime / "quillon");
+             ASSERT_EQ(chown((runtime / "quillon").c_str(), 65534, 65534), 0);
+         },
+         "", "{}/quillon belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        if (std::string(c.folder) == "another user's" && geteuid() != 0) {
+            continue;  // only root can give a folder away
+        }
+        const RuntimeFolder runtime;
+        TempDir temporary;
+        c.make(runtime.path());
+        ProcessOptions options;
+        options.environment = {{"XDG_RUNTIME_DIR", (runtime.path() / c.runtime).string()},
+                               {"TMPDIR", temporary.path().string()}};
+        const ProcessResult result = RunProcess(
+            {QUILLON_SIM_PROGRAM, "--monitor", kMonitor, "--exit-after", "0.1"}, options);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out.rfind("/dev/", 0), 0u) << "its line is served: " << result.out;
+        if (c.fault.empty()) {
+            const fs::path folder =
+                c.runtime.empty()
+                    ? runtime.ports()
+                    : temporary.path() / ("quillon-" + std::to_string(getuid())) / "ports";
+            EXPECT_NE(result.err.find(", link " + (folder / "quillon-sim-").string()),
+                      std::string::npos)
+                << result.err;
+            EXPECT_TRUE(Entries(folder).empty()) << "link and lock removed on the way out";
+            EXPECT_TRUE(c.runtime.empty() || !fs::exists(runtime.path() / c.runtime))
+                << "a missing runtime folder is never made";
+        } else {
+            std::string fault = c.fault;
+            fault.replace(fault.find("{}"), 2, runtime.path().string());
+            EXPECT_EQ(result.err, "quillon-sim: " + fault +
+                                      "; the port is not announced (name a link with --link)\n");
+        }
+    }
+}
+
+// A target that serves its line holds its link's lock; one that was killed leaves link and
+// lock unheld (port lists pass them over) until the next target removes them.
+TEST(SimProgramTest, ItsLinkIsServedWhileItLivesAndTidiedAfterIt) {
+    const RuntimeFolder runtime;
+    BackgroundProcess killed({QUILLON_SIM_PROGRAM, "--monitor", kMonitor}, runtime.environment());
+    ASSERT_EQ(killed.ReadLine().rfind("/dev/", 0), 0u);
+    const fs::path link = runtime.ports() / ("quillon-sim-" + std::to_string(killed.pid()));
+    EXPECT_TRUE(IsVirtualPortServed(link.string()));
+    kill(killed.pid(), SIGKILL);
+    EXPECT_EQ(killed.Stop(), 128 + SIGKILL);
+    EXPECT_EQ(Entries(runtime.ports()),
+              (std::set<fs::path>{link, VirtualPortLockPath(link.string())}));
+    EXPECT_FALSE(IsVirtualPortServed(link.string()));
+
+    BackgroundProcess next({QUILLON_SIM_PROGRAM, "--monitor", kMonitor}, runtime.environment());
+    ASSERT_EQ(next.ReadLine().rfind("/dev/", 0), 0u);
+    const fs::path nextLink = runtime.ports() / ("quillon-sim-" + std::to_string(next.pid()));
+    EXPECT_EQ(Entries(runtime.ports()),
+              (std::set<fs::path>{nextLink, VirtualPortLockPath(nextLink.string())}));
+    EXPECT_TRUE(IsVirtualPortServed(nextLink.string()));
+    EXPECT_EQ(next.Stop(), 0);
+    EXPECT_TRUE(Entries(runtime.ports()).empty());
 }
 
 }  // namespace
