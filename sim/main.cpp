@@ -93,6 +93,9 @@ int main(int argc, char** argv) {
     // A FIFO's reader or the reader of our standard output that goes away must not end the
     // target: the failed write says so instead.
     signal(SIGPIPE, SIG_IGN);
+    // Likewise a file-size limit: a report or dump past it fails with its reason, and the
+    // target still removes its temporary file, its link and its lock on the way out.
+    signal(SIGXFSZ, SIG_IGN);
     SimCommandLine line;
     std::string error;
     if (!ParseSimCommandLine(std::vector<std::string>(argv + 1, argv + argc), &line, &error)) {

@@ -340,4 +340,32 @@ TEST(SimProgramTest, ItsLinkIsServedWhileItLivesAndTidiedAfterIt) {
     EXPECT_TRUE(Entries(runtime.ports()).empty());
 }
 
+// Under a file-size limit an output that does not fit fails with its reason instead of the
+// signal killing the target: nothing is left of it, and the link and lock go as always.
+TEST(SimProgramTest, AFileSizeLimitFailsTheOutputNotTheTarget) {
+    for (const std::string option : {"--report", "--dump"}) {
+        SCOPED_TRACE(option);
+        const RuntimeFolder runtime;
+        TempDir dir;
+        const std::string path = (dir.path() / "out").string();
+        ProcessOptions options;
+        options.environment = runtime.environment();
+        // The shell sets the limit in the child, then becomes the target.
+        const ProcessResult result =
+            RunProcess({"/bin/sh", "-c", "ulimit -f 0 && exec \"$@\"", "sh", QUILLON_SIM_PROGRAM,
+                        "--monitor", kMonitor, "--exit-after", "0.1", option, path},
+                       options);
+        const std::string what = option == "--report" ? "the report" : "the flash dump";
+        EXPECT_EQ(result.exitCode, 1);
+        const std::string message =
+            "quillon-sim: cannot write " + what + " " + path + ": File too large\n";
+        EXPECT_TRUE(
+            result.err.size() > message.size() &&
+            result.err.compare(result.err.size() - message.size(), message.size(), message) == 0)
+            << result.err;
+        EXPECT_TRUE(Entries(dir.path()).empty()) << "no temporary file left";
+        EXPECT_TRUE(Entries(runtime.ports()).empty()) << "link and lock removed";
+    }
+}
+
 }  // namespace
