@@ -81,12 +81,16 @@ int RunProduction(const CliOptions& options, const std::string& program,
             "station, q and Enter ends them");
     }
 
-    bool abortRequested = false;
+    // A stop asked for before the waiter took the signals over (while the image was checked,
+    // say) starts no board at all.
+    bool abortRequested = g_abortRequested.load() != 0;
     bool killed = false;
     bool quit = false;  // no further boards: the input said q or ended
     bool anyRefused = false;
     for (auto& station : stations) {
-        if (options.repeat == RepeatMode::kReplug && !PortPresent(station->port())) {
+        if (abortRequested) {
+            station->SetState(StationState::kEnded);
+        } else if (options.repeat == RepeatMode::kReplug && !PortPresent(station->port())) {
             // An empty fixture: its first board has not come yet.
             station->SetState(StationState::kWaitingForPort);
         } else {
@@ -126,7 +130,8 @@ int RunProduction(const CliOptions& options, const std::string& program,
         }
     };
     for (auto& station : stations) {
-        if (!station->process().Running() && station->state() == StationState::kEnded) {
+        if (!station->process().Running() && station->state() == StationState::kEnded &&
+            station->totals().boards > 0) {
             afterBoard(*station);  // could not even start
         }
         display.SetStatus(station->index(), station->StatusText());

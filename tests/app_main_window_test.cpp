@@ -96,7 +96,12 @@ public:
     AnnouncedPorts() : m_saved(qgetenv("XDG_RUNTIME_DIR")) {
         std::filesystem::permissions(m_runtime.path(), std::filesystem::perms::owner_all);
         qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_runtime.path().string()));
-        std::filesystem::create_directories(m_runtime.path() / "quillon" / "ports");
+        // Private folders, as the virtual target makes them: others are never listed.
+        for (const auto& folder :
+             {m_runtime.path() / "quillon", m_runtime.path() / "quillon" / "ports"}) {
+            std::filesystem::create_directory(folder);
+            std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+        }
     }
     ~AnnouncedPorts() {
         m_saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", m_saved);

@@ -611,6 +611,58 @@ TEST(CliProductionTest, OneStatusLinePerPortOnATerminal) {
     }
     EXPECT_NE(text.find("\033[2A\r\033[J"), std::string::npos) << "erased in place";
     EXPECT_EQ(result.out.find('\033'), std::string::npos) << result.out;
+
+    // More stations than the terminal has rows: the block keeps to its height.
+    Terminal low;
+    low.Resize(3, 80);
+    Sim c;
+    options.stderrTerminal = low.name();
+    EXPECT_EQ(Cli({"-p", a.port() + "," + b.port() + "," + c.port(), "-t", "Virtual Target", kDemo},
+                  options)
+                  .exitCode,
+              0);
+    EXPECT_NE(low.Text().find("\n... and 2 more stations\r\n"), std::string::npos) << low.Text();
+    EXPECT_EQ(low.Text().find("\033[3A"), std::string::npos) << low.Text();
+}
+
+// With --repeat=replug an empty fixture waits for its first board, and a port that turns out
+// to be a second name of another station's device, once it appears, is refused instead of
+// failing every board.
+TEST(CliProductionTest, AnEmptyFixtureWaitsAndASecondNameIsRefused) {
+    TempDir dir;
+    const std::string port = (dir.path() / "ttyBOARD").string();
+    const std::string alias = (dir.path() / "ttyALIAS").string();
+    std::filesystem::create_symlink(port, alias);
+    const std::string record = (dir.path() / "record.jsonl").string();
+    std::unique_ptr<Sim> board;
+    // The board comes whenever the operator plugs it in; the run must simply wait for it.
+    std::thread plug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        board = std::make_unique<Sim>(std::vector<std::string>{"--link", port});
+    });
+    bool stopped = false;
+    ProcessOptions options;
+    options.onOutput = [&](const std::string& out, int pid) {
+        if (!stopped && out.find(port + ": board 1: ok") != std::string::npos) {
+            stopped = true;
+            kill(pid, SIGINT);
+        }
+    };
+    const ProcessResult result = Cli({"-p", port + "," + alias, "-t", "Virtual Target",
+                                      "--repeat=replug", "--record", record, kDemo},
+                                     options);
+    plug.join();
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err;
+    EXPECT_NE(result.err.find(alias + ": ports " + port + " and " + alias +
+                              " are the same device: " + alias + " is not used\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(RecordSummary(record), port + "|ok|1\n");
+    const std::map<std::string, std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 2u) << result.out;
+    EXPECT_EQ(rows.at(port), "1   1       0        0");
+    EXPECT_EQ(rows.at(alias).rfind("0   0       0        0  ports ", 0), 0u) << rows.at(alias);
 }
 
 // Three ports at once, one of them faulty: the other two get exactly the image, every log
@@ -694,6 +746,16 @@ TEST(CliProductionTest, BoardAfterBoard) {
          0,
          "2   2       0        0",
          2,
+         "ok"},
+        // Only an empty line starts the next boards.
+        {"other text, then quit",
+         2,
+         fast,
+         "--repeat",
+         {{"board 1: ok", type("next\n quit \n")}},
+         0,
+         "1   1       0        0",
+         1,
          "ok"},
         {"SIGKILL of the run between boards",
          2,
