@@ -150,15 +150,14 @@ void CliConsole::Message(const std::string& raw) {
     ErrorLineLocked(EscapeForTerminal(raw, true));
 }
 
-void CliConsole::ReaderMessage(const std::string& raw) {
+void CliConsole::ReaderMessage(const std::string& file, const std::string& raw) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::string subject = m_messageSubject.empty() ? std::string() : m_messageSubject + ": ";
     if (m_stationEvents) {
-        WriteEventLocked({StationEventKind::kMessage, subject + raw});
+        WriteEventLocked({StationEventKind::kMessage, file + ": " + raw});
         return;
     }
     // The reader's messages quote bytes of the file.
-    ErrorLineLocked("quillon-cli: " + EscapeForTerminal(subject, false) +
+    ErrorLineLocked("quillon-cli: " + EscapeForTerminal(file, false) + ": " +
                     EscapeForTerminal(raw, true));
 }
 
@@ -239,11 +238,6 @@ void CliConsole::FlushLocked(std::FILE* stream, bool wrote) {
     if (m_writeError.empty()) {
         m_writeError = name + ": " + (errno != 0 ? std::strerror(errno) : "write error");
     }
-}
-
-void CliConsole::SetMessageSubject(const std::string& path) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_messageSubject = path;
 }
 
 void CliConsole::SetClosedAtStart(bool out, bool err) {

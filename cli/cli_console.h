@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/station_event.h"
-#include "link/messages.h"
+#include "link/job_events.h"
 
 // What quillon-cli shows: the log on stdout, line by line as the window's log shows it (the
 // "*" marks appended to their line as they come), the file reader's messages, other messages
@@ -28,13 +28,10 @@ public:
     void LogAppend(const std::string& text);
     // A message of the program itself (it names the program where it should), from any thread.
     void Message(const std::string& text);
-    // A message of the file reader, from any thread: "quillon-cli: PATH: message", PATH the
-    // file named by SetMessageSubject.
-    void ReaderMessage(const std::string& text);
+    // A message of the file reader about `file`, from any thread: "quillon-cli: FILE: text".
+    void ReaderMessage(const std::string& file, const std::string& text);
     // Debug text (the bytes of a partial answer, say), from any thread: a line of its own.
     void Debug(const std::string& text);
-    // Names the file that later reader messages are about; empty: none.
-    void SetMessageSubject(const std::string& path);
     void Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total);
     // Ends the log's last line and removes the bar.
     void Finish();
@@ -78,10 +75,9 @@ private:
     bool m_sharedOutput;
     bool m_stationEvents = false;
 
-    std::string m_messageSubject;  // the file the reader's messages are about, if any
-    std::string m_writeError;      // the first failed write of the log, empty while none failed
-    bool m_outClosed = false;      // stdout was closed at start
-    bool m_errClosed = false;      // stderr was closed at start
+    std::string m_writeError;  // the first failed write of the log, empty while none failed
+    bool m_outClosed = false;  // stdout was closed at start
+    bool m_errClosed = false;  // stderr was closed at start
 
     bool m_lineOpen = false;        // the log's last line has no line end yet
     std::size_t m_lineColumns = 0;  // its width on the terminal

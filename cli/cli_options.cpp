@@ -3,11 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace {
-
-constexpr std::int32_t kBaudRates[] = {9600, 19200, 38400, 57600, 115200};
-
-}  // namespace
+namespace {}  // namespace
 
 std::string CliUsageText() {
     return "Usage: quillon-cli [OPTIONS] [IMAGE]\n"
@@ -154,14 +150,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
             if (!takeValue(text)) {
                 return false;
             }
-            const auto known =
-                std::find_if(std::begin(kBaudRates), std::end(kBaudRates),
-                             [&](std::int32_t rate) { return std::to_string(rate) == text; });
-            if (known == std::end(kBaudRates)) {
+            const std::optional<BaudRate> rate = OfferedBaudRate(text);
+            if (!rate) {
                 error = "baud rate '" + text + "' is not one of 9600, 19200, 38400, 57600, 115200";
                 return false;
             }
-            options.baud = *known;
+            options.baud = *rate;
         } else if (arg == "-t" || arg == "--target") {
             if (!takeValue(options.target)) {
                 return false;

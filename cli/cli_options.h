@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/baud_rate.h"
+
 // How a station goes on after a board (--repeat).
 enum class RepeatMode {
     kOnce,    // one board per port
@@ -21,7 +23,7 @@ struct CliOptions {
     bool eraseAll = false;
     std::string port;                // the port of a single run (the first of `ports`)
     std::vector<std::string> ports;  // every port named, in the order given
-    std::int32_t baud = 57600;
+    BaudRate baud = kDefaultBaudRate;
     std::string target;       // display name, from the targets folder
     std::string monitorFile;  // or the monitor file itself
     std::string targetsFolder;

@@ -1,166 +1,123 @@
 #include "cli/cli_runner.h"
 
 #include <chrono>
-#include <memory>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 
-#include "link/messages.h"
-#include "link/serial_link.h"
-#include "link/worker_thread.h"
-#include "platform/debug_channel.h"
-#include "platform/message_box.h"
-
-std::atomic<int> g_abortRequested{0};
+#include "link/job_runner.h"
+#include "platform/serial_device.h"
 
 namespace {
 
-struct JobOutcome {
-    bool aborted = false;
-    bool succeeded = false;
-    std::string failure;  // why it did not succeed; empty when it did
+// How often a job in work looks whether the program was asked to stop: the signal handlers
+// can only set a flag.
+constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
+
+// The events of one job, shown on the console as they come; the done event wakes the waiter.
+class ConsoleEvents : public JobEvents {
+public:
+    explicit ConsoleEvents(CliConsole& console) : m_console(console) {}
+
+    void OnLine(const std::string& text) override { m_console.LogLine(text); }
+    void OnAppend(const std::string& text) override { m_console.LogAppend(text); }
+    void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) override {
+        m_console.Progress(phase, done, total);
+    }
+    void OnReaderMessage(const std::string& file, const std::string& text) override {
+        m_console.ReaderMessage(file, text);
+    }
+    void OnDebug(const std::string& text) override { m_console.Debug(text); }
+    void OnDone(const JobResult& result) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_result = result;
+        m_done.notify_all();
+    }
+
+    // Waits for the done event, passing the program's stop request on to `runner`.
+    JobResult Wait(JobRunner& runner, const AbortRequested& abortRequested) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_result) {
+            if (abortRequested()) {
+                runner.RequestStop();
+            }
+            m_done.wait_for(lock, kStopPollInterval);
+        }
+        return *m_result;
+    }
+
+private:
+    CliConsole& m_console;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::optional<JobResult> m_result;
+};
+
+struct JobRun {
+    JobResult result;
     double seconds = 0;
 };
 
-constexpr const char* kAbortedLine = "Aborted by user!";
-// A message of the file reader, posted by the worker among its log lines so that their order
-// is kept: lParam a std::string* as with UM_LOG_LINE.
-constexpr unsigned kReaderMessage = kWmApp + 32;
-
-void Discard(const QueuedMessage& message) {
-    if (message.message == kReaderMessage) {
-        TakePostedString(message.lParam);
-    } else {
-        DiscardPostedMessage(message);
-    }
-}
-
-// Starts one job the way the window does and shows what the worker posts until its done
-// message. `jobName` names the job where it failed without a line of its own.
-JobOutcome RunJob(CWorkerThread& worker, MessageQueue& owner, JobParams& job, unsigned message,
-                  unsigned doneMessage, const char* jobName, CliConsole& console) {
-    // Cleared first, then the abort request read: a signal that comes in between has set
-    // both, and is seen here; one that comes later sets g_bStopJob itself.
-    g_bStopJob = 0;
-    if (g_abortRequested.load() != 0) {
-        g_bStopJob = 1;
-    }
+JobRun RunJob(JobRunner& runner, JobRequest request, CliConsole& console,
+              const AbortRequested& abortRequested) {
     const auto start = std::chrono::steady_clock::now();
-    const auto seconds = [&start] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    console.SetMessageSubject(job.strFile);
-    const MessageBoxHandler shown = SetMessageBoxHandler([&owner](const std::string& text) {
-        auto copy = std::make_unique<std::string>(text);
-        if (owner.Post(kReaderMessage, 0, reinterpret_cast<LParam>(copy.get()))) {
-            copy.release();
-        }
-    });
-    worker.PostThreadMessage(message, 0, reinterpret_cast<LParam>(&job));
-    std::string lastLine;
-    std::string lastMessage;  // the reader's, when nothing was logged after it
-    JobOutcome outcome;
-    for (;;) {
-        const auto next = owner.Take();
-        if (!next) {
-            outcome.failure = lastLine.empty() ? std::string(jobName) + " failed" : lastLine;
-            break;
-        }
-        if (next->message == UM_LOG_LINE) {
-            lastLine = *TakePostedString(next->lParam);
-            lastMessage.clear();
-            console.LogLine(lastLine);
-        } else if (next->message == UM_LOG_APPEND) {
-            console.LogAppend(*TakePostedString(next->lParam));
-        } else if (next->message == kReaderMessage) {
-            lastMessage = *TakePostedString(next->lParam);
-            console.ReaderMessage(lastMessage);
-        } else if (next->message == UM_PROGRESS) {
-            console.Progress(ProgressPhaseOf(next->wParam), ProgressDoneOf(next->wParam),
-                             static_cast<std::uint32_t>(next->lParam));
-        } else if (next->message == doneMessage) {
-            g_bStopJob = 1;
-            outcome.aborted = next->wParam == 1;
-            outcome.succeeded = next->lParam == 1;
-            if (outcome.aborted) {
-                console.LogLine(kAbortedLine);
-                outcome.failure = kAbortedLine;
-            } else if (!outcome.succeeded) {
-                // A file that could not be read ends the job without a line of its own: the
-                // reader said why. A job never fails without a reason given.
-                outcome.failure = !lastMessage.empty() ? lastMessage
-                                  : !lastLine.empty()  ? lastLine
-                                                       : std::string(jobName) + " failed";
-            }
-            const std::string hint = PortOpenHint(lastLine, job.strPort);
-            if (!hint.empty()) {
-                console.Message("quillon-cli: " + hint);
-            }
-            break;
-        } else {
-            Discard(*next);
+    const std::string port = request.line.port;
+    ConsoleEvents events(console);
+    runner.Start(std::move(request), events);
+    JobRun run{events.Wait(runner, abortRequested), 0.0};
+    runner.Wait();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (run.result.aborted()) {
+        console.LogLine(kAbortedLine);
+    }
+    if (run.result.reason == FailureReason::kPortUnavailable) {
+        if (const std::string hint = SerialPortPermissionHint(port); !hint.empty()) {
+            console.Message("quillon-cli: " + hint);
         }
     }
-    SetMessageBoxHandler(shown);
-    console.SetMessageSubject({});
-    outcome.seconds = seconds();
-    return outcome;
+    return run;
 }
 
 }  // namespace
 
-int RunJobs(const CliOptions& options, const std::string& monitorFile, CliConsole& console,
-            BoardOutcome* outcome, const std::function<void()>& onDownloadStart) {
-    BoardOutcome board;
-    std::atomic<int> eraseAll{options.eraseAll ? 1 : 0};
-    MessageQueue owner;
-    // Partial answers of the target, each a line of its own.
-    const DebugTextHandler debugShown =
-        SetDebugTextHandler([&console](const std::string& text) { console.Debug(text); });
-    auto worker = BeginThread<CWorkerThread>(eraseAll);
-    JobParams job;
-    job.hWndOwner = &owner;
-    job.strPort = options.port;
-    job.strFile = monitorFile;
-    job.nBaudRate = options.baud;
+int RunJobs(const CliOptions& options, const std::string& monitorFile,
+            std::shared_ptr<const HexImage> image, CliConsole& console,
+            const AbortRequested& abortRequested, BoardOutcome& outcome,
+            const std::function<void()>& onDownloadStart) {
+    outcome = BoardOutcome{};
+    JobRunner runner;
+    JobRequest request;
+    request.line = {options.port, options.baud};
+    request.job = InitializeRequest{monitorFile};
 
     int status = kExitSuccess;
-    const JobOutcome init =
-        RunJob(*worker, owner, job, UM_INITIALIZE, UM_INIT_DONE, "Initialize", console);
-    board.initSeconds = init.seconds;
-    board.failure = init.failure;
-    if (init.aborted) {
+    // A stop asked for before the job starts ends it at its first poll point.
+    const JobRun init = RunJob(runner, request, console, abortRequested);
+    outcome.initSeconds = init.seconds;
+    outcome.failure = init.result.text;
+    if (init.result.aborted()) {
         status = kExitAborted;
-    } else if (!init.succeeded) {
+    } else if (!init.result.succeeded()) {
         status = kExitJobFailed;
     } else if (!options.initOnly) {
-        if (g_abortRequested.load() != 0) {
+        if (abortRequested()) {
             // Asked to stop between the jobs: the download never starts.
             console.LogLine(kAbortedLine);
-            board.failure = kAbortedLine;
+            outcome.failure = kAbortedLine;
             status = kExitAborted;
         } else {
             if (onDownloadStart) {
                 onDownloadStart();
             }
-            job.strFile = options.image;
-            const JobOutcome download = RunJob(*worker, owner, job, UM_DOWNLOAD, UM_DOWNLOAD_DONE,
-                                               "Start Download", console);
-            status = download.aborted ? kExitAborted
-                                      : (download.succeeded ? kExitSuccess : kExitJobFailed);
-            board.downloadSeconds = download.seconds;
-            board.failure = download.failure;
+            request.job = DownloadRequest{std::move(image), options.image, options.eraseAll};
+            const JobRun download = RunJob(runner, request, console, abortRequested);
+            status = download.result.aborted()     ? kExitAborted
+                     : download.result.succeeded() ? kExitSuccess
+                                                   : kExitJobFailed;
+            outcome.downloadSeconds = download.seconds;
+            outcome.failure = download.result.text;
         }
     }
-
-    worker->PostThreadMessage(UM_QUIT, 0, 0);
-    worker->WaitForEnd();
-    owner.Close();
-    while (const auto left = owner.TryTake()) {
-        Discard(*left);
-    }
-    SetDebugTextHandler(debugShown);
     console.Finish();
-    if (outcome != nullptr) {
-        *outcome = board;
-    }
     return status;
 }

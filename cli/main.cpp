@@ -1,6 +1,7 @@
 // quillon-cli: Initialize and Start Download without a window, for scripts and production
 // lines. See CliUsageText for the options and exit statuses.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,15 +19,11 @@
 #include "cli/production_run.h"
 #include "cli/record_file.h"
 #include "image/hex_reader.h"
-#include "image/image_memory.h"
 #include "image/monitor_file_catalog.h"
-#include "image/sha256.h"
 #include "image/target_folders.h"
 #include "link/download_job.h"
-#include "link/messages.h"
 #include "platform/ascii_case.h"
 #include "platform/executable_path.h"
-#include "platform/message_box.h"
 #include "platform/standard_streams.h"
 #include "platform/text_format.h"
 #include "platform/utf8_path.h"
@@ -48,6 +45,14 @@
 
 namespace {
 
+// Set by SIGINT, SIGTERM and SIGHUP, and in a station's program when its run closes its input:
+// the job in work ends at its next step, no further job starts.
+std::atomic<int> g_abortRequested{0};
+
+bool StopAsked() {
+    return g_abortRequested.load() != 0;
+}
+
 // The log must reach whoever reads it: a run whose log was lost ends with status 1 (130 if
 // aborted), never 0, and says why on stderr.
 int WithLogChecked(int status, CliConsole& console) {
@@ -67,7 +72,6 @@ extern "C" void OnStopSignal(int signal) {
         std::_Exit(kExitAborted);  // the second Ctrl+C: at once
     }
     g_abortRequested = 1;
-    g_bStopJob = 1;
     std::signal(signal, OnStopSignal);
 }
 
@@ -133,10 +137,10 @@ bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::stri
 // system folders hidden by a file of the user's folder go into `hidden`.
 std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConsole& console,
                                           std::vector<HiddenTarget>* hidden = nullptr) {
-    std::vector<MonitorFileEntry> entries = ListTargetFolders(
-        folders, hidden, [&console](const std::string& path) { console.SetMessageSubject(path); });
-    console.SetMessageSubject({});
-    return entries;
+    return ListTargetFolders(folders, hidden,
+                             [&console](const std::string& path, const std::string& text) {
+                                 console.ReaderMessage(path, text);
+                             });
 }
 
 // The arguments as UTF-8. On Windows `argv` is in the 8-bit code page, which cannot name
@@ -206,7 +210,6 @@ int main(int argc, char** argv) {
     }
     CliConsole console(stdout, stderr, errIsTerminal, errIsTerminal && outIsTerminal,
                        OutputStreamsShareOnePlace());
-    SetMessageBoxHandler([&console](const std::string& text) { console.ReaderMessage(text); });
     console.SetClosedAtStart((closedAtStart & kStdoutWasClosed) != 0,
                              (closedAtStart & kStderrWasClosed) != 0);
 
@@ -266,9 +269,7 @@ int main(int argc, char** argv) {
         if (targetName.empty()) {
             // --monitor: the name the target list shows, read quietly; Initialize reads the
             // file again and says what is wrong with it there.
-            const MessageBoxHandler shown = SetMessageBoxHandler([](const std::string&) {});
             targetName = MonitorFileDisplayName(monitorFile);
-            SetMessageBoxHandler(shown);
         }
     }
     std::signal(SIGINT, OnStopSignal);
@@ -280,28 +281,41 @@ int main(int argc, char** argv) {
     std::optional<ParentWatch> parentWatch;
     if (options.stationBoard != 0) {
         console.SetStationEvents(true);
-        parentWatch.emplace([] {
-            g_abortRequested = 1;
-            g_bStopJob = 1;
-        });
+        parentWatch.emplace([] { g_abortRequested = 1; });
     }
-    // The run that started a station's program has checked the image once for all boards.
-    if (!options.image.empty() && !options.initOnly && options.stationBoard == 0) {
-        // The image is read once before the target is touched: a file that is no image is
-        // said at once, in the file reader's own words, instead of after the whole Initialize.
-        // Start Download reads it again.
-        console.SetMessageSubject(options.image);
-        const bool loaded = LoadHexFile(options.image, &g_abortRequested) != 0;
-        console.SetMessageSubject({});
-        if (g_abortRequested.load() != 0) {
-            return WithLogChecked(kExitAborted, console);
+    // The image is read once, before the target is touched: a file that is no image is said at
+    // once, in the file reader's own words, instead of after the whole Initialize; what Start
+    // Download programs and the digest the record names are those very bytes. A production run
+    // reads it here to check it for all boards; each station's program reads it again for its
+    // board.
+    std::shared_ptr<const HexImage> image;
+    std::string imageSha256;
+    std::pair<int, std::string> pendingFailure{kExitSuccess, {}};
+    if (!options.image.empty() && !options.initOnly) {
+        HexReadResult read = ReadHexFile(options.image, StopAsked);
+        for (const std::string& text : read.Messages()) {
+            console.ReaderMessage(options.image, text);
         }
-        if (!loaded) {
-            return WithLogChecked(kExitJobFailed, console);
-        }
-        if (!g_imageMemory.HoldsAnyData() && !options.eraseAll) {
+        std::string failure;
+        int status = kExitSuccess;
+        if (!read.ok()) {
+            status = read.error->kind == HexErrorKind::kAborted ? kExitAborted : kExitJobFailed;
+            failure = read.error->kind == HexErrorKind::kAborted ? kAbortedLine : read.error->text;
+        } else if (!read.image.HoldsAnyData() && !options.eraseAll) {
             console.Message(DownloadJob::kNoDataLine);
-            return WithLogChecked(kExitJobFailed, console);
+            status = kExitJobFailed;
+            failure = DownloadJob::kNoDataLine;
+        }
+        if (status != kExitSuccess) {
+            if (options.stationBoard == 0) {
+                return WithLogChecked(status, console);
+            }
+            // A station's board whose image went bad after the run checked it: failed, with
+            // its line in the record.
+            pendingFailure = {status, failure};
+        } else {
+            imageSha256 = read.sha256;
+            image = std::make_shared<const HexImage>(std::move(read.image));
         }
     }
     if (options.RunsStations()) {
@@ -326,7 +340,7 @@ int main(int argc, char** argv) {
             }
             setup.eraseAll = options.eraseAll;
         }
-        int status = RunProduction(options, program, monitorFile, setup, errIsTerminal,
+        int status = RunProduction(options, program, monitorFile, setup, StopAsked, errIsTerminal,
                                    errIsTerminal && outIsTerminal);
         if ((closedAtStart & kStdoutWasClosed) != 0) {
             // The stations' log and the summary went nowhere.
@@ -338,22 +352,13 @@ int main(int argc, char** argv) {
         return status;
     }
     BoardOutcome outcome;
-    int status = kExitSuccess;
-    std::optional<std::string> imageSha256;
-    if (!options.record.empty() && !options.initOnly) {
-        std::string hex;
-        if (Sha256OfFile(options.image, hex)) {
-            imageSha256 = hex;
-            console.Event({StationEventKind::kImageDigest, hex});
-        } else {
-            outcome.failure =
-                EscapeForTerminal(options.image, false) + " could not be read for its SHA-256";
-            console.Message("quillon-cli: " + outcome.failure);
-            status = kExitJobFailed;
-        }
+    int status = pendingFailure.first;
+    outcome.failure = pendingFailure.second;
+    if (image) {
+        console.Event({StationEventKind::kImageDigest, imageSha256});
     }
     if (status == kExitSuccess) {
-        status = RunJobs(options, monitorFile, console, &outcome, [&console] {
+        status = RunJobs(options, monitorFile, image, console, StopAsked, outcome, [&console] {
             console.Event({StationEventKind::kDownloadStart, {}});
         });
     }
@@ -369,7 +374,9 @@ int main(int argc, char** argv) {
         line.monitorFile = monitorFile;
         if (!options.initOnly) {
             line.image = options.image;
-            line.imageSha256 = imageSha256;
+            if (image) {
+                line.imageSha256 = imageSha256;
+            }
         }
         line.eraseAll = options.eraseAll;
         line.result = ResultName(boardStatus);

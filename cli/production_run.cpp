@@ -38,7 +38,8 @@ OperatorLine ReadOperatorLine(std::string line) {
 }  // namespace
 
 int RunProduction(const CliOptions& options, const std::string& program,
-                  const std::string& monitorFile, const RecordSetup& record, bool errIsTerminal,
+                  const std::string& monitorFile, const RecordSetup& record,
+                  const std::function<bool()>& abortRequestedBefore, bool errIsTerminal,
                   bool sharedTerminal) {
     if (const std::string same = SameDevice(options.ports); !same.empty()) {
         std::fprintf(stderr, "quillon-cli: %s\nTry 'quillon-cli --help' for more information.\n",
@@ -53,9 +54,8 @@ int RunProduction(const CliOptions& options, const std::string& program,
     const auto argvForBoard = [&](const std::string& port) {
         return [&options, &program, &monitorFile, port](int board) {
             std::vector<std::string> argv = {
-                program,    "--station-board", std::to_string(board),        "--port",
-                port,       "--baud",          std::to_string(options.baud), "--monitor",
-                monitorFile};
+                program,  "--station-board",          std::to_string(board), "--port",   port,
+                "--baud", BaudRateText(options.baud), "--monitor",           monitorFile};
             if (options.eraseAll) {
                 argv.push_back("--erase-all");
             }
@@ -83,7 +83,7 @@ int RunProduction(const CliOptions& options, const std::string& program,
 
     // A stop asked for before the waiter took the signals over (while the image was checked,
     // say) starts no board at all.
-    bool abortRequested = g_abortRequested.load() != 0;
+    bool abortRequested = abortRequestedBefore();
     bool killed = false;
     bool quit = false;  // no further boards: the input said q or ended
     bool anyRefused = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "cli/cli_options.h"
@@ -13,6 +14,8 @@
 // else 2 when a station was refused (its port turned out to be another station's device),
 // else 0. `monitorFile` is the checked target's file; the image has been checked and the
 // record file opened already (`record`).
+// `abortRequestedBefore` tells whether a stop came before the run took the signals over.
 int RunProduction(const CliOptions& options, const std::string& program,
-                  const std::string& monitorFile, const RecordSetup& record, bool errIsTerminal,
+                  const std::string& monitorFile, const RecordSetup& record,
+                  const std::function<bool()>& abortRequestedBefore, bool errIsTerminal,
                   bool sharedTerminal);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/messages.h"
+#include "link/job_events.h"
 
 // What a station's program tells the production run about its board, one event per line on
 // its standard output: the log as the window shows it (a new line, or text appended to the

@@ -7,8 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "image/image_memory.h"
-#include "platform/message_box.h"
+#include "image/sha256.h"
 #include "platform/text_format.h"
 #include "platform/text_mode_file.h"
 #include "platform/utf8_path.h"
@@ -93,8 +92,8 @@ enum class Fetch { kOk, kFailed, kEndOfFile, kAborted };
 
 class HexReader {
 public:
-    explicit HexReader(const std::atomic<int>* stop) : m_stop(stop) {}
-    int Load(const std::string& path);
+    explicit HexReader(const StopCheck& stop) : m_stop(stop) {}
+    HexReadResult Load(const std::string& path);
 
 private:
     // Zeroes the chunk buffer and reads the next chunk into it.
@@ -114,33 +113,64 @@ private:
     bool ApplyRecord(std::uint8_t type, std::uint16_t address, int count);
     // Reports the end of a field that failed or met the end of the file.
     void FieldFailed(Fetch fetch, const std::string& fieldMessage);
+    // A text for the operator; the load goes on.
+    void Note(std::string text) { m_result.notes.push_back(std::move(text)); }
+    // The load fails with `kind`: the last text is the one that says why.
+    void Failed(HexErrorKind kind);
+    // The line of the file the cursor stands on, from 1.
+    int CurrentLine() const;
 
     const std::int16_t* m_pairs = HexPairTable();
-    const std::atomic<int>* m_stop;
+    const StopCheck& m_stop;
     TextModeFile m_file;
+    HexReadResult m_result;
+    int m_linesBeforeChunk = 0;  // line ends in the chunks before the current one
+    bool m_fileOpened = false;
+    bool m_readFailed = false;  // the system failed a read
     std::uint8_t m_chunk[kChunkBufferSize];
     std::size_t m_chunkLength = 0;
     std::size_t m_cursor = 0;
     int m_segment = 0;
     std::uint16_t m_baseOffset = 0;
-    int m_result = 1;
     bool m_recordSeen = false;  // a record mark was found
     std::uint8_t m_record[255];
 };
 
+void HexReader::Failed(HexErrorKind kind) {
+    if (m_result.error) {
+        return;
+    }
+    m_result.error = HexError{kind, m_fileOpened ? CurrentLine() : 0, {}};
+    // The text that ended the load is the error's own; the texts before it stay notes.
+    if (kind != HexErrorKind::kAborted && !m_result.notes.empty()) {
+        m_result.error->text = std::move(m_result.notes.back());
+        m_result.notes.pop_back();
+    }
+}
+
+int HexReader::CurrentLine() const {
+    const auto* begin = m_chunk;
+    const auto* end = m_chunk + std::min(m_cursor, m_chunkLength);
+    return m_linesBeforeChunk + static_cast<int>(std::count(begin, end, '\n')) + 1;
+}
+
 Fetch HexReader::ReadChunk(const char* messageAtEnd) {
     // Between chunks: however large the file, an abort request ends the load here.
-    if (m_stop != nullptr && m_stop->load() != 0) {
+    if (m_stop && m_stop()) {
         return Fetch::kAborted;
     }
+    m_linesBeforeChunk += static_cast<int>(std::count(m_chunk, m_chunk + m_chunkLength, '\n'));
     std::memset(m_chunk, 0, sizeof m_chunk);
+    m_chunkLength = 0;
+    m_cursor = 0;
     const long got = m_file.Read(m_chunk, kChunkReadSize);
     if (got < 0) {
-        ShowMessageBox(kMsgReadError);
+        Note(kMsgReadError);
+        m_readFailed = true;
         return Fetch::kFailed;
     }
     if (got == 0) {
-        ShowMessageBox(messageAtEnd);
+        Note(messageAtEnd);
         return Fetch::kEndOfFile;
     }
     m_chunkLength = static_cast<std::size_t>(got);
@@ -188,7 +218,7 @@ Fetch HexReader::ReadHexField(int digits, std::uint16_t& value) {
             // Built around the character rather than through %s, so that a NUL byte reaches
             // the message (as a NUL, which front ends show as they show control bytes).
             const std::string shown = c == 0 ? std::string(1, '\0') : Cp1252ToUtf8(c);
-            ShowMessageBox(kMsgBadCharacterBefore + shown + kMsgBadCharacterAfter);
+            Note(kMsgBadCharacterBefore + shown + kMsgBadCharacterAfter);
             return Fetch::kFailed;
         }
         value = static_cast<std::uint16_t>(value * 16 + digit);
@@ -227,10 +257,15 @@ std::size_t HexReader::DecodeBytesInChunk(std::size_t wanted, std::uint8_t* out,
 }
 
 void HexReader::FieldFailed(Fetch fetch, const std::string& fieldMessage) {
-    if (fetch != Fetch::kAborted) {
-        ShowMessageBox(fetch == Fetch::kEndOfFile ? std::string(kMsgTruncated) : fieldMessage);
+    if (fetch == Fetch::kAborted) {
+        Failed(HexErrorKind::kAborted);
+        return;
     }
-    m_result = 0;
+    const bool truncated = fetch == Fetch::kEndOfFile;
+    Note(truncated ? std::string(kMsgTruncated) : fieldMessage);
+    Failed(truncated      ? HexErrorKind::kTruncated
+           : m_readFailed ? HexErrorKind::kReadError
+                          : HexErrorKind::kBadRecord);
 }
 
 // Any text between records (line ends, blanks, comments, NUL bytes, however long) is passed
@@ -250,7 +285,7 @@ bool HexReader::FindRecordMark() {
         }
         const Fetch fetch = ReadChunk(kMsgEndOfFile);
         if (fetch == Fetch::kFailed || fetch == Fetch::kAborted) {
-            m_result = 0;
+            Failed(fetch == Fetch::kFailed ? HexErrorKind::kReadError : HexErrorKind::kAborted);
         }
         if (fetch != Fetch::kOk) {
             return false;
@@ -305,8 +340,8 @@ bool HexReader::ReadRecord() {
     }
     sum += checksum;
     if ((sum & 0xFF) != 0) {
-        ShowMessageBox(kMsgChecksumWrong);
-        m_result = 0;
+        Note(kMsgChecksumWrong);
+        Failed(HexErrorKind::kBadRecord);
         return false;
     }
     return ApplyRecord(static_cast<std::uint8_t>(type), address, count);
@@ -327,13 +362,12 @@ bool HexReader::ApplyRecord(std::uint8_t type, std::uint16_t address, int count)
                 return true;  // nothing stored, no fill mark changed
             }
             const std::uint32_t offset = std::uint32_t{m_baseOffset} + address;
-            if (!g_imageMemory.Store(m_segment, offset, m_record,
-                                     static_cast<std::size_t>(count))) {
-                ShowMessageBox(FormatText(
+            if (!m_result.image.Store(m_segment, offset, m_record,
+                                      static_cast<std::size_t>(count))) {
+                Note(FormatText(
                     kMsgBeyondImage,
-                    static_cast<unsigned long>(ImageMemory::Address(m_segment, 0) + offset),
-                    count));
-                m_result = 0;
+                    static_cast<unsigned long>(HexImage::Address(m_segment, 0) + offset), count));
+                Failed(HexErrorKind::kOutOfRange);
                 return false;
             }
             return true;
@@ -348,9 +382,9 @@ bool HexReader::ApplyRecord(std::uint8_t type, std::uint16_t address, int count)
         }
         case kExtendedLinearAddress: {
             const std::uint32_t v = addressValue();
-            if (v >= ImageMemory::kSegmentCount) {
-                ShowMessageBox(FormatText(kMsgLinearOverflow, static_cast<unsigned long>(v)));
-                m_result = 0;
+            if (v >= HexImage::kSegmentCount) {
+                Note(FormatText(kMsgLinearOverflow, static_cast<unsigned long>(v)));
+                Failed(HexErrorKind::kOutOfRange);
                 return false;
             }
             m_segment = static_cast<int>(v);
@@ -361,46 +395,71 @@ bool HexReader::ApplyRecord(std::uint8_t type, std::uint16_t address, int count)
             return true;
         case kStartSegmentAddress:
         default:
-            ShowMessageBox(FormatText(kMsgUnknownType, static_cast<unsigned>(type)));
+            Note(FormatText(kMsgUnknownType, static_cast<unsigned>(type)));
             return true;
     }
 }
 
-int HexReader::Load(const std::string& path) {
-    g_imageMemory.Clear();
-
+HexReadResult HexReader::Load(const std::string& path) {
     std::error_code error;
     const auto status = std::filesystem::status(PathFromUtf8(path), error);
     if (error || status.type() == std::filesystem::file_type::not_found) {
-        ShowMessageBox(kMsgFileMissing);
-        return 0;
+        Note(kMsgFileMissing);
+        Failed(HexErrorKind::kFileMissing);
+        return std::move(m_result);
     }
     // A device such as /dev/zero never ends and a FIFO blocks in open: only a regular file is
     // an image. The open checks the same again, on what it actually opened.
     if (status.type() != std::filesystem::file_type::regular || !m_file.Open(path)) {
-        ShowMessageBox(kMsgOpenFailed);
-        return 0;
+        Note(kMsgOpenFailed);
+        Failed(HexErrorKind::kCannotOpen);
+        return std::move(m_result);
     }
-    if (ReadChunk(kMsgFileEmpty) != Fetch::kOk) {
-        m_file.Close();
-        return 0;
+    m_fileOpened = true;
+    // The digest is of exactly the bytes this read decodes: a file replaced meanwhile cannot
+    // lend its digest to another file's image.
+    Sha256 digest;
+    m_file.ObserveRawBytes(
+        [&digest](const std::uint8_t* bytes, std::size_t count) { digest.Update(bytes, count); });
+    const Fetch first = ReadChunk(kMsgFileEmpty);
+    if (first != Fetch::kOk) {
+        Failed(first == Fetch::kEndOfFile ? HexErrorKind::kEmpty
+               : first == Fetch::kAborted ? HexErrorKind::kAborted
+                                          : HexErrorKind::kReadError);
+    } else {
+        while (FindRecordMark() && ReadRecord()) {
+        }
     }
-    while (FindRecordMark() && ReadRecord()) {
-    }
-    m_file.Close();
     // Text without a single record mark (another file format, a document, binary data) is no
     // image, even though nothing in it was wrong as such.
-    if (m_result != 0 && !m_recordSeen) {
-        ShowMessageBox(kMsgNoRecord);
-        m_result = 0;
+    if (!m_result.error && !m_recordSeen) {
+        Note(kMsgNoRecord);
+        Failed(HexErrorKind::kNoRecord);
     }
-    return m_result;
+    // What follows an end record counts for the digest too.
+    if (!m_result.error && !m_file.ReadRestRaw()) {
+        Failed(HexErrorKind::kReadError);
+        m_result.error->text = kMsgReadError;
+    }
+    m_file.Close();
+    if (!m_result.error) {
+        m_result.sha256 = digest.FinishHex();
+    }
+    return std::move(m_result);
 }
 
 }  // namespace
 
-int LoadHexFile(const std::string& path, const std::atomic<int>* stop) {
-    // The reader's state (chunk and record buffers included) lives only while the load runs.
+std::vector<std::string> HexReadResult::Messages() const {
+    std::vector<std::string> messages = notes;
+    if (error && !error->text.empty()) {
+        messages.push_back(error->text);
+    }
+    return messages;
+}
+
+HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop) {
+    // The reader's state (chunk and record buffers included) lives only while the read runs.
     auto reader = std::make_unique<HexReader>(stop);
     return reader->Load(path);
 }

@@ -1,20 +1,58 @@
 #pragma once
 
-#include <atomic>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
-// Reads one HEX-86 file (Intel HEX with record types 00, 01, 02 and 04; 03 and 05
-// tolerated) into g_imageMemory, which it clears first. Returns 1 when the file was read to its
-// end or to its end record without a failure, 0 otherwise. Every problem is shown to the
-// operator at once through ShowMessageBox, in German, and the load waits until it has been
-// confirmed; the caller shows nothing of its own. After a 0 the image memory holds whatever
-// was stored before the failure and must not be used.
-//
-// Only a regular file (after following links) is read: anything else (a device, a FIFO, a
-// directory) is refused as a file that cannot be opened, and opening never blocks. A file in
-// which no record mark is found at all is no image and fails too.
-//
-// The file is read in chunks of at most 512 characters and decoded on the fly, so memory use
-// does not depend on the file's size. When `stop` is given and becomes nonzero, the load ends
-// before its next chunk with the result 0 and no message: the caller's abort request.
-int LoadHexFile(const std::string& path, const std::atomic<int>* stop = nullptr);
+#include "image/hex_image.h"
+
+// Why a HEX file could not be read.
+enum class HexErrorKind {
+    kFileMissing,  // no such file
+    kCannotOpen,   // not a regular file, or it cannot be opened
+    kEmpty,        // no character at all
+    kReadError,    // the system failed to read it
+    kTruncated,    // it ends inside a record
+    kBadRecord,    // a field that is no hex number, a record whose checksum is wrong
+    kOutOfRange,   // data beyond the 16 MB, an extended linear address beyond them
+    kNoRecord,     // not a single record mark: no HEX file at all
+    kAborted,      // the caller asked the read to end
+};
+
+struct HexError {
+    HexErrorKind kind = HexErrorKind::kCannotOpen;
+    int line = 0;      // the file's line (from 1) where the read stopped; 0 when it never began
+    std::string text;  // the reader's message that says why (empty when aborted)
+};
+
+// One read of a HEX-86 file (Intel HEX with record types 00, 01, 02 and 04; 03 and 05
+// tolerated): the image, or the error that stopped it. Nothing is shown and nothing waits for
+// anyone: the texts the operator is to see, in German and in their order, are part of the
+// result, and the front end shows them.
+struct HexReadResult {
+    HexImage image;  // what the file put there; only for use when there is no error
+    // The reader's texts that came before the end, in order ("Datei beendet" for a file
+    // without an end record, an unknown record type that is passed over, the bad character
+    // before its field's message); the error's own text follows them.
+    std::vector<std::string> notes;
+    std::optional<HexError> error;
+    // SHA-256 of every byte of the file as this read took them (also those after an end
+    // record), 64 lower-case hex digits; empty after an error.
+    std::string sha256;
+
+    bool ok() const { return !error.has_value(); }
+    // Every text in the order the operator is to see them: the notes, then the error's.
+    std::vector<std::string> Messages() const;
+};
+
+// True when the caller wants a read (or a job) to end.
+using StopCheck = std::function<bool()>;
+
+// Reads the file at `path` (UTF-8) once, from its first byte to its last. Only a regular file
+// (after following links) is read: anything else (a device, a FIFO, a directory) is refused
+// as a file that cannot be opened, and opening never blocks. A file in which no record mark is
+// found at all is no image. The file is decoded in chunks of at most 512 characters, so the
+// reader's own memory does not depend on the file's size. When `stop` says so, the read ends
+// before its next chunk with a kAborted error and no text.
+HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop = {});

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "image/hex_reader.h"
-#include "image/monitor_header.h"
+#include "image/monitor_file.h"
 #include "platform/ascii_case.h"
-#include "platform/text_format.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -25,23 +23,18 @@ std::string TargetNameFromFileName(const std::string& path) {
     return underscore == std::string::npos ? title : title.substr(underscore + 1);
 }
 
-std::string MonitorFileDisplayName(const std::string& path) {
-    if (LoadHexFile(path) != 0) {
-        const MonitorHeaderSearch search = SearchMonitorHeader();
-        if (search.status == MonitorHeaderStatus::kAccepted) {
-            // Header texts are 8-bit Windows-1252 text.
-            std::string name;
-            for (const char c : TargetNameOf(CopyMonitorHeader(search))) {
-                name += Cp1252ToUtf8(static_cast<std::uint8_t>(c));
-            }
-            return name;
+std::string MonitorFileDisplayName(const std::string& path, const ReaderMessageSink& onMessage) {
+    const MonitorFileRead monitor = LoadMonitorFile(path);
+    if (onMessage) {
+        for (const std::string& text : monitor.read.Messages()) {
+            onMessage(path, text);
         }
     }
-    return TargetNameFromFileName(path);
+    return monitor.file ? DisplayNameOf(monitor.file->header) : TargetNameFromFileName(path);
 }
 
-std::vector<MonitorFileEntry> ListMonitorFiles(
-    const std::string& folder, const std::function<void(const std::string& path)>& beforeEachFile) {
+std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder,
+                                               const ReaderMessageSink& onMessage) {
     std::vector<MonitorFileEntry> entries;
     std::error_code error;
     for (fs::directory_iterator it(PathFromUtf8(folder), error), end; !error && it != end;
@@ -52,10 +45,7 @@ std::vector<MonitorFileEntry> ListMonitorFiles(
             continue;
         }
         const std::string path = Utf8FromPath(it->path());
-        if (beforeEachFile) {
-            beforeEachFile(path);
-        }
-        entries.push_back({MonitorFileDisplayName(path), path});
+        entries.push_back({MonitorFileDisplayName(path, onMessage), path});
     }
     SortMonitorFiles(entries);
     return entries;

@@ -17,17 +17,19 @@ struct MonitorFileEntry {
 // first underscore when it has one ("Mon_BoardA_40MHz.h86" gives "BoardA_40MHz").
 std::string TargetNameFromFileName(const std::string& path);
 
-// Loads `path` into the image memory (the reader shows its own messages for a file it cannot
-// read) and returns the target's display name.
-std::string MonitorFileDisplayName(const std::string& path);
+// What a front end does with a text of the reader about the file at `path`: shows it.
+using ReaderMessageSink = std::function<void(const std::string& path, const std::string& text)>;
 
-// The monitor files ("*.h86", letter case ignored) of `folder`, each loaded once for its
-// name, sorted by name with letter case ignored (equal names by path). A missing folder gives
-// no entries. `beforeEachFile`, when given, is told each file's path before it is read, so
-// that a front end can say which file the reader's messages are about.
-std::vector<MonitorFileEntry> ListMonitorFiles(
-    const std::string& folder,
-    const std::function<void(const std::string& path)>& beforeEachFile = nullptr);
+// Reads `path` and returns the target's display name. The reader's texts about the file go to
+// `onMessage`, in order, when given.
+std::string MonitorFileDisplayName(const std::string& path,
+                                   const ReaderMessageSink& onMessage = nullptr);
+
+// The monitor files ("*.h86", letter case ignored) of `folder`, each read once for its name,
+// sorted by name with letter case ignored (equal names by path). A missing folder gives no
+// entries. The reader's texts go to `onMessage`, file by file as they are read.
+std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder,
+                                               const ReaderMessageSink& onMessage = nullptr);
 
 // Sorts by name with letter case ignored, equal names by path.
 void SortMonitorFiles(std::vector<MonitorFileEntry>& entries);

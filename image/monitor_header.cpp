@@ -27,9 +27,9 @@ std::string CutAtNul(const char* field, std::size_t size) {
 
 }  // namespace
 
-MonitorHeaderSearch SearchMonitorHeader(const ImageMemory& image) {
+MonitorHeaderSearch SearchMonitorHeader(const HexImage& image) {
     MonitorHeaderSearch search;
-    for (int s = 0; s < ImageMemory::kSegmentCount; ++s) {
+    for (int s = 0; s < HexImage::kSegmentCount; ++s) {
         const std::uint8_t* segment = image.SegmentData(s);
         if (!StartsWithSignature(segment)) {
             continue;
@@ -43,7 +43,7 @@ MonitorHeaderSearch SearchMonitorHeader(const ImageMemory& image) {
         const bool knownForm = search.specification == MonitorHeader::kLongForm ||
                                search.specification == MonitorHeader::kShortForm;
         const bool segmentsInImage =
-            loader < ImageMemory::kSegmentCount && monitor < ImageMemory::kSegmentCount;
+            loader < HexImage::kSegmentCount && monitor < HexImage::kSegmentCount;
         search.status = knownForm && segmentsInImage ? MonitorHeaderStatus::kAccepted
                                                      : MonitorHeaderStatus::kIncompatible;
         return search;
@@ -51,7 +51,7 @@ MonitorHeaderSearch SearchMonitorHeader(const ImageMemory& image) {
     return search;
 }
 
-MonitorHeader CopyMonitorHeader(const MonitorHeaderSearch& search, const ImageMemory& image) {
+MonitorHeader CopyMonitorHeader(const MonitorHeaderSearch& search, const HexImage& image) {
     MonitorHeader header{};
     if (search.status != MonitorHeaderStatus::kAccepted) {
         return header;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/image_memory.h"
+#include "image/hex_image.h"
 
 // The header of a monitor file's image: 170 or 172 bytes at offset 0 of one segment, found by
 // its signature "MONITOR". Multi-byte fields are little-endian, as the data records place
@@ -58,12 +58,11 @@ struct MonitorHeaderSearch {
 // specification word is 170 or 172 and both its loader and monitor segment numbers lie
 // within the image (0..255); otherwise the file is incompatible. This is the one check every
 // reader of a monitor file relies on, so no header field can lead outside the image.
-MonitorHeaderSearch SearchMonitorHeader(const ImageMemory& image = g_imageMemory);
+MonitorHeaderSearch SearchMonitorHeader(const HexImage& image);
 
 // The 172-byte working copy of an accepted header: the whole long form, or the short form
 // followed by eraseAllSectorCount = 0 (the two bytes after a short header are not read).
-MonitorHeader CopyMonitorHeader(const MonitorHeaderSearch& search,
-                                const ImageMemory& image = g_imageMemory);
+MonitorHeader CopyMonitorHeader(const MonitorHeaderSearch& search, const HexImage& image);
 
 // The target's display name, cut at its NUL or at the end of its 100-byte field.
 std::string TargetNameOf(const MonitorHeader& header);

@@ -88,16 +88,16 @@ std::vector<MonitorFileEntry> MergeTargetLists(const std::vector<MonitorFileEntr
     return merged;
 }
 
-std::vector<MonitorFileEntry> ListTargetFolders(
-    const TargetFolders& folders, std::vector<HiddenTarget>* hidden,
-    const std::function<void(const std::string& path)>& beforeEachFile) {
+std::vector<MonitorFileEntry> ListTargetFolders(const TargetFolders& folders,
+                                                std::vector<HiddenTarget>* hidden,
+                                                const ReaderMessageSink& onMessage) {
     std::vector<MonitorFileEntry> system;
     for (const std::string& folder : folders.system) {
-        const std::vector<MonitorFileEntry> entries = ListMonitorFiles(folder, beforeEachFile);
+        const std::vector<MonitorFileEntry> entries = ListMonitorFiles(folder, onMessage);
         system.insert(system.end(), entries.begin(), entries.end());
     }
     const std::vector<MonitorFileEntry> user = folders.user.empty()
                                                    ? std::vector<MonitorFileEntry>()
-                                                   : ListMonitorFiles(folders.user, beforeEachFile);
+                                                   : ListMonitorFiles(folders.user, onMessage);
     return MergeTargetLists(system, user, hidden);
 }

@@ -46,6 +46,6 @@ std::vector<MonitorFileEntry> MergeTargetLists(const std::vector<MonitorFileEntr
                                                std::vector<HiddenTarget>* hidden);
 
 // The monitor files of all of `folders`, merged as above.
-std::vector<MonitorFileEntry> ListTargetFolders(
-    const TargetFolders& folders, std::vector<HiddenTarget>* hidden,
-    const std::function<void(const std::string& path)>& beforeEachFile = nullptr);
+std::vector<MonitorFileEntry> ListTargetFolders(const TargetFolders& folders,
+                                                std::vector<HiddenTarget>* hidden,
+                                                const ReaderMessageSink& onMessage = nullptr);

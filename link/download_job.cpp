@@ -3,19 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/hex_reader.h"
-#include "image/image_memory.h"
 #include "link/crc.h"
 #include "platform/text_format.h"
 
 namespace {
 
-constexpr std::uint32_t kEraseAnswerTimeoutMs = 1000;
-constexpr std::uint32_t kEraseDoneTimeoutMs = 10000;
-constexpr std::uint32_t kBlockTimeoutMs = 3000;
-// After a repeated block the line counts as settled once nothing arrived for this long: time
-// for the target to take a block, program it and answer, far more than an answer's wire time.
-constexpr std::uint32_t kSettleQuietMs = 500;
 constexpr std::size_t kAnswerLength = 7;
 constexpr int kMaxBlockRepeats = 4;  // a block goes out at most 5 times
 constexpr std::uint32_t kStarEvery = 1280;
@@ -57,12 +49,13 @@ std::size_t DownloadJob::BuildEraseFrame(std::uint8_t* out, int sector) {
     return kEraseFrameLength;
 }
 
-std::size_t DownloadJob::BuildBlockFrame(std::uint8_t* out, int sector, std::uint32_t offset) {
+std::size_t DownloadJob::BuildBlockFrame(std::uint8_t* out, const HexImage& image, int sector,
+                                         std::uint32_t offset) {
     char head[16];
-    const unsigned long address = ImageMemory::Address(sector, offset);
+    const unsigned long address = HexImage::Address(sector, offset);
     std::snprintf(head, sizeof head, "V%06lX%02X", address, static_cast<unsigned>(kBlockSize));
     std::memcpy(out, head, 9);
-    std::memcpy(out + 9, g_imageMemory.SegmentData(sector) + offset, kBlockSize);
+    std::memcpy(out + 9, image.SegmentData(sector) + offset, kBlockSize);
     AppendCrc(out, 9 + kBlockSize);
     return kBlockFrameLength;
 }
@@ -75,41 +68,68 @@ std::size_t DownloadJob::BuildFinalizeFrame(std::uint8_t* out) {
 }
 
 bool DownloadJob::SectorUsed(int sector) const {
-    return g_imageMemory.HoldsData(sector);
+    return m_image->HoldsData(sector);
 }
 
 int DownloadJob::EraseAllCount() const {
-    return m_eraseAll.load() != 0 ? m_header.eraseAllSectorCount : 0;
+    return m_request.eraseAll ? m_header.eraseAllSectorCount : 0;
 }
 
 bool DownloadJob::SectorToErase(int sector) const {
     return SectorUsed(sector) || sector < EraseAllCount();
 }
 
-void DownloadJob::LogErrorAnswer(bool crcHasItsOwnText) const {
-    const std::uint8_t code = m_link.buffer()[1];
+void DownloadJob::LogErrorAnswer(bool crcHasItsOwnText) {
+    const std::uint8_t code = line().buffer()[1];
     if (crcHasItsOwnText && code == kErrorCrc) {
-        Log("Wrong CRC!");
+        Failure(FailureReason::kWrongCrc, "Wrong CRC!");
     } else {
-        Log(FormatText("Error %s!", AnswerText(&code, 1).c_str()));
+        Failure(FailureReason::kTargetError, FormatText("Error %s!", AnswerText(&code, 1).c_str()));
     }
+    Log(m_failureLine);
 }
 
-void DownloadJob::Run() {
-    const bool loaded = m_link.IsPortOpen() && LoadFile(m_job.strFile);
+bool DownloadJob::TakeImage() {
+    if (!m_session.channel || !m_session.header) {
+        // Nothing to talk to: no Initialize has opened a port and started a monitor.
+        Fail(FailureReason::kNoPort, "Start Download needs a successful Initialize first");
+        return false;
+    }
+    m_header = *m_session.header;
+    UseChannel(*m_session.channel);
+    m_image = m_request.image;
+    bool loaded = m_image != nullptr;
+    std::string failure;
+    if (!m_image) {
+        HexReadResult read = ReadHexFile(m_request.imageFile, StopCheckForReads());
+        ShowReaderMessages(m_request.imageFile, read);
+        loaded = read.ok();
+        if (loaded) {
+            m_image = std::make_shared<const HexImage>(std::move(read.image));
+        } else {
+            failure = read.error->text;
+        }
+    }
     if (StopRequested()) {
-        PostDone(UM_DOWNLOAD_DONE, true, false);
-        return;
+        EndAborted();
+        return false;
     }
     if (!loaded) {
-        PostDone(UM_DOWNLOAD_DONE, false, false);
-        return;
+        Fail(FailureReason::kFileUnreadable, failure);
+        return false;
     }
     // A file that holds no data byte would program nothing and still end in a finalize that
     // reads as success. Only an erase that the operator asked for makes such a run useful.
-    if (!g_imageMemory.HoldsAnyData() && EraseAllCount() == 0) {
+    if (!m_image->HoldsAnyData() && EraseAllCount() == 0) {
         Log(kNoDataLine);
-        PostDone(UM_DOWNLOAD_DONE, false, false);
+        Fail(FailureReason::kNoData, kNoDataLine);
+        return false;
+    }
+    return true;
+}
+
+void DownloadJob::Run() {
+    if (!TakeImage()) {
         return;
     }
     Outcome outcome = Erase();
@@ -119,17 +139,27 @@ void DownloadJob::Run() {
     if (outcome == Outcome::kDone) {
         outcome = Finalize();
     }
-    PostDone(UM_DOWNLOAD_DONE, outcome == Outcome::kAborted, outcome == Outcome::kDone);
+    switch (outcome) {
+        case Outcome::kDone:
+            Succeed();
+            break;
+        case Outcome::kAborted:
+            EndAborted();
+            break;
+        case Outcome::kFailed:
+            Fail(m_failureReason, m_failureLine);
+            break;
+    }
 }
 
 bool DownloadJob::SettleLine() {
-    const std::uint32_t start = TickCountMs();
+    const std::uint64_t start = m_clock.NowMs();
     // Each byte that arrives starts the quiet time anew; the wait reads and drops it.
-    while (m_link.WaitForResponse(kSettleQuietMs, 1, true)) {
+    while (line().WaitForResponse(m_timeouts.settleQuietMs, 1, true)) {
         if (StopRequested()) {
             return false;
         }
-        if (TickCountMs() - start >= kBlockTimeoutMs) {
+        if (m_clock.NowMs() - start >= m_timeouts.blockMs) {
             break;  // a line that never goes quiet: the frame's own answer check decides
         }
     }
@@ -145,29 +175,29 @@ bool DownloadJob::SendFrame(Frame frame, int sector, std::uint32_t offset) {
     }
     // An answer that came after an earlier frame's (or an earlier job's) answer was taken, a
     // late copy or noise: stale for the frame about to go out.
-    m_link.DiscardInput();
-    std::uint8_t* buffer = m_link.buffer();
+    line().DiscardInput();
+    std::uint8_t* buffer = line().buffer();
     std::size_t length = 0;
     switch (frame) {
         case Frame::kErase:
             length = BuildEraseFrame(buffer, sector);
             break;
         case Frame::kBlock:
-            length = BuildBlockFrame(buffer, sector, offset);
+            length = BuildBlockFrame(buffer, *m_image, sector, offset);
             break;
         case Frame::kFinalize:
             length = BuildFinalizeFrame(buffer);
             break;
     }
-    m_link.WriteBytes(buffer, length);
+    line().WriteBytes(buffer, length);
     return true;
 }
 
 DownloadJob::Reply DownloadJob::AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText) {
-    const std::uint8_t* buffer = m_link.buffer();
+    const std::uint8_t* buffer = line().buffer();
     for (;;) {
         // Exactly one answer: bytes behind it are the start of the next one and stay queued.
-        if (!m_link.WaitForResponse(timeoutMs, kAnswerLength, false)) {
+        if (!line().WaitForResponse(timeoutMs, kAnswerLength, false)) {
             return Reply::kSilent;
         }
         if (buffer[0] == kStatusError) {
@@ -186,7 +216,7 @@ DownloadJob::Reply DownloadJob::AwaitReply(std::uint32_t timeoutMs, bool crcHasI
 }
 
 DownloadJob::Outcome DownloadJob::Erase() {
-    for (int s = 0; s < ImageMemory::kSegmentCount; ++s) {
+    for (int s = 0; s < HexImage::kSegmentCount; ++s) {
         if (StopRequested()) {
             return Outcome::kAborted;
         }
@@ -207,9 +237,9 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
         return Outcome::kAborted;
     }
     // The first answer names the flash type; it is not waited past on "not finished".
-    const std::uint8_t* buffer = m_link.buffer();
-    if (!m_link.WaitForResponse(kEraseAnswerTimeoutMs, kAnswerLength, false)) {
-        LogNoResponse();
+    const std::uint8_t* buffer = line().buffer();
+    if (!line().WaitForResponse(m_timeouts.eraseAnswerMs, kAnswerLength, false)) {
+        Failure(FailureReason::kNoAnswer, LogNoResponse());
         return Outcome::kFailed;
     }
     if (buffer[0] == kStatusError) {
@@ -218,15 +248,17 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
     }
     const std::string flashType(reinterpret_cast<const char*>(buffer + 1),
                                 strnlen(reinterpret_cast<const char*>(buffer + 1), 4));
-    if (!m_link.IsKnownFlashType(flashType)) {
-        Log(FormatText("Wrong flash type %s!", AnswerText(buffer + 1, 4).c_str()));
+    if (!IsFlashTypeInHeader(m_header, flashType)) {
+        Failure(FailureReason::kUnknownFlashType,
+                FormatText("Wrong flash type %s!", AnswerText(buffer + 1, 4).c_str()));
+        Log(m_failureLine);
         return Outcome::kFailed;
     }
-    switch (AwaitReply(kEraseDoneTimeoutMs, false)) {
+    switch (AwaitReply(m_timeouts.eraseDoneMs, false)) {
         case Reply::kAccepted:
             return Outcome::kDone;
         case Reply::kSilent:
-            LogNoResponse();
+            Failure(FailureReason::kNoAnswer, LogNoResponse());
             return Outcome::kFailed;
         case Reply::kRefused:
             return Outcome::kFailed;
@@ -238,18 +270,18 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
 
 DownloadJob::Outcome DownloadJob::Program() {
     m_programTotal = 0;
-    for (int s = 0; s < ImageMemory::kSegmentCount; ++s) {
+    for (int s = 0; s < HexImage::kSegmentCount; ++s) {
         if (SectorUsed(s)) {
-            m_programTotal += (g_imageMemory.FillMark(s) / kBlockSize + 1) * kBlockSize;
+            m_programTotal += (m_image->FillMark(s) / kBlockSize + 1) * kBlockSize;
         }
     }
     m_programDone = 0;
-    for (int s = 0; s < ImageMemory::kSegmentCount; ++s) {
+    for (int s = 0; s < HexImage::kSegmentCount; ++s) {
         if (!SectorUsed(s)) {
             continue;
         }
         Log(FormatText("Programming sector %d! ", s));
-        const std::uint32_t fill = g_imageMemory.FillMark(s);
+        const std::uint32_t fill = m_image->FillMark(s);
         for (std::uint32_t offset = 0; offset <= fill; offset += kBlockSize) {
             if (StopRequested()) {
                 return Outcome::kAborted;
@@ -286,7 +318,7 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
             return ended(Outcome::kAborted);
         }
         ++sends;
-        switch (AwaitReply(kBlockTimeoutMs, true)) {
+        switch (AwaitReply(m_timeouts.blockMs, true)) {
             case Reply::kAccepted:
                 return ended(Outcome::kDone);
             case Reply::kRefused:
@@ -296,11 +328,11 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
             case Reply::kSilent:
                 // An answer that began just before the time-out ran out had its first bytes
                 // consumed; the rest may still come and must not start the next answer read.
-                m_answersOwed = m_answersOwed || m_link.lastReadCount() > 0;
+                m_answersOwed = m_answersOwed || line().lastReadCount() > 0;
                 break;
         }
         if (sends > kMaxBlockRepeats) {
-            LogNoResponse();
+            Failure(FailureReason::kNoAnswer, LogNoResponse());
             return ended(Outcome::kFailed);
         }
         // Up to 15 s of silence: an abort request is taken before each send, not only before
@@ -319,12 +351,12 @@ DownloadJob::Outcome DownloadJob::Finalize() {
     if (!SendFrame(Frame::kFinalize)) {
         return Outcome::kAborted;
     }
-    switch (AwaitReply(kBlockTimeoutMs, true)) {
+    switch (AwaitReply(m_timeouts.blockMs, true)) {
         case Reply::kAccepted:
             Log("Download finished successfully!");
             return Outcome::kDone;
         case Reply::kSilent:
-            LogNoResponse();
+            Failure(FailureReason::kNoAnswer, LogNoResponse());
             return Outcome::kFailed;
         case Reply::kRefused:
             return Outcome::kFailed;

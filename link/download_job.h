@@ -1,18 +1,21 @@
 #pragma once
 
+#include <memory>
+
 #include "image/monitor_header.h"
 #include "link/job.h"
+#include "link/job_session.h"
 
-// The Start Download job: loads the image file, erases the sectors it uses (and, with the
-// "Erase all sectors" setting, sectors 0 .. eraseAllSectorCount - 1), programs every used
-// sector in CRC-protected 128-byte blocks and finalizes. Talks to the monitor that the last
-// Initialize started, over the port it opened. Ends with exactly one UM_DOWNLOAD_DONE.
+// The Start Download job: takes the image (reading the image file when its owner has not),
+// erases the sectors it uses (and with erase-all sectors 0 .. eraseAllSectorCount - 1),
+// programs every used sector in CRC-protected 128-byte blocks and finalizes. Talks to the
+// monitor that the last Initialize started, over the port it opened. Ends with exactly one
+// OnDone.
 class DownloadJob : public Job {
 public:
-    // `eraseAll` is the owner's setting, read fresh while the erase phase runs.
-    DownloadJob(const JobParams& job, SerialLink& link, const MonitorHeader& header,
-                const std::atomic<int>& eraseAll, const std::atomic<int>& stop)
-        : Job(job, link, stop), m_header(header), m_eraseAll(eraseAll) {}
+    DownloadJob(const DownloadRequest& request, JobSession& session, Clock& clock,
+                std::stop_token stop, JobEvents& events, const Timeouts& timeouts)
+        : Job(clock, std::move(stop), events, timeouts), m_request(request), m_session(session) {}
 
     void Run();
 
@@ -27,7 +30,8 @@ public:
 
     // The frames, built at the start of `out`; each returns its length.
     static std::size_t BuildEraseFrame(std::uint8_t* out, int sector);
-    static std::size_t BuildBlockFrame(std::uint8_t* out, int sector, std::uint32_t offset);
+    static std::size_t BuildBlockFrame(std::uint8_t* out, const HexImage& image, int sector,
+                                       std::uint32_t offset);
     static std::size_t BuildFinalizeFrame(std::uint8_t* out);
 
 private:
@@ -36,6 +40,8 @@ private:
     enum class Reply { kAccepted, kSilent, kRefused, kAborted };
     enum class Frame { kErase, kBlock, kFinalize };
 
+    // Takes the image the request carries, or reads its file; false when the job has ended.
+    bool TakeImage();
     Outcome Erase();
     Outcome EraseSector(int sector);
     Outcome Program();
@@ -57,7 +63,12 @@ private:
     // "Error %c!".
     Reply AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText);
     // "Wrong CRC!" when the error code is "C" and `crcHasItsOwnText`, else "Error %c!".
-    void LogErrorAnswer(bool crcHasItsOwnText) const;
+    void LogErrorAnswer(bool crcHasItsOwnText);
+    // Remembers why the job failed, for its done event.
+    void Failure(FailureReason reason, std::string line) {
+        m_failureReason = reason;
+        m_failureLine = std::move(line);
+    }
     bool SectorUsed(int sector) const;
     // How many sectors from 0 on are erased whatever the image holds: the header's erase-all
     // count with the setting on, else 0.
@@ -65,8 +76,12 @@ private:
     // A sector in the erase set: used, or below the erase-all count.
     bool SectorToErase(int sector) const;
 
-    const MonitorHeader& m_header;
-    const std::atomic<int>& m_eraseAll;
+    const DownloadRequest& m_request;
+    JobSession& m_session;
+    MonitorHeader m_header{};
+    std::shared_ptr<const HexImage> m_image;
+    FailureReason m_failureReason = FailureReason::kNone;
+    std::string m_failureLine;
     std::uint32_t m_programTotal = 0;
     std::uint32_t m_programDone = 0;
     // A block of this job went out more than once: its earlier copies may still be answered.

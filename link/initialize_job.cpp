@@ -1,13 +1,9 @@
 #include "link/initialize_job.h"
 
-#include "image/image_memory.h"
 #include "platform/text_format.h"
 
 namespace {
 
-constexpr std::uint32_t kHandshakeTimeoutMs = 1000;
-constexpr std::uint32_t kRamTestTimeoutMs = 10000;
-constexpr std::uint32_t kEchoTimeoutMs = 500;
 constexpr std::size_t kRamReportLength = 8;
 
 // The bytes of the monitor exchange.
@@ -24,24 +20,26 @@ bool InitializeJob::PollAborted() {
     if (!StopRequested()) {
         return false;
     }
-    PostDone(UM_INIT_DONE, true, false);
+    EndAborted();
     return true;
 }
 
 bool InitializeJob::ExpectByte(std::uint8_t expected, bool readAll) {
-    if (!m_link.WaitForResponse(kHandshakeTimeoutMs, 1, readAll)) {
-        LogNoResponse();
+    if (!line().WaitForResponse(m_timeouts.handshakeMs, 1, readAll)) {
+        m_failureReason = FailureReason::kNoAnswer;
+        m_failureLine = LogNoResponse();
         return false;
     }
-    if (m_link.buffer()[0] != expected) {
-        LogWrongAnswer(expected, m_link.buffer()[0]);
+    if (line().buffer()[0] != expected) {
+        m_failureReason = FailureReason::kWrongAnswer;
+        m_failureLine = LogWrongAnswer(expected, line().buffer()[0]);
         return false;
     }
     return true;
 }
 
 bool InitializeJob::ExchangeByte(std::uint8_t byte, std::uint8_t expected) {
-    m_link.WriteBytes(&byte, 1);
+    line().WriteBytes(&byte, 1);
     return ExpectByte(expected);
 }
 
@@ -49,43 +47,73 @@ void InitializeJob::Run() {
     if (OpenAndLoad() && TakeHeader() && Handshake() && SendLoader() && RamTest() &&
         SendMonitor()) {
         Log("Monitor started!");
-        PostDone(UM_INIT_DONE, false, true);
+        m_session.header = m_monitor.header;
+        Succeed();
     }
 }
 
 bool InitializeJob::OpenAndLoad() {
-    const bool opened = m_link.OpenPort(m_job);
+    // The port still held from the last job is closed first; a monitor is only ever started
+    // anew on it.
+    m_session.channel.reset();
+    m_session.header.reset();
+    OpenedChannel opened = m_opener(m_lineSettings);
+    m_session.channel = std::move(opened.channel);  // kept open even when it refused settings
+    std::string failure;
+    switch (opened.status) {
+        case OpenedChannel::Status::kCannotOpen:
+            m_failureReason = FailureReason::kPortUnavailable;
+            failure = "Unable to open COM port!";
+            break;
+        case OpenedChannel::Status::kCannotConfigure:
+            m_failureReason = FailureReason::kPortSettings;
+            failure = "Error initializing COM port!";
+            break;
+        case OpenedChannel::Status::kOpened:
+            Log(FormatText("%s initialized.", m_lineSettings.port.c_str()));
+            break;
+    }
+    if (!failure.empty()) {
+        Log(failure);
+        m_failureLine = failure;
+    }
     if (PollAborted()) {
         return false;
     }
-    if (!opened) {
+    if (!failure.empty()) {
         EndFailed();
         return false;
     }
-    m_link.DiscardInput();  // whatever waited before the job is stale
-    if (!LoadFile(m_job.strFile)) {
+    UseChannel(*m_session.channel);
+    line().DiscardInput();  // whatever waited before the job is stale
+    MonitorFileRead read = LoadMonitorFile(m_request.monitorFile, StopCheckForReads());
+    ShowReaderMessages(m_request.monitorFile, read.read);
+    if (!read.read.ok()) {
         if (!PollAborted()) {
-            EndFailed();
+            Fail(FailureReason::kFileUnreadable, read.read.error->text);
         }
         return false;
+    }
+    switch (read.status) {
+        case MonitorHeaderStatus::kNoSignature:
+            m_failureReason = FailureReason::kNoMonitorHeader;
+            m_failureLine = "Invalid monitor file!\nNo specification found.";
+            break;
+        case MonitorHeaderStatus::kIncompatible:
+            m_failureReason = FailureReason::kIncompatibleMonitor;
+            m_failureLine = "Invalid monitor file!\nIncompatible specification.";
+            break;
+        case MonitorHeaderStatus::kAccepted:
+            m_monitor = std::move(*read.file);
+            break;
     }
     return true;
 }
 
 bool InitializeJob::TakeHeader() {
-    const MonitorHeaderSearch search = SearchMonitorHeader();
-    bool accepted = false;
-    switch (search.status) {
-        case MonitorHeaderStatus::kNoSignature:
-            Log("Invalid monitor file!\nNo specification found.");
-            break;
-        case MonitorHeaderStatus::kIncompatible:
-            Log("Invalid monitor file!\nIncompatible specification.");
-            break;
-        case MonitorHeaderStatus::kAccepted:
-            m_header = CopyMonitorHeader(search);
-            accepted = true;
-            break;
+    const bool accepted = m_failureReason == FailureReason::kNone;
+    if (!accepted) {
+        Log(m_failureLine);
     }
     if (PollAborted()) {
         return false;
@@ -98,7 +126,7 @@ bool InitializeJob::TakeHeader() {
 
 bool InitializeJob::Handshake() {
     Log("---------------------------------------");
-    const bool ok = ExchangeByte(m_header.syncByte, m_header.identByte);
+    const bool ok = ExchangeByte(m_monitor.header.syncByte, m_monitor.header.identByte);
     if (PollAborted()) {
         return false;
     }
@@ -109,18 +137,22 @@ bool InitializeJob::Handshake() {
 }
 
 bool InitializeJob::SendLoader() {
-    const int segment = m_header.loaderSegment;
-    const std::uint32_t level0 = m_header.level0Length;
-    const std::uint32_t fill = g_imageMemory.FillMark(segment);
+    const MonitorHeader& header = m_monitor.header;
+    const int segment = header.loaderSegment;
+    const std::uint32_t level0 = header.level0Length;
+    const std::uint32_t fill = m_monitor.image.FillMark(segment);
+    const std::uint8_t* loader = m_monitor.image.SegmentData(segment);
 
     Log(FormatText("Send BOOTLOAD (Level 0) !    ==> %d Bytes", static_cast<int>(level0)));
-    m_link.WriteImageBytes(segment, 0, level0);
+    line().WriteEachByte(loader, std::min(level0, HexImage::kSegmentSize));
     Log(FormatText("Send BOOTLOAD (Level 1) !    ==> %d Byte",
                    static_cast<int>(fill) - static_cast<int>(level0) + 1));
-    m_link.WriteImageBytes(segment, level0, fill + 1);
+    if (level0 <= fill) {
+        line().WriteEachByte(loader + level0, fill + 1 - level0);
+    }
 
     // Exactly the acknowledge: the RAM test report may follow right behind it.
-    const bool ok = ExpectByte(m_header.loaderAck, false);
+    const bool ok = ExpectByte(header.loaderAck, false);
     if (PollAborted()) {
         return false;
     }
@@ -133,21 +165,25 @@ bool InitializeJob::SendLoader() {
 bool InitializeJob::RamTest() {
     Log("RAM test started.");
     bool ok = false;
-    if (!m_link.WaitForResponse(kRamTestTimeoutMs, kRamReportLength, true)) {
-        LogNoResponse();
+    if (!line().WaitForResponse(m_timeouts.ramTestMs, kRamReportLength, true)) {
+        m_failureReason = FailureReason::kNoAnswer;
+        m_failureLine = LogNoResponse();
     } else {
-        const std::uint8_t* r = m_link.buffer();
+        const std::uint8_t* r = line().buffer();
         if (r[0] != kRamReportMarker) {
-            LogWrongAnswer(kRamReportMarker, r[0]);
+            m_failureReason = FailureReason::kWrongAnswer;
+            m_failureLine = LogWrongAnswer(kRamReportMarker, r[0]);
         } else if (r[1] == 0xFF && r[2] == 0xFF && r[3] == 0xFF && r[4] == 0xFF && r[5] == 0xFF &&
                    r[6] == 0xFF && r[7] == kRamTestPassed) {
             Log("RAM test successful!");
             ok = true;
         } else {
-            Log(FormatText(
+            m_failureReason = FailureReason::kRamTestFailed;
+            m_failureLine = FormatText(
                 "RAM test failed at address: 0x%02X%02X.%02X%02X  Set: 0x%02X <> 0x%02X :Act!",
                 unsigned{r[4]}, unsigned{r[3]}, unsigned{r[2]}, unsigned{r[1]}, unsigned{r[6]},
-                unsigned{r[5]}));
+                unsigned{r[5]});
+            Log(m_failureLine);
         }
     }
     if (PollAborted()) {
@@ -160,8 +196,8 @@ bool InitializeJob::RamTest() {
 }
 
 bool InitializeJob::SendMonitor() {
-    const int segment = m_header.monitorSegment;
-    const std::uint32_t length = std::uint32_t{g_imageMemory.FillMark(segment)} + 1;  // 1..65536
+    const int segment = m_monitor.header.monitorSegment;
+    const std::uint32_t length = std::uint32_t{m_monitor.image.FillMark(segment)} + 1;  // 1..65536
     Log(FormatText("Send Monitor  (Level 2) !   ==> %d Byte", static_cast<int>(length)));
 
     // Start, length announcement (low byte, high byte), each answered by its echo. After each
@@ -184,19 +220,21 @@ bool InitializeJob::SendMonitor() {
         EndFailed();
         return false;
     }
-    const std::uint8_t* monitor = g_imageMemory.SegmentData(segment);
+    const std::uint8_t* monitor = m_monitor.image.SegmentData(segment);
     for (std::uint32_t k = 0; k < length; ++k) {
         if (PollAborted()) {
             return false;
         }
-        m_link.WriteBytes(&monitor[k], 1);
-        if (!m_link.WaitForResponse(kEchoTimeoutMs, 1, false)) {
-            LogNoResponse();
+        line().WriteBytes(&monitor[k], 1);
+        if (!line().WaitForResponse(m_timeouts.echoMs, 1, false)) {
+            m_failureReason = FailureReason::kNoAnswer;
+            m_failureLine = LogNoResponse();
             EndFailed();
             return false;
         }
-        if (m_link.buffer()[0] != monitor[k]) {
-            LogWrongAnswer(monitor[k], m_link.buffer()[0]);
+        if (line().buffer()[0] != monitor[k]) {
+            m_failureReason = FailureReason::kWrongAnswer;
+            m_failureLine = LogWrongAnswer(monitor[k], line().buffer()[0]);
             EndFailed();
             return false;
         }

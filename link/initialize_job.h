@@ -1,22 +1,27 @@
 #pragma once
 
-#include "image/monitor_header.h"
+#include "image/monitor_file.h"
 #include "link/job.h"
+#include "link/job_session.h"
 
-// The Initialize job: opens the port, loads the monitor file, runs the bootstrap handshake,
+// The Initialize job: opens the port, reads the monitor file, runs the bootstrap handshake,
 // sends loader Level 0 and Level 1, reads the RAM test report and uploads the monitor with a
-// byte echo until the monitor reports that it runs. Ends with exactly one UM_INIT_DONE.
+// byte echo until the monitor reports that it runs. Ends with exactly one OnDone.
 class InitializeJob : public Job {
 public:
-    // `header` is the worker's header copy, written once a monitor file is accepted.
-    InitializeJob(const JobParams& job, SerialLink& link, MonitorHeader& header,
-                  const std::atomic<int>& stop)
-        : Job(job, link, stop), m_header(header) {}
+    InitializeJob(const InitializeRequest& request, const LineSettings& lineSettings,
+                  JobSession& session, const ChannelOpener& opener, Clock& clock,
+                  std::stop_token stop, JobEvents& events, const Timeouts& timeouts)
+        : Job(clock, std::move(stop), events, timeouts),
+          m_request(request),
+          m_lineSettings(lineSettings),
+          m_session(session),
+          m_opener(opener) {}
 
     void Run();
 
 private:
-    // The steps; each returns false when the job has ended (its done message is posted).
+    // The steps; each returns false when the job has ended (its done event is out).
     bool OpenAndLoad();
     bool TakeHeader();
     bool Handshake();
@@ -24,16 +29,23 @@ private:
     bool RamTest();
     bool SendMonitor();
 
-    // Posts (1, 0) and returns true when an abort was requested.
+    // Ends the job aborted and returns true when a stop was requested.
     bool PollAborted();
-    void EndFailed() { PostDone(UM_INIT_DONE, false, false); }
 
-    // Sends `byte` and checks the single-byte answer (1000 ms, read-all) against `expected`,
-    // logging the failure. True when the answer was right.
+    // Sends `byte` and checks the single-byte answer (read-all) against `expected`, logging
+    // the failure into `failure`. True when the answer was right.
     bool ExchangeByte(std::uint8_t byte, std::uint8_t expected);
-    // Waits for one answer byte (1000 ms) and checks it against `expected`. With `readAll`
-    // everything that waits with it is taken too; without, only that byte.
+    // Waits for one answer byte and checks it against `expected`. With `readAll` everything
+    // that waits with it is taken too; without, only that byte.
     bool ExpectByte(std::uint8_t expected, bool readAll = true);
+    // Ends the job failed with the reason and line of the last failed step.
+    void EndFailed() { Fail(m_failureReason, m_failureLine); }
 
-    MonitorHeader& m_header;
+    const InitializeRequest& m_request;
+    const LineSettings& m_lineSettings;
+    JobSession& m_session;
+    const ChannelOpener& m_opener;
+    MonitorFile m_monitor;
+    FailureReason m_failureReason = FailureReason::kNone;
+    std::string m_failureLine;
 };

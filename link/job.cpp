@@ -3,33 +3,35 @@
 #include "platform/text_format.h"
 
 namespace {
-constexpr std::uint32_t kProgressIntervalMs = 100;
+constexpr std::uint64_t kProgressIntervalMs = 100;
 }  // namespace
 
-void Job::PostDone(unsigned message, bool aborted, bool succeeded) const {
-    if (m_job.hWndOwner != nullptr) {
-        m_job.hWndOwner->Post(message, aborted ? 1 : 0, succeeded ? 1 : 0);
+void Job::ShowReaderMessages(const std::string& file, const HexReadResult& read) const {
+    for (const std::string& text : read.Messages()) {
+        m_events.OnReaderMessage(file, text);
     }
 }
 
-void Job::LogNoResponse() const {
-    Log("No response from target (=> Activate BSL-Mode => Reset) !");
+std::string Job::LogNoResponse() const {
+    const std::string line = "No response from target (=> Activate BSL-Mode => Reset) !";
+    Log(line);
+    return line;
 }
 
-void Job::LogWrongAnswer(std::uint8_t expected, std::uint8_t received) const {
-    Log(FormatText("Wrong answer (Set 0x%02X::Act 0x%02X)!", static_cast<unsigned>(expected),
-                   static_cast<unsigned>(received)));
+std::string Job::LogWrongAnswer(std::uint8_t expected, std::uint8_t received) const {
+    const std::string line =
+        FormatText("Wrong answer (Set 0x%02X::Act 0x%02X)!", static_cast<unsigned>(expected),
+                   static_cast<unsigned>(received));
+    Log(line);
+    return line;
 }
 
 void Job::ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final) {
-    const std::uint32_t now = TickCountMs();
-    if (!final && m_progressPosted && now - m_lastProgressTick < kProgressIntervalMs) {
+    const std::uint64_t now = m_clock.NowMs();
+    if (!final && m_progressReported && now - m_lastProgressMs < kProgressIntervalMs) {
         return;
     }
-    m_progressPosted = true;
-    m_lastProgressTick = now;
-    if (m_job.hWndOwner != nullptr) {
-        m_job.hWndOwner->Post(UM_PROGRESS, MakeProgressWParam(phase, done),
-                              static_cast<LParam>(total));
-    }
+    m_progressReported = true;
+    m_lastProgressMs = now;
+    m_events.OnProgress(phase, done, total);
 }

@@ -1,43 +1,62 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <optional>
+#include <stop_token>
 #include <string>
 
 #include "image/hex_reader.h"
-#include "link/messages.h"
-#include "link/serial_link.h"
-#include "platform/ticks.h"
+#include "link/clock.h"
+#include "link/job_events.h"
+#include "link/line_settings.h"
+#include "link/target_line.h"
 
-// What both jobs share: the job record, the link, the abort flag and the ways they report.
+// What both jobs share: the line, the clock, the stop request, the time-outs and the ways
+// they report.
 class Job {
 public:
-    Job(const JobParams& job, SerialLink& link, const std::atomic<int>& stop)
-        : m_job(job), m_link(link), m_stop(stop) {}
+    Job(Clock& clock, std::stop_token stop, JobEvents& events, const Timeouts& timeouts)
+        : m_clock(clock), m_stop(std::move(stop)), m_events(events), m_timeouts(timeouts) {}
 
 protected:
-    void Log(const std::string& text) const { PostLogLine(m_job.hWndOwner, text); }
-    void Append(const std::string& text) const { PostLogAppend(m_job.hWndOwner, text); }
-    void PostDone(unsigned message, bool aborted, bool succeeded) const;
-    // The abort flag, read fresh from memory at every poll point.
-    bool StopRequested() const { return m_stop.load() != 0; }
+    // The line the job talks over, once it has one.
+    void UseChannel(ByteChannel& channel) { m_line.emplace(channel, m_clock, m_events); }
+    TargetLine& line() { return *m_line; }
 
-    // LoadHexFile on `path`; an abort request ends a long load between its chunks.
-    bool LoadFile(const std::string& path) const { return LoadHexFile(path, &m_stop) != 0; }
+    void Log(const std::string& text) const { m_events.OnLine(text); }
+    void Append(const std::string& text) const { m_events.OnAppend(text); }
+    // The owner's stop request, looked at only at the poll points.
+    bool StopRequested() const { return m_stop.stop_requested(); }
+    StopCheck StopCheckForReads() const {
+        return [stop = m_stop] { return stop.stop_requested(); };
+    }
+    // The reader's texts about `file`, in order.
+    void ShowReaderMessages(const std::string& file, const HexReadResult& read) const;
 
     // "No response from target (=> Activate BSL-Mode => Reset) !"
-    void LogNoResponse() const;
+    std::string LogNoResponse() const;
     // "Wrong answer (Set 0x%02X::Act 0x%02X)!"
-    void LogWrongAnswer(std::uint8_t expected, std::uint8_t received) const;
+    std::string LogWrongAnswer(std::uint8_t expected, std::uint8_t received) const;
 
-    // Progress of the running phase, posted at most every 100 ms unless `final`.
+    // Progress of the running phase, reported at most every 100 ms unless `final`.
     void ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final);
 
-    const JobParams& m_job;
-    SerialLink& m_link;
+    // The one done event.
+    void Succeed() const { m_events.OnDone({JobOutcome::kSucceeded, FailureReason::kNone, {}}); }
+    void Fail(FailureReason reason, std::string text) const {
+        m_events.OnDone({JobOutcome::kFailed, reason, std::move(text)});
+    }
+    void EndAborted() const {
+        m_events.OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    }
+
+    Clock& m_clock;
+    std::stop_token m_stop;
+    JobEvents& m_events;
+    const Timeouts& m_timeouts;
 
 private:
-    const std::atomic<int>& m_stop;
-    std::uint32_t m_lastProgressTick = 0;
-    bool m_progressPosted = false;
+    std::optional<TargetLine> m_line;
+    std::uint64_t m_lastProgressMs = 0;
+    bool m_progressReported = false;
 };

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/baud_rate.h"
 #include "platform/pending_input.h"
 
 // When the device `name` exists but this user may not open it for reading and writing, the
@@ -51,7 +52,7 @@ public:
     bool Open(const std::string& name);
     // Sets the baud rate and the fixed line settings; false when the device refuses them (or
     // is not a serial device at all). The device stays open either way.
-    bool Configure(std::uint32_t baudRate);
+    bool Configure(BaudRate baudRate);
     bool IsOpen() const;
     void Close();
 

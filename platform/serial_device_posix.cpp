@@ -193,7 +193,7 @@ bool SerialDevice::Open(const std::string& name) {
     return true;
 }
 
-bool SerialDevice::Configure(std::uint32_t baudRate) {
+bool SerialDevice::Configure(BaudRate baudRate) {
     if (m_fd < 0) {
         return false;
     }
@@ -202,7 +202,7 @@ bool SerialDevice::Configure(std::uint32_t baudRate) {
         return false;  // not a terminal: a plain file, /dev/null, ...
     }
     speed_t speed{};
-    if (!BaudConstant(baudRate, speed)) {
+    if (!BaudConstant(baudRate.bitsPerSecond, speed)) {
         return false;
     }
     ::cfmakeraw(&tio);

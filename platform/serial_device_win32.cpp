@@ -55,14 +55,14 @@ bool SerialDevice::Open(const std::string& name) {
     return true;
 }
 
-bool SerialDevice::Configure(std::uint32_t baudRate) {
+bool SerialDevice::Configure(BaudRate baudRate) {
     if (!IsOpen()) {
         return false;
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     ::GetCommState(AsHandle(m_handle), &dcb);  // the outcome is not needed: every field is set
-    dcb.BaudRate = baudRate;
+    dcb.BaudRate = baudRate.bitsPerSecond;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;

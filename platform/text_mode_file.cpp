@@ -58,7 +58,7 @@ bool TextModeFile::Open(const std::string& path) {
     // Our own buffer is the only one: the stream reads straight into it.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
     m_rawPos = m_rawLength = 0;
-    m_ended = m_failed = false;
+    m_ended = m_failed = m_atFileEnd = false;
     return true;
 }
 
@@ -83,9 +83,34 @@ bool TextModeFile::FillRaw() {
             m_failed = true;
         } else {
             m_ended = true;
+            m_atFileEnd = true;
         }
         return false;
     }
+    if (m_observer) {
+        m_observer(m_raw, m_rawLength);
+    }
+    return true;
+}
+
+bool TextModeFile::ReadRestRaw() {
+    if (m_failed || m_file == nullptr) {
+        return false;
+    }
+    while (!m_atFileEnd) {
+        const std::size_t got = std::fread(m_raw, 1, kRawSize, m_file);
+        if (got == 0) {
+            if (std::ferror(m_file)) {
+                m_failed = true;
+                return false;
+            }
+            m_atFileEnd = true;
+        } else if (m_observer) {
+            m_observer(m_raw, got);
+        }
+    }
+    m_ended = true;
+    m_rawPos = m_rawLength = 0;
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 // A file opened read-only in the C runtime's text mode, with the same rules on every platform:
@@ -25,6 +26,15 @@ public:
     // the file (or at a Ctrl-Z), -1 on a read error.
     long Read(std::uint8_t* dest, std::size_t count);
 
+    // Every byte read from the file goes to `observer` as it comes, untranslated (a digest
+    // of the file as read, for example). Set before the first Read.
+    void ObserveRawBytes(std::function<void(const std::uint8_t*, std::size_t)> observer) {
+        m_observer = std::move(observer);
+    }
+    // Reads the rest of the file (past a Ctrl-Z too) for the observer only. False on a read
+    // error.
+    bool ReadRestRaw();
+
 private:
     // Makes sure at least one raw byte is buffered; false at the end or on an error.
     bool FillRaw();
@@ -36,4 +46,6 @@ private:
     std::size_t m_rawLength = 0;
     bool m_ended = false;  // Ctrl-Z seen or the file's end reached
     bool m_failed = false;
+    bool m_atFileEnd = false;  // the file itself has been read to its end
+    std::function<void(const std::uint8_t*, std::size_t)> m_observer;
 };

@@ -30,7 +30,7 @@ TEST(SerialDeviceTest, OpensOnlyWhatExistsAndOnlyOnce) {
     PtyPair pty;
     SerialDevice first;
     ASSERT_TRUE(first.Open(pty.slavePath()));
-    EXPECT_TRUE(first.Configure(57600));
+    EXPECT_TRUE(first.Configure({57600}));
     SerialDevice second;
     EXPECT_FALSE(second.Open(pty.slavePath())) << "a port in use must not open twice";
     first.Close();
@@ -131,15 +131,15 @@ TEST(SerialDeviceTest, SomethingThatIsNoSerialDeviceRefusesItsSettings) {
     for (const std::string& path : {file, std::string("/dev/null")}) {
         SerialDevice device;
         ASSERT_TRUE(device.Open(path)) << path;
-        EXPECT_FALSE(device.Configure(57600)) << path;
+        EXPECT_FALSE(device.Configure({57600})) << path;
         EXPECT_TRUE(device.IsOpen());
     }
     PtyPair pty;
     SerialDevice device;
     ASSERT_TRUE(device.Open(pty.slavePath()));
-    EXPECT_FALSE(device.Configure(12345)) << "a rate the driver cannot set";
+    EXPECT_FALSE(device.Configure({12345})) << "a rate the driver cannot set";
     for (std::uint32_t baud : {9600u, 19200u, 38400u, 57600u, 115200u}) {
-        EXPECT_TRUE(device.Configure(baud)) << baud;
+        EXPECT_TRUE(device.Configure({baud})) << baud;
     }
 }
 
@@ -147,7 +147,7 @@ TEST(SerialDeviceTest, PassesEveryByteValueUnchanged) {
     PtyPair pty;
     SerialDevice device;
     ASSERT_TRUE(device.Open(pty.slavePath()));
-    ASSERT_TRUE(device.Configure(115200));
+    ASSERT_TRUE(device.Configure({115200}));
     std::vector<std::uint8_t> all(256);
     for (int i = 0; i < 256; ++i) {
         all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -166,7 +166,7 @@ TEST(SerialDeviceTest, WaitEndsWhenEnoughBytesArriveInPieces) {
     PtyPair pty;
     SerialDevice device;
     ASSERT_TRUE(device.Open(pty.slavePath()));
-    ASSERT_TRUE(device.Configure(57600));
+    ASSERT_TRUE(device.Configure({57600}));
     std::thread peer([&] {
         for (int i = 0; i < 7; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -186,7 +186,7 @@ TEST(SerialDeviceTest, SilenceEndsAtTheDeadlineWithoutBurningTheCpu) {
     PtyPair pty;
     SerialDevice device;
     ASSERT_TRUE(device.Open(pty.slavePath()));
-    ASSERT_TRUE(device.Configure(57600));
+    ASSERT_TRUE(device.Configure({57600}));
     const auto start = Clock::now();
     const long long cpuBefore = ThreadCpuMicroseconds();
     EXPECT_FALSE(device.WaitForInput(1, 300));
@@ -203,7 +203,7 @@ TEST(SerialDeviceTest, VanishedDeviceEndsTheWaitAndCanBeOpenedAgainOnceBack) {
 
     SerialDevice device;
     ASSERT_TRUE(device.Open(link.string()));
-    ASSERT_TRUE(device.Configure(57600));
+    ASSERT_TRUE(device.Configure({57600}));
     pty->Send(std::vector<std::uint8_t>{0x41});
     ASSERT_TRUE(device.WaitForInput(1, 1000));
     pty->HangUp();  // the adapter is pulled
@@ -226,7 +226,7 @@ TEST(SerialDeviceTest, VanishedDeviceEndsTheWaitAndCanBeOpenedAgainOnceBack) {
     std::filesystem::remove(link);
     std::filesystem::create_symlink(replugged->slavePath(), link);
     ASSERT_TRUE(device.Open(link.string()));
-    ASSERT_TRUE(device.Configure(57600));
+    ASSERT_TRUE(device.Configure({57600}));
     EXPECT_FALSE(device.IsGone());
     replugged->Send(std::vector<std::uint8_t>{1, 2});
     EXPECT_TRUE(device.WaitForInput(2, 1000));

@@ -49,7 +49,7 @@ TEST_F(Win32SerialDeviceTest, OpensExistingPortsOnlyAndOnlyOnce) {
     SerialDevice first;
     // Port numbers of 10 and above are reached only through the \\.\ prefix.
     ASSERT_TRUE(first.Open(pair.port));
-    EXPECT_TRUE(first.Configure(57600));
+    EXPECT_TRUE(first.Configure({57600}));
     SerialDevice second;
     if (!RunningUnderWine()) {
         EXPECT_FALSE(second.Open(pair.port)) << "a port in use must not open twice";
@@ -66,7 +66,7 @@ TEST_F(Win32SerialDeviceTest, OpensExistingPortsOnlyAndOnlyOnce) {
 TEST_F(Win32SerialDeviceTest, SomethingThatIsNoSerialPortRefusesItsSettings) {
     SerialDevice device;
     ASSERT_TRUE(device.Open("NUL"));
-    EXPECT_FALSE(device.Configure(57600));
+    EXPECT_FALSE(device.Configure({57600}));
     EXPECT_TRUE(device.IsOpen()) << "the device stays open";
     EXPECT_EQ(device.QueuedInput(), 0u);
     EXPECT_FALSE(device.WaitForInput(1, 100));
@@ -74,7 +74,7 @@ TEST_F(Win32SerialDeviceTest, SomethingThatIsNoSerialPortRefusesItsSettings) {
     SerialDevice port;
     ASSERT_TRUE(port.Open(pair.port));
     for (std::uint32_t baud : {9600u, 19200u, 38400u, 57600u, 115200u}) {
-        EXPECT_TRUE(port.Configure(baud)) << baud;
+        EXPECT_TRUE(port.Configure({baud})) << baud;
     }
 }
 
@@ -144,7 +144,7 @@ TEST_F(Win32SerialDeviceTest, ClosedDeviceHasNothingAndTakesNothing) {
     const std::uint8_t byte = 0x55;
     EXPECT_FALSE(device.Write(&byte, 1));
     EXPECT_FALSE(device.WaitForInput(1, 50));
-    EXPECT_FALSE(device.Configure(57600));
+    EXPECT_FALSE(device.Configure({57600}));
 }
 
 }  // namespace

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+// Where the jobs take the time from: milliseconds on a monotonic count. The real clock is
+// SteadyClock; tests put a virtual one in its place, so that time-outs pass without waiting.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::uint64_t NowMs() = 0;
+    // Blocks until NowMs() has reached `ms`.
+    virtual void SleepUntilMs(std::uint64_t ms) = 0;
+};
+
+// The system's monotonic clock.
+class SteadyClock : public Clock {
+public:
+    std::uint64_t NowMs() override;
+    void SleepUntilMs(std::uint64_t ms) override;
+};

@@ -1,0 +1,37 @@
+#include "link/job_runner.h"
+
+#include "link/serial_channel.h"
+
+JobRunner::JobRunner()
+    : m_opener(OpenSerialChannel),
+      m_steadyClock(std::make_unique<SteadyClock>()),
+      m_clock(*m_steadyClock) {}
+
+JobRunner::JobRunner(ChannelOpener opener, Clock& clock)
+    : m_opener(std::move(opener)), m_clock(clock) {}
+
+JobRunner::~JobRunner() {
+    RequestStop();
+    Wait();
+    m_session.channel.reset();
+}
+
+void JobRunner::Start(JobRequest request, JobEvents& events) {
+    Wait();
+    m_request = std::move(request);
+    m_thread = std::jthread([this, &events](std::stop_token stop) {
+        RunJob(m_request, m_session, m_opener, m_clock, std::move(stop), events);
+    });
+}
+
+void JobRunner::RequestStop() {
+    if (m_thread.joinable()) {
+        m_thread.request_stop();
+    }
+}
+
+void JobRunner::Wait() {
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}

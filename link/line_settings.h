@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/baud_rate.h"
+
+// The line a job runs on: the port as the port list names it, and its speed (8 data bits, no
+// parity, one stop bit and no flow control always).
+struct LineSettings {
+    std::string port = "COM1";
+    BaudRate baud = kDefaultBaudRate;
+};
+
+// How long the jobs wait for each kind of answer, in milliseconds.
+struct Timeouts {
+    std::uint32_t handshakeMs = 1000;    // the ident byte, the loader's acknowledge, the echo
+                                         // of the monitor's opening bytes, "monitor runs"
+    std::uint32_t ramTestMs = 10000;     // the RAM test report
+    std::uint32_t echoMs = 500;          // each monitor byte's echo
+    std::uint32_t eraseAnswerMs = 1000;  // an erase command's first answer (the flash type)
+    std::uint32_t eraseDoneMs = 10000;   // the erase's completion
+    std::uint32_t blockMs = 3000;        // a block's answer, the finalize's answer
+    // After a block was sent again, the line counts as settled once nothing arrived for this
+    // long: time for the target to take a block, program it and answer.
+    std::uint32_t settleQuietMs = 500;
+};
