@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "image/image_memory.h"
-#include "platform/message_box.h"
+#include "image/sha256.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 
@@ -18,22 +17,30 @@ using Messages = std::vector<std::string>;
 
 class HexReaderTest : public ::testing::Test {
 protected:
-    // Writes `content` to a file, loads it and returns the result.
-    int Load(const std::string& content) { return LoadHexFile(m_dir.Write("image.hex", content)); }
+    // Writes `content` to a file, reads it and returns 1 when it read well, else 0.
+    int Load(const std::string& content) { return LoadPath(m_dir.Write("image.hex", content)); }
+    int LoadPath(const std::string& path, const StopCheck& stop = {}) {
+        m_last = ReadHexFile(path, stop);
+        const Messages texts = m_last.Messages();
+        m_messages.insert(m_messages.end(), texts.begin(), texts.end());
+        return m_last.ok() ? 1 : 0;
+    }
 
-    const Messages& messages() const { return m_recorder.messages(); }
+    // The texts of every read so far, in order.
+    const Messages& messages() const { return m_messages; }
+    const HexImage& image() const { return m_last.image; }
 
     void ExpectBytes(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             const std::uint32_t a = address + static_cast<std::uint32_t>(i);
-            ASSERT_EQ(g_imageMemory.Byte(static_cast<int>(a >> 16), a & 0xFFFF), bytes[i])
+            ASSERT_EQ(image().Byte(static_cast<int>(a >> 16), a & 0xFFFF), bytes[i])
                 << "at address 0x" << std::hex << a;
         }
     }
 
-    static bool AllSegmentsEmpty() {
-        for (int s = 0; s < ImageMemory::kSegmentCount; ++s) {
-            if (g_imageMemory.FillMark(s) != 0) {
+    bool AllSegmentsEmpty() const {
+        for (int s = 0; s < HexImage::kSegmentCount; ++s) {
+            if (image().FillMark(s) != 0) {
                 return false;
             }
         }
@@ -41,7 +48,8 @@ protected:
     }
 
     TempDir m_dir;
-    MessageRecorder m_recorder;
+    HexReadResult m_last;
+    Messages m_messages;
 };
 
 // --- Records that load -----------------------------------------------------------------------
@@ -50,9 +58,9 @@ TEST_F(HexReaderTest, DataRecordStoresItsBytesAndRaisesTheFillMark) {
     EXPECT_EQ(Load(":0300300002337A1E\n:00000001FF\n"), 1);
     EXPECT_TRUE(messages().empty());
     ExpectBytes(0x30, {0x02, 0x33, 0x7A});
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x2F), 0xFF);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x33), 0xFF);
-    EXPECT_EQ(g_imageMemory.FillMark(0), 0x32);
+    EXPECT_EQ(image().Byte(0, 0x2F), 0xFF);
+    EXPECT_EQ(image().Byte(0, 0x33), 0xFF);
+    EXPECT_EQ(image().FillMark(0), 0x32);
 }
 
 TEST_F(HexReaderTest, EndRecordOnlyLeavesEverySegmentEmpty) {
@@ -74,11 +82,11 @@ TEST_F(HexReaderTest, LastRecordWithoutLineEndStillLoads) {
     ExpectBytes(0, {9, 8});
 
     // A data record as the last characters: only the end of the file is reported.
-    m_recorder.clear();
+    m_messages.clear();
     EXPECT_EQ(Load(hex_text::Record(0x00, 0x100, {7, 6, 5})), 1);
     EXPECT_EQ(messages(), Messages{"Datei beendet"});
     ExpectBytes(0x100, {7, 6, 5});
-    EXPECT_EQ(g_imageMemory.FillMark(0), 0x102);
+    EXPECT_EQ(image().FillMark(0), 0x102);
 }
 
 TEST_F(HexReaderTest, LowerCaseDigitsLoadLikeUpperCase) {
@@ -100,15 +108,15 @@ TEST_F(HexReaderTest, CrLfAndLfLineEndsLoadAlike) {
     EXPECT_EQ(Load(crlf), 1);
     EXPECT_TRUE(messages().empty());
     ExpectBytes(0x40, {1, 2, 3});
-    EXPECT_EQ(g_imageMemory.FillMark(0), 0x42);
+    EXPECT_EQ(image().FillMark(0), 0x42);
 }
 
 TEST_F(HexReaderTest, CtrlZEndsTheFile) {
     const std::string file = hex_text::Data(0, {0x11}) + "\x1A" + hex_text::Data(0x10, {0x22});
     EXPECT_EQ(Load(file), 1);
     EXPECT_EQ(messages(), Messages{"Datei beendet"});
-    EXPECT_EQ(g_imageMemory.Byte(0, 0), 0x11);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x10), 0xFF);
+    EXPECT_EQ(image().Byte(0, 0), 0x11);
+    EXPECT_EQ(image().Byte(0, 0x10), 0xFF);
 }
 
 TEST_F(HexReaderTest, TextBetweenRecordsIsSkippedWhateverItHolds) {
@@ -137,12 +145,12 @@ TEST_F(HexReaderTest, RecordSplitAcrossTheChunkBoundaryAtEveryPosition) {
     // Pad so that the 512-character chunk boundary falls before each character of the record.
     for (std::size_t split = 0; split <= record.size(); ++split) {
         SCOPED_TRACE("boundary before character " + std::to_string(split));
-        m_recorder.clear();
+        m_messages.clear();
         const std::string padding(512 - split, '\n');
         EXPECT_EQ(Load(padding + record + hex_text::End()), 1);
         EXPECT_TRUE(messages().empty());
         ExpectBytes(0x2000, data);
-        EXPECT_EQ(g_imageMemory.FillMark(0), 0x2000 + 31);
+        EXPECT_EQ(image().FillMark(0), 0x2000 + 31);
     }
 }
 
@@ -154,8 +162,8 @@ TEST_F(HexReaderTest, FillMarksDoNotDependOnRecordOrder) {
          {hex_text::Linear(3) + a + b + c, hex_text::Linear(3) + c + b + a,
           hex_text::Linear(3) + b + c + a + hex_text::End()}) {
         Load(file);
-        EXPECT_EQ(g_imageMemory.FillMark(3), 0x00FF);
-        EXPECT_EQ(g_imageMemory.FillMark(0), 0);
+        EXPECT_EQ(image().FillMark(3), 0x00FF);
+        EXPECT_EQ(image().FillMark(0), 0);
     }
 }
 
@@ -166,18 +174,18 @@ TEST_F(HexReaderTest, AddressRecordsPlaceTheDataRecordsThatFollow) {
                    hex_text::Linear(0x00C0) + hex_text::Data(0x1234, {0xC7}) +   //
                    hex_text::Data(0x1235, {0xD8}) + hex_text::End()),
               1);
-    EXPECT_EQ(g_imageMemory.Byte(1, 0x1234), 0xA5);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x9234), 0xB6);
-    EXPECT_EQ(g_imageMemory.Byte(0xC0, 0x1234), 0xC7);
-    EXPECT_EQ(g_imageMemory.Byte(0xC0, 0x1235), 0xD8);
-    EXPECT_EQ(g_imageMemory.FillMark(0xC0), 0x1235);
+    EXPECT_EQ(image().Byte(1, 0x1234), 0xA5);
+    EXPECT_EQ(image().Byte(0, 0x9234), 0xB6);
+    EXPECT_EQ(image().Byte(0xC0, 0x1234), 0xC7);
+    EXPECT_EQ(image().Byte(0xC0, 0x1235), 0xD8);
+    EXPECT_EQ(image().FillMark(0xC0), 0x1235);
 }
 
 TEST_F(HexReaderTest, LinearAddressUpToSegment255IsAccepted) {
     EXPECT_EQ(Load(hex_text::Linear(0xFF) + hex_text::Data(0xFFFF, {0x42}) + hex_text::End()), 1);
     EXPECT_TRUE(messages().empty());
-    EXPECT_EQ(g_imageMemory.Byte(255, 0xFFFF), 0x42);
-    EXPECT_EQ(g_imageMemory.FillMark(255), 0xFFFF);
+    EXPECT_EQ(image().Byte(255, 0xFFFF), 0x42);
+    EXPECT_EQ(image().FillMark(255), 0xFFFF);
 }
 
 TEST_F(HexReaderTest, RecordPastOffsetFFFFContinuesIntoTheNextSegment) {
@@ -186,15 +194,15 @@ TEST_F(HexReaderTest, RecordPastOffsetFFFFContinuesIntoTheNextSegment) {
     EXPECT_EQ(Load(hex_text::Segment(0x0FFF) + hex_text::Data(0x0008, bytes) + hex_text::End()), 1);
     EXPECT_TRUE(messages().empty());
     ExpectBytes(0x00FFF8, bytes);
-    EXPECT_EQ(g_imageMemory.FillMark(0), 0xFFFF);
-    EXPECT_EQ(g_imageMemory.FillMark(1), 0x0007);
+    EXPECT_EQ(image().FillMark(0), 0xFFFF);
+    EXPECT_EQ(image().FillMark(1), 0x0007);
 
     // A record address plus base offset beyond 0xFFFF starts in the next segment.
     EXPECT_EQ(Load(hex_text::Segment(0x0FFF) + hex_text::Data(0x0020, {1, 2}) + hex_text::End()),
               1);
-    EXPECT_EQ(g_imageMemory.Byte(1, 0x0010), 1);
-    EXPECT_EQ(g_imageMemory.FillMark(0), 0);
-    EXPECT_EQ(g_imageMemory.FillMark(1), 0x0011);
+    EXPECT_EQ(image().Byte(1, 0x0010), 1);
+    EXPECT_EQ(image().FillMark(0), 0);
+    EXPECT_EQ(image().FillMark(1), 0x0011);
 }
 
 TEST_F(HexReaderTest, RecordBeyondSixteenMegabytesIsRefusedWithoutWriting) {
@@ -204,15 +212,15 @@ TEST_F(HexReaderTest, RecordBeyondSixteenMegabytesIsRefusedWithoutWriting) {
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_NE(messages()[0].find("0xFFFFF8"), std::string::npos) << messages()[0];
     EXPECT_NE(messages()[0].find("16 Bytes"), std::string::npos) << messages()[0];
-    EXPECT_EQ(g_imageMemory.Byte(255, 0xFFF8), 0xFF);
-    EXPECT_EQ(g_imageMemory.FillMark(255), 0);
+    EXPECT_EQ(image().Byte(255, 0xFFF8), 0xFF);
+    EXPECT_EQ(image().FillMark(255), 0);
 }
 
 TEST_F(HexReaderTest, EmptyDataRecordStoresNothing) {
     EXPECT_EQ(Load(hex_text::Data(0x0400, {}) + hex_text::Data(0x0000, {}) + hex_text::End()), 1);
     EXPECT_TRUE(messages().empty());
     EXPECT_TRUE(AllSegmentsEmpty());
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x0400), 0xFF);
+    EXPECT_EQ(image().Byte(0, 0x0400), 0xFF);
 }
 
 TEST_F(HexReaderTest, ShortAddressRecordsTakeMissingBytesAsZero) {
@@ -220,13 +228,13 @@ TEST_F(HexReaderTest, ShortAddressRecordsTakeMissingBytesAsZero) {
     EXPECT_EQ(Load(hex_text::Record(0x02, 0, {0x10}) + "\n" + hex_text::Data(0x20, {0x77}) +
                    hex_text::End()),
               1);
-    EXPECT_EQ(g_imageMemory.Byte(1, 0x20), 0x77);
+    EXPECT_EQ(image().Byte(1, 0x20), 0x77);
     // Type 04 with no data bytes after a type 04 to segment 9: v = 0, back to segment 0.
     EXPECT_EQ(Load(hex_text::Linear(9) + hex_text::Record(0x04, 0, {}) + "\n" +
                    hex_text::Data(0x20, {0x66}) + hex_text::End()),
               1);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x20), 0x66);
-    EXPECT_EQ(g_imageMemory.FillMark(9), 0);
+    EXPECT_EQ(image().Byte(0, 0x20), 0x66);
+    EXPECT_EQ(image().FillMark(9), 0);
     EXPECT_TRUE(messages().empty());
 }
 
@@ -245,16 +253,16 @@ TEST_F(HexReaderTest, UnknownRecordTypesAreReportedAndPassedOver) {
         expected.push_back(text);
     }
     EXPECT_EQ(messages(), expected);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x10), 0x5A);
+    EXPECT_EQ(image().Byte(0, 0x10), 0x5A);
 }
 
 // --- Failures ---------------------------------------------------------------------------------
 
 TEST_F(HexReaderTest, MissingFileSaysSoAndStillClearsTheMemory) {
     ASSERT_EQ(Load(hex_text::Data(0x10, {1}) + hex_text::End()), 1);
-    EXPECT_EQ(LoadHexFile((m_dir.path() / "no-such-file.hex").string()), 0);
+    EXPECT_EQ(LoadPath((m_dir.path() / "no-such-file.hex").string()), 0);
     EXPECT_EQ(messages(), Messages{"Datei nicht vorhanden!"});
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x10), 0xFF);
+    EXPECT_EQ(image().Byte(0, 0x10), 0xFF);
     EXPECT_TRUE(AllSegmentsEmpty());
 }
 
@@ -274,7 +282,7 @@ TEST_F(HexReaderTest, AnythingButARegularFileIsRefusedUnopened) {
     paths.insert(paths.end(), {"/dev/zero", fifo});
 #endif
     for (const std::string& path : paths) {
-        EXPECT_EQ(LoadHexFile(path), 0) << path;
+        EXPECT_EQ(LoadPath(path), 0) << path;
     }
     EXPECT_EQ(messages(), Messages(paths.size(), "Fehler beim Öffnen der Quelldatei!"));
 }
@@ -287,16 +295,55 @@ TEST_F(HexReaderTest, FileWithoutASingleRecordIsNoImage) {
 }
 
 TEST_F(HexReaderTest, AbortRequestEndsTheLoadAtTheNextChunk) {
-    // The abort comes while the first chunk is decoded; the data a later chunk holds is never
-    // stored, and nothing more is shown.
-    std::atomic<int> stop{0};
-    const MessageBoxHandler recorder = SetMessageBoxHandler([&](const std::string&) { stop = 1; });
+    // The stop comes after the first chunk; the data a later chunk holds is never stored, and
+    // the read ends without a text of its own.
+    int asked = 0;
     const std::string file = hex_text::Record(0x03, 0, {0, 0, 0, 0}) + std::string(600, ' ') +
                              hex_text::Data(0x10, {0x55}) + hex_text::End();
-    EXPECT_EQ(LoadHexFile(m_dir.Write("image.hex", file), &stop), 0);
-    SetMessageBoxHandler(recorder);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x10), 0xFF);
-    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(LoadPath(m_dir.Write("image.hex", file), [&asked] { return ++asked > 1; }), 0);
+    ASSERT_TRUE(m_last.error);
+    EXPECT_EQ(m_last.error->kind, HexErrorKind::kAborted);
+    EXPECT_EQ(m_last.error->text, "");
+    EXPECT_EQ(image().Byte(0, 0x10), 0xFF);
+    EXPECT_EQ(messages(), Messages{"Das unbekannte Protokoll 03, wird ignoriert!"});
+}
+
+// The error says what kind of fault ended the read and on which line; the digest is of every
+// byte read (after the end record and a Ctrl-Z too), and only of a read that went well.
+TEST_F(HexReaderTest, ErrorsNameTheirKindAndLineAndTheDigestIsOfTheBytesRead) {
+    struct Case {
+        std::string content;
+        std::optional<HexErrorKind> kind;
+        int line;
+    };
+    const std::string good = hex_text::Data(0, {1, 2}) + hex_text::End();
+    const std::vector<Case> cases = {
+        {good + "trailing text\x1A and more", std::nullopt, 0},
+        {"", HexErrorKind::kEmpty, 1},
+        {hex_text::Data(0, {1}) + "\n\n:0100G00011EE\n", HexErrorKind::kBadRecord, 4},
+        {hex_text::Data(0, {1}) + ":0100", HexErrorKind::kTruncated, 2},
+        {hex_text::Linear(0x100) + hex_text::End(), HexErrorKind::kOutOfRange, 1},
+        {"no records\n", HexErrorKind::kNoRecord, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        const std::string path = m_dir.Write("image.hex", c.content);
+        LoadPath(path);
+        if (!c.kind) {
+            ASSERT_TRUE(m_last.ok());
+            std::string digest;
+            ASSERT_TRUE(Sha256OfFile(path, digest));
+            EXPECT_EQ(m_last.sha256, digest);
+            continue;
+        }
+        ASSERT_TRUE(m_last.error);
+        EXPECT_EQ(m_last.error->kind, *c.kind);
+        EXPECT_EQ(m_last.error->line, c.line);
+        EXPECT_EQ(m_last.sha256, "");
+    }
+    LoadPath((m_dir.path() / "missing.hex").string());
+    EXPECT_EQ(m_last.error->kind, HexErrorKind::kFileMissing);
+    EXPECT_EQ(m_last.error->line, 0);
 }
 
 TEST_F(HexReaderTest, TruncatedRecordSaysFileEndedThenTruncated) {
@@ -304,10 +351,10 @@ TEST_F(HexReaderTest, TruncatedRecordSaysFileEndedThenTruncated) {
     // Cut inside the count, address, type, data and checksum fields.
     for (std::size_t cut : std::vector<std::size_t>{1, 2, 4, 8, 10, 13, full.size() - 1}) {
         SCOPED_TRACE("cut after " + std::to_string(cut) + " characters");
-        m_recorder.clear();
+        m_messages.clear();
         EXPECT_EQ(Load(hex_text::Data(0, {1}) + full.substr(0, cut)), 0);
         EXPECT_EQ(messages(), (Messages{"Datei beendet", "Datei wurde abgeschnitten"}));
-        EXPECT_EQ(g_imageMemory.Byte(0, 0), 1);
+        EXPECT_EQ(image().Byte(0, 0), 1);
     }
 }
 
@@ -340,13 +387,15 @@ TEST_F(HexReaderTest, BadCharacterNamesItselfThenItsField) {
          {"Fehler bei der Satzanalyse : Nr. '\r'!",
           "Fehler bei der Satzanalyse : 'ungültiges Zeichen' 1 (1)"}},
         // A NUL byte stays in the message instead of ending it.
-        {std::string(":01000000\0" "1EE\n", 14),
+        {std::string(":01000000\0"
+                     "1EE\n",
+                     14),
          {std::string("Fehler bei der Satzanalyse : Nr. '\0'!", 37),
           "Fehler bei der Satzanalyse : 'ungültiges Zeichen' 1 (1)"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.record);
-        m_recorder.clear();
+        m_messages.clear();
         EXPECT_EQ(Load(c.record), 0);
         EXPECT_EQ(messages(), c.expected);
     }
@@ -362,10 +411,10 @@ TEST_F(HexReaderTest, ChecksumErrorKeepsTheRecordsBeforeIt) {
     file += hex_text::Data(0x50, {6}) + hex_text::End();
     EXPECT_EQ(Load(file), 0);
     EXPECT_EQ(messages(), Messages{"Fehler"});
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x00), 1);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x30), 4);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x40), 0xFF);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x50), 0xFF);
+    EXPECT_EQ(image().Byte(0, 0x00), 1);
+    EXPECT_EQ(image().Byte(0, 0x30), 4);
+    EXPECT_EQ(image().Byte(0, 0x40), 0xFF);
+    EXPECT_EQ(image().Byte(0, 0x50), 0xFF);
 }
 
 TEST_F(HexReaderTest, LinearAddressOf256OrMoreOverflows) {
@@ -373,7 +422,7 @@ TEST_F(HexReaderTest, LinearAddressOf256OrMoreOverflows) {
     EXPECT_EQ(messages(),
               Messages{"Es kam zu einem Überlauf im erweiterten Speicherbereich : (0x100.0000 von "
                        "0x8.0000)!"});
-    m_recorder.clear();
+    m_messages.clear();
     EXPECT_EQ(Load(hex_text::Linear(0xABCD) + hex_text::End()), 0);
     EXPECT_EQ(messages(),
               Messages{"Es kam zu einem Überlauf im erweiterten Speicherbereich : (0xABCD.0000 von "
@@ -385,9 +434,9 @@ TEST_F(HexReaderTest, LoadingAFileLeavesNothingOfTheOneBefore) {
         Load(hex_text::Linear(5) + hex_text::Data(0, hex_text::Pattern(64, 9)) + hex_text::End()),
         1);
     ASSERT_EQ(Load(hex_text::Data(0x10, {1}) + hex_text::End()), 1);
-    EXPECT_EQ(g_imageMemory.FillMark(5), 0);
-    EXPECT_EQ(g_imageMemory.Byte(5, 0), 0xFF);
-    EXPECT_EQ(g_imageMemory.FillMark(0), 0x10);
+    EXPECT_EQ(image().FillMark(5), 0);
+    EXPECT_EQ(image().Byte(5, 0), 0xFF);
+    EXPECT_EQ(image().FillMark(0), 0x10);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ std::vector<std::string> Names(const std::vector<MonitorFileEntry>& entries) {
 
 TEST(MonitorFileCatalogTest, NamesComeFromHeadersElseFromFileNames) {
     TempDir dir;
-    MessageRecorder boxes;
+    std::vector<std::string> boxes;  // "file: text"
     MonitorFileSpec board;
     board.targetName = std::string("Board \xFC", 7);  // Windows-1252 "ü"
     dir.Write("one.h86", board.HexText());
@@ -37,18 +37,23 @@ TEST(MonitorFileCatalogTest, NamesComeFromHeadersElseFromFileNames) {
     dir.Write("notes.txt", "x");
     std::filesystem::create_directory(dir.path() / "folder.h86");
 
-    const auto entries = ListMonitorFiles(dir.path().string());
+    const auto entries = ListMonitorFiles(
+        dir.path().string(), [&boxes](const std::string& path, const std::string& text) {
+            boxes.push_back(std::filesystem::path(path).filename().string() + ": " + text);
+        });
     EXPECT_EQ(Names(entries),
               (std::vector<std::string>{"Alpha", "B_C", "Board \xC3\xBC", "Board_B", "plain"}));
     for (const auto& e : entries) {
         EXPECT_TRUE(std::filesystem::exists(e.path)) << e.path;
     }
-    EXPECT_EQ(boxes.messages().size(), 2u) << "the unreadable file's messages are shown";
+    EXPECT_EQ(boxes, (std::vector<std::string>{
+                         "plain.h86: Fehler bei der Satzanalyse : Nr. 'Z'!",
+                         "plain.h86: Fehler während der Textanalyse : Kontrollsumme"}))
+        << "the unreadable file's messages are passed on, naming it";
 }
 
 TEST(MonitorFileCatalogTest, EqualNamesKeepTheirOwnPathsAndAMissingFolderIsEmpty) {
     TempDir dir;
-    MessageRecorder boxes;
     MonitorFileSpec spec;
     dir.Write("b.h86", spec.HexText());
     dir.Write("a.h86", spec.HexText());

@@ -8,41 +8,23 @@
 #endif
 
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/debug_channel.h"
-#include "platform/message_box.h"
+#include "platform/baud_rate.h"
 #include "platform/standard_streams.h"
 #include "platform/text_format.h"
 #include "tests/support/test_files.h"
 
 namespace {
 
-TEST(MessageBoxTest, HandlerSeesEveryTextInOrderFromAnyThread) {
-    MessageRecorder recorder;
-    ShowMessageBox("first");
-    std::thread worker([] { ShowMessageBox("from the worker"); });
-    worker.join();
-    EXPECT_EQ(recorder.messages(), (std::vector<std::string>{"first", "from the worker"}));
-}
-
-TEST(MessageBoxTest, DefaultPrintsToStderr) {
-    const MessageBoxHandler previous = SetMessageBoxHandler({});
-    ::testing::internal::CaptureStderr();
-    ShowMessageBox("Datei beendet");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Datei beendet\n");
-    SetMessageBoxHandler(previous);
-}
-
-TEST(DebugChannelTest, PassesTextOnUnchanged) {
-    std::string seen;
-    const DebugTextHandler previous =
-        SetDebugTextHandler([&](const std::string& text) { seen += text; });
-    OutputDebugText("WaitForResponse(): To few bytes");
-    OutputDebugText(", 0A");
-    EXPECT_EQ(seen, "WaitForResponse(): To few bytes, 0A");
-    SetDebugTextHandler(previous);
+TEST(BaudRateTest, OnlyTheOfferedRatesByTheirDecimalText) {
+    for (const BaudRate rate : kBaudRates) {
+        EXPECT_EQ(OfferedBaudRate(BaudRateText(rate)), rate);
+    }
+    for (const char* text : {"", "0", "12345", "057600", "57600 ", "230400", "-9600"}) {
+        EXPECT_FALSE(OfferedBaudRate(text)) << text;
+    }
+    EXPECT_EQ(BaudRateText(kDefaultBaudRate), "57600");
 }
 
 TEST(TextFormatTest, FormatsShortAndLongTexts) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "image/hex_reader.h"
-#include "image/image_memory.h"
+#include "image/monitor_file.h"
 #include "image/monitor_header.h"
 #include "sim/flash_model.h"
 #include "sim/sim_command_line.h"
@@ -172,11 +172,10 @@ TEST(SimShippedFilesTest, VirtualTargetMonitorFileAgreesWithTheHostsReading) {
     }
     EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256) << "every byte value travels";
 
-    MessageRecorder boxes;
-    ASSERT_EQ(LoadHexFile(path), 1);
-    const MonitorHeaderSearch search = SearchMonitorHeader();
-    ASSERT_EQ(search.status, MonitorHeaderStatus::kAccepted);
-    const MonitorHeader header = CopyMonitorHeader(search);
+    const MonitorFileRead read = LoadMonitorFile(path);
+    ASSERT_TRUE(read.file);
+    const MonitorHeader& header = read.file->header;
+    const HexImage& image = read.file->image;
     EXPECT_EQ(TargetNameOf(header), file.targetName);
     EXPECT_EQ(header.syncByte, file.syncByte);
     EXPECT_EQ(header.identByte, file.identByte);
@@ -185,10 +184,9 @@ TEST(SimShippedFilesTest, VirtualTargetMonitorFileAgreesWithTheHostsReading) {
     EXPECT_TRUE(IsFlashTypeInHeader(header, file.flashTypes[1]));
     const int ls = header.loaderSegment;
     const int ms = header.monitorSegment;
-    EXPECT_EQ(g_imageMemory.FillMark(ls) + 1U, file.loader.size());
-    EXPECT_TRUE(
-        std::equal(file.monitor.begin(), file.monitor.end(), g_imageMemory.SegmentData(ms)));
-    EXPECT_TRUE(std::equal(file.loader.begin(), file.loader.end(), g_imageMemory.SegmentData(ls)));
+    EXPECT_EQ(image.FillMark(ls) + 1U, file.loader.size());
+    EXPECT_TRUE(std::equal(file.monitor.begin(), file.monitor.end(), image.SegmentData(ms)));
+    EXPECT_TRUE(std::equal(file.loader.begin(), file.loader.end(), image.SegmentData(ls)));
 }
 
 TEST(SimFlashModelTest, ProgrammingNeedsErasedBytes) {

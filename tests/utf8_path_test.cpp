@@ -7,7 +7,6 @@
 #include <string>
 
 #include "image/hex_reader.h"
-#include "image/image_memory.h"
 #include "image/monitor_file_catalog.h"
 #include "platform/executable_path.h"
 #include "platform/text_mode_file.h"
@@ -41,16 +40,16 @@ TEST(Utf8Path, ImageAndMonitorFilesOpenInFoldersOfAnyName) {
     TempDir dir;
     const fs::path folder = dir.path() / PathFromUtf8(kFolder);
     fs::create_directories(folder);
-    MessageRecorder boxes;
 
     const std::string image = WriteFile(folder / PathFromUtf8("Bild ü.hex"),
                                         hex_text::Data(0x0010, {0xA1, 0xB2}) + hex_text::End());
     TextModeFile file;
     EXPECT_TRUE(file.Open(image));
-    ASSERT_EQ(LoadHexFile(image), 1) << (boxes.messages().empty() ? "" : boxes.messages()[0]);
-    EXPECT_EQ(g_imageMemory.Byte(0, 0x11), 0xB2);
-    EXPECT_EQ(LoadHexFile(Utf8FromPath(folder / PathFromUtf8("fehlt ü.hex"))), 0);
-    EXPECT_EQ(boxes.messages(), std::vector<std::string>{"Datei nicht vorhanden!"});
+    const HexReadResult read = ReadHexFile(image);
+    ASSERT_TRUE(read.ok()) << read.error->text;
+    EXPECT_EQ(read.image.Byte(0, 0x11), 0xB2);
+    const HexReadResult missing = ReadHexFile(Utf8FromPath(folder / PathFromUtf8("fehlt ü.hex")));
+    EXPECT_EQ(missing.Messages(), std::vector<std::string>{"Datei nicht vorhanden!"});
 
     MonitorFileSpec spec;
     spec.targetName = "Board";
@@ -61,7 +60,7 @@ TEST(Utf8Path, ImageAndMonitorFilesOpenInFoldersOfAnyName) {
     EXPECT_EQ(entries[0].displayName, "Board");
     EXPECT_EQ(entries[1].displayName, "Ohne Kopf ö") << "the name from the file name";
     for (const MonitorFileEntry& entry : entries) {
-        EXPECT_EQ(LoadHexFile(entry.path), 1) << entry.path;
+        EXPECT_TRUE(ReadHexFile(entry.path).ok()) << entry.path;
     }
 }
 

@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the HEX reader as a file, then runs the monitor header search and
-// header reads over whatever the load left in the image memory. Any crash, out-of-bounds
+// header reads over the image it read. Any crash, out-of-bounds
 // access or undefined behaviour is a finding.
 #include <unistd.h>
 
@@ -9,9 +9,7 @@
 #include <string>
 
 #include "image/hex_reader.h"
-#include "image/image_memory.h"
 #include "image/monitor_header.h"
-#include "platform/message_box.h"
 
 namespace {
 
@@ -25,11 +23,6 @@ std::string FuzzFilePath() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = FuzzFilePath();
-    static const bool quiet = [] {
-        SetMessageBoxHandler([](const std::string&) {});
-        return true;
-    }();
-    (void)quiet;
 
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
@@ -38,13 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(data, 1, size, file);
     std::fclose(file);
 
-    const int result = LoadHexFile(path);
-    if (result != 0 && result != 1) {
+    const HexReadResult read = ReadHexFile(path);
+    // A failed read always says why; a good one has the digest of what it read.
+    if (read.ok() == read.sha256.empty() || (!read.ok() && read.error->text.empty())) {
         std::abort();
     }
-    const MonitorHeaderSearch search = SearchMonitorHeader();
+    const HexImage& image = read.image;
+    const MonitorHeaderSearch search = SearchMonitorHeader(image);
     if (search.status == MonitorHeaderStatus::kAccepted) {
-        const MonitorHeader header = CopyMonitorHeader(search);
+        const MonitorHeader header = CopyMonitorHeader(search, image);
         const std::string name = TargetNameOf(header);
         if (name.size() > MonitorHeader::kTargetNameSize) {
             std::abort();
@@ -54,9 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // The loader and monitor stretches the jobs read must lie inside the image.
         volatile std::uint8_t sink =
-            g_imageMemory.Byte(header.loaderSegment, g_imageMemory.FillMark(header.loaderSegment));
-        sink = g_imageMemory.Byte(header.monitorSegment,
-                                  g_imageMemory.FillMark(header.monitorSegment));
+            image.Byte(header.loaderSegment, image.FillMark(header.loaderSegment));
+        sink = image.Byte(header.monitorSegment, image.FillMark(header.monitorSegment));
         (void)sink;
     }
     return 0;

@@ -31,12 +31,3 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     return file.string();
 }
-
-MessageRecorder::MessageRecorder() {
-    m_previous =
-        SetMessageBoxHandler([this](const std::string& text) { m_messages.push_back(text); });
-}
-
-MessageRecorder::~MessageRecorder() {
-    SetMessageBoxHandler(std::move(m_previous));
-}

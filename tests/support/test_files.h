@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/debug_channel.h"
-#include "platform/message_box.h"
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
@@ -21,20 +19,4 @@ public:
 
 private:
     std::filesystem::path m_path;
-};
-
-// Records every message box shown while it lives (confirming each at once).
-class MessageRecorder {
-public:
-    MessageRecorder();
-    ~MessageRecorder();
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
-
-    const std::vector<std::string>& messages() const { return m_messages; }
-    void clear() { m_messages.clear(); }
-
-private:
-    std::vector<std::string> m_messages;
-    MessageBoxHandler m_previous;
 };
