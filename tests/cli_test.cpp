@@ -195,6 +195,11 @@ TEST(CliTest, FilesThatAreNoImageAreRefusedBeforeTheTargetIsTouched) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"/nonexistent.hex", "Datei nicht vorhanden!\n"},
         {dir.Write("broken.hex", ":0100000011EF\n"), "Fehler\n"},
+        {dir.Write("nul.hex", std::string(":01000000\0"
+                                          "1EE\n",
+                                          14)),
+         "Fehler bei der Satzanalyse : Nr. '\\x00'!\n"
+         "Fehler bei der Satzanalyse : 'ungültiges Zeichen' 1 (1)\n"},
         {"/dev/zero", cannotOpen},
         {fifo, cannotOpen},
         {dir.path().string(), cannotOpen},
@@ -945,6 +950,22 @@ TEST(CliProductionTest, EveryBoardStartedGetsOneTrueLine) {
          130,
          "aborted",
          "Aborted by user!",
+         "aborted",
+         "Aborted by user!"},
+        // The station's own program hung up (its terminal went): that board is aborted.
+        {"a hang-up of a station program",
+         {},
+         slow,
+         {},
+         "Erasing sector 1!",
+         [](int run, const std::string& portB) {
+             for (const int child : ChildrenOf(run, portB)) {
+                 kill(child, SIGHUP);
+             }
+         },
+         130,
+         "ok",
+         "None",
          "aborted",
          "Aborted by user!"},
         {"a monitor file that cannot be loaded",
