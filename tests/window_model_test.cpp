@@ -7,7 +7,7 @@
 #include <map>
 #include <tuple>
 
-#include "link/serial_link.h"
+#include "platform/serial_device.h"
 #include "platform/utf8_path.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
@@ -32,46 +32,50 @@ const std::pair<WindowControls, bool> kShown[] = {{{true, false, "Close", true},
 
 // The events by number: 1/0 for Begin's true/false, 1 (abort) or 2 (close) for button 1, else 0.
 constexpr CloseButtonAction kAbort = CloseButtonAction::kRequestAbort;
+const JobResult kSucceeded{JobOutcome::kSucceeded, FailureReason::kNone, ""};
+const JobResult kFailed{JobOutcome::kFailed, FailureReason::kNoAnswer, "No response"};
+const JobResult kAborted{JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine};
 const std::pair<const char*, int (*)(Window&, Lines&)> kEvents[] = {
     {"Initialize", [](Window& w, Lines&) { return w.BeginInitialize() ? 1 : 0; }},
     {"Start Download", [](Window& w, Lines&) { return w.BeginDownload() ? 1 : 0; }},
     {"button 1", [](Window& w, Lines&) { return w.OnCloseButton() == kAbort ? 1 : 2; }},
-    {"succeeded", [](Window& w, Lines& l) { return l = w.OnJobDone(false, true, "", ""), 0; }},
-    {"failed", [](Window& w, Lines& l) { return l = w.OnJobDone(false, false, "Timeout", ""), 0; }},
-    {"aborted", [](Window& w, Lines& l) { return l = w.OnJobDone(true, false, "", ""), 0; }},
-    {"worker ended", [](Window& w, Lines&) { return w.OnWorkerEnded(), 0; }},
+    {"succeeded", [](Window& w, Lines& l) { return l = w.OnJobDone(kSucceeded, ""), 0; }},
+    {"failed", [](Window& w, Lines& l) { return l = w.OnJobDone(kFailed, ""), 0; }},
+    {"aborted", [](Window& w, Lines& l) { return l = w.OnJobDone(kAborted, ""), 0; }},
 };
 
 TEST(DownloadWindowState, EveryEventInEveryState) {
     // From the state the events numbered in `path` reach, each event of kEvents in turn: what it
-    // gave, the state (N I R D) and the abort flag after it, "!" if it logged "Aborted by user!".
+    // gave, the state (N I R D) and whether an abort is asked after it, "!" if it logged
+    // "Aborted by user!".
     const std::pair<const char*, const char*> rows[] = {
-        // path: Initialize, Start Download, button 1, succeeded, failed, aborted, worker ended
-        {"", "1I0 0N1 2N1 0N1 0N1 0N1 0N1"},       // not ready
-        {"0", "0I0 0I0 1I1 0R1 0N1 0N1! 0N1"},     // initializing
-        {"02", "0I1 0I1 2I1 0R1 0N1 0N1! 0N1"},    // initializing, abort asked
-        {"03", "1I0 1D0 2R1 0R1 0R1 0R1 0N1"},     // ready
-        {"031", "0D0 0D0 1D1 0R1 0N1 0N1! 0N1"},   // downloading
-        {"0312", "0D1 0D1 2D1 0R1 0N1 0N1! 0N1"},  // downloading, abort asked
+        // path: Initialize, Start Download, button 1, succeeded, failed, aborted
+        {"", "1I0 0N0 2N0 0N0 0N0 0N0"},       // not ready
+        {"0", "0I0 0I0 1I1 0R0 0N0 0N0!"},     // initializing
+        {"02", "0I1 0I1 2I1 0R0 0N0 0N0!"},    // initializing, abort asked
+        {"03", "1I0 1D0 2R0 0R0 0R0 0R0"},     // ready
+        {"031", "0D0 0D0 1D1 0R0 0N0 0N0!"},   // downloading
+        {"0312", "0D1 0D1 2D1 0R0 0N0 0N0!"},  // downloading, abort asked
     };
     for (const auto& [path, expected] : rows) {
         std::string outcomes;
         for (const auto& [name, event] : kEvents) {
             SCOPED_TRACE(std::string("path ") + path + ", " + name);
-            std::atomic<int> flag{1};
-            Window window(flag);
+            Window window;
             Lines lines;  // no path logs anything
             for (const char* step = path; *step != '\0'; ++step) {
                 kEvents[*step - '0'].second(window, lines);
             }
             const int result = event(window, lines);
             const int state = static_cast<int>(window.State());
-            outcomes += std::to_string(result) + "NIRD"[state] + std::to_string(flag.load());
+            outcomes +=
+                std::to_string(result) + "NIRD"[state] + (window.AbortRequested() ? "1" : "0");
             outcomes += lines.empty() ? " " : lines == Lines{"Aborted by user!"} ? "! " : "? ";
             EXPECT_EQ(std::make_pair(window.Controls(), window.JobRunning()), kShown[state]);
             EXPECT_EQ(window.MayCloseFromFrame(), !window.JobRunning());
         }
-        EXPECT_EQ(outcomes, std::string(expected) + " ") << "path " << path;
+        outcomes.pop_back();
+        EXPECT_EQ(outcomes, expected) << "path " << path;
     }
 }
 
@@ -80,20 +84,18 @@ TEST(DownloadWindowState, JobEndLines) {
     TempDir dir;
     const std::string port = dir.Write("port", "");
     fs::permissions(port, fs::perms::none);
-    const std::string hint = PortOpenHint(kUnableToOpenPortLine, port);
-    const std::tuple<bool, bool, std::string, Lines> rows[] = {
-        // aborted, succeeded, last log line: the lines added
-        {true, false, kUnableToOpenPortLine, {"Aborted by user!"}},  // no hint
-        {false, false, kUnableToOpenPortLine, hint.empty() ? Lines{} : Lines{hint}},
-        {false, false, "Timeout!", {}},
-        {false, true, kUnableToOpenPortLine, {}},
-        {true, true, "", {}},  // succeeded wins
+    const std::string hint = SerialPortPermissionHint(port);
+    const JobResult unavailable{JobOutcome::kFailed, FailureReason::kPortUnavailable, ""};
+    const std::pair<JobResult, Lines> rows[] = {
+        {kAborted, {"Aborted by user!"}},
+        {unavailable, hint.empty() ? Lines{} : Lines{hint}},
+        {kFailed, {}},
+        {kSucceeded, {}},
     };
-    for (const auto& [aborted, ok, last, lines] : rows) {
-        std::atomic<int> flag{1};
-        Window window(flag);
+    for (const auto& [result, lines] : rows) {
+        Window window;
         window.BeginInitialize();
-        EXPECT_EQ(window.OnJobDone(aborted, ok, last, port), lines) << last << aborted << ok;
+        EXPECT_EQ(window.OnJobDone(result, port), lines) << static_cast<int>(result.reason);
     }
     fs::permissions(port, fs::perms::owner_all);
 }
@@ -223,10 +225,10 @@ TEST(WindowLists, PortAndBaudrateLists) {
     for (const auto& [stored, selected, rate] : rates) {
         std::string setting = "kept";
         EXPECT_EQ(SelectBaudrateEntry(stored), selected) << stored;
-        EXPECT_EQ(std::to_string(SelectedBaudrate(selected, setting)) + " " + setting, rate);
+        EXPECT_EQ(BaudRateText(SelectedBaudrate(selected, setting)) + " " + setting, rate);
     }
     std::string setting = "kept";
-    EXPECT_EQ(std::to_string(SelectedBaudrate(5, setting)) + " " + setting, "57600 kept");
+    EXPECT_EQ(BaudRateText(SelectedBaudrate(5, setting)) + " " + setting, "57600 kept");
 }
 
 fs::path WriteMonitorFile(const TempDir& dir, const std::string& file, const std::string& name) {
@@ -237,7 +239,10 @@ fs::path WriteMonitorFile(const TempDir& dir, const std::string& file, const std
 
 TEST(WindowLists, TargetList) {
     TempDir system, user;
-    MessageRecorder boxes;
+    Lines messages;
+    const ReaderMessageSink sink = [&messages](const std::string&, const std::string& text) {
+        messages.push_back(text);
+    };
     WriteMonitorFile(system, "Mon_1.h86", "Gamma");
     WriteMonitorFile(system, "Mon_2.H86", "alpha 40MHz");
     WriteMonitorFile(system, "Mon_3.h86", "Beta");
@@ -245,7 +250,7 @@ TEST(WindowLists, TargetList) {
     const fs::path beta = WriteMonitorFile(user, "Mon_u.h86", "BETA");  // hides "Beta"
     const TargetFolders folders{{Utf8FromPath(system.path())}, Utf8FromPath(user.path())};
     // Sorted by name, letter case ignored; each file's path stays with its name.
-    const TargetListEntries list = LoadTargetListEntries(folders, "beta");
+    const TargetListEntries list = LoadTargetListEntries(folders, "beta", sink);
     Lines names;
     for (const MonitorFileEntry& entry : list.entries) {
         names.push_back(entry.displayName);
@@ -264,7 +269,7 @@ TEST(WindowLists, TargetList) {
     EXPECT_EQ(SelectedTargetPath(list.entries, 3, target) + target, "old");
     EXPECT_TRUE(fs::equivalent(PathFromUtf8(SelectedTargetPath(list.entries, 1, target)), beta));
     EXPECT_EQ(target, "BETA");
-    EXPECT_TRUE(boxes.messages().empty());
+    EXPECT_TRUE(messages.empty());
     // A list of one is selected whatever was stored; an empty one selects nothing.
     for (const char* stored : {"", "Something else"}) {
         EXPECT_EQ(LoadTargetListEntries({{}, Utf8FromPath(user.path())}, stored).selected, 0);

@@ -1,32 +1,19 @@
 #include "window/download_window_state.h"
 
-#include "link/serial_link.h"
-
-namespace {
-
-constexpr const char* kAbortedByUser = "Aborted by user!";
-
-}  // namespace
-
-DownloadWindowState::DownloadWindowState(std::atomic<int>& stopFlag) : m_stopFlag(stopFlag) {}
+#include "platform/serial_device.h"
 
 WindowControls DownloadWindowState::Controls() const {
-    WindowControls controls;
     switch (m_state) {
-        case WindowJobState::kNotReady:
-            controls = {true, false, "Close", true};
-            break;
         case WindowJobState::kInitializing:
-            controls = {false, false, "Cancel", false};
-            break;
+            return {false, false, "Cancel", false};
         case WindowJobState::kReady:
-            controls = {true, true, "Close", true};
-            break;
+            return {true, true, "Close", true};
         case WindowJobState::kDownloading:
-            controls = {false, false, "Close", false};
+            return {false, false, "Close", false};
+        case WindowJobState::kNotReady:
             break;
     }
-    return controls;
+    return {true, false, "Close", true};
 }
 
 bool DownloadWindowState::JobRunning() const {
@@ -38,7 +25,7 @@ bool DownloadWindowState::BeginInitialize() {
         return false;
     }
     m_state = WindowJobState::kInitializing;
-    m_stopFlag = 0;
+    m_abortRequested = false;
     return true;
 }
 
@@ -47,44 +34,34 @@ bool DownloadWindowState::BeginDownload() {
         return false;
     }
     m_state = WindowJobState::kDownloading;
-    m_stopFlag = 0;
+    m_abortRequested = false;
     return true;
 }
 
 CloseButtonAction DownloadWindowState::OnCloseButton() {
-    // The flag is 0 exactly while a job runs that nobody asked to abort yet.
-    if (JobRunning() && m_stopFlag == 0) {
-        m_stopFlag = 1;  // the worker ends the job at its next poll point
+    if (JobRunning() && !m_abortRequested) {
+        m_abortRequested = true;  // the job ends at its next poll point
         return CloseButtonAction::kRequestAbort;
     }
     return CloseButtonAction::kCloseWindow;
 }
 
-std::vector<std::string> DownloadWindowState::OnJobDone(bool aborted, bool succeeded,
-                                                        const std::string& lastLogLine,
+std::vector<std::string> DownloadWindowState::OnJobDone(const JobResult& result,
                                                         const std::string& port) {
     if (!JobRunning()) {
         return {};
     }
-    std::vector<std::string> lines;
     // Only a job that succeeded leaves the monitor ready for a download.
-    if (succeeded) {
-        m_state = WindowJobState::kReady;
-    } else {
-        m_state = WindowJobState::kNotReady;
-        if (aborted) {
-            lines.emplace_back(kAbortedByUser);
-        } else if (std::string hint = PortOpenHint(lastLogLine, port); !hint.empty()) {
-            // A port this user may not open: say what to do about it.
+    m_state = result.succeeded() ? WindowJobState::kReady : WindowJobState::kNotReady;
+    m_abortRequested = false;
+    std::vector<std::string> lines;
+    if (result.aborted()) {
+        lines.emplace_back(kAbortedLine);
+    } else if (result.reason == FailureReason::kPortUnavailable) {
+        // A port this user may not open: say what to do about it.
+        if (std::string hint = SerialPortPermissionHint(port); !hint.empty()) {
             lines.push_back(std::move(hint));
         }
     }
-    m_stopFlag = 1;
     return lines;
-}
-
-void DownloadWindowState::OnWorkerEnded() {
-    // No job can run without its worker; the port closed with it.
-    m_state = WindowJobState::kNotReady;
-    m_stopFlag = 1;
 }

@@ -1,19 +1,20 @@
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
+
+#include "link/job_events.h"
 
 // What the main window decides about its jobs, the same for every window toolkit: the job
 // state, what the job buttons, button 1 and the close entry show in each state, what button 1
 // does, and what a job's end adds to the log. A window shows Controls() after every call that
-// changes the state and passes the operator's actions and the worker's done messages in.
+// changes the state and passes the operator's actions and the jobs' ends in.
 //
-//   state         Initialize  Start Download  button 1   close entry  abort flag
-//   not ready     on          off             "Close"    on           1
-//   initializing  off         off             "Cancel"   off          0 (1: abort asked)
-//   ready         on          on              "Close"    on           1
-//   downloading   off         off             "Close"    off          0 (1: abort asked)
+//   state         Initialize  Start Download  button 1   close entry  abort asked
+//   not ready     on          off             "Close"    on           -
+//   initializing  off         off             "Cancel"   off          once button 1 was pressed
+//   ready         on          on              "Close"    on           -
+//   downloading   off         off             "Close"    off          once button 1 was pressed
 enum class WindowJobState { kNotReady, kInitializing, kReady, kDownloading };
 
 // What the operator sees of the job state.
@@ -28,24 +29,23 @@ struct WindowControls {
 
 // What button 1 (or Enter) does.
 enum class CloseButtonAction {
-    kRequestAbort,  // a job runs and no abort was asked yet: the flag is now 1, nothing else
+    kRequestAbort,  // a job runs and no abort was asked yet: ask the job to stop, nothing else
     kCloseWindow,   // record the selections and end the dialog with OK
 };
 
 class DownloadWindowState {
 public:
-    // `stopFlag` is the worker's abort flag (g_bStopJob); it is 1 while no job runs.
-    explicit DownloadWindowState(std::atomic<int>& stopFlag);
-
     WindowJobState State() const { return m_state; }
     WindowControls Controls() const;
     bool JobRunning() const;
+    // Whether button 1 has asked the running job to stop.
+    bool AbortRequested() const { return m_abortRequested; }
 
-    // "Initialize": from not ready or ready to initializing; clears the abort flag. Returns
-    // false, changing nothing, while a job runs.
+    // "Initialize": from not ready or ready to initializing. Returns false, changing nothing,
+    // while a job runs.
     bool BeginInitialize();
-    // "Start Download": from ready to downloading; clears the abort flag. Returns false,
-    // changing nothing, in any other state.
+    // "Start Download": from ready to downloading. Returns false, changing nothing, in any
+    // other state.
     bool BeginDownload();
 
     // Button 1 or Enter.
@@ -55,18 +55,13 @@ public:
     // disabled then), true otherwise (the window ends with Cancel).
     bool MayCloseFromFrame() const { return !JobRunning(); }
 
-    // A job's done message. Returns the log lines the window adds, in order: "Aborted by
-    // user!" after an aborted job, or, after a failed one whose last log line says the port
-    // could not be opened for lack of permission, the hint what to do. Sets the abort flag
-    // back to 1. A done message while no job runs changes nothing and adds nothing.
-    std::vector<std::string> OnJobDone(bool aborted, bool succeeded, const std::string& lastLogLine,
-                                       const std::string& port);
-
-    // The worker ended (the window closed with no job running): the port is closed with it,
-    // so a later job starts from Initialize.
-    void OnWorkerEnded();
+    // A job's end. Returns the log lines the window adds, in order: "Aborted by user!" after
+    // an aborted job, or, after one that could not open `port`, what to do when the reason is
+    // a permission this user lacks. A job's end while no job runs changes nothing and adds
+    // nothing.
+    std::vector<std::string> OnJobDone(const JobResult& result, const std::string& port);
 
 private:
-    std::atomic<int>& m_stopFlag;
     WindowJobState m_state = WindowJobState::kNotReady;
+    bool m_abortRequested = false;
 };

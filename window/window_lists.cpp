@@ -1,6 +1,7 @@
 #include "window/window_lists.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/ascii_case.h"
 
@@ -38,9 +39,10 @@ int FirstEntryStartingWith(const std::vector<std::string>& texts, const std::str
 // --- Target list -----------------------------------------------------------------------
 
 TargetListEntries LoadTargetListEntries(const TargetFolders& folders,
-                                        const std::string& storedTarget) {
+                                        const std::string& storedTarget,
+                                        const ReaderMessageSink& onMessage) {
     TargetListEntries list;
-    list.entries = ListTargetFolders(folders, nullptr);
+    list.entries = ListTargetFolders(folders, nullptr, onMessage);
     list.selected = SelectTargetEntry(list.entries, storedTarget);
     return list;
 }
@@ -111,8 +113,8 @@ std::string SelectedComPort(const PortListEntries& list, std::string& strComPort
 
 std::vector<std::string> BaudrateTexts() {
     std::vector<std::string> texts;
-    for (const std::int32_t rate : kBaudrates) {
-        texts.push_back(std::to_string(rate));
+    for (const BaudRate rate : kBaudRates) {
+        texts.push_back(BaudRateText(rate));
     }
     return texts;
 }
@@ -121,12 +123,11 @@ int SelectBaudrateEntry(const std::string& storedBaudrate) {
     return FirstEntryBeginningWith(BaudrateTexts(), storedBaudrate);
 }
 
-std::int32_t SelectedBaudrate(int selected, std::string& strBaudrate) {
-    constexpr std::size_t kCount = sizeof(kBaudrates) / sizeof(kBaudrates[0]);
-    if (!IsValidIndex(selected, kCount)) {
-        return kDefaultBaudrate;
+BaudRate SelectedBaudrate(int selected, std::string& strBaudrate) {
+    if (!IsValidIndex(selected, std::size(kBaudRates))) {
+        return kDefaultBaudRate;
     }
-    const std::int32_t rate = kBaudrates[static_cast<std::size_t>(selected)];
-    strBaudrate = std::to_string(rate);
+    const BaudRate rate = kBaudRates[static_cast<std::size_t>(selected)];
+    strBaudrate = BaudRateText(rate);
     return rate;
 }

@@ -7,6 +7,7 @@
 
 #include "image/monitor_file_catalog.h"
 #include "image/target_folders.h"
+#include "platform/baud_rate.h"
 #include "ports/com_ports.h"
 
 // The entries of the main window's three drop-down lists and how each selection is restored
@@ -30,10 +31,11 @@ struct TargetListEntries {
     int selected = kNoSelection;
 };
 
-// Scans `folders` (each file loaded once for its name; the reader shows its own messages) and
-// selects as above.
+// Scans `folders` (each file read once for its name; the reader's texts go to `onMessage`, file
+// by file as they are read) and selects as above.
 TargetListEntries LoadTargetListEntries(const TargetFolders& folders,
-                                        const std::string& storedTarget);
+                                        const std::string& storedTarget,
+                                        const ReaderMessageSink& onMessage = nullptr);
 // The selection rule alone, for entries already sorted.
 int SelectTargetEntry(const std::vector<MonitorFileEntry>& entries,
                       const std::string& storedTarget);
@@ -69,9 +71,7 @@ PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
 std::string SelectedComPort(const PortListEntries& list, std::string& strComPort);
 
 // --- Baud rate list --------------------------------------------------------------------
-// Five entries in this order, each with its rate: 9600, 19200, 38400, 57600, 115200.
-inline constexpr std::int32_t kBaudrates[] = {9600, 19200, 38400, 57600, 115200};
-inline constexpr std::int32_t kDefaultBaudrate = 57600;
+// The offered rates (kBaudRates) in their order: 9600, 19200, 38400, 57600, 115200.
 
 // The entries' texts ("%ld" of each rate).
 std::vector<std::string> BaudrateTexts();
@@ -80,4 +80,4 @@ std::vector<std::string> BaudrateTexts();
 int SelectBaudrateEntry(const std::string& storedBaudrate);
 // The rate of entry `selected`, its text recorded in `strBaudrate`; 57600 without a
 // selection, and `strBaudrate` left as it was.
-std::int32_t SelectedBaudrate(int selected, std::string& strBaudrate);
+BaudRate SelectedBaudrate(int selected, std::string& strBaudrate);

@@ -1,0 +1,351 @@
+// The main window's controller without a toolkit: a recording view, jobs that a test double
+// takes (the test feeds their events) or a JobRunner on lines that a fake opener opens.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <tuple>
+
+#include "platform/serial_device.h"
+#include "tests/support/fake_jobs.h"
+#include "tests/support/monitor_file.h"
+#include "tests/support/recording_view.h"
+#include "tests/support/test_files.h"
+#include "window/main_window_controller.h"
+
+void PrintTo(const WindowSettings& settings, std::ostream* out) {
+    *out << '"' << settings.target << "\" " << settings.comPort << " " << settings.baudrate << " "
+         << settings.eraseAll;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+PortEnumerator ListPorts(const Lines* ports) {
+    return [ports](ComPortCallback callback, std::uintptr_t context) {
+        for (const std::string& port : *ports) {
+            const ComPortInfo info{port.c_str(), port.c_str()};
+            callback(context, &info);
+        }
+        return 1;
+    };
+}
+
+JobEvent Event(JobEvent::Kind kind, const std::string& text = {}) {
+    JobEvent event;
+    event.kind = kind;
+    event.text = text;
+    return event;
+}
+JobEvent Progress(std::uint32_t done, std::uint32_t total) {
+    JobEvent event = Event(JobEvent::Kind::kProgress);
+    event.done = done;
+    event.total = total;
+    return event;
+}
+JobEvent Done(JobOutcome outcome, FailureReason reason = FailureReason::kNone) {
+    JobEvent event = Event(JobEvent::Kind::kDone);
+    event.result = {outcome, reason, {}};
+    return event;
+}
+const JobEvent kSucceeded = Done(JobOutcome::kSucceeded);
+const JobEvent kFailed = Done(JobOutcome::kFailed, FailureReason::kNoAnswer);
+const JobEvent kAborted = Done(JobOutcome::kAborted, FailureReason::kAborted);
+
+const Lines kNotReady = {"controls I- Close on", "progress 0/0"};
+
+class ControllerTest : public ::testing::Test {
+protected:
+    ControllerTest() {
+        fs::create_directory(dir.path() / "Targets");
+        WriteTarget("Mon_1.h86", "Beta");
+        WriteTarget("Mon_2.h86", "alpha");
+    }
+    std::string WriteTarget(const std::string& file, const std::string& name) const {
+        MonitorFileSpec spec;
+        spec.targetName = name;
+        return dir.Write("Targets/" + file, spec.HexText());
+    }
+    // Opens the window; its jobs go to `jobs`, or to a JobRunner on `opener`'s lines.
+    MainWindowController& Open(ChannelOpener opener = {}) {
+        MainWindowSources sources{{{(dir.path() / "Targets").string()}, ""}, ListPorts(&ports), {}};
+        sources.jobs = opener ? MakeJobRunner(std::move(opener))
+                              : std::unique_ptr<JobStarter>(std::make_unique<FakeJobs>(jobs));
+        controller = std::make_unique<MainWindowController>(view, settings, std::move(sources));
+        controller->Open();
+        view.Take();
+        return *controller;
+    }
+    // Initialize, ended with `done`; the view's lines since.
+    Lines Initialize(const JobEvent& done) {
+        controller->OnInitialize();
+        controller->OnJobEvent(done);
+        return view.Take();
+    }
+
+    TempDir dir;
+    Lines ports = {"COM3", "COM10"};
+    WindowSettings settings{"beta", "COM1", "1152", 0};
+    RecordingView view;
+    std::shared_ptr<FakeJobRecord> jobs = std::make_shared<FakeJobRecord>();
+    std::unique_ptr<MainWindowController> controller;
+};
+
+TEST_F(ControllerTest, OpensWithTheListsTheSavedChoicesAndTheReadersTexts) {
+    // An unknown record type, then no end record: listed by its file name after both texts.
+    dir.Write("Targets/Mon_Odd.h86", ":00000006FA\n");
+    controller = std::make_unique<MainWindowController>(
+        view, settings,
+        MainWindowSources{{{(dir.path() / "Targets").string()}, ""}, ListPorts(&ports), {}});
+    controller->Open();
+    controller->SetImageFile("/images/fw.hex");  // named on the command line
+    EXPECT_EQ(view.Take(),
+              (Lines{"image ", "erase 0", "box ! Das unbekannte Protokoll 06, wird ignoriert!",
+                     "box ! Datei beendet", "list target alpha,Beta,Odd @1",
+                     "list port COM10,COM3 @0", "list baud 9600,19200,38400,57600,115200 @4",
+                     "controls I- Close on", "progress 0/0", "image /images/fw.hex"}));
+    EXPECT_EQ(settings, (WindowSettings{"beta", "COM1", "1152", 0}));  // nothing recorded yet
+}
+
+TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
+    // A name that ends in spaces keeps them, and its own file.
+    const std::string spaces = WriteTarget("Mon_3.h86", "Board   ");
+    const std::string alpha = (dir.path() / "Targets" / "Mon_2.h86").string();
+    const std::tuple<int, int, int, std::string, LineSettings, WindowSettings> rows[] = {
+        // target, port, baud rate selected: the monitor file, the line, the settings after
+        {kNoSelection, kNoSelection, kNoSelection, "", {"COM1", {57600}}, settings},
+        {0, 1, 0, alpha, {"COM3", {9600}}, {"alpha", "COM3", "9600", 0}},
+        {2, 0, 4, spaces, {"COM10", {115200}}, {"Board   ", "COM10", "115200", 0}},
+    };
+    for (const auto& [target, port, baud, file, line, after] : rows) {
+        SCOPED_TRACE(file);
+        settings = {"beta", "COM1", "1152", 0};
+        jobs = std::make_shared<FakeJobRecord>();
+        MainWindowController& window = Open();
+        window.OnTargetSelected(target);
+        window.OnPortSelected(port);
+        window.OnBaudrateSelected(baud);
+        window.OnEraseAllChanged(true);  // not read by Initialize
+        window.OnInitialize();
+        EXPECT_EQ(view.Take(), (Lines{"controls -- Cancel off", "progress 0/0"}));
+        window.OnInitialize();  // while it runs: nothing
+        ASSERT_EQ(jobs->requests.size(), 1u);
+        const JobRequest& request = jobs->requests[0];
+        EXPECT_EQ(std::get<InitializeRequest>(request.job).monitorFile, file);
+        EXPECT_EQ(std::tie(request.line.port, request.line.baud), std::tie(line.port, line.baud));
+        EXPECT_EQ(settings, after);
+    }
+}
+
+TEST_F(ControllerTest, StartDownloadTakesTheImageFieldAndEraseAllWhenPressed) {
+    MainWindowController& window = Open();
+    window.OnImageFileEdited("early.hex");
+    window.OnEraseAllChanged(true);
+    window.OnStartDownload();  // not ready: no job
+    EXPECT_TRUE(jobs->requests.empty());
+    EXPECT_EQ(Initialize(kSucceeded), (Lines{"controls -- Cancel off", "progress 0/0",
+                                             "controls ID Close on", "progress 0/0"}));
+
+    window.OnImageFileEdited("/images/fw.hex");
+    window.OnEraseAllChanged(false);
+    window.OnStartDownload();
+    window.OnEraseAllChanged(true);  // after the press: for the next one
+    EXPECT_EQ(view.Take(), (Lines{"controls -- Close off", "progress 0/0"}));
+    ASSERT_EQ(jobs->requests.size(), 2u);
+    const auto& download = std::get<DownloadRequest>(jobs->requests[1].job);
+    EXPECT_EQ(std::tie(download.image, download.imageFile, download.eraseAll),
+              std::make_tuple(nullptr, std::string("/images/fw.hex"), false));
+    EXPECT_EQ(jobs->requests[1].line.port, "COM10");
+    EXPECT_EQ(settings.eraseAll, 0);
+
+    // Only a download that succeeded leaves the window ready for the next one.
+    window.OnJobEvent(kFailed);
+    EXPECT_EQ(view.Take(), kNotReady);
+    window.OnStartDownload();
+    EXPECT_EQ(jobs->requests.size(), 2u);
+    EXPECT_EQ(settings.eraseAll, 1);  // taken all the same, as the press transfers the fields
+}
+
+TEST_F(ControllerTest, Button1EscapeAndTheCloseBoxInEachState) {
+    // How the window got to its state, the action: stop requests, what the view saw, whether
+    // the selections and "Erase all sectors" went into the settings.
+    const auto initializing = [](MainWindowController& w) { w.OnInitialize(); };
+    const auto abortAsked = [](MainWindowController& w) {
+        w.OnInitialize();
+        w.OnCloseButton();
+    };
+    const auto downloading = [](MainWindowController& w) {
+        w.OnInitialize();
+        w.OnJobEvent(kSucceeded);
+        w.OnStartDownload();
+    };
+    const auto button1 = [](MainWindowController& w) { w.OnCloseButton(); };
+    const auto escape = [](MainWindowController& w) { w.OnCancel(); };
+    const auto closeBox = [](MainWindowController& w) {
+        if (w.MayCloseFromFrame()) {
+            w.OnCancel();
+        }
+    };
+    using Step = std::function<void(MainWindowController&)>;
+    const std::tuple<const char*, Step, Step, int, Lines, bool> rows[] = {
+        {"not ready, button 1", [](MainWindowController&) {}, button1, 0, {"close 1"}, true},
+        {"not ready, Escape", [](MainWindowController&) {}, escape, 0, {"close 2"}, false},
+        {"not ready, close box", [](MainWindowController&) {}, closeBox, 0, {"close 2"}, false},
+        {"initializing, button 1", initializing, button1, 1, {}, false},
+        {"initializing, Escape", initializing, escape, 0, {"close 2"}, false},
+        {"initializing, close box", initializing, closeBox, 0, {}, false},
+        {"abort asked, button 1", abortAsked, button1, 1, {"close 1"}, true},
+        {"downloading, button 1", downloading, button1, 1, {}, false},
+        {"downloading, close box", downloading, closeBox, 0, {}, false},
+    };
+    for (const auto& [name, reach, act, stops, shown, recorded] : rows) {
+        SCOPED_TRACE(name);
+        settings = {"beta", "COM1", "1152", 1};
+        jobs = std::make_shared<FakeJobRecord>();
+        MainWindowController& window = Open();
+        reach(window);
+        window.OnPortSelected(1);
+        window.OnEraseAllChanged(false);
+        view.Take();
+        const WindowSettings before = settings;
+        act(window);
+        EXPECT_EQ(jobs->stops, stops);
+        EXPECT_EQ(view.Take(), shown);
+        const WindowSettings closedWithOk{"Beta", "COM3", "115200", 0};
+        EXPECT_EQ(settings, recorded ? closedWithOk : before);
+        // Closed, the window starts nothing more.
+        const std::size_t started = jobs->requests.size();
+        if (!shown.empty()) {
+            window.OnCloseButton();
+            window.OnInitialize();
+            EXPECT_EQ(jobs->requests.size(), started);
+            EXPECT_TRUE(view.Take().empty());
+        }
+    }
+}
+
+// A window closed during its job is gone at once; the job's events are still handled.
+TEST_F(ControllerTest, ClosedDuringAJobItsEndIsStillHandled) {
+    MainWindowController& window = Open();
+    window.OnInitialize();
+    window.OnCancel();
+    EXPECT_EQ(jobs->stops, 0);
+    EXPECT_TRUE(window.JobRunning());
+    window.OnJobEvent(Event(JobEvent::Kind::kLine, "Monitor started!"));
+    window.OnJobEvent(kSucceeded);
+    EXPECT_EQ(view.Take(),
+              (Lines{"controls -- Cancel off", "progress 0/0", "close 2", "log 0 Monitor started!",
+                     "controls ID Close on", "progress 0/0"}));
+    EXPECT_FALSE(window.JobRunning());
+}
+
+TEST_F(ControllerTest, JobEventsInTheLogTheProgressBarAndBoxes) {
+    MainWindowController& window = Open();
+    window.OnInitialize();
+    view.Take();
+    JobEvent message = Event(JobEvent::Kind::kReaderMessage, "Datei nicht vorhanden!");
+    message.file = "/no/such.h86";
+    const std::pair<std::function<void()>, Lines> steps[] = {
+        {[&] { window.OnJobEvent(Event(JobEvent::Kind::kAppend, "*")); }, {"log 0 *"}},
+        {[&] { window.OnJobEvent(Event(JobEvent::Kind::kLine, "Erasing")); }, {"log 1 Erasing"}},
+        {[&] { window.OnJobEvent(Event(JobEvent::Kind::kAppend, " sector")); },
+         {"log= 1 Erasing sector"}},
+        {[&] { window.OnJobEvent(Progress(700, 700)); }, {"progress 700/700"}},
+        {[&] { window.OnJobEvent(Progress(5, 3)); }, {"progress 3/3"}},
+        {[&] { window.OnJobEvent(Progress(0, 0)); }, {}},
+        {[&] { window.OnJobEvent(Event(JobEvent::Kind::kDebug, "To few bytes, 01")); },
+         {"debug To few bytes, 01"}},
+        {[&] { window.OnJobEvent(message); }, {"box ! Datei nicht vorhanden!"}},
+        // After "Clear" the next mark is a line of its own.
+        {[&] { window.OnClearLog(); }, {"clear"}},
+        {[&] { window.OnJobEvent(Event(JobEvent::Kind::kAppend, "*")); }, {"log 0 *"}},
+        {[&] { window.OnJobEvent(kAborted); },
+         {"log 1 Aborted by user!", "controls I- Close on", "progress 0/0"}},
+        // A job ends once; progress after its end is not shown.
+        {[&] { window.OnJobEvent(kAborted); }, {}},
+        {[&] { window.OnJobEvent(Progress(1, 2)); }, {}},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].first();
+        EXPECT_EQ(view.Take(), steps[i].second) << "step " << i;
+    }
+}
+
+// While a box is open the GUI thread's loop goes on: the events it hands over meanwhile are
+// shown once the box is confirmed, in their order, the job's end once.
+TEST_F(ControllerTest, EventsDuringABoxFollowItInOrder) {
+    MainWindowController& window = Open();
+    window.OnInitialize();
+    view.Take();
+    view.whileBoxOpen = [&](const std::string& text) {
+        if (text == "first") {
+            window.OnJobEvent(Event(JobEvent::Kind::kReaderMessage, "second"));
+            window.OnJobEvent(Event(JobEvent::Kind::kLine, "after"));
+            window.OnJobEvent(kFailed);
+            window.OnJobEvent(kFailed);
+        }
+    };
+    window.OnJobEvent(Event(JobEvent::Kind::kLine, "before"));
+    window.OnJobEvent(Event(JobEvent::Kind::kReaderMessage, "first"));
+    EXPECT_EQ(view.Take(), (Lines{"log 0 before", "box ! first", "box ! second", "log 1 after",
+                                  "controls I- Close on", "progress 0/0"}));
+}
+
+TEST_F(ControllerTest, ThePortListIsReadAgainWhenItDropsDown) {
+    MainWindowController& window = Open();
+    window.OnPortSelected(1);  // COM3
+    ports = {"COM2", "COM3", "COM0"};
+    window.OnPortListOpening();
+    EXPECT_EQ(view.Take(), (Lines{"list port COM0,COM2,COM3 @2"}));
+}
+
+// The controller's own JobRunner, on lines that an opener hands out: the line it asks for, the
+// runner's events in the log, button 1's stop request.
+TEST_F(ControllerTest, JobsRunOnTheRunnerThatTheOpenerServes) {
+    // A port this user may not open gets the hint what to do (none for root, who may).
+    const std::string port = dir.Write("port", "");
+    fs::permissions(port, fs::perms::none);
+    const std::string hint = SerialPortPermissionHint(port);
+    const Lines hintLines = hint.empty() ? Lines{} : Lines{"log 1 " + hint};
+    using Status = OpenedChannel::Status;
+    const std::tuple<Status, bool, Lines> rows[] = {
+        // the opener's answer, button 1 pressed before it answers: the log lines
+        {Status::kCannotOpen, false, Lines{"log 0 Unable to open COM port!"}},
+        {Status::kCannotConfigure, false, {"log 0 Error initializing COM port!"}},
+        {Status::kCannotOpen, true, {"log 0 Unable to open COM port!", "log 1 Aborted by user!"}},
+    };
+    for (const auto& [status, abort, log] : rows) {
+        SCOPED_TRACE(static_cast<int>(status) * 10 + abort);
+        std::promise<void> answer;
+        std::shared_future<void> answered = answer.get_future().share();
+        std::vector<LineSettings> asked;
+        ports = {port};
+        settings = {"", port, "19200", 1};
+        MainWindowController& window = Open([&, status = status](const LineSettings& line) {
+            answered.wait();
+            asked.push_back(line);
+            return OpenedChannel{status, nullptr};
+        });
+        window.OnInitialize();
+        if (abort) {
+            window.OnCloseButton();
+        }
+        answer.set_value();
+        ASSERT_TRUE(view.DeliverUntilJobEnds(window));
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(std::tie(asked[0].port, asked[0].baud), std::make_tuple(port, BaudRate{19200}));
+        Lines expected = {"controls -- Cancel off", "progress 0/0"};
+        expected.insert(expected.end(), log.begin(), log.end());
+        if (status == Status::kCannotOpen && !abort) {
+            expected.insert(expected.end(), hintLines.begin(), hintLines.end());
+        }
+        expected.insert(expected.end(), kNotReady.begin(), kNotReady.end());
+        EXPECT_EQ(view.Take(), expected);
+        controller.reset();
+    }
+    fs::permissions(port, fs::perms::owner_all);
+}
+
+}  // namespace

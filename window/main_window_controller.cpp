@@ -1,0 +1,219 @@
+#include "window/main_window_controller.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// The job's events as JobEvent values, posted to the view from the job's thread.
+class PostingJobEvents : public JobEvents {
+public:
+    explicit PostingJobEvents(MainWindowView& view) : m_view(view) {}
+
+    void OnLine(const std::string& text) override { Post(Make(JobEvent::Kind::kLine, text)); }
+    void OnAppend(const std::string& text) override { Post(Make(JobEvent::Kind::kAppend, text)); }
+    void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) override {
+        std::unique_ptr<JobEvent> event = Make(JobEvent::Kind::kProgress);
+        event->phase = phase;
+        event->done = done;
+        event->total = total;
+        Post(std::move(event));
+    }
+    void OnReaderMessage(const std::string& file, const std::string& text) override {
+        std::unique_ptr<JobEvent> event = Make(JobEvent::Kind::kReaderMessage, text);
+        event->file = file;
+        Post(std::move(event));
+    }
+    void OnDebug(const std::string& text) override { Post(Make(JobEvent::Kind::kDebug, text)); }
+    void OnDone(const JobResult& result) override {
+        std::unique_ptr<JobEvent> event = Make(JobEvent::Kind::kDone);
+        event->result = result;
+        Post(std::move(event));
+    }
+
+private:
+    static std::unique_ptr<JobEvent> Make(JobEvent::Kind kind, const std::string& text = {}) {
+        auto event = std::make_unique<JobEvent>();
+        event->kind = kind;
+        event->text = text;
+        return event;
+    }
+    void Post(std::unique_ptr<JobEvent> event) { m_view.PostJobEvent(std::move(event)); }
+
+    MainWindowView& m_view;
+};
+
+}  // namespace
+
+MainWindowController::MainWindowController(MainWindowView& view, WindowSettings& settings,
+                                           MainWindowSources sources)
+    : m_view(view),
+      m_settings(settings),
+      m_sources(std::move(sources)),
+      m_events(std::make_unique<PostingJobEvents>(view)),
+      m_jobs(m_sources.jobs ? std::move(m_sources.jobs) : MakeJobRunner()) {}
+
+MainWindowController::~MainWindowController() {
+    m_jobs.reset();  // before the events the job posts through
+}
+
+void MainWindowController::Open() {
+    // The variables into the controls: the image file field (empty unless given) and "Erase
+    // all sectors" as saved.
+    m_view.ShowImageFile(m_imageFileText);
+    m_eraseAllChecked = m_settings.eraseAll != 0;
+    m_view.ShowEraseAll(m_eraseAllChecked);
+
+    // The lists, with the saved selections. Each monitor file's reader texts come as the scan
+    // reads it.
+    m_targets = LoadTargetListEntries(m_sources.targetFolders, m_settings.target,
+                                      [this](const std::string&, const std::string& text) {
+                                          m_view.ShowMessage({text, MessageIcon::kWarning});
+                                      });
+    std::vector<std::string> names;
+    for (const MonitorFileEntry& entry : m_targets.entries) {
+        names.push_back(entry.displayName);
+    }
+    m_view.ShowList(WindowList::kTarget, names, m_targets.selected);
+    m_ports = LoadPortListEntries(m_sources.enumeratePorts, m_settings.comPort);
+    m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+    m_baudrateSelected = SelectBaudrateEntry(m_settings.baudrate);
+    m_view.ShowList(WindowList::kBaudrate, BaudrateTexts(), m_baudrateSelected);
+
+    m_view.ShowControls(m_state.Controls());
+    m_view.ShowProgress(0, 0);
+}
+
+void MainWindowController::SetImageFile(const std::string& path) {
+    m_imageFileText = path;
+    m_view.ShowImageFile(path);
+}
+
+void MainWindowController::OnInitialize() {
+    if (m_closed || !m_state.BeginInitialize()) {
+        return;
+    }
+    // The selections as they are now, recorded in the settings. The image file field and the
+    // check box are not read.
+    JobRequest request;
+    request.line.port = SelectedComPort(m_ports, m_settings.comPort);
+    request.job = InitializeRequest{
+        SelectedTargetPath(m_targets.entries, m_targets.selected, m_settings.target)};
+    request.line.baud = SelectedBaudrate(m_baudrateSelected, m_settings.baudrate);
+    StartJob(std::move(request));
+}
+
+void MainWindowController::OnStartDownload() {
+    if (m_closed) {
+        return;
+    }
+    TakeFields();
+    if (!m_state.BeginDownload()) {
+        return;
+    }
+    // The job reads the file on its own thread, where a stop request ends the read.
+    JobRequest request;
+    request.line.port = SelectedComPort(m_ports, m_settings.comPort);
+    request.job = DownloadRequest{nullptr, m_imageFileText, m_settings.eraseAll != 0};
+    request.line.baud = SelectedBaudrate(m_baudrateSelected, m_settings.baudrate);
+    StartJob(std::move(request));
+}
+
+void MainWindowController::StartJob(JobRequest request) {
+    m_view.ShowControls(m_state.Controls());
+    m_view.ShowProgress(0, 0);
+    m_jobPort = request.line.port;
+    m_jobs->Start(std::move(request), *m_events);
+}
+
+void MainWindowController::OnCloseButton() {
+    if (m_closed) {
+        return;
+    }
+    if (m_state.OnCloseButton() == CloseButtonAction::kRequestAbort) {
+        m_jobs->RequestStop();  // the job ends at its next poll point; the window stays
+        return;
+    }
+    // Only for their effect of recording the selections in the settings.
+    SelectedBaudrate(m_baudrateSelected, m_settings.baudrate);
+    SelectedComPort(m_ports, m_settings.comPort);
+    SelectedTargetPath(m_targets.entries, m_targets.selected, m_settings.target);
+    TakeFields();
+    CloseWindow(kDialogResultOk);
+}
+
+void MainWindowController::OnCancel() {
+    if (!m_closed) {
+        CloseWindow(kDialogResultCancel);
+    }
+}
+
+void MainWindowController::TakeFields() {
+    m_settings.eraseAll = m_eraseAllChecked ? 1 : 0;
+}
+
+void MainWindowController::CloseWindow(int result) {
+    m_closed = true;
+    m_view.Close(result);
+}
+
+void MainWindowController::OnPortListOpening() {
+    m_ports = ReloadPortListEntries(m_sources.enumeratePorts, m_ports, m_settings.comPort);
+    m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+}
+
+void MainWindowController::OnClearLog() {
+    m_log.Clear();
+    m_view.ClearLog();
+}
+
+void MainWindowController::OnJobEvent(const JobEvent& event) {
+    m_pendingEvents.push_back(event);
+    if (m_handlingEvents) {
+        return;  // a box of an earlier event is open: this one follows once it is confirmed
+    }
+    m_handlingEvents = true;
+    while (!m_pendingEvents.empty()) {
+        const JobEvent next = std::move(m_pendingEvents.front());
+        m_pendingEvents.pop_front();
+        HandleJobEvent(next);
+    }
+    m_handlingEvents = false;
+}
+
+void MainWindowController::HandleJobEvent(const JobEvent& event) {
+    switch (event.kind) {
+        case JobEvent::Kind::kLine:
+            AddLogLine(event.text);
+            break;
+        case JobEvent::Kind::kAppend:
+            m_view.ShowLogChange(m_log.AppendToLast(event.text));
+            break;
+        case JobEvent::Kind::kProgress:
+            if (m_state.JobRunning() && event.total > 0) {
+                m_view.ShowProgress(std::min(event.done, event.total), event.total);
+            }
+            break;
+        case JobEvent::Kind::kReaderMessage:
+            m_view.ShowMessage({event.text, MessageIcon::kWarning});
+            break;
+        case JobEvent::Kind::kDebug:
+            m_view.WriteDebugText(event.text);
+            break;
+        case JobEvent::Kind::kDone:
+            if (!m_state.JobRunning()) {
+                break;  // a job ends once
+            }
+            // "Aborted by user!" or the hint for a port this user may not open.
+            for (const std::string& line : m_state.OnJobDone(event.result, m_jobPort)) {
+                AddLogLine(line);
+            }
+            m_view.ShowControls(m_state.Controls());
+            m_view.ShowProgress(0, 0);
+            break;
+    }
+}
+
+void MainWindowController::AddLogLine(const std::string& text) {
+    m_view.ShowLogChange(m_log.Add(text));
+}

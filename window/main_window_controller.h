@@ -1,0 +1,97 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "image/target_folders.h"
+#include "window/download_window_state.h"
+#include "window/job_starter.h"
+#include "window/log_lines.h"
+#include "window/main_window_view.h"
+#include "window/window_lists.h"
+#include "window/window_settings.h"
+
+// Where the main window takes its targets, ports and jobs from.
+struct MainWindowSources {
+    TargetFolders targetFolders;       // the monitor files' folders (FindTargetFolders)
+    PortEnumerator enumeratePorts;     // empty: EnumerateComPorts
+    std::unique_ptr<JobStarter> jobs;  // empty: MakeJobRunner(), on the serial ports
+};
+
+// Everything the main window decides, whatever its toolkit: it fills the three lists and
+// restores their selections from the settings, runs Initialize and Start Download, turns the
+// jobs' events into log lines, progress, message boxes and button states, asks a running job to
+// abort on button 1, records the selections in the settings and closes the window. A view
+// (MainWindowView) shows what it decides and passes the operator's actions in; the job's
+// events reach it through the view, in the GUI thread (OnJobEvent).
+//
+// Button 1 (and Enter) asks a running job to abort; pressed again, or while no job runs, it
+// records the selections and "Erase all sectors" and closes the window with OK, on which the
+// application saves them. Escape closes it with Cancel at any time, without an abort request;
+// the close box does the same, but nothing while a job runs. A window closed while its job runs
+// disappears at once; the job ends by itself or at its next poll point meanwhile.
+class MainWindowController {
+public:
+    // `view` and `settings` must outlive the controller.
+    MainWindowController(MainWindowView& view, WindowSettings& settings, MainWindowSources sources);
+    // A job that still runs is asked to stop and waited for; the line closes. The view must
+    // take posted events until then.
+    ~MainWindowController();
+    MainWindowController(const MainWindowController&) = delete;
+    MainWindowController& operator=(const MainWindowController&) = delete;
+
+    // The window opens: the image file field and "Erase all sectors" as the settings have it,
+    // the target list (the reader's texts about each monitor file shown as it is read), the
+    // port and baud rate lists with the saved selections, the controls of "not ready".
+    void Open();
+    // Puts `path` into the image file field (a file named on the command line).
+    void SetImageFile(const std::string& path);
+
+    // The operator's actions.
+    void OnInitialize();
+    void OnStartDownload();
+    void OnCloseButton();  // button 1 and Enter
+    void OnCancel();       // Escape, and the frame's close where MayCloseFromFrame allows it
+    bool MayCloseFromFrame() const { return m_state.MayCloseFromFrame(); }
+    void OnTargetSelected(int index) { m_targets.selected = index; }
+    void OnPortSelected(int index) { m_ports.selected = index; }
+    void OnBaudrateSelected(int index) { m_baudrateSelected = index; }
+    void OnPortListOpening();  // the list drops down: ports that came since show up
+    void OnImageFileEdited(const std::string& text) { m_imageFileText = text; }
+    void OnEraseAllChanged(bool checked) { m_eraseAllChecked = checked; }
+    void OnClearLog();
+
+    // A job's event, in the GUI thread, as the view posted it. Events that come while the box of
+    // an earlier one is open wait until the operator has confirmed it, so the log keeps the
+    // job's order and the job's end is handled once, after its texts.
+    void OnJobEvent(const JobEvent& event);
+
+    bool JobRunning() const { return m_state.JobRunning(); }
+    const DownloadWindowState& State() const { return m_state; }
+
+private:
+    void HandleJobEvent(const JobEvent& event);
+    void StartJob(JobRequest request);
+    // The image file text and "Erase all sectors" taken from the controls.
+    void TakeFields();
+    void CloseWindow(int result);
+    void AddLogLine(const std::string& text);
+
+    MainWindowView& m_view;
+    WindowSettings& m_settings;
+    MainWindowSources m_sources;
+    DownloadWindowState m_state;
+    LogLines m_log;
+    TargetListEntries m_targets;
+    PortListEntries m_ports;
+    int m_baudrateSelected = kNoSelection;
+    std::string m_imageFileText;
+    bool m_eraseAllChecked = false;
+    std::string m_jobPort;  // the port of the running job
+    std::deque<JobEvent> m_pendingEvents;
+    bool m_handlingEvents = false;
+    bool m_closed = false;
+    std::unique_ptr<JobEvents> m_events;  // posts to the view; outlives the jobs
+    std::unique_ptr<JobStarter> m_jobs;
+};
