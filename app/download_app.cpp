@@ -2,14 +2,11 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QIcon>
 #include <QWidget>
 
 #include "app/help_launcher.h"
 #include "app/qt_settings_store.h"
-#include "image/target_folders.h"
-#include "window/window_settings.h"
 
 static_assert(kDialogResultOk == QDialog::Accepted, "the OK result saves the settings");
 
@@ -23,7 +20,7 @@ CDownloadApp* GetDownloadApp() {
     return g_app;
 }
 
-CDownloadApp::CDownloadApp() {
+CDownloadApp::CDownloadApp() : DownloadApp(QCoreApplication::applicationDirPath().toStdString()) {
     g_app = this;
 }
 
@@ -34,48 +31,29 @@ CDownloadApp::~CDownloadApp() {
 }
 
 bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
-    // Beside the program, else in the installed tree's share folder; when neither holds it,
-    // the path beside the program names the file that is missing.
-    const std::string shipped =
-        FindShippedFile(QCoreApplication::applicationDirPath().toStdString(), kHelpFileName);
-    m_pszHelpFilePath =
-        shipped.empty()
-            ? QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QString(kHelpFileName))
-            : QDir::toNativeSeparators(QString::fromStdString(shipped));
-    LoadSettings();
-
-    std::unique_ptr<QDialog> mainWindow = createMainWindow(*this);
-    if (mainWindow) {
+    QtSettingsStore store;
+    Run(store, [&] {
+        const std::unique_ptr<QDialog> mainWindow = createMainWindow(*this);
+        if (!mainWindow) {
+            return 0;
+        }
         m_pMainWnd = mainWindow.get();
         const int result = mainWindow->exec();
-        if (SettingsSavedOn(result)) {
-            SaveSettings();
-        }
         m_pMainWnd = nullptr;
-    }
+        return result;
+    });  // the window, its job ended and its line closed, is gone before the settings are saved
     return false;
 }
 
 void CDownloadApp::LoadSettings() {
     QtSettingsStore store;
-    const WindowSettings settings = LoadWindowSettings(store);
-    m_strTarget = QString::fromStdString(settings.target);
-    m_strComPort = QString::fromStdString(settings.comPort);
-    m_strBaudrate = QString::fromStdString(settings.baudrate);
-    m_bEraseAll = settings.eraseAll;
-}
-
-void CDownloadApp::SaveSettings() const {
-    QtSettingsStore store;
-    SaveWindowSettings(store, {m_strTarget.toStdString(), m_strComPort.toStdString(),
-                               m_strBaudrate.toStdString(), m_bEraseAll.load()});
-    store.Sync();
+    DownloadApp::LoadSettings(store);
 }
 
 void CDownloadApp::WinHelp() {
     // F1 may come from the about box as well as from the main window.
     QWidget* owner = QApplication::activeWindow();
-    ShowHelp(owner != nullptr ? owner : m_pMainWnd, m_pszHelpFilePath);
+    ShowHelp(owner != nullptr ? owner : m_pMainWnd, QString::fromStdString(m_helpFilePath));
 }
 
 QIcon CDownloadApp::LoadAppIcon() {

@@ -4,11 +4,13 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QWidget>
+
+#include "app/gui_message_box.h"
 
 #ifdef Q_OS_WIN
 #include <shellapi.h>
@@ -71,26 +73,10 @@ bool HasViewerFor(const QString& path) {
 #endif
 }
 
-void ShowHelpMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
-    QMessageBox box(icon, QStringLiteral("Quillon"), text, QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-}
-
 void ReportFailure(QWidget* parent, HelpLaunch result, const QString& path) {
-    switch (result) {
-        case HelpLaunch::kOpened:
-            break;
-        case HelpLaunch::kNotFound:
-            ShowHelpMessage(parent, QMessageBox::Warning,
-                            QStringLiteral("Die Hilfe '%1' oder der Acrobat-Reader konnte nicht "
-                                           "gefunden werden!")
-                                .arg(QDir::toNativeSeparators(path)));
-            break;
-        case HelpLaunch::kStartFailed:
-            ShowHelpMessage(parent, QMessageBox::Information,
-                            QStringLiteral("Fehler beim Starten des Acrobat-Readers!"));
-            break;
+    if (const auto message =
+            HelpLaunchMessage(result, QDir::toNativeSeparators(path).toStdString())) {
+        ShowMessageBox(parent, *message);
     }
 }
 

@@ -3,13 +3,9 @@
 #include <QString>
 #include <functional>
 
-class QWidget;
+#include "window/help_launch.h"
 
-enum class HelpLaunch {
-    kOpened,       // the viewer was started with the file
-    kNotFound,     // the file or a viewer for it is missing
-    kStartFailed,  // a viewer exists but could not be started
-};
+class QWidget;
 
 // What the desktop opener's exit tells: exit status 0 opened the file; 2 (a file is missing)
 // and 3 (no program for the file) mean nothing was found; any other status, or an opener that
@@ -28,7 +24,6 @@ HelpLaunch LaunchHelpViewer(const QString& path,
                             const std::function<void(HelpLaunch)>& onOpenerFailed = {});
 
 // LaunchHelpViewer, reporting a failure, also one the opener reports later, to the operator in
-// a modal message box over `parent` (over the active window once `parent` is gone):
-// "Die Hilfe '<path>' oder der Acrobat-Reader konnte nicht gefunden werden!" (warning) or
-// "Fehler beim Starten des Acrobat-Readers!" (information).
+// a modal message box over `parent` (over the active window once `parent` is gone), in the
+// words of HelpLaunchMessage.
 void ShowHelp(QWidget* parent, const QString& path);

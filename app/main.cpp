@@ -7,7 +7,6 @@
 
 #include "app/download_app.h"
 #include "app/download_dlg.h"
-#include "app/gui_message_box.h"
 #include "platform/standard_streams.h"
 
 namespace {
@@ -32,7 +31,6 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(CDownloadApp::LoadAppIcon());
 
     CDownloadApp app;
-    InstallGuiMessageBoxHandler();
     // A file named on the command line (the desktop's "open with") goes into the image field.
     const QStringList arguments = QApplication::arguments();
     const QString imageFile = arguments.size() > 1 ? ImageFileArgument(arguments.at(1)) : QString();

@@ -18,9 +18,6 @@ public:
     void WriteText(const char* section, const char* value, const std::string& text) override;
     void WriteInteger(const char* section, const char* value, int number) override;
 
-    // Writes what was set to permanent storage now.
-    void Sync() { m_settings.sync(); }
-
 private:
     QSettings m_settings;
 };

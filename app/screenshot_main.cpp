@@ -19,7 +19,6 @@
 
 #include "app/download_app.h"
 #include "app/download_dlg.h"
-#include "app/gui_message_box.h"
 #include "app/image_file_edit.h"
 
 namespace {
@@ -65,9 +64,8 @@ int main(int argc, char* argv[]) {
 
     CDownloadApp app;
     app.LoadSettings();
-    app.m_strComPort = args[3];
-    app.m_strBaudrate = args.size() > 4 ? args[4] : QStringLiteral("115200");
-    InstallGuiMessageBoxHandler();
+    app.m_settings.comPort = args[3].toStdString();
+    app.m_settings.baudrate = args.size() > 4 ? args[4].toStdString() : "115200";
 
     CDownloadDlg window(app);
     window.show();

@@ -1,5 +1,6 @@
-// The main window under Qt's offscreen platform, driven through its buttons against the virtual
-// target (in this process, over a pseudo-terminal).
+// The Qt main window under the offscreen platform: each control and each kind of job event
+// wired to the controller (whose decisions window_model_tests check), and a few whole runs
+// against the virtual target (in this process, over a pseudo-terminal).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,22 +17,18 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <ostream>
 #include <thread>
 
-#include "app/baudrate_list.h"
 #include "app/download_app.h"
 #include "app/download_dlg.h"
-#include "app/gui_message_box.h"
 #include "app/image_file_edit.h"
-#include "app/port_list.h"
 #include "platform/serial_device.h"
 #include "sim/sim_command_line.h"
 #include "sim/sim_monitor_file.h"
 #include "sim/sim_server.h"
+#include "tests/support/fake_jobs.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/qt_test_environment.h"
@@ -78,43 +75,16 @@ private:
     std::thread m_thread;
 };
 
-// Lists the given ports, then reports success or failure.
-PortEnumerator ListPorts(std::vector<std::string> ports, int result = 1) {
-    return [ports, result](ComPortCallback callback, std::uintptr_t context) {
-        for (const std::string& port : ports) {
+// Lists `ports` (read at each enumeration) and reports success.
+PortEnumerator ListPorts(std::shared_ptr<std::vector<std::string>> ports) {
+    return [ports](ComPortCallback callback, std::uintptr_t context) {
+        for (const std::string& port : *ports) {
             const ComPortInfo info{port.c_str(), port.c_str()};
             callback(context, &info);
         }
-        return result;
+        return 1;
     };
 }
-
-// While it lives, virtual targets announce their ports in a runtime folder of its own, which
-// the port enumeration reads.
-class AnnouncedPorts {
-public:
-    AnnouncedPorts() : m_saved(qgetenv("XDG_RUNTIME_DIR")) {
-        std::filesystem::permissions(m_runtime.path(), std::filesystem::perms::owner_all);
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_runtime.path().string()));
-        // Private folders, as the virtual target makes them: others are never listed.
-        for (const auto& folder :
-             {m_runtime.path() / "quillon", m_runtime.path() / "quillon" / "ports"}) {
-            std::filesystem::create_directory(folder);
-            std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-        }
-    }
-    ~AnnouncedPorts() {
-        m_saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", m_saved);
-    }
-    // Where a virtual target started with "--link" and this path announces its port.
-    std::string Link(const std::string& name) const {
-        return (m_runtime.path() / "quillon" / "ports" / name).string();
-    }
-
-private:
-    TempDir m_runtime;
-    QByteArray m_saved;
-};
 
 template <class T = QPushButton>
 T* Control(const QWidget& window, const char* name) {
@@ -130,11 +100,6 @@ QStringList LogLines(const QWidget& window) {
         lines << log->item(i)->text();
     }
     return lines;
-}
-
-QString LastLogLine(const QWidget& window) {
-    const QStringList lines = LogLines(window);
-    return lines.isEmpty() ? QString() : lines.last();
 }
 
 // The job state that the buttons show: Initialize, Start Download, button 1's caption.
@@ -190,45 +155,42 @@ protected:
         monitorFile = dir.Write("Targets/target.h86", spec.HexText());
         app.LoadSettings();
     }
-    ~MainWindowTest() override { g_bStopJob = 1; }
 
     // Starts the virtual target and makes its port the saved one.
     void StartTarget(std::vector<std::string> args = {}) {
         target = std::make_unique<VirtualTarget>(monitorFile, std::move(args));
-        app.m_strComPort = QString::fromStdString(target->port());
-        Store().setValue("Last Connection/COMPort", app.m_strComPort);
+        *ports = {target->port()};
+        app.m_settings.comPort = target->port();
+        Store().setValue("Last Connection/COMPort", QString::fromStdString(target->port()));
     }
-    CDownloadDlg::Sources Sources(const std::filesystem::path& targets = {}) const {
-        return {
-            QString::fromStdString((targets.empty() ? dir.path() / "Targets" : targets).string()),
-            ListPorts({target ? target->port() : "/dev/quillon-none"})};
+    // The window's sources: jobs on the serial ports, or on FakeJobs that `jobs` records.
+    MainWindowSources Sources(bool fakeJobs = false) const {
+        MainWindowSources sources{{{(dir.path() / "Targets").string()}, ""}, ListPorts(ports), {}};
+        if (fakeJobs) {
+            sources.jobs = std::make_unique<FakeJobs>(jobs);
+        }
+        return sources;
     }
-    std::unique_ptr<CDownloadDlg> OpenWindow() {
-        auto window = std::make_unique<CDownloadDlg>(app, Sources());
+    std::unique_ptr<CDownloadDlg> OpenWindow(bool fakeJobs = false) {
+        auto window = std::make_unique<CDownloadDlg>(app, Sources(fakeJobs));
         window->show();
         return window;
+    }
+    // Plays the fake job's part from a thread of its own, as a job thread does.
+    void FromJobThread(const std::function<void(JobEvents&)>& play) const {
+        JobEvents* events = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(jobs->mutex);
+            events = jobs->events;
+        }
+        ASSERT_NE(events, nullptr);
+        std::thread([events, &play] { play(*events); }).join();
     }
     // Sectors 0 (12 blocks, two "*") and 2 (two blocks, one "*").
     std::string Image() const {
         return dir.Write("image.hex", HexTextAt(0x000010, hex_text::Pattern(1500, 7)) +
                                           HexTextAt(0x020000, hex_text::Pattern(200, 8)) +
                                           hex_text::End());
-    }
-    QStringList InitializeLines() const {
-        const QString port = QString::fromStdString(target->port());
-        return {port + " initialized.",
-                QString(39, QLatin1Char('-')),
-                "Send BOOTLOAD (Level 0) !    ==> 32 Bytes",
-                "Send BOOTLOAD (Level 1) !    ==> 268 Byte",
-                "RAM test started.",
-                "RAM test successful!",
-                "Send Monitor  (Level 2) !   ==> 700 Byte",
-                "Monitor started!"};
-    }
-    void Initialize(CDownloadDlg& window) {
-        Control(window, "IDC_1006")->click();
-        ASSERT_TRUE(WaitForJobEnd(window));
-        ASSERT_EQ(ButtonState(window), kReady) << LogLines(window).join('\n').toStdString();
     }
     // Runs the application with the window; `act` ends it.
     int RunApp(const std::function<void(CDownloadDlg&)>& act) {
@@ -237,14 +199,7 @@ protected:
             auto window = std::make_unique<CDownloadDlg>(owner, Sources());
             CDownloadDlg* raw = window.get();
             QObject::connect(raw, &QDialog::finished, [&result](int code) { result = code; });
-            QTimer::singleShot(0, raw, [raw, act] {
-                act(*raw);
-                // A window ended during a job closes once the job has ended.
-                if (!QTest::qWaitFor([raw] { return !raw->isVisible(); }, kJobTimeoutMs)) {
-                    ADD_FAILURE() << "the window is still open";
-                    raw->reject();
-                }
-            });
+            QTimer::singleShot(0, raw, [raw, act] { act(*raw); });
             return window;
         });
         return result;
@@ -255,18 +210,21 @@ protected:
     MonitorFileSpec spec;
     std::string monitorFile;
     CDownloadApp app;
+    std::shared_ptr<std::vector<std::string>> ports =
+        std::make_shared<std::vector<std::string>>(std::vector<std::string>{"COM7"});
+    std::shared_ptr<FakeJobRecord> jobs = std::make_shared<FakeJobRecord>();
     std::unique_ptr<VirtualTarget> target;
 };
 
 TEST_F(MainWindowTest, OpensWithTheTemplateAndTheSavedChoices) {
-    StartTarget();
+    app.m_settings.comPort = "COM7";
     const auto window = OpenWindow();
     EXPECT_EQ(window->windowTitle(), "Quillon");
     EXPECT_TRUE(Control(*window, "IDOK")->isDefault());
     EXPECT_EQ(ButtonState(*window), kNotReady);
     EXPECT_TRUE(Control<QCheckBox>(*window, "IDC_1009")->isChecked());  // EraseAll defaults to 1
     EXPECT_EQ(Control<QComboBox>(*window, "IDC_1001")->currentText(), "Test Target");
-    EXPECT_EQ(Control<QComboBox>(*window, "IDC_1004")->currentText(), app.m_strComPort);
+    EXPECT_EQ(Control<QComboBox>(*window, "IDC_1004")->currentText(), "COM7");
     EXPECT_EQ(Control<QComboBox>(*window, "IDC_1005")->currentText(), "57600");
     // Tab order: button 1, the three lists, the image file, the check box, the job buttons, log.
     const QStringList order = {"IDOK",     "IDC_1001", "IDC_1004", "IDC_1005", "IDC_1002",
@@ -282,7 +240,91 @@ TEST_F(MainWindowTest, OpensWithTheTemplateAndTheSavedChoices) {
     EXPECT_EQ(seen, order);
 }
 
-TEST_F(MainWindowTest, InitializeThenDownloadThroughTheButtons) {
+// Each control reaches the controller: the lists' selections, the image file field and the
+// check box as the jobs get them, the job buttons and button 1's abort request.
+TEST_F(MainWindowTest, TheControlsReachTheJobs) {
+    *ports = {"COM7", "COM8"};
+    const auto window = OpenWindow(true);
+    Control<QComboBox>(*window, "IDC_1004")->setCurrentIndex(1);
+    Control<QComboBox>(*window, "IDC_1005")->setCurrentText("115200");
+    Control(*window, "IDC_1006")->click();
+    EXPECT_EQ(ButtonState(*window), kInitializing);
+    EXPECT_FALSE(window->close());  // the close box does nothing while a job runs
+    FromJobThread([](JobEvents& job) {
+        job.OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
+    });
+    ASSERT_TRUE(WaitForJobEnd(*window));
+    EXPECT_EQ(ButtonState(*window), kReady);
+
+    Control<CImageFileEdit>(*window, "IDC_1002")->setText("/images/fw.hex");
+    Control<QCheckBox>(*window, "IDC_1009")->setChecked(false);
+    Control(*window, "IDC_1000")->click();
+    EXPECT_EQ(ButtonState(*window), kDownloading);
+    Control(*window, "IDOK")->click();
+    EXPECT_TRUE(window->isVisible());
+
+    std::lock_guard<std::mutex> lock(jobs->mutex);
+    ASSERT_EQ(jobs->requests.size(), 2u);
+    const JobRequest& init = jobs->requests[0];
+    EXPECT_EQ(std::get<InitializeRequest>(init.job).monitorFile, monitorFile);
+    EXPECT_EQ(std::tie(init.line.port, init.line.baud),
+              std::make_tuple(std::string("COM8"), BaudRate{115200}));
+    const auto& download = std::get<DownloadRequest>(jobs->requests[1].job);
+    EXPECT_EQ(std::tie(download.imageFile, download.eraseAll),
+              std::make_tuple(std::string("/images/fw.hex"), false));
+    EXPECT_EQ(jobs->stops, 1);
+}
+
+// Each kind of event, sent from another thread, reaches its widget in the GUI thread: the log,
+// the progress bar, a message box (the job's end waits until it is confirmed) and the buttons.
+TEST_F(MainWindowTest, TheJobsEventsReachTheirWidgets) {
+    const auto window = OpenWindow(true);
+    Control(*window, "IDC_1006")->click();
+    FromJobThread([](JobEvents& job) {
+        job.OnAppend("*");  // on an empty log: its only line
+        job.OnLine("Send Monitor");
+        job.OnAppend(" (Level 2)");
+        job.OnProgress(ProgressPhase::kMonitorUpload, 300, 700);
+        job.OnDebug("WaitForResponse(): To few bytes, 01");
+    });
+    auto* bar = Control<QProgressBar>(*window, "IDC_PROGRESS");
+    ASSERT_TRUE(QTest::qWaitFor([bar] { return bar->value() == 300; }, kJobTimeoutMs));
+    EXPECT_EQ(bar->maximum(), 700);
+    EXPECT_EQ(LogLines(*window), QStringList({"*", "Send Monitor (Level 2)"}));
+
+    struct Box {
+        QString text;
+        QMessageBox::Icon icon;
+        Qt::TextFormat format;
+        bool jobEnded;
+    };
+    std::vector<Box> boxes;
+    QTimer confirmer;
+    QObject::connect(&confirmer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes.push_back({box->text(), box->icon(), box->textFormat(),
+                             Control(*window, "IDC_1006")->isEnabled()});
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    confirmer.start(20);
+    FromJobThread([](JobEvents& job) {
+        job.OnReaderMessage("/no/such.hex", "Fehler bei der Satzanalyse : Nr. '<'!");
+        job.OnLine("after the box");
+        job.OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    });
+    ASSERT_TRUE(WaitForJobEnd(*window));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Fehler bei der Satzanalyse : Nr. '<'!");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(boxes[0].format, Qt::PlainText);
+    EXPECT_FALSE(boxes[0].jobEnded);
+    EXPECT_EQ(LogLines(*window).mid(2), QStringList({"after the box", "Aborted by user!"}));
+    EXPECT_EQ(ButtonState(*window), kNotReady);
+    EXPECT_EQ(bar->value(), 0);  // empty again once the job has ended
+}
+
+TEST_F(MainWindowTest, InitializeThenDownloadAgainstTheVirtualTarget) {
     StartTarget();
     const auto window = OpenWindow();
     std::vector<std::pair<int, int>> progress;  // (value, maximum) as the bar showed them
@@ -291,107 +333,58 @@ TEST_F(MainWindowTest, InitializeThenDownloadThroughTheButtons) {
                      [&progress, bar](int value) { progress.emplace_back(value, bar->maximum()); });
 
     Control(*window, "IDC_1006")->click();
-    EXPECT_EQ(ButtonState(*window), kInitializing);
-    EXPECT_EQ(g_bStopJob, 0);
-    EXPECT_FALSE(window->close());  // the close box does nothing while a job runs
     ASSERT_TRUE(WaitForJobEnd(*window));
-    EXPECT_EQ(LogLines(*window), InitializeLines());
+    const QString port = QString::fromStdString(target->port());
+    const QStringList initialized = {port + " initialized.",
+                                     QString(39, QLatin1Char('-')),
+                                     "Send BOOTLOAD (Level 0) !    ==> 32 Bytes",
+                                     "Send BOOTLOAD (Level 1) !    ==> 268 Byte",
+                                     "RAM test started.",
+                                     "RAM test successful!",
+                                     "Send Monitor  (Level 2) !   ==> 700 Byte",
+                                     "Monitor started!"};
+    EXPECT_EQ(LogLines(*window), initialized);
     EXPECT_EQ(ButtonState(*window), kReady);
-    EXPECT_EQ(g_bStopJob, 1);
     EXPECT_NE(std::find(progress.begin(), progress.end(), std::make_pair(700, 700)),
               progress.end());
-    EXPECT_EQ(bar->value(), 0);  // empty again once the job has ended
 
-    // The check box reaches the setting when Start Download is pressed: only used sectors.
+    // Unticked: only the used sectors are erased.
     Control<QCheckBox>(*window, "IDC_1009")->setChecked(false);
     Control<CImageFileEdit>(*window, "IDC_1002")->setText(QString::fromStdString(Image()));
     Control(*window, "IDC_1000")->click();
-    EXPECT_EQ(ButtonState(*window), kDownloading);
-    EXPECT_EQ(app.m_bEraseAll, 0);
     ASSERT_TRUE(WaitForJobEnd(*window));
-    EXPECT_EQ(LogLines(*window).mid(InitializeLines().size()),
+    EXPECT_EQ(LogLines(*window).mid(initialized.size()),
               QStringList({"Erasing sector 0!", "Erasing sector 2!", "Programming sector 0! **",
                            "Programming sector 2! *", "Finalizing download",
                            "Download finished successfully!"}));
     EXPECT_EQ(ButtonState(*window), kReady);
-    EXPECT_EQ(g_bStopJob, 1);
     const QScrollBar* scroll = Control<QListWidget>(*window, "IDC_1007")->verticalScrollBar();
     EXPECT_EQ(scroll->value(), scroll->maximum());  // the last line is in view
 }
 
-// A failed job, then one aborted with button 1: "Cancel" during Initialize, "Close" during a
-// download. The abort ends the job at its next poll point; the window stays open.
-void ExpectAbortedAfter(const QWidget& window, const QString& workersLastLine) {
-    ASSERT_TRUE(WaitForJobEnd(window));
-    const QStringList lines = LogLines(window);
-    EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({workersLastLine, "Aborted by user!"}));
-    EXPECT_EQ(lines.count("Aborted by user!"), 1);
-    EXPECT_EQ(ButtonState(window), kNotReady);
-}
-
-TEST_F(MainWindowTest, FailedAndCancelledInitialize) {
-    StartTarget({"--wrong-ident", "0x55", "--fault-session", "1", "--ram-test-ms", "1500"});
-    const auto window = OpenWindow();
-    Control(*window, "IDC_1006")->click();
-    ASSERT_TRUE(WaitForJobEnd(*window));
-    EXPECT_EQ(LastLogLine(*window), "Wrong answer (Set 0x6B::Act 0x55)!");
-    EXPECT_FALSE(LogLines(*window).contains("Aborted by user!"));
-    EXPECT_EQ(ButtonState(*window), kNotReady);
-
-    Control(*window, "IDC_1006")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return LastLogLine(*window) == "RAM test started."; },
-                                kJobTimeoutMs));
-    Control(*window, "IDOK")->click();
-    EXPECT_EQ(g_bStopJob, 1);
-    EXPECT_TRUE(window->isVisible());
-    ExpectAbortedAfter(*window, "RAM test successful!");
-}
-
-TEST_F(MainWindowTest, FailedAndCancelledDownload) {
-    StartTarget({"--error-at", "block@1", "--fault-session", "1", "--erase-ms", "400"});
-    const auto window = OpenWindow();
-    Control<CImageFileEdit>(*window, "IDC_1002")->setText(QString::fromStdString(Image()));
-    Initialize(*window);
-    Control(*window, "IDC_1000")->click();
-    ASSERT_TRUE(WaitForJobEnd(*window));
-    EXPECT_EQ(LastLogLine(*window), "Error F!");
-    EXPECT_FALSE(LogLines(*window).contains("Aborted by user!"));
-    EXPECT_EQ(ButtonState(*window), kNotReady);
-
-    Initialize(*window);
-    Control(*window, "IDC_1000")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return LastLogLine(*window) == "Erasing sector 0!"; },
-                                kJobTimeoutMs));
-    Control(*window, "IDOK")->click();
-    EXPECT_TRUE(window->isVisible());
-    ExpectAbortedAfter(*window, "Erasing sector 0!");
-}
-
 // The window closes at once; Escape asks for no abort, button 1 pressed twice has asked for
-// one. The program goes on only once the job has ended and the worker has closed the port.
-TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndTheWorker) {
+// one. The program goes on only once the job has ended and its line is closed.
+TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
     const struct {
         const char* how;
         std::function<void(CDownloadDlg&)> close;
         int result;
-        int stopFlag;
         bool jobRanToItsEnd;
         const char* savedBaudrate;
     } cases[] = {
         {"Escape", [](CDownloadDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }, QDialog::Rejected,
-         0, true, "38400"},
+         true, "38400"},
         {"button 1 twice",
          [](CDownloadDlg& w) {
              Control(w, "IDOK")->click();
              Control(w, "IDOK")->click();
          },
-         QDialog::Accepted, 1, false, "115200"},
+         QDialog::Accepted, false, "115200"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         StartTarget({"--ram-test-ms", "800"});
         Store().setValue("Last Connection/Baudrate", "38400");
-        int stopFlag = -1;
         bool closedAtOnce = false;
         const int result = RunApp([&](CDownloadDlg& window) {
             Control<QComboBox>(window, "IDC_1005")->setCurrentText("115200");
@@ -399,13 +392,11 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndTheWorker) {
             ASSERT_TRUE(QTest::qWaitFor(
                 [&] { return LogLines(window).contains("RAM test started."); }, kJobTimeoutMs));
             c.close(window);
-            stopFlag = g_bStopJob;
             closedAtOnce = !window.isVisible();
         });
         EXPECT_EQ(result, c.result);
-        EXPECT_EQ(stopFlag, c.stopFlag);
         EXPECT_TRUE(closedAtOnce);
-        SerialDevice probe;  // opened exclusively: only once the worker has closed the port
+        SerialDevice probe;  // opened exclusively: only once the job's line is closed
         EXPECT_TRUE(probe.Open(target->port()));
         EXPECT_EQ(target->Report().find("monitor-started") != std::string::npos, c.jobRanToItsEnd);
         EXPECT_EQ(Store().value("Last Connection/Baudrate").toString(), c.savedBaudrate);
@@ -413,10 +404,10 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndTheWorker) {
 }
 
 TEST_F(MainWindowTest, Button1SavesTheChoicesEscapeAndTheCloseBoxDoNot) {
-    StartTarget({"--ram-test-ms", "800"});
     // Each way of closing after the same changes.
     const auto closeWith = [this](const std::function<void(CDownloadDlg&)>& how) {
         return RunApp([&how](CDownloadDlg& window) {
+            Control<QComboBox>(window, "IDC_1004")->setCurrentText("COM7");
             Control<QComboBox>(window, "IDC_1005")->setCurrentText("115200");
             Control<QCheckBox>(window, "IDC_1009")->setChecked(false);
             how(window);
@@ -425,98 +416,32 @@ TEST_F(MainWindowTest, Button1SavesTheChoicesEscapeAndTheCloseBoxDoNot) {
     EXPECT_EQ(closeWith([](CDownloadDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }),
               QDialog::Rejected);
     EXPECT_EQ(closeWith([](CDownloadDlg& w) { w.close(); }), QDialog::Rejected);
-    EXPECT_FALSE(Store().contains("Last Connection/Baudrate"));
+    EXPECT_TRUE(Store().allKeys().isEmpty());
 
     EXPECT_EQ(closeWith([](CDownloadDlg& w) { Control(w, "IDOK")->click(); }), QDialog::Accepted);
     EXPECT_EQ(Store().value("Last Connection/Baudrate").toString(), "115200");
-    EXPECT_EQ(Store().value("Last Connection/COMPort").toString(),
-              QString::fromStdString(target->port()));
+    EXPECT_EQ(Store().value("Last Connection/COMPort").toString(), "COM7");
     EXPECT_EQ(Store().value("Last Connection/Target").toString(), "Test Target");
     EXPECT_EQ(Store().value("Settings/EraseAll").toInt(), 0);
-
-    // Twice during a job: the first press asks for the abort, the second closes and saves.
-    Store().setValue("Last Connection/Baudrate", "9600");
-    EXPECT_EQ(closeWith([](CDownloadDlg& w) {
-                  Control(w, "IDC_1006")->click();
-                  Control(w, "IDOK")->click();
-                  EXPECT_TRUE(w.isVisible());
-                  Control(w, "IDOK")->click();
-              }),
-              QDialog::Accepted);
-    EXPECT_EQ(Store().value("Last Connection/Baudrate").toString(), "115200");
-}
-
-TEST_F(MainWindowTest, PortAndBaudrateListsSelectByTheStoredBeginning) {
-    QString port = "COM1";
-    QComboBox ports;
-    FillComPortList(ports, port, ListPorts({"COM3", "COM10", "com2"}));
-    EXPECT_EQ(QStringList({ports.itemText(0), ports.itemText(1), ports.itemText(2)}),
-              QStringList({"COM10", "com2", "COM3"}));
-    EXPECT_EQ(GetSelectedComPort(ports, port), "COM10");
-    EXPECT_EQ(port, "COM10");
-    // A failed enumeration keeps what it listed but selects nothing: "COM1", setting unchanged.
-    QComboBox failed;
-    FillComPortList(failed, "COM1", ListPorts({"COM1"}, 0));
-    EXPECT_EQ(failed.count(), 1);
-    EXPECT_EQ(GetSelectedComPort(failed, port), "COM1");
-    EXPECT_EQ(port, "COM10");
-
-    QString rate = "1152";
-    QComboBox rates;
-    FillBaudrateList(rates, rate);
-    QList<int> values;
-    for (int i = 0; i < rates.count(); ++i) {
-        EXPECT_EQ(rates.itemText(i).toInt(), rates.itemData(i).toInt());
-        values << rates.itemData(i).toInt();
-    }
-    EXPECT_EQ(values, QList<int>({9600, 19200, 38400, 57600, 115200}));
-    EXPECT_EQ(GetSelectedBaudrate(rates, rate), 115200);
-    EXPECT_EQ(rate, "115200");
-    QComboBox none;
-    FillBaudrateList(none, "300");
-    EXPECT_EQ(GetSelectedBaudrate(none, rate), 57600);
-    EXPECT_EQ(rate, "115200");
 }
 
 TEST_F(MainWindowTest, LogMenuOnlyFromAMouseClickInsideTheLog) {
     const auto window = OpenWindow();
-    const std::shared_ptr<MessageTarget> owner = window->messageTarget();
-    PostLogAppend(owner.get(), "*");  // on an empty log: its only line
-    PostLogLine(owner.get(), "Erasing");
-    PostLogAppend(owner.get(), " sector");
+    auto line = std::make_unique<JobEvent>();
+    line->text = "Erasing sector 0!";
+    window->PostJobEvent(std::move(line));
     QApplication::processEvents();
-    EXPECT_EQ(LogLines(*window), QStringList({"*", "Erasing sector"}));
+    EXPECT_EQ(LogLines(*window), QStringList({"Erasing sector 0!"}));
 
     auto* log = Control<QListWidget>(*window, "IDC_1007");
     const QPoint inside = log->viewport()->rect().center();
     EXPECT_TRUE(RequestContextMenu(log->viewport(), inside, QContextMenuEvent::Keyboard).isEmpty());
     EXPECT_TRUE(RequestContextMenu(window.get(), QPoint(5, 5), QContextMenuEvent::Mouse).isEmpty());
-    EXPECT_EQ(LogLines(*window).size(), 2);
+    EXPECT_EQ(LogLines(*window).size(), 1);
     // Without a system menu the About entry follows a separator.
     EXPECT_EQ(RequestContextMenu(log->viewport(), inside, QContextMenuEvent::Mouse, "Clear"),
               QStringList({"Clear", "-", "&About Quillon..."}));
     EXPECT_TRUE(LogLines(*window).isEmpty());
-}
-
-TEST_F(MainWindowTest, ClearDuringADownloadPutsTheNextMarkOnALineOfItsOwn) {
-    StartTarget({"--program-ms", "15"});
-    const auto window = OpenWindow();
-    Control<CImageFileEdit>(*window, "IDC_1002")
-        ->setText(QString::fromStdString(
-            dir.Write("big.hex", HexTextAt(0, hex_text::Pattern(15000, 9)) + hex_text::End())));
-    Initialize(*window);
-    Control(*window, "IDC_1000")->click();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return LastLogLine(*window).startsWith("Programming sector 0! *"); }, kJobTimeoutMs));
-    auto* log = Control<QListWidget>(*window, "IDC_1007");
-    RequestContextMenu(log->viewport(), log->viewport()->rect().center(), QContextMenuEvent::Mouse,
-                       "Clear");
-    ASSERT_TRUE(WaitForJobEnd(*window));
-    const QStringList lines = LogLines(*window);
-    ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
-    EXPECT_TRUE(lines[0].size() > 1 && lines[0].count('*') == lines[0].size())
-        << lines[0].toStdString();
-    EXPECT_EQ(lines[2], "Download finished successfully!");
 }
 
 TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
@@ -548,106 +473,58 @@ TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
     }
 }
 
-TEST_F(MainWindowTest, ReaderBoxesFromTheWorkerShowInTheWindowsThreadWhileTheWorkerWaits) {
-    StartTarget();
-    const MessageBoxHandler previous = InstallGuiMessageBoxHandler();
-    QStringList boxes;
-    bool jobEndedBeforeOk = true;
-    QTimer confirmer;
-    std::unique_ptr<CDownloadDlg> window;
-    QObject::connect(&confirmer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box != nullptr) {
-            boxes << box->text();
-            jobEndedBeforeOk = window && Control(*window, "IDC_1006")->isEnabled();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    confirmer.start(20);
-
-    // No monitor file: the job's reader reports the missing file.
-    TempDir empty;
-    window = std::make_unique<CDownloadDlg>(app, Sources(empty.path().string()));
-    window->show();
-    Control(*window, "IDC_1006")->click();
-    ASSERT_TRUE(WaitForJobEnd(*window));
-    EXPECT_EQ(boxes, QStringList({"Datei nicht vorhanden!"}));
-    EXPECT_FALSE(jobEndedBeforeOk);
-    EXPECT_EQ(ButtonState(*window), kNotReady);
-
-    // The worker waits for its box to come up in this thread when the window is destroyed:
-    // withdrawn, the box is never shown, and the worker ends.
-    std::atomic<bool> asked{false};
-    SetMessageBoxHandler([&asked](const std::string& text) {
-        asked = true;
-        ShowGuiMessageBox(text);
-    });
-    const std::shared_ptr<MessageTarget> owner = window->messageTarget();
-    Control(*window, "IDC_1006")->click();
-    for (int i = 0; i < 500 && !asked; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// The virtual targets' announced ports are listed, and each drop-down reads the ports again:
+// a target started after the window opened shows up; the operator's selection stays.
+TEST_F(MainWindowTest, ThePortListShowsAnnouncedPortsAndReadsThemAgainWhenItDropsDown) {
+    TempDir runtime;
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
+    // Private folders, as the virtual target makes them: others are never listed.
+    const auto folder = runtime.path() / "quillon" / "ports";
+    for (const auto& path : {runtime.path(), runtime.path() / "quillon", folder}) {
+        std::filesystem::create_directories(path);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     }
-    ASSERT_TRUE(asked);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into its wait
-    window.reset();
-    QApplication::processEvents();
-    EXPECT_EQ(boxes.size(), 1);
-    EXPECT_EQ(g_bStopJob, 1);
-    EXPECT_FALSE(owner->Post(UM_PROGRESS, 0, 0));  // nothing reaches a window that is gone
-    SetMessageBoxHandler(previous);
-}
-
-TEST_F(MainWindowTest, TheVirtualTargetsAnnouncedPortIsListed) {
-    const AnnouncedPorts announced;
-    StartTarget({"--link", announced.Link("quillon-sim-test")});
-    CDownloadDlg window(app, {Sources().targetsFolder, {}});
-    EXPECT_TRUE(
-        Control<QComboBox>(window, "IDC_1004")->findText("quillon-sim-test", Qt::MatchEndsWith) >=
-        0);
-}
-
-// Each drop-down reads the ports again: a target started after the window opened shows up.
-// The operator's selection stays; without one the saved port is selected once it is there.
-TEST_F(MainWindowTest, DroppingThePortListDownReadsThePortsAgain) {
-    const AnnouncedPorts announced;
-    const QString earlier = QString::fromStdString(announced.Link("quillon-sim-earlier"));
-    const QString later = QString::fromStdString(announced.Link("quillon-sim-later"));
-    app.m_strComPort = later;
-    for (const bool operatorSelects : {false, true}) {
-        SCOPED_TRACE(operatorSelects ? "selected by the operator" : "none selected");
+    const QString earlier = QString::fromStdString((folder / "quillon-sim-earlier").string());
+    const QString later = QString::fromStdString((folder / "quillon-sim-later").string());
+    {
         const VirtualTarget first(monitorFile, {"--link", earlier.toStdString()});
-        CDownloadDlg window(app, {Sources().targetsFolder, {}});
-        auto* ports = Control<QComboBox>(window, "IDC_1004");
-        EXPECT_EQ(ports->findText(later), -1);
-        EXPECT_EQ(ports->currentIndex(), -1);
-        if (operatorSelects) {
-            ports->setCurrentIndex(ports->findText(earlier));
-        }
+        MainWindowSources sources = Sources();
+        sources.enumeratePorts = {};  // EnumerateComPorts
+        CDownloadDlg window(app, std::move(sources));
+        auto* list = Control<QComboBox>(window, "IDC_1004");
+        EXPECT_GE(list->findText(earlier), 0);
+        EXPECT_EQ(list->findText(later), -1);
+        list->setCurrentIndex(list->findText(earlier));
         const VirtualTarget second(monitorFile, {"--link", later.toStdString()});
-        ports->showPopup();
-        EXPECT_GE(ports->findText(later), 0);
-        EXPECT_EQ(ports->currentText(), operatorSelects ? earlier : later);
-        ports->hidePopup();
+        list->showPopup();
+        EXPECT_GE(list->findText(later), 0);
+        EXPECT_EQ(list->currentText(), earlier);
+        list->hidePopup();
     }
+    saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 // The focus that a job button passes on when it disables itself makes no line current, and a
 // right click selects nothing; a left click and the arrow keys do.
 TEST_F(MainWindowTest, TheLogShowsOnlyTheOperatorsSelection) {
-    const auto window = OpenWindow();
+    const auto window = OpenWindow(true);
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     auto* log = Control<QListWidget>(*window, "IDC_1007");
-    for (const char* line : {"one", "two", "three"}) {
-        window->AddLogLine(line);
-    }
     auto* initialize = Control(*window, "IDC_1006");
     initialize->setFocus();
     initialize->click();
+    FromJobThread([](JobEvents& job) {
+        for (const char* line : {"one", "two", "three"}) {
+            job.OnLine(line);
+        }
+        job.OnDone({JobOutcome::kFailed, FailureReason::kNoAnswer, "two"});
+    });
     EXPECT_TRUE(log->hasFocus());
+    ASSERT_TRUE(WaitForJobEnd(*window));
     EXPECT_EQ(log->currentItem(), nullptr);
     EXPECT_TRUE(log->selectedItems().isEmpty());
-    ASSERT_TRUE(WaitForJobEnd(*window));  // no target: it fails at once
 
     QListWidgetItem* top = log->itemAt(log->viewport()->rect().topLeft() + QPoint(2, 2));
     ASSERT_NE(top, nullptr);

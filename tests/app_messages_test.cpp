@@ -1,26 +1,20 @@
-// Message boxes of the window: the core's boxes shown in the GUI thread, the help launcher's
-// failure texts and the F1 key. This file also creates the one QApplication that every app test
-// of this program runs in (offscreen platform).
+// The help launcher's failure texts in their message boxes, and the F1 key. This file also creates
+// the one QApplication that every app test of this program runs in (offscreen platform).
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
-#include <atomic>
-#include <thread>
 
 #include "app/about_dlg.h"
 #include "app/download_app.h"
-#include "app/gui_message_box.h"
 #include "app/help_key_filter.h"
 #include "app/help_launcher.h"
 #include "tests/support/qt_test_environment.h"
@@ -35,7 +29,6 @@ public:
         QString text;
         QMessageBox::Icon icon;
         Qt::TextFormat format;
-        bool inGuiThread;
     };
 
     BoxConfirmer() {
@@ -43,8 +36,7 @@ public:
             for (QWidget* widget : QApplication::topLevelWidgets()) {
                 auto* box = qobject_cast<QMessageBox*>(widget);
                 if (box != nullptr && box->isVisible()) {
-                    boxes.push_back({box->text(), box->icon(), box->textFormat(),
-                                     box->thread() == qApp->thread()});
+                    boxes.push_back({box->text(), box->icon(), box->textFormat()});
                     box->accept();
                 }
             }
@@ -93,28 +85,6 @@ protected:
 };
 
 }  // namespace
-
-TEST(GuiMessageBoxTest, WorkerThreadWaitsForTheBoxShownInTheGuiThread) {
-    const MessageBoxHandler previous = InstallGuiMessageBoxHandler();
-    BoxConfirmer confirmer;
-    QEventLoop loop;
-    std::atomic<bool> returned{false};
-    std::thread worker([&] {
-        ShowMessageBox("Fehler bei der Satzanalyse : Nr. '<'!");
-        returned = true;
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    worker.join();
-    SetMessageBoxHandler(previous);
-
-    EXPECT_TRUE(returned);
-    ASSERT_EQ(confirmer.boxes.size(), 1u);
-    EXPECT_EQ(confirmer.boxes[0].text, QStringLiteral("Fehler bei der Satzanalyse : Nr. '<'!"));
-    EXPECT_EQ(confirmer.boxes[0].format, Qt::PlainText);
-    EXPECT_TRUE(confirmer.boxes[0].inGuiThread);
-}
 
 TEST_F(HelpTest, MissingFileNamesThePathWithItsSpaces) {
     SetOpenerInstalled(true);
@@ -202,7 +172,7 @@ TEST(HelpKeyTest, F1WithoutShiftCtrlOrAltInAnyControl) {
 
 TEST_F(HelpTest, F1InTheAboutBoxRunsTheApplicationsHelp) {
     CDownloadApp app;
-    app.m_pszHelpFilePath = QString::fromStdString(m_dir.path().string()) + "/none.pdf";
+    app.m_helpFilePath = (m_dir.path() / "none.pdf").string();
     CAboutDlg about;
     BoxConfirmer confirmer;
     QTest::keyClick(&about, Qt::Key_F1);

@@ -40,10 +40,7 @@ protected:
 TEST_F(SettingsTest, EmptyStoreGivesTheDefaults) {
     CDownloadApp app;
     app.LoadSettings();
-    EXPECT_EQ(app.m_strTarget, QString());
-    EXPECT_EQ(app.m_strComPort, QStringLiteral("COM1"));
-    EXPECT_EQ(app.m_strBaudrate, QStringLiteral("57600"));
-    EXPECT_EQ(app.m_bEraseAll, 1);
+    EXPECT_EQ(app.m_settings, (WindowSettings{"", "COM1", "57600", 1}));
 }
 
 TEST_F(SettingsTest, StoredValuesAreReadAndAnyNonzeroEraseAllIsOne) {
@@ -56,25 +53,22 @@ TEST_F(SettingsTest, StoredValuesAreReadAndAnyNonzeroEraseAllIsOne) {
     }
     CDownloadApp app;
     app.LoadSettings();
-    EXPECT_EQ(app.m_strTarget, QStringLiteral("Board A  "));
-    EXPECT_EQ(app.m_strComPort, QStringLiteral("COM10"));
-    EXPECT_EQ(app.m_strBaudrate, QStringLiteral("115200"));
-    EXPECT_EQ(app.m_bEraseAll, 1);
+    EXPECT_EQ(app.m_settings, (WindowSettings{"Board A  ", "COM10", "115200", 1}));
 
     Store().setValue("Settings/EraseAll", 0);
     app.LoadSettings();
-    EXPECT_EQ(app.m_bEraseAll, 0);
+    EXPECT_EQ(app.m_settings.eraseAll, 0);
     Store().setValue("Settings/EraseAll", "kaputt");
     app.LoadSettings();
-    EXPECT_EQ(app.m_bEraseAll, 1);
+    EXPECT_EQ(app.m_settings.eraseAll, 1);
 }
 
 TEST_F(SettingsTest, OkWritesTheChoicesBackWithEraseAllAsOne) {
     Store().setValue("Settings/EraseAll", 5);
     CDownloadApp app;
     Run(app, [&app](QDialog& window) {
-        app.m_strTarget = "Board B";
-        app.m_strComPort = "COM3";
+        app.m_settings.target = "Board B";
+        app.m_settings.comPort = "COM3";
         window.accept();
     });
     QSettings store = Store();
@@ -82,7 +76,7 @@ TEST_F(SettingsTest, OkWritesTheChoicesBackWithEraseAllAsOne) {
     EXPECT_EQ(store.value("Last Connection/COMPort").toString(), QStringLiteral("COM3"));
     EXPECT_EQ(store.value("Last Connection/Baudrate").toString(), QStringLiteral("57600"));
     EXPECT_EQ(store.value("Settings/EraseAll").toInt(), 1);
-    EXPECT_EQ(app.m_pszHelpFilePath,
+    EXPECT_EQ(QString::fromStdString(app.m_helpFilePath),
               QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("quillon_de.pdf"));
     EXPECT_EQ(app.m_pMainWnd, nullptr);
 }
@@ -90,8 +84,7 @@ TEST_F(SettingsTest, OkWritesTheChoicesBackWithEraseAllAsOne) {
 TEST_F(SettingsTest, CancelWritesNothing) {
     CDownloadApp app;
     Run(app, [&app](QDialog& window) {
-        app.m_strTarget = "Board B";
-        app.m_bEraseAll = 0;
+        app.m_settings = {"Board B", "COM3", "9600", 0};
         window.reject();
     });
     EXPECT_TRUE(Store().allKeys().isEmpty());
