@@ -66,7 +66,8 @@ protected:
     std::string WriteTarget(const std::string& file, const std::string& name) const {
         MonitorFileSpec spec;
         spec.targetName = name;
-        return dir.Write("Targets/" + file, spec.HexText());
+        dir.Write("Targets/" + file, spec.HexText());
+        return (dir.path() / "Targets" / file).string();
     }
     // Opens the window; its jobs go to `jobs`, or to a JobRunner on `opener`'s lines.
     MainWindowController& Open(ChannelOpener opener = {}) {

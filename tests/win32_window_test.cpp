@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,6 +26,7 @@
 #include "platform/utf8_path.h"
 #include "quillon_version.h"
 #include "res/window_ids.h"
+#include "tests/support/fake_jobs.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
@@ -521,6 +525,101 @@ TEST_F(Win32WindowTest, AMissingPortFailsTheInitialize) {
     EXPECT_EQ(window.LastLogLine(), L"Unable to open COM port!") << Joined(window.LogLines());
     EXPECT_EQ(ButtonState(window), kNotReady);
     EXPECT_TRUE(window.CloseEntryEnabled());
+}
+
+// Jobs played by the test from its own thread, as a job thread plays them: what the window
+// asks of them, and how their events reach its controls.
+class Win32WindowJobsTest : public Win32WindowTest {
+protected:
+    CDownloadApp::Options FakeJobOptions() {
+        AddShippedTarget(dir.path());
+        CDownloadApp::Options options = Options({"COM1", "COM3"});
+        options.makeJobs = [record = jobs] { return std::make_unique<FakeJobs>(record); };
+        return options;
+    }
+    JobEvents& Job() const {
+        std::lock_guard<std::mutex> lock(jobs->mutex);
+        EXPECT_NE(jobs->events, nullptr) << "no job was started";
+        return *jobs->events;
+    }
+
+    std::shared_ptr<FakeJobRecord> jobs = std::make_shared<FakeJobRecord>();
+};
+
+TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl) {
+    WindowSession window(FakeJobOptions());
+    ASSERT_TRUE(window.Opened());
+    window.Select(IDC_COM_PORT, L"COM3");
+    window.Select(IDC_BAUDRATE, L"115200");
+    window.Click(IDC_INITIALIZE);
+    EXPECT_EQ(ButtonState(window), kInitializing);
+    Job().OnAppend("*");  // on an empty log: its only line
+    Job().OnLine("Send Monitor");
+    Job().OnAppend(" (Level 2)");
+    Job().OnProgress(ProgressPhase::kMonitorUpload, 300, 700);
+    Job().OnDebug("WaitForResponse(): To few bytes, 01");
+    HWND bar = window.Control(IDC_PROGRESS);
+    EXPECT_TRUE(WaitFor([&] { return Send(bar, PBM_GETPOS, 0, 0) == 300; }, kPopupTimeout));
+    EXPECT_EQ(Send(bar, PBM_GETRANGE, FALSE, 0), 700);
+    EXPECT_EQ(window.LogLines(), (Lines{L"*", L"Send Monitor (Level 2)"}));
+
+    // The reader's text in a box of the window's thread; the job's end follows its OK.
+    Job().OnReaderMessage("C:\\fw.hex", "Fehler bei der Satzanalyse : Nr. '<'!");
+    Job().OnLine("after the box");
+    Job().OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    HWND box = WaitForThreadWindow(window.ThreadId(), L"#32770", window.Window(), L"Quillon");
+    ASSERT_NE(box, nullptr) << "no message box within " << kPopupTimeout.count() << " ms";
+    EXPECT_EQ(WindowText(::GetDlgItem(box, 0xFFFF)), L"Fehler bei der Satzanalyse : Nr. '<'!");
+    EXPECT_EQ(ButtonState(window), kInitializing);
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
+    EXPECT_EQ(window.LogLines(),
+              (Lines{L"*", L"Send Monitor (Level 2)", L"after the box", L"Aborted by user!"}));
+    EXPECT_EQ(Send(bar, PBM_GETPOS, 0, 0), 0);
+
+    window.Click(IDC_INITIALIZE);
+    Job().OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
+    ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
+    EXPECT_EQ(ButtonState(window), kReady);
+    window.SetText(IDC_IMAGE_FILE, L"C:\\images\\fw.hex");
+    window.Click(IDC_ERASE_ALL);
+    window.Click(IDC_START_DOWNLOAD);
+    EXPECT_EQ(ButtonState(window), kDownloading);
+    EXPECT_FALSE(window.CloseEntryEnabled());
+    window.Click(IDOK);  // asks the job to abort, the window stays
+    EXPECT_TRUE(::IsWindowVisible(window.Window()));
+    {
+        std::lock_guard<std::mutex> lock(jobs->mutex);
+        ASSERT_EQ(jobs->requests.size(), 3u);
+        const JobRequest& init = jobs->requests[0];
+        EXPECT_EQ(
+            fs::path(PathFromUtf8(std::get<InitializeRequest>(init.job).monitorFile)).filename(),
+            "virtual-target.h86");
+        EXPECT_EQ(std::tie(init.line.port, init.line.baud),
+                  std::make_tuple(std::string("COM3"), BaudRate{115200}));
+        const auto& download = std::get<DownloadRequest>(jobs->requests[2].job);
+        EXPECT_EQ(std::tie(download.imageFile, download.eraseAll),
+                  std::make_tuple(std::string("C:\\images\\fw.hex"), false));
+        EXPECT_EQ(jobs->stops, 1);
+    }
+    Job().OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
+}
+
+// Escape during a job hides the window at once and asks for no abort; the window's run ends
+// with Cancel once the job has ended.
+TEST_F(Win32WindowJobsTest, ClosedDuringAJobTheWindowEndsWithTheJob) {
+    WindowSession window(FakeJobOptions());
+    ASSERT_TRUE(window.Opened());
+    window.Click(IDC_INITIALIZE);
+    Send(window.Window(), WM_COMMAND, IDCANCEL, 0, "IDCANCEL");
+    EXPECT_FALSE(::IsWindowVisible(window.Window()));
+    EXPECT_FALSE(window.Ended());
+    Job().OnLine("Monitor started!");
+    Job().OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
+    EXPECT_EQ(window.WaitForEnd(), std::optional<int>(2));
+    std::lock_guard<std::mutex> lock(jobs->mutex);
+    EXPECT_EQ(jobs->stops, 0);
 }
 
 TEST_F(Win32WindowTest, InitializeDownloadAndAbortAgainstTheVirtualTarget) {

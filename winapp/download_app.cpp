@@ -1,8 +1,5 @@
 #include "winapp/download_app.h"
 
-#include <algorithm>
-
-#include "image/target_folders.h"
 #include "platform/executable_path.h"
 #include "winapp/download_dlg.h"
 #include "winapp/help_launcher.h"
@@ -12,18 +9,8 @@ namespace {
 
 CDownloadApp* g_app = nullptr;
 
-// `path` with Windows separators throughout.
-std::string NativeSeparators(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-// `folder`\`name`.
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '\\' || folder.back() == '/') {
-        return folder + name;
-    }
-    return folder + '\\' + name;
+std::string ProgramDirectoryOf(const CDownloadApp::Options& options) {
+    return options.programDirectory.empty() ? ExecutableDirectory() : options.programDirectory;
 }
 
 }  // namespace
@@ -34,7 +21,10 @@ CDownloadApp* GetDownloadApp() {
 
 CDownloadApp::CDownloadApp() : CDownloadApp(Options()) {}
 
-CDownloadApp::CDownloadApp(Options options) : m_options(std::move(options)) {
+CDownloadApp::CDownloadApp(Options options)
+    : DownloadApp(ProgramDirectoryOf(options)),
+      m_options(std::move(options)),
+      m_programDirectory(ProgramDirectoryOf(m_options)) {
     g_app = this;
 }
 
@@ -44,36 +34,17 @@ CDownloadApp::~CDownloadApp() {
     }
 }
 
-std::string CDownloadApp::ProgramDirectory() const {
-    return m_options.programDirectory.empty() ? ExecutableDirectory() : m_options.programDirectory;
-}
-
 int CDownloadApp::InitInstance(const std::string& imageFile) {
-    // Beside the program, else in the installed tree's share folder; when neither holds it,
-    // the path beside the program names the file that is missing.
-    const std::string programDirectory = ProgramDirectory();
-    const std::string shipped = FindShippedFile(programDirectory, kHelpFileName);
-    m_pszHelpFilePath =
-        NativeSeparators(shipped.empty() ? JoinPath(programDirectory, kHelpFileName) : shipped);
-
     CRegistrySettingsStore store(HKEY_CURRENT_USER, m_options.settingsKey);
-    m_settings = LoadWindowSettings(store);
-    m_bEraseAll = m_settings.eraseAll;
-
-    int result = -1;
-    {
+    return Run(store, [&] {
         CDownloadDlg window(*this);
         window.SetImageFile(imageFile);
-        result = window.DoModal();
-    }  // the worker has ended and the window is gone
-    m_pMainWnd = nullptr;
-    if (SettingsSavedOn(result)) {
-        m_settings.eraseAll = m_bEraseAll != 0 ? 1 : 0;
-        SaveWindowSettings(store, m_settings);
-    }
-    return result;
+        const int result = window.DoModal();
+        m_pMainWnd = nullptr;
+        return result;
+    });  // the window, its job ended and its line closed, is gone before the settings are saved
 }
 
 void CDownloadApp::WinHelp(HWND owner) {
-    ShowHelp(owner != nullptr ? owner : m_pMainWnd.load(), m_pszHelpFilePath);
+    ShowHelp(owner != nullptr ? owner : m_pMainWnd.load(), m_helpFilePath);
 }

@@ -3,23 +3,28 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "window/download_app.h"
+#include "window/job_starter.h"
 #include "window/window_lists.h"
-#include "window/window_settings.h"
 
-// The application object of the Win32 window: the operator's persistent choices (kept in the
-// registry below HKEY_CURRENT_USER\<m_settingsKey>, laid out as the Qt window's QSettings
-// writes them on Windows), start-up, and the help file. InitInstance runs the main window
-// (template 102) as a modal dialog in the calling thread and saves the choices only when it
-// ends with OK.
-class CDownloadApp {
+// The application object of the Win32 window: the settings and the help file path of
+// DownloadApp, kept in the registry below HKEY_CURRENT_USER\<Options::settingsKey> (laid out as
+// the Qt window's QSettings writes them on Windows), the main window (template 102) run as a
+// modal dialog in the calling thread, and the help opened with the program the shell associates
+// with it.
+class CDownloadApp : public DownloadApp {
 public:
     // What a test changes; a program leaves all of it as it is.
     struct Options {
         std::wstring settingsKey = L"Software\\Brenwick\\Quillon";
         std::string programDirectory;   // UTF-8; empty: the folder of the running .exe
         PortEnumerator enumeratePorts;  // empty: EnumerateComPorts
+        // Makes the window's jobs; empty: a JobRunner on the serial ports.
+        std::function<std::unique_ptr<JobStarter>()> makeJobs;
     };
 
     CDownloadApp();
@@ -38,15 +43,13 @@ public:
     void WinHelp(HWND owner);
 
     // The folder of the program (UTF-8): Options::programDirectory, else the running .exe's.
-    std::string ProgramDirectory() const;
+    const std::string& ProgramDirectory() const { return m_programDirectory; }
 
-    static constexpr const char* kHelpFileName = "quillon_de.pdf";
-
-    WindowSettings m_settings;              // Target, COMPort, Baudrate, EraseAll
-    std::atomic<int> m_bEraseAll{1};        // read fresh by the download job in the worker
-    std::string m_pszHelpFilePath;          // UTF-8, set by InitInstance
     std::atomic<HWND> m_pMainWnd{nullptr};  // the main window while it exists
-    Options m_options;
+    const Options m_options;
+
+private:
+    std::string m_programDirectory;
 };
 
 // The one application object, or nullptr.

@@ -12,7 +12,7 @@
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
 #include "winapp/utf16_text.h"
-#include "winapp/window_message_target.h"
+#include "winapp/win32_message_box.h"
 #include "window/image_file_dialog.h"
 
 #ifndef WM_DPICHANGED
@@ -20,6 +20,9 @@
 #endif
 
 namespace {
+
+// A job event on its way from the job's thread; lParam is the JobEvent the message owns.
+constexpr UINT kJobEventMessage = WM_APP + 1;
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
 // The smallest the window may get, also where the template lays out smaller.
@@ -32,7 +35,7 @@ HINSTANCE Instance() {
     return ::GetModuleHandleW(nullptr);
 }
 
-// The entry index of the selected line of a list filled by FillComboBox, or kNoSelection.
+// The entry index of the selected line of a list filled by ShowList, or kNoSelection.
 int SelectedEntry(HWND combo) {
     const LRESULT index = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR) {
@@ -40,28 +43,6 @@ int SelectedEntry(HWND combo) {
     }
     const LRESULT entry = ::SendMessageW(combo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
     return entry == CB_ERR ? kNoSelection : static_cast<int>(entry);
-}
-
-// Shows `texts` in the layer's order, each line carrying its entry index, and selects entry
-// `selected` (kNoSelection: none).
-void FillComboBox(HWND combo, const std::vector<std::string>& texts, int selected) {
-    ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-    int selectedLine = -1;
-    for (std::size_t entry = 0; entry < texts.size(); ++entry) {
-        const std::wstring text = Utf16FromUtf8(texts[entry]);
-        // CB_INSERTSTRING never sorts, also in a list with CBS_SORT.
-        const LRESULT line =
-            ::SendMessageW(combo, CB_INSERTSTRING, entry, reinterpret_cast<LPARAM>(text.c_str()));
-        if (line < 0) {
-            continue;  // CB_ERR, CB_ERRSPACE
-        }
-        ::SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(line),
-                       static_cast<LPARAM>(entry));
-        if (static_cast<int>(entry) == selected) {
-            selectedLine = static_cast<int>(line);
-        }
-    }
-    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selectedLine), 0);
 }
 
 int LogicalDpi(HWND window) {
@@ -73,87 +54,31 @@ int LogicalDpi(HWND window) {
     return dpi > 0 ? dpi : 96;
 }
 
+MainWindowSources SourcesOf(const CDownloadApp& app) {
+    const CDownloadApp::Options& options = app.m_options;
+    return {FindTargetFolders(app.ProgramDirectory()), options.enumeratePorts,
+            options.makeJobs ? options.makeJobs() : nullptr};
+}
+
 }  // namespace
 
-CDownloadDlg::CDownloadDlg(CDownloadApp& app) : m_app(app), m_state(g_bStopJob) {}
+CDownloadDlg::CDownloadDlg(CDownloadApp& app)
+    : m_app(app),
+      m_controller(std::make_unique<MainWindowController>(*this, app.m_settings, SourcesOf(app))) {}
 
 CDownloadDlg::~CDownloadDlg() {
-    // Normally DoModal has ended the worker. Otherwise nobody is left to see the job: it ends
-    // at its next poll point (the reader's boxes have no owner in this thread, so the worker
-    // never waits for it).
-    if (m_pWorker) {
-        g_bStopJob = 1;
-        EndWorker();
+    m_controller.reset();  // no post reaches a window any more: each is freed at once
+    if (m_icon != nullptr) {
+        ::DestroyIcon(m_icon);
     }
-    if (m_target) {
-        m_target->Detach();
-    }
-    if (m_hIcon != nullptr) {
-        ::DestroyIcon(m_hIcon);
-    }
-    if (m_hSmallIcon != nullptr) {
-        ::DestroyIcon(m_hSmallIcon);
+    if (m_smallIcon != nullptr) {
+        ::DestroyIcon(m_smallIcon);
     }
 }
 
 int CDownloadDlg::DoModal(HWND owner) {
-    const INT_PTR result = ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_DOWNLOAD), owner,
-                                             DialogProc, reinterpret_cast<LPARAM>(this));
-    // The window is gone; its target refuses posts since WM_DESTROY.
-    WaitForJobEnd();
-    EndWorker();
-    return static_cast<int>(result);
-}
-
-void CDownloadDlg::WaitForJobEnd() {
-    if (!m_state.JobRunning() || !m_pWorker || !m_target) {
-        return;
-    }
-    HANDLE done = m_target->JobDoneEvent();
-    if (done == nullptr) {
-        g_bStopJob = 1;  // nothing to wait on: the job ends at its next poll point
-        return;
-    }
-    // Closed during a job (Escape, or button 1 after an abort request): the job ends by itself
-    // or at its next poll point; the thread's messages are still handled meanwhile. A quit
-    // request asks the job to abort and is passed on once it has ended.
-    bool quit = false;
-    WPARAM quitCode = 0;
-    for (;;) {
-        const DWORD wait =
-            ::MsgWaitForMultipleObjectsEx(1, &done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (wait == WAIT_OBJECT_0) {
-            break;
-        }
-        if (wait == WAIT_FAILED) {
-            g_bStopJob = 1;
-            break;
-        }
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                quit = true;
-                quitCode = message.wParam;
-                g_bStopJob = 1;
-                continue;
-            }
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-    if (quit) {
-        ::PostQuitMessage(static_cast<int>(quitCode));
-    }
-}
-
-void CDownloadDlg::EndWorker() {
-    if (m_pWorker) {
-        m_pWorker->PostThreadMessage(UM_QUIT, 0, 0);
-        m_pWorker.reset();  // lets the loop run out and joins the thread
-    }
-    // No job runs any more, whether or not its done message was handled; the port closed
-    // with the worker, so a later job starts from Initialize.
-    m_state.OnWorkerEnded();
+    return static_cast<int>(::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_DOWNLOAD), owner,
+                                              DialogProc, reinterpret_cast<LPARAM>(this)));
 }
 
 INT_PTR CALLBACK CDownloadDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -161,7 +86,7 @@ INT_PTR CALLBACK CDownloadDlg::DialogProc(HWND window, UINT message, WPARAM wPar
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<CDownloadDlg*>(lParam);
         ::SetWindowLongPtrW(window, DWLP_USER, lParam);
-        self->m_hWnd = window;
+        self->m_window = window;
     } else {
         self = reinterpret_cast<CDownloadDlg*>(::GetWindowLongPtrW(window, DWLP_USER));
     }
@@ -171,7 +96,7 @@ INT_PTR CALLBACK CDownloadDlg::DialogProc(HWND window, UINT message, WPARAM wPar
     const INT_PTR result = self->OnMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrW(window, DWLP_USER, 0);
-        self->m_hWnd = nullptr;
+        self->m_window = nullptr;
     }
     return result;
 }
@@ -181,21 +106,22 @@ INT_PTR CDownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_INITDIALOG:
             return OnInitDialog();
         case WM_COMMAND:
-            OnCommand(LOWORD(wParam), HIWORD(wParam));
+            OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+            return TRUE;
+        case kJobEventMessage:
+            OnJobEventMessage(lParam);
             return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX_COMMAND) {
-                OnAbout();
+                CAboutDlg about;
+                about.DoModal(m_window);
                 return TRUE;
             }
             // The close box, Alt+F4 and the menu's Close do nothing while a job runs.
-            if ((wParam & 0xFFF0) == SC_CLOSE && !m_state.MayCloseFromFrame()) {
-                return TRUE;
-            }
-            return FALSE;
+            return (wParam & 0xFFF0) == SC_CLOSE && !m_controller->MayCloseFromFrame();
         case WM_CLOSE:
             // Handled: DefDlgProc would end the dialog with Cancel.
-            return m_state.MayCloseFromFrame() ? FALSE : TRUE;
+            return m_controller->MayCloseFromFrame() ? FALSE : TRUE;
         case WM_CONTEXTMENU:
             return OnContextMenu(lParam) ? TRUE : FALSE;
         case WM_GETMINMAXINFO:
@@ -218,47 +144,34 @@ INT_PTR CDownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT:
             return OnPaintIconic() ? TRUE : FALSE;
         case WM_QUERYDRAGICON:
-            return reinterpret_cast<INT_PTR>(m_hIcon);
+            return reinterpret_cast<INT_PTR>(m_icon);
         case WM_DESTROY:
             OnDestroy();
             return FALSE;
-        case UM_LOG_LINE:
-        case UM_LOG_APPEND:
-        case UM_INIT_DONE:
-        case UM_DOWNLOAD_DONE:
-        case UM_PROGRESS:
-            OnPostedMessage(message, wParam, lParam);
-            return TRUE;
         default:
             return FALSE;
     }
 }
 
 BOOL CDownloadDlg::OnInitDialog() {
-    // The application's main window from now on: the reader's boxes while the lists fill are
-    // owned by it.
-    m_app.m_pMainWnd = m_hWnd;
-    m_dpi = LogicalDpi(m_hWnd);
-    CHelpKeyHook::Register(m_hWnd, [this](HWND window) { m_app.WinHelp(window); });
+    // The application's main window from now on; the job events reach it from now on.
+    m_app.m_pMainWnd = m_window;
+    m_dpi = LogicalDpi(m_window);
+    CHelpKeyHook::Register(m_window, [this](HWND window) { m_app.WinHelp(window); });
+    {
+        std::lock_guard<std::mutex> lock(m_postMutex);
+        m_postTarget = m_window;
+    }
 
-    // 1. The worker, and where it posts to.
-    m_target = std::make_shared<CWindowMessageTarget>(m_hWnd);
-    m_pWorker = BeginThread<CWorkerThread>(m_app.m_bEraseAll);
-    m_job.hWndOwner = m_target.get();
-
-    // 2. The image file field and its file dialog.
-    m_edtImageFile.Attach(m_hWnd, IDC_IMAGE_FILE, IDC_BROWSE);
-    m_edtImageFile.SetDialogTitle(kImageFileDialogTitle);
-    m_edtImageFile.SetDefaultExtension(kImageFileDialogExtension);
-    m_edtImageFile.SetFilter(kImageFileDialogFilter);
+    // The image file field and its file dialog.
+    m_imageFileEdit.Attach(m_window, IDC_IMAGE_FILE, IDC_BROWSE);
+    m_imageFileEdit.SetDialogTitle(kImageFileDialogTitle);
+    m_imageFileEdit.SetDefaultExtension(kImageFileDialogExtension);
+    m_imageFileEdit.SetFilter(kImageFileDialogFilter);
     CreateProgressBar();
 
-    // 3. The variables into the controls: the image file (empty unless given), "Erase all
-    // sectors" as saved.
-    UpdateData(false);
-
-    // 4. The About entry in the system menu.
-    if (HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+    // The About entry in the system menu.
+    if (HMENU systemMenu = ::GetSystemMenu(m_window, FALSE)) {
         wchar_t about[128] = {};
         if (::LoadStringW(Instance(), IDS_ABOUTBOX_TEXT, about, 128) > 0) {
             ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
@@ -266,40 +179,40 @@ BOOL CDownloadDlg::OnInitDialog() {
         }
     }
 
-    // 5. The icon, large and small.
-    m_hIcon = static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_QUILLON), IMAGE_ICON,
-                                              ::GetSystemMetrics(SM_CXICON),
-                                              ::GetSystemMetrics(SM_CYICON), 0));
-    m_hSmallIcon = static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_QUILLON),
-                                                   IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                   ::GetSystemMetrics(SM_CYSMICON), 0));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL,
-                   reinterpret_cast<LPARAM>(m_hSmallIcon != nullptr ? m_hSmallIcon : m_hIcon));
+    // The icon, large and small.
+    const auto loadIcon = [](int width, int height) {
+        return static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_QUILLON),
+                                               IMAGE_ICON, ::GetSystemMetrics(width),
+                                               ::GetSystemMetrics(height), 0));
+    };
+    m_icon = loadIcon(SM_CXICON, SM_CYICON);
+    m_smallIcon = loadIcon(SM_CXSMICON, SM_CYSMICON);
+    ::SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    ::SendMessageW(m_window, WM_SETICON, ICON_SMALL,
+                   reinterpret_cast<LPARAM>(m_smallIcon != nullptr ? m_smallIcon : m_icon));
 
-    // 6. The lists, with the saved selections.
-    FillTargetList();
-    FillComPortList();
-    FillBaudrateList();
+    // The fields, the lists with the saved selections, the controls.
+    m_controller->Open();
+    if (!m_imageFile.empty()) {
+        m_controller->SetImageFile(m_imageFile);
+    }
 
-    // 7. The laid-out template is the smallest the window gets; the log list fills the rest.
+    // The laid-out template is the smallest the window gets; the log list fills the rest.
     RECT window{};
-    ::GetWindowRect(m_hWnd, &window);
+    ::GetWindowRect(m_window, &window);
     m_minTrackSize = {window.right - window.left, window.bottom - window.top};
     RECT client{};
-    ::GetClientRect(m_hWnd, &client);
+    ::GetClientRect(m_window, &client);
     LayOutLogList(client.right, client.bottom);
-    ResetProgress();
-    ApplyControls();
     return TRUE;  // the focus on the first tab stop, button 1
 }
 
 void CDownloadDlg::CreateProgressBar() {
     RECT rect = kProgressRectDlu;
-    ::MapDialogRect(m_hWnd, &rect);
+    ::MapDialogRect(m_window, &rect);
     const HWND bar = ::CreateWindowExW(
         0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, rect.left, rect.top, rect.right - rect.left,
-        std::max<LONG>(rect.bottom - rect.top, 2), m_hWnd,
+        std::max<LONG>(rect.bottom - rect.top, 2), m_window,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)), Instance(), nullptr);
     if (bar != nullptr) {
         // In the tab order (it takes no focus) where it stands, after the job buttons.
@@ -309,57 +222,79 @@ void CDownloadDlg::CreateProgressBar() {
 }
 
 void CDownloadDlg::OnDestroy() {
-    // Before the handle dies: nobody finds the window, nothing posts to it any more, and what
-    // was posted and is still queued has its strings freed (the job's done message, if any,
-    // has set the target's event; the window's end waits on that).
-    if (m_app.m_pMainWnd.load() == m_hWnd) {
+    // Before the handle dies: nobody finds the window, nothing posts to it any more, and the
+    // events posted and still queued are freed.
+    if (m_app.m_pMainWnd.load() == m_window) {
         m_app.m_pMainWnd = nullptr;
     }
-    CHelpKeyHook::Unregister(m_hWnd);
-    if (m_target) {
-        m_target->Detach();
+    CHelpKeyHook::Unregister(m_window);
+    {
+        std::lock_guard<std::mutex> lock(m_postMutex);
+        m_postTarget = nullptr;
     }
     MSG message;
-    while (::PeekMessageW(&message, m_hWnd, UM_LOG_LINE, UM_LOG_APPEND, PM_REMOVE)) {
-        DiscardPostedMessage(QueuedMessage{message.message, static_cast<WParam>(message.wParam),
-                                           static_cast<LParam>(message.lParam)});
+    while (::PeekMessageW(&message, m_window, kJobEventMessage, kJobEventMessage, PM_REMOVE)) {
+        delete reinterpret_cast<JobEvent*>(message.lParam);
     }
 }
 
-void CDownloadDlg::OnCommand(WORD id, WORD code) {
+void CDownloadDlg::OnCommand(WORD id, WORD code, HWND control) {
+    MainWindowController& controller = *m_controller;
     switch (id) {
         case IDOK:
             if (code == BN_CLICKED) {
-                OnCloseButton();
+                controller.OnCloseButton();
             }
             break;
         case IDCANCEL:
             // Escape (and the frame's close, where allowed): Cancel, without an abort request.
-            ::EndDialog(m_hWnd, IDCANCEL);
+            controller.OnCancel();
             break;
         case IDC_INITIALIZE:
             if (code == BN_CLICKED) {
-                OnBtnInitialize();
+                controller.OnInitialize();
             }
             break;
         case IDC_START_DOWNLOAD:
             if (code == BN_CLICKED) {
-                OnBtnStartDownload();
+                controller.OnStartDownload();
+            }
+            break;
+        case IDC_ERASE_ALL:
+            if (code == BN_CLICKED) {
+                controller.OnEraseAllChanged(::IsDlgButtonChecked(m_window, id) == BST_CHECKED);
+            }
+            break;
+        case IDC_IMAGE_FILE:
+            if (code == EN_CHANGE) {
+                controller.OnImageFileEdited(m_imageFileEdit.GetText());
             }
             break;
         case IDC_BROWSE:
             if (code == BN_CLICKED) {
-                m_edtImageFile.OnBrowse();
+                m_imageFileEdit.OnBrowse();
+            }
+            break;
+        case IDC_TARGET:
+            if (code == CBN_SELCHANGE) {
+                controller.OnTargetSelected(SelectedEntry(control));
             }
             break;
         case IDC_COM_PORT:
-            if (code == CBN_DROPDOWN) {
-                RefillComPortList();
+            if (code == CBN_SELCHANGE) {
+                controller.OnPortSelected(SelectedEntry(control));
+            } else if (code == CBN_DROPDOWN) {
+                controller.OnPortListOpening();
+            }
+            break;
+        case IDC_BAUDRATE:
+            if (code == CBN_SELCHANGE) {
+                controller.OnBaudrateSelected(SelectedEntry(control));
             }
             break;
         case ID_EDIT_CLEAR:
             if (code == 0) {  // the menu command
-                OnClearLog();
+                controller.OnClearLog();
             }
             break;
         default:
@@ -367,113 +302,60 @@ void CDownloadDlg::OnCommand(WORD id, WORD code) {
     }
 }
 
-// --- Jobs ------------------------------------------------------------------------------
+// --- Job events ----------------------------------------------------------------------------
 
-void CDownloadDlg::OnBtnInitialize() {
-    if (!m_state.BeginInitialize()) {
-        return;
-    }
-    m_job.strPort = GetSelectedComPort();
-    m_job.strFile = GetSelectedTarget();
-    m_job.nBaudRate = GetSelectedBaudrate();
-    BeginJob(UM_INITIALIZE);
-}
-
-void CDownloadDlg::OnBtnStartDownload() {
-    UpdateData(true);
-    if (!m_state.BeginDownload()) {
-        return;
-    }
-    m_job.strPort = GetSelectedComPort();
-    m_job.strFile = m_strImageFile;
-    m_job.nBaudRate = GetSelectedBaudrate();
-    BeginJob(UM_DOWNLOAD);
-}
-
-void CDownloadDlg::BeginJob(unsigned message) {
-    ApplyControls();
-    ResetProgress();
-    if (!m_pWorker) {
-        m_pWorker = BeginThread<CWorkerThread>(m_app.m_bEraseAll);
-    }
-    m_target->ResetJobDone();
-    if (!m_pWorker->PostThreadMessage(message, 0, reinterpret_cast<LParam>(&m_job))) {
-        // No worker takes the job: it ends at once as failed, so the window is not left
-        // waiting for a done message that cannot come.
-        OnJobDone(false, false);
+void CDownloadDlg::PostJobEvent(std::unique_ptr<JobEvent> event) {
+    std::lock_guard<std::mutex> lock(m_postMutex);
+    if (m_postTarget != nullptr &&
+        ::PostMessageW(m_postTarget, kJobEventMessage, 0, reinterpret_cast<LPARAM>(event.get()))) {
+        event.release();  // the message owns it now
     }
 }
 
-void CDownloadDlg::OnCloseButton() {
-    if (m_state.OnCloseButton() == CloseButtonAction::kRequestAbort) {
-        return;  // the worker ends the job at its next poll point
+void CDownloadDlg::OnJobEventMessage(LPARAM lParam) {
+    const std::unique_ptr<JobEvent> event(reinterpret_cast<JobEvent*>(lParam));
+    m_controller->OnJobEvent(*event);
+    if (m_closedWith && !m_controller->JobRunning()) {
+        ::EndDialog(m_window, *m_closedWith);  // closed during the job, which has ended now
     }
-    GetSelectedBaudrate();
-    GetSelectedComPort();
-    GetSelectedTarget();
-    UpdateData(true);
-    ::EndDialog(m_hWnd, kDialogResultOk);
 }
 
-void CDownloadDlg::OnJobDone(bool aborted, bool succeeded) {
-    const std::vector<std::string> lines =
-        m_state.OnJobDone(aborted, succeeded, m_log.Last(), m_job.strPort);
-    for (const std::string& line : lines) {
-        AddLogLine(line);
-    }
-    ApplyControls();
-    ResetProgress();
-}
+// --- What the controller shows -------------------------------------------------------------
 
-void CDownloadDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case UM_LOG_LINE:
-        case UM_LOG_APPEND: {
-            const std::unique_ptr<std::string> text = TakePostedString(lParam);
-            if (text) {
-                if (message == UM_LOG_LINE) {
-                    AddLogLine(*text);
-                } else {
-                    AppendToLastLogLine(*text);
-                }
-            }
-            break;
+void CDownloadDlg::ShowList(WindowList list, const std::vector<std::string>& entries,
+                            int selected) {
+    const HWND combo = Item(list == WindowList::kTarget ? IDC_TARGET
+                            : list == WindowList::kPort ? IDC_COM_PORT
+                                                        : IDC_BAUDRATE);
+    // The controller's order, each line carrying its entry index.
+    ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    int selectedLine = -1;
+    for (std::size_t entry = 0; entry < entries.size(); ++entry) {
+        const std::wstring text = Utf16FromUtf8(entries[entry]);
+        // CB_INSERTSTRING never sorts, also in a list with CBS_SORT.
+        const LRESULT line =
+            ::SendMessageW(combo, CB_INSERTSTRING, entry, reinterpret_cast<LPARAM>(text.c_str()));
+        if (line < 0) {
+            continue;  // CB_ERR, CB_ERRSPACE
         }
-        case UM_INIT_DONE:
-        case UM_DOWNLOAD_DONE:
-            OnJobDone(wParam != 0, lParam != 0);
-            break;
-        case UM_PROGRESS:
-            OnProgress(wParam, lParam);
-            break;
-        default:
-            break;
+        ::SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(line),
+                       static_cast<LPARAM>(entry));
+        if (static_cast<int>(entry) == selected) {
+            selectedLine = static_cast<int>(line);
+        }
     }
+    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selectedLine), 0);
 }
 
-void CDownloadDlg::OnProgress(WPARAM wParam, LPARAM lParam) {
-    const auto done = static_cast<LPARAM>(ProgressDoneOf(static_cast<WParam>(wParam)));
-    const LPARAM total = std::clamp<LPARAM>(lParam, 0, kProgressDoneMask);
-    if (!m_state.JobRunning() || total <= 0) {
-        return;
-    }
-    const HWND bar = Item(IDC_PROGRESS);
-    ::SendMessageW(bar, PBM_SETRANGE32, 0, total);
-    ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::clamp<LPARAM>(done, 0, total)), 0);
+void CDownloadDlg::ShowEraseAll(bool checked) {
+    ::CheckDlgButton(m_window, IDC_ERASE_ALL, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-void CDownloadDlg::ResetProgress() {
-    const HWND bar = Item(IDC_PROGRESS);
-    ::SendMessageW(bar, PBM_SETRANGE32, 0, 1);
-    ::SendMessageW(bar, PBM_SETPOS, 0, 0);
-}
-
-void CDownloadDlg::ApplyControls() {
-    const WindowControls controls = m_state.Controls();
+void CDownloadDlg::ShowControls(const WindowControls& controls) {
     EnableControl(IDC_INITIALIZE, controls.initializeEnabled);
     EnableControl(IDC_START_DOWNLOAD, controls.startDownloadEnabled);
-    ::SetDlgItemTextW(m_hWnd, IDOK, Utf16FromUtf8(controls.closeButtonCaption).c_str());
-    if (HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+    ::SetDlgItemTextW(m_window, IDOK, Utf16FromUtf8(controls.closeButtonCaption).c_str());
+    if (HMENU systemMenu = ::GetSystemMenu(m_window, FALSE)) {
         ::EnableMenuItem(systemMenu, SC_CLOSE,
                          MF_BYCOMMAND | (controls.closeEntryEnabled ? MF_ENABLED : MF_GRAYED));
     }
@@ -481,82 +363,11 @@ void CDownloadDlg::ApplyControls() {
 
 void CDownloadDlg::EnableControl(int id, bool enable) {
     const HWND control = Item(id);
-    if (control == nullptr) {
-        return;
-    }
     // A button that disables itself passes the focus on, so the keyboard keeps working.
     if (!enable && ::GetFocus() == control) {
-        ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
+        ::SendMessageW(m_window, WM_NEXTDLGCTL, 0, FALSE);
     }
     ::EnableWindow(control, enable ? TRUE : FALSE);
-}
-
-// --- Variables and lists ---------------------------------------------------------------
-
-void CDownloadDlg::UpdateData(bool saveAndValidate) {
-    if (saveAndValidate) {
-        m_strImageFile = m_edtImageFile.GetText();
-        m_app.m_bEraseAll = ::IsDlgButtonChecked(m_hWnd, IDC_ERASE_ALL) == BST_CHECKED ? 1 : 0;
-    } else {
-        m_edtImageFile.SetText(m_strImageFile);
-        ::CheckDlgButton(m_hWnd, IDC_ERASE_ALL,
-                         m_app.m_bEraseAll != 0 ? BST_CHECKED : BST_UNCHECKED);
-    }
-}
-
-std::string CDownloadDlg::GetSelectedTarget() {
-    return SelectedTargetPath(m_targets.entries, SelectedEntry(Item(IDC_TARGET)),
-                              m_app.m_settings.target);
-}
-
-std::string CDownloadDlg::GetSelectedComPort() {
-    m_ports.selected = SelectedEntry(Item(IDC_COM_PORT));
-    return SelectedComPort(m_ports, m_app.m_settings.comPort);
-}
-
-std::int32_t CDownloadDlg::GetSelectedBaudrate() {
-    return SelectedBaudrate(SelectedEntry(Item(IDC_BAUDRATE)), m_app.m_settings.baudrate);
-}
-
-void CDownloadDlg::FillTargetList() {
-    // Beside the program and in the installed tree's share folder.
-    m_targets =
-        LoadTargetListEntries(FindTargetFolders(m_app.ProgramDirectory()), m_app.m_settings.target);
-    std::vector<std::string> names;
-    names.reserve(m_targets.entries.size());
-    for (const MonitorFileEntry& entry : m_targets.entries) {
-        names.push_back(entry.displayName);
-    }
-    FillComboBox(Item(IDC_TARGET), names, m_targets.selected);
-}
-
-void CDownloadDlg::FillComPortList() {
-    m_ports = LoadPortListEntries(m_app.m_options.enumeratePorts, m_app.m_settings.comPort);
-    FillComboBox(Item(IDC_COM_PORT), m_ports.ports, m_ports.selected);
-}
-
-void CDownloadDlg::RefillComPortList() {
-    // The operator's current choice, as the list shows it now.
-    PortListEntries previous = m_ports;
-    previous.selected = SelectedEntry(Item(IDC_COM_PORT));
-    m_ports =
-        ReloadPortListEntries(m_app.m_options.enumeratePorts, previous, m_app.m_settings.comPort);
-    FillComboBox(Item(IDC_COM_PORT), m_ports.ports, m_ports.selected);
-}
-
-void CDownloadDlg::FillBaudrateList() {
-    FillComboBox(Item(IDC_BAUDRATE), BaudrateTexts(),
-                 SelectBaudrateEntry(m_app.m_settings.baudrate));
-}
-
-// --- The log ---------------------------------------------------------------------------
-
-void CDownloadDlg::AddLogLine(const std::string& text) {
-    ShowLogChange(m_log.Add(text));
-}
-
-void CDownloadDlg::AppendToLastLogLine(const std::string& text) {
-    ShowLogChange(m_log.AppendToLast(text));
 }
 
 void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
@@ -581,10 +392,37 @@ void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
     ::SendMessageW(list, LB_SETTOPINDEX, index, 0);
 }
 
-void CDownloadDlg::OnClearLog() {
+void CDownloadDlg::ClearLog() {
     ::SendMessageW(Item(IDC_LOG), LB_RESETCONTENT, 0, 0);
-    m_log.Clear();
 }
+
+void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total) {
+    const HWND bar = Item(IDC_PROGRESS);
+    const auto maximum = static_cast<LPARAM>(std::min<std::uint32_t>(total, INT_MAX));
+    ::SendMessageW(bar, PBM_SETRANGE32, 0, total == 0 ? 1 : maximum);
+    ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::min<std::uint32_t>(done, INT_MAX)), 0);
+}
+
+void CDownloadDlg::ShowMessage(const WindowMessage& message) {
+    // Over the window; one hidden after its close is no owner.
+    ShowMessageBox(m_closedWith ? nullptr : m_window, message);
+}
+
+void CDownloadDlg::WriteDebugText(const std::string& text) {
+    ::OutputDebugStringW(Utf16FromUtf8(text + "\n").c_str());
+}
+
+void CDownloadDlg::Close(int result) {
+    if (m_controller->JobRunning()) {
+        // Gone for the operator at once; the modal run ends with the job (OnJobEventMessage).
+        m_closedWith = result;
+        ::ShowWindow(m_window, SW_HIDE);
+        return;
+    }
+    ::EndDialog(m_window, result);
+}
+
+// --- The log's menu, layout and painting ---------------------------------------------------
 
 bool CDownloadDlg::OnContextMenu(LPARAM lParam) {
     const int x = GET_X_LPARAM(lParam);
@@ -603,18 +441,11 @@ bool CDownloadDlg::OnContextMenu(LPARAM lParam) {
         return true;
     }
     if (HMENU popup = ::GetSubMenu(menu, 0)) {
-        ::TrackPopupMenu(popup, TPM_RIGHTBUTTON, x, y, 0, m_hWnd, nullptr);
+        ::TrackPopupMenu(popup, TPM_RIGHTBUTTON, x, y, 0, m_window, nullptr);
     }
     ::DestroyMenu(menu);
     return true;
 }
-
-void CDownloadDlg::OnAbout() {
-    CAboutDlg about;
-    about.DoModal(m_hWnd);
-}
-
-// --- Layout and painting -----------------------------------------------------------------
 
 void CDownloadDlg::OnGetMinMaxInfo(MINMAXINFO& info) const {
     info.ptMinTrackSize.x = std::max({info.ptMinTrackSize.x, m_minTrackSize.cx, kMinimumWidth});
@@ -628,25 +459,25 @@ void CDownloadDlg::LayOutLogList(int clientWidth, int clientHeight) {
     }
     RECT rect{};
     ::GetWindowRect(list, &rect);
-    ::MapWindowPoints(HWND_DESKTOP, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
+    ::MapWindowPoints(HWND_DESKTOP, m_window, reinterpret_cast<POINT*>(&rect), 2);
     const int width = std::max(0, clientWidth - kLogListMargin - static_cast<int>(rect.left));
     const int height = std::max(0, clientHeight - kLogListMargin - static_cast<int>(rect.top));
     ::SetWindowPos(list, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool CDownloadDlg::OnPaintIconic() {
-    if (!::IsIconic(m_hWnd)) {
+    if (!::IsIconic(m_window)) {
         return false;
     }
     // Minimized: the icon, centred.
     PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
-    ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    HDC dc = ::BeginPaint(m_window, &paint);
+    ::SendMessageW(m_window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     RECT client{};
-    ::GetClientRect(m_hWnd, &client);
+    ::GetClientRect(m_window, &client);
     const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
     const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-    ::DrawIcon(dc, x, y, m_hIcon);
-    ::EndPaint(m_hWnd, &paint);
+    ::DrawIcon(dc, x, y, m_icon);
+    ::EndPaint(m_window, &paint);
     return true;
 }

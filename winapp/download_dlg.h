@@ -1,122 +1,82 @@
 #pragma once
 
 #include <windows.h>
-// winuser.h names PostThreadMessageA/W after a macro; the worker's member of that name is meant.
-#undef PostThreadMessage
 
-#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
-#include "link/messages.h"
-#include "link/worker_thread.h"
 #include "winapp/image_file_edit.h"
-#include "window/download_window_state.h"
-#include "window/log_lines.h"
-#include "window/window_lists.h"
+#include "window/main_window_controller.h"
 
 class CDownloadApp;
-class CWindowMessageTarget;
 
 // The main window (template 102) as a Win32 modal dialog: target, port, baud rate and image
 // file, "Erase all sectors", the job buttons "Initialize" and "Start Download", the
-// Close/Cancel button (1) and the log, with a slim progress bar in the button row. Every
-// decision comes from the window layer (window/): the job state and what the buttons show
-// (DownloadWindowState), the log (LogLines), the list entries and selections (window_lists.h)
-// and the image file dialog (image_file_dialog.h); this class only shows them.
+// Close/Cancel button (1) and the log, with a slim progress bar in the button row. It is a view
+// of MainWindowController, which decides everything: the dialog procedure passes the
+// operator's actions in, and the window shows what the controller says.
 //
-// The window starts the worker thread when it opens and hands it one job at a time; the worker
-// answers with messages posted to the window (log lines, appended text, progress, one done
-// message per job). Button 1 (and Enter) asks a running job to abort; pressed again, or while
-// no job runs, it records the selections and ends the dialog with OK (1). Escape ends it with
-// Cancel (2) at any time, without an abort request; the close box, Alt+F4 and the system
-// menu's Close do the same, but nothing while a job runs. A window closed while its job runs
-// is gone at once; DoModal then waits, with the thread's messages still handled, until the job
-// has ended by itself or at its next poll point, and only then ends the worker.
-class CDownloadDlg {
+// A job's events come from the job's thread: PostJobEvent posts each to the window's HWND with
+// the event on the heap, owned by the message once it is posted and freed by the window when it
+// takes the message (or drops it on its way out); a post that fails frees it at once. A window
+// closed while its job runs is hidden at once and ends its modal run when the job has ended.
+class CDownloadDlg : public MainWindowView {
 public:
     explicit CDownloadDlg(CDownloadApp& app);
-    ~CDownloadDlg();
+    // A job that still runs is asked to stop and waited for; its line closes.
+    ~CDownloadDlg() override;
     CDownloadDlg(const CDownloadDlg&) = delete;
     CDownloadDlg& operator=(const CDownloadDlg&) = delete;
 
     // Puts `path` (UTF-8) into the image file field when the window opens.
-    void SetImageFile(const std::string& path) { m_strImageFile = path; }
+    void SetImageFile(const std::string& path) { m_imageFile = path; }
 
-    // Runs the window modally (owned by `owner`, may be nullptr), then waits for a job that
-    // still runs and ends the worker. Returns the dialog's result: 1 OK, 2 Cancel, -1 when the
-    // window could not be made.
+    // Runs the window modally (owned by `owner`, may be nullptr). Returns the dialog's result:
+    // 1 OK, 2 Cancel, -1 when the window could not be made.
     int DoModal(HWND owner = nullptr);
 
-    HWND GetSafeHwnd() const { return m_hWnd; }
+    // MainWindowView.
+    void ShowList(WindowList list, const std::vector<std::string>& entries, int selected) override;
+    void ShowImageFile(const std::string& path) override { m_imageFileEdit.SetText(path); }
+    void ShowEraseAll(bool checked) override;
+    void ShowControls(const WindowControls& controls) override;
+    void ShowLogChange(const LogLines::Change& change) override;
+    void ClearLog() override;
+    void ShowProgress(std::uint32_t done, std::uint32_t total) override;
+    void ShowMessage(const WindowMessage& message) override;
+    void WriteDebugText(const std::string& text) override;
+    void Close(int result) override;
+    void PostJobEvent(std::unique_ptr<JobEvent> event) override;
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     BOOL OnInitDialog();
-    void OnCommand(WORD id, WORD code);
+    void OnCommand(WORD id, WORD code, HWND control);
     void OnDestroy();
-    void OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnJobEventMessage(LPARAM lParam);
     bool OnContextMenu(LPARAM lParam);
     void OnGetMinMaxInfo(MINMAXINFO& info) const;
     bool OnPaintIconic();
-
-    void OnBtnInitialize();
-    void OnBtnStartDownload();
-    void OnCloseButton();
-    void OnClearLog();
-    void OnAbout();
-    void OnJobDone(bool aborted, bool succeeded);
-    void OnProgress(WPARAM wParam, LPARAM lParam);
-    void ResetProgress();
-
-    // Hands the job to the worker; a job it cannot take ends at once as failed.
-    void BeginJob(unsigned message);
-    // Shows what the job state says: the job buttons, button 1's caption, the system menu's
-    // Close (and with it the close box).
-    void ApplyControls();
-    void EnableControl(int id, bool enable);
-
-    // Moves the image file text and "Erase all sectors" between the controls and their
-    // variables: to the variables when `saveAndValidate`, else to the controls.
-    void UpdateData(bool saveAndValidate);
-
-    // The selections, recorded in the application's settings (the layer's Selected*).
-    std::string GetSelectedTarget();
-    std::string GetSelectedComPort();
-    std::int32_t GetSelectedBaudrate();
-
-    void FillTargetList();
-    void FillComPortList();
-    void RefillComPortList();
-    void FillBaudrateList();
-
-    void AddLogLine(const std::string& text);
-    void AppendToLastLogLine(const std::string& text);
-    void ShowLogChange(const LogLines::Change& change);
-    void LayOutLogList(int clientWidth, int clientHeight);
     void CreateProgressBar();
+    void EnableControl(int id, bool enable);
+    void LayOutLogList(int clientWidth, int clientHeight);
 
-    // After the window is gone: waits for the running job's end, then ends the worker.
-    void WaitForJobEnd();
-    void EndWorker();
-
-    HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    HWND Item(int id) const { return ::GetDlgItem(m_window, id); }
 
     CDownloadApp& m_app;
-    HWND m_hWnd = nullptr;
-    DownloadWindowState m_state;
-    LogLines m_log;
-    TargetListEntries m_targets;
-    PortListEntries m_ports;
-    CImageFileEdit m_edtImageFile;
-    std::string m_strImageFile;
-    JobParams m_job;
-    std::shared_ptr<CWindowMessageTarget> m_target;
-    ThreadPtr<CWorkerThread> m_pWorker;
-    HICON m_hIcon = nullptr;
-    HICON m_hSmallIcon = nullptr;
+    HWND m_window = nullptr;
+    CImageFileEdit m_imageFileEdit;
+    std::string m_imageFile;
+    HICON m_icon = nullptr;
+    HICON m_smallIcon = nullptr;
     SIZE m_minTrackSize{0, 0};
     int m_dpi = 96;
+    std::optional<int> m_closedWith;  // closed while a job ran: the result once it has ended
+    std::mutex m_postMutex;           // a post and the window's end never overlap
+    HWND m_postTarget = nullptr;      // where job events go; none before and after the window
+    std::unique_ptr<MainWindowController> m_controller;
 };

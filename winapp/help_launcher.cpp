@@ -3,10 +3,10 @@
 #include <shellapi.h>
 
 #include "winapp/utf16_text.h"
+#include "winapp/win32_message_box.h"
+#include "window/help_launch.h"
 
 namespace {
-
-constexpr const wchar_t* kCaption = L"Quillon";
 
 // Shows the wait cursor while it lives.
 class WaitCursor {
@@ -54,16 +54,14 @@ bool ShowHelp(HWND owner, const std::string& path) {
     const std::wstring file = Utf16FromUtf8(path);
     wchar_t viewer[MAX_PATH + 1] = {};
     const auto found = reinterpret_cast<INT_PTR>(::FindExecutableW(file.c_str(), L"", viewer));
+    HelpLaunch result = HelpLaunch::kOpened;
     if (found <= 32 || viewer[0] == L'\0') {
-        const std::wstring text =
-            L"Die Hilfe '" + file + L"' oder der Acrobat-Reader konnte nicht gefunden werden!";
-        ::MessageBoxW(owner, text.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
-        return false;
+        result = HelpLaunch::kNotFound;
+    } else if (!StartViewer(viewer, file)) {
+        result = HelpLaunch::kStartFailed;
     }
-    if (!StartViewer(viewer, file)) {
-        ::MessageBoxW(owner, L"Fehler beim Starten des Acrobat-Readers!", kCaption,
-                      MB_OK | MB_ICONINFORMATION);
-        return false;
+    if (const auto message = HelpLaunchMessage(result, path)) {
+        ShowMessageBox(owner, *message);
     }
-    return true;
+    return result == HelpLaunch::kOpened;
 }

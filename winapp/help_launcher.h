@@ -5,10 +5,8 @@
 #include <string>
 
 // Opens the help file `path` (UTF-8, a PDF) in the program Windows associates with it
-// (FindExecutableW). Failures go to the operator in a message box owned by `owner`:
-//   no file or no program for it: "Die Hilfe '<path>' oder der Acrobat-Reader konnte nicht
-//                                  gefunden werden!" (exclamation icon)
-//   the program would not start:   "Fehler beim Starten des Acrobat-Readers!" (information)
+// (FindExecutableW). Failures go to the operator in a message box owned by `owner`, in the
+// words of HelpLaunchMessage: no file or no program for it, or a program that would not start.
 // The program starts with the command line "<program>" "<path>", both quoted, shown normally;
 // the call waits until it is ready for input, at most kHelpViewerIdleTimeoutMs, with the wait
 // cursor up meanwhile. Returns whether the viewer started.

@@ -10,7 +10,6 @@
 
 #include "winapp/download_app.h"
 #include "winapp/utf16_text.h"
-#include "winapp/win32_message_box.h"
 
 namespace {
 
@@ -62,9 +61,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::InitCommonControlsEx(&controls);
 
     CDownloadApp app;
-    InstallWin32MessageBoxHandler();
     // A file named on the command line (the Explorer's "open with") goes into the image field.
     app.InitInstance(ImageFileArgument(FirstArgument()));
-    SetMessageBoxHandler(nullptr);
     return 0;
 }

@@ -1,24 +1,12 @@
 #include "winapp/win32_message_box.h"
 
-#include "winapp/download_app.h"
 #include "winapp/utf16_text.h"
 
-void ShowWin32MessageBox(HWND mainWindow, const std::string& text) {
-    const std::wstring wide = Utf16FromUtf8(text);
-    const bool inWindowThread =
-        mainWindow != nullptr && ::IsWindow(mainWindow) &&
-        ::GetWindowThreadProcessId(mainWindow, nullptr) == ::GetCurrentThreadId();
-    if (inWindowThread) {
-        ::MessageBoxW(mainWindow, wide.c_str(), L"Quillon", MB_OK | MB_ICONEXCLAMATION);
-    } else {
-        ::MessageBoxW(nullptr, wide.c_str(), L"Quillon",
-                      MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
+void ShowMessageBox(HWND owner, const WindowMessage& message) {
+    UINT style =
+        MB_OK | (message.icon == MessageIcon::kWarning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION);
+    if (owner == nullptr) {
+        style |= MB_TASKMODAL | MB_SETFOREGROUND;
     }
-}
-
-MessageBoxHandler InstallWin32MessageBoxHandler() {
-    return SetMessageBoxHandler([](const std::string& text) {
-        const CDownloadApp* app = GetDownloadApp();
-        ShowWin32MessageBox(app != nullptr ? app->m_pMainWnd.load() : nullptr, text);
-    });
+    ::MessageBoxW(owner, Utf16FromUtf8(message.text).c_str(), L"Quillon", style);
 }
