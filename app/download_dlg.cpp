@@ -8,7 +8,6 @@
 #include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
@@ -19,13 +18,13 @@
 #include <cstdio>
 
 #include "app/about_dlg.h"
-#include "app/dialog_units.h"
 #include "app/download_app.h"
 #include "app/gui_message_box.h"
 #include "app/help_key_filter.h"
 #include "app/image_file_edit.h"
 #include "app/port_combo_box.h"
 #include "app/system_menu.h"
+#include "app/template_layout.h"
 #include "res/resource.h"
 #include "ui_download_dlg.h"
 #include "ui_log_menu.h"
@@ -34,16 +33,6 @@
 namespace {
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
-
-// Grows `rect` to `wanted` where that is larger, keeping its left edge and vertical centre.
-QRect GrowAroundCentre(QRect rect, const QSize& wanted) {
-    rect.setWidth(std::max(rect.width(), wanted.width()));
-    const int extra = wanted.height() - rect.height();
-    if (extra > 0) {
-        rect.adjust(0, -extra / 2, 0, extra - extra / 2);
-    }
-    return rect;
-}
 
 MainWindowSources ProgramSources() {
     return {FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()), {}, {}};
@@ -64,7 +53,7 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    LayOutTemplate();
+    LayOutTemplate(*this);
 
     // The image file field's file dialog.
     m_ui->IDC_1002->SetDialogTitle(QString::fromUtf8(kImageFileDialogTitle));
@@ -264,35 +253,6 @@ void CDownloadDlg::OnJobEvent(const JobEvent& event) {
 }
 
 // --- Layout, log and menus ---------------------------------------------------------------
-
-void CDownloadDlg::LayOutTemplate() {
-    // setupUi placed the controls and sized the window in dialog units.
-    const CDialogUnits units(font());
-    QSize laidOut = units.MapSize(size());
-    for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        QRect rect = units.MapRect(control->geometry());
-        if (auto* list = qobject_cast<QComboBox*>(control)) {
-            // A drop-down list's template height is that of its open list; closed, it is as
-            // high as the style draws it.
-            const int closed = list->sizeHint().height();
-            const int item = std::max(1, list->fontMetrics().height() + 2);
-            list->setMaxVisibleItems(std::max(1, (rect.height() - closed) / item));
-            rect.setHeight(closed);
-        } else if (qobject_cast<QLabel*>(control) != nullptr ||
-                   qobject_cast<QCheckBox*>(control) != nullptr ||
-                   qobject_cast<CImageFileEdit*>(control) != nullptr) {
-            // Texts and the edit box stay whole where the style needs more room than the
-            // template gives; there is free space to their right and around them.
-            rect = GrowAroundCentre(rect, control->sizeHint());
-        }
-        control->setGeometry(rect);
-        // A control grown past the template's edge widens the window to hold it whole.
-        laidOut = laidOut.expandedTo(QSize(rect.right() + 1, rect.bottom() + 1));
-    }
-    // No smaller than the template: below it button 1 and the browse button would be cut off.
-    setMinimumSize(laidOut);
-    resize(laidOut);
-}
 
 void CDownloadDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);

@@ -67,9 +67,6 @@ private:
     void OnJobEvent(const JobEvent& event);
     void OnAbout();
     QComboBox* List(WindowList list) const;
-    // Places the controls for the window's font and makes the laid-out template the window's
-    // size and minimum size.
-    void LayOutTemplate();
     void LayOutLogList();
 
     std::unique_ptr<Ui::CDownloadDlg> m_ui;

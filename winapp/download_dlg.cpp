@@ -240,65 +240,42 @@ void CDownloadDlg::OnDestroy() {
 
 void CDownloadDlg::OnCommand(WORD id, WORD code, HWND control) {
     MainWindowController& controller = *m_controller;
-    switch (id) {
-        case IDOK:
-            if (code == BN_CLICKED) {
-                controller.OnCloseButton();
-            }
-            break;
-        case IDCANCEL:
-            // Escape (and the frame's close, where allowed): Cancel, without an abort request.
-            controller.OnCancel();
-            break;
-        case IDC_INITIALIZE:
-            if (code == BN_CLICKED) {
-                controller.OnInitialize();
-            }
-            break;
-        case IDC_START_DOWNLOAD:
-            if (code == BN_CLICKED) {
-                controller.OnStartDownload();
-            }
-            break;
-        case IDC_ERASE_ALL:
-            if (code == BN_CLICKED) {
-                controller.OnEraseAllChanged(::IsDlgButtonChecked(m_window, id) == BST_CHECKED);
-            }
-            break;
-        case IDC_IMAGE_FILE:
-            if (code == EN_CHANGE) {
-                controller.OnImageFileEdited(m_imageFileEdit.GetText());
-            }
-            break;
-        case IDC_BROWSE:
-            if (code == BN_CLICKED) {
-                m_imageFileEdit.OnBrowse();
-            }
-            break;
-        case IDC_TARGET:
-            if (code == CBN_SELCHANGE) {
-                controller.OnTargetSelected(SelectedEntry(control));
-            }
-            break;
-        case IDC_COM_PORT:
-            if (code == CBN_SELCHANGE) {
-                controller.OnPortSelected(SelectedEntry(control));
-            } else if (code == CBN_DROPDOWN) {
-                controller.OnPortListOpening();
-            }
-            break;
-        case IDC_BAUDRATE:
-            if (code == CBN_SELCHANGE) {
-                controller.OnBaudrateSelected(SelectedEntry(control));
-            }
-            break;
-        case ID_EDIT_CLEAR:
-            if (code == 0) {  // the menu command
-                controller.OnClearLog();
-            }
-            break;
-        default:
-            break;
+    if (id == IDCANCEL) {
+        controller.OnCancel();  // Escape, and the frame's close where allowed: no abort request
+    } else if (code == BN_CLICKED) {  // also the log menu's command
+        switch (id) {
+            case IDOK:
+                return controller.OnCloseButton();
+            case IDC_INITIALIZE:
+                return controller.OnInitialize();
+            case IDC_START_DOWNLOAD:
+                return controller.OnStartDownload();
+            case IDC_ERASE_ALL:
+                return controller.OnEraseAllChanged(::IsDlgButtonChecked(m_window, id) ==
+                                                    BST_CHECKED);
+            case IDC_BROWSE:
+                return m_imageFileEdit.OnBrowse();
+            case ID_EDIT_CLEAR:
+                return controller.OnClearLog();
+            default:
+                break;
+        }
+    } else if (code == CBN_SELCHANGE) {
+        const int entry = SelectedEntry(control);
+        switch (id) {
+            case IDC_TARGET:
+                return controller.OnTargetSelected(entry);
+            case IDC_COM_PORT:
+                return controller.OnPortSelected(entry);
+            case IDC_BAUDRATE:
+                return controller.OnBaudrateSelected(entry);
+            default:
+                break;
+        }
+    } else if (id == IDC_COM_PORT && code == CBN_DROPDOWN) {
+        controller.OnPortListOpening();
+    } else if (id == IDC_IMAGE_FILE && code == EN_CHANGE) {
+        controller.OnImageFileEdited(m_imageFileEdit.GetText());
     }
 }
 
