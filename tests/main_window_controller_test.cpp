@@ -104,7 +104,7 @@ TEST_F(ControllerTest, OpensWithTheListsTheSavedChoicesAndTheReadersTexts) {
     controller->SetImageFile("/images/fw.hex");  // named on the command line
     EXPECT_EQ(view.Take(),
               (Lines{"image ", "erase 0", "box ! Das unbekannte Protokoll 06, wird ignoriert!",
-                     "box ! Datei beendet", "list target alpha,Beta,Odd @1",
+                     "ok", "box ! Datei beendet", "ok", "list target alpha,Beta,Odd @1",
                      "list port COM10,COM3 @0", "list baud 9600,19200,38400,57600,115200 @4",
                      "controls I- Close on", "progress 0/0", "image /images/fw.hex"}));
     EXPECT_EQ(settings, (WindowSettings{"beta", "COM1", "1152", 0}));  // nothing recorded yet
@@ -258,7 +258,7 @@ TEST_F(ControllerTest, JobEventsInTheLogTheProgressBarAndBoxes) {
         {[&] { window.OnJobEvent(Progress(0, 0)); }, {}},
         {[&] { window.OnJobEvent(Event(JobEvent::Kind::kDebug, "To few bytes, 01")); },
          {"debug To few bytes, 01"}},
-        {[&] { window.OnJobEvent(message); }, {"box ! Datei nicht vorhanden!"}},
+        {[&] { window.OnJobEvent(message); }, {"box ! Datei nicht vorhanden!", "ok"}},
         // After "Clear" the next mark is a line of its own.
         {[&] { window.OnClearLog(); }, {"clear"}},
         {[&] { window.OnJobEvent(Event(JobEvent::Kind::kAppend, "*")); }, {"log 0 *"}},
@@ -290,8 +290,8 @@ TEST_F(ControllerTest, EventsDuringABoxFollowItInOrder) {
     };
     window.OnJobEvent(Event(JobEvent::Kind::kLine, "before"));
     window.OnJobEvent(Event(JobEvent::Kind::kReaderMessage, "first"));
-    EXPECT_EQ(view.Take(), (Lines{"log 0 before", "box ! first", "box ! second", "log 1 after",
-                                  "controls I- Close on", "progress 0/0"}));
+    EXPECT_EQ(view.Take(), (Lines{"log 0 before", "box ! first", "ok", "box ! second", "ok",
+                                  "log 1 after", "controls I- Close on", "progress 0/0"}));
 }
 
 TEST_F(ControllerTest, ThePortListIsReadAgainWhenItDropsDown) {

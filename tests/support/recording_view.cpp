@@ -39,6 +39,7 @@ void RecordingView::ShowMessage(const WindowMessage& message) {
     if (whileBoxOpen) {
         whileBoxOpen(message.text);
     }
+    Write("ok");
 }
 
 void RecordingView::PostJobEvent(std::unique_ptr<JobEvent> event) {

@@ -18,7 +18,8 @@
 //   image <path>                  erase <0|1>
 //   controls <I|-><D|-> <caption> <on|off>   (Initialize, Start Download, button 1, close entry)
 //   log <index> <text>            log= <index> <text>   (the last line extended)     clear
-//   progress <done>/<total>       box <!|i> <text>      debug <text>      close <result>
+//   progress <done>/<total>       debug <text>          close <result>
+//   box <!|i> <text>, then ok once the box is confirmed
 class RecordingView : public MainWindowView {
 public:
     // The lines written since the last call, and no more.
