@@ -82,8 +82,14 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget
 }
 
 CDownloadDlg::~CDownloadDlg() {
-    // A job that still runs is asked to stop and waited for; what it posted meanwhile goes
-    // with the window.
+    // The controls reach no controller any more; a job that still runs is asked to stop and
+    // waited for, and what it posted meanwhile goes with the window.
+    for (QObject* control : std::initializer_list<QObject*>{
+             m_ui->IDOK, m_ui->IDC_1006, m_ui->IDC_1000, m_ui->IDC_1009, m_ui->IDC_1002,
+             m_ui->IDC_1001, m_ui->IDC_1004, m_ui->IDC_1005}) {
+        control->disconnect(this);
+    }
+    m_ui->IDC_1004->SetRefresh({});
     m_controller.reset();
 }
 
