@@ -10,16 +10,16 @@
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::CAboutDlg>()) {
     m_ui->setupUi(this);
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
-    m_ui->IDC_ICON->setPixmap(CDownloadApp::LoadAppIcon().pixmap(m_ui->IDC_ICON->size()));
+    m_ui->iconLabel->setPixmap(CDownloadApp::LoadAppIcon().pixmap(m_ui->iconLabel->size()));
     CHelpKeyFilter::Install(this);
 
     const QString program = QCoreApplication::applicationFilePath();
     CVersionInfo version;
     if (!program.isEmpty() && version.Load(program)) {
-        m_ui->IDC_1007->setText(
+        m_ui->versionLabel->setText(
             QStringLiteral("Quillon Version %1").arg(version.GetProductVersion()));
-        m_ui->IDC_1008->setText(version.GetLegalCopyright());
-        m_ui->IDC_1009->setText(version.GetLegalTrademarks());
+        m_ui->copyrightLabel->setText(version.GetLegalCopyright());
+        m_ui->trademarksLabel->setText(version.GetLegalTrademarks());
         version.Release();
     }
     m_ui->IDOK->setFocus();

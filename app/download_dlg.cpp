@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
@@ -33,6 +34,8 @@
 namespace {
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
+// The progress bar of a job that failed or was aborted.
+const QColor kFailedProgressColor(0xC6, 0x28, 0x28);
 
 MainWindowSources ProgramSources() {
     return {FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()), {}, {}};
@@ -56,9 +59,9 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget
     LayOutTemplate(*this);
 
     // The image file field's file dialog.
-    m_ui->IDC_1002->SetDialogTitle(QString::fromUtf8(kImageFileDialogTitle));
-    m_ui->IDC_1002->SetDefaultExtension(QString::fromUtf8(kImageFileDialogExtension));
-    m_ui->IDC_1002->SetFilter(QString::fromUtf8(kImageFileDialogFilter));
+    m_ui->imageFileEdit->SetDialogTitle(QString::fromUtf8(kImageFileDialogTitle));
+    m_ui->imageFileEdit->SetDefaultExtension(QString::fromUtf8(kImageFileDialogExtension));
+    m_ui->imageFileEdit->SetFilter(QString::fromUtf8(kImageFileDialogFilter));
 
     // The About entry goes into the system menu where windows have one; elsewhere the log's
     // context menu offers it.
@@ -74,41 +77,43 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget
     m_controller->Open();
 
     // The log shows a current line and a selection only where the operator makes them.
-    m_ui->IDC_1007->installEventFilter(this);
-    m_ui->IDC_1007->viewport()->installEventFilter(this);
+    m_ui->logList->installEventFilter(this);
+    m_ui->logList->viewport()->installEventFilter(this);
     CHelpKeyFilter::Install(this);
     // The focus starts on the first tab stop.
-    m_ui->IDOK->setFocus();
+    m_ui->closeButton->setFocus();
 }
 
 CDownloadDlg::~CDownloadDlg() {
     // The controls reach no controller any more; a job that still runs is asked to stop and
     // waited for, and what it posted meanwhile goes with the window.
     for (QObject* control : std::initializer_list<QObject*>{
-             m_ui->IDOK, m_ui->IDC_1006, m_ui->IDC_1000, m_ui->IDC_1009, m_ui->IDC_1002,
-             m_ui->IDC_1001, m_ui->IDC_1004, m_ui->IDC_1005}) {
+             m_ui->closeButton, m_ui->initializeButton, m_ui->startDownloadButton,
+             m_ui->eraseAllCheckBox, m_ui->imageFileEdit, m_ui->targetList, m_ui->portList,
+             m_ui->baudrateList}) {
         control->disconnect(this);
     }
-    m_ui->IDC_1004->SetRefresh({});
+    m_ui->portList->SetRefresh({});
     m_controller.reset();
 }
 
 void CDownloadDlg::ConnectControls() {
     MainWindowController& controller = *m_controller;
-    connect(m_ui->IDOK, &QPushButton::clicked, this, [&controller] { controller.OnCloseButton(); });
-    connect(m_ui->IDC_1006, &QPushButton::clicked, this,
+    connect(m_ui->closeButton, &QPushButton::clicked, this,
+            [&controller] { controller.OnCloseButton(); });
+    connect(m_ui->initializeButton, &QPushButton::clicked, this,
             [&controller] { controller.OnInitialize(); });
-    connect(m_ui->IDC_1000, &QPushButton::clicked, this,
+    connect(m_ui->startDownloadButton, &QPushButton::clicked, this,
             [&controller] { controller.OnStartDownload(); });
-    connect(m_ui->IDC_1009, &QCheckBox::toggled, this,
+    connect(m_ui->eraseAllCheckBox, &QCheckBox::toggled, this,
             [&controller](bool checked) { controller.OnEraseAllChanged(checked); });
-    connect(m_ui->IDC_1002, &CImageFileEdit::textChanged, this, [&controller](const QString& text) {
-        controller.OnImageFileEdited(text.toStdString());
-    });
+    connect(
+        m_ui->imageFileEdit, &CImageFileEdit::textChanged, this,
+        [&controller](const QString& text) { controller.OnImageFileEdited(text.toStdString()); });
     const std::pair<QComboBox*, void (MainWindowController::*)(int)> lists[] = {
-        {m_ui->IDC_1001, &MainWindowController::OnTargetSelected},
-        {m_ui->IDC_1004, &MainWindowController::OnPortSelected},
-        {m_ui->IDC_1005, &MainWindowController::OnBaudrateSelected},
+        {m_ui->targetList, &MainWindowController::OnTargetSelected},
+        {m_ui->portList, &MainWindowController::OnPortSelected},
+        {m_ui->baudrateList, &MainWindowController::OnBaudrateSelected},
     };
     for (const auto& [list, onSelected] : lists) {
         connect(list, &QComboBox::currentIndexChanged, this,
@@ -118,7 +123,7 @@ void CDownloadDlg::ConnectControls() {
                     }
                 });
     }
-    m_ui->IDC_1004->SetRefresh([&controller] { controller.OnPortListOpening(); });
+    m_ui->portList->SetRefresh([&controller] { controller.OnPortListOpening(); });
 }
 
 int CDownloadDlg::exec() {
@@ -157,13 +162,13 @@ void CDownloadDlg::SetImageFile(const QString& path) {
 QComboBox* CDownloadDlg::List(WindowList list) const {
     switch (list) {
         case WindowList::kPort:
-            return m_ui->IDC_1004;
+            return m_ui->portList;
         case WindowList::kBaudrate:
-            return m_ui->IDC_1005;
+            return m_ui->baudrateList;
         case WindowList::kTarget:
             break;
     }
-    return m_ui->IDC_1001;
+    return m_ui->targetList;
 }
 
 void CDownloadDlg::ShowList(WindowList list, const std::vector<std::string>& entries,
@@ -180,24 +185,24 @@ void CDownloadDlg::ShowList(WindowList list, const std::vector<std::string>& ent
 }
 
 void CDownloadDlg::ShowImageFile(const std::string& path) {
-    m_ui->IDC_1002->setText(QString::fromStdString(path));
+    m_ui->imageFileEdit->setText(QString::fromStdString(path));
 }
 
 void CDownloadDlg::ShowEraseAll(bool checked) {
-    m_ui->IDC_1009->setChecked(checked);
+    m_ui->eraseAllCheckBox->setChecked(checked);
 }
 
 void CDownloadDlg::ShowControls(const WindowControls& controls) {
-    m_ui->IDC_1000->setEnabled(controls.startDownloadEnabled);
-    m_ui->IDC_1006->setEnabled(controls.initializeEnabled);
-    m_ui->IDOK->setText(QString::fromStdString(controls.closeButtonCaption));
+    m_ui->startDownloadButton->setEnabled(controls.startDownloadEnabled);
+    m_ui->initializeButton->setEnabled(controls.initializeEnabled);
+    m_ui->closeButton->setText(QString::fromStdString(controls.closeButtonCaption));
     if (m_hasSystemMenu) {
         EnableSystemMenuClose(static_cast<std::uintptr_t>(winId()), controls.closeEntryEnabled);
     }
 }
 
 void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
-    QListWidget* log = m_ui->IDC_1007;
+    QListWidget* log = m_ui->logList;
     const QString text = QString::fromStdString(change.text);
     const int row = static_cast<int>(change.index);
     QListWidgetItem* item = change.replacesLast ? log->item(row) : nullptr;
@@ -211,11 +216,19 @@ void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
 }
 
 void CDownloadDlg::ClearLog() {
-    m_ui->IDC_1007->clear();
+    m_ui->logList->clear();
 }
 
-void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total) {
-    QProgressBar* bar = m_ui->IDC_PROGRESS;
+void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
+    QProgressBar* bar = m_ui->progressBar;
+    // The failed look: the style draws its bar as ever, in the error colour.
+    QPalette palette = bar->palette();
+    palette.setColor(QPalette::Highlight,
+                     look == ProgressLook::kFailed
+                         ? kFailedProgressColor
+                         : QApplication::palette(bar).color(QPalette::Highlight));
+    bar->setPalette(palette);
+    bar->setProperty("failed", look == ProgressLook::kFailed);
     if (total == 0) {
         bar->setValue(bar->minimum());
         bar->setRange(0, 1);
@@ -266,14 +279,14 @@ void CDownloadDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CDownloadDlg::LayOutLogList() {
-    QListWidget* log = m_ui->IDC_1007;
+    QListWidget* log = m_ui->logList;
     const QRect rect = log->geometry();
     log->setGeometry(rect.x(), rect.y(), std::max(0, width() - kLogListMargin - rect.x()),
                      std::max(0, height() - kLogListMargin - rect.y()));
 }
 
 bool CDownloadDlg::eventFilter(QObject* watched, QEvent* event) {
-    QListWidget* log = m_ui->IDC_1007;
+    QListWidget* log = m_ui->logList;
     if (watched == log->viewport()) {
         // The right button opens the log's menu (the context menu event still comes) and
         // selects nothing.
@@ -303,7 +316,7 @@ bool CDownloadDlg::eventFilter(QObject* watched, QEvent* event) {
 void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
     // Only a click inside the log list opens its menu; a request from the keyboard points at
     // no place the operator chose, so it opens nothing.
-    QListWidget* log = m_ui->IDC_1007;
+    QListWidget* log = m_ui->logList;
     if (event->reason() != QContextMenuEvent::Mouse ||
         !log->rect().contains(log->mapFromGlobal(event->globalPos()))) {
         event->ignore();

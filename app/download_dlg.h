@@ -49,7 +49,7 @@ public:
     void ShowControls(const WindowControls& controls) override;
     void ShowLogChange(const LogLines::Change& change) override;
     void ClearLog() override;
-    void ShowProgress(std::uint32_t done, std::uint32_t total) override;
+    void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) override;
     void ShowMessage(const WindowMessage& message) override;
     void WriteDebugText(const std::string& text) override;
     void Close(int result) override;

@@ -40,12 +40,12 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
 // Presses `button` and waits until the job it started has ended (Initialize enabled again).
 bool RunJob(CDownloadDlg& window, const char* button) {
     window.findChild<QPushButton*>(button)->click();
-    auto* initialize = window.findChild<QPushButton*>("IDC_1006");
+    auto* initialize = window.findChild<QPushButton*>("initializeButton");
     return WaitUntil([initialize] { return initialize->isEnabled(); }, kJobTimeoutMs);
 }
 
 QString LastLogLine(const CDownloadDlg& window) {
-    const auto* log = window.findChild<QListWidget*>("IDC_1007");
+    const auto* log = window.findChild<QListWidget*>("logList");
     return log->count() > 0 ? log->item(log->count() - 1)->text() : QString();
 }
 
@@ -69,19 +69,19 @@ int main(int argc, char* argv[]) {
 
     CDownloadDlg window(app);
     window.show();
-    window.findChild<CImageFileEdit*>("IDC_1002")->setText(args[2]);
-    if (window.findChild<QComboBox*>("IDC_1004")->currentIndex() < 0) {
+    window.findChild<CImageFileEdit*>("imageFileEdit")->setText(args[2]);
+    if (window.findChild<QComboBox*>("portList")->currentIndex() < 0) {
         std::fprintf(stderr, "quillon-screenshot: the port list has no %s\n", qPrintable(args[3]));
         return 1;
     }
 
-    auto* startDownload = window.findChild<QPushButton*>("IDC_1000");
-    if (!RunJob(window, "IDC_1006") || !startDownload->isEnabled()) {
+    auto* startDownload = window.findChild<QPushButton*>("startDownloadButton");
+    if (!RunJob(window, "initializeButton") || !startDownload->isEnabled()) {
         std::fprintf(stderr, "quillon-screenshot: Initialize failed: %s\n",
                      qPrintable(LastLogLine(window)));
         return 1;
     }
-    if (!RunJob(window, "IDC_1000") ||
+    if (!RunJob(window, "startDownloadButton") ||
         LastLogLine(window) != QStringLiteral("Download finished successfully!")) {
         std::fprintf(stderr, "quillon-screenshot: the download failed: %s\n",
                      qPrintable(LastLogLine(window)));

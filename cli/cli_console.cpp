@@ -20,6 +20,8 @@ namespace {
 constexpr const char* kSaveCursor = "\0337";
 constexpr const char* kRestoreCursor = "\0338";
 constexpr const char* kEraseToEnd = "\033[K";
+constexpr const char* kCursorUp = "\033[A";
+constexpr const char* kCursorDown = "\033[B";
 
 const char* PhaseName(ProgressPhase phase) {
     return phase == ProgressPhase::kProgramming ? "Programming" : "Monitor upload";
@@ -113,6 +115,7 @@ void CliConsole::LogLine(const std::string& raw) {
     }
     std::fputs(text.c_str(), m_out);
     m_lineOpen = true;
+    m_rowTaken = false;
     const std::size_t lastBreak = text.rfind('\n');
     m_lineColumns = Utf8Columns(lastBreak == std::string::npos ? text : text.substr(lastBreak + 1));
     FlushLocked(m_out);
@@ -136,6 +139,7 @@ void CliConsole::LogAppend(const std::string& raw) {
     EraseBarLocked();
     std::fputs(text.c_str(), m_out);
     m_lineOpen = true;
+    m_rowTaken = m_rowTaken && text.empty();
     m_lineColumns += Utf8Columns(text);
     FlushLocked(m_out);
     DrawBarLocked();
@@ -178,6 +182,7 @@ void CliConsole::ErrorLineLocked(const std::string& text) {
         FlushLocked(m_out);
         m_lineOpen = false;
         m_lineColumns = 0;
+        m_rowTaken = false;
     }
     std::fputs(text.c_str(), m_err);
     if (text.empty() || text.back() != '\n') {
@@ -220,6 +225,8 @@ void CliConsole::Finish() {
     if (m_lineOpen) {
         std::fputc('\n', m_out);
         m_lineOpen = false;
+        m_lineColumns = 0;
+        m_rowTaken = false;
     }
     FlushLocked(m_out);
 }
@@ -284,7 +291,10 @@ void CliConsole::EraseBarLocked() {
     if (!m_progressBar || !m_barShown) {
         return;
     }
-    if (m_sharedTerminal) {
+    if (m_sharedTerminal && m_barBelow) {
+        // The bar's row below the cursor.
+        std::fprintf(m_err, "%s%s\r%s%s", kSaveCursor, kCursorDown, kEraseToEnd, kRestoreCursor);
+    } else if (m_sharedTerminal) {
         // The cursor stands at the end of the open log line: erase what follows it.
         std::fputs(kEraseToEnd, m_err);
     } else {
@@ -298,12 +308,31 @@ void CliConsole::DrawBarLocked() {
     if (!m_progressBar || !m_barShown) {
         return;
     }
-    const int columns = TerminalColumns();
+    const int columns = std::max(TerminalColumns(), 1);
     if (m_sharedTerminal) {
-        const int room = columns - static_cast<int>(m_lineColumns) - 3;
-        const std::string bar = BarText(room);
-        if (!bar.empty()) {
-            std::fprintf(m_err, "%s  %s%s", kSaveCursor, bar.c_str(), kRestoreCursor);
+        // The cursor's column on the open log line's last row. A line that filled its row
+        // leaves the cursor waiting past the row's end, where nothing can be drawn behind it.
+        int column = static_cast<int>(m_lineColumns % static_cast<std::size_t>(columns));
+        const bool rowFull = m_lineOpen && m_lineColumns > 0 && column == 0 && !m_rowTaken;
+        const std::string behind = rowFull ? std::string() : BarText(columns - column - 3);
+        if (!behind.empty()) {
+            std::fprintf(m_err, "%s  %s%s", kSaveCursor, behind.c_str(), kRestoreCursor);
+            m_barBelow = false;
+        } else {
+            // No room for the bar behind the line: it takes the row below, and the cursor
+            // goes back to where the line goes on (the next row for a full one: the line
+            // would go on there anyway).
+            if (rowFull) {
+                std::fputs("\n\r", m_err);
+                m_rowTaken = true;
+                column = 0;
+            }
+            std::fprintf(m_err, "\n\r%s%s%s\r", BarText(columns - 1).c_str(), kEraseToEnd,
+                         kCursorUp);
+            if (column > 0) {
+                std::fprintf(m_err, "\033[%dC", column);
+            }
+            m_barBelow = true;
         }
     } else {
         std::fprintf(m_err, "\r%s", BarText(columns - 1).c_str());

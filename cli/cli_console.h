@@ -83,6 +83,10 @@ private:
     std::size_t m_lineColumns = 0;  // its width on the terminal
 
     bool m_barShown = false;
+    // Sharing the terminal with the log: the bar is drawn on the row below the open log line
+    // (no room behind it), and the cursor was moved past a log line that filled its row.
+    bool m_barBelow = false;
+    bool m_rowTaken = false;
     ProgressPhase m_phase = ProgressPhase::kMonitorUpload;
     std::uint32_t m_done = 0;
     std::uint32_t m_total = 0;

@@ -70,6 +70,9 @@ JobRun RunJob(JobRunner& runner, JobRequest request, CliConsole& console,
     if (run.result.aborted()) {
         console.LogLine(kAbortedLine);
     }
+    if (!run.result.detail.empty()) {
+        console.Message("quillon-cli: " + run.result.detail);
+    }
     if (run.result.reason == FailureReason::kPortUnavailable) {
         if (const std::string hint = SerialPortPermissionHint(port); !hint.empty()) {
             console.Message("quillon-cli: " + hint);

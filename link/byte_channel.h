@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // The line between the host and the target as the jobs see it: bytes out, bytes in, and a
 // wait for bytes in. A serial device is one (SerialChannel); tests put an in-memory line on a
@@ -42,4 +43,5 @@ struct OpenedChannel {
     };
     Status status = Status::kCannotOpen;
     std::unique_ptr<ByteChannel> channel;  // none when it could not be opened
+    std::string reason;  // why not, in the system's few words ("not found", ...); may be empty
 };

@@ -76,6 +76,9 @@ bool InitializeJob::OpenAndLoad() {
     if (!failure.empty()) {
         Log(failure);
         m_failureLine = failure;
+        if (!opened.reason.empty()) {
+            m_failureDetail = m_lineSettings.port + ": " + opened.reason;
+        }
     }
     if (PollAborted()) {
         return false;

@@ -39,7 +39,7 @@ private:
     // that waits with it is taken too; without, only that byte.
     bool ExpectByte(std::uint8_t expected, bool readAll = true);
     // Ends the job failed with the reason and line of the last failed step.
-    void EndFailed() { Fail(m_failureReason, m_failureLine); }
+    void EndFailed() { Fail(m_failureReason, m_failureLine, m_failureDetail); }
 
     const InitializeRequest& m_request;
     const LineSettings& m_lineSettings;
@@ -48,4 +48,5 @@ private:
     MonitorFile m_monitor;
     FailureReason m_failureReason = FailureReason::kNone;
     std::string m_failureLine;
+    std::string m_failureDetail;  // the port and the system's reason it could not be used
 };

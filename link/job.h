@@ -42,9 +42,9 @@ protected:
     void ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final);
 
     // The one done event.
-    void Succeed() const { m_events.OnDone({JobOutcome::kSucceeded, FailureReason::kNone, {}}); }
-    void Fail(FailureReason reason, std::string text) const {
-        m_events.OnDone({JobOutcome::kFailed, reason, std::move(text)});
+    void Succeed() const { m_events.OnDone({JobOutcome::kSucceeded, FailureReason::kNone}); }
+    void Fail(FailureReason reason, std::string text, std::string detail = {}) const {
+        m_events.OnDone({JobOutcome::kFailed, reason, std::move(text), std::move(detail)});
     }
     void EndAborted() const {
         m_events.OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 // What a job reports while it runs, and how it ended. The events come from the job's own
 // thread; a window marshals them onto its GUI thread itself.
@@ -37,11 +38,19 @@ enum class FailureReason {
 };
 
 struct JobResult {
+    JobResult() = default;
+    JobResult(JobOutcome outcome_, FailureReason reason_, std::string text_ = {},
+              std::string detail_ = {})
+        : outcome(outcome_), reason(reason_), text(std::move(text_)), detail(std::move(detail_)) {}
+
     JobOutcome outcome = JobOutcome::kFailed;
     FailureReason reason = FailureReason::kNone;
     // Why, in the words the operator saw: the failing log line, the reader's message for a
     // file that could not be read, "Aborted by user!"; empty on success.
     std::string text;
+    // For a port that could not be opened or set up: the port and the system's reason
+    // ("COM7: not found"), a second line for the operator; empty otherwise.
+    std::string detail;
 
     bool succeeded() const { return outcome == JobOutcome::kSucceeded; }
     bool aborted() const { return outcome == JobOutcome::kAborted; }

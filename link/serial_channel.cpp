@@ -4,11 +4,15 @@ OpenedChannel OpenSerialChannel(const LineSettings& line) {
     OpenedChannel opened;
     auto channel = std::make_unique<SerialChannel>();
     if (!channel->device().Open(line.port)) {
+        opened.reason = channel->device().ErrorText();
         return opened;
     }
-    opened.status = channel->device().Configure(line.baud)
-                        ? OpenedChannel::Status::kOpened
-                        : OpenedChannel::Status::kCannotConfigure;
+    if (channel->device().Configure(line.baud)) {
+        opened.status = OpenedChannel::Status::kOpened;
+    } else {
+        opened.status = OpenedChannel::Status::kCannotConfigure;
+        opened.reason = channel->device().ErrorText();
+    }
     opened.channel = std::move(channel);
     return opened;
 }

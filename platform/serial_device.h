@@ -53,6 +53,10 @@ public:
     // Sets the baud rate and the fixed line settings; false when the device refuses them (or
     // is not a serial device at all). The device stays open either way.
     bool Configure(BaudRate baudRate);
+    // Why the last Open or Configure failed, in the system's few words for the operator ("not
+    // found", "busy (another program has it)", "permission denied", "not a serial device",
+    // ...); empty after one that succeeded.
+    const std::string& ErrorText() const { return m_errorText; }
     bool IsOpen() const;
     void Close();
 
@@ -88,4 +92,5 @@ private:
     // Bytes taken from the driver but not yet read by the caller, oldest first.
     PendingInput m_pending;
     bool m_gone = false;
+    std::string m_errorText;
 };

@@ -22,6 +22,26 @@
 
 namespace {
 
+// The operator's words for why a device could not be opened or set up.
+std::string OpenErrorText(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENODEV:
+        case ENXIO:
+            return "not found";
+        case EBUSY:
+            return "busy (another program has it)";
+        case EACCES:
+        case EPERM:
+            return "permission denied";
+        case ENOTTY:
+            return "not a serial device";
+        default:
+            return std::strerror(error);
+    }
+}
+
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr int kWriteStallMs = 2000;
 
@@ -173,14 +193,17 @@ std::string SerialPortPermissionHint(const std::string& name) {
 
 bool SerialDevice::Open(const std::string& name) {
     Close();
+    m_errorText.clear();
     // Never the controlling terminal, never blocking, never created.
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        m_errorText = OpenErrorText(errno);
         return false;
     }
     // Exclusive use: an advisory lock that every SerialDevice takes (it holds for root too),
     // and for terminals the driver's own exclusive mode against other programs.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_errorText = OpenErrorText(errno == EWOULDBLOCK ? EBUSY : errno);
         ::close(fd);
         return false;
     }
@@ -194,15 +217,19 @@ bool SerialDevice::Open(const std::string& name) {
 }
 
 bool SerialDevice::Configure(BaudRate baudRate) {
+    m_errorText.clear();
     if (m_fd < 0) {
+        m_errorText = "not open";
         return false;
     }
     termios tio{};
     if (::tcgetattr(m_fd, &tio) != 0) {
-        return false;  // not a terminal: a plain file, /dev/null, ...
+        m_errorText = "not a serial device";  // a plain file, /dev/null, ...
+        return false;
     }
     speed_t speed{};
     if (!BaudConstant(baudRate.bitsPerSecond, speed)) {
+        m_errorText = "baud rate " + std::to_string(baudRate.bitsPerSecond) + " not supported";
         return false;
     }
     ::cfmakeraw(&tio);
@@ -216,6 +243,7 @@ bool SerialDevice::Configure(BaudRate baudRate) {
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
         ::tcsetattr(m_fd, TCSANOW, &tio) != 0) {
+        m_errorText = OpenErrorText(errno);
         return false;
     }
     // DTR and RTS on. Pseudo-terminals have no modem lines; that is not a failure.

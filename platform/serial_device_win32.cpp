@@ -23,6 +23,26 @@ constexpr std::uint32_t kReadWaitUnknown = 0xFFFFFFFFu;
 // Longer waits are made of several reads of at most this long.
 constexpr std::uint32_t kLongestReadWaitMs = 0x7FFFFFFFu;
 
+// The operator's words for why a port could not be opened or set up.
+std::string OpenErrorText(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+            return "not found";
+        case ERROR_ACCESS_DENIED:  // what a COM port held by another program answers
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            return "busy (another program has it)";
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SUPPORTED:
+            return "not a serial device";
+        default:
+            return "system error " + std::to_string(error);
+    }
+}
+
 }  // namespace
 
 std::string SerialPortPermissionHint(const std::string&) {
@@ -37,12 +57,14 @@ SerialDevice::~SerialDevice() {
 
 bool SerialDevice::Open(const std::string& name) {
     Close();
+    m_errorText.clear();
     // The \\.\ prefix reaches every COM port, COM10 and above included.
     const std::string path = name.rfind("\\\\.\\", 0) == 0 ? name : "\\\\.\\" + name;
     // Read and write, no sharing, only an existing device, plain synchronous I/O.
     HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        m_errorText = OpenErrorText(::GetLastError());
         return false;
     }
     m_handle = handle;
@@ -56,7 +78,9 @@ bool SerialDevice::Open(const std::string& name) {
 }
 
 bool SerialDevice::Configure(BaudRate baudRate) {
+    m_errorText.clear();
     if (!IsOpen()) {
+        m_errorText = "not open";
         return false;
     }
     DCB dcb{};
@@ -86,11 +110,19 @@ bool SerialDevice::Configure(BaudRate baudRate) {
     dcb.XoffLim = 512;
     dcb.EvtChar = static_cast<char>(0x83);
     if (!::SetCommState(AsHandle(m_handle), &dcb)) {
+        const DWORD error = ::GetLastError();
+        m_errorText = error == ERROR_INVALID_PARAMETER
+                          ? "baud rate " + std::to_string(baudRate.bitsPerSecond) + " refused"
+                          : OpenErrorText(error);
         return false;
     }
     // Event character received and transmit queue empty; no event is ever waited for.
     ::SetCommMask(AsHandle(m_handle), EV_RXFLAG | EV_TXEMPTY);
-    return SetReadWait(0);
+    if (!SetReadWait(0)) {
+        m_errorText = OpenErrorText(::GetLastError());
+        return false;
+    }
+    return true;
 }
 
 bool SerialDevice::IsOpen() const {

@@ -11,6 +11,14 @@ struct ComPortInfo {
     const char* friendlyName;  // display name; the port name again when the device has none
 };
 
+// Whether port names are "COMn" names (Windows); elsewhere they are device paths, and a name
+// such as the settings' default "COM1" names no port there.
+#ifdef _WIN32
+inline constexpr bool kPortNamesAreComNames = true;
+#else
+inline constexpr bool kPortNamesAreComNames = false;
+#endif
+
 // Called once per port with the caller's context value, passed through unchanged. Returns
 // non-zero to go on, 0 to stop the enumeration (stopping counts as success).
 using ComPortCallback = int (*)(std::uintptr_t context, const ComPortInfo* info);

@@ -103,7 +103,9 @@ public:
     RegistryPortWalk(Registry& registry, ComPortCallback callback, std::uintptr_t context)
         : m_registry(registry), m_callback(callback), m_context(context) {}
 
-    Step ListSerialMap();
+    // The ports of the serial device map; with `onlyUnreported`, only those not reported yet
+    // (by the device tree walk before it).
+    Step ListSerialMap(bool onlyUnreported);
     Step WalkDeviceTree(const char* root);
 
 private:
@@ -120,9 +122,10 @@ private:
     std::uintptr_t m_context;
     RegistryBuffer m_keyName{kKeyNameChars};
     RegistryBuffer m_string{kStringBytes};
+    std::vector<std::string> m_reported;  // the port names reported so far
 };
 
-Step RegistryPortWalk::ListSerialMap() {
+Step RegistryPortWalk::ListSerialMap(bool onlyUnreported) {
     OpenedKey map(m_registry);
     ComPortError error = map.Open(Registry::kLocalMachine, kSerialCommPath, RegistryAccess::kRead);
     if (error == kErrorFileNotFound) {
@@ -152,8 +155,13 @@ Step RegistryPortWalk::ListSerialMap() {
             return Step::Fail(error);
         }
         const std::string port = data.Text(dataBytes);
-        if (const Step step = Report(port, port); step.Ends()) {
-            return step;
+        const bool reported =
+            std::any_of(m_reported.begin(), m_reported.end(),
+                        [&port](const std::string& name) { return EqualIgnoringCase(name, port); });
+        if (!onlyUnreported || !reported) {
+            if (const Step step = Report(port, port); step.Ends()) {
+                return step;
+            }
         }
         ++index;
     }
@@ -278,6 +286,7 @@ bool RegistryPortWalk::ValueReads(RegistryKey key, const char* name, std::uint32
 }
 
 Step RegistryPortWalk::Report(const std::string& portName, const std::string& friendlyName) {
+    m_reported.push_back(portName);
     const ComPortInfo info{portName.c_str(), friendlyName.c_str()};
     return Step{kErrorSuccess, m_callback(m_context, &info) == 0};
 }
@@ -292,10 +301,13 @@ ComPortError ListPorts(Registry& registry, ComPortCallback callback, std::uintpt
         return walk.WalkDeviceTree(kWin9xEnumRoot).error;
     }
     if (version.platformId == kPlatformWin32Nt && version.majorVersion == 4) {
-        return walk.ListSerialMap().error;
+        return walk.ListSerialMap(false).error;
     }
     if (version.platformId == kPlatformWin32Nt && version.majorVersion >= 5) {
-        return walk.WalkDeviceTree(kNtEnumRoot).error;
+        // Ports without a hardware entry (virtual and network port drivers, Wine's ports) are
+        // only in the serial device map: they follow the walk's ports.
+        const Step step = walk.WalkDeviceTree(kNtEnumRoot);
+        return step.Ends() ? step.error : walk.ListSerialMap(true).error;
     }
     return kErrorOldWinVersion;
 }

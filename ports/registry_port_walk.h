@@ -10,7 +10,8 @@
 //
 //   Windows 9x family           device tree walk below "ENUM"
 //   NT family, version 4        the serial device map "HARDWARE\DEVICEMAP\SERIALCOMM"
-//   NT family, version 5 and up device tree walk below "SYSTEM\CURRENTCONTROLSET\ENUM"
+//   NT family, version 5 and up device tree walk below "SYSTEM\CURRENTCONTROLSET\ENUM",
+//                               then the serial device map's ports the walk did not report
 //   anything else               kErrorOldWinVersion, no registry access
 //
 // The device tree walk visits enumerator\device\instance keys and reports every instance of

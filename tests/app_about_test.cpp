@@ -6,6 +6,9 @@
 
 #include "app/about_dlg.h"
 #include "app/version_info.h"
+#ifndef _WIN32
+#include "tests/support/process.h"
+#endif
 
 namespace {
 
@@ -25,7 +28,7 @@ private:
 QStringList AboutLines() {
     CAboutDlg about;
     QStringList lines;
-    for (const char* name : {"IDC_1007", "IDC_1008", "IDC_1009"}) {
+    for (const char* name : {"versionLabel", "copyrightLabel", "trademarksLabel"}) {
         lines << about.findChild<QLabel*>(name)->text();
     }
     return lines;
@@ -71,5 +74,26 @@ TEST(AboutDlgTest, WithoutResourceTheTemplateTextsStay) {
     ProgramResource scope(nullptr);
     EXPECT_EQ(AboutLines(),
               QStringList({"Quillon Version 1.0", "Copyright (C) Brenwick", "Brenwick"}));
+}
+#endif
+
+#ifndef _WIN32
+// --help and --version answer on stdout without a display (one that would be touched fails
+// the run); an unknown option is a usage error.
+TEST(WindowProgramTest, AnswersHelpAndVersionWithoutADisplay) {
+    ProcessOptions noDisplay;
+    noDisplay.environment = {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    noDisplay.timeoutMs = 20000;
+    const ProcessResult help = RunProcess({QUILLON_WINDOW_PROGRAM, "--help"}, noDisplay);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: quillon [OPTION] [IMAGE-FILE]\n", 0), 0u) << help.out;
+    const ProcessResult version = RunProcess({QUILLON_WINDOW_PROGRAM, "--version"}, noDisplay);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "Quillon Version " QUILLON_VERSION "\n");
+    const ProcessResult unknown = RunProcess({QUILLON_WINDOW_PROGRAM, "-x"}, noDisplay);
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_EQ(unknown.err,
+              "quillon: unknown option -x\nTry 'quillon --help' for more information.\n");
 }
 #endif

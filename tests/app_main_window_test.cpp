@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -95,7 +96,7 @@ T* Control(const QWidget& window, const char* name) {
 
 QStringList LogLines(const QWidget& window) {
     QStringList lines;
-    const auto* log = Control<QListWidget>(window, "IDC_1007");
+    const auto* log = Control<QListWidget>(window, "logList");
     for (int i = 0; i < log->count(); ++i) {
         lines << log->item(i)->text();
     }
@@ -104,8 +105,9 @@ QStringList LogLines(const QWidget& window) {
 
 // The job state that the buttons show: Initialize, Start Download, button 1's caption.
 std::tuple<bool, bool, QString> ButtonState(const QWidget& window) {
-    return {Control(window, "IDC_1006")->isEnabled(), Control(window, "IDC_1000")->isEnabled(),
-            Control(window, "IDOK")->text()};
+    return {Control(window, "initializeButton")->isEnabled(),
+            Control(window, "startDownloadButton")->isEnabled(),
+            Control(window, "closeButton")->text()};
 }
 const std::tuple<bool, bool, QString> kNotReady{true, false, "Close"};
 const std::tuple<bool, bool, QString> kReady{true, true, "Close"};
@@ -113,7 +115,7 @@ const std::tuple<bool, bool, QString> kInitializing{false, false, "Cancel"};
 const std::tuple<bool, bool, QString> kDownloading{false, false, "Close"};
 
 bool WaitForJobEnd(const QWidget& window) {
-    auto* initialize = Control(window, "IDC_1006");
+    auto* initialize = Control(window, "initializeButton");
     return QTest::qWaitFor([initialize] { return initialize->isEnabled(); }, kJobTimeoutMs);
 }
 
@@ -220,23 +222,25 @@ TEST_F(MainWindowTest, OpensWithTheTemplateAndTheSavedChoices) {
     app.m_settings.comPort = "COM7";
     const auto window = OpenWindow();
     EXPECT_EQ(window->windowTitle(), "Quillon");
-    EXPECT_TRUE(Control(*window, "IDOK")->isDefault());
+    EXPECT_TRUE(Control(*window, "closeButton")->isDefault());
     EXPECT_EQ(ButtonState(*window), kNotReady);
-    EXPECT_TRUE(Control<QCheckBox>(*window, "IDC_1009")->isChecked());  // EraseAll defaults to 1
-    EXPECT_EQ(Control<QComboBox>(*window, "IDC_1001")->currentText(), "Test Target");
-    EXPECT_EQ(Control<QComboBox>(*window, "IDC_1004")->currentText(), "COM7");
-    EXPECT_EQ(Control<QComboBox>(*window, "IDC_1005")->currentText(), "57600");
+    EXPECT_TRUE(
+        Control<QCheckBox>(*window, "eraseAllCheckBox")->isChecked());  // EraseAll defaults to 1
+    EXPECT_EQ(Control<QComboBox>(*window, "targetList")->currentText(), "Test Target");
+    EXPECT_EQ(Control<QComboBox>(*window, "portList")->currentText(), "COM7");
+    EXPECT_EQ(Control<QComboBox>(*window, "baudrateList")->currentText(), "57600");
     // Tab order: button 1, the three lists, the image file, the check box, the job buttons, log.
-    const QStringList order = {"IDOK",     "IDC_1001", "IDC_1004", "IDC_1005", "IDC_1002",
-                               "IDC_1009", "IDC_1006", "IDC_1000", "IDC_1007"};
+    const QStringList order = {"closeButton",      "targetList",          "portList",
+                               "baudrateList",     "imageFileEdit",       "eraseAllCheckBox",
+                               "initializeButton", "startDownloadButton", "logList"};
     QStringList seen;
-    QWidget* widget = Control(*window, "IDOK");
+    QWidget* widget = Control(*window, "closeButton");
     do {
         if (order.contains(widget->objectName()) && !seen.contains(widget->objectName())) {
             seen << widget->objectName();
         }
         widget = widget->nextInFocusChain();
-    } while (widget != Control(*window, "IDOK"));
+    } while (widget != Control(*window, "closeButton"));
     EXPECT_EQ(seen, order);
 }
 
@@ -245,9 +249,9 @@ TEST_F(MainWindowTest, OpensWithTheTemplateAndTheSavedChoices) {
 TEST_F(MainWindowTest, TheControlsReachTheJobs) {
     *ports = {"COM7", "COM8"};
     const auto window = OpenWindow(true);
-    Control<QComboBox>(*window, "IDC_1004")->setCurrentIndex(1);
-    Control<QComboBox>(*window, "IDC_1005")->setCurrentText("115200");
-    Control(*window, "IDC_1006")->click();
+    Control<QComboBox>(*window, "portList")->setCurrentIndex(1);
+    Control<QComboBox>(*window, "baudrateList")->setCurrentText("115200");
+    Control(*window, "initializeButton")->click();
     EXPECT_EQ(ButtonState(*window), kInitializing);
     EXPECT_FALSE(window->close());  // the close box does nothing while a job runs
     FromJobThread([](JobEvents& job) {
@@ -256,11 +260,11 @@ TEST_F(MainWindowTest, TheControlsReachTheJobs) {
     ASSERT_TRUE(WaitForJobEnd(*window));
     EXPECT_EQ(ButtonState(*window), kReady);
 
-    Control<CImageFileEdit>(*window, "IDC_1002")->setText("/images/fw.hex");
-    Control<QCheckBox>(*window, "IDC_1009")->setChecked(false);
-    Control(*window, "IDC_1000")->click();
+    Control<CImageFileEdit>(*window, "imageFileEdit")->setText("/images/fw.hex");
+    Control<QCheckBox>(*window, "eraseAllCheckBox")->setChecked(false);
+    Control(*window, "startDownloadButton")->click();
     EXPECT_EQ(ButtonState(*window), kDownloading);
-    Control(*window, "IDOK")->click();
+    Control(*window, "closeButton")->click();
     EXPECT_TRUE(window->isVisible());
 
     std::lock_guard<std::mutex> lock(jobs->mutex);
@@ -279,7 +283,7 @@ TEST_F(MainWindowTest, TheControlsReachTheJobs) {
 // the progress bar, a message box (the job's end waits until it is confirmed) and the buttons.
 TEST_F(MainWindowTest, TheJobsEventsReachTheirWidgets) {
     const auto window = OpenWindow(true);
-    Control(*window, "IDC_1006")->click();
+    Control(*window, "initializeButton")->click();
     FromJobThread([](JobEvents& job) {
         job.OnAppend("*");  // on an empty log: its only line
         job.OnLine("Send Monitor");
@@ -287,7 +291,7 @@ TEST_F(MainWindowTest, TheJobsEventsReachTheirWidgets) {
         job.OnProgress(ProgressPhase::kMonitorUpload, 300, 700);
         job.OnDebug("WaitForResponse(): To few bytes, 01");
     });
-    auto* bar = Control<QProgressBar>(*window, "IDC_PROGRESS");
+    auto* bar = Control<QProgressBar>(*window, "progressBar");
     ASSERT_TRUE(QTest::qWaitFor([bar] { return bar->value() == 300; }, kJobTimeoutMs));
     EXPECT_EQ(bar->maximum(), 700);
     EXPECT_EQ(LogLines(*window), QStringList({"*", "Send Monitor (Level 2)"}));
@@ -303,7 +307,7 @@ TEST_F(MainWindowTest, TheJobsEventsReachTheirWidgets) {
     QObject::connect(&confirmer, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             boxes.push_back({box->text(), box->icon(), box->textFormat(),
-                             Control(*window, "IDC_1006")->isEnabled()});
+                             Control(*window, "initializeButton")->isEnabled()});
             box->button(QMessageBox::Ok)->click();
         }
     });
@@ -321,18 +325,22 @@ TEST_F(MainWindowTest, TheJobsEventsReachTheirWidgets) {
     EXPECT_FALSE(boxes[0].jobEnded);
     EXPECT_EQ(LogLines(*window).mid(2), QStringList({"after the box", "Aborted by user!"}));
     EXPECT_EQ(ButtonState(*window), kNotReady);
-    EXPECT_EQ(bar->value(), 0);  // empty again once the job has ended
+    // The bar keeps where the aborted job stopped, in the failed look.
+    EXPECT_EQ(bar->value(), 300);
+    EXPECT_TRUE(bar->property("failed").toBool());
+    EXPECT_NE(bar->palette().color(QPalette::Highlight),
+              QApplication::palette(bar).color(QPalette::Highlight));
 }
 
 TEST_F(MainWindowTest, InitializeThenDownloadAgainstTheVirtualTarget) {
     StartTarget();
     const auto window = OpenWindow();
     std::vector<std::pair<int, int>> progress;  // (value, maximum) as the bar showed them
-    auto* bar = Control<QProgressBar>(*window, "IDC_PROGRESS");
+    auto* bar = Control<QProgressBar>(*window, "progressBar");
     QObject::connect(bar, &QProgressBar::valueChanged,
                      [&progress, bar](int value) { progress.emplace_back(value, bar->maximum()); });
 
-    Control(*window, "IDC_1006")->click();
+    Control(*window, "initializeButton")->click();
     ASSERT_TRUE(WaitForJobEnd(*window));
     const QString port = QString::fromStdString(target->port());
     const QStringList initialized = {port + " initialized.",
@@ -349,21 +357,22 @@ TEST_F(MainWindowTest, InitializeThenDownloadAgainstTheVirtualTarget) {
               progress.end());
 
     // Unticked: only the used sectors are erased.
-    Control<QCheckBox>(*window, "IDC_1009")->setChecked(false);
-    Control<CImageFileEdit>(*window, "IDC_1002")->setText(QString::fromStdString(Image()));
-    Control(*window, "IDC_1000")->click();
+    Control<QCheckBox>(*window, "eraseAllCheckBox")->setChecked(false);
+    Control<CImageFileEdit>(*window, "imageFileEdit")->setText(QString::fromStdString(Image()));
+    Control(*window, "startDownloadButton")->click();
     ASSERT_TRUE(WaitForJobEnd(*window));
     EXPECT_EQ(LogLines(*window).mid(initialized.size()),
               QStringList({"Erasing sector 0!", "Erasing sector 2!", "Programming sector 0! **",
                            "Programming sector 2! *", "Finalizing download",
                            "Download finished successfully!"}));
     EXPECT_EQ(ButtonState(*window), kReady);
-    const QScrollBar* scroll = Control<QListWidget>(*window, "IDC_1007")->verticalScrollBar();
+    const QScrollBar* scroll = Control<QListWidget>(*window, "logList")->verticalScrollBar();
     EXPECT_EQ(scroll->value(), scroll->maximum());  // the last line is in view
 }
 
-// The window closes at once; Escape asks for no abort, button 1 pressed twice has asked for
-// one. The program goes on only once the job has ended and its line is closed.
+// Escape during a job leaves the window open and the job running, to be closed after its end;
+// button 1 pressed twice has asked for an abort and closes at once. The program goes on only
+// once the job has ended and its line is closed.
 TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
     const struct {
         const char* how;
@@ -372,12 +381,19 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
         bool jobRanToItsEnd;
         const char* savedBaudrate;
     } cases[] = {
-        {"Escape", [](CDownloadDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }, QDialog::Rejected,
-         true, "38400"},
+        {"Escape",
+         [](CDownloadDlg& w) {
+             QTest::keyClick(&w, Qt::Key_Escape);
+             EXPECT_TRUE(w.isVisible());
+             ASSERT_TRUE(WaitForJobEnd(w));
+             EXPECT_TRUE(w.isVisible());
+             QTest::keyClick(&w, Qt::Key_Escape);
+         },
+         QDialog::Rejected, true, "38400"},
         {"button 1 twice",
          [](CDownloadDlg& w) {
-             Control(w, "IDOK")->click();
-             Control(w, "IDOK")->click();
+             Control(w, "closeButton")->click();
+             Control(w, "closeButton")->click();
          },
          QDialog::Accepted, false, "115200"},
     };
@@ -387,8 +403,8 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
         Store().setValue("Last Connection/Baudrate", "38400");
         bool closedAtOnce = false;
         const int result = RunApp([&](CDownloadDlg& window) {
-            Control<QComboBox>(window, "IDC_1005")->setCurrentText("115200");
-            Control(window, "IDC_1006")->click();
+            Control<QComboBox>(window, "baudrateList")->setCurrentText("115200");
+            Control(window, "initializeButton")->click();
             ASSERT_TRUE(QTest::qWaitFor(
                 [&] { return LogLines(window).contains("RAM test started."); }, kJobTimeoutMs));
             c.close(window);
@@ -407,9 +423,9 @@ TEST_F(MainWindowTest, Button1SavesTheChoicesEscapeAndTheCloseBoxDoNot) {
     // Each way of closing after the same changes.
     const auto closeWith = [this](const std::function<void(CDownloadDlg&)>& how) {
         return RunApp([&how](CDownloadDlg& window) {
-            Control<QComboBox>(window, "IDC_1004")->setCurrentText("COM7");
-            Control<QComboBox>(window, "IDC_1005")->setCurrentText("115200");
-            Control<QCheckBox>(window, "IDC_1009")->setChecked(false);
+            Control<QComboBox>(window, "portList")->setCurrentText("COM7");
+            Control<QComboBox>(window, "baudrateList")->setCurrentText("115200");
+            Control<QCheckBox>(window, "eraseAllCheckBox")->setChecked(false);
             how(window);
         });
     };
@@ -418,7 +434,8 @@ TEST_F(MainWindowTest, Button1SavesTheChoicesEscapeAndTheCloseBoxDoNot) {
     EXPECT_EQ(closeWith([](CDownloadDlg& w) { w.close(); }), QDialog::Rejected);
     EXPECT_TRUE(Store().allKeys().isEmpty());
 
-    EXPECT_EQ(closeWith([](CDownloadDlg& w) { Control(w, "IDOK")->click(); }), QDialog::Accepted);
+    EXPECT_EQ(closeWith([](CDownloadDlg& w) { Control(w, "closeButton")->click(); }),
+              QDialog::Accepted);
     EXPECT_EQ(Store().value("Last Connection/Baudrate").toString(), "115200");
     EXPECT_EQ(Store().value("Last Connection/COMPort").toString(), "COM7");
     EXPECT_EQ(Store().value("Last Connection/Target").toString(), "Test Target");
@@ -433,7 +450,7 @@ TEST_F(MainWindowTest, LogMenuOnlyFromAMouseClickInsideTheLog) {
     QApplication::processEvents();
     EXPECT_EQ(LogLines(*window), QStringList({"Erasing sector 0!"}));
 
-    auto* log = Control<QListWidget>(*window, "IDC_1007");
+    auto* log = Control<QListWidget>(*window, "logList");
     const QPoint inside = log->viewport()->rect().center();
     EXPECT_TRUE(RequestContextMenu(log->viewport(), inside, QContextMenuEvent::Keyboard).isEmpty());
     EXPECT_TRUE(RequestContextMenu(window.get(), QPoint(5, 5), QContextMenuEvent::Mouse).isEmpty());
@@ -446,8 +463,8 @@ TEST_F(MainWindowTest, LogMenuOnlyFromAMouseClickInsideTheLog) {
 
 TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
     const auto window = OpenWindow();
-    auto* log = Control<QListWidget>(*window, "IDC_1007");
-    const QRect close = Control(*window, "IDOK")->geometry();
+    auto* log = Control<QListWidget>(*window, "logList");
+    const QRect close = Control(*window, "closeButton")->geometry();
     const QPoint logCorner = log->pos();
     for (const QSize size : {QSize(100, 80), QSize(900, 700), QSize(430, 1000), QSize(0, 0)}) {
         window->resize(size);
@@ -455,7 +472,7 @@ TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
         EXPECT_EQ(log->pos(), logCorner);
         EXPECT_EQ(log->geometry().right() + 1, window->width() - 10);
         EXPECT_EQ(log->geometry().bottom() + 1, window->height() - 10);
-        EXPECT_EQ(Control(*window, "IDOK")->geometry(), close);
+        EXPECT_EQ(Control(*window, "closeButton")->geometry(), close);
     }
     // At the smallest size every control of the template lies inside the window, and no
     // button (the browse button and the check box too) is narrower than its caption needs.
@@ -492,7 +509,7 @@ TEST_F(MainWindowTest, ThePortListShowsAnnouncedPortsAndReadsThemAgainWhenItDrop
         MainWindowSources sources = Sources();
         sources.enumeratePorts = {};  // EnumerateComPorts
         CDownloadDlg window(app, std::move(sources));
-        auto* list = Control<QComboBox>(window, "IDC_1004");
+        auto* list = Control<QComboBox>(window, "portList");
         EXPECT_GE(list->findText(earlier), 0);
         EXPECT_EQ(list->findText(later), -1);
         list->setCurrentIndex(list->findText(earlier));
@@ -511,8 +528,8 @@ TEST_F(MainWindowTest, TheLogShowsOnlyTheOperatorsSelection) {
     const auto window = OpenWindow(true);
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    auto* log = Control<QListWidget>(*window, "IDC_1007");
-    auto* initialize = Control(*window, "IDC_1006");
+    auto* log = Control<QListWidget>(*window, "logList");
+    auto* initialize = Control(*window, "initializeButton");
     initialize->setFocus();
     initialize->click();
     FromJobThread([](JobEvents& job) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -176,13 +177,26 @@ TEST(CliTest, EachFailureKindEndsWithStatus1) {
         EXPECT_NE(result.out.find("Programming sector 0! *\nWrong CRC!\n"), std::string::npos)
             << result.out;
     }
-    {
-        SCOPED_TRACE("no such port");
-        const ProcessResult result =
-            Cli({"-p", "/dev/quillon-no-such-port", "-t", "Virtual Target", "--init-only"});
+    // A port that cannot be used: the log line, and on stderr which port and why.
+    Terminal held;
+    const int holder = open(held.name().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    TempDir dir;
+    const std::string plainFile = dir.Write("not-a-port", "");
+    const std::tuple<std::string, std::string, std::string> ports[] = {
+        // port: the log, the reason
+        {"/dev/quillon-no-such-port", "Unable to open COM port!\n", "not found"},
+        {held.name(), "Unable to open COM port!\n", "busy (another program has it)"},
+        {plainFile, "Error initializing COM port!\n", "not a serial device"},
+    };
+    for (const auto& [port, log, reason] : ports) {
+        SCOPED_TRACE(port);
+        const ProcessResult result = Cli({"-p", port, "-t", "Virtual Target", "--init-only"});
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.out, "Unable to open COM port!\n");
+        EXPECT_EQ(result.out, log);
+        EXPECT_EQ(result.err, "quillon-cli: " + port + ": " + reason + "\n");
     }
+    close(holder);
 }
 
 // Whatever the image argument names, a file that is no image is said at once, in the reader's
@@ -460,6 +474,17 @@ TEST(CliTest, ProgressBarOnlyOnATerminal) {
     EXPECT_NE(terminal.Text().find("Programming ["), std::string::npos) << terminal.Text();
     EXPECT_NE(terminal.Text().find("Monitor upload"), std::string::npos);
     EXPECT_EQ(result.out.find('\r'), std::string::npos) << "stdout holds log lines only";
+
+    // Log and bar on one 80-column terminal: once a sector's line leaves no room behind it,
+    // the bar takes the row below and the cursor goes back up to the line's end.
+    Terminal shared;
+    shared.Resize(24, 80);
+    Sim second({"--baud", "115200"});
+    options.stderrTerminal = shared.name();
+    options.stdoutTo = shared.name();
+    EXPECT_EQ(Cli({"-p", second.port(), "-t", "Virtual Target", kDemo}, options).exitCode, 0);
+    EXPECT_NE(shared.Text().find("\n\rProgramming ["), std::string::npos) << shared.Text();
+    EXPECT_NE(shared.Text().find("\033[A\r\033["), std::string::npos) << shared.Text();
 }
 
 TEST(CliTest, ListsTargetsAndPorts) {

@@ -55,6 +55,8 @@ const JobEvent kFailed = Done(JobOutcome::kFailed, FailureReason::kNoAnswer);
 const JobEvent kAborted = Done(JobOutcome::kAborted, FailureReason::kAborted);
 
 const Lines kNotReady = {"controls I- Close on", "progress 0/0"};
+// After a job that failed or was aborted before any progress: the bar in its failed look.
+const Lines kFailedEnd = {"controls I- Close on", "progress 0/0 failed"};
 
 class ControllerTest : public ::testing::Test {
 protected:
@@ -147,7 +149,7 @@ TEST_F(ControllerTest, StartDownloadTakesTheImageFieldAndEraseAllWhenPressed) {
     window.OnStartDownload();  // not ready: no job
     EXPECT_TRUE(jobs->requests.empty());
     EXPECT_EQ(Initialize(kSucceeded), (Lines{"controls -- Cancel off", "progress 0/0",
-                                             "controls ID Close on", "progress 0/0"}));
+                                             "controls ID Close on", "progress 1/1"}));
 
     window.OnImageFileEdited("/images/fw.hex");
     window.OnEraseAllChanged(false);
@@ -163,7 +165,7 @@ TEST_F(ControllerTest, StartDownloadTakesTheImageFieldAndEraseAllWhenPressed) {
 
     // Only a download that succeeded leaves the window ready for the next one.
     window.OnJobEvent(kFailed);
-    EXPECT_EQ(view.Take(), kNotReady);
+    EXPECT_EQ(view.Take(), kFailedEnd);
     window.OnStartDownload();
     EXPECT_EQ(jobs->requests.size(), 2u);
     EXPECT_EQ(settings.eraseAll, 1);  // taken all the same, as the press transfers the fields
@@ -195,10 +197,11 @@ TEST_F(ControllerTest, Button1EscapeAndTheCloseBoxInEachState) {
         {"not ready, Escape", [](MainWindowController&) {}, escape, 0, {"close 2"}, false},
         {"not ready, close box", [](MainWindowController&) {}, closeBox, 0, {"close 2"}, false},
         {"initializing, button 1", initializing, button1, 1, {}, false},
-        {"initializing, Escape", initializing, escape, 0, {"close 2"}, false},
+        {"initializing, Escape", initializing, escape, 0, {}, false},  // the job goes on, seen
         {"initializing, close box", initializing, closeBox, 0, {}, false},
         {"abort asked, button 1", abortAsked, button1, 1, {"close 1"}, true},
         {"downloading, button 1", downloading, button1, 1, {}, false},
+        {"downloading, Escape", downloading, escape, 0, {}, false},
         {"downloading, close box", downloading, closeBox, 0, {}, false},
     };
     for (const auto& [name, reach, act, stops, shown, recorded] : rows) {
@@ -227,18 +230,21 @@ TEST_F(ControllerTest, Button1EscapeAndTheCloseBoxInEachState) {
     }
 }
 
-// A window closed during its job is gone at once; the job's events are still handled.
+// A window closed during its job (button 1 after the abort request) is gone at once; the job's
+// events are still handled.
 TEST_F(ControllerTest, ClosedDuringAJobItsEndIsStillHandled) {
     MainWindowController& window = Open();
     window.OnInitialize();
-    window.OnCancel();
-    EXPECT_EQ(jobs->stops, 0);
+    window.OnCloseButton();
+    window.OnCloseButton();
+    EXPECT_EQ(jobs->stops, 1);
     EXPECT_TRUE(window.JobRunning());
+    window.OnJobEvent(Progress(300, 700));
     window.OnJobEvent(Event(JobEvent::Kind::kLine, "Monitor started!"));
     window.OnJobEvent(kSucceeded);
     EXPECT_EQ(view.Take(),
-              (Lines{"controls -- Cancel off", "progress 0/0", "close 2", "log 0 Monitor started!",
-                     "controls ID Close on", "progress 0/0"}));
+              (Lines{"controls -- Cancel off", "progress 0/0", "close 1", "progress 300/700",
+                     "log 0 Monitor started!", "controls ID Close on", "progress 700/700"}));
     EXPECT_FALSE(window.JobRunning());
 }
 
@@ -256,6 +262,7 @@ TEST_F(ControllerTest, JobEventsInTheLogTheProgressBarAndBoxes) {
         {[&] { window.OnJobEvent(Progress(700, 700)); }, {"progress 700/700"}},
         {[&] { window.OnJobEvent(Progress(5, 3)); }, {"progress 3/3"}},
         {[&] { window.OnJobEvent(Progress(0, 0)); }, {}},
+        {[&] { window.OnJobEvent(Progress(1, 4)); }, {"progress 1/4"}},
         {[&] { window.OnJobEvent(Event(JobEvent::Kind::kDebug, "To few bytes, 01")); },
          {"debug To few bytes, 01"}},
         {[&] { window.OnJobEvent(message); }, {"box ! Datei nicht vorhanden!", "ok"}},
@@ -263,7 +270,7 @@ TEST_F(ControllerTest, JobEventsInTheLogTheProgressBarAndBoxes) {
         {[&] { window.OnClearLog(); }, {"clear"}},
         {[&] { window.OnJobEvent(Event(JobEvent::Kind::kAppend, "*")); }, {"log 0 *"}},
         {[&] { window.OnJobEvent(kAborted); },
-         {"log 1 Aborted by user!", "controls I- Close on", "progress 0/0"}},
+         {"log 1 Aborted by user!", "controls I- Close on", "progress 1/4 failed"}},
         // A job ends once; progress after its end is not shown.
         {[&] { window.OnJobEvent(kAborted); }, {}},
         {[&] { window.OnJobEvent(Progress(1, 2)); }, {}},
@@ -291,7 +298,7 @@ TEST_F(ControllerTest, EventsDuringABoxFollowItInOrder) {
     window.OnJobEvent(Event(JobEvent::Kind::kLine, "before"));
     window.OnJobEvent(Event(JobEvent::Kind::kReaderMessage, "first"));
     EXPECT_EQ(view.Take(), (Lines{"log 0 before", "box ! first", "ok", "box ! second", "ok",
-                                  "log 1 after", "controls I- Close on", "progress 0/0"}));
+                                  "log 1 after", "controls I- Close on", "progress 0/0 failed"}));
 }
 
 TEST_F(ControllerTest, ThePortListIsReadAgainWhenItDropsDown) {
@@ -309,26 +316,34 @@ TEST_F(ControllerTest, JobsRunOnTheRunnerThatTheOpenerServes) {
     const std::string port = dir.Write("port", "");
     fs::permissions(port, fs::perms::none);
     const std::string hint = SerialPortPermissionHint(port);
-    const Lines hintLines = hint.empty() ? Lines{} : Lines{"log 1 " + hint};
+    const Lines hintLines = hint.empty() ? Lines{} : Lines{"log 2 " + hint};
     using Status = OpenedChannel::Status;
-    const std::tuple<Status, bool, Lines> rows[] = {
-        // the opener's answer, button 1 pressed before it answers: the log lines
-        {Status::kCannotOpen, false, Lines{"log 0 Unable to open COM port!"}},
-        {Status::kCannotConfigure, false, {"log 0 Error initializing COM port!"}},
-        {Status::kCannotOpen, true, {"log 0 Unable to open COM port!", "log 1 Aborted by user!"}},
+    const std::tuple<Status, std::string, bool, Lines> rows[] = {
+        // the opener's answer and reason, button 1 pressed before it answers: the log lines
+        {Status::kCannotOpen, "permission denied", false,
+         Lines{"log 0 Unable to open COM port!", "log 1 " + port + ": permission denied"}},
+        {Status::kCannotConfigure,
+         "not a serial device",
+         false,
+         {"log 0 Error initializing COM port!", "log 1 " + port + ": not a serial device"}},
+        {Status::kCannotOpen,
+         "busy (another program has it)",
+         true,
+         {"log 0 Unable to open COM port!", "log 1 Aborted by user!"}},
     };
-    for (const auto& [status, abort, log] : rows) {
+    for (const auto& [status, reason, abort, log] : rows) {
         SCOPED_TRACE(static_cast<int>(status) * 10 + abort);
         std::promise<void> answer;
         std::shared_future<void> answered = answer.get_future().share();
         std::vector<LineSettings> asked;
         ports = {port};
         settings = {"", port, "19200", 1};
-        MainWindowController& window = Open([&, status = status](const LineSettings& line) {
-            answered.wait();
-            asked.push_back(line);
-            return OpenedChannel{status, nullptr};
-        });
+        MainWindowController& window =
+            Open([&, status = status, reason = reason](const LineSettings& line) {
+                answered.wait();
+                asked.push_back(line);
+                return OpenedChannel{status, nullptr, reason};
+            });
         window.OnInitialize();
         if (abort) {
             window.OnCloseButton();
@@ -342,7 +357,7 @@ TEST_F(ControllerTest, JobsRunOnTheRunnerThatTheOpenerServes) {
         if (status == Status::kCannotOpen && !abort) {
             expected.insert(expected.end(), hintLines.begin(), hintLines.end());
         }
-        expected.insert(expected.end(), kNotReady.begin(), kNotReady.end());
+        expected.insert(expected.end(), kFailedEnd.begin(), kFailedEnd.end());
         EXPECT_EQ(view.Take(), expected);
         controller.reset();
     }

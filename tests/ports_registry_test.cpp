@@ -69,10 +69,11 @@ TEST(RegistryPortWalk, VersionChoosesTheSource) {
         std::vector<ListedPort> expected;
     };
     const std::vector<Case> cases = {
-        {kPlatformWin32Windows, 4, {{"COM5", "COM5"}}},  // device tree below ENUM
-        {kPlatformWin32Nt, 4, {{"COM9", "COM9"}}},       // serial device map
-        {kPlatformWin32Nt, 5, {{"COM6", "COM6"}}},       // device tree below SYSTEM\...\ENUM
-        {kPlatformWin32Nt, 10, {{"COM6", "COM6"}}},
+        {kPlatformWin32Windows, 4, {{"COM5", "COM5"}}},               // device tree below ENUM
+        {kPlatformWin32Nt, 4, {{"COM9", "COM9"}, {"com6", "com6"}}},  // serial device map
+        // device tree below SYSTEM\...\ENUM, then the serial map's ports the walk missed
+        {kPlatformWin32Nt, 5, {{"COM6", "COM6"}, {"COM9", "COM9"}}},
+        {kPlatformWin32Nt, 10, {{"COM6", "COM6"}, {"COM9", "COM9"}}},
     };
     for (const Case& c : cases) {
         MemoryRegistry registry;
@@ -81,6 +82,7 @@ TEST(RegistryPortWalk, VersionChoosesTheSource) {
                     "ENUM");
         AddInstance(registry, "ACPI\\PNP0501\\0", {{"CLASS", "Ports"}, {"PORTNAME", "COM6"}});
         registry.SetString(kSerialComm, "\\Device\\Serial0", "COM9");
+        registry.SetString(kSerialComm, "\\Device\\Serial1", "com6");  // found by the walk
         PortCollector collector;
         EXPECT_EQ(Enumerate(registry, collector), 1) << c.platformId << "." << c.major;
         EXPECT_EQ(collector.ports, c.expected) << c.platformId << "." << c.major;

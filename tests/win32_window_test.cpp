@@ -522,7 +522,10 @@ TEST_F(Win32WindowTest, AMissingPortFailsTheInitialize) {
     window.Select(IDC_COM_PORT, L"COM98");  // nothing stored begins it: not selected at start
     window.Click(IDC_INITIALIZE);
     ASSERT_TRUE(window.WaitForJobEnd(std::chrono::milliseconds(20000)));
-    EXPECT_EQ(window.LastLogLine(), L"Unable to open COM port!") << Joined(window.LogLines());
+    const Lines log = window.LogLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], L"Unable to open COM port!") << Joined(log);
+    EXPECT_EQ(log.back().rfind(L"COM98: ", 0), 0u) << Joined(log);  // the port and the reason
     EXPECT_EQ(ButtonState(window), kNotReady);
     EXPECT_TRUE(window.CloseEntryEnabled());
 }
@@ -575,12 +578,16 @@ TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl)
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
     EXPECT_EQ(window.LogLines(),
               (Lines{L"*", L"Send Monitor (Level 2)", L"after the box", L"Aborted by user!"}));
-    EXPECT_EQ(Send(bar, PBM_GETPOS, 0, 0), 0);
+    // The bar keeps where the aborted job stopped, in the error state.
+    EXPECT_EQ(Send(bar, PBM_GETPOS, 0, 0), 300);
+    EXPECT_EQ(Send(bar, PBM_GETSTATE, 0, 0), PBST_ERROR);
 
     window.Click(IDC_INITIALIZE);
     Job().OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
     EXPECT_EQ(ButtonState(window), kReady);
+    EXPECT_EQ(Send(bar, PBM_GETSTATE, 0, 0), PBST_NORMAL);  // full after a success
+    EXPECT_EQ(Send(bar, PBM_GETPOS, 0, 0), Send(bar, PBM_GETRANGE, FALSE, 0));
     window.SetText(IDC_IMAGE_FILE, L"C:\\images\\fw.hex");
     window.Click(IDC_ERASE_ALL);
     window.Click(IDC_START_DOWNLOAD);
@@ -606,20 +613,24 @@ TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl)
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
 }
 
-// Escape during a job hides the window at once and asks for no abort; the window's run ends
-// with Cancel once the job has ended.
+// Escape during a job does nothing: the window stays and the job goes on. Button 1 pressed
+// twice (an abort asked for) hides the window at once; its run ends with OK once the job has
+// ended.
 TEST_F(Win32WindowJobsTest, ClosedDuringAJobTheWindowEndsWithTheJob) {
     WindowSession window(FakeJobOptions());
     ASSERT_TRUE(window.Opened());
     window.Click(IDC_INITIALIZE);
     Send(window.Window(), WM_COMMAND, IDCANCEL, 0, "IDCANCEL");
+    EXPECT_TRUE(::IsWindowVisible(window.Window()));
+    window.Click(IDOK);
+    window.Click(IDOK);
     EXPECT_FALSE(::IsWindowVisible(window.Window()));
     EXPECT_FALSE(window.Ended());
     Job().OnLine("Monitor started!");
-    Job().OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
-    EXPECT_EQ(window.WaitForEnd(), std::optional<int>(2));
+    Job().OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    EXPECT_EQ(window.WaitForEnd(), std::optional<int>(1));
     std::lock_guard<std::mutex> lock(jobs->mutex);
-    EXPECT_EQ(jobs->stops, 0);
+    EXPECT_EQ(jobs->stops, 1);
 }
 
 TEST_F(Win32WindowTest, InitializeDownloadAndAbortAgainstTheVirtualTarget) {

@@ -14,6 +14,7 @@
 #include "window/download_window_state.h"
 #include "window/image_file_dialog.h"
 #include "window/log_lines.h"
+#include "window/window_command_line.h"
 #include "window/window_lists.h"
 #include "window/window_settings.h"
 
@@ -85,10 +86,18 @@ TEST(DownloadWindowState, JobEndLines) {
     const std::string port = dir.Write("port", "");
     fs::permissions(port, fs::perms::none);
     const std::string hint = SerialPortPermissionHint(port);
-    const JobResult unavailable{JobOutcome::kFailed, FailureReason::kPortUnavailable, ""};
+    const JobResult unavailable{JobOutcome::kFailed, FailureReason::kPortUnavailable, "",
+                                port + ": permission denied"};
+    const JobResult settings{JobOutcome::kFailed, FailureReason::kPortSettings, "",
+                             port + ": not a serial device"};
+    Lines unavailableLines = {port + ": permission denied"};
+    if (!hint.empty()) {
+        unavailableLines.push_back(hint);
+    }
     const std::pair<JobResult, Lines> rows[] = {
         {kAborted, {"Aborted by user!"}},
-        {unavailable, hint.empty() ? Lines{} : Lines{hint}},
+        {unavailable, unavailableLines},
+        {settings, {port + ": not a serial device"}},
         {kFailed, {}},
         {kSucceeded, {}},
     };
@@ -195,8 +204,23 @@ TEST(WindowLists, PortAndBaudrateLists) {
         {{"b", "B", "a"}, 1, "x", {"a", "b", "B"}, kNoSelection},       // equal names as reported
     };
     for (const auto& [reported, result, stored, ports, selected] : rows) {
-        const PortListEntries list = LoadPortListEntries(Ports(reported, result), stored);
+        const PortListEntries list =
+            LoadPortListEntries(Ports(reported, result), stored, MissingPortChoice::kNoSelection);
         EXPECT_EQ(std::tie(list.ports, list.selected), std::tie(ports, selected)) << stored;
+    }
+    // With device paths a stored name that is not listed (the default COM1) selects the first.
+    const std::tuple<Lines, int, std::string, int> paths[] = {
+        {{"/dev/ttyUSB0", "/dev/ttyS0"}, 1, "COM1", 0},
+        {{"/dev/ttyUSB0", "/dev/ttyS0"}, 1, "/dev/ttyUSB0", 1},
+        {{"/dev/ttyUSB0"}, 0, "COM1", kNoSelection},  // after a failure, still none
+        {{}, 1, "COM1", kNoSelection},
+    };
+    for (const auto& [reported, result, stored, selected] : paths) {
+        EXPECT_EQ(
+            LoadPortListEntries(Ports(reported, result), stored, MissingPortChoice::kFirstPort)
+                .selected,
+            selected)
+            << stored;
     }
     // A reload keeps exactly the selected name; without a selection the stored COM1 counts.
     const std::tuple<PortListEntries, Lines, int, int> reloads[] = {
@@ -209,7 +233,10 @@ TEST(WindowLists, PortAndBaudrateLists) {
         {{{"COM5"}, kNoSelection}, {"COM10", "COM2"}, 0, kNoSelection},
     };
     for (const auto& [before, after, ok, selected] : reloads) {
-        EXPECT_EQ(ReloadPortListEntries(Ports(after, ok), before, "COM1").selected, selected);
+        EXPECT_EQ(
+            ReloadPortListEntries(Ports(after, ok), before, "COM1", MissingPortChoice::kNoSelection)
+                .selected,
+            selected);
     }
     // The selection is recorded in the setting; without one the default, the setting kept.
     std::string port = "COM7";
@@ -329,6 +356,34 @@ TEST(ImageFileDialog, FilterAndBrowseStart) {
         const BrowseStart start = ChooseBrowseStart(text, defaultPath);
         EXPECT_EQ(std::tie(start.folder, start.file), std::tie(expected.folder, expected.file))
             << text << " | " << defaultPath;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WindowCommandLine, OptionsFilesAndMistakes) {
+    using Action = WindowCommandLine::Action;
+    const std::tuple<std::vector<std::string>, Action, std::string, std::string> rows[] = {
+        // arguments: action, image file, error
+        {{}, Action::kOpen, "", ""},
+        {{"fw.hex"}, Action::kOpen, "fw.hex", ""},
+        {{"a.hex", "b.hex"}, Action::kOpen, "a.hex", ""},  // the first file counts
+        {{"--help"}, Action::kHelp, "", ""},
+        {{"fw.hex", "-h"}, Action::kHelp, "", ""},
+        {{"--version"}, Action::kVersion, "", ""},
+        {{"--", "--version"}, Action::kOpen, "--version", ""},  // after "--" only files
+        {{"--", "-"}, Action::kOpen, "-", ""},
+        {{"-"}, Action::kOpen, "-", ""},  // a lone dash names a file
+        {{"-platform", "offscreen"}, Action::kUsageError, "", "unknown option -platform"},
+        {{"--verbose", "--help"}, Action::kUsageError, "", "unknown option --verbose"},
+    };
+    for (const auto& [arguments, action, file, error] : rows) {
+        const WindowCommandLine parsed = ParseWindowCommandLine(arguments);
+        EXPECT_EQ(std::tie(parsed.action, parsed.imageFile, parsed.error),
+                  std::tie(action, file, error))
+            << (arguments.empty() ? "" : arguments[0]);
     }
 }
 

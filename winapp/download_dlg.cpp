@@ -373,8 +373,11 @@ void CDownloadDlg::ClearLog() {
     ::SendMessageW(Item(IDC_LOG), LB_RESETCONTENT, 0, 0);
 }
 
-void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total) {
+void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
     const HWND bar = Item(IDC_PROGRESS);
+    // The common controls' error state (red) for a job that failed or was aborted; set before
+    // the position, which an error-state bar keeps.
+    ::SendMessageW(bar, PBM_SETSTATE, look == ProgressLook::kFailed ? PBST_ERROR : PBST_NORMAL, 0);
     const auto maximum = static_cast<LPARAM>(std::min<std::uint32_t>(total, INT_MAX));
     ::SendMessageW(bar, PBM_SETRANGE32, 0, total == 0 ? 1 : maximum);
     ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::min<std::uint32_t>(done, INT_MAX)), 0);

@@ -10,6 +10,7 @@
 
 #include "winapp/download_app.h"
 #include "winapp/utf16_text.h"
+#include "window/window_command_line.h"
 
 namespace {
 
@@ -38,23 +39,57 @@ std::string ImageFileArgument(const std::wstring& argument) {
     return Utf8FromUtf16(full.empty() ? path : full);
 }
 
-// The first argument after the program's name, or an empty text.
-std::wstring FirstArgument() {
+// The arguments after the program's name, in UTF-8.
+std::vector<std::string> Arguments() {
     int count = 0;
     LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::wstring first;
+    std::vector<std::string> result;
     if (arguments != nullptr) {
-        if (count > 1) {
-            first = arguments[1];
+        for (int i = 1; i < count; ++i) {
+            result.push_back(Utf8FromUtf16(arguments[i]));
         }
         ::LocalFree(arguments);
     }
-    return first;
+    return result;
+}
+
+// Writes `text` where a console program would: the standard handle as inherited (a pipe, a
+// file), else the console of the program that started this one; a start without either (a
+// shortcut) shows it in a box. Returns whether it was written.
+bool WriteStandardText(DWORD which, const std::string& text) {
+    HANDLE handle = ::GetStdHandle(which);
+    if ((handle == nullptr || handle == INVALID_HANDLE_VALUE) &&
+        ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        handle = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        ::MessageBoxW(nullptr, Utf16FromUtf8(text).c_str(), L"Quillon",
+                      which == STD_ERROR_HANDLE ? MB_ICONWARNING : MB_ICONINFORMATION);
+        return true;
+    }
+    DWORD written = 0;
+    return ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Before any window: --help and --version answer on the standard output.
+    const WindowCommandLine commandLine = ParseWindowCommandLine(Arguments());
+    switch (commandLine.action) {
+        case WindowCommandLine::Action::kHelp:
+            return WriteStandardText(STD_OUTPUT_HANDLE, WindowUsageText()) ? 0 : 1;
+        case WindowCommandLine::Action::kVersion:
+            return WriteStandardText(STD_OUTPUT_HANDLE, WindowVersionLine()) ? 0 : 1;
+        case WindowCommandLine::Action::kUsageError:
+            WriteStandardText(STD_ERROR_HANDLE, WindowUsageErrorText(commandLine.error));
+            return kWindowExitUsage;
+        case WindowCommandLine::Action::kOpen:
+            break;
+    }
+
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
@@ -62,6 +97,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     CDownloadApp app;
     // A file named on the command line (the Explorer's "open with") goes into the image field.
-    app.InitInstance(ImageFileArgument(FirstArgument()));
+    app.InitInstance(ImageFileArgument(Utf16FromUtf8(commandLine.imageFile)));
     return 0;
 }

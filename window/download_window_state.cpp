@@ -57,7 +57,13 @@ std::vector<std::string> DownloadWindowState::OnJobDone(const JobResult& result,
     std::vector<std::string> lines;
     if (result.aborted()) {
         lines.emplace_back(kAbortedLine);
-    } else if (result.reason == FailureReason::kPortUnavailable) {
+        return lines;
+    }
+    // Which port, and why the system would not let the job use it.
+    if (!result.detail.empty()) {
+        lines.push_back(result.detail);
+    }
+    if (result.reason == FailureReason::kPortUnavailable) {
         // A port this user may not open: say what to do about it.
         if (std::string hint = SerialPortPermissionHint(port); !hint.empty()) {
             lines.push_back(std::move(hint));

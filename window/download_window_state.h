@@ -56,9 +56,9 @@ public:
     bool MayCloseFromFrame() const { return !JobRunning(); }
 
     // A job's end. Returns the log lines the window adds, in order: "Aborted by user!" after
-    // an aborted job, or, after one that could not open `port`, what to do when the reason is
-    // a permission this user lacks. A job's end while no job runs changes nothing and adds
-    // nothing.
+    // an aborted job; after one that could not open or set up `port`, the port and the
+    // system's reason, and what to do when the reason is a permission this user lacks. A job's end
+    // while no job runs changes nothing and adds nothing.
     std::vector<std::string> OnJobDone(const JobResult& result, const std::string& port);
 
 private:

@@ -81,7 +81,7 @@ void MainWindowController::Open() {
     m_view.ShowList(WindowList::kBaudrate, BaudrateTexts(), m_baudrateSelected);
 
     m_view.ShowControls(m_state.Controls());
-    m_view.ShowProgress(0, 0);
+    ShowProgress(0, 0, ProgressLook::kNormal);
 }
 
 void MainWindowController::SetImageFile(const std::string& path) {
@@ -121,7 +121,7 @@ void MainWindowController::OnStartDownload() {
 
 void MainWindowController::StartJob(JobRequest request) {
     m_view.ShowControls(m_state.Controls());
-    m_view.ShowProgress(0, 0);
+    ShowProgress(0, 0, ProgressLook::kNormal);
     m_jobPort = request.line.port;
     m_jobs->Start(std::move(request), *m_events);
 }
@@ -143,7 +143,7 @@ void MainWindowController::OnCloseButton() {
 }
 
 void MainWindowController::OnCancel() {
-    if (!m_closed) {
+    if (!m_closed && !m_state.JobRunning()) {
         CloseWindow(kDialogResultCancel);
     }
 }
@@ -191,7 +191,7 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
             break;
         case JobEvent::Kind::kProgress:
             if (m_state.JobRunning() && event.total > 0) {
-                m_view.ShowProgress(std::min(event.done, event.total), event.total);
+                ShowProgress(std::min(event.done, event.total), event.total, ProgressLook::kNormal);
             }
             break;
         case JobEvent::Kind::kReaderMessage:
@@ -209,9 +209,21 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
                 AddLogLine(line);
             }
             m_view.ShowControls(m_state.Controls());
-            m_view.ShowProgress(0, 0);
+            if (event.result.succeeded()) {
+                const std::uint32_t total = m_progressTotal > 0 ? m_progressTotal : 1;
+                ShowProgress(total, total, ProgressLook::kNormal);
+            } else {
+                ShowProgress(m_progressDone, m_progressTotal, ProgressLook::kFailed);
+            }
             break;
     }
+}
+
+void MainWindowController::ShowProgress(std::uint32_t done, std::uint32_t total,
+                                        ProgressLook look) {
+    m_progressDone = done;
+    m_progressTotal = total;
+    m_view.ShowProgress(done, total, look);
 }
 
 void MainWindowController::AddLogLine(const std::string& text) {

@@ -28,9 +28,13 @@ struct MainWindowSources {
 //
 // Button 1 (and Enter) asks a running job to abort; pressed again, or while no job runs, it
 // records the selections and "Erase all sectors" and closes the window with OK, on which the
-// application saves them. Escape closes it with Cancel at any time, without an abort request;
-// the close box does the same, but nothing while a job runs. A window closed while its job runs
-// disappears at once; the job ends by itself or at its next poll point meanwhile.
+// application saves them. Escape and the close box close it with Cancel, without an abort
+// request, but do nothing while a job runs: a window hidden during a job would hold the port
+// with nobody to see how the board ended. A window closed by button 1 after an abort request
+// disappears at once; the job ends at its next poll point meanwhile.
+//
+// The progress bar keeps a job's end: full after a success; where the job stopped, in the
+// failed look, after a failure or an abort.
 class MainWindowController {
 public:
     // `view` and `settings` must outlive the controller.
@@ -52,7 +56,7 @@ public:
     void OnInitialize();
     void OnStartDownload();
     void OnCloseButton();  // button 1 and Enter
-    void OnCancel();       // Escape, and the frame's close where MayCloseFromFrame allows it
+    void OnCancel();       // Escape, and the frame's close: nothing while a job runs
     bool MayCloseFromFrame() const { return m_state.MayCloseFromFrame(); }
     void OnTargetSelected(int index) { m_targets.selected = index; }
     void OnPortSelected(int index) { m_ports.selected = index; }
@@ -77,6 +81,7 @@ private:
     void TakeFields();
     void CloseWindow(int result);
     void AddLogLine(const std::string& text);
+    void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look);
 
     MainWindowView& m_view;
     WindowSettings& m_settings;
@@ -88,7 +93,9 @@ private:
     int m_baudrateSelected = kNoSelection;
     std::string m_imageFileText;
     bool m_eraseAllChecked = false;
-    std::string m_jobPort;  // the port of the running job
+    std::string m_jobPort;             // the port of the running job
+    std::uint32_t m_progressDone = 0;  // what the bar shows
+    std::uint32_t m_progressTotal = 0;
     std::deque<JobEvent> m_pendingEvents;
     bool m_handlingEvents = false;
     bool m_closed = false;

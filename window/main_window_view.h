@@ -10,6 +10,9 @@
 #include "window/log_lines.h"
 #include "window/window_message.h"
 
+// How the progress bar looks: running (or done), or stopped by a failure or an abort.
+enum class ProgressLook { kNormal, kFailed };
+
 // The main window's three drop-down lists.
 enum class WindowList { kTarget, kPort, kBaudrate };
 
@@ -31,8 +34,10 @@ public:
     // A new last line of the log, or its last line extended; the list scrolls to that line.
     virtual void ShowLogChange(const LogLines::Change& change) = 0;
     virtual void ClearLog() = 0;
-    // `done` of `total` bytes of the running phase; total 0: an empty bar.
-    virtual void ShowProgress(std::uint32_t done, std::uint32_t total) = 0;
+    // `done` of `total` bytes of the running phase; total 0: an empty bar. kFailed: the bar
+    // stays where a failed or aborted job stopped and shows that it failed (until the next
+    // job's first call).
+    virtual void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) = 0;
     // A modal box with an OK button, over the window; returns once the operator has confirmed
     // it. The GUI thread's loop may hand the controller further job events meanwhile.
     virtual void ShowMessage(const WindowMessage& message) = 0;

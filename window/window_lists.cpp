@@ -72,8 +72,8 @@ std::string SelectedTargetPath(const std::vector<MonitorFileEntry>& entries, int
 
 // --- Port list -------------------------------------------------------------------------
 
-PortListEntries LoadPortListEntries(const PortEnumerator& enumerate,
-                                    const std::string& storedPort) {
+PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::string& storedPort,
+                                    MissingPortChoice missing) {
     PortListEntries list;
     const PortEnumerator& source = enumerate ? enumerate : PortEnumerator(EnumerateComPorts);
     const int listed = source(&CollectPort, reinterpret_cast<std::uintptr_t>(&list.ports));
@@ -84,13 +84,17 @@ PortListEntries LoadPortListEntries(const PortEnumerator& enumerate,
     // After a failed enumeration nothing is selected. The stored name begins the selected
     // port's name; an empty one begins every name.
     list.selected = listed == 1 ? FirstEntryBeginningWith(list.ports, storedPort) : kNoSelection;
+    if (listed == 1 && list.selected == kNoSelection && !list.ports.empty() &&
+        missing == MissingPortChoice::kFirstPort) {
+        list.selected = 0;
+    }
     return list;
 }
 
 PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
                                       const PortListEntries& previous,
-                                      const std::string& storedPort) {
-    PortListEntries list = LoadPortListEntries(enumerate, storedPort);
+                                      const std::string& storedPort, MissingPortChoice missing) {
+    PortListEntries list = LoadPortListEntries(enumerate, storedPort, missing);
     if (IsValidIndex(previous.selected, previous.ports.size())) {
         // Only the same port again: one that merely begins with its name is another device.
         const std::string& port = previous.ports[static_cast<std::size_t>(previous.selected)];

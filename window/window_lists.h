@@ -59,13 +59,23 @@ struct PortListEntries {
 
 inline constexpr const char* kDefaultComPort = "COM1";
 
-PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::string& storedPort);
+// What the list selects when no listed port begins with the stored name: nothing (with "COMn"
+// names, where the operator should notice that the port is missing), or the first port (with
+// device paths, where the stored default "COM1" names none and would leave the first start
+// without a usable port).
+enum class MissingPortChoice { kNoSelection, kFirstPort };
+inline constexpr MissingPortChoice kMissingPortChoice =
+    kPortNamesAreComNames ? MissingPortChoice::kNoSelection : MissingPortChoice::kFirstPort;
+
+PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::string& storedPort,
+                                    MissingPortChoice missing = kMissingPortChoice);
 // Reads the ports again for a list that shows `previous`: the port selected there stays
 // selected while it is listed (exactly that name); one that is gone leaves no selection;
 // without a previous selection `storedPort` is selected as LoadPortListEntries does.
 PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
                                       const PortListEntries& previous,
-                                      const std::string& storedPort);
+                                      const std::string& storedPort,
+                                      MissingPortChoice missing = kMissingPortChoice);
 // The selected port, recorded in `strComPort`; "COM1" without a selection, and `strComPort`
 // left as it was.
 std::string SelectedComPort(const PortListEntries& list, std::string& strComPort);

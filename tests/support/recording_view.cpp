@@ -29,8 +29,9 @@ void RecordingView::ShowLogChange(const LogLines::Change& change) {
           change.text);
 }
 
-void RecordingView::ShowProgress(std::uint32_t done, std::uint32_t total) {
-    Write("progress " + std::to_string(done) + "/" + std::to_string(total));
+void RecordingView::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
+    Write("progress " + std::to_string(done) + "/" + std::to_string(total) +
+          (look == ProgressLook::kFailed ? " failed" : ""));
 }
 
 void RecordingView::ShowMessage(const WindowMessage& message) {

@@ -18,7 +18,7 @@
 //   image <path>                  erase <0|1>
 //   controls <I|-><D|-> <caption> <on|off>   (Initialize, Start Download, button 1, close entry)
 //   log <index> <text>            log= <index> <text>   (the last line extended)     clear
-//   progress <done>/<total>       debug <text>          close <result>
+//   progress <done>/<total>[ failed]   debug <text>     close <result>
 //   box <!|i> <text>, then ok once the box is confirmed
 class RecordingView : public MainWindowView {
 public:
@@ -41,7 +41,7 @@ public:
     void ShowControls(const WindowControls& controls) override;
     void ShowLogChange(const LogLines::Change& change) override;
     void ClearLog() override { Write("clear"); }
-    void ShowProgress(std::uint32_t done, std::uint32_t total) override;
+    void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) override;
     void ShowMessage(const WindowMessage& message) override;
     void WriteDebugText(const std::string& text) override { Write("debug " + text); }
     void Close(int result) override { Write("close " + std::to_string(result)); }
