@@ -24,7 +24,6 @@
 #include "app/help_key_filter.h"
 #include "app/image_file_edit.h"
 #include "app/port_combo_box.h"
-#include "app/system_menu.h"
 #include "app/template_layout.h"
 #include "res/resource.h"
 #include "ui_download_dlg.h"
@@ -63,14 +62,6 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget
     m_ui->imageFileEdit->SetDefaultExtension(QString::fromUtf8(kImageFileDialogExtension));
     m_ui->imageFileEdit->SetFilter(QString::fromUtf8(kImageFileDialogFilter));
 
-    // The About entry goes into the system menu where windows have one; elsewhere the log's
-    // context menu offers it.
-    const std::string about = LoadResourceString(IDS_ABOUTBOX);
-    const auto window = static_cast<std::uintptr_t>(winId());
-    m_hasSystemMenu = HasSystemMenu(window);
-    if (m_hasSystemMenu && !about.empty()) {
-        AppendSystemMenuEntry(window, IDM_ABOUTBOX, about);
-    }
     setWindowIcon(m_icon);
 
     ConnectControls();
@@ -196,9 +187,6 @@ void CDownloadDlg::ShowControls(const WindowControls& controls) {
     m_ui->startDownloadButton->setEnabled(controls.startDownloadEnabled);
     m_ui->initializeButton->setEnabled(controls.initializeEnabled);
     m_ui->closeButton->setText(QString::fromStdString(controls.closeButtonCaption));
-    if (m_hasSystemMenu) {
-        EnableSystemMenuClose(static_cast<std::uintptr_t>(winId()), controls.closeEntryEnabled);
-    }
 }
 
 void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
@@ -328,23 +316,13 @@ void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
     logMenu.setupUi(&menu);
     connect(logMenu.ID_EDIT_CLEAR, &QAction::triggered, this,
             [this] { m_controller->OnClearLog(); });
+    // The window has no system menu to hold the About entry: the log's menu offers it.
     const QString about = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
-    if (!m_hasSystemMenu && !about.isEmpty()) {
+    if (!about.isEmpty()) {
         menu.addSeparator();
         connect(menu.addAction(about), &QAction::triggered, this, &CDownloadDlg::OnAbout);
     }
     menu.exec(event->globalPos());
-}
-
-bool CDownloadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    if (SystemCommandOf(message) == IDM_ABOUTBOX) {
-        OnAbout();
-        if (result != nullptr) {
-            *result = 0;
-        }
-        return true;
-    }
-    return QDialog::nativeEvent(eventType, message, result);
 }
 
 void CDownloadDlg::OnAbout() {

@@ -60,7 +60,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
     void ConnectControls();
@@ -71,7 +70,6 @@ private:
 
     std::unique_ptr<Ui::CDownloadDlg> m_ui;
     QIcon m_icon;
-    bool m_hasSystemMenu = false;
     bool m_showingList = false;           // the lists' own changes are no operator's choice
     QEventLoop* m_jobDoneLoop = nullptr;  // runs in exec while a job ends after the window closed
     std::unique_ptr<MainWindowController> m_controller;

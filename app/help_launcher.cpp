@@ -12,14 +12,9 @@
 
 #include "app/gui_message_box.h"
 
-#ifdef Q_OS_WIN
-#include <shellapi.h>
-#include <windows.h>
-#endif
-
 namespace {
 
-#if !defined(Q_OS_WIN) && !defined(Q_OS_MACOS)
+#ifndef Q_OS_MACOS
 // The desktop's opener: on these desktops every file is handed to it.
 QString DesktopOpener() {
     return QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
@@ -55,16 +50,10 @@ bool StartOpener(const QString& opener, const QUrl& url,
 }
 #endif
 
-// Whether the platform has a program that opens `path`. Windows answers through the file
-// association; on other desktops the files are handed to the desktop's opener, which has to be
-// installed.
+// Whether the platform has a program that opens `path`: the files are handed to the desktop's
+// opener, which has to be installed.
 bool HasViewerFor(const QString& path) {
-#if defined(Q_OS_WIN)
-    wchar_t viewer[MAX_PATH] = {};
-    const std::wstring file = QDir::toNativeSeparators(path).toStdWString();
-    const auto result = reinterpret_cast<INT_PTR>(FindExecutableW(file.c_str(), L"", viewer));
-    return result > 32;
-#elif defined(Q_OS_MACOS)
+#if defined(Q_OS_MACOS)
     Q_UNUSED(path);
     return true;
 #else
@@ -103,7 +92,7 @@ HelpLaunch LaunchHelpViewer(const QString& path,
         return HelpLaunch::kNotFound;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+#if defined(Q_OS_MACOS)
     Q_UNUSED(onOpenerFailed);
     const bool started = QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 #else

@@ -5,44 +5,14 @@
 
 #include "quillon_version.h"
 
-#ifdef Q_OS_WIN
-#include "platform/version_resource_win32.h"
-#endif
-
-// The loaded resource. Each platform supplies reading it from a file, its first translation
-// and the lookup of a string entry by its query path.
+// The loaded resource: only the program's own file has one, compiled in from the build.
 struct CVersionInfo::Block {
     static std::unique_ptr<Block> Read(const QString& path);
     bool FirstTranslation(std::uint32_t* translation) const;
     QString FindString(const QString& query) const;
 
-#ifdef Q_OS_WIN
-    Win32VersionResource resource;
-#else
     VersionResource resource;
-#endif
 };
-
-#ifdef Q_OS_WIN
-
-// The Win32 version API does the work (platform/version_resource_win32.*, tested on its own).
-std::unique_ptr<CVersionInfo::Block> CVersionInfo::Block::Read(const QString& path) {
-    auto block = std::make_unique<Block>();
-    if (!block->resource.Read(path.toStdString())) {
-        return nullptr;
-    }
-    return block;
-}
-
-bool CVersionInfo::Block::FirstTranslation(std::uint32_t* translation) const {
-    return resource.FirstTranslation(*translation);
-}
-
-QString CVersionInfo::Block::FindString(const QString& query) const {
-    return QString::fromStdString(resource.FindString(query.toStdString()));
-}
-
-#else  // not Windows
 
 namespace {
 
@@ -99,8 +69,6 @@ QString CVersionInfo::Block::FindString(const QString& query) const {
     const auto found = resource.strings.find(query);
     return found != resource.strings.end() ? found->second : QString();
 }
-
-#endif
 
 CVersionInfo::CVersionInfo() = default;
 

@@ -7,25 +7,24 @@
 #include <utility>
 #include <vector>
 
-// The version resource of a program file, as the program's own build carries it on platforms
-// without Windows version resources: the translations of "\VarFileInfo\Translation" and every
-// string entry under the query path by which it is found, for example
+// The version resource of the program, as its build carries it (the Windows window reads real
+// version resources with platform/version_resource_win32): the translations of
+// "\VarFileInfo\Translation" and every string entry under the query path by which it is found, for
+// example
 // "\StringFileInfo\040704b0\ProductVersion".
 struct VersionResource {
     std::vector<std::pair<std::uint16_t, std::uint16_t>> translations;  // language, code page
     std::map<QString, QString> strings;
 };
 
-#ifndef Q_OS_WIN
 // The resource that this program's file carries: the values compiled in from the build
 // (product version, copyright, trademarks, translation 0407/04B0), or nullptr for none.
 const VersionResource* ProgramVersionResource();
 // Replaces it (nullptr: the program carries none) and returns the previous one; for tests.
 const VersionResource* SetProgramVersionResource(const VersionResource* resource);
-#endif
 
-// Reads string entries from a program file's version resource. On Windows the resource is read
-// with the platform's version API; elsewhere only the program's own file has one, compiled in.
+// Reads string entries from a program file's version resource: only the program's own file has
+// one, compiled in.
 class CVersionInfo {
 public:
     CVersionInfo();

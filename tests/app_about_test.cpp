@@ -6,13 +6,10 @@
 
 #include "app/about_dlg.h"
 #include "app/version_info.h"
-#ifndef _WIN32
 #include "tests/support/process.h"
-#endif
 
 namespace {
 
-#ifndef Q_OS_WIN
 // Gives the program `resource` (nullptr: none) while it lives.
 class ProgramResource {
 public:
@@ -23,7 +20,6 @@ public:
 private:
     const VersionResource* m_previous;
 };
-#endif
 
 QStringList AboutLines() {
     CAboutDlg about;
@@ -53,7 +49,6 @@ TEST(VersionInfoTest, ReadsTheProgramsOwnResource) {
     version.Release();
 }
 
-#ifndef Q_OS_WIN
 TEST(AboutDlgTest, ShowsTheThreeLinesOfTheResource) {
     const QStringList lines = AboutLines();
     CVersionInfo version;
@@ -75,9 +70,7 @@ TEST(AboutDlgTest, WithoutResourceTheTemplateTextsStay) {
     EXPECT_EQ(AboutLines(),
               QStringList({"Quillon Version 1.0", "Copyright (C) Brenwick", "Brenwick"}));
 }
-#endif
 
-#ifndef _WIN32
 // --help and --version answer on stdout without a display (one that would be touched fails
 // the run); an unknown option is a usage error.
 TEST(WindowProgramTest, AnswersHelpAndVersionWithoutADisplay) {
@@ -96,4 +89,3 @@ TEST(WindowProgramTest, AnswersHelpAndVersionWithoutADisplay) {
     EXPECT_EQ(unknown.err,
               "quillon: unknown option -x\nTry 'quillon --help' for more information.\n");
 }
-#endif
