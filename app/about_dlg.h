@@ -7,7 +7,7 @@ namespace Ui {
 class CAboutDlg;
 }
 
-// The about box (template 100): the application icon, "Quillon Version <product version>", the
+// The about box: the application icon, "Quillon Version <product version>", the
 // copyright line and the trademark line, read from the program file's version resource while
 // the box opens. When the resource cannot be read, the template's own texts stay.
 class CAboutDlg : public QDialog {

@@ -39,7 +39,7 @@ public:
     // over the active window.
     void WinHelp();
 
-    // The application icon (icon resource 128).
+    // The application icon.
     static QIcon LoadAppIcon();
 
     QWidget* m_pMainWnd = nullptr;  // the main window while it runs

@@ -120,7 +120,7 @@ void CDownloadDlg::ConnectControls() {
 int CDownloadDlg::exec() {
     const int result = QDialog::exec();
     if (m_controller->JobRunning()) {
-        // Closed during a job (Escape, or button 1 after an abort request): the job ends by
+        // Closed during a job (button 1 after an abort request): the job ends by
         // itself or at its next poll point; its events are still handled, and its end ends
         // this loop.
         QEventLoop untilJobDone;
@@ -136,7 +136,7 @@ void CDownloadDlg::reject() {
 }
 
 void CDownloadDlg::closeEvent(QCloseEvent* event) {
-    // The close box and Alt+F4 do nothing while a job runs (on Windows they are grayed too).
+    // The close box and Alt+F4 do nothing while a job runs.
     if (!m_controller->MayCloseFromFrame()) {
         event->ignore();
         return;

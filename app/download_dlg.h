@@ -15,7 +15,7 @@ class CDownloadApp;
 class QComboBox;
 class QEventLoop;
 
-// The main window (template 102) in Qt: target, port, baud rate and image file, "Erase all
+// The main window in Qt: target, port, baud rate and image file, "Erase all
 // sectors", the job buttons "Initialize" and "Start Download", the Close/Cancel button, the log
 // and a slim progress bar. It is a view of MainWindowController, which decides everything: the
 // window passes the operator's actions in and shows what the controller says. The job's events
