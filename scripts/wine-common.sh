@@ -177,10 +177,11 @@ wc_start_sim() {
   printf -v "$wc_var" '%s' "$wc_line"
 }
 
-# wc_window_target PREFIX PROGRAM: the virtual target of the window's end-to-end test, for any
-# number of sessions, on COM9 of the Wine prefix PREFIX; exports QUILLON_TEST_WINDOW_PORT.
+# wc_window_target PREFIX PROGRAM [SIM_OPTION...]: the virtual target of the window's end-to-end
+# test, for any number of sessions, on COM9 of the Wine prefix PREFIX; exports
+# QUILLON_TEST_WINDOW_PORT.
 wc_window_target() {
-  wc_start_sim wc_window_line window-sim "$2"
+  wc_start_sim wc_window_line window-sim "$2" "${@:3}"
   ln -sfn "$wc_window_line" "$1/dosdevices/com9"
   export QUILLON_TEST_WINDOW_PORT=COM9
 }

@@ -578,15 +578,16 @@ TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl)
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
     EXPECT_EQ(window.LogLines(),
               (Lines{L"*", L"Send Monitor (Level 2)", L"after the box", L"Aborted by user!"}));
-    // The bar keeps where the aborted job stopped, in the error state.
+    // The bar keeps where the aborted job stopped, in red.
     EXPECT_EQ(Send(bar, PBM_GETPOS, 0, 0), 300);
-    EXPECT_EQ(Send(bar, PBM_GETSTATE, 0, 0), PBST_ERROR);
+    EXPECT_NE(Send(bar, PBM_GETBARCOLOR, 0, 0), static_cast<LRESULT>(CLR_DEFAULT));
 
     window.Click(IDC_INITIALIZE);
     Job().OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
     EXPECT_EQ(ButtonState(window), kReady);
-    EXPECT_EQ(Send(bar, PBM_GETSTATE, 0, 0), PBST_NORMAL);  // full after a success
+    // Full after a success, in its own colour.
+    EXPECT_EQ(Send(bar, PBM_GETBARCOLOR, 0, 0), static_cast<LRESULT>(CLR_DEFAULT));
     EXPECT_EQ(Send(bar, PBM_GETPOS, 0, 0), Send(bar, PBM_GETRANGE, FALSE, 0));
     window.SetText(IDC_IMAGE_FILE, L"C:\\images\\fw.hex");
     window.Click(IDC_ERASE_ALL);
@@ -693,6 +694,41 @@ TEST_F(Win32WindowTest, InitializeDownloadAndAbortAgainstTheVirtualTarget) {
     EXPECT_EQ(window.WaitForEnd(), std::optional<int>(1));
     ExpectStoredText(kLastConnection, L"COMPort", Wide(port));
     ExpectStoredText(kLastConnection, L"Baudrate", L"57600");
+}
+
+// The picture of the window after a download that the target fails half way, for
+// scripts/screenshot-windows --failed (its virtual target answers a block with a CRC error).
+TEST_F(Win32WindowTest, PictureAfterAFailedDownload) {
+    const std::string port = Environment(L"QUILLON_TEST_WINDOW_PORT");
+    const std::string picture = Environment(L"QUILLON_SCREENSHOT_BMP");
+    if (port.empty() || picture.empty()) {
+        GTEST_SKIP() << "for scripts/screenshot-windows --failed only";
+    }
+    AddShippedTarget(dir.path());
+    const fs::path image = dir.path() / "demo.hex";
+    fs::copy_file(SourceFile("samples/demo.hex"), image);
+    WindowSession window(Options({port}));
+    ASSERT_TRUE(window.Opened());
+    window.Select(IDC_COM_PORT, Wide(port));
+    window.Click(IDC_INITIALIZE);
+    ASSERT_TRUE(window.WaitForJobEnd()) << Joined(window.LogLines());
+    window.SetText(IDC_IMAGE_FILE, image.wstring());
+    window.Click(IDC_START_DOWNLOAD);
+    ASSERT_TRUE(window.WaitForJobEnd()) << Joined(window.LogLines());
+    EXPECT_EQ(window.LastLogLine(), L"Wrong CRC!") << Joined(window.LogLines());
+    // Where the job stopped, in red.
+    const HWND bar = window.Control(IDC_PROGRESS);
+    EXPECT_GT(Send(bar, PBM_GETPOS, 0, 0), 0);
+    EXPECT_LT(Send(bar, PBM_GETPOS, 0, 0), Send(bar, PBM_GETRANGE, FALSE, 0));
+    EXPECT_NE(Send(bar, PBM_GETBARCOLOR, 0, 0), static_cast<LRESULT>(CLR_DEFAULT));
+    ::RedrawWindow(window.Window(), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Send(window.Window(), WM_NULL, 0, 0, "WM_NULL");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::string error;
+    EXPECT_TRUE(SaveWindowBitmap(window.Window(), HostPath(picture).wstring(), &error)) << error;
+    window.Click(IDOK);
+    EXPECT_EQ(window.WaitForEnd(), std::optional<int>(1));
 }
 
 // --- 7. The unpacked program folder ----------------------------------------------------

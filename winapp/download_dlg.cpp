@@ -25,6 +25,8 @@ namespace {
 constexpr UINT kJobEventMessage = WM_APP + 1;
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
+// The progress bar of a job that failed or was aborted.
+constexpr COLORREF kFailedBarColor = RGB(0xC6, 0x28, 0x28);
 // The smallest the window may get, also where the template lays out smaller.
 constexpr LONG kMinimumWidth = 418;
 constexpr LONG kMinimumHeight = 320;
@@ -375,9 +377,12 @@ void CDownloadDlg::ClearLog() {
 
 void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
     const HWND bar = Item(IDC_PROGRESS);
-    // The common controls' error state (red) for a job that failed or was aborted; set before
-    // the position, which an error-state bar keeps.
-    ::SendMessageW(bar, PBM_SETSTATE, look == ProgressLook::kFailed ? PBST_ERROR : PBST_NORMAL, 0);
+    // A job that failed or was aborted: the common controls' error state, which the visual
+    // styles draw red, and the red bar colour for a bar drawn without them (which ignore it).
+    // Set before the position, which an error-state bar keeps.
+    const bool failed = look == ProgressLook::kFailed;
+    ::SendMessageW(bar, PBM_SETSTATE, failed ? PBST_ERROR : PBST_NORMAL, 0);
+    ::SendMessageW(bar, PBM_SETBARCOLOR, 0, failed ? kFailedBarColor : CLR_DEFAULT);
     const auto maximum = static_cast<LPARAM>(std::min<std::uint32_t>(total, INT_MAX));
     ::SendMessageW(bar, PBM_SETRANGE32, 0, total == 0 ? 1 : maximum);
     ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::min<std::uint32_t>(done, INT_MAX)), 0);
