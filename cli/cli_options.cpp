@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "link/port_address.h"
+
 namespace {}  // namespace
 
 std::string CliUsageText() {
@@ -10,7 +12,9 @@ std::string CliUsageText() {
            "Writes IMAGE (an Intel HEX file) into the target's flash through its serial bootstrap\n"
            "loader: Initialize (handshake, loader, RAM test, monitor), then Start Download.\n"
            "\n"
-           "  -p, --port PORT       serial port device (e.g. /dev/ttyUSB0, COM3); required for\n"
+           "  -p, --port PORT       serial port (e.g. /dev/ttyUSB0, COM3), or one on the\n"
+           "                        network: rfc2217://HOST:PORT (Telnet with the COM port\n"
+           "                        option) or socket://HOST:PORT (raw TCP); required for\n"
            "                        jobs. Given more than once or as a list (-p A,B,C), each\n"
            "                        port is a station of its own: all run at once, each in a\n"
            "                        program of its own, their log lines prefixed with the\n"
@@ -110,6 +114,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                 const std::string port = list.substr(start, comma - start);
                 if (port.empty()) {
                     error = "empty port name in '" + list + "'";
+                    return false;
+                }
+                if (const PortAddress address = ParsePortAddress(port); !address.ok()) {
+                    error = address.error;
                     return false;
                 }
                 if (std::find(options.ports.begin(), options.ports.end(), port) !=

@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "cli/run_waiter.h"
+#include "link/port_address.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -105,11 +106,17 @@ bool RunWaiter::ReadInput() {
 }
 
 bool PortPresent(const std::string& port) {
+    if (ParsePortAddress(port).IsNetwork()) {
+        return true;  // a server's port: the connect tells whether it is there
+    }
     struct stat status {};
     return ::stat(port.c_str(), &status) == 0;
 }
 
 bool PortsAreOneDevice(const std::string& a, const std::string& b) {
+    if (ParsePortAddress(a).IsNetwork() || ParsePortAddress(b).IsNetwork()) {
+        return ParsePortAddress(a).SameNetworkPort(ParsePortAddress(b));
+    }
     struct stat first {};
     struct stat second {};
     if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {

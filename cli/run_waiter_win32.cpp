@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "cli/run_waiter.h"
+#include "link/port_address.h"
 #include "platform/text_format.h"
 #include "platform/utf8_path.h"
 
@@ -147,18 +148,24 @@ bool RunWaiter::ReadInput() {
 }
 
 bool PortPresent(const std::string& port) {
+    if (ParsePortAddress(port).IsNetwork()) {
+        return true;  // a server's port: the connect tells whether it is there
+    }
     wchar_t target[1024];
     return ::QueryDosDeviceW(PortKey(port).c_str(), target, 1024) != 0;
 }
 
 bool PortsAreOneDevice(const std::string& a, const std::string& b) {
+    if (ParsePortAddress(a).IsNetwork() || ParsePortAddress(b).IsNetwork()) {
+        return ParsePortAddress(a).SameNetworkPort(ParsePortAddress(b));
+    }
     return PortKey(a) == PortKey(b) && PortPresent(a);
 }
 
 std::string SameDevice(const std::vector<std::string>& ports) {
     for (std::size_t i = 0; i < ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
-            if (PortKey(ports[i]) == PortKey(ports[j])) {
+            if (PortsAreOneDevice(ports[j], ports[i]) || PortKey(ports[i]) == PortKey(ports[j])) {
                 return "ports " + EscapeForTerminal(ports[j], false) + " and " +
                        EscapeForTerminal(ports[i], false) + " are the same device";
             }

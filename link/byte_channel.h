@@ -27,7 +27,7 @@ public:
     virtual bool IsGone() const = 0;
 
     // Reads and drops every byte that waits now.
-    void DiscardInput() {
+    virtual void DiscardInput() {
         std::uint8_t scratch[256];
         while (Queued() > 0 && Read(scratch, sizeof scratch) > 0) {
         }
@@ -44,4 +44,6 @@ struct OpenedChannel {
     Status status = Status::kCannotOpen;
     std::unique_ptr<ByteChannel> channel;  // none when it could not be opened
     std::string reason;  // why not, in the system's few words ("not found", ...); may be empty
+    // A line for the log once the line is open (a raw TCP port: its settings are the server's).
+    std::string notice;
 };

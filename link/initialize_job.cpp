@@ -71,6 +71,9 @@ bool InitializeJob::OpenAndLoad() {
             break;
         case OpenedChannel::Status::kOpened:
             Log(FormatText("%s initialized.", m_lineSettings.port.c_str()));
+            if (!opened.notice.empty()) {
+                Log(opened.notice);
+            }
             break;
     }
     if (!failure.empty()) {

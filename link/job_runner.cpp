@@ -1,9 +1,12 @@
 #include "link/job_runner.h"
 
-#include "link/serial_channel.h"
+#include "link/port_channel.h"
 
 JobRunner::JobRunner()
-    : m_opener(OpenSerialChannel),
+    : m_opener([this](const LineSettings& line) {
+          // A network connect that still waits ends on the job's stop request too.
+          return OpenPortChannel(line, [this] { return m_jobStop.stop_requested(); });
+      }),
       m_steadyClock(std::make_unique<SteadyClock>()),
       m_clock(*m_steadyClock) {}
 
@@ -20,6 +23,7 @@ void JobRunner::Start(JobRequest request, JobEvents& events) {
     Wait();
     m_request = std::move(request);
     m_thread = std::jthread([this, &events](std::stop_token stop) {
+        m_jobStop = stop;
         RunJob(m_request, m_session, m_opener, m_clock, std::move(stop), events);
     });
 }

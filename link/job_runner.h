@@ -14,7 +14,8 @@
 // stop request is the job thread's stop request; the job takes it at its poll points.
 class JobRunner {
 public:
-    // Jobs on local serial ports and the system's clock.
+    // Jobs on the ports their names lead to (local serial ports, network ports) and the
+    // system's clock.
     JobRunner();
     // Jobs on the lines `opener` opens, timed by `clock` (which must outlive the runner).
     JobRunner(ChannelOpener opener, Clock& clock);
@@ -38,4 +39,5 @@ private:
     JobSession m_session;  // used only by the job thread while a job runs
     JobRequest m_request;
     std::jthread m_thread;
+    std::stop_token m_jobStop;  // the running job's, for its opener; set and read by its thread
 };

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "link/byte_channel.h"
+#include "link/line_settings.h"
+#include "link/port_address.h"
+#include "link/telnet_codec.h"
+#include "platform/tcp_socket.h"
+
+// How long opening a network port may take: the connection, then (RFC 2217) the server's
+// answer to the COM port option and its confirmation of the line settings.
+struct NetworkPortTimeouts {
+    std::uint32_t connectMs = 5000;
+    std::uint32_t negotiateMs = 2000;
+    std::uint32_t lineSettingsMs = 2000;
+};
+
+// A ByteChannel over a serial port on the network: raw TCP, or Telnet with the COM port option
+// (RFC 2217), whose commands never reach the job. A connection that ends is a line that has
+// gone, as an unplugged adapter is.
+class NetworkChannel : public ByteChannel {
+public:
+    explicit NetworkChannel(bool telnet) : m_telnet(telnet) {}
+
+    bool Write(const std::uint8_t* bytes, std::size_t count) override;
+    std::size_t Queued() override;
+    std::size_t Buffered() override { return m_data.size(); }
+    std::size_t Read(std::uint8_t* dest, std::size_t count) override;
+    void WaitForInput(std::size_t count, std::uint32_t timeoutMs) override;
+    bool IsGone() const override { return m_socket.IsGone(); }
+    // Drops what has arrived and, over RFC 2217, asks the server to drop what it holds.
+    void DiscardInput() override;
+
+    // Connects to `address` and, over RFC 2217, sets the line to `baud`, 8N1, no flow control,
+    // DTR and RTS on. Returns an empty text, or why the port cannot be used.
+    std::string Open(const PortAddress& address, BaudRate baud, const NetworkPortTimeouts& limits,
+                     const std::function<bool()>& stop);
+
+private:
+    // Takes what has arrived from the socket, without blocking; answers the server's option
+    // requests.
+    void Pump();
+    // Pumps until `done` holds, the connection has gone or `timeoutMs` passed.
+    bool PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs);
+
+    bool m_telnet;
+    TcpSocket m_socket;
+    TelnetCodec m_codec;
+    std::deque<std::uint8_t> m_data;  // received data bytes not yet read
+};
+
+// Opens the network port `address` for a job's line (`line.baud`): a channel, or kCannotOpen
+// with the reason. `stop` ends a connect that still waits.
+OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
+                                 const std::function<bool()>& stop,
+                                 const NetworkPortTimeouts& limits = {});

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Where a port name leads: a local serial device ("/dev/ttyUSB0", "COM3"), or a serial port
+// at the other end of a network connection: "rfc2217://HOST:PORT" (Telnet with the COM port
+// option, which sets the line as a local port is set) or "socket://HOST:PORT" (raw TCP: the
+// line settings are the server's). HOST is a name, an IPv4 address or an IPv6 address in
+// brackets ("rfc2217://[::1]:7001").
+struct PortAddress {
+    enum class Kind { kLocal, kRfc2217, kRawTcp };
+    Kind kind = Kind::kLocal;
+    std::string host;        // network ports: without the brackets of an IPv6 address
+    std::uint16_t port = 0;  // network ports: 1..65535
+    std::string error;       // a malformed network port name: why; empty otherwise
+
+    bool IsNetwork() const { return kind != Kind::kLocal; }
+    bool ok() const { return error.empty(); }
+    // Whether two network addresses name one port of one server (host names compared as
+    // written, without letter case).
+    bool SameNetworkPort(const PortAddress& other) const;
+};
+
+// Reads a port name. Any name with "://" is a network port name; one that is not well formed
+// (an unknown scheme, no host, no port or one out of range, anything after the port) carries
+// its error.
+PortAddress ParsePortAddress(const std::string& name);

@@ -1,0 +1,18 @@
+#include "link/port_channel.h"
+
+#include "link/network_channel.h"
+#include "link/port_address.h"
+#include "link/serial_channel.h"
+
+OpenedChannel OpenPortChannel(const LineSettings& line, const std::function<bool()>& stop) {
+    const PortAddress address = ParsePortAddress(line.port);
+    if (!address.ok()) {
+        OpenedChannel refused;
+        refused.reason = address.error;
+        return refused;
+    }
+    if (address.IsNetwork()) {
+        return OpenNetworkChannel(address, line, stop);
+    }
+    return OpenSerialChannel(line);
+}
