@@ -31,5 +31,7 @@ using ComPortCallback = int (*)(std::uintptr_t context, const ComPortInfo* info)
 // handed out.
 //
 // On Windows the ports come from the device registry (EnumerateRegistryComPorts), elsewhere
-// from sysfs and the ports announced by running virtual targets (EnumerateSysfsComPorts).
+// from sysfs and the ports announced by running virtual targets (EnumerateSysfsComPorts). The
+// network ports the user has listed (ReadNetworkPortList) follow, described as
+// "NAME (network port)", their URLs as port names.
 int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context);

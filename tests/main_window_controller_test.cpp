@@ -342,7 +342,7 @@ TEST_F(ControllerTest, JobsRunOnTheRunnerThatTheOpenerServes) {
             Open([&, status = status, reason = reason](const LineSettings& line) {
                 answered.wait();
                 asked.push_back(line);
-                return OpenedChannel{status, nullptr, reason};
+                return OpenedChannel{status, nullptr, reason, {}};
             });
         window.OnInitialize();
         if (abort) {

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "platform/virtual_ports.h"
+#include "ports/com_ports.h"
+#include "ports/network_port_list.h"
 #include "tests/support/port_collector.h"
 #include "tests/support/test_files.h"
 
@@ -300,6 +302,7 @@ TEST(SysfsPortScan, MissingFoldersGiveNoPortsAndBadOnesFail) {
 TEST(SysfsPortScan, DefaultEnumerationIncludesAnnouncedPorts) {
     TempDir runtime;
     const ScopedVariable variable("XDG_RUNTIME_DIR", runtime.path().string());
+    const ScopedVariable noNetworkPorts("XDG_CONFIG_HOME", runtime.path().string());
     const fs::path folder = DefaultVirtualPortFolder();
     ASSERT_EQ(folder, runtime.path() / "quillon" / "ports");
     fs::create_directories(folder);
@@ -319,6 +322,31 @@ TEST(SysfsPortScan, DefaultEnumerationIncludesAnnouncedPorts) {
     for (std::size_t k = 0; k + 1 < collector.ports.size(); ++k) {
         EXPECT_EQ(collector.ports[k].portName.rfind("/dev/", 0), 0u) << collector.ports[k];
     }
+}
+
+// The user's network ports follow the system's, in their list's order, described as such; the
+// list lives in the configuration folder (an absolute XDG_CONFIG_HOME, else ~/.config).
+TEST(NetworkPortList, ReadFromTheConfigurationAfterTheSystemsPorts) {
+    EXPECT_EQ(
+        ParseNetworkPortList("# bench\nA\trfc2217://a:1\r\n\nno tab\nB\t\nC\tsocket://c:2").size(),
+        2u);
+    TempDir config;
+    const ScopedVariable variable("XDG_CONFIG_HOME", config.path().string());
+    fs::create_directories(config.path() / "quillon");
+    config.Write("quillon/ports", "Bench 3\trfc2217://10.0.0.5:7001\nLine\tsocket://[::1]:2000\n");
+    PortCollector collector;
+    EXPECT_EQ(EnumerateComPorts(&PortCollector::Callback, collector.context()), 1);
+    ASSERT_GE(collector.ports.size(), 2u);
+    const std::vector<ListedPort> last(collector.ports.end() - 2, collector.ports.end());
+    EXPECT_EQ(last, (std::vector<ListedPort>{{"rfc2217://10.0.0.5:7001", "Bench 3 (network port)"},
+                                             {"socket://[::1]:2000", "Line (network port)"}}));
+    PortCollector first;
+    first.stopAfter = 1;
+    EXPECT_EQ(EnumerateComPorts(&PortCollector::Callback, first.context()), 1);
+    EXPECT_EQ(first.ports.size(), 1u);
+    const ScopedVariable relative("XDG_CONFIG_HOME", "relative");
+    const ScopedVariable home("HOME", "/home/op");
+    EXPECT_EQ(NetworkPortListLocation(), "/home/op/.config/quillon/ports");
 }
 
 // A runtime folder is used only where XDG_RUNTIME_DIR names one that is there by an absolute

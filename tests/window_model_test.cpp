@@ -202,6 +202,12 @@ TEST(WindowLists, PortAndBaudrateLists) {
         {{"COM10", "COM2"}, 1, "", {"COM10", "COM2"}, 0},  // the empty name begins every name
         {{"COM2", "COM1"}, 0, "COM1", {"COM1", "COM2"}, kNoSelection},  // failed: listed, none
         {{"b", "B", "a"}, 1, "x", {"a", "b", "B"}, kNoSelection},       // equal names as reported
+        // network ports after the local ones, in their list's order
+        {{"socket://b:1", "COM2", "rfc2217://a:2", "COM1"},
+         1,
+         "COM1",
+         {"COM1", "COM2", "socket://b:1", "rfc2217://a:2"},
+         0},
     };
     for (const auto& [reported, result, stored, ports, selected] : rows) {
         const PortListEntries list =

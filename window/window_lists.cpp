@@ -77,10 +77,18 @@ PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::
     PortListEntries list;
     const PortEnumerator& source = enumerate ? enumerate : PortEnumerator(EnumerateComPorts);
     const int listed = source(&CollectPort, reinterpret_cast<std::uintptr_t>(&list.ports));
-    // Sorted with letter case ignored; equal names keep the order they were reported in.
-    std::stable_sort(
-        list.ports.begin(), list.ports.end(),
-        [](const std::string& a, const std::string& b) { return CompareIgnoringCase(a, b) < 0; });
+    // Sorted with letter case ignored; equal names keep the order they were reported in. The
+    // user's network ports follow the local ones, in the order of their list.
+    const auto isNetwork = [](const std::string& port) {
+        return port.find("://") != std::string::npos;
+    };
+    std::stable_sort(list.ports.begin(), list.ports.end(),
+                     [&isNetwork](const std::string& a, const std::string& b) {
+                         if (isNetwork(a) || isNetwork(b)) {
+                             return !isNetwork(a) && isNetwork(b);
+                         }
+                         return CompareIgnoringCase(a, b) < 0;
+                     });
     // After a failed enumeration nothing is selected. The stored name begins the selected
     // port's name; an empty one begins every name.
     list.selected = listed == 1 ? FirstEntryBeginningWith(list.ports, storedPort) : kNoSelection;
