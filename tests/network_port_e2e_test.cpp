@@ -153,6 +153,29 @@ TEST(NetworkPortTest, FaultsAbortsAndLostConnections) {
     }
 }
 
+// A production run with a network station beside a local one: both flash, the record names
+// the network port by its URL; two names of one server port are one device.
+TEST(NetworkPortTest, ProductionStationsMixLocalAndNetworkPorts) {
+    TempDir dir;
+    const std::string image = dir.Write("ff.hex", ImageText(FfRichData(2048)));
+    ServedTarget served;
+    BackgroundProcess local({kSim, "--link", "none", "--ram-test-ms", "0", "--erase-ms", "1"});
+    const std::string localPort = local.ReadLine();
+    const std::string url = served.server().Rfc2217Url();
+    const std::string record = (dir.path() / "line.jsonl").string();
+    const ProcessResult result = Cli({"-p", url + "," + localPort, "--record", record, image});
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    std::ifstream in(record);
+    const std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(lines.find("\"port\": \"" + url + "\""), std::string::npos) << lines;
+    EXPECT_NE(lines.find("\"port\": \"" + localPort + "\""), std::string::npos) << lines;
+
+    const std::string raw = "socket://" + url.substr(std::string("rfc2217://").size());
+    const ProcessResult twice = Cli({"-p", url + "," + raw, image});
+    EXPECT_EQ(twice.exitCode, 2);
+    EXPECT_NE(twice.err.find("are the same device"), std::string::npos) << twice.err;
+}
+
 // A TCP server that takes connections and never says a word.
 class MuteServer {
 public:
