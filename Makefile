@@ -6,6 +6,7 @@ FUZZ_SECONDS ?= 60
 SOAK_CYCLES ?= 200
 SOAK_TOOL ?= lsan
 SOAK_CHAOS ?= 0
+SOAK_PRODUCTION ?= 0
 SOAK_SEED ?=
 BAUD ?= 0
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -20,7 +21,10 @@ build: deps
 	cmake --build --preset default -j $(JOBS)
 
 # The main job out of the box: flashes the sample image into a virtual target.
-run: build
+# Builds only the two programs the demo runs (not the tests or the benchmarks).
+run: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target quillon-cli quillon-sim
 	scripts/demo build/default $(BAUD)
 
 # Builds everything with g++ (warnings are errors) and runs the whole test suite.
@@ -100,9 +104,10 @@ report: build
 # SOAK_CYCLES Initialize + Start Download cycles in one process against the virtual target,
 # under LeakSanitizer (SOAK_TOOL=valgrind: memcheck); not part of `make test`. SOAK_CHAOS=1:
 # the chaos soak, a fresh target with random faults every cycle (SOAK_SEED=S replays a run).
+# SOAK_PRODUCTION=1: the production chaos soak, quillon-cli production runs over faulty targets.
 soak: deps
 	scripts/soak --cycles $(SOAK_CYCLES) --tool $(SOAK_TOOL) $(if $(filter 1,$(SOAK_CHAOS)),--chaos) \
-	  $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+	  $(if $(filter 1,$(SOAK_PRODUCTION)),--production) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -82,6 +82,9 @@ if(UNIX AND NOT APPLE)
         find_package(Python3 REQUIRED COMPONENTS Interpreter)
         install(FILES ${QUILLON_PACKAGING_DIR}/quillon.desktop
                 DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+        # The HEX file type the menu entry opens (no shared type exists for it).
+        install(FILES ${QUILLON_PACKAGING_DIR}/quillon-mime.xml
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME quillon.xml)
         foreach(size 16 32 48 64 128 256)
             set(icon ${QUILLON_DIST_DIR}/icons/${size}/quillon.png)
             add_custom_command(OUTPUT ${icon}
