@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "ports/memory_registry.h"
+#include "tests/support/memory_registry.h"
 #include "tests/support/port_collector.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "ports/memory_registry.h"
+#include "tests/support/memory_registry.h"
 #include "ports/registry_port_walk.h"
 #include "tests/support/port_collector.h"
 

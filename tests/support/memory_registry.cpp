@@ -1,4 +1,4 @@
-#include "ports/memory_registry.h"
+#include "tests/support/memory_registry.h"
 
 #include <algorithm>
 #include <cstring>
