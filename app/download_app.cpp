@@ -37,9 +37,9 @@ bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
         if (!mainWindow) {
             return 0;
         }
-        m_pMainWnd = mainWindow.get();
+        m_mainWindow = mainWindow.get();
         const int result = mainWindow->exec();
-        m_pMainWnd = nullptr;
+        m_mainWindow = nullptr;
         return result;
     });  // the window, its job ended and its line closed, is gone before the settings are saved
     return false;
@@ -53,7 +53,7 @@ void CDownloadApp::LoadSettings() {
 void CDownloadApp::WinHelp() {
     // F1 may come from the about box as well as from the main window.
     QWidget* owner = QApplication::activeWindow();
-    ShowHelp(owner != nullptr ? owner : m_pMainWnd, QString::fromStdString(m_helpFilePath));
+    ShowHelp(owner != nullptr ? owner : m_mainWindow, QString::fromStdString(m_helpFilePath));
 }
 
 QIcon CDownloadApp::LoadAppIcon() {

@@ -42,7 +42,7 @@ public:
     // The application icon.
     static QIcon LoadAppIcon();
 
-    QWidget* m_pMainWnd = nullptr;  // the main window while it runs
+    QWidget* m_mainWindow = nullptr;  // the main window while it runs
 };
 
 // The one application object, or nullptr before it is constructed and after it is destroyed.

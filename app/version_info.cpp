@@ -81,21 +81,21 @@ int CVersionInfo::Load(const QString& path) {
     if (!block || !block->FirstTranslation(&translation)) {
         return 0;
     }
-    m_pBlock = std::move(block);
-    m_dwTranslation = translation;
+    m_block = std::move(block);
+    m_translation = translation;
     return 1;
 }
 
 QString CVersionInfo::GetString(const QString& key, std::uint32_t translation) const {
-    if (!m_pBlock) {
+    if (!m_block) {
         return QString();
     }
-    const std::uint32_t chosen = translation != 0 ? translation : m_dwTranslation;
-    return m_pBlock->FindString(
+    const std::uint32_t chosen = translation != 0 ? translation : m_translation;
+    return m_block->FindString(
         QString::asprintf("\\StringFileInfo\\%08lx\\", static_cast<unsigned long>(chosen)) + key);
 }
 
 void CVersionInfo::Release() {
-    m_pBlock.reset();
-    m_dwTranslation = 0;
+    m_block.reset();
+    m_translation = 0;
 }

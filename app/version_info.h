@@ -48,11 +48,11 @@ public:
     // Frees the resource; afterwards nothing is loaded. Safe when nothing is.
     void Release();
 
-    std::uint32_t Translation() const { return m_dwTranslation; }
+    std::uint32_t Translation() const { return m_translation; }
 
 private:
     struct Block;
 
-    std::unique_ptr<Block> m_pBlock;
-    std::uint32_t m_dwTranslation = 0;
+    std::unique_ptr<Block> m_block;
+    std::uint32_t m_translation = 0;
 };

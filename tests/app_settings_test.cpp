@@ -78,7 +78,7 @@ TEST_F(SettingsTest, OkWritesTheChoicesBackWithEraseAllAsOne) {
     EXPECT_EQ(store.value("Settings/EraseAll").toInt(), 1);
     EXPECT_EQ(QString::fromStdString(app.m_helpFilePath),
               QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("quillon_de.pdf"));
-    EXPECT_EQ(app.m_pMainWnd, nullptr);
+    EXPECT_EQ(app.m_mainWindow, nullptr);
 }
 
 TEST_F(SettingsTest, CancelWritesNothing) {

@@ -40,11 +40,11 @@ int CDownloadApp::InitInstance(const std::string& imageFile) {
         CDownloadDlg window(*this);
         window.SetImageFile(imageFile);
         const int result = window.DoModal();
-        m_pMainWnd = nullptr;
+        m_mainWindow = nullptr;
         return result;
     });  // the window, its job ended and its line closed, is gone before the settings are saved
 }
 
 void CDownloadApp::WinHelp(HWND owner) {
-    ShowHelp(owner != nullptr ? owner : m_pMainWnd.load(), m_helpFilePath);
+    ShowHelp(owner != nullptr ? owner : m_mainWindow.load(), m_helpFilePath);
 }

@@ -45,7 +45,7 @@ public:
     // The folder of the program (UTF-8): Options::programDirectory, else the running .exe's.
     const std::string& ProgramDirectory() const { return m_programDirectory; }
 
-    std::atomic<HWND> m_pMainWnd{nullptr};  // the main window while it exists
+    std::atomic<HWND> m_mainWindow{nullptr};  // the main window while it exists
     const Options m_options;
 
 private:

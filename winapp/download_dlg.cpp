@@ -157,7 +157,7 @@ INT_PTR CDownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL CDownloadDlg::OnInitDialog() {
     // The application's main window from now on; the job events reach it from now on.
-    m_app.m_pMainWnd = m_window;
+    m_app.m_mainWindow = m_window;
     m_dpi = LogicalDpi(m_window);
     CHelpKeyHook::Register(m_window, [this](HWND window) { m_app.WinHelp(window); });
     {
@@ -226,8 +226,8 @@ void CDownloadDlg::CreateProgressBar() {
 void CDownloadDlg::OnDestroy() {
     // Before the handle dies: nobody finds the window, nothing posts to it any more, and the
     // events posted and still queued are freed.
-    if (m_app.m_pMainWnd.load() == m_window) {
-        m_app.m_pMainWnd = nullptr;
+    if (m_app.m_mainWindow.load() == m_window) {
+        m_app.m_mainWindow = nullptr;
     }
     CHelpKeyHook::Unregister(m_window);
     {

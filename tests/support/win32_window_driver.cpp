@@ -382,7 +382,7 @@ WindowSession::WindowSession(CDownloadApp::Options options, std::string imageFil
     HWND window = nullptr;
     const bool up = WaitFor(
         [&] {
-            window = m_app->m_pMainWnd.load();
+            window = m_app->m_mainWindow.load();
             return m_ended || (window != nullptr && ::IsWindowVisible(window));
         },
         kOpenTimeout);
@@ -395,7 +395,7 @@ WindowSession::WindowSession(CDownloadApp::Options options, std::string imageFil
     }
     if (!up) {
         ADD_FAILURE() << "the main window did not come up within " << kOpenTimeout.count()
-                      << " ms (m_pMainWnd " << (window != nullptr ? "set" : "not set") << ")";
+                      << " ms (m_mainWindow " << (window != nullptr ? "set" : "not set") << ")";
         return;
     }
     m_window = window;
@@ -409,7 +409,7 @@ WindowSession::~WindowSession() {
 void WindowSession::CloseAll() {
     if (!m_ended) {
         const DWORD thread = m_threadId;
-        HWND window = m_app->m_pMainWnd.load();
+        HWND window = m_app->m_mainWindow.load();
         // Whatever is open over the window: menus end with WM_CANCELMODE to their owner, boxes
         // with Cancel.
         for (int round = 0; round < 5 && thread != 0; ++round) {
