@@ -10,6 +10,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/utf16_text.h"
 #else
 #include <unistd.h>
 
@@ -151,12 +153,7 @@ std::string HostName() {
     if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) {
         return {};
     }
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(size), nullptr, 0,
-                                            nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(size), text.data(), bytes, nullptr,
-                          nullptr);
-    return text;
+    return Utf8FromUtf16(name, size);
 #else
     char name[HOST_NAME_MAX + 1] = {};
     if (gethostname(name, sizeof name - 1) != 0) {

@@ -4,41 +4,11 @@
 
 #include <windows.h>
 
-namespace {
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) {
-        return std::wstring();
-    }
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                              length);
-    }
-    return wide;
-}
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-    if (length == 0) {
-        return std::string();
-    }
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size,
-                              nullptr, nullptr);
-    }
-    return narrow;
-}
-
-}  // namespace
+#include "platform/utf16_text.h"
 
 bool Win32VersionResource::Read(const std::string& path) {
     m_block.clear();
-    const std::wstring file = Widen(path);
+    const std::wstring file = Utf16FromUtf8(path);
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
     if (size == 0) {
@@ -76,7 +46,8 @@ std::string Win32VersionResource::FindString(const std::string& query) const {
     void* value = nullptr;
     UINT chars = 0;
     auto* block = const_cast<unsigned char*>(m_block.data());
-    if (!::VerQueryValueW(block, Widen(query).c_str(), &value, &chars) || value == nullptr) {
+    if (!::VerQueryValueW(block, Utf16FromUtf8(query).c_str(), &value, &chars) ||
+        value == nullptr) {
         return std::string();
     }
     // The length counts characters, the terminator included where the file has one.
@@ -85,7 +56,7 @@ std::string Win32VersionResource::FindString(const std::string& query) const {
     while (length < chars && text[length] != L'\0') {
         ++length;
     }
-    return Narrow(text, length);
+    return Utf8FromUtf16(text, length);
 }
 
 #endif  // _WIN32

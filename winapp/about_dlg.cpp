@@ -7,7 +7,7 @@
 #include "res/window_ids.h"
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "winapp/about_dlg.h"
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 #include "winapp/win32_message_box.h"
 #include "window/image_file_dialog.h"
 

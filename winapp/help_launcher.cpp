@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 #include "winapp/win32_message_box.h"
 #include "window/help_launch.h"
 

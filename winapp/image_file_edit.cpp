@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 #include "window/image_file_dialog.h"
 
 namespace {

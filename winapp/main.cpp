@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "winapp/download_app.h"
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 #include "window/window_command_line.h"
 
 namespace {

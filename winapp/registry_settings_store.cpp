@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 
 namespace {
 

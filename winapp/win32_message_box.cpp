@@ -1,6 +1,6 @@
 #include "winapp/win32_message_box.h"
 
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 
 void ShowMessageBox(HWND owner, const WindowMessage& message) {
     UINT style =

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <utility>
 
+#include "platform/utf16_text.h"
 #include "res/window_ids.h"
 
 namespace win32_window {
@@ -37,27 +38,11 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
 }
 
 std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) {
-        return std::wstring();
-    }
-    const int size =
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                          size);
-    return wide;
+    return Utf16FromUtf8(utf8);
 }
 
 std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size,
-                          nullptr, nullptr);
-    return utf8;
+    return Utf8FromUtf16(wide);
 }
 
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const char* what) {

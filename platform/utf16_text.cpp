@@ -1,4 +1,4 @@
-#include "winapp/utf16_text.h"
+#include "platform/utf16_text.h"
 
 #include <windows.h>
 
