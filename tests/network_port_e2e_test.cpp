@@ -126,8 +126,10 @@ TEST(NetworkPortTest, FaultsAbortsAndLostConnections) {
         SCOPED_TRACE("an abort while a block's answer is awaited");
         ServedTarget target({"--silent-from", "block@5"});
         ProcessOptions options;
-        options.onOutput = [](const std::string& out, int pid) {
-            if (out.find("Programming sector") != std::string::npos) {
+        bool interrupted = false;  // once: a second Ctrl+C would end the program at once
+        options.onOutput = [&interrupted](const std::string& out, int pid) {
+            if (!interrupted && out.find("Programming sector") != std::string::npos) {
+                interrupted = true;
                 ::kill(pid, SIGINT);
             }
         };

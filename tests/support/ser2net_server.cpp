@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -26,17 +29,22 @@ std::uint16_t FreeTcpPort() {
 }
 
 bool TcpPortListens(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool listens =
-        fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (fd >= 0) {
-        ::close(fd);
+    // Read from the kernel's socket table, without connecting: a connection would make the
+    // server open its device, and a second connection soon after could find the first one's
+    // device still open, each reading part of the answers.
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) {
+            return true;
+        }
     }
-    return listens;
+    return false;
 }
 
 Ser2netServer::Ser2netServer(const std::string& device)
@@ -59,8 +67,7 @@ Ser2netServer::Ser2netServer(const std::string& device)
                  static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    // Ready once both ports take connections (a connection that is closed at once does no
-    // harm to the server).
+    // Ready once both ports listen.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!(TcpPortListens(m_rfc2217) && TcpPortListens(m_raw))) {
         int status = 0;

@@ -31,5 +31,5 @@ private:
 
 // A TCP port on the loopback interface that nobody listens on (free when asked).
 std::uint16_t FreeTcpPort();
-// Whether something takes connections on `port` of the loopback interface.
+// Whether a socket listens on `port` (IPv4), read from the kernel's table without connecting.
 bool TcpPortListens(std::uint16_t port);
