@@ -12,6 +12,7 @@
 #include <optional>
 #include <regex>
 
+#include "image/hex_reader.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
 
@@ -92,85 +93,112 @@ int StopSim(SimProcess& sim) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-Host::Host(const std::string& port, int baud) : worker(BeginThread<CWorkerThread>(eraseAll)) {
-    job.hWndOwner = &owner;
-    job.strPort = port;
-    job.nBaudRate = baud;
+void JobWatch::OnLine(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_log.push_back(text);
+    }
+    if (m_onLine) {
+        m_onLine(text);
+    }
+}
+
+void JobWatch::OnAppend(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_log.empty()) {
+        m_log.back() += text;
+    }
+}
+
+void JobWatch::OnReaderMessage(const std::string& file, const std::string& text) {
+    OnLine("reader: " + file + ": " + text);
+}
+
+void JobWatch::OnDone(const JobResult& result) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_doneCount;
+    if (!m_result) {
+        m_result = result;
+    }
+    m_changed.notify_all();
+}
+
+bool JobWatch::WaitDone(std::chrono::steady_clock::time_point until) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_until(lock, until, [this] { return m_result.has_value(); });
+}
+
+void JobWatch::WaitDone() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_result.has_value(); });
+}
+
+int JobWatch::DoneCount() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_doneCount;
+}
+
+std::optional<JobResult> JobWatch::Result() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_result;
+}
+
+std::vector<std::string> JobWatch::Log() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_log;
+}
+
+Host::Host(const std::string& port, int baud) : runner(std::make_unique<JobRunner>()) {
+    line.port = port;
+    line.baud = BaudRate{static_cast<std::uint32_t>(baud)};
 }
 
 Host::~Host() {
-    End();
+    runner.reset();
 }
 
-int Host::End() {
-    if (!worker) {
-        return 0;
-    }
-    worker->PostThreadMessage(UM_QUIT, 0, 0);
-    worker->WaitForEnd();
-    worker.reset();
-    int done = 0;
-    while (auto message = owner.TryTake()) {
-        done += message->message == UM_INIT_DONE || message->message == UM_DOWNLOAD_DONE;
-        DiscardPostedMessage(*message);
-    }
-    return done;
-}
-
-JobRun RunJob(Host& host, unsigned message, unsigned doneMessage,
+JobRun RunJob(Host& host, std::variant<InitializeRequest, DownloadRequest> job,
               const std::function<void(const std::string& line)>& onLine,
               std::chrono::milliseconds deadline, std::chrono::milliseconds stopGrace) {
-    using Clock = std::chrono::steady_clock;
+    using WallClock = std::chrono::steady_clock;
     JobRun run;
-    g_bStopJob = 0;
-    host.worker->PostThreadMessage(message, 0, reinterpret_cast<LParam>(&host.job));
-    Clock::time_point end = Clock::now() + deadline;
-    while (!run.done) {
-        std::optional<QueuedMessage> next;
-        if (deadline == std::chrono::milliseconds::zero()) {
-            next = host.owner.Take();
-        } else {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-            if (left.count() <= 0) {
-                if (run.overran) {
-                    break;  // not even the stop ended it
-                }
-                run.overran = true;
-                g_bStopJob = 1;
-                end = Clock::now() + stopGrace;
-                continue;
-            }
-            next = host.owner.TakeFor(static_cast<std::uint32_t>(left.count()));
-            if (!next && !host.owner.IsClosed()) {
-                continue;
-            }
-        }
-        if (!next) {
-            break;
-        }
-        if (next->message == UM_LOG_LINE) {
-            run.log.push_back(*TakePostedString(next->lParam));
-            if (onLine) {
-                onLine(run.log.back());
-            }
-        } else if (next->message == UM_LOG_APPEND) {
-            const auto text = TakePostedString(next->lParam);
-            if (!run.log.empty()) {
-                run.log.back() += *text;
-            }
-        } else if (next->message == doneMessage) {
-            ++run.doneMessages;
-            run.done = true;
-            run.aborted = next->wParam;
-            run.succeeded = next->lParam;
-        } else if (next->message == UM_INIT_DONE || next->message == UM_DOWNLOAD_DONE) {
-            ++run.doneMessages;  // another job's: one too many
-        } else {
-            DiscardPostedMessage(*next);
-        }
+    run.watch = std::make_shared<JobWatch>(onLine);
+    host.watches.push_back(run.watch);
+    JobRequest request;
+    request.job = std::move(job);
+    request.line = host.line;
+    request.timeouts = host.timeouts;
+    host.runner->Start(std::move(request), *run.watch);
+    if (deadline == std::chrono::milliseconds::zero()) {
+        run.watch->WaitDone();
+        run.done = true;
+    } else if (run.watch->WaitDone(WallClock::now() + deadline)) {
+        run.done = true;
+    } else {
+        run.overran = true;
+        host.runner->RequestStop();
+        run.done = run.watch->WaitDone(WallClock::now() + stopGrace);
     }
-    g_bStopJob = 1;
+    if (run.done) {
+        // The job's thread ends right after its done event.
+        host.runner->Wait();
+        run.result = *run.watch->Result();
+        // Its thread has ended: nothing reports to the watch any more, and the host need not
+        // keep it (a long soak would otherwise collect every job's log).
+        std::erase(host.watches, run.watch);
+    }
+    run.log = run.watch->Log();
+    run.doneMessages = run.watch->DoneCount();
     return run;
+}
+
+std::shared_ptr<const HexImage> ReadImage(const std::string& path) {
+    HexReadResult read = ReadHexFile(path);
+    if (!read.ok()) {
+        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), read.error->text.c_str());
+        std::exit(1);
+    }
+    return std::make_shared<const HexImage>(std::move(read.image));
 }
 
 std::set<int> SoakImage::Sectors() const {

@@ -1,22 +1,27 @@
 #pragma once
 
 // What the programs in bench/ share: HEX files built in code, quillon-sim as a child process,
-// and one job run on the worker the way the window runs it.
+// and one job run on a JobRunner the way the command line runs it.
 #include <sys/types.h>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "link/messages.h"
-#include "link/worker_thread.h"
+#include "image/hex_image.h"
+#include "link/job_events.h"
+#include "link/job_request.h"
+#include "link/job_runner.h"
 
 namespace bench {
 
@@ -38,40 +43,78 @@ SimProcess StartSim(const std::string& program, const std::vector<std::string>& 
 // SIGTERM, then waits; returns its exit status (-1 when a signal ended it).
 int StopSim(SimProcess& sim);
 
-// The window's side of the jobs: a worker thread, the queue it posts to and the job record.
+// What one job reported, collected from its thread: the log (appended text joined to its
+// line) and its done events. Shared between the job and its waiter, so that a job that never
+// ends keeps its events alive.
+class JobWatch : public JobEvents {
+public:
+    explicit JobWatch(std::function<void(const std::string& line)> onLine = {})
+        : m_onLine(std::move(onLine)) {}
+
+    void OnLine(const std::string& text) override;
+    void OnAppend(const std::string& text) override;
+    void OnProgress(ProgressPhase, std::uint32_t, std::uint32_t) override {}
+    void OnReaderMessage(const std::string& file, const std::string& text) override;
+    void OnDebug(const std::string&) override {}
+    void OnDone(const JobResult& result) override;
+
+    // Waits until the first done event or `until`; true when it came.
+    bool WaitDone(std::chrono::steady_clock::time_point until);
+    void WaitDone();
+    int DoneCount();
+    std::optional<JobResult> Result();
+    std::vector<std::string> Log();
+
+private:
+    std::function<void(const std::string& line)> m_onLine;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_log;
+    std::optional<JobResult> m_result;
+    int m_doneCount = 0;
+};
+
+// The owner's side of the jobs, as the command line has it: one runner whose jobs share the
+// line the last Initialize opened.
 struct Host {
     Host(const std::string& port, int baud);
-    ~Host();  // ends the worker unless End() did
+    ~Host();  // ends the runner (its running job told to stop) before the watches go
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    // Ends the worker (after its running job) and drops what it posted that nobody took;
-    // returns how many of those were done messages.
-    int End();
-
-    std::atomic<int> eraseAll{0};
-    MessageQueue owner;
-    ThreadPtr<CWorkerThread> worker;
-    JobParams job;
+    LineSettings line;
+    Timeouts timeouts;
+    // The events of jobs that did not end, kept as long as the runner that may still report
+    // to them.
+    std::vector<std::shared_ptr<JobWatch>> watches;
+    std::unique_ptr<JobRunner> runner;
 };
 
-// One job as the window runs it: flag cleared, message posted, everything that comes back
-// collected until the done message.
+// One job run to its end: started on the runner, everything it reports collected until its
+// done event.
 struct JobRun {
     bool done = false;
-    WParam aborted = 0;
-    LParam succeeded = 0;
-    std::vector<std::string> log;  // appended text joined to its line
-    int doneMessages = 0;          // done messages of any job taken while this one ran
-    bool overran = false;          // not done by the deadline, so it was told to stop
+    JobResult result;
+    std::vector<std::string> log;
+    int doneMessages = 0;  // done events of this job (exactly one when it ended right)
+    bool overran = false;  // not done by the deadline, so it was told to stop
+    std::shared_ptr<JobWatch> watch;
+
+    bool succeeded() const { return done && result.succeeded(); }
+    bool aborted() const { return done && result.aborted(); }
 };
-// `onLine` sees each log line as it comes. With a `deadline`, a job that has not ended by
-// then is told to stop (g_bStopJob) and given `stopGrace` more to end; `done` stays false
-// when it does not.
-JobRun RunJob(Host& host, unsigned message, unsigned doneMessage,
+// `onLine` sees each log line as it comes (on the job's thread). With a `deadline`, a job
+// that has not ended by then is told to stop and given `stopGrace` more to end; `done` stays
+// false when it does not, and the job is left running (the caller decides what to do with
+// the host). Without a deadline the job is waited for until it ends.
+JobRun RunJob(Host& host, std::variant<InitializeRequest, DownloadRequest> job,
               const std::function<void(const std::string& line)>& onLine = {},
               std::chrono::milliseconds deadline = std::chrono::milliseconds::zero(),
               std::chrono::milliseconds stopGrace = std::chrono::seconds(15));
+
+// Reads a HEX file once, as the command line does before its download; exits the benchmark
+// when it cannot.
+std::shared_ptr<const HexImage> ReadImage(const std::string& path);
 
 // The soaks' images: stretches of bytes at 24-bit addresses.
 struct SoakImage {

@@ -1,7 +1,8 @@
-// Loads one HEX file into the image memory, as the jobs do, and reports the outcome:
+// Reads one HEX file into an image, as the programs do before a download, and reports the
+// outcome:
 //   hex_load FILE [REPEAT]
-// Prints "result R, N ms per load (best of REPEAT)" and exits 0 when the load succeeded.
-// Message boxes go to stderr.
+// Prints "result R, N ms per load (best of REPEAT)" (R is 1 when the read succeeded, 0 when
+// not) and exits 0 when the read succeeded. The reader's messages go to stderr.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,7 +10,6 @@
 #include <string>
 
 #include "image/hex_reader.h"
-#include "image/image_memory.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -18,18 +18,22 @@ int main(int argc, char** argv) {
     }
     const std::string path = argv[1];
     const int repeat = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
-    int result = 0;
+    HexReadResult read;
     double best = 1e300;
     for (int i = 0; i < repeat; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        result = LoadHexFile(path);
+        read = ReadHexFile(path);
         const std::chrono::duration<double, std::milli> took =
             std::chrono::steady_clock::now() - start;
         best = std::min(best, took.count());
     }
+    for (const std::string& text : read.Messages()) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
+    }
+    const int result = read.ok() ? 1 : 0;
     int used = 0;
-    for (int s = 0; s < ImageMemory::kSegmentCount; ++s) {
-        used += g_imageMemory.FillMark(s) > 0 ? 1 : 0;
+    for (int s = 0; s < HexImage::kSegmentCount; ++s) {
+        used += read.image.HoldsData(s) ? 1 : 0;
     }
     std::printf("result %d, %d segments with data, %.1f ms per load (best of %d)\n", result, used,
                 best, repeat);

@@ -18,15 +18,11 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "link/messages.h"
-#include "link/worker_thread.h"
-#include "platform/debug_channel.h"
-#include "platform/message_box.h"
 #include "tests/support/hex_text.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 constexpr std::size_t kDefaultMonitorBytes = 16 * 1024;
 constexpr std::size_t kDefaultImageBytes = 256 * 1024;
 
@@ -40,7 +36,7 @@ double ProcessCpuSeconds() {
 }
 
 struct Phase {
-    Clock::time_point start, end;
+    WallClock::time_point start, end;
     double cpuStart = 0, cpuEnd = 0;
     bool started = false, ended = false;
     double Seconds() const { return std::chrono::duration<double>(end - start).count(); }
@@ -49,20 +45,20 @@ struct Phase {
 
 // Runs one job and times the phase between the log line starting with `from` and the one
 // starting with `to`.
-bool TimedJob(bench::Host& host, unsigned message, unsigned done, const std::string& from,
-              const std::string& to, Phase& phase) {
-    const bench::JobRun run = bench::RunJob(host, message, done, [&](const std::string& line) {
+bool TimedJob(bench::Host& host, std::variant<InitializeRequest, DownloadRequest> job,
+              const std::string& from, const std::string& to, Phase& phase) {
+    const bench::JobRun run = bench::RunJob(host, std::move(job), [&](const std::string& line) {
         if (!phase.started && line.rfind(from, 0) == 0) {
             phase.started = true;
-            phase.start = Clock::now();
+            phase.start = WallClock::now();
             phase.cpuStart = ProcessCpuSeconds();
         } else if (phase.started && !phase.ended && line.rfind(to, 0) == 0) {
             phase.ended = true;
-            phase.end = Clock::now();
+            phase.end = WallClock::now();
             phase.cpuEnd = ProcessCpuSeconds();
         }
     });
-    return run.done && run.succeeded == 1 && phase.ended;
+    return run.succeeded() && phase.ended;
 }
 
 void Report(const char* what, double wireSeconds, const Phase& phase) {
@@ -105,9 +101,6 @@ int main(int argc, char** argv) {
     if (bauds.empty()) {
         bauds = {115200, 57600};
     }
-    SetDebugTextHandler([](const std::string&) {});
-    SetMessageBoxHandler(
-        [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
     const auto dir =
         std::filesystem::temp_directory_path() / ("quillon-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
@@ -129,13 +122,12 @@ int main(int argc, char** argv) {
         bool downloaded = false;
         {
             bench::Host host(sim.port, static_cast<int>(baud));
-            host.job.strFile = monitorFile;
-            initialized = TimedJob(host, UM_INITIALIZE, UM_INIT_DONE, "Send Monitor",
+            initialized = TimedJob(host, InitializeRequest{monitorFile}, "Send Monitor",
                                    "Monitor started!", upload);
-            host.job.strFile = imageFile;
-            downloaded =
-                initialized && TimedJob(host, UM_DOWNLOAD, UM_DOWNLOAD_DONE, "Programming sector",
-                                        "Finalizing download", programming);
+            // Read before the job, as the command line reads it: not part of the timed phase.
+            downloaded = initialized &&
+                         TimedJob(host, DownloadRequest{bench::ReadImage(imageFile), imageFile},
+                                  "Programming sector", "Finalizing download", programming);
         }
         std::printf("%u baud:\n", baud);
         if (initialized) {

@@ -1,6 +1,6 @@
-// How the link waits, over a pseudo-terminal, against a busy-polling baseline measured in the
-// same run (the plain loop: ask for the queued count again and again; between polls of a
-// multi-byte wait sleep 1 ms):
+// How the jobs' line (TargetLine over a SerialChannel) waits, over a pseudo-terminal, against a
+// busy-polling baseline measured in the same run (the plain loop: ask for the queued count again
+// and again; between polls of a multi-byte wait sleep 1 ms):
 //   (a) CPU time of the waiting thread while a wait runs 2 s on a silent port;
 //   (b) median round trip of a 1-byte echo, and the waiting thread's CPU per echo.
 // Usage: link_wait [ECHOES]
@@ -17,17 +17,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "link/serial_link.h"
-#include "platform/debug_channel.h"
-#include "platform/ticks.h"
+#include "link/clock.h"
+#include "link/job_events.h"
+#include "link/serial_channel.h"
+#include "link/target_line.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 double ThreadCpuMs() {
     rusage usage{};
@@ -95,8 +97,8 @@ public:
     ~BusyPollingPort() { close(m_fd); }
     void Write(std::uint8_t byte) { (void)!write(m_fd, &byte, 1); }
     bool Wait(std::uint32_t timeoutMs, int count) {
-        const std::uint32_t start = TickCountMs();
-        while (TickCountMs() - start < timeoutMs) {
+        const auto end = WallClock::now() + std::chrono::milliseconds(timeoutMs);
+        while (WallClock::now() < end) {
             int queued = 0;
             ioctl(m_fd, FIONREAD, &queued);
             if (queued >= count) {
@@ -104,7 +106,7 @@ public:
                 return true;
             }
             if (count > 1) {
-                SleepMs(1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
         return false;
@@ -115,6 +117,27 @@ private:
     std::uint8_t m_buffer[1024];
 };
 
+// A job's events that go nowhere: the waits only report the bytes of a partial answer.
+class SilentEvents : public JobEvents {
+public:
+    void OnLine(const std::string&) override {}
+    void OnAppend(const std::string&) override {}
+    void OnProgress(ProgressPhase, std::uint32_t, std::uint32_t) override {}
+    void OnReaderMessage(const std::string&, const std::string&) override {}
+    void OnDebug(const std::string&) override {}
+    void OnDone(const JobResult&) override {}
+};
+
+// The pseudo-terminal's slave as a job opens it, 115200 baud; exits when it cannot.
+std::unique_ptr<ByteChannel> OpenLine(const std::string& port) {
+    OpenedChannel opened = OpenSerialChannel({port, BaudRate{115200}});
+    if (opened.status != OpenedChannel::Status::kOpened) {
+        std::fprintf(stderr, "cannot open %s: %s\n", port.c_str(), opened.reason.c_str());
+        std::exit(1);
+    }
+    return std::move(opened.channel);
+}
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
@@ -124,18 +147,12 @@ double Median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
     const int echoes = argc > 1 ? std::max(11, std::atoi(argv[1])) : 2000;
-    SetDebugTextHandler([](const std::string&) {});
-
-    MonitorHeader header{};
-    MessageQueue owner;
-    JobParams job;
-    job.hWndOwner = &owner;
-    job.nBaudRate = 115200;
+    SteadyClock clock;
+    SilentEvents events;
 
     std::printf("(a) CPU time of the waiting thread during a 2 s wait on a silent port\n");
     for (int count : {1, 7}) {
         Pty pty;
-        job.strPort = pty.slave;
         double base = 0;
         {
             BusyPollingPort baseline(pty.slave);
@@ -143,10 +160,10 @@ int main(int argc, char** argv) {
             baseline.Wait(2000, count);
             base = ThreadCpuMs() - before;
         }
-        SerialLink link(header);
-        link.OpenPort(job);
+        const std::unique_ptr<ByteChannel> channel = OpenLine(pty.slave);
+        TargetLine line(*channel, clock, events);
         const double before = ThreadCpuMs();
-        link.WaitForResponse(2000, static_cast<std::size_t>(count), true);
+        line.WaitForResponse(2000, static_cast<std::size_t>(count), true);
         const double ours = ThreadCpuMs() - before;
         std::printf("    %d byte%s: quillon %.2f ms CPU, busy polling %.1f ms CPU (%.0fx less)\n",
                     count, count == 1 ? " " : "s", ours, base, base / std::max(ours, 0.01));
@@ -162,23 +179,23 @@ int main(int argc, char** argv) {
         BusyPollingPort baseline(pty.slave);
         const double before = ThreadCpuMs();
         for (int i = 0; i < echoes; ++i) {
-            const auto t0 = Clock::now();
+            const auto t0 = WallClock::now();
             baseline.Write(static_cast<std::uint8_t>(i));
             baseline.Wait(1000, 1);
-            base.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+            base.push_back(
+                std::chrono::duration<double, std::micro>(WallClock::now() - t0).count());
         }
         baseCpu = ThreadCpuMs() - before;
     }
-    job.strPort = pty.slave;
-    SerialLink link(header);
-    link.OpenPort(job);
+    const std::unique_ptr<ByteChannel> channel = OpenLine(pty.slave);
+    TargetLine line(*channel, clock, events);
     const double before = ThreadCpuMs();
     for (int i = 0; i < echoes; ++i) {
         const std::uint8_t byte = static_cast<std::uint8_t>(i);
-        const auto t0 = Clock::now();
-        link.WriteBytes(&byte, 1);
-        link.WaitForResponse(1000, 1, true);
-        ours.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        const auto t0 = WallClock::now();
+        line.WriteBytes(&byte, 1);
+        line.WaitForResponse(1000, 1, true);
+        ours.push_back(std::chrono::duration<double, std::micro>(WallClock::now() - t0).count());
     }
     const double ourCpu = ThreadCpuMs() - before;
     const double mo = Median(ours);
@@ -187,8 +204,5 @@ int main(int argc, char** argv) {
                 mo / mb);
     std::printf("    CPU of the waiting thread per echo: quillon %.1f us, busy polling %.1f us\n",
                 1000 * ourCpu / echoes, 1000 * baseCpu / echoes);
-    while (auto message = owner.TryTake()) {
-        DiscardPostedMessage(*message);
-    }
     return 0;
 }

@@ -4,15 +4,18 @@
 // holds exactly what the images put there: after every cycle through the per-sector SHA-256 of
 // the target's report, at the end through its whole 16 MB dump. scripts/soak runs it under
 // LeakSanitizer or Valgrind, which check that nothing leaks. With --chaos it runs the chaos
-// soak instead (bench/chaos_soak.h): a fresh target with random faults every cycle.
+// soak instead (bench/chaos_soak.h): a fresh target with random faults every cycle; with
+// --production the production chaos soak (bench/production_soak.h): quillon-cli production
+// runs over several faulty targets, with faults of the run itself.
 //   soak_driver QUILLON_SIM [--cycles N] [--rss-tolerance-kb K] [--heap-tolerance-kb K]
 //               [--progress EVERY]
 //   soak_driver QUILLON_SIM --chaos [--cycles N] [--first-cycle C] [--seed S]
 //               [--ram-test-ms MS] [--progress EVERY]
+//   soak_driver QUILLON_SIM --production --cli QUILLON_CLI [--cycles N] [--first-cycle C]
+//               [--seed S] [--ram-test-ms MS] [--progress EVERY]
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,14 +31,13 @@
 
 #include "bench/bench_support.h"
 #include "bench/chaos_soak.h"
+#include "bench/production_soak.h"
 #include "image/sha256.h"
-#include "platform/debug_channel.h"
-#include "platform/message_box.h"
 #include "tests/support/hex_text.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 constexpr std::size_t kSectorSize = 0x10000;
@@ -102,9 +104,9 @@ bool ReadReport(const bench::SimProcess& sim, const fs::path& path, std::string*
     std::error_code ignored;
     fs::remove(path, ignored);
     kill(sim.pid, SIGUSR1);
-    const auto end = Clock::now() + std::chrono::seconds(10);
+    const auto end = WallClock::now() + std::chrono::seconds(10);
     while (!fs::exists(path)) {
-        if (Clock::now() > end) {
+        if (WallClock::now() > end) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -125,6 +127,9 @@ int main(int argc, char** argv) {
     }
     if (argc > 2 && std::string(argv[2]) == "--chaos") {
         return RunChaosSoak(argv[1], std::vector<std::string>(argv + 3, argv + argc));
+    }
+    if (argc > 2 && std::string(argv[2]) == "--production") {
+        return RunProductionSoak(argv[1], std::vector<std::string>(argv + 3, argv + argc));
     }
     unsigned cycles = 200;
     long rssToleranceKb = 2048;
@@ -150,9 +155,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<std::string> problems;
-    SetDebugTextHandler([](const std::string&) {});
-    SetMessageBoxHandler(
-        [&](const std::string& text) { problems.push_back("message box: " + text); });
 
     const fs::path dir = fs::temp_directory_path() / ("quillon-soak-" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -167,7 +169,6 @@ int main(int argc, char** argv) {
                   "--erase-ms", "0", "--report", report.string(), "--dump", dump.string()});
 
     auto host = std::make_unique<bench::Host>(sim.port, 115200);
-    std::atomic<int>& eraseAll = host->eraseAll;
 
     // The flash as the images must leave it: erased sectors 0xFF, then the image's bytes.
     std::vector<std::uint8_t> expected(kFlashSize, 0xFF);
@@ -177,13 +178,13 @@ int main(int argc, char** argv) {
     Usage start;
     Usage end;
     long rssPeak = 0;
-    const auto t0 = Clock::now();
+    const auto t0 = WallClock::now();
     // One cycle; what it leaves behind is gone before the measurement (the target's report,
     // which grows with every session, is not the driver's to count).
     auto cycle = [&](unsigned c) {
         const bench::SoakImage image = bench::CycleImage(c);
         bench::WriteImageFile(imageFile, image.parts);
-        eraseAll = c % 2;
+        const bool eraseAll = c % 2 == 1;
 
         std::set<int> erased = image.Sectors();
         for (int s = 0; eraseAll && s < kEraseAllSectors; ++s) {
@@ -197,15 +198,16 @@ int main(int argc, char** argv) {
         }
 
         const std::string where = "cycle " + std::to_string(c) + ": ";
-        host->job.strFile = monitorFile;
-        const bench::JobRun init = bench::RunJob(*host, UM_INITIALIZE, UM_INIT_DONE);
-        if (init.succeeded != 1) {
+        const bench::JobRun init = bench::RunJob(*host, InitializeRequest{monitorFile});
+        if (!init.succeeded()) {
             problems.push_back(where + "Initialize failed:" + Joined(init.log));
             return;
         }
-        host->job.strFile = imageFile;
-        const bench::JobRun download = bench::RunJob(*host, UM_DOWNLOAD, UM_DOWNLOAD_DONE);
-        if (download.succeeded != 1) {
+        // Read once before the job, as the command line reads it; the job keeps its own copy
+        // of the pointer, and the image goes with the cycle.
+        const bench::JobRun download =
+            bench::RunJob(*host, DownloadRequest{bench::ReadImage(imageFile), imageFile, eraseAll});
+        if (!download.succeeded()) {
             problems.push_back(where + "Start Download failed:" + Joined(download.log));
             return;
         }
@@ -244,7 +246,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double seconds = std::chrono::duration<double>(WallClock::now() - t0).count();
 
     host.reset();
     if (bench::StopSim(sim) != 0) {
