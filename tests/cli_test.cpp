@@ -904,7 +904,11 @@ std::vector<int> ChildrenOf(int parent, const std::string& text) {
         }
         std::ifstream statFile(entry.path() / "stat");
         std::string stat((std::istreambuf_iterator<char>(statFile)), {});
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        const std::size_t end = stat.rfind(") ");
+        if (end == std::string::npos) {
+            continue;  // ended between the listing and the read
+        }
+        std::istringstream fields(stat.substr(end + 2));
         std::string state;
         int ppid = 0;
         fields >> state >> ppid;
