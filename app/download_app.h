@@ -11,9 +11,9 @@ class QIcon;
 class QWidget;
 
 // The application object of the Qt window: the settings and the help file path of DownloadApp,
-// kept in QSettings (organisation "Brenwick", application "Quillon": the registry on Windows,
-// an INI file elsewhere), the main window run as a modal dialog, and the help opened in the
-// platform's PDF viewer. One instance lives for the whole program (see GetDownloadApp).
+// kept in QSettings (organisation "Brenwick", application "Quillon": an INI file in the user's
+// configuration folder), the main window run as a modal dialog, and the help opened in the
+// desktop's PDF viewer. One instance lives for the whole program (see GetDownloadApp).
 class CDownloadApp : public DownloadApp {
 public:
     static constexpr const char* kCompanyKey = kSettingsCompany;
