@@ -1,554 +1,811 @@
+// Start Download on a virtual line, frame by frame: against the virtual target with each of its
+// faults, and against a scripted monitor that gives answers no sound target gives. Time is
+// virtual: the 15 s of a silent block cost nothing, and the time a job takes is exact.
 #include "link/download_job.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
+#include <algorithm>
 #include <map>
+#include <memory>
+#include <optional>
+#include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "image/image_memory.h"
+#include "image/monitor_file.h"
 #include "link/crc.h"
+#include "link/job_session.h"
 #include "tests/support/hex_text.h"
-#include "tests/support/job_harness.h"
+#include "tests/support/job_recorder.h"
 #include "tests/support/monitor_file.h"
-#include "tests/support/pty_pair.h"
-#include "tests/support/scripted_peer.h"
+#include "tests/support/sim_line.h"
 #include "tests/support/test_files.h"
+#include "tests/support/virtual_line.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
+using Part = ScriptedLine::Part;
 
 const std::string kNoResponse = "No response from target (=> Activate BSL-Mode => Reset) !";
+const std::string kSuccess = "Download finished successfully!";
 
-// The CRC computed bit by bit, as a second opinion on the nibble-wise one.
-std::uint16_t BitwiseCrc(const Bytes& data) {
-    std::uint16_t crc = 0;
-    for (std::uint8_t byte : data) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint16_t>((crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1);
-        }
-    }
-    return crc;
-}
-
-Bytes ToBytes(const std::string& text) {
+Bytes Text(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-// One frame as the monitor saw it.
-struct Frame {
-    std::string text;  // the whole frame; block data as raw bytes
-    char command() const { return text.empty() ? '\0' : text[0]; }
-};
-
-// The monitor's side: reads frame after frame and answers each with what `respond` returns
-// (a list of 7-byte answers; none is silence; an empty one is a pause of 300 ms). Ends after
-// the finalize answer or on Stop.
-using Responder = std::function<std::vector<std::string>(const Frame& frame, int sameFrameCount)>;
-
-void ServeMonitor(ScriptedPeer& p, std::vector<Frame>& frames, const Responder& respond) {
-    std::map<std::string, int> seen;
-    for (;;) {
-        const Bytes letter = p.Expect(1, 60000);
-        if (letter.empty()) {
-            return;
-        }
-        const std::size_t rest = letter[0] == 'P'   ? 7
-                                 : letter[0] == 'V' ? 140
-                                 : letter[0] == 'F' ? 6
-                                                    : 0;
-        const Bytes body = p.Expect(rest);
-        Frame frame{std::string(1, static_cast<char>(letter[0]))};
-        frame.text.append(body.begin(), body.end());
-        frames.push_back(frame);
-        bool first = true;
-        for (const std::string& answer : respond(frame, seen[frame.text]++)) {
-            // Answers to one frame come apart in time, as from a real monitor: a wait that
-            // reads everything waiting takes only one of them.
-            if (!first) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(60));
-            }
-            first = false;
-            if (answer.empty()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                continue;
-            }
-            p.Reply(answer);
-        }
-        if (frame.command() == 'F' && !p.Stopped()) {
-            return;
-        }
-    }
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-// A monitor that accepts everything: erase with flash type "AM29".
-std::vector<std::string> AcceptAll(const Frame& frame, int) {
-    switch (frame.command()) {
-        case 'P':
-            return {"OAM29..", "O......"};
-        case 'V':
-            return {"O......"};
-        case 'F':
-            return {"O......"};
-        default:
-            return {};
+// An answer of the scripted monitor replaced: at the first `times` sends of the frame named
+// `at` (erase@K, erase-done@K, block@K, finalize@K; a block sent again keeps its number),
+// `parts` go out in its place, timed from the frame; then the sound answer follows 20 ms after
+// them (`thenSound`), or the monitor falls silent for good (`thenSilent`).
+struct Override {
+    std::string at;
+    std::vector<Part> parts;
+    bool thenSound = false;
+    bool thenSilent = false;
+    int times = 1;
+};
+
+// A monitor that accepts every frame at once (flash type VF16), but for `overrides`.
+ScriptedLine::Responder Monitor(std::vector<Override> overrides) {
+    struct State {
+        int erases = 0;
+        int blocks = 0;
+        int finalizes = 0;
+        Bytes lastBlock;
+        std::map<std::size_t, int> struck;  // sends each override struck
+        bool silent = false;
+    };
+    return [overrides = std::move(overrides),
+            s = std::make_shared<State>()](const Bytes& frame) -> std::vector<Part> {
+        std::vector<Part> parts;
+        const auto answer = [&](const std::string& at, std::uint32_t afterMs, Bytes sound) {
+            for (std::size_t i = 0; i < overrides.size(); ++i) {
+                const Override& o = overrides[i];
+                if (s->silent || o.at != at || s->struck[i] >= o.times) {
+                    continue;
+                }
+                ++s->struck[i];
+                for (Part part : o.parts) {
+                    part.afterMs += afterMs;
+                    parts.push_back(std::move(part));
+                }
+                s->silent = o.thenSilent;
+                if (!o.thenSound) {
+                    return;
+                }
+                afterMs = parts.back().afterMs + 20;
+                break;
+            }
+            if (!s->silent) {
+                parts.push_back({afterMs, std::move(sound)});
+            }
+        };
+        const std::string text(frame.begin(), frame.end());
+        if (text[0] == 'P') {
+            const std::string index = std::to_string(s->erases++);
+            answer("erase@" + index, 0, Text("AVF16" + text.substr(2, 2)));
+            answer("erase-done@" + index, 1, Text("A    " + text.substr(2, 2)));
+        } else if (text[0] == 'V') {
+            if (frame != s->lastBlock) {
+                ++s->blocks;
+                s->lastBlock = frame;
+            }
+            answer("block@" + std::to_string(s->blocks - 1), 0, Text("A" + text.substr(1, 6)));
+        } else if (text[0] == 'F') {
+            answer("finalize@" + std::to_string(s->finalizes++), 0, Text("A     0"));
+        }
+        return parts;
+    };
+}
+
+// An image holding `bytes` at each 24-bit address.
+std::shared_ptr<const HexImage> Image(const std::vector<std::pair<std::uint32_t, Bytes>>& parts) {
+    auto image = std::make_shared<HexImage>();
+    for (const auto& [address, bytes] : parts) {
+        EXPECT_TRUE(image->Store(static_cast<int>(address >> 16), address & 0xFFFF, bytes.data(),
+                                 bytes.size()));
     }
+    return image;
+}
+
+DownloadRequest Request(std::shared_ptr<const HexImage> image, bool eraseAll = false) {
+    return {std::move(image), {}, eraseAll};
+}
+
+// Where a stop request comes from: before the job, or once the frames sent read `frames` (one
+// letter per frame).
+struct StopAt {
+    bool beforeStart = false;
+    std::string frames = {};
+};
+
+// What a download did: its events, the frames it sent and the virtual time it took.
+struct Download {
+    JobRecorder events;
+    std::vector<Bytes> frames;
+    std::uint64_t ms = 0;
+
+    std::string Letters() const {
+        std::string letters;
+        for (const Bytes& frame : frames) {
+            letters += static_cast<char>(frame[0]);
+        }
+        return letters;
+    }
+};
+
+Download RunDownload(VirtualLine& line, JobSession& session, DownloadRequest request,
+                     const StopAt& stop = {}) {
+    Download run;
+    std::stop_source source;
+    if (stop.beforeStart) {
+        source.request_stop();
+    }
+    const std::size_t before = line.writes().size();
+    const std::uint64_t start = line.clock().NowMs();
+    line.afterWrite = [&] {
+        const Bytes& frame = line.writes().back().bytes;
+        run.frames.push_back(frame);
+        if (!stop.frames.empty() && run.Letters() == stop.frames) {
+            source.request_stop();
+        }
+    };
+    const JobRequest job{std::move(request), {"COM7"}, {}};
+    RunJob(job, session, line.Opener(), line.clock(), source.get_token(), run.events);
+    line.afterWrite = nullptr;
+    run.ms = line.clock().NowMs() - start;
+    EXPECT_EQ(run.frames.size(), line.writes().size() - before);
+    EXPECT_EQ(run.events.done.size(), 1u) << "exactly one done event";
+    EXPECT_EQ(run.events.eventsAfterDone, 0);
+    return run;
+}
+
+JobResult RunInitialize(VirtualLine& line, JobSession& session, const std::string& monitorFile) {
+    JobRecorder events;
+    RunJob({InitializeRequest{monitorFile}, {"COM7"}, {}}, session, line.Opener(), line.clock(), {},
+           events);
+    return events.result();
 }
 
 class DownloadJobTest : public ::testing::Test {
 protected:
-    DownloadJobTest() {
-        // The state a successful Initialize leaves: port open, header copied.
-        OpenPort();
-        MonitorFileSpec spec;
-        spec.eraseAllSectorCount = 4;
-        const Bytes header = spec.HeaderBytes();
-        std::memcpy(&harness.worker->m_header, header.data(), header.size());
+    DownloadJobTest() : spec(MonitorFileSpec::VirtualTargetLike(40, 64)) {
+        spec.flashTypes = {"VF16", "F16"};
+        monitorFile = dir.Write("target.h86", spec.HexText());
+        header = LoadMonitorFile(monitorFile).file->header;
     }
 
-    // Opens the worker's port (it is idle, so this does not race with it); the log line goes
-    // to a queue of its own.
-    void OpenPort() {
-        MessageQueue quiet;
-        JobParams job;
-        job.hWndOwner = &quiet;
-        job.strPort = pty.slavePath();
-        EXPECT_TRUE(harness.worker->m_link.OpenPort(job));
-        while (auto message = quiet.TryTake()) {
-            DiscardPostedMessage(*message);
-        }
+    // The state a successful Initialize leaves, on a scripted monitor.
+    JobSession ScriptedSession(VirtualLine& line) const {
+        JobSession session;
+        session.channel = line.Open().channel;
+        session.header = header;
+        return session;
     }
 
-    // An image holding `bytes` at each address.
-    std::string Image(const std::vector<std::pair<std::uint32_t, Bytes>>& parts) {
-        std::string text;
-        for (const auto& [address, bytes] : parts) {
-            text += HexTextAt(address, bytes);
-        }
-        return dir.Write("image.hex", text + hex_text::End());
-    }
-
-    JobResult Download(const std::string& image, const Responder& respond) {
-        ScriptedPeer target(pty, [&](ScriptedPeer& p) { ServeMonitor(p, frames, respond); });
-        JobResult result = harness.Download(image);
-        target.Stop();
-        target.Join();
-        return result;
-    }
-
-    std::vector<char> Commands() const {
-        std::vector<char> letters;
-        for (const Frame& f : frames) {
-            letters.push_back(f.command());
-        }
-        return letters;
-    }
-
-    PtyPair pty;
     TempDir dir;
-    MessageRecorder boxes;
-    JobHarness harness;
-    std::vector<Frame> frames;
+    MonitorFileSpec spec;
+    std::string monitorFile;
+    MonitorHeader header{};
+    // Sector 0 takes blocks 0 to 2, sector 3 blocks 3 and 4.
+    std::shared_ptr<const HexImage> image =
+        Image({{0x000000, hex_text::Pattern(300, 7)}, {0x030000, hex_text::Pattern(200, 8)}});
 };
 
-TEST(FrameTest, CrcAndFramesAreByteExact) {
-    const Bytes check = ToBytes("123456789");
-    EXPECT_EQ(CalcCrc(check.data(), 9), 0x2189);
-    for (std::size_t n : {1u, 4u, 37u, 137u, 255u}) {
-        const Bytes data = hex_text::Pattern(n, static_cast<unsigned>(n));
-        EXPECT_EQ(CalcCrc(data.data(), static_cast<std::uint8_t>(n)), BitwiseCrc(data)) << n;
-    }
-
-    std::uint8_t frame[DownloadJob::kBlockFrameLength] = {};
-    EXPECT_EQ(DownloadJob::BuildEraseFrame(frame, 0), 8u);
-    EXPECT_EQ(std::string(frame, frame + 8), "P2006121");
-    DownloadJob::BuildEraseFrame(frame, 0xAB);
-    EXPECT_EQ(std::string(frame, frame + 4), "P2AB");
-
-    g_imageMemory.Clear();
-    const Bytes data = hex_text::Pattern(128, 3);
-    ASSERT_TRUE(g_imageMemory.Store(0x12, 0x80, data.data(), data.size()));
-    EXPECT_EQ(DownloadJob::BuildBlockFrame(frame, 0x12, 0x80), 141u);
-    EXPECT_EQ(std::string(frame, frame + 9), "V12008080");
-    EXPECT_EQ(Bytes(frame + 9, frame + 137), data);
-    char crc[5];
-    std::snprintf(crc, sizeof crc, "%04X", BitwiseCrc(Bytes(frame, frame + 137)));
-    EXPECT_EQ(std::string(frame + 137, frame + 141), crc);
-    DownloadJob::BuildBlockFrame(frame, 0, 0);
-    EXPECT_EQ(std::string(frame, frame + 7), "V000000");
-
-    EXPECT_EQ(DownloadJob::BuildFinalizeFrame(frame), 7u);
-    EXPECT_EQ(std::string(frame, frame + 7), "F     0");
-}
-
-TEST(ProgressTest, CountsOfAFullImageSurviveThePacking) {
-    for (const ProgressPhase phase : {ProgressPhase::kMonitorUpload, ProgressPhase::kProgramming}) {
-        for (const std::uint32_t done : {0u, 0xFFFFFFu, ImageMemory::kSize}) {
-            const WParam packed = MakeProgressWParam(phase, done);
-            EXPECT_EQ(ProgressPhaseOf(packed), phase);
-            EXPECT_EQ(ProgressDoneOf(packed), done);
-        }
-    }
-}
-
-TEST_F(DownloadJobTest, ImageInOneSectorErasesAndProgramsOnlyIt) {
-    const Bytes data = hex_text::Pattern(300, 1);
-    const JobResult result = Download(Image({{0x020000, data}}), AcceptAll);
-    EXPECT_EQ(result.log, (Lines{"Erasing sector 2!", "Programming sector 2! *",
-                                 "Finalizing download", "Download finished successfully!"}));
-    EXPECT_EQ(result.doneMessages, 1);
-    EXPECT_EQ(result.aborted, 0u);
-    EXPECT_EQ(result.succeeded, 1);
-    ASSERT_EQ(frames.size(), 1 + 3 + 1u);
-    EXPECT_EQ(frames[0].text.substr(0, 4), "P202");
-    EXPECT_EQ(frames[1].text.substr(0, 9), "V02000080");
-    EXPECT_EQ(frames[2].text.substr(0, 9), "V02008080");
-    EXPECT_EQ(frames[3].text.substr(0, 9), "V02010080");
-    // The last block: 44 bytes of data, then erased bytes.
-    Bytes last(frames[3].text.begin() + 9, frames[3].text.begin() + 137);
-    EXPECT_EQ(Bytes(last.begin(), last.begin() + 44), Bytes(data.begin() + 256, data.end()));
-    EXPECT_EQ(Bytes(last.begin() + 44, last.end()), Bytes(84, 0xFF));
-    EXPECT_EQ(frames[4].text, "F     0");
-    ASSERT_FALSE(result.progress.empty());
-    EXPECT_EQ(ProgressPhaseOf(result.progress.back().wParam), ProgressPhase::kProgramming);
-    EXPECT_EQ(ProgressDoneOf(result.progress.back().wParam), 384u);
-    EXPECT_EQ(result.progress.back().lParam, 384);
-}
-
-TEST_F(DownloadJobTest, EraseAllAddsTheFixedSectorsButProgramsOnlyUsedOnes) {
-    const std::string image = Image({{0x000000, Bytes{1, 2}}, {0x0A0000, Bytes{3, 4}}});
-    harness.eraseAll = 1;
-    JobResult result = Download(image, AcceptAll);
-    EXPECT_EQ(result.log, (Lines{"Erasing sector 0!", "Erasing sector 1!", "Erasing sector 2!",
-                                 "Erasing sector 3!", "Erasing sector 10!",
-                                 "Programming sector 0! *", "Programming sector 10! *",
-                                 "Finalizing download", "Download finished successfully!"}));
-    EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'P', 'P', 'P', 'V', 'V', 'F'}));
-
-    harness.eraseAll = 0;
-    frames.clear();
-    result = Download(image, AcceptAll);
-    EXPECT_EQ(result.log, (Lines{"Erasing sector 0!", "Erasing sector 10!",
-                                 "Programming sector 0! *", "Programming sector 10! *",
-                                 "Finalizing download", "Download finished successfully!"}));
-}
-
-TEST_F(DownloadJobTest, BlocksRunUpToTheFillMarkWithAStarPer1280Bytes) {
-    struct Case {
-        std::uint32_t lastOffset;
-        std::size_t blocks;
-        std::string programmingLine;
+// Frame by frame, an answer or a fault of the target, and a stop request: the log, the
+// result, the frames sent and the virtual time the job takes. After a fault of the virtual
+// target, Initialize and Start Download on the same line meet the target sound again and
+// succeed: no fault leaves the line or the target unusable, and the host never sent the
+// target anything wrong.
+TEST_F(DownloadJobTest, EachFrameAgainstEachAnswer) {
+    struct Row {
+        std::string name;
+        std::vector<std::string> sim = {};  // faults of the virtual target; or
+        std::vector<Override> script = {};  // the scripted monitor's answers
+        std::size_t keep = 6;               // lines of a sound run before `line`
+        std::string line = {};              // the failure's line, if any
+        FailureReason reason = FailureReason::kNone;
+        std::string frames = "PPVVVVVF";
+        std::optional<std::uint64_t> ms = {};
+        StopAt stop = {};
     };
-    const std::vector<Case> cases = {
-        {255, 2, "Programming sector 5! *"},
-        {256, 3, "Programming sector 5! *"},
-        {1279, 10, "Programming sector 5! *"},
-        {1280, 11, "Programming sector 5! **"},
-        {0xFFFF, 512, "Programming sector 5! " + std::string(52, '*')},
+    const auto noAnswer = FailureReason::kNoAnswer;
+    const auto error = FailureReason::kTargetError;
+    const auto crc = FailureReason::kWrongCrc;
+    const auto flash = FailureReason::kUnknownFlashType;
+    const auto aborted = FailureReason::kAborted;
+    const std::vector<Row> rows = {
+        {"sound", {"--blank-flash"}, {}, 6, "", {}, "PPVVVVVF", 0},
+        {"sound, scripted", {}, {}, 6, "", {}, "PPVVVVVF", 2},
+        // The first answer to an erase.
+        {"CRC error at the erase", {"--crc-error-at", "erase@0"}, {}, 1, "Wrong CRC!", crc, "P"},
+        {"error at the erase", {"--error-at", "erase@1:X"}, {}, 2, "Error X!", error, "PP"},
+        {"error 7 at the erase",
+         {},
+         {{"erase@0", {{0, Text("E7.....")}}}},
+         1,
+         "Error 7!",
+         error,
+         "P"},
+        {"unknown flash type",
+         {"--unknown-flash-type"},
+         {},
+         1,
+         "Wrong flash type ?\?\?\?!",
+         flash,
+         "P"},
+        {"unknown flash type, scripted",
+         {},
+         {{"erase@0", {{0, Text("OXYZW..")}}}},
+         1,
+         "Wrong flash type XYZW!",
+         flash,
+         "P"},
+        {"flash type of NULs",
+         {},
+         {{"erase@0", {{0, Bytes(7, 0x00)}}}},
+         1,
+         "Wrong flash type !",
+         flash,
+         "P"},
+        {"flash type in Windows-1252",
+         {},
+         {{"erase@1", {{0, Text("A\xE4xyz03")}}}},
+         2,
+         "Wrong flash type \xC3\xA4xyz!",
+         flash,
+         "PP"},
+        {"a shorter flash type ends at its NUL",
+         {},
+         {{"erase@0", {{0, Text(std::string("OF16\0..", 7))}}}}},
+        {"any letter but E and D accepts", {}, {{"erase@0", {{0, Text("zVF1600")}}}}},
+        // The lost first answer: the completion is read in its place, and its blanks name no
+        // flash type.
+        {"first erase answer lost",
+         {"--drop-answer", "erase@1"},
+         {},
+         2,
+         "Wrong flash type     !",
+         flash,
+         "PP"},
+        {"first erase answer short",
+         {},
+         {{"erase@0", {{0, Text("AVF")}}, false, true}},
+         1,
+         kNoResponse,
+         noAnswer,
+         "P",
+         1000},
+        {"first erase answer late but in time",
+         {"--late-answer", "erase@0:999"},
+         {},
+         6,
+         "",
+         {},
+         "PPVVVVVF",
+         999},
+        {"first erase answer too late",
+         {"--late-answer", "erase@0:1001"},
+         {},
+         1,
+         kNoResponse,
+         noAnswer,
+         "P",
+         1000},
+        {"silent at the erase",
+         {"--silent-from", "erase@0"},
+         {},
+         1,
+         kNoResponse,
+         noAnswer,
+         "P",
+         1000},
+        {"hang-up at the erase", {"--hangup-at", "erase@0"}, {}, 1, kNoResponse, noAnswer, "P", 0},
+        {"bytes behind the first answer are the completion",
+         {},
+         {{"erase@0", {{0, Text("AVF1600EQ") + Bytes(20, '?')}}}},
+         1,
+         "Error Q!",
+         error,
+         "P"},
+        // The erase's completion: a CRC error has no text of its own here.
+        {"CRC error at the completion",
+         {"--crc-error-at", "erase-done@0"},
+         {},
+         1,
+         "Error C!",
+         error,
+         "P"},
+        {"error at the completion",
+         {"--error-at", "erase-done@1:Q"},
+         {},
+         2,
+         "Error Q!",
+         error,
+         "PP"},
+        {"error of NULs at the completion",
+         {},
+         {{"erase-done@0", {{0, Text("E") + Bytes(6, 0)}}}},
+         1,
+         "Error !",
+         error,
+         "P"},
+        {"not finished three times", {"--busy", "erase-done@0:3"}},
+        {"not finished, then the completion split",
+         {},
+         {{"erase-done@0", {{0, Text("D......O..")}, {60, Text("....")}}}}},
+        {"not finished twice and the completion together",
+         {},
+         {{"erase-done@0", {{0, Text("D......D......O......")}}}}},
+        {"not finished, then an error, together",
+         {},
+         {{"erase-done@0", {{0, Text("D......EQ.....O......")}}}},
+         1,
+         "Error Q!",
+         error,
+         "P"},
+        {"completion late",
+         {"--late-answer", "erase-done@0:9999"},
+         {},
+         6,
+         "",
+         {},
+         "PPVVVVVF",
+         9999},
+        {"completion split",
+         {"--split-answer", "erase-done@1:9000"},
+         {},
+         6,
+         "",
+         {},
+         "PPVVVVVF",
+         9000},
+        {"silent completion",
+         {"--silent-from", "erase-done@1"},
+         {},
+         2,
+         kNoResponse,
+         noAnswer,
+         "PP",
+         10000},
+        {"lost completion",
+         {"--drop-answer", "erase-done@0"},
+         {},
+         1,
+         kNoResponse,
+         noAnswer,
+         "P",
+         10000},
+        {"hang-up at the completion",
+         {"--hangup-at", "erase-done@1"},
+         {},
+         2,
+         kNoResponse,
+         noAnswer,
+         "PP",
+         0},
+        // A block's answer.
+        {"CRC error at a block: never sent again",
+         {"--crc-error-at", "block@2"},
+         {},
+         3,
+         "Wrong CRC!",
+         crc,
+         "PPVVV"},
+        {"error at a block", {"--error-at", "block@3:P"}, {}, 4, "Error P!", error, "PPVVVV"},
+        {"error x at a block",
+         {},
+         {{"block@0", {{0, Text("Ex.....")}}}},
+         3,
+         "Error x!",
+         error,
+         "PPV"},
+        {"a control byte cannot split the line",
+         {},
+         {{"block@0", {{0, Text("E\n.....")}}}},
+         3,
+         "Error \\x0A!",
+         error,
+         "PPV"},
+        {"not finished three times at a block", {"--busy", "block@1:3"}},
+        {"not finished six times at a block, then at the finalize: nothing sent again",
+         {},
+         {{"block@1",
+           {{0, Text("D......")},
+            {20, Text("D......")},
+            {40, Text("D......")},
+            {60, Text("D......")},
+            {80, Text("D......")},
+            {100, Text("D......")}},
+           true},
+          {"finalize@0", {{0, Text("D......")}}, true}}},
+        {"not finished of NULs, then accepted",
+         {},
+         {{"block@0", {{0, Text("D") + Bytes(6, 0)}}, true}}},
+        {"an answer of NULs accepts", {}, {{"block@1", {{0, Bytes(7, 0x00)}}}}},
+        {"a byte too many is stale by the next block", {}, {{"block@1", {{0, Text("A000080E")}}}}},
+        // One lost answer costs a 3 s wait and a send again, and the line settles for half a
+        // second before the next frame and again before the finalize.
+        {"one block answer lost", {"--drop-answer", "block@0:1"}, {}, 6, "", {}, "PPVVVVVVF", 4000},
+        {"answered on the third send, two partial answers",
+         {},
+         {{"block@0", {{0, Text("O..")}}, false, false, 2}},
+         6,
+         "",
+         {},
+         "PPVVVVVVVF"},
+        {"block answer late but in time",
+         {"--late-answer", "block@1:2999"},
+         {},
+         6,
+         "",
+         {},
+         "PPVVVVVF",
+         2999},
+        {"block answer late: sent again, the late answer not taken for the next",
+         {"--late-answer", "block@1:3001"},
+         {},
+         6,
+         "",
+         {},
+         "PPVVVVVVF"},
+        {"block answer split past the wait: the tail is not joined to the next answer",
+         {"--split-answer", "block@2:3100"},
+         {},
+         6,
+         "",
+         {},
+         "PPVVVVVVF"},
+        {"a refusal cut by the time-out is not taken as accepted",
+         {},
+         {{"block@0", {{2900, Text("EC.")}, {3200, Text("....")}}},
+          {"block@0", {{0, Text("EC.....")}}}},
+         3,
+         "Wrong CRC!",
+         crc,
+         "PPVV"},
+        {"late answers to a block sent again, then an error at the finalize",
+         {},
+         {{"block@1", {{3300, Text("A......")}}}, {"finalize@0", {{0, Text("EF.....")}}}},
+         5,
+         "Error F!",
+         error,
+         "PPVVVVVVF"},
+        {"silent block: sent five times",
+         {"--silent-from", "block@4"},
+         {},
+         4,
+         kNoResponse,
+         noAnswer,
+         "PPVVVV" + std::string(5, 'V'),
+         15000},
+        {"hang-up at a block", {"--hangup-at", "block@3"}, {}, 4, kNoResponse, noAnswer, "PPVVVV"},
+        // The finalize's answer.
+        {"CRC error at the finalize", {"--crc-error-at", "finalize"}, {}, 5, "Wrong CRC!", crc},
+        {"error at the finalize", {"--error-at", "finalize:Z"}, {}, 5, "Error Z!", error},
+        {"error in Windows-1252",
+         {},
+         {{"finalize@0", {{0, Text("E\x84.....")}}}},
+         5,
+         "Error \xE2\x80\x9E!",
+         error},
+        {"error 0xFF",
+         {},
+         {{"finalize@0", {{0, Text("E\xFF     ")}}}},
+         5,
+         "Error \xC3\xBF!",
+         error},
+        {"not finished twice at the finalize", {"--busy", "finalize:2"}},
+        {"finalize answer and more behind it",
+         {},
+         {{"finalize@0", {{0, Text("A     0") + Bytes(600, '3')}}}}},
+        {"finalize answer short",
+         {},
+         {{"finalize@0", {{0, Text("A  ")}}, false, true}},
+         5,
+         kNoResponse,
+         noAnswer,
+         "PPVVVVVF",
+         3002},
+        {"silent at the finalize",
+         {"--silent-from", "finalize"},
+         {},
+         5,
+         kNoResponse,
+         noAnswer,
+         "PPVVVVVF",
+         3000},
+        {"lost finalize answer",
+         {"--drop-answer", "finalize"},
+         {},
+         5,
+         kNoResponse,
+         noAnswer,
+         "PPVVVVVF",
+         3000},
+        {"hang-up at the finalize", {"--hangup-at", "finalize"}, {}, 5, kNoResponse, noAnswer},
+        // Stop requests take effect at the poll points only.
+        {"stop before the job", {}, {}, 0, "", aborted, "", 0, {true}},
+        {"stop in the erase: before the next sector",
+         {},
+         {},
+         1,
+         "",
+         aborted,
+         "P",
+         {},
+         {false, "P"}},
+        {"stop in programming: before the next block, no finalize",
+         {},
+         {},
+         3,
+         "",
+         aborted,
+         "PPVV",
+         {},
+         {false, "PPVV"}},
+        {"stop at a silent block: before it is sent again",
+         {},
+         {{"block@0", {}, false, true}},
+         3,
+         "",
+         aborted,
+         "PPV",
+         3002,
+         {false, "PPV"}},
+        {"stop while the target answers not finished for ever",
+         {},
+         {{"block@0", std::vector<Part>(20, {0, Text("D......")})}},
+         3,
+         "",
+         aborted,
+         "PPV",
+         {},
+         {false, "PPV"}},
+        {"stop at the finalize: its answer is still taken",
+         {},
+         {},
+         6,
+         "",
+         {},
+         "PPVVVVVF",
+         {},
+         {false, "PPVVVVVF"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lastOffset);
-        frames.clear();
-        const JobResult result =
-            Download(Image({{0x050000 + c.lastOffset, Bytes{0x77}}}), AcceptAll);
-        EXPECT_EQ(result.log[1], c.programmingLine);
-        EXPECT_EQ(frames.size(), 1 + c.blocks + 1);
-        EXPECT_EQ(result.succeeded, 1);
-    }
-}
 
-TEST_F(DownloadJobTest, SingleByteAtOffsetZeroIsErasedAndProgrammed) {
-    const JobResult result =
-        Download(Image({{0x000000, Bytes{0x12}}, {0x010000, Bytes{0x34}}}), AcceptAll);
-    EXPECT_EQ(result.log, (Lines{"Erasing sector 0!", "Erasing sector 1!",
-                                 "Programming sector 0! *", "Programming sector 1! *",
-                                 "Finalizing download", "Download finished successfully!"}));
-    ASSERT_EQ(frames.size(), 5u);
-    EXPECT_EQ(frames[2].text.substr(0, 10), "V00000080\x12");
-    EXPECT_EQ(frames[3].text.substr(0, 10), "V01000080\x34");
-    EXPECT_EQ(frames[3].text.substr(10, 127), std::string(127, '\xFF'));
-}
-
-TEST_F(DownloadJobTest, CompletionReadTogetherWithNotFinishedAnswersCounts) {
-    // Both "not finished" answers and the completion arrive before the host reads.
-    const JobResult result = Download(Image({{0x000000, Bytes{1}}}), [](const Frame& f, int n) {
-        if (f.command() == 'P') {
-            return std::vector<std::string>{"OAM29..", "D......D......O......"};
-        }
-        return AcceptAll(f, n);
-    });
-    EXPECT_EQ(result.log.back(), "Download finished successfully!");
-    EXPECT_EQ(result.succeeded, 1);
-
-    frames.clear();
-    const JobResult failed = Download(Image({{0x000000, Bytes{1}}}), [](const Frame& f, int n) {
-        if (f.command() == 'P') {
-            return std::vector<std::string>{"OAM29..", "D......EQ.....O......"};
-        }
-        return AcceptAll(f, n);
-    });
-    EXPECT_EQ(failed.log.back(), "Error Q!");
-    EXPECT_EQ(failed.succeeded, 0);
-}
-
-TEST_F(DownloadJobTest, AnswerLeftOverFromAnEarlierJobIsNotTaken) {
-    pty.Send(std::string("AXY12..A......"));  // a late completion and more from before
-    const JobResult result = Download(Image({{0x000000, Bytes{1}}}), AcceptAll);
-    EXPECT_EQ(result.log.back(), "Download finished successfully!");
-    EXPECT_EQ(result.succeeded, 1);
-}
-
-TEST_F(DownloadJobTest, ImageWithoutDataSendsNothingUnlessAllSectorsAreToBeErased) {
-    const std::string empty = dir.Write("empty.hex", hex_text::End());
-    const JobResult result = Download(empty, AcceptAll);
-    EXPECT_EQ(result.log, Lines{DownloadJob::kNoDataLine});
-    EXPECT_EQ(result.succeeded, 0);
-    EXPECT_EQ(result.doneMessages, 1);
-    EXPECT_TRUE(frames.empty());
-
-    harness.eraseAll = 1;
-    const JobResult erased = Download(empty, AcceptAll);
-    EXPECT_EQ(erased.succeeded, 1);
-    EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'P', 'P', 'F'}));
-}
-
-// The first copy of a block is answered only after the host gave up waiting and sent it again;
-// then both copies are answered, as by a target that stalled for a moment. The extra answer
-// must not pass for the answer to any later frame: the finalize is judged by its own.
-TEST_F(DownloadJobTest, LateAnswersToARepeatedBlockShiftNothing) {
-    for (const std::string finalize : {"EF.....", "O......"}) {
-        SCOPED_TRACE(finalize);
-        frames.clear();
-        int blocks = 0;
-        const JobResult result = Download(Image({{0x000000, Bytes(300, 0x42)}}), [&](const Frame& f,
-                                                                                     int n) {
-            if (f.command() == 'V') {
-                // Programming takes the target 100 ms a block.
-                std::this_thread::sleep_for(std::chrono::milliseconds(blocks++ == 1 ? 3300 : 100));
-            }
-            if (f.command() == 'F') {
-                return std::vector<std::string>{finalize};
-            }
-            return AcceptAll(f, n);
-        });
-        EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V', 'V', 'V', 'F'}));
-        EXPECT_EQ(frames[2].text, frames[3].text);
-        EXPECT_EQ(result.log.back(),
-                  finalize[0] == 'E' ? "Error F!" : "Download finished successfully!");
-        EXPECT_EQ(result.succeeded, finalize[0] == 'E' ? 0 : 1);
-    }
-}
-
-TEST_F(DownloadJobTest, EraseAnswers) {
-    struct Case {
-        std::vector<std::string> answers;
-        std::string line;  // empty: success
-    };
-    const std::vector<Case> cases = {
-        {{}, kNoResponse},
-        {{"EC....."}, "Wrong CRC!"},
-        {{"E7....."}, "Error 7!"},
-        {{"OXYZW.."}, "Wrong flash type XYZW!"},
-        {{std::string("OF16\0..", 7), "O......"}, ""},  // a shorter name ends at its NUL
-        {{"OAM29.."}, kNoResponse},
-        {{"OAM29..", "EC....."}, "Error C!"},
-        {{"OAM29..", "D......", "D......", "O......"}, ""},
-        // A completion whose first bytes come with the "not finished" answer.
-        {{"OAM29..", "D......O..", "...."}, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        frames.clear();
-        const JobResult result =
-            Download(Image({{0x030000, Bytes{1}}}), [&](const Frame& f, int n) {
-                return f.command() == 'P' ? c.answers : AcceptAll(f, n);
-            });
-        if (c.line.empty()) {
-            EXPECT_EQ(result.log.back(), "Download finished successfully!");
-            EXPECT_EQ(result.succeeded, 1);
+    const Lines sound = {"Erasing sector 0!",       "Erasing sector 3!",
+                         "Programming sector 0! *", "Programming sector 3! *",
+                         "Finalizing download",     kSuccess};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        VirtualClock clock;
+        std::unique_ptr<VirtualLine> line;
+        JobSession session;
+        SimLine* sim = nullptr;
+        if (row.sim.empty()) {
+            line = std::make_unique<ScriptedLine>(clock, Monitor(row.script));
+            session = ScriptedSession(*line);
+            // What an earlier job left unread on the line is stale.
+            static_cast<ScriptedLine&>(*line).Say({0, Text("AXY12..A......")});
         } else {
-            EXPECT_EQ(result.log, (Lines{"Erasing sector 3!", c.line}));
-            EXPECT_EQ(result.succeeded, 0);
-            EXPECT_EQ(Commands(), std::vector<char>{'P'}) << "nothing after the failed erase";
+            std::vector<std::string> options = row.sim;
+            options.insert(options.end(),
+                           {"--fault-session", "1", "--ram-test-ms", "0", "--erase-ms", "0"});
+            auto simLine = std::make_unique<SimLine>(clock, spec.HexText(), options);
+            ASSERT_TRUE(simLine->ok()) << simLine->error();
+            sim = simLine.get();
+            line = std::move(simLine);
+            ASSERT_TRUE(RunInitialize(*line, session, monitorFile).succeeded());
         }
-        EXPECT_EQ(result.doneMessages, 1);
-        EXPECT_EQ(result.aborted, 0u);
-    }
-}
+        const Download run = RunDownload(*line, session, Request(image), row.stop);
 
-TEST_F(DownloadJobTest, BlockAndFinalizeAnswers) {
-    struct Case {
-        char command;
-        std::string answer;
-        std::string line;
-        std::size_t frames;
-    };
-    const std::vector<Case> cases = {
-        {'V', "EC.....", "Wrong CRC!", 2},  // never sent again after an error
-        {'V', "Ex.....", "Error x!", 2},
-        {'V', "E\n.....", "Error \\x0A!", 2},  // a control byte cannot split the line
-        {'F', "EC.....", "Wrong CRC!", 4},
-        {'F', "E\x84.....", "Error \xE2\x80\x9E!", 4},  // shown as Windows-1252 text
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        frames.clear();
-        const JobResult result =
-            Download(Image({{0x000000, Bytes(200, 0x55)}}), [&](const Frame& f, int n) {
-                if (f.command() == c.command) {
-                    return std::vector<std::string>{c.answer};
-                }
-                return AcceptAll(f, n);
-            });
-        EXPECT_EQ(result.log.back(), c.line);
-        EXPECT_EQ(result.succeeded, 0);
-        EXPECT_EQ(result.doneMessages, 1);
-        EXPECT_EQ(frames.size(), c.frames);
-    }
-}
-
-TEST_F(DownloadJobTest, NotFinishedAnswersNeitherResendNorCount) {
-    const JobResult result =
-        Download(Image({{0x000000, Bytes(130, 0x11)}}), [](const Frame& f, int n) {
-            if (f.command() == 'V') {
-                return std::vector<std::string>{"D......", "D......", "D......", "D......",
-                                                "D......", "D......", "O......"};
-            }
-            if (f.command() == 'F') {
-                return std::vector<std::string>{"D......", "O......"};
-            }
-            return AcceptAll(f, n);
-        });
-    EXPECT_EQ(result.succeeded, 1);
-    EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V', 'F'}));
-}
-
-TEST_F(DownloadJobTest, SilentBlockIsSentAgainAtMostFiveTimes) {
-    {
-        SCOPED_TRACE("answered on the third send");
-        const JobResult result =
-            Download(Image({{0x000000, Bytes{9}}}), [](const Frame& f, int sameFrame) {
-                if (f.command() == 'V' && sameFrame < 2) {
-                    return std::vector<std::string>{"O.."};  // a partial answer, then silence
-                }
-                return AcceptAll(f, sameFrame);
-            });
-        EXPECT_EQ(result.succeeded, 1);
-        ASSERT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V', 'V', 'F'}));
-        EXPECT_EQ(frames[1].text, frames[3].text) << "the resent frame is built anew, unchanged";
-    }
-    {
-        SCOPED_TRACE("never answered");
-        frames.clear();
-        const JobResult result = Download(Image({{0x000000, Bytes{9}}}), [](const Frame& f, int n) {
-            return f.command() == 'V' ? std::vector<std::string>{} : AcceptAll(f, n);
-        });
-        EXPECT_EQ(result.log.back(), kNoResponse);
-        EXPECT_EQ(result.succeeded, 0);
-        EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V', 'V', 'V', 'V'}));
-    }
-}
-
-TEST_F(DownloadJobTest, AnswerCutByTheTimeOutIsNotJoinedToTheNextOne) {
-    // A refusal that starts just before the host's 3 s wait ends and finishes after it: its
-    // tail must not make the refusal of the copy sent again read as "accepted".
-    const JobResult result = Download(Image({{0x000000, Bytes{9}}}), [](const Frame& f, int n) {
-        if (f.command() == 'V' && n == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2900));
-            return std::vector<std::string>{"EC.", "", "...."};
+        Lines expected(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(row.keep));
+        if (!row.line.empty()) {
+            expected.push_back(row.line);
         }
-        return f.command() == 'V' ? std::vector<std::string>{"EC....."} : AcceptAll(f, n);
-    });
-    EXPECT_EQ(result.log.back(), "Wrong CRC!");
-    EXPECT_EQ(result.succeeded, 0);
-    EXPECT_EQ(Commands(), (std::vector<char>{'P', 'V', 'V'}));
+        EXPECT_EQ(run.events.lines, expected);
+        const JobResult result = run.events.result();
+        EXPECT_EQ(result.reason, row.reason);
+        EXPECT_EQ(result.outcome, row.reason == FailureReason::kNone      ? JobOutcome::kSucceeded
+                                  : row.reason == FailureReason::kAborted ? JobOutcome::kAborted
+                                                                          : JobOutcome::kFailed);
+        EXPECT_EQ(result.text, row.reason == FailureReason::kNone      ? ""
+                               : row.reason == FailureReason::kAborted ? kAbortedLine
+                                                                       : row.line);
+        EXPECT_EQ(run.Letters(), row.frames);
+        if (row.ms) {
+            EXPECT_EQ(run.ms, *row.ms) << "virtual ms";
+        }
+        if (sim != nullptr) {
+            ASSERT_TRUE(RunInitialize(*line, session, monitorFile).succeeded());
+            const Download again = RunDownload(*line, session, Request(image));
+            EXPECT_EQ(again.events.lines, sound) << "the second download";
+            EXPECT_TRUE(sim->target().record().faultsSeen.empty())
+                << "the host sent the target something wrong: "
+                << sim->target().record().faultsSeen.front().detail;
+        }
+    }
 }
 
-TEST_F(DownloadJobTest, NoPortMeansNoJob) {
-    harness.worker->m_link.ClosePort();
-    const JobResult result = harness.Download(Image({{0, Bytes{1}}}));
-    EXPECT_TRUE(result.log.empty());
-    EXPECT_EQ(result.doneMessages, 1);
-    EXPECT_EQ(result.aborted, 0u);
-    EXPECT_EQ(result.succeeded, 0);
+// CRC and frames byte for byte: the CRC against a bitwise one, the erase, block and finalize
+// frames, the last block of a sector padded with erased bytes, a block sent again unchanged.
+TEST_F(DownloadJobTest, FramesAreByteExact) {
+    const auto bitwiseCrc = [](const Bytes& data) {
+        std::uint16_t crc = 0;
+        for (const std::uint8_t byte : data) {
+            crc ^= byte;
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = static_cast<std::uint16_t>((crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1);
+            }
+        }
+        return crc;
+    };
+    EXPECT_EQ(CalcCrc(Text("123456789").data(), 9), 0x2189);
+    for (const std::size_t n : {1u, 4u, 37u, 137u, 255u}) {
+        const Bytes data = hex_text::Pattern(n, static_cast<unsigned>(n));
+        EXPECT_EQ(CalcCrc(data.data(), static_cast<std::uint8_t>(n)), bitwiseCrc(data)) << n;
+    }
+    const auto withCrc = [&](std::string head, const Bytes& data = {}) {
+        Bytes frame = Text(head) + data;
+        char digits[5];
+        std::snprintf(digits, sizeof digits, "%04X", bitwiseCrc(frame));
+        return frame + Text(digits);
+    };
 
-    boxes.clear();
-    OpenPort();
-    const JobResult missing = Download(dir.path().string() + "/missing.hex", AcceptAll);
-    EXPECT_TRUE(missing.log.empty());
-    EXPECT_EQ(missing.succeeded, 0);
-    EXPECT_EQ(boxes.messages(), Lines{"Datei nicht vorhanden!"});
+    const Bytes data = hex_text::Pattern(300, 1);
+    VirtualClock clock;
+    ScriptedLine line(clock, Monitor({{"block@2", {{0, Text("O..")}}}}));
+    JobSession session = ScriptedSession(line);
+    const Download run = RunDownload(line, session, Request(Image({{0x020000, data}})));
+    const Bytes last = Bytes(data.begin() + 256, data.end()) + Bytes(84, 0xFF);
+    const std::vector<Bytes> expected = {
+        withCrc("P202"),
+        withCrc("V02000080", Bytes(data.begin(), data.begin() + 128)),
+        withCrc("V02008080", Bytes(data.begin() + 128, data.begin() + 256)),
+        withCrc("V02010080", last),
+        withCrc("V02010080", last),
+        Text("F     0"),
+    };
+    EXPECT_EQ(run.frames, expected);
+    EXPECT_EQ(withCrc("P200"), Text("P2006121"));
+    EXPECT_EQ(run.events.lines, (Lines{"Erasing sector 2!", "Programming sector 2! *",
+                                       "Finalizing download", kSuccess}));
+    EXPECT_EQ(run.events.debug, Lines{"WaitForResponse(): To few bytes, 4F, 2E, 2E"});
 }
 
-TEST_F(DownloadJobTest, AbortEndsTheJobAtItsNextPollPoint) {
-    const std::string image = Image({{0x000000, Bytes(1000, 1)}, {0x020000, Bytes(10, 2)}});
-    {
-        SCOPED_TRACE("before the worker picked the job up");
-        const JobResult result = harness.DownloadAbortedBeforeStart(image);
-        EXPECT_TRUE(result.log.empty());
-        EXPECT_EQ(result.aborted, 1u);
-        EXPECT_EQ(result.doneMessages, 1);
-        EXPECT_TRUE(pty.ReceiveAvailable().empty());
+// Which sectors are erased and programmed, how many blocks and stars, the progress: by the
+// image and the erase-all setting.
+TEST_F(DownloadJobTest, ImagesAndErasedSectors) {
+    struct Row {
+        std::string name;
+        std::vector<std::pair<std::uint32_t, Bytes>> parts;
+        bool eraseAll;
+        Lines log;
+        std::string frames;
+    };
+    const auto block = [](std::uint32_t sector, std::uint32_t lastOffset, std::size_t blocks,
+                          const std::string& stars) {
+        return Row{"sector " + std::to_string(sector) + " up to " + std::to_string(lastOffset),
+                   {{(sector << 16) + lastOffset, Bytes{0x77}}},
+                   false,
+                   {"Erasing sector " + std::to_string(sector) + "!",
+                    "Programming sector " + std::to_string(sector) + "! " + stars,
+                    "Finalizing download", kSuccess},
+                   "P" + std::string(blocks, 'V') + "F"};
+    };
+    const std::vector<Row> rows = {
+        {"erase-all adds the fixed sectors, programs only the used ones",
+         {{0x000000, {1, 2}}, {0x0A0000, {3, 4}}},
+         true,
+         {"Erasing sector 0!", "Erasing sector 1!", "Erasing sector 2!", "Erasing sector 3!",
+          "Erasing sector 10!", "Programming sector 0! *", "Programming sector 10! *",
+          "Finalizing download", kSuccess},
+         "PPPPPVVF"},
+        {"without erase-all only the used sectors",
+         {{0x000000, {1, 2}}, {0x0A0000, {3, 4}}},
+         false,
+         {"Erasing sector 0!", "Erasing sector 10!", "Programming sector 0! *",
+          "Programming sector 10! *", "Finalizing download", kSuccess},
+         "PPVVF"},
+        {"a byte at offset 0 of sectors 0 and 1",
+         {{0x000000, {0x12}}, {0x010000, {0x34}}},
+         false,
+         {"Erasing sector 0!", "Erasing sector 1!", "Programming sector 0! *",
+          "Programming sector 1! *", "Finalizing download", kSuccess},
+         "PPVVF"},
+        block(5, 255, 2, "*"),
+        block(5, 256, 3, "*"),
+        block(5, 1279, 10, "*"),
+        block(5, 1280, 11, "**"),
+        block(5, 0xFFFF, 512, std::string(52, '*')),
+        {"no data: nothing sent", {}, false, {DownloadJob::kNoDataLine}, ""},
+        {"no data, erase-all: the fixed sectors",
+         {},
+         true,
+         {"Erasing sector 0!", "Erasing sector 1!", "Erasing sector 2!", "Erasing sector 3!",
+          "Finalizing download", kSuccess},
+         "PPPPF"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        VirtualClock clock;
+        ScriptedLine line(clock, Monitor({}));
+        JobSession session = ScriptedSession(line);
+        const Download run = RunDownload(line, session, Request(Image(row.parts), row.eraseAll));
+        EXPECT_EQ(run.events.lines, row.log);
+        EXPECT_EQ(run.Letters(), row.frames);
+        EXPECT_EQ(run.events.result().reason,
+                  row.log.back() == kSuccess ? FailureReason::kNone : FailureReason::kNoData);
+        const auto total = static_cast<std::uint32_t>(
+            std::count(row.frames.begin(), row.frames.end(), 'V') * DownloadJob::kBlockSize);
+        if (total > 0) {
+            EXPECT_EQ(run.events.progress.back(),
+                      (JobRecorder::Progress{ProgressPhase::kProgramming, total, total}));
+        } else {
+            EXPECT_TRUE(run.events.progress.empty());
+        }
     }
-    {
-        SCOPED_TRACE("during the erase phase: before the next sector");
-        frames.clear();
-        const JobResult result = Download(image, [](const Frame& f, int n) {
-            if (f.command() == 'P') {
-                g_bStopJob = 1;
-            }
-            return AcceptAll(f, n);
-        });
-        EXPECT_EQ(result.log, Lines{"Erasing sector 0!"});
-        EXPECT_EQ(result.aborted, 1u);
-        EXPECT_EQ(result.succeeded, 0);
-        EXPECT_EQ(Commands(), std::vector<char>{'P'});
-    }
-    {
-        SCOPED_TRACE("during programming: before the next block, no finalize");
-        frames.clear();
-        int blocks = 0;
-        const JobResult result = Download(image, [&](const Frame& f, int n) {
-            if (f.command() == 'V' && ++blocks == 3) {
-                g_bStopJob = 1;
-            }
-            return AcceptAll(f, n);
-        });
-        EXPECT_EQ(result.aborted, 1u);
-        EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'V', 'V', 'V'}));
-    }
-    {
-        SCOPED_TRACE("a silent block: before it is sent again");
-        frames.clear();
-        const JobResult result = Download(image, [&](const Frame& f, int n) {
-            if (f.command() == 'V') {
-                g_bStopJob = 1;
-                return std::vector<std::string>{};
-            }
-            return AcceptAll(f, n);
-        });
-        EXPECT_EQ(result.aborted, 1u);
-        EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'V'}));
-    }
-    {
-        SCOPED_TRACE("a target that answers \"not finished\" forever");
-        frames.clear();
-        const JobResult result = Download(image, [&](const Frame& f, int n) {
-            if (f.command() == 'V') {
-                g_bStopJob = 1;
-                return std::vector<std::string>(20, "D......");
-            }
-            return AcceptAll(f, n);
-        });
-        EXPECT_EQ(result.aborted, 1u);
-        EXPECT_EQ(result.doneMessages, 1);
-        EXPECT_EQ(Commands(), (std::vector<char>{'P', 'P', 'V'}));
+}
+
+// Nothing to talk to, or no image: the job ends before a frame is sent.
+TEST_F(DownloadJobTest, NoPortOrNoImage) {
+    VirtualClock clock;
+    ScriptedLine line(clock, Monitor({}));
+    JobSession none;
+    const Download noPort = RunDownload(line, none, Request(image));
+    EXPECT_EQ(noPort.events.result().reason, FailureReason::kNoPort);
+    EXPECT_TRUE(noPort.events.lines.empty());
+
+    JobSession session = ScriptedSession(line);
+    const std::string missing = (dir.path() / "missing.hex").string();
+    const Download noFile = RunDownload(line, session, {nullptr, missing});
+    EXPECT_EQ(noFile.events.result().reason, FailureReason::kFileUnreadable);
+    EXPECT_EQ(noFile.events.result().text, "Datei nicht vorhanden!");
+    EXPECT_EQ(noFile.events.readerMessages, Lines{missing + ": Datei nicht vorhanden!"});
+    EXPECT_TRUE(noFile.events.lines.empty());
+
+    // The file is read when the request carries no image.
+    const std::string file = dir.Write("image.hex", HexTextAt(0x010000, {9}) + hex_text::End());
+    const Download read = RunDownload(line, session, {nullptr, file});
+    EXPECT_EQ(read.Letters(), "PVF");
+    EXPECT_TRUE(read.events.result().succeeded());
+    EXPECT_TRUE(noPort.frames.empty() && noFile.frames.empty());
+}
+
+// Random bytes of random length in place of one answer, anywhere, sometimes with the right
+// answer after them: whatever the job makes of them, it ends with one of its own lines.
+TEST_F(DownloadJobTest, RandomAnswersAnywhere) {
+    const std::regex endLine(
+        "No response from target \\(=> Activate BSL-Mode => Reset\\) !"
+        "|Wrong flash type [\\s\\S]*!|Wrong CRC!|Error [\\s\\S]*!|Download finished successfully!");
+    std::uint32_t state = 54321;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return (state >> 16) & 0x7FFF;
+    };
+    const std::vector<std::string> points = {"erase@0", "erase@1", "erase-done@0", "erase-done@1",
+                                             "block@0", "block@2", "block@4",      "finalize@0"};
+    for (int round = 0; round < 48; ++round) {
+        const std::string& at = points[static_cast<std::size_t>(round) % points.size()];
+        Bytes garbage(7 + next() % 1200);
+        for (std::uint8_t& b : garbage) {
+            b = static_cast<std::uint8_t>(next());
+        }
+        SCOPED_TRACE("round " + std::to_string(round) + " at " + at);
+        VirtualClock clock;
+        ScriptedLine line(clock, Monitor({{at, {{0, garbage}}, next() % 2 == 0}}));
+        JobSession session = ScriptedSession(line);
+        const Download run = RunDownload(line, session, Request(image));
+        ASSERT_FALSE(run.events.lines.empty());
+        EXPECT_TRUE(std::regex_match(run.events.lines.back(), endLine)) << run.events.lines.back();
+        EXPECT_EQ(run.events.result().succeeded(), run.events.lines.back() == kSuccess);
     }
 }
 
