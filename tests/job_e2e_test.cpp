@@ -1,12 +1,18 @@
-// The jobs end to end: the real worker, over a pseudo-terminal, against the virtual target.
+// The jobs end to end: the job runner on real serial ports (pseudo-terminals) and the system's
+// clock, against the virtual target in the test's process. One case per way a job ends; the
+// protocol's every answer and fault is covered on virtual lines (initialize_job_test,
+// download_job_test).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "link/job_runner.h"
+#include "link/serial_channel.h"
+#include "platform/serial_device.h"
 #include "tests/support/hex_text.h"
-#include "tests/support/job_harness.h"
+#include "tests/support/job_recorder.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
 #include "tests/support/virtual_target.h"
@@ -16,24 +22,32 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
-const std::string kNoResponse = "No response from target (=> Activate BSL-Mode => Reset) !";
-
 class JobEndToEndTest : public ::testing::Test {
 protected:
-    JobEndToEndTest() {
-        spec = MonitorFileSpec::VirtualTargetLike(300, 700);
+    JobEndToEndTest() : spec(MonitorFileSpec::VirtualTargetLike(300, 700)) {
         monitorFile = dir.Write("target.h86", spec.HexText());
     }
 
-    std::string Image(const std::vector<std::pair<std::uint32_t, Bytes>>& parts) {
-        std::string text;
-        for (const auto& [address, bytes] : parts) {
-            text += HexTextAt(address, bytes);
-        }
-        return dir.Write("image.hex", text + hex_text::End());
+    JobRecorder Run(JobRunner& runner, JobRequest request, JobRecorder&& events = {}) {
+        runner.Start(std::move(request), events);
+        runner.Wait();
+        EXPECT_EQ(events.done.size(), 1u);
+        EXPECT_EQ(events.eventsAfterDone, 0);
+        return std::move(events);
     }
-
-    Lines InitializeLines(const std::string& port) const {
+    JobRequest Initialize(const std::string& port) const {
+        return {InitializeRequest{monitorFile}, {port}, {}};
+    }
+    static JobRequest Download(const std::vector<std::pair<std::uint32_t, Bytes>>& parts,
+                               bool eraseAll = false) {
+        auto image = std::make_shared<HexImage>();
+        for (const auto& [address, bytes] : parts) {
+            image->Store(static_cast<int>(address >> 16), address & 0xFFFF, bytes.data(),
+                         bytes.size());
+        }
+        return {DownloadRequest{image, {}, eraseAll}, {}, {}};
+    }
+    static Lines InitializeLines(const std::string& port) {
         return {port + " initialized.",
                 std::string(39, '-'),
                 "Send BOOTLOAD (Level 0) !    ==> 32 Bytes",
@@ -43,171 +57,152 @@ protected:
                 "Send Monitor  (Level 2) !   ==> 700 Byte",
                 "Monitor started!"};
     }
+    // How many of the process's file descriptors lead to `path`.
+    static int HandlesOn(const std::string& path) {
+        int handles = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            handles += std::filesystem::read_symlink(entry.path(), error) == path ? 1 : 0;
+        }
+        return handles;
+    }
 
     TempDir dir;
-    MessageRecorder boxes;
     MonitorFileSpec spec;
     std::string monitorFile;
-    JobHarness harness;
 };
 
+// The throughput path: a whole 64 KB sector and a part of another, with erase-all; the flash
+// then holds exactly the image. The monitor session serves the next download, and Initialize
+// again opens the port anew without a second handle.
 TEST_F(JobEndToEndTest, DownloadWritesExactlyTheImageIntoTheFlash) {
     VirtualTarget target(monitorFile, {});
-    const JobResult init = harness.Initialize(target.port(), monitorFile);
-    EXPECT_EQ(init.log, InitializeLines(target.port()));
-    EXPECT_EQ(init.succeeded, 1);
-    EXPECT_EQ(init.doneMessages, 1);
+    ASSERT_TRUE(target.running());
+    // The virtual target may hold its own side's handles on the path.
+    const int targetHandles = HandlesOn(target.port());
+    JobRunner runner;
+    const JobRecorder init = Run(runner, Initialize(target.port()));
+    EXPECT_EQ(init.lines, InitializeLines(target.port()));
+    EXPECT_TRUE(init.result().succeeded());
 
-    // Data in sectors 0 and 10; sector 10's last block only partly defined.
-    const Bytes low = hex_text::Pattern(1500, 7);
+    const Bytes low = hex_text::Pattern(0x10000, 7);
     const Bytes high = hex_text::Pattern(200, 8);
-    harness.eraseAll = 1;
-    const JobResult download = harness.Download(Image({{0x000010, low}, {0x0A0000, high}}));
-    EXPECT_EQ(download.log, (Lines{"Erasing sector 0!", "Erasing sector 1!", "Erasing sector 2!",
-                                   "Erasing sector 3!", "Erasing sector 10!",
-                                   "Programming sector 0! **", "Programming sector 10! *",
-                                   "Finalizing download", "Download finished successfully!"}));
-    EXPECT_EQ(download.succeeded, 1);
-    EXPECT_EQ(download.doneMessages, 1);
+    const JobRecorder download = Run(runner, Download({{0x000000, low}, {0x0A0010, high}}, true));
+    EXPECT_EQ(download.lines,
+              (Lines{"Erasing sector 0!", "Erasing sector 1!", "Erasing sector 2!",
+                     "Erasing sector 3!", "Erasing sector 10!",
+                     "Programming sector 0! " + std::string(52, '*'), "Programming sector 10! *",
+                     "Finalizing download", "Download finished successfully!"}));
+    EXPECT_TRUE(download.result().succeeded());
+    EXPECT_EQ(download.progress.back(),
+              (JobRecorder::Progress{ProgressPhase::kProgramming, 0x10000 + 256, 0x10000 + 256}));
 
-    // The expected flash, built here: erased everywhere but the image's bytes.
-    Bytes expected(16 * 1024 * 1024, 0xFF);
-    std::copy(low.begin(), low.end(), expected.begin() + 0x10);
-    std::copy(high.begin(), high.end(), expected.begin() + 0x0A0000);
-    const Bytes flash = target.Flash(dir);
-    ASSERT_EQ(flash.size(), expected.size());
-    EXPECT_TRUE(flash == expected) << "the flash differs from the image";
+    Bytes expected(HexImage::kSize, 0xFF);
+    std::copy(low.begin(), low.end(), expected.begin());
+    std::copy(high.begin(), high.end(), expected.begin() + 0x0A0010);
+    EXPECT_TRUE(target.Flash(dir) == expected) << "the flash differs from the image";
     EXPECT_NE(target.Report().find("\"eraseSequence\": [0, 1, 2, 3, 10]"), std::string::npos)
         << target.Report();
 
-    // Without erase-all, only the used sectors; the same monitor session serves the next job.
-    harness.eraseAll = 0;
-    const JobResult again = harness.Download(Image({{0x000010, low}, {0x0A0000, high}}));
-    EXPECT_EQ(again.log[0], "Erasing sector 0!");
-    EXPECT_EQ(again.log[1], "Erasing sector 10!");
-    EXPECT_EQ(again.succeeded, 1);
-    EXPECT_TRUE(boxes.messages().empty());
+    const JobRecorder again = Run(runner, Download({{0x020000, {0xA5}}}));
+    EXPECT_EQ(again.lines.front(), "Erasing sector 2!");
+    EXPECT_TRUE(again.result().succeeded());
+
+    EXPECT_EQ(HandlesOn(target.port()), targetHandles + 1);
+    EXPECT_TRUE(Run(runner, Initialize(target.port())).result().succeeded());
+    EXPECT_EQ(HandlesOn(target.port()), targetHandles + 1)
+        << "the port of the last Initialize was closed";
 }
 
-TEST_F(JobEndToEndTest, BlockCountsFollowTheLastUsedOffset) {
-    VirtualTarget target(monitorFile, {});
-    ASSERT_EQ(harness.Initialize(target.port(), monitorFile).succeeded, 1);
-    struct Case {
-        std::uint32_t lastOffset;
-        const char* stars;
-        const char* lastBlock;
-    };
-    for (const Case& c :
-         {Case{255, "*", "0x020080"}, Case{256, "*", "0x020100"}, Case{1280, "**", "0x020500"}}) {
-        SCOPED_TRACE(c.lastOffset);
-        const JobResult result = harness.Download(Image({{0x020000 + c.lastOffset, Bytes{0xA5}}}));
-        EXPECT_EQ(result.log[1], std::string("Programming sector 2! ") + c.stars);
-        EXPECT_EQ(result.succeeded, 1);
-        EXPECT_NE(target.Report().find(std::string("\"to\": \"") + c.lastBlock + "\""),
-                  std::string::npos)
-            << target.Report();
-    }
-}
-
-// Each fault the virtual target can play, and what the operator reads.
-TEST_F(JobEndToEndTest, InitializeFaults) {
-    const std::string wrongEcho = "Wrong answer (Set 0x" + [&] {
-        char text[16];
-        std::snprintf(text, sizeof text, "%02X::Act 0x%02X", spec.monitor[5],
-                      static_cast<std::uint8_t>(~spec.monitor[5]));
-        return std::string(text);
-    }() + ")!";
-    struct Case {
-        std::vector<std::string> options;
+// A fault of the target ends the job with its line; a hang-up of the line is seen at once.
+TEST_F(JobEndToEndTest, FailedJobs) {
+    struct Row {
+        std::vector<std::string> faults;
+        bool download;
         std::string line;
+        FailureReason reason;
     };
-    const std::vector<Case> cases = {
-        {{"--wrong-ident", "0x12"}, "Wrong answer (Set 0x6B::Act 0x12)!"},
-        {{"--silent-from", "ident"}, kNoResponse},
-        {{"--wrong-loader-ack", "0x99"}, "Wrong answer (Set 0x3C::Act 0x99)!"},
-        {{"--ram-marker", "0x55"}, "Wrong answer (Set 0xAA::Act 0x55)!"},
-        {{"--ram-fail", "0x12345678:0x5A:0xEF"},
-         "RAM test failed at address: 0x1234.5678  Set: 0x5A <> 0xEF :Act!"},
-        {{"--silent-from", "ram-report"}, kNoResponse},
-        {{"--silent-from", "monitor-load@2"}, kNoResponse},
-        {{"--wrong-echo", "5"}, wrongEcho},
-        {{"--silent-from", "monitor-started"}, kNoResponse},
+    const std::vector<Row> rows = {
+        {{"--wrong-ident", "0x12"},
+         false,
+         "Wrong answer (Set 0x6B::Act 0x12)!",
+         FailureReason::kWrongAnswer},
+        {{"--crc-error-at", "block@1"}, true, "Wrong CRC!", FailureReason::kWrongCrc},
+        {{"--hangup-at", "block@1"},
+         true,
+         "No response from target (=> Activate BSL-Mode => Reset) !",
+         FailureReason::kNoAnswer},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.options[0] + " " + c.options[1]);
-        VirtualTarget target(monitorFile, c.options);
-        const JobResult result = harness.Initialize(target.port(), monitorFile);
-        ASSERT_FALSE(result.log.empty());
-        EXPECT_EQ(result.log.back(), c.line);
-        EXPECT_EQ(result.doneMessages, 1);
-        EXPECT_EQ(result.aborted, 0u);
-        EXPECT_EQ(result.succeeded, 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.faults[0]);
+        VirtualTarget target(monitorFile, row.faults);
+        JobRunner runner;
+        JobRecorder events = Run(runner, Initialize(target.port()));
+        if (row.download) {
+            ASSERT_TRUE(events.result().succeeded());
+            events = Run(runner, Download({{0x010000, hex_text::Pattern(600, 9)}}));
+        }
+        EXPECT_EQ(events.lines.back(), row.line);
+        EXPECT_EQ(events.result().reason, row.reason);
     }
 }
 
-TEST_F(JobEndToEndTest, DownloadFaults) {
-    struct Case {
-        std::vector<std::string> options;
-        std::string line;  // the last log line
-        LParam succeeded;
+// Ports that cannot serve: the line for the log, and the port with the system's reason.
+TEST_F(JobEndToEndTest, PortsThatCannotOpen) {
+    VirtualTarget target(monitorFile, {});
+    SerialDevice holder;
+    ASSERT_TRUE(holder.Open(target.port()));
+    const std::string missing = (dir.path() / "no-such-port").string();
+    struct Row {
+        std::string port;
+        std::string line;
+        FailureReason reason;
+        std::string why;
     };
-    const std::vector<Case> cases = {
-        {{"--unknown-flash-type"}, "Wrong flash type \x3F\x3F\x3F\x3F!", 0},
-        {{"--crc-error-at", "erase"}, "Wrong CRC!", 0},
-        {{"--error-at", "erase:X"}, "Error X!", 0},
-        {{"--error-at", "erase-done:C"}, "Error C!", 0},
-        {{"--busy", "erase-done:3"}, "Download finished successfully!", 1},
-        {{"--silent-from", "erase"}, kNoResponse, 0},
-        {{"--crc-error-at", "block@2"}, "Wrong CRC!", 0},
-        {{"--error-at", "block@1:Q"}, "Error Q!", 0},
-        {{"--busy", "block@0:4"}, "Download finished successfully!", 1},
-        {{"--drop-answer", "block@1:2"}, "Download finished successfully!", 1},
-        {{"--crc-error-at", "finalize"}, "Wrong CRC!", 0},
-        {{"--error-at", "finalize:Z"}, "Error Z!", 0},
-        {{"--busy", "finalize:2"}, "Download finished successfully!", 1},
-        {{"--silent-from", "finalize"}, kNoResponse, 0},
-        {{"--hangup-at", "block@1"}, kNoResponse, 0},
+    const std::vector<Row> rows = {
+        {missing, "Unable to open COM port!", FailureReason::kPortUnavailable, "not found"},
+        {target.port(), "Unable to open COM port!", FailureReason::kPortUnavailable,
+         "busy (another program has it)"},
+        {"/dev/null", "Error initializing COM port!", FailureReason::kPortSettings,
+         "not a serial device"},
     };
-    const std::string image = Image({{0x010000, hex_text::Pattern(600, 9)}});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.options[0] + (c.options.size() > 1 ? " " + c.options[1] : ""));
-        VirtualTarget target(monitorFile, c.options);
-        ASSERT_EQ(harness.Initialize(target.port(), monitorFile).succeeded, 1);
-        const JobResult result = harness.Download(image);
-        ASSERT_FALSE(result.log.empty());
-        EXPECT_EQ(result.log.back(), c.line);
-        EXPECT_EQ(result.doneMessages, 1);
-        EXPECT_EQ(result.aborted, 0u);
-        EXPECT_EQ(result.succeeded, c.succeeded);
+    JobRunner runner;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.port);
+        const JobRecorder events = Run(runner, Initialize(row.port));
+        EXPECT_EQ(events.lines, Lines{row.line});
+        EXPECT_EQ(events.result().reason, row.reason);
+        EXPECT_EQ(events.result().text, row.line);
+        EXPECT_EQ(events.result().detail, row.port + ": " + row.why);
     }
 }
 
-TEST_F(JobEndToEndTest, SilentBlockEndsAfterFiveSends) {
-    VirtualTarget target(monitorFile, {"--drop-answer", "block@0:5"});
-    ASSERT_EQ(harness.Initialize(target.port(), monitorFile).succeeded, 1);
-    const JobResult result = harness.Download(Image({{0, Bytes{1, 2, 3}}}));
-    EXPECT_EQ(result.log.back(), kNoResponse);
-    EXPECT_EQ(result.succeeded, 0);
-    EXPECT_NE(target.Report().find("\"blockRepeats\": 4"), std::string::npos) << target.Report();
-}
-
+// The owner's stop request during programming: the job ends at the next block, sends no
+// finalize, and the monitor still serves the next download.
 TEST_F(JobEndToEndTest, AbortDuringProgrammingSendsNoFinalize) {
-    VirtualTarget target(monitorFile, {"--program-ms", "20"});
-    ASSERT_EQ(harness.Initialize(target.port(), monitorFile).succeeded, 1);
-    std::thread cancel([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        g_bStopJob = 1;
-    });
-    const JobResult result = harness.Download(Image({{0, hex_text::Pattern(20000, 1)}}));
-    cancel.join();
-    EXPECT_EQ(result.aborted, 1u);
-    EXPECT_EQ(result.succeeded, 0);
-    EXPECT_EQ(result.doneMessages, 1);
-    EXPECT_EQ(target.Report().find("\"finalized\": true"), std::string::npos) << target.Report();
+    struct StopAtProgress : JobRecorder {
+        explicit StopAtProgress(JobRunner& runner_) : runner(runner_) {}
+        void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) override {
+            JobRecorder::OnProgress(phase, done, total);
+            if (done >= 1280) {
+                runner.RequestStop();
+            }
+        }
+        JobRunner& runner;
+    };
+    VirtualTarget target(monitorFile, {"--program-ms", "2"});
+    JobRunner runner;
+    ASSERT_TRUE(Run(runner, Initialize(target.port())).result().succeeded());
+    StopAtProgress events(runner);
+    runner.Start(Download({{0, hex_text::Pattern(20000, 1)}}), events);
+    runner.Wait();
+    ASSERT_EQ(events.done.size(), 1u);
+    EXPECT_TRUE(events.result().aborted());
+    EXPECT_LT(events.progress.back().done, 20096u);
+    EXPECT_NE(target.Report().find("\"finalized\": 0"), std::string::npos) << target.Report();
 
-    // The target still runs its monitor: the next download completes.
-    const JobResult next = harness.Download(Image({{0, Bytes{7}}}));
-    EXPECT_EQ(next.succeeded, 1);
+    const JobRecorder next = Run(runner, Download({{0, {7}}}));
+    EXPECT_TRUE(next.result().succeeded());
 }
 
 }  // namespace
