@@ -40,7 +40,7 @@ struct Win32ComPair {
     // Opens `port` configured for 57600 baud and drops what an earlier test left on the line.
     static void OpenClean(SerialDevice& device, const std::string& port) {
         ASSERT_TRUE(device.Open(port)) << port;
-        ASSERT_TRUE(device.Configure(57600)) << port;
+        ASSERT_TRUE(device.Configure({57600})) << port;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::uint8_t scratch[1024];
         while (device.Read(scratch, sizeof scratch) > 0) {
