@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <latch>
 #include <string>
 #include <vector>
 
@@ -180,25 +181,36 @@ TEST_F(JobEndToEndTest, PortsThatCannotOpen) {
 // The owner's stop request during programming: the job ends at the next block, sends no
 // finalize, and the monitor still serves the next download.
 TEST_F(JobEndToEndTest, AbortDuringProgrammingSendsNoFinalize) {
-    struct StopAtProgress : JobRecorder {
-        explicit StopAtProgress(JobRunner& runner_) : runner(runner_) {}
+    // Holds the job at its first progress event until the owner has asked it to stop.
+    struct HoldAtProgress : JobRecorder {
         void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) override {
             JobRecorder::OnProgress(phase, done, total);
-            if (done >= 1280) {
-                runner.RequestStop();
+            if (!held) {
+                held = true;
+                reached.count_down();
+                stopAsked.wait();
             }
         }
-        JobRunner& runner;
+        bool held = false;
+        std::latch reached{1};
+        std::latch stopAsked{1};
     };
-    VirtualTarget target(monitorFile, {"--program-ms", "2"});
+    VirtualTarget target(monitorFile, {});
     JobRunner runner;
     ASSERT_TRUE(Run(runner, Initialize(target.port())).result().succeeded());
-    StopAtProgress events(runner);
+    HoldAtProgress events;
     runner.Start(Download({{0, hex_text::Pattern(20000, 1)}}), events);
+    events.reached.wait();
+    runner.RequestStop();
+    events.stopAsked.count_down();
     runner.Wait();
     ASSERT_EQ(events.done.size(), 1u);
     EXPECT_TRUE(events.result().aborted());
-    EXPECT_LT(events.progress.back().done, 20096u);
+    const std::uint32_t done = events.progress.front().done;
+    EXPECT_LT(done, events.progress.front().total);
+    EXPECT_NE(target.Report().find("\"blocksProgrammed\": " + std::to_string(done / 128) + ","),
+              std::string::npos)
+        << "no block after the stop request: " << target.Report();
     EXPECT_NE(target.Report().find("\"finalized\": 0"), std::string::npos) << target.Report();
 
     const JobRecorder next = Run(runner, Download({{0, {7}}}));
