@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/memory_registry.h"
 #include "ports/registry_port_walk.h"
+#include "tests/support/memory_registry.h"
 #include "tests/support/port_collector.h"
 
 // The Win32 registry backend on a real registry (Wine's, in CI): the keys are made by the

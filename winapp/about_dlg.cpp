@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "platform/executable_path.h"
+#include "platform/utf16_text.h"
 #include "platform/version_resource_win32.h"
 #include "res/window_ids.h"
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
-#include "platform/utf16_text.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "image/target_folders.h"
+#include "platform/utf16_text.h"
 #include "res/window_ids.h"
 #include "winapp/about_dlg.h"
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
-#include "platform/utf16_text.h"
 #include "winapp/win32_message_box.h"
 #include "window/image_file_dialog.h"
 

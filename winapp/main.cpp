@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "winapp/download_app.h"
 #include "platform/utf16_text.h"
+#include "winapp/download_app.h"
 #include "window/window_command_line.h"
 
 namespace {

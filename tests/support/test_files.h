@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
 public:
