@@ -9,7 +9,9 @@
 #include "link/job_session.h"
 
 // Runs the jobs of one owner (a window, the command line) on a thread of its own, one job at
-// a time, so that the owner stays free while a job waits on the line. The line a job opened
+// a time, so that the owner stays free while a job waits on the line. Start, RequestStop and
+// Wait belong to the owner's thread (a job's events come from the job's thread and must not
+// call them). The line a job opened
 // stays open for the next job until Initialize opens one anew or the runner ends. The owner's
 // stop request is the job thread's stop request; the job takes it at its poll points.
 class JobRunner {
