@@ -340,9 +340,26 @@ TEST(SimProgramTest, ItsLinkIsServedWhileItLivesAndTidiedAfterIt) {
     EXPECT_TRUE(Entries(runtime.ports()).empty());
 }
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kBuiltWithThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kBuiltWithThreadSanitizer = true;
+#else
+constexpr bool kBuiltWithThreadSanitizer = false;
+#endif
+#else
+constexpr bool kBuiltWithThreadSanitizer = false;
+#endif
+
 // Under a file-size limit an output that does not fit fails with its reason instead of the
 // signal killing the target: nothing is left of it, and the link and lock go as always.
 TEST(SimProgramTest, AFileSizeLimitFailsTheOutputNotTheTarget) {
+    // The ThreadSanitizer runtime writes a file of its own before main(), which the limit of 0
+    // ends; the other builds run this case.
+    if (kBuiltWithThreadSanitizer) {
+        GTEST_SKIP() << "not under ThreadSanitizer";
+    }
     for (const std::string option : {"--report", "--dump"}) {
         SCOPED_TRACE(option);
         const RuntimeFolder runtime;
