@@ -185,9 +185,12 @@ bool PortLink::HoldLock(const std::string& linkPath, std::string* error) {
     // lock file left by an earlier run under this name is replaced, never waited for.
     const std::string lockPath = VirtualPortLockPath(linkPath);
     const std::filesystem::path place(lockPath);
-    const std::string temporary = (place.parent_path() / ("." + place.filename().string() +
-                                                          ".new-" + std::to_string(getpid())))
-                                      .string();
+    // Appended piece by piece: g++ 12 at -O3 warns wrongly about a string literal + string.
+    std::string hidden = ".";
+    hidden += place.filename().string();
+    hidden += ".new-";
+    hidden += std::to_string(getpid());
+    const std::string temporary = (place.parent_path() / hidden).string();
     unlink(temporary.c_str());
     const int fd =
         open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
