@@ -58,21 +58,21 @@ Lines SoundLines(const MonitorFileSpec& spec) {
 // once the host has written so many bytes.
 struct StopAt {
     bool beforeStart = false;
-    std::string line = {};
+    const char* line = "";  // a log line, as the rows write it
     std::uint32_t progress = 0;
     std::size_t written = 0;
 };
 StopAt BeforeStart() {
     return {true};
 }
-StopAt AtLine(std::string line) {
-    return {false, std::move(line)};
+StopAt AtLine(const char* line) {
+    return {false, line};
 }
 StopAt AtProgress(std::uint32_t done) {
-    return {false, {}, done};
+    return {false, "", done};
 }
 StopAt AfterWritten(std::size_t bytes) {
-    return {false, {}, 0, bytes};
+    return {false, "", 0, bytes};
 }
 
 JobRecorder RunInitialize(VirtualLine& line, JobSession& session, const ChannelOpener& opener,
@@ -82,7 +82,7 @@ JobRecorder RunInitialize(VirtualLine& line, JobSession& session, const ChannelO
     if (stop.beforeStart) {
         source.request_stop();
     }
-    if (!stop.line.empty()) {
+    if (*stop.line != '\0') {
         events.StopAtLine(source, stop.line);
     }
     if (stop.progress > 0) {
