@@ -9,6 +9,7 @@ monitor upload and programming share of the wire limit, the best of each build a
 difference in points (BUILD minus BASELINE_BUILD).
 """
 import argparse
+import os
 import re
 import subprocess
 import sys
@@ -43,6 +44,7 @@ def main():
     sim = Path(args.build) / "bin" / "quillon-sim"
     names = {args.baseline: "baseline", args.build: "build"}
     results = {args.baseline: [], args.build: []}
+    print("load average at the start: %.2f %.2f %.2f" % os.getloadavg(), flush=True)
     for r in range(args.rounds):
         for build in (args.baseline, args.build):
             f = run_once(build, sim, args.baud, args.image_bytes)
