@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <latch>
 #include <string>
 #include <vector>
 
 #include "link/job_runner.h"
 #include "link/serial_channel.h"
 #include "platform/serial_device.h"
+#include "tests/support/gate.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/job_recorder.h"
 #include "tests/support/monitor_file.h"
@@ -187,22 +187,22 @@ TEST_F(JobEndToEndTest, AbortDuringProgrammingSendsNoFinalize) {
             JobRecorder::OnProgress(phase, done, total);
             if (!held) {
                 held = true;
-                reached.count_down();
-                stopAsked.wait();
+                reached.Open();
+                stopAsked.Wait();
             }
         }
         bool held = false;
-        std::latch reached{1};
-        std::latch stopAsked{1};
+        Gate reached;
+        Gate stopAsked;
     };
     VirtualTarget target(monitorFile, {});
     JobRunner runner;
     ASSERT_TRUE(Run(runner, Initialize(target.port())).result().succeeded());
     HoldAtProgress events;
     runner.Start(Download({{0, hex_text::Pattern(20000, 1)}}), events);
-    events.reached.wait();
+    events.reached.Wait();
     runner.RequestStop();
-    events.stopAsked.count_down();
+    events.stopAsked.Open();
     runner.Wait();
     ASSERT_EQ(events.done.size(), 1u);
     EXPECT_TRUE(events.result().aborted());

@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <latch>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "image/hex_image.h"
+#include "tests/support/gate.h"
 #include "tests/support/job_recorder.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
@@ -62,10 +62,10 @@ protected:
     }
 
     // Opens the line, but first says it was asked and waits for the test to let it go on.
-    ChannelOpener GatedOpener(std::latch& asked, std::latch& goOn) {
+    ChannelOpener GatedOpener(Gate& asked, Gate& goOn) {
         return [this, &asked, &goOn](const LineSettings&) {
-            asked.count_down();
-            goOn.wait();
+            asked.Open();
+            goOn.Wait();
             return line.Open();
         };
     }
@@ -102,14 +102,14 @@ TEST_F(JobRunnerTest, EachJobEndsWithOneDoneAndTheLineStaysOpen) {
 
 // The owner's stop request ends the running job at its next poll point, as aborted.
 TEST_F(JobRunnerTest, StopRequestAbortsTheRunningJob) {
-    std::latch asked(1);
-    std::latch goOn(1);
+    Gate asked;
+    Gate goOn;
     JobRunner runner(GatedOpener(asked, goOn), clock);
     JobRecorder events;
     runner.Start(initialize, events);
-    asked.wait();
+    asked.Wait();
     runner.RequestStop();
-    goOn.count_down();
+    goOn.Open();
     runner.Wait();
     EXPECT_EQ(events.lines, std::vector<std::string>{"COM7 initialized."});
     ASSERT_EQ(events.done.size(), 1u);
@@ -120,8 +120,8 @@ TEST_F(JobRunnerTest, StopRequestAbortsTheRunningJob) {
 
 // A job started while another runs waits for its end: the jobs never overlap.
 TEST_F(JobRunnerTest, ASecondJobWaitsForTheFirst) {
-    std::latch asked(1);
-    std::latch goOn(1);
+    Gate asked;
+    Gate goOn;
     std::mutex mutex;
     std::vector<std::string> order;
     struct Ordered : JobRecorder {
@@ -145,9 +145,9 @@ TEST_F(JobRunnerTest, ASecondJobWaitsForTheFirst) {
     Ordered first("first", mutex, order);
     Ordered second("second", mutex, order);
     runner.Start(initialize, first);
-    asked.wait();
+    asked.Wait();
     std::thread owner([&] { runner.Start(download, second); });
-    goOn.count_down();
+    goOn.Open();
     owner.join();
     runner.Wait();
     // Every event of the first job, its done last, then every event of the second.
@@ -164,14 +164,14 @@ TEST_F(JobRunnerTest, ASecondJobWaitsForTheFirst) {
 // Ending the runner while a job runs stops the job, waits for its last event and closes the
 // line; the events outlive the runner only as long as the test needs them.
 TEST_F(JobRunnerTest, EndingTheRunnerJoinsTheJobAndClosesTheLine) {
-    std::latch asked(1);
-    std::latch goOn(1);
+    Gate asked;
+    Gate goOn;
     JobRecorder events;
     {
         JobRunner runner(GatedOpener(asked, goOn), clock);
         runner.Start(initialize, events);
-        asked.wait();
-        goOn.count_down();
+        asked.Wait();
+        goOn.Open();
     }
     EXPECT_EQ(events.done.size(), 1u) << "the job ended before the runner";
     EXPECT_EQ(events.eventsAfterDone, 0);
