@@ -1,17 +1,19 @@
 #include "link/network_channel.h"
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
+
+#include "link/clock.h"
 
 namespace {
 
 constexpr std::size_t kReceiveChunk = 4096;
+// At most this many chunks a pump: a server that never stops sending (commands, noise) must not
+// keep a wait from its deadline.
+constexpr int kChunksPerPump = 16;
 
 std::uint64_t NowMs() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
+    return SteadyClock().NowMs();
 }
 
 }  // namespace
@@ -28,7 +30,7 @@ bool NetworkChannel::Write(const std::uint8_t* bytes, std::size_t count) {
 
 void NetworkChannel::Pump() {
     std::uint8_t chunk[kReceiveChunk];
-    for (;;) {
+    for (int pass = 0; pass < kChunksPerPump; ++pass) {
         const std::size_t got = m_socket.Receive(chunk, sizeof chunk);
         if (got == 0) {
             return;

@@ -41,8 +41,8 @@ public:
                      const std::function<bool()>& stop);
 
 private:
-    // Takes what has arrived from the socket, without blocking; answers the server's option
-    // requests.
+    // Takes what has arrived from the socket (a bounded amount), without blocking; answers
+    // the server's option requests.
     void Pump();
     // Pumps until `done` holds, the connection has gone or `timeoutMs` passed.
     bool PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs);

@@ -187,10 +187,11 @@ TEST(NetworkPortTest, ProductionStationsMixLocalAndNetworkPorts) {
     EXPECT_NE(twice.err.find("are the same device"), std::string::npos) << twice.err;
 }
 
-// A TCP server that takes connections and never says a word.
+// A TCP server that takes connections and never says a word, or (`flood`) answers its first one
+// with Telnet NOPs without end, until that connection goes.
 class MuteServer {
 public:
-    MuteServer() : m_port(FreeTcpPort()) {
+    explicit MuteServer(bool flood = false) : m_port(FreeTcpPort()) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -202,17 +203,40 @@ public:
             ::listen(m_fd, 4) != 0) {
             ADD_FAILURE() << "cannot listen on " << m_port;
         }
+        if (flood) {
+            m_flood = std::thread([this] {
+                const int client = ::accept(m_fd, nullptr, nullptr);
+                std::string nops(4096, '\0');
+                for (std::size_t i = 0; i < nops.size(); i += 2) {
+                    nops[i] = '\xFF';
+                    nops[i + 1] = '\xF1';
+                }
+                while (client >= 0 && ::send(client, nops.data(), nops.size(), MSG_NOSIGNAL) > 0) {
+                }
+                if (client >= 0) {
+                    ::close(client);
+                }
+            });
+        }
     }
-    ~MuteServer() { ::close(m_fd); }
+    ~MuteServer() {
+        ::shutdown(m_fd, SHUT_RDWR);  // an accept that still waits returns
+        if (m_flood.joinable()) {
+            m_flood.join();
+        }
+        ::close(m_fd);
+    }
     std::uint16_t port() const { return m_port; }
 
 private:
     std::uint16_t m_port;
     int m_fd = -1;
+    std::thread m_flood;
 };
 
 TEST(NetworkPortTest, PortsThatCannotBeUsed) {
     MuteServer mute;
+    MuteServer flooding(true);
     const std::string nobody = "rfc2217://127.0.0.1:" + std::to_string(FreeTcpPort());
     const std::string silent = "rfc2217://127.0.0.1:" + std::to_string(mute.port());
     const std::tuple<std::string, int, std::string, std::string> rows[] = {
@@ -221,6 +245,10 @@ TEST(NetworkPortTest, PortsThatCannotBeUsed) {
          "quillon-cli: " + nobody + ": connection refused\n"},
         {silent, 1, "Unable to open COM port!\n",
          "quillon-cli: " + silent + ": the server does not speak RFC 2217\n"},
+        // A server that sends commands without end must not keep the negotiation's wait going.
+        {"rfc2217://127.0.0.1:" + std::to_string(flooding.port()), 1, "Unable to open COM port!\n",
+         "quillon-cli: rfc2217://127.0.0.1:" + std::to_string(flooding.port()) +
+             ": the server does not speak RFC 2217\n"},
         {"rfc2217://host", 2, "", "quillon-cli: malformed network port name 'rfc2217://host'"},
     };
     for (const auto& [port, status, out, err] : rows) {
