@@ -6,7 +6,7 @@
 #include <ctime>
 #include <iterator>
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 #ifdef _WIN32
 #include <windows.h>

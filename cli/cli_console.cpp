@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "helpers/option_table.h"
 #include "link/port_address.h"
-
-namespace {}  // namespace
 
 std::string CliUsageText() {
     return "Usage: quillon-cli [OPTIONS] [IMAGE]\n"
@@ -63,158 +62,98 @@ std::string CliUsageText() {
 
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                      std::string& error) {
+    using Value = Option::Value;
+    const auto flag = [](bool& into) {
+        return [&into](const std::string&, std::string&) { return into = true; };
+    };
+    const auto text = [](std::string& into) {
+        return [&into](const std::string& value, std::string&) {
+            into = value;
+            return true;
+        };
+    };
+    const std::vector<Option> table = {
+        {"--help", "-h", Value::kNone, flag(options.help)},
+        {"--version", "", Value::kNone, flag(options.version)},
+        // Repeated, or a comma-separated list: one station per port.
+        {"--port", "-p", Value::kRequired,
+         [&options](const std::string& list, std::string& error) {
+             for (std::size_t start = 0;;) {
+                 const std::size_t comma = list.find(',', start);
+                 const std::string port = list.substr(start, comma - start);
+                 if (port.empty()) {
+                     error = "empty port name in '" + list + "'";
+                     return false;
+                 }
+                 if (const PortAddress address = ParsePortAddress(port); !address.ok()) {
+                     error = address.error;
+                     return false;
+                 }
+                 if (std::find(options.ports.begin(), options.ports.end(), port) !=
+                     options.ports.end()) {
+                     // Two stations on one line would talk to one board at once.
+                     error = "port " + port + " is named twice";
+                     return false;
+                 }
+                 options.ports.push_back(port);
+                 if (comma == std::string::npos) {
+                     return true;
+                 }
+                 start = comma + 1;
+             }
+         }},
+        {"--repeat", "", Value::kInline,
+         [&options](const std::string& value, std::string& error) {
+             if (value.empty() || value == "enter") {
+                 options.repeat = RepeatMode::kEnter;
+             } else if (value == "replug") {
+                 options.repeat = RepeatMode::kReplug;
+             } else {
+                 error = "--repeat takes no value, =enter or =replug, not '" + value + "'";
+                 return false;
+             }
+             return true;
+         }},
+        {"--station-board", "", Value::kRequired,
+         [&options](const std::string& value, std::string& error) {
+             char* end = nullptr;
+             const long board = std::strtol(value.c_str(), &end, 10);
+             if (value.empty() || *end != '\0' || board < 1 || board > 1000000000) {
+                 error = "--station-board needs a board number, not '" + value + "'";
+                 return false;
+             }
+             options.stationBoard = static_cast<int>(board);
+             return true;
+         }},
+        {"--baud", "-b", Value::kRequired,
+         [&options](const std::string& value, std::string& error) {
+             const std::optional<BaudRate> rate = OfferedBaudRate(value);
+             if (!rate) {
+                 error = "baud rate '" + value + "' is not one of 9600, 19200, 38400, 57600, 115200";
+                 return false;
+             }
+             options.baud = *rate;
+             return true;
+         }},
+        {"--target", "-t", Value::kRequired, text(options.target)},
+        {"--monitor", "-m", Value::kRequired, text(options.monitorFile)},
+        {"--targets", "", Value::kRequired, text(options.targetsFolder)},
+        {"--record", "", Value::kRequired,
+         [&options](const std::string& value, std::string& error) {
+             options.record = value;
+             if (value.empty()) {
+                 error = "option --record needs a file name";
+             }
+             return !value.empty();
+         }},
+        {"--erase-all", "", Value::kNone, flag(options.eraseAll)},
+        {"--init-only", "", Value::kNone, flag(options.initOnly)},
+        {"--list-ports", "", Value::kNone, flag(options.listPorts)},
+        {"--list-targets", "", Value::kNone, flag(options.listTargets)},
+    };
     std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool hasInlineValue = false;
-        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-            value = arg.substr(arg.find('=') + 1);
-            arg = arg.substr(0, arg.find('='));
-            hasInlineValue = true;
-        }
-        // Takes the option's value, inline or from the next argument.
-        auto takeValue = [&](std::string& into) {
-            if (hasInlineValue) {
-                into = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = "option " + arg + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        auto noValue = [&]() {
-            if (hasInlineValue) {
-                error = "option " + arg + " takes no value";
-                return false;
-            }
-            return true;
-        };
-
-        if (arg == "-h" || arg == "--help") {
-            if (!noValue()) {
-                return false;
-            }
-            options.help = true;
-        } else if (arg == "--version") {
-            if (!noValue()) {
-                return false;
-            }
-            options.version = true;
-        } else if (arg == "-p" || arg == "--port") {
-            // Repeated, or a comma-separated list: one station per port.
-            std::string list;
-            if (!takeValue(list)) {
-                return false;
-            }
-            for (std::size_t start = 0;;) {
-                const std::size_t comma = list.find(',', start);
-                const std::string port = list.substr(start, comma - start);
-                if (port.empty()) {
-                    error = "empty port name in '" + list + "'";
-                    return false;
-                }
-                if (const PortAddress address = ParsePortAddress(port); !address.ok()) {
-                    error = address.error;
-                    return false;
-                }
-                if (std::find(options.ports.begin(), options.ports.end(), port) !=
-                    options.ports.end()) {
-                    // Two stations on one line would talk to one board at once.
-                    error = "port " + port + " is named twice";
-                    return false;
-                }
-                options.ports.push_back(port);
-                if (comma == std::string::npos) {
-                    break;
-                }
-                start = comma + 1;
-            }
-        } else if (arg == "--repeat") {
-            if (!hasInlineValue || value == "enter") {
-                options.repeat = RepeatMode::kEnter;
-            } else if (value == "replug") {
-                options.repeat = RepeatMode::kReplug;
-            } else {
-                error = "--repeat takes no value, =enter or =replug, not '" + value + "'";
-                return false;
-            }
-        } else if (arg == "--station-board") {
-            std::string text;
-            if (!takeValue(text)) {
-                return false;
-            }
-            char* end = nullptr;
-            const long board = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || board < 1 || board > 1000000000) {
-                error = "--station-board needs a board number, not '" + text + "'";
-                return false;
-            }
-            options.stationBoard = static_cast<int>(board);
-        } else if (arg == "-b" || arg == "--baud") {
-            std::string text;
-            if (!takeValue(text)) {
-                return false;
-            }
-            const std::optional<BaudRate> rate = OfferedBaudRate(text);
-            if (!rate) {
-                error = "baud rate '" + text + "' is not one of 9600, 19200, 38400, 57600, 115200";
-                return false;
-            }
-            options.baud = *rate;
-        } else if (arg == "-t" || arg == "--target") {
-            if (!takeValue(options.target)) {
-                return false;
-            }
-        } else if (arg == "-m" || arg == "--monitor") {
-            if (!takeValue(options.monitorFile)) {
-                return false;
-            }
-        } else if (arg == "--targets") {
-            if (!takeValue(options.targetsFolder)) {
-                return false;
-            }
-        } else if (arg == "--record") {
-            if (!takeValue(options.record)) {
-                return false;
-            }
-            if (options.record.empty()) {
-                error = "option --record needs a file name";
-                return false;
-            }
-        } else if (arg == "--erase-all") {
-            if (!noValue()) {
-                return false;
-            }
-            options.eraseAll = true;
-        } else if (arg == "--init-only") {
-            if (!noValue()) {
-                return false;
-            }
-            options.initOnly = true;
-        } else if (arg == "--list-ports") {
-            if (!noValue()) {
-                return false;
-            }
-            options.listPorts = true;
-        } else if (arg == "--list-targets") {
-            if (!noValue()) {
-                return false;
-            }
-            options.listTargets = true;
-        } else if (arg == "--") {
-            positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1,
-                              args.end());
-            break;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
-            return false;
-        } else {
-            positional.push_back(arg);
-        }
+    if (!ParseOptions(args, table, OptionWording{}, positional, error)) {
+        return false;
     }
 
     if (options.help || options.version) {

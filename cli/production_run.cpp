@@ -6,8 +6,8 @@
 #include "cli/cli_runner.h"
 #include "cli/run_waiter.h"
 #include "cli/station.h"
-#include "platform/ascii_case.h"
-#include "platform/text_format.h"
+#include "helpers/ascii_case.h"
+#include "helpers/text_format.h"
 
 namespace {
 

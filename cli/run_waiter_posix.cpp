@@ -11,7 +11,7 @@
 
 #include "cli/run_waiter.h"
 #include "link/port_address.h"
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "cli/run_waiter.h"
 #include "link/port_address.h"
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 #include "platform/utf8_path.h"
 
 namespace {

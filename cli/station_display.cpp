@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/cli_console.h"
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 namespace {
 

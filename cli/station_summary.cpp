@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 namespace {
 

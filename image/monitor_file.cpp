@@ -1,6 +1,6 @@
 #include "image/monitor_file.h"
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 MonitorFileRead LoadMonitorFile(const std::string& path, const StopCheck& stop) {
     MonitorFileRead result;

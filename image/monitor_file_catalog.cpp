@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "image/monitor_file.h"
-#include "platform/ascii_case.h"
+#include "helpers/ascii_case.h"
 #include "platform/utf8_path.h"
 
 namespace {

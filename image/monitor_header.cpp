@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/ascii_case.h"
+#include "helpers/ascii_case.h"
 
 namespace {
 

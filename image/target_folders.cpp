@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/ascii_case.h"
+#include "helpers/ascii_case.h"
 #include "platform/utf8_path.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "link/crc.h"
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "link/initialize_job.h"
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 namespace {
 

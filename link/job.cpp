@@ -1,6 +1,6 @@
 #include "link/job.h"
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 namespace {
 constexpr std::uint64_t kProgressIntervalMs = 100;

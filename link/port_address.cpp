@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "platform/ascii_case.h"
+#include "helpers/ascii_case.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 void TargetLine::WriteEachByte(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/baud_rate.h"
-#include "platform/pending_input.h"
+#include "helpers/pending_input.h"
 
 // When the device `name` exists but this user may not open it for reading and writing, the
 // hint that says what to do (on Linux the usual reason why a port cannot be opened: the user

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "helpers/ascii_case.h"
 
 namespace {
 

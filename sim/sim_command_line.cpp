@@ -4,6 +4,8 @@
 #include <functional>
 #include <map>
 
+#include "helpers/option_table.h"
+
 namespace {
 
 bool ParseNumber(const std::string& text, long long min, long long max, long long* value) {
@@ -268,53 +270,38 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
          }},
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        name = args[i];
-        const std::size_t equals = name.find('=');
-        bool inlineValue = false;
-        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-            inlineValue = true;
-        }
-        if (name == "--help" || name == "-h") {
-            line->help = true;
-            continue;
-        }
-        if (name == "--version") {
-            line->version = true;
-            continue;
-        }
-        if (name == "--blank-flash" || name == "--unknown-flash-type") {
-            if (inlineValue) {
-                *error = name + " takes no value";
-                return false;
-            }
-            (name == "--blank-flash" ? settings.blankFlash : faults.unknownFlashType) = true;
-            continue;
-        }
-        const auto option = withValue.find(name);
-        if (option == withValue.end()) {
-            *error = "unknown option " + name + " (see --help)";
-            return false;
-        }
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) {
-                *error = name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-        }
-        const std::string given = value;
-        error->clear();
-        if (!option->second()) {
-            if (error->empty()) {
-                *error = name + ": \"" + given + "\" is not a valid value (see --help)";
-            }
-            return false;
-        }
+    // Each handler reads `name` and `value` (its error texts name both).
+    std::vector<Option> table;
+    for (const auto& [optionName, take] : withValue) {
+        table.push_back({optionName, "", Option::Value::kRequired,
+                         [&, optionName = optionName, take = take](const std::string& given,
+                                                                   std::string& failure) {
+                             name = optionName;
+                             value = given;
+                             error->clear();
+                             const bool taken = take();
+                             failure = *error;
+                             return taken;
+                         }});
     }
-    return true;
+    const auto flag = [](bool& into) {
+        return [&into](const std::string&, std::string&) { return into = true; };
+    };
+    table.push_back({"--help", "-h", Option::Value::kNone, flag(line->help)});
+    table.push_back({"--version", "", Option::Value::kNone, flag(line->version)});
+    table.push_back({"--blank-flash", "", Option::Value::kNone, flag(settings.blankFlash)});
+    table.push_back(
+        {"--unknown-flash-type", "", Option::Value::kNone, flag(faults.unknownFlashType)});
+    OptionWording wording;
+    wording.optionWord.clear();
+    wording.seeHelp = " (see --help)";
+    wording.operands = false;
+    std::vector<std::string> operands;
+    std::string failure;
+    error->clear();
+    const bool parsed = ParseOptions(args, table, wording, operands, failure);
+    *error = failure;
+    return parsed;
 }
 
 std::string SimHelpText() {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "link/job_session.h"
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/job_recorder.h"
 #include "tests/support/monitor_file.h"

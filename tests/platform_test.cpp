@@ -12,7 +12,7 @@
 
 #include "platform/baud_rate.h"
 #include "platform/standard_streams.h"
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 #include "tests/support/test_files.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 #include "sim/sim_monitor_file.h"
 #include "sim/sim_server.h"
 #include "sim/target_model.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "platform/ascii_case.h"
+#include "helpers/ascii_case.h"
 
 namespace {
 

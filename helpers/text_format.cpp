@@ -1,4 +1,4 @@
-#include "platform/text_format.h"
+#include "helpers/text_format.h"
 
 #include <cstdarg>
 #include <cstdio>
