@@ -5,14 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/exit_status.h"
 #include "helpers/text_format.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
+#include "platform/console.h"
 
 namespace {
 
@@ -44,33 +39,11 @@ CliConsole::CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sh
       m_sharedOutput(sharedOutput || sharedTerminal) {}
 
 int CliConsole::TerminalColumns() {
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) {
-        return info.srWindow.Right - info.srWindow.Left + 1;
-    }
-#else
-    winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-#endif
-    return 80;
+    return ::TerminalColumns();
 }
 
 int CliConsole::TerminalRows() {
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) {
-        return info.srWindow.Bottom - info.srWindow.Top + 1;
-    }
-#else
-    winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
-        return size.ws_row;
-    }
-#endif
-    return 24;
+    return ::TerminalRows();
 }
 
 void CliConsole::SetStationEvents(bool on) {
@@ -338,4 +311,14 @@ void CliConsole::DrawBarLocked() {
         std::fprintf(m_err, "\r%s", BarText(columns - 1).c_str());
     }
     FlushLocked(m_err);
+}
+
+int CliConsole::CheckedStatus(int status) {
+    const std::string error = LogWriteError();
+    if (error.empty()) {
+        return status;
+    }
+    std::fprintf(m_err, "quillon-cli: the log could not be written (%s)\n", error.c_str());
+    std::fflush(m_err);
+    return status == kExitSuccess ? kExitJobFailed : status;
 }

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "cli/station_event.h"
+#include "cli/production/station_event.h"
 #include "link/job_events.h"
 
 // What quillon-cli shows: the log on stdout, line by line as the window's log shows it (the
@@ -50,6 +50,9 @@ public:
     // Empty while everything written reached its stream; else which stream failed and why.
     // Flushes both streams first, so that a write held back in a buffer counts as well.
     std::string LogWriteError();
+    // The log must reach whoever reads it: a run whose log was lost ends with status 1 (130 if
+    // aborted), never 0, and says why on stderr. Returns `status`, or what it becomes.
+    int CheckedStatus(int status);
 
     // The width of the terminal on stderr (80 when it cannot be told).
     static int TerminalColumns();

@@ -1,10 +1,19 @@
 #include "cli/cli_options.h"
 
+#include "cli/exit_status.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "helpers/option_table.h"
 #include "link/port_address.h"
+
+int UsageError(const std::string& error) {
+    std::fprintf(stderr, "quillon-cli: %s\nTry 'quillon-cli --help' for more information.\n",
+                 error.c_str());
+    return kExitUsage;
+}
 
 std::string CliUsageText() {
     return "Usage: quillon-cli [OPTIONS] [IMAGE]\n"
@@ -129,7 +138,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
          [&options](const std::string& value, std::string& error) {
              const std::optional<BaudRate> rate = OfferedBaudRate(value);
              if (!rate) {
-                 error = "baud rate '" + value + "' is not one of 9600, 19200, 38400, 57600, 115200";
+                 error =
+                     "baud rate '" + value + "' is not one of 9600, 19200, 38400, 57600, 115200";
                  return false;
              }
              options.baud = *rate;

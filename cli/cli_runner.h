@@ -6,19 +6,9 @@
 
 #include "cli/cli_console.h"
 #include "cli/cli_options.h"
+#include "cli/exit_status.h"
 #include "image/hex_image.h"
 #include "link/job_events.h"
-
-// Exit statuses of quillon-cli.
-constexpr int kExitSuccess = 0;
-constexpr int kExitJobFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitAborted = 130;
-
-// A board's result as the record and the summary name it.
-inline const char* ResultName(int status) {
-    return status == kExitSuccess ? "ok" : (status == kExitAborted ? "aborted" : "failed");
-}
 
 // How the jobs of one board went, for the record file.
 struct BoardOutcome {

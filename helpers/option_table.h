@@ -26,7 +26,7 @@ struct Option {
 struct OptionWording {
     std::string optionWord = "option ";  // "option --x needs a value", or "--x needs a value"
     std::string seeHelp;                 // added to an unknown option's error, " (see --help)"
-    bool operands = true;  // arguments that are no option are operands; false: errors
+    bool operands = true;                // arguments that are no option are operands; false: errors
 };
 
 // Walks `args` (without the program's name) through `table`. Operands go to `operands`, in

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "image/sha256.h"
 #include "helpers/text_format.h"
+#include "image/sha256.h"
 #include "platform/text_mode_file.h"
 #include "platform/utf8_path.h"
 

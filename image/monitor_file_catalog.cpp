@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "image/monitor_file.h"
 #include "helpers/ascii_case.h"
+#include "image/monitor_file.h"
 #include "platform/utf8_path.h"
 
 namespace {

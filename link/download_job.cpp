@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/crc.h"
 #include "helpers/text_format.h"
+#include "link/crc.h"
 
 namespace {
 

@@ -39,3 +39,13 @@ std::string ExecutableDirectory() {
     const std::string path = ExecutablePath();
     return path.empty() ? path : Utf8FromPath(PathFromUtf8(path).parent_path());
 }
+
+std::string ExecutablePathToRestart() {
+    std::string program = ExecutablePath();
+#ifdef __linux__
+    if (program.empty() || program.find(" (deleted)") != std::string::npos) {
+        program = "/proc/self/exe";
+    }
+#endif
+    return program;
+}

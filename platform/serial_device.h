@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/baud_rate.h"
 #include "helpers/pending_input.h"
+#include "platform/baud_rate.h"
 
 // When the device `name` exists but this user may not open it for reading and writing, the
 // hint that says what to do (on Linux the usual reason why a port cannot be opened: the user

@@ -22,11 +22,11 @@
 #include <thread>
 #include <vector>
 
-#include "cli/board_record.h"
-#include "cli/station_event.h"
-#include "cli/station_process.h"
-#include "cli/station_summary.h"
+#include "cli/production/board_record.h"
+#include "cli/production/station_event.h"
+#include "cli/production/station_summary.h"
 #include "image/sha256.h"
+#include "platform/child_process.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
@@ -576,7 +576,7 @@ TEST(CliProductionTest, SummaryTableAndRunningCount) {
 // A station's program that closes its output and goes on is not waited for beyond a moment:
 // the run must stay in reach of its abort.
 TEST(CliProductionTest, AProgramThatEndsItsOutputButNotItselfIsKilled) {
-    StationProcess process;
+    ChildProcess process;
     std::string error;
     ASSERT_TRUE(process.Start({"/bin/sh", "-c", "echo L; exec >&- 2>&-; exec sleep 60"}, error))
         << error;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "link/job_session.h"
 #include "helpers/text_format.h"
+#include "link/job_session.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/job_recorder.h"
 #include "tests/support/monitor_file.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "helpers/text_format.h"
 #include "platform/baud_rate.h"
 #include "platform/standard_streams.h"
-#include "helpers/text_format.h"
 #include "tests/support/test_files.h"
 
 namespace {

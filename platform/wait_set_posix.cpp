@@ -9,9 +9,7 @@
 #include <cerrno>
 #include <iterator>
 
-#include "cli/run_waiter.h"
-#include "link/port_address.h"
-#include "helpers/text_format.h"
+#include "platform/wait_set.h"
 
 namespace {
 
@@ -36,7 +34,7 @@ extern "C" void OnStopRequest(int signal) {
 
 }  // namespace
 
-RunWaiter::RunWaiter(bool watchInput) : m_watchInput(watchInput) {
+WaitSet::WaitSet(bool watchInput) : m_watchInput(watchInput) {
     g_stopRequests = 0;
     if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         g_stopPipe[0] = g_stopPipe[1] = -1;
@@ -49,7 +47,7 @@ RunWaiter::RunWaiter(bool watchInput) : m_watchInput(watchInput) {
     }
 }
 
-RunWaiter::~RunWaiter() {
+WaitSet::~WaitSet() {
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
         ::sigaction(kStopSignals[i], &g_previous[i], nullptr);
     }
@@ -61,10 +59,10 @@ RunWaiter::~RunWaiter() {
     }
 }
 
-void RunWaiter::Wait(const std::vector<StationProcess*>& stations, int timeoutMs) {
+void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
     std::vector<pollfd> fds = {{g_stopPipe[0], POLLIN, 0},
                                {m_watchInput ? STDIN_FILENO : -1, POLLIN, 0}};
-    for (StationProcess* station : stations) {
+    for (ChildProcess* station : stations) {
         fds.push_back({station->OutputFd(), POLLIN, 0});
     }
     if (g_stopPipe[0] < 0) {
@@ -80,15 +78,15 @@ void RunWaiter::Wait(const std::vector<StationProcess*>& stations, int timeoutMs
     }
 }
 
-int RunWaiter::StopRequests() const {
+int WaitSet::StopRequests() const {
     return g_stopRequests.load();
 }
 
-bool RunWaiter::InputIsTerminal() {
+bool WaitSet::InputIsTerminal() {
     return ::isatty(STDIN_FILENO) != 0;
 }
 
-bool RunWaiter::ReadInput() {
+bool WaitSet::ReadInput() {
     if (!m_inputReady) {
         return true;
     }
@@ -103,38 +101,4 @@ bool RunWaiter::ReadInput() {
     }
     m_partial.append(buffer, static_cast<std::size_t>(n));
     return true;
-}
-
-bool PortPresent(const std::string& port) {
-    if (ParsePortAddress(port).IsNetwork()) {
-        return true;  // a server's port: the connect tells whether it is there
-    }
-    struct stat status {};
-    return ::stat(port.c_str(), &status) == 0;
-}
-
-bool PortsAreOneDevice(const std::string& a, const std::string& b) {
-    if (ParsePortAddress(a).IsNetwork() || ParsePortAddress(b).IsNetwork()) {
-        return ParsePortAddress(a).SameNetworkPort(ParsePortAddress(b));
-    }
-    struct stat first {};
-    struct stat second {};
-    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
-        return false;
-    }
-    // Two device nodes of one device count as well as two links to one node.
-    return (first.st_dev == second.st_dev && first.st_ino == second.st_ino) ||
-           (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode) && first.st_rdev == second.st_rdev);
-}
-
-std::string SameDevice(const std::vector<std::string>& ports) {
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (PortsAreOneDevice(ports[j], ports[i])) {
-                return "ports " + EscapeForTerminal(ports[j], false) + " and " +
-                       EscapeForTerminal(ports[i], false) + " are the same device";
-            }
-        }
-    }
-    return {};
 }

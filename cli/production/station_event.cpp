@@ -1,4 +1,4 @@
-#include "cli/station_event.h"
+#include "cli/production/station_event.h"
 
 #include <cstdlib>
 

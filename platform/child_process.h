@@ -12,13 +12,13 @@
 // One station's program, started by the production run: its standard input is a pipe that
 // the run closes to ask for an abort, its standard output and error one pipe that the run
 // reads without blocking.
-class StationProcess {
+class ChildProcess {
 public:
-    StationProcess() = default;
+    ChildProcess() = default;
     // A program still running is killed and waited for: nothing outlives its owner.
-    ~StationProcess();
-    StationProcess(const StationProcess&) = delete;
-    StationProcess& operator=(const StationProcess&) = delete;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts `argv` (argv[0] the program's path). False, with the reason in `error`, when it
     // could not be started.

@@ -1,4 +1,4 @@
-#include "cli/board_record.h"
+#include "cli/production/board_record.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -7,16 +7,6 @@
 #include <iterator>
 
 #include "helpers/text_format.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/utf16_text.h"
-#else
-#include <unistd.h>
-
-#include <climits>
-#endif
 
 namespace {
 
@@ -134,33 +124,18 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
+    using namespace std::chrono;
+    const auto seconds = floor<std::chrono::seconds>(time);
+    const auto day = floor<days>(seconds);
+    const year_month_day date{day};
+    const hh_mm_ss<std::chrono::seconds> clock{seconds - day};
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
     return text;
-}
-
-std::string HostName() {
-#ifdef _WIN32
-    wchar_t name[256];
-    DWORD size = static_cast<DWORD>(std::size(name));
-    if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) {
-        return {};
-    }
-    return Utf8FromUtf16(name, size);
-#else
-    char name[HOST_NAME_MAX + 1] = {};
-    if (gethostname(name, sizeof name - 1) != 0) {
-        return {};
-    }
-    return name;
-#endif
 }
 
 std::string BoardRecord::Line() const {

@@ -2,12 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cwctype>
 
-#include "cli/run_waiter.h"
-#include "link/port_address.h"
-#include "helpers/text_format.h"
-#include "platform/utf8_path.h"
+#include "platform/wait_set.h"
 
 namespace {
 
@@ -35,26 +31,15 @@ bool IsConsole(HANDLE handle) {
     return ::GetConsoleMode(handle, &mode) != 0;
 }
 
-// "COM3", "com3" and "\\.\COM3" name one port.
-std::wstring PortKey(const std::string& port) {
-    std::wstring key = PathFromUtf8(port).wstring();
-    if (key.rfind(L"\\\\.\\", 0) == 0) {
-        key.erase(0, 4);
-    }
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
-    return key;
-}
-
 }  // namespace
 
-RunWaiter::RunWaiter(bool watchInput) : m_watchInput(watchInput) {
+WaitSet::WaitSet(bool watchInput) : m_watchInput(watchInput) {
     g_stopRequests = 0;
     g_stopEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-RunWaiter::~RunWaiter() {
+WaitSet::~WaitSet() {
     ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
     if (g_stopEvent != nullptr) {
         ::CloseHandle(g_stopEvent);
@@ -62,7 +47,7 @@ RunWaiter::~RunWaiter() {
     }
 }
 
-void RunWaiter::Wait(const std::vector<StationProcess*>& stations, int timeoutMs) {
+void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
     std::vector<HANDLE> handles;
     if (g_stopEvent != nullptr) {
         handles.push_back(g_stopEvent);
@@ -71,7 +56,7 @@ void RunWaiter::Wait(const std::vector<StationProcess*>& stations, int timeoutMs
     if (console) {
         handles.push_back(Input());
     }
-    for (StationProcess* station : stations) {
+    for (ChildProcess* station : stations) {
         handles.push_back(station->ProcessHandle());
     }
     DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
@@ -87,15 +72,15 @@ void RunWaiter::Wait(const std::vector<StationProcess*>& stations, int timeoutMs
     m_inputReady = m_watchInput;
 }
 
-int RunWaiter::StopRequests() const {
+int WaitSet::StopRequests() const {
     return g_stopRequests.load();
 }
 
-bool RunWaiter::InputIsTerminal() {
+bool WaitSet::InputIsTerminal() {
     return IsConsole(Input());
 }
 
-bool RunWaiter::ReadInput() {
+bool WaitSet::ReadInput() {
     if (!m_inputReady) {
         return true;
     }
@@ -145,31 +130,4 @@ bool RunWaiter::ReadInput() {
         }
     }
     return true;
-}
-
-bool PortPresent(const std::string& port) {
-    if (ParsePortAddress(port).IsNetwork()) {
-        return true;  // a server's port: the connect tells whether it is there
-    }
-    wchar_t target[1024];
-    return ::QueryDosDeviceW(PortKey(port).c_str(), target, 1024) != 0;
-}
-
-bool PortsAreOneDevice(const std::string& a, const std::string& b) {
-    if (ParsePortAddress(a).IsNetwork() || ParsePortAddress(b).IsNetwork()) {
-        return ParsePortAddress(a).SameNetworkPort(ParsePortAddress(b));
-    }
-    return PortKey(a) == PortKey(b) && PortPresent(a);
-}
-
-std::string SameDevice(const std::vector<std::string>& ports) {
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (PortsAreOneDevice(ports[j], ports[i]) || PortKey(ports[i]) == PortKey(ports[j])) {
-                return "ports " + EscapeForTerminal(ports[j], false) + " and " +
-                       EscapeForTerminal(ports[i], false) + " are the same device";
-            }
-        }
-    }
-    return {};
 }

@@ -1,4 +1,4 @@
-#include "cli/station.h"
+#include "cli/production/station.h"
 
 #include <cstdio>
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,12 +16,12 @@
 // glued to. A fragment that something else left (a crash, another program) gets a line end
 // before the next line. Each line is flushed to the disk before the program goes on, so a
 // crash or a power cut loses no finished board.
-class RecordFile {
+class AppendOnlyFile {
 public:
-    RecordFile() = default;
-    ~RecordFile();
-    RecordFile(const RecordFile&) = delete;
-    RecordFile& operator=(const RecordFile&) = delete;
+    AppendOnlyFile() = default;
+    ~AppendOnlyFile();
+    AppendOnlyFile(const AppendOnlyFile&) = delete;
+    AppendOnlyFile& operator=(const AppendOnlyFile&) = delete;
 
     // Opens (creating it if need be) the regular file at `path` (UTF-8). False, with the
     // reason in `error`, when it cannot be opened or is no regular file (a folder, a pipe, a
@@ -38,6 +39,15 @@ public:
     std::vector<std::string> LinesFrom(std::int64_t offset) const;
 
 private:
+    // How long an append waits for another program's append to finish. Appends take
+    // milliseconds; a lock held longer than this belongs to something that is not appending.
+    static constexpr auto kLockPatience = std::chrono::seconds(10);
+    static constexpr auto kLockRetry = std::chrono::milliseconds(5);
+
+    static std::string ShortWrite(std::size_t written, std::size_t size);
+    // Splits `text` into its whole lines.
+    static std::vector<std::string> WholeLines(const std::string& text);
+
 #ifdef _WIN32
     HANDLE m_file = INVALID_HANDLE_VALUE;
 #else

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "cli/parent_watch.h"
+#include "platform/parent_watch.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/board_record.h"
-#include "cli/record_file.h"
-#include "cli/station_display.h"
-#include "cli/station_event.h"
-#include "cli/station_process.h"
-#include "cli/station_summary.h"
+#include "cli/production/board_record.h"
+#include "cli/production/station_display.h"
+#include "cli/production/station_event.h"
+#include "cli/production/station_summary.h"
+#include "platform/append_only_file.h"
+#include "platform/child_process.h"
 
 // Where a station of a production run stands.
 enum class StationState {
@@ -25,7 +25,7 @@ enum class StationState {
 // What the run knows for a record line of its own: the line of a board whose program could
 // not write it (it died, or its write failed).
 struct RecordSetup {
-    RecordFile* file = nullptr;  // none: no record
+    AppendOnlyFile* file = nullptr;  // none: no record
     std::string path;
     std::string host;
     std::string target;
@@ -46,7 +46,7 @@ public:
     const StationTotals& totals() const { return m_totals; }
     StationState state() const { return m_state; }
     void SetState(StationState state) { m_state = state; }
-    StationProcess& process() { return m_process; }
+    ChildProcess& process() { return m_process; }
 
     // Starts the program for the next board with `argv`, which `argvForBoard` makes from the
     // board's number. A program that cannot be started is a failed board.
@@ -87,7 +87,7 @@ private:
     const RecordSetup& m_record;
     StationTotals m_totals;
     StationState m_state = StationState::kRunning;
-    StationProcess m_process;
+    ChildProcess m_process;
     bool m_refused = false;
 
     // Of the board in work:

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "cli/station_process.h"
+#include "platform/child_process.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -35,7 +35,7 @@ std::string ErrorText(DWORD code) {
 
 }  // namespace
 
-void StationProcess::CloseFds() {
+void ChildProcess::CloseFds() {
     for (HANDLE* handle : {&m_input, &m_output}) {
         if (*handle != nullptr) {
             ::CloseHandle(*handle);
@@ -44,7 +44,7 @@ void StationProcess::CloseFds() {
     }
 }
 
-bool StationProcess::Start(const std::vector<std::string>& argv, std::string& error) {
+bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE inputRead = nullptr;
     HANDLE inputWrite = nullptr;
@@ -115,7 +115,7 @@ bool StationProcess::Start(const std::vector<std::string>& argv, std::string& er
     return true;
 }
 
-bool StationProcess::Read(std::vector<std::string>& lines) {
+bool ChildProcess::Read(std::vector<std::string>& lines) {
     if (m_output == nullptr) {
         return false;
     }
@@ -142,20 +142,20 @@ bool StationProcess::Read(std::vector<std::string>& lines) {
     return false;
 }
 
-void StationProcess::RequestAbort() {
+void ChildProcess::RequestAbort() {
     if (m_input != nullptr) {
         ::CloseHandle(m_input);
         m_input = nullptr;
     }
 }
 
-void StationProcess::Kill() {
+void ChildProcess::Kill() {
     if (Running()) {
         ::TerminateProcess(m_process, 128 + 9);
     }
 }
 
-int StationProcess::Wait() {
+int ChildProcess::Wait() {
     if (!Running()) {
         return -1;
     }

@@ -1,4 +1,4 @@
-#include "cli/parent_watch.h"
+#include "platform/parent_watch.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -42,6 +42,3 @@ std::string JsonString(const std::string& text);
 
 // `time` in UTC as ISO 8601 to the second, e.g. "2026-12-09T11:40:02Z".
 std::string UtcTimestamp(std::chrono::system_clock::time_point time);
-
-// This computer's host name (UTF-8); empty when the system does not tell it.
-std::string HostName();

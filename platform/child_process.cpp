@@ -1,4 +1,4 @@
-#include "cli/station_process.h"
+#include "platform/child_process.h"
 
 namespace {
 
@@ -7,7 +7,7 @@ constexpr std::size_t kLongestLine = 64 * 1024;
 
 }  // namespace
 
-StationProcess::~StationProcess() {
+ChildProcess::~ChildProcess() {
     if (Running()) {
         Kill();
         Wait();
@@ -15,8 +15,8 @@ StationProcess::~StationProcess() {
     CloseFds();
 }
 
-void StationProcess::TakeBytes(const char* bytes, std::size_t count,
-                               std::vector<std::string>& lines) {
+void ChildProcess::TakeBytes(const char* bytes, std::size_t count,
+                             std::vector<std::string>& lines) {
     m_partial.append(bytes, count);
     std::size_t start = 0;
     for (std::size_t end; (end = m_partial.find('\n', start)) != std::string::npos;
@@ -34,7 +34,7 @@ void StationProcess::TakeBytes(const char* bytes, std::size_t count,
     }
 }
 
-void StationProcess::TakeRest(std::vector<std::string>& lines) {
+void ChildProcess::TakeRest(std::vector<std::string>& lines) {
     if (!m_partial.empty()) {
         lines.push_back(m_partial);
         m_partial.clear();

@@ -1,4 +1,4 @@
-#include "cli/station_process.h"
+#include "platform/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,7 +19,7 @@ constexpr auto kEndGrace = std::chrono::seconds(2);
 
 }  // namespace
 
-void StationProcess::CloseFds() {
+void ChildProcess::CloseFds() {
     for (int* fd : {&m_input, &m_output}) {
         if (*fd >= 0) {
             ::close(*fd);
@@ -28,7 +28,7 @@ void StationProcess::CloseFds() {
     }
 }
 
-bool StationProcess::Start(const std::vector<std::string>& argv, std::string& error) {
+bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error) {
     int input[2];
     int output[2];
     if (::pipe2(input, O_CLOEXEC) != 0) {
@@ -80,7 +80,7 @@ bool StationProcess::Start(const std::vector<std::string>& argv, std::string& er
     return true;
 }
 
-bool StationProcess::Read(std::vector<std::string>& lines) {
+bool ChildProcess::Read(std::vector<std::string>& lines) {
     if (m_output < 0) {
         return false;
     }
@@ -105,20 +105,20 @@ bool StationProcess::Read(std::vector<std::string>& lines) {
     }
 }
 
-void StationProcess::RequestAbort() {
+void ChildProcess::RequestAbort() {
     if (m_input >= 0) {
         ::close(m_input);
         m_input = -1;
     }
 }
 
-void StationProcess::Kill() {
+void ChildProcess::Kill() {
     if (Running()) {
         ::kill(m_pid, SIGKILL);
     }
 }
 
-int StationProcess::Wait() {
+int ChildProcess::Wait() {
     if (!Running()) {
         return -1;
     }

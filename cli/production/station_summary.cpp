@@ -1,4 +1,4 @@
-#include "cli/station_summary.h"
+#include "cli/production/station_summary.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "cli/run_waiter.h"
+#include "platform/wait_set.h"
 
-bool RunWaiter::TakeInput(std::vector<std::string>& lines) {
+bool WaitSet::TakeInput(std::vector<std::string>& lines) {
     if (!m_watchInput) {
         return false;
     }

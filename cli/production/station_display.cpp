@@ -1,4 +1,4 @@
-#include "cli/station_display.h"
+#include "cli/production/station_display.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "cli/cli_console.h"
+#include "cli/cli_options.h"
+#include "image/target_folders.h"
+
+// --list-ports and --list-targets: one line per serial port ("portName<TAB>friendlyName") and
+// per monitor file ("displayName<TAB>path") on stdout. Returns the exit status.
+int PrintListings(const CliOptions& options, const TargetFolders& targetFolders,
+                  CliConsole& console);

@@ -1,0 +1,311 @@
+#include "cli/production/production_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "cli/production/port_check.h"
+#include "helpers/ascii_case.h"
+#include "helpers/text_format.h"
+#include "platform/executable_path.h"
+#include "platform/host_name.h"
+
+namespace {
+
+// How long a port that came back is left alone before its board starts: the system sets up
+// the device (its owner and mode) just after it appears.
+constexpr auto kSettleTime = std::chrono::milliseconds(1000);
+// How often a station waiting for its port looks for it.
+constexpr int kReplugPollMs = 200;
+
+// What the operator's line asks for.
+enum class OperatorLine { kNextBoards, kQuit, kUnknown };
+
+OperatorLine ReadOperatorLine(std::string line) {
+    line.erase(std::remove_if(line.begin(), line.end(),
+                              [](char c) { return c == ' ' || c == '\t' || c == '\r'; }),
+               line.end());
+    if (line.empty()) {
+        return OperatorLine::kNextBoards;
+    }
+    for (const char* quit : {"q", "quit", "exit"}) {
+        if (EqualIgnoringCase(line, quit)) {
+            return OperatorLine::kQuit;
+        }
+    }
+    return OperatorLine::kUnknown;
+}
+
+}  // namespace
+
+ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool errIsTerminal,
+                             bool sharedTerminal)
+    : m_options(options),
+      m_program(ExecutablePathToRestart()),
+      m_monitorFile(setup.monitorFile),
+      m_display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal) {
+    if (!options.record.empty()) {
+        m_record.file = &setup.record;
+        m_record.path = options.record;
+        m_record.host = HostName();
+        m_record.target = setup.targetName;
+        m_record.monitorFile = setup.monitorFile;
+        if (!options.initOnly) {
+            m_record.image = options.image;
+        }
+        m_record.eraseAll = options.eraseAll;
+    }
+}
+
+std::vector<std::string> ProductionRun::ArgvForBoard(const std::string& port, int board) const {
+    std::vector<std::string> argv = {
+        m_program,    "--station-board", std::to_string(board),        "--port",
+        port,         "--baud",          BaudRateText(m_options.baud), "--monitor",
+        m_monitorFile};
+    if (m_options.eraseAll) {
+        argv.push_back("--erase-all");
+    }
+    if (!m_options.record.empty()) {
+        argv.insert(argv.end(), {"--record", m_options.record});
+    }
+    if (m_options.initOnly) {
+        argv.push_back("--init-only");
+    } else {
+        argv.insert(argv.end(), {"--", m_options.image});
+    }
+    return argv;
+}
+
+void ProductionRun::StartBoard(Station& station) {
+    station.StartBoard([this, &station](int board) { return ArgvForBoard(station.port(), board); },
+                       m_display);
+}
+
+bool ProductionRun::RefusedAsDuplicate(Station& station) {
+    for (const auto& other : m_stations) {
+        if (other.get() != &station && !other->refused() &&
+            other->state() != StationState::kWaitingForPort &&
+            PortsAreOneDevice(other->port(), station.port())) {
+            m_anyRefused = true;
+            station.Refuse("ports " + EscapeForTerminal(other->port(), false) + " and " +
+                               EscapeForTerminal(station.port(), false) + " are the same device: " +
+                               EscapeForTerminal(station.port(), false) + " is not used",
+                           m_display);
+            return true;
+        }
+    }
+    return false;
+}
+
+void ProductionRun::AfterBoard(Station& station) {
+    if (m_options.repeat != RepeatMode::kOnce) {
+        m_display.Line(station.index(), BoardCountLine(station.totals()));
+    }
+    if (m_abortRequested || m_quit || m_options.repeat == RepeatMode::kOnce) {
+        station.SetState(StationState::kEnded);
+    } else if (m_options.repeat == RepeatMode::kEnter) {
+        station.SetState(StationState::kWaitingForEnter);
+    } else {
+        station.SetState(StationState::kWaitingForUnplug);
+    }
+}
+
+bool ProductionRun::AnyIn(StationState state) const {
+    return std::any_of(m_stations.begin(), m_stations.end(),
+                       [state](const auto& s) { return s->state() == state; });
+}
+
+bool ProductionRun::AllEnded() const {
+    return std::all_of(m_stations.begin(), m_stations.end(),
+                       [](const auto& s) { return s->state() == StationState::kEnded; });
+}
+
+void ProductionRun::EndWaiting() {
+    for (auto& station : m_stations) {
+        if (station->state() != StationState::kRunning) {
+            station->SetState(StationState::kEnded);
+        }
+    }
+}
+
+void ProductionRun::TakeStopRequests() {
+    const int stops = m_waiter->StopRequests();
+    if (stops > 0 && !m_abortRequested) {
+        // Every station ends its job at the next step; none starts another board.
+        m_abortRequested = true;
+        for (auto& station : m_stations) {
+            station->process().RequestAbort();
+        }
+        EndWaiting();
+    }
+    if (stops > 1) {
+        m_killed = true;  // asked again: at once
+    }
+    if (m_killed) {
+        for (auto& station : m_stations) {
+            station->process().Kill();
+        }
+    }
+}
+
+void ProductionRun::TakeOperatorInput() {
+    std::vector<std::string> lines;
+    const bool more = m_waiter->TakeInput(lines);
+    for (const std::string& line : lines) {
+        const OperatorLine asked = ReadOperatorLine(line);
+        if (asked == OperatorLine::kQuit) {
+            m_quit = true;
+        } else if (asked == OperatorLine::kUnknown) {
+            m_display.RunMessage(m_options.repeat == RepeatMode::kEnter
+                                     ? "quillon-cli: Enter starts the waiting stations; q and "
+                                       "Enter ends the run"
+                                     : "quillon-cli: a station starts its next board when its "
+                                       "port comes back; q and Enter ends the run");
+        } else if (m_options.repeat == RepeatMode::kEnter && !m_quit && !m_abortRequested) {
+            for (auto& station : m_stations) {
+                if (station->state() == StationState::kWaitingForEnter) {
+                    StartBoard(*station);
+                    if (station->state() == StationState::kEnded) {
+                        AfterBoard(*station);
+                    }
+                }
+            }
+        }
+    }
+    if (!more && m_options.repeat == RepeatMode::kEnter && !m_quit) {
+        m_quit = true;  // nobody can press Enter any more
+    }
+    if (m_quit) {
+        EndWaiting();
+    }
+}
+
+void ProductionRun::WatchPorts() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& station : m_stations) {
+        switch (station->state()) {
+            case StationState::kWaitingForUnplug:
+                if (!PortPresent(station->port())) {
+                    station->SetState(StationState::kWaitingForPort);
+                }
+                break;
+            case StationState::kWaitingForPort:
+                if (PortPresent(station->port()) && !RefusedAsDuplicate(*station)) {
+                    station->SetState(StationState::kSettling);
+                    station->settleUntil = now + kSettleTime;
+                }
+                break;
+            case StationState::kSettling:
+                if (!PortPresent(station->port())) {
+                    station->SetState(StationState::kWaitingForPort);
+                } else if (now >= station->settleUntil) {
+                    StartBoard(*station);
+                    if (station->state() == StationState::kEnded) {
+                        AfterBoard(*station);
+                    }
+                }
+                break;
+            default:
+                break;
+        }
+        m_display.SetStatus(station->index(), station->StatusText());
+    }
+}
+
+int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed) {
+    if (const std::string same = SameDevice(m_options.ports); !same.empty()) {
+        return UsageError(same);
+    }
+    for (const std::string& port : m_options.ports) {
+        m_stations.push_back(std::make_unique<Station>(m_stations.size(), port, m_record));
+    }
+    const bool terminalInput = WaitSet::InputIsTerminal();
+    // Enter starts the waiting stations; with --repeat=replug a terminal's "q" still ends them.
+    m_waiter =
+        std::make_unique<WaitSet>(m_options.repeat == RepeatMode::kEnter ||
+                                  (m_options.repeat == RepeatMode::kReplug && terminalInput));
+    if (m_options.repeat == RepeatMode::kEnter && terminalInput) {
+        m_display.RunMessage(
+            "quillon-cli: after each board its station waits: Enter starts every waiting "
+            "station, q and Enter ends them");
+    }
+
+    // A stop asked for before the waiter took the signals over (while the image was checked,
+    // say) starts no board at all.
+    m_abortRequested = abortRequestedBefore();
+    for (auto& station : m_stations) {
+        if (m_abortRequested) {
+            station->SetState(StationState::kEnded);
+        } else if (m_options.repeat == RepeatMode::kReplug && !PortPresent(station->port())) {
+            // An empty fixture: its first board has not come yet.
+            station->SetState(StationState::kWaitingForPort);
+        } else {
+            StartBoard(*station);
+        }
+    }
+    for (auto& station : m_stations) {
+        if (!station->process().Running() && station->state() == StationState::kEnded &&
+            station->totals().boards > 0) {
+            AfterBoard(*station);  // could not even start
+        }
+        m_display.SetStatus(station->index(), station->StatusText());
+    }
+
+    while (!AllEnded()) {
+        std::vector<ChildProcess*> running;
+        for (auto& station : m_stations) {
+            if (station->process().Running()) {
+                running.push_back(&station->process());
+            }
+        }
+        int timeout = m_display.Refresh();
+        if (AnyIn(StationState::kWaitingForUnplug) || AnyIn(StationState::kWaitingForPort) ||
+            AnyIn(StationState::kSettling)) {
+            timeout = timeout < 0 ? kReplugPollMs : std::min(timeout, kReplugPollMs);
+        }
+        m_waiter->Wait(running, timeout);
+        TakeStopRequests();
+        TakeOperatorInput();
+        for (auto& station : m_stations) {
+            if (station->process().Running() && station->OnOutput(m_abortRequested, m_display)) {
+                AfterBoard(*station);
+            }
+        }
+        WatchPorts();
+    }
+    int status = Finish();
+    if (stdoutClosed) {
+        // The stations' log and the summary went nowhere.
+        std::fprintf(stderr,
+                     "quillon-cli: the log could not be written (standard output was closed)\n");
+        status = status == kExitSuccess ? kExitJobFailed : status;
+    }
+    return status;
+}
+
+int ProductionRun::Finish() {
+    std::vector<StationTotals> totals;
+    bool anyAborted = false;
+    for (const auto& station : m_stations) {
+        totals.push_back(station->totals());
+        anyAborted = anyAborted || station->totals().aborted > 0;
+    }
+    std::string summary = "\n";  // one empty line between the log and the table
+    summary += SummaryTable(totals, m_options.repeat != RepeatMode::kOnce);
+    m_display.Finish(summary);
+    // Stopped while every station waited for its next board, nothing was cut short: the
+    // boards' results say how the run went.
+    const bool anyFailed = std::any_of(m_stations.begin(), m_stations.end(),
+                                       [](const auto& s) { return s->totals().failed > 0; });
+    int status = anyAborted     ? kExitAborted
+                 : anyFailed    ? kExitJobFailed
+                 : m_anyRefused ? kExitUsage
+                                : kExitSuccess;
+    if (!m_display.WriteError().empty()) {
+        std::fprintf(stderr, "quillon-cli: the log could not be written (%s)\n",
+                     m_display.WriteError().c_str());
+        std::fflush(stderr);
+        status = status == kExitSuccess ? kExitJobFailed : status;
+    }
+    return status;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+#include "cli/production/station.h"
+#include "cli/run_setup.h"
+#include "platform/wait_set.h"
+
+// A production run: one station per port, each board worked on by a program of its own (this
+// program again, for one board of one port), all started together; board after board with
+// --repeat. Shows the stations' log lines and status, ends with the summary table on stdout.
+class ProductionRun {
+public:
+    // `setup`: the target's monitor file checked, the image checked, the record file opened.
+    ProductionRun(const CliOptions& options, RunSetup& setup, bool errIsTerminal,
+                  bool sharedTerminal);
+
+    // Runs every station to its end and returns the exit status: 130 when a board was aborted,
+    // else 1 when any board failed or the log was lost, else 2 when a station was refused (its
+    // port turned out to be another station's device), else 0. `abortRequestedBefore` tells
+    // whether a stop came before the run took the signals over; `stdoutClosed`: standard output
+    // was closed when the program started, so the log and the summary went nowhere.
+    int Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed);
+
+private:
+    std::vector<std::string> ArgvForBoard(const std::string& port, int board) const;
+    void StartBoard(Station& station);
+    // A port that has just appeared may be a name of a device another station already works
+    // with (two names of one adapter that came later): that station keeps it, this one ends.
+    bool RefusedAsDuplicate(Station& station);
+    // What a station does after its board.
+    void AfterBoard(Station& station);
+    bool AnyIn(StationState state) const;
+    bool AllEnded() const;
+    // Ends every station that is not running a board.
+    void EndWaiting();
+    // The stop requests that came during the last wait.
+    void TakeStopRequests();
+    // The operator's lines: Enter starts the waiting stations, q ends them.
+    void TakeOperatorInput();
+    // Stations waiting for their port to go, to come back, or to settle.
+    void WatchPorts();
+    int Finish();
+
+    const CliOptions& m_options;
+    const std::string m_program;
+    const std::string m_monitorFile;
+    RecordSetup m_record;
+    StationDisplay m_display;
+    std::vector<std::unique_ptr<Station>> m_stations;
+    std::unique_ptr<WaitSet> m_waiter;
+    bool m_abortRequested = false;
+    bool m_killed = false;
+    bool m_quit = false;  // no further boards: the input said q or ended
+    bool m_anyRefused = false;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/cli_console.h"
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+#include "image/hex_image.h"
+#include "image/target_folders.h"
+#include "platform/append_only_file.h"
+
+// What every board of a run shares, made ready before any target is touched: the target's
+// monitor file, the record file, the image read once.
+struct RunSetup {
+    std::string monitorFile;
+    std::string targetName;  // the name the target list shows, for the record
+    AppendOnlyFile record;   // open when --record was given
+    std::shared_ptr<const HexImage> image;
+    std::string imageSha256;  // of every byte of the image file that was read
+    // A station's board whose image went bad after the run checked it: it fails, with its line
+    // in the record, instead of ending the program without one.
+    int pendingStatus = kExitSuccess;
+    std::string pendingFailure;
+};
+
+// Finds the target's monitor file and opens the record file. Returns kExitSuccess, or the
+// status to end with (the reason said on stderr).
+int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& targetFolders,
+                          CliConsole& console, RunSetup& setup);
+
+// Reads the image, unless the run initializes only: a file that is no image is said at once, in
+// the file reader's own words, instead of after the whole Initialize; what Start Download
+// programs and the digest the record names are those very bytes. A production run reads it to
+// check it for all boards; each station's program reads it again for its board. Returns
+// kExitSuccess, or the status to end with.
+int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequested& abortRequested,
+              RunSetup& setup);

@@ -1,0 +1,141 @@
+#include <chrono>
+#include <thread>
+
+#include "platform/append_only_file.h"
+#include "platform/utf8_path.h"
+
+namespace {
+
+std::string SystemError(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0 && text != nullptr) {
+        message = Utf8FromPath(std::filesystem::path(std::wstring(text, length)));
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                    message.back() == '.' || message.back() == ' ')) {
+            message.pop_back();
+        }
+    }
+    ::LocalFree(text);
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+// The appends' lock: one byte far beyond any record's end, so that it never stands in the way
+// of a reader or of a writer that does not take it.
+OVERLAPPED LockPlace() {
+    OVERLAPPED place{};
+    place.Offset = 0xFFFFFFFF;
+    place.OffsetHigh = 0x7FFFFFFF;
+    return place;
+}
+}  // namespace
+
+AppendOnlyFile::~AppendOnlyFile() {
+    if (m_file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(m_file);
+    }
+}
+
+bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
+    // Others may read, write and rename it meanwhile.
+    const std::wstring name = PathFromUtf8(path).wstring();
+    m_file = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_readable = m_file != INVALID_HANDLE_VALUE;
+    if (m_file == INVALID_HANDLE_VALUE) {
+        error = SystemError(::GetLastError());
+        return false;
+    }
+    if (::GetFileType(m_file) != FILE_TYPE_DISK) {
+        ::CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+        error = "not a regular file";
+        return false;
+    }
+    return true;
+}
+
+bool AppendOnlyFile::IsOpen() const {
+    return m_file != INVALID_HANDLE_VALUE;
+}
+
+std::int64_t AppendOnlyFile::Size() const {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(m_file, &size) ? size.QuadPart : -1;
+}
+
+bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
+    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
+    OVERLAPPED lock = LockPlace();
+    while (!::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                         &lock)) {
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            error = "the file stays locked by another program";
+            return false;
+        }
+        std::this_thread::sleep_for(kLockRetry);
+        lock = LockPlace();
+    }
+    const std::int64_t before = Size();
+    bool ok = before >= 0;
+    if (!ok) {
+        error = SystemError(::GetLastError());
+    }
+    std::string text = line;
+    if (ok && before > 0) {
+        char last = '\n';
+        DWORD got = 0;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(before - 1);
+        at.OffsetHigh = static_cast<DWORD>((before - 1) >> 32);
+        if (::ReadFile(m_file, &last, 1, &got, &at) && got == 1 && last != '\n') {
+            text.insert(text.begin(), '\n');
+        }
+    }
+    LARGE_INTEGER end{};
+    end.QuadPart = before;
+    DWORD written = 0;
+    if (ok &&
+        !(::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN) &&
+          ::WriteFile(m_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))) {
+        error = SystemError(::GetLastError());
+        ok = false;
+    } else if (ok && written != text.size()) {
+        error = ShortWrite(written, text.size());
+        ok = false;
+    }
+    if (ok && !::FlushFileBuffers(m_file)) {
+        error = SystemError(::GetLastError());
+        ok = false;
+    }
+    if (!ok && before >= 0) {
+        // Whatever part of the line reached the file goes again.
+        ::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(m_file);
+        ::FlushFileBuffers(m_file);
+    }
+    lock = LockPlace();
+    ::UnlockFileEx(m_file, 0, 1, 0, &lock);
+    return ok;
+}
+
+std::vector<std::string> AppendOnlyFile::LinesFrom(std::int64_t offset) const {
+    std::string text;
+    char buffer[4096];
+    for (std::int64_t at = offset;;) {
+        OVERLAPPED place{};
+        place.Offset = static_cast<DWORD>(at);
+        place.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(m_file, buffer, sizeof buffer, &got, &place) || got == 0) {
+            break;
+        }
+        text.append(buffer, got);
+        at += got;
+    }
+    return WholeLines(text);
+}

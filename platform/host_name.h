@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// This computer's host name (UTF-8), as the production record names the station's machine;
+// empty when the system does not tell it.
+std::string HostName();

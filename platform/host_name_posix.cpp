@@ -1,0 +1,13 @@
+#include <unistd.h>
+
+#include <climits>
+
+#include "platform/host_name.h"
+
+std::string HostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
