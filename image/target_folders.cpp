@@ -5,18 +5,12 @@
 #include <filesystem>
 
 #include "helpers/ascii_case.h"
+#include "platform/environment.h"
 #include "platform/utf8_path.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-#ifndef _WIN32
-std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-#endif
 
 // `path` without "." and ".." steps, as a reader of the listing expects it.
 std::string Tidy(const fs::path& path) {
@@ -45,12 +39,11 @@ TargetFolders FindTargetFolders(const std::string& programDirectory) {
             folders.system.push_back(Tidy(candidate));
         }
     }
-#ifndef _WIN32
-    const std::string user = UserTargetsFolder(Environment("XDG_DATA_HOME"), Environment("HOME"));
+    const XdgEnvironment xdg = ReadXdgEnvironment();
+    const std::string user = UserTargetsFolder(xdg.dataHome, xdg.home);
     if (!user.empty() && IsFolder(PathFromUtf8(user))) {
         folders.user = user;
     }
-#endif
     return folders;
 }
 

@@ -1,8 +1,6 @@
 #include "ports/com_port_error.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "platform/system_error.h"
 
 namespace {
 thread_local ComPortError t_lastError = kErrorSuccess;
@@ -14,7 +12,5 @@ ComPortError GetLastComPortError() {
 
 void SetLastComPortError(ComPortError code) {
     t_lastError = code;
-#ifdef _WIN32
-    ::SetLastError(static_cast<DWORD>(code));
-#endif
+    SetSystemLastError(code);
 }

@@ -4,12 +4,7 @@
 
 #include "ports/network_port_list.h"
 
-#ifdef _WIN32
-#include "ports/registry_port_walk.h"
-#include "ports/win32_registry.h"
-#else
-#include "ports/sysfs_port_scan.h"
-#endif
+#include "ports/system_port_list.h"
 
 namespace {
 
@@ -24,15 +19,6 @@ int RelayPort(std::uintptr_t context, const ComPortInfo* info) {
     auto& relay = *reinterpret_cast<Relay*>(context);
     relay.stopped = relay.callback(relay.context, info) == 0;
     return relay.stopped ? 0 : 1;
-}
-
-int EnumerateSystemComPorts(ComPortCallback callback, std::uintptr_t context) {
-#ifdef _WIN32
-    Win32Registry registry;
-    return EnumerateRegistryComPorts(registry, callback, context);
-#else
-    return EnumerateSysfsComPorts(DefaultSysfsPortSources(), callback, context);
-#endif
 }
 
 }  // namespace

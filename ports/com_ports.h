@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/device_node.h"
 #include "ports/com_port_error.h"
 
 // One serial port, as handed to a ComPortCallback. Both texts belong to the enumeration and
@@ -10,14 +11,6 @@ struct ComPortInfo {
     const char* portName;      // what opens the port: "COM3" on Windows, "/dev/ttyUSB0" on Linux
     const char* friendlyName;  // display name; the port name again when the device has none
 };
-
-// Whether port names are "COMn" names (Windows); elsewhere they are device paths, and a name
-// such as the settings' default "COM1" names no port there.
-#ifdef _WIN32
-inline constexpr bool kPortNamesAreComNames = true;
-#else
-inline constexpr bool kPortNamesAreComNames = false;
-#endif
 
 // Called once per port with the caller's context value, passed through unchanged. Returns
 // non-zero to go on, 0 to stop the enumeration (stopping counts as success).

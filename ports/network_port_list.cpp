@@ -1,22 +1,6 @@
 #include "ports/network_port_list.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
-
-#ifdef _WIN32
-#include "ports/win32_registry.h"
-#endif
-
-namespace {
-
-#ifdef _WIN32
-constexpr RegistryKey kCurrentUser = 0x80000001u;
-constexpr const char* kSettingsKey = "Software\\Brenwick\\Quillon\\Settings";
-constexpr const char* kValueName = "NetworkPorts";
-#endif
-
-}  // namespace
 
 std::vector<NetworkPortEntry> ParseNetworkPortList(const std::string& text) {
     std::vector<NetworkPortEntry> entries;
@@ -37,50 +21,3 @@ std::vector<NetworkPortEntry> ParseNetworkPortList(const std::string& text) {
     }
     return entries;
 }
-
-#ifdef _WIN32
-
-std::string NetworkPortListLocation() {
-    return std::string("HKEY_CURRENT_USER\\") + kSettingsKey + "\\" + kValueName;
-}
-
-std::vector<NetworkPortEntry> ReadNetworkPortList() {
-    Win32Registry registry;
-    RegistryKey key = 0;
-    if (registry.OpenKey(kCurrentUser, kSettingsKey, RegistryAccess::kRead, key) != kErrorSuccess) {
-        return {};
-    }
-    std::string text;
-    std::uint32_t size = 0;
-    if (registry.QueryValue(key, kValueName, nullptr, size) == kErrorSuccess && size > 0 &&
-        size <= (1u << 20)) {
-        text.resize(size);
-        if (registry.QueryValue(key, kValueName, reinterpret_cast<std::uint8_t*>(text.data()),
-                                size) != kErrorSuccess) {
-            text.clear();
-        }
-        text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
-    }
-    registry.CloseKey(key);
-    return ParseNetworkPortList(text);
-}
-
-#else
-
-std::string NetworkPortListLocation() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        return std::string(config) + "/quillon/ports";
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.config/quillon/ports";
-}
-
-std::vector<NetworkPortEntry> ReadNetworkPortList() {
-    std::ifstream file(NetworkPortListLocation(), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return ParseNetworkPortList(text.str());
-}
-
-#endif

@@ -1,5 +1,3 @@
-#ifdef _WIN32
-
 #include "ports/win32_registry.h"
 
 #include <windows.h>
@@ -91,5 +89,3 @@ ComPortError Win32Registry::CloseKey(RegistryKey key) {
     }
     return ToError(RegCloseKey(ToHandle(key)));
 }
-
-#endif  // _WIN32

@@ -1,7 +1,5 @@
 #pragma once
 
-#ifdef _WIN32
-
 #include "ports/registry.h"
 
 // The registry of the running Windows system, read through the Win32 registry calls. Keys are
@@ -20,5 +18,3 @@ public:
                             std::uint32_t& dataBytes) override;
     ComPortError CloseKey(RegistryKey key) override;
 };
-
-#endif  // _WIN32

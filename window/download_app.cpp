@@ -1,8 +1,7 @@
 #include "window/download_app.h"
 
-#include <algorithm>
-
 #include "image/target_folders.h"
+#include "platform/utf8_path.h"
 
 DownloadApp::DownloadApp(const std::string& programDirectory) {
     std::string path = FindShippedFile(programDirectory, kHelpFileName);
@@ -13,10 +12,8 @@ DownloadApp::DownloadApp(const std::string& programDirectory) {
         }
         path += kHelpFileName;
     }
-#ifdef _WIN32
-    std::replace(path.begin(), path.end(), '/', '\\');
-#endif
-    m_helpFilePath = path;
+    // The system's own separators, as its help viewer expects them.
+    m_helpFilePath = Utf8FromPath(PathFromUtf8(path).make_preferred());
 }
 
 int DownloadApp::Run(SettingsStore& store, const std::function<int()>& runMainWindow) {

@@ -1,0 +1,16 @@
+#include <cstdlib>
+
+#include "platform/environment.h"
+
+namespace {
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+XdgEnvironment ReadXdgEnvironment() {
+    return {Variable("XDG_DATA_HOME"), Variable("XDG_CONFIG_HOME"), Variable("HOME")};
+}

@@ -1,0 +1,5 @@
+#include "platform/environment.h"
+
+XdgEnvironment ReadXdgEnvironment() {
+    return {};
+}

@@ -1,0 +1,3 @@
+#include "platform/system_error.h"
+
+void SetSystemLastError(std::uint32_t) {}

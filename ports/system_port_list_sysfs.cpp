@@ -1,0 +1,6 @@
+#include "ports/sysfs_port_scan.h"
+#include "ports/system_port_list.h"
+
+int EnumerateSystemComPorts(ComPortCallback callback, std::uintptr_t context) {
+    return EnumerateSysfsComPorts(DefaultSysfsPortSources(), callback, context);
+}
