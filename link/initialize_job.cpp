@@ -1,5 +1,9 @@
 #include "link/initialize_job.h"
 
+#include <algorithm>
+#include <deque>
+#include <utility>
+
 #include "helpers/text_format.h"
 
 namespace {
@@ -226,29 +230,61 @@ bool InitializeJob::SendMonitor() {
         EndFailed();
         return false;
     }
-    const std::uint8_t* monitor = m_monitor.image.SegmentData(segment);
-    for (std::uint32_t k = 0; k < length; ++k) {
-        if (PollAborted()) {
-            return false;
+    if (!SendMonitorData(m_monitor.image.SegmentData(segment), length)) {
+        return false;
+    }
+    if (!ExpectByte(kMonitorRunning)) {
+        EndFailed();
+        return false;
+    }
+    return true;
+}
+
+bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t length) {
+    const std::uint32_t window =
+        std::clamp<std::uint32_t>(m_request.echoWindow, 1, InitializeRequest::kMaxEchoWindow);
+    // A pass reads the echoes that have arrived, checks each against its byte in order, and
+    // writes as many bytes as the window then allows, in one write. The wait in between asks
+    // for the echoes of half the window, so one wake-up serves several bytes while the rest
+    // keep the line busy. With a window of 1 this is lock step: one byte, its echo, the next.
+    std::uint32_t sent = 0;
+    std::uint32_t confirmed = 0;
+    // The writes not yet wholly echoed: the end of each and when it was sent. A byte's echo is
+    // due within the echo time-out of its own write.
+    std::deque<std::pair<std::uint32_t, std::uint64_t>> writes;
+    while (confirmed < length) {
+        if (sent < length && sent - confirmed < window) {
+            // No byte goes out once a stop was asked for.
+            if (PollAborted()) {
+                return false;
+            }
+            const std::uint32_t end = std::min(length, confirmed + window);
+            line().WriteBytes(monitor + sent, end - sent);
+            writes.emplace_back(end, m_clock.NowMs());
+            sent = end;
         }
-        line().WriteBytes(&monitor[k], 1);
-        if (!line().WaitForResponse(m_timeouts.echoMs, 1, false)) {
+        while (writes.front().first <= confirmed) {
+            writes.pop_front();
+        }
+        const std::uint32_t waiting = sent - confirmed;
+        const std::size_t got = line().ReadArrived(writes.front().second + m_timeouts.echoMs,
+                                                   std::min(waiting, std::max(window / 2, 1u)),
+                                                   waiting);
+        if (got == 0) {
             m_failureReason = FailureReason::kNoAnswer;
             m_failureLine = LogNoResponse();
             EndFailed();
             return false;
         }
-        if (line().buffer()[0] != monitor[k]) {
-            m_failureReason = FailureReason::kWrongAnswer;
-            m_failureLine = LogWrongAnswer(monitor[k], line().buffer()[0]);
-            EndFailed();
-            return false;
+        for (std::size_t i = 0; i < got; ++i, ++confirmed) {
+            if (line().buffer()[i] != monitor[confirmed]) {
+                m_failureReason = FailureReason::kWrongAnswer;
+                m_failureLine = LogWrongAnswer(monitor[confirmed], line().buffer()[i]);
+                EndFailed();
+                return false;
+            }
         }
-        ReportProgress(ProgressPhase::kMonitorUpload, k + 1, length, k + 1 == length);
-    }
-    if (!ExpectByte(kMonitorRunning)) {
-        EndFailed();
-        return false;
+        ReportProgress(ProgressPhase::kMonitorUpload, confirmed, length, confirmed == length);
     }
     return true;
 }

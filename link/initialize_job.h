@@ -28,6 +28,9 @@ private:
     bool SendLoader();
     bool RamTest();
     bool SendMonitor();
+    // Row f: the monitor's `length` bytes, each checked against its echo, in the request's
+    // echo window. False when the job has ended (failed or aborted).
+    bool SendMonitorData(const std::uint8_t* monitor, std::uint32_t length);
 
     // Ends the job aborted and returns true when a stop was requested.
     bool PollAborted();

@@ -1,6 +1,7 @@
 #include "link/target_line.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "helpers/text_format.h"
 
@@ -48,4 +49,32 @@ bool TargetLine::WaitForResponse(std::uint32_t timeoutMs, std::size_t count, boo
     }
     m_events.OnDebug(text);
     return false;
+}
+
+std::size_t TargetLine::ReadArrived(std::uint64_t deadlineMs, std::size_t count,
+                                    std::size_t most) {
+    count = std::clamp<std::size_t>(count, 1, kBufferSize);
+    most = std::clamp<std::size_t>(most, count, kBufferSize);
+    // As WaitForResponse: what was taken already first, then the wait, and the driver asked
+    // once more when the time is up.
+    for (bool last = false;;) {
+        const std::size_t queued = last ? m_channel.Queued() : m_channel.Buffered();
+        if (queued >= count || (last && queued > 0)) {
+            m_lastReadCount = m_channel.Read(m_buffer, std::min(queued, most));
+            return m_lastReadCount;
+        }
+        if (last) {
+            break;
+        }
+        const std::uint64_t now = m_clock.NowMs();
+        if (now >= deadlineMs || m_channel.IsGone()) {
+            last = true;
+            continue;
+        }
+        const std::uint64_t left = std::min<std::uint64_t>(
+            deadlineMs - now, std::numeric_limits<std::uint32_t>::max());
+        m_channel.WaitForInput(count, static_cast<std::uint32_t>(left));
+    }
+    m_lastReadCount = 0;
+    return 0;
 }

@@ -31,6 +31,12 @@ public:
     // text, and the result is false.
     bool WaitForResponse(std::uint32_t timeoutMs, std::size_t count, bool readAll);
 
+    // Waits until `count` (1..1024) received bytes are queued or the clock reaches
+    // `deadlineMs`, then reads what is queued, at most `most` bytes (count..1024), to the start
+    // of the buffer. Returns how many it read: 0 when the deadline passed with nothing queued.
+    // Bytes fewer than `count` at the deadline are read all the same, without a debug line.
+    std::size_t ReadArrived(std::uint64_t deadlineMs, std::size_t count, std::size_t most);
+
     // The I/O buffer: commands are built at its start, answers are read to its start.
     std::uint8_t* buffer() { return m_buffer; }
     // How many bytes the last WaitForResponse read into the buffer.
