@@ -79,7 +79,8 @@ std::string Session(const SessionRecord& s) {
         << ", \"receivedBytes\": " << s.monitorReceived << ", \"matches\": "
         << (s.monitorReceived == s.monitorExpected && s.monitorMismatchAt < 0 ? "true" : "false")
         << ", \"firstMismatch\": " << OptionalNumber(s.monitorMismatchAt)
-        << ", \"started\": " << (s.monitorStarted ? "true" : "false") << "},\n"
+        << ", \"started\": " << (s.monitorStarted ? "true" : "false")
+        << ", \"overruns\": " << s.overruns << "},\n"
         << in << "\"eraseSequence\": [" <<
         [&] {
             std::string sectors;
@@ -127,6 +128,7 @@ std::string SimReportJson(const TargetModel& model, const SimLineInfo& line) {
         << ", \"baud\": " << line.baud << "},\n"
         << "  \"sessions\": " << List(record.sessions, Session, "  ") << ",\n"
         << "  \"noiseIgnored\": " << record.noiseIgnored << ",\n"
+        << "  \"overruns\": " << record.overruns << ",\n"
         << "  \"faultsSeen\": " << List(record.faultsSeen, Event, "  ") << ",\n"
         << "  \"faultsInjected\": " << List(record.faultsInjected, Event, "  ") << ",\n"
         << "  \"programmedSectors\": "

@@ -121,17 +121,28 @@ SimClock::duration SimServer::CharacterTime() const {
         static_cast<long long>(10.0e9 / static_cast<double>(m_options.baud))));
 }
 
+SimClock::time_point SimServer::NextTick(SimClock::time_point at) const {
+    if (m_options.latencyUs <= 0 || at <= m_started) {
+        return at;
+    }
+    const SimClock::duration tick = std::chrono::microseconds(m_options.latencyUs);
+    const auto ticks = (at - m_started + tick - SimClock::duration(1)) / tick;
+    return m_started + ticks * tick;
+}
+
 void SimServer::Queue(const std::vector<SimEmission>& emissions) {
     const SimClock::duration tau = CharacterTime();
+    // A byte is due at the host once it has left the wire and, with a latency, at the
+    // adapter's next tick after that.
     for (const SimEmission& emission : emissions) {
         if (emission.hangup) {
             m_lastTxDue = std::max(m_lastTxDue, emission.notBefore);
-            m_tx.push_back({m_lastTxDue, 0, true});
+            m_tx.push_back({NextTick(m_lastTxDue), 0, true});
             continue;
         }
         for (const std::uint8_t byte : emission.bytes) {
             m_lastTxDue = std::max(m_lastTxDue, emission.notBefore) + tau;
-            m_tx.push_back({m_lastTxDue, byte, false});
+            m_tx.push_back({NextTick(m_lastTxDue), byte, false});
         }
     }
 }
@@ -186,8 +197,11 @@ void SimServer::ReadMaster(SimClock::time_point now) {
         const ssize_t got = read(m_line.masterFd(), buffer, sizeof buffer);
         if (got > 0) {
             for (ssize_t i = 0; i < got; ++i) {
-                m_lastRxDue =
-                    tau == SimClock::duration::zero() ? now : std::max(m_lastRxDue, now) + tau;
+                // With a latency the host's bytes go out at the adapter's next tick.
+                const SimClock::time_point sent = NextTick(now);
+                m_lastRxDue = tau == SimClock::duration::zero() && m_options.latencyUs <= 0
+                                  ? now
+                                  : std::max(m_lastRxDue, sent) + tau;
                 m_rx.push_back({m_lastRxDue, buffer[i]});
             }
             if (static_cast<std::size_t>(got) < sizeof buffer) {

@@ -19,6 +19,10 @@ struct SimServerOptions {
     // 50 in nine cases out of ten on a loaded machine), a good part of a character time at
     // high baud rates. 0: sleep to the moment itself, for many targets on few cores.
     long spinAheadUs = 50;
+    // The line as a USB serial adapter delivers it: bytes from the target reach the host in
+    // batches at the next tick of this many microseconds, bytes from the host reach the target
+    // up to one tick late (on top of the pacing). 0: every byte as it comes.
+    long latencyUs = 0;
     int sessions = 0;             // stop after this many ended sessions; 0: no limit
     double exitAfterSeconds = 0;  // stop after this long; 0: no limit
 };
@@ -80,6 +84,8 @@ private:
     };
 
     SimClock::duration CharacterTime() const;
+    // The adapter's next tick at or after `at` (`at` itself without a latency).
+    SimClock::time_point NextTick(SimClock::time_point at) const;
     void Queue(const std::vector<SimEmission>& emissions);
     void DeliverDue(SimClock::time_point now);
     void WriteDue(SimClock::time_point now);
@@ -104,7 +110,7 @@ private:
     std::deque<RxByte> m_rx;
     std::deque<TxByte> m_tx;
     SimClock::time_point m_lastRxDue{};
-    SimClock::time_point m_lastTxDue{};
+    SimClock::time_point m_lastTxDue{};  // when the last queued byte leaves the wire
     SimClock::time_point m_started{};
     bool m_masterQuietUntilSet = false;
     SimClock::time_point m_masterQuietUntil{};

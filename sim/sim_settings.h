@@ -96,5 +96,11 @@ struct TargetSettings {
     int busyIntervalMs = 20;  // gap between a "D" answer and the next answer
     int frameGapMs = 250;     // a frame that pauses longer is dropped as short
     int stallResetMs = 2000;  // an unfinished handshake that stalls this long starts over
+    // The loader's receiver while it takes the monitor (its opening bytes and data): it holds
+    // `rxFifo` bytes besides the one the loader works on, and the loader takes the next byte
+    // `rxUs` microseconds after the last at the earliest. A byte that arrives while the
+    // buffer is full is lost (an overrun). 0: the loader takes every byte as it comes.
+    int rxFifo = 1;
+    int rxUs = 0;
     FaultPlan faults;
 };

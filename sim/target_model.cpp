@@ -295,6 +295,27 @@ std::vector<std::uint8_t> TargetModel::ErrorAnswer(std::uint8_t code) const {
 }
 
 void TargetModel::Receive(std::uint8_t byte, SimClock::time_point now) {
+    const bool takingMonitor = m_state == State::kMonitorLoad || m_state == State::kMonitorData;
+    if (m_settings.rxUs <= 0 || !takingMonitor) {
+        Dispatch(byte, now);
+        return;
+    }
+    // The bytes the loader has taken by now have left the buffer.
+    while (!m_rxTakes.empty() && m_rxTakes.front() <= now) {
+        m_rxTakes.pop_front();
+    }
+    if (m_rxTakes.size() >= static_cast<std::size_t>(std::max(m_settings.rxFifo, 1))) {
+        ++Session().overruns;
+        ++m_record.overruns;
+        return;
+    }
+    const SimClock::time_point take = std::max(now, m_rxNextTake);
+    m_rxTakes.push_back(take);
+    m_rxNextTake = take + std::chrono::microseconds(m_settings.rxUs);
+    Dispatch(byte, take);
+}
+
+void TargetModel::Dispatch(std::uint8_t byte, SimClock::time_point now) {
     const bool inHandshake = m_state == State::kLoader || m_state == State::kMonitorLoad ||
                              m_state == State::kMonitorData || m_state == State::kFailed;
     if (inHandshake && now - m_lastActivity > Ms(m_settings.stallResetMs)) {
@@ -433,6 +454,8 @@ void TargetModel::ReceiveLoader(std::uint8_t byte, SimClock::time_point now) {
     MarkStage(SimStage::kRamReport);
     Deliver(SimStage::kRamReport, 0, now + Ms(m_settings.ramTestMs), report);
     m_state = State::kMonitorLoad;
+    m_rxTakes.clear();
+    m_rxNextTake = now;
     m_loadRow = 0;
     m_announcedLength = 0;
 }

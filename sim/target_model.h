@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -46,6 +47,7 @@ struct SessionRecord {
     int blocksProgrammed = 0;
     int blockRepeats = 0;  // blocks sent again after a lost answer, accepted unchanged
     int finalizeCount = 0;
+    long overruns = 0;  // bytes lost to a full receive buffer (see TargetSettings::rxFifo)
     // "finalize", "sync" (a new session began), "stall", "line-closed", "hangup"; empty while open
     std::string endedBy;
 };
@@ -63,6 +65,7 @@ struct SimRecord {
     std::vector<SimEvent> faultsSeen;
     std::vector<SimEvent> faultsInjected;
     long noiseIgnored = 0;  // bytes outside any frame or handshake that were dropped
+    long overruns = 0;      // bytes lost to a full receive buffer, in all sessions
 };
 
 // The virtual target's behaviour, free of any line: bytes come in with the time they arrived,
@@ -139,6 +142,10 @@ private:
     void RefuseFrame(SimStage stage, int index, const std::string& detail,
                      SimClock::time_point now);
 
+    // Hands `byte`, which arrived at `now`, to the state machine: at once, or through the
+    // loader's receive buffer while the loader takes the monitor, when the loader takes it
+    // (or never, when it arrived into a full buffer).
+    void Dispatch(std::uint8_t byte, SimClock::time_point now);
     void ReceiveLoader(std::uint8_t byte, SimClock::time_point now);
     void ReceiveMonitorLoad(std::uint8_t byte, SimClock::time_point now);
     void ReceiveMonitorData(std::uint8_t byte, SimClock::time_point now);
@@ -177,6 +184,10 @@ private:
     std::map<std::pair<int, int>, int> m_dropped;  // (stage, index) -> answers swallowed
     std::set<std::pair<int, int>> m_lateStruck;    // (stage, index) held back this session
     std::set<std::pair<int, int>> m_splitStruck;   // (stage, index) split this session
+    // The loader's receive buffer: when the loader takes each byte still in it, and the
+    // earliest it takes the next one.
+    std::deque<SimClock::time_point> m_rxTakes;
+    SimClock::time_point m_rxNextTake{};
     // When the last queued byte is due: a later answer never overtakes an earlier one.
     SimClock::time_point m_lastDue{};
 };
