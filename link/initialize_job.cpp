@@ -267,9 +267,9 @@ bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t l
             writes.pop_front();
         }
         const std::uint32_t waiting = sent - confirmed;
-        const std::size_t got = line().ReadArrived(writes.front().second + m_timeouts.echoMs,
-                                                   std::min(waiting, std::max(window / 2, 1u)),
-                                                   waiting);
+        const std::size_t got =
+            line().ReadArrived(writes.front().second + m_timeouts.echoMs,
+                               std::min(waiting, std::max(window / 2, 1u)), waiting);
         if (got == 0) {
             m_failureReason = FailureReason::kNoAnswer;
             m_failureLine = LogNoResponse();

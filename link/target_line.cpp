@@ -51,8 +51,7 @@ bool TargetLine::WaitForResponse(std::uint32_t timeoutMs, std::size_t count, boo
     return false;
 }
 
-std::size_t TargetLine::ReadArrived(std::uint64_t deadlineMs, std::size_t count,
-                                    std::size_t most) {
+std::size_t TargetLine::ReadArrived(std::uint64_t deadlineMs, std::size_t count, std::size_t most) {
     count = std::clamp<std::size_t>(count, 1, kBufferSize);
     most = std::clamp<std::size_t>(most, count, kBufferSize);
     // As WaitForResponse: what was taken already first, then the wait, and the driver asked
@@ -71,8 +70,8 @@ std::size_t TargetLine::ReadArrived(std::uint64_t deadlineMs, std::size_t count,
             last = true;
             continue;
         }
-        const std::uint64_t left = std::min<std::uint64_t>(
-            deadlineMs - now, std::numeric_limits<std::uint32_t>::max());
+        const std::uint64_t left =
+            std::min<std::uint64_t>(deadlineMs - now, std::numeric_limits<std::uint32_t>::max());
         m_channel.WaitForInput(count, static_cast<std::uint32_t>(left));
     }
     m_lastReadCount = 0;

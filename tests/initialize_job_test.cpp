@@ -76,7 +76,8 @@ StopAt AfterWritten(std::size_t bytes) {
 }
 
 JobRecorder RunInitialize(VirtualLine& line, JobSession& session, const ChannelOpener& opener,
-                          const std::string& monitorFile, const StopAt& stop = {}) {
+                          const std::string& monitorFile, const StopAt& stop = {},
+                          std::uint32_t echoWindow = 1) {
     JobRecorder events;
     std::stop_source source;
     if (stop.beforeStart) {
@@ -93,7 +94,7 @@ JobRecorder RunInitialize(VirtualLine& line, JobSession& session, const ChannelO
             source.request_stop();
         }
     };
-    JobRequest request{InitializeRequest{monitorFile}, {kPort}, {}};
+    JobRequest request{InitializeRequest{monitorFile, echoWindow}, {kPort}, {}};
     RunJob(request, session, opener, line.clock(), source.get_token(), events);
     line.afterWrite = nullptr;
     EXPECT_EQ(events.done.size(), 1u) << "exactly one done event";
@@ -403,6 +404,93 @@ TEST_F(InitializeJobTest, EachStageAgainstEachAnswer) {
                 << "the host sent the target something wrong: "
                 << sim->target().record().faultsSeen.front().detail;
         }
+    }
+}
+
+// The monitor upload in echo windows of several sizes against echo faults: a wrong echo at the
+// first, a middle and the last byte, a missing echo, and a lost byte (an overrun of the
+// loader's receiver) whose gap shifts every later echo onto the byte before it. Each ends in
+// its failure line, never in "Monitor started!", with no more than the window's bytes sent
+// past the last one confirmed; a stop request lets no further byte out.
+TEST_F(InitializeJobTest, EchoWindowAgainstEchoFaults) {
+    struct Fault {
+        std::string name;
+        std::size_t at;  // the monitor byte
+        Answer::Then then;
+        std::uint8_t (*echo)(const Bytes& m, std::size_t k);  // none: the byte gets no echo
+    };
+    const auto inverted = [](const Bytes& m, std::size_t k) {
+        return static_cast<std::uint8_t>(~m[k]);
+    };
+    const std::size_t last = kMonitorBytes - 1;
+    const std::vector<Fault> faults = {
+        {"wrong echo at the first byte", 0, Answer::kGoOn, inverted},
+        {"wrong echo at a middle byte", 31, Answer::kGoOn, inverted},
+        {"wrong echo at the last byte", last, Answer::kGoOn, inverted},
+        {"no echo from a middle byte on", 20, Answer::kSilence, nullptr},
+        {"a middle byte lost", 10, Answer::kGoOn, nullptr},
+        {"the last byte lost: the start signal comes in place of its echo", last, Answer::kGoOn,
+         nullptr},
+    };
+    const auto& m = spec.monitor;
+    const std::size_t before = 1 + kLoaderBytes + 5;  // sync, loader, the opening rows
+    const Lines sound = SoundLines(spec);
+    for (const std::uint32_t window : {1u, 2u, 5u, 32u, 100u}) {
+        for (const Fault& fault : faults) {
+            SCOPED_TRACE(fault.name + ", window " + std::to_string(window));
+            const std::string at = "monitor-data@" + std::to_string(fault.at);
+            Bytes echo;
+            if (fault.echo != nullptr) {
+                echo = {fault.echo(m, fault.at)};
+            }
+            VirtualClock clock;
+            ScriptedLine line(clock, Target(spec, Answer{at, echo, fault.then}));
+            JobSession session;
+            const JobRecorder events =
+                RunInitialize(line, session, line.Opener(), monitorFile, {}, window);
+            // A lost byte lets what follows answer for it: the next byte's echo, or after the
+            // last byte the start signal; in lock step nothing follows, and its echo is missing.
+            const bool lost = fault.echo == nullptr && fault.then == Answer::kGoOn;
+            Lines expected(sound.begin(), sound.begin() + 7);
+            if (fault.echo != nullptr) {
+                expected.push_back(WrongAnswer(m[fault.at], echo[0]));
+            } else if (lost && fault.at == last) {
+                expected.push_back(WrongAnswer(m[fault.at], 0x11));
+            } else if (lost && window > 1) {
+                expected.push_back(WrongAnswer(m[fault.at], m[fault.at + 1]));
+            } else {
+                expected.push_back(kNoResponse);
+            }
+            EXPECT_EQ(events.lines, expected);
+            EXPECT_EQ(events.result().outcome, JobOutcome::kFailed);
+            EXPECT_FALSE(session.header);
+            const std::size_t sent = line.Written().size() - before;
+            EXPECT_GT(sent, fault.at);
+            EXPECT_LE(sent, fault.at + window);
+            if (expected.back() == kNoResponse) {
+                EXPECT_EQ(clock.NowMs(), 500u) << "the echo time-out from the byte's own write";
+            }
+        }
+        SCOPED_TRACE("sound, window " + std::to_string(window));
+        VirtualClock clock;
+        ScriptedLine line(clock, Target(spec, {}));
+        JobSession session;
+        JobRecorder events = RunInitialize(line, session, line.Opener(), monitorFile, {}, window);
+        EXPECT_EQ(events.lines, sound);
+        EXPECT_EQ(line.Written().size(), before + kMonitorBytes);
+        for (std::size_t i = before - 5; i < line.writes().size(); ++i) {
+            ASSERT_LE(line.writes()[i].bytes.size(), std::max(window, 1u)) << "write " << i;
+        }
+
+        if (events.progress.front().done == kMonitorBytes) {
+            continue;  // the whole monitor in one write: no poll point after it
+        }
+        ScriptedLine stopped(clock, Target(spec, {}));
+        events = RunInitialize(stopped, session, stopped.Opener(), monitorFile,
+                               AtProgress(events.progress.front().done), window);
+        EXPECT_EQ(events.result().outcome, JobOutcome::kAborted);
+        EXPECT_EQ(stopped.Written().size(), before + events.progress.back().done)
+            << "no byte after the stop";
     }
 }
 
