@@ -87,7 +87,12 @@ private:
     void* m_handle;
     std::uint32_t m_readWaitMs;  // the read time-out the device has now (kept to skip calls)
 #else
+    // Asks the driver to report the device readable only once `count` (1..255) bytes wait
+    // (VMIN); kept when the device refuses.
+    void SetWakeCount(std::size_t count);
+
     int m_fd = -1;
+    std::size_t m_wakeCount = 1;  // the VMIN the device has now
 #endif
     // Bytes taken from the driver but not yet read by the caller, oldest first.
     PendingInput m_pending;

@@ -237,9 +237,11 @@ bool SerialDevice::Configure(BaudRate baudRate) {
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNPAR | PARMRK);
     tio.c_iflag |= IGNBRK;
-    // Reads never block (O_NONBLOCK); VMIN 1 makes an empty read report EAGAIN, so a read of
-    // 0 bytes can only mean that the device hung up.
+    // Reads never block (O_NONBLOCK); a VMIN of 1 or more makes an empty read report EAGAIN,
+    // so a read of 0 bytes can only mean that the device hung up. WaitForInput raises it
+    // while it waits for several bytes.
     tio.c_cc[VMIN] = 1;
+    m_wakeCount = 1;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
         ::tcsetattr(m_fd, TCSANOW, &tio) != 0) {
@@ -343,6 +345,20 @@ bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
+void SerialDevice::SetWakeCount(std::size_t count) {
+    if (count == m_wakeCount) {
+        return;
+    }
+    termios tio{};
+    if (::tcgetattr(m_fd, &tio) != 0) {
+        return;
+    }
+    tio.c_cc[VMIN] = static_cast<cc_t>(count);
+    if (::tcsetattr(m_fd, TCSANOW, &tio) == 0) {
+        m_wakeCount = count;
+    }
+}
+
 bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -358,7 +374,11 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         }
         // Bytes still in the driver make poll return at once and are taken below; once they
         // are in the pending buffer poll reports only new bytes (or a hang-up), so this never
-        // spins. The caller has usually just taken everything, so the first call waits.
+        // spins. The caller has usually just taken everything, so the first call waits. For
+        // several bytes the driver reports the device readable only once they are all there,
+        // so that bytes coming one by one do not bring this thread back for each; at the
+        // deadline the caller asks for what did come.
+        SetWakeCount(std::min<std::size_t>(count - m_pending.size(), 255));
         pollfd p{m_fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, left);
         if (ready < 0 && errno != EINTR) {

@@ -182,6 +182,22 @@ TEST(SerialDeviceTest, WaitEndsWhenEnoughBytesArriveInPieces) {
     EXPECT_LT(cpu, 50000) << "µs of CPU while waiting";
 }
 
+// A wait for more bytes than come ends at its deadline with those that came to be read; the
+// driver is then asked to report single bytes again, so the next wait for one sees one.
+TEST(SerialDeviceTest, WaitForMoreThanComesThenForOne) {
+    PtyPair pty;
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(pty.slavePath()));
+    ASSERT_TRUE(device.Configure({57600}));
+    pty.Send(std::vector<std::uint8_t>{1, 2, 3});
+    EXPECT_FALSE(device.WaitForInput(5, 200));
+    EXPECT_EQ(device.QueuedInput(), 3u);
+    std::uint8_t got[3] = {};
+    EXPECT_EQ(device.Read(got, 3), 3u);
+    pty.Send(std::vector<std::uint8_t>{4});
+    EXPECT_TRUE(device.WaitForInput(1, 500)) << "the driver still waits for more than one byte";
+}
+
 TEST(SerialDeviceTest, SilenceEndsAtTheDeadlineWithoutBurningTheCpu) {
     PtyPair pty;
     SerialDevice device;
