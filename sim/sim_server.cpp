@@ -121,13 +121,35 @@ SimClock::duration SimServer::CharacterTime() const {
         static_cast<long long>(10.0e9 / static_cast<double>(m_options.baud))));
 }
 
-SimClock::time_point SimServer::NextTick(SimClock::time_point at) const {
-    if (m_options.latencyUs <= 0 || at <= m_started) {
+namespace {
+
+// The first moment at or after `at` that is a whole number of `tick`s after `start`.
+SimClock::time_point Aligned(SimClock::time_point at, SimClock::time_point start,
+                             SimClock::duration tick) {
+    if (at <= start) {
         return at;
     }
-    const SimClock::duration tick = std::chrono::microseconds(m_options.latencyUs);
-    const auto ticks = (at - m_started + tick - SimClock::duration(1)) / tick;
-    return m_started + ticks * tick;
+    const auto ticks = (at - start + tick - SimClock::duration(1)) / tick;
+    return start + ticks * tick;
+}
+
+constexpr long kUsbFrameUs = 1000;
+
+}  // namespace
+
+SimClock::time_point SimServer::NextTick(SimClock::time_point at) const {
+    if (m_options.latencyUs <= 0) {
+        return at;
+    }
+    return Aligned(at, m_started, std::chrono::microseconds(m_options.latencyUs));
+}
+
+SimClock::time_point SimServer::NextFrame(SimClock::time_point at) const {
+    if (m_options.latencyUs <= 0) {
+        return at;
+    }
+    return Aligned(at, m_started,
+                   std::chrono::microseconds(std::min(m_options.latencyUs, kUsbFrameUs)));
 }
 
 void SimServer::Queue(const std::vector<SimEmission>& emissions) {
@@ -197,8 +219,8 @@ void SimServer::ReadMaster(SimClock::time_point now) {
         const ssize_t got = read(m_line.masterFd(), buffer, sizeof buffer);
         if (got > 0) {
             for (ssize_t i = 0; i < got; ++i) {
-                // With a latency the host's bytes go out at the adapter's next tick.
-                const SimClock::time_point sent = NextTick(now);
+                // With a latency the host's bytes go out in the adapter's next USB frame.
+                const SimClock::time_point sent = NextFrame(now);
                 m_lastRxDue = tau == SimClock::duration::zero() && m_options.latencyUs <= 0
                                   ? now
                                   : std::max(m_lastRxDue, sent) + tau;
@@ -333,8 +355,10 @@ void SimServer::Run() {
                 silent = m_model.SilentBytesAhead(m_rx.size(),
                                                   [&](std::size_t i) { return m_rx[i].due; });
             }
+            // With a latency no answer reaches the host before the adapter's next tick: the
+            // bytes due until then are handed over together at it.
             if (silent < m_rx.size()) {
-                earliest(answer, m_rx[silent].due);
+                earliest(answer, NextTick(m_rx[silent].due));
             } else {
                 earliest(other, m_rx.back().due);
             }

@@ -19,9 +19,11 @@ struct SimServerOptions {
     // 50 in nine cases out of ten on a loaded machine), a good part of a character time at
     // high baud rates. 0: sleep to the moment itself, for many targets on few cores.
     long spinAheadUs = 50;
-    // The line as a USB serial adapter delivers it: bytes from the target reach the host in
-    // batches at the next tick of this many microseconds, bytes from the host reach the target
-    // up to one tick late (on top of the pacing). 0: every byte as it comes.
+    // The line as a USB serial adapter delivers it, on top of the pacing: bytes from the
+    // target reach the host in batches at the next tick of this many microseconds (the
+    // adapter's latency timer), bytes from the host reach the target at the next 1 ms USB
+    // frame (the next tick when the ticks are shorter), so up to one tick late. 0: every byte
+    // as it comes.
     long latencyUs = 0;
     int sessions = 0;             // stop after this many ended sessions; 0: no limit
     double exitAfterSeconds = 0;  // stop after this long; 0: no limit
@@ -84,8 +86,10 @@ private:
     };
 
     SimClock::duration CharacterTime() const;
-    // The adapter's next tick at or after `at` (`at` itself without a latency).
+    // The adapter's next tick at or after `at`, and its next USB frame (`at` itself without a
+    // latency).
     SimClock::time_point NextTick(SimClock::time_point at) const;
+    SimClock::time_point NextFrame(SimClock::time_point at) const;
     void Queue(const std::vector<SimEmission>& emissions);
     void DeliverDue(SimClock::time_point now);
     void WriteDue(SimClock::time_point now);
