@@ -42,6 +42,10 @@ std::string FaultMix::Text() const {
     for (const std::string& arg : args) {
         text += (text.empty() ? "" : " ") + arg;
     }
+    if (echoWindow > 1) {
+        text += "; echo window ";
+        text += std::to_string(echoWindow);
+    }
     return text;
 }
 
@@ -165,6 +169,16 @@ FaultMix DrawFaults(Rng& rng, const SoakImage& image, int ramTestMs, bool eraseA
     return mix;
 }
 
+void DrawEchoWindow(Rng& rng, FaultMix& mix) {
+    if (rng.Percent(35)) {
+        mix.args.insert(mix.args.end(), {"--rx-fifo", std::to_string(rng.Between(1, 4)), "--rx-us",
+                                         std::to_string(rng.Between(50, 400))});
+    }
+    if (rng.Percent(50)) {
+        mix.echoWindow = static_cast<std::uint32_t>(rng.Between(2, 64));
+    }
+}
+
 Truth ReadTruth(const std::filesystem::path& report, const SoakImage& image) {
     Truth truth;
     std::ifstream in(report);
@@ -186,6 +200,17 @@ Truth ReadTruth(const std::filesystem::path& report, const SoakImage& image) {
     }
     for (const std::smatch& m : Matches(seen, event)) {
         truth.seen.push_back(m[1].str() + " " + m[2].str() + ": " + m[3].str());
+    }
+    std::smatch overruns;
+    const std::string counts = Section(json, "noiseIgnored", "faultsSeen");
+    if (std::regex_search(counts, overruns, std::regex(R"("overruns": (\d+))"))) {
+        truth.overruns = std::stol(overruns[1]);
+    }
+    if (truth.overruns > 0) {
+        truth.kindsPlayed.insert("overrun");
+        truth.hardPlayed = true;
+        truth.injected.push_back("monitor-data overrun: " + std::to_string(truth.overruns) +
+                                 " bytes lost");
     }
     // Each session from its "number" to the next one's.
     const std::string sessions = Section(json, "sessions", "noiseIgnored");

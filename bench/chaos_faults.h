@@ -43,6 +43,7 @@ struct FaultMix {
     std::vector<std::string> args;
     bool eraseAll = false;
     std::string hard;  // the hard fault's options; empty without one
+    std::uint32_t echoWindow = 1;  // the host's, for the monitor upload
 
     std::string Text() const;
 };
@@ -56,13 +57,21 @@ std::string At(const char* stage, int index);
 // `eraseAll`: the host erases sectors 0 to 3 as well.
 FaultMix DrawFaults(Rng& rng, const SoakImage& image, int ramTestMs, bool eraseAll);
 
+// The loader's receiver and the host's echo window: in about one draw in three a loader that
+// takes a monitor byte every 50 to 400 µs into a buffer of 1 to 4 bytes, and in about half of
+// the draws a window of 2 to 64 bytes. A window can then overrun the receiver, and the byte
+// lost there must end Initialize in a failure. Drawn after DrawFaults, so that a seed's other
+// faults stay as they were.
+void DrawEchoWindow(Rng& rng, FaultMix& mix);
+
 // The target's side, from its report.
 struct Truth {
     bool read = false;
     bool monitorStarted = false;
     int finalized = 0;
     bool flashHoldsImage = false;
-    bool hardPlayed = false;
+    bool hardPlayed = false;  // also when the target lost monitor bytes to overruns
+    long overruns = 0;
     std::set<std::string> kindsPlayed;
     std::vector<std::string> injected;  // "stage kind: detail"
     std::vector<std::string> seen;

@@ -1,9 +1,11 @@
 // The chaos soak (soak_driver --chaos). Each cycle draws its faults from a generator seeded with
 // the run's seed and the cycle's number, so any cycle replays alone with the same seed and
 // --first-cycle C --cycles 1. Soft faults (late, swallowed, busy and split answers, short
-// stalls, idle noise, the loader's acknowledge and RAM report back to back) must not keep the
-// host from succeeding; in about one cycle in four one hard fault (an error or CRC answer, a
-// refused finalize, a failing RAM test, a wrong ident) must make it fail. The judge:
+// stalls, idle noise, the loader's acknowledge and RAM report back to back, a slow loader)
+// must not keep the host from succeeding; in about one cycle in four one hard fault (an error
+// or CRC answer, a refused finalize, a failing RAM test, a wrong ident) must make it fail, and
+// so must a monitor byte lost to an overrun of the loader's receiver (the host's echo window
+// running ahead of a slow loader). The judge:
 // - "Download finished successfully!" exactly when the target accepted the finalize and its
 //   flash holds the image, and never after a hard fault that the host met;
 // - a failure only in a cycle whose hard fault was played;
@@ -83,7 +85,8 @@ int RunChaosSoak(const std::string& simProgram, const std::vector<std::string>& 
         const bench::SoakImage image = bench::CycleImage(c);
         bench::WriteImageFile(imageFile, image.parts);
         const bool eraseAll = rng.Percent(50);
-        const bench::FaultMix mix = bench::DrawFaults(rng, image, options.ramTestMs, eraseAll);
+        bench::FaultMix mix = bench::DrawFaults(rng, image, options.ramTestMs, eraseAll);
+        bench::DrawEchoWindow(rng, mix);
 
         std::error_code ignored;
         fs::remove(report, ignored);
@@ -95,7 +98,8 @@ int RunChaosSoak(const std::string& simProgram, const std::vector<std::string>& 
         const std::shared_ptr<const HexImage> hexImage = bench::ReadImage(imageFile);
         auto host = std::make_unique<bench::Host>(sim.port, 115200);
         const bench::JobRun init =
-            bench::RunJob(*host, InitializeRequest{monitorFile}, {}, kInitDeadline, kStopGrace);
+            bench::RunJob(*host, InitializeRequest{monitorFile, mix.echoWindow}, {}, kInitDeadline,
+                          kStopGrace);
         const bool initClaim = init.succeeded();
         bench::JobRun download;
         const bool downloadRan = initClaim && !init.overran;

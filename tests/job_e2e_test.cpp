@@ -36,8 +36,8 @@ protected:
         EXPECT_EQ(events.eventsAfterDone, 0);
         return std::move(events);
     }
-    JobRequest Initialize(const std::string& port) const {
-        return {InitializeRequest{monitorFile}, {port}, {}};
+    JobRequest Initialize(const std::string& port, std::uint32_t echoWindow = 1) const {
+        return {InitializeRequest{monitorFile, echoWindow}, {port}, {}};
     }
     static JobRequest Download(const std::vector<std::pair<std::uint32_t, Bytes>>& parts,
                                bool eraseAll = false) {
@@ -145,6 +145,43 @@ TEST_F(JobEndToEndTest, FailedJobs) {
         }
         EXPECT_EQ(events.lines.back(), row.line);
         EXPECT_EQ(events.result().reason, row.reason);
+    }
+}
+
+// The echo window against a target paced at the wire's speed whose loader takes a byte only
+// every 200 µs into a one-byte buffer (more than two character times): a window of 32 runs
+// ahead of it, the byte lost there ends Initialize with a wrong echo, and the target counts the
+// overrun; lock step waits for each echo and succeeds. Through a USB adapter's latency a loader
+// that keeps up takes the window whole.
+TEST_F(JobEndToEndTest, EchoWindowAgainstASlowLoader) {
+    const std::vector<std::string> slowLoader = {"--baud", "115200", "--rx-fifo", "1", "--rx-us",
+                                                 "200"};
+    struct Row {
+        std::uint32_t window;
+        std::vector<std::string> sim;
+        bool started;
+    };
+    const std::vector<Row> rows = {
+        {32, slowLoader, false},
+        {1, slowLoader, true},
+        {32, {"--baud", "115200", "--latency-us", "1000"}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("window " + std::to_string(row.window) + ", " + row.sim[2]);
+        VirtualTarget target(monitorFile, row.sim);
+        JobRunner runner;
+        const JobRecorder events = Run(runner, Initialize(target.port(), row.window));
+        EXPECT_EQ(events.result().succeeded(), row.started);
+        if (row.started) {
+            EXPECT_EQ(events.lines, InitializeLines(target.port()));
+            EXPECT_NE(target.Report().find("\"overruns\": 0,"), std::string::npos);
+        } else {
+            ASSERT_EQ(events.lines.size(), 8u);
+            EXPECT_EQ(events.lines.back().rfind("Wrong answer (Set 0x", 0), 0u)
+                << events.lines.back();
+            EXPECT_EQ(target.Report().find("\"overruns\": 0,"), std::string::npos)
+                << target.Report();
+        }
     }
 }
 
