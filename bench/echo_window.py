@@ -28,10 +28,11 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 def run_once(build, baud, latency_us, window):
     """One Initialize against a fresh target: a dict of its figures."""
     monitor = str(build / "bin" / "Targets" / "virtual-target.h86")
-    sim = subprocess.Popen([str(build / "bin" / "quillon-sim"), "--monitor", monitor, "--link",
-                            "none", "--baud", str(baud), "--latency-us", str(latency_us),
-                            "--ram-test-ms", "0", "--spin-us", "0"],
-                           stdout=subprocess.PIPE, text=True)
+    args = [str(build / "bin" / "quillon-sim"), "--monitor", monitor, "--link", "none", "--baud",
+            str(baud), "--ram-test-ms", "0", "--spin-us", "0"]
+    if latency_us:
+        args += ["--latency-us", str(latency_us)]
+    sim = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
     try:
         port = sim.stdout.readline().strip()
         if not port:

@@ -8,7 +8,10 @@ from one repetition to the next); the run with the lowest wall time stands for i
 that does not end with exit status 0 and every port "ok" stops the bench.
 
   bench/production_scale.py CLI SIM [--counts 1,2,4,8,16] [--baud 115200] [--runs 3]
-                            [--spin-us 0] [--image PATH]
+                            [--spin-us 0] [--image PATH] [--echo-window N]
+
+--echo-window N passes the window to quillon-cli (and so to every station); without it the
+monitor travels in lock step, as by default.
 
 The goal line checks the largest count (16 by default): wall time at most 1.2 times that of
 the smallest count, and the flasher's CPU below 5 % of one core per board.
@@ -83,7 +86,7 @@ def check_output(output, ports):
         raise RuntimeError(f"no \"ok\" summary row for {', '.join(missing)}")
 
 
-def measure(cli, sim, count, baud, spin_us, image):
+def measure(cli, sim, count, baud, spin_us, image, echo_window=None):
     """One run of COUNT boards: (wall seconds, CPU seconds of the cli tree, of the targets,
     mean Initialize seconds, mean download seconds), the last two from the record."""
     sims, cli_process = [], None
@@ -93,6 +96,8 @@ def measure(cli, sim, count, baud, spin_us, image):
         sims, ports = start_sims(sim, count, baud, spin_us)
         command = [cli, "-p", ",".join(ports), "-b", str(baud), "-t", TARGET,
                    "--record", record.name, image]
+        if echo_window is not None:
+            command[1:1] = ["--echo-window", str(echo_window)]
         start = time.monotonic()
         cli_process = subprocess.Popen(command, stdout=subprocess.PIPE,
                                        stderr=subprocess.STDOUT, text=True)
@@ -136,6 +141,7 @@ def main():
     # moment instead of spinning before it keeps 16 of them from crowding the flasher off
     # a small machine's cores.
     parser.add_argument("--spin-us", type=int, default=0)
+    parser.add_argument("--echo-window", type=int)
     args = parser.parse_args()
     counts = sorted({int(n) for n in args.counts.split(",")})
     best = {}
@@ -145,7 +151,8 @@ def main():
             for count in (counts if run % 2 == 0 else counts[::-1]):
                 print(f"run {run + 1}/{args.runs}: {count} board(s) at {args.baud} baud ...",
                       end=" ", file=sys.stderr, flush=True)
-                result = measure(args.cli, args.sim, count, args.baud, args.spin_us, args.image)
+                result = measure(args.cli, args.sim, count, args.baud, args.spin_us, args.image,
+                                 args.echo_window)
                 wall, cpu, sims_cpu = result[:3]
                 print(f"wall {wall:.2f} s, flasher CPU {cpu:.3f} s, targets' CPU {sims_cpu:.3f} s",
                       file=sys.stderr, flush=True)
@@ -158,7 +165,8 @@ def main():
         print("\ninterrupted", file=sys.stderr)
         return 130
     base = best[counts[0]][0]
-    print(f"\nbaud {args.baud}, targets with --spin-us {args.spin_us}, "
+    window = f"echo window {args.echo_window}, " if args.echo_window else ""
+    print(f"\nbaud {args.baud}, {window}targets with --spin-us {args.spin_us}, "
           f"best (lowest wall) of {args.runs} runs per N, "
           f"{time.monotonic() - began:.0f} s in all\n")
     print(f"| N | wall s | wall / wall(N={counts[0]}) | flasher CPU s "
