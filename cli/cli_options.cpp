@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "helpers/option_table.h"
+#include "link/job_request.h"
 #include "link/port_address.h"
 
 int UsageError(const std::string& error) {
@@ -37,6 +38,11 @@ std::string CliUsageText() {
            "                        user's $XDG_DATA_HOME/quillon/Targets, whose names win)\n"
            "      --erase-all       also erase sectors 0 .. eraseAllSectorCount-1\n"
            "      --init-only       run Initialize only (no IMAGE)\n"
+           "      --echo-window N   let up to N monitor bytes (1 to 1024) travel before the\n"
+           "                        oldest one's echo is awaited (default 1: each byte waits\n"
+           "                        for its echo). Every byte is still checked against its\n"
+           "                        echo. A loader too slow for N loses a byte and Initialize\n"
+           "                        fails: find a board's safe N with --init-only\n"
            "      --record FILE     append one JSON line per board to FILE (created if need\n"
            "                        be): time, host, port, board, target, monitorFile, image,\n"
            "                        imageSha256, eraseAll, result (ok | failed | aborted),\n"
@@ -158,6 +164,20 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
          }},
         {"--erase-all", "", Value::kNone, flag(options.eraseAll)},
         {"--init-only", "", Value::kNone, flag(options.initOnly)},
+        {"--echo-window", "", Value::kRequired,
+         [&options](const std::string& value, std::string& error) {
+             char* end = nullptr;
+             const long window = std::strtol(value.c_str(), &end, 10);
+             if (value.empty() || *end != '\0' || window < 1 ||
+                 window > static_cast<long>(InitializeRequest::kMaxEchoWindow)) {
+                 error = "--echo-window needs a number from 1 to " +
+                         std::to_string(InitializeRequest::kMaxEchoWindow) + ", not '" + value +
+                         "'";
+                 return false;
+             }
+             options.echoWindow = static_cast<std::uint32_t>(window);
+             return true;
+         }},
         {"--list-ports", "", Value::kNone, flag(options.listPorts)},
         {"--list-targets", "", Value::kNone, flag(options.listTargets)},
     };

@@ -21,6 +21,8 @@ struct CliOptions {
     bool listTargets = false;
     bool initOnly = false;
     bool eraseAll = false;
+    // Monitor bytes on their way before the oldest one's echo is awaited; 1: lock step.
+    std::uint32_t echoWindow = 1;
     std::string port;                // the port of a single run (the first of `ports`)
     std::vector<std::string> ports;  // every port named, in the order given
     BaudRate baud = kDefaultBaudRate;

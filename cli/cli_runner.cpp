@@ -91,7 +91,7 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile,
     JobRunner runner;
     JobRequest request;
     request.line = {options.port, options.baud};
-    request.job = InitializeRequest{monitorFile};
+    request.job = InitializeRequest{monitorFile, options.echoWindow};
 
     int status = kExitSuccess;
     // A stop asked for before the job starts ends it at its first poll point.

@@ -146,6 +146,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
          }},
         {"--baud", [&] { return number(0, 100000000, &line->server.baud); }},
         {"--spin-us", [&] { return number(0, 1000000, &line->server.spinAheadUs); }},
+        {"--latency-us", [&] { return number(0, 1000000, &line->server.latencyUs); }},
         {"--sessions", [&] { return number(1, 1000000000, &line->server.sessions); }},
         {"--exit-after",
          [&] {
@@ -183,6 +184,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
         {"--erase-ms", [&] { return number(0, 600000, &settings.eraseMs); }},
         {"--program-ms", [&] { return number(0, 600000, &settings.programMs); }},
         {"--busy-interval-ms", [&] { return number(0, 600000, &settings.busyIntervalMs); }},
+        {"--rx-us", [&] { return number(0, 1000000, &settings.rxUs); }},
+        {"--rx-fifo", [&] { return number(1, 4096, &settings.rxFifo); }},
         {"--fault-session", [&] { return number(1, 1000000000, &faults.session); }},
         {"--wrong-ident", [&] { return byte(&faults.wrongIdent); }},
         {"--wrong-loader-ack", [&] { return byte(&faults.wrongLoaderAck); }},
@@ -321,6 +324,10 @@ Line and run:
   --spin-us US          with --baud, stop sleeping US microseconds before an answer byte is
                         due and keep looking, so that it leaves on time (default 50; 0 sleeps
                         to the moment: less exact, far less CPU with many targets on few cores)
+  --latency-us US       the line as a USB serial adapter delivers it, on top of --baud:
+                        the target's bytes reach the host in batches at the next tick
+                        of US microseconds (the latency timer), the host's reach the
+                        target in the next 1 ms USB frame (default 0: as they come)
   --sessions N          end after N sessions have ended (default: run until stopped)
   --exit-after SECONDS  end after this long
   --report FILE         write the JSON report to FILE ("-": standard output) on exit and
@@ -337,6 +344,13 @@ Target:
   --erase-ms MS         time one sector erase takes (default 20)
   --program-ms MS       time one 128-byte block takes (default 0)
   --busy-interval-ms MS gap after each "D" answer (default 20)
+  --rx-us US            the loader takes a byte of the monitor exchange (its opening
+                        bytes and the monitor) at most every US microseconds (default 0:
+                        as they come); a byte arriving while the receive buffer is full
+                        is lost, its echo never comes, the next byte's comes in its place,
+                        and the report counts it under "overruns"
+  --rx-fifo N           with --rx-us, the receive buffer holds N bytes besides the one
+                        the loader works on (default 1)
 
 Faults (every session, or only session N with --fault-session N). STAGE is one of ident,
 loader-ack, ram-report, monitor-load, monitor-data, monitor-started, erase, erase-done,

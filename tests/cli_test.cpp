@@ -260,6 +260,9 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"-p", "/dev/null,/dev/./null", "-t", "Virtual Target", kDemo},  // one device
         {"--list-ports", "--repeat"},
         {"-p", "/dev/x", "-t", "Virtual Target", "--record", kDemo, kDemo},  // the image itself
+        {"-p", "/dev/x", "-t", "Virtual Target", "--echo-window", "0", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--echo-window", "1025", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--echo-window=8x", kDemo},
     };
     for (const auto& args : cases) {
         const ProcessResult result = Cli(args);
@@ -693,6 +696,33 @@ TEST(CliProductionTest, AnEmptyFixtureWaitsAndASecondNameIsRefused) {
     ASSERT_EQ(rows.size(), 2u) << result.out;
     EXPECT_EQ(rows.at(port), "1   1       0        0");
     EXPECT_EQ(rows.at(alias).rfind("0   0       0        0  ports ", 0), 0u) << rows.at(alias);
+}
+
+// --echo-window reaches the single run's Initialize and every station's: against a loader that
+// takes a byte only every 200 µs into a one-byte buffer, a window of 32 loses a byte and fails
+// on its echo (lock step against such a loader succeeds: job_e2e_test).
+TEST(CliProductionTest, TheEchoWindowReachesEveryInitialize) {
+    const std::vector<std::string> slowLoader = {"--baud", "115200",  "--rx-fifo",
+                                                 "1",      "--rx-us", "200"};
+    Sim single(slowLoader);
+    const ProcessResult run =
+        Cli({"-p", single.port(), "-t", "Virtual Target", "--echo-window", "32", "--init-only"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("\nWrong answer (Set 0x"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("Monitor started!"), std::string::npos) << run.out;
+
+    Sim a(slowLoader);
+    Sim b(slowLoader);
+    const ProcessResult production = Cli({"-p", a.port() + "," + b.port(), "-t", "Virtual Target",
+                                          "--echo-window=32", "--init-only"});
+    EXPECT_EQ(production.exitCode, 1);
+    const std::map<std::string, std::string> rows = SummaryRows(production.out);
+    ASSERT_EQ(rows.size(), 2u) << production.out;
+    for (Sim* sim : {&a, &b}) {
+        EXPECT_NE(rows.at(sim->port()).find("Wrong answer (Set 0x"), std::string::npos)
+            << production.out;
+        EXPECT_EQ(sim->Report().find("\"overruns\": 0,"), std::string::npos);
+    }
 }
 
 // Three ports at once, one of them faulty: the other two get exactly the image, every log

@@ -125,6 +125,7 @@ TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
     for (const auto& [target, port, baud, file, line, after] : rows) {
         SCOPED_TRACE(file);
         settings = {"beta", "COM1", "1152", 0};
+        settings.echoWindow = static_cast<std::uint32_t>(16 + target);  // as read, kept as it is
         jobs = std::make_shared<FakeJobRecord>();
         MainWindowController& window = Open();
         window.OnTargetSelected(target);
@@ -137,8 +138,11 @@ TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
         ASSERT_EQ(jobs->requests.size(), 1u);
         const JobRequest& request = jobs->requests[0];
         EXPECT_EQ(std::get<InitializeRequest>(request.job).monitorFile, file);
+        EXPECT_EQ(std::get<InitializeRequest>(request.job).echoWindow, settings.echoWindow);
         EXPECT_EQ(std::tie(request.line.port, request.line.baud), std::tie(line.port, line.baud));
-        EXPECT_EQ(settings, after);
+        WindowSettings expected = after;
+        expected.echoWindow = settings.echoWindow;
+        EXPECT_EQ(settings, expected);
     }
 }
 

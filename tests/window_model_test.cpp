@@ -170,6 +170,19 @@ TEST(WindowSettings, LoadAndSave) {
         EXPECT_EQ(LoadWindowSettings(store), (WindowSettings{"", "COM1", "57600", eraseAll}));
         EXPECT_TRUE(store.writes.empty());
     }
+    // EchoWindow as stored: 1 to 1024 as it is, anything else 1; never written.
+    const std::pair<std::optional<std::string>, std::uint32_t> windows[] = {
+        {std::nullopt, 1}, {"32", 32}, {" 16\r\n", 16}, {"1024", 1024}, {"1025", 1},
+        {"0", 1},          {"-8", 1},  {"8x", 1},       {"", 1},
+    };
+    for (const auto& [text, window] : windows) {
+        SCOPED_TRACE(text.value_or("(missing)"));
+        MemoryStore store;
+        if (text) {
+            store.values["Settings/EchoWindow"] = *text;
+        }
+        EXPECT_EQ(LoadWindowSettings(store).echoWindow, window);
+    }
     // Saved in this order; read back as stored.
     const WindowSettings settings{"Prüfstand 40MHz  ", "/dev/ttyUSB0", "", 0};  // "" is a value
     MemoryStore store;

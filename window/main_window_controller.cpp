@@ -98,7 +98,8 @@ void MainWindowController::OnInitialize() {
     JobRequest request;
     request.line.port = SelectedComPort(m_ports, m_settings.comPort);
     request.job = InitializeRequest{
-        SelectedTargetPath(m_targets.entries, m_targets.selected, m_settings.target)};
+        SelectedTargetPath(m_targets.entries, m_targets.selected, m_settings.target),
+        m_settings.echoWindow};
     request.line.baud = SelectedBaudrate(m_baudrateSelected, m_settings.baudrate);
     StartJob(std::move(request));
 }

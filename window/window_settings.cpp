@@ -3,10 +3,39 @@
 #include <charconv>
 #include <cstddef>
 
+#include "link/job_request.h"
+
 namespace {
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// A decimal int, optionally signed, with white space around it (as QString::toInt reads it);
+// none for anything else.
+std::optional<int> IntFromText(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t end = text.size();
+    while (first < end && IsSpace(text[first])) {
+        ++first;
+    }
+    while (end > first && IsSpace(text[end - 1])) {
+        --end;
+    }
+    if (first < end && text[first] == '+') {
+        ++first;
+        if (first < end && (text[first] == '-' || text[first] == '+')) {
+            return std::nullopt;
+        }
+    }
+    int number = 0;
+    const char* begin = text.data() + first;
+    const char* last = text.data() + end;
+    const auto [ptr, error] = std::from_chars(begin, last, number, 10);
+    if (begin == last || error != std::errc() || ptr != last) {
+        return std::nullopt;
+    }
+    return number;
 }
 
 }  // namespace
@@ -18,6 +47,7 @@ WindowSettings LoadWindowSettings(SettingsStore& store) {
     settings.comPort = store.ReadText(kLastConnectionSection, kComPortValue).value_or("COM1");
     settings.baudrate = store.ReadText(kLastConnectionSection, kBaudrateValue).value_or("57600");
     settings.eraseAll = EraseAllFromText(store.ReadText(kSettingsSection, kEraseAllValue));
+    settings.echoWindow = EchoWindowFromText(store.ReadText(kSettingsSection, kEchoWindowValue));
     return settings;
 }
 
@@ -29,31 +59,14 @@ void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings) {
 }
 
 int EraseAllFromText(const std::optional<std::string>& text) {
-    if (!text) {
+    const std::optional<int> number = text ? IntFromText(*text) : std::nullopt;
+    return number && *number == 0 ? 0 : 1;
+}
+
+std::uint32_t EchoWindowFromText(const std::optional<std::string>& text) {
+    const std::optional<int> number = text ? IntFromText(*text) : std::nullopt;
+    if (!number || *number < 1 || *number > static_cast<int>(InitializeRequest::kMaxEchoWindow)) {
         return 1;
     }
-    // A decimal int, optionally signed, with white space around it (as QString::toInt reads
-    // it); anything else is not a number and reads as 1.
-    std::size_t first = 0;
-    std::size_t end = text->size();
-    while (first < end && IsSpace((*text)[first])) {
-        ++first;
-    }
-    while (end > first && IsSpace((*text)[end - 1])) {
-        --end;
-    }
-    if (first < end && (*text)[first] == '+') {
-        ++first;
-        if (first < end && ((*text)[first] == '-' || (*text)[first] == '+')) {
-            return 1;
-        }
-    }
-    int number = 0;
-    const char* begin = text->data() + first;
-    const char* last = text->data() + end;
-    const auto [ptr, error] = std::from_chars(begin, last, number, 10);
-    if (begin == last || error != std::errc() || ptr != last) {
-        return 1;
-    }
-    return number != 0 ? 1 : 0;
+    return static_cast<std::uint32_t>(*number);
 }

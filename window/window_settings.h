@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -10,11 +11,14 @@
 //   "Last Connection"  "Target"    string   empty
 //   "Last Connection"  "COMPort"   string   "COM1"
 //   "Last Connection"  "Baudrate"  string   "57600"
-//   "Settings"         "EraseAll"  integer  1 (any value but 0 reads as 1)
+//   "Settings"         "EraseAll"    integer  1 (any value but 0 reads as 1)
+//   "Settings"         "EchoWindow"  integer  1 (1 to 1024; anything else reads as 1)
 //
 // They are read when the program starts and written, in this order, only when the main window
 // ends with its OK result (button 1); Escape and the close box write nothing. The image file
-// path is never stored.
+// path is never stored. EchoWindow, the monitor bytes Initialize lets travel before the oldest
+// one's echo is awaited, is only read: the operator sets it by hand for a board whose loader
+// keeps up (the window has no control for it), and the window never writes it.
 
 inline constexpr const char* kSettingsCompany = "Brenwick";
 inline constexpr const char* kSettingsProfile = "Quillon";
@@ -24,6 +28,7 @@ inline constexpr const char* kTargetValue = "Target";
 inline constexpr const char* kComPortValue = "COMPort";
 inline constexpr const char* kBaudrateValue = "Baudrate";
 inline constexpr const char* kEraseAllValue = "EraseAll";
+inline constexpr const char* kEchoWindowValue = "EchoWindow";
 
 // The dialog result on which the settings are saved (the OK result).
 inline constexpr int kDialogResultOk = 1;
@@ -33,7 +38,8 @@ struct WindowSettings {
     std::string target;  // display name of the last used target (UTF-8)
     std::string comPort = "COM1";
     std::string baudrate = "57600";
-    int eraseAll = 1;  // 0 or 1
+    int eraseAll = 1;              // 0 or 1
+    std::uint32_t echoWindow = 1;  // 1 to 1024; 1 is lock step
 
     bool operator==(const WindowSettings&) const = default;
 };
@@ -50,7 +56,7 @@ public:
     virtual void WriteInteger(const char* section, const char* value, int number) = 0;
 };
 
-// Reads the four values with their defaults.
+// Reads the five values with their defaults.
 WindowSettings LoadWindowSettings(SettingsStore& store);
 // Writes Target, COMPort and Baudrate, then EraseAll.
 void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings);
@@ -62,3 +68,5 @@ inline bool SettingsSavedOn(int dialogResult) {
 // EraseAll as stored (decimal text, or absent) to 0 or 1: missing, non-numeric or nonzero
 // values give 1.
 int EraseAllFromText(const std::optional<std::string>& text);
+// EchoWindow as stored to 1 .. 1024: missing, non-numeric or out-of-range values give 1.
+std::uint32_t EchoWindowFromText(const std::optional<std::string>& text);

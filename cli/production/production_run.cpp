@@ -65,6 +65,9 @@ std::vector<std::string> ProductionRun::ArgvForBoard(const std::string& port, in
     if (m_options.eraseAll) {
         argv.push_back("--erase-all");
     }
+    if (m_options.echoWindow != 1) {
+        argv.insert(argv.end(), {"--echo-window", std::to_string(m_options.echoWindow)});
+    }
     if (!m_options.record.empty()) {
         argv.insert(argv.end(), {"--record", m_options.record});
     }
