@@ -409,9 +409,10 @@ TEST_F(InitializeJobTest, EachStageAgainstEachAnswer) {
 
 // The monitor upload in echo windows of several sizes against echo faults: a wrong echo at the
 // first, a middle and the last byte, a missing echo, and a lost byte (an overrun of the
-// loader's receiver) whose gap shifts every later echo onto the byte before it. Each ends in
-// its failure line, never in "Monitor started!", with no more than the window's bytes sent
-// past the last one confirmed; a stop request lets no further byte out.
+// loader's receiver) whose gap shifts every later echo onto the byte before it; and the virtual
+// target's slow loader, which only lock step keeps up with. Each fault ends in its failure
+// line, never in "Monitor started!", with no more than the window's bytes sent past the last
+// one confirmed; a stop request lets no further byte out.
 TEST_F(InitializeJobTest, EchoWindowAgainstEchoFaults) {
     struct Fault {
         std::string name;
@@ -470,6 +471,24 @@ TEST_F(InitializeJobTest, EchoWindowAgainstEchoFaults) {
             if (expected.back() == kNoResponse) {
                 EXPECT_EQ(clock.NowMs(), 500u) << "the echo time-out from the byte's own write";
             }
+        }
+        {
+            // The virtual target's own receiver: a one-byte buffer, a byte every 2 ms. The
+            // bytes of a write arrive at once, right behind the echo of the last opening byte:
+            // the first waits in the buffer, the rest are lost, and the next write's first
+            // byte answers for the second.
+            SCOPED_TRACE("slow loader, window " + std::to_string(window));
+            VirtualClock clock;
+            SimLine line(clock, spec.HexText(), SimOptions({"--rx-fifo", "1", "--rx-us", "2000"}));
+            ASSERT_TRUE(line.ok()) << line.error();
+            JobSession session;
+            const JobRecorder events =
+                RunInitialize(line, session, line.Opener(), monitorFile, {}, window);
+            const std::string last = window == 1              ? "Monitor started!"
+                                     : window < kMonitorBytes ? WrongAnswer(m[1], m[window])
+                                                              : kNoResponse;
+            EXPECT_EQ(events.lines.back(), last);
+            EXPECT_EQ(line.target().record().overruns > 0, window > 1);
         }
         SCOPED_TRACE("sound, window " + std::to_string(window));
         VirtualClock clock;
