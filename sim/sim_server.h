@@ -42,11 +42,13 @@ std::optional<SimClock::time_point> SimWakeUp(SimClock::time_point now,
 // given baud rate in both directions: a received byte reaches the model one character time
 // after the previous one at the earliest, and an answer byte is written one character time
 // after the previous one (bytes that bring no answer, most of a frame, reach it together, each
-// stamped with its due time). Waiting happens in the kernel: the loop sleeps until an absolute
-// deadline (a timer on the monotonic clock, so the waits never drift from the bytes' due
-// times) or until something happens on a descriptor. Only with pacing, in the last 50 µs before
-// an answer byte is due, the loop keeps looking instead of sleeping, since a thread's wake-up
-// would cost a good part of a character time; so it takes little of the processor.
+// stamped with its due time). With a latency, as a USB serial adapter: answer bytes reach the
+// host in batches at each tick of its latency timer, and the received bytes that bring them
+// are handed to the model together at that tick. Waiting happens in the kernel: the loop sleeps
+// until an absolute deadline (a timer on the monotonic clock, so the waits never drift from the
+// bytes' due times) or until something happens on a descriptor. Only with pacing, in the last 50 µs
+// before an answer byte is due, the loop keeps looking instead of sleeping, since a thread's
+// wake-up would cost a good part of a character time; so it takes little of the processor.
 class SimServer {
 public:
     SimServer(SimMonitorFile file, TargetSettings settings, SimServerOptions options);
