@@ -42,7 +42,7 @@ std::uint64_t CycleSeed(std::uint64_t seed, unsigned cycle);
 struct FaultMix {
     std::vector<std::string> args;
     bool eraseAll = false;
-    std::string hard;  // the hard fault's options; empty without one
+    std::string hard;              // the hard fault's options; empty without one
     std::uint32_t echoWindow = 1;  // the host's, for the monitor upload
 
     std::string Text() const;

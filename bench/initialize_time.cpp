@@ -1,8 +1,9 @@
 // One Initialize on a JobRunner, timed: the whole job and its monitor upload (from the log
 // line "Send Monitor" to "Monitor started!"), and the CPU the process took during the upload.
 //   initialize_time PORT MONITOR_FILE BAUD ECHO_WINDOW
-// Prints "initialize S upload S upload-cpu S monitor-bytes N" and exits 0 when the monitor started, else
-// prints the job's last log line and exits 1. bench/echo_window.py runs it against quillon-sim.
+// Prints "initialize S upload S upload-cpu S monitor-bytes N" and exits 0 when the monitor started,
+// else prints the job's last log line and exits 1. bench/echo_window.py runs it against
+// quillon-sim.
 #include <sys/resource.h>
 
 #include <chrono>

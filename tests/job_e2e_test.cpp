@@ -154,8 +154,8 @@ TEST_F(JobEndToEndTest, FailedJobs) {
 // overrun; lock step waits for each echo and succeeds. Through a USB adapter's latency a loader
 // that keeps up takes the window whole.
 TEST_F(JobEndToEndTest, EchoWindowAgainstASlowLoader) {
-    const std::vector<std::string> slowLoader = {"--baud", "115200", "--rx-fifo", "1", "--rx-us",
-                                                 "200"};
+    const std::vector<std::string> slowLoader = {"--baud", "115200",  "--rx-fifo",
+                                                 "1",      "--rx-us", "200"};
     struct Row {
         std::uint32_t window;
         std::vector<std::string> sim;
