@@ -1,0 +1,58 @@
+#include <windows.h>
+
+#include <filesystem>
+
+#include "platform/file_replace.h"
+#include "platform/utf8_path.h"
+
+namespace {
+
+std::string SystemErrorText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0 && text != nullptr) {
+        message = Utf8FromPath(std::filesystem::path(std::wstring(text, length)));
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                    message.back() == '.' || message.back() == ' ')) {
+            message.pop_back();
+        }
+    }
+    ::LocalFree(text);
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+}  // namespace
+
+bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
+    const std::string temporary = path + ".new";
+    const std::wstring temporaryName = PathFromUtf8(temporary).wstring();
+    const HANDLE file = ::CreateFileW(temporaryName.c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = temporary + ": " + SystemErrorText(::GetLastError());
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok =
+        ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size() && ::FlushFileBuffers(file);
+    const DWORD code = ::GetLastError();
+    ::CloseHandle(file);
+    if (!ok) {
+        error = temporary + ": " + SystemErrorText(code);
+        ::DeleteFileW(temporaryName.c_str());
+        return false;
+    }
+    // Written through: the rename is on the disk when the call returns.
+    const std::wstring name = PathFromUtf8(path).wstring();
+    if (!::MoveFileExW(temporaryName.c_str(), name.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = SystemErrorText(::GetLastError());
+        ::DeleteFileW(temporaryName.c_str());
+        return false;
+    }
+    return true;
+}

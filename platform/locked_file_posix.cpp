@@ -1,0 +1,158 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/locked_file.h"
+#include "platform/utf8_path.h"
+
+namespace {
+
+constexpr auto kLockRetry = std::chrono::milliseconds(5);
+
+std::string ErrnoText() {
+    return std::strerror(errno);
+}
+
+// A file just created is only sure to be found after a power cut once its folder is on the
+// disk too.
+void FlushFolderOf(const std::string& path) {
+    const std::filesystem::path folder = PathFromUtf8(path).parent_path();
+    const int folderFile =
+        open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFile >= 0) {
+        fsync(folderFile);
+        close(folderFile);
+    }
+}
+
+}  // namespace
+
+LockedFile::~LockedFile() {
+    Close();
+}
+
+void LockedFile::Close() {
+    if (m_file >= 0) {
+        flock(m_file, LOCK_UN);
+        close(m_file);
+        m_file = -1;
+    }
+}
+
+LockedFile::Outcome LockedFile::Open(const std::string& path, std::chrono::milliseconds patience,
+                                     const std::function<bool()>& stopRequested,
+                                     std::string& error) {
+    Close();
+    // O_NONBLOCK: a FIFO in its place must not hold the program up; it is refused below.
+    constexpr int kFlags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    m_file = open(path.c_str(), kFlags);
+    bool created = false;
+    if (m_file < 0 && errno == ENOENT) {
+        m_file = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+        created = m_file >= 0;
+        if (m_file < 0 && errno == EEXIST) {
+            m_file = open(path.c_str(), kFlags);  // another program created it just now
+        }
+    }
+    if (m_file < 0) {
+        error = ErrnoText();
+        return Outcome::kFailed;
+    }
+    struct stat status {};
+    if (fstat(m_file, &status) != 0 || !S_ISREG(status.st_mode)) {
+        Close();
+        error = "not a regular file";
+        return Outcome::kFailed;
+    }
+    if (created) {
+        FlushFolderOf(path);
+    }
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    while (flock(m_file, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            // Without a lock, two programs could take the same number.
+            error = "cannot be locked (" + ErrnoText() + ")";
+            close(m_file);
+            m_file = -1;
+            return Outcome::kFailed;
+        }
+        if (stopRequested && stopRequested()) {
+            close(m_file);
+            m_file = -1;
+            return Outcome::kStopped;
+        }
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            close(m_file);
+            m_file = -1;
+            return Outcome::kBusy;
+        }
+        std::this_thread::sleep_for(kLockRetry);
+    }
+    return Outcome::kLocked;
+}
+
+bool LockedFile::ReadAll(std::string& text, std::string& error) const {
+    text.clear();
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t got = pread(m_file, buffer, sizeof buffer, at);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = ErrnoText();
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+        at += got;
+    }
+}
+
+bool LockedFile::Append(const std::string& text, std::string& error) {
+    struct stat status {};
+    if (fstat(m_file, &status) != 0) {
+        error = ErrnoText();
+        return false;
+    }
+    const off_t before = status.st_size;
+    ssize_t written;
+    do {
+        written = write(m_file, text.data(), text.size());
+    } while (written < 0 && errno == EINTR);
+    bool ok = true;
+    if (written < 0) {
+        error = ErrnoText();
+        ok = false;
+    } else if (static_cast<std::size_t>(written) != text.size()) {
+        error = "only " + std::to_string(written) + " of " + std::to_string(text.size()) +
+                " bytes written";
+        ok = false;
+    } else {
+        int synced;
+        do {
+            synced = fsync(m_file);
+        } while (synced != 0 && errno == EINTR);
+        if (synced != 0) {
+            error = ErrnoText();
+            ok = false;
+        }
+    }
+    if (!ok && written > 0) {
+        while (ftruncate(m_file, before) != 0 && errno == EINTR) {
+        }
+        fsync(m_file);
+    }
+    return ok;
+}
