@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "helpers/text_format.h"
+#include "image/sha256.h"
 #include "link/crc.h"
 
 namespace {
@@ -65,6 +66,16 @@ std::size_t DownloadJob::BuildFinalizeFrame(std::uint8_t* out) {
     std::snprintf(frame, sizeof frame, "F%6X", 0u);
     std::memcpy(out, frame, kFinalizeFrameLength);
     return kFinalizeFrameLength;
+}
+
+std::string DownloadJob::ProgrammedSha256(const HexImage& image) {
+    Sha256 digest;
+    for (int s = 0; s < HexImage::kSegmentCount; ++s) {
+        if (image.HoldsData(s)) {
+            digest.Update(image.SegmentData(s), (image.FillMark(s) / kBlockSize + 1) * kBlockSize);
+        }
+    }
+    return digest.FinishHex();
 }
 
 bool DownloadJob::SectorUsed(int sector) const {

@@ -34,6 +34,11 @@ public:
                                        std::uint32_t offset);
     static std::size_t BuildFinalizeFrame(std::uint8_t* out);
 
+    // The SHA-256 of the image as the job programs it: the data of every block it sends, in
+    // the order it sends them (each sector with data from its start to the end of the block
+    // that holds its fill mark), as 64 lower-case hex digits.
+    static std::string ProgrammedSha256(const HexImage& image);
+
 private:
     enum class Outcome { kDone, kFailed, kAborted };
     // How the wait for one answer of the monitor ended.

@@ -1,0 +1,72 @@
+#include "serial_numbers/serial_counter.h"
+
+#include "platform/file_replace.h"
+#include "platform/locked_file.h"
+#include "serial_numbers/serial_format.h"
+#include "serial_numbers/serial_text_file.h"
+
+namespace {
+
+SerialTake Failed(SerialTakeError error, std::string text) {
+    SerialTake take;
+    take.error = error;
+    take.text = std::move(text);
+    return take;
+}
+
+}  // namespace
+
+SerialTake SerialCounter::Check() {
+    return Next(false, nullptr);
+}
+
+SerialTake SerialCounter::Take(const std::function<bool()>& stopRequested) {
+    return Next(true, stopRequested);
+}
+
+SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRequested) {
+    const std::string name = "serial counter " + m_path;
+    // The counter file itself is replaced by each take, so the lock lives in a file of its own
+    // that stays.
+    const std::string lockPath = m_path + ".lock";
+    LockedFile lock;
+    std::string error;
+    switch (lock.Open(lockPath, m_lockPatience, stopRequested, error)) {
+        case LockedFile::Outcome::kLocked:
+            break;
+        case LockedFile::Outcome::kBusy:
+            return Failed(SerialTakeError::kLocked,
+                          name + " stays locked by another program (" + lockPath + ")");
+        case LockedFile::Outcome::kStopped:
+            return Failed(SerialTakeError::kStopped, name + ": stopped waiting for its lock");
+        case LockedFile::Outcome::kFailed:
+            return Failed(SerialTakeError::kUnwritable,
+                          name + ": its lock file " + lockPath + " cannot be used (" + error + ")");
+    }
+    std::string text;
+    SerialTake take = ReadSerialTextFile(m_path, "serial counter", text);
+    if (take.error == SerialTakeError::kMissing && m_start) {
+        take = SerialTake{};
+        take.value = *m_start;
+    } else if (take.error == SerialTakeError::kMissing) {
+        take.text += " (--serial-start N creates it)";
+        return take;
+    } else if (!take.ok()) {
+        return take;
+    } else if (const std::optional<std::uint64_t> value = ParseSerialValue(text)) {
+        take.value = *value;
+    } else {
+        return Failed(SerialTakeError::kMalformed, name + " holds no number");
+    }
+    if (!advance) {
+        return take;
+    }
+    if (take.value == UINT64_MAX) {
+        return Failed(SerialTakeError::kUsedUp, name + " is at its end");
+    }
+    // On the disk before the number is given out: a crash from here on skips it at worst.
+    if (!ReplaceFileDurably(m_path, std::to_string(take.value + 1) + "\n", error)) {
+        return Failed(SerialTakeError::kUnwritable, name + " cannot be written (" + error + ")");
+    }
+    return take;
+}

@@ -1,0 +1,137 @@
+#include "serial_numbers/serial_list.h"
+
+#include <map>
+#include <set>
+
+#include "platform/locked_file.h"
+#include "serial_numbers/serial_format.h"
+#include "serial_numbers/serial_text_file.h"
+
+namespace {
+
+SerialTake Failed(SerialTakeError error, std::string text) {
+    SerialTake take;
+    take.error = error;
+    take.text = std::move(text);
+    return take;
+}
+
+bool Blank(const std::string& line) {
+    return line.find_first_not_of(" \t") == std::string::npos;
+}
+
+}  // namespace
+
+SerialTake SerialList::ReadList() {
+    if (m_read) {
+        return {};
+    }
+    std::string text;
+    SerialTake take = ReadSerialTextFile(m_path, "serial list", text);
+    if (!take.ok()) {
+        return take;
+    }
+    std::map<std::uint64_t, std::size_t> lineOf;
+    const std::vector<std::string> lines = SplitSerialLines(text);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (Blank(lines[i])) {
+            continue;
+        }
+        const std::string where = "serial list " + m_path + " line " + std::to_string(i + 1);
+        const std::optional<std::uint64_t> value = ParseSerialValue(lines[i]);
+        if (!value) {
+            m_values.clear();
+            m_texts.clear();
+            return Failed(SerialTakeError::kMalformed, where + " holds no number");
+        }
+        if (const auto first = lineOf.find(*value); first != lineOf.end()) {
+            m_values.clear();
+            m_texts.clear();
+            return Failed(
+                SerialTakeError::kMalformed,
+                where + " gives the value of line " + std::to_string(first->second) + " again");
+        }
+        lineOf[*value] = i + 1;
+        m_values.push_back(*value);
+        const std::size_t begin = lines[i].find_first_not_of(" \t");
+        m_texts.push_back(lines[i].substr(begin, lines[i].find_last_not_of(" \t") + 1 - begin));
+    }
+    m_read = true;
+    return {};
+}
+
+SerialTake SerialList::Check() {
+    return Next(false, nullptr);
+}
+
+SerialTake SerialList::Take(const std::function<bool()>& stopRequested) {
+    return Next(true, stopRequested);
+}
+
+SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopRequested) {
+    SerialTake take = ReadList();
+    if (!take.ok()) {
+        return take;
+    }
+    // FILE.used is only ever appended to, so it carries its own lock.
+    const std::string name = "serial list " + m_path;
+    const std::string usedPath = m_path + ".used";
+    LockedFile used;
+    std::string error;
+    switch (used.Open(usedPath, m_lockPatience, stopRequested, error)) {
+        case LockedFile::Outcome::kLocked:
+            break;
+        case LockedFile::Outcome::kBusy:
+            return Failed(SerialTakeError::kLocked,
+                          name + ": " + usedPath + " stays locked by another program");
+        case LockedFile::Outcome::kStopped:
+            return Failed(SerialTakeError::kStopped, name + ": stopped waiting for its lock");
+        case LockedFile::Outcome::kFailed:
+            return Failed(SerialTakeError::kUnwritable,
+                          name + ": " + usedPath + " cannot be used (" + error + ")");
+    }
+    std::string text;
+    if (!used.ReadAll(text, error)) {
+        return Failed(SerialTakeError::kUnreadable,
+                      name + ": " + usedPath + " cannot be read (" + error + ")");
+    }
+    std::set<std::uint64_t> taken;
+    const std::vector<std::string> lines = SplitSerialLines(text);
+    const bool lastLineWhole = text.empty() || text.back() == '\n';
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (Blank(lines[i])) {
+            continue;
+        }
+        // An append cut short by a crash leaves the start of a value (its board never
+        // started), which the next append ends with a line end: digits, which count as taken
+        // (a number skipped at worst), or a bare "0x".
+        if (const std::optional<std::uint64_t> value = ParseSerialValue(lines[i])) {
+            taken.insert(*value);
+        } else if (lines[i] != "0x" && lines[i] != "0X" &&
+                   (i + 1 < lines.size() || lastLineWhole)) {
+            return Failed(
+                SerialTakeError::kMalformed,
+                name + ": " + usedPath + " line " + std::to_string(i + 1) + " holds no number");
+        }
+    }
+    std::size_t next = 0;
+    while (next < m_values.size() && taken.count(m_values[next]) != 0) {
+        ++next;
+    }
+    if (next == m_values.size()) {
+        return Failed(SerialTakeError::kUsedUp, name + " is used up");
+    }
+    take.value = m_values[next];
+    if (!advance) {
+        return take;
+    }
+    // On the disk before the value is given out: a crash from here on skips it at worst.
+    std::string line = lastLineWhole ? "" : "\n";
+    line += m_texts[next];
+    line += '\n';
+    if (!used.Append(line, error)) {
+        return Failed(SerialTakeError::kUnwritable,
+                      name + ": " + usedPath + " cannot be written (" + error + ")");
+    }
+    return take;
+}

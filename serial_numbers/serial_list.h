@@ -1,0 +1,35 @@
+#pragma once
+
+#include <vector>
+
+#include "serial_numbers/serial_source.h"
+
+// Serial numbers from a list: a text file of one value per line (decimal, or 0x hexadecimal;
+// blank lines are passed over), handed out in order. Each value taken is appended to FILE.used
+// (one write, flushed to the disk) under that file's lock before it is returned; a value that
+// FILE.used holds is never taken again, by any program.
+class SerialList : public SerialSource {
+public:
+    explicit SerialList(std::string path, std::chrono::milliseconds lockPatience = kLockPatience)
+        : m_path(std::move(path)), m_lockPatience(lockPatience) {}
+
+    // Reads the list (a value given twice is refused: it could go into two boards) and
+    // FILE.used, making it if need be; kUsedUp when no value is left.
+    SerialTake Check() override;
+    SerialTake Take(const std::function<bool()>& stopRequested) override;
+
+    // The list's values, in order, once Check or Take has read it.
+    const std::vector<std::uint64_t>& values() const { return m_values; }
+
+private:
+    SerialTake ReadList();
+    // Reads the list and FILE.used under its lock, finds the next value; with `advance` also
+    // marks it taken.
+    SerialTake Next(bool advance, const std::function<bool()>& stopRequested);
+
+    std::string m_path;
+    std::chrono::milliseconds m_lockPatience;
+    std::vector<std::uint64_t> m_values;
+    std::vector<std::string> m_texts;  // each value as the list writes it
+    bool m_read = false;
+};

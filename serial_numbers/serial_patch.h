@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/hex_image.h"
+#include "serial_numbers/serial_format.h"
+
+// Where and how each board's serial number goes into the image: `format`'s bytes at `address`.
+// The file's image must leave that place free for it, erased (0xFF, nothing in the file) or
+// holding the placeholder bytes; each board's image is the file's image with its number there.
+class SerialPatch {
+public:
+    // The patch of the command line's texts (`address` hex, "0x1FF00" or "1FF00"; `placeholder`
+    // an even number of hex digits, empty: none). None, with the reason in `error`, when a text
+    // is malformed, the number would reach beyond the 16 MB, or the placeholder's size differs
+    // from the format's.
+    static std::optional<SerialPatch> Make(const std::string& address, const SerialFormat& format,
+                                           const std::string& placeholder, std::string& error);
+
+    std::uint32_t address() const { return m_address; }
+    const SerialFormat& format() const { return m_format; }
+    // The address as the record gives it: "0x1FF00".
+    std::string AddressText() const;
+
+    // Empty when `image` leaves the number's place free; else why not, naming the address and
+    // what the file holds there.
+    std::string CheckImage(const HexImage& image) const;
+
+    // The board's image: `image` with `value` written at the address. The sector that holds it
+    // becomes one with data, so it is erased and programmed even when the file had nothing
+    // there.
+    struct Patched {
+        std::shared_ptr<const HexImage> image;
+        std::string text;  // the number as the record gives it
+        std::string error;
+        bool ok() const { return error.empty(); }
+    };
+    Patched Apply(const HexImage& image, std::uint64_t value) const;
+
+private:
+    SerialPatch(std::uint32_t address, SerialFormat format, std::vector<std::uint8_t> placeholder)
+        : m_address(address), m_format(format), m_placeholder(std::move(placeholder)) {}
+
+    std::uint32_t m_address;
+    SerialFormat m_format;
+    std::vector<std::uint8_t> m_placeholder;  // empty: only erased bytes are free
+};

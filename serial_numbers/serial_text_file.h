@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "serial_numbers/serial_source.h"
+
+// Reads the whole regular file at `path` (UTF-8) into `text`. The error of the result says
+// what stands in the way, `what` and the path leading its text ("serial counter c.txt does not
+// exist"): kMissing, or kUnreadable for a file that cannot be read or is no regular file.
+SerialTake ReadSerialTextFile(const std::string& path, const std::string& what, std::string& text);
+
+// The lines of `text`, without their line ends (a CR before the LF dropped too). A last line
+// without its end is one too.
+std::vector<std::string> SplitSerialLines(const std::string& text);

@@ -1,0 +1,488 @@
+// Serial numbers: their formats, the place in the image they go to, and the counter and list
+// files they come from, with other processes taking from the same files.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "image/sha256.h"
+#include "link/download_job.h"
+#include "serial_numbers/serial_counter.h"
+#include "serial_numbers/serial_format.h"
+#include "serial_numbers/serial_list.h"
+#include "serial_numbers/serial_patch.h"
+#include "tests/support/test_files.h"
+
+#ifdef _WIN32
+#include "platform/locked_file.h"
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        text += "0123456789ABCDEF"[byte >> 4];
+        text += "0123456789ABCDEF"[byte & 15];
+    }
+    return text;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(SerialFormatTest, WritesEachFormatAndRefusesWhatDoesNotFit) {
+    struct Case {
+        const char* format;
+        std::uint64_t value;
+        const char* bytes;  // hex, or empty when refused
+        const char* text;   // as the record shows it, or the refusal
+    };
+    const std::vector<Case> cases = {
+        {"dec:6", 42, "303030303432", "000042"},
+        {"dec:6", 999999, "393939393939", "999999"},
+        {"dec:6", 1000000, "", "serial number 1000000 does not fit dec:6"},
+        {"dec:20", UINT64_MAX, "3138343436373434303733373039353531363135", "18446744073709551615"},
+        {"hex:4", 0xBEEF, "42454546", "BEEF"},
+        {"hex:4", 0x10000, "", "serial number 65536 does not fit hex:4"},
+        {"le:2", 0x1234, "3412", "0x1234"},
+        {"le:2", 0x10000, "", "serial number 65536 does not fit le:2"},
+        {"be:3", 0x123456, "123456", "0x123456"},
+        {"be:3", 0x1000000, "", "serial number 16777216 does not fit be:3"},
+        {"be:1", 0, "00", "0x00"},
+        {"le:8", UINT64_MAX, "FFFFFFFFFFFFFFFF", "0xFFFFFFFFFFFFFFFF"},
+        {"be:6", 0x0012A3000001, "0012A3000001", "0x0012A3000001"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " " + std::to_string(c.value));
+        std::string error;
+        const std::optional<SerialFormat> format = SerialFormat::Parse(c.format, error);
+        ASSERT_TRUE(format) << error;
+        EXPECT_EQ(format->Name(), c.format);
+        const SerialFormat::Written written = format->Write(c.value);
+        EXPECT_EQ(Hex(written.bytes), c.bytes);
+        EXPECT_EQ(written.ok() ? written.text : written.error, c.text);
+        if (written.ok()) {
+            EXPECT_EQ(written.bytes.size(), format->size());
+        }
+    }
+    for (const char* wrong : {"dec:0", "dec:21", "hex:17", "le:9", "be:0", "le:", "oct:4", "dec:6x",
+                              "DEC:6", "dec:-1", ""}) {
+        std::string error;
+        EXPECT_FALSE(SerialFormat::Parse(wrong, error)) << wrong;
+        EXPECT_NE(error.find(std::string("serial format ")), std::string::npos) << wrong;
+    }
+}
+
+TEST(SerialFormatTest, ValuesAreDecimalOrHex) {
+    const std::vector<std::pair<const char*, std::optional<std::uint64_t>>> cases = {
+        {"42", 42},
+        {" 42 \r\n", 42},
+        {"0x2A", 42},
+        {"0X2a", 42},
+        {"007", 7},
+        {"18446744073709551615", UINT64_MAX},
+        {"0xFFFFFFFFFFFFFFFF", UINT64_MAX},
+        {"18446744073709551616", std::nullopt},
+        {"0x10000000000000000", std::nullopt},
+        {"", std::nullopt},
+        {"0x", std::nullopt},
+        {"-1", std::nullopt},
+        {"4 2", std::nullopt},
+        {"2A", std::nullopt},
+        {"1e3", std::nullopt},
+    };
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(ParseSerialValue(text), value) << "'" << text << "'";
+    }
+}
+
+// The file's image at the number's place: erased, or the placeholder, else refused, naming the
+// address and what the file holds there.
+TEST(SerialPatchTest, ThePlaceMustBeErasedOrHoldThePlaceholder) {
+    const std::string refusal =
+        ", where the serial number goes: the place must be erased (FF) or hold ";
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> fileBytes;  // stored at 0x1FF00
+        std::string placeholder;
+        std::string refused;  // the start of the refusal, empty when taken
+    };
+    const std::vector<Case> cases = {
+        {"nothing in the file", {}, "", ""},
+        {"erased bytes in the file", {0xFF, 0xFF, 0xFF, 0xFF}, "", ""},
+        {"the placeholder", {'0', '0', '0', '0'}, "30303030", ""},
+        {"nothing in the file, a placeholder given", {}, "30303030", ""},
+        {"data, no placeholder given",
+         {'0', '0', '0', '0'},
+         "",
+         "the image holds 30 30 30 30 at 0x1FF00..0x1FF03"},
+        {"other data than the placeholder",
+         {'0', '0', '0', '1'},
+         "30303030",
+         "the image holds 30 30 30 31 at 0x1FF00..0x1FF03"},
+        {"data on part of the place",
+         {0xFF, 0xFF, 0x12},
+         "",
+         "the image holds FF FF 12 FF at 0x1FF00..0x1FF03"},
+    };
+    std::string error;
+    const SerialFormat format = *SerialFormat::Parse("dec:4", error);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HexImage image;
+        const std::uint8_t other[] = {1, 2, 3};
+        ASSERT_TRUE(image.Store(0, 0, other, sizeof other));
+        ASSERT_TRUE(image.Store(1, 0xFF00, c.fileBytes.data(), c.fileBytes.size()));
+        const std::optional<SerialPatch> patch =
+            SerialPatch::Make("0x1FF00", format, c.placeholder, error);
+        ASSERT_TRUE(patch) << error;
+        const std::string checked = patch->CheckImage(image);
+        EXPECT_EQ(checked.substr(0, c.refused.size()), c.refused);
+        EXPECT_EQ(checked.empty(), c.refused.empty()) << checked;
+        if (!c.refused.empty()) {
+            EXPECT_NE(checked.find(refusal), std::string::npos) << checked;
+        }
+        // A board's image is never made over the file's own data.
+        const SerialPatch::Patched patched = patch->Apply(image, 7);
+        EXPECT_EQ(patched.error, checked);
+        EXPECT_EQ(patched.image == nullptr, !c.refused.empty());
+    }
+    const std::vector<std::pair<std::string, std::string>> wrong = {
+        // address, placeholder
+        {"0xZZ", ""},   {"", ""},         {"0x", ""},        {"0x123456789", ""},
+        {"FFFFFE", ""}, {"0x100", "303"}, {"0x100", "3030"}, {"0x100", "3G303030"},
+    };
+    for (const auto& [address, placeholder] : wrong) {
+        EXPECT_FALSE(SerialPatch::Make(address, format, placeholder, error))
+            << address << " " << placeholder;
+    }
+    ASSERT_TRUE(SerialPatch::Make("FFFFFC", format, "", error)) << "the last 4 bytes";
+}
+
+// Each board's image is a copy of the file's with its number; the sector that holds the number
+// is programmed even when the file has nothing else there; the digest of the image as flashed
+// is that of the blocks Start Download sends.
+TEST(SerialPatchTest, EachBoardGetsItsOwnImageAndDigest) {
+    HexImage file;
+    const std::vector<std::uint8_t> code(300, 0x5A);
+    ASSERT_TRUE(file.Store(0, 0x100, code.data(), code.size()));
+    const HexImage before = file;
+    std::string error;
+    const SerialFormat format = *SerialFormat::Parse("le:4", error);
+    // Across the border of sectors 1 and 2, where the file has nothing.
+    const std::optional<SerialPatch> patch = SerialPatch::Make("0x1FFFE", format, "", error);
+    ASSERT_TRUE(patch) << error;
+    EXPECT_EQ(patch->AddressText(), "0x1FFFE");
+
+    const SerialPatch::Patched first = patch->Apply(file, 0x04030201);
+    const SerialPatch::Patched second = patch->Apply(file, 0x04030202);
+    ASSERT_TRUE(first.ok() && second.ok());
+    EXPECT_EQ(file, before) << "the file's image stays as it was read";
+    EXPECT_EQ(first.text, "0x04030201");
+    EXPECT_EQ(first.image->Byte(1, 0xFFFE), 0x01);
+    EXPECT_EQ(first.image->Byte(1, 0xFFFF), 0x02);
+    EXPECT_EQ(first.image->Byte(2, 0x0000), 0x03);
+    EXPECT_EQ(first.image->Byte(2, 0x0001), 0x04);
+    EXPECT_EQ(second.image->Byte(1, 0xFFFE), 0x02);
+    EXPECT_TRUE(first.image->HoldsData(1) && first.image->HoldsData(2));
+    EXPECT_EQ(first.image->FillMark(1), 0xFFFF);
+    EXPECT_EQ(first.image->FillMark(2), 0x0001);
+    EXPECT_EQ(first.image->Byte(0, 0x100), 0x5A);
+
+    // What the blocks carry, frame by frame.
+    const auto sent = [](const HexImage& image) {
+        std::string data;
+        std::uint8_t frame[DownloadJob::kBlockFrameLength];
+        for (int s = 0; s < HexImage::kSegmentCount; ++s) {
+            for (std::uint32_t at = 0; image.HoldsData(s) && at <= image.FillMark(s);
+                 at += DownloadJob::kBlockSize) {
+                DownloadJob::BuildBlockFrame(frame, image, s, at);
+                data.append(reinterpret_cast<const char*>(frame + 9), DownloadJob::kBlockSize);
+            }
+        }
+        return Sha256Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    };
+    for (const HexImage* image : {&before, first.image.get(), second.image.get()}) {
+        EXPECT_EQ(DownloadJob::ProgrammedSha256(*image), sent(*image));
+    }
+    EXPECT_NE(DownloadJob::ProgrammedSha256(*first.image),
+              DownloadJob::ProgrammedSha256(*second.image));
+
+    const SerialPatch::Patched tooBig = patch->Apply(file, 0x100000000);
+    EXPECT_EQ(tooBig.error, "serial number 4294967296 does not fit le:4");
+    EXPECT_EQ(tooBig.image, nullptr);
+}
+
+// Another program holding a file's lock, until the object goes.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& path) {
+#ifdef _WIN32
+        std::string error;
+        EXPECT_EQ(m_file.Open(path, std::chrono::milliseconds(0), nullptr, error),
+                  LockedFile::Outcome::kLocked);
+#else
+        // A child process: a lock of this process could not stand in another's way.
+        int held[2];
+        int release[2];
+        if (pipe(held) != 0 || pipe(release) != 0) {
+            ADD_FAILURE() << "no pipe";
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(held[0]);
+            close(release[1]);
+            const int file = open(path.c_str(), O_RDWR | O_CREAT, 0666);
+            char byte = file >= 0 && flock(file, LOCK_EX) == 0 ? 'L' : 'E';
+            if (write(held[1], &byte, 1) != 1) {
+                _exit(1);
+            }
+            while (read(release[0], &byte, 1) > 0) {
+            }
+            _exit(0);
+        }
+        close(held[1]);
+        close(release[0]);
+        m_release = release[1];
+        char byte = 0;
+        EXPECT_EQ(read(held[0], &byte, 1), 1);
+        EXPECT_EQ(byte, 'L') << "the child took the lock";
+        close(held[0]);
+#endif
+    }
+    ~LockHolder() {
+#ifndef _WIN32
+        close(m_release);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+#endif
+    }
+
+private:
+#ifdef _WIN32
+    LockedFile m_file;
+#else
+    int m_pid = -1;
+    int m_release = -1;
+#endif
+};
+
+constexpr std::chrono::milliseconds kShortPatience(50);
+
+TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
+    TempDir dir;
+    const auto counter = [&](const std::string& name) { return (dir.path() / name).string(); };
+    struct Case {
+        const char* name;
+        const char* content;  // nullptr: no file
+        std::optional<std::uint64_t> start;
+        SerialTakeError error;
+        std::uint64_t value;
+        const char* after;  // the file after the take (when taken)
+    };
+    const std::vector<Case> cases = {
+        {"missing", nullptr, std::nullopt, SerialTakeError::kMissing, 0, nullptr},
+        {"missing, with a start", nullptr, 1000, SerialTakeError::kNone, 1000, "1001\n"},
+        {"a start, but the file wins", "17\n", 1000, SerialTakeError::kNone, 17, "18\n"},
+        {"hex, blanks around it", " 0x10 \r\n", std::nullopt, SerialTakeError::kNone, 16, "17\n"},
+        {"malformed", "twelve\n", std::nullopt, SerialTakeError::kMalformed, 0, nullptr},
+        {"empty", "", std::nullopt, SerialTakeError::kMalformed, 0, nullptr},
+        {"at its end", "18446744073709551615", std::nullopt, SerialTakeError::kUsedUp, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = counter(c.name);
+        if (c.content != nullptr) {
+            dir.Write(c.name, c.content);
+        }
+        SerialCounter source(path, c.start);
+        const SerialTake checked = source.Check();
+        // Only taking finds a counter at its end.
+        EXPECT_EQ(checked.error,
+                  c.error == SerialTakeError::kUsedUp ? SerialTakeError::kNone : c.error);
+        const SerialTake take = source.Take(nullptr);
+        EXPECT_EQ(take.error, c.error) << take.text;
+        if (take.ok()) {
+            EXPECT_EQ(take.value, c.value);
+            EXPECT_EQ(ReadFile(path), c.after);
+            EXPECT_EQ(source.Take(nullptr).value, c.value + 1);
+        } else {
+            EXPECT_NE(take.text.find("serial counter " + path), std::string::npos) << take.text;
+            EXPECT_EQ(std::filesystem::exists(path), c.content != nullptr);
+            if (c.content != nullptr) {
+                EXPECT_EQ(ReadFile(path), c.content) << "a refused counter stays as it was";
+            }
+        }
+    }
+    {
+        SCOPED_TRACE("a folder in its place");
+        std::filesystem::create_directory(dir.path() / "folder");
+        EXPECT_EQ(SerialCounter(counter("folder"), 1).Take(nullptr).error,
+                  SerialTakeError::kUnreadable);
+    }
+    {
+        SCOPED_TRACE("locked by another program");
+        const std::string path = dir.Write("locked", "5\n");
+        SerialCounter source(path, std::nullopt, kShortPatience);
+        {
+            LockHolder holder(path + ".lock");
+            EXPECT_EQ(source.Take(nullptr).error, SerialTakeError::kLocked);
+            // However long it would wait, a stop request ends the wait.
+            SerialCounter patient(path, std::nullopt, std::chrono::hours(1));
+            EXPECT_EQ(patient.Take([] { return true; }).error, SerialTakeError::kStopped);
+            EXPECT_EQ(ReadFile(path), "5\n");
+        }
+        EXPECT_EQ(source.Take(nullptr).value, 5u) << "free again";
+    }
+}
+
+#ifndef _WIN32
+// Programs taking from one counter at once never get the same number, and skip none.
+TEST(SerialCounterTest, ProgramsTakingAtOnceGetDistinctNumbers) {
+    TempDir dir;
+    const std::string path = (dir.path() / "counter").string();
+    constexpr int kPrograms = 4;
+    constexpr int kTakes = 25;
+    int numbers[2];
+    ASSERT_EQ(pipe(numbers), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kPrograms; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(numbers[0]);
+            SerialCounter source(path, 500);
+            for (int t = 0; t < kTakes; ++t) {
+                const SerialTake take = source.Take(nullptr);
+                const std::uint64_t value = take.ok() ? take.value : 0;
+                if (write(numbers[1], &value, sizeof value) != sizeof value) {
+                    _exit(1);
+                }
+            }
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    close(numbers[1]);
+    std::multiset<std::uint64_t> taken;
+    std::uint64_t value = 0;
+    while (read(numbers[0], &value, sizeof value) == sizeof value) {
+        taken.insert(value);
+    }
+    close(numbers[0]);
+    for (const pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::multiset<std::uint64_t> expected;
+    for (std::uint64_t n = 500; n < 500 + kPrograms * kTakes; ++n) {
+        expected.insert(n);
+    }
+    EXPECT_EQ(taken, expected);
+    EXPECT_EQ(ReadFile(path), std::to_string(500 + kPrograms * kTakes) + "\n");
+}
+#endif
+
+TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        const char* list;  // nullptr: no file
+        const char* used;  // nullptr: no FILE.used yet
+        std::vector<std::uint64_t> taken;
+        SerialTakeError then;  // how the take after them ends
+        const char* usedAfter;
+    };
+    const std::vector<Case> cases = {
+        {"in order, then used up",
+         "1\n0x10\n\n 3 \r\n",
+         nullptr,
+         {1, 16, 3},
+         SerialTakeError::kUsedUp,
+         "1\n0x10\n3\n"},
+        {"values used before are passed over",
+         "1\n2\n3\n4",
+         "0x2\n4\n",
+         {1, 3},
+         SerialTakeError::kUsedUp,
+         "0x2\n4\n1\n3\n"},
+        // A crash in the middle of an append: the start of a value, no line end.
+        {"an append cut short",
+         "0x20\n0x21\n",
+         "0x",
+         {0x20, 0x21},
+         SerialTakeError::kUsedUp,
+         "0x\n0x20\n0x21\n"},
+        {"missing", nullptr, nullptr, {}, SerialTakeError::kMissing, nullptr},
+        {"a line that is no value",
+         "1\n2\nthree\n",
+         nullptr,
+         {},
+         SerialTakeError::kMalformed,
+         nullptr},
+        {"a value given twice", "7\n8\n0x7\n", nullptr, {}, SerialTakeError::kMalformed, nullptr},
+        {"FILE.used spoiled", "1\n2\n", "1\nzwei\n", {}, SerialTakeError::kMalformed, "1\nzwei\n"},
+        {"empty", "\n\n", nullptr, {}, SerialTakeError::kUsedUp, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (dir.path() / c.name).string();
+        if (c.list != nullptr) {
+            dir.Write(c.name, c.list);
+        }
+        if (c.used != nullptr) {
+            dir.Write(std::string(c.name) + ".used", c.used);
+        }
+        SerialList source(path);
+        const SerialTake checked = source.Check();
+        EXPECT_EQ(checked.error, c.taken.empty() ? c.then : SerialTakeError::kNone);
+        for (const std::uint64_t expected : c.taken) {
+            const SerialTake take = source.Take(nullptr);
+            EXPECT_TRUE(take.ok()) << take.text;
+            EXPECT_EQ(take.value, expected);
+        }
+        const SerialTake last = source.Take(nullptr);
+        EXPECT_EQ(last.error, c.then) << last.text;
+        EXPECT_EQ(last.text.rfind("serial list " + path, 0), 0u) << last.text;
+        if (c.then == SerialTakeError::kUsedUp) {
+            EXPECT_EQ(last.text, "serial list " + path + " is used up");
+        }
+        EXPECT_EQ(std::filesystem::exists(path + ".used"), c.usedAfter != nullptr);
+        if (c.usedAfter != nullptr) {
+            EXPECT_EQ(ReadFile(path + ".used"), c.usedAfter);
+        }
+    }
+    {
+        SCOPED_TRACE("a folder in its place");
+        std::filesystem::create_directory(dir.path() / "folder");
+        EXPECT_EQ(SerialList((dir.path() / "folder").string()).Take(nullptr).error,
+                  SerialTakeError::kUnreadable);
+    }
+    {
+        SCOPED_TRACE("locked by another program");
+        const std::string path = dir.Write("locked", "1\n2\n");
+        SerialList source(path, kShortPatience);
+        {
+            LockHolder holder(path + ".used");
+            EXPECT_EQ(source.Take(nullptr).error, SerialTakeError::kLocked);
+            EXPECT_EQ(source.Take([] { return true; }).error, SerialTakeError::kStopped);
+        }
+        EXPECT_EQ(source.Take(nullptr).value, 1u) << "free again";
+    }
+}
+
+}  // namespace
