@@ -28,7 +28,8 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
     const std::string name = "serial counter " + m_path;
     // The counter file itself is replaced by each take, so the lock lives in a file of its own
     // that stays.
-    const std::string lockPath = m_path + ".lock";
+    const std::string real = RealSerialPath(m_path);
+    const std::string lockPath = real + ".lock";
     LockedFile lock;
     std::string error;
     switch (lock.Open(lockPath, m_lockPatience, stopRequested, error)) {
@@ -44,7 +45,7 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
                           name + ": its lock file " + lockPath + " cannot be used (" + error + ")");
     }
     std::string text;
-    SerialTake take = ReadSerialTextFile(m_path, "serial counter", text);
+    SerialTake take = ReadSerialTextFile(real, name, text);
     if (take.error == SerialTakeError::kMissing && m_start) {
         take = SerialTake{};
         take.value = *m_start;
@@ -65,7 +66,7 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
         return Failed(SerialTakeError::kUsedUp, name + " is at its end");
     }
     // On the disk before the number is given out: a crash from here on skips it at worst.
-    if (!ReplaceFileDurably(m_path, std::to_string(take.value + 1) + "\n", error)) {
+    if (!ReplaceFileDurably(real, std::to_string(take.value + 1) + "\n", error)) {
         return Failed(SerialTakeError::kUnwritable, name + " cannot be written (" + error + ")");
     }
     return take;

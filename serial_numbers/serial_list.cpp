@@ -27,7 +27,7 @@ SerialTake SerialList::ReadList() {
         return {};
     }
     std::string text;
-    SerialTake take = ReadSerialTextFile(m_path, "serial list", text);
+    SerialTake take = ReadSerialTextFile(m_path, "serial list " + m_path, text);
     if (!take.ok()) {
         return take;
     }
@@ -75,7 +75,7 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
     }
     // FILE.used is only ever appended to, so it carries its own lock.
     const std::string name = "serial list " + m_path;
-    const std::string usedPath = m_path + ".used";
+    const std::string usedPath = RealSerialPath(m_path) + ".used";
     LockedFile used;
     std::string error;
     switch (used.Open(usedPath, m_lockPatience, stopRequested, error)) {

@@ -8,18 +8,18 @@
 
 #include "platform/utf8_path.h"
 
-SerialTake ReadSerialTextFile(const std::string& path, const std::string& what, std::string& text) {
+SerialTake ReadSerialTextFile(const std::string& path, const std::string& name, std::string& text) {
     SerialTake result;
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(PathFromUtf8(path), error);
     if (status.type() == std::filesystem::file_type::not_found) {
         result.error = SerialTakeError::kMissing;
-        result.text = what + " " + path + " does not exist";
+        result.text = name + " does not exist";
         return result;
     }
     if (!error && status.type() != std::filesystem::file_type::regular) {
         result.error = SerialTakeError::kUnreadable;
-        result.text = what + " " + path + " is no regular file";
+        result.text = name + " is no regular file";
         return result;
     }
     errno = 0;
@@ -29,7 +29,7 @@ SerialTake ReadSerialTextFile(const std::string& path, const std::string& what, 
     }
     if (!in.is_open() || in.bad()) {
         result.error = SerialTakeError::kUnreadable;
-        result.text = what + " " + path + " cannot be read";
+        result.text = name + " cannot be read";
         if (errno != 0) {
             result.text += " (";
             result.text += std::strerror(errno);
@@ -37,6 +37,12 @@ SerialTake ReadSerialTextFile(const std::string& path, const std::string& what, 
         }
     }
     return result;
+}
+
+std::string RealSerialPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(PathFromUtf8(path), error);
+    return error ? path : Utf8FromPath(real);
 }
 
 std::vector<std::string> SplitSerialLines(const std::string& text) {

@@ -338,6 +338,18 @@ TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
                   SerialTakeError::kUnreadable);
     }
     {
+        SCOPED_TRACE("reached through a link: one counter, one lock");
+        const std::string real = dir.Write("real", "70\n");
+        std::error_code error;
+        std::filesystem::create_symlink(real, counter("link"), error);
+        if (!error) {  // Windows may not allow links
+            EXPECT_EQ(SerialCounter(counter("link"), 1).Take(nullptr).value, 70u);
+            EXPECT_EQ(SerialCounter(real, 1).Take(nullptr).value, 71u);
+            EXPECT_TRUE(std::filesystem::is_symlink(counter("link"))) << "the link stays";
+            EXPECT_EQ(ReadFile(counter("link")), "72\n");
+        }
+    }
+    {
         SCOPED_TRACE("locked by another program");
         const std::string path = dir.Write("locked", "5\n");
         SerialCounter source(path, std::nullopt, kShortPatience);
