@@ -51,6 +51,28 @@ std::string CliUsageText() {
            "                        goes on. A FILE that cannot be opened ends the run with 2\n"
            "                        before the target is touched, a line that cannot be\n"
            "                        written with 1\n"
+           "      --serial-at ADDR  write a serial number of its own into each board's image at\n"
+           "                        ADDR (hex, e.g. 0x1FF00), where the image file must hold\n"
+           "                        nothing (FF) or the --serial-placeholder bytes (else the\n"
+           "                        run ends with 2 before any board starts); each number is\n"
+           "                        taken before its board starts and stays spent, whatever\n"
+           "                        becomes of the board. The record adds serialNumber,\n"
+           "                        serialAt and flashedSha256 (of the image as flashed)\n"
+           "      --serial-format FMT\n"
+           "                        dec:N (N digits), hex:N (N upper-case hex digits), le:N\n"
+           "                        or be:N (an N-byte binary number, N 1..8); a number that\n"
+           "                        does not fit fails its board before anything is sent\n"
+           "      --serial-placeholder HEXBYTES\n"
+           "                        the bytes the image file holds at ADDR (e.g. 30303030)\n"
+           "      --serial-counter FILE\n"
+           "                        take the numbers from a counter: FILE holds the next one;\n"
+           "                        it is locked across programs (FILE.lock) and replaced on\n"
+           "                        the disk before each board starts\n"
+           "      --serial-start N  the first number of a counter FILE that does not exist yet\n"
+           "      --serial-list FILE\n"
+           "                        take the numbers from a list, one per line (decimal or 0x\n"
+           "                        hex), in order; each one taken goes to FILE.used first and\n"
+           "                        is never taken again\n"
            "      --repeat[=replug] board after board: after each board a station waits for\n"
            "                        the next one and runs again, with a running count. It\n"
            "                        waits for Enter on standard input (one Enter starts every\n"
@@ -75,6 +97,36 @@ std::string CliUsageText() {
            "stderr and ends the run with 1 (130 if aborted), never 0.\n";
 }
 
+namespace {
+
+// The serial number options: a place, a format and one source of numbers, for an image.
+bool CheckSerialOptions(CliOptions& options, std::string& error) {
+    CliOptions::Serial& serial = options.serial;
+    const int sources = (serial.counter.empty() ? 0 : 1) + (serial.list.empty() ? 0 : 1) +
+                        (serial.stationNumber ? 1 : 0);
+    if (serial.at.empty() || serial.format.empty()) {
+        error = "a serial number needs --serial-at and --serial-format";
+    } else if (options.initOnly) {
+        error = "a serial number goes into an IMAGE, not with --init-only";
+    } else if (sources != 1) {
+        error = "a serial number comes from one of --serial-counter and --serial-list";
+    } else if (serial.start && serial.counter.empty()) {
+        error = "--serial-start goes with --serial-counter";
+    } else if (serial.stationNumber && options.stationBoard == 0) {
+        error = "--station-serial goes with --station-board";
+    }
+    if (!error.empty()) {
+        return false;
+    }
+    const std::optional<SerialFormat> format = SerialFormat::Parse(serial.format, error);
+    if (format) {
+        serial.patch = SerialPatch::Make(serial.at, *format, serial.placeholder, error);
+    }
+    return serial.patch.has_value();
+}
+
+}  // namespace
+
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                      std::string& error) {
     using Value = Option::Value;
@@ -85,6 +137,18 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         return [&into](const std::string& value, std::string&) {
             into = value;
             return true;
+        };
+    };
+    const auto number = [](std::optional<std::uint64_t>& into, const char* name) {
+        return [&into, name](const std::string& value, std::string& error) {
+            into = ParseSerialValue(value);
+            if (!into) {
+                error = name;
+                error += " needs a number (decimal or 0x hex), not '";
+                error += value;
+                error += "'";
+            }
+            return into.has_value();
         };
     };
     const std::vector<Option> table = {
@@ -180,6 +244,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
          }},
         {"--list-ports", "", Value::kNone, flag(options.listPorts)},
         {"--list-targets", "", Value::kNone, flag(options.listTargets)},
+        {"--serial-at", "", Value::kRequired, text(options.serial.at)},
+        {"--serial-format", "", Value::kRequired, text(options.serial.format)},
+        {"--serial-placeholder", "", Value::kRequired, text(options.serial.placeholder)},
+        {"--serial-counter", "", Value::kRequired, text(options.serial.counter)},
+        {"--serial-start", "", Value::kRequired, number(options.serial.start, "--serial-start")},
+        {"--serial-list", "", Value::kRequired, text(options.serial.list)},
+        {"--station-serial", "", Value::kRequired,
+         number(options.serial.stationNumber, "--station-serial")},
     };
     std::vector<std::string> positional;
     if (!ParseOptions(args, table, OptionWording{}, positional, error)) {
@@ -196,12 +268,17 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     if (!positional.empty()) {
         options.image = positional.front();
     }
+    const CliOptions::Serial& serial = options.serial;
+    const bool serialAsked = !serial.at.empty() || !serial.format.empty() ||
+                             !serial.placeholder.empty() || !serial.counter.empty() ||
+                             serial.start || !serial.list.empty() || serial.stationNumber;
     if (!options.RunsJob()) {
         if (!options.image.empty() || !options.record.empty() ||
-            options.repeat != RepeatMode::kOnce) {
-            error = std::string(!options.image.empty()    ? "IMAGE"
-                                : !options.record.empty() ? "--record"
-                                                          : "--repeat") +
+            options.repeat != RepeatMode::kOnce || serialAsked) {
+            error = std::string(!options.image.empty()                ? "IMAGE"
+                                : !options.record.empty()             ? "--record"
+                                : options.repeat != RepeatMode::kOnce ? "--repeat"
+                                                                      : "a serial number") +
                     " goes with a job, not with --list-ports or --list-targets";
             return false;
         }
@@ -228,5 +305,5 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         error = "no IMAGE given (use --init-only to run Initialize alone)";
         return false;
     }
-    return true;
+    return !serialAsked || CheckSerialOptions(options, error);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/baud_rate.h"
+#include "serial_numbers/serial_patch.h"
 
 // How a station goes on after a board (--repeat).
 enum class RepeatMode {
@@ -35,6 +37,20 @@ struct CliOptions {
     // Set only in the program a production run starts for one board of one station: that
     // board's number (its record line carries it) and events instead of a log on stdout.
     int stationBoard = 0;
+
+    // A serial number in every board (--serial-*): where and how it goes into the image, as
+    // given and as checked, and where the numbers come from.
+    struct Serial {
+        std::string at;  // the texts of --serial-at, --serial-format, --serial-placeholder
+        std::string format;
+        std::string placeholder;
+        std::optional<SerialPatch> patch;  // made from them once they passed
+        std::string counter;               // --serial-counter FILE
+        std::optional<std::uint64_t> start;
+        std::string list;  // --serial-list FILE
+        // Set only in a station's program: the number the run took for its board.
+        std::optional<std::uint64_t> stationNumber;
+    } serial;
 
     // True when a job (Initialize, and Start Download unless initOnly) is to run.
     bool RunsJob() const { return !listPorts && !listTargets; }

@@ -61,6 +61,9 @@ int main(int argc, char** argv) {
         status != kExitSuccess) {
         return console.CheckedStatus(status);
     }
+    if (const int status = PrepareSerialNumbers(options, setup); status != kExitSuccess) {
+        return console.CheckedStatus(status);
+    }
     if (options.RunsStations()) {
         return ProductionRun(options, setup, errIsTerminal, sharedTerminal)
             .Run(StopRequested, (closedAtStart & kStdoutWasClosed) != 0);

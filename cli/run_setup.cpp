@@ -9,6 +9,8 @@
 #include "image/hex_reader.h"
 #include "link/download_job.h"
 #include "platform/utf8_path.h"
+#include "serial_numbers/serial_counter.h"
+#include "serial_numbers/serial_list.h"
 
 int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& targetFolders,
                           CliConsole& console, RunSetup& setup) {
@@ -79,4 +81,43 @@ int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequest
     setup.pendingStatus = status;
     setup.pendingFailure = failure;
     return kExitSuccess;
+}
+
+int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
+    const CliOptions::Serial& serial = options.serial;
+    if (!serial.patch || !setup.image) {
+        return kExitSuccess;  // no numbers, or a station's board that fails already
+    }
+    const std::string refusal = serial.patch->CheckImage(*setup.image);
+    if (!refusal.empty() && options.stationBoard != 0) {
+        setup.pendingStatus = kExitJobFailed;
+        setup.pendingFailure = refusal;
+        return kExitSuccess;
+    }
+    if (!refusal.empty()) {
+        return UsageError(refusal);
+    }
+    if (serial.stationNumber) {
+        return kExitSuccess;
+    }
+    if (!serial.counter.empty()) {
+        setup.serialSource = std::make_unique<SerialCounter>(serial.counter, serial.start);
+    } else {
+        setup.serialSource = std::make_unique<SerialList>(serial.list);
+    }
+    const SerialTake check = setup.serialSource->Check();
+    if (check.ok()) {
+        return kExitSuccess;
+    }
+    std::fprintf(stderr, "quillon-cli: %s\n", EscapeForTerminal(check.text, false).c_str());
+    switch (check.error) {
+        case SerialTakeError::kUsedUp:
+        case SerialTakeError::kLocked:
+            return kExitJobFailed;
+        case SerialTakeError::kStopped:
+            return kExitAborted;
+        default:
+            // Files that are not there or hold something else than numbers: bad input.
+            return kExitUsage;
+    }
 }

@@ -9,6 +9,7 @@
 #include "image/hex_image.h"
 #include "image/target_folders.h"
 #include "platform/append_only_file.h"
+#include "serial_numbers/serial_source.h"
 
 // What every board of a run shares, made ready before any target is touched: the target's
 // monitor file, the record file, the image read once.
@@ -22,6 +23,9 @@ struct RunSetup {
     // in the record, instead of ending the program without one.
     int pendingStatus = kExitSuccess;
     std::string pendingFailure;
+    // Where the boards' serial numbers come from (--serial-counter, --serial-list); none in a
+    // station's program, which gets its number from the run.
+    std::unique_ptr<SerialSource> serialSource;
 };
 
 // Finds the target's monitor file and opens the record file. Returns kExitSuccess, or the
@@ -36,3 +40,9 @@ int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& target
 // kExitSuccess, or the status to end with.
 int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequested& abortRequested,
               RunSetup& setup);
+
+// With serial numbers: checks that the image leaves their place free (else a usage error; in a
+// station's program, whose file may have changed since the run checked it, a failed board) and
+// that numbers can be taken from the counter or list, before any target is touched. Returns
+// kExitSuccess, or the status to end with (the reason said on stderr).
+int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup);

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -25,8 +26,11 @@
 #include "cli/production/board_record.h"
 #include "cli/production/station_event.h"
 #include "cli/production/station_summary.h"
+#include "image/hex_reader.h"
 #include "image/sha256.h"
+#include "link/download_job.h"
 #include "platform/child_process.h"
+#include "serial_numbers/serial_patch.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
@@ -68,6 +72,17 @@ public:
         m_port = m_process->ReadLine();
     }
     const std::string& port() const { return m_port; }
+    // The report of the target as it is now (SIGUSR1 has it written; it lands whole, by a
+    // rename).
+    std::string Snapshot() {
+        std::filesystem::remove(m_report);
+        kill(m_process->pid(), SIGUSR1);
+        for (int waited = 0; !std::filesystem::exists(m_report) && waited < 500; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::ifstream in(m_report);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
     // Stops the simulator and returns its report.
     std::string Report() {
         m_process->Stop();
@@ -263,6 +278,19 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"-p", "/dev/x", "-t", "Virtual Target", "--echo-window", "0", kDemo},
         {"-p", "/dev/x", "-t", "Virtual Target", "--echo-window", "1025", kDemo},
         {"-p", "/dev/x", "-t", "Virtual Target", "--echo-window=8x", kDemo},
+        // Serial numbers: a place, a format and one source, with an image.
+        {"-p", "/dev/x", "-t", "Virtual Target", "--serial-at", "0x100", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--serial-format", "dec:4", "--serial-counter",
+         "c", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--serial-at", "0x100", "--serial-format", "dec:4",
+         "--serial-counter", "c", "--serial-list", "l", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--serial-at", "0x100", "--serial-format", "dec:0",
+         "--serial-counter", "c", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--serial-at", "0x100", "--serial-format", "dec:4",
+         "--serial-counter", "c", "--serial-placeholder", "30", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--serial-start", "5", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--init-only", "--serial-at", "0x100",
+         "--serial-format", "dec:4", "--serial-counter", "c"},
     };
     for (const auto& args : cases) {
         const ProcessResult result = Cli(args);
@@ -538,7 +566,8 @@ TEST(CliTest, ListsTargetsAndPorts) {
 TEST(CliProductionTest, StationEventsRoundTrip) {
     std::vector<StationEvent> events = {{StationEventKind::kLine, "Erasing sector 0!"},
                                         {StationEventKind::kAppend, "*"},
-                                        {StationEventKind::kMessage, "a\\b\nc\r\td\\n"}};
+                                        {StationEventKind::kMessage, "a\\b\nc\r\td\\n"},
+                                        {StationEventKind::kFlashedDigest, std::string(64, 'f')}};
     StationEvent progress{StationEventKind::kProgress, {}};
     progress.phase = ProgressPhase::kProgramming;
     progress.done = 4096;
@@ -1197,6 +1226,328 @@ TEST(CliTest, TheRecordAndTheLogSayWhyAndLoseNoLine) {
         EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
         EXPECT_EQ(RecordResults(record), sim.port() + "|1|" + c.result + "|" + c.failure + "\n");
         EXPECT_NE(result.out.find(c.outHolds), std::string::npos) << result.out;
+    }
+}
+
+// "port|board|result|serialNumber|serialAt|flashedSha256|failure" per record line, sorted.
+std::vector<std::string> SerialRecord(const std::string& record) {
+    const std::string read =
+        "import json, sys\n"
+        "rows = [json.loads(l) for l in open(sys.argv[1], encoding='utf-8').read().splitlines()]\n"
+        "print(*sorted(f\"{r['port']}|{r['board']}|{r['result']}|{r['serialNumber']}|"
+        "{r['serialAt']}|{r['flashedSha256']}|{r['failure']}\" for r in rows), sep='\\n')\n";
+    const ProcessResult result = RunProcess({"/usr/bin/env", "python3", "-c", read, record});
+    std::vector<std::string> lines;
+    std::istringstream text(result.out + result.err);
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// The demo image with `value` in dec:8 at 0x7FF00, where the demo has nothing.
+struct SerialDemo {
+    SerialDemo() {
+        HexReadResult read = ReadHexFile(kDemo, [] { return false; });
+        image = std::move(read.image);
+        std::string error;
+        patch = SerialPatch::Make("0x7FF00", *SerialFormat::Parse("dec:8", error), "", error);
+    }
+    std::string FlashedSha256(std::uint64_t value) const {
+        return DownloadJob::ProgrammedSha256(*patch->Apply(image, value).image);
+    }
+    // The digest of sector 7 of a target's flash that holds `value`, as its report gives it.
+    static std::string SectorDigest(std::uint64_t value) {
+        std::vector<std::uint8_t> sector(0x10000, 0xFF);
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%08llu", static_cast<unsigned long long>(value));
+        std::copy(digits, digits + 8, sector.begin() + 0xFF00);
+        return Sha256Hex(sector.data(), sector.size());
+    }
+    HexImage image;
+    std::optional<SerialPatch> patch;
+};
+
+// Three stations board after board: each board gets the next number of the counter, its flash
+// holds the number its record line names, and no number is given twice or skipped.
+TEST(CliSerialTest, ThreeStationsNumberEveryBoardOnce) {
+    TempDir dir;
+    const std::string record = (dir.path() / "record.jsonl").string();
+    const std::string counter = (dir.path() / "counter").string();
+    std::vector<std::unique_ptr<Sim>> sims;
+    std::vector<std::string> dumps;
+    std::string ports;
+    for (int i = 0; i < 3; ++i) {
+        dumps.push_back((dir.path() / ("flash" + std::to_string(i))).string());
+        sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--dump", dumps.back()}));
+        ports += (i == 0 ? "" : ",") + sims.back()->port();
+    }
+    constexpr int kBoards = 3;
+    Terminal terminal;
+    std::map<std::string, std::string> flashed;  // "port|board" -> sector 7's digest
+    int board = 1;
+    ProcessOptions options;
+    options.stdinFrom = terminal.name();
+    options.timeoutMs = 60000;
+    options.onOutput = [&](const std::string& out, int) {
+        const std::string done = ": board " + std::to_string(board) + ": ok";
+        if (board > kBoards || !std::all_of(sims.begin(), sims.end(), [&](const auto& sim) {
+                return out.find(sim->port() + done) != std::string::npos;
+            })) {
+            return;
+        }
+        for (const auto& sim : sims) {
+            const std::string report = sim->Snapshot();
+            const std::regex sector7(R"re(\{"sector": 7, "sha256": "([0-9a-f]{64})"\})re");
+            std::smatch m;
+            flashed[sim->port() + "|" + std::to_string(board)] =
+                std::regex_search(report, m, sector7) ? m[1].str() : "none";
+        }
+        terminal.Type(++board > kBoards ? "q\n" : "\n");
+    };
+    const ProcessResult result = Cli({"-p", ports, "-t", "Virtual Target", "--repeat", "--record",
+                                      record, "--serial-at", "0x7FF00", "--serial-format", "dec:8",
+                                      "--serial-counter", counter, "--serial-start", "500", kDemo},
+                                     options);
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(board, kBoards + 1);
+
+    const SerialDemo demo;
+    std::set<std::uint64_t> numbers;
+    const std::vector<std::string> lines = SerialRecord(record);
+    ASSERT_EQ(lines.size(), 3u * kBoards) << Lines(lines);
+    std::map<std::string, std::uint64_t> lastOf;
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(
+            line, m, std::regex(R"re((.+)\|(\d)\|ok\|(\d{8})\|0x7FF00\|([0-9a-f]{64})\|None)re")))
+            << line;
+        const std::uint64_t value = std::stoull(m[3].str());
+        numbers.insert(value);
+        EXPECT_EQ(m[4].str(), demo.FlashedSha256(value)) << line;
+        EXPECT_EQ(flashed[m[1].str() + "|" + m[2].str()], SerialDemo::SectorDigest(value)) << line;
+        if (m[2].str() == std::to_string(kBoards)) {
+            lastOf[m[1].str()] = value;
+        }
+    }
+    std::set<std::uint64_t> expected;
+    for (std::uint64_t n = 500; n < 500 + 3 * kBoards; ++n) {
+        expected.insert(n);
+    }
+    EXPECT_EQ(numbers, expected) << "all distinct, one after the other";
+    std::ifstream counterFile(counter);
+    std::string next;
+    counterFile >> next;
+    EXPECT_EQ(next, std::to_string(500 + 3 * kBoards));
+    EXPECT_NE(result.out.find(sims[0]->port() + ": Serial number 00000"), std::string::npos);
+    // The flash itself, byte for byte: the number of each station's last board.
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        const std::string port = sims[i]->port();
+        sims[i]->Report();  // ends the target, which writes its flash
+        std::ifstream dump(dumps[i], std::ios::binary);
+        dump.seekg(0x7FF00);
+        char digits[9] = {};
+        dump.read(digits, 8);
+        char expectedDigits[16];
+        std::snprintf(expectedDigits, sizeof expectedDigits, "%08llu",
+                      static_cast<unsigned long long>(lastOf[port]));
+        EXPECT_STREQ(digits, expectedDigits) << port;
+    }
+}
+
+// A number once taken stays spent, whatever becomes of its board: a station program killed
+// after it took its number and before the number was flashed leaves a line of the run with
+// that number, and the next run goes on after it.
+TEST(CliSerialTest, ASpentNumberIsExplainedAndNeverTakenAgain) {
+    TempDir dir;
+    const std::string record = (dir.path() / "record.jsonl").string();
+    const std::string counter = dir.Write("counter", "41\n");
+    const std::vector<std::string> serial = {
+        "--serial-at",      "0x7FF00", "--serial-format", "dec:8",
+        "--serial-counter", counter,   "--record",        record};
+    Sim a;
+    Sim b({"--program-ms", "20"});
+    std::vector<std::string> args = {"-p", a.port() + "," + b.port(), "-t", "Virtual Target"};
+    args.insert(args.end(), serial.begin(), serial.end());
+    args.push_back(kDemo);
+    bool killed = false;
+    ProcessOptions options;
+    options.onOutput = [&](const std::string& out, int run) {
+        if (!killed && out.find(b.port() + ": Erasing sector 1!") != std::string::npos) {
+            killed = true;
+            for (const int child : ChildrenOf(run, b.port())) {
+                kill(child, SIGKILL);
+            }
+        }
+    };
+    const ProcessResult result = Cli(args, options);
+    EXPECT_TRUE(killed);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    // Its board never got as far as sector 7.
+    EXPECT_EQ(b.Report().find("\"sector\": 7,"), std::string::npos);
+
+    // A single run afterwards, on the good target, gets the next number.
+    std::vector<std::string> single = {"-p", a.port(), "-t", "Virtual Target"};
+    single.insert(single.end(), serial.begin(), serial.end());
+    single.push_back(kDemo);
+    EXPECT_EQ(Cli(single).exitCode, 0);
+
+    const SerialDemo demo;
+    const std::vector<std::string> lines = SerialRecord(record);
+    ASSERT_EQ(lines.size(), 3u) << Lines(lines);
+    std::set<std::string> numbers;
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(
+            line, m,
+            std::regex(R"re((.+)\|1\|(ok|failed)\|(\d{8})\|0x7FF00\|([0-9a-f]{64}|None)\|(.+))re")))
+            << line;
+        numbers.insert(m[3].str());
+        const bool killedOne = m[1].str() == b.port();
+        EXPECT_EQ(m[2].str(), killedOne ? "failed" : "ok") << line;
+        EXPECT_EQ(m[5].str(), killedOne ? "station program ended by signal 9" : "None") << line;
+        // The killed program may have died before it said which image it was to flash.
+        if (m[4].str() != "None" || !killedOne) {
+            EXPECT_EQ(m[4].str(), demo.FlashedSha256(std::stoull(m[3].str()))) << line;
+        }
+    }
+    EXPECT_EQ(numbers, (std::set<std::string>{"00000041", "00000042", "00000043"}));
+    std::ifstream counterFile(counter);
+    std::string next;
+    counterFile >> next;
+    EXPECT_EQ(next, "44");
+}
+
+// A run takes its number or says why it cannot, before the target is touched: the file's data
+// where the number goes, a counter or list that is not there, holds no numbers or has none
+// left. A number that does not fit its format fails the board before anything is sent; the
+// number stays spent and its line carries it.
+TEST(CliSerialTest, ARunTakesItsNumberOrSaysWhyNot) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::vector<std::string> serial;  // with FILE for a file in the case's folder
+        std::map<std::string, std::string> files;
+        bool twoStations;
+        int exitCode;
+        std::string err;     // what stderr holds
+        std::string record;  // "result|serialNumber|failure", empty: no line
+        std::map<std::string, std::string> filesAfter;
+    };
+    const std::vector<Case> cases = {
+        {"a list",
+         {"--serial-at", "0x7FF00", "--serial-format", "hex:4", "--serial-list", "FILE/list"},
+         {{"list", "0x0010\n0x0011\n"}},
+         false,
+         0,
+         "",
+         "ok|0010|None",
+         {{"list.used", "0x0010\n"}}},
+        {"a number that does not fit",
+         {"--serial-at", "0x7FF00", "--serial-format", "dec:8", "--serial-counter", "FILE/counter"},
+         {{"counter", "100000000\n"}},
+         false,
+         1,
+         "",
+         "failed|100000000|serial number 100000000 does not fit dec:8",
+         {{"counter", "100000001\n"}}},
+        {"the file's data where the number goes",
+         {"--serial-at", "0x100", "--serial-format", "dec:8", "--serial-counter", "FILE/counter",
+          "--serial-start", "1"},
+         {},
+         true,
+         2,
+         "quillon-cli: the image holds ",
+         "",
+         {}},
+        {"a counter that is not there",
+         {"--serial-at", "0x7FF00", "--serial-format", "dec:8", "--serial-counter", "FILE/counter"},
+         {},
+         true,
+         2,
+         "serial counter FILE/counter does not exist (--serial-start N creates it)\n",
+         "",
+         {}},
+        {"a list with a line that is no value",
+         {"--serial-at", "0x7FF00", "--serial-format", "dec:8", "--serial-list", "FILE/list"},
+         {{"list", "1\nzwei\n"}},
+         true,
+         2,
+         "serial list FILE/list line 2 holds no number\n",
+         "",
+         {}},
+        {"a list used up",
+         {"--serial-at", "0x7FF00", "--serial-format", "dec:8", "--serial-list", "FILE/list"},
+         {{"list", "1\n"}, {"list.used", "1\n"}},
+         false,
+         1,
+         "quillon-cli: serial list FILE/list is used up\n",
+         "",
+         {{"list.used", "1\n"}}},
+        {"a list used up, two stations",
+         {"--serial-at", "0x7FF00", "--serial-format", "dec:8", "--serial-list", "FILE/list"},
+         {{"list", "1\n"}, {"list.used", "1\n"}},
+         true,
+         1,
+         "serial list FILE/list is used up\n",
+         "",
+         {{"list.used", "1\n"}}},
+    };
+    const auto inDir = [](std::string text, const std::string& folder) {
+        for (std::size_t at; (at = text.find("FILE")) != std::string::npos;) {
+            text.replace(at, 4, folder);
+        }
+        return text;
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path folder = dir.path() / std::to_string(++number);
+        std::filesystem::create_directory(folder);
+        for (const auto& [name, content] : c.files) {
+            std::ofstream(folder / name) << content;
+        }
+        const std::string record = (folder / "record.jsonl").string();
+        Sim a;
+        Sim b;
+        std::vector<std::string> args = {
+            "-p",       c.twoStations ? a.port() + "," + b.port() : a.port(),
+            "-t",       "Virtual Target",
+            "--record", record};
+        for (const std::string& arg : c.serial) {
+            args.push_back(inDir(arg, folder.string()));
+        }
+        args.push_back(kDemo);
+        const ProcessResult result = Cli(args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+        EXPECT_NE(result.err.find(inDir(c.err, folder.string())), std::string::npos) << result.err;
+        std::vector<std::string> expected;
+        if (!c.record.empty()) {
+            expected.push_back(c.record);
+        }
+        std::vector<std::string> got;
+        for (const std::string& line : SerialRecord(record)) {
+            std::vector<std::string> fields;
+            std::istringstream split(line);
+            for (std::string field; std::getline(split, field, '|');) {
+                fields.push_back(field);
+            }
+            got.push_back(fields.size() == 7 ? fields[2] + "|" + fields[3] + "|" + fields[6]
+                                             : line);
+        }
+        EXPECT_EQ(got, expected);
+        for (const auto& [name, content] : c.filesAfter) {
+            std::ifstream in(folder / name);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content) << name;
+        }
+        if (c.exitCode != 0) {
+            // Refused, or failed before anything was sent: no target was touched.
+            for (Sim* sim : {&a, &b}) {
+                EXPECT_NE(sim->Report().find("\"sessions\": []"), std::string::npos);
+            }
+        }
     }
 }
 

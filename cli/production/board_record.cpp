@@ -144,6 +144,9 @@ std::string BoardRecord::Line() const {
            ", \"target\": " + JsonString(target) + ", \"monitorFile\": " + JsonString(monitorFile) +
            ", \"image\": " + JsonStringOrNull(image) +
            ", \"imageSha256\": " + JsonStringOrNull(imageSha256) +
+           ", \"flashedSha256\": " + JsonStringOrNull(flashedSha256) +
+           ", \"serialNumber\": " + JsonStringOrNull(serialNumber) +
+           ", \"serialAt\": " + JsonStringOrNull(serialAt) +
            ", \"eraseAll\": " + (eraseAll ? "true" : "false") +
            ", \"result\": " + JsonString(result) +
            ", \"failure\": " + (failure.empty() ? std::string("null") : JsonString(failure)) +

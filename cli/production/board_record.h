@@ -15,6 +15,11 @@ struct BoardRecord {
     std::string monitorFile;
     std::optional<std::string> image;        // none with --init-only
     std::optional<std::string> imageSha256;  // of the image file's bytes
+    // Of the image as programmed (the board's serial number included); none when no image
+    // was read, or the board failed before its image was made.
+    std::optional<std::string> flashedSha256;
+    std::optional<std::string> serialNumber;  // as its format writes it; none without numbers
+    std::optional<std::string> serialAt;      // "0x1FF00"
     bool eraseAll = false;
     std::string result;   // "ok", "failed" or "aborted"
     std::string failure;  // the failing log line; empty (null in the line) when ok

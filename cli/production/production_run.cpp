@@ -54,10 +54,15 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
             m_record.image = options.image;
         }
         m_record.eraseAll = options.eraseAll;
+        if (options.serial.patch) {
+            m_record.serialAt = options.serial.patch->AddressText();
+        }
     }
+    m_serialSource = setup.serialSource.get();
 }
 
-std::vector<std::string> ProductionRun::ArgvForBoard(const std::string& port, int board) const {
+std::vector<std::string> ProductionRun::ArgvForBoard(
+    const std::string& port, int board, std::optional<std::uint64_t> serialNumber) const {
     std::vector<std::string> argv = {
         m_program,    "--station-board", std::to_string(board),        "--port",
         port,         "--baud",          BaudRateText(m_options.baud), "--monitor",
@@ -71,6 +76,14 @@ std::vector<std::string> ProductionRun::ArgvForBoard(const std::string& port, in
     if (!m_options.record.empty()) {
         argv.insert(argv.end(), {"--record", m_options.record});
     }
+    if (serialNumber) {
+        const CliOptions::Serial& serial = m_options.serial;
+        argv.insert(argv.end(), {"--station-serial", std::to_string(*serialNumber), "--serial-at",
+                                 serial.at, "--serial-format", serial.format});
+        if (!serial.placeholder.empty()) {
+            argv.insert(argv.end(), {"--serial-placeholder", serial.placeholder});
+        }
+    }
     if (m_options.initOnly) {
         argv.push_back("--init-only");
     } else {
@@ -79,9 +92,31 @@ std::vector<std::string> ProductionRun::ArgvForBoard(const std::string& port, in
     return argv;
 }
 
-void ProductionRun::StartBoard(Station& station) {
-    station.StartBoard([this, &station](int board) { return ArgvForBoard(station.port(), board); },
-                       m_display);
+bool ProductionRun::StartBoard(Station& station) {
+    std::optional<std::uint64_t> number;
+    std::optional<std::string> text;
+    if (m_serialSource != nullptr) {
+        // Taken and on the disk before the program starts; a stop request ends a wait for the
+        // lock.
+        const SerialTake take =
+            m_serialSource->Take([this] { return m_waiter->StopRequests() > 0; });
+        if (take.error == SerialTakeError::kStopped) {
+            station.SetState(StationState::kEnded);
+            return false;
+        }
+        if (!take.ok()) {
+            m_anyWithoutNumber = true;
+            station.EndWithoutNumber(EscapeForTerminal(take.text, false), m_display);
+            return false;
+        }
+        number = take.value;
+        const SerialFormat::Written written = m_options.serial.patch->format().Write(take.value);
+        text = written.ok() ? written.text : std::to_string(take.value);
+    }
+    station.StartBoard(
+        [this, &station, number](int board) { return ArgvForBoard(station.port(), board, number); },
+        m_display, text);
+    return true;
 }
 
 bool ProductionRun::RefusedAsDuplicate(Station& station) {
@@ -166,11 +201,9 @@ void ProductionRun::TakeOperatorInput() {
                                        "port comes back; q and Enter ends the run");
         } else if (m_options.repeat == RepeatMode::kEnter && !m_quit && !m_abortRequested) {
             for (auto& station : m_stations) {
-                if (station->state() == StationState::kWaitingForEnter) {
-                    StartBoard(*station);
-                    if (station->state() == StationState::kEnded) {
-                        AfterBoard(*station);
-                    }
+                if (station->state() == StationState::kWaitingForEnter && StartBoard(*station) &&
+                    station->state() == StationState::kEnded) {
+                    AfterBoard(*station);
                 }
             }
         }
@@ -201,11 +234,9 @@ void ProductionRun::WatchPorts() {
             case StationState::kSettling:
                 if (!PortPresent(station->port())) {
                     station->SetState(StationState::kWaitingForPort);
-                } else if (now >= station->settleUntil) {
-                    StartBoard(*station);
-                    if (station->state() == StationState::kEnded) {
-                        AfterBoard(*station);
-                    }
+                } else if (now >= station->settleUntil && StartBoard(*station) &&
+                           station->state() == StationState::kEnded) {
+                    AfterBoard(*station);
                 }
                 break;
             default:
@@ -242,13 +273,7 @@ int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutCl
         } else if (m_options.repeat == RepeatMode::kReplug && !PortPresent(station->port())) {
             // An empty fixture: its first board has not come yet.
             station->SetState(StationState::kWaitingForPort);
-        } else {
-            StartBoard(*station);
-        }
-    }
-    for (auto& station : m_stations) {
-        if (!station->process().Running() && station->state() == StationState::kEnded &&
-            station->totals().boards > 0) {
+        } else if (StartBoard(*station) && station->state() == StationState::kEnded) {
             AfterBoard(*station);  // could not even start
         }
         m_display.SetStatus(station->index(), station->StatusText());
@@ -300,10 +325,11 @@ int ProductionRun::Finish() {
     // boards' results say how the run went.
     const bool anyFailed = std::any_of(m_stations.begin(), m_stations.end(),
                                        [](const auto& s) { return s->totals().failed > 0; });
-    int status = anyAborted     ? kExitAborted
-                 : anyFailed    ? kExitJobFailed
-                 : m_anyRefused ? kExitUsage
-                                : kExitSuccess;
+    // A station that ran out of numbers did not do every board asked of it.
+    int status = anyAborted                        ? kExitAborted
+                 : anyFailed || m_anyWithoutNumber ? kExitJobFailed
+                 : m_anyRefused                    ? kExitUsage
+                                                   : kExitSuccess;
     if (!m_display.WriteError().empty()) {
         std::fprintf(stderr, "quillon-cli: the log could not be written (%s)\n",
                      m_display.WriteError().c_str());

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,9 @@
 // A production run: one station per port, each board worked on by a program of its own (this
 // program again, for one board of one port), all started together; board after board with
 // --repeat. Shows the stations' log lines and status, ends with the summary table on stdout.
+// With serial numbers the run takes each board's number (under the counter's or list's lock)
+// before the board's program starts and hands it over, so that a number is never taken
+// without a record line that names it: the program's own, or the run's when it died.
 class ProductionRun {
 public:
     // `setup`: the target's monitor file checked, the image checked, the record file opened.
@@ -27,8 +32,11 @@ public:
     int Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed);
 
 private:
-    std::vector<std::string> ArgvForBoard(const std::string& port, int board) const;
-    void StartBoard(Station& station);
+    std::vector<std::string> ArgvForBoard(const std::string& port, int board,
+                                          std::optional<std::uint64_t> serialNumber) const;
+    // Takes the board's serial number, if the run gives them, and starts its program. False
+    // when no board began: no number could be taken (the station has ended).
+    bool StartBoard(Station& station);
     // A port that has just appeared may be a name of a device another station already works
     // with (two names of one adapter that came later): that station keeps it, this one ends.
     bool RefusedAsDuplicate(Station& station);
@@ -57,4 +65,6 @@ private:
     bool m_killed = false;
     bool m_quit = false;  // no further boards: the input said q or ended
     bool m_anyRefused = false;
+    SerialSource* m_serialSource = nullptr;  // none: no serial numbers
+    bool m_anyWithoutNumber = false;         // a station ended for lack of a number
 };

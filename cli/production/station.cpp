@@ -28,6 +28,8 @@ void Station::BeginBoard() {
     m_lastLine.clear();
     m_lastMessage.clear();
     m_imageDigest.reset();
+    m_flashedDigest.reset();
+    m_serialNumber.reset();
     m_unwrittenRecord.reset();
     m_result.reset();
     m_progress.reset();
@@ -81,6 +83,9 @@ void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
             break;
         case StationEventKind::kImageDigest:
             m_imageDigest = event.text;
+            break;
+        case StationEventKind::kFlashedDigest:
+            m_flashedDigest = event.text;
             break;
         case StationEventKind::kDownloadStart:
             m_downloadStart = std::chrono::steady_clock::now();
@@ -175,6 +180,11 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
         line.image = m_record.image;
         if (m_record.image) {
             line.imageSha256 = m_imageDigest;
+            line.flashedSha256 = m_flashedDigest;
+        }
+        if (m_serialNumber) {
+            line.serialNumber = m_serialNumber;
+            line.serialAt = m_record.serialAt;
         }
         line.eraseAll = m_record.eraseAll;
         line.result = result;
@@ -206,6 +216,16 @@ void Station::Refuse(const std::string& why, StationDisplay& display) {
     display.Message(m_index, why);
     m_totals.lastFailure = why;
     m_refused = true;
+    m_state = StationState::kEnded;
+}
+
+void Station::EndWithoutNumber(const std::string& why, StationDisplay& display) {
+    display.Message(m_index, why);
+    m_totals.lastFailure = why;
+    if (m_totals.lastResult.empty()) {
+        m_totals.lastResult = "stopped";  // no board at all
+    }
+    m_withoutNumber = true;
     m_state = StationState::kEnded;
 }
 
@@ -242,6 +262,9 @@ std::string Station::StatusText() const {
         case StationState::kEnded:
             if (m_refused) {
                 return "not used: " + m_totals.lastFailure;
+            }
+            if (m_withoutNumber) {
+                return "stopped: " + m_totals.lastFailure;
             }
             break;
     }

@@ -32,6 +32,7 @@ struct RecordSetup {
     std::string monitorFile;
     std::optional<std::string> image;  // none with --init-only
     bool eraseAll = false;
+    std::optional<std::string> serialAt;  // with serial numbers: where they go
 };
 
 // One port of a production run: the program that works on its board, what that program
@@ -49,10 +50,13 @@ public:
     ChildProcess& process() { return m_process; }
 
     // Starts the program for the next board with `argv`, which `argvForBoard` makes from the
-    // board's number. A program that cannot be started is a failed board.
+    // board's number. A program that cannot be started is a failed board. `serialNumber`: the
+    // serial number the run took for the board, which its line carries however it ends.
     template <typename MakeArgv>
-    void StartBoard(MakeArgv argvForBoard, StationDisplay& display) {
+    void StartBoard(MakeArgv argvForBoard, StationDisplay& display,
+                    std::optional<std::string> serialNumber = std::nullopt) {
         BeginBoard();
+        m_serialNumber = std::move(serialNumber);
         std::string error;
         if (!m_process.Start(argvForBoard(m_totals.boards), error)) {
             m_startFailure = "the station's program could not be started (" + error + ")";
@@ -67,6 +71,9 @@ public:
     // Ends the station before its next board: its port is another station's device.
     void Refuse(const std::string& why, StationDisplay& display);
     bool refused() const { return m_refused; }
+    // Ends the station before its next board: no serial number could be taken for it (the
+    // list is used up, the counter stays locked, ...).
+    void EndWithoutNumber(const std::string& why, StationDisplay& display);
 
     // When the station waits for its port to settle: until then.
     std::chrono::steady_clock::time_point settleUntil;
@@ -89,6 +96,7 @@ private:
     StationState m_state = StationState::kRunning;
     ChildProcess m_process;
     bool m_refused = false;
+    bool m_withoutNumber = false;
 
     // Of the board in work:
     std::chrono::steady_clock::time_point m_boardStart;
@@ -98,6 +106,8 @@ private:
     std::string m_lastLine;                 // the last log line
     std::string m_lastMessage;              // the last message (or stray output)
     std::optional<std::string> m_imageDigest;
+    std::optional<std::string> m_flashedDigest;
+    std::optional<std::string> m_serialNumber;
     std::optional<std::string> m_unwrittenRecord;  // the line its program could not write
     std::optional<StationEvent> m_result;          // the program's own result
     std::optional<StationEvent> m_progress;

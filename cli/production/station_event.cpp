@@ -93,6 +93,7 @@ bool DecodeStationEvent(const std::string& line, StationEvent& event) {
         case StationEventKind::kMessage:
         case StationEventKind::kDebug:
         case StationEventKind::kImageDigest:
+        case StationEventKind::kFlashedDigest:
         case StationEventKind::kDownloadStart:
         case StationEventKind::kUnwrittenRecord:
             return Unescape(rest, event.text);
