@@ -9,11 +9,17 @@
 //   of its erase or program lines, so that the run must write its board's line; the record append
 //   of one station's program made to fail (its file size limit lowered to the record's size, so the
 //   run must write the line); SIGHUP or SIGTERM to the run once every station has printed a line.
+// - in most cycles a serial number for each board from one counter file that lasts the whole
+//   soak (--serial-counter), in a format and at a place drawn for the cycle, where the image
+//   has nothing.
 // The judge: exactly one whole, valid record line per port, board 1, whose result is "ok"
 // exactly when the target accepted the finalize and its flash holds the image ("aborted" only
 // after a stop signal, a failure named whenever it is not ok); the exit status that the lines
 // call for; a summary table that says what the record says; every log line whole and under
-// its port; no station program left behind; the run ended within its deadline.
+// its port; no station program left behind; the run ended within its deadline. With serial
+// numbers, over all cycles: every number the counter handed out is named by exactly one record
+// line, no number is in two boards' flash, a board's flash holds no number but its line's, and
+// the flashed digest is that of the image with the line's number.
 #include "bench/production_soak.h"
 
 #include <fcntl.h>
@@ -40,7 +46,10 @@
 #include "bench/bench_support.h"
 #include "bench/chaos_faults.h"
 #include "bench/strict_json.h"
+#include "image/hex_image.h"
 #include "image/sha256.h"
+#include "link/download_job.h"
+#include "serial_numbers/serial_format.h"
 
 extern char** environ;
 
@@ -322,8 +331,9 @@ struct Findings {
     unsigned exitMismatches = 0;
     unsigned summaryMismatches = 0;
     unsigned logLinesNotWhole = 0;
-    unsigned leftBehind = 0;  // station programs still there after the run
-    unsigned noReport = 0;    // the harness's own: a target wrote no report
+    unsigned leftBehind = 0;    // station programs still there after the run
+    unsigned noReport = 0;      // the harness's own: a target wrote no report
+    unsigned serialFaults = 0;  // a serial number given twice, unexplained, or untrue
     std::vector<std::string> verdicts;
 
     Findings& operator+=(const Findings& f) {
@@ -337,11 +347,12 @@ struct Findings {
         logLinesNotWhole += f.logLinesNotWhole;
         leftBehind += f.leftBehind;
         noReport += f.noReport;
+        serialFaults += f.serialFaults;
         return *this;
     }
     unsigned Total() const {
         return missing + duplicated + torn + untrue + hangs + exitMismatches + summaryMismatches +
-               logLinesNotWhole + leftBehind + noReport;
+               logLinesNotWhole + leftBehind + noReport + serialFaults;
     }
     std::string Text() const {
         return "lines missing " + std::to_string(missing) + ", duplicated " +
@@ -351,7 +362,8 @@ struct Findings {
                ", summary mismatches " + std::to_string(summaryMismatches) +
                ", log lines not whole " + std::to_string(logLinesNotWhole) +
                ", station programs left behind " + std::to_string(leftBehind) +
-               ", targets without a report " + std::to_string(noReport);
+               ", targets without a report " + std::to_string(noReport) +
+               ", serial number faults " + std::to_string(serialFaults);
     }
 };
 
@@ -379,7 +391,10 @@ std::string ShapeProblem(const bench::JsonObject& line) {
         {"result", {K::kString}},
         {"failure", {K::kString, K::kNull}},
         {"initSeconds", {K::kNumber}},
-        {"downloadSeconds", {K::kNumber}}};
+        {"downloadSeconds", {K::kNumber}},
+        {"serialNumber", {K::kString, K::kNull}},
+        {"serialAt", {K::kString, K::kNull}},
+        {"flashedSha256", {K::kString, K::kNull}}};
     for (const auto& [name, kinds] : kMembers) {
         const auto it = line.find(name);
         if (it == line.end()) {
@@ -577,13 +592,6 @@ Findings Judge(const std::vector<Target>& targets, const Expected& expected, con
     return f;
 }
 
-void PrintTail(const char* title, const std::vector<std::string>& lines, std::size_t most) {
-    std::printf("  %s%s:\n", title, lines.size() > most ? " (its end)" : "");
-    for (std::size_t i = lines.size() > most ? lines.size() - most : 0; i < lines.size(); ++i) {
-        std::printf("    | %s\n", lines[i].c_str());
-    }
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t begin = 0;
@@ -594,6 +602,204 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(text.substr(begin) + " [no line end]");
     }
     return lines;
+}
+
+// The serial numbers of one cycle.
+struct SerialPlan {
+    bool on = false;
+    std::string format;  // "dec:8"
+    std::uint32_t address = 0;
+    // The counter before the run and after it: the run took the numbers from `before` up to
+    // `after` - 1.
+    std::uint64_t before = 0;
+    std::uint64_t after = 0;
+
+    std::string AddressText() const {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(address));
+        return text;
+    }
+    SerialFormat Format() const {
+        std::string error;
+        return *SerialFormat::Parse(format, error);
+    }
+    // The number a record line's serialNumber names, when it is the text of one in the format.
+    std::optional<std::uint64_t> Read(const std::string& text) const {
+        const SerialFormat f = Format();
+        const std::optional<std::uint64_t> value =
+            ParseSerialValue(f.encoding() == SerialFormat::Encoding::kHex ? "0x" + text : text);
+        if (!value || f.Write(*value).text != text) {
+            return std::nullopt;
+        }
+        return value;
+    }
+};
+
+// Every serial number over all cycles.
+struct SerialLedger {
+    std::map<std::uint64_t, std::string> lines;    // number -> the line that names it
+    std::map<std::uint64_t, std::string> flashes;  // number -> the board whose flash holds it
+    std::uint64_t taken = 0;
+    unsigned cycles = 0;
+};
+
+constexpr std::uint64_t kSerialStart = 100000;
+
+// The image a board gets: the file's, with its number when it has one.
+bench::SoakImage BoardImage(const bench::SoakImage& image, const SerialPlan& plan,
+                            std::optional<std::uint64_t> number) {
+    bench::SoakImage board = image;
+    if (plan.on && number) {
+        board.parts.push_back({plan.address, plan.Format().Write(*number).bytes});
+    }
+    return board;
+}
+
+// The SHA-256 of `image` as Start Download programs it.
+std::string FlashedDigest(const bench::SoakImage& image) {
+    HexImage hex;
+    for (const auto& [address, bytes] : image.parts) {
+        hex.Store(static_cast<int>(address / HexImage::kSegmentSize),
+                  address % HexImage::kSegmentSize, bytes.data(), bytes.size());
+    }
+    return DownloadJob::ProgrammedSha256(hex);
+}
+
+// The serialNumber of each port's first whole record line.
+std::map<std::string, std::uint64_t> RecordedNumbers(const std::string& record,
+                                                     const SerialPlan& plan) {
+    std::map<std::string, std::uint64_t> numbers;
+    for (const std::string& line : Lines(record)) {
+        const std::optional<bench::JsonObject> object = bench::ReadJsonObject(line);
+        if (!object || object->count("port") == 0 || object->count("serialNumber") == 0) {
+            continue;
+        }
+        const bench::JsonMember& number = object->at("serialNumber");
+        const std::optional<std::uint64_t> value =
+            number.kind == bench::JsonMember::kString ? plan.Read(number.text) : std::nullopt;
+        if (value) {
+            numbers.emplace(object->at("port").text, *value);
+        }
+    }
+    return numbers;
+}
+
+// The serial numbers of one cycle against the record, the targets' flash and all cycles
+// before.
+Findings JudgeSerials(const std::vector<Target>& targets, const bench::SoakImage& image,
+                      const SerialPlan& plan, const std::string& record, unsigned cycle,
+                      SerialLedger& ledger) {
+    Findings f;
+    const auto say = [&](const std::string& verdict) {
+        ++f.serialFaults;
+        f.verdicts.push_back("SERIAL: " + verdict);
+    };
+    if (plan.on && plan.after < plan.before) {
+        say("the counter went back from " + std::to_string(plan.before) + " to " +
+            std::to_string(plan.after));
+        return f;
+    }
+    std::map<std::uint64_t, std::string> named;  // this cycle's
+    std::map<std::string, std::uint64_t> byPort;
+    for (const std::string& line : Lines(record)) {
+        const std::optional<bench::JsonObject> object = bench::ReadJsonObject(line);
+        if (!object || !ShapeProblem(*object).empty()) {
+            continue;  // judged as torn
+        }
+        const std::string port = object->at("port").text;
+        const std::string where = "cycle " + std::to_string(cycle) + " " + port;
+        const bench::JsonMember& number = object->at("serialNumber");
+        const bool isNull = number.kind == bench::JsonMember::kNull;
+        if (!plan.on) {
+            if (!isNull || object->at("serialAt").kind != bench::JsonMember::kNull) {
+                say(where + ": a serial number in a run without them");
+            }
+            continue;
+        }
+        const std::optional<std::uint64_t> value = isNull ? std::nullopt : plan.Read(number.text);
+        if (!value) {
+            say(where + ": serialNumber " + (isNull ? "null" : "\"" + number.text + "\"") +
+                " is no number in " + plan.format);
+            continue;
+        }
+        if (object->at("serialAt").text != plan.AddressText()) {
+            say(where + ": serialAt \"" + object->at("serialAt").text + "\", not " +
+                plan.AddressText());
+        }
+        if (*value < plan.before || *value >= plan.after) {
+            say(where + ": " + std::to_string(*value) + " is none of the numbers the counter " +
+                "handed out in the cycle (" + std::to_string(plan.before) + " to " +
+                std::to_string(plan.after) + " - 1)");
+        }
+        if (const auto earlier = ledger.lines.find(*value); earlier != ledger.lines.end()) {
+            say(where + ": " + std::to_string(*value) + " was named by " + earlier->second +
+                " already");
+        } else {
+            ledger.lines.emplace(*value, where);
+        }
+        named.emplace(*value, where);
+        byPort.emplace(port, *value);
+        const bench::JsonMember& flashed = object->at("flashedSha256");
+        const std::string digest = FlashedDigest(BoardImage(image, plan, value));
+        if (flashed.kind == bench::JsonMember::kNull ? object->at("result").text == "ok"
+                                                     : flashed.text != digest) {
+            say(where + ": flashedSha256 " +
+                (flashed.kind == bench::JsonMember::kNull ? "null" : flashed.text) +
+                ", the image with its number gives " + digest);
+        }
+    }
+    if (!plan.on) {
+        return f;
+    }
+    ++ledger.cycles;
+    ledger.taken += plan.after - plan.before;
+    for (std::uint64_t n = plan.before; n < plan.after; ++n) {
+        if (named.count(n) == 0) {
+            say("cycle " + std::to_string(cycle) + ": " + std::to_string(n) +
+                " was taken, but no record line names it");
+        }
+    }
+    // Which number each target's flash holds: the sector of the number holds nothing else.
+    const int sector = static_cast<int>(plan.address / bench::SoakImage::kSectorSize);
+    const std::uint32_t offset = plan.address % bench::SoakImage::kSectorSize;
+    std::map<std::string, std::uint64_t> sectorOf;  // digest -> number
+    for (std::uint64_t n = plan.before; n < plan.after; ++n) {
+        std::vector<std::uint8_t> bytes(bench::SoakImage::kSectorSize, 0xFF);
+        const std::vector<std::uint8_t> written = plan.Format().Write(n).bytes;
+        std::copy(written.begin(), written.end(), bytes.begin() + offset);
+        sectorOf.emplace(Sha256Hex(bytes.data(), bytes.size()), n);
+    }
+    for (const Target& t : targets) {
+        if (t.killed) {
+            continue;
+        }
+        const std::map<int, std::string> digests = bench::SectorDigests(ReadFile(t.report));
+        const auto held = digests.find(sector);
+        const auto n = held == digests.end() ? sectorOf.end() : sectorOf.find(held->second);
+        if (n == sectorOf.end()) {
+            continue;  // erased, or never programmed
+        }
+        const std::string where = "cycle " + std::to_string(cycle) + " " + t.sim.port;
+        if (const auto other = ledger.flashes.find(n->second); other != ledger.flashes.end()) {
+            say(std::to_string(n->second) + " is in the flash of " + where + " and of " +
+                other->second);
+        } else {
+            ledger.flashes.emplace(n->second, where);
+        }
+        const auto line = byPort.find(t.sim.port);
+        if (line != byPort.end() && line->second != n->second) {
+            say(where + ": the flash holds " + std::to_string(n->second) + ", the line names " +
+                std::to_string(line->second));
+        }
+    }
+    return f;
+}
+
+void PrintTail(const char* title, const std::vector<std::string>& lines, std::size_t most) {
+    std::printf("  %s%s:\n", title, lines.size() > most ? " (its end)" : "");
+    for (std::size_t i = lines.size() > most ? lines.size() - most : 0; i < lines.size(); ++i) {
+        std::printf("    | %s\n", lines[i].c_str());
+    }
 }
 
 std::string SignalName(int signal) {
@@ -623,6 +829,8 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
     const std::string monitorFile = (dir / "production.h86").string();
     const fs::path recordFile = dir / "record.jsonl";
     const fs::path errFile = dir / "run-stderr.txt";
+    const fs::path counterFile = dir / "serial-counter";
+    SerialLedger ledger;
     bench::WriteMonitorFile(monitorFile, bench::kChaosMonitorBytes, bench::kChaosEraseAllSectors);
 
     Findings total;
@@ -647,7 +855,24 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
         for (Target& t : targets) {
             t.mix = bench::DrawFaults(rng, image, options.ramTestMs, expected.eraseAll);
         }
-        const std::set<int> sectors = image.Sectors();
+        // Serial numbers in sector 6 or 7, where the image has nothing (and erase-all does
+        // not reach).
+        SerialPlan serial;
+        serial.on = rng.Percent(75);
+        bench::SoakImage shape = image;  // the sectors and blocks each board gets
+        if (serial.on) {
+            static const char* const kFormats[] = {"dec:8", "hex:6", "le:4", "be:4"};
+            serial.format = kFormats[rng.Below(4)];
+            serial.address =
+                static_cast<std::uint32_t>((6 + rng.Below(2)) * 0x10000 + rng.Below(0xFF00));
+            serial.before = kSerialStart;
+            if (fs::exists(counterFile)) {
+                serial.before = ParseSerialValue(ReadFile(counterFile)).value_or(0);
+            }
+            shape.parts.push_back(
+                {serial.address, std::vector<std::uint8_t>(serial.Format().size(), 0)});
+        }
+        const std::set<int> sectors = shape.Sectors();
         std::set<int> erased = sectors;
         for (int s = 0; expected.eraseAll && s < bench::kChaosEraseAllSectors; ++s) {
             erased.insert(s);
@@ -700,7 +925,7 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             if (i == faults.killed || i == faults.stopped || i == faults.stationKilled) {
                 // Ahead of the drawn faults: the first late answer at a stage is the one played.
                 simArgs.insert(simArgs.end(),
-                               {"--late-answer", bench::At("block", image.BlockCount() - 1) + ":" +
+                               {"--late-answer", bench::At("block", shape.BlockCount() - 1) + ":" +
                                                      std::to_string(kLastBlockStallMs)});
             }
             simArgs.insert(simArgs.end(), t.mix.args.begin(), t.mix.args.end());
@@ -709,6 +934,11 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
         }
         if (expected.eraseAll) {
             argv.push_back("--erase-all");
+        }
+        if (serial.on) {
+            argv.insert(argv.end(), {"--serial-at", serial.AddressText(), "--serial-format",
+                                     serial.format, "--serial-counter", counterFile.string(),
+                                     "--serial-start", std::to_string(kSerialStart)});
         }
         argv.push_back(expected.image);
         std::error_code ignored;
@@ -726,17 +956,28 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
                 kill(program, SIGKILL);
             }
         }
+        const std::string record = ReadFile(recordFile);
+        if (serial.on) {
+            serial.after = ParseSerialValue(ReadFile(counterFile)).value_or(0);
+        }
+        // Each target's truth against the image with the number its line names.
+        const std::map<std::string, std::uint64_t> numbers = RecordedNumbers(record, serial);
         for (Target& t : targets) {
             if (t.stopped) {
                 kill(t.sim.pid, SIGCONT);
             }
             t.simStatus = bench::StopSim(t.sim);
             if (!t.killed) {
-                t.truth = bench::ReadTruth(t.report, image);
+                const auto number = numbers.find(t.sim.port);
+                t.truth = bench::ReadTruth(
+                    t.report, BoardImage(image, serial,
+                                         number == numbers.end()
+                                             ? std::nullopt
+                                             : std::optional<std::uint64_t>(number->second)));
             }
         }
-        const std::string record = ReadFile(recordFile);
         Findings judged = Judge(targets, expected, run, record);
+        judged += JudgeSerials(targets, image, serial, record, c, ledger);
         judged.verdicts.insert(judged.verdicts.begin(), found.verdicts.begin(),
                                found.verdicts.end());
         judged.leftBehind += found.leftBehind;
@@ -796,7 +1037,13 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             }
             std::printf("  run: %s; exit status %d\n", command.c_str(), run.status);
             std::printf("  run faults: %s\n", playedText.empty() ? "none" : playedText.c_str());
-            std::printf("  image: %d blocks in %zu sectors\n", image.BlockCount(), sectors.size());
+            std::printf("  image: %d blocks in %zu sectors\n", shape.BlockCount(), sectors.size());
+            if (serial.on) {
+                std::printf("  serial numbers: %s at %s, counter %" PRIu64
+                            " before the run, %" PRIu64 " after it\n",
+                            serial.format.c_str(), serial.AddressText().c_str(), serial.before,
+                            serial.after);
+            }
             for (const Target& t : targets) {
                 std::printf("  target %s: %s (exit status %d)\n", t.sim.port.c_str(),
                             t.mix.Text().c_str(), t.simStatus);
@@ -823,6 +1070,10 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
     };
     std::printf("production: run faults played (cycles): %s\n", join(runFaultCounts).c_str());
     std::printf("production: target faults played (targets): %s\n", join(targetKinds).c_str());
+    std::printf("production: serial numbers in %u cycles: %" PRIu64
+                " taken, %zu named by a record "
+                "line (each once), %zu found in a board's flash (each in one)\n",
+                ledger.cycles, ledger.taken, ledger.lines.size(), ledger.flashes.size());
     std::printf("production: %u cycles, %u boards, %u record lines checked, %s; seed %" PRIu64
                 " (%.1f s, %.1f s a cycle)\n",
                 cycles, boards, linesChecked, total.Text().c_str(), options.seed, seconds,
