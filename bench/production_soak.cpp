@@ -77,6 +77,9 @@ bool StartsWith(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
 }
 
+// The quillon-cli under test, its real path.
+fs::path g_cliProgram;
+
 // The station programs of `port` (quillon-cli --station-board ... --port PORT ...) whose
 // parent is `parent` (0: any parent), from /proc.
 std::vector<pid_t> StationPrograms(pid_t parent, const std::string& port) {
@@ -103,7 +106,11 @@ std::vector<pid_t> StationPrograms(pid_t parent, const std::string& port) {
             argv.push_back(cmdline.c_str() + at);
         }
         const std::vector<std::string> portArgs = {"--port", port};
-        if (std::find(argv.begin(), argv.end(), "--station-board") != argv.end() &&
+        // Only the soak's own program: other runs on the machine (another soak, a test suite)
+        // may have a station on a pseudo-terminal of the same name, freed here and taken there.
+        std::error_code notOurs;
+        if (fs::read_symlink(entry.path() / "exe", notOurs) == g_cliProgram &&
+            std::find(argv.begin(), argv.end(), "--station-board") != argv.end() &&
             std::search(argv.begin(), argv.end(), portArgs.begin(), portArgs.end()) != argv.end()) {
             found.push_back(std::stoi(name));
         }
@@ -816,6 +823,8 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
                      "[--first-cycle C] [--seed S] [--ram-test-ms MS] [--progress EVERY]\n");
         return 2;
     }
+    std::error_code noProgram;
+    g_cliProgram = fs::canonical(options.cli, noProgram);
     const unsigned last = options.firstCycle + options.cycles - 1;
     std::printf("production: seed %" PRIu64
                 ", cycles %u to %u; one cycle again: scripts/soak --production "
