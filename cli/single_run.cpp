@@ -71,7 +71,12 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
     BoardImage board;
     board.image = setup.image;
     const CliOptions::Serial& serial = options.serial;
-    if (serial.patch && (setup.image || serial.stationNumber)) {
+    if (serial.patch && !serial.stationNumber && status == kExitSuccess && abortRequested()) {
+        // Asked to stop before the board began: no number is spent on it.
+        console.LogLine(kAbortedLine);
+        status = kExitAborted;
+        outcome.failure = kAbortedLine;
+    } else if (serial.patch && (setup.image || serial.stationNumber)) {
         // The board's number: the one the run took for it, else the next of the counter or
         // list, taken (and marked taken on the disk) before the target is touched.
         std::uint64_t number = 0;
