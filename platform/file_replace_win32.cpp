@@ -46,13 +46,22 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
         ::DeleteFileW(temporaryName.c_str());
         return false;
     }
-    // Written through: the rename is on the disk when the call returns.
+    // Written through: the rename is on the disk when the call returns. A file that another
+    // program (a virus scanner, an indexer) has open for a moment cannot be replaced: tried
+    // again for up to a second.
     const std::wstring name = PathFromUtf8(path).wstring();
-    if (!::MoveFileExW(temporaryName.c_str(), name.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = SystemErrorText(::GetLastError());
-        ::DeleteFileW(temporaryName.c_str());
-        return false;
+    for (int attempt = 0;; ++attempt) {
+        if (::MoveFileExW(temporaryName.c_str(), name.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        const DWORD moveError = ::GetLastError();
+        if ((moveError != ERROR_SHARING_VIOLATION && moveError != ERROR_ACCESS_DENIED) ||
+            attempt == 20) {
+            error = SystemErrorText(moveError);
+            ::DeleteFileW(temporaryName.c_str());
+            return false;
+        }
+        ::Sleep(50);
     }
-    return true;
 }
