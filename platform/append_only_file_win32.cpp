@@ -2,26 +2,10 @@
 #include <thread>
 
 #include "platform/append_only_file.h"
+#include "platform/system_error.h"
 #include "platform/utf8_path.h"
 
 namespace {
-
-std::string SystemError(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0 && text != nullptr) {
-        message = Utf8FromPath(std::filesystem::path(std::wstring(text, length)));
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                    message.back() == '.' || message.back() == ' ')) {
-            message.pop_back();
-        }
-    }
-    ::LocalFree(text);
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
 
 // The appends' lock: one byte far beyond any record's end, so that it never stands in the way
 // of a reader or of a writer that does not take it.
@@ -47,7 +31,7 @@ bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     m_readable = m_file != INVALID_HANDLE_VALUE;
     if (m_file == INVALID_HANDLE_VALUE) {
-        error = SystemError(::GetLastError());
+        error = SystemErrorText(::GetLastError());
         return false;
     }
     if (::GetFileType(m_file) != FILE_TYPE_DISK) {
@@ -83,7 +67,7 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
     const std::int64_t before = Size();
     bool ok = before >= 0;
     if (!ok) {
-        error = SystemError(::GetLastError());
+        error = SystemErrorText(::GetLastError());
     }
     std::string text = line;
     if (ok && before > 0) {
@@ -102,14 +86,14 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
     if (ok &&
         !(::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN) &&
           ::WriteFile(m_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))) {
-        error = SystemError(::GetLastError());
+        error = SystemErrorText(::GetLastError());
         ok = false;
     } else if (ok && written != text.size()) {
         error = ShortWrite(written, text.size());
         ok = false;
     }
     if (ok && !::FlushFileBuffers(m_file)) {
-        error = SystemError(::GetLastError());
+        error = SystemErrorText(::GetLastError());
         ok = false;
     }
     if (!ok && before >= 0) {

@@ -3,28 +3,12 @@
 #include <thread>
 
 #include "platform/locked_file.h"
+#include "platform/system_error.h"
 #include "platform/utf8_path.h"
 
 namespace {
 
 constexpr auto kLockRetry = std::chrono::milliseconds(5);
-
-std::string SystemErrorText(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0 && text != nullptr) {
-        message = Utf8FromPath(std::filesystem::path(std::wstring(text, length)));
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                    message.back() == '.' || message.back() == ' ')) {
-            message.pop_back();
-        }
-    }
-    ::LocalFree(text);
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
 
 // The lock: one byte far beyond any content, so that it never stands in the way of a reader.
 OVERLAPPED LockPlace() {
