@@ -10,6 +10,7 @@
 
 #include "platform/append_only_file.h"
 #include "platform/utf8_path.h"
+#include "platform/whole_append_posix.h"
 
 AppendOnlyFile::~AppendOnlyFile() {
     if (m_file >= 0) {
@@ -80,35 +81,8 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
         text.insert(text.begin(), '\n');
     }
     // One write call: with O_APPEND the line lands at the end of the file even beside a writer
-    // that does not take the lock. Nothing written yet on EINTR, so it is tried again.
-    ssize_t written;
-    do {
-        written = write(m_file, text.data(), text.size());
-    } while (written < 0 && errno == EINTR);
-    bool ok = true;
-    if (written < 0) {
-        error = std::strerror(errno);
-        ok = false;
-    } else if (static_cast<std::size_t>(written) != text.size()) {
-        error = ShortWrite(static_cast<std::size_t>(written), text.size());
-        ok = false;
-    } else {
-        int synced;
-        do {
-            synced = fsync(m_file);
-        } while (synced != 0 && errno == EINTR);
-        if (synced != 0) {
-            error = std::strerror(errno);
-            ok = false;
-        }
-    }
-    if (!ok && before >= 0 && written > 0) {
-        // Whatever part of the line reached the file goes again; shrinking a file is allowed
-        // even beyond a file size limit and on a full disk.
-        while (ftruncate(m_file, before) != 0 && errno == EINTR) {
-        }
-        fsync(m_file);
-    }
+    // that does not take the lock.
+    const bool ok = AppendWholeOrCutBack(m_file, before, text, error);
     flock(m_file, LOCK_UN);
     return ok;
 }

@@ -10,6 +10,7 @@
 
 #include "platform/locked_file.h"
 #include "platform/utf8_path.h"
+#include "platform/whole_append_posix.h"
 
 namespace {
 
@@ -126,33 +127,5 @@ bool LockedFile::Append(const std::string& text, std::string& error) {
         error = ErrnoText();
         return false;
     }
-    const off_t before = status.st_size;
-    ssize_t written;
-    do {
-        written = write(m_file, text.data(), text.size());
-    } while (written < 0 && errno == EINTR);
-    bool ok = true;
-    if (written < 0) {
-        error = ErrnoText();
-        ok = false;
-    } else if (static_cast<std::size_t>(written) != text.size()) {
-        error = "only " + std::to_string(written) + " of " + std::to_string(text.size()) +
-                " bytes written";
-        ok = false;
-    } else {
-        int synced;
-        do {
-            synced = fsync(m_file);
-        } while (synced != 0 && errno == EINTR);
-        if (synced != 0) {
-            error = ErrnoText();
-            ok = false;
-        }
-    }
-    if (!ok && written > 0) {
-        while (ftruncate(m_file, before) != 0 && errno == EINTR) {
-        }
-        fsync(m_file);
-    }
-    return ok;
+    return AppendWholeOrCutBack(m_file, static_cast<std::int64_t>(status.st_size), text, error);
 }

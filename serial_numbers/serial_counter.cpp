@@ -5,17 +5,6 @@
 #include "serial_numbers/serial_format.h"
 #include "serial_numbers/serial_text_file.h"
 
-namespace {
-
-SerialTake Failed(SerialTakeError error, std::string text) {
-    SerialTake take;
-    take.error = error;
-    take.text = std::move(text);
-    return take;
-}
-
-}  // namespace
-
 SerialTake SerialCounter::Check() {
     return Next(false, nullptr);
 }
@@ -31,19 +20,11 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
     const std::string real = RealSerialPath(m_path);
     const std::string lockPath = real + ".lock";
     LockedFile lock;
-    std::string error;
-    switch (lock.Open(lockPath, m_lockPatience, stopRequested, error)) {
-        case LockedFile::Outcome::kLocked:
-            break;
-        case LockedFile::Outcome::kBusy:
-            return Failed(SerialTakeError::kLocked,
-                          name + " stays locked by another program (" + lockPath + ")");
-        case LockedFile::Outcome::kStopped:
-            return Failed(SerialTakeError::kStopped, name + ": stopped waiting for its lock");
-        case LockedFile::Outcome::kFailed:
-            return Failed(SerialTakeError::kUnwritable,
-                          name + ": its lock file " + lockPath + " cannot be used (" + error + ")");
+    if (std::optional<SerialTake> failed =
+            LockSerialFile(lock, lockPath, name, m_lockPatience, stopRequested)) {
+        return *failed;
     }
+    std::string error;
     std::string text;
     SerialTake take = ReadSerialTextFile(real, name, text);
     if (take.error == SerialTakeError::kMissing && m_start) {
@@ -57,17 +38,18 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
     } else if (const std::optional<std::uint64_t> value = ParseSerialValue(text)) {
         take.value = *value;
     } else {
-        return Failed(SerialTakeError::kMalformed, name + " holds no number");
+        return FailedTake(SerialTakeError::kMalformed, name + " holds no number");
     }
     if (!advance) {
         return take;
     }
     if (take.value == UINT64_MAX) {
-        return Failed(SerialTakeError::kUsedUp, name + " is at its end");
+        return FailedTake(SerialTakeError::kUsedUp, name + " is at its end");
     }
     // On the disk before the number is given out: a crash from here on skips it at worst.
     if (!ReplaceFileDurably(real, std::to_string(take.value + 1) + "\n", error)) {
-        return Failed(SerialTakeError::kUnwritable, name + " cannot be written (" + error + ")");
+        return FailedTake(SerialTakeError::kUnwritable,
+                          name + " cannot be written (" + error + ")");
     }
     return take;
 }

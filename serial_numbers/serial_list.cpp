@@ -9,13 +9,6 @@
 
 namespace {
 
-SerialTake Failed(SerialTakeError error, std::string text) {
-    SerialTake take;
-    take.error = error;
-    take.text = std::move(text);
-    return take;
-}
-
 bool Blank(const std::string& line) {
     return line.find_first_not_of(" \t") == std::string::npos;
 }
@@ -42,12 +35,12 @@ SerialTake SerialList::ReadList() {
         if (!value) {
             m_values.clear();
             m_texts.clear();
-            return Failed(SerialTakeError::kMalformed, where + " holds no number");
+            return FailedTake(SerialTakeError::kMalformed, where + " holds no number");
         }
         if (const auto first = lineOf.find(*value); first != lineOf.end()) {
             m_values.clear();
             m_texts.clear();
-            return Failed(
+            return FailedTake(
                 SerialTakeError::kMalformed,
                 where + " gives the value of line " + std::to_string(first->second) + " again");
         }
@@ -77,23 +70,15 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
     const std::string name = "serial list " + m_path;
     const std::string usedPath = RealSerialPath(m_path) + ".used";
     LockedFile used;
-    std::string error;
-    switch (used.Open(usedPath, m_lockPatience, stopRequested, error)) {
-        case LockedFile::Outcome::kLocked:
-            break;
-        case LockedFile::Outcome::kBusy:
-            return Failed(SerialTakeError::kLocked,
-                          name + ": " + usedPath + " stays locked by another program");
-        case LockedFile::Outcome::kStopped:
-            return Failed(SerialTakeError::kStopped, name + ": stopped waiting for its lock");
-        case LockedFile::Outcome::kFailed:
-            return Failed(SerialTakeError::kUnwritable,
-                          name + ": " + usedPath + " cannot be used (" + error + ")");
+    if (std::optional<SerialTake> failed =
+            LockSerialFile(used, usedPath, name, m_lockPatience, stopRequested)) {
+        return *failed;
     }
+    std::string error;
     std::string text;
     if (!used.ReadAll(text, error)) {
-        return Failed(SerialTakeError::kUnreadable,
-                      name + ": " + usedPath + " cannot be read (" + error + ")");
+        return FailedTake(SerialTakeError::kUnreadable,
+                          name + ": " + usedPath + " cannot be read (" + error + ")");
     }
     std::set<std::uint64_t> taken;
     const std::vector<std::string> lines = SplitSerialLines(text);
@@ -109,7 +94,7 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
             taken.insert(*value);
         } else if (lines[i] != "0x" && lines[i] != "0X" &&
                    (i + 1 < lines.size() || lastLineWhole)) {
-            return Failed(
+            return FailedTake(
                 SerialTakeError::kMalformed,
                 name + ": " + usedPath + " line " + std::to_string(i + 1) + " holds no number");
         }
@@ -119,7 +104,7 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
         ++next;
     }
     if (next == m_values.size()) {
-        return Failed(SerialTakeError::kUsedUp, name + " is used up");
+        return FailedTake(SerialTakeError::kUsedUp, name + " is used up");
     }
     take.value = m_values[next];
     if (!advance) {
@@ -130,8 +115,8 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
     line += m_texts[next];
     line += '\n';
     if (!used.Append(line, error)) {
-        return Failed(SerialTakeError::kUnwritable,
-                      name + ": " + usedPath + " cannot be written (" + error + ")");
+        return FailedTake(SerialTakeError::kUnwritable,
+                          name + ": " + usedPath + " cannot be written (" + error + ")");
     }
     return take;
 }

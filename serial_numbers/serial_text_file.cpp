@@ -62,3 +62,30 @@ std::vector<std::string> SplitSerialLines(const std::string& text) {
     }
     return lines;
 }
+
+SerialTake FailedTake(SerialTakeError error, std::string text) {
+    SerialTake take;
+    take.error = error;
+    take.text = std::move(text);
+    return take;
+}
+
+std::optional<SerialTake> LockSerialFile(LockedFile& lock, const std::string& lockPath,
+                                         const std::string& name,
+                                         std::chrono::milliseconds patience,
+                                         const std::function<bool()>& stopRequested) {
+    std::string error;
+    switch (lock.Open(lockPath, patience, stopRequested, error)) {
+        case LockedFile::Outcome::kLocked:
+            return std::nullopt;
+        case LockedFile::Outcome::kBusy:
+            return FailedTake(SerialTakeError::kLocked,
+                              name + ": " + lockPath + " stays locked by another program");
+        case LockedFile::Outcome::kStopped:
+            return FailedTake(SerialTakeError::kStopped, name + ": stopped waiting for its lock");
+        case LockedFile::Outcome::kFailed:
+            break;
+    }
+    return FailedTake(SerialTakeError::kUnwritable,
+                      name + ": " + lockPath + " cannot be used (" + error + ")");
+}
