@@ -141,3 +141,18 @@ std::size_t Utf8Columns(const std::string& text) {
     }
     return columns;
 }
+
+std::string TrimmedWhiteSpace(const std::string& text) {
+    const auto isSpace = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    };
+    std::size_t first = 0;
+    std::size_t end = text.size();
+    while (first < end && isSpace(text[first])) {
+        ++first;
+    }
+    while (end > first && isSpace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(first, end - first);
+}

@@ -31,3 +31,6 @@ std::size_t Utf8Columns(const std::string& text);
 // "\xNN", so that text read from a file can neither move the cursor nor send terminal
 // sequences nor break a tab-separated line. Everything else passes unchanged.
 std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks);
+
+// `text` without the white space (space, tab, line ends, vertical tab, form feed) at its ends.
+std::string TrimmedWhiteSpace(const std::string& text);

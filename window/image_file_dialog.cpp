@@ -3,27 +3,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "helpers/text_format.h"
 #include "platform/utf8_path.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string Trimmed(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t end = text.size();
-    while (first < end && IsSpace(text[first])) {
-        ++first;
-    }
-    while (end > first && IsSpace(text[end - 1])) {
-        --end;
-    }
-    return text.substr(first, end - first);
-}
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -77,7 +62,7 @@ std::vector<FileFilterEntry> ParseFileFilter(const std::string& filter) {
         entry.description = parts[i];
         for (const std::string& pattern : Split(parts[i + 1], ';')) {
             if (!pattern.empty()) {
-                entry.patterns.push_back(Trimmed(pattern));
+                entry.patterns.push_back(TrimmedWhiteSpace(pattern));
             }
         }
         entries.push_back(std::move(entry));

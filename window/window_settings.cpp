@@ -3,25 +3,17 @@
 #include <charconv>
 #include <cstddef>
 
+#include "helpers/text_format.h"
 #include "link/job_request.h"
 
 namespace {
 
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // A decimal int, optionally signed, with white space around it (as QString::toInt reads it);
 // none for anything else.
-std::optional<int> IntFromText(const std::string& text) {
+std::optional<int> IntFromText(const std::string& given) {
+    const std::string text = TrimmedWhiteSpace(given);
     std::size_t first = 0;
-    std::size_t end = text.size();
-    while (first < end && IsSpace(text[first])) {
-        ++first;
-    }
-    while (end > first && IsSpace(text[end - 1])) {
-        --end;
-    }
+    const std::size_t end = text.size();
     if (first < end && text[first] == '+') {
         ++first;
         if (first < end && (text[first] == '-' || text[first] == '+')) {
