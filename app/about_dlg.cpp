@@ -7,6 +7,8 @@
 #include "app/version_info.h"
 #include "ui_about_dlg.h"
 
+namespace quillon {
+
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::CAboutDlg>()) {
     m_ui->setupUi(this);
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
@@ -26,3 +28,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
 }
 
 CAboutDlg::~CAboutDlg() = default;
+
+}  // namespace quillon

@@ -7,6 +7,8 @@ namespace Ui {
 class CAboutDlg;
 }
 
+namespace quillon {
+
 // The about box: the application icon, "Quillon Version <product version>", the
 // copyright line and the trademark line, read from the program file's version resource while
 // the box opens. When the resource cannot be read, the template's own texts stay.
@@ -19,3 +21,5 @@ public:
 private:
     std::unique_ptr<Ui::CAboutDlg> m_ui;
 };
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QFontMetrics>
 
+namespace quillon {
+
 namespace {
 
 // value * numerator / denominator, rounded half away from zero.
@@ -31,3 +33,5 @@ QRect CDialogUnits::MapRect(const QRect& units) const {
 QSize CDialogUnits::MapSize(const QSize& units) const {
     return QSize(Scale(units.width(), m_baseX, 4), Scale(units.height(), m_baseY, 8));
 }
+
+}  // namespace quillon

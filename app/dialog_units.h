@@ -5,6 +5,8 @@
 
 class QFont;
 
+namespace quillon {
+
 // Dialog units, the measure of window templates: horizontally a quarter of the font's average
 // character width, vertically an eighth of its height. A template laid out in them keeps its
 // proportions with whatever font the platform gives the window.
@@ -26,3 +28,5 @@ private:
     int m_baseX;
     int m_baseY;
 };
+
+}  // namespace quillon

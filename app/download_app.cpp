@@ -8,6 +8,8 @@
 #include "app/help_launcher.h"
 #include "app/qt_settings_store.h"
 
+namespace quillon {
+
 static_assert(kDialogResultOk == QDialog::Accepted, "the OK result saves the settings");
 
 namespace {
@@ -59,3 +61,5 @@ void CDownloadApp::WinHelp() {
 QIcon CDownloadApp::LoadAppIcon() {
     return QIcon(QStringLiteral(":/res/quillon.png"));
 }
+
+}  // namespace quillon

@@ -10,6 +10,8 @@ class QDialog;
 class QIcon;
 class QWidget;
 
+namespace quillon {
+
 // The application object of the Qt window: the settings and the help file path of DownloadApp,
 // kept in QSettings (organisation "Brenwick", application "Quillon": an INI file in the user's
 // configuration folder), the main window run as a modal dialog, and the help opened in the
@@ -47,3 +49,5 @@ public:
 
 // The one application object, or nullptr before it is constructed and after it is destroyed.
 CDownloadApp* GetDownloadApp();
+
+}  // namespace quillon

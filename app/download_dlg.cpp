@@ -30,6 +30,8 @@
 #include "ui_log_menu.h"
 #include "window/image_file_dialog.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
@@ -329,3 +331,5 @@ void CDownloadDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
 }
+
+}  // namespace quillon

@@ -11,9 +11,12 @@ namespace Ui {
 class CDownloadDlg;
 }
 
-class CDownloadApp;
 class QComboBox;
 class QEventLoop;
+
+namespace quillon {
+
+class CDownloadApp;
 
 // The main window in Qt: target, port, baud rate and image file, "Erase all
 // sectors", the job buttons "Initialize" and "Start Download", the Close/Cancel button, the log
@@ -74,3 +77,5 @@ private:
     QEventLoop* m_jobDoneLoop = nullptr;  // runs in exec while a job ends after the window closed
     std::unique_ptr<MainWindowController> m_controller;
 };
+
+}  // namespace quillon

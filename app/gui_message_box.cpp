@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+namespace quillon {
+
 void ShowMessageBox(QWidget* parent, const WindowMessage& message) {
     // On the heap: the parent may be destroyed while the box is open, and deletes it then;
     // the guard tells.
@@ -13,3 +15,5 @@ void ShowMessageBox(QWidget* parent, const WindowMessage& message) {
     box->exec();
     delete box.data();
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 
 #include "app/download_app.h"
 
+namespace quillon {
+
 CHelpKeyFilter* CHelpKeyFilter::Install(QWidget* window, std::function<void()> onHelp) {
     auto* filter = new CHelpKeyFilter(window, std::move(onHelp));
     window->installEventFilter(filter);
@@ -32,3 +34,5 @@ bool CHelpKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     }
     return true;
 }
+
+}  // namespace quillon

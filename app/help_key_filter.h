@@ -5,6 +5,8 @@
 
 class QWidget;
 
+namespace quillon {
+
 // Opens the help when F1 is pressed, without Shift, Ctrl or Alt, in a window or in any of its
 // controls. The filter is a child of the window and watches the key presses that reach the
 // window, including those its controls leave unhandled.
@@ -23,3 +25,5 @@ private:
 
     std::function<void()> m_onHelp;
 };
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 
 #include "app/gui_message_box.h"
 
+namespace quillon {
+
 namespace {
 
 #ifndef Q_OS_MACOS
@@ -111,3 +113,5 @@ void ShowHelp(QWidget* parent, const QString& path) {
     };
     ReportFailure(parent, LaunchHelpViewer(path, onOpenerFailed), path);
 }
+
+}  // namespace quillon

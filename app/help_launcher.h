@@ -7,6 +7,8 @@
 
 class QWidget;
 
+namespace quillon {
+
 // What the desktop opener's exit tells: exit status 0 opened the file; 2 (a file is missing)
 // and 3 (no program for the file) mean nothing was found; any other status, or an opener that
 // did not exit normally, failed to start the viewer.
@@ -27,3 +29,5 @@ HelpLaunch LaunchHelpViewer(const QString& path,
 // a modal message box over `parent` (over the active window once `parent` is gone), in the
 // words of HelpLaunchMessage.
 void ShowHelp(QWidget* parent, const QString& path);
+
+}  // namespace quillon

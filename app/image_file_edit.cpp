@@ -12,6 +12,8 @@
 
 #include "window/image_file_dialog.h"
 
+namespace quillon {
+
 namespace {
 
 // The first local file among dropped URLs, or an empty text.
@@ -120,3 +122,5 @@ void CImageFileEdit::dropEvent(QDropEvent* event) {
         event->acceptProposedAction();
     }
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 class QLineEdit;
 class QToolButton;
 
+namespace quillon {
+
 // The image file field: an edit box for the path of the HEX file to download, a browse button
 // beside it that opens the platform's open-file dialog, and a drop target for files from the
 // file manager. The field never writes a setting; the window reads its text when it needs it.
@@ -71,3 +73,5 @@ private:
     QString m_defaultExtension;
     QString m_defaultPath;
 };
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "platform/standard_streams.h"
 #include "window/window_command_line.h"
 
+using namespace quillon;
+
 namespace {
 
 // A path or a file URL as the absolute path of the file, in the platform's separators.

@@ -4,6 +4,8 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
+namespace quillon {
+
 CPortComboBox::CPortComboBox(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::currentTextChanged, this, &QWidget::setToolTip);
 }
@@ -28,3 +30,5 @@ void CPortComboBox::paintEvent(QPaintEvent*) {
     option.currentText = fontMetrics().elidedText(option.currentText, Qt::ElideLeft, field.width());
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
+
+}  // namespace quillon

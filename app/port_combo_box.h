@@ -4,6 +4,8 @@
 #include <functional>
 #include <utility>
 
+namespace quillon {
+
 // The drop-down list of serial ports. Port names can be long paths that differ only at their
 // end (/dev/ttyUSB0, a virtual target's link), so the closed list shows the end of the
 // selected name, with an ellipsis in front where it does not fit, and the open list is wide
@@ -25,3 +27,5 @@ protected:
 private:
     std::function<void()> m_refresh;
 };
+
+}  // namespace quillon

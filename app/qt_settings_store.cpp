@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace quillon {
+
 namespace {
 
 QString KeyOf(const char* section, const char* value) {
@@ -28,3 +30,5 @@ void QtSettingsStore::WriteText(const char* section, const char* value, const st
 void QtSettingsStore::WriteInteger(const char* section, const char* value, int number) {
     m_settings.setValue(KeyOf(section, value), number);
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 
 #include "window/window_settings.h"
 
+namespace quillon {
+
 // The Qt window's SettingsStore: QSettings with organisation "Brenwick" and application
 // "Quillon" (the registry on Windows, an INI file elsewhere), each value under the key
 // "<section>/<value>", e.g. "Last Connection/Target". Texts are stored as strings, integers as
@@ -21,3 +23,5 @@ public:
 private:
     QSettings m_settings;
 };
+
+}  // namespace quillon

@@ -22,6 +22,8 @@
 #include "app/download_dlg.h"
 #include "app/image_file_edit.h"
 
+using namespace quillon;
+
 namespace {
 
 constexpr int kJobTimeoutMs = 120000;

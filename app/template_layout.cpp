@@ -8,6 +8,8 @@
 #include "app/dialog_units.h"
 #include "app/image_file_edit.h"
 
+namespace quillon {
+
 namespace {
 
 // Grows `rect` to `wanted` where that is larger, keeping its left edge and vertical centre.
@@ -45,3 +47,5 @@ void LayOutTemplate(QWidget& window) {
     window.setMinimumSize(laidOut);
     window.resize(laidOut);
 }
+
+}  // namespace quillon

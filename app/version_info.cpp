@@ -5,6 +5,8 @@
 
 #include "quillon_version.h"
 
+namespace quillon {
+
 // The loaded resource: only the program's own file has one, compiled in from the build.
 struct CVersionInfo::Block {
     static std::unique_ptr<Block> Read(const QString& path);
@@ -99,3 +101,5 @@ void CVersionInfo::Release() {
     m_block.reset();
     m_translation = 0;
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace quillon {
+
 // The version resource of the program, as its build carries it (the Windows window reads real
 // version resources with platform/version_resource_win32): the translations of
 // "\VarFileInfo\Translation" and every string entry under the query path by which it is found, for
@@ -56,3 +58,5 @@ private:
     std::unique_ptr<Block> m_block;
     std::uint32_t m_translation = 0;
 };
+
+}  // namespace quillon

@@ -18,6 +18,8 @@
 
 extern char** environ;
 
+namespace quillon {
+
 namespace bench {
 
 void WriteMonitorFile(const std::filesystem::path& path, std::size_t monitorBytes,
@@ -263,3 +265,5 @@ std::map<int, std::string> SectorDigests(const std::string& json) {
 }
 
 }  // namespace bench
+
+}  // namespace quillon

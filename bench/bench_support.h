@@ -23,6 +23,8 @@
 #include "link/job_request.h"
 #include "link/job_runner.h"
 
+namespace quillon {
+
 namespace bench {
 
 // A monitor file for the virtual target: sync 0x00, ident 0x6B, loader acknowledge 0x3C, flash
@@ -135,3 +137,5 @@ SoakImage CycleImage(unsigned c);
 std::map<int, std::string> SectorDigests(const std::string& json);
 
 }  // namespace bench
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "image/sha256.h"
 #include "sim/flash_model.h"
 
+namespace quillon {
+
 namespace bench {
 
 namespace {
@@ -301,3 +303,5 @@ bool ParseSoakOptions(const std::vector<std::string>& args, bool withCli, SoakOp
 }
 
 }  // namespace bench
+
+}  // namespace quillon

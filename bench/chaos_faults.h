@@ -10,6 +10,8 @@
 
 #include "bench/bench_support.h"
 
+namespace quillon {
+
 namespace bench {
 
 // The monitor file of the chaos soaks: "Erase all sectors" erases sectors 0 to 3.
@@ -96,3 +98,5 @@ struct SoakOptions {
 bool ParseSoakOptions(const std::vector<std::string>& args, bool withCli, SoakOptions* options);
 
 }  // namespace bench
+
+}  // namespace quillon

@@ -24,6 +24,8 @@
 #include "bench/bench_support.h"
 #include "bench/chaos_faults.h"
 
+namespace quillon {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -254,3 +256,5 @@ int RunChaosSoak(const std::string& simProgram, const std::vector<std::string>& 
     }
     return failed ? 1 : 0;
 }
+
+}  // namespace quillon

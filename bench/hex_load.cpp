@@ -11,6 +11,8 @@
 
 #include "image/hex_reader.h"
 
+using namespace quillon;
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: hex_load FILE [REPEAT]\n");

@@ -13,6 +13,8 @@
 
 #include "bench/bench_support.h"
 
+using namespace quillon;
+
 namespace {
 
 using WallClock = std::chrono::steady_clock;

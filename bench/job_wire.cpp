@@ -20,6 +20,8 @@
 #include "bench/bench_support.h"
 #include "tests/support/hex_text.h"
 
+using namespace quillon;
+
 namespace {
 
 using WallClock = std::chrono::steady_clock;

@@ -27,6 +27,8 @@
 #include "link/serial_channel.h"
 #include "link/target_line.h"
 
+using namespace quillon;
+
 namespace {
 
 using WallClock = std::chrono::steady_clock;

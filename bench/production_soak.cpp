@@ -53,6 +53,8 @@
 
 extern char** environ;
 
+namespace quillon {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -1094,3 +1096,5 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
     std::fflush(stdout);
     return total.Total() > 0 ? 1 : 0;
 }
+
+}  // namespace quillon

@@ -35,6 +35,8 @@
 #include "image/sha256.h"
 #include "tests/support/hex_text.h"
 
+using namespace quillon;
+
 namespace {
 
 using WallClock = std::chrono::steady_clock;

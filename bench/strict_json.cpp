@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace quillon {
+
 namespace bench {
 
 namespace {
@@ -287,3 +289,5 @@ std::optional<JsonObject> ReadJsonObject(const std::string& text) {
 }
 
 }  // namespace bench
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace quillon {
+
 namespace bench {
 
 struct JsonMember {
@@ -19,3 +21,5 @@ using JsonObject = std::map<std::string, JsonMember>;
 std::optional<JsonObject> ReadJsonObject(const std::string& text);
 
 }  // namespace bench
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include "helpers/text_format.h"
 #include "platform/console.h"
 
+namespace quillon {
+
 namespace {
 
 // Terminal control: save and restore the cursor, erase to the end of the line.
@@ -39,11 +41,11 @@ CliConsole::CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sh
       m_sharedOutput(sharedOutput || sharedTerminal) {}
 
 int CliConsole::TerminalColumns() {
-    return ::TerminalColumns();
+    return quillon::TerminalColumns();
 }
 
 int CliConsole::TerminalRows() {
-    return ::TerminalRows();
+    return quillon::TerminalRows();
 }
 
 void CliConsole::SetStationEvents(bool on) {
@@ -322,3 +324,5 @@ int CliConsole::CheckedStatus(int status) {
     std::fflush(m_err);
     return status == kExitSuccess ? kExitJobFailed : status;
 }
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include "cli/production/station_event.h"
 #include "link/job_events.h"
 
+namespace quillon {
+
 // What quillon-cli shows: the log on stdout, line by line as the window's log shows it (the
 // "*" marks appended to their line as they come), the file reader's messages, other messages
 // and debug text on stderr, each as a line of its own, and, when stderr is a terminal, a
@@ -97,3 +99,5 @@ private:
     std::chrono::steady_clock::time_point m_phaseStart;
     bool m_phaseKnown = false;
 };
+
+}  // namespace quillon

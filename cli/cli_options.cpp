@@ -10,6 +10,8 @@
 #include "link/job_request.h"
 #include "link/port_address.h"
 
+namespace quillon {
+
 int UsageError(const std::string& error) {
     std::fprintf(stderr, "quillon-cli: %s\nTry 'quillon-cli --help' for more information.\n",
                  error.c_str());
@@ -307,3 +309,5 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     }
     return !serialAsked || CheckSerialOptions(options, error);
 }
+
+}  // namespace quillon

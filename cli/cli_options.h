@@ -8,6 +8,8 @@
 #include "platform/baud_rate.h"
 #include "serial_numbers/serial_patch.h"
 
+namespace quillon {
+
 // How a station goes on after a board (--repeat).
 enum class RepeatMode {
     kOnce,    // one board per port
@@ -65,3 +67,5 @@ struct CliOptions {
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
 
 std::string CliUsageText();
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 #include "link/job_runner.h"
 #include "platform/serial_device.h"
 
+namespace quillon {
+
 namespace {
 
 // How often a job in work looks whether the program was asked to stop: the signal handlers
@@ -124,3 +126,5 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile,
     console.Finish();
     return status;
 }
+
+}  // namespace quillon

@@ -10,6 +10,8 @@
 #include "image/hex_image.h"
 #include "link/job_events.h"
 
+namespace quillon {
+
 // How the jobs of one board went, for the record file.
 struct BoardOutcome {
     // Why the board is not ok; empty when it is: the file reader's message when a file could
@@ -31,3 +33,5 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile,
             std::shared_ptr<const HexImage> image, CliConsole& console,
             const AbortRequested& abortRequested, BoardOutcome& outcome,
             const std::function<void()>& onDownloadStart = {});
+
+}  // namespace quillon

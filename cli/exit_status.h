@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // Exit statuses of quillon-cli.
 constexpr int kExitSuccess = 0;
 constexpr int kExitJobFailed = 1;
@@ -15,3 +17,5 @@ inline const char* ResultName(int status) {
 
 // Says the usage error on stderr with the hint to --help; returns kExitUsage.
 int UsageError(const std::string& error);
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include "ports/com_port_error.h"
 #include "ports/com_ports.h"
 
+namespace quillon {
+
 namespace {
 
 int ListPortCallback(std::uintptr_t console, const ComPortInfo* info) {
@@ -44,3 +46,5 @@ int PrintListings(const CliOptions& options, const TargetFolders& targetFolders,
     }
     return status;
 }
+
+}  // namespace quillon

@@ -14,6 +14,8 @@
 #include "platform/parent_watch.h"
 #include "platform/standard_streams.h"
 
+using namespace quillon;
+
 int main(int argc, char** argv) {
     // Before anything is opened: a closed stdout must not become the serial port.
     const int closedAtStart = EnsureStandardStreams();

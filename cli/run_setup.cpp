@@ -12,6 +12,8 @@
 #include "serial_numbers/serial_counter.h"
 #include "serial_numbers/serial_list.h"
 
+namespace quillon {
+
 int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& targetFolders,
                           CliConsole& console, RunSetup& setup) {
     std::string error;
@@ -121,3 +123,5 @@ int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
             return kExitUsage;
     }
 }
+
+}  // namespace quillon

@@ -11,6 +11,8 @@
 #include "platform/append_only_file.h"
 #include "serial_numbers/serial_source.h"
 
+namespace quillon {
+
 // What every board of a run shares, made ready before any target is touched: the target's
 // monitor file, the record file, the image read once.
 struct RunSetup {
@@ -46,3 +48,5 @@ int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequest
 // that numbers can be taken from the counter or list, before any target is touched. Returns
 // kExitSuccess, or the status to end with (the reason said on stderr).
 int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup);
+
+}  // namespace quillon

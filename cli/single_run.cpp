@@ -11,6 +11,8 @@
 #include "link/download_job.h"
 #include "platform/host_name.h"
 
+namespace quillon {
+
 namespace {
 
 // What the record says of the board's serial number and of the image it flashed.
@@ -129,3 +131,5 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
     console.Result(boardStatus, outcome.failure);
     return status;
 }
+
+}  // namespace quillon

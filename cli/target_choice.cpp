@@ -5,6 +5,8 @@
 #include "helpers/ascii_case.h"
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::string& name,
                    MonitorFileEntry& found, std::string& error) {
     std::vector<const MonitorFileEntry*> equal;
@@ -53,3 +55,5 @@ std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConso
                                  console.ReaderMessage(path, text);
                              });
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include "image/monitor_file_catalog.h"
 #include "image/target_folders.h"
 
+namespace quillon {
+
 // The monitor files of `folders`; each message of the reader names its file. Files of the
 // system folders hidden by a file of the user's folder go into `hidden`.
 std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConsole& console,
@@ -17,3 +19,5 @@ std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConso
 // an error: which one is meant cannot be told, and guessing could flash the wrong monitor.
 bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::string& name,
                    MonitorFileEntry& found, std::string& error);
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
+namespace quillon {
+
 // Comparisons that ignore letter case for ASCII letters only, whatever the locale: registry
 // names, port names, file extensions, target names and the monitor header's signature all
 // compare this way.
@@ -31,3 +33,5 @@ constexpr bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 constexpr bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
+
+}  // namespace quillon

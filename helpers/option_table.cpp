@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quillon {
+
 namespace {
 
 const Option* FindOption(const std::vector<Option>& table, const std::string& name) {
@@ -59,3 +61,5 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
     }
     return true;
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // A program's command line as a table: each option has its long name (and maybe a one-letter
 // name), says whether it takes a value, and a function that takes the value into the
 // program's settings. "--name value", "--name=value" and "-x value" all work; "--" ends the
@@ -34,3 +36,5 @@ struct OptionWording {
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option>& table,
                   const OptionWording& wording, std::vector<std::string>& operands,
                   std::string& error);
+
+}  // namespace quillon

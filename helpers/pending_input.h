@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+namespace quillon {
+
 // Bytes taken from a driver but not yet read by the caller, oldest first.
 class PendingInput {
 public:
@@ -37,3 +39,5 @@ private:
     std::vector<std::uint8_t> m_bytes;
     std::size_t m_start = 0;
 };
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace quillon {
+
 std::string FormatText(const char* format, ...) {
     char small[256];
     va_list args;
@@ -156,3 +158,5 @@ std::string TrimmedWhiteSpace(const std::string& text) {
     }
     return text.substr(first, end - first);
 }
+
+}  // namespace quillon

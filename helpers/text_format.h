@@ -11,6 +11,8 @@
 #define QUILLON_PRINTF_FORMAT(fmt, args)
 #endif
 
+namespace quillon {
+
 std::string FormatText(const char* format, ...) QUILLON_PRINTF_FORMAT(1, 2);
 
 // One byte of an 8-bit text in the Windows-1252 code page, as UTF-8. Bytes that the code page
@@ -34,3 +36,5 @@ std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks);
 
 // `text` without the white space (space, tab, line ends, vertical tab, form feed) at its ends.
 std::string TrimmedWhiteSpace(const std::string& text);
+
+}  // namespace quillon

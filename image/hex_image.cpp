@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace quillon {
+
 namespace {
 
 // What every segment without data reads as.
@@ -49,3 +51,5 @@ bool HexImage::Store(int segment, std::uint32_t offset, const std::uint8_t* byte
     }
     return true;
 }
+
+}  // namespace quillon

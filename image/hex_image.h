@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace quillon {
+
 // What one HEX file puts into the target's 16 MB address space, as a value: 256 segments of
 // 64 KB, each held only once a byte was stored in it, erased value 0xFF, and per segment a
 // fill mark, the offset of the highest byte stored there (inclusive; 0 in a segment without
@@ -51,3 +53,5 @@ private:
     std::array<std::uint16_t, kSegmentCount> m_fillMarks{};
     std::bitset<kSegmentCount> m_holdsData;
 };
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "platform/text_mode_file.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 // The reader's texts, shown to the operator as they stand.
@@ -463,3 +465,5 @@ HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop) {
     auto reader = std::make_unique<HexReader>(stop);
     return reader->Load(path);
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 
 #include "image/hex_image.h"
 
+namespace quillon {
+
 // Why a HEX file could not be read.
 enum class HexErrorKind {
     kFileMissing,  // no such file
@@ -56,3 +58,5 @@ using StopCheck = std::function<bool()>;
 // reader's own memory does not depend on the file's size. When `stop` says so, the read ends
 // before its next chunk with a kAborted error and no text.
 HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop = {});
+
+}  // namespace quillon

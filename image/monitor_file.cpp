@@ -2,6 +2,8 @@
 
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 MonitorFileRead LoadMonitorFile(const std::string& path, const StopCheck& stop) {
     MonitorFileRead result;
     result.read = ReadHexFile(path, stop);
@@ -26,3 +28,5 @@ std::string DisplayNameOf(const MonitorHeader& header) {
     }
     return name;
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include "image/hex_reader.h"
 #include "image/monitor_header.h"
 
+namespace quillon {
+
 // A monitor file as Initialize uses it: its image (the loader stages and the monitor) and the
 // working copy of its header.
 struct MonitorFile {
@@ -25,3 +27,5 @@ MonitorFileRead LoadMonitorFile(const std::string& path, const StopCheck& stop =
 
 // The target's display name from an accepted header (its 8-bit text decoded as Windows-1252).
 std::string DisplayNameOf(const MonitorHeader& header);
+
+}  // namespace quillon

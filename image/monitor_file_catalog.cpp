@@ -7,6 +7,8 @@
 #include "image/monitor_file.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -58,3 +60,5 @@ void SortMonitorFiles(std::vector<MonitorFileEntry>& entries) {
                   return byName != 0 ? byName < 0 : CompareIgnoringCase(a.path, b.path) < 0;
               });
 }
+
+}  // namespace quillon

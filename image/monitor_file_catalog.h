@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The monitor files of a targets folder and the names they are offered under: the target
 // name from the file's monitor header, or, for a file that cannot be read or carries no
 // accepted header, a name made from the file name. Every front end lists targets this way.
@@ -33,3 +35,5 @@ std::vector<MonitorFileEntry> ListMonitorFiles(const std::string& folder,
 
 // Sorts by name with letter case ignored, equal names by path.
 void SortMonitorFiles(std::vector<MonitorFileEntry>& entries);
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 
 #include "helpers/ascii_case.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr char kSignature[] = "MONITOR";
@@ -83,3 +85,5 @@ bool IsFlashTypeInHeader(const MonitorHeader& header, const std::string& name) {
     }
     return false;
 }
+
+}  // namespace quillon

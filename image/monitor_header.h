@@ -7,6 +7,8 @@
 
 #include "image/hex_image.h"
 
+namespace quillon {
+
 // The header of a monitor file's image: 170 or 172 bytes at offset 0 of one segment, found by
 // its signature "MONITOR". Multi-byte fields are little-endian, as the data records place
 // them; the layout below is that byte image.
@@ -73,3 +75,5 @@ std::string FlashTypeNameOf(const MonitorHeader& header, int slot);
 // True when `name` equals, byte for byte and case-sensitive, one of the first flashTypeCount
 // slots (at most 10 are looked at).
 bool IsFlashTypeInHeader(const MonitorHeader& header, const std::string& name);
+
+}  // namespace quillon

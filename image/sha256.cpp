@@ -5,6 +5,8 @@
 
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRoundConstants = {
@@ -126,3 +128,5 @@ bool Sha256OfFile(const std::string& path, std::string& hex) {
     hex = sha.FinishHex();
     return true;
 }
+
+}  // namespace quillon

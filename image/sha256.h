@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace quillon {
+
 // SHA-256 (FIPS 180-2), for the virtual target's sector digests and the production record's
 // image digest. Plain C++, so every build (Windows too) has the same one.
 class Sha256 {
@@ -31,3 +33,5 @@ std::string Sha256Hex(const std::uint8_t* bytes, std::size_t count);
 // SHA-256 of the bytes of the file at `path` (UTF-8). False (and `hex` untouched) when the
 // file cannot be read to its end.
 bool Sha256OfFile(const std::string& path, std::string& hex);
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 #include "platform/environment.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -94,3 +96,5 @@ std::vector<MonitorFileEntry> ListTargetFolders(const TargetFolders& folders,
                                                    : ListMonitorFiles(folders.user, onMessage);
     return MergeTargetLists(system, user, hidden);
 }
+
+}  // namespace quillon

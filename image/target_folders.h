@@ -6,6 +6,8 @@
 
 #include "image/monitor_file_catalog.h"
 
+namespace quillon {
+
 // Where the programs look for monitor files and for files they ship (the help PDF), so that
 // the build folder, the Windows folder layout and an installed Linux tree all work:
 //   1. beside the program (the build folder and Windows: "Targets" next to the .exe),
@@ -49,3 +51,5 @@ std::vector<MonitorFileEntry> MergeTargetLists(const std::vector<MonitorFileEntr
 std::vector<MonitorFileEntry> ListTargetFolders(const TargetFolders& folders,
                                                 std::vector<HiddenTarget>* hidden,
                                                 const ReaderMessageSink& onMessage = nullptr);
+
+}  // namespace quillon

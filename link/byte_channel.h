@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+namespace quillon {
+
 // The line between the host and the target as the jobs see it: bytes out, bytes in, and a
 // wait for bytes in. A serial device is one (SerialChannel); tests put an in-memory line on a
 // virtual clock in its place.
@@ -47,3 +49,5 @@ struct OpenedChannel {
     // A line for the log once the line is open (a raw TCP port: its settings are the server's).
     std::string notice;
 };
+
+}  // namespace quillon

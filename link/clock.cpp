@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+namespace quillon {
+
 std::uint64_t SteadyClock::NowMs() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
@@ -15,3 +17,5 @@ void SteadyClock::SleepUntilMs(std::uint64_t ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms - now));
     }
 }
+
+}  // namespace quillon

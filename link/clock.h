@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace quillon {
+
 // Where the jobs take the time from: milliseconds on a monotonic count. The real clock is
 // SteadyClock; tests put a virtual one in its place, so that time-outs pass without waiting.
 class Clock {
@@ -18,3 +20,5 @@ public:
     std::uint64_t NowMs() override;
     void SleepUntilMs(std::uint64_t ms) override;
 };
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+namespace quillon {
+
 // Four bits at a time: for each byte its low nibble, then its high nibble.
 std::uint16_t CalcCrc(const std::uint8_t* data, std::uint8_t length) {
     std::uint16_t crc = 0;
@@ -13,3 +15,5 @@ std::uint16_t CalcCrc(const std::uint8_t* data, std::uint8_t length) {
     }
     return crc;
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include "image/sha256.h"
 #include "link/crc.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr std::size_t kAnswerLength = 7;
@@ -376,3 +378,5 @@ DownloadJob::Outcome DownloadJob::Finalize() {
     }
     return Outcome::kAborted;
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include "link/job.h"
 #include "link/job_session.h"
 
+namespace quillon {
+
 // The Start Download job: takes the image (reading the image file when its owner has not),
 // erases the sectors it uses (and with erase-all sectors 0 .. eraseAllSectorCount - 1),
 // programs every used sector in CRC-protected 128-byte blocks and finalizes. Talks to the
@@ -93,3 +95,5 @@ private:
     bool m_answersOwed = false;
     bool m_blockRepeated = false;
 };
+
+}  // namespace quillon

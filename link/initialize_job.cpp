@@ -6,6 +6,8 @@
 
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr std::size_t kRamReportLength = 8;
@@ -288,3 +290,5 @@ bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t l
     }
     return true;
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include "link/job.h"
 #include "link/job_session.h"
 
+namespace quillon {
+
 // The Initialize job: opens the port, reads the monitor file, runs the bootstrap handshake,
 // sends loader Level 0 and Level 1, reads the RAM test report and uploads the monitor with a
 // byte echo until the monitor reports that it runs. Ends with exactly one OnDone.
@@ -53,3 +55,5 @@ private:
     std::string m_failureLine;
     std::string m_failureDetail;  // the port and the system's reason it could not be used
 };
+
+}  // namespace quillon

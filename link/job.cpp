@@ -2,6 +2,8 @@
 
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 namespace {
 constexpr std::uint64_t kProgressIntervalMs = 100;
 }  // namespace
@@ -35,3 +37,5 @@ void Job::ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t 
     m_lastProgressMs = now;
     m_events.OnProgress(phase, done, total);
 }
+
+}  // namespace quillon

@@ -11,6 +11,8 @@
 #include "link/line_settings.h"
 #include "link/target_line.h"
 
+namespace quillon {
+
 // What both jobs share: the line, the clock, the stop request, the time-outs and the ways
 // they report.
 class Job {
@@ -60,3 +62,5 @@ private:
     std::uint64_t m_lastProgressMs = 0;
     bool m_progressReported = false;
 };
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+namespace quillon {
+
 // What a job reports while it runs, and how it ended. The events come from the job's own
 // thread; a window marshals them onto its GUI thread itself.
 
@@ -75,3 +77,5 @@ public:
     // Exactly once, the job's last event.
     virtual void OnDone(const JobResult& result) = 0;
 };
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 #include "image/hex_image.h"
 #include "link/line_settings.h"
 
+namespace quillon {
+
 // Initialize: open the line, read the monitor file, bring the target from its bootstrap
 // loader to the running monitor. The file is read once the line is open, as part of the job.
 struct InitializeRequest {
@@ -40,3 +42,5 @@ struct JobRequest {
     LineSettings line;
     Timeouts timeouts;
 };
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include "link/port_channel.h"
 
+namespace quillon {
+
 JobRunner::JobRunner()
     : m_opener([this](const LineSettings& line) {
           // A network connect that still waits ends on the job's stop request too.
@@ -39,3 +41,5 @@ void JobRunner::Wait() {
         m_thread.join();
     }
 }
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 #include "link/job_request.h"
 #include "link/job_session.h"
 
+namespace quillon {
+
 // Runs the jobs of one owner (a window, the command line) on a thread of its own, one job at
 // a time, so that the owner stays free while a job waits on the line. Start, RequestStop and
 // Wait belong to the owner's thread (a job's events come from the job's thread and must not
@@ -43,3 +45,5 @@ private:
     std::jthread m_thread;
     std::stop_token m_jobStop;  // the running job's, for its opener; set and read by its thread
 };
+
+}  // namespace quillon

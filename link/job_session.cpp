@@ -3,6 +3,8 @@
 #include "link/download_job.h"
 #include "link/initialize_job.h"
 
+namespace quillon {
+
 namespace {
 
 template <class... Handlers>
@@ -30,3 +32,5 @@ void RunJob(const JobRequest& request, JobSession& session, const ChannelOpener&
                },
                request.job);
 }
+
+}  // namespace quillon

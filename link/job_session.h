@@ -11,6 +11,8 @@
 #include "link/job_events.h"
 #include "link/job_request.h"
 
+namespace quillon {
+
 // Opens the line a job asks for: a local serial port (OpenSerialChannel) or, in tests, an
 // in-memory line.
 using ChannelOpener = std::function<OpenedChannel(const LineSettings&)>;
@@ -26,3 +28,5 @@ struct JobSession {
 // request through `stop` ends it at its next poll point.
 void RunJob(const JobRequest& request, JobSession& session, const ChannelOpener& opener,
             Clock& clock, std::stop_token stop, JobEvents& events);
+
+}  // namespace quillon

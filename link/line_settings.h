@@ -5,6 +5,8 @@
 
 #include "platform/baud_rate.h"
 
+namespace quillon {
+
 // The line a job runs on: the port as the port list names it, and its speed (8 data bits, no
 // parity, one stop bit and no flow control always).
 struct LineSettings {
@@ -25,3 +27,5 @@ struct Timeouts {
     // long: time for the target to take a block, program it and answer.
     std::uint32_t settleQuietMs = 500;
 };
+
+}  // namespace quillon

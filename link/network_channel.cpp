@@ -5,6 +5,8 @@
 
 #include "link/clock.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr std::size_t kReceiveChunk = 4096;
@@ -151,3 +153,5 @@ OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings&
     }
     return opened;
 }
+
+}  // namespace quillon

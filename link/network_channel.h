@@ -11,6 +11,8 @@
 #include "link/telnet_codec.h"
 #include "platform/tcp_socket.h"
 
+namespace quillon {
+
 // How long opening a network port may take: the connection, then (RFC 2217) the server's
 // answer to the COM port option and its confirmation of the line settings.
 struct NetworkPortTimeouts {
@@ -58,3 +60,5 @@ private:
 OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
                                  const std::function<bool()>& stop,
                                  const NetworkPortTimeouts& limits = {});
+
+}  // namespace quillon

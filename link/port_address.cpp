@@ -4,6 +4,8 @@
 
 #include "helpers/ascii_case.h"
 
+namespace quillon {
+
 namespace {
 
 PortAddress Malformed(const std::string& name, const std::string& why) {
@@ -80,3 +82,5 @@ PortAddress ParsePortAddress(const std::string& name) {
     address.port = static_cast<std::uint16_t>(port);
     return address;
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace quillon {
+
 // Where a port name leads: a local serial device ("/dev/ttyUSB0", "COM3"), or a serial port
 // at the other end of a network connection: "rfc2217://HOST:PORT" (Telnet with the COM port
 // option, which sets the line as a local port is set) or "socket://HOST:PORT" (raw TCP: the
@@ -26,3 +28,5 @@ struct PortAddress {
 // (an unknown scheme, no host, no port or one out of range, anything after the port) carries
 // its error.
 PortAddress ParsePortAddress(const std::string& name);
+
+}  // namespace quillon

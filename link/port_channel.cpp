@@ -4,6 +4,8 @@
 #include "link/port_address.h"
 #include "link/serial_channel.h"
 
+namespace quillon {
+
 OpenedChannel OpenPortChannel(const LineSettings& line, const std::function<bool()>& stop) {
     const PortAddress address = ParsePortAddress(line.port);
     if (!address.ok()) {
@@ -16,3 +18,5 @@ OpenedChannel OpenPortChannel(const LineSettings& line, const std::function<bool
     }
     return OpenSerialChannel(line);
 }
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "link/serial_channel.h"
 
+namespace quillon {
+
 OpenedChannel OpenSerialChannel(const LineSettings& line) {
     OpenedChannel opened;
     auto channel = std::make_unique<SerialChannel>();
@@ -16,3 +18,5 @@ OpenedChannel OpenSerialChannel(const LineSettings& line) {
     opened.channel = std::move(channel);
     return opened;
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include "link/line_settings.h"
 #include "platform/serial_device.h"
 
+namespace quillon {
+
 // A ByteChannel over a local serial port.
 class SerialChannel : public ByteChannel {
 public:
@@ -31,3 +33,5 @@ private:
 
 // Opens `line.port` as a local serial port and sets it to `line.baud`, 8N1.
 OpenedChannel OpenSerialChannel(const LineSettings& line);
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 void TargetLine::WriteEachByte(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         m_buffer[0] = bytes[i];
@@ -77,3 +79,5 @@ std::size_t TargetLine::ReadArrived(std::uint64_t deadlineMs, std::size_t count,
     m_lastReadCount = 0;
     return 0;
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include "link/clock.h"
 #include "link/job_events.h"
 
+namespace quillon {
+
 // The jobs' side of the line: writes bytes, throws away stale input and waits for answers
 // under a time-out into its 1024-byte buffer. It has no framing of its own; the initialize and
 // download jobs build their frames on it.
@@ -49,3 +51,5 @@ private:
     std::uint8_t m_buffer[kBufferSize] = {};
     std::size_t m_lastReadCount = 0;
 };
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "link/telnet_codec.h"
 
+namespace quillon {
+
 namespace {
 
 // COM-PORT-OPTION commands (client to server; the server answers with 100 added).
@@ -191,3 +193,5 @@ void TelnetCodec::SubNegotiation() {
         m_stopSize = m_sub[2];
     }
 }
+
+}  // namespace quillon

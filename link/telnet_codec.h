@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+namespace quillon {
+
 // The Telnet layer of an RFC 2217 serial port (Telnet's COM-PORT-OPTION), without any I/O: it
 // makes the bytes to send and takes apart the bytes received, in pieces of any size. Data is
 // binary both ways: a 0xFF data byte travels doubled. Commands inside the data stream are
@@ -76,3 +78,5 @@ private:
     std::optional<std::uint8_t> m_parity;
     std::optional<std::uint8_t> m_stopSize;
 };
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace quillon {
+
 std::string AppendOnlyFile::ShortWrite(std::size_t written, std::size_t size) {
     return "only " + std::to_string(written) + " of " + std::to_string(size) + " bytes written";
 }
@@ -14,3 +16,5 @@ std::vector<std::string> AppendOnlyFile::WholeLines(const std::string& text) {
     }
     return lines;
 }
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include <windows.h>
 #endif
 
+namespace quillon {
+
 // The production record file: opened once for appending before any target is touched, then
 // one whole line per board. A line lands whole or not at all: appends of every quillon-cli
 // program take the file's lock in turn, and a write that stops short (a full disk, a file size
@@ -55,3 +57,5 @@ private:
 #endif
     bool m_readable = false;  // opened for reading too (the fragment check needs it)
 };
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "platform/utf8_path.h"
 #include "platform/whole_append_posix.h"
 
+namespace quillon {
+
 AppendOnlyFile::~AppendOnlyFile() {
     if (m_file >= 0) {
         close(m_file);
@@ -103,3 +105,5 @@ std::vector<std::string> AppendOnlyFile::LinesFrom(std::int64_t offset) const {
     }
     return WholeLines(text);
 }
+
+}  // namespace quillon

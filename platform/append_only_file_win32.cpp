@@ -5,6 +5,8 @@
 #include "platform/system_error.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 // The appends' lock: one byte far beyond any record's end, so that it never stands in the way
@@ -123,3 +125,5 @@ std::vector<std::string> AppendOnlyFile::LinesFrom(std::int64_t offset) const {
     }
     return WholeLines(text);
 }
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "platform/baud_rate.h"
 
+namespace quillon {
+
 std::optional<BaudRate> OfferedBaudRate(std::string_view text) {
     for (const BaudRate rate : kBaudRates) {
         if (text == BaudRateText(rate)) {
@@ -12,3 +14,5 @@ std::optional<BaudRate> OfferedBaudRate(std::string_view text) {
 std::string BaudRateText(BaudRate rate) {
     return std::to_string(rate.bitsPerSecond);
 }
+
+}  // namespace quillon

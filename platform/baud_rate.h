@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace quillon {
+
 // A line speed in bits per second. The rates the program offers (the window's list, the
 // command line's -b) are kBaudRates; a serial device may be set to others its driver knows.
 struct BaudRate {
@@ -22,3 +24,5 @@ std::optional<BaudRate> OfferedBaudRate(std::string_view text);
 
 // The rate in decimal, as lists and settings show it ("57600").
 std::string BaudRateText(BaudRate rate);
+
+}  // namespace quillon

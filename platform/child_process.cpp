@@ -1,5 +1,7 @@
 #include "platform/child_process.h"
 
+namespace quillon {
+
 namespace {
 
 // No event is that long; whatever it is, it is shown in pieces, not hoarded.
@@ -40,3 +42,5 @@ void ChildProcess::TakeRest(std::vector<std::string>& lines) {
         m_partial.clear();
     }
 }
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include <sys/types.h>
 #endif
 
+namespace quillon {
+
 // One station's program, started by the production run: its standard input is a pipe that
 // the run closes to ask for an abort, its standard output and error one pipe that the run
 // reads without blocking.
@@ -71,3 +73,5 @@ private:
 #endif
     std::string m_partial;  // the start of a line not yet ended
 };
+
+}  // namespace quillon

@@ -13,6 +13,8 @@
 
 extern char** environ;
 
+namespace quillon {
+
 namespace {
 
 constexpr auto kEndGrace = std::chrono::seconds(2);
@@ -146,3 +148,5 @@ int ChildProcess::Wait() {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include "platform/child_process.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr DWORD kEndGraceMs = 2000;
@@ -174,3 +176,5 @@ int ChildProcess::Wait() {
     // code far above 255.
     return known ? static_cast<int>(code > 255 ? 255 : code) : -1;
 }
+
+}  // namespace quillon

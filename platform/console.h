@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The terminal a command-line program runs in, and its command line.
 
 // The size of the terminal that standard error shows on: columns and rows (80 and 24 when it
@@ -35,3 +37,5 @@ void CatchStopSignals(int exitStatusOnSecondInterrupt);
 bool StopRequested();
 // Asks for a stop (safe from any thread).
 void RequestStop();
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "platform/console.h"
 
+namespace quillon {
+
 int TerminalColumns() {
     winsize size{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
@@ -35,3 +37,5 @@ void IgnoreWriteSignals() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include "platform/console.h"
 #include "platform/utf16_text.h"
 
+namespace quillon {
+
 int TerminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) {
@@ -49,3 +51,5 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 }
 
 void IgnoreWriteSignals() {}
+
+}  // namespace quillon

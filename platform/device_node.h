@@ -2,6 +2,7 @@
 
 #include <string>
 
+namespace quillon {
 // Whether port names are "COMn" names (Windows); elsewhere they are device paths, and a name
 // such as the settings' default "COM1" names no port there.
 #ifdef _WIN32
@@ -23,3 +24,5 @@ bool LocalPortsAreOneDevice(const std::string& a, const std::string& b);
 // True when `a` and `b` are two spellings of one port whether or not it exists now ("COM3",
 // "com3" and "\\.\COM3" on Windows). POSIX paths are told apart by the device they reach.
 bool LocalPortNamesMatch(const std::string& a, const std::string& b);
+
+}  // namespace quillon

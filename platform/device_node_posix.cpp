@@ -2,6 +2,8 @@
 
 #include "platform/device_node.h"
 
+namespace quillon {
+
 bool LocalPortPresent(const std::string& port) {
     struct stat status {};
     return ::stat(port.c_str(), &status) == 0;
@@ -21,3 +23,5 @@ bool LocalPortsAreOneDevice(const std::string& a, const std::string& b) {
 bool LocalPortNamesMatch(const std::string&, const std::string&) {
     return false;
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include "platform/device_node.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 // "COM3", "com3" and "\\.\COM3" name one port.
@@ -33,3 +35,5 @@ bool LocalPortsAreOneDevice(const std::string& a, const std::string& b) {
 bool LocalPortNamesMatch(const std::string& a, const std::string& b) {
     return PortKey(a) == PortKey(b);
 }
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // The environment's names of the user's folders (UTF-8, each empty when not set): where the
 // user's own data and configuration files go on systems that follow the XDG folders. Windows
 // keeps these elsewhere (the registry, the profile's folders), and there all are empty.
@@ -12,3 +14,5 @@ struct XdgEnvironment {
 };
 
 XdgEnvironment ReadXdgEnvironment();
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include "platform/environment.h"
 
+namespace quillon {
+
 namespace {
 
 std::string Variable(const char* name) {
@@ -14,3 +16,5 @@ std::string Variable(const char* name) {
 XdgEnvironment ReadXdgEnvironment() {
     return {Variable("XDG_DATA_HOME"), Variable("XDG_CONFIG_HOME"), Variable("HOME")};
 }
+
+}  // namespace quillon

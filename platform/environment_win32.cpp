@@ -1,5 +1,9 @@
 #include "platform/environment.h"
 
+namespace quillon {
+
 XdgEnvironment ReadXdgEnvironment() {
     return {};
 }
+
+}  // namespace quillon

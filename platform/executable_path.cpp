@@ -8,6 +8,8 @@
 #include <windows.h>
 #endif
 
+namespace quillon {
+
 std::string ExecutablePath() {
 #ifdef _WIN32
     // The Unicode call: the 8-bit one cannot name every folder, and its text would not be
@@ -49,3 +51,5 @@ std::string ExecutablePathToRestart() {
 #endif
     return program;
 }
+
+}  // namespace quillon

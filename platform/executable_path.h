@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // The full path of the running program's executable file, UTF-8 (empty if it cannot be told).
 std::string ExecutablePath();
 
@@ -12,3 +14,5 @@ std::string ExecutableDirectory();
 // new process shows under the program's name); on Linux a file replaced since it started (an
 // update of the package) is still reached through /proc.
 std::string ExecutablePathToRestart();
+
+}  // namespace quillon

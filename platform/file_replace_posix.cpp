@@ -10,6 +10,8 @@
 #include "platform/file_replace.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 bool WriteAll(int file, const std::string& content) {
@@ -76,3 +78,5 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
     close(folderFile);
     return true;
 }
+
+}  // namespace quillon

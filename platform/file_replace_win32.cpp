@@ -6,6 +6,8 @@
 #include "platform/system_error.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
     const std::string temporary = path + ".new";
     const std::wstring temporaryName = PathFromUtf8(temporary).wstring();
@@ -45,3 +47,5 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
         ::Sleep(50);
     }
 }
+
+}  // namespace quillon

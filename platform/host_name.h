@@ -2,6 +2,10 @@
 
 #include <string>
 
+namespace quillon {
+
 // This computer's host name (UTF-8), as the production record names the station's machine;
 // empty when the system does not tell it.
 std::string HostName();
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include "platform/host_name.h"
 
+namespace quillon {
+
 std::string HostName() {
     char name[HOST_NAME_MAX + 1] = {};
     if (gethostname(name, sizeof name - 1) != 0) {
@@ -11,3 +13,5 @@ std::string HostName() {
     }
     return name;
 }
+
+}  // namespace quillon

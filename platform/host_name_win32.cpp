@@ -5,6 +5,8 @@
 #include "platform/host_name.h"
 #include "platform/utf16_text.h"
 
+namespace quillon {
+
 std::string HostName() {
     wchar_t name[256];
     DWORD size = static_cast<DWORD>(std::size(name));
@@ -13,3 +15,5 @@ std::string HostName() {
     }
     return Utf8FromUtf16(name, size);
 }
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 #include <windows.h>
 #endif
 
+namespace quillon {
+
 // A file held under an exclusive lock that every program using a LockedFile of the same path
 // respects (flock on POSIX, LockFileEx on Windows), for as long as the object lives: what one
 // program reads and appends meanwhile no other program changes. The lock goes with the object,
@@ -49,3 +51,5 @@ private:
     int m_file = -1;
 #endif
 };
+
+}  // namespace quillon

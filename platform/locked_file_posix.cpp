@@ -12,6 +12,8 @@
 #include "platform/utf8_path.h"
 #include "platform/whole_append_posix.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr auto kLockRetry = std::chrono::milliseconds(5);
@@ -129,3 +131,5 @@ bool LockedFile::Append(const std::string& text, std::string& error) {
     }
     return AppendWholeOrCutBack(m_file, static_cast<std::int64_t>(status.st_size), text, error);
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include "platform/system_error.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr auto kLockRetry = std::chrono::milliseconds(5);
@@ -134,3 +136,5 @@ bool LockedFile::Append(const std::string& text, std::string& error) {
     }
     return ok;
 }
+
+}  // namespace quillon

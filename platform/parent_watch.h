@@ -4,6 +4,8 @@
 #include <functional>
 #include <thread>
 
+namespace quillon {
+
 // In a station's program: the production run that started it holds the other end of its
 // standard input and closes it to ask for an abort; the same happens when the run ends in any
 // way, even killed. A thread waits in the kernel for that end and then calls `onClosed` once.
@@ -27,3 +29,5 @@ private:
 #endif
     std::thread m_thread;
 };
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+namespace quillon {
+
 ParentWatch::ParentWatch(std::function<void()> onClosed) : m_onClosed(std::move(onClosed)) {
     if (::pipe2(m_wake, O_CLOEXEC) != 0) {
         // Without the pipe the thread could never be ended: no watch, and the run's abort
@@ -55,3 +57,5 @@ void ParentWatch::Watch() {
         return;
     }
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include "platform/parent_watch.h"
 
+namespace quillon {
+
 namespace {
 
 // How often the thread looks at the input pipe: an abort is seen this much later at most.
@@ -37,3 +39,5 @@ void ParentWatch::Watch() {
         std::this_thread::sleep_for(kLookInterval);
     }
 }
+
+}  // namespace quillon

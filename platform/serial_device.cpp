@@ -1,5 +1,7 @@
 #include "platform/serial_device.h"
 
+namespace quillon {
+
 // What both backends share: reads come from the pending buffer, which Drain fills from the
 // driver without blocking.
 
@@ -15,3 +17,5 @@ std::size_t SerialDevice::Read(std::uint8_t* dest, std::size_t count) {
     }
     return m_pending.Take(dest, count);
 }
+
+}  // namespace quillon

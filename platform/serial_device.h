@@ -8,6 +8,8 @@
 #include "helpers/pending_input.h"
 #include "platform/baud_rate.h"
 
+namespace quillon {
+
 // When the device `name` exists but this user may not open it for reading and writing, the
 // hint that says what to do (on Linux the usual reason why a port cannot be opened: the user
 // is not in the device's group); else empty. Always empty on Windows.
@@ -99,3 +101,5 @@ private:
     bool m_gone = false;
     std::string m_errorText;
 };
+
+}  // namespace quillon

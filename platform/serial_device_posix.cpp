@@ -20,6 +20,8 @@
 #include <linux/serial.h>
 #endif
 
+namespace quillon {
+
 namespace {
 
 // The operator's words for why a device could not be opened or set up.
@@ -393,3 +395,5 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         }
     }
 }
+
+}  // namespace quillon

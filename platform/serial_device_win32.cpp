@@ -5,6 +5,8 @@
 
 #include "platform/serial_device.h"
 
+namespace quillon {
+
 // The Windows backend keeps received bytes the way the POSIX one does: what the driver holds
 // is moved into a pending buffer. A wait is a ReadFile under a read time-out that returns as
 // soon as one byte has arrived (or the time is up), so waiting blocks in the driver and costs
@@ -242,3 +244,5 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         }
     }
 }
+
+}  // namespace quillon

@@ -10,6 +10,8 @@
 #include <cerrno>
 #endif
 
+namespace quillon {
+
 int EnsureStandardStreams() {
     int closed = 0;
 #ifndef _WIN32
@@ -50,3 +52,5 @@ bool OutputStreamsShareOnePlace() {
            out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 #endif
 }
+
+}  // namespace quillon

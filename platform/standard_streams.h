@@ -1,5 +1,7 @@
 #pragma once
 
+namespace quillon {
+
 // Makes sure descriptors 0, 1 and 2 are open before the program opens anything else. A
 // program started with one of them closed would otherwise get that number for the next file
 // it opens (a serial port, a report), and everything written to the closed stream would go
@@ -16,3 +18,5 @@ constexpr int kStderrWasClosed = 1 << 2;
 // True when stdout and stderr lead to one file, pipe or device (as with `>log 2>&1`), so that
 // what is written to one lands between what is written to the other.
 bool OutputStreamsShareOnePlace();
+
+}  // namespace quillon

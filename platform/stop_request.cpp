@@ -4,6 +4,8 @@
 
 #include "platform/console.h"
 
+namespace quillon {
+
 namespace {
 
 std::atomic<int> g_stopRequested{0};
@@ -35,3 +37,5 @@ bool StopRequested() {
 void RequestStop() {
     g_stopRequested = 1;
 }
+
+}  // namespace quillon

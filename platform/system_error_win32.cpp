@@ -3,6 +3,8 @@
 #include "platform/system_error.h"
 #include "platform/utf16_text.h"
 
+namespace quillon {
+
 void SetSystemLastError(std::uint32_t code) {
     ::SetLastError(static_cast<DWORD>(code));
 }
@@ -23,3 +25,5 @@ std::string SystemErrorText(std::uint32_t code) {
     ::LocalFree(text);
     return message.empty() ? "error " + std::to_string(code) : message;
 }
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace quillon {
+
 // A TCP connection for a serial port on the network: a connect that is bounded in time and
 // asks `stop` while it waits, Nagle's delay off (every echoed byte is a round trip), sends
 // that give up when the peer stops taking bytes, reads that never block and a wait for bytes
@@ -43,3 +45,5 @@ private:
 #endif
     bool m_gone = false;
 };
+
+}  // namespace quillon

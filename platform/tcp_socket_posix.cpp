@@ -13,6 +13,8 @@
 
 #include "platform/tcp_socket.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr int kStopPollMs = 20;
@@ -187,3 +189,5 @@ void TcpSocket::WaitReadable(std::uint32_t timeoutMs) {
         }
     }
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 
 #include "platform/tcp_socket.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr int kStopPollMs = 20;
@@ -195,3 +197,5 @@ void TcpSocket::WaitReadable(std::uint32_t timeoutMs) {
     WaitFor(AsSocket(m_socket), false,
             static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF)));
 }
+
+}  // namespace quillon

@@ -13,6 +13,8 @@
 #include <unistd.h>
 #endif
 
+namespace quillon {
+
 namespace {
 constexpr std::uint8_t kCtrlZ = 0x1A;
 constexpr std::uint8_t kCr = '\r';
@@ -153,3 +155,5 @@ long TextModeFile::Read(std::uint8_t* dest, std::size_t count) {
     }
     return static_cast<long>(produced);
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+namespace quillon {
+
 // A file opened read-only in the C runtime's text mode, with the same rules on every platform:
 // a CR LF pair reads as a single LF, a CR on its own stays, and a Ctrl-Z byte (0x1A) ends the
 // file. Reads ask the OS for large blocks, so many small Read calls cost little.
@@ -49,3 +51,5 @@ private:
     bool m_atFileEnd = false;  // the file itself has been read to its end
     std::function<void(const std::uint8_t*, std::size_t)> m_observer;
 };
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include <climits>
 
+namespace quillon {
+
 std::wstring Utf16FromUtf8(const std::string& text) {
     if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) {
         return std::wstring();
@@ -35,3 +37,5 @@ std::string Utf8FromUtf16(const wchar_t* text, std::size_t length) {
 std::string Utf8FromUtf16(const std::wstring& text) {
     return Utf8FromUtf16(text.data(), text.size());
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string>
 
+namespace quillon {
+
 // Paths travel through the program as UTF-8 text. std::filesystem::path converts a plain
 // std::string with the system's 8-bit code page on Windows (and not always the same way back),
 // so every conversion goes through these two.
@@ -27,3 +29,5 @@ inline bool IsFile(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
 }
+
+}  // namespace quillon

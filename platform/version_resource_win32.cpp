@@ -6,6 +6,8 @@
 
 #include "platform/utf16_text.h"
 
+namespace quillon {
+
 bool Win32VersionResource::Read(const std::string& path) {
     m_block.clear();
     const std::wstring file = Utf16FromUtf8(path);
@@ -58,5 +60,7 @@ std::string Win32VersionResource::FindString(const std::string& query) const {
     }
     return Utf8FromUtf16(text, length);
 }
+
+}  // namespace quillon
 
 #endif  // _WIN32

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The version resource of a program file, read with the Win32 version API (Unicode calls, so
 // that any path works; paths and texts are UTF-8 here).
 class Win32VersionResource {
@@ -26,5 +28,7 @@ public:
 private:
     std::vector<unsigned char> m_block;
 };
+
+}  // namespace quillon
 
 #endif  // _WIN32

@@ -13,6 +13,8 @@
 #include <cstring>
 #endif
 
+namespace quillon {
+
 namespace fs = std::filesystem;
 
 std::string DefaultVirtualPortFolder() {
@@ -103,3 +105,5 @@ bool IsVirtualPortServed(const std::string& linkPath) {
 }
 
 #endif
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // Running virtual targets announce their serial port as a symbolic link to their
 // pseudo-terminal inside one per-user folder, so that port lists can offer them.
 //
@@ -32,3 +34,5 @@ std::string VirtualPortLockPath(const std::string& linkPath);
 // of a target that was killed (whose pseudo-terminal number another program may have taken
 // since) has no holder. Always false on Windows.
 bool IsVirtualPortServed(const std::string& linkPath);
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "platform/wait_set.h"
 
+namespace quillon {
+
 bool WaitSet::TakeInput(std::vector<std::string>& lines) {
     if (!m_watchInput) {
         return false;
@@ -15,3 +17,5 @@ bool WaitSet::TakeInput(std::vector<std::string>& lines) {
     }
     return more;
 }
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "platform/child_process.h"
 
+namespace quillon {
+
 // What a production run waits for, in the kernel: its stations' output and ends, the
 // operator's input (whole lines), and requests to stop (SIGINT / SIGTERM / SIGHUP; Ctrl+C,
 // Ctrl+Break and the console closing on Windows). Installs its stop handlers for as long as it
@@ -35,3 +37,5 @@ private:
     bool m_inputReady = false;  // the last wait saw input
     std::string m_partial;      // the start of a line not yet ended
 };
+
+}  // namespace quillon

@@ -11,6 +11,8 @@
 
 #include "platform/wait_set.h"
 
+namespace quillon {
+
 namespace {
 
 std::atomic<int> g_stopRequests{0};
@@ -102,3 +104,5 @@ bool WaitSet::ReadInput() {
     m_partial.append(buffer, static_cast<std::size_t>(n));
     return true;
 }
+
+}  // namespace quillon

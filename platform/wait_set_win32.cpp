@@ -5,6 +5,8 @@
 
 #include "platform/wait_set.h"
 
+namespace quillon {
+
 namespace {
 
 // While stations run, their pipes are looked at this often: a pipe cannot be waited for.
@@ -131,3 +133,5 @@ bool WaitSet::ReadInput() {
     }
     return true;
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace quillon {
+
 bool AppendWholeOrCutBack(int fd, std::int64_t sizeBefore, const std::string& text,
                           std::string& error) {
     // Nothing is written yet on EINTR, so the write is tried again.
@@ -38,3 +40,5 @@ bool AppendWholeOrCutBack(int fd, std::int64_t sizeBefore, const std::string& te
     }
     return ok;
 }
+
+}  // namespace quillon

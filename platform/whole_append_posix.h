@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace quillon {
+
 // POSIX systems only: appends `text` to the file `fd` (opened with O_APPEND) in one write and
 // waits until it is on the disk. A write that stops short or a flush that fails cuts the file
 // back to `sizeBefore` (its size before the append; -1: unknown, nothing is cut) and says why in
@@ -10,3 +12,5 @@
 // allowed even beyond a file size limit and on a full disk.
 bool AppendWholeOrCutBack(int fd, std::int64_t sizeBefore, const std::string& text,
                           std::string& error);
+
+}  // namespace quillon

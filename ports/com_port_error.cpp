@@ -2,6 +2,8 @@
 
 #include "platform/system_error.h"
 
+namespace quillon {
+
 namespace {
 thread_local ComPortError t_lastError = kErrorSuccess;
 }  // namespace
@@ -14,3 +16,5 @@ void SetLastComPortError(ComPortError code) {
     t_lastError = code;
     SetSystemLastError(code);
 }
+
+}  // namespace quillon

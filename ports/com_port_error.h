@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace quillon {
+
 // The failure code that port enumeration leaves for its caller, kept per thread like the
 // platform's own "last error". On Windows setting it also sets the thread's Win32 last error,
 // so callers may read either. The registry way reports Windows system error codes (the values
@@ -21,3 +23,5 @@ inline constexpr ComPortError kErrorInvalidParameter = 87;
 inline constexpr ComPortError kErrorMoreData = 234;
 inline constexpr ComPortError kErrorNoMoreItems = 259;
 inline constexpr ComPortError kErrorOldWinVersion = 1150;
+
+}  // namespace quillon

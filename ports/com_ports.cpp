@@ -6,6 +6,8 @@
 
 #include "ports/system_port_list.h"
 
+namespace quillon {
+
 namespace {
 
 // The caller's callback and context, and whether it stopped the listing.
@@ -41,3 +43,5 @@ int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context) {
     }
     return result;
 }
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 #include "platform/device_node.h"
 #include "ports/com_port_error.h"
 
+namespace quillon {
+
 // One serial port, as handed to a ComPortCallback. Both texts belong to the enumeration and
 // are valid only during the callback call; a callback that keeps a name copies it.
 struct ComPortInfo {
@@ -28,3 +30,5 @@ using ComPortCallback = int (*)(std::uintptr_t context, const ComPortInfo* info)
 // network ports the user has listed (ReadNetworkPortList) follow, described as
 // "NAME (network port)", their URLs as port names.
 int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context);
+
+}  // namespace quillon

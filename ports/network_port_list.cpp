@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+namespace quillon {
+
 std::vector<NetworkPortEntry> ParseNetworkPortList(const std::string& text) {
     std::vector<NetworkPortEntry> entries;
     std::istringstream lines(text);
@@ -21,3 +23,5 @@ std::vector<NetworkPortEntry> ParseNetworkPortList(const std::string& text) {
     }
     return entries;
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The network serial ports a user has listed for the window's port list and --list-ports:
 // one per line, a name, a tab, the port's URL ("Bench 3<TAB>rfc2217://10.0.0.5:7001"). Lines
 // that are empty, start with '#' or have no tab are passed over.
@@ -20,3 +22,5 @@ std::string NetworkPortListLocation();
 
 // The user's list; empty when there is none or it cannot be read.
 std::vector<NetworkPortEntry> ReadNetworkPortList();
+
+}  // namespace quillon

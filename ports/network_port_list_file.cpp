@@ -4,6 +4,8 @@
 #include "platform/environment.h"
 #include "ports/network_port_list.h"
 
+namespace quillon {
+
 // The list is a file in the user's configuration folder.
 std::string NetworkPortListLocation() {
     const XdgEnvironment xdg = ReadXdgEnvironment();
@@ -19,3 +21,5 @@ std::vector<NetworkPortEntry> ReadNetworkPortList() {
     text << file.rdbuf();
     return ParseNetworkPortList(text.str());
 }
+
+}  // namespace quillon

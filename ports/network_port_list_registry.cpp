@@ -1,6 +1,8 @@
 #include "ports/network_port_list.h"
 #include "ports/win32_registry.h"
 
+namespace quillon {
+
 // Windows keeps the list beside the window's settings, in the user's part of the registry.
 namespace {
 
@@ -34,3 +36,5 @@ std::vector<NetworkPortEntry> ReadNetworkPortList() {
     registry.CloseKey(key);
     return ParseNetworkPortList(text);
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include "ports/com_port_error.h"
 
+namespace quillon {
+
 // An open registry key. Its value means something only to the Registry that handed it out.
 using RegistryKey = std::uintptr_t;
 
@@ -57,3 +59,5 @@ public:
 
     virtual ComPortError CloseKey(RegistryKey key) = 0;
 };
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 
 #include "helpers/ascii_case.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr const char* kSerialCommPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -331,3 +333,5 @@ int EnumerateRegistryComPorts(Registry& registry, ComPortCallback callback,
     }
     return 1;
 }
+
+}  // namespace quillon

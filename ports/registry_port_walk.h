@@ -5,6 +5,8 @@
 #include "ports/com_ports.h"
 #include "ports/registry.h"
 
+namespace quillon {
+
 // Lists the COM ports that a Windows device registry knows, with the EnumerateComPorts
 // contract (result 1/0, last error on failure). The system version chooses the source:
 //
@@ -19,3 +21,5 @@
 // is closed again on every way out. A registry that keeps answering kErrorMoreData ends the
 // listing with kErrorNotEnoughMemory once a buffer would pass 1 MiB.
 int EnumerateRegistryComPorts(Registry& registry, ComPortCallback callback, std::uintptr_t context);
+
+}  // namespace quillon

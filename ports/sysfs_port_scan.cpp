@@ -11,6 +11,8 @@
 
 #include "platform/virtual_ports.h"
 
+namespace quillon {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -269,3 +271,5 @@ int EnumerateSysfsComPorts(const SysfsPortSources& sources, ComPortCallback call
     }
     return 1;
 }
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "ports/com_ports.h"
 
+namespace quillon {
+
 // Where the Linux way looks for serial ports.
 struct SysfsPortSources {
     std::filesystem::path sysfsRoot = "/sys";  // its class/tty lists the terminals
@@ -36,3 +38,5 @@ SysfsPortSources DefaultSysfsPortSources();
 // is passed over.
 int EnumerateSysfsComPorts(const SysfsPortSources& sources, ComPortCallback callback,
                            std::uintptr_t context);
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace quillon {
+
 namespace {
 
 HKEY ToHandle(RegistryKey key) {
@@ -89,3 +91,5 @@ ComPortError Win32Registry::CloseKey(RegistryKey key) {
     }
     return ToError(RegCloseKey(ToHandle(key)));
 }
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include "ports/registry.h"
 
+namespace quillon {
+
 // The registry of the running Windows system, read through the Win32 registry calls. Keys are
 // opened below HKEY_LOCAL_MACHINE; the version comes from GetVersionExA.
 class Win32Registry : public Registry {
@@ -18,3 +20,5 @@ public:
                             std::uint32_t& dataBytes) override;
     ComPortError CloseKey(RegistryKey key) override;
 };
+
+}  // namespace quillon

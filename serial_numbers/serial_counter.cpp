@@ -5,6 +5,8 @@
 #include "serial_numbers/serial_format.h"
 #include "serial_numbers/serial_text_file.h"
 
+namespace quillon {
+
 SerialTake SerialCounter::Check() {
     return Next(false, nullptr);
 }
@@ -53,3 +55,5 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
     }
     return take;
 }
+
+}  // namespace quillon

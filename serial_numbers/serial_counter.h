@@ -4,6 +4,8 @@
 
 #include "serial_numbers/serial_source.h"
 
+namespace quillon {
+
 // Serial numbers from a counter file: a text file holding the next number (decimal, or 0x
 // hexadecimal). Each take locks FILE.lock, reads the number, and replaces the file by one
 // holding the number after it (through FILE.new, flushed, renamed, the folder flushed) before
@@ -25,3 +27,5 @@ private:
     std::optional<std::uint64_t> m_start;
     std::chrono::milliseconds m_lockPatience;
 };
+
+}  // namespace quillon

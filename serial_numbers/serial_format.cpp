@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace quillon {
+
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -145,3 +147,5 @@ std::optional<std::uint64_t> ParseSerialValue(const std::string& text) {
     }
     return value;
 }
+
+}  // namespace quillon

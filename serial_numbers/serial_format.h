@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // How a serial number is written into the flash: `dec:N` (N ASCII decimal digits, zero-padded),
 // `hex:N` (N ASCII upper-case hexadecimal digits), `le:N` / `be:N` (an N-byte binary number,
 // little / big endian, N 1..8). A value that does not fit is refused, never cut short.
@@ -47,3 +49,5 @@ private:
 // A serial number as the counter file, the list and the command line give it: decimal digits
 // or "0x" and hexadecimal digits, 64 bits at most, blanks around it allowed. None otherwise.
 std::optional<std::uint64_t> ParseSerialValue(const std::string& text);
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include "serial_numbers/serial_format.h"
 #include "serial_numbers/serial_text_file.h"
 
+namespace quillon {
+
 namespace {
 
 bool Blank(const std::string& line) {
@@ -120,3 +122,5 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
     }
     return take;
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include "serial_numbers/serial_source.h"
 
+namespace quillon {
+
 // Serial numbers from a list: a text file of one value per line (decimal, or 0x hexadecimal;
 // blank lines are passed over), handed out in order. Each value taken is appended to FILE.used
 // (one write, flushed to the disk) under that file's lock before it is returned; a value that
@@ -33,3 +35,5 @@ private:
     std::vector<std::string> m_texts;  // each value as the list writes it
     bool m_read = false;
 };
+
+}  // namespace quillon

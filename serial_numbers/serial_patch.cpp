@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace quillon {
+
 namespace {
 
 int HexDigit(char c) {
@@ -136,3 +138,5 @@ SerialPatch::Patched SerialPatch::Apply(const HexImage& image, std::uint64_t val
     patched.text = std::move(written.text);
     return patched;
 }
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include "image/hex_image.h"
 #include "serial_numbers/serial_format.h"
 
+namespace quillon {
+
 // Where and how each board's serial number goes into the image: `format`'s bytes at `address`.
 // The file's image must leave that place free for it, erased (0xFF, nothing in the file) or
 // holding the placeholder bytes; each board's image is the file's image with its number there.
@@ -49,3 +51,5 @@ private:
     SerialFormat m_format;
     std::vector<std::uint8_t> m_placeholder;  // empty: only erased bytes are free
 };
+
+}  // namespace quillon

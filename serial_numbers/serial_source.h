@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace quillon {
+
 // How taking a serial number ended.
 enum class SerialTakeError {
     kNone,
@@ -41,3 +43,5 @@ public:
     // Takes the next number. `stopRequested` ends a wait for the lock early.
     virtual SerialTake Take(const std::function<bool()>& stopRequested) = 0;
 };
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 SerialTake ReadSerialTextFile(const std::string& path, const std::string& name, std::string& text) {
     SerialTake result;
     std::error_code error;
@@ -89,3 +91,5 @@ std::optional<SerialTake> LockSerialFile(LockedFile& lock, const std::string& lo
     return FailedTake(SerialTakeError::kUnwritable,
                       name + ": " + lockPath + " cannot be used (" + error + ")");
 }
+
+}  // namespace quillon

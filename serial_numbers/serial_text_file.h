@@ -9,6 +9,8 @@
 #include "platform/locked_file.h"
 #include "serial_numbers/serial_source.h"
 
+namespace quillon {
+
 // A take that failed with `error`, said by `text`.
 SerialTake FailedTake(SerialTakeError error, std::string text);
 
@@ -33,3 +35,5 @@ std::string RealSerialPath(const std::string& path);
 // The lines of `text`, without their line ends (a CR before the LF dropped too). A last line
 // without its end is one too.
 std::vector<std::string> SplitSerialLines(const std::string& text);
+
+}  // namespace quillon

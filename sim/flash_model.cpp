@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quillon {
+
 FlashModel::FlashModel(bool blank)
     : m_bytes(kSize, blank ? std::uint8_t{0xFF} : std::uint8_t{0x00}),
       m_programmed(kSectorCount, false) {}
@@ -27,3 +29,5 @@ FlashModel::ProgramResult FlashModel::Program(std::uint32_t address, const std::
     result.ok = true;
     return result;
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The target's 16 MB flash: 256 sectors of 64 KB. Erasing sets a sector to 0xFF; programming
 // may only write bytes that are erased (0xFF), since flash bits cannot be set again without an
 // erase, and a host that programs over unerased bytes has forgotten an erase.
@@ -37,3 +39,5 @@ private:
     std::vector<std::uint8_t> m_bytes;
     std::vector<bool> m_programmed;
 };
+
+}  // namespace quillon

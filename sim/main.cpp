@@ -15,6 +15,8 @@
 #include "sim/sim_output_file.h"
 #include "sim/sim_server.h"
 
+using namespace quillon;
+
 namespace {
 
 SimServer* g_server = nullptr;

@@ -18,6 +18,8 @@
 #include <sys/inotify.h>
 #endif
 
+namespace quillon {
+
 namespace {
 
 std::string SystemError(const std::string& what) {
@@ -224,3 +226,5 @@ void PortLink::ReleaseLock() {
     m_lock = -1;
     m_lockPath.clear();
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+namespace quillon {
+
 // The target's end of a serial line: the master side of a pseudo-terminal, whose slave device
 // the host opens as its serial port. The line keeps a slave descriptor of its own, so that the
 // master never sees the slave closed (no EIO while no host is connected) and the raw settings
@@ -70,3 +72,5 @@ private:
     std::string m_lockPath;
     int m_lock = -1;  // the held lock file's descriptor
 };
+
+}  // namespace quillon

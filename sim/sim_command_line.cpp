@@ -6,6 +6,8 @@
 
 #include "helpers/option_table.h"
 
+namespace quillon {
+
 namespace {
 
 bool ParseNumber(const std::string& text, long long min, long long max, long long* value) {
@@ -398,3 +400,5 @@ target), and so does the next sync after a handshake that stalled for 2 s or who
 closed the line.
 )";
 }
+
+}  // namespace quillon

@@ -6,6 +6,8 @@
 #include "sim/sim_server.h"
 #include "sim/sim_settings.h"
 
+namespace quillon {
+
 struct SimCommandLine {
     bool help = false;
     bool version = false;
@@ -22,3 +24,5 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* l
                          std::string* error);
 
 std::string SimHelpText();
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "sim/sim_crc16.h"
 
+namespace quillon {
+
 std::uint16_t SimCrc16(const std::uint8_t* bytes, std::size_t count) {
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -21,3 +23,5 @@ std::string SimCrcText(std::uint16_t crc) {
     }
     return text;
 }
+
+}  // namespace quillon

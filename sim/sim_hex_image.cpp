@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace quillon {
+
 namespace {
 
 constexpr std::uint32_t kAddressSpace = 0x1000000;
@@ -162,3 +164,5 @@ std::vector<std::uint8_t> SimHexImage::Bytes(int segment, std::uint32_t offset,
     }
     return bytes;
 }
+
+}  // namespace quillon

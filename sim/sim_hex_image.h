@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The virtual target's own reading of an Intel HEX file (record types 00, 01, 02 and 04; 03
 // and 05 carry start addresses and are skipped). It keeps only the 64 KB segments that hold
 // data, each with its fill mark: the offset of the highest byte stored (0 for a segment that
@@ -37,3 +39,5 @@ private:
 
     std::map<int, std::unique_ptr<Segment>> m_segments;
 };
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include "sim/sim_hex_image.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr int kHeaderLength = 172;
@@ -105,3 +107,5 @@ bool ParseSimMonitorFile(const std::string& hexText, const std::string& origin,
     file->path = origin;
     return ReadMonitorFile(image, file, error);
 }
+
+}  // namespace quillon

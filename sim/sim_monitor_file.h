@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // What the virtual target knows of its own firmware: read from the same monitor file that the
 // host sends from, by the target's own reader, so the target can check every loader and
 // monitor byte it receives.
@@ -40,3 +42,5 @@ bool LoadSimMonitorFile(const std::string& path, SimMonitorFile* file, std::stri
 // The same from HEX text (tests build monitor files in code).
 bool ParseSimMonitorFile(const std::string& hexText, const std::string& origin,
                          SimMonitorFile* file, std::string* error);
+
+}  // namespace quillon

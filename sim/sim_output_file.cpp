@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+namespace quillon {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -154,3 +156,5 @@ bool WriteOutputFile(const std::string& path, std::string_view content, const st
     *error = "cannot write " + what + " " + path + ": " + reason;
     return false;
 }
+
+}  // namespace quillon

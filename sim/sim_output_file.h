@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace quillon {
+
 // Writes one of the program's outputs (the report, the flash dump) to `path`, by what the path
 // names:
 // - a regular file, or nothing yet: replaced whole. The content goes to a new file beside it,
@@ -18,3 +20,5 @@
 // raises SIGPIPE: a program that writes to FIFOs ignores it, and gets the error instead.
 bool WriteOutputFile(const std::string& path, std::string_view content, const std::string& what,
                      std::string* error);
+
+}  // namespace quillon

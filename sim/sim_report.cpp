@@ -5,6 +5,8 @@
 
 #include "image/sha256.h"
 
+namespace quillon {
+
 namespace {
 
 std::string Quoted(const std::string& text) {
@@ -142,3 +144,5 @@ std::string SimReportJson(const TargetModel& model, const SimLineInfo& line) {
         << "\n}\n";
     return out.str();
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include "sim/target_model.h"
 
+namespace quillon {
+
 // Where the target is reachable, for the report.
 struct SimLineInfo {
     std::string slavePath;
@@ -15,3 +17,5 @@ struct SimLineInfo {
 // monitor checks, erase sequence and programmed blocks, the faults seen and played, and a
 // SHA-256 of every programmed sector's 64 KB as the flash holds it now.
 std::string SimReportJson(const TargetModel& model, const SimLineInfo& line);
+
+}  // namespace quillon

@@ -15,6 +15,8 @@
 
 #include "sim/sim_output_file.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr auto kEioBackoff = std::chrono::milliseconds(50);
@@ -430,3 +432,5 @@ void SimServer::Run() {
         }
     }
 }
+
+}  // namespace quillon

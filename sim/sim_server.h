@@ -11,6 +11,8 @@
 #include "sim/sim_report.h"
 #include "sim/target_model.h"
 
+namespace quillon {
+
 struct SimServerOptions {
     std::string linkPath;  // empty: no link
     long baud = 0;         // 0: no pacing
@@ -123,3 +125,5 @@ private:
     bool m_writeBlocked = false;
     SimClock::time_point m_lastWrite{};  // when bytes last went onto the line
 };
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdlib>
 
+namespace quillon {
+
 namespace {
 
 constexpr std::array<const char*, kSimStageCount> kStageNames = {
@@ -51,3 +53,5 @@ std::optional<StageSelector> ParseStageSelector(const std::string& text) {
     }
     return selector;
 }
+
+}  // namespace quillon

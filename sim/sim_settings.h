@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The points at which the virtual target answers, in the order a session reaches them. They
 // name the stages in the report and select where an injected fault strikes.
 enum class SimStage {
@@ -104,3 +106,5 @@ struct TargetSettings {
     int rxUs = 0;
     FaultPlan faults;
 };
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "sim/sim_crc16.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr std::size_t kEraseFrameLength = 8;
@@ -741,3 +743,5 @@ void TargetModel::LineHungUp(SimClock::time_point now) {
         EmitNoise(now);
     }
 }
+
+}  // namespace quillon

@@ -14,6 +14,8 @@
 #include "sim/sim_monitor_file.h"
 #include "sim/sim_settings.h"
 
+namespace quillon {
+
 using SimClock = std::chrono::steady_clock;
 
 // Bytes the target sends, not before a given time; or, with `hangup`, the order to close the
@@ -191,3 +193,5 @@ private:
     // When the last queued byte is due: a later answer never overtakes an earlier one.
     SimClock::time_point m_lastDue{};
 };
+
+}  // namespace quillon

@@ -8,6 +8,8 @@
 #include "app/version_info.h"
 #include "tests/support/process.h"
 
+using namespace quillon;
+
 namespace {
 
 // Gives the program `resource` (nullptr: none) while it lives.

@@ -16,6 +16,8 @@
 #include "app/image_file_edit.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 using Location = CImageFileEdit::StartLocation;

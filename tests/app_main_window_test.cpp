@@ -35,6 +35,8 @@
 #include "tests/support/qt_test_environment.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 // Texts in failure messages as text.
 void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

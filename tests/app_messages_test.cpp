@@ -20,6 +20,8 @@
 #include "tests/support/qt_test_environment.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 // Confirms every message box that the GUI thread shows while it lives, recording each.

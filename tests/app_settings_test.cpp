@@ -11,6 +11,8 @@
 #include "app/download_app.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 class SettingsTest : public ::testing::Test {

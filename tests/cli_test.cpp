@@ -35,6 +35,8 @@
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 const std::string kBin = QUILLON_BIN_DIR;

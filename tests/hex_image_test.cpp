@@ -4,6 +4,8 @@
 
 #include <vector>
 
+using namespace quillon;
+
 namespace {
 
 class HexImageTest : public ::testing::Test {

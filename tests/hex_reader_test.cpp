@@ -11,6 +11,8 @@
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 using Messages = std::vector<std::string>;

@@ -19,6 +19,8 @@
 #include "tests/support/test_files.h"
 #include "tests/support/virtual_line.h"
 
+using namespace quillon;
+
 namespace {
 
 using Lines = std::vector<std::string>;

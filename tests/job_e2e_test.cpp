@@ -18,6 +18,8 @@
 #include "tests/support/test_files.h"
 #include "tests/support/virtual_target.h"
 
+using namespace quillon;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -18,6 +18,8 @@
 #include "tests/support/test_files.h"
 #include "tests/support/virtual_line.h"
 
+using namespace quillon;
+
 namespace {
 
 // A far end that answers Initialize and Start Download as a sound target would, at once.

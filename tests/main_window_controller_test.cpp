@@ -13,6 +13,8 @@
 #include "tests/support/test_files.h"
 #include "window/main_window_controller.h"
 
+using namespace quillon;
+
 void PrintTo(const WindowSettings& settings, std::ostream* out) {
     *out << '"' << settings.target << "\" " << settings.comPort << " " << settings.baudrate << " "
          << settings.eraseAll;

@@ -11,6 +11,8 @@
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 std::vector<std::string> Names(const std::vector<MonitorFileEntry>& entries) {

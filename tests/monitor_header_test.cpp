@@ -9,6 +9,8 @@
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 // The image the headers are stored in and searched.

@@ -19,6 +19,8 @@
 #include "tests/support/ser2net_server.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 const std::string kBin = QUILLON_BIN_DIR;

@@ -7,6 +7,8 @@
 #include "link/port_address.h"
 #include "link/telnet_codec.h"
 
+using namespace quillon;
+
 namespace {
 
 using Bytes = TelnetCodec::Bytes;

@@ -5,6 +5,8 @@
 
 #include "helpers/option_table.h"
 
+using namespace quillon;
+
 namespace {
 
 // What a walk of the table took, as one text: "name=value" per option, then the operands.

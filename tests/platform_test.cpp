@@ -15,6 +15,8 @@
 #include "platform/standard_streams.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 TEST(BaudRateTest, OnlyTheOfferedRatesByTheirDecimalText) {

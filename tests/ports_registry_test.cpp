@@ -9,6 +9,8 @@
 #include "tests/support/memory_registry.h"
 #include "tests/support/port_collector.h"
 
+using namespace quillon;
+
 namespace {
 
 const std::string kEnumRoot = "SYSTEM\\CURRENTCONTROLSET\\ENUM";

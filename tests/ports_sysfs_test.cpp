@@ -20,6 +20,8 @@
 #include "tests/support/port_collector.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace fs = std::filesystem;
 
 namespace {

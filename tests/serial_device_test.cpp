@@ -15,6 +15,8 @@
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

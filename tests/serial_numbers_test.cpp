@@ -30,6 +30,8 @@
 #include <unistd.h>
 #endif
 
+using namespace quillon;
+
 namespace {
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {

@@ -8,6 +8,8 @@
 
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 TEST(Sha256Test, StandardVectors) {

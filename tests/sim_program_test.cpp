@@ -31,6 +31,8 @@
 
 extern char** environ;
 
+using namespace quillon;
+
 namespace {
 
 namespace fs = std::filesystem;

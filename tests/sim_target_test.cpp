@@ -26,6 +26,8 @@
 #include "sim/target_model.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -19,6 +19,8 @@
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 std::uint16_t Crc(const std::string& text) {

@@ -11,6 +11,8 @@
 #include "tests/support/job_recorder.h"
 #include "tests/support/virtual_line.h"
 
+using namespace quillon;
+
 namespace {
 
 using Lines = std::vector<std::string>;

@@ -6,6 +6,8 @@
 
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 namespace {
 
 // Reads the whole file through TextModeFile in pieces of `piece` characters.

@@ -14,6 +14,8 @@
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 // Paths are UTF-8 text everywhere in the program; files in folders with names beyond ASCII
 // must open on every platform (on Windows the 8-bit code page cannot even spell most of them).
 

@@ -13,6 +13,8 @@
 #include "tests/support/memory_registry.h"
 #include "tests/support/port_collector.h"
 
+using namespace quillon;
+
 // The Win32 registry backend on a real registry (Wine's, in CI): the keys are made by the
 // test below HKEY_LOCAL_MACHINE and removed again.
 

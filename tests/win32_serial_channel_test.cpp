@@ -13,6 +13,8 @@
 #include "tests/support/job_recorder.h"
 #include "tests/support/win32_com_pair.h"
 
+using namespace quillon;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

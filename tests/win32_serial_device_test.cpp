@@ -9,6 +9,8 @@
 
 #include "tests/support/win32_com_pair.h"
 
+using namespace quillon;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -11,6 +11,8 @@
 #include "quillon_version.h"
 #include "tests/support/test_files.h"
 
+using namespace quillon;
+
 // The Win32 part of the about box's version lookup, on real program files: quillon-cli.exe
 // with the program's resource, and a fixture program with a different one.
 

@@ -33,6 +33,8 @@
 #include "tests/support/win32_window_driver.h"
 #include "winapp/download_app.h"
 
+using namespace quillon;
+
 namespace {
 
 namespace fs = std::filesystem;

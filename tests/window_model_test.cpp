@@ -18,6 +18,8 @@
 #include "window/window_lists.h"
 #include "window/window_settings.h"
 
+using namespace quillon;
+
 namespace {
 
 namespace fs = std::filesystem;

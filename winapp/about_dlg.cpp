@@ -9,6 +9,8 @@
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
 
+namespace quillon {
+
 namespace {
 
 void SetItemText(HWND window, int id, const std::string& text) {
@@ -71,3 +73,5 @@ INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
     }
     return FALSE;
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // The about box (template 100): the icon, the product line "Quillon Version <ProductVersion>",
 // LegalCopyright and LegalTrademarks from the first translation of the running program's
 // version resource. A program without a version resource, or with one without a translation,
@@ -30,3 +32,5 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitDialog(HWND window);
 };
+
+}  // namespace quillon

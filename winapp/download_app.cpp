@@ -5,6 +5,8 @@
 #include "winapp/help_launcher.h"
 #include "winapp/registry_settings_store.h"
 
+namespace quillon {
+
 namespace {
 
 CDownloadApp* g_app = nullptr;
@@ -48,3 +50,5 @@ int CDownloadApp::InitInstance(const std::string& imageFile) {
 void CDownloadApp::WinHelp(HWND owner) {
     ShowHelp(owner != nullptr ? owner : m_mainWindow.load(), m_helpFilePath);
 }
+
+}  // namespace quillon

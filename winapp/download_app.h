@@ -11,6 +11,8 @@
 #include "window/job_starter.h"
 #include "window/window_lists.h"
 
+namespace quillon {
+
 // The application object of the Win32 window: the settings and the help file path of
 // DownloadApp, kept in the registry below HKEY_CURRENT_USER\<Options::settingsKey> (laid out as
 // the Qt window's QSettings writes them on Windows), the main window (template 102) run as a
@@ -54,3 +56,5 @@ private:
 
 // The one application object, or nullptr.
 CDownloadApp* GetDownloadApp();
+
+}  // namespace quillon

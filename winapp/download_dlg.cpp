@@ -19,6 +19,8 @@
 #define WM_DPICHANGED 0x02E0
 #endif
 
+namespace quillon {
+
 namespace {
 
 // A job event on its way from the job's thread; lParam is the JobEvent the message owns.
@@ -466,3 +468,5 @@ bool CDownloadDlg::OnPaintIconic() {
     ::EndPaint(m_window, &paint);
     return true;
 }
+
+}  // namespace quillon

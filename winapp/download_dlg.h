@@ -10,6 +10,8 @@
 #include "winapp/image_file_edit.h"
 #include "window/main_window_controller.h"
 
+namespace quillon {
+
 class CDownloadApp;
 
 // The main window (template 102) as a Win32 modal dialog: target, port, baud rate and image
@@ -80,3 +82,5 @@ private:
     HWND m_postTarget = nullptr;      // where job events go; none before and after the window
     std::unique_ptr<MainWindowController> m_controller;
 };
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+namespace quillon {
+
 namespace {
 
 struct Registration {
@@ -85,3 +87,5 @@ bool CHelpKeyHook::HandleMessage(const MSG& message) {
     }
     return true;
 }
+
+}  // namespace quillon

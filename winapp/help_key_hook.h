@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace quillon {
+
 // F1 in the main window or the about box: a message filter hook (WH_MSGFILTER) of the
 // window's thread sees every message the dialog boxes' modal loops take, before the focused
 // control does. F1 pressed without Shift, Ctrl or Alt in a registered window or any of its
@@ -23,3 +25,5 @@ public:
     // Whether `message` is the help key for a registered window; calls its handler if so.
     static bool HandleMessage(const MSG& message);
 };
+
+}  // namespace quillon

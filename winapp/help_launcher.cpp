@@ -6,6 +6,8 @@
 #include "winapp/win32_message_box.h"
 #include "window/help_launch.h"
 
+namespace quillon {
+
 namespace {
 
 // Shows the wait cursor while it lives.
@@ -65,3 +67,5 @@ bool ShowHelp(HWND owner, const std::string& path) {
     }
     return result == HelpLaunch::kOpened;
 }
+
+}  // namespace quillon

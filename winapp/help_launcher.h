@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // Opens the help file `path` (UTF-8, a PDF) in the program Windows associates with it
 // (FindExecutableW). Failures go to the operator in a message box owned by `owner`, in the
 // words of HelpLaunchMessage: no file or no program for it, or a program that would not start.
@@ -16,3 +18,5 @@ inline constexpr DWORD kHelpViewerIdleTimeoutMs = 10000;
 
 // The command line for `viewer` with the file `path`: both quoted.
 std::wstring HelpViewerCommandLine(const std::wstring& viewer, const std::wstring& path);
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include "platform/utf16_text.h"
 #include "window/image_file_dialog.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
@@ -175,3 +177,5 @@ LRESULT CALLBACK CImageFileEdit::EditProc(HWND window, UINT message, WPARAM wPar
     }
     return ::DefSubclassProc(window, message, wParam, lParam);
 }
+
+}  // namespace quillon

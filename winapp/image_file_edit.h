@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // The image file field over the template's edit box: the edit box for the path of the HEX file
 // to download, a browse button "..." right of it (made here, a tab stop after the edit box; the
 // edit box gives up the room for it), and the edit box as a drop target for a file from the
@@ -59,3 +61,5 @@ private:
     std::string m_defaultExtension;
     std::string m_defaultPath;
 };
+
+}  // namespace quillon

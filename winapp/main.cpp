@@ -12,6 +12,8 @@
 #include "winapp/download_app.h"
 #include "window/window_command_line.h"
 
+using namespace quillon;
+
 namespace {
 
 // A path or a file URL from the command line as the file's absolute path (UTF-8), or an empty

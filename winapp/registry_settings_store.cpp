@@ -6,6 +6,8 @@
 
 #include "platform/utf16_text.h"
 
+namespace quillon {
+
 namespace {
 
 // An open registry key, closed on the way out.
@@ -161,3 +163,5 @@ void CRegistrySettingsStore::WriteInteger(const char* section, const char* value
     ::RegSetValueExW(key.Get(), Utf16FromUtf8(value).c_str(), 0, REG_DWORD,
                      reinterpret_cast<const BYTE*>(&dword), sizeof(dword));
 }
+
+}  // namespace quillon

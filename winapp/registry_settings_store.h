@@ -7,6 +7,8 @@
 
 #include "window/window_settings.h"
 
+namespace quillon {
+
 // The window's settings in the registry, laid out as Qt's QSettings (native format) writes
 // them on Windows, so that the Qt window and this one read what the other wrote:
 //
@@ -36,3 +38,5 @@ private:
     HKEY m_root;
     std::wstring m_key;
 };
+
+}  // namespace quillon

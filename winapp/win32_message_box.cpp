@@ -2,6 +2,8 @@
 
 #include "platform/utf16_text.h"
 
+namespace quillon {
+
 void ShowMessageBox(HWND owner, const WindowMessage& message) {
     UINT style =
         MB_OK | (message.icon == MessageIcon::kWarning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION);
@@ -10,3 +12,5 @@ void ShowMessageBox(HWND owner, const WindowMessage& message) {
     }
     ::MessageBoxW(owner, Utf16FromUtf8(message.text).c_str(), L"Quillon", style);
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include "image/target_folders.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 DownloadApp::DownloadApp(const std::string& programDirectory) {
     std::string path = FindShippedFile(programDirectory, kHelpFileName);
     if (path.empty()) {
@@ -24,3 +26,5 @@ int DownloadApp::Run(SettingsStore& store, const std::function<int()>& runMainWi
     }
     return result;
 }
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "window/window_settings.h"
 
+namespace quillon {
+
 // The application around the main window, the same for every toolkit: the operator's choices
 // (WindowSettings), read from the per-user store when the program starts and written back only
 // when the main window ends with OK, and where the help file is. The Qt and the Win32
@@ -30,3 +32,5 @@ public:
     WindowSettings m_settings;
     std::string m_helpFilePath;  // UTF-8
 };
+
+}  // namespace quillon

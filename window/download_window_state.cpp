@@ -2,6 +2,8 @@
 
 #include "platform/serial_device.h"
 
+namespace quillon {
+
 WindowControls DownloadWindowState::Controls() const {
     switch (m_state) {
         case WindowJobState::kInitializing:
@@ -71,3 +73,5 @@ std::vector<std::string> DownloadWindowState::OnJobDone(const JobResult& result,
     }
     return lines;
 }
+
+}  // namespace quillon

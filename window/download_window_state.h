@@ -5,6 +5,8 @@
 
 #include "link/job_events.h"
 
+namespace quillon {
+
 // What the main window decides about its jobs, the same for every window toolkit: the job
 // state, what the job buttons, button 1 and the close entry show in each state, what button 1
 // does, and what a job's end adds to the log. A window shows Controls() after every call that
@@ -65,3 +67,5 @@ private:
     WindowJobState m_state = WindowJobState::kNotReady;
     bool m_abortRequested = false;
 };
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "window/help_launch.h"
 
+namespace quillon {
+
 std::optional<WindowMessage> HelpLaunchMessage(HelpLaunch result, const std::string& path) {
     switch (result) {
         case HelpLaunch::kNotFound:
@@ -14,3 +16,5 @@ std::optional<WindowMessage> HelpLaunchMessage(HelpLaunch result, const std::str
     }
     return std::nullopt;
 }
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "window/window_message.h"
 
+namespace quillon {
+
 // How opening the help file (a PDF beside the program) in the platform's viewer went.
 enum class HelpLaunch {
     kOpened,       // the viewer was started with the file
@@ -18,3 +20,5 @@ enum class HelpLaunch {
 //                 with a warning icon
 //   kStartFailed  "Fehler beim Starten des Acrobat-Readers!" with an information icon
 std::optional<WindowMessage> HelpLaunchMessage(HelpLaunch result, const std::string& path);
+
+}  // namespace quillon

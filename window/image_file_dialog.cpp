@@ -6,6 +6,8 @@
 #include "helpers/text_format.h"
 #include "platform/utf8_path.h"
 
+namespace quillon {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -93,3 +95,5 @@ BrowseStart ChooseBrowseStart(const std::string& text, const std::string& defaul
     }
     return {};
 }
+
+}  // namespace quillon

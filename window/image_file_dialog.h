@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The image file field's open-file dialog, the same in every window: its title, filter and
 // default extension, and where it opens for the field's current text.
 
@@ -36,3 +38,5 @@ struct BrowseStart {
 // `defaultPath` when that is an existing folder, else where the platform chooses. Paths are
 // UTF-8 and come back absolute.
 BrowseStart ChooseBrowseStart(const std::string& text, const std::string& defaultPath);
+
+}  // namespace quillon

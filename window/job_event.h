@@ -5,6 +5,8 @@
 
 #include "link/job_events.h"
 
+namespace quillon {
+
 // One event of a running job as a value (JobEvents' calls, one kind each), so that a window
 // can carry it from the job's thread to its own and hand it to MainWindowController there.
 struct JobEvent {
@@ -18,3 +20,5 @@ struct JobEvent {
     std::uint32_t total = 0;                              // kProgress
     JobResult result;                                     // kDone
 };
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include "link/clock.h"
 #include "link/job_runner.h"
 
+namespace quillon {
+
 namespace {
 
 class RunnerJobStarter : public JobStarter {
@@ -28,3 +30,5 @@ std::unique_ptr<JobStarter> MakeJobRunner(ChannelOpener opener) {
     }
     return std::make_unique<RunnerJobStarter>(std::move(opener));
 }
+
+}  // namespace quillon

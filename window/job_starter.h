@@ -6,6 +6,8 @@
 #include "link/job_request.h"
 #include "link/job_session.h"
 
+namespace quillon {
+
 // How the main window runs its jobs: one at a time on a thread of their own, the line a job
 // opened kept for the next job. Destroying it asks a running job to stop, waits for its end
 // and closes the line. MakeJobRunner gives the real one; tests put a double in its place.
@@ -21,3 +23,5 @@ public:
 
 // A JobRunner on the lines `opener` opens (empty: local serial ports), on the system's clock.
 std::unique_ptr<JobStarter> MakeJobRunner(ChannelOpener opener = {});
+
+}  // namespace quillon

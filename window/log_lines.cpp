@@ -1,5 +1,7 @@
 #include "window/log_lines.h"
 
+namespace quillon {
+
 LogLines::Change LogLines::Add(const std::string& text) {
     m_lines.push_back(text);
     return {m_lines.size() - 1, text, false};
@@ -17,3 +19,5 @@ LogLines::Change LogLines::AppendToLast(const std::string& text) {
 std::string LogLines::Last() const {
     return m_lines.empty() ? std::string() : m_lines.back();
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // The lines of the main window's log, as the window shows them: new lines from the worker,
 // text appended to the last line (the "*" marks of the programming job), and "Clear". A
 // window keeps its list control equal to Lines() by applying each returned change.
@@ -29,3 +31,5 @@ public:
 private:
     std::vector<std::string> m_lines;
 };
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace quillon {
+
 namespace {
 
 // The job's events as JobEvent values, posted to the view from the job's thread.
@@ -230,3 +232,5 @@ void MainWindowController::ShowProgress(std::uint32_t done, std::uint32_t total,
 void MainWindowController::AddLogLine(const std::string& text) {
     m_view.ShowLogChange(m_log.Add(text));
 }
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "window/window_lists.h"
 #include "window/window_settings.h"
 
+namespace quillon {
+
 // Where the main window takes its targets, ports and jobs from.
 struct MainWindowSources {
     TargetFolders targetFolders;       // the monitor files' folders (FindTargetFolders)
@@ -102,3 +104,5 @@ private:
     std::unique_ptr<JobEvents> m_events;  // posts to the view; outlives the jobs
     std::unique_ptr<JobStarter> m_jobs;
 };
+
+}  // namespace quillon

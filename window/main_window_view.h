@@ -10,6 +10,8 @@
 #include "window/log_lines.h"
 #include "window/window_message.h"
 
+namespace quillon {
+
 // How the progress bar looks: running (or done), or stopped by a failure or an abort.
 enum class ProgressLook { kNormal, kFailed };
 
@@ -52,3 +54,5 @@ public:
     // reach the window is dropped and freed.
     virtual void PostJobEvent(std::unique_ptr<JobEvent> event) = 0;
 };
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "window/window_command_line.h"
 
+namespace quillon {
+
 WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& arguments) {
     WindowCommandLine result;
     bool filesOnly = false;
@@ -40,3 +42,5 @@ std::string WindowVersionLine() {
 std::string WindowUsageErrorText(const std::string& error) {
     return "quillon: " + error + "\nTry 'quillon --help' for more information.\n";
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // What the window program's command line asks for. It is read before any window or display
 // is touched, so --help and --version answer on a machine without one.
 struct WindowCommandLine {
@@ -31,3 +33,5 @@ std::string WindowUsageErrorText(const std::string& error);
 
 // The process exit statuses of the answers above.
 inline constexpr int kWindowExitUsage = 2;
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "helpers/ascii_case.h"
 
+namespace quillon {
+
 namespace {
 
 bool IsValidIndex(int index, std::size_t count) {
@@ -143,3 +145,5 @@ BaudRate SelectedBaudrate(int selected, std::string& strBaudrate) {
     strBaudrate = BaudRateText(rate);
     return rate;
 }
+
+}  // namespace quillon

@@ -10,6 +10,8 @@
 #include "platform/baud_rate.h"
 #include "ports/com_ports.h"
 
+namespace quillon {
+
 // The entries of the main window's three drop-down lists and how each selection is restored
 // from the settings and read back when a job starts. A window shows the entries in the given
 // order, selects the given index (-1: none) and hands the selected index back.
@@ -91,3 +93,5 @@ int SelectBaudrateEntry(const std::string& storedBaudrate);
 // The rate of entry `selected`, its text recorded in `strBaudrate`; 57600 without a
 // selection, and `strBaudrate` left as it was.
 BaudRate SelectedBaudrate(int selected, std::string& strBaudrate);
+
+}  // namespace quillon

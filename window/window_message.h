@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace quillon {
+
 // A text the window shows in a modal message box with an OK button and the caption "Quillon":
 // the HEX reader's texts (warning icon) and the help launcher's failures.
 enum class MessageIcon { kWarning, kInformation };
@@ -12,3 +14,5 @@ struct WindowMessage {
 
     bool operator==(const WindowMessage&) const = default;
 };
+
+}  // namespace quillon

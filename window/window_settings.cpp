@@ -6,6 +6,8 @@
 #include "helpers/text_format.h"
 #include "link/job_request.h"
 
+namespace quillon {
+
 namespace {
 
 // A decimal int, optionally signed, with white space around it (as QString::toInt reads it);
@@ -62,3 +64,5 @@ std::uint32_t EchoWindowFromText(const std::optional<std::string>& text) {
     }
     return static_cast<std::uint32_t>(*number);
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace quillon {
+
 // The operator's choices the window keeps between runs, and how they are stored: per user,
 // below the company key "Brenwick" and the profile "Quillon", one section per group:
 //
@@ -70,3 +72,5 @@ inline bool SettingsSavedOn(int dialogResult) {
 int EraseAllFromText(const std::optional<std::string>& text);
 // EchoWindow as stored to 1 .. 1024: missing, non-numeric or out-of-range values give 1.
 std::uint32_t EchoWindowFromText(const std::optional<std::string>& text);
+
+}  // namespace quillon

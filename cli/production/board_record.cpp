@@ -8,6 +8,8 @@
 
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 namespace {
 
 std::string JsonStringOrNull(const std::optional<std::string>& text) {
@@ -153,3 +155,5 @@ std::string BoardRecord::Line() const {
            ", \"initSeconds\": " + Seconds(initSeconds) +
            ", \"downloadSeconds\": " + Seconds(downloadSeconds) + "}\n";
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace quillon {
+
 // One board of a production run as one line of the record file (JSON Lines): what was
 // written into which target, with which image, and how it ended.
 struct BoardRecord {
@@ -47,3 +49,5 @@ std::string JsonString(const std::string& text);
 
 // `time` in UTC as ISO 8601 to the second, e.g. "2026-12-09T11:40:02Z".
 std::string UtcTimestamp(std::chrono::system_clock::time_point time);
+
+}  // namespace quillon

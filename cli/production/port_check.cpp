@@ -4,6 +4,8 @@
 #include "link/port_address.h"
 #include "platform/device_node.h"
 
+namespace quillon {
+
 bool PortPresent(const std::string& port) {
     if (ParsePortAddress(port).IsNetwork()) {
         return true;  // a server's port: the connect tells whether it is there
@@ -32,3 +34,5 @@ std::string SameDevice(const std::vector<std::string>& ports) {
     }
     return {};
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // True when the serial port `port` exists now (a device node, a COM name the system knows, or
 // a port on the network, which only its connect can tell about).
 bool PortPresent(const std::string& port);
@@ -15,3 +17,5 @@ bool PortsAreOneDevice(const std::string& a, const std::string& b);
 // would talk to one board at once. Returns the message naming the pair, or empty. Names that
 // do not exist yet are left to their stations.
 std::string SameDevice(const std::vector<std::string>& ports);
+
+}  // namespace quillon

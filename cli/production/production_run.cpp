@@ -10,6 +10,8 @@
 #include "platform/executable_path.h"
 #include "platform/host_name.h"
 
+namespace quillon {
+
 namespace {
 
 // How long a port that came back is left alone before its board starts: the system sets up
@@ -338,3 +340,5 @@ int ProductionRun::Finish() {
     }
     return status;
 }
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "cli/run_setup.h"
 #include "platform/wait_set.h"
 
+namespace quillon {
+
 // A production run: one station per port, each board worked on by a program of its own (this
 // program again, for one board of one port), all started together; board after board with
 // --repeat. Shows the stations' log lines and status, ends with the summary table on stdout.
@@ -68,3 +70,5 @@ private:
     SerialSource* m_serialSource = nullptr;  // none: no serial numbers
     bool m_anyWithoutNumber = false;         // a station ended for lack of a number
 };
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 
 #include "cli/cli_runner.h"
 
+namespace quillon {
+
 namespace {
 
 double SecondsBetween(std::chrono::steady_clock::time_point from,
@@ -270,3 +272,5 @@ std::string Station::StatusText() const {
     }
     return board + m_totals.lastResult + counts;
 }
+
+}  // namespace quillon

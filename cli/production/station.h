@@ -12,6 +12,8 @@
 #include "platform/append_only_file.h"
 #include "platform/child_process.h"
 
+namespace quillon {
+
 // Where a station of a production run stands.
 enum class StationState {
     kRunning,           // its program works on a board
@@ -113,3 +115,5 @@ private:
     std::optional<StationEvent> m_progress;
     std::string m_startFailure;  // why the program could not even start
 };
+
+}  // namespace quillon

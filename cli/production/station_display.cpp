@@ -7,6 +7,8 @@
 #include "cli/cli_console.h"
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
@@ -149,3 +151,5 @@ void StationDisplay::Write(std::FILE* stream, const std::string& text) {
         }
     }
 }
+
+}  // namespace quillon

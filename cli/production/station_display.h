@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // What a production run shows: each station's log lines on stdout, prefixed with its port
 // ("PORT: line"); messages likewise on stderr; and, when stderr is a terminal, one status line
 // per station below them (its board, the log line in work or the progress, what it waits
@@ -47,3 +49,5 @@ private:
     std::chrono::steady_clock::time_point m_lastDraw;
     std::string m_writeError;
 };
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace quillon {
+
 namespace {
 
 std::string Escape(const std::string& text) {
@@ -123,3 +125,5 @@ bool DecodeStationEvent(const std::string& line, StationEvent& event) {
     }
     return false;
 }
+
+}  // namespace quillon

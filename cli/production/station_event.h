@@ -5,6 +5,8 @@
 
 #include "link/job_events.h"
 
+namespace quillon {
+
 // What a station's program tells the production run about its board, one event per line on
 // its standard output: the log as the window shows it (a new line, or text appended to the
 // last one), the file reader's messages, debug text, the progress, the image's digests, the
@@ -38,3 +40,5 @@ std::string EncodeStationEvent(const StationEvent& event);
 // The event of one line (without its line end). False for a line that is no event (for
 // example a message the program wrote to stderr, which shares the pipe).
 bool DecodeStationEvent(const std::string& line, StationEvent& event);
+
+}  // namespace quillon

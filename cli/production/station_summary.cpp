@@ -5,6 +5,8 @@
 
 #include "helpers/text_format.h"
 
+namespace quillon {
+
 namespace {
 
 // A table whose columns are as wide as their widest cell; the last column is not padded.
@@ -71,3 +73,5 @@ std::string SummaryTable(const std::vector<StationTotals>& stations, bool boardA
     }
     return Table(rows, {false, false, true, false});
 }
+
+}  // namespace quillon

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // How one station's boards went, for the running count and the summary table.
 struct StationTotals {
     std::string port;
@@ -24,3 +26,5 @@ std::string BoardCountLine(const StationTotals& totals);
 // failing line when stations ran board after board. Text from outside (ports, log lines) is
 // escaped for the terminal.
 std::string SummaryTable(const std::vector<StationTotals>& stations, bool boardAfterBoard);
+
+}  // namespace quillon

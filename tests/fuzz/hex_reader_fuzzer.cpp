@@ -11,6 +11,8 @@
 #include "image/hex_reader.h"
 #include "image/monitor_header.h"
 
+using namespace quillon;
+
 namespace {
 
 std::string FuzzFilePath() {

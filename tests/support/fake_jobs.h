@@ -6,6 +6,8 @@
 
 #include "window/job_starter.h"
 
+namespace quillon {
+
 // What a window asked of FakeJobs, shared with the test, which outlives the window.
 struct FakeJobRecord {
     std::mutex mutex;  // the window's thread starts jobs, the test's thread reads
@@ -33,3 +35,5 @@ public:
 private:
     std::shared_ptr<FakeJobRecord> m_record;
 };
+
+}  // namespace quillon

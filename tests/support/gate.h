@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace quillon {
+
 // A signal from one test thread to another: Open() once, and Wait() returns once it is open
 // (at once when it already is). Made of a mutex and a condition variable, which every platform's
 // threads library keeps its promises with.
@@ -25,3 +27,5 @@ private:
     std::condition_variable m_opened;
     bool m_open = false;
 };
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace quillon {
+
 namespace hex_text {
 namespace {
 
@@ -59,3 +61,5 @@ std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed) {
 }
 
 }  // namespace hex_text
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // Builds Intel HEX text in code, so a test's expectation never depends on the reader it checks.
 namespace hex_text {
 
@@ -37,3 +39,5 @@ std::vector<std::uint8_t> Ascending(std::size_t count, std::uint8_t first);
 std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed);
 
 }  // namespace hex_text
+
+}  // namespace quillon

@@ -1,5 +1,7 @@
 #include "tests/support/job_recorder.h"
 
+namespace quillon {
+
 void JobRecorder::StopAtLine(std::stop_source source, std::string line) {
     m_stop = std::move(source);
     m_stopLine = std::move(line);
@@ -54,3 +56,5 @@ void JobRecorder::OnDone(const JobResult& result) {
     Event();
     done.push_back(result);
 }
+
+}  // namespace quillon

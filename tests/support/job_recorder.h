@@ -7,6 +7,8 @@
 
 #include "link/job_events.h"
 
+namespace quillon {
+
 // What a job reported, as a front end shows it: log lines with appended text joined to their
 // line, progress, the reader's and the debug texts, and every done event. It can ask a job to
 // stop at a point of its log.
@@ -48,3 +50,5 @@ private:
     std::string m_stopLine;
     std::uint32_t m_stopProgress = 0;
 };
+
+}  // namespace quillon

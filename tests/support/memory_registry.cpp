@@ -6,6 +6,8 @@
 
 #include "helpers/ascii_case.h"
 
+namespace quillon {
+
 namespace {
 
 std::vector<std::string> SplitPath(const std::string& path) {
@@ -236,3 +238,5 @@ ComPortError MemoryRegistry::CloseKey(RegistryKey key) {
     }
     return error;
 }
+
+}  // namespace quillon

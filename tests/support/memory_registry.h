@@ -9,6 +9,8 @@
 
 #include "ports/registry.h"
 
+namespace quillon {
+
 enum class RegistryOperation {
     kQueryVersion,
     kOpenKey,
@@ -97,3 +99,5 @@ private:
     std::size_t m_closedKeys = 0;
     std::size_t m_invalidKeyUses = 0;
 };
+
+}  // namespace quillon

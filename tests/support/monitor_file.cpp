@@ -5,6 +5,8 @@
 
 #include "tests/support/hex_text.h"
 
+namespace quillon {
+
 MonitorFileSpec MonitorFileSpec::VirtualTargetLike(std::size_t loaderBytes,
                                                    std::size_t monitorBytes) {
     MonitorFileSpec spec;
@@ -72,3 +74,5 @@ std::string MonitorFileSpec::HexText() const {
     text += HexTextAt(static_cast<std::uint32_t>(monitorSegment) << 16, monitor);
     return text + hex_text::End();
 }
+
+}  // namespace quillon

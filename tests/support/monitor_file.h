@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // A monitor file built in code: header, loader (Level 0 + Level 1) and monitor, as HEX text.
 struct MonitorFileSpec {
     std::string signature = "MONITOR";
@@ -34,3 +36,5 @@ struct MonitorFileSpec {
 
 // Intel HEX text storing `bytes` at the 24-bit `address` onward (type 04 records as needed).
 std::string HexTextAt(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
+
+}  // namespace quillon

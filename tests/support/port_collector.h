@@ -8,6 +8,8 @@
 
 #include "ports/com_ports.h"
 
+namespace quillon {
+
 struct ListedPort {
     std::string portName;
     std::string friendlyName;
@@ -30,3 +32,5 @@ struct PortCollector {
     }
     std::uintptr_t context() { return reinterpret_cast<std::uintptr_t>(this); }
 };
+
+}  // namespace quillon

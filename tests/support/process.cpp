@@ -14,6 +14,8 @@
 
 extern char** environ;
 
+namespace quillon {
+
 namespace {
 
 std::vector<std::string> Environment(const std::map<std::string, std::string>& extra) {
@@ -220,3 +222,5 @@ int BackgroundProcess::Stop() {
     m_pid = -1;
     return ExitCodeOf(status);
 }
+
+}  // namespace quillon

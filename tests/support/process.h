@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // Runs programs of this build as child processes, for tests of whole programs.
 struct ProcessResult {
     int exitCode = -1;  // 128 + signal number when a signal ended it
@@ -51,3 +53,5 @@ private:
     int m_out = -1;
     std::string m_buffer;
 };
+
+}  // namespace quillon

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <stdexcept>
 
+namespace quillon {
+
 PtyPair::PtyPair() {
     char name[256] = {};
     termios raw{};
@@ -88,3 +90,5 @@ void PtyPair::HangUp() {
         m_keepSlave = -1;
     }
 }
+
+}  // namespace quillon

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // A pseudo-terminal for tests: the code under test opens the slave by its path as a serial
 // port; the test plays the other end on the master side.
 class PtyPair {
@@ -31,3 +33,5 @@ private:
     int m_keepSlave = -1;  // keeps the slave alive (no EIO) while the test sets things up
     std::string m_slavePath;
 };
+
+}  // namespace quillon

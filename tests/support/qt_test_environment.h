@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <memory>
 
+namespace quillon {
+
 // One QApplication for a whole test program, on Qt's offscreen platform.
 class QtTestEnvironment : public ::testing::Environment {
 public:
@@ -24,3 +26,5 @@ private:
 // Registered once per test program, whichever of its files include this.
 inline ::testing::Environment* const g_qtTestEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtTestEnvironment);
+
+}  // namespace quillon

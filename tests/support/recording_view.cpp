@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace quillon {
+
 std::vector<std::string> RecordingView::Take() {
     std::vector<std::string> lines;
     lines.swap(m_lines);
@@ -75,3 +77,5 @@ bool RecordingView::DeliverUntilJobEnds(MainWindowController& controller) {
     }
     return true;
 }
+
+}  // namespace quillon

@@ -10,6 +10,8 @@
 
 #include "window/main_window_controller.h"
 
+namespace quillon {
+
 // A MainWindowView for tests: it writes down what the controller shows, one line per call, and
 // keeps the job events posted to it (from any thread) until the test hands them on, as a
 // window's GUI thread would.
@@ -55,3 +57,5 @@ private:
     std::condition_variable m_posted;
     std::deque<std::unique_ptr<JobEvent>> m_events;  // guarded by m_mutex
 };
+
+}  // namespace quillon

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+namespace quillon {
+
 std::uint16_t FreeTcpPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -96,3 +98,5 @@ void Ser2netServer::Kill() {
         m_pid = -1;
     }
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
 
+namespace quillon {
+
 // The serial device server of the network port tests: Debian's ser2net in the foreground
 // (no detaching, no lock files), serving one device both as an RFC 2217 port and as a raw TCP
 // port on free ports of the loopback interface.
@@ -33,3 +35,5 @@ private:
 std::uint16_t FreeTcpPort();
 // Whether a socket listens on `port` (IPv4), read from the kernel's table without connecting.
 bool TcpPortListens(std::uint16_t port);
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include "sim/sim_command_line.h"
 
+namespace quillon {
+
 namespace {
 
 SimClock::time_point At(std::uint64_t ms) {
@@ -56,3 +58,5 @@ void SimLine::Forward() {
         }
     }
 }
+
+}  // namespace quillon

@@ -7,6 +7,8 @@
 #include "sim/target_model.h"
 #include "tests/support/virtual_line.h"
 
+namespace quillon {
+
 // A virtual line whose far end is quillon-sim's target model: the target of the monitor file
 // `monitorHexText`, set up as quillon-sim's command-line `options` set it up, so that every
 // fault the program can play is at hand. Its answers arrive when the model makes them due; its
@@ -33,3 +35,5 @@ private:
     std::optional<TargetModel> m_model;
     std::string m_error;
 };
+
+}  // namespace quillon

@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+namespace quillon {
+
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
@@ -31,3 +33,5 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     return file.string();
 }
+
+}  // namespace quillon

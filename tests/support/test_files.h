@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quillon {
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
 public:
@@ -19,3 +21,5 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+}  // namespace quillon

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+namespace quillon {
+
 // The host's opening of a VirtualLine. It reads what arrived while it is held; once the far end
 // hung up it is gone, with what had arrived before still there to read.
 class VirtualLine::Channel : public ByteChannel {
@@ -142,3 +144,5 @@ void VirtualLine::Close(Channel& channel) {
     m_pending.clear();
     Closed(m_clock.NowMs());
 }
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "link/clock.h"
 #include "link/line_settings.h"
 
+namespace quillon {
+
 using Bytes = std::vector<std::uint8_t>;
 
 // Time for the jobs in tests: it stands still until a wait moves it, so a 10 s time-out
@@ -124,3 +126,5 @@ protected:
 private:
     Responder m_respond;
 };
+
+}  // namespace quillon

@@ -11,6 +11,8 @@
 #include "sim/sim_server.h"
 #include "tests/support/test_files.h"
 
+namespace quillon {
+
 VirtualTarget::VirtualTarget(const std::string& monitorFile, std::vector<std::string> args,
                              const std::string& link) {
     args.insert(args.end(), {"--monitor", monitorFile, "--link", link, "--blank-flash",
@@ -81,3 +83,5 @@ std::vector<std::uint8_t> VirtualTarget::Flash(const TempDir& dir) const {
     std::ifstream in(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
+
+}  // namespace quillon

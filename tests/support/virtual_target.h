@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace quillon {
+
 class SimServer;
 class TempDir;
 
@@ -40,3 +42,5 @@ private:
     std::condition_variable m_changed;
     int m_lineChanges = 0;
 };
+
+}  // namespace quillon

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+namespace quillon {
+
 // True under Wine. Wine's serial ports do not refuse a second open (Windows' serial drivers
 // allow one handle per port), so that check is left to the real system.
 inline bool RunningUnderWine() {
@@ -52,3 +54,5 @@ struct Win32ComPair {
     if (!Win32ComPair::Find(pair)) {                                                     \
         GTEST_SKIP() << "QUILLON_TEST_COM_PAIR is not set (scripts/wine-tests sets it)"; \
     }
+
+}  // namespace quillon

@@ -12,6 +12,8 @@
 #include "platform/utf16_text.h"
 #include "res/window_ids.h"
 
+namespace quillon {
+
 namespace win32_window {
 
 namespace {
@@ -508,3 +510,5 @@ std::optional<int> WindowSession::WaitForEnd(std::chrono::milliseconds timeout) 
 }
 
 }  // namespace win32_window
+
+}  // namespace quillon

@@ -20,6 +20,8 @@
 #include "winapp/download_app.h"
 #include "window/window_lists.h"
 
+namespace quillon {
+
 namespace win32_window {
 
 inline constexpr std::chrono::milliseconds kOpenTimeout{10000};   // window up / ended
@@ -141,3 +143,5 @@ private:
 };
 
 }  // namespace win32_window
+
+}  // namespace quillon
