@@ -43,13 +43,7 @@ bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
     }
     // A file just created is only sure to be found after a power cut once its folder is on
     // the disk too.
-    const std::filesystem::path folder = PathFromUtf8(path).parent_path();
-    const int folderFile =
-        open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFile >= 0) {
-        fsync(folderFile);
-        close(folderFile);
-    }
+    FlushFolderOf(path);
     return true;
 }
 

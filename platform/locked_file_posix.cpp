@@ -22,18 +22,6 @@ std::string ErrnoText() {
     return std::strerror(errno);
 }
 
-// A file just created is only sure to be found after a power cut once its folder is on the
-// disk too.
-void FlushFolderOf(const std::string& path) {
-    const std::filesystem::path folder = PathFromUtf8(path).parent_path();
-    const int folderFile =
-        open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFile >= 0) {
-        fsync(folderFile);
-        close(folderFile);
-    }
-}
-
 }  // namespace
 
 LockedFile::~LockedFile() {

@@ -1,10 +1,14 @@
 #include "platform/whole_append_posix.h"
 
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+
+#include "platform/utf8_path.h"
 
 namespace quillon {
 
@@ -39,6 +43,16 @@ bool AppendWholeOrCutBack(int fd, std::int64_t sizeBefore, const std::string& te
         fsync(fd);
     }
     return ok;
+}
+
+void FlushFolderOf(const std::string& path) {
+    const std::filesystem::path folder = PathFromUtf8(path).parent_path();
+    const int folderFile =
+        open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFile >= 0) {
+        fsync(folderFile);
+        close(folderFile);
+    }
 }
 
 }  // namespace quillon

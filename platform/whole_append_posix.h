@@ -13,4 +13,8 @@ namespace quillon {
 bool AppendWholeOrCutBack(int fd, std::int64_t sizeBefore, const std::string& text,
                           std::string& error);
 
+// POSIX systems only: flushes the folder that holds `path` to the disk, so that a file just
+// created or renamed there is found after a power cut too.
+void FlushFolderOf(const std::string& path);
+
 }  // namespace quillon
