@@ -7,11 +7,13 @@
 #include <unistd.h>
 #endif
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "helpers/text_format.h"
 #include "platform/baud_rate.h"
+#include "platform/regular_file.h"
 #include "platform/standard_streams.h"
 #include "tests/support/test_files.h"
 
@@ -98,3 +100,51 @@ TEST(StandardStreamsTest, ClosedOnesAreOpenedOnTheNullDevice) {
 #endif
 
 }  // namespace
+
+// Whatever a name turns out to be, reading it whole ends at once with its content or a reason,
+// and never holds more than the bound in memory.
+TEST(RegularFileTest, OnlyARegularFileWithinItsBoundIsRead) {
+    const TempDir dir;
+    const auto at = [&](const char* name) { return (dir.path() / name).string(); };
+    dir.Write("small", "12345");
+    dir.Write("empty", "");
+    std::filesystem::create_directory(at("folder"));
+    struct Case {
+        std::string path;
+        std::size_t limit;
+        FileReadError error;
+        std::string contentOrReason;
+    };
+    std::vector<Case> cases = {
+        {at("small"), 5, FileReadError::kNone, "12345"},
+        {at("small"), 4, FileReadError::kTooLarge, "is larger than 4 bytes"},
+        {at("empty"), 0, FileReadError::kNone, ""},
+        {at("missing"), 10, FileReadError::kMissing, "does not exist"},
+        {at("folder"), 10, FileReadError::kNotRegular, "is a folder"},
+    };
+#ifndef _WIN32
+    // A FIFO without a writer, a device that never ends, a link to either, a sparse giant.
+    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", at("zero"));
+    std::filesystem::create_symlink(at("fifo"), at("fifo-link"));
+    {
+        const int fd = ::open(at("sparse").c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 3LL << 30), 0);
+        ::close(fd);
+    }
+    cases.push_back({at("fifo"), 1 << 20, FileReadError::kNotRegular, "is not a regular file"});
+    cases.push_back(
+        {at("fifo-link"), 1 << 20, FileReadError::kNotRegular, "is not a regular file"});
+    cases.push_back({at("zero"), 1 << 20, FileReadError::kNotRegular, "is not a regular file"});
+    cases.push_back({at("sparse"), 64 << 20, FileReadError::kTooLarge, "is larger than 64 MiB"});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const FileReadResult result = ReadRegularFile(c.path, c.limit);
+        EXPECT_EQ(result.error, c.error);
+        EXPECT_EQ(result.ok() ? result.content : result.reason, c.contentOrReason);
+    }
+    EXPECT_EQ(ByteCountText(1 << 20), "1 MiB");
+    EXPECT_EQ(ByteCountText(1), "1 byte");
+}

@@ -1,0 +1,17 @@
+#include "platform/regular_file.h"
+
+namespace quillon {
+
+std::string ByteCountText(std::size_t bytes) {
+    constexpr std::size_t kKiB = 1024;
+    constexpr std::size_t kMiB = kKiB * kKiB;
+    if (bytes >= kMiB && bytes % kMiB == 0) {
+        return std::to_string(bytes / kMiB) + " MiB";
+    }
+    if (bytes >= kKiB && bytes % kKiB == 0) {
+        return std::to_string(bytes / kKiB) + " KiB";
+    }
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+}  // namespace quillon
