@@ -370,4 +370,60 @@ TEST_F(ControllerTest, JobsRunOnTheRunnerThatTheOpenerServes) {
     fs::permissions(port, fs::perms::owner_all);
 }
 
+// Start Download goes to the board that Initialize reached: while another port or baud rate is
+// selected it is off, and the log says why once.
+TEST_F(ControllerTest, StartDownloadOnlyOnTheLineTheMonitorRunsOn) {
+    const std::string why =
+        "log 0 Start Download needs Initialize first: the monitor runs on COM10 at 115200 baud, ";
+    using Step = std::function<void(MainWindowController&)>;
+    const std::tuple<const char*, Step, Lines> steps[] = {
+        {"another port",
+         [](MainWindowController& w) { w.OnPortSelected(1); },
+         {why + "COM3 at 115200 baud is selected.", "controls I- Close on"}},
+        {"another baud rate too", [](MainWindowController& w) { w.OnBaudrateSelected(0); }, {}},
+        {"pressed all the same", [](MainWindowController& w) { w.OnStartDownload(); }, {}},
+        {"back to the monitor's port", [](MainWindowController& w) { w.OnPortSelected(0); }, {}},
+        {"and its rate",
+         [](MainWindowController& w) { w.OnBaudrateSelected(4); },
+         {"controls ID Close on"}},
+        {"gone from the list",
+         [this](MainWindowController& w) {
+             ports = {"COM3"};
+             w.OnPortListOpening();
+         },
+         {"list port COM3 @-1",
+          "log 1 Start Download needs Initialize first: the monitor runs on COM10 at 115200 "
+          "baud, COM1 at 115200 baud is selected.",
+          "controls I- Close on"}},
+    };
+    MainWindowController& window = Open();
+    Initialize(kSucceeded);
+    for (const auto& [name, step, shown] : steps) {
+        SCOPED_TRACE(name);
+        step(window);
+        EXPECT_EQ(view.Take(), shown);
+    }
+    EXPECT_EQ(jobs->requests.size(), 1u);
+    EXPECT_EQ(settings.comPort, "COM10");  // the download that did not run recorded nothing
+
+    // Changed while the Initialize ran: said when it ends; a new Initialize takes the selection.
+    ports = {"COM3", "COM10"};
+    window.OnPortListOpening();
+    window.OnPortSelected(0);
+    window.OnInitialize();
+    window.OnPortSelected(1);
+    window.OnJobEvent(kSucceeded);
+    EXPECT_EQ(view.Take(),
+              (Lines{"list port COM10,COM3 @0", "controls ID Close on", "controls -- Cancel off",
+                     "progress 0/0",
+                     "log 2 Start Download needs Initialize first: the monitor runs on COM10 at "
+                     "115200 baud, COM3 at 115200 baud is selected.",
+                     "controls I- Close on", "progress 1/1"}));
+    window.OnInitialize();
+    window.OnJobEvent(kSucceeded);
+    window.OnStartDownload();
+    ASSERT_EQ(jobs->requests.size(), 4u);
+    EXPECT_EQ(jobs->requests[3].line.port, "COM3");
+}
+
 }  // namespace

@@ -9,7 +9,7 @@ WindowControls DownloadWindowState::Controls() const {
         case WindowJobState::kInitializing:
             return {false, false, "Cancel", false};
         case WindowJobState::kReady:
-            return {true, true, "Close", true};
+            return {true, m_selectionIsMonitorLine, "Close", true};
         case WindowJobState::kDownloading:
             return {false, false, "Close", false};
         case WindowJobState::kNotReady:
@@ -28,16 +28,38 @@ bool DownloadWindowState::BeginInitialize() {
     }
     m_state = WindowJobState::kInitializing;
     m_abortRequested = false;
+    m_selectionIsMonitorLine = true;  // the new monitor runs on what is selected now
+    m_selectionChangeSaid = false;
     return true;
 }
 
 bool DownloadWindowState::BeginDownload() {
-    if (m_state != WindowJobState::kReady) {
+    if (m_state != WindowJobState::kReady || !m_selectionIsMonitorLine) {
         return false;
     }
     m_state = WindowJobState::kDownloading;
     m_abortRequested = false;
     return true;
+}
+
+std::optional<std::string> DownloadWindowState::OnSelectionChanged(
+    const LineSettings& selected, const LineSettings& monitorLine) {
+    m_selectionIsMonitorLine =
+        selected.port == monitorLine.port && selected.baud == monitorLine.baud;
+    if (m_selectionIsMonitorLine) {
+        m_selectionChangeSaid = false;
+    }
+    // Said once each time the button goes off in "ready": also when the selection changed
+    // while the Initialize ran.
+    if (m_state != WindowJobState::kReady || m_selectionIsMonitorLine || m_selectionChangeSaid) {
+        return std::nullopt;
+    }
+    m_selectionChangeSaid = true;
+    const auto line = [](const LineSettings& settings) {
+        return settings.port + " at " + std::to_string(settings.baud.bitsPerSecond) + " baud";
+    };
+    return "Start Download needs Initialize first: the monitor runs on " + line(monitorLine) +
+           ", " + line(selected) + " is selected.";
 }
 
 CloseButtonAction DownloadWindowState::OnCloseButton() {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/job_events.h"
+#include "link/line_settings.h"
 
 namespace quillon {
 
@@ -17,6 +19,9 @@ namespace quillon {
 //   initializing  off         off             "Cancel"   off          once button 1 was pressed
 //   ready         on          on              "Close"    on           -
 //   downloading   off         off             "Close"    off          once button 1 was pressed
+//
+// In "ready" Start Download is on only while the port and baud rate selected are those the
+// monitor was started on: the download goes to the board that Initialize reached.
 enum class WindowJobState { kNotReady, kInitializing, kReady, kDownloading };
 
 // What the operator sees of the job state.
@@ -47,8 +52,15 @@ public:
     // while a job runs.
     bool BeginInitialize();
     // "Start Download": from ready to downloading. Returns false, changing nothing, in any
-    // other state.
+    // other state and while the selection differs from the monitor's line.
     bool BeginDownload();
+
+    // The port and baud rate selected now, and those of the job that runs or of the Initialize
+    // that started the monitor (the window's last job): after each change of the selection and
+    // after each job's end. While they differ in "ready", Start Download is off. Returns the log
+    // line that says why the first time it is off for this reason, else nothing.
+    std::optional<std::string> OnSelectionChanged(const LineSettings& selected,
+                                                  const LineSettings& monitorLine);
 
     // Button 1 or Enter.
     CloseButtonAction OnCloseButton();
@@ -66,6 +78,8 @@ public:
 private:
     WindowJobState m_state = WindowJobState::kNotReady;
     bool m_abortRequested = false;
+    bool m_selectionIsMonitorLine = true;
+    bool m_selectionChangeSaid = false;  // the log says why Start Download is off
 };
 
 }  // namespace quillon

@@ -125,7 +125,7 @@ void MainWindowController::OnStartDownload() {
 void MainWindowController::StartJob(JobRequest request) {
     m_view.ShowControls(m_state.Controls());
     ShowProgress(0, 0, ProgressLook::kNormal);
-    m_jobPort = request.line.port;
+    m_jobLine = request.line;
     m_jobs->Start(std::move(request), *m_events);
 }
 
@@ -160,9 +160,42 @@ void MainWindowController::CloseWindow(int result) {
     m_view.Close(result);
 }
 
+void MainWindowController::OnPortSelected(int index) {
+    m_ports.selected = index;
+    CheckSelection();
+}
+
+void MainWindowController::OnBaudrateSelected(int index) {
+    m_baudrateSelected = index;
+    CheckSelection();
+}
+
 void MainWindowController::OnPortListOpening() {
     m_ports = ReloadPortListEntries(m_sources.enumeratePorts, m_ports, m_settings.comPort);
     m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+    CheckSelection();  // the port may have gone from the list
+}
+
+LineSettings MainWindowController::SelectedLine() const {
+    std::string port = m_settings.comPort;
+    std::string baudrate = m_settings.baudrate;
+    LineSettings line;
+    line.port = SelectedComPort(m_ports, port);
+    line.baud = SelectedBaudrate(m_baudrateSelected, baudrate);
+    return line;
+}
+
+void MainWindowController::CheckSelection() {
+    if (m_closed) {
+        return;
+    }
+    const WindowControls before = m_state.Controls();
+    if (const auto why = m_state.OnSelectionChanged(SelectedLine(), m_jobLine)) {
+        AddLogLine(*why);
+    }
+    if (!(m_state.Controls() == before)) {
+        m_view.ShowControls(m_state.Controls());
+    }
 }
 
 void MainWindowController::OnClearLog() {
@@ -208,8 +241,12 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
                 break;  // a job ends once
             }
             // "Aborted by user!" or the hint for a port this user may not open.
-            for (const std::string& line : m_state.OnJobDone(event.result, m_jobPort)) {
+            for (const std::string& line : m_state.OnJobDone(event.result, m_jobLine.port)) {
                 AddLogLine(line);
+            }
+            // The selection may have changed while the job ran.
+            if (const auto why = m_state.OnSelectionChanged(SelectedLine(), m_jobLine)) {
+                AddLogLine(*why);
             }
             m_view.ShowControls(m_state.Controls());
             if (event.result.succeeded()) {

@@ -61,8 +61,8 @@ public:
     void OnCancel();       // Escape, and the frame's close: nothing while a job runs
     bool MayCloseFromFrame() const { return m_state.MayCloseFromFrame(); }
     void OnTargetSelected(int index) { m_targets.selected = index; }
-    void OnPortSelected(int index) { m_ports.selected = index; }
-    void OnBaudrateSelected(int index) { m_baudrateSelected = index; }
+    void OnPortSelected(int index);
+    void OnBaudrateSelected(int index);
     void OnPortListOpening();  // the list drops down: ports that came since show up
     void OnImageFileEdited(const std::string& text) { m_imageFileText = text; }
     void OnEraseAllChanged(bool checked) { m_eraseAllChecked = checked; }
@@ -84,6 +84,10 @@ private:
     void CloseWindow(int result);
     void AddLogLine(const std::string& text);
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look);
+    // The port and baud rate selected now, without recording them in the settings.
+    LineSettings SelectedLine() const;
+    // Start Download on or off by whether the selection is still the monitor's line.
+    void CheckSelection();
 
     MainWindowView& m_view;
     WindowSettings& m_settings;
@@ -95,7 +99,7 @@ private:
     int m_baudrateSelected = kNoSelection;
     std::string m_imageFileText;
     bool m_eraseAllChecked = false;
-    std::string m_jobPort;             // the port of the running job
+    LineSettings m_jobLine;            // the line of the running job, or of the last one
     std::uint32_t m_progressDone = 0;  // what the bar shows
     std::uint32_t m_progressTotal = 0;
     std::deque<JobEvent> m_pendingEvents;
