@@ -22,6 +22,5 @@ inline constexpr ComPortError kErrorNotEnoughMemory = 8;
 inline constexpr ComPortError kErrorInvalidParameter = 87;
 inline constexpr ComPortError kErrorMoreData = 234;
 inline constexpr ComPortError kErrorNoMoreItems = 259;
-inline constexpr ComPortError kErrorOldWinVersion = 1150;
 
 }  // namespace quillon

@@ -14,15 +14,6 @@ enum class RegistryAccess {
     kRead,              // list subkeys and values, query values
 };
 
-// What the port enumeration needs to know of the running system.
-struct SystemVersion {
-    std::uint32_t platformId = 0;  // 1: the Windows 9x family, 2: the NT family
-    std::uint32_t majorVersion = 0;
-};
-
-inline constexpr std::uint32_t kPlatformWin32Windows = 1;
-inline constexpr std::uint32_t kPlatformWin32Nt = 2;
-
 // The few registry operations the port enumeration uses, with the Win32 calling conventions:
 // every operation returns a system error code (kErrorSuccess, kErrorFileNotFound,
 // kErrorMoreData, kErrorNoMoreItems, ...) and sizes are passed in and out by reference.
@@ -32,8 +23,6 @@ public:
     static constexpr RegistryKey kLocalMachine = 0x80000002u;
 
     virtual ~Registry() = default;
-
-    virtual ComPortError QueryVersion(SystemVersion& version) = 0;
 
     // Opens `subKey` (a path with backslashes, letter case ignored) below `parent`.
     virtual ComPortError OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,

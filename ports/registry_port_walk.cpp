@@ -13,7 +13,6 @@ namespace quillon {
 namespace {
 
 constexpr const char* kSerialCommPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr const char* kWin9xEnumRoot = "ENUM";
 constexpr const char* kNtEnumRoot = "SYSTEM\\CURRENTCONTROLSET\\ENUM";
 constexpr const char* kPortsClass = "PORTS";
 constexpr const char* kPortsClassGuid = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
@@ -105,9 +104,8 @@ public:
     RegistryPortWalk(Registry& registry, ComPortCallback callback, std::uintptr_t context)
         : m_registry(registry), m_callback(callback), m_context(context) {}
 
-    // The ports of the serial device map; with `onlyUnreported`, only those not reported yet
-    // (by the device tree walk before it).
-    Step ListSerialMap(bool onlyUnreported);
+    // The ports of the serial device map not reported yet (by the device tree walk before it).
+    Step ListSerialMap();
     Step WalkDeviceTree(const char* root);
 
 private:
@@ -127,7 +125,7 @@ private:
     std::vector<std::string> m_reported;  // the port names reported so far
 };
 
-Step RegistryPortWalk::ListSerialMap(bool onlyUnreported) {
+Step RegistryPortWalk::ListSerialMap() {
     OpenedKey map(m_registry);
     ComPortError error = map.Open(Registry::kLocalMachine, kSerialCommPath, RegistryAccess::kRead);
     if (error == kErrorFileNotFound) {
@@ -160,7 +158,7 @@ Step RegistryPortWalk::ListSerialMap(bool onlyUnreported) {
         const bool reported =
             std::any_of(m_reported.begin(), m_reported.end(),
                         [&port](const std::string& name) { return EqualIgnoringCase(name, port); });
-        if (!onlyUnreported || !reported) {
+        if (!reported) {
             if (const Step step = Report(port, port); step.Ends()) {
                 return step;
             }
@@ -294,24 +292,11 @@ Step RegistryPortWalk::Report(const std::string& portName, const std::string& fr
 }
 
 ComPortError ListPorts(Registry& registry, ComPortCallback callback, std::uintptr_t context) {
-    SystemVersion version;
-    if (const ComPortError error = registry.QueryVersion(version); error != kErrorSuccess) {
-        return error;
-    }
     RegistryPortWalk walk(registry, callback, context);
-    if (version.platformId == kPlatformWin32Windows) {
-        return walk.WalkDeviceTree(kWin9xEnumRoot).error;
-    }
-    if (version.platformId == kPlatformWin32Nt && version.majorVersion == 4) {
-        return walk.ListSerialMap(false).error;
-    }
-    if (version.platformId == kPlatformWin32Nt && version.majorVersion >= 5) {
-        // Ports without a hardware entry (virtual and network port drivers, Wine's ports) are
-        // only in the serial device map: they follow the walk's ports.
-        const Step step = walk.WalkDeviceTree(kNtEnumRoot);
-        return step.Ends() ? step.error : walk.ListSerialMap(true).error;
-    }
-    return kErrorOldWinVersion;
+    // Ports without a hardware entry (virtual and network port drivers, Wine's ports) are only
+    // in the serial device map: they follow the walk's ports.
+    const Step step = walk.WalkDeviceTree(kNtEnumRoot);
+    return step.Ends() ? step.error : walk.ListSerialMap().error;
 }
 
 }  // namespace

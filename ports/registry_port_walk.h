@@ -8,13 +8,10 @@
 namespace quillon {
 
 // Lists the COM ports that a Windows device registry knows, with the EnumerateComPorts
-// contract (result 1/0, last error on failure). The system version chooses the source:
-//
-//   Windows 9x family           device tree walk below "ENUM"
-//   NT family, version 4        the serial device map "HARDWARE\DEVICEMAP\SERIALCOMM"
-//   NT family, version 5 and up device tree walk below "SYSTEM\CURRENTCONTROLSET\ENUM",
-//                               then the serial device map's ports the walk did not report
-//   anything else               kErrorOldWinVersion, no registry access
+// contract (result 1/0, last error on failure): the device tree walk below
+// "SYSTEM\CURRENTCONTROLSET\ENUM", then the ports of the serial device map
+// "HARDWARE\DEVICEMAP\SERIALCOMM" that the walk did not report (virtual and network port
+// drivers, Wine's ports), each name once.
 //
 // The device tree walk visits enumerator\device\instance keys and reports every instance of
 // the ports class whose port name begins with "COM", with its friendly name. Every key opened

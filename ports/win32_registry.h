@@ -4,11 +4,10 @@
 
 namespace quillon {
 
-// The registry of the running Windows system, read through the Win32 registry calls. Keys are
-// opened below HKEY_LOCAL_MACHINE; the version comes from GetVersionExA.
+// The registry of the running Windows system, read through the wide Win32 registry calls: key
+// paths, names and string data travel as UTF-8. Keys are opened below HKEY_LOCAL_MACHINE.
 class Win32Registry : public Registry {
 public:
-    ComPortError QueryVersion(SystemVersion& version) override;
     ComPortError OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,
                          RegistryKey& key) override;
     ComPortError EnumKey(RegistryKey key, std::uint32_t index, char* name,

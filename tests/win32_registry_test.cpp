@@ -190,14 +190,6 @@ TEST(Win32Registry, StringWithoutTerminatorReadsAsItsText) {
     EXPECT_EQ(registry.CloseKey(key), kErrorSuccess);
 }
 
-TEST(Win32Registry, VersionIsOfTheNtFamilyAndChoosesTheDeviceTree) {
-    Win32Registry registry;
-    SystemVersion version;
-    ASSERT_EQ(registry.QueryVersion(version), kErrorSuccess);
-    EXPECT_EQ(version.platformId, kPlatformWin32Nt);
-    EXPECT_GE(version.majorVersion, 5u) << "every supported system walks the device tree";
-}
-
 // The real device tree plus instances of the test's own. Whatever else the system lists,
 // the test's ports come in the registry's order with their names, and the others of its
 // instances (a printer port, a keyboard, a port without a name) do not come at all.
@@ -213,6 +205,18 @@ TEST(Win32Registry, EnumerateComPortsWalksTheRealDeviceTree) {
     tree.Add("USB\\A1\\Device Parameters", {{"PortName", "COM202"}});
     tree.Add("USB\\A2", {{"Class", "PORTS"}});
     tree.Add("USB\\B3", {{"Class", "ports"}, {"PortName", "com203"}});
+    // A description beyond the 8-bit code page, stored through the wide call.
+    tree.Add("PNP0501\\2", {{"Class", "Ports"}, {"PortName", "COM204"}});
+    HKEY instance = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (tree.root() + "\\PNP0501\\2").c_str(), 0,
+                            KEY_SET_VALUE, &instance),
+              ERROR_SUCCESS);
+    const std::wstring description = L"Pr\u00FCfadapter \u00E4 \u03A9 (COM204)";
+    ASSERT_EQ(RegSetValueExW(instance, L"FriendlyName", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(description.c_str()),
+                             static_cast<DWORD>((description.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    RegCloseKey(instance);
 
     PortCollector collector;
     SetLastComPortError(0xDEADu);
@@ -224,24 +228,18 @@ TEST(Win32Registry, EnumerateComPortsWalksTheRealDeviceTree) {
             ours.push_back(port);
         }
     }
-    EXPECT_EQ(ours,
-              (std::vector<ListedPort>{
-                  {"COM201", "Test Serial (COM201)"}, {"COM202", "COM202"}, {"com203", "com203"}}));
+    EXPECT_EQ(ours, (std::vector<ListedPort>{{"COM201", "Test Serial (COM201)"},
+                                             {"COM204",
+                                              "Pr\xC3\xBC"
+                                              "fadapter \xC3\xA4 \xCE\xA9 (COM204)"},
+                                             {"COM202", "COM202"},
+                                             {"com203", "com203"}}));
 
     PortCollector first;
     first.stopAfter = 1;
     EXPECT_EQ(EnumerateComPorts(&PortCollector::Callback, first.context()), 1);
     EXPECT_EQ(first.ports.size(), 1u) << "a callback that says stop gets no further call";
 }
-
-// A registry that says it is NT 4, so that the serial device map is read.
-class Nt4Registry : public Win32Registry {
-public:
-    ComPortError QueryVersion(SystemVersion& version) override {
-        version = {kPlatformWin32Nt, 4};
-        return kErrorSuccess;
-    }
-};
 
 TEST(Win32Registry, SerialDeviceMapIsReadThroughTheSameBackend) {
     const std::string map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -257,7 +255,7 @@ TEST(Win32Registry, SerialDeviceMapIsReadThroughTheSameBackend) {
                              static_cast<DWORD>(port.size() + 1)),
               ERROR_SUCCESS);
 
-    Nt4Registry registry;
+    Win32Registry registry;
     PortCollector collector;
     const int result =
         EnumerateRegistryComPorts(registry, &PortCollector::Callback, collector.context());

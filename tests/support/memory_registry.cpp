@@ -62,10 +62,6 @@ MemoryRegistry::MemoryRegistry() : m_root(std::make_unique<Node>()) {}
 
 MemoryRegistry::~MemoryRegistry() = default;
 
-void MemoryRegistry::SetVersion(std::uint32_t platformId, std::uint32_t majorVersion) {
-    m_version = SystemVersion{platformId, majorVersion};
-}
-
 void MemoryRegistry::AddKey(const std::string& path) {
     Find(m_root.get(), path, true);
 }
@@ -127,14 +123,6 @@ ComPortError MemoryRegistry::Record(RegistryOperation operation, std::string pat
                                     std::string name) {
     m_calls.push_back(RegistryCall{m_calls.size(), operation, std::move(path), std::move(name)});
     return m_failureHook ? m_failureHook(m_calls.back()) : kErrorSuccess;
-}
-
-ComPortError MemoryRegistry::QueryVersion(SystemVersion& version) {
-    if (const ComPortError error = Record(RegistryOperation::kQueryVersion, {})) {
-        return error;
-    }
-    version = m_version;
-    return kErrorSuccess;
 }
 
 ComPortError MemoryRegistry::OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,

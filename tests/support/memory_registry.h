@@ -11,19 +11,12 @@
 
 namespace quillon {
 
-enum class RegistryOperation {
-    kQueryVersion,
-    kOpenKey,
-    kEnumKey,
-    kEnumValue,
-    kQueryValue,
-    kCloseKey
-};
+enum class RegistryOperation { kOpenKey, kEnumKey, kEnumValue, kQueryValue, kCloseKey };
 
 // One call made to a MemoryRegistry, as its failure hook and its call log see it.
 struct RegistryCall {
     std::size_t number = 0;  // position among all calls to this registry, from 0
-    RegistryOperation operation = RegistryOperation::kQueryVersion;
+    RegistryOperation operation = RegistryOperation::kOpenKey;
     std::string path;  // the key worked on, below HKEY_LOCAL_MACHINE; for kOpenKey the key to open
     std::string name;  // the value's name for kQueryValue, empty otherwise
 };
@@ -41,7 +34,6 @@ public:
     MemoryRegistry();
     ~MemoryRegistry() override;
 
-    void SetVersion(std::uint32_t platformId, std::uint32_t majorVersion);
     // Creates the key at `path` (backslash-separated) and any missing key above it.
     void AddKey(const std::string& path);
     // Sets a value to `text` stored with its terminator, as string values normally are.
@@ -59,7 +51,6 @@ public:
     std::size_t keysOpenNow() const { return m_handles.size(); }
     std::size_t invalidKeyUses() const { return m_invalidKeyUses; }
 
-    ComPortError QueryVersion(SystemVersion& version) override;
     ComPortError OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,
                          RegistryKey& key) override;
     ComPortError EnumKey(RegistryKey key, std::uint32_t index, char* name,
@@ -90,7 +81,6 @@ private:
     ComPortError Record(RegistryOperation operation, std::string path, std::string name = {});
 
     std::unique_ptr<Node> m_root;
-    SystemVersion m_version{kPlatformWin32Nt, 10};
     std::map<RegistryKey, Handle> m_handles;
     RegistryKey m_nextKey = 0x1000;
     FailureHook m_failureHook;
