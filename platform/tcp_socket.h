@@ -18,10 +18,11 @@ public:
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
 
-    // Connects to `host` (a name, an IPv4 or an IPv6 address) on `port`, trying each of the
-    // host's addresses until `timeoutMs` has passed or `stop` says so (asked every 20 ms).
-    // Returns an empty text on success, else the reason in a few words ("connection refused",
-    // "host not found", "timed out", "aborted", ...).
+    // Connects to `host` (a name, an IPv4 or an IPv6 address) on `port`: looks the host up
+    // (LookUpHosts) and tries each of its addresses, the look-up and the connects together
+    // within `timeoutMs`, until `stop` says so (asked every 20 ms). Returns an empty text on
+    // success, else the reason in a few words ("connection refused", "host not found", "name
+    // look-up timed out", "timed out", "aborted", ...).
     std::string Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
                         const std::function<bool()>& stop);
     bool IsOpen() const;

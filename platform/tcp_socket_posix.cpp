@@ -1,6 +1,5 @@
 #include <errno.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/host_lookup.h"
 #include "platform/tcp_socket.h"
 
 namespace quillon {
@@ -32,6 +32,23 @@ std::string ErrorText(int error) {
         default:
             return std::strerror(error);
     }
+}
+
+// `ip` on `port` as the system's socket address; returns its size.
+socklen_t ToSocketAddress(const IpAddress& ip, std::uint16_t port, sockaddr_storage& address) {
+    if (!ip.v6) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        std::memcpy(&v4.sin_addr, ip.bytes.data(), 4);
+        return sizeof v4;
+    }
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    std::memcpy(&v6.sin6_addr, ip.bytes.data(), 16);
+    v6.sin6_scope_id = ip.scope;
+    return sizeof v6;
 }
 
 std::int64_t NowMs() {
@@ -63,37 +80,30 @@ void TcpSocket::Close() {
 std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
                                const std::function<bool()>& stop) {
     Close();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    const int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (resolved != 0) {
-        return resolved == EAI_NONAME || resolved == EAI_FAIL || resolved == EAI_NODATA
-                   ? "host not found"
-                   : ::gai_strerror(resolved);
-    }
+    // The look-up and the connect share the one limit.
     const std::int64_t deadline = NowMs() + timeoutMs;
+    const HostLookup found = LookUpHosts({host}, timeoutMs, stop).front();
+    if (!found.ok()) {
+        return found.reason;
+    }
     std::string reason = "timed out";
-    for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    for (const IpAddress& ip : found.addresses) {
+        sockaddr_storage address{};
+        const socklen_t size = ToSocketAddress(ip, port, address);
         const int fd =
-            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                     address->ai_protocol);
+            ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
         if (fd < 0) {
             reason = ErrorText(errno);
             continue;
         }
         int error = 0;
-        if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
             error = errno;
         }
         // The connection comes within the time left, or the stop request ends the wait.
         while (error == EINPROGRESS) {
             if (stop && stop()) {
                 ::close(fd);
-                ::freeaddrinfo(found);
                 return "aborted";
             }
             const std::int64_t left = deadline - NowMs();
@@ -105,8 +115,8 @@ std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std:
             const int ready =
                 ::poll(&waiting, 1, static_cast<int>(std::min<std::int64_t>(left, kStopPollMs)));
             if (ready > 0) {
-                socklen_t size = sizeof error;
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+                socklen_t errorSize = sizeof error;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0) {
                     error = errno;
                 }
             } else if (ready < 0 && errno != EINTR) {
@@ -117,7 +127,6 @@ std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std:
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             m_socket = fd;
-            ::freeaddrinfo(found);
             return {};
         }
         ::close(fd);
@@ -126,7 +135,6 @@ std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std:
             break;  // the time is spent
         }
     }
-    ::freeaddrinfo(found);
     return reason;
 }
 

@@ -3,8 +3,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
+#include <cstring>
 
+#include "platform/host_lookup.h"
 #include "platform/tcp_socket.h"
 
 namespace quillon {
@@ -19,13 +20,21 @@ SOCKET AsSocket(std::uintptr_t socket) {
     return static_cast<SOCKET>(socket);
 }
 
-// Winsock is started once for the process and left running until it ends.
-void StartWinsock() {
-    static std::once_flag started;
-    std::call_once(started, [] {
-        WSADATA data{};
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-    });
+// `ip` on `port` as the system's socket address; returns its size.
+int ToSocketAddress(const IpAddress& ip, std::uint16_t port, sockaddr_storage& address) {
+    if (!ip.v6) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_port = ::htons(port);
+        std::memcpy(&v4.sin_addr, ip.bytes.data(), 4);
+        return sizeof v4;
+    }
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = ::htons(port);
+    std::memcpy(&v6.sin6_addr, ip.bytes.data(), 16);
+    v6.sin6_scope_id = ip.scope;
+    return sizeof v6;
 }
 
 std::string ErrorText(int error) {
@@ -37,9 +46,6 @@ std::string ErrorText(int error) {
         case WSAENETUNREACH:
         case WSAEHOSTUNREACH:
             return "host unreachable";
-        case WSAHOST_NOT_FOUND:
-        case WSANO_DATA:
-            return "host not found";
         default:
             return "network error " + std::to_string(error);
     }
@@ -87,20 +93,17 @@ void TcpSocket::Close() {
 std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
                                const std::function<bool()>& stop) {
     Close();
-    StartWinsock();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) {
-        return ErrorText(::WSAGetLastError());
-    }
+    // The look-up (which starts Winsock) and the connect share the one limit.
     const std::int64_t deadline = NowMs() + timeoutMs;
+    const HostLookup found = LookUpHosts({host}, timeoutMs, stop).front();
+    if (!found.ok()) {
+        return found.reason;
+    }
     std::string reason = "timed out";
-    for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
-        const SOCKET socket =
-            ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+    for (const IpAddress& ip : found.addresses) {
+        sockaddr_storage address{};
+        const int size = ToSocketAddress(ip, port, address);
+        const SOCKET socket = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
         if (socket == INVALID_SOCKET) {
             reason = ErrorText(::WSAGetLastError());
             continue;
@@ -108,14 +111,13 @@ std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std:
         u_long nonBlocking = 1;
         ::ioctlsocket(socket, FIONBIO, &nonBlocking);
         int error = 0;
-        if (::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
+        if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
             error = ::WSAGetLastError();
         }
         bool pending = error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
         while (pending) {
             if (stop && stop()) {
                 ::closesocket(socket);
-                ::freeaddrinfo(found);
                 return "aborted";
             }
             const std::int64_t left = deadline - NowMs();
@@ -127,9 +129,9 @@ std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std:
                 WaitFor(socket, true, static_cast<int>(std::min<std::int64_t>(left, kStopPollMs)));
             if (ready != 0) {
                 int soError = 0;
-                int size = sizeof soError;
+                int soSize = sizeof soError;
                 ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError),
-                             &size);
+                             &soSize);
                 error = ready < 0 && soError == 0 ? WSAECONNREFUSED : soError;
                 pending = false;
             }
@@ -139,7 +141,6 @@ std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std:
             ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
                          sizeof on);
             m_socket = static_cast<std::uintptr_t>(socket);
-            ::freeaddrinfo(found);
             return {};
         }
         ::closesocket(socket);
@@ -148,7 +149,6 @@ std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std:
             break;
         }
     }
-    ::freeaddrinfo(found);
     return reason;
 }
 
