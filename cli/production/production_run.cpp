@@ -249,7 +249,9 @@ void ProductionRun::WatchPorts() {
 }
 
 int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed) {
-    if (const std::string same = SameDevice(m_options.ports); !same.empty()) {
+    // Host names of network ports are looked up for it; a stop ends that at once and then
+    // starts no board below.
+    if (const std::string same = SameDevice(m_options.ports, abortRequestedBefore); !same.empty()) {
         return UsageError(same);
     }
     for (const std::string& port : m_options.ports) {
