@@ -14,8 +14,51 @@ constexpr std::size_t kReceiveChunk = 4096;
 // keep a wait from its deadline.
 constexpr int kChunksPerPump = 16;
 
+constexpr std::uint64_t kStopPollMs = 20;
+
 std::uint64_t NowMs() {
     return SteadyClock().NowMs();
+}
+
+// A limit in milliseconds as seconds: "2 s", "0.5 s" (whatever the locale's decimal point).
+std::string SecondsText(std::uint32_t ms) {
+    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    while (!fraction.empty() && fraction.back() == '0') {
+        fraction.pop_back();
+    }
+    return std::to_string(ms / 1000) + (fraction.empty() ? "" : "." + fraction) + " s";
+}
+
+// What the server set where it differs from what was asked ("set 9600 baud, asked 115200"),
+// each difference in turn; empty when it set everything as asked. The values are those of the
+// COM port option: parity 1 none, 2 odd, 3 even, 4 mark, 5 space; stop size 1, 2, 3 = 1.5.
+std::string OtherLineSettings(const TelnetCodec& codec, std::uint32_t baud) {
+    static const char* const kParities[] = {"none", "odd", "even", "mark", "space"};
+    const auto parity = [](std::uint8_t value) {
+        return value >= 1 && value <= 5 ? std::string(kParities[value - 1]) + " parity"
+                                        : "parity " + std::to_string(value);
+    };
+    const auto stopBits = [](std::uint8_t value) {
+        return (value == 3 ? std::string("1.5") : std::to_string(value)) +
+               (value == 1 ? " stop bit" : " stop bits");
+    };
+    std::string other;
+    const auto add = [&other](const std::string& set, const std::string& asked) {
+        other += (other.empty() ? "set " : "; set ") + set + ", asked " + asked;
+    };
+    if (*codec.ConfirmedBaud() != baud) {
+        add(std::to_string(*codec.ConfirmedBaud()) + " baud", std::to_string(baud));
+    }
+    if (*codec.ConfirmedDataSize() != 8) {
+        add(std::to_string(*codec.ConfirmedDataSize()) + " data bits", "8");
+    }
+    if (*codec.ConfirmedParity() != 1) {
+        add(parity(*codec.ConfirmedParity()), "none");
+    }
+    if (*codec.ConfirmedStopSize() != 1) {
+        add(stopBits(*codec.ConfirmedStopSize()), "1");
+    }
+    return other;
 }
 
 }  // namespace
@@ -64,7 +107,8 @@ std::size_t NetworkChannel::Read(std::uint8_t* dest, std::size_t count) {
     return n;
 }
 
-bool NetworkChannel::PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs) {
+bool NetworkChannel::PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs,
+                               const std::function<bool()>& stop) {
     const std::uint64_t deadline = NowMs() + timeoutMs;
     for (;;) {
         Pump();
@@ -72,10 +116,13 @@ bool NetworkChannel::PumpUntil(const std::function<bool()>& done, std::uint32_t 
             return true;
         }
         const std::uint64_t now = NowMs();
-        if (m_socket.IsGone() || now >= deadline) {
+        if (m_socket.IsGone() || now >= deadline || (stop && stop())) {
             return false;
         }
-        m_socket.WaitReadable(static_cast<std::uint32_t>(deadline - now));
+        // With a stop request to heed, the wait is cut into slices.
+        const std::uint64_t left = deadline - now;
+        m_socket.WaitReadable(
+            static_cast<std::uint32_t>(stop ? std::min<std::uint64_t>(left, kStopPollMs) : left));
     }
 }
 
@@ -102,14 +149,29 @@ std::string NetworkChannel::Open(const PortAddress& address, BaudRate baud,
     if (!m_telnet) {
         return {};
     }
+    // Why the opening cannot go on now, if it cannot: an abort, a lost connection, binary
+    // mode refused.
+    const auto broken = [this, &stop]() -> std::string {
+        if (stop && stop()) {
+            return "aborted";
+        }
+        if (m_socket.IsGone()) {
+            return "connection lost";
+        }
+        if (m_codec.BinaryRefused()) {
+            return "the server refused binary mode";
+        }
+        return {};
+    };
     const TelnetCodec::Bytes start = m_codec.Start();
     if (!m_socket.Send(start.data(), start.size())) {
         return "connection lost";
     }
     // A server that never answers the COM port option is no RFC 2217 server (a raw port, say).
-    PumpUntil([this] { return m_codec.ComPortAccepted().has_value(); }, limits.negotiateMs);
-    if (m_socket.IsGone()) {
-        return "connection lost";
+    // It answers the binary requests first, as they were sent first.
+    PumpUntil([this] { return m_codec.ComPortAccepted().has_value(); }, limits.negotiateMs, stop);
+    if (std::string why = broken(); !why.empty()) {
+        return why;
     }
     if (m_codec.ComPortAccepted() != true) {
         return "the server does not speak RFC 2217";
@@ -124,14 +186,16 @@ std::string NetworkChannel::Open(const PortAddress& address, BaudRate baud,
         return m_codec.ConfirmedBaud() && m_codec.ConfirmedDataSize() &&
                m_codec.ConfirmedParity() && m_codec.ConfirmedStopSize();
     };
-    PumpUntil(confirmed, limits.lineSettingsMs);
-    if (m_socket.IsGone()) {
-        return "connection lost";
+    PumpUntil(confirmed, limits.lineSettingsMs, stop);
+    if (std::string why = broken(); !why.empty()) {
+        return why;
     }
-    if (!confirmed() || *m_codec.ConfirmedBaud() != baud.bitsPerSecond ||
-        *m_codec.ConfirmedDataSize() != 8 || *m_codec.ConfirmedParity() != 1 ||
-        *m_codec.ConfirmedStopSize() != 1) {
-        return "the server refused the line settings";
+    if (!confirmed()) {
+        return "the server did not confirm the line settings within " +
+               SecondsText(limits.lineSettingsMs);
+    }
+    if (std::string other = OtherLineSettings(m_codec, baud.bitsPerSecond); !other.empty()) {
+        return "the server " + other;
     }
     m_data.clear();  // nothing the device sent before its line was set counts
     return {};

@@ -38,7 +38,10 @@ public:
     void DiscardInput() override;
 
     // Connects to `address` and, over RFC 2217, sets the line to `baud`, 8N1, no flow control,
-    // DTR and RTS on. Returns an empty text, or why the port cannot be used.
+    // DTR and RTS on. Returns an empty text, or why the port cannot be used ("the server did
+    // not confirm the line settings within 2 s", "the server set 9600 baud, asked 115200",
+    // "the server refused binary mode", ...). `stop` ends every wait of it at once
+    // ("aborted").
     std::string Open(const PortAddress& address, BaudRate baud, const NetworkPortTimeouts& limits,
                      const std::function<bool()>& stop);
 
@@ -46,8 +49,10 @@ private:
     // Takes what has arrived from the socket (a bounded amount), without blocking; answers
     // the server's option requests.
     void Pump();
-    // Pumps until `done` holds, the connection has gone or `timeoutMs` passed.
-    bool PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs);
+    // Pumps until `done` holds, the connection has gone, `timeoutMs` passed or `stop` says so
+    // (asked every 20 ms).
+    bool PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs,
+                   const std::function<bool()>& stop = {});
 
     bool m_telnet;
     TcpSocket m_socket;
@@ -56,7 +61,8 @@ private:
 };
 
 // Opens the network port `address` for a job's line (`line.baud`): a channel, or kCannotOpen
-// with the reason. `stop` ends a connect that still waits.
+// with the reason. `stop` ends the opening wherever it waits (the look-up, the connect, the
+// server's answers).
 OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
                                  const std::function<bool()>& stop,
                                  const NetworkPortTimeouts& limits = {});

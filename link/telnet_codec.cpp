@@ -137,6 +137,9 @@ void TelnetCodec::Negotiate(std::uint8_t command, std::uint8_t option, Bytes& re
             }
             break;
         case kDont:
+            if (option == kBinary) {
+                m_binaryRefused = true;
+            }
             if (option == kBinary || option == kComPortOption) {
                 bool& on = option == kBinary ? m_weBinary : m_weComPort;
                 if (on) {
@@ -163,6 +166,9 @@ void TelnetCodec::Negotiate(std::uint8_t command, std::uint8_t option, Bytes& re
             }
             break;
         case kWont:
+            if (option == kBinary) {
+                m_binaryRefused = true;
+            }
             if (option == kBinary || option == kSuppressGoAhead) {
                 bool& on = option == kBinary ? m_theyBinary : m_theySuppressGoAhead;
                 if (on) {

@@ -49,6 +49,9 @@ public:
     void Decode(const std::uint8_t* bytes, std::size_t count, std::deque<std::uint8_t>& data,
                 Bytes& replies);
 
+    // True once the server refused binary mode in either direction (DONT to our WILL, WONT to
+    // our DO): 0xFF and CR bytes of the data could not travel unchanged.
+    bool BinaryRefused() const { return m_binaryRefused; }
     // The server's answer to the COM port option: accepted (DO), refused (DONT), or none yet.
     std::optional<bool> ComPortAccepted() const { return m_comPortAccepted; }
     // What the server confirmed of the line settings (its answers to SetLine).
@@ -72,6 +75,7 @@ private:
     bool m_weComPort = false;
     bool m_theyBinary = false;
     bool m_theySuppressGoAhead = false;
+    bool m_binaryRefused = false;
     std::optional<bool> m_comPortAccepted;
     std::optional<std::uint32_t> m_baud;
     std::optional<std::uint8_t> m_dataSize;
