@@ -7,14 +7,16 @@
 #include <cstdlib>
 
 #include "helpers/option_table.h"
+#include "helpers/text_format.h"
 #include "link/job_request.h"
 #include "link/port_address.h"
 
 namespace quillon {
 
 int UsageError(const std::string& error) {
+    // Names in the text (ports, files) show their control characters escaped.
     std::fprintf(stderr, "quillon-cli: %s\nTry 'quillon-cli --help' for more information.\n",
-                 error.c_str());
+                 EscapeForTerminal(error, true).c_str());
     return kExitUsage;
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "helpers/ascii_case.h"
+#include "helpers/text_format.h"
 
 namespace quillon {
 
@@ -10,9 +11,30 @@ namespace {
 
 PortAddress Malformed(const std::string& name, const std::string& why) {
     PortAddress address;
-    address.error = "malformed network port name '" + name + "' (" + why +
+    address.error = "malformed network port name '" + EscapeForTerminal(name, false) + "' (" + why +
                     "): expected rfc2217://HOST:PORT or socket://HOST:PORT";
     return address;
+}
+
+bool IsControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// Why `host` is no host name or address, or empty when it may be one.
+std::string HostMistake(const std::string& host) {
+    if (host.empty()) {
+        return "no host";
+    }
+    for (const char c : host) {
+        if (IsControl(c)) {
+            return "a control character in the host";
+        }
+        if (c == ' ' || c == '/' || c == '@' || c == '[' || c == ']') {
+            return std::string("'") + c + "' in the host";
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -46,7 +68,11 @@ PortAddress ParsePortAddress(const std::string& name) {
         address.host = rest.substr(1, close - 1);
         portStart = close + 2;
     } else {
-        const std::size_t colon = rest.rfind(':');
+        // The port follows the host's colon; a path after the port must not hide that colon.
+        std::size_t colon = rest.rfind(':', rest.find('/'));
+        if (colon == std::string::npos) {
+            colon = rest.rfind(':');
+        }
         if (colon == std::string::npos) {
             return Malformed(name, "no port");
         }
@@ -56,30 +82,28 @@ PortAddress ParsePortAddress(const std::string& name) {
         }
         portStart = colon + 1;
     }
-    if (address.host.empty()) {
-        return Malformed(name, "no host");
-    }
-    for (const char c : address.host) {
-        if (std::isspace(static_cast<unsigned char>(c)) || c == '/' || c == '@' || c == '[' ||
-            c == ']') {
-            return Malformed(name, "not a host name");
-        }
+    if (const std::string mistake = HostMistake(address.host); !mistake.empty()) {
+        return Malformed(name, mistake);
     }
     const std::string portText = rest.substr(portStart);
-    if (portText.empty() || portText.size() > 5) {
-        return Malformed(name, portText.empty() ? "no port" : "port out of range");
+    std::size_t digits = 0;
+    while (digits < portText.size() && portText[digits] >= '0' && portText[digits] <= '9') {
+        ++digits;
     }
-    unsigned long port = 0;
-    for (const char c : portText) {
-        if (c < '0' || c > '9') {
-            return Malformed(name, "the port is not a number");
-        }
-        port = port * 10 + static_cast<unsigned long>(c - '0');
+    if (portText.empty()) {
+        return Malformed(name, "no port");
     }
-    if (port == 0 || port > 65535) {
-        return Malformed(name, "port out of range");
+    if (digits < portText.size()) {
+        return Malformed(name, digits > 0 && portText[digits] == '/' ? "a path after the port"
+                                                                     : "the port is not a number");
     }
-    address.port = static_cast<std::uint16_t>(port);
+    if (portText.front() == '0') {
+        return Malformed(name, digits == 1 ? "port 0 is no port" : "the port has a leading zero");
+    }
+    if (digits > 5 || std::stoul(portText) > 65535) {
+        return Malformed(name, "port out of range (1 to 65535)");
+    }
+    address.port = static_cast<std::uint16_t>(std::stoul(portText));
     return address;
 }
 

@@ -19,14 +19,16 @@ struct PortAddress {
 
     bool IsNetwork() const { return kind != Kind::kLocal; }
     bool ok() const { return error.empty(); }
-    // Whether two network addresses name one port of one server (host names compared as
-    // written, without letter case).
+    // Whether two network addresses name one port of one server by the same host name
+    // (compared as written, without letter case); other names of one server are told by
+    // their addresses (LookUpHosts).
     bool SameNetworkPort(const PortAddress& other) const;
 };
 
 // Reads a port name. Any name with "://" is a network port name; one that is not well formed
-// (an unknown scheme, no host, no port or one out of range, anything after the port) carries
-// its error.
+// carries its error, which says what is wrong (an unknown scheme, no host, a control character
+// or '/' in the host, no port, a port that is no number, has a leading zero or is out of
+// range, a path after the port) and shows the name with its control characters escaped.
 PortAddress ParsePortAddress(const std::string& name);
 
 }  // namespace quillon

@@ -45,6 +45,20 @@ TEST(PortAddress, NamesAndMistakes) {
             EXPECT_NE(address.error.find(name), std::string::npos) << address.error;
         }
     }
+    // Each mistake is named; the name shows its control characters escaped.
+    const std::pair<std::string, std::string> reasons[] = {
+        {"rfc2217://host:7001/x", "(a path after the port)"},
+        {"rfc2217://host:007001", "(the port has a leading zero)"},
+        {"rfc2217://host:70x", "(the port is not a number)"},
+        {"rfc2217://host:99999", "(port out of range (1 to 65535))"},
+        {"rfc2217://host/x:7001", "('/' in the host)"},
+        {"rfc2217://a\x1b[31mb:7001",
+         "'rfc2217://a\\x1B[31mb:7001' (a control character in the host)"},
+    };
+    for (const auto& [name, reason] : reasons) {
+        EXPECT_NE(ParsePortAddress(name).error.find(reason), std::string::npos)
+            << ParsePortAddress(name).error;
+    }
     EXPECT_TRUE(ParsePortAddress("rfc2217://Box:7001")
                     .SameNetworkPort(ParsePortAddress("socket://box:7001")));
     EXPECT_FALSE(ParsePortAddress("rfc2217://box:7001")
@@ -139,6 +153,16 @@ TEST(TelnetCodec, TheComPortOptionAndTheLineSettings) {
     refused.Start();
     EXPECT_EQ(Decode(refused, {IAC, DONT, COM, IAC, DONT, COM}, 1).second, (Bytes{IAC, WONT, COM}));
     EXPECT_EQ(refused.ComPortAccepted(), std::optional<bool>(false));
+
+    // Binary mode refused in either direction is told; accepted, it is not.
+    for (const auto& [answer, isRefusal] :
+         {std::pair{Bytes{IAC, WILL, 0, IAC, DO, 0}, false}, std::pair{Bytes{IAC, DONT, 0}, true},
+          std::pair{Bytes{IAC, WONT, 0}, true}}) {
+        TelnetCodec binary;
+        binary.Start();
+        Decode(binary, answer, 1);
+        EXPECT_EQ(binary.BinaryRefused(), isRefusal);
+    }
 }
 
 }  // namespace
