@@ -26,11 +26,18 @@ int ListPortCallback(std::uintptr_t console, const ComPortInfo* info) {
 int PrintListings(const CliOptions& options, const TargetFolders& targetFolders,
                   CliConsole& console) {
     int status = kExitSuccess;
-    if (options.listPorts &&
-        EnumerateComPorts(ListPortCallback, reinterpret_cast<std::uintptr_t>(&console)) == 0) {
-        std::fprintf(stderr, "quillon-cli: the serial ports could not be listed (error %lu)\n",
-                     static_cast<unsigned long>(GetLastComPortError()));
-        status = kExitJobFailed;
+    if (options.listPorts) {
+        // The lines of the user's list that were left out, and why, on stderr.
+        std::vector<std::string> notes;
+        if (EnumerateComPorts(ListPortCallback, reinterpret_cast<std::uintptr_t>(&console),
+                              &notes) == 0) {
+            std::fprintf(stderr, "quillon-cli: the serial ports could not be listed (error %lu)\n",
+                         static_cast<unsigned long>(GetLastComPortError()));
+            status = kExitJobFailed;
+        }
+        for (const std::string& note : notes) {
+            console.Message("quillon-cli: " + note);
+        }
     }
     if (options.listTargets) {
         std::vector<HiddenTarget> hidden;

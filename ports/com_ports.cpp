@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "helpers/text_format.h"
 #include "ports/network_port_list.h"
-
 #include "ports/system_port_list.h"
 
 namespace quillon {
@@ -25,20 +25,26 @@ int RelayPort(std::uintptr_t context, const ComPortInfo* info) {
 
 }  // namespace
 
-int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context) {
+int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context,
+                      std::vector<std::string>* notes) {
     if (callback == nullptr) {
         return EnumerateSystemComPorts(callback, context);  // fails as the system's listing does
     }
     Relay relay{callback, context};
     const int result =
         EnumerateSystemComPorts(&RelayPort, reinterpret_cast<std::uintptr_t>(&relay));
-    // The user's network ports follow the system's, in the list's order.
-    for (const NetworkPortEntry& entry : ReadNetworkPortList()) {
+    // The user's ports follow the system's, in the list's order.
+    NetworkPortList list = ReadNetworkPortList();
+    if (notes != nullptr) {
+        notes->insert(notes->end(), list.notes.begin(), list.notes.end());
+    }
+    for (const NetworkPortEntry& entry : list.entries) {
         if (relay.stopped) {
             break;
         }
-        const std::string description = entry.name + " (network port)";
-        const ComPortInfo info{entry.url.c_str(), description.c_str()};
+        const std::string description =
+            EscapeForTerminal(entry.name, false) + (entry.network ? " (network port)" : "");
+        const ComPortInfo info{entry.port.c_str(), description.c_str()};
         relay.stopped = callback(context, &info) == 0;
     }
     return result;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/device_node.h"
 #include "ports/com_port_error.h"
@@ -27,8 +29,11 @@ using ComPortCallback = int (*)(std::uintptr_t context, const ComPortInfo* info)
 //
 // On Windows the ports come from the device registry (EnumerateRegistryComPorts), elsewhere
 // from sysfs and the ports announced by running virtual targets (EnumerateSysfsComPorts). The
-// network ports the user has listed (ReadNetworkPortList) follow, described as
-// "NAME (network port)", their URLs as port names.
-int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context);
+// ports the user has listed (ReadNetworkPortList) follow: network ports described as
+// "NAME (network port)" with their URLs as port names, local devices by their NAME alone
+// (control characters of a name escaped, so that a NUL cannot cut it short). Why the user's
+// list or a line of it was left out goes to `notes`, when given.
+int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context,
+                      std::vector<std::string>* notes = nullptr);
 
 }  // namespace quillon

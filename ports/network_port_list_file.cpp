@@ -1,7 +1,6 @@
-#include <fstream>
-#include <sstream>
-
+#include "helpers/text_format.h"
 #include "platform/environment.h"
+#include "platform/regular_file.h"
 #include "ports/network_port_list.h"
 
 namespace quillon {
@@ -15,11 +14,19 @@ std::string NetworkPortListLocation() {
     return xdg.home + "/.config/quillon/ports";
 }
 
-std::vector<NetworkPortEntry> ReadNetworkPortList() {
-    std::ifstream file(NetworkPortListLocation(), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return ParseNetworkPortList(text.str());
+NetworkPortList ReadNetworkPortList() {
+    const std::string location = NetworkPortListLocation();
+    const FileReadResult read = ReadRegularFile(location, kNetworkPortListLimit);
+    if (read.error == FileReadError::kMissing) {
+        return {};  // nothing listed
+    }
+    if (!read.ok()) {
+        NetworkPortList list;
+        list.notes.push_back(EscapeForTerminal(location, false) + " " + read.reason +
+                             ": its ports are not listed");
+        return list;
+    }
+    return ParseNetworkPortList(read.content, location);
 }
 
 }  // namespace quillon

@@ -1,3 +1,6 @@
+#include <algorithm>
+
+#include "platform/regular_file.h"
 #include "ports/network_port_list.h"
 #include "ports/win32_registry.h"
 
@@ -16,7 +19,7 @@ std::string NetworkPortListLocation() {
     return std::string("HKEY_CURRENT_USER\\") + kSettingsKey + "\\" + kValueName;
 }
 
-std::vector<NetworkPortEntry> ReadNetworkPortList() {
+NetworkPortList ReadNetworkPortList() {
     Win32Registry registry;
     RegistryKey key = 0;
     if (registry.OpenKey(kCurrentUser, kSettingsKey, RegistryAccess::kRead, key) != kErrorSuccess) {
@@ -24,17 +27,28 @@ std::vector<NetworkPortEntry> ReadNetworkPortList() {
     }
     std::string text;
     std::uint32_t size = 0;
-    if (registry.QueryValue(key, kValueName, nullptr, size) == kErrorSuccess && size > 0 &&
-        size <= (1u << 20)) {
+    NetworkPortList list;
+    const ComPortError status = registry.QueryValue(key, kValueName, nullptr, size);
+    if (status == kErrorSuccess && size > kNetworkPortListLimit) {
+        list.notes.push_back(NetworkPortListLocation() + " is larger than " +
+                             ByteCountText(kNetworkPortListLimit) + ": its ports are not listed");
+    } else if (status == kErrorSuccess && size > 0) {
         text.resize(size);
         if (registry.QueryValue(key, kValueName, reinterpret_cast<std::uint8_t*>(text.data()),
-                                size) != kErrorSuccess) {
-            text.clear();
+                                size) == kErrorSuccess) {
+            text.resize(std::min<std::size_t>(size, text.size()));
+            // Only the string's terminating NULs end it; one inside belongs to a name.
+            while (!text.empty() && text.back() == '\0') {
+                text.pop_back();
+            }
+            list = ParseNetworkPortList(text, NetworkPortListLocation());
+        } else {
+            list.notes.push_back(NetworkPortListLocation() +
+                                 " cannot be read: its ports are not listed");
         }
-        text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
     }
     registry.CloseKey(key);
-    return ParseNetworkPortList(text);
+    return list;
 }
 
 }  // namespace quillon

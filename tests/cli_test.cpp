@@ -561,6 +561,21 @@ TEST(CliTest, ListsTargetsAndPorts) {
         (runtime.path() / "quillon" / "ports" / ("quillon-sim-" + std::to_string(announced.pid())))
             .string();
     EXPECT_NE(ports.out.find(link + "\tQuillon virtual target\n"), std::string::npos) << ports.out;
+
+    // The user's list of ports: a NUL in a name shown escaped, a line that is no entry named on
+    // stderr.
+    TempDir config;
+    std::filesystem::create_directory(config.path() / "quillon");
+    const char list[] = "A\0B\tsocket://h:1\nno tab\n";
+    const std::string listFile = config.Write("quillon/ports", std::string(list, sizeof list - 1));
+    options.environment["XDG_CONFIG_HOME"] = config.path().string();
+    const ProcessResult listed = Cli({"--list-ports"}, options);
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_NE(listed.out.find("socket://h:1\tA\\x00B (network port)\n"), std::string::npos)
+        << listed.out;
+    EXPECT_EQ(listed.err, "quillon-cli: " + listFile +
+                              ": line 2 left out: neither NAME<TAB>PORT nor a network port's URL: "
+                              "'no tab'\n");
 }
 
 // The events between a station's program and its run: every kind survives the trip whatever

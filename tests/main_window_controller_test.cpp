@@ -2,6 +2,8 @@
 // takes (the test feeds their events) or a JobRunner on lines that a fake opener opens.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <tuple>
@@ -425,5 +427,33 @@ TEST_F(ControllerTest, StartDownloadOnlyOnTheLineTheMonitorRunsOn) {
     ASSERT_EQ(jobs->requests.size(), 4u);
     EXPECT_EQ(jobs->requests[3].line.port, "COM3");
 }
+
+#ifndef _WIN32
+// What of the user's list of ports was left out goes to the log when the list is read, once
+// while it stays the same.
+TEST_F(ControllerTest, NotesOnTheUsersPortListGoToTheLogOnce) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string previous = saved != nullptr ? saved : "";
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    fs::create_directory(dir.path() / "quillon");
+    dir.Write("quillon/ports", "Bench\trfc2217://box:7001\nno tab\n");
+    controller = std::make_unique<MainWindowController>(
+        view, settings,
+        MainWindowSources{{{(dir.path() / "Targets").string()}, ""}, {}, {}});  // the system's
+    controller->Open();
+    const Lines opened = view.Take();
+    controller->OnPortListOpening();
+    const Lines reopened = view.Take();
+    saved != nullptr ? setenv("XDG_CONFIG_HOME", previous.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+    const std::string note = "log 0 " + (dir.path() / "quillon" / "ports").string() +
+                             ": line 2 left out: neither NAME<TAB>PORT nor a network port's "
+                             "URL: 'no tab'";
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), note), 1)
+        << ::testing::PrintToString(opened);
+    EXPECT_EQ(std::count_if(reopened.begin(), reopened.end(),
+                            [](const std::string& line) { return line.rfind("log", 0) == 0; }),
+              0);
+}
+#endif
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/virtual_ports.h"
@@ -330,18 +332,25 @@ TEST(SysfsPortScan, DefaultEnumerationIncludesAnnouncedPorts) {
 // list lives in the configuration folder (an absolute XDG_CONFIG_HOME, else ~/.config).
 TEST(NetworkPortList, ReadFromTheConfigurationAfterTheSystemsPorts) {
     EXPECT_EQ(
-        ParseNetworkPortList("# bench\nA\trfc2217://a:1\r\n\nno tab\nB\t\nC\tsocket://c:2").size(),
+        ParseNetworkPortList("# bench\nA\trfc2217://a:1\r\n\nno tab\nB\t\nC\tsocket://c:2", "ports")
+            .entries.size(),
         2u);
     TempDir config;
     const ScopedVariable variable("XDG_CONFIG_HOME", config.path().string());
     fs::create_directories(config.path() / "quillon");
-    config.Write("quillon/ports", "Bench 3\trfc2217://10.0.0.5:7001\nLine\tsocket://[::1]:2000\n");
+    // A NUL inside a name is part of it; a local device is no network port.
+    const char text[] =
+        "Bench 3\trfc2217://10.0.0.5:7001\nLine\tsocket://[::1]:2000\nA\0B\tsocket://h:1\n"
+        "Fixture\t/dev/ttyS9\n";
+    config.Write("quillon/ports", std::string(text, sizeof text - 1));
     PortCollector collector;
     EXPECT_EQ(EnumerateComPorts(&PortCollector::Callback, collector.context()), 1);
-    ASSERT_GE(collector.ports.size(), 2u);
-    const std::vector<ListedPort> last(collector.ports.end() - 2, collector.ports.end());
+    ASSERT_GE(collector.ports.size(), 4u);
+    const std::vector<ListedPort> last(collector.ports.end() - 4, collector.ports.end());
     EXPECT_EQ(last, (std::vector<ListedPort>{{"rfc2217://10.0.0.5:7001", "Bench 3 (network port)"},
-                                             {"socket://[::1]:2000", "Line (network port)"}}));
+                                             {"socket://[::1]:2000", "Line (network port)"},
+                                             {"socket://h:1", "A\\x00B (network port)"},
+                                             {"/dev/ttyS9", "Fixture"}}));
     PortCollector first;
     first.stopAfter = 1;
     EXPECT_EQ(EnumerateComPorts(&PortCollector::Callback, first.context()), 1);
@@ -349,6 +358,58 @@ TEST(NetworkPortList, ReadFromTheConfigurationAfterTheSystemsPorts) {
     const ScopedVariable relative("XDG_CONFIG_HOME", "relative");
     const ScopedVariable home("HOME", "/home/op");
     EXPECT_EQ(NetworkPortListLocation(), "/home/op/.config/quillon/ports");
+}
+
+// Lines that are no entry are left out, each with a note naming the list, the line and what is
+// wrong; a URL alone is its own name.
+TEST(NetworkPortList, LinesThatAreNoEntryAreLeftOutWithANote) {
+    const NetworkPortList list = ParseNetworkPortList(
+        "rfc2217://box:7001\n"
+        "  Spaced \t socket://[::1]:2000 \r\n"
+        "no tab\n"
+        "B\t\n"
+        "C\trfc2217://c:007001\n"
+        "D\t/dev/tty\x1b[2J\n",
+        "/home/op/.config/quillon/ports");
+    EXPECT_EQ(list.entries.size(), 2u);
+    EXPECT_EQ(std::tie(list.entries[0].name, list.entries[0].port),
+              std::tie("rfc2217://box:7001", "rfc2217://box:7001"));
+    EXPECT_EQ(std::tie(list.entries[1].name, list.entries[1].port),
+              std::tie("Spaced", "socket://[::1]:2000"));
+    const std::string at = "/home/op/.config/quillon/ports: line ";
+    const std::vector<std::string> notes = {
+        at + "3 left out: neither NAME<TAB>PORT nor a network port's URL: 'no tab'",
+        at + "4 left out: no port after the tab",
+        at + "5 left out: malformed network port name 'rfc2217://c:007001' (the port has a "
+             "leading zero): expected rfc2217://HOST:PORT or socket://HOST:PORT",
+        at + "6 left out: a control character in the port '/dev/tty\\x1B[2J'"};
+    EXPECT_EQ(list.notes, notes);
+}
+
+// A list that is no regular file, or too large, is not read: its note names it and says why,
+// and nothing waits or grows (a FIFO without a writer, a link to an endless device).
+TEST(NetworkPortList, FilesThatAreNotReadAreNamed) {
+    TempDir config;
+    const ScopedVariable variable("XDG_CONFIG_HOME", config.path().string());
+    const fs::path list = config.path() / "quillon" / "ports";
+    const std::vector<std::pair<std::function<void()>, std::string>> kinds = {
+        {[&] { ASSERT_EQ(mkfifo(list.c_str(), 0600), 0); }, " is not a regular file"},
+        {[&] { fs::create_symlink("/dev/zero", list); }, " is not a regular file"},
+        {[&] { fs::create_directory(list); }, " is a folder"},
+        {[&] { fs::resize_file(config.Write("quillon/ports", ""), (1u << 20) + 1); },
+         " is larger than 1 MiB"},
+    };
+    for (const auto& [make, reason] : kinds) {
+        SCOPED_TRACE(reason);
+        fs::remove_all(config.path() / "quillon");
+        fs::create_directories(list.parent_path());
+        make();
+        PortCollector collector;
+        std::vector<std::string> notes;
+        EXPECT_EQ(EnumerateComPorts(&PortCollector::Callback, collector.context(), &notes), 1);
+        EXPECT_EQ(notes,
+                  std::vector<std::string>{list.string() + reason + ": its ports are not listed"});
+    }
 }
 
 // A runtime folder is used only where XDG_RUNTIME_DIR names one that is there by an absolute

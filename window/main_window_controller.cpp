@@ -77,8 +77,11 @@ void MainWindowController::Open() {
         names.push_back(entry.displayName);
     }
     m_view.ShowList(WindowList::kTarget, names, m_targets.selected);
-    m_ports = LoadPortListEntries(m_sources.enumeratePorts, m_settings.comPort);
+    std::vector<std::string> notes;
+    m_ports = LoadPortListEntries(m_sources.enumeratePorts, m_settings.comPort, kMissingPortChoice,
+                                  &notes);
     m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+    ShowPortListNotes(notes);
     m_baudrateSelected = SelectBaudrateEntry(m_settings.baudrate);
     m_view.ShowList(WindowList::kBaudrate, BaudrateTexts(), m_baudrateSelected);
 
@@ -171,8 +174,11 @@ void MainWindowController::OnBaudrateSelected(int index) {
 }
 
 void MainWindowController::OnPortListOpening() {
-    m_ports = ReloadPortListEntries(m_sources.enumeratePorts, m_ports, m_settings.comPort);
+    std::vector<std::string> notes;
+    m_ports = ReloadPortListEntries(m_sources.enumeratePorts, m_ports, m_settings.comPort,
+                                    kMissingPortChoice, &notes);
     m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+    ShowPortListNotes(notes);
     CheckSelection();  // the port may have gone from the list
 }
 
@@ -195,6 +201,17 @@ void MainWindowController::CheckSelection() {
     }
     if (!(m_state.Controls() == before)) {
         m_view.ShowControls(m_state.Controls());
+    }
+}
+
+void MainWindowController::ShowPortListNotes(const std::vector<std::string>& notes) {
+    // Each time the list is read again the same notes come: the log shows them once, until
+    // they change.
+    if (notes != m_shownPortListNotes) {
+        for (const std::string& note : notes) {
+            AddLogLine(note);
+        }
+        m_shownPortListNotes = notes;
     }
 }
 

@@ -83,6 +83,8 @@ private:
     void TakeFields();
     void CloseWindow(int result);
     void AddLogLine(const std::string& text);
+    // The notes on the user's list of ports, in the log when they are new.
+    void ShowPortListNotes(const std::vector<std::string>& notes);
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look);
     // The port and baud rate selected now, without recording them in the settings.
     LineSettings SelectedLine() const;
@@ -96,6 +98,7 @@ private:
     LogLines m_log;
     TargetListEntries m_targets;
     PortListEntries m_ports;
+    std::vector<std::string> m_shownPortListNotes;
     int m_baudrateSelected = kNoSelection;
     std::string m_imageFileText;
     bool m_eraseAllChecked = false;

@@ -75,10 +75,11 @@ std::string SelectedTargetPath(const std::vector<MonitorFileEntry>& entries, int
 // --- Port list -------------------------------------------------------------------------
 
 PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::string& storedPort,
-                                    MissingPortChoice missing) {
+                                    MissingPortChoice missing, std::vector<std::string>* notes) {
     PortListEntries list;
-    const PortEnumerator& source = enumerate ? enumerate : PortEnumerator(EnumerateComPorts);
-    const int listed = source(&CollectPort, reinterpret_cast<std::uintptr_t>(&list.ports));
+    const auto context = reinterpret_cast<std::uintptr_t>(&list.ports);
+    const int listed = enumerate ? enumerate(&CollectPort, context)
+                                 : EnumerateComPorts(&CollectPort, context, notes);
     // Sorted with letter case ignored; equal names keep the order they were reported in. The
     // user's network ports follow the local ones, in the order of their list.
     const auto isNetwork = [](const std::string& port) {
@@ -103,8 +104,9 @@ PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::
 
 PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
                                       const PortListEntries& previous,
-                                      const std::string& storedPort, MissingPortChoice missing) {
-    PortListEntries list = LoadPortListEntries(enumerate, storedPort, missing);
+                                      const std::string& storedPort, MissingPortChoice missing,
+                                      std::vector<std::string>* notes) {
+    PortListEntries list = LoadPortListEntries(enumerate, storedPort, missing, notes);
     if (IsValidIndex(previous.selected, previous.ports.size())) {
         // Only the same port again: one that merely begins with its name is another device.
         const std::string& port = previous.ports[static_cast<std::size_t>(previous.selected)];

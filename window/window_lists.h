@@ -51,7 +51,8 @@ std::string SelectedTargetPath(const std::vector<MonitorFileEntry>& entries, int
 // port that begins with the stored name after a successful enumeration, none after a failed
 // one (the ports reported before the failure stay listed). Unlike FirstEntryStartingWith, an
 // empty stored name begins every name and selects the first port (as the Qt window always did).
-// An empty enumerator stands for EnumerateComPorts.
+// An empty enumerator stands for EnumerateComPorts; its notes on the user's list of ports
+// (lines left out, a file not read) go to `notes` when given, for the log.
 using PortEnumerator = std::function<int(ComPortCallback callback, std::uintptr_t context)>;
 
 struct PortListEntries {
@@ -70,14 +71,16 @@ inline constexpr MissingPortChoice kMissingPortChoice =
     kPortNamesAreComNames ? MissingPortChoice::kNoSelection : MissingPortChoice::kFirstPort;
 
 PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::string& storedPort,
-                                    MissingPortChoice missing = kMissingPortChoice);
+                                    MissingPortChoice missing = kMissingPortChoice,
+                                    std::vector<std::string>* notes = nullptr);
 // Reads the ports again for a list that shows `previous`: the port selected there stays
 // selected while it is listed (exactly that name); one that is gone leaves no selection;
 // without a previous selection `storedPort` is selected as LoadPortListEntries does.
 PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
                                       const PortListEntries& previous,
                                       const std::string& storedPort,
-                                      MissingPortChoice missing = kMissingPortChoice);
+                                      MissingPortChoice missing = kMissingPortChoice,
+                                      std::vector<std::string>* notes = nullptr);
 // The selected port, recorded in `strComPort`; "COM1" without a selection, and `strComPort`
 // left as it was.
 std::string SelectedComPort(const PortListEntries& list, std::string& strComPort);
