@@ -9,7 +9,7 @@
 #include "helpers/option_table.h"
 #include "helpers/text_format.h"
 #include "link/job_request.h"
-#include "link/port_address.h"
+#include "ports/port_address.h"
 
 namespace quillon {
 

@@ -7,9 +7,9 @@
 
 #include "link/byte_channel.h"
 #include "link/line_settings.h"
-#include "link/port_address.h"
 #include "link/telnet_codec.h"
 #include "platform/tcp_socket.h"
+#include "ports/port_address.h"
 
 namespace quillon {
 

@@ -1,8 +1,8 @@
 #include "link/port_channel.h"
 
 #include "link/network_channel.h"
-#include "link/port_address.h"
 #include "link/serial_channel.h"
+#include "ports/port_address.h"
 
 namespace quillon {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "helpers/text_format.h"
-#include "link/port_address.h"
+#include "ports/port_address.h"
 
 namespace quillon {
 

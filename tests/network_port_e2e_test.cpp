@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "link/network_channel.h"
-#include "link/port_address.h"
+#include "ports/port_address.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/process.h"
 #include "tests/support/ser2net_server.h"

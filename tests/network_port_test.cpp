@@ -4,8 +4,8 @@
 #include <deque>
 #include <tuple>
 
-#include "link/port_address.h"
 #include "link/telnet_codec.h"
+#include "ports/port_address.h"
 
 using namespace quillon;
 

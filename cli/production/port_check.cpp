@@ -4,9 +4,9 @@
 
 #include "helpers/text_format.h"
 #include "link/network_channel.h"
-#include "link/port_address.h"
 #include "platform/device_node.h"
 #include "platform/host_lookup.h"
+#include "ports/port_address.h"
 
 namespace quillon {
 

@@ -1,4 +1,4 @@
-#include "link/port_address.h"
+#include "ports/port_address.h"
 
 #include <cctype>
 
