@@ -1,5 +1,6 @@
 #include "platform/append_only_file.h"
 
+#include <algorithm>
 #include <string>
 
 namespace quillon {
@@ -8,13 +9,28 @@ std::string AppendOnlyFile::ShortWrite(std::size_t written, std::size_t size) {
     return "only " + std::to_string(written) + " of " + std::to_string(size) + " bytes written";
 }
 
-std::vector<std::string> AppendOnlyFile::WholeLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t begin = 0;
-    for (std::size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
-        lines.push_back(text.substr(begin, end - begin));
+void AppendOnlyFile::LineScan::Feed(const char* bytes, std::size_t count) {
+    for (const char* end = bytes + count; bytes != end;) {
+        const char* lineEnd = std::find(bytes, end, '\n');
+        if (!m_tooLong) {
+            const std::size_t piece = static_cast<std::size_t>(lineEnd - bytes);
+            m_tooLong = m_line.size() + piece > kLongestScannedLine;
+            if (m_tooLong) {
+                std::string().swap(m_line);
+            } else {
+                m_line.append(bytes, piece);
+            }
+        }
+        if (lineEnd == end) {
+            return;
+        }
+        if (!m_tooLong) {
+            m_onLine(m_line);
+        }
+        m_line.clear();
+        m_tooLong = false;
+        bytes = lineEnd + 1;
     }
-    return lines;
 }
 
 }  // namespace quillon

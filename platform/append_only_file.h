@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -15,9 +15,10 @@ namespace quillon {
 // one whole line per board. A line lands whole or not at all: appends of every quillon-cli
 // program take the file's lock in turn, and a write that stops short (a full disk, a file size
 // limit) is cut back to where the line began, so no fragment is left for the next line to be
-// glued to. A fragment that something else left (a crash, another program) gets a line end
-// before the next line. Each line is flushed to the disk before the program goes on, so a
-// crash or a power cut loses no finished board.
+// glued to; the cut never reaches back past the line's own start. An append that cannot take
+// the lock (a file system without locks) writes nothing. A fragment that something else left
+// (a crash, another program) gets a line end before the next line. Each line is flushed to the disk
+// before the program goes on, so a crash or a power cut loses no finished board.
 class AppendOnlyFile {
 public:
     AppendOnlyFile() = default;
@@ -36,9 +37,15 @@ public:
     bool Append(const std::string& line, std::string& error);
     // The file's size now (-1 when it cannot be told).
     std::int64_t Size() const;
-    // The lines that begin at `offset` or later (without their line ends; a last line without
-    // its end left out). Empty when the file cannot be read.
-    std::vector<std::string> LinesFrom(std::int64_t offset) const;
+    using LineVisitor = std::function<void(const std::string& line)>;
+    // Hands `onLine` each whole line that begins at `offset` or later, in order, without its
+    // line end (a last line without its end left out). The file is read piece by piece and a
+    // line longer than kLongestScannedLine is passed over: no file, however much others append
+    // to it, can fill the memory. Nothing when the file cannot be read.
+    void ScanLinesFrom(std::int64_t offset, const LineVisitor& onLine) const;
+
+    // Far more than any record line.
+    static constexpr std::size_t kLongestScannedLine = 1024 * 1024;
 
 private:
     // How long an append waits for another program's append to finish. Appends take
@@ -47,8 +54,18 @@ private:
     static constexpr auto kLockRetry = std::chrono::milliseconds(5);
 
     static std::string ShortWrite(std::size_t written, std::size_t size);
-    // Splits `text` into its whole lines.
-    static std::vector<std::string> WholeLines(const std::string& text);
+
+    // Cuts the bytes read into whole lines for a LineVisitor, passing over those too long.
+    class LineScan {
+    public:
+        explicit LineScan(const LineVisitor& onLine) : m_onLine(onLine) {}
+        void Feed(const char* bytes, std::size_t count);
+
+    private:
+        const LineVisitor& m_onLine;
+        std::string m_line;
+        bool m_tooLong = false;  // the line being read has passed the bound
+    };
 
 #ifdef _WIN32
     HANDLE m_file = INVALID_HANDLE_VALUE;

@@ -57,12 +57,17 @@ std::int64_t AppendOnlyFile::Size() const {
 }
 
 bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
-    // The lock of every quillon-cli append: between taking the size and writing, no other
-    // station's line may land, or cutting back a failed write would cut that line too.
+    // The lock of every quillon-cli append: between looking at the file's end and writing, no
+    // other station's line may land. Without it (a file system that has no locks) no line is
+    // written at all: two stations' lines could be glued together or cut away.
     const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
     while (flock(m_file, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            break;  // a file system without locks: the appends are still single writes
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            error = std::string("the file cannot be locked: ") + std::strerror(errno);
+            return false;
         }
         if (std::chrono::steady_clock::now() >= giveUp) {
             error = "the file stays locked by another program";
@@ -78,14 +83,14 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
     }
     // One write call: with O_APPEND the line lands at the end of the file even beside a writer
     // that does not take the lock.
-    const bool ok = AppendWholeOrCutBack(m_file, before, text, error);
+    const bool ok = AppendWholeOrCutBack(m_file, text, error);
     flock(m_file, LOCK_UN);
     return ok;
 }
 
-std::vector<std::string> AppendOnlyFile::LinesFrom(std::int64_t offset) const {
-    std::string text;
-    char buffer[4096];
+void AppendOnlyFile::ScanLinesFrom(std::int64_t offset, const LineVisitor& onLine) const {
+    LineScan scan(onLine);
+    char buffer[65536];
     for (off_t at = static_cast<off_t>(offset);;) {
         const ssize_t got = pread(m_file, buffer, sizeof buffer, at);
         if (got < 0 && errno == EINTR) {
@@ -94,10 +99,9 @@ std::vector<std::string> AppendOnlyFile::LinesFrom(std::int64_t offset) const {
         if (got <= 0) {
             break;
         }
-        text.append(buffer, static_cast<std::size_t>(got));
+        scan.Feed(buffer, static_cast<std::size_t>(got));
         at += got;
     }
-    return WholeLines(text);
 }
 
 }  // namespace quillon

@@ -59,6 +59,12 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
     OVERLAPPED lock = LockPlace();
     while (!::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                          &lock)) {
+        // Without the lock no line is written: two stations' lines could be glued together.
+        if (const DWORD code = ::GetLastError();
+            code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
+            error = "the file cannot be locked: " + SystemErrorText(code);
+            return false;
+        }
         if (std::chrono::steady_clock::now() >= giveUp) {
             error = "the file stays locked by another program";
             return false;
@@ -98,20 +104,25 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
         error = SystemErrorText(::GetLastError());
         ok = false;
     }
-    if (!ok && before >= 0) {
-        // Whatever part of the line reached the file goes again.
-        ::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN);
-        ::SetEndOfFile(m_file);
-        ::FlushFileBuffers(m_file);
+    if (!ok && written > 0) {
+        // Whatever part of the line reached the file goes again, but nothing before it, nor
+        // anything a program without the lock appended behind it.
+        if (Size() == before + static_cast<std::int64_t>(written)) {
+            ::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN);
+            ::SetEndOfFile(m_file);
+            ::FlushFileBuffers(m_file);
+        } else {
+            error += "; the part written stays, since the file has grown behind it";
+        }
     }
     lock = LockPlace();
     ::UnlockFileEx(m_file, 0, 1, 0, &lock);
     return ok;
 }
 
-std::vector<std::string> AppendOnlyFile::LinesFrom(std::int64_t offset) const {
-    std::string text;
-    char buffer[4096];
+void AppendOnlyFile::ScanLinesFrom(std::int64_t offset, const LineVisitor& onLine) const {
+    LineScan scan(onLine);
+    char buffer[65536];
     for (std::int64_t at = offset;;) {
         OVERLAPPED place{};
         place.Offset = static_cast<DWORD>(at);
@@ -120,10 +131,9 @@ std::vector<std::string> AppendOnlyFile::LinesFrom(std::int64_t offset) const {
         if (!::ReadFile(m_file, buffer, sizeof buffer, &got, &place) || got == 0) {
             break;
         }
-        text.append(buffer, got);
+        scan.Feed(buffer, got);
         at += got;
     }
-    return WholeLines(text);
 }
 
 }  // namespace quillon

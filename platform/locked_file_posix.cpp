@@ -112,12 +112,7 @@ bool LockedFile::ReadAll(std::string& text, std::string& error) const {
 }
 
 bool LockedFile::Append(const std::string& text, std::string& error) {
-    struct stat status {};
-    if (fstat(m_file, &status) != 0) {
-        error = ErrnoText();
-        return false;
-    }
-    return AppendWholeOrCutBack(m_file, static_cast<std::int64_t>(status.st_size), text, error);
+    return AppendWholeOrCutBack(m_file, text, error);
 }
 
 }  // namespace quillon

@@ -1,6 +1,7 @@
 #include "platform/whole_append_posix.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -12,8 +13,7 @@
 
 namespace quillon {
 
-bool AppendWholeOrCutBack(int fd, std::int64_t sizeBefore, const std::string& text,
-                          std::string& error) {
+bool AppendWholeOrCutBack(int fd, const std::string& text, std::string& error) {
     // Nothing is written yet on EINTR, so the write is tried again.
     ssize_t written;
     do {
@@ -37,12 +37,27 @@ bool AppendWholeOrCutBack(int fd, std::int64_t sizeBefore, const std::string& te
             ok = false;
         }
     }
-    if (!ok && sizeBefore >= 0 && written > 0) {
-        while (ftruncate(fd, static_cast<off_t>(sizeBefore)) != 0 && errno == EINTR) {
-        }
-        fsync(fd);
+    if (ok || written <= 0) {
+        return ok;
     }
-    return ok;
+    // With O_APPEND the write moved the offset to just behind its own bytes: they began
+    // `written` bytes before it, wherever the file ended at that moment.
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    struct stat status {};
+    if (end < written || fstat(fd, &status) != 0 || status.st_size != end) {
+        error += "; the part written stays, since the file has grown behind it";
+        return false;
+    }
+    int cut;
+    do {
+        cut = ftruncate(fd, end - written);
+    } while (cut != 0 && errno == EINTR);
+    if (cut != 0) {
+        error += std::string("; the part written stays (") + std::strerror(errno) + ")";
+        return false;
+    }
+    static_cast<void>(fsync(fd));  // the cut is what a flush can still save; its error adds nothing
+    return false;
 }
 
 void FlushFolderOf(const std::string& path) {

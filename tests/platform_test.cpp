@@ -1,17 +1,23 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "helpers/text_format.h"
+#include "platform/append_only_file.h"
 #include "platform/baud_rate.h"
 #include "platform/regular_file.h"
 #include "platform/standard_streams.h"
@@ -148,3 +154,95 @@ TEST(RegularFileTest, OnlyARegularFileWithinItsBoundIsRead) {
     EXPECT_EQ(ByteCountText(1 << 20), "1 MiB");
     EXPECT_EQ(ByteCountText(1), "1 byte");
 }
+
+#ifndef _WIN32
+namespace {
+
+// The C library's flock and fsync, as the record file's appends meet them, made to fail at
+// will: a file system without locks, a flush that fails.
+int g_flockError = 0;
+std::function<int()> g_fsyncFault;  // the error to fail with (0: none), after what it does
+
+}  // namespace
+
+extern "C" int flock(int fd, int operation) {
+    if (g_flockError != 0) {
+        errno = g_flockError;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "flock"));
+    return real(fd, operation);
+}
+
+extern "C" int fsync(int fd) {
+    if (const int error = g_fsyncFault ? g_fsyncFault() : 0; error != 0) {
+        errno = error;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return real(fd);
+}
+
+namespace {
+
+// A record line is written under the lock or not at all, and a failed one is taken back only as
+// far as its own start and only while nothing stands behind it: another station's line stays.
+TEST(AppendOnlyFileTest, NoLineWithoutTheLockAndNoOtherLineCutAway) {
+    const TempDir dir;
+    const std::string path = dir.Write("record.jsonl", "first\n");
+    const auto append = [&path](const char* text) {
+        std::ofstream(path, std::ios::app) << text;
+        return 0;
+    };
+    struct Case {
+        const char* name;
+        int flockError;
+        std::function<int()> fsyncFault;
+        std::string error;  // how the reason begins
+        std::string after;  // the file afterwards
+    };
+    const std::vector<Case> cases = {
+        {"no locks on this file system", ENOLCK, nullptr,
+         "the file cannot be locked: No locks available", "first\n"},
+        {"the flush fails", 0, [] { return EIO; }, "Input/output error", "first\n"},
+        {"the flush fails after another program's line came behind it", 0,
+         [&] { return append("other\n"), EIO; },
+         "Input/output error; the part written stays, since the file has grown behind it",
+         "first\nboard\nother\n"},
+        {"all well", 0, nullptr, "", "first\nboard\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::trunc) << "first\n";
+        AppendOnlyFile record;
+        std::string error;
+        ASSERT_TRUE(record.Open(path, error)) << error;
+        g_flockError = c.flockError;
+        g_fsyncFault = c.fsyncFault;
+        const bool appended = record.Append("board\n", error);
+        g_flockError = 0;
+        g_fsyncFault = nullptr;
+        EXPECT_EQ(appended, c.error.empty());
+        EXPECT_EQ(appended ? "" : error, c.error);
+        std::ifstream in(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.after);
+    }
+}
+
+// The lines behind an offset come piece by piece; one longer than any record line is passed
+// over instead of filling the memory, and so is a last line without its end.
+TEST(AppendOnlyFileTest, ScannedLinesAreBounded) {
+    const TempDir dir;
+    const std::string longLine(AppendOnlyFile::kLongestScannedLine + 1, 'x');
+    const std::string path =
+        dir.Write("record.jsonl", "old\na\n" + longLine + "\nb\n" + longLine.substr(1) + "\ntail");
+    AppendOnlyFile record;
+    std::string error;
+    ASSERT_TRUE(record.Open(path, error)) << error;
+    std::vector<std::string> lines;
+    record.ScanLinesFrom(4, [&lines](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", longLine.substr(1)}));
+}
+
+}  // namespace
+#endif

@@ -108,11 +108,11 @@ std::optional<RecordedBoard> Station::FindRecordedLine() const {
     // Lines are only ever appended, and the board's program appends its line before anything
     // else of this board: what it wrote stands after the size taken when the board began.
     std::optional<RecordedBoard> found;
-    for (const std::string& line : m_record.file->LinesFrom(m_recordOffset)) {
+    m_record.file->ScanLinesFrom(m_recordOffset, [&](const std::string& line) {
         if (auto board = ReadRecordLine(line, m_record.host, port(), m_totals.boards)) {
             found = board;
         }
-    }
+    });
     return found;
 }
 
