@@ -883,6 +883,9 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             serial.before = kSerialStart;
             if (fs::exists(counterFile)) {
                 serial.before = ParseSerialValue(ReadFile(counterFile)).value_or(0);
+            } else {
+                // A production run takes from an existing counter only.
+                std::ofstream(counterFile) << kSerialStart << "\n";
             }
             shape.parts.push_back(
                 {serial.address, std::vector<std::uint8_t>(serial.Format().size(), 0)});

@@ -103,7 +103,12 @@ int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
         return kExitSuccess;
     }
     if (!serial.counter.empty()) {
-        setup.serialSource = std::make_unique<SerialCounter>(serial.counter, serial.start);
+        // A production run never makes its counter: an empty folder where a share is not
+        // mounted would let it start the numbers anew.
+        setup.serialSource = std::make_unique<SerialCounter>(
+            serial.counter, serial.start, SerialSource::kLockPatience,
+            options.RunsStations() ? SerialCounter::Missing::kRefuse
+                                   : SerialCounter::Missing::kCreate);
     } else {
         setup.serialSource = std::make_unique<SerialList>(serial.list);
     }

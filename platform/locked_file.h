@@ -1,8 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+
+#include "platform/regular_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -35,12 +39,16 @@ public:
     Outcome Open(const std::string& path, std::chrono::milliseconds patience,
                  const std::function<bool()>& stopRequested, std::string& error);
 
-    // The whole file. False, with the reason in `error`, when it cannot be read.
-    bool ReadAll(std::string& text, std::string& error) const;
+    // The whole file, when it holds at most `limit` bytes; else kTooLarge ("is larger than
+    // 64 MiB") or kUnreadable ("cannot be read (...)"). No more than `limit` + 1 bytes are ever
+    // taken into memory.
+    [[nodiscard]] FileReadResult ReadAll(std::size_t limit) const;
+    // The names the file has (hard links); 0 when that cannot be told.
+    std::uint64_t LinkCount() const;
     // Appends `text` in one write and waits until it is on the disk. False, with the reason in
     // `error`, when it was not written whole or not flushed; then the file is cut back to what
     // it was.
-    bool Append(const std::string& text, std::string& error);
+    [[nodiscard]] bool Append(const std::string& text, std::string& error);
 
 private:
     void Close();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -91,24 +92,37 @@ LockedFile::Outcome LockedFile::Open(const std::string& path, std::chrono::milli
     return Outcome::kLocked;
 }
 
-bool LockedFile::ReadAll(std::string& text, std::string& error) const {
-    text.clear();
-    char buffer[4096];
+FileReadResult LockedFile::ReadAll(std::size_t limit) const {
+    struct stat status {};
+    if (fstat(m_file, &status) == 0 && static_cast<unsigned long long>(status.st_size) > limit) {
+        return TooLargeFileRead(limit);  // the reads below would tell the same, only later
+    }
+    FileReadResult result;
+    std::string& text = result.content;
+    char buffer[65536];
     for (off_t at = 0;;) {
-        const ssize_t got = pread(m_file, buffer, sizeof buffer, at);
+        const std::size_t room = std::min(sizeof buffer, limit + 1 - text.size());
+        const ssize_t got = pread(m_file, buffer, room, at);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
-            error = ErrnoText();
-            return false;
+            return UnreadableFileRead(ErrnoText());
         }
         if (got == 0) {
-            return true;
+            return result;
         }
         text.append(buffer, static_cast<std::size_t>(got));
+        if (text.size() > limit) {
+            return TooLargeFileRead(limit);
+        }
         at += got;
     }
+}
+
+std::uint64_t LockedFile::LinkCount() const {
+    struct stat status {};
+    return fstat(m_file, &status) == 0 ? static_cast<std::uint64_t>(status.st_nlink) : 0;
 }
 
 bool LockedFile::Append(const std::string& text, std::string& error) {

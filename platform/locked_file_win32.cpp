@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <thread>
@@ -83,28 +84,41 @@ LockedFile::Outcome LockedFile::Open(const std::string& path, std::chrono::milli
     }
 }
 
-bool LockedFile::ReadAll(std::string& text, std::string& error) const {
-    text.clear();
-    char buffer[4096];
+FileReadResult LockedFile::ReadAll(std::size_t limit) const {
+    if (const std::int64_t size = FileSize(m_file);
+        size > 0 && static_cast<unsigned long long>(size) > limit) {
+        return TooLargeFileRead(limit);  // the reads below would tell the same, only later
+    }
+    FileReadResult result;
+    std::string& text = result.content;
+    char buffer[65536];
     for (std::int64_t at = 0;;) {
         OVERLAPPED place{};
         place.Offset = static_cast<DWORD>(at);
         place.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const DWORD room = static_cast<DWORD>(std::min(sizeof buffer, limit + 1 - text.size()));
         DWORD got = 0;
-        if (!::ReadFile(m_file, buffer, sizeof buffer, &got, &place)) {
+        if (!::ReadFile(m_file, buffer, room, &got, &place)) {
             const DWORD code = ::GetLastError();
             if (code == ERROR_HANDLE_EOF) {
-                return true;
+                return result;
             }
-            error = SystemErrorText(code);
-            return false;
+            return UnreadableFileRead(SystemErrorText(code));
         }
         if (got == 0) {
-            return true;
+            return result;
         }
         text.append(buffer, got);
+        if (text.size() > limit) {
+            return TooLargeFileRead(limit);
+        }
         at += got;
     }
+}
+
+std::uint64_t LockedFile::LinkCount() const {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return ::GetFileInformationByHandle(m_file, &information) ? information.nNumberOfLinks : 0;
 }
 
 bool LockedFile::Append(const std::string& text, std::string& error) {

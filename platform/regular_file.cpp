@@ -2,6 +2,21 @@
 
 namespace quillon {
 
+FileReadResult FailedFileRead(FileReadError error, std::string reason) {
+    FileReadResult result;
+    result.error = error;
+    result.reason = std::move(reason);
+    return result;
+}
+
+FileReadResult TooLargeFileRead(std::size_t limit) {
+    return FailedFileRead(FileReadError::kTooLarge, "is larger than " + ByteCountText(limit));
+}
+
+FileReadResult UnreadableFileRead(const std::string& systemText) {
+    return FailedFileRead(FileReadError::kUnreadable, "cannot be read (" + systemText + ")");
+}
+
 std::string ByteCountText(std::size_t bytes) {
     constexpr std::size_t kKiB = 1024;
     constexpr std::size_t kMiB = kKiB * kKiB;

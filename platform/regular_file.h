@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quillon {
@@ -19,6 +20,9 @@ struct FileReadResult {
     std::string content;
     FileReadError error = FileReadError::kNone;
     std::string reason;  // what stands in the way ("is not a regular file"), without the name
+    // The names the file has in its file system (hard links), once it was opened as a regular
+    // file: more than one means that other paths reach the same content.
+    std::uint64_t linkCount = 0;
     bool ok() const { return error == FileReadError::kNone; }
 };
 
@@ -27,6 +31,13 @@ struct FileReadResult {
 // is taken (a device such as /dev/zero never ends), and never more than `limit` + 1 bytes are
 // read, however large the file claims or grows to be.
 [[nodiscard]] FileReadResult ReadRegularFile(const std::string& path, std::size_t limit);
+
+// A read that failed with `error`, said by `reason`; the reasons every reader of a file gives
+// for a file larger than `limit` ("is larger than 64 MiB") and for one the system cannot read,
+// with the system's text ("cannot be read (Input/output error)").
+FileReadResult FailedFileRead(FileReadError error, std::string reason);
+FileReadResult TooLargeFileRead(std::size_t limit);
+FileReadResult UnreadableFileRead(const std::string& systemText);
 
 // A byte count as a person reads a bound: "1 MiB", "64 KiB", "100 bytes".
 std::string ByteCountText(std::size_t bytes);

@@ -12,20 +12,8 @@ namespace quillon {
 
 namespace {
 
-FileReadResult Failed(FileReadError error, std::string reason) {
-    FileReadResult result;
-    result.error = error;
-    result.reason = std::move(reason);
-    return result;
-}
-
 FileReadResult Unreadable(int error) {
-    return Failed(FileReadError::kUnreadable,
-                  std::string("cannot be read (") + std::strerror(error) + ")");
-}
-
-FileReadResult TooLarge(std::size_t limit) {
-    return Failed(FileReadError::kTooLarge, "is larger than " + ByteCountText(limit));
+    return UnreadableFileRead(std::strerror(error));
 }
 
 struct Descriptor {
@@ -40,11 +28,11 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT) {
-            return Failed(FileReadError::kMissing, "does not exist");
+            return FailedFileRead(FileReadError::kMissing, "does not exist");
         }
         // A FIFO without a writer opens at once without blocking; a socket cannot be opened.
         if (error == ENXIO || error == EOPNOTSUPP) {
-            return Failed(FileReadError::kNotRegular, "is not a regular file");
+            return FailedFileRead(FileReadError::kNotRegular, "is not a regular file");
         }
         return Unreadable(error);
     }
@@ -54,13 +42,14 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
         return Unreadable(errno);
     }
     if (!S_ISREG(status.st_mode)) {
-        return Failed(FileReadError::kNotRegular,
-                      S_ISDIR(status.st_mode) ? "is a folder" : "is not a regular file");
+        return FailedFileRead(FileReadError::kNotRegular,
+                              S_ISDIR(status.st_mode) ? "is a folder" : "is not a regular file");
     }
     if (status.st_size > 0 && static_cast<unsigned long long>(status.st_size) > limit) {
-        return TooLarge(limit);
+        return TooLargeFileRead(limit);
     }
     FileReadResult result;
+    result.linkCount = static_cast<std::uint64_t>(status.st_nlink);
     // The size said is only a hint: the file may grow while it is read.
     result.content.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(status.st_size)) +
                           1);
@@ -68,7 +57,7 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
     for (;;) {
         if (length == result.content.size()) {
             if (length > limit) {
-                return TooLarge(limit);
+                return TooLargeFileRead(limit);
             }
             result.content.resize(std::min(limit + 1, length * 2 + 4096));
         }
@@ -86,7 +75,7 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
         length += static_cast<std::size_t>(got);
     }
     if (length > limit) {
-        return TooLarge(limit);
+        return TooLargeFileRead(limit);
     }
     result.content.resize(length);
     return result;

@@ -10,19 +10,8 @@ namespace quillon {
 
 namespace {
 
-FileReadResult Failed(FileReadError error, std::string reason) {
-    FileReadResult result;
-    result.error = error;
-    result.reason = std::move(reason);
-    return result;
-}
-
 FileReadResult Unreadable(DWORD code) {
-    return Failed(FileReadError::kUnreadable, "cannot be read (" + SystemErrorText(code) + ")");
-}
-
-FileReadResult TooLarge(std::size_t limit) {
-    return Failed(FileReadError::kTooLarge, "is larger than " + ByteCountText(limit));
+    return UnreadableFileRead(SystemErrorText(code));
 }
 
 struct Handle {
@@ -41,35 +30,36 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-            return Failed(FileReadError::kMissing, "does not exist");
+            return FailedFileRead(FileReadError::kMissing, "does not exist");
         }
         return Unreadable(code);
     }
     const Handle file{handle};
     BY_HANDLE_FILE_INFORMATION information{};
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        return Failed(FileReadError::kNotRegular, "is not a regular file");
+        return FailedFileRead(FileReadError::kNotRegular, "is not a regular file");
     }
     if (!::GetFileInformationByHandle(handle, &information)) {
         return Unreadable(::GetLastError());
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return Failed(FileReadError::kNotRegular, "is a folder");
+        return FailedFileRead(FileReadError::kNotRegular, "is a folder");
     }
     const unsigned long long size =
         (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) |
         information.nFileSizeLow;
     if (size > limit) {
-        return TooLarge(limit);
+        return TooLargeFileRead(limit);
     }
     FileReadResult result;
+    result.linkCount = information.nNumberOfLinks;
     // The size said is only a hint: the file may grow while it is read.
     result.content.resize(static_cast<std::size_t>(size) + 1);
     std::size_t length = 0;
     for (;;) {
         if (length == result.content.size()) {
             if (length > limit) {
-                return TooLarge(limit);
+                return TooLargeFileRead(limit);
             }
             result.content.resize(std::min(limit + 1, length * 2 + 4096));
         }
@@ -85,7 +75,7 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
         length += got;
     }
     if (length > limit) {
-        return TooLarge(limit);
+        return TooLargeFileRead(limit);
     }
     result.content.resize(length);
     return result;

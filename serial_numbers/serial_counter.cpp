@@ -17,9 +17,12 @@ SerialTake SerialCounter::Take(const std::function<bool()>& stopRequested) {
 
 SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRequested) {
     const std::string name = "serial counter " + m_path;
+    std::string real;
+    if (SerialTake place = ResolveSerialPath(m_path, name, real); !place.ok()) {
+        return place;
+    }
     // The counter file itself is replaced by each take, so the lock lives in a file of its own
     // that stays.
-    const std::string real = RealSerialPath(m_path);
     const std::string lockPath = real + ".lock";
     LockedFile lock;
     if (std::optional<SerialTake> failed =
@@ -28,13 +31,25 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
     }
     std::string error;
     std::string text;
-    SerialTake take = ReadSerialTextFile(real, name, text);
-    if (take.error == SerialTakeError::kMissing && m_start) {
+    SerialTake take = ReadSerialTextFile(real, name, kSerialCounterLimit, text);
+    if (take.error == SerialTakeError::kMissing) {
+        // Only a name that is still nothing is made: a link put there meanwhile stays a link.
+        std::string again;
+        if (SerialTake place = ResolveSerialPath(real, name, again); !place.ok()) {
+            return place;
+        }
+        if (!m_start) {
+            take.text += " (--serial-start N creates it)";
+            return take;
+        }
+        if (m_missing == Missing::kRefuse) {
+            take.text +=
+                " (a production run takes from an existing counter only; --serial-start "
+                "creates one in a run of one board)";
+            return take;
+        }
         take = SerialTake{};
         take.value = *m_start;
-    } else if (take.error == SerialTakeError::kMissing) {
-        take.text += " (--serial-start N creates it)";
-        return take;
     } else if (!take.ok()) {
         return take;
     } else if (const std::optional<std::uint64_t> value = ParseSerialValue(text)) {

@@ -21,8 +21,12 @@ SerialTake SerialList::ReadList() {
     if (m_read) {
         return {};
     }
+    const std::string name = "serial list " + m_path;
+    if (SerialTake place = ResolveSerialPath(m_path, name, m_real); !place.ok()) {
+        return place;
+    }
     std::string text;
-    SerialTake take = ReadSerialTextFile(m_path, "serial list " + m_path, text);
+    SerialTake take = ReadSerialTextFile(m_real, name, kSerialListLimit, text);
     if (!take.ok()) {
         return take;
     }
@@ -68,20 +72,32 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
     if (!take.ok()) {
         return take;
     }
-    // FILE.used is only ever appended to, so it carries its own lock.
+    // FILE.used, beside the list where it lies, is only ever appended to, so it carries its own
+    // lock. It is made when nothing has its name; a link of that name is followed, never
+    // replaced.
     const std::string name = "serial list " + m_path;
-    const std::string usedPath = RealSerialPath(m_path) + ".used";
+    const std::string usedName = m_real + ".used";
+    std::string usedPath;
+    if (SerialTake place = ResolveSerialPath(usedName, name + ": " + usedName, usedPath);
+        !place.ok()) {
+        return place;
+    }
     LockedFile used;
     if (std::optional<SerialTake> failed =
             LockSerialFile(used, usedPath, name, m_lockPatience, stopRequested)) {
         return *failed;
     }
-    std::string error;
-    std::string text;
-    if (!used.ReadAll(text, error)) {
-        return FailedTake(SerialTakeError::kUnreadable,
-                          name + ": " + usedPath + " cannot be read (" + error + ")");
+    if (std::optional<SerialTake> refused =
+            SeveralNamesRefusal(name + ": " + usedPath, used.LinkCount())) {
+        return *refused;
     }
+    const FileReadResult read = used.ReadAll(kSerialListLimit);
+    if (!read.ok()) {
+        return FailedTake(read.error == FileReadError::kTooLarge ? SerialTakeError::kRefused
+                                                                 : SerialTakeError::kUnreadable,
+                          name + ": " + usedPath + " " + read.reason);
+    }
+    const std::string& text = read.content;
     std::set<std::uint64_t> taken;
     const std::vector<std::string> lines = SplitSerialLines(text);
     const bool lastLineWhole = text.empty() || text.back() == '\n';
@@ -116,6 +132,7 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
     std::string line = lastLineWhole ? "" : "\n";
     line += m_texts[next];
     line += '\n';
+    std::string error;
     if (!used.Append(line, error)) {
         return FailedTake(SerialTakeError::kUnwritable,
                           name + ": " + usedPath + " cannot be written (" + error + ")");

@@ -29,10 +29,9 @@ std::string HexAddress(std::uint32_t address) {
 
 std::optional<SerialPatch> SerialPatch::Make(const std::string& address, const SerialFormat& format,
                                              const std::string& placeholder, std::string& error) {
-    const std::string digits =
-        address.size() > 2 && address[0] == '0' && (address[1] == 'x' || address[1] == 'X')
-            ? address.substr(2)
-            : address;
+    const bool prefixed =
+        address.size() >= 2 && address[0] == '0' && (address[1] == 'x' || address[1] == 'X');
+    const std::string digits = prefixed ? address.substr(2) : address;
     std::uint64_t at = 0;
     bool valid = !digits.empty() && digits.size() <= 8;
     for (const char c : digits) {
@@ -44,6 +43,17 @@ std::optional<SerialPatch> SerialPatch::Make(const std::string& address, const S
         error = "--serial-at needs a hexadecimal address such as 0x1FF00, not '";
         error += address;
         error += "'";
+        return std::nullopt;
+    }
+    if (!prefixed) {
+        error = "--serial-at takes its address in hexadecimal with 0x: 0x" + digits;
+        if (digits.find_first_not_of("0123456789") == std::string::npos) {
+            const unsigned long long decimal = std::stoull(digits);
+            if (decimal < HexImage::kSize) {
+                error += " (or " + HexAddress(static_cast<std::uint32_t>(decimal)) +
+                         " for the decimal " + digits + ")";
+            }
+        }
         return std::nullopt;
     }
     if (at + format.size() > HexImage::kSize) {

@@ -16,10 +16,12 @@ namespace quillon {
 // holding the placeholder bytes; each board's image is the file's image with its number there.
 class SerialPatch {
 public:
-    // The patch of the command line's texts (`address` hex, "0x1FF00" or "1FF00"; `placeholder`
-    // an even number of hex digits, empty: none). None, with the reason in `error`, when a text
-    // is malformed, the number would reach beyond the 16 MB, or the placeholder's size differs
-    // from the format's.
+    // The patch of the command line's texts (`address` hexadecimal with its 0x, "0x1FF00";
+    // `placeholder` an even number of hex digits, empty: none). None, with the reason in
+    // `error`, when a text is malformed, the number would reach beyond the 16 MB, or the
+    // placeholder's size differs from the format's. An address without its 0x is refused with
+    // the 0x form: every other number of the command line is decimal, so "196608" could mean
+    // either place.
     static std::optional<SerialPatch> Make(const std::string& address, const SerialFormat& format,
                                            const std::string& placeholder, std::string& error);
 

@@ -12,6 +12,8 @@ enum class SerialTakeError {
     kNone,
     kMissing,     // the counter file or the list does not exist (the counter: no start given)
     kUnreadable,  // a file cannot be read, or is no regular file
+    kRefused,     // a file that must not be used: a link to nothing, a file of several names
+                  // (hard links), one larger than its bound
     kMalformed,   // a file holds something else than its numbers
     kLocked,      // another program kept the lock the whole time
     kUsedUp,      // the list has no value left; the counter is at its end

@@ -1,50 +1,72 @@
 #include "serial_numbers/serial_text_file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "platform/regular_file.h"
 #include "platform/utf8_path.h"
 
 namespace quillon {
 
-SerialTake ReadSerialTextFile(const std::string& path, const std::string& name, std::string& text) {
-    SerialTake result;
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(PathFromUtf8(path), error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        result.error = SerialTakeError::kMissing;
-        result.text = name + " does not exist";
-        return result;
+SerialTake ReadSerialTextFile(const std::string& path, const std::string& name, std::size_t limit,
+                              std::string& text) {
+    FileReadResult read = ReadRegularFile(path, limit);
+    switch (read.error) {
+        case FileReadError::kNone:
+            break;
+        case FileReadError::kMissing:
+            return FailedTake(SerialTakeError::kMissing, name + " " + read.reason);
+        case FileReadError::kTooLarge:
+            return FailedTake(SerialTakeError::kRefused, name + " " + read.reason);
+        case FileReadError::kNotRegular:
+        case FileReadError::kUnreadable:
+            return FailedTake(SerialTakeError::kUnreadable, name + " " + read.reason);
     }
-    if (!error && status.type() != std::filesystem::file_type::regular) {
-        result.error = SerialTakeError::kUnreadable;
-        result.text = name + " is no regular file";
-        return result;
+    if (std::optional<SerialTake> refused = SeveralNamesRefusal(name, read.linkCount)) {
+        return *refused;
     }
-    errno = 0;
-    std::ifstream in(PathFromUtf8(path), std::ios::binary);
-    if (in) {
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    if (!in.is_open() || in.bad()) {
-        result.error = SerialTakeError::kUnreadable;
-        result.text = name + " cannot be read";
-        if (errno != 0) {
-            result.text += " (";
-            result.text += std::strerror(errno);
-            result.text += ")";
-        }
-    }
-    return result;
+    text = std::move(read.content);
+    return {};
 }
 
-std::string RealSerialPath(const std::string& path) {
+SerialTake ResolveSerialPath(const std::string& path, const std::string& name, std::string& real) {
+    namespace fs = std::filesystem;
+    const fs::path given = PathFromUtf8(path);
     std::error_code error;
-    const std::filesystem::path real = std::filesystem::canonical(PathFromUtf8(path), error);
-    return error ? path : Utf8FromPath(real);
+    const fs::file_type type = fs::symlink_status(given, error).type();
+    if (type == fs::file_type::not_found) {
+        real = path;  // nothing has that name (yet)
+        return {};
+    }
+    if (error) {
+        return FailedTake(SerialTakeError::kUnreadable,
+                          name + " cannot be looked at (" + error.message() + ")");
+    }
+    const fs::path resolved = fs::canonical(given, error);
+    if (!error) {
+        real = Utf8FromPath(resolved);
+        return {};
+    }
+    if (type != fs::file_type::symlink) {
+        return FailedTake(SerialTakeError::kUnreadable,
+                          name + " cannot be looked at (" + error.message() + ")");
+    }
+    std::error_code readError;
+    const std::string target = Utf8FromPath(fs::read_symlink(given, readError));
+    return FailedTake(SerialTakeError::kRefused,
+                      name + " is a symbolic link to " + target +
+                          (error == std::errc::no_such_file_or_directory
+                               ? ", which does not exist (a share that is not mounted?)"
+                               : ", which cannot be followed (" + error.message() + ")"));
+}
+
+std::optional<SerialTake> SeveralNamesRefusal(const std::string& name, std::uint64_t links) {
+    if (links <= 1) {
+        return std::nullopt;
+    }
+    return FailedTake(SerialTakeError::kRefused,
+                      name + " has " + std::to_string(links) +
+                          " names (hard links): a number taken through one of them could be "
+                          "taken again through another");
 }
 
 std::vector<std::string> SplitSerialLines(const std::string& text) {

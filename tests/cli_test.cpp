@@ -291,6 +291,8 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"-p", "/dev/x", "-t", "Virtual Target", "--serial-at", "0x100", "--serial-format", "dec:4",
          "--serial-counter", "c", "--serial-placeholder", "30", kDemo},
         {"-p", "/dev/x", "-t", "Virtual Target", "--serial-start", "5", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "--serial-at", "196608", "--serial-format",
+         "dec:4", "--serial-counter", "c", kDemo},  // hexadecimal needs its 0x
         {"-p", "/dev/x", "-t", "Virtual Target", "--init-only", "--serial-at", "0x100",
          "--serial-format", "dec:4", "--serial-counter", "c"},
     };
@@ -1292,7 +1294,8 @@ struct SerialDemo {
 TEST(CliSerialTest, ThreeStationsNumberEveryBoardOnce) {
     TempDir dir;
     const std::string record = (dir.path() / "record.jsonl").string();
-    const std::string counter = (dir.path() / "counter").string();
+    // A production run takes from an existing counter only; --serial-start does not set it back.
+    const std::string counter = dir.Write("counter", "500\n");
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<std::string> dumps;
     std::string ports;
@@ -1574,6 +1577,70 @@ TEST(CliSerialTest, ARunTakesItsNumberOrSaysWhyNot) {
             }
         }
     }
+}
+
+// A counter that could hand out its numbers again is refused before any board, and nothing is
+// made in its place: behind a link whose share is not mounted (an empty folder where it belongs),
+// under two names taken by turns, a giant file, missing in a production run.
+TEST(CliSerialTest, ACounterAtTheEdgesIsRefusedBeforeAnyBoard) {
+    TempDir dir;
+    const auto at = [&dir](const std::string& name) { return (dir.path() / name).string(); };
+    const auto run = [](const std::string& ports, const std::string& counter, bool repeat) {
+        std::vector<std::string> args = {"-p",
+                                         ports,
+                                         "-t",
+                                         "Virtual Target",
+                                         "--serial-at",
+                                         "0x7FF00",
+                                         "--serial-format",
+                                         "dec:8",
+                                         "--serial-counter",
+                                         counter,
+                                         "--serial-start",
+                                         "20260001",
+                                         kDemo};
+        if (repeat) {
+            args.insert(args.begin(), "--repeat");
+        }
+        return Cli(args);
+    };
+    std::filesystem::create_directory(at("share"));
+    dir.Write("share/c", "20260050\n");
+    std::filesystem::create_symlink(at("share/c"), at("lnk"));
+    {
+        Sim sim;
+        const ProcessResult mounted = run(sim.port(), at("lnk"), false);
+        EXPECT_EQ(mounted.exitCode, 0) << mounted.err;
+        EXPECT_NE(mounted.out.find("Serial number 20260050 at 0x7FF00"), std::string::npos);
+    }
+    std::filesystem::rename(at("share"), at("share.off"));
+    std::filesystem::create_directory(at("share"));
+    const std::string twice = dir.Write("a", "700\n");
+    std::filesystem::create_hard_link(twice, at("b"));
+    std::filesystem::resize_file(dir.Write("giant", "1\n"), 3LL << 30);
+    const std::string named = "2 names (hard links)";
+    const std::vector<std::tuple<std::string, std::string, bool, std::string>> cases = {
+        // ports, counter, --repeat, what stderr says after "quillon-cli: serial counter COUNTER "
+        {"/dev/x", at("lnk"), false,
+         "is a symbolic link to " + at("share/c") + ", which does not exist"},
+        {"/dev/x", at("a"), false, "has " + named},
+        {"/dev/x", at("b"), false, "has " + named},
+        {"/dev/x", at("a"), false, "has " + named},
+        {"/dev/x", at("giant"), false, "is larger than 64 bytes"},
+        {"/dev/x,/dev/y", at("share/c"), false, "does not exist (a production run takes"},
+        {"/dev/x", at("share/c"), true, "does not exist (a production run takes"},
+    };
+    for (const auto& [ports, counter, repeat, says] : cases) {
+        SCOPED_TRACE(counter);
+        const ProcessResult refused = run(ports, counter, repeat);
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_EQ(refused.err.rfind("quillon-cli: serial counter " + counter + " " + says, 0), 0u)
+            << refused.err;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(at("lnk"))) << "the link stays a link";
+    EXPECT_FALSE(std::filesystem::exists(at("share/c"))) << "nothing made in the empty folder";
+    std::ifstream counter(twice);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(counter), {}), "700\n");
 }
 
 }  // namespace

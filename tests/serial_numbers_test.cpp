@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <string>
@@ -12,10 +13,12 @@
 
 #include "image/sha256.h"
 #include "link/download_job.h"
+#include "platform/regular_file.h"
 #include "serial_numbers/serial_counter.h"
 #include "serial_numbers/serial_format.h"
 #include "serial_numbers/serial_list.h"
 #include "serial_numbers/serial_patch.h"
+#include "serial_numbers/serial_text_file.h"
 #include "tests/support/test_files.h"
 
 #ifdef _WIN32
@@ -174,7 +177,15 @@ TEST(SerialPatchTest, ThePlaceMustBeErasedOrHoldThePlaceholder) {
         EXPECT_FALSE(SerialPatch::Make(address, format, placeholder, error))
             << address << " " << placeholder;
     }
-    ASSERT_TRUE(SerialPatch::Make("FFFFFC", format, "", error)) << "the last 4 bytes";
+    ASSERT_TRUE(SerialPatch::Make("0xFFFFFC", format, "", error)) << "the last 4 bytes";
+    // Every other number option is decimal: a bare number is refused, with its 0x form.
+    for (const auto& [address, says] : std::vector<std::pair<std::string, std::string>>{
+             {"196608", "0x196608 (or 0x30000 for the decimal 196608)"},
+             {"7F000", "0x7F000"},
+             {"99999999", "0x99999999"}}) {
+        EXPECT_FALSE(SerialPatch::Make(address, format, "", error));
+        EXPECT_EQ(error, "--serial-at takes its address in hexadecimal with 0x: " + says);
+    }
 }
 
 // Each board's image is a copy of the file's with its number; the sector that holds the number
@@ -430,6 +441,91 @@ TEST(SerialCounterTest, ProgramsTakingAtOnceGetDistinctNumbers) {
     }
     EXPECT_EQ(taken, expected);
     EXPECT_EQ(ReadFile(path), std::to_string(500 + kPrograms * kTakes) + "\n");
+}
+
+// A counter, list or .used file is refused when a file made anew or reached by another name
+// could hand out its numbers again (a link whose target is gone, as on a share that is not
+// mounted; a second name, a hard link, which gets a lock of its own), or when it is too large
+// to be one. Nothing is made or changed in its place, through either name.
+TEST(SerialFilesTest, ALinkToNothingASecondNameOrAGiantFileIsRefused) {
+    TempDir dir;
+    const auto at = [&dir](const std::string& name) { return (dir.path() / name).string(); };
+    const std::string gone = at("share.off/c");
+    const auto link = [&](const std::string& name) {
+        std::filesystem::create_symlink(gone, at(name));
+        return "a symbolic link to " + gone + ", which does not exist";
+    };
+    const auto secondName = [&](const std::string& name, const std::string& content) {
+        std::filesystem::create_hard_link(dir.Write(name, content), at(name + "-b"));
+        return std::string("2 names (hard links)");
+    };
+    const auto giant = [&](const std::string& name, std::size_t limit) {
+        std::filesystem::resize_file(dir.Write(name, "1\n"), limit + 1);
+        return "larger than " + ByteCountText(limit);
+    };
+    struct Case {
+        const char* name;  // a counter's or list's name; FILE.used when it ends in ".used"
+        bool list;
+        std::function<std::string()> make;  // makes the files, gives what the refusal says
+    };
+    const std::vector<Case> cases = {
+        {"c1", false, [&] { return link("c1"); }},
+        {"l1", true, [&] { return link("l1"); }},
+        {"l2.used", true, [&] { return dir.Write("l2", "1\n"), link("l2.used"); }},
+        {"c3", false, [&] { return secondName("c3", "700\n"); }},
+        {"l3", true, [&] { return secondName("l3", "1\n"); }},
+        {"l4.used", true, [&] { return dir.Write("l4", "1\n"), secondName("l4.used", ""); }},
+        {"c5", false, [&] { return giant("c5", kSerialCounterLimit); }},
+        {"l5", true, [&] { return giant("l5", kSerialListLimit); }},
+        {"l6.used", true,
+         [&] { return dir.Write("l6", "1\n"), giant("l6.used", kSerialListLimit); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string says;
+        try {
+            says = c.make();
+        } catch (const std::filesystem::filesystem_error& error) {
+            continue;  // Windows may allow no links
+        }
+        std::string file = at(c.name);
+        const std::string source = file.substr(0, file.find(".used"));
+        const auto before = std::filesystem::symlink_status(file).type();
+        const auto size =
+            before == std::filesystem::file_type::regular ? std::filesystem::file_size(file) : 0;
+        for (const std::string& name : {source, source + "-b", source}) {
+            if (!std::filesystem::exists(std::filesystem::symlink_status(name))) {
+                continue;
+            }
+            std::unique_ptr<SerialSource> numbers;
+            if (c.list) {
+                numbers = std::make_unique<SerialList>(name);
+            } else {
+                numbers = std::make_unique<SerialCounter>(name, 1);
+            }
+            for (const SerialTake& take : {numbers->Check(), numbers->Take(nullptr)}) {
+                EXPECT_EQ(take.error, SerialTakeError::kRefused) << take.text;
+                EXPECT_EQ(take.text.rfind(c.list ? "serial list " : "serial counter ", 0), 0u);
+                EXPECT_NE(take.text.find(says), std::string::npos) << take.text;
+            }
+        }
+        EXPECT_EQ(std::filesystem::symlink_status(file).type(), before) << "a link stays a link";
+        EXPECT_FALSE(std::filesystem::exists(gone));
+        if (before == std::filesystem::file_type::regular) {
+            EXPECT_EQ(std::filesystem::file_size(file), size);
+        }
+    }
+    // A production run takes only from a counter that exists: an empty folder where its share
+    // is not mounted must not start the numbers anew.
+    SerialCounter production(at("empty"), 1, SerialSource::kLockPatience,
+                             SerialCounter::Missing::kRefuse);
+    const SerialTake take = production.Take(nullptr);
+    EXPECT_EQ(take.error, SerialTakeError::kMissing);
+    EXPECT_EQ(
+        take.text.rfind("serial counter " + at("empty") + " does not exist (a production run", 0),
+        0u)
+        << take.text;
+    EXPECT_FALSE(std::filesystem::exists(at("empty")));
 }
 
 TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
