@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QWidget>
+#include <cstdio>
 
 #include "app/help_launcher.h"
 #include "app/qt_settings_store.h"
@@ -44,6 +45,11 @@ bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
         m_mainWindow = nullptr;
         return result;
     });  // the window, its job ended and its line closed, is gone before the settings are saved
+    // A settings file that something else took the place of while the window ran: the window
+    // is gone, so its one place to say that the settings went unsaved is stderr.
+    if (store.Note() != m_settingsNote) {
+        std::fprintf(stderr, "quillon: %s\n", store.Note().c_str());
+    }
     return false;
 }
 

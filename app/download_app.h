@@ -34,7 +34,8 @@ public:
     // false: the program ends afterwards.
     bool InitInstance(const MainWindowFactory& createMainWindow);
 
-    // Reads the four settings from QSettings (DownloadApp::LoadSettings).
+    // Reads the four settings from QSettings (DownloadApp::LoadSettings), or the defaults with
+    // m_settingsNote when the settings file is left alone (QtSettingsStore).
     void LoadSettings();
 
     // Opens the help file in the platform's PDF viewer; failures are reported in message boxes

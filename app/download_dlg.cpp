@@ -38,14 +38,17 @@ constexpr int kLogListMargin = 10;  // between the log list and the client area'
 // The progress bar of a job that failed or was aborted.
 const QColor kFailedProgressColor(0xC6, 0x28, 0x28);
 
-MainWindowSources ProgramSources() {
-    return {FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()), {}, {}};
+MainWindowSources ProgramSources(const CDownloadApp& app) {
+    return {FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()),
+            {},
+            {},
+            app.m_settingsNote};
 }
 
 }  // namespace
 
 CDownloadDlg::CDownloadDlg(CDownloadApp& app, QWidget* parent)
-    : CDownloadDlg(app, ProgramSources(), parent) {}
+    : CDownloadDlg(app, ProgramSources(app), parent) {}
 
 CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget* parent)
     : QDialog(parent),

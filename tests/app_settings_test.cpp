@@ -6,9 +6,13 @@
 #include <QDir>
 #include <QSettings>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 
+#include <sys/stat.h>
+
 #include "app/download_app.h"
+#include "app/qt_settings_store.h"
 #include "tests/support/test_files.h"
 
 using namespace quillon;
@@ -90,4 +94,43 @@ TEST_F(SettingsTest, CancelWritesNothing) {
         window.reject();
     });
     EXPECT_TRUE(Store().allKeys().isEmpty());
+}
+
+// A FIFO or a device where the settings file belongs neither holds the window up nor fills its
+// memory: the window starts with the defaults, its log's note names the file, and saving writes
+// nothing there, also when a FIFO took the file's place while the window ran.
+TEST_F(SettingsTest, ASettingsFileThatIsNoFileIsLeftAlone) {
+    namespace fs = std::filesystem;
+    const fs::path file = m_dir.path() / "Brenwick" / "Quillon.conf";
+    EXPECT_EQ(QtSettingsStore::UserSettingsFile("Brenwick", "Quillon").toStdString(),
+              file.string());
+    fs::create_directory(file.parent_path());
+    const auto fifo = [&file] { return mkfifo(file.c_str(), 0600) == 0; };
+    const auto zero = [&file] { return fs::create_symlink("/dev/zero", file), true; };
+    for (const auto& make : {std::function<bool()>(fifo), std::function<bool()>(zero)}) {
+        ASSERT_TRUE(make());
+        const fs::file_type type = fs::symlink_status(file).type();
+        CDownloadApp app;
+        Run(app, [&app](QDialog& window) {
+            app.m_settings.comPort = "COM3";
+            window.accept();
+        });
+        EXPECT_EQ(app.m_settings, (WindowSettings{"", "COM3", "57600", 1}));
+        EXPECT_EQ(app.m_settingsNote.rfind(
+                      "The settings file " + file.string() + " is not a regular file: ", 0),
+                  0u)
+            << app.m_settingsNote;
+        EXPECT_EQ(fs::symlink_status(file).type(), type) << "left as it was";
+        fs::remove(file);
+    }
+    Store().setValue("Last Connection/COMPort", "COM7");
+    CDownloadApp app;
+    Run(app, [&](QDialog& window) {
+        fs::remove(file);
+        EXPECT_TRUE(fifo());
+        window.accept();
+    });
+    EXPECT_EQ(app.m_settings.comPort, "COM7");
+    EXPECT_EQ(app.m_settingsNote, "");
+    EXPECT_EQ(fs::symlink_status(file).type(), fs::file_type::fifo) << "nothing written through it";
 }

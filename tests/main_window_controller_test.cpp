@@ -116,6 +116,16 @@ TEST_F(ControllerTest, OpensWithTheListsTheSavedChoicesAndTheReadersTexts) {
     EXPECT_EQ(settings, (WindowSettings{"beta", "COM1", "1152", 0}));  // nothing recorded yet
 }
 
+// What the settings store could not use is the log's first line.
+TEST_F(ControllerTest, TheLogOpensWithTheSettingsNote) {
+    controller = std::make_unique<MainWindowController>(
+        view, settings,
+        MainWindowSources{
+            {{(dir.path() / "Targets").string()}, ""}, ListPorts(&ports), {}, "settings note"});
+    controller->Open();
+    EXPECT_EQ(view.Take().front(), "log 0 settings note");
+}
+
 TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
     // A name that ends in spaces keeps them, and its own file.
     const std::string spaces = WriteTarget("Mon_3.h86", "Board   ");

@@ -1,6 +1,9 @@
 #include "image/monitor_file_catalog.h"
 
 #include <stdlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -38,6 +41,11 @@ TEST(MonitorFileCatalogTest, NamesComeFromHeadersElseFromFileNames) {
     dir.Write("other.hex", board.HexText());       // not a monitor file
     dir.Write("notes.txt", "x");
     std::filesystem::create_directory(dir.path() / "folder.h86");
+#ifndef _WIN32
+    // A FIFO and a device are no monitor files: passed over, without waiting or reading forever.
+    ASSERT_EQ(mkfifo((dir.path() / "pipe.h86").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.path() / "zero.h86");
+#endif
 
     const auto entries = ListMonitorFiles(
         dir.path().string(), [&boxes](const std::string& path, const std::string& text) {

@@ -2,6 +2,10 @@
 // the settings, the drop-down lists and the image file dialog. Runs on Linux and on Windows.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -195,6 +199,35 @@ TEST(WindowSettings, LoadAndSave) {
     EXPECT_EQ(LoadWindowSettings(store), settings);
     EXPECT_TRUE(SettingsSavedOn(kDialogResultOk));  // only the OK result saves
     EXPECT_FALSE(SettingsSavedOn(kDialogResultCancel) || SettingsSavedOn(0));
+}
+
+// A settings file is used only when it is a regular file within its bound, or nothing yet:
+// anything else is left alone, and the log line says which file, what it is and what follows.
+TEST(WindowSettings, OnlyARegularSettingsFileWithinItsBoundIsUsed) {
+    const TempDir dir;
+    const auto at = [&dir](const char* name) { return (dir.path() / name).string(); };
+    dir.Write("Quillon.conf", "[Settings]\nEraseAll=0\n");
+    fs::create_directory(at("folder"));
+    fs::resize_file(dir.Write("giant", ""), kSettingsFileLimit + 1);
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {at("Quillon.conf"), ""},
+        {at("missing"), ""},
+        {at("folder"), "is a folder"},
+        {at("giant"), "is larger than 1 MiB"},
+    };
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", at("zero"));
+    cases.push_back({at("fifo"), "is not a regular file"});
+    cases.push_back({at("zero"), "is not a regular file"});
+#endif
+    for (const auto& [path, says] : cases) {
+        EXPECT_EQ(SettingsFileLeftAloneLine(path),
+                  says.empty() ? ""
+                               : "The settings file " + path + " " + says +
+                                     ": the window starts with the defaults and saves nothing "
+                                     "there.");
+    }
 }
 
 // An enumerator that reports `ports` in this order and then returns `result`.

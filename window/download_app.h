@@ -20,8 +20,12 @@ public:
     // that is missing. Windows paths with backslashes throughout.
     explicit DownloadApp(const std::string& programDirectory);
 
-    // Reads Target, COMPort, Baudrate and EraseAll, with their defaults for what is missing.
-    void LoadSettings(SettingsStore& store) { m_settings = LoadWindowSettings(store); }
+    // Reads Target, COMPort, Baudrate and EraseAll, with their defaults for what is missing,
+    // and what the store says about a settings file it left alone.
+    void LoadSettings(SettingsStore& store) {
+        m_settings = LoadWindowSettings(store);
+        m_settingsNote = store.Note();
+    }
     // Writes Target, COMPort and Baudrate, then EraseAll.
     void SaveSettings(SettingsStore& store) const { SaveWindowSettings(store, m_settings); }
 
@@ -30,6 +34,7 @@ public:
     int Run(SettingsStore& store, const std::function<int()>& runMainWindow);
 
     WindowSettings m_settings;
+    std::string m_settingsNote;  // the log line about a settings file left alone, else empty
     std::string m_helpFilePath;  // UTF-8
 };
 

@@ -60,6 +60,9 @@ MainWindowController::~MainWindowController() {
 }
 
 void MainWindowController::Open() {
+    if (!m_sources.settingsNote.empty()) {
+        AddLogLine(m_sources.settingsNote);
+    }
     // The variables into the controls: the image file field (empty unless given) and "Erase
     // all sectors" as saved.
     m_view.ShowImageFile(m_imageFileText);

@@ -19,6 +19,7 @@ struct MainWindowSources {
     TargetFolders targetFolders;       // the monitor files' folders (FindTargetFolders)
     PortEnumerator enumeratePorts;     // empty: EnumerateComPorts
     std::unique_ptr<JobStarter> jobs;  // empty: MakeJobRunner(), on the serial ports
+    std::string settingsNote = {};     // the log's first line: a settings file left alone, if any
 };
 
 // Everything the main window decides, whatever its toolkit: it fills the three lists and
@@ -49,7 +50,8 @@ public:
 
     // The window opens: the image file field and "Erase all sectors" as the settings have it,
     // the target list (the reader's texts about each monitor file shown as it is read), the
-    // port and baud rate lists with the saved selections, the controls of "not ready".
+    // port and baud rate lists with the saved selections, the controls of "not ready"; the
+    // log starts with the settings note, when there is one.
     void Open();
     // Puts `path` into the image file field (a file named on the command line).
     void SetImageFile(const std::string& path);

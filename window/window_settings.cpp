@@ -5,6 +5,7 @@
 
 #include "helpers/text_format.h"
 #include "link/job_request.h"
+#include "platform/regular_file.h"
 
 namespace quillon {
 
@@ -33,6 +34,15 @@ std::optional<int> IntFromText(const std::string& given) {
 }
 
 }  // namespace
+
+std::string SettingsFileLeftAloneLine(const std::string& path) {
+    const FileReadResult read = ReadRegularFile(path, kSettingsFileLimit);
+    if (read.ok() || read.error == FileReadError::kMissing) {
+        return {};
+    }
+    return "The settings file " + path + " " + read.reason +
+           ": the window starts with the defaults and saves nothing there.";
+}
 
 WindowSettings LoadWindowSettings(SettingsStore& store) {
     // A value that is present counts as it is, also when it is empty.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,6 +47,17 @@ struct WindowSettings {
     bool operator==(const WindowSettings&) const = default;
 };
 
+// The most the window's settings file may hold: a larger one is left alone.
+inline constexpr std::size_t kSettingsFileLimit = 1024 * 1024;
+
+// Empty when the settings file at `path` (UTF-8) may be read and written: a regular file of at
+// most kSettingsFileLimit bytes, or nothing of that name yet (it is made when the settings are
+// saved). Else the log line that names it, says what stands in the way and that the window goes
+// on with the defaults and saves nothing there: a FIFO would hold the program up in its open, a
+// device such as /dev/zero never ends, and neither may be written through. Looking never
+// blocks.
+std::string SettingsFileLeftAloneLine(const std::string& path);
+
 // Where a window keeps its settings: QSettings for the Qt window, the registry below
 // HKEY_CURRENT_USER\Software\Brenwick\Quillon for the Win32 window, in the same layout so that
 // either reads what the other wrote. Reads give nothing for a value that is missing or cannot
@@ -56,6 +68,9 @@ public:
     virtual std::optional<std::string> ReadText(const char* section, const char* value) = 0;
     virtual void WriteText(const char* section, const char* value, const std::string& text) = 0;
     virtual void WriteInteger(const char* section, const char* value, int number) = 0;
+    // The log line about a settings file left alone (SettingsFileLeftAloneLine), when the store
+    // keeps its values in a file that it may not use; empty while it keeps them as usual.
+    virtual std::string Note() const { return {}; }
 };
 
 // Reads the five values with their defaults.
