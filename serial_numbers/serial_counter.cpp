@@ -38,14 +38,14 @@ SerialTake SerialCounter::Next(bool advance, const std::function<bool()>& stopRe
         if (SerialTake place = ResolveSerialPath(real, name, again); !place.ok()) {
             return place;
         }
-        if (!m_start) {
-            take.text += " (--serial-start N creates it)";
-            return take;
-        }
         if (m_missing == Missing::kRefuse) {
             take.text +=
                 " (a production run takes from an existing counter only; --serial-start "
                 "creates one in a run of one board)";
+            return take;
+        }
+        if (!m_start) {
+            take.text += " (--serial-start N creates it)";
             return take;
         }
         take = SerialTake{};

@@ -34,8 +34,8 @@ inline constexpr std::size_t kSerialListLimit = 64 * 1024 * 1024;
 // `name` ("serial counter c.txt does not exist"): kMissing; kUnreadable for a file that cannot
 // be read or is no regular file; kRefused for one larger than `limit` or with more than one
 // name (see SeveralNamesRefusal).
-SerialTake ReadSerialTextFile(const std::string& path, const std::string& name, std::size_t limit,
-                              std::string& text);
+[[nodiscard]] SerialTake ReadSerialTextFile(const std::string& path, const std::string& name,
+                                            std::size_t limit, std::string& text);
 
 // Where the counter, list or .used file `path` lies, into `real`: symbolic links followed, so
 // that a file reached through a link is locked, replaced and marked used where it lies and
@@ -43,12 +43,14 @@ SerialTake ReadSerialTextFile(const std::string& path, const std::string& name, 
 // name. A link whose target does not exist (on a share that is not mounted) is refused
 // (kRefused, naming the link and its target): a file made in its place would start the numbers
 // anew, away from those already given, and the link would be gone.
-SerialTake ResolveSerialPath(const std::string& path, const std::string& name, std::string& real);
+[[nodiscard]] SerialTake ResolveSerialPath(const std::string& path, const std::string& name,
+                                           std::string& real);
 
 // The refusal of a file led by `name` that has `links` names (hard links), when it has more
 // than one: each name would get a lock and a .used file of its own, so a number taken through
 // one name could be taken again through another. Empty for a file of one name.
-std::optional<SerialTake> SeveralNamesRefusal(const std::string& name, std::uint64_t links);
+[[nodiscard]] std::optional<SerialTake> SeveralNamesRefusal(const std::string& name,
+                                                            std::uint64_t links);
 
 // The lines of `text`, without their line ends (a CR before the LF dropped too). A last line
 // without its end is one too.

@@ -1487,7 +1487,8 @@ TEST(CliSerialTest, ARunTakesItsNumberOrSaysWhyNot) {
          {},
          true,
          2,
-         "serial counter FILE/counter does not exist (--serial-start N creates it)\n",
+         "serial counter FILE/counter does not exist (a production run takes from an existing "
+         "counter only; --serial-start creates one in a run of one board)\n",
          "",
          {}},
         {"a list with a line that is no value",

@@ -485,10 +485,10 @@ TEST(SerialFilesTest, ALinkToNothingASecondNameOrAGiantFileIsRefused) {
         std::string says;
         try {
             says = c.make();
-        } catch (const std::filesystem::filesystem_error& error) {
+        } catch (const std::filesystem::filesystem_error&) {
             continue;  // Windows may allow no links
         }
-        std::string file = at(c.name);
+        const std::string file = at(c.name);
         const std::string source = file.substr(0, file.find(".used"));
         const auto before = std::filesystem::symlink_status(file).type();
         const auto size =

@@ -56,7 +56,7 @@ inline constexpr std::size_t kSettingsFileLimit = 1024 * 1024;
 // on with the defaults and saves nothing there: a FIFO would hold the program up in its open, a
 // device such as /dev/zero never ends, and neither may be written through. Looking never
 // blocks.
-std::string SettingsFileLeftAloneLine(const std::string& path);
+[[nodiscard]] std::string SettingsFileLeftAloneLine(const std::string& path);
 
 // Where a window keeps its settings: QSettings for the Qt window, the registry below
 // HKEY_CURRENT_USER\Software\Brenwick\Quillon for the Win32 window, in the same layout so that
