@@ -43,8 +43,14 @@ bool Sync(int file) {
 
 bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
     const std::string temporary = path + ".new";
+    // A temporary file left by a crash goes first; the new one is made afresh, so that a link
+    // planted in its place is never written through and never renamed over the file.
+    if (unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+        error = temporary + ": " + std::strerror(errno);
+        return false;
+    }
     const int file =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (file < 0) {
         error = temporary + ": " + std::strerror(errno);
         return false;

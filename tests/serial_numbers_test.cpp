@@ -526,6 +526,20 @@ TEST(SerialFilesTest, ALinkToNothingASecondNameOrAGiantFileIsRefused) {
         0u)
         << take.text;
     EXPECT_FALSE(std::filesystem::exists(at("empty")));
+
+    // A link left where a take writes the counter's next content is neither written through
+    // nor renamed over the counter.
+    const std::string counter = dir.Write("c7", "5\n");
+    const std::string other = dir.Write("other", "keep\n");
+    try {
+        std::filesystem::create_symlink(other, counter + ".new");
+    } catch (const std::filesystem::filesystem_error&) {
+        return;  // Windows may allow no links
+    }
+    EXPECT_EQ(SerialCounter(counter, std::nullopt).Take(nullptr).value, 5u);
+    EXPECT_EQ(ReadFile(other), "keep\n");
+    EXPECT_EQ(std::filesystem::symlink_status(counter).type(), std::filesystem::file_type::regular);
+    EXPECT_EQ(ReadFile(counter), "6\n");
 }
 
 TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
