@@ -195,7 +195,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < echoes; ++i) {
         const std::uint8_t byte = static_cast<std::uint8_t>(i);
         const auto t0 = WallClock::now();
-        line.WriteBytes(&byte, 1);
+        if (const WriteResult written = line.WriteBytes(&byte, 1); !written.ok) {
+            std::fprintf(stderr, "link_wait: the line was lost (%s)\n", written.reason.c_str());
+            return 1;
+        }
         line.WaitForResponse(1000, 1, true);
         ours.push_back(std::chrono::duration<double, std::micro>(WallClock::now() - t0).count());
     }

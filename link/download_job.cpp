@@ -109,7 +109,7 @@ bool DownloadJob::TakeImage() {
         return false;
     }
     m_header = *m_session.header;
-    UseChannel(*m_session.channel);
+    UseChannel(*m_session.channel, m_session.port);
     m_image = m_request.image;
     bool loaded = m_image != nullptr;
     std::string failure;
@@ -179,10 +179,10 @@ bool DownloadJob::SettleLine() {
     return true;
 }
 
-bool DownloadJob::SendFrame(Frame frame, int sector, std::uint32_t offset) {
+DownloadJob::Outcome DownloadJob::SendFrame(Frame frame, int sector, std::uint32_t offset) {
     if (m_answersOwed) {
         if (!SettleLine()) {
-            return false;
+            return Outcome::kAborted;
         }
         m_answersOwed = false;
     }
@@ -202,8 +202,11 @@ bool DownloadJob::SendFrame(Frame frame, int sector, std::uint32_t offset) {
             length = BuildFinalizeFrame(buffer);
             break;
     }
-    line().WriteBytes(buffer, length);
-    return true;
+    if (const WriteResult written = line().WriteBytes(buffer, length); !written.ok) {
+        Failure(FailureReason::kLineLost, LogLineLost(written));
+        return Outcome::kFailed;
+    }
+    return Outcome::kDone;
 }
 
 DownloadJob::Reply DownloadJob::AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText) {
@@ -246,8 +249,8 @@ DownloadJob::Outcome DownloadJob::Erase() {
 
 DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
     Log(FormatText("Erasing sector %d!", sector));
-    if (!SendFrame(Frame::kErase, sector)) {
-        return Outcome::kAborted;
+    if (const Outcome sent = SendFrame(Frame::kErase, sector); sent != Outcome::kDone) {
+        return sent;
     }
     // The first answer names the flash type; it is not waited past on "not finished".
     const std::uint8_t* buffer = line().buffer();
@@ -327,8 +330,8 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
     };
     for (;;) {
         // Built anew for every send: a partial answer may have overwritten the buffer.
-        if (!SendFrame(Frame::kBlock, sector, offset)) {
-            return ended(Outcome::kAborted);
+        if (const Outcome sent = SendFrame(Frame::kBlock, sector, offset); sent != Outcome::kDone) {
+            return ended(sent);
         }
         ++sends;
         switch (AwaitReply(m_timeouts.blockMs, true)) {
@@ -361,8 +364,8 @@ DownloadJob::Outcome DownloadJob::Finalize() {
     // Once a block had to be sent again, the whole line settles before the finalize, so that
     // only an answer to the finalize itself can say whether the download is complete.
     m_answersOwed = m_answersOwed || m_blockRepeated;
-    if (!SendFrame(Frame::kFinalize)) {
-        return Outcome::kAborted;
+    if (const Outcome sent = SendFrame(Frame::kFinalize); sent != Outcome::kDone) {
+        return sent;
     }
     switch (AwaitReply(m_timeouts.blockMs, true)) {
         case Reply::kAccepted:

@@ -58,9 +58,10 @@ private:
     // Makes the line ready for the next frame and sends it, built at the start of the buffer.
     // Whatever waits in the input queue then is stale: an answer to an earlier frame can never
     // pass for the answer to this one. After a block went out more than once, the answers owed
-    // to its other copies may still be on the way: the line is first left to settle. False
-    // when an abort request came while it settled (nothing was sent).
-    bool SendFrame(Frame frame, int sector = 0, std::uint32_t offset = 0);
+    // to its other copies may still be on the way: the line is first left to settle.
+    // kAborted when an abort request came while it settled (nothing was sent), kFailed (the
+    // lost line logged) when the write failed.
+    Outcome SendFrame(Frame frame, int sector = 0, std::uint32_t offset = 0);
     // Drops whatever arrives until the line has been quiet for kSettleQuietMs (at most for a
     // block's answer time-out). False on an abort request.
     bool SettleLine();

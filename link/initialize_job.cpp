@@ -1,6 +1,7 @@
 #include "link/initialize_job.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <utility>
 
@@ -44,9 +45,16 @@ bool InitializeJob::ExpectByte(std::uint8_t expected, bool readAll) {
     return true;
 }
 
+bool InitializeJob::Sent(const WriteResult& write) {
+    if (!write.ok) {
+        m_failureReason = FailureReason::kLineLost;
+        m_failureLine = LogLineLost(write);
+    }
+    return write.ok;
+}
+
 bool InitializeJob::ExchangeByte(std::uint8_t byte, std::uint8_t expected) {
-    line().WriteBytes(&byte, 1);
-    return ExpectByte(expected);
+    return Sent(line().WriteBytes(&byte, 1)) && ExpectByte(expected);
 }
 
 void InitializeJob::Run() {
@@ -96,7 +104,8 @@ bool InitializeJob::OpenAndLoad() {
         EndFailed();
         return false;
     }
-    UseChannel(*m_session.channel);
+    m_session.port = m_lineSettings.port;
+    UseChannel(*m_session.channel, m_session.port);
     line().DiscardInput();  // whatever waited before the job is stale
     MonitorFileRead read = LoadMonitorFile(m_request.monitorFile, StopCheckForReads());
     ShowReaderMessages(m_request.monitorFile, read.read);
@@ -156,15 +165,16 @@ bool InitializeJob::SendLoader() {
     const std::uint8_t* loader = m_monitor.image.SegmentData(segment);
 
     Log(FormatText("Send BOOTLOAD (Level 0) !    ==> %d Bytes", static_cast<int>(level0)));
-    line().WriteEachByte(loader, std::min(level0, HexImage::kSegmentSize));
-    Log(FormatText("Send BOOTLOAD (Level 1) !    ==> %d Byte",
-                   static_cast<int>(fill) - static_cast<int>(level0) + 1));
-    if (level0 <= fill) {
-        line().WriteEachByte(loader + level0, fill + 1 - level0);
+    bool ok = Sent(line().WriteEachByte(loader, std::min(level0, HexImage::kSegmentSize)));
+    if (ok) {
+        Log(FormatText("Send BOOTLOAD (Level 1) !    ==> %d Byte",
+                       static_cast<int>(fill) - static_cast<int>(level0) + 1));
+        if (level0 <= fill) {
+            ok = Sent(line().WriteEachByte(loader + level0, fill + 1 - level0));
+        }
     }
-
     // Exactly the acknowledge: the RAM test report may follow right behind it.
-    const bool ok = ExpectByte(header.loaderAck, false);
+    ok = ok && ExpectByte(header.loaderAck, false);
     if (PollAborted()) {
         return false;
     }
@@ -245,15 +255,27 @@ bool InitializeJob::SendMonitor() {
 bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t length) {
     const std::uint32_t window =
         std::clamp<std::uint32_t>(m_request.echoWindow, 1, InitializeRequest::kMaxEchoWindow);
+    // A byte's time on the wire at the job's baud rate: a start bit, 8 data bits, a stop bit.
+    const double byteUs = 1.0e7 / std::max<std::uint32_t>(m_lineSettings.baud.bitsPerSecond, 1);
     // A pass reads the echoes that have arrived, checks each against its byte in order, and
     // writes as many bytes as the window then allows, in one write. The wait in between asks
     // for the echoes of half the window, so one wake-up serves several bytes while the rest
     // keep the line busy. With a window of 1 this is lock step: one byte, its echo, the next.
     std::uint32_t sent = 0;
     std::uint32_t confirmed = 0;
-    // The writes not yet wholly echoed: the end of each and when it was sent. A byte's echo is
-    // due within the echo time-out of its own write.
-    std::deque<std::pair<std::uint32_t, std::uint64_t>> writes;
+    // The writes not yet wholly echoed. A byte's echo is due within the echo time-out from the
+    // moment the byte can have left the wire: its write's time plus the wire time of the bytes
+    // queued before it (those of earlier writes still on their way, and the ones before it in
+    // its own write). Bytes whose echoes came have left; in lock step nothing waits before a
+    // byte, and its time-out counts from its write.
+    struct Write {
+        std::uint32_t first;
+        std::uint32_t end;
+        std::uint64_t atMs;
+        double queuedUs;  // the wire time of what was still on its way before the write
+    };
+    std::deque<Write> writes;
+    double wireFreeUs = 0;  // when the bytes written so far have all left, from the clock's 0
     while (confirmed < length) {
         if (sent < length && sent - confirmed < window) {
             // No byte goes out once a stop was asked for.
@@ -261,17 +283,29 @@ bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t l
                 return false;
             }
             const std::uint32_t end = std::min(length, confirmed + window);
-            line().WriteBytes(monitor + sent, end - sent);
-            writes.emplace_back(end, m_clock.NowMs());
+            if (!Sent(line().WriteBytes(monitor + sent, end - sent))) {
+                EndFailed();
+                return false;
+            }
+            const std::uint64_t now = m_clock.NowMs();
+            const double unconfirmedUs = (sent - confirmed) * byteUs;
+            const double queuedUs =
+                std::clamp(wireFreeUs - static_cast<double>(now) * 1000, 0.0, unconfirmedUs);
+            writes.push_back({sent, end, now, queuedUs});
+            wireFreeUs = static_cast<double>(now) * 1000 + queuedUs + (end - sent) * byteUs;
             sent = end;
         }
-        while (writes.front().first <= confirmed) {
+        while (writes.front().end <= confirmed) {
             writes.pop_front();
         }
+        const Write& oldest = writes.front();
+        const double leftAfterUs = oldest.queuedUs + (confirmed - oldest.first) * byteUs;
+        const std::uint64_t deadline = oldest.atMs +
+                                       static_cast<std::uint64_t>(std::ceil(leftAfterUs / 1000)) +
+                                       m_timeouts.echoMs;
         const std::uint32_t waiting = sent - confirmed;
         const std::size_t got =
-            line().ReadArrived(writes.front().second + m_timeouts.echoMs,
-                               std::min(waiting, std::max(window / 2, 1u)), waiting);
+            line().ReadArrived(deadline, std::min(waiting, std::max(window / 2, 1u)), waiting);
         if (got == 0) {
             m_failureReason = FailureReason::kNoAnswer;
             m_failureLine = LogNoResponse();

@@ -37,6 +37,8 @@ private:
     // Ends the job aborted and returns true when a stop was requested.
     bool PollAborted();
 
+    // True when the write went out; else logs the lost line and keeps it as the failure.
+    bool Sent(const WriteResult& write);
     // Sends `byte` and checks the single-byte answer (read-all) against `expected`, logging
     // the failure into `failure`. True when the answer was right.
     bool ExchangeByte(std::uint8_t byte, std::uint8_t expected);

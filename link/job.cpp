@@ -28,6 +28,14 @@ std::string Job::LogWrongAnswer(std::uint8_t expected, std::uint8_t received) co
     return line;
 }
 
+std::string Job::LogLineLost(const WriteResult& write) const {
+    const std::string line =
+        m_port + ": the line was lost" + (write.reason.empty() ? "" : " (" + write.reason + ")");
+    Log(line);
+    Log(kLineLostLine);
+    return line;
+}
+
 void Job::ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final) {
     const std::uint64_t now = m_clock.NowMs();
     if (!final && m_progressReported && now - m_lastProgressMs < kProgressIntervalMs) {

@@ -13,6 +13,10 @@
 
 namespace quillon {
 
+// The failure line of a job whose line was lost, after the line that names the port and why.
+inline constexpr const char* kLineLostLine =
+    "Line to the target lost (=> Check the adapter and its cable) !";
+
 // What both jobs share: the line, the clock, the stop request, the time-outs and the ways
 // they report.
 class Job {
@@ -21,8 +25,11 @@ public:
         : m_clock(clock), m_stop(std::move(stop)), m_events(events), m_timeouts(timeouts) {}
 
 protected:
-    // The line the job talks over, once it has one.
-    void UseChannel(ByteChannel& channel) { m_line.emplace(channel, m_clock, m_events); }
+    // The line the job talks over, once it has one, and the port's name for the log.
+    void UseChannel(ByteChannel& channel, const std::string& port) {
+        m_line.emplace(channel, m_clock, m_events);
+        m_port = port;
+    }
     TargetLine& line() { return *m_line; }
 
     void Log(const std::string& text) const { m_events.OnLine(text); }
@@ -39,6 +46,10 @@ protected:
     std::string LogNoResponse() const;
     // "Wrong answer (Set 0x%02X::Act 0x%02X)!"
     std::string LogWrongAnswer(std::uint8_t expected, std::uint8_t received) const;
+    // A write that failed: logs "PORT: the line was lost (REASON)" and then the job's failure
+    // line, which sends the operator to the adapter instead of to the target. Returns the
+    // first, which names the port and the reason: the job's failure.
+    std::string LogLineLost(const WriteResult& write) const;
 
     // Progress of the running phase, reported at most every 100 ms unless `final`.
     void ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final);
@@ -59,6 +70,7 @@ protected:
 
 private:
     std::optional<TargetLine> m_line;
+    std::string m_port;
     std::uint64_t m_lastProgressMs = 0;
     bool m_progressReported = false;
 };

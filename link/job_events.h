@@ -37,6 +37,7 @@ enum class FailureReason {
     kUnknownFlashType,     // "Wrong flash type ...!"
     kWrongCrc,             // "Wrong CRC!"
     kTargetError,          // "Error X!"
+    kLineLost,             // a write failed: "PORT: the line was lost (REASON)"
 };
 
 struct JobResult {

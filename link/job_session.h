@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <string>
 
 #include "image/monitor_header.h"
 #include "link/byte_channel.h"
@@ -21,6 +22,7 @@ using ChannelOpener = std::function<OpenedChannel(const LineSettings&)>;
 // between jobs) and the header of the monitor that Initialize accepted.
 struct JobSession {
     std::unique_ptr<ByteChannel> channel;
+    std::string port;  // the name the channel was opened by
     std::optional<MonitorHeader> header;
 };
 

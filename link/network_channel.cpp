@@ -63,14 +63,20 @@ std::string OtherLineSettings(const TelnetCodec& codec, std::uint32_t baud) {
 
 }  // namespace
 
-bool NetworkChannel::Write(const std::uint8_t* bytes, std::size_t count) {
+WriteResult NetworkChannel::Write(const std::uint8_t* bytes, std::size_t count) {
+    bool sent = false;
     if (!m_telnet) {
-        return m_socket.Send(bytes, count);
+        sent = m_socket.Send(bytes, count);
+    } else {
+        TelnetCodec::Bytes encoded;
+        encoded.reserve(count + count / 8 + 1);
+        TelnetCodec::Encode(bytes, count, encoded);
+        sent = m_socket.Send(encoded.data(), encoded.size());
     }
-    TelnetCodec::Bytes encoded;
-    encoded.reserve(count + count / 8 + 1);
-    TelnetCodec::Encode(bytes, count, encoded);
-    return m_socket.Send(encoded.data(), encoded.size());
+    if (sent) {
+        return {};
+    }
+    return {false, m_socket.LostReason()};
 }
 
 void NetworkChannel::Pump() {

@@ -28,7 +28,7 @@ class NetworkChannel : public ByteChannel {
 public:
     explicit NetworkChannel(bool telnet) : m_telnet(telnet) {}
 
-    bool Write(const std::uint8_t* bytes, std::size_t count) override;
+    WriteResult Write(const std::uint8_t* bytes, std::size_t count) override;
     std::size_t Queued() override;
     std::size_t Buffered() override { return m_data.size(); }
     std::size_t Read(std::uint8_t* dest, std::size_t count) override;

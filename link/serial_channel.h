@@ -12,8 +12,11 @@ namespace quillon {
 // A ByteChannel over a local serial port.
 class SerialChannel : public ByteChannel {
 public:
-    bool Write(const std::uint8_t* bytes, std::size_t count) override {
-        return m_device.Write(bytes, count);
+    WriteResult Write(const std::uint8_t* bytes, std::size_t count) override {
+        if (m_device.Write(bytes, count)) {
+            return {};
+        }
+        return {false, m_device.ErrorText()};
     }
     std::size_t Queued() override { return m_device.QueuedInput(); }
     std::size_t Buffered() override { return m_device.BufferedInput(); }

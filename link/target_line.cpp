@@ -7,11 +7,14 @@
 
 namespace quillon {
 
-void TargetLine::WriteEachByte(const std::uint8_t* bytes, std::size_t count) {
+WriteResult TargetLine::WriteEachByte(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         m_buffer[0] = bytes[i];
-        m_channel.Write(m_buffer, 1);
+        if (WriteResult written = m_channel.Write(m_buffer, 1); !written.ok) {
+            return written;
+        }
     }
+    return {};
 }
 
 bool TargetLine::WaitForResponse(std::uint32_t timeoutMs, std::size_t count, bool readAll) {

@@ -21,11 +21,13 @@ public:
 
     // Reads and drops every byte waiting in the input queue.
     void DiscardInput() { m_channel.DiscardInput(); }
-    // One write for the whole stretch; the outcome is not examined (a failed write shows up
-    // as a missing answer).
-    void WriteBytes(const std::uint8_t* bytes, std::size_t count) { m_channel.Write(bytes, count); }
-    // Sends `bytes` one at a time, each in a write of its own.
-    void WriteEachByte(const std::uint8_t* bytes, std::size_t count);
+    // One write for the whole stretch. Not ok when the line failed (an adapter pulled, a
+    // connection lost): the job ends then, instead of waiting for answers that cannot come.
+    WriteResult WriteBytes(const std::uint8_t* bytes, std::size_t count) {
+        return m_channel.Write(bytes, count);
+    }
+    // Sends `bytes` one at a time, each in a write of its own; stops at the first that fails.
+    WriteResult WriteEachByte(const std::uint8_t* bytes, std::size_t count);
 
     // Waits up to `timeoutMs` until `count` (1..1024) received bytes are queued and reads
     // them to the start of the buffer: exactly `count`, or with `readAll` everything queued

@@ -55,9 +55,9 @@ public:
     // Sets the baud rate and the fixed line settings; false when the device refuses them (or
     // is not a serial device at all). The device stays open either way.
     bool Configure(BaudRate baudRate);
-    // Why the last Open or Configure failed, in the system's few words for the operator ("not
-    // found", "busy (another program has it)", "permission denied", "not a serial device",
-    // ...); empty after one that succeeded.
+    // Why the last Open, Configure or Write failed, in the system's few words for the operator
+    // ("not found", "busy (another program has it)", "permission denied", "not a serial
+    // device", "Input/output error", ...); empty after an Open or Configure that succeeded.
     const std::string& ErrorText() const { return m_errorText; }
     bool IsOpen() const;
     void Close();
@@ -69,7 +69,8 @@ public:
     std::size_t BufferedInput() const { return m_pending.size(); }
     // Reads up to `count` waiting bytes without blocking; returns how many it read.
     std::size_t Read(std::uint8_t* dest, std::size_t count);
-    // Writes all bytes; false when the device failed or stopped taking bytes for too long.
+    // Writes all bytes; false when the device failed or stopped taking bytes for too long
+    // (ErrorText says which).
     bool Write(const std::uint8_t* bytes, std::size_t count);
     // Blocks until at least `count` bytes are waiting, the device has gone away (unplugged,
     // hung up) or `timeoutMs` has passed. Returns true when `count` bytes are waiting.

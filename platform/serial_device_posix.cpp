@@ -46,6 +46,7 @@ std::string OpenErrorText(int error) {
 
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr int kWriteStallMs = 2000;
+constexpr const char* kWriteStallText = "it took no byte for 2 s";
 
 bool BaudConstant(std::uint32_t baud, speed_t& speed) {
     switch (baud) {
@@ -314,6 +315,7 @@ void SerialDevice::Drain() {
 
 bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
     if (m_fd < 0) {
+        m_errorText = "not open";
         return false;
     }
     std::size_t done = 0;
@@ -338,9 +340,13 @@ bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
             }
             if (ready > 0) {
                 m_gone = true;
+                m_errorText = "hung up";
+            } else {
+                m_errorText = ready < 0 ? std::strerror(errno) : kWriteStallText;
             }
             return false;
         }
+        m_errorText = put < 0 ? std::strerror(errno) : kWriteStallText;
         m_gone = true;
         return false;
     }

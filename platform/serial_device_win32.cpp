@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/serial_device.h"
+#include "platform/system_error.h"
 
 namespace quillon {
 
@@ -194,6 +195,7 @@ void SerialDevice::Drain() {
 
 bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
     if (!IsOpen()) {
+        m_errorText = "not open";
         return false;
     }
     std::size_t done = 0;
@@ -201,11 +203,13 @@ bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
         const DWORD part = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x10000000));
         DWORD put = 0;
         if (!::WriteFile(AsHandle(m_handle), bytes + done, part, &put, nullptr)) {
+            m_errorText = SystemErrorText(::GetLastError());
             m_gone = true;
             return false;
         }
         if (put == 0) {
-            return false;  // the write time-out passed without progress
+            m_errorText = "it took no byte for 2 s";  // the write time-out passed
+            return false;
         }
         done += put;
     }

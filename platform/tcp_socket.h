@@ -37,6 +37,9 @@ public:
     void WaitReadable(std::uint32_t timeoutMs);
     // True once the peer closed the connection or it failed; it stays so.
     bool IsGone() const { return m_gone; }
+    // Why it is gone, or why the last Send failed, in a few words ("the server closed the
+    // connection", "Connection reset by peer", ...); empty while it works.
+    const std::string& LostReason() const { return m_lostReason; }
 
 private:
 #ifdef _WIN32
@@ -45,6 +48,7 @@ private:
     int m_socket = -1;
 #endif
     bool m_gone = false;
+    std::string m_lostReason;
 };
 
 }  // namespace quillon

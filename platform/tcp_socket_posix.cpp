@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kStopPollMs = 20;
 constexpr int kSendStallMs = 2000;
+constexpr const char* kSendStallText = "the server took no byte for 2 s";
+constexpr const char* kClosedText = "the server closed the connection";
 
 std::string ErrorText(int error) {
     switch (error) {
@@ -75,6 +77,7 @@ void TcpSocket::Close() {
         m_socket = -1;
     }
     m_gone = false;
+    m_lostReason.clear();
 }
 
 std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
@@ -142,6 +145,9 @@ bool TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
     std::size_t sent = 0;
     while (sent < count) {
         if (m_socket < 0 || m_gone) {
+            if (m_lostReason.empty()) {
+                m_lostReason = "not connected";
+            }
             return false;
         }
         const ssize_t n = ::send(m_socket, bytes + sent, count - sent, MSG_NOSIGNAL);
@@ -157,6 +163,9 @@ bool TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
             if (::poll(&waiting, 1, kSendStallMs) > 0 && (waiting.revents & POLLOUT) != 0) {
                 continue;
             }
+            m_lostReason = kSendStallText;
+        } else {
+            m_lostReason = n < 0 ? ErrorText(errno) : kSendStallText;
         }
         m_gone = true;  // failed, or the peer took nothing for too long
         return false;
@@ -178,6 +187,7 @@ std::size_t TcpSocket::Receive(std::uint8_t* dest, std::size_t count) {
         }
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
             m_gone = true;  // closed by the peer, or failed
+            m_lostReason = n == 0 ? kClosedText : ErrorText(errno);
         }
         return 0;
     }

@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kStopPollMs = 20;
 constexpr int kSendStallMs = 2000;
+constexpr const char* kSendStallText = "the server took no byte for 2 s";
+constexpr const char* kClosedText = "the server closed the connection";
 constexpr std::uintptr_t kNoSocket = static_cast<std::uintptr_t>(INVALID_SOCKET);
 
 SOCKET AsSocket(std::uintptr_t socket) {
@@ -88,6 +90,7 @@ void TcpSocket::Close() {
         m_socket = kNoSocket;
     }
     m_gone = false;
+    m_lostReason.clear();
 }
 
 std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
@@ -156,6 +159,9 @@ bool TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
     std::size_t sent = 0;
     while (sent < count) {
         if (!IsOpen() || m_gone) {
+            if (m_lostReason.empty()) {
+                m_lostReason = "not connected";
+            }
             return false;
         }
         const int chunk = static_cast<int>(std::min<std::size_t>(count - sent, 1 << 20));
@@ -165,10 +171,11 @@ bool TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK &&
-            WaitFor(AsSocket(m_socket), true, kSendStallMs) > 0) {
+        const int error = n == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+        if (error == WSAEWOULDBLOCK && WaitFor(AsSocket(m_socket), true, kSendStallMs) > 0) {
             continue;
         }
+        m_lostReason = error == 0 || error == WSAEWOULDBLOCK ? kSendStallText : ErrorText(error);
         m_gone = true;
         return false;
     }
@@ -184,8 +191,10 @@ std::size_t TcpSocket::Receive(std::uint8_t* dest, std::size_t count) {
     if (n > 0) {
         return static_cast<std::size_t>(n);
     }
-    if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) {
+    const int error = n == 0 ? 0 : ::WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) {
         m_gone = true;
+        m_lostReason = n == 0 ? kClosedText : ErrorText(error);
     }
     return 0;
 }

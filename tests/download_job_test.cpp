@@ -188,6 +188,7 @@ protected:
     JobSession ScriptedSession(VirtualLine& line) const {
         JobSession session;
         session.channel = line.Open().channel;
+        session.port = "COM7";
         session.header = header;
         return session;
     }
@@ -217,8 +218,11 @@ TEST_F(DownloadJobTest, EachFrameAgainstEachAnswer) {
         std::string frames = "PPVVVVVF";
         std::optional<std::uint64_t> ms = {};
         StopAt stop = {};
+        std::optional<std::size_t> failWrite = {};  // the host's first write that fails
     };
     const auto noAnswer = FailureReason::kNoAnswer;
+    const auto lost = FailureReason::kLineLost;
+    const std::string lostLine = "COM7: the line was lost (Input/output error)";
     const auto error = FailureReason::kTargetError;
     const auto crc = FailureReason::kWrongCrc;
     const auto flash = FailureReason::kUnknownFlashType;
@@ -316,7 +320,13 @@ TEST_F(DownloadJobTest, EachFrameAgainstEachAnswer) {
          "Error F!", error, "PPVVVVVVF"},
         {"silent block: sent five times", {"--silent-from", "block@4"}, {}, 4, kNoResponse,
          noAnswer, "PPVVVV" + std::string(5, 'V'), 15000},
-        {"hang-up at a block", {"--hangup-at", "block@3"}, {}, 4, kNoResponse, noAnswer, "PPVVVV"},
+        // The block is sent again over a line that has gone.
+        {"hang-up at a block", {"--hangup-at", "block@3"}, {}, 4,
+         "COM7: the line was lost (hung up)", lost, "PPVVVV"},
+        // A failed write ends the job at once, with the port and the reason.
+        {"write fails at the first erase", {}, {}, 1, lostLine, lost, "", 0, {}, 0},
+        {"write fails at a block", {}, {}, 3, lostLine, lost, "PPV", 2, {}, 3},
+        {"write fails at the finalize", {}, {}, 5, lostLine, lost, "PPVVVVV", 2, {}, 7},
         // The finalize's answer.
         {"CRC error at the finalize", {"--crc-error-at", "finalize"}, {}, 5, "Wrong CRC!", crc},
         {"error at the finalize", {"--error-at", "finalize:Z"}, {}, 5, "Error Z!", error},
@@ -374,11 +384,17 @@ TEST_F(DownloadJobTest, EachFrameAgainstEachAnswer) {
             line = std::move(simLine);
             ASSERT_TRUE(RunInitialize(*line, session, monitorFile).succeeded());
         }
+        if (row.failWrite) {
+            line->FailWritesFrom(*row.failWrite, "Input/output error");
+        }
         const Download run = RunDownload(*line, session, Request(image), row.stop);
 
         Lines expected(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(row.keep));
         if (!row.line.empty()) {
             expected.push_back(row.line);
+        }
+        if (row.reason == lost) {
+            expected.push_back(kLineLostLine);
         }
         EXPECT_EQ(run.events.lines, expected);
         const JobResult result = run.events.result();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 #include <regex>
 #include <string>
@@ -199,9 +200,13 @@ TEST_F(InitializeJobTest, EachStageAgainstEachAnswer) {
         FailureReason reason = FailureReason::kNone;  // kNone: succeeded
         std::optional<std::uint64_t> ms = {};         // the virtual time the job takes
         StopAt stop = {};
-        std::optional<std::size_t> sent = {};  // the bytes the host sends
-        Lines debug = {};                      // partial answers the waits took
+        std::optional<std::size_t> sent = {};       // the bytes the host sends
+        Lines debug = {};                           // partial answers the waits took
+        std::optional<std::size_t> failWrite = {};  // the host's first write that fails
     };
+    const auto lost = FailureReason::kLineLost;
+    const std::string lostLine = kPort + ": the line was lost (Input/output error)";
+    const std::size_t level0 = static_cast<std::size_t>(spec.level0Length);
     const auto& m = spec.monitor;
     const std::size_t loaded = 1 + kLoaderBytes;  // the sync byte and the loader
     const auto inverted = [](std::uint8_t b) { return static_cast<std::uint8_t>(~b); };
@@ -294,6 +299,14 @@ TEST_F(InitializeJobTest, EachStageAgainstEachAnswer) {
          AfterWritten(loaded + 5 + kMonitorBytes)},
         {"stop while row g waits in silence", {"--silent-from", "monitor-started"}, {}, 7,
          kNoResponse, FailureReason::kNoAnswer, 1000, AfterWritten(loaded + 5 + kMonitorBytes)},
+        // A failed write ends the job at once, with the port and the reason.
+        {"write fails at the sync byte", {}, {}, 2, lostLine, lost, 0, {}, 0, {}, 0},
+        {"write fails in Level 0", {}, {}, 3, lostLine, lost, 0, {}, 1, {}, 1},
+        {"write fails in Level 1", {}, {}, 4, lostLine, lost, 0, {}, 1 + level0, {}, 1 + level0},
+        {"write fails at row a", {}, {}, 7, lostLine, lost, 0, {}, loaded, {}, loaded},
+        {"write fails at row e", {}, {}, 7, lostLine, lost, 0, {}, loaded + 4, {}, loaded + 4},
+        {"write fails at the first monitor byte", {}, {}, 7, lostLine, lost, 0, {}, loaded + 5, {},
+         loaded + 5},
     };
     // clang-format on
     // The rows of the monitor exchange: a wrong echo (scripted), silence and a hang-up of the
@@ -375,11 +388,17 @@ TEST_F(InitializeJobTest, EachStageAgainstEachAnswer) {
             line = std::move(sim);
         }
         JobSession session;
+        if (row.failWrite) {
+            line->FailWritesFrom(*row.failWrite, "Input/output error");
+        }
         const JobRecorder events = RunInitialize(*line, session, monitorFile, row.stop);
 
         Lines expected(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(row.keep));
         if (!row.line.empty()) {
             expected.push_back(row.line);
+        }
+        if (row.reason == lost) {
+            expected.push_back(kLineLostLine);
         }
         EXPECT_EQ(events.lines, expected);
         const JobResult result = events.result();
@@ -471,7 +490,11 @@ TEST_F(InitializeJobTest, EchoWindowAgainstEchoFaults) {
             EXPECT_GT(sent, fault.at);
             EXPECT_LE(sent, fault.at + window);
             if (expected.back() == kNoResponse) {
-                EXPECT_EQ(clock.NowMs(), 500u) << "the echo time-out from the byte's own write";
+                // The echo time-out from the moment the byte can have left the wire: behind at
+                // most the window's bytes before it, at the default 57600 baud.
+                const auto leftWire = static_cast<std::uint64_t>(std::ceil(window * 10e3 / 57600));
+                EXPECT_GE(clock.NowMs(), 500u);
+                EXPECT_LE(clock.NowMs(), 500u + (window == 1 ? 0 : leftWire));
             }
         }
         {
@@ -512,6 +535,38 @@ TEST_F(InitializeJobTest, EchoWindowAgainstEchoFaults) {
         EXPECT_EQ(events.result().outcome, JobOutcome::kAborted);
         EXPECT_EQ(stopped.Written().size(), before + events.progress.back().done)
             << "no byte after the stop";
+    }
+}
+
+// At 9600 baud a window of 512 bytes takes more than half a second to cross the wire: each
+// byte's echo time-out counts from the moment the byte can have left it, so a sound target
+// passes with any window, while an echo that never comes still fails 500 ms after its byte
+// left the wire.
+TEST_F(InitializeJobTest, EchoWindowAtALowBaudRate) {
+    const MonitorFileSpec big = MonitorFileSpec::VirtualTargetLike(kLoaderBytes, 1024);
+    const std::string file = dir.Write("big.h86", big.HexText());
+    const std::size_t firstData = 1 + kLoaderBytes + 5;  // the write of the first monitor bytes
+    for (const std::uint32_t window : {1u, 512u, 1024u}) {
+        for (const bool silent : {false, true}) {
+            SCOPED_TRACE("window " + std::to_string(window) + (silent ? ", silent" : ""));
+            VirtualClock clock;
+            SimLine line(
+                clock, big.HexText(),
+                SimOptions(silent ? std::vector<std::string>{"--silent-from", "monitor-data@600"}
+                                  : std::vector<std::string>{}));
+            ASSERT_TRUE(line.ok()) << line.error();
+            line.PaceAt(9600);
+            JobSession session;
+            JobRecorder events;
+            RunJob({InitializeRequest{file, window}, {kPort, BaudRate{9600}}, {}}, session,
+                   line.Opener(), clock, {}, events);
+            EXPECT_EQ(events.lines.back(), silent ? kNoResponse : "Monitor started!");
+            if (silent && window == 1024) {
+                // Byte 600 went out in the first write, behind 600 bytes of 1.04 ms each.
+                ASSERT_GT(line.writes().size(), firstData);
+                EXPECT_EQ(clock.NowMs(), line.writes()[firstData].atMs + 625 + 500);
+            }
+        }
     }
 }
 

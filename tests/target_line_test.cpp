@@ -109,17 +109,24 @@ TEST_F(TargetLineTest, DiscardInputDropsEverythingWaiting) {
     EXPECT_TRUE(events.debug.empty());
 }
 
+// Writes reach the far end as they were made; a failed write says why, and a byte-by-byte
+// stretch stops at it.
 TEST_F(TargetLineTest, WritesReachTheFarEndUnchanged) {
     const Bytes frame = {'P', '2', '0', '0', '6', '1', '2', '1'};
-    line.WriteBytes(frame.data(), frame.size());
+    EXPECT_TRUE(line.WriteBytes(frame.data(), frame.size()).ok);
     const Bytes loader = hex_text::Ascending(5, 0x80);
-    line.WriteEachByte(loader.data(), loader.size());
-    line.WriteEachByte(loader.data(), 0);  // an empty stretch sends nothing
+    EXPECT_TRUE(line.WriteEachByte(loader.data(), loader.size()).ok);
+    EXPECT_TRUE(line.WriteEachByte(loader.data(), 0).ok);  // an empty stretch sends nothing
     ASSERT_EQ(far.writes().size(), 1 + loader.size()) << "one write, then one per byte";
     EXPECT_EQ(far.writes()[0].bytes, frame);
     for (std::size_t i = 0; i < loader.size(); ++i) {
         EXPECT_EQ(far.writes()[i + 1].bytes, Bytes{loader[i]});
     }
+    far.FailWritesFrom(far.writes().size() + 2, "Input/output error");
+    const WriteResult failed = line.WriteEachByte(loader.data(), loader.size());
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.reason, "Input/output error");
+    EXPECT_EQ(far.writes().size(), 3 + loader.size()) << "nothing after the failed write";
 }
 
 // A line the far end hung up on: a wait ends at once, as a time-out; what had arrived before

@@ -1,5 +1,6 @@
 #include "tests/support/virtual_line.h"
 
+#include <cmath>
 #include <iterator>
 
 namespace quillon {
@@ -15,22 +16,35 @@ public:
         }
     }
 
-    bool Write(const std::uint8_t* bytes, std::size_t count) override {
+    WriteResult Write(const std::uint8_t* bytes, std::size_t count) override {
         if (m_line == nullptr) {
-            return false;
+            return {false, "hung up"};
         }
         VirtualLine& line = *m_line;
         line.TakeDue();
         if (m_line == nullptr) {
-            return false;  // hung up by now
+            return {false, "hung up"};  // by now
+        }
+        if (line.m_failWrites && line.m_writes.size() >= line.m_failWrites->first) {
+            return {false, line.m_failWrites->second};
         }
         Bytes written(bytes, bytes + count);
-        line.m_writes.push_back({line.m_clock.NowMs(), written});
-        line.Receive(written, line.m_clock.NowMs());
+        const std::uint64_t now = line.m_clock.NowMs();
+        line.m_writes.push_back({now, written});
+        if (line.m_byteUs == 0) {
+            line.Receive(written, now);
+        } else {
+            // Each byte reaches the far end once the bytes before it and itself have crossed.
+            for (const std::uint8_t byte : written) {
+                line.m_outFreeUs = std::max(line.m_outFreeUs, now * 1000.0) + line.m_byteUs;
+                line.Receive({byte},
+                             static_cast<std::uint64_t>(std::ceil(line.m_outFreeUs / 1000)));
+            }
+        }
         if (line.afterWrite) {
             line.afterWrite();
         }
-        return true;
+        return {};
     }
     std::size_t Queued() override {
         if (m_line != nullptr) {
@@ -90,7 +104,15 @@ Bytes VirtualLine::Written() const {
 }
 
 void VirtualLine::Send(std::uint64_t atMs, Bytes bytes) {
-    m_pending.emplace(atMs, Arrival{std::move(bytes), false});
+    if (m_byteUs == 0) {
+        m_pending.emplace(atMs, Arrival{std::move(bytes), false});
+        return;
+    }
+    for (const std::uint8_t byte : bytes) {
+        m_inFreeUs = std::max(m_inFreeUs, atMs * 1000.0) + m_byteUs;
+        m_pending.emplace(static_cast<std::uint64_t>(std::ceil(m_inFreeUs / 1000)),
+                          Arrival{{byte}, false});
+    }
 }
 
 void VirtualLine::HangUpAt(std::uint64_t atMs) {
@@ -142,6 +164,7 @@ void VirtualLine::Close(Channel& channel) {
     }
     m_channel = nullptr;
     m_pending.clear();
+    m_failWrites.reset();
     Closed(m_clock.NowMs());
 }
 

@@ -6,6 +6,9 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "link/byte_channel.h"
@@ -64,6 +67,16 @@ public:
     // Called after each write of the host (a test's way to act at a point of the exchange).
     std::function<void()> afterWrite;
 
+    // From the host's write number `write` (counted from the line's first) on, every write
+    // fails with `reason` and reaches nobody, as on a line whose adapter was pulled, until the
+    // host closes its opening.
+    void FailWritesFrom(std::size_t write, std::string reason) {
+        m_failWrites.emplace(write, std::move(reason));
+    }
+    // Paces the line at `baud`, 10 bits a byte, both ways: a byte arrives once the bytes
+    // before it on its way and itself have crossed the wire.
+    void PaceAt(std::uint32_t baud) { m_byteUs = 1.0e7 / baud; }
+
 protected:
     // The far end's side: the host wrote `bytes` at `nowMs`, or closed its opening.
     virtual void Receive(const Bytes& bytes, std::uint64_t nowMs) = 0;
@@ -96,6 +109,10 @@ private:
     Channel* m_channel = nullptr;                     // the opening held now
     std::vector<Write> m_writes;
     int m_openings = 0;
+    std::optional<std::pair<std::size_t, std::string>> m_failWrites;
+    double m_byteUs = 0;     // a byte's wire time; 0: not paced
+    double m_outFreeUs = 0;  // when the host's bytes have all crossed
+    double m_inFreeUs = 0;   // when the far end's bytes have all crossed
 };
 
 // A far end played by the test: `respond` answers each write of the host with parts, each
