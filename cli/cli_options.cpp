@@ -90,6 +90,14 @@ std::string CliUsageText() {
            "                        them once their boards are done), or with =replug for its\n"
            "                        port to disappear and come back. SIGINT or SIGTERM aborts\n"
            "                        the boards in work and ends with the totals\n"
+           "      --station-silence S\n"
+           "                        end a station whose program has reported nothing for S\n"
+           "                        seconds (stopped, or stuck in a wedged driver): its board\n"
+           "                        fails, and its record line says so (default " +
+           std::to_string(kDefaultStationSilenceSeconds) +
+           ": a job's\n"
+           "                        longest time-out and a margin; below 10 sound stations\n"
+           "                        end in their longest waits)\n"
            "      --list-ports      print \"portName<TAB>friendlyName\" per port, exit 0\n"
            "      --list-targets    print \"displayName<TAB>path\" per monitor file, exit 0\n"
            "  -h, --help            print this text, exit 0\n"
@@ -250,6 +258,17 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                  return false;
              }
              options.echoWindow = static_cast<std::uint32_t>(window);
+             return true;
+         }},
+        {"--station-silence", "", Value::kRequired,
+         [&options](const std::string& value, std::string& error) {
+             char* end = nullptr;
+             const long seconds = std::strtol(value.c_str(), &end, 10);
+             if (value.empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+                 error = "--station-silence needs seconds from 1 to 86400, not '" + value + "'";
+                 return false;
+             }
+             options.stationSilenceSeconds = static_cast<std::uint32_t>(seconds);
              return true;
          }},
         {"--list-ports", "", Value::kNone, flag(options.listPorts)},

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/line_settings.h"
 #include "platform/baud_rate.h"
 #include "serial_numbers/serial_patch.h"
 
@@ -16,6 +17,11 @@ enum class RepeatMode {
     kEnter,   // the next boards when the operator presses Enter
     kReplug,  // the next board when the station's port has gone and come back
 };
+
+// How long a station's program may report nothing before the production run ends it: the
+// longest time-out of its jobs (opening a network port takes less) and a margin for a machine
+// under load.
+inline constexpr std::uint32_t kDefaultStationSilenceSeconds = Timeouts{}.LongestMs() / 1000 + 20;
 
 // What the command line asks for.
 struct CliOptions {
@@ -36,6 +42,8 @@ struct CliOptions {
     std::string image;
     std::string record;  // the production record file (JSON Lines), empty: none
     RepeatMode repeat = RepeatMode::kOnce;
+    // A station whose program has reported nothing for this long is ended (--station-silence).
+    std::uint32_t stationSilenceSeconds = kDefaultStationSilenceSeconds;
     // Set only in the program a production run starts for one board of one station: that
     // board's number (its record line carries it) and events instead of a log on stdout.
     int stationBoard = 0;

@@ -1,5 +1,6 @@
 #include "cli/cli_runner.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -55,6 +56,31 @@ private:
     std::optional<JobResult> m_result;
 };
 
+// The jobs' clock. A job reads its clock at every step and in every wait, and no wait of it is
+// longer than its longest time-out: each read a second or more after the last tells the
+// production run (in a station's program) that the job still goes on. A job stuck in the
+// system (a wedged driver) reads it no more and falls silent, as a stopped program does.
+class ReportingClock : public Clock {
+public:
+    explicit ReportingClock(CliConsole& console) : m_console(console) {}
+
+    std::uint64_t NowMs() override {
+        const std::uint64_t now = m_clock.NowMs();
+        if (now - m_reportedMs.load() >= kAliveIntervalMs) {
+            m_reportedMs = now;
+            m_console.Event({StationEventKind::kAlive, {}});
+        }
+        return now;
+    }
+    void SleepUntilMs(std::uint64_t ms) override { m_clock.SleepUntilMs(ms); }
+
+private:
+    static constexpr std::uint64_t kAliveIntervalMs = 1000;
+    CliConsole& m_console;
+    SteadyClock m_clock;
+    std::atomic<std::uint64_t> m_reportedMs{0};
+};
+
 struct JobRun {
     JobResult result;
     double seconds = 0;
@@ -90,7 +116,8 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile,
             const AbortRequested& abortRequested, BoardOutcome& outcome,
             const std::function<void()>& onDownloadStart) {
     outcome = BoardOutcome{};
-    JobRunner runner;
+    ReportingClock clock(console);
+    JobRunner runner(clock);
     JobRequest request;
     request.line = {options.port, options.baud};
     request.job = InitializeRequest{monitorFile, options.echoWindow};

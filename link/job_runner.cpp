@@ -5,12 +5,18 @@
 namespace quillon {
 
 JobRunner::JobRunner()
-    : m_opener([this](const LineSettings& line) {
-          // A network connect that still waits ends on the job's stop request too.
-          return OpenPortChannel(line, [this] { return m_jobStop.stop_requested(); });
-      }),
+    : m_opener(PortOpener()),
       m_steadyClock(std::make_unique<SteadyClock>()),
       m_clock(*m_steadyClock) {}
+
+JobRunner::JobRunner(Clock& clock) : m_opener(PortOpener()), m_clock(clock) {}
+
+ChannelOpener JobRunner::PortOpener() {
+    return [this](const LineSettings& line) {
+        // A network connect that still waits ends on the job's stop request too.
+        return OpenPortChannel(line, [this] { return m_jobStop.stop_requested(); });
+    };
+}
 
 JobRunner::JobRunner(ChannelOpener opener, Clock& clock)
     : m_opener(std::move(opener)), m_clock(clock) {}

@@ -21,6 +21,8 @@ public:
     // Jobs on the ports their names lead to (local serial ports, network ports) and the
     // system's clock.
     JobRunner();
+    // The same, timed by `clock` (which must outlive the runner).
+    explicit JobRunner(Clock& clock);
     // Jobs on the lines `opener` opens, timed by `clock` (which must outlive the runner).
     JobRunner(ChannelOpener opener, Clock& clock);
     // Asks a job still running to stop, waits for its end and closes the line.
@@ -37,6 +39,9 @@ public:
     void Wait();
 
 private:
+    // Opens the ports that job requests name: local serial ports and network ports.
+    ChannelOpener PortOpener();
+
     ChannelOpener m_opener;
     std::unique_ptr<SteadyClock> m_steadyClock;  // when no clock was given
     Clock& m_clock;

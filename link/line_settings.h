@@ -26,6 +26,16 @@ struct Timeouts {
     // After a block was sent again, the line counts as settled once nothing arrived for this
     // long: time for the target to take a block, program it and answer.
     std::uint32_t settleQuietMs = 500;
+
+    // The longest of them: the longest a job waits without a step of its own.
+    constexpr std::uint32_t LongestMs() const {
+        std::uint32_t longest = 0;
+        for (const std::uint32_t ms :
+             {handshakeMs, ramTestMs, echoMs, eraseAnswerMs, eraseDoneMs, blockMs, settleQuietMs}) {
+            longest = ms > longest ? ms : longest;
+        }
+        return longest;
+    }
 };
 
 }  // namespace quillon

@@ -586,7 +586,8 @@ TEST(CliProductionTest, StationEventsRoundTrip) {
     std::vector<StationEvent> events = {{StationEventKind::kLine, "Erasing sector 0!"},
                                         {StationEventKind::kAppend, "*"},
                                         {StationEventKind::kMessage, "a\\b\nc\r\td\\n"},
-                                        {StationEventKind::kFlashedDigest, std::string(64, 'f')}};
+                                        {StationEventKind::kFlashedDigest, std::string(64, 'f')},
+                                        {StationEventKind::kAlive, ""}};
     StationEvent progress{StationEventKind::kProgress, {}};
     progress.phase = ProgressPhase::kProgramming;
     progress.done = 4096;
@@ -1143,6 +1144,43 @@ TEST(CliProductionTest, EveryBoardStartedGetsOneTrueLine) {
                 << result.err;
         }
     }
+}
+
+// A station's program that stops answering (SIGSTOP) is ended once it has been silent for
+// --station-silence, and reaped; its board fails with a line that says so, and q ends the run
+// instead of leaving it waiting for that board. The other station's board is not touched.
+TEST(CliProductionTest, AStationThatStopsAnsweringIsEnded) {
+    Terminal terminal;
+    TempDir dir;
+    const std::string record = (dir.path() / "record.jsonl").string();
+    Sim a({"--program-ms", "20"});
+    Sim b({"--program-ms", "20"});
+    int stopped = 0;
+    ProcessOptions options;
+    options.stdinFrom = terminal.name();
+    options.timeoutMs = 60000;
+    options.onOutput = [&](const std::string& out, int pid) {
+        if (stopped == 0 && out.find(b.port() + ": Erasing sector 1!") != std::string::npos) {
+            const std::vector<int> children = ChildrenOf(pid, b.port());
+            ASSERT_EQ(children.size(), 1u);
+            stopped = children.front();
+            kill(stopped, SIGSTOP);
+            terminal.Type("q\n");
+        }
+    };
+    const ProcessResult result =
+        Cli({"-p", a.port() + "," + b.port(), "-t", "Virtual Target", "--repeat",
+             "--station-silence", "3", "--record", record, kDemo},
+            options);
+    ASSERT_NE(stopped, 0);
+    EXPECT_EQ(kill(stopped, 0), -1) << "the stopped program was left behind";
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    const std::string silent = "station program stopped answering (silent for 3 s)";
+    std::vector<std::string> expected = {a.port() + "|1|ok|None", b.port() + "|1|failed|" + silent};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(RecordResults(record), Lines(expected));
+    EXPECT_NE(result.err.find(b.port() + ": quillon-cli: " + silent), std::string::npos)
+        << result.err;
 }
 
 // The image is read once, before the target is touched: a file replaced while the run goes on

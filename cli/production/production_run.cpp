@@ -45,7 +45,8 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
     : m_options(options),
       m_program(ExecutablePathToRestart()),
       m_monitorFile(setup.monitorFile),
-      m_display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal) {
+      m_display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal),
+      m_silenceLimit(std::chrono::seconds(options.stationSilenceSeconds)) {
     if (!options.record.empty()) {
         m_record.file = &setup.record;
         m_record.path = options.record;
@@ -295,6 +296,9 @@ int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutCl
             AnyIn(StationState::kSettling)) {
             timeout = timeout < 0 ? kReplugPollMs : std::min(timeout, kReplugPollMs);
         }
+        if (const int silence = MsUntilSilence(); silence >= 0) {
+            timeout = timeout < 0 ? silence : std::min(timeout, silence);
+        }
         m_waiter->Wait(running, timeout);
         TakeStopRequests();
         TakeOperatorInput();
@@ -303,6 +307,7 @@ int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutCl
                 AfterBoard(*station);
             }
         }
+        EndSilentStations();
         WatchPorts();
     }
     int status = Finish();
@@ -313,6 +318,33 @@ int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutCl
         status = status == kExitSuccess ? kExitJobFailed : status;
     }
     return status;
+}
+
+int ProductionRun::MsUntilSilence() const {
+    int earliest = -1;
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& station : m_stations) {
+        if (!station->process().Running() || station->silenced()) {
+            continue;  // no program, or killed already: its end comes as its output's end
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(station->lastReport() +
+                                                                       m_silenceLimit - now)
+                              .count();
+        const int ms = static_cast<int>(std::clamp<long long>(left, 0, 86400000LL)) + 1;
+        earliest = earliest < 0 ? ms : std::min(earliest, ms);
+    }
+    return earliest;
+}
+
+void ProductionRun::EndSilentStations() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& station : m_stations) {
+        // Its output was read just before: a program that reported nothing for so long has
+        // stopped (SIGSTOP) or is stuck in the system, and would hold the run for ever.
+        if (station->process().Running() && now - station->lastReport() > m_silenceLimit) {
+            station->EndSilent(m_options.stationSilenceSeconds, m_display);
+        }
+    }
 }
 
 int ProductionRun::Finish() {

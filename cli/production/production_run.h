@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -54,6 +55,11 @@ private:
     void TakeOperatorInput();
     // Stations waiting for their port to go, to come back, or to settle.
     void WatchPorts();
+    // Milliseconds until the first running station has been silent for too long; -1: none
+    // runs.
+    int MsUntilSilence() const;
+    // Ends the programs that have reported nothing for too long.
+    void EndSilentStations();
     int Finish();
 
     const CliOptions& m_options;
@@ -61,6 +67,7 @@ private:
     const std::string m_monitorFile;
     RecordSetup m_record;
     StationDisplay m_display;
+    std::chrono::steady_clock::duration m_silenceLimit;
     std::vector<std::unique_ptr<Station>> m_stations;
     std::unique_ptr<WaitSet> m_waiter;
     bool m_abortRequested = false;

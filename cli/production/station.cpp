@@ -36,11 +36,16 @@ void Station::BeginBoard() {
     m_result.reset();
     m_progress.reset();
     m_startFailure.clear();
+    m_lastReport = m_boardStart;
+    m_silentFailure.clear();
 }
 
 bool Station::OnOutput(bool abortRequested, StationDisplay& display) {
     std::vector<std::string> lines;
     const bool more = m_process.Read(lines);
+    if (!lines.empty()) {
+        m_lastReport = std::chrono::steady_clock::now();
+    }
     for (const std::string& line : lines) {
         StationEvent event;
         if (DecodeStationEvent(line, event)) {
@@ -98,6 +103,8 @@ void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
         case StationEventKind::kResult:
             m_result = event;
             break;
+        case StationEventKind::kAlive:
+            break;  // counts as a report, nothing more
     }
 }
 
@@ -155,7 +162,9 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
     } else {
         // The program ended before its result: killed (the OOM killer, kill -KILL, a crash)
         // or ended by the run's second stop request. Its line may have landed just before.
-        if (exitStatus > 128) {
+        if (!m_silentFailure.empty()) {
+            failure = m_silentFailure;
+        } else if (exitStatus > 128) {
             failure = "station program ended by signal " + std::to_string(exitStatus - 128);
         } else if (!m_lastMessage.empty()) {
             failure = m_lastMessage;
@@ -212,6 +221,16 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
     }
     m_progress.reset();
     m_state = StationState::kEnded;  // until the run says what comes next
+}
+
+void Station::EndSilent(std::uint32_t seconds, StationDisplay& display) {
+    if (!m_silentFailure.empty()) {
+        return;  // killed already; its end is on the way
+    }
+    m_silentFailure =
+        "station program stopped answering (silent for " + std::to_string(seconds) + " s)";
+    display.Message(m_index, "quillon-cli: " + m_silentFailure);
+    m_process.Kill();
 }
 
 void Station::Refuse(const std::string& why, StationDisplay& display) {

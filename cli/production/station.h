@@ -70,6 +70,14 @@ public:
     // the board; `abortRequested`: the run asked it to stop. Returns true when the board ended.
     bool OnOutput(bool abortRequested, StationDisplay& display);
 
+    // When its program last reported anything (or its board began).
+    std::chrono::steady_clock::time_point lastReport() const { return m_lastReport; }
+    // Ends the board's program, which has reported nothing for `seconds`: it is killed, and
+    // its board ends (with its line in the record) once its output has ended.
+    void EndSilent(std::uint32_t seconds, StationDisplay& display);
+    // True once EndSilent ended its program.
+    bool silenced() const { return !m_silentFailure.empty(); }
+
     // Ends the station before its next board: its port is another station's device.
     void Refuse(const std::string& why, StationDisplay& display);
     bool refused() const { return m_refused; }
@@ -114,6 +122,8 @@ private:
     std::optional<StationEvent> m_result;          // the program's own result
     std::optional<StationEvent> m_progress;
     std::string m_startFailure;  // why the program could not even start
+    std::chrono::steady_clock::time_point m_lastReport;
+    std::string m_silentFailure;  // why the run killed the program: it stopped answering
 };
 
 }  // namespace quillon

@@ -98,6 +98,7 @@ bool DecodeStationEvent(const std::string& line, StationEvent& event) {
         case StationEventKind::kFlashedDigest:
         case StationEventKind::kDownloadStart:
         case StationEventKind::kUnwrittenRecord:
+        case StationEventKind::kAlive:
             return Unescape(rest, event.text);
         case StationEventKind::kProgress: {
             const std::size_t a = rest.find('\t');
