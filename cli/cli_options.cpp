@@ -281,6 +281,17 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         {"--serial-list", "", Value::kRequired, text(options.serial.list)},
         {"--station-serial", "", Value::kRequired,
          number(options.serial.stationNumber, "--station-serial")},
+        {"--station-image", "", Value::kRequired, text(options.stationImage)},
+        {"--station-image-sha256", "", Value::kRequired,
+         [&options](const std::string& value, std::string& error) {
+             options.stationImageSha256 = value;
+             if (value.size() != 64 || value.find_first_not_of("0123456789abcdef") != value.npos) {
+                 error =
+                     "--station-image-sha256 needs 64 lower-case hex digits, not '" + value + "'";
+                 return false;
+             }
+             return true;
+         }},
     };
     std::vector<std::string> positional;
     if (!ParseOptions(args, table, OptionWording{}, positional, error)) {
@@ -320,6 +331,13 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     options.port = options.ports.front();
     if (options.stationBoard != 0 && options.ports.size() != 1) {
         error = "--station-board goes with one port";
+        return false;
+    }
+    if (options.stationImage.empty() != options.stationImageSha256.empty() ||
+        (!options.stationImage.empty() && (options.stationBoard == 0 || options.initOnly))) {
+        error =
+            "--station-image and --station-image-sha256 go together, with --station-board "
+            "and an IMAGE";
         return false;
     }
     if (options.target.empty() == options.monitorFile.empty()) {

@@ -47,6 +47,10 @@ struct CliOptions {
     // Set only in the program a production run starts for one board of one station: that
     // board's number (its record line carries it) and events instead of a log on stdout.
     int stationBoard = 0;
+    // Also only there: the run's private copy of the image file's bytes as the run read them,
+    // which the board gets (`image` stays the user's name for the record), and their digest.
+    std::string stationImage;
+    std::string stationImageSha256;
 
     // A serial number in every board (--serial-*): where and how it goes into the image, as
     // given and as checked, and where the numbers come from.

@@ -1,7 +1,10 @@
 #include "cli/run_setup.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "cli/target_choice.h"
@@ -53,27 +56,94 @@ int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& target
     return kExitSuccess;
 }
 
+namespace {
+
+// The production run's copy of the image file as it reads it, for its stations: a file in a
+// folder of the run's own. Says on stderr why it cannot be made or written.
+class StationImageCopy {
+public:
+    // False when the folder or the file cannot be made.
+    bool Open(RunSetup& setup) {
+        std::string error;
+        if (!setup.stationFolder.Create("quillon-run-", error)) {
+            return Failed(error);
+        }
+        setup.stationImage = Utf8FromPath(PathFromUtf8(setup.stationFolder.path()) / "image.hex");
+        m_file.open(PathFromUtf8(setup.stationImage), std::ios::binary | std::ios::trunc);
+        return m_file ? true : Failed(setup.stationImage + ": " + std::strerror(errno));
+    }
+    void Write(const std::uint8_t* bytes, std::size_t count) {
+        if (m_file && !m_file.write(reinterpret_cast<const char*>(bytes),
+                                    static_cast<std::streamsize>(count))) {
+            m_error = std::strerror(errno);
+        }
+    }
+    // False when a byte did not reach the copy.
+    bool Close(const RunSetup& setup) {
+        m_file.close();
+        if (m_file.fail() && m_error.empty()) {
+            m_error = std::strerror(errno);
+        }
+        return m_error.empty() ? true : Failed(setup.stationImage + ": " + m_error);
+    }
+
+private:
+    static bool Failed(const std::string& why) {
+        std::fprintf(stderr, "quillon-cli: the image cannot be handed to the stations (%s)\n",
+                     EscapeForTerminal(why, false).c_str());
+        return false;
+    }
+
+    std::ofstream m_file;
+    std::string m_error;
+};
+
+}  // namespace
+
 int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequested& abortRequested,
               RunSetup& setup) {
     if (options.image.empty() || options.initOnly) {
         return kExitSuccess;
     }
-    HexReadResult read = ReadHexFile(options.image, abortRequested);
+    StationImageCopy copy;
+    const bool copying = options.RunsStations();
+    if (copying && !copy.Open(setup)) {
+        return kExitJobFailed;
+    }
+    // A station's program reads the run's copy: the bytes the run read and checked.
+    const std::string& path = options.stationImage.empty() ? options.image : options.stationImage;
+    HexReadResult read =
+        ReadHexFile(path, abortRequested,
+                    copying ? RawBytesSink([&copy](const std::uint8_t* bytes, std::size_t count) {
+                        copy.Write(bytes, count);
+                    })
+                            : RawBytesSink());
     for (const std::string& text : read.Messages()) {
-        console.ReaderMessage(options.image, text);
+        console.ReaderMessage(path, text);
     }
     std::string failure;
     int status = kExitSuccess;
     if (!read.ok()) {
         status = read.error->kind == HexErrorKind::kAborted ? kExitAborted : kExitJobFailed;
         failure = read.error->kind == HexErrorKind::kAborted ? kAbortedLine : read.error->text;
+    } else if (!options.stationImageSha256.empty() && read.sha256 != options.stationImageSha256) {
+        // Changed since the run read it (by this user: nobody else may enter its folder).
+        failure = "the image " + EscapeForTerminal(path, false) + " has the SHA-256 " +
+                  read.sha256 + ", not the run's " + options.stationImageSha256;
+        console.Message("quillon-cli: " + failure);
+        status = kExitJobFailed;
     } else if (!read.image.HoldsAnyData() && !options.eraseAll) {
         console.Message(DownloadJob::kNoDataLine);
         status = kExitJobFailed;
         failure = DownloadJob::kNoDataLine;
     }
+    if (copying && status == kExitSuccess && !copy.Close(setup)) {
+        return kExitJobFailed;
+    }
+    // Every board of a run names the digest of the bytes the run read.
+    setup.imageSha256 =
+        options.stationImageSha256.empty() ? read.sha256 : options.stationImageSha256;
     if (status == kExitSuccess) {
-        setup.imageSha256 = read.sha256;
         setup.image = std::make_shared<const HexImage>(std::move(read.image));
         return kExitSuccess;
     }

@@ -9,6 +9,7 @@
 #include "image/hex_image.h"
 #include "image/target_folders.h"
 #include "platform/append_only_file.h"
+#include "platform/private_folder.h"
 #include "serial_numbers/serial_source.h"
 
 namespace quillon {
@@ -21,6 +22,10 @@ struct RunSetup {
     AppendOnlyFile record;   // open when --record was given
     std::shared_ptr<const HexImage> image;
     std::string imageSha256;  // of every byte of the image file that was read
+    // A production run's copy of those very bytes, for its stations' programs, in a folder of
+    // its own that only this user may enter; both go when the run ends.
+    PrivateFolder stationFolder;
+    std::string stationImage;
     // A station's board whose image went bad after the run checked it: it fails, with its line
     // in the record, instead of ending the program without one.
     int pendingStatus = kExitSuccess;
@@ -37,8 +42,10 @@ int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& target
 
 // Reads the image, unless the run initializes only: a file that is no image is said at once, in
 // the file reader's own words, instead of after the whole Initialize; what Start Download
-// programs and the digest the record names are those very bytes. A production run reads it to
-// check it for all boards; each station's program reads it again for its board. Returns
+// programs and the digest the record names are those very bytes. A production run reads the
+// file once for all its boards and keeps a private copy of the bytes it read; each station's
+// program reads that copy and refuses it unless its digest is the run's, so that every board
+// gets the image the run checked, however the file changes during a shift. Returns
 // kExitSuccess, or the status to end with.
 int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequested& abortRequested,
               RunSetup& setup);

@@ -35,8 +35,8 @@ bool WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& con
     line.monitorFile = setup.monitorFile;
     if (!options.initOnly) {
         line.image = options.image;
-        if (setup.image) {
-            line.imageSha256 = setup.imageSha256;
+        if (!setup.imageSha256.empty()) {
+            line.imageSha256 = setup.imageSha256;  // in a station's program the run's
         }
     }
     line.flashedSha256 = board.flashedSha256;
@@ -109,12 +109,9 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
             }
         }
     }
-    if (setup.image) {
-        console.Event({StationEventKind::kImageDigest, setup.imageSha256});
-        if (status == kExitSuccess) {
-            board.flashedSha256 = DownloadJob::ProgrammedSha256(*board.image);
-            console.Event({StationEventKind::kFlashedDigest, *board.flashedSha256});
-        }
+    if (setup.image && status == kExitSuccess) {
+        board.flashedSha256 = DownloadJob::ProgrammedSha256(*board.image);
+        console.Event({StationEventKind::kFlashedDigest, *board.flashedSha256});
     }
     if (status == kExitSuccess) {
         status = RunJobs(options, setup.monitorFile, board.image, console, abortRequested, outcome,

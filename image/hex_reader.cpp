@@ -95,7 +95,7 @@ enum class Fetch { kOk, kFailed, kEndOfFile, kAborted };
 class HexReader {
 public:
     explicit HexReader(const StopCheck& stop) : m_stop(stop) {}
-    HexReadResult Load(const std::string& path);
+    HexReadResult Load(const std::string& path, const RawBytesSink& copy);
 
 private:
     // Zeroes the chunk buffer and reads the next chunk into it.
@@ -402,7 +402,7 @@ bool HexReader::ApplyRecord(std::uint8_t type, std::uint16_t address, int count)
     }
 }
 
-HexReadResult HexReader::Load(const std::string& path) {
+HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy) {
     std::error_code error;
     const auto status = std::filesystem::status(PathFromUtf8(path), error);
     if (error || status.type() == std::filesystem::file_type::not_found) {
@@ -421,8 +421,12 @@ HexReadResult HexReader::Load(const std::string& path) {
     // The digest is of exactly the bytes this read decodes: a file replaced meanwhile cannot
     // lend its digest to another file's image.
     Sha256 digest;
-    m_file.ObserveRawBytes(
-        [&digest](const std::uint8_t* bytes, std::size_t count) { digest.Update(bytes, count); });
+    m_file.ObserveRawBytes([&digest, &copy](const std::uint8_t* bytes, std::size_t count) {
+        digest.Update(bytes, count);
+        if (copy) {
+            copy(bytes, count);
+        }
+    });
     const Fetch first = ReadChunk(kMsgFileEmpty);
     if (first != Fetch::kOk) {
         Failed(first == Fetch::kEndOfFile ? HexErrorKind::kEmpty
@@ -460,10 +464,11 @@ std::vector<std::string> HexReadResult::Messages() const {
     return messages;
 }
 
-HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop) {
+HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop,
+                          const RawBytesSink& copy) {
     // The reader's state (chunk and record buffers included) lives only while the read runs.
     auto reader = std::make_unique<HexReader>(stop);
-    return reader->Load(path);
+    return reader->Load(path, copy);
 }
 
 }  // namespace quillon

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -51,12 +53,17 @@ struct HexReadResult {
 // True when the caller wants a read (or a job) to end.
 using StopCheck = std::function<bool()>;
 
+// Takes every byte of a file as a read takes it, untranslated (to copy the file as read).
+using RawBytesSink = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
+
 // Reads the file at `path` (UTF-8) once, from its first byte to its last. Only a regular file
 // (after following links) is read: anything else (a device, a FIFO, a directory) is refused
 // as a file that cannot be opened, and opening never blocks. A file in which no record mark is
 // found at all is no image. The file is decoded in chunks of at most 512 characters, so the
 // reader's own memory does not depend on the file's size. When `stop` says so, the read ends
-// before its next chunk with a kAborted error and no text.
-HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop = {});
+// before its next chunk with a kAborted error and no text. `copy`, when given, gets every
+// byte the read takes, in order: the very bytes the image and the digest come from.
+HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop = {},
+                          const RawBytesSink& copy = {});
 
 }  // namespace quillon

@@ -1223,6 +1223,63 @@ TEST(CliTest, AFileReplacedDuringTheRunIsNeitherFlashedNorRecorded) {
     }
 }
 
+// A production run reads the image file once: a file replaced during the shift reaches no
+// board after it, and every board's line names the digest of the bytes the run read. A
+// station's program refuses a copy whose digest is not the run's, naming both.
+TEST(CliProductionTest, EveryBoardOfARunGetsTheImageTheRunRead) {
+    Sim reference;
+    ASSERT_EQ(Cli({"-p", reference.port(), "-t", "Virtual Target", kDemo}).exitCode, 0);
+    const std::string flashed = ProgrammedSectors(reference.Report());
+    std::ifstream demo(kDemo);
+    const std::string demoText((std::istreambuf_iterator<char>(demo)), {});
+    std::string demoSha;
+    ASSERT_TRUE(Sha256OfFile(kDemo, demoSha));
+    TempDir dir;
+    const std::string image = dir.Write("image.hex", demoText);
+    const std::string record = (dir.path() / "record.jsonl").string();
+    Terminal terminal;
+    Sim sim;
+    int step = 0;
+    ProcessOptions options;
+    options.stdinFrom = terminal.name();
+    options.timeoutMs = 60000;
+    options.onOutput = [&](const std::string& out, int) {
+        if (step == 0 && out.find(": board 1: ok") != std::string::npos) {
+            step = 1;
+            dir.Write("image.hex", ":0400000001020304F2\n:00000001FF\n");  // a new build
+            terminal.Type("\n");
+        } else if (step == 1 && out.find(": board 2: ok") != std::string::npos) {
+            step = 2;
+            terminal.Type("q\n");
+        }
+    };
+    const ProcessResult result = Cli(
+        {"-p", sim.port(), "-t", "Virtual Target", "--repeat", "--record", record, image}, options);
+    EXPECT_EQ(step, 2);
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(ProgrammedSectors(sim.Report()), flashed);
+    std::ifstream in(record);
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) {
+        EXPECT_NE(line.find("\"imageSha256\": \"" + demoSha + "\""), std::string::npos) << line;
+        EXPECT_NE(line.find("\"image\": \"" + image + "\""), std::string::npos) << line;
+    }
+    EXPECT_EQ(lines, 2);
+
+    const std::string runs(64, '0');
+    ProcessOptions station;
+    station.stdinFrom = terminal.name();  // its run's pipe: an input that ends is an abort
+    const ProcessResult refused =
+        Cli({"--station-board", "1", "-p", sim.port(), "-t", "Virtual Target", "--station-image",
+             kDemo, "--station-image-sha256", runs, "--", image},
+            station);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.out.find("R\t1\tthe image " + kDemo + " has the SHA-256 " + demoSha +
+                               ", not the run's " + runs + "\n"),
+              std::string::npos)
+        << refused.out;
+}
+
 // A single run: a hang-up aborts it like SIGTERM; with stdout and stderr in one place (as with
 // `>log 2>&1`) no line is ever joined to another.
 TEST(CliTest, TheRecordAndTheLogSayWhyAndLoseNoLine) {

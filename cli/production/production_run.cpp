@@ -45,6 +45,8 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
     : m_options(options),
       m_program(ExecutablePathToRestart()),
       m_monitorFile(setup.monitorFile),
+      m_stationImage(setup.stationImage),
+      m_imageSha256(setup.imageSha256),
       m_display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal),
       m_silenceLimit(std::chrono::seconds(options.stationSilenceSeconds)) {
     if (!options.record.empty()) {
@@ -55,6 +57,7 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
         m_record.monitorFile = setup.monitorFile;
         if (!options.initOnly) {
             m_record.image = options.image;
+            m_record.imageSha256 = setup.imageSha256;
         }
         m_record.eraseAll = options.eraseAll;
         if (options.serial.patch) {
@@ -90,7 +93,9 @@ std::vector<std::string> ProductionRun::ArgvForBoard(
     if (m_options.initOnly) {
         argv.push_back("--init-only");
     } else {
-        argv.insert(argv.end(), {"--", m_options.image});
+        // The board gets the bytes the run read; the record names the user's file.
+        argv.insert(argv.end(), {"--station-image", m_stationImage, "--station-image-sha256",
+                                 m_imageSha256, "--", m_options.image});
     }
     return argv;
 }

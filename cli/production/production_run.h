@@ -65,6 +65,8 @@ private:
     const CliOptions& m_options;
     const std::string m_program;
     const std::string m_monitorFile;
+    const std::string m_stationImage;  // the run's copy of the image file, and its digest
+    const std::string m_imageSha256;
     RecordSetup m_record;
     StationDisplay m_display;
     std::chrono::steady_clock::duration m_silenceLimit;

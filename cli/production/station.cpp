@@ -29,7 +29,6 @@ void Station::BeginBoard() {
     m_openLine.reset();
     m_lastLine.clear();
     m_lastMessage.clear();
-    m_imageDigest.reset();
     m_flashedDigest.reset();
     m_serialNumber.reset();
     m_unwrittenRecord.reset();
@@ -87,9 +86,6 @@ void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
             break;
         case StationEventKind::kProgress:
             m_progress = event;
-            break;
-        case StationEventKind::kImageDigest:
-            m_imageDigest = event.text;
             break;
         case StationEventKind::kFlashedDigest:
             m_flashedDigest = event.text;
@@ -190,7 +186,7 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
         line.monitorFile = m_record.monitorFile;
         line.image = m_record.image;
         if (m_record.image) {
-            line.imageSha256 = m_imageDigest;
+            line.imageSha256 = m_record.imageSha256;  // the run's, which its board got
             line.flashedSha256 = m_flashedDigest;
         }
         if (m_serialNumber) {

@@ -33,6 +33,7 @@ struct RecordSetup {
     std::string target;
     std::string monitorFile;
     std::optional<std::string> image;  // none with --init-only
+    std::string imageSha256;           // of the bytes the run read, which every board gets
     bool eraseAll = false;
     std::optional<std::string> serialAt;  // with serial numbers: where they go
 };
@@ -115,7 +116,6 @@ private:
     std::optional<std::string> m_openLine;  // the log line that may still grow
     std::string m_lastLine;                 // the last log line
     std::string m_lastMessage;              // the last message (or stray output)
-    std::optional<std::string> m_imageDigest;
     std::optional<std::string> m_flashedDigest;
     std::optional<std::string> m_serialNumber;
     std::optional<std::string> m_unwrittenRecord;  // the line its program could not write

@@ -94,7 +94,6 @@ bool DecodeStationEvent(const std::string& line, StationEvent& event) {
         case StationEventKind::kAppend:
         case StationEventKind::kMessage:
         case StationEventKind::kDebug:
-        case StationEventKind::kImageDigest:
         case StationEventKind::kFlashedDigest:
         case StationEventKind::kDownloadStart:
         case StationEventKind::kUnwrittenRecord:

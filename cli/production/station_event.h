@@ -9,7 +9,7 @@ namespace quillon {
 
 // What a station's program tells the production run about its board, one event per line on
 // its standard output: the log as the window shows it (a new line, or text appended to the
-// last one), the file reader's messages, debug text, the progress, the image's digests, the
+// last one), the file reader's messages, debug text, the progress, the flashed image's digest, the
 // start of Start Download, a record line it could not write itself, that its job still goes
 // on, and at the end the board's result.
 enum class StationEventKind : char {
@@ -18,7 +18,6 @@ enum class StationEventKind : char {
     kMessage = 'M',
     kDebug = 'D',
     kProgress = 'P',
-    kImageDigest = 'H',      // text: the SHA-256 of the image this board gets
     kFlashedDigest = 'F',    // text: the SHA-256 of the image as it is to be programmed
     kDownloadStart = 'S',    // Start Download begins (Initialize ended well)
     kUnwrittenRecord = 'W',  // text: the record line (without line end) for the run to write

@@ -1,0 +1,34 @@
+#include <errno.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/private_folder.h"
+#include "platform/utf8_path.h"
+
+namespace quillon {
+
+bool PrivateFolder::Create(const std::string& prefix, std::string& error) {
+    std::error_code failed;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(failed);
+    if (failed) {
+        error = "no folder for temporary files (" + failed.message() + ")";
+        return false;
+    }
+    // mkdtemp makes the folder with mode 0700 under a name nobody had: nothing can be put
+    // into it before it is private.
+    const std::string pattern = Utf8FromPath(base / (prefix + "XXXXXX"));
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (::mkdtemp(name.data()) == nullptr) {
+        error = Utf8FromPath(base) + ": " + std::strerror(errno);
+        return false;
+    }
+    m_path = name.data();
+    return true;
+}
+
+}  // namespace quillon
