@@ -28,8 +28,9 @@ QString ImageFileArgument(const QString& argument) {
 
 int main(int argc, char* argv[]) {
     // Before anything opens a file or a serial port, so none of them can become stdin, stdout
-    // or stderr of a program started with one of those closed.
-    EnsureStandardStreams();
+    // or stderr of a program started with one of those closed. Which were closed matters not
+    // to the window: its log is in the window, never on stdout.
+    static_cast<void>(EnsureStandardStreams());
     // Before the application object, which needs a display: --help and --version answer
     // without one.
     const WindowCommandLine commandLine =

@@ -672,8 +672,10 @@ bench::SoakImage BoardImage(const bench::SoakImage& image, const SerialPlan& pla
 std::string FlashedDigest(const bench::SoakImage& image) {
     HexImage hex;
     for (const auto& [address, bytes] : image.parts) {
-        hex.Store(static_cast<int>(address / HexImage::kSegmentSize),
-                  address % HexImage::kSegmentSize, bytes.data(), bytes.size());
+        if (!hex.Store(static_cast<int>(address / HexImage::kSegmentSize),
+                       address % HexImage::kSegmentSize, bytes.data(), bytes.size())) {
+            return {};  // the soak's images lie inside the address space; none matches this
+        }
     }
     return DownloadJob::ProgrammedSha256(hex);
 }

@@ -54,7 +54,7 @@ public:
     std::string LogWriteError();
     // The log must reach whoever reads it: a run whose log was lost ends with status 1 (130 if
     // aborted), never 0, and says why on stderr. Returns `status`, or what it becomes.
-    int CheckedStatus(int status);
+    [[nodiscard]] int CheckedStatus(int status);
 
     // The width of the terminal on stderr (80 when it cannot be told).
     static int TerminalColumns();

@@ -76,7 +76,8 @@ struct CliOptions {
 
 // Parses the arguments after the program name. On a usage error returns false with the
 // reason in `error`.
-bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+[[nodiscard]] bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
+                                   std::string& error);
 
 std::string CliUsageText();
 

@@ -29,9 +29,9 @@ using AbortRequested = std::function<bool()>;
 // as the window runs them. Returns the exit status; `outcome` gets the failure and the jobs'
 // durations. `onDownloadStart` is called when Start Download begins. `abortRequested` is asked
 // while the jobs run (every few milliseconds) and before Start Download.
-int RunJobs(const CliOptions& options, const std::string& monitorFile,
-            std::shared_ptr<const HexImage> image, CliConsole& console,
-            const AbortRequested& abortRequested, BoardOutcome& outcome,
-            const std::function<void()>& onDownloadStart = {});
+[[nodiscard]] int RunJobs(const CliOptions& options, const std::string& monitorFile,
+                          std::shared_ptr<const HexImage> image, CliConsole& console,
+                          const AbortRequested& abortRequested, BoardOutcome& outcome,
+                          const std::function<void()>& onDownloadStart = {});
 
 }  // namespace quillon

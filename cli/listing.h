@@ -8,7 +8,7 @@ namespace quillon {
 
 // --list-ports and --list-targets: one line per serial port ("portName<TAB>friendlyName") and
 // per monitor file ("displayName<TAB>path") on stdout. Returns the exit status.
-int PrintListings(const CliOptions& options, const TargetFolders& targetFolders,
-                  CliConsole& console);
+[[nodiscard]] int PrintListings(const CliOptions& options, const TargetFolders& targetFolders,
+                                CliConsole& console);
 
 }  // namespace quillon

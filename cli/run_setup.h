@@ -37,8 +37,9 @@ struct RunSetup {
 
 // Finds the target's monitor file and opens the record file. Returns kExitSuccess, or the
 // status to end with (the reason said on stderr).
-int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& targetFolders,
-                          CliConsole& console, RunSetup& setup);
+[[nodiscard]] int ChooseTargetAndRecord(const CliOptions& options,
+                                        const TargetFolders& targetFolders, CliConsole& console,
+                                        RunSetup& setup);
 
 // Reads the image, unless the run initializes only: a file that is no image is said at once, in
 // the file reader's own words, instead of after the whole Initialize; what Start Download
@@ -47,13 +48,13 @@ int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& target
 // program reads that copy and refuses it unless its digest is the run's, so that every board
 // gets the image the run checked, however the file changes during a shift. Returns
 // kExitSuccess, or the status to end with.
-int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequested& abortRequested,
-              RunSetup& setup);
+[[nodiscard]] int ReadImage(const CliOptions& options, CliConsole& console,
+                            const AbortRequested& abortRequested, RunSetup& setup);
 
 // With serial numbers: checks that the image leaves their place free (else a usage error; in a
 // station's program, whose file may have changed since the run checked it, a failed board) and
 // that numbers can be taken from the counter or list, before any target is touched. Returns
 // kExitSuccess, or the status to end with (the reason said on stderr).
-int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup);
+[[nodiscard]] int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup);
 
 }  // namespace quillon

@@ -11,7 +11,7 @@ namespace quillon {
 // image read before, then the board's record line. In a station's program the same, with
 // events for the production run instead of a log. Returns the exit status; a record line that
 // cannot be written makes the run fail too.
-int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& console,
-                   const AbortRequested& abortRequested);
+[[nodiscard]] int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& console,
+                                 const AbortRequested& abortRequested);
 
 }  // namespace quillon

@@ -17,7 +17,8 @@ std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConso
 // The monitor file of the target named `name`: the one whose name equals it (letter case
 // ignored), else the only one whose name begins with it. Several files under one name are
 // an error: which one is meant cannot be told, and guessing could flash the wrong monitor.
-bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::string& name,
-                   MonitorFileEntry& found, std::string& error);
+[[nodiscard]] bool ResolveTarget(const std::vector<MonitorFileEntry>& entries,
+                                 const std::string& name, MonitorFileEntry& found,
+                                 std::string& error);
 
 }  // namespace quillon

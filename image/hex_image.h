@@ -24,7 +24,8 @@ public:
     // exceed 0xFFFF: the run then goes on into the following segments, and the fill mark of
     // each segment it touches rises to the offset of the run's last byte there. A run that
     // would reach beyond the 16 MB stores nothing and returns false.
-    bool Store(int segment, std::uint32_t offset, const std::uint8_t* bytes, std::size_t count);
+    [[nodiscard]] bool Store(int segment, std::uint32_t offset, const std::uint8_t* bytes,
+                             std::size_t count);
 
     // Read access; `segment` must be 0..255 and `offset` 0..0xFFFF.
     std::uint8_t Byte(int segment, std::uint32_t offset) const {

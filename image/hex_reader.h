@@ -63,7 +63,7 @@ using RawBytesSink = std::function<void(const std::uint8_t* bytes, std::size_t c
 // reader's own memory does not depend on the file's size. When `stop` says so, the read ends
 // before its next chunk with a kAborted error and no text. `copy`, when given, gets every
 // byte the read takes, in order: the very bytes the image and the digest come from.
-HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop = {},
-                          const RawBytesSink& copy = {});
+[[nodiscard]] HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop = {},
+                                        const RawBytesSink& copy = {});
 
 }  // namespace quillon

@@ -23,7 +23,7 @@ struct MonitorFileRead {
     std::optional<MonitorFile> file;  // when read.ok() and the header was accepted
 };
 
-MonitorFileRead LoadMonitorFile(const std::string& path, const StopCheck& stop = {});
+[[nodiscard]] MonitorFileRead LoadMonitorFile(const std::string& path, const StopCheck& stop = {});
 
 // The target's display name from an accepted header (its 8-bit text decoded as Windows-1252).
 std::string DisplayNameOf(const MonitorHeader& header);

@@ -22,14 +22,14 @@ public:
     virtual ~ByteChannel() = default;
 
     // Sends all `count` bytes; not ok when the line failed or stopped taking them.
-    virtual WriteResult Write(const std::uint8_t* bytes, std::size_t count) = 0;
+    [[nodiscard]] virtual WriteResult Write(const std::uint8_t* bytes, std::size_t count) = 0;
     // How many received bytes wait to be read (asks the driver).
     virtual std::size_t Queued() = 0;
     // How many of them the channel holds already, without asking the driver; a channel that
     // keeps no bytes of its own answers as Queued().
     virtual std::size_t Buffered() { return Queued(); }
     // Reads up to `count` waiting bytes without blocking; returns how many it read.
-    virtual std::size_t Read(std::uint8_t* dest, std::size_t count) = 0;
+    [[nodiscard]] virtual std::size_t Read(std::uint8_t* dest, std::size_t count) = 0;
     // Blocks until at least `count` bytes wait, the line has gone, or `timeoutMs` passed.
     virtual void WaitForInput(std::size_t count, std::uint32_t timeoutMs) = 0;
     // True once the line has gone for good (unplugged, hung up, closed by the far end).

@@ -48,12 +48,12 @@ private:
     enum class Frame { kErase, kBlock, kFinalize };
 
     // Takes the image the request carries, or reads its file; false when the job has ended.
-    bool TakeImage();
-    Outcome Erase();
-    Outcome EraseSector(int sector);
-    Outcome Program();
-    Outcome ProgramBlock(int sector, std::uint32_t offset);
-    Outcome Finalize();
+    [[nodiscard]] bool TakeImage();
+    [[nodiscard]] Outcome Erase();
+    [[nodiscard]] Outcome EraseSector(int sector);
+    [[nodiscard]] Outcome Program();
+    [[nodiscard]] Outcome ProgramBlock(int sector, std::uint32_t offset);
+    [[nodiscard]] Outcome Finalize();
 
     // Makes the line ready for the next frame and sends it, built at the start of the buffer.
     // Whatever waits in the input queue then is stale: an answer to an earlier frame can never
@@ -61,15 +61,15 @@ private:
     // to its other copies may still be on the way: the line is first left to settle.
     // kAborted when an abort request came while it settled (nothing was sent), kFailed (the
     // lost line logged) when the write failed.
-    Outcome SendFrame(Frame frame, int sector = 0, std::uint32_t offset = 0);
+    [[nodiscard]] Outcome SendFrame(Frame frame, int sector = 0, std::uint32_t offset = 0);
     // Drops whatever arrives until the line has been quiet for kSettleQuietMs (at most for a
     // block's answer time-out). False on an abort request.
-    bool SettleLine();
+    [[nodiscard]] bool SettleLine();
     // Waits for one 7-byte answer, each wait at most `timeoutMs`. "Not finished" answers are
     // waited past with a fresh time-out, and between them an abort request ends the wait. An
     // error answer is logged: "Wrong CRC!" for code "C" when `crcHasItsOwnText`, else
     // "Error %c!".
-    Reply AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText);
+    [[nodiscard]] Reply AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText);
     // "Wrong CRC!" when the error code is "C" and `crcHasItsOwnText`, else "Error %c!".
     void LogErrorAnswer(bool crcHasItsOwnText);
     // Remembers why the job failed, for its done event.

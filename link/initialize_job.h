@@ -24,27 +24,27 @@ public:
 
 private:
     // The steps; each returns false when the job has ended (its done event is out).
-    bool OpenAndLoad();
-    bool TakeHeader();
-    bool Handshake();
-    bool SendLoader();
-    bool RamTest();
-    bool SendMonitor();
+    [[nodiscard]] bool OpenAndLoad();
+    [[nodiscard]] bool TakeHeader();
+    [[nodiscard]] bool Handshake();
+    [[nodiscard]] bool SendLoader();
+    [[nodiscard]] bool RamTest();
+    [[nodiscard]] bool SendMonitor();
     // Row f: the monitor's `length` bytes, each checked against its echo, in the request's
     // echo window. False when the job has ended (failed or aborted).
-    bool SendMonitorData(const std::uint8_t* monitor, std::uint32_t length);
+    [[nodiscard]] bool SendMonitorData(const std::uint8_t* monitor, std::uint32_t length);
 
     // Ends the job aborted and returns true when a stop was requested.
-    bool PollAborted();
+    [[nodiscard]] bool PollAborted();
 
     // True when the write went out; else logs the lost line and keeps it as the failure.
-    bool Sent(const WriteResult& write);
+    [[nodiscard]] bool Sent(const WriteResult& write);
     // Sends `byte` and checks the single-byte answer (read-all) against `expected`, logging
     // the failure into `failure`. True when the answer was right.
-    bool ExchangeByte(std::uint8_t byte, std::uint8_t expected);
+    [[nodiscard]] bool ExchangeByte(std::uint8_t byte, std::uint8_t expected);
     // Waits for one answer byte and checks it against `expected`. With `readAll` everything
     // that waits with it is taken too; without, only that byte.
-    bool ExpectByte(std::uint8_t expected, bool readAll = true);
+    [[nodiscard]] bool ExpectByte(std::uint8_t expected, bool readAll = true);
     // Ends the job failed with the reason and line of the last failed step.
     void EndFailed() { Fail(m_failureReason, m_failureLine, m_failureDetail); }
 

@@ -93,7 +93,9 @@ void NetworkChannel::Pump() {
         TelnetCodec::Bytes replies;
         m_codec.Decode(chunk, got, m_data, replies);
         if (!replies.empty()) {
-            m_socket.Send(replies.data(), replies.size());
+            // A reply that cannot go out leaves the socket gone: the job's next write or wait
+            // ends on that, with the socket's reason.
+            static_cast<void>(m_socket.Send(replies.data(), replies.size()));
         }
     }
 }
@@ -141,7 +143,8 @@ void NetworkChannel::DiscardInput() {
     m_data.clear();
     if (m_telnet) {
         const TelnetCodec::Bytes purge = m_codec.PurgeReceived();
-        m_socket.Send(purge.data(), purge.size());
+        // As for a reply: a purge that cannot go out leaves the socket gone for the next write.
+        static_cast<void>(m_socket.Send(purge.data(), purge.size()));
     }
 }
 

@@ -28,10 +28,10 @@ class NetworkChannel : public ByteChannel {
 public:
     explicit NetworkChannel(bool telnet) : m_telnet(telnet) {}
 
-    WriteResult Write(const std::uint8_t* bytes, std::size_t count) override;
+    [[nodiscard]] WriteResult Write(const std::uint8_t* bytes, std::size_t count) override;
     std::size_t Queued() override;
     std::size_t Buffered() override { return m_data.size(); }
-    std::size_t Read(std::uint8_t* dest, std::size_t count) override;
+    [[nodiscard]] std::size_t Read(std::uint8_t* dest, std::size_t count) override;
     void WaitForInput(std::size_t count, std::uint32_t timeoutMs) override;
     bool IsGone() const override { return m_socket.IsGone(); }
     // Drops what has arrived and, over RFC 2217, asks the server to drop what it holds.
@@ -42,8 +42,9 @@ public:
     // not confirm the line settings within 2 s", "the server set 9600 baud, asked 115200",
     // "the server refused binary mode", ...). `stop` ends every wait of it at once
     // ("aborted").
-    std::string Open(const PortAddress& address, BaudRate baud, const NetworkPortTimeouts& limits,
-                     const std::function<bool()>& stop);
+    [[nodiscard]] std::string Open(const PortAddress& address, BaudRate baud,
+                                   const NetworkPortTimeouts& limits,
+                                   const std::function<bool()>& stop);
 
 private:
     // Takes what has arrived from the socket (a bounded amount), without blocking; answers
@@ -63,8 +64,8 @@ private:
 // Opens the network port `address` for a job's line (`line.baud`): a channel, or kCannotOpen
 // with the reason. `stop` ends the opening wherever it waits (the look-up, the connect, the
 // server's answers).
-OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
-                                 const std::function<bool()>& stop,
-                                 const NetworkPortTimeouts& limits = {});
+[[nodiscard]] OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
+                                               const std::function<bool()>& stop,
+                                               const NetworkPortTimeouts& limits = {});
 
 }  // namespace quillon

@@ -11,6 +11,7 @@ namespace quillon {
 // serial port on the network ("rfc2217://HOST:PORT", "socket://HOST:PORT"). `stop` ends the
 // opening of a network port wherever it waits (look-up, connect, negotiation). A malformed network
 // port name cannot be opened (its reason says why).
-OpenedChannel OpenPortChannel(const LineSettings& line, const std::function<bool()>& stop = {});
+[[nodiscard]] OpenedChannel OpenPortChannel(const LineSettings& line,
+                                            const std::function<bool()>& stop = {});
 
 }  // namespace quillon

@@ -12,7 +12,7 @@ namespace quillon {
 // A ByteChannel over a local serial port.
 class SerialChannel : public ByteChannel {
 public:
-    WriteResult Write(const std::uint8_t* bytes, std::size_t count) override {
+    [[nodiscard]] WriteResult Write(const std::uint8_t* bytes, std::size_t count) override {
         if (m_device.Write(bytes, count)) {
             return {};
         }
@@ -20,7 +20,7 @@ public:
     }
     std::size_t Queued() override { return m_device.QueuedInput(); }
     std::size_t Buffered() override { return m_device.BufferedInput(); }
-    std::size_t Read(std::uint8_t* dest, std::size_t count) override {
+    [[nodiscard]] std::size_t Read(std::uint8_t* dest, std::size_t count) override {
         return m_device.Read(dest, count);
     }
     void WaitForInput(std::size_t count, std::uint32_t timeoutMs) override {
@@ -35,6 +35,6 @@ private:
 };
 
 // Opens `line.port` as a local serial port and sets it to `line.baud`, 8N1.
-OpenedChannel OpenSerialChannel(const LineSettings& line);
+[[nodiscard]] OpenedChannel OpenSerialChannel(const LineSettings& line);
 
 }  // namespace quillon

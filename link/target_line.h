@@ -23,23 +23,24 @@ public:
     void DiscardInput() { m_channel.DiscardInput(); }
     // One write for the whole stretch. Not ok when the line failed (an adapter pulled, a
     // connection lost): the job ends then, instead of waiting for answers that cannot come.
-    WriteResult WriteBytes(const std::uint8_t* bytes, std::size_t count) {
+    [[nodiscard]] WriteResult WriteBytes(const std::uint8_t* bytes, std::size_t count) {
         return m_channel.Write(bytes, count);
     }
     // Sends `bytes` one at a time, each in a write of its own; stops at the first that fails.
-    WriteResult WriteEachByte(const std::uint8_t* bytes, std::size_t count);
+    [[nodiscard]] WriteResult WriteEachByte(const std::uint8_t* bytes, std::size_t count);
 
     // Waits up to `timeoutMs` until `count` (1..1024) received bytes are queued and reads
     // them to the start of the buffer: exactly `count`, or with `readAll` everything queued
     // up to 1024. On a time-out the bytes that did arrive are consumed and shown as debug
     // text, and the result is false.
-    bool WaitForResponse(std::uint32_t timeoutMs, std::size_t count, bool readAll);
+    [[nodiscard]] bool WaitForResponse(std::uint32_t timeoutMs, std::size_t count, bool readAll);
 
     // Waits until `count` (1..1024) received bytes are queued or the clock reaches
     // `deadlineMs`, then reads what is queued, at most `most` bytes (count..1024), to the start
     // of the buffer. Returns how many it read: 0 when the deadline passed with nothing queued.
     // Bytes fewer than `count` at the deadline are read all the same, without a debug line.
-    std::size_t ReadArrived(std::uint64_t deadlineMs, std::size_t count, std::size_t most);
+    [[nodiscard]] std::size_t ReadArrived(std::uint64_t deadlineMs, std::size_t count,
+                                          std::size_t most);
 
     // The I/O buffer: commands are built at its start, answers are read to its start.
     std::uint8_t* buffer() { return m_buffer; }

@@ -29,12 +29,12 @@ public:
     // Opens (creating it if need be) the regular file at `path` (UTF-8). False, with the
     // reason in `error`, when it cannot be opened or is no regular file (a folder, a pipe, a
     // device).
-    bool Open(const std::string& path, std::string& error);
+    [[nodiscard]] bool Open(const std::string& path, std::string& error);
     bool IsOpen() const;
     // Appends `line` (one whole line with its line end) and waits until it is on the disk.
     // False, with the reason in `error`, when it was not written whole or not flushed; then
     // the file is as it was before.
-    bool Append(const std::string& line, std::string& error);
+    [[nodiscard]] bool Append(const std::string& line, std::string& error);
     // The file's size now (-1 when it cannot be told).
     std::int64_t Size() const;
     using LineVisitor = std::function<void(const std::string& line)>;

@@ -12,7 +12,8 @@ constexpr std::size_t kLongestLine = 64 * 1024;
 ChildProcess::~ChildProcess() {
     if (Running()) {
         Kill();
-        Wait();
+        // Killed because its owner goes: its exit status tells nobody anything.
+        static_cast<void>(Wait());
     }
     CloseFds();
 }

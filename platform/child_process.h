@@ -24,7 +24,7 @@ public:
 
     // Starts `argv` (argv[0] the program's path). False, with the reason in `error`, when it
     // could not be started.
-    bool Start(const std::vector<std::string>& argv, std::string& error);
+    [[nodiscard]] bool Start(const std::vector<std::string>& argv, std::string& error);
 #ifdef _WIN32
     bool Running() const {
         return m_process != nullptr;
@@ -45,14 +45,14 @@ public:
 #endif
     // Takes what the program wrote so far; whole lines go to `lines` (without line ends).
     // Returns false once the output has ended (the rest, if any, as a last line).
-    bool Read(std::vector<std::string>& lines);
+    [[nodiscard]] bool Read(std::vector<std::string>& lines);
     // Closes the program's input: it ends its job at the next step.
     void RequestAbort();
     void Kill();
     // Waits for the program's end (after its output ended) and returns its exit status,
     // 128 + the signal's number when a signal ended it. A program still running 2 s after
     // its output ended is killed (137).
-    int Wait();
+    [[nodiscard]] int Wait();
 
 private:
     void CloseFds();

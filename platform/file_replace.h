@@ -10,6 +10,7 @@ namespace quillon {
 // the folder (on Windows: a rename written through). False, with the reason in `error`, when
 // any step failed; `path` then still holds its old content, unless the rename itself was done
 // and only its flush failed (the caller cannot tell which of the two a power cut leaves).
-bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error);
+[[nodiscard]] bool ReplaceFileDurably(const std::string& path, const std::string& content,
+                                      std::string& error);
 
 }  // namespace quillon

@@ -36,8 +36,8 @@ public:
     // flushed to the disk too), and takes the lock. While another program holds it, tries
     // again every few milliseconds until `patience` has passed or `stopRequested` says so: a
     // lock left held by a hung program can neither hold a run forever nor an abort up.
-    Outcome Open(const std::string& path, std::chrono::milliseconds patience,
-                 const std::function<bool()>& stopRequested, std::string& error);
+    [[nodiscard]] Outcome Open(const std::string& path, std::chrono::milliseconds patience,
+                               const std::function<bool()>& stopRequested, std::string& error);
 
     // The whole file, when it holds at most `limit` bytes; else kTooLarge ("is larger than
     // 64 MiB") or kUnreadable ("cannot be read (...)"). No more than `limit` + 1 bytes are ever

@@ -16,7 +16,7 @@ enum class FileReadError {
 };
 
 // A file read whole, or why it was not.
-struct FileReadResult {
+struct [[nodiscard]] FileReadResult {
     std::string content;
     FileReadError error = FileReadError::kNone;
     std::string reason;  // what stands in the way ("is not a regular file"), without the name

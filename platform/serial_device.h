@@ -51,10 +51,10 @@ public:
 
     // Opens the named device if it exists and nobody else holds it; false otherwise. A device
     // still open here is closed first.
-    bool Open(const std::string& name);
+    [[nodiscard]] bool Open(const std::string& name);
     // Sets the baud rate and the fixed line settings; false when the device refuses them (or
     // is not a serial device at all). The device stays open either way.
-    bool Configure(BaudRate baudRate);
+    [[nodiscard]] bool Configure(BaudRate baudRate);
     // Why the last Open, Configure or Write failed, in the system's few words for the operator
     // ("not found", "busy (another program has it)", "permission denied", "not a serial
     // device", "Input/output error", ...); empty after an Open or Configure that succeeded.
@@ -63,15 +63,15 @@ public:
     void Close();
 
     // Number of received bytes waiting to be read (0 when closed or gone).
-    std::size_t QueuedInput();
+    [[nodiscard]] std::size_t QueuedInput();
     // The bytes already taken from the driver and not yet read, without asking the driver:
     // no system call. WaitForInput takes new ones.
     std::size_t BufferedInput() const { return m_pending.size(); }
     // Reads up to `count` waiting bytes without blocking; returns how many it read.
-    std::size_t Read(std::uint8_t* dest, std::size_t count);
+    [[nodiscard]] std::size_t Read(std::uint8_t* dest, std::size_t count);
     // Writes all bytes; false when the device failed or stopped taking bytes for too long
     // (ErrorText says which).
-    bool Write(const std::uint8_t* bytes, std::size_t count);
+    [[nodiscard]] bool Write(const std::uint8_t* bytes, std::size_t count);
     // Blocks until at least `count` bytes are waiting, the device has gone away (unplugged,
     // hung up) or `timeoutMs` has passed. Returns true when `count` bytes are waiting.
     bool WaitForInput(std::size_t count, std::uint32_t timeoutMs);
@@ -85,7 +85,7 @@ private:
 #ifdef _WIN32
     // Sets the read time-out: 0 returns at once with what is queued, otherwise a read waits
     // up to `waitMs` for the first byte. False when the device refuses.
-    bool SetReadWait(std::uint32_t waitMs);
+    [[nodiscard]] bool SetReadWait(std::uint32_t waitMs);
 
     void* m_handle;
     std::uint32_t m_readWaitMs;  // the read time-out the device has now (kept to skip calls)

@@ -10,7 +10,7 @@ namespace quillon {
 // Returns a bit mask of the descriptors that were closed at start (bit 0 for stdin, bit 1 for
 // stdout, bit 2 for stderr), so that a caller can treat a closed stdout as a log that cannot
 // be written. On Windows a serial port is a handle, never a C descriptor, and this returns 0.
-int EnsureStandardStreams();
+[[nodiscard]] int EnsureStandardStreams();
 
 constexpr int kStdoutWasClosed = 1 << 1;
 constexpr int kStderrWasClosed = 1 << 2;

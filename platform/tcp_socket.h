@@ -23,16 +23,16 @@ public:
     // within `timeoutMs`, until `stop` says so (asked every 20 ms). Returns an empty text on
     // success, else the reason in a few words ("connection refused", "host not found", "name
     // look-up timed out", "timed out", "aborted", ...).
-    std::string Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
-                        const std::function<bool()>& stop);
+    [[nodiscard]] std::string Connect(const std::string& host, std::uint16_t port,
+                                      std::uint32_t timeoutMs, const std::function<bool()>& stop);
     bool IsOpen() const;
     void Close();
 
     // Sends all `count` bytes; false once the connection failed or the peer took none for
     // 2 s.
-    bool Send(const std::uint8_t* bytes, std::size_t count);
+    [[nodiscard]] bool Send(const std::uint8_t* bytes, std::size_t count);
     // Reads up to `count` bytes that have arrived, without blocking; 0 when none have.
-    std::size_t Receive(std::uint8_t* dest, std::size_t count);
+    [[nodiscard]] std::size_t Receive(std::uint8_t* dest, std::size_t count);
     // Blocks until bytes have arrived, the connection has ended or `timeoutMs` passed.
     void WaitReadable(std::uint32_t timeoutMs);
     // True once the peer closed the connection or it failed; it stays so.

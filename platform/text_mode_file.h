@@ -20,13 +20,13 @@ public:
 
     // Opens `path` for reading; false when it cannot be opened or is not a regular file (a
     // device, a FIFO, a directory). Never blocks.
-    bool Open(const std::string& path);
+    [[nodiscard]] bool Open(const std::string& path);
     bool IsOpen() const { return m_file != nullptr; }
     void Close();
 
     // Reads at most `count` characters into `dest`. Returns the number read, 0 at the end of
     // the file (or at a Ctrl-Z), -1 on a read error.
-    long Read(std::uint8_t* dest, std::size_t count);
+    [[nodiscard]] long Read(std::uint8_t* dest, std::size_t count);
 
     // Every byte read from the file goes to `observer` as it comes, untranslated (a digest
     // of the file as read, for example). Set before the first Read.
@@ -35,7 +35,7 @@ public:
     }
     // Reads the rest of the file (past a Ctrl-Z too) for the observer only. False on a read
     // error.
-    bool ReadRestRaw();
+    [[nodiscard]] bool ReadRestRaw();
 
 private:
     // Makes sure at least one raw byte is buffered; false at the end or on an error.

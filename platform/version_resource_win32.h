@@ -14,12 +14,12 @@ class Win32VersionResource {
 public:
     // Reads the whole version resource of `path`; false when the file cannot be read or has
     // none. What was read before is dropped either way.
-    bool Read(const std::string& path);
+    [[nodiscard]] bool Read(const std::string& path);
     bool IsLoaded() const { return !m_block.empty(); }
 
     // The first entry of "\VarFileInfo\Translation": language in the high 16 bits, code page
     // in the low 16 bits. False when the resource has no translation.
-    bool FirstTranslation(std::uint32_t& translation) const;
+    [[nodiscard]] bool FirstTranslation(std::uint32_t& translation) const;
 
     // The text of the string entry at `query` (for example
     // "\StringFileInfo\040704b0\ProductVersion"); empty when it does not exist.

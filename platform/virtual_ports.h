@@ -18,13 +18,13 @@ inline constexpr const char* kVirtualPortFriendlyName = "Quillon virtual target"
 // Empty when `folder` is a folder (not a symbolic link) owned by this user and writable by
 // nobody else; otherwise why not, naming the folder ("/tmp/quillon-1000 belongs to another
 // user"). Always a refusal on Windows.
-std::string PrivateFolderFault(const std::string& folder);
+[[nodiscard]] std::string PrivateFolderFault(const std::string& folder);
 
 // Empty when `folder` may hold this user's announced ports: its parent (the quillon or
 // quillon-<user id> folder a virtual target makes) and then the folder itself pass
 // PrivateFolderFault. Otherwise the first fault: links in another user's folder, or in one
 // that others may write, lead wherever they chose.
-std::string VirtualPortFolderFault(const std::string& folder);
+[[nodiscard]] std::string VirtualPortFolderFault(const std::string& folder);
 
 // The lock file a virtual target holds (exclusively, for as long as it serves the line) beside
 // the link `linkPath` that announces its port.

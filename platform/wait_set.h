@@ -26,7 +26,7 @@ public:
     int StopRequests() const;
     // The lines the operator typed since the last call (without line ends); false once the
     // input has ended (then no more come).
-    bool TakeInput(std::vector<std::string>& lines);
+    [[nodiscard]] bool TakeInput(std::vector<std::string>& lines);
     // True when stdin is a terminal (a console), where an operator types.
     static bool InputIsTerminal();
 

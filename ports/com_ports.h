@@ -33,7 +33,7 @@ using ComPortCallback = int (*)(std::uintptr_t context, const ComPortInfo* info)
 // "NAME (network port)" with their URLs as port names, local devices by their NAME alone
 // (control characters of a name escaped, so that a NUL cannot cut it short). Why the user's
 // list or a line of it was left out goes to `notes`, when given.
-int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context,
-                      std::vector<std::string>* notes = nullptr);
+[[nodiscard]] int EnumerateComPorts(ComPortCallback callback, std::uintptr_t context,
+                                    std::vector<std::string>* notes = nullptr);
 
 }  // namespace quillon

@@ -29,7 +29,8 @@ struct NetworkPortList {
 inline constexpr std::size_t kNetworkPortListLimit = std::size_t{1} << 20;
 
 // Reads the list's `text`; `location` names it in the notes.
-NetworkPortList ParseNetworkPortList(const std::string& text, const std::string& location);
+[[nodiscard]] NetworkPortList ParseNetworkPortList(const std::string& text,
+                                                   const std::string& location);
 
 // Where the list is kept. Linux and other POSIX systems: the file
 // $XDG_CONFIG_HOME/quillon/ports (an absolute XDG_CONFIG_HOME only; else ~/.config/quillon/ports).
@@ -39,6 +40,6 @@ std::string NetworkPortListLocation();
 // The user's list; no entries when there is none. A file is read only when it is a regular
 // file of at most kNetworkPortListLimit bytes, and its open never blocks (a FIFO, a device);
 // otherwise its notes say why it was not read.
-NetworkPortList ReadNetworkPortList();
+[[nodiscard]] NetworkPortList ReadNetworkPortList();
 
 }  // namespace quillon

@@ -29,6 +29,6 @@ struct PortAddress {
 // carries its error, which says what is wrong (an unknown scheme, no host, a control character
 // or '/' in the host, no port, a port that is no number, has a leading zero or is out of
 // range, a path after the port) and shows the name with its control characters escaped.
-PortAddress ParsePortAddress(const std::string& name);
+[[nodiscard]] PortAddress ParsePortAddress(const std::string& name);
 
 }  // namespace quillon

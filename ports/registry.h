@@ -25,28 +25,28 @@ public:
     virtual ~Registry() = default;
 
     // Opens `subKey` (a path with backslashes, letter case ignored) below `parent`.
-    virtual ComPortError OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,
-                                 RegistryKey& key) = 0;
+    [[nodiscard]] virtual ComPortError OpenKey(RegistryKey parent, const char* subKey,
+                                               RegistryAccess access, RegistryKey& key) = 0;
 
     // The name of the `index`-th subkey. `nameChars` holds the buffer's size in characters
     // (room for the terminator included) and returns the name's length without it.
     // kErrorMoreData when the name does not fit, kErrorNoMoreItems past the last subkey.
-    virtual ComPortError EnumKey(RegistryKey key, std::uint32_t index, char* name,
-                                 std::uint32_t& nameChars) = 0;
+    [[nodiscard]] virtual ComPortError EnumKey(RegistryKey key, std::uint32_t index, char* name,
+                                               std::uint32_t& nameChars) = 0;
 
     // Name and data of the `index`-th value. `nameChars` as for EnumKey; `dataBytes` holds the
     // data buffer's size and returns the data's size, also on kErrorMoreData.
-    virtual ComPortError EnumValue(RegistryKey key, std::uint32_t index, char* name,
-                                   std::uint32_t& nameChars, std::uint8_t* data,
-                                   std::uint32_t& dataBytes) = 0;
+    [[nodiscard]] virtual ComPortError EnumValue(RegistryKey key, std::uint32_t index, char* name,
+                                                 std::uint32_t& nameChars, std::uint8_t* data,
+                                                 std::uint32_t& dataBytes) = 0;
 
     // The data of the value `name`; kErrorFileNotFound when it does not exist, kErrorMoreData
     // with the needed size in `dataBytes` when the buffer is too small. String data need not
     // end with a terminator.
-    virtual ComPortError QueryValue(RegistryKey key, const char* name, std::uint8_t* data,
-                                    std::uint32_t& dataBytes) = 0;
+    [[nodiscard]] virtual ComPortError QueryValue(RegistryKey key, const char* name,
+                                                  std::uint8_t* data, std::uint32_t& dataBytes) = 0;
 
-    virtual ComPortError CloseKey(RegistryKey key) = 0;
+    [[nodiscard]] virtual ComPortError CloseKey(RegistryKey key) = 0;
 };
 
 }  // namespace quillon

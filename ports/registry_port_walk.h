@@ -17,6 +17,7 @@ namespace quillon {
 // the ports class whose port name begins with "COM", with its friendly name. Every key opened
 // is closed again on every way out. A registry that keeps answering kErrorMoreData ends the
 // listing with kErrorNotEnoughMemory once a buffer would pass 1 MiB.
-int EnumerateRegistryComPorts(Registry& registry, ComPortCallback callback, std::uintptr_t context);
+[[nodiscard]] int EnumerateRegistryComPorts(Registry& registry, ComPortCallback callback,
+                                            std::uintptr_t context);
 
 }  // namespace quillon

@@ -36,7 +36,7 @@ SysfsPortSources DefaultSysfsPortSources();
 // names, numbers by value: ttyACM0, ttyS0, ttyS2, ttyS10, ttyUSB0. A missing class/tty or
 // virtual port folder simply contributes no ports; an entry that vanishes while it is read
 // is passed over.
-int EnumerateSysfsComPorts(const SysfsPortSources& sources, ComPortCallback callback,
-                           std::uintptr_t context);
+[[nodiscard]] int EnumerateSysfsComPorts(const SysfsPortSources& sources, ComPortCallback callback,
+                                         std::uintptr_t context);
 
 }  // namespace quillon

@@ -9,6 +9,6 @@ namespace quillon {
 // The serial ports the system knows, without the user's network ports: the device registry's
 // on Windows (system_port_list_registry.cpp), the kernel's device tree elsewhere
 // (system_port_list_sysfs.cpp); the build takes the one that runs there.
-int EnumerateSystemComPorts(ComPortCallback callback, std::uintptr_t context);
+[[nodiscard]] int EnumerateSystemComPorts(ComPortCallback callback, std::uintptr_t context);
 
 }  // namespace quillon

@@ -31,12 +31,12 @@ public:
           m_lockPatience(lockPatience),
           m_missing(missing) {}
 
-    SerialTake Check() override;
-    SerialTake Take(const std::function<bool()>& stopRequested) override;
+    [[nodiscard]] SerialTake Check() override;
+    [[nodiscard]] SerialTake Take(const std::function<bool()>& stopRequested) override;
 
 private:
     // Locks, reads the next number; with `advance` also writes the one after it.
-    SerialTake Next(bool advance, const std::function<bool()>& stopRequested);
+    [[nodiscard]] SerialTake Next(bool advance, const std::function<bool()>& stopRequested);
 
     std::string m_path;
     std::optional<std::uint64_t> m_start;

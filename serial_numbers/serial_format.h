@@ -20,7 +20,8 @@ public:
     static constexpr int kMaxBinaryBytes = 8;
 
     // The format named by `text` ("dec:6"); none, with the reason in `error`, when it is none.
-    static std::optional<SerialFormat> Parse(const std::string& text, std::string& error);
+    [[nodiscard]] static std::optional<SerialFormat> Parse(const std::string& text,
+                                                           std::string& error);
 
     Encoding encoding() const { return m_encoding; }
     // The bytes the number takes in the flash.
@@ -37,7 +38,7 @@ public:
         std::string error;
         bool ok() const { return error.empty(); }
     };
-    Written Write(std::uint64_t value) const;
+    [[nodiscard]] Written Write(std::uint64_t value) const;
 
 private:
     SerialFormat(Encoding encoding, int width) : m_encoding(encoding), m_width(width) {}

@@ -19,17 +19,17 @@ public:
 
     // Reads the list (a value given twice is refused: it could go into two boards) and
     // FILE.used, making it if need be; kUsedUp when no value is left.
-    SerialTake Check() override;
-    SerialTake Take(const std::function<bool()>& stopRequested) override;
+    [[nodiscard]] SerialTake Check() override;
+    [[nodiscard]] SerialTake Take(const std::function<bool()>& stopRequested) override;
 
     // The list's values, in order, once Check or Take has read it.
     const std::vector<std::uint64_t>& values() const { return m_values; }
 
 private:
-    SerialTake ReadList();
+    [[nodiscard]] SerialTake ReadList();
     // Reads the list and FILE.used under its lock, finds the next value; with `advance` also
     // marks it taken.
-    SerialTake Next(bool advance, const std::function<bool()>& stopRequested);
+    [[nodiscard]] SerialTake Next(bool advance, const std::function<bool()>& stopRequested);
 
     std::string m_path;
     std::string m_real;  // where the list lies, links followed (once read)

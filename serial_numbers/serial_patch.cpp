@@ -142,8 +142,14 @@ SerialPatch::Patched SerialPatch::Apply(const HexImage& image, std::uint64_t val
         return patched;
     }
     auto board = std::make_shared<HexImage>(image);
-    board->Store(static_cast<int>(m_address / HexImage::kSegmentSize),
-                 m_address % HexImage::kSegmentSize, written.bytes.data(), written.bytes.size());
+    // Make() keeps the place inside the image; should that ever fail, no board goes without
+    // its number.
+    if (!board->Store(static_cast<int>(m_address / HexImage::kSegmentSize),
+                      m_address % HexImage::kSegmentSize, written.bytes.data(),
+                      written.bytes.size())) {
+        patched.error = "serial number at " + AddressText() + " lies beyond the image";
+        return patched;
+    }
     patched.image = std::move(board);
     patched.text = std::move(written.text);
     return patched;

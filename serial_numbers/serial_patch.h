@@ -22,8 +22,10 @@ public:
     // placeholder's size differs from the format's. An address without its 0x is refused with
     // the 0x form: every other number of the command line is decimal, so "196608" could mean
     // either place.
-    static std::optional<SerialPatch> Make(const std::string& address, const SerialFormat& format,
-                                           const std::string& placeholder, std::string& error);
+    [[nodiscard]] static std::optional<SerialPatch> Make(const std::string& address,
+                                                         const SerialFormat& format,
+                                                         const std::string& placeholder,
+                                                         std::string& error);
 
     std::uint32_t address() const { return m_address; }
     const SerialFormat& format() const { return m_format; }
@@ -32,7 +34,7 @@ public:
 
     // Empty when `image` leaves the number's place free; else why not, naming the address and
     // what the file holds there.
-    std::string CheckImage(const HexImage& image) const;
+    [[nodiscard]] std::string CheckImage(const HexImage& image) const;
 
     // The board's image: `image` with `value` written at the address. The sector that holds it
     // becomes one with data, so it is erased and programmed even when the file had nothing
@@ -43,7 +45,7 @@ public:
         std::string error;
         bool ok() const { return error.empty(); }
     };
-    Patched Apply(const HexImage& image, std::uint64_t value) const;
+    [[nodiscard]] Patched Apply(const HexImage& image, std::uint64_t value) const;
 
 private:
     SerialPatch(std::uint32_t address, SerialFormat format, std::vector<std::uint8_t> placeholder)

@@ -22,7 +22,7 @@ enum class SerialTakeError {
 };
 
 // A serial number taken, or why none was.
-struct SerialTake {
+struct [[nodiscard]] SerialTake {
     std::uint64_t value = 0;
     SerialTakeError error = SerialTakeError::kNone;
     std::string text;  // the reason, naming the file
@@ -41,9 +41,9 @@ public:
     virtual ~SerialSource() = default;
     // Looks, before any board starts, whether numbers can be taken at all: the files exist (or
     // can be made), can be read and hold what they should. The reason when not.
-    virtual SerialTake Check() = 0;
+    [[nodiscard]] virtual SerialTake Check() = 0;
     // Takes the next number. `stopRequested` ends a wait for the lock early.
-    virtual SerialTake Take(const std::function<bool()>& stopRequested) = 0;
+    [[nodiscard]] virtual SerialTake Take(const std::function<bool()>& stopRequested) = 0;
 };
 
 }  // namespace quillon

@@ -19,10 +19,11 @@ SerialTake FailedTake(SerialTakeError error, std::string text);
 // Locks `lockPath` into `lock` for the source `name`, waiting up to `patience` for another
 // program's take (a stop request ends the wait). Empty once locked; else the failed take that
 // says why: kLocked, kStopped, or kUnwritable for a lock file that cannot be used.
-std::optional<SerialTake> LockSerialFile(LockedFile& lock, const std::string& lockPath,
-                                         const std::string& name,
-                                         std::chrono::milliseconds patience,
-                                         const std::function<bool()>& stopRequested);
+[[nodiscard]] std::optional<SerialTake> LockSerialFile(LockedFile& lock,
+                                                       const std::string& lockPath,
+                                                       const std::string& name,
+                                                       std::chrono::milliseconds patience,
+                                                       const std::function<bool()>& stopRequested);
 
 // The most a counter file holds (a number with blanks and a line end around it), and the most
 // a list or its .used file holds: a larger file is refused rather than read.

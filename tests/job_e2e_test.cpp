@@ -46,8 +46,8 @@ protected:
                                bool eraseAll = false) {
         auto image = std::make_shared<HexImage>();
         for (const auto& [address, bytes] : parts) {
-            image->Store(static_cast<int>(address >> 16), address & 0xFFFF, bytes.data(),
-                         bytes.size());
+            EXPECT_TRUE(image->Store(static_cast<int>(address >> 16), address & 0xFFFF,
+                                     bytes.data(), bytes.size()));
         }
         return {DownloadRequest{image, {}, eraseAll}, {}, {}};
     }

@@ -59,7 +59,7 @@ protected:
         initialize = {InitializeRequest{dir.Write("target.h86", spec.HexText())}, {"COM7"}, {}};
         auto image = std::make_shared<HexImage>();
         const std::uint8_t data[] = {1, 2, 3};
-        image->Store(1, 0, data, sizeof data);
+        EXPECT_TRUE(image->Store(1, 0, data, sizeof data));
         download = {DownloadRequest{image, {}, false}, {"COM7"}, {}};
     }
 

@@ -39,8 +39,9 @@ struct RecordedBoard {
 };
 
 // When `line` is the record line of board `board` at `port` on `host`: how it ended.
-std::optional<RecordedBoard> ReadRecordLine(const std::string& line, const std::string& host,
-                                            const std::string& port, int board);
+[[nodiscard]] std::optional<RecordedBoard> ReadRecordLine(const std::string& line,
+                                                          const std::string& host,
+                                                          const std::string& port, int board);
 
 // `text` as a JSON string with its quotes: quotes, backslashes and control characters escaped,
 // UTF-8 passed through, each byte that is no part of valid UTF-8 replaced by U+FFFD, so the

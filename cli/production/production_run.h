@@ -32,17 +32,17 @@ public:
     // port turned out to be another station's device), else 0. `abortRequestedBefore` tells
     // whether a stop came before the run took the signals over; `stdoutClosed`: standard output
     // was closed when the program started, so the log and the summary went nowhere.
-    int Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed);
+    [[nodiscard]] int Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed);
 
 private:
     std::vector<std::string> ArgvForBoard(const std::string& port, int board,
                                           std::optional<std::uint64_t> serialNumber) const;
     // Takes the board's serial number, if the run gives them, and starts its program. False
     // when no board began: no number could be taken (the station has ended).
-    bool StartBoard(Station& station);
+    [[nodiscard]] bool StartBoard(Station& station);
     // A port that has just appeared may be a name of a device another station already works
     // with (two names of one adapter that came later): that station keeps it, this one ends.
-    bool RefusedAsDuplicate(Station& station);
+    [[nodiscard]] bool RefusedAsDuplicate(Station& station);
     // What a station does after its board.
     void AfterBoard(Station& station);
     bool AnyIn(StationState state) const;
@@ -60,7 +60,7 @@ private:
     int MsUntilSilence() const;
     // Ends the programs that have reported nothing for too long.
     void EndSilentStations();
-    int Finish();
+    [[nodiscard]] int Finish();
 
     const CliOptions& m_options;
     const std::string m_program;

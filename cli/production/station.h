@@ -69,7 +69,7 @@ public:
     }
     // Shows what the program wrote. At the end of its output waits for the program and counts
     // the board; `abortRequested`: the run asked it to stop. Returns true when the board ended.
-    bool OnOutput(bool abortRequested, StationDisplay& display);
+    [[nodiscard]] bool OnOutput(bool abortRequested, StationDisplay& display);
 
     // When its program last reported anything (or its board began).
     std::chrono::steady_clock::time_point lastReport() const { return m_lastReport; }
@@ -99,7 +99,7 @@ private:
     // The record line that the board's program wrote since the board began, if it did.
     std::optional<RecordedBoard> FindRecordedLine() const;
     // Appends `line`; false, said on the display, when it cannot be written.
-    bool AppendRecord(const std::string& line, StationDisplay& display);
+    [[nodiscard]] bool AppendRecord(const std::string& line, StationDisplay& display);
 
     std::size_t m_index;
     const RecordSetup& m_record;

@@ -39,6 +39,6 @@ std::string EncodeStationEvent(const StationEvent& event);
 
 // The event of one line (without its line end). False for a line that is no event (for
 // example a message the program wrote to stderr, which shares the pipe).
-bool DecodeStationEvent(const std::string& line, StationEvent& event);
+[[nodiscard]] bool DecodeStationEvent(const std::string& line, StationEvent& event);
 
 }  // namespace quillon
