@@ -74,9 +74,9 @@ bool SerialDevice::Open(const std::string& name) {
     m_readWaitMs = kReadWaitUnknown;
     m_gone = false;
     m_pending.Clear();
-    // Reads return at once from here on; a device that is no serial port refuses, which the
-    // settings below then report.
-    SetReadWait(0);
+    // Reads return at once from here on; a device that is no serial port refuses, which
+    // Configure then reports with the system's reason.
+    static_cast<void>(SetReadWait(0));
     return true;
 }
 

@@ -46,7 +46,7 @@ public:
     [[nodiscard]] virtual ComPortError QueryValue(RegistryKey key, const char* name,
                                                   std::uint8_t* data, std::uint32_t& dataBytes) = 0;
 
-    [[nodiscard]] virtual ComPortError CloseKey(RegistryKey key) = 0;
+    virtual ComPortError CloseKey(RegistryKey key) = 0;
 };
 
 }  // namespace quillon

@@ -17,7 +17,7 @@ public:
                                          std::uint32_t& dataBytes) override;
     [[nodiscard]] ComPortError QueryValue(RegistryKey key, const char* name, std::uint8_t* data,
                                           std::uint32_t& dataBytes) override;
-    [[nodiscard]] ComPortError CloseKey(RegistryKey key) override;
+    ComPortError CloseKey(RegistryKey key) override;
 };
 
 }  // namespace quillon

@@ -98,9 +98,9 @@ TEST_F(Win32SerialChannelTest, TimeOutConsumesAPartialAnswerAndShowsItAsDebugTex
 
 TEST_F(Win32SerialChannelTest, WritesAndDiscardsReachTheLine) {
     const Bytes frame = {'P', '2', '0', '0', '6', '1', '2', '1'};
-    line->WriteBytes(frame.data(), frame.size());
+    EXPECT_TRUE(line->WriteBytes(frame.data(), frame.size()).ok);
     const Bytes loader = hex_text::Ascending(256, 0x80);
-    line->WriteEachByte(loader.data(), loader.size());
+    EXPECT_TRUE(line->WriteEachByte(loader.data(), loader.size()).ok);
     ASSERT_TRUE(peer.WaitForInput(frame.size() + loader.size(), 3000));
     Bytes got(frame.size() + loader.size());
     EXPECT_EQ(peer.Read(got.data(), got.size()), got.size());

@@ -123,10 +123,10 @@ TEST_F(Win32SerialDeviceTest, WaitBlocksWithoutCpuAndWakesWithTheBytes) {
     std::thread sender([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::uint8_t first[] = {1, 2, 3};
-        peer.Write(first, sizeof first);
+        EXPECT_TRUE(peer.Write(first, sizeof first));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::uint8_t second[] = {4, 5, 6, 7, 8};
-        peer.Write(second, sizeof second);
+        EXPECT_TRUE(peer.Write(second, sizeof second));
     });
     start = Clock::now();
     EXPECT_TRUE(port.WaitForInput(7, 5000));
