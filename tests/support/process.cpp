@@ -81,9 +81,18 @@ int Spawn(const std::vector<std::string>& argv,
     std::vector<std::string> env = Environment(environment);
     auto argp = Pointers(args);
     auto envp = Pointers(env);
+    // Each program in a process group of its own, tied to the session by this test. Sharing
+    // the test's group, it would get SIGHUP and SIGCONT from the kernel when that group loses
+    // its last tie to the session (the runner that started the tests goes away) while one of
+    // its programs is stopped: that would wake a program a test stopped on purpose.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
     const int failed =
-        posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
+        posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, argp.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) {
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(failed));
