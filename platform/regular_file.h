@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quillon {
@@ -38,6 +39,15 @@ struct [[nodiscard]] FileReadResult {
 FileReadResult FailedFileRead(FileReadError error, std::string reason);
 FileReadResult TooLargeFileRead(std::size_t limit);
 FileReadResult UnreadableFileRead(const std::string& systemText);
+
+// The read both systems share: reads an open regular file to its end through `readSome`
+// (fills up to `room` bytes at `into`, returns how many, 0 at the end; false with the
+// system's text in `systemText` on a failure), never more than `limit` + 1 bytes. `sizeHint`
+// is the size the system gave: the file may grow or shrink while it is read.
+FileReadResult ReadWithinLimit(
+    std::size_t sizeHint, std::size_t limit, std::uint64_t linkCount,
+    const std::function<bool(char* into, std::size_t room, std::size_t& got,
+                             std::string& systemText)>& readSome);
 
 // A byte count as a person reads a bound: "1 MiB", "64 KiB", "100 bytes".
 std::string ByteCountText(std::size_t bytes);

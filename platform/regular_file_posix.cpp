@@ -45,40 +45,23 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
         return FailedFileRead(FileReadError::kNotRegular,
                               S_ISDIR(status.st_mode) ? "is a folder" : "is not a regular file");
     }
-    if (status.st_size > 0 && static_cast<unsigned long long>(status.st_size) > limit) {
-        return TooLargeFileRead(limit);
-    }
-    FileReadResult result;
-    result.linkCount = static_cast<std::uint64_t>(status.st_nlink);
-    // The size said is only a hint: the file may grow while it is read.
-    result.content.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(status.st_size)) +
-                          1);
-    std::size_t length = 0;
-    for (;;) {
-        if (length == result.content.size()) {
-            if (length > limit) {
-                return TooLargeFileRead(limit);
+    const auto size = static_cast<unsigned long long>(std::max<off_t>(status.st_size, 0));
+    return ReadWithinLimit(
+        static_cast<std::size_t>(std::min<unsigned long long>(size, limit + 1ull)), limit,
+        static_cast<std::uint64_t>(status.st_nlink),
+        [fd](char* into, std::size_t room, std::size_t& got, std::string& systemText) {
+            for (;;) {
+                const ssize_t n = ::read(fd, into, room);
+                if (n >= 0) {
+                    got = static_cast<std::size_t>(n);
+                    return true;
+                }
+                if (errno != EINTR) {
+                    systemText = std::strerror(errno);
+                    return false;
+                }
             }
-            result.content.resize(std::min(limit + 1, length * 2 + 4096));
-        }
-        const ssize_t got =
-            ::read(fd, result.content.data() + length, result.content.size() - length);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Unreadable(errno);
-        }
-        if (got == 0) {
-            break;
-        }
-        length += static_cast<std::size_t>(got);
-    }
-    if (length > limit) {
-        return TooLargeFileRead(limit);
-    }
-    result.content.resize(length);
-    return result;
+        });
 }
 
 }  // namespace quillon

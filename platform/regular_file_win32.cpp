@@ -48,37 +48,19 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
     const unsigned long long size =
         (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) |
         information.nFileSizeLow;
-    if (size > limit) {
-        return TooLargeFileRead(limit);
-    }
-    FileReadResult result;
-    result.linkCount = information.nNumberOfLinks;
-    // The size said is only a hint: the file may grow while it is read.
-    result.content.resize(static_cast<std::size_t>(size) + 1);
-    std::size_t length = 0;
-    for (;;) {
-        if (length == result.content.size()) {
-            if (length > limit) {
-                return TooLargeFileRead(limit);
+    return ReadWithinLimit(
+        static_cast<std::size_t>(std::min<unsigned long long>(size, limit + 1ull)), limit,
+        information.nNumberOfLinks,
+        [handle](char* into, std::size_t room, std::size_t& got, std::string& systemText) {
+            DWORD n = 0;
+            if (!::ReadFile(handle, into, static_cast<DWORD>(std::min<std::size_t>(room, 1u << 30)),
+                            &n, nullptr)) {
+                systemText = SystemErrorText(::GetLastError());
+                return false;
             }
-            result.content.resize(std::min(limit + 1, length * 2 + 4096));
-        }
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(result.content.size() - length, 1u << 30));
-        DWORD got = 0;
-        if (!::ReadFile(handle, result.content.data() + length, chunk, &got, nullptr)) {
-            return Unreadable(::GetLastError());
-        }
-        if (got == 0) {
-            break;
-        }
-        length += got;
-    }
-    if (length > limit) {
-        return TooLargeFileRead(limit);
-    }
-    result.content.resize(length);
-    return result;
+            got = n;
+            return true;
+        });
 }
 
 }  // namespace quillon
