@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
 #include "helpers/option_table.h"
 #include "helpers/text_format.h"
@@ -213,13 +212,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
          }},
         {"--station-board", "", Value::kRequired,
          [&options](const std::string& value, std::string& error) {
-             char* end = nullptr;
-             const long board = std::strtol(value.c_str(), &end, 10);
-             if (value.empty() || *end != '\0' || board < 1 || board > 1000000000) {
+             const auto board = DecimalInRange(value, 1, 1000000000);
+             if (!board) {
                  error = "--station-board needs a board number, not '" + value + "'";
                  return false;
              }
-             options.stationBoard = static_cast<int>(board);
+             options.stationBoard = static_cast<int>(*board);
              return true;
          }},
         {"--baud", "-b", Value::kRequired,
@@ -248,27 +246,24 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         {"--init-only", "", Value::kNone, flag(options.initOnly)},
         {"--echo-window", "", Value::kRequired,
          [&options](const std::string& value, std::string& error) {
-             char* end = nullptr;
-             const long window = std::strtol(value.c_str(), &end, 10);
-             if (value.empty() || *end != '\0' || window < 1 ||
-                 window > static_cast<long>(InitializeRequest::kMaxEchoWindow)) {
+             const auto window = DecimalInRange(value, 1, InitializeRequest::kMaxEchoWindow);
+             if (!window) {
                  error = "--echo-window needs a number from 1 to " +
                          std::to_string(InitializeRequest::kMaxEchoWindow) + ", not '" + value +
                          "'";
                  return false;
              }
-             options.echoWindow = static_cast<std::uint32_t>(window);
+             options.echoWindow = static_cast<std::uint32_t>(*window);
              return true;
          }},
         {"--station-silence", "", Value::kRequired,
          [&options](const std::string& value, std::string& error) {
-             char* end = nullptr;
-             const long seconds = std::strtol(value.c_str(), &end, 10);
-             if (value.empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+             const auto seconds = DecimalInRange(value, 1, 86400);
+             if (!seconds) {
                  error = "--station-silence needs seconds from 1 to 86400, not '" + value + "'";
                  return false;
              }
-             options.stationSilenceSeconds = static_cast<std::uint32_t>(seconds);
+             options.stationSilenceSeconds = static_cast<std::uint32_t>(*seconds);
              return true;
          }},
         {"--list-ports", "", Value::kNone, flag(options.listPorts)},

@@ -1,5 +1,7 @@
 #include "helpers/text_format.h"
 
+#include <charconv>
+
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -157,6 +159,17 @@ std::string TrimmedWhiteSpace(const std::string& text) {
         --end;
     }
     return text.substr(first, end - first);
+}
+
+std::optional<std::int64_t> DecimalInRange(const std::string& text, std::int64_t lowest,
+                                           std::int64_t highest) {
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    if (text.empty() || text[0] < '0' || text[0] > '9' ||
+        std::from_chars(text.data(), end, value).ptr != end || value < lowest || value > highest) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // printf-style formatting into a std::string, for the fixed log and message texts.
@@ -33,6 +34,11 @@ std::size_t Utf8Columns(const std::string& text);
 // "\xNN", so that text read from a file can neither move the cursor nor send terminal
 // sequences nor break a tab-separated line. Everything else passes unchanged.
 std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks);
+
+// The whole of `text` as a decimal number from `lowest` to `highest` (digits only, no sign,
+// no spaces); nothing for anything else.
+std::optional<std::int64_t> DecimalInRange(const std::string& text, std::int64_t lowest,
+                                           std::int64_t highest);
 
 // `text` without the white space (space, tab, line ends, vertical tab, form feed) at its ends.
 std::string TrimmedWhiteSpace(const std::string& text);

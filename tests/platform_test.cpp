@@ -52,6 +52,26 @@ TEST(TextFormatTest, Cp1252BytesBecomeUtf8) {
     EXPECT_EQ(Cp1252ToUtf8(0x00), "");
 }
 
+TEST(TextFormatTest, DecimalNumbersWithinTheirRangeOnly) {
+    const std::pair<const char*, std::optional<std::int64_t>> rows[] = {
+        {"1", 1},
+        {"86400", 86400},
+        {"007", 7},
+        {"0", std::nullopt},
+        {"86401", std::nullopt},
+        {"+5", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+        {"5x", std::nullopt},
+        {"", std::nullopt},
+        {"-1", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+    };
+    for (const auto& [text, value] : rows) {
+        EXPECT_EQ(DecimalInRange(text, 1, 86400), value) << text;
+    }
+}
+
 TEST(TextFormatTest, EscapeForTerminalShowsControlAndStrayBytes) {
     const struct {
         std::string in;
