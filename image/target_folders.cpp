@@ -42,7 +42,10 @@ TargetFolders FindTargetFolders(const std::string& programDirectory) {
         }
     }
     const XdgEnvironment xdg = ReadXdgEnvironment();
-    const std::string user = UserTargetsFolder(xdg.dataHome, xdg.home);
+    std::string user = UserTargetsFolder(xdg.dataHome, xdg.home);
+    if (const std::string shared = SharedDataFolder(); user.empty() && !shared.empty()) {
+        user = Tidy(PathFromUtf8(shared) / "Quillon" / "Targets");
+    }
     if (!user.empty() && IsFolder(PathFromUtf8(user))) {
         folders.user = user;
     }

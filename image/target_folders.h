@@ -12,8 +12,10 @@ namespace quillon {
 // the build folder, the Windows folder layout and an installed Linux tree all work:
 //   1. beside the program (the build folder and Windows: "Targets" next to the .exe),
 //   2. relative to the program in the installed tree: ../share/quillon/Targets,
-//   3. the user's own folder: $XDG_DATA_HOME/quillon/Targets, by default
-//      ~/.local/share/quillon/Targets, for monitor files the user adds.
+//   3. the folder for monitor files that users add: $XDG_DATA_HOME/quillon/Targets, by
+//      default ~/.local/share/quillon/Targets; on Windows, where the program folder is
+//      read-only for its users once installed, %ProgramData%\Quillon\Targets, which every
+//      user of the machine may add to.
 // Only folders that exist take part. The target list shows the union of their files; a target
 // name from the user's folder hides the same name (letter case ignored) from the others.
 
@@ -26,8 +28,8 @@ struct TargetFolders {
 // values; either may be empty). Empty when neither is set.
 std::string UserTargetsFolder(const std::string& xdgDataHome, const std::string& home);
 
-// The existing folders for the program in `programDirectory`, the user's folder taken from
-// the environment (none on Windows, where monitor files go beside the program).
+// The existing folders for the program in `programDirectory`, the users' folder taken from
+// the environment (XDG) or the machine's shared data folder (Windows).
 TargetFolders FindTargetFolders(const std::string& programDirectory);
 
 // The first existing file of `programDirectory`/`fileName`, then

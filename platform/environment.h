@@ -15,4 +15,9 @@ struct XdgEnvironment {
 
 XdgEnvironment ReadXdgEnvironment();
 
+// The folder for data that every user of this machine shares and may add to (UTF-8):
+// %ProgramData% on Windows, where programs are installed read-only for their users; empty
+// elsewhere, where the XDG folders serve.
+std::string SharedDataFolder();
+
 }  // namespace quillon

@@ -17,4 +17,8 @@ XdgEnvironment ReadXdgEnvironment() {
     return {Variable("XDG_DATA_HOME"), Variable("XDG_CONFIG_HOME"), Variable("HOME")};
 }
 
+std::string SharedDataFolder() {
+    return {};
+}
+
 }  // namespace quillon
