@@ -1,6 +1,6 @@
 # Entry points for developers and CI. Every target first installs what is missing.
 .PHONY: deps run test build asan tsan release package package-install-check clang fuzz bench report soak \
-  wine windows-package format format-check clean
+  wine windows-package windows-msi format format-check clean
 
 FUZZ_SECONDS ?= 60
 SOAK_CYCLES ?= 200
@@ -12,6 +12,7 @@ BAUD ?= 0
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 QUILLON_VERSION := $(shell sed -n 's/^project.Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 WINDOWS_ZIP := build/quillon-$(QUILLON_VERSION)-windows-x64.zip
+WINDOWS_MSI := build/quillon-$(QUILLON_VERSION)-x64.msi
 
 deps:
 	scripts/install-deps
@@ -75,8 +76,9 @@ fuzz: deps
 	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
 # The Windows build (mingw-w64) and its tests under Wine on a virtual display: the suites, the
-# window tests, quillon-cli.exe end to end against the Linux virtual target, and the Windows zip
-# unpacked in a fresh Wine prefix. Installs the cross compiler, Wine and zip first.
+# window tests, quillon-cli.exe end to end against the Linux virtual target, the Windows zip
+# unpacked in a fresh Wine prefix, and the MSI installed, upgraded and removed silently.
+# Installs the cross compiler, Wine, zip and the MSI tools first.
 wine:
 	scripts/install-deps --wine
 	cmake --preset default
@@ -84,7 +86,9 @@ wine:
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS)
 	scripts/windows-package build/mingw build
+	scripts/windows-msi $(WINDOWS_ZIP) build
 	scripts/wine-tests build/mingw build/default $(WINDOWS_ZIP)
+	scripts/wine-msi-tests $(WINDOWS_MSI) $(WINDOWS_ZIP) build/mingw
 
 # The Windows programs as build/quillon-VERSION-windows-x64.zip: quillon.exe, quillon-cli.exe,
 # Targets\, the help PDF, the sample image and a README.txt; nothing to install, no DLLs.
@@ -93,6 +97,11 @@ windows-package:
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS) --target quillon quillon-cli
 	scripts/windows-package build/mingw build
+
+# The Windows Installer package build/quillon-VERSION-x64.msi from the zip's files (per machine,
+# Start menu, "Open with", PATH); signed when QUILLON_SIGNING_CERT names a PKCS#12 certificate.
+windows-msi: windows-package
+	scripts/windows-msi $(WINDOWS_ZIP) build
 
 bench: build
 	bench/compare_hex.sh build/default
