@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <type_traits>
 
 #include "helpers/option_table.h"
 #include "helpers/text_format.h"
@@ -168,6 +169,20 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
             return into.has_value();
         };
     };
+    // A decimal number from `lowest` to `highest` into `into`; else "NAME needs WHAT, not 'X'".
+    const auto decimal = [](auto& into, std::int64_t lowest, std::int64_t highest, std::string name,
+                            std::string what) {
+        return [&into, lowest, highest, name = std::move(name), what = std::move(what)](
+                   const std::string& value, std::string& error) {
+            const std::optional<std::int64_t> number = DecimalInRange(value, lowest, highest);
+            if (!number) {
+                error = name + " needs " + what + ", not '" + value + "'";
+                return false;
+            }
+            into = static_cast<std::remove_reference_t<decltype(into)>>(*number);
+            return true;
+        };
+    };
     const std::vector<Option> table = {
         {"--help", "-h", Value::kNone, flag(options.help)},
         {"--version", "", Value::kNone, flag(options.version)},
@@ -211,15 +226,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
              return true;
          }},
         {"--station-board", "", Value::kRequired,
-         [&options](const std::string& value, std::string& error) {
-             const auto board = DecimalInRange(value, 1, 1000000000);
-             if (!board) {
-                 error = "--station-board needs a board number, not '" + value + "'";
-                 return false;
-             }
-             options.stationBoard = static_cast<int>(*board);
-             return true;
-         }},
+         decimal(options.stationBoard, 1, 1000000000, "--station-board", "a board number")},
         {"--baud", "-b", Value::kRequired,
          [&options](const std::string& value, std::string& error) {
              const std::optional<BaudRate> rate = OfferedBaudRate(value);
@@ -245,27 +252,11 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         {"--erase-all", "", Value::kNone, flag(options.eraseAll)},
         {"--init-only", "", Value::kNone, flag(options.initOnly)},
         {"--echo-window", "", Value::kRequired,
-         [&options](const std::string& value, std::string& error) {
-             const auto window = DecimalInRange(value, 1, InitializeRequest::kMaxEchoWindow);
-             if (!window) {
-                 error = "--echo-window needs a number from 1 to " +
-                         std::to_string(InitializeRequest::kMaxEchoWindow) + ", not '" + value +
-                         "'";
-                 return false;
-             }
-             options.echoWindow = static_cast<std::uint32_t>(*window);
-             return true;
-         }},
+         decimal(options.echoWindow, 1, InitializeRequest::kMaxEchoWindow, "--echo-window",
+                 "a number from 1 to " + std::to_string(InitializeRequest::kMaxEchoWindow))},
         {"--station-silence", "", Value::kRequired,
-         [&options](const std::string& value, std::string& error) {
-             const auto seconds = DecimalInRange(value, 1, 86400);
-             if (!seconds) {
-                 error = "--station-silence needs seconds from 1 to 86400, not '" + value + "'";
-                 return false;
-             }
-             options.stationSilenceSeconds = static_cast<std::uint32_t>(*seconds);
-             return true;
-         }},
+         decimal(options.stationSilenceSeconds, 1, 86400, "--station-silence",
+                 "seconds from 1 to 86400")},
         {"--list-ports", "", Value::kNone, flag(options.listPorts)},
         {"--list-targets", "", Value::kNone, flag(options.listTargets)},
         {"--serial-at", "", Value::kRequired, text(options.serial.at)},
