@@ -9,8 +9,11 @@ namespace quillon {
 
 // The line a job runs on: the port as the port list names it, and its speed (8 data bits, no
 // parity, one stop bit and no flow control always).
+// The port taken when none was chosen (the window's first start).
+inline constexpr const char* kDefaultPortName = "COM1";
+
 struct LineSettings {
-    std::string port = "COM1";
+    std::string port = kDefaultPortName;
     BaudRate baud = kDefaultBaudRate;
 };
 
