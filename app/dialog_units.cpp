@@ -17,7 +17,7 @@ int Scale(int value, int numerator, int denominator) {
 
 }  // namespace
 
-CDialogUnits::CDialogUnits(const QFont& font) {
+DialogUnits::DialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
     const int letters = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
@@ -25,12 +25,12 @@ CDialogUnits::CDialogUnits(const QFont& font) {
     m_baseY = metrics.height();
 }
 
-QRect CDialogUnits::MapRect(const QRect& units) const {
+QRect DialogUnits::MapRect(const QRect& units) const {
     return QRect(Scale(units.x(), m_baseX, 4), Scale(units.y(), m_baseY, 8),
                  Scale(units.width(), m_baseX, 4), Scale(units.height(), m_baseY, 8));
 }
 
-QSize CDialogUnits::MapSize(const QSize& units) const {
+QSize DialogUnits::MapSize(const QSize& units) const {
     return QSize(Scale(units.width(), m_baseX, 4), Scale(units.height(), m_baseY, 8));
 }
 

@@ -15,27 +15,27 @@ static_assert(kDialogResultOk == QDialog::Accepted, "the OK result saves the set
 
 namespace {
 
-CDownloadApp* g_app = nullptr;
+QtDownloadApp* g_app = nullptr;
 
 }  // namespace
 
-CDownloadApp* GetDownloadApp() {
+QtDownloadApp* GetDownloadApp() {
     return g_app;
 }
 
-CDownloadApp::CDownloadApp() : DownloadApp(QCoreApplication::applicationDirPath().toStdString()) {
+QtDownloadApp::QtDownloadApp() : DownloadApp(QCoreApplication::applicationDirPath().toStdString()) {
     g_app = this;
 }
 
-CDownloadApp::~CDownloadApp() {
+QtDownloadApp::~QtDownloadApp() {
     if (g_app == this) {
         g_app = nullptr;
     }
 }
 
-bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
+int QtDownloadApp::RunMainWindow(const MainWindowFactory& createMainWindow) {
     QtSettingsStore store;
-    Run(store, [&] {
+    const int result = Run(store, [&] {
         const std::unique_ptr<QDialog> mainWindow = createMainWindow(*this);
         if (!mainWindow) {
             return 0;
@@ -47,24 +47,24 @@ bool CDownloadApp::InitInstance(const MainWindowFactory& createMainWindow) {
     });  // the window, its job ended and its line closed, is gone before the settings are saved
     // A settings file that something else took the place of while the window ran: the window
     // is gone, so its one place to say that the settings went unsaved is stderr.
-    if (store.Note() != m_settingsNote) {
+    if (store.Note() != SettingsNote()) {
         std::fprintf(stderr, "quillon: %s\n", store.Note().c_str());
     }
-    return false;
+    return result;
 }
 
-void CDownloadApp::LoadSettings() {
+void QtDownloadApp::LoadSettings() {
     QtSettingsStore store;
     DownloadApp::LoadSettings(store);
 }
 
-void CDownloadApp::WinHelp() {
+void QtDownloadApp::OpenHelp() {
     // F1 may come from the about box as well as from the main window.
     QWidget* owner = QApplication::activeWindow();
-    ShowHelp(owner != nullptr ? owner : m_mainWindow, QString::fromStdString(m_helpFilePath));
+    ShowHelp(owner != nullptr ? owner : m_mainWindow, QString::fromStdString(HelpFilePath()));
 }
 
-QIcon CDownloadApp::LoadAppIcon() {
+QIcon QtDownloadApp::LoadAppIcon() {
     return QIcon(QStringLiteral(":/res/quillon.png"));
 }
 

@@ -8,16 +8,16 @@
 
 namespace quillon {
 
-CHelpKeyFilter* CHelpKeyFilter::Install(QWidget* window, std::function<void()> onHelp) {
-    auto* filter = new CHelpKeyFilter(window, std::move(onHelp));
+HelpKeyFilter* HelpKeyFilter::Install(QWidget* window, std::function<void()> onHelp) {
+    auto* filter = new HelpKeyFilter(window, std::move(onHelp));
     window->installEventFilter(filter);
     return filter;
 }
 
-CHelpKeyFilter::CHelpKeyFilter(QWidget* window, std::function<void()> onHelp)
+HelpKeyFilter::HelpKeyFilter(QWidget* window, std::function<void()> onHelp)
     : QObject(window), m_onHelp(std::move(onHelp)) {}
 
-bool CHelpKeyFilter::eventFilter(QObject* watched, QEvent* event) {
+bool HelpKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) {
         return QObject::eventFilter(watched, event);
     }
@@ -29,8 +29,8 @@ bool CHelpKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     }
     if (m_onHelp) {
         m_onHelp();
-    } else if (CDownloadApp* app = GetDownloadApp()) {
-        app->WinHelp();
+    } else if (QtDownloadApp* app = GetDownloadApp()) {
+        app->OpenHelp();
     }
     return true;
 }

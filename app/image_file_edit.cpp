@@ -31,7 +31,7 @@ QString FirstDroppedFile(const QMimeData* data) {
 
 }  // namespace
 
-CImageFileEdit::CImageFileEdit(QWidget* parent)
+QtImageFileEdit::QtImageFileEdit(QWidget* parent)
     : QWidget(parent), m_edit(new QLineEdit(this)), m_browse(new QToolButton(this)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -47,25 +47,25 @@ CImageFileEdit::CImageFileEdit(QWidget* parent)
     m_edit->setAcceptDrops(false);
     setAcceptDrops(true);
 
-    connect(m_edit, &QLineEdit::textChanged, this, &CImageFileEdit::textChanged);
+    connect(m_edit, &QLineEdit::textChanged, this, &QtImageFileEdit::textChanged);
     connect(m_browse, &QToolButton::clicked, this, [this] { OnBrowse(); });
 }
 
-QString CImageFileEdit::text() const {
+QString QtImageFileEdit::text() const {
     return m_edit->text();
 }
 
-void CImageFileEdit::setText(const QString& text) {
+void QtImageFileEdit::setText(const QString& text) {
     m_edit->setText(text);
 }
 
-CImageFileEdit::StartLocation CImageFileEdit::ChooseStartLocation(const QString& text,
-                                                                  const QString& defaultPath) {
+QtImageFileEdit::StartLocation QtImageFileEdit::ChooseStartLocation(const QString& text,
+                                                                    const QString& defaultPath) {
     const BrowseStart start = ChooseBrowseStart(text.toStdString(), defaultPath.toStdString());
     return {QString::fromStdString(start.folder), QString::fromStdString(start.file)};
 }
 
-QStringList CImageFileEdit::NameFilters(const QString& filter) {
+QStringList QtImageFileEdit::NameFilters(const QString& filter) {
     QStringList result;
     for (const FileFilterEntry& entry : ParseFileFilter(filter.toStdString())) {
         QStringList patterns;
@@ -81,7 +81,7 @@ QStringList CImageFileEdit::NameFilters(const QString& filter) {
     return result;
 }
 
-void CImageFileEdit::OnBrowse() {
+void QtImageFileEdit::OnBrowse() {
     const QString previousDirectory = QDir::currentPath();
     const StartLocation start = ChooseStartLocation(text(), m_defaultPath);
 
@@ -103,19 +103,19 @@ void CImageFileEdit::OnBrowse() {
     QDir::setCurrent(previousDirectory);
 }
 
-void CImageFileEdit::dragEnterEvent(QDragEnterEvent* event) {
+void QtImageFileEdit::dragEnterEvent(QDragEnterEvent* event) {
     if (!FirstDroppedFile(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     }
 }
 
-void CImageFileEdit::dragMoveEvent(QDragMoveEvent* event) {
+void QtImageFileEdit::dragMoveEvent(QDragMoveEvent* event) {
     if (!FirstDroppedFile(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     }
 }
 
-void CImageFileEdit::dropEvent(QDropEvent* event) {
+void QtImageFileEdit::dropEvent(QDropEvent* event) {
     const QString path = FirstDroppedFile(event->mimeData());
     if (!path.isEmpty()) {
         setText(path);

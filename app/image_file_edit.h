@@ -12,7 +12,7 @@ namespace quillon {
 // The image file field: an edit box for the path of the HEX file to download, a browse button
 // beside it that opens the platform's open-file dialog, and a drop target for files from the
 // file manager. The field never writes a setting; the window reads its text when it needs it.
-class CImageFileEdit : public QWidget {
+class QtImageFileEdit : public QWidget {
     Q_OBJECT
 public:
     // Where the file dialog opens: in `folder`, with `file` preselected when not empty. Both
@@ -22,7 +22,7 @@ public:
         QString file;
     };
 
-    explicit CImageFileEdit(QWidget* parent = nullptr);
+    explicit QtImageFileEdit(QWidget* parent = nullptr);
 
     QString text() const;
     void setText(const QString& text);

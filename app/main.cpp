@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/download_app.h"
-#include "app/download_dlg.h"
+#include "app/main_window.h"
 #include "platform/standard_streams.h"
 #include "window/window_command_line.h"
 
@@ -33,34 +33,30 @@ int main(int argc, char* argv[]) {
     static_cast<void>(EnsureStandardStreams());
     // Before the application object, which needs a display: --help and --version answer
     // without one.
-    const WindowCommandLine commandLine =
+    const Result<WindowCommandLine> commandLine =
         ParseWindowCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
-    switch (commandLine.action) {
-        case WindowCommandLine::Action::kHelp:
-        case WindowCommandLine::Action::kVersion: {
-            const std::string text = commandLine.action == WindowCommandLine::Action::kHelp
-                                         ? WindowUsageText()
-                                         : WindowVersionLine();
-            std::fputs(text.c_str(), stdout);
-            return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
-        }
-        case WindowCommandLine::Action::kUsageError:
-            std::fputs(WindowUsageErrorText(commandLine.error).c_str(), stderr);
-            return kWindowExitUsage;
-        case WindowCommandLine::Action::kOpen:
-            break;
+    if (!commandLine) {
+        std::fputs(WindowUsageErrorText(commandLine.error().text).c_str(), stderr);
+        return WindowExitStatus(commandLine.error());
+    }
+    if (commandLine->action != WindowCommandLine::Action::kOpen) {
+        const std::string text = commandLine->action == WindowCommandLine::Action::kHelp
+                                     ? WindowUsageText()
+                                     : WindowVersionLine();
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
     QApplication application(argc, argv);
-    QApplication::setOrganizationName(CDownloadApp::kCompanyKey);
-    QApplication::setApplicationName(CDownloadApp::kProfileName);
-    QApplication::setWindowIcon(CDownloadApp::LoadAppIcon());
+    QApplication::setOrganizationName(QtDownloadApp::kCompanyKey);
+    QApplication::setApplicationName(QtDownloadApp::kProfileName);
+    QApplication::setWindowIcon(QtDownloadApp::LoadAppIcon());
 
-    CDownloadApp app;
+    QtDownloadApp app;
     // A file named on the command line (the desktop's "open with") goes into the image field.
     const QString imageFile =
-        ImageFileArgument(QString::fromLocal8Bit(commandLine.imageFile.c_str()));
-    app.InitInstance([&imageFile](CDownloadApp& owner) {
-        auto window = std::make_unique<CDownloadDlg>(owner);
+        ImageFileArgument(QString::fromLocal8Bit(commandLine->imageFile.c_str()));
+    app.RunMainWindow([&imageFile](QtDownloadApp& owner) {
+        auto window = std::make_unique<QtMainWindow>(owner);
         if (!imageFile.isEmpty()) {
             window->SetImageFile(imageFile);
         }

@@ -6,11 +6,11 @@
 
 namespace quillon {
 
-CPortComboBox::CPortComboBox(QWidget* parent) : QComboBox(parent) {
+PortComboBox::PortComboBox(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::currentTextChanged, this, &QWidget::setToolTip);
 }
 
-void CPortComboBox::showPopup() {
+void PortComboBox::showPopup() {
     if (m_refresh) {
         m_refresh();
     }
@@ -20,7 +20,7 @@ void CPortComboBox::showPopup() {
     QComboBox::showPopup();
 }
 
-void CPortComboBox::paintEvent(QPaintEvent*) {
+void PortComboBox::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionComboBox option;
     initStyleOption(&option);

@@ -11,10 +11,10 @@ namespace quillon {
 // selected name, with an ellipsis in front where it does not fit, and the open list is wide
 // enough for every name. The tooltip holds the selected name in full. Each time the list drops
 // down it runs its refresh first, so ports that appeared since show up.
-class CPortComboBox : public QComboBox {
+class PortComboBox : public QComboBox {
     Q_OBJECT
 public:
-    explicit CPortComboBox(QWidget* parent = nullptr);
+    explicit PortComboBox(QWidget* parent = nullptr);
 
     // What runs before the list drops down (the window reads the ports again); none: nothing.
     void SetRefresh(std::function<void()> refresh) { m_refresh = std::move(refresh); }

@@ -33,17 +33,18 @@ QtSettingsStore::QtSettingsStore()
         m_settings.emplace(kSettingsCompany, kSettingsProfile);
         return;
     }
-    m_note = SettingsFileLeftAloneLine(m_path);
-    if (m_note.empty()) {
+    if (const Status usable = CheckSettingsFile(m_path)) {
         m_settings.emplace(QString::fromStdString(m_path), QSettings::NativeFormat);
+    } else {
+        m_note = usable.error().text;
     }
 }
 
 bool QtSettingsStore::MayWrite() {
     if (!m_lookedAtForWriting && m_settings && !m_path.empty()) {
         m_lookedAtForWriting = true;
-        m_note = SettingsFileLeftAloneLine(m_path);
-        if (!m_note.empty()) {
+        if (const Status usable = CheckSettingsFile(m_path); !usable) {
+            m_note = usable.error().text;
             m_settings.reset();  // nothing written yet, so nothing goes to the file
         }
     }

@@ -15,7 +15,7 @@ namespace quillon {
 // integers.
 //
 // QSettings reads its file whole the moment it is made, with an open that blocks: the file is
-// looked at first (SettingsFileLeftAloneLine) and handed to QSettings only when it is a regular
+// looked at first (CheckSettingsFile) and handed to QSettings only when it is a regular
 // file within its bound, or nothing yet. A FIFO, a device, a folder or a giant file in its place
 // is left alone: every value reads as missing (the defaults), writes are dropped, and Note()
 // says so. The file is looked at once more before the first write, so that nothing is written

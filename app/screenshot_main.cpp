@@ -19,8 +19,8 @@
 #include <functional>
 
 #include "app/download_app.h"
-#include "app/download_dlg.h"
 #include "app/image_file_edit.h"
+#include "app/main_window.h"
 
 using namespace quillon;
 
@@ -41,13 +41,13 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
 }
 
 // Presses `button` and waits until the job it started has ended (Initialize enabled again).
-bool RunJob(CDownloadDlg& window, const char* button) {
+bool RunJob(QtMainWindow& window, const char* button) {
     window.findChild<QPushButton*>(button)->click();
     auto* initialize = window.findChild<QPushButton*>("initializeButton");
     return WaitUntil([initialize] { return initialize->isEnabled(); }, kJobTimeoutMs);
 }
 
-QString LastLogLine(const CDownloadDlg& window) {
+QString LastLogLine(const QtMainWindow& window) {
     const auto* log = window.findChild<QListWidget*>("logList");
     return log->count() > 0 ? log->item(log->count() - 1)->text() : QString();
 }
@@ -56,9 +56,9 @@ QString LastLogLine(const CDownloadDlg& window) {
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    QApplication::setOrganizationName(CDownloadApp::kCompanyKey);
-    QApplication::setApplicationName(CDownloadApp::kProfileName);
-    QApplication::setWindowIcon(CDownloadApp::LoadAppIcon());
+    QApplication::setOrganizationName(QtDownloadApp::kCompanyKey);
+    QApplication::setApplicationName(QtDownloadApp::kProfileName);
+    QApplication::setWindowIcon(QtDownloadApp::LoadAppIcon());
     const QStringList args = QApplication::arguments();
     if (args.size() < 4) {
         std::fprintf(stderr,
@@ -67,14 +67,15 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    CDownloadApp app;
+    QtDownloadApp app;
     app.LoadSettings();
-    app.m_settings.comPort = args[3].toStdString();
-    app.m_settings.baudrate = args.size() > 4 ? args[4].toStdString() : "115200";
+    app.Settings().port = args[3].toStdString();
+    app.Settings().baudRate =
+        BaudRateFromSetting(args.size() > 4 ? args[4].toStdString() : "115200");
 
-    CDownloadDlg window(app);
+    QtMainWindow window(app);
     window.show();
-    window.findChild<CImageFileEdit*>("imageFileEdit")->setText(args[2]);
+    window.findChild<QtImageFileEdit*>("imageFileEdit")->setText(args[2]);
     if (window.findChild<QComboBox*>("portList")->currentIndex() < 0) {
         std::fprintf(stderr, "quillon-screenshot: the port list has no %s\n", qPrintable(args[3]));
         return 1;

@@ -25,7 +25,7 @@ QRect GrowAroundCentre(QRect rect, const QSize& wanted) {
 }  // namespace
 
 void LayOutTemplate(QWidget& window) {
-    const CDialogUnits units(window.font());
+    const DialogUnits units(window.font());
     QSize laidOut = units.MapSize(window.size());
     for (QWidget* control : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         QRect rect = units.MapRect(control->geometry());
@@ -36,7 +36,7 @@ void LayOutTemplate(QWidget& window) {
             rect.setHeight(closed);
         } else if (qobject_cast<QLabel*>(control) != nullptr ||
                    qobject_cast<QCheckBox*>(control) != nullptr ||
-                   qobject_cast<CImageFileEdit*>(control) != nullptr) {
+                   qobject_cast<QtImageFileEdit*>(control) != nullptr) {
             // There is free space to their right and around them.
             rect = GrowAroundCentre(rect, control->sizeHint());
         }

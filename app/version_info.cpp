@@ -2,15 +2,17 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <optional>
 
 #include "quillon_version.h"
 
 namespace quillon {
 
 // The loaded resource: only the program's own file has one, compiled in from the build.
-struct CVersionInfo::Block {
+struct VersionInfo::Block {
     static std::unique_ptr<Block> Read(const QString& path);
-    bool FirstTranslation(std::uint32_t* translation) const;
+    // Language in the high 16 bits, code page in the low 16 bits; none without a translation.
+    std::optional<std::uint32_t> FirstTranslation() const;
     QString FindString(const QString& query) const;
 
     VersionResource resource;
@@ -46,7 +48,7 @@ const VersionResource* SetProgramVersionResource(const VersionResource* resource
     return previous;
 }
 
-std::unique_ptr<CVersionInfo::Block> CVersionInfo::Block::Read(const QString& path) {
+std::unique_ptr<VersionInfo::Block> VersionInfo::Block::Read(const QString& path) {
     // Only the program's own file carries a resource here.
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
     if (g_programResource == nullptr || program.isEmpty() ||
@@ -58,37 +60,40 @@ std::unique_ptr<CVersionInfo::Block> CVersionInfo::Block::Read(const QString& pa
     return block;
 }
 
-bool CVersionInfo::Block::FirstTranslation(std::uint32_t* translation) const {
+std::optional<std::uint32_t> VersionInfo::Block::FirstTranslation() const {
     if (resource.translations.empty()) {
-        return false;
+        return std::nullopt;
     }
     const auto& [language, codePage] = resource.translations.front();
-    *translation = (static_cast<std::uint32_t>(language) << 16) | codePage;
-    return true;
+    return (static_cast<std::uint32_t>(language) << 16) | codePage;
 }
 
-QString CVersionInfo::Block::FindString(const QString& query) const {
+QString VersionInfo::Block::FindString(const QString& query) const {
     const auto found = resource.strings.find(query);
     return found != resource.strings.end() ? found->second : QString();
 }
 
-CVersionInfo::CVersionInfo() = default;
+VersionInfo::VersionInfo() = default;
 
-CVersionInfo::~CVersionInfo() = default;
+VersionInfo::~VersionInfo() = default;
 
-int CVersionInfo::Load(const QString& path) {
+Status VersionInfo::Load(const QString& path) {
     Release();
-    auto block = Block::Read(path.isEmpty() ? QCoreApplication::applicationFilePath() : path);
-    std::uint32_t translation = 0;
-    if (!block || !block->FirstTranslation(&translation)) {
-        return 0;
+    const QString file = path.isEmpty() ? QCoreApplication::applicationFilePath() : path;
+    auto block = Block::Read(file);
+    if (!block) {
+        return Fail(ErrorKind::kNotFound, file.toStdString() + " has no version resource");
+    }
+    const std::optional<std::uint32_t> translation = block->FirstTranslation();
+    if (!translation) {
+        return Fail(ErrorKind::kNotFound, file.toStdString() + " has no version translation");
     }
     m_block = std::move(block);
-    m_translation = translation;
-    return 1;
+    m_translation = *translation;
+    return {};
 }
 
-QString CVersionInfo::GetString(const QString& key, std::uint32_t translation) const {
+QString VersionInfo::GetString(const QString& key, std::uint32_t translation) const {
     if (!m_block) {
         return QString();
     }
@@ -97,7 +102,7 @@ QString CVersionInfo::GetString(const QString& key, std::uint32_t translation) c
         QString::asprintf("\\StringFileInfo\\%08lx\\", static_cast<unsigned long>(chosen)) + key);
 }
 
-void CVersionInfo::Release() {
+void VersionInfo::Release() {
     m_block.reset();
     m_translation = 0;
 }

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // The version resource of the program, as its build carries it (the Windows window reads real
@@ -27,16 +29,16 @@ const VersionResource* SetProgramVersionResource(const VersionResource* resource
 
 // Reads string entries from a program file's version resource: only the program's own file has
 // one, compiled in.
-class CVersionInfo {
+class VersionInfo {
 public:
-    CVersionInfo();
-    ~CVersionInfo();
-    CVersionInfo(const CVersionInfo&) = delete;
-    CVersionInfo& operator=(const CVersionInfo&) = delete;
+    VersionInfo();
+    ~VersionInfo();
+    VersionInfo(const VersionInfo&) = delete;
+    VersionInfo& operator=(const VersionInfo&) = delete;
 
     // Loads the version resource of `path` (empty: the program's own file) and its first
-    // translation. Returns 1 on success, 0 when the file has no resource or no translation.
-    int Load(const QString& path = QString());
+    // translation; an error of kind kNotFound when the file has no resource or no translation.
+    Status Load(const QString& path = QString());
 
     // The string entry `key` of `translation` (language in the high 16 bits, code page in the
     // low 16 bits; 0 for the loaded one), or an empty text when nothing is loaded or the

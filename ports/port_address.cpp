@@ -44,6 +44,10 @@ bool PortAddress::SameNetworkPort(const PortAddress& other) const {
            EqualIgnoringCase(host, other.host);
 }
 
+bool IsNetworkPortName(const std::string& name) {
+    return name.find("://") != std::string::npos;
+}
+
 PortAddress ParsePortAddress(const std::string& name) {
     const std::size_t separator = name.find("://");
     if (separator == std::string::npos) {

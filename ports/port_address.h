@@ -31,4 +31,7 @@ struct PortAddress {
 // range, a path after the port) and shows the name with its control characters escaped.
 [[nodiscard]] PortAddress ParsePortAddress(const std::string& name);
 
+// Whether `name` is a network port name (it holds "://"), well formed or not.
+bool IsNetworkPortName(const std::string& name);
+
 }  // namespace quillon

@@ -1,7 +1,7 @@
 #pragma once
 
 // Resource ids of the main window that code refers to, and its string table. The window's
-// template 102 is download_dlg.ui, the log's context menu 129 is log_menu.ui and icon 128 is
+// template 102 is main_window.ui, the log's context menu 129 is log_menu.ui and icon 128 is
 // quillon.png (quillon.ico on Windows).
 
 constexpr int IDS_ABOUTBOX = 101;          // text of the About entry

@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 
-#include "app/about_dlg.h"
+#include "app/about_window.h"
 #include "app/version_info.h"
 #include "tests/support/process.h"
 
@@ -24,7 +24,7 @@ private:
 };
 
 QStringList AboutLines() {
-    CAboutDlg about;
+    QtAboutWindow about;
     QStringList lines;
     for (const char* name : {"versionLabel", "copyrightLabel", "trademarksLabel"}) {
         lines << about.findChild<QLabel*>(name)->text();
@@ -35,9 +35,9 @@ QStringList AboutLines() {
 }  // namespace
 
 TEST(VersionInfoTest, ReadsTheProgramsOwnResource) {
-    CVersionInfo version;
+    VersionInfo version;
     EXPECT_EQ(version.GetProductVersion(), QString());  // nothing loaded yet
-    ASSERT_EQ(version.Load(), 1);
+    ASSERT_TRUE(version.Load());
     EXPECT_EQ(version.Translation(), 0x040704b0u);
     EXPECT_EQ(version.GetProductVersion(), QStringLiteral("2.82.1"));
     EXPECT_EQ(version.GetString("ProductVersion", 0x040704b0), QStringLiteral("2.82.1"));
@@ -51,15 +51,15 @@ TEST(VersionInfoTest, ReadsTheProgramsOwnResource) {
     version.Release();
 }
 
-TEST(AboutDlgTest, ShowsTheThreeLinesOfTheResource) {
+TEST(AboutWindowTest, ShowsTheThreeLinesOfTheResource) {
     const QStringList lines = AboutLines();
-    CVersionInfo version;
-    ASSERT_EQ(version.Load(), 1);
+    VersionInfo version;
+    ASSERT_TRUE(version.Load());
     EXPECT_EQ(lines, QStringList({"Quillon Version 2.82.1", version.GetLegalCopyright(),
                                   version.GetLegalTrademarks()}));
 }
 
-TEST(AboutDlgTest, MissingEntriesLeaveEmptyTexts) {
+TEST(AboutWindowTest, MissingEntriesLeaveEmptyTexts) {
     VersionResource resource;
     resource.translations = {{0x0407, 0x04B0}};
     resource.strings["\\StringFileInfo\\040704b0\\LegalCopyright"] = "Copyright (C) Test";
@@ -67,7 +67,7 @@ TEST(AboutDlgTest, MissingEntriesLeaveEmptyTexts) {
     EXPECT_EQ(AboutLines(), QStringList({"Quillon Version ", "Copyright (C) Test", ""}));
 }
 
-TEST(AboutDlgTest, WithoutResourceTheTemplateTextsStay) {
+TEST(AboutWindowTest, WithoutResourceTheTemplateTextsStay) {
     ProgramResource scope(nullptr);
     EXPECT_EQ(AboutLines(),
               QStringList({"Quillon Version 1.0", "Copyright (C) Brenwick", "Brenwick"}));

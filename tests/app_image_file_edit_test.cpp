@@ -20,7 +20,7 @@ using namespace quillon;
 
 namespace {
 
-using Location = CImageFileEdit::StartLocation;
+using Location = QtImageFileEdit::StartLocation;
 
 class ImageFileEditTest : public ::testing::Test {
 protected:
@@ -48,7 +48,7 @@ protected:
     }
 
     TempDir m_dir;
-    CImageFileEdit m_field;
+    QtImageFileEdit m_field;
 };
 
 }  // namespace
@@ -71,28 +71,28 @@ TEST_F(ImageFileEditTest, StartLocationFollowsTheText) {
     QDir().mkpath(sub);
 
     // ChooseBrowseStart decides (window_model_tests); the paths come back native.
-    const Location inFolder = CImageFileEdit::ChooseStartLocation(sub + "/", QString());
+    const Location inFolder = QtImageFileEdit::ChooseStartLocation(sub + "/", QString());
     EXPECT_EQ(inFolder.folder, QDir::toNativeSeparators(sub));
     EXPECT_EQ(inFolder.file, QString());
-    const Location atFile = CImageFileEdit::ChooseStartLocation(file, QString());
+    const Location atFile = QtImageFileEdit::ChooseStartLocation(file, QString());
     EXPECT_EQ(atFile.folder, QDir::toNativeSeparators(Folder()));
     EXPECT_EQ(atFile.file, QDir::toNativeSeparators(file));
 
     // A missing path or a drive that does not exist here falls back to the default path.
     for (const QString& text : {Folder() + "/missing.hex", QStringLiteral("Q:")}) {
-        EXPECT_EQ(CImageFileEdit::ChooseStartLocation(text, sub).folder,
+        EXPECT_EQ(QtImageFileEdit::ChooseStartLocation(text, sub).folder,
                   QDir::toNativeSeparators(sub))
             << text.toStdString();
-        EXPECT_EQ(CImageFileEdit::ChooseStartLocation(text, QString()).folder, QString());
+        EXPECT_EQ(QtImageFileEdit::ChooseStartLocation(text, QString()).folder, QString());
     }
-    EXPECT_EQ(CImageFileEdit::ChooseStartLocation(QString(), QString()).folder, QString());
+    EXPECT_EQ(QtImageFileEdit::ChooseStartLocation(QString(), QString()).folder, QString());
 }
 
 // The bar notation (ParseFileFilter) as the dialog's name filters; "*.*" matches every file.
 TEST_F(ImageFileEditTest, NameFiltersFromTheBarNotation) {
-    EXPECT_EQ(CImageFileEdit::NameFilters("Hex-Dateien (*.hex; *.h86)|*.hex; *.h86|"),
+    EXPECT_EQ(QtImageFileEdit::NameFilters("Hex-Dateien (*.hex; *.h86)|*.hex; *.h86|"),
               QStringList({"Hex-Dateien (*.hex; *.h86) (*.hex *.h86)"}));
-    EXPECT_EQ(CImageFileEdit::NameFilters(m_field.Filter()), QStringList({"All files (*.*) (*)"}));
+    EXPECT_EQ(QtImageFileEdit::NameFilters(m_field.Filter()), QStringList({"All files (*.*) (*)"}));
 }
 
 TEST_F(ImageFileEditTest, DialogOpensAtTheFileAndOkTakesTheChoice) {

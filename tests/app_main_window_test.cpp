@@ -23,8 +23,8 @@
 #include <thread>
 
 #include "app/download_app.h"
-#include "app/download_dlg.h"
 #include "app/image_file_edit.h"
+#include "app/main_window.h"
 #include "platform/serial_device.h"
 #include "sim/sim_command_line.h"
 #include "sim/sim_monitor_file.h"
@@ -164,7 +164,7 @@ protected:
     void StartTarget(std::vector<std::string> args = {}) {
         target = std::make_unique<VirtualTarget>(monitorFile, std::move(args));
         *ports = {target->port()};
-        app.m_settings.comPort = target->port();
+        app.Settings().port = target->port();
         Store().setValue("Last Connection/COMPort", QString::fromStdString(target->port()));
     }
     // The window's sources: jobs on the serial ports, or on FakeJobs that `jobs` records.
@@ -175,8 +175,8 @@ protected:
         }
         return sources;
     }
-    std::unique_ptr<CDownloadDlg> OpenWindow(bool fakeJobs = false) {
-        auto window = std::make_unique<CDownloadDlg>(app, Sources(fakeJobs));
+    std::unique_ptr<QtMainWindow> OpenWindow(bool fakeJobs = false) {
+        auto window = std::make_unique<QtMainWindow>(app, Sources(fakeJobs));
         window->show();
         return window;
     }
@@ -197,11 +197,11 @@ protected:
                                           hex_text::End());
     }
     // Runs the application with the window; `act` ends it.
-    int RunApp(const std::function<void(CDownloadDlg&)>& act) {
+    int RunApp(const std::function<void(QtMainWindow&)>& act) {
         int result = -1;
-        app.InitInstance([&](CDownloadApp& owner) {
-            auto window = std::make_unique<CDownloadDlg>(owner, Sources());
-            CDownloadDlg* raw = window.get();
+        app.RunMainWindow([&](QtDownloadApp& owner) {
+            auto window = std::make_unique<QtMainWindow>(owner, Sources());
+            QtMainWindow* raw = window.get();
             QObject::connect(raw, &QDialog::finished, [&result](int code) { result = code; });
             QTimer::singleShot(0, raw, [raw, act] { act(*raw); });
             return window;
@@ -213,7 +213,7 @@ protected:
     TempDir dir;
     MonitorFileSpec spec;
     std::string monitorFile;
-    CDownloadApp app;
+    QtDownloadApp app;
     std::shared_ptr<std::vector<std::string>> ports =
         std::make_shared<std::vector<std::string>>(std::vector<std::string>{"COM7"});
     std::shared_ptr<FakeJobRecord> jobs = std::make_shared<FakeJobRecord>();
@@ -221,7 +221,7 @@ protected:
 };
 
 TEST_F(MainWindowTest, OpensWithTheTemplateAndTheSavedChoices) {
-    app.m_settings.comPort = "COM7";
+    app.Settings().port = "COM7";
     const auto window = OpenWindow();
     EXPECT_EQ(window->windowTitle(), "Quillon");
     EXPECT_TRUE(Control(*window, "closeButton")->isDefault());
@@ -262,7 +262,7 @@ TEST_F(MainWindowTest, TheControlsReachTheJobs) {
     ASSERT_TRUE(WaitForJobEnd(*window));
     EXPECT_EQ(ButtonState(*window), kReady);
 
-    Control<CImageFileEdit>(*window, "imageFileEdit")->setText("/images/fw.hex");
+    Control<QtImageFileEdit>(*window, "imageFileEdit")->setText("/images/fw.hex");
     Control<QCheckBox>(*window, "eraseAllCheckBox")->setChecked(false);
     Control(*window, "startDownloadButton")->click();
     EXPECT_EQ(ButtonState(*window), kDownloading);
@@ -360,7 +360,7 @@ TEST_F(MainWindowTest, InitializeThenDownloadAgainstTheVirtualTarget) {
 
     // Unticked: only the used sectors are erased.
     Control<QCheckBox>(*window, "eraseAllCheckBox")->setChecked(false);
-    Control<CImageFileEdit>(*window, "imageFileEdit")->setText(QString::fromStdString(Image()));
+    Control<QtImageFileEdit>(*window, "imageFileEdit")->setText(QString::fromStdString(Image()));
     Control(*window, "startDownloadButton")->click();
     ASSERT_TRUE(WaitForJobEnd(*window));
     EXPECT_EQ(LogLines(*window).mid(initialized.size()),
@@ -378,13 +378,13 @@ TEST_F(MainWindowTest, InitializeThenDownloadAgainstTheVirtualTarget) {
 TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
     const struct {
         const char* how;
-        std::function<void(CDownloadDlg&)> close;
+        std::function<void(QtMainWindow&)> close;
         int result;
         bool jobRanToItsEnd;
         const char* savedBaudrate;
     } cases[] = {
         {"Escape",
-         [](CDownloadDlg& w) {
+         [](QtMainWindow& w) {
              QTest::keyClick(&w, Qt::Key_Escape);
              EXPECT_TRUE(w.isVisible());
              ASSERT_TRUE(WaitForJobEnd(w));
@@ -393,7 +393,7 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
          },
          QDialog::Rejected, true, "38400"},
         {"button 1 twice",
-         [](CDownloadDlg& w) {
+         [](QtMainWindow& w) {
              Control(w, "closeButton")->click();
              Control(w, "closeButton")->click();
          },
@@ -404,7 +404,7 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
         StartTarget({"--ram-test-ms", "800"});
         Store().setValue("Last Connection/Baudrate", "38400");
         bool closedAtOnce = false;
-        const int result = RunApp([&](CDownloadDlg& window) {
+        const int result = RunApp([&](QtMainWindow& window) {
             Control<QComboBox>(window, "baudrateList")->setCurrentText("115200");
             Control(window, "initializeButton")->click();
             ASSERT_TRUE(QTest::qWaitFor(
@@ -423,20 +423,20 @@ TEST_F(MainWindowTest, ClosingDuringAJobWaitsForTheJobAndItsLine) {
 
 TEST_F(MainWindowTest, Button1SavesTheChoicesEscapeAndTheCloseBoxDoNot) {
     // Each way of closing after the same changes.
-    const auto closeWith = [this](const std::function<void(CDownloadDlg&)>& how) {
-        return RunApp([&how](CDownloadDlg& window) {
+    const auto closeWith = [this](const std::function<void(QtMainWindow&)>& how) {
+        return RunApp([&how](QtMainWindow& window) {
             Control<QComboBox>(window, "portList")->setCurrentText("COM7");
             Control<QComboBox>(window, "baudrateList")->setCurrentText("115200");
             Control<QCheckBox>(window, "eraseAllCheckBox")->setChecked(false);
             how(window);
         });
     };
-    EXPECT_EQ(closeWith([](CDownloadDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }),
+    EXPECT_EQ(closeWith([](QtMainWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); }),
               QDialog::Rejected);
-    EXPECT_EQ(closeWith([](CDownloadDlg& w) { w.close(); }), QDialog::Rejected);
+    EXPECT_EQ(closeWith([](QtMainWindow& w) { w.close(); }), QDialog::Rejected);
     EXPECT_TRUE(Store().allKeys().isEmpty());
 
-    EXPECT_EQ(closeWith([](CDownloadDlg& w) { Control(w, "closeButton")->click(); }),
+    EXPECT_EQ(closeWith([](QtMainWindow& w) { Control(w, "closeButton")->click(); }),
               QDialog::Accepted);
     EXPECT_EQ(Store().value("Last Connection/Baudrate").toString(), "115200");
     EXPECT_EQ(Store().value("Last Connection/COMPort").toString(), "COM7");
@@ -510,7 +510,7 @@ TEST_F(MainWindowTest, ThePortListShowsAnnouncedPortsAndReadsThemAgainWhenItDrop
         const VirtualTarget first(monitorFile, {"--link", earlier.toStdString()});
         MainWindowSources sources = Sources();
         sources.enumeratePorts = {};  // EnumerateComPorts
-        CDownloadDlg window(app, std::move(sources));
+        QtMainWindow window(app, std::move(sources));
         auto* list = Control<QComboBox>(window, "portList");
         EXPECT_GE(list->findText(earlier), 0);
         EXPECT_EQ(list->findText(later), -1);

@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/about_dlg.h"
+#include "app/about_window.h"
 #include "app/download_app.h"
 #include "app/help_key_filter.h"
 #include "app/help_launcher.h"
@@ -160,7 +160,7 @@ TEST(HelpKeyTest, F1WithoutShiftCtrlOrAltInAnyControl) {
     QDialog window;
     auto* edit = new QLineEdit(&window);
     int helps = 0;
-    CHelpKeyFilter::Install(&window, [&] { ++helps; });
+    HelpKeyFilter::Install(&window, [&] { ++helps; });
 
     QTest::keyClick(edit, Qt::Key_F1);
     QTest::keyClick(&window, Qt::Key_F1);
@@ -173,9 +173,9 @@ TEST(HelpKeyTest, F1WithoutShiftCtrlOrAltInAnyControl) {
 }
 
 TEST_F(HelpTest, F1InTheAboutBoxRunsTheApplicationsHelp) {
-    CDownloadApp app;
-    app.m_helpFilePath = (m_dir.path() / "none.pdf").string();
-    CAboutDlg about;
+    QtDownloadApp app;
+    app.SetHelpFilePath((m_dir.path() / "none.pdf").string());
+    QtAboutWindow about;
     BoxConfirmer confirmer;
     QTest::keyClick(&about, Qt::Key_F1);
     ASSERT_EQ(confirmer.boxes.size(), 1u);

@@ -29,13 +29,13 @@ protected:
     static QSettings Store() { return QSettings("Brenwick", "Quillon"); }
 
     // Runs start-up with a main window that `act` ends.
-    static void Run(CDownloadApp& app, std::function<void(QDialog&)> act) {
-        app.InitInstance([act](CDownloadApp&) {
+    static void Run(QtDownloadApp& app, std::function<void(QDialog&)> act) {
+        static_cast<void>(app.RunMainWindow([act](QtDownloadApp&) {
             auto window = std::make_unique<QDialog>();
             QDialog* raw = window.get();
             QTimer::singleShot(0, raw, [raw, act] { act(*raw); });
             return window;
-        });
+        }));
     }
 
     TempDir m_dir;
@@ -44,9 +44,9 @@ protected:
 }  // namespace
 
 TEST_F(SettingsTest, EmptyStoreGivesTheDefaults) {
-    CDownloadApp app;
+    QtDownloadApp app;
     app.LoadSettings();
-    EXPECT_EQ(app.m_settings, (WindowSettings{"", "COM1", "57600", 1}));
+    EXPECT_EQ(app.Settings(), (WindowSettings{"", "COM1", BaudRate{57600}, 1}));
 }
 
 TEST_F(SettingsTest, StoredValuesAreReadAndAnyNonzeroEraseAllIsOne) {
@@ -57,24 +57,24 @@ TEST_F(SettingsTest, StoredValuesAreReadAndAnyNonzeroEraseAllIsOne) {
         store.setValue("Last Connection/Baudrate", "115200");
         store.setValue("Settings/EraseAll", 5);
     }
-    CDownloadApp app;
+    QtDownloadApp app;
     app.LoadSettings();
-    EXPECT_EQ(app.m_settings, (WindowSettings{"Board A  ", "COM10", "115200", 1}));
+    EXPECT_EQ(app.Settings(), (WindowSettings{"Board A  ", "COM10", BaudRate{115200}, 1}));
 
     Store().setValue("Settings/EraseAll", 0);
     app.LoadSettings();
-    EXPECT_EQ(app.m_settings.eraseAll, 0);
+    EXPECT_EQ(app.Settings().eraseAll, 0);
     Store().setValue("Settings/EraseAll", "kaputt");
     app.LoadSettings();
-    EXPECT_EQ(app.m_settings.eraseAll, 1);
+    EXPECT_EQ(app.Settings().eraseAll, 1);
 }
 
 TEST_F(SettingsTest, OkWritesTheChoicesBackWithEraseAllAsOne) {
     Store().setValue("Settings/EraseAll", 5);
-    CDownloadApp app;
+    QtDownloadApp app;
     Run(app, [&app](QDialog& window) {
-        app.m_settings.target = "Board B";
-        app.m_settings.comPort = "COM3";
+        app.Settings().target = "Board B";
+        app.Settings().port = "COM3";
         window.accept();
     });
     QSettings store = Store();
@@ -82,15 +82,15 @@ TEST_F(SettingsTest, OkWritesTheChoicesBackWithEraseAllAsOne) {
     EXPECT_EQ(store.value("Last Connection/COMPort").toString(), QStringLiteral("COM3"));
     EXPECT_EQ(store.value("Last Connection/Baudrate").toString(), QStringLiteral("57600"));
     EXPECT_EQ(store.value("Settings/EraseAll").toInt(), 1);
-    EXPECT_EQ(QString::fromStdString(app.m_helpFilePath),
+    EXPECT_EQ(QString::fromStdString(app.HelpFilePath()),
               QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("quillon_de.pdf"));
-    EXPECT_EQ(app.m_mainWindow, nullptr);
+    EXPECT_EQ(app.MainWindow(), nullptr);
 }
 
 TEST_F(SettingsTest, CancelWritesNothing) {
-    CDownloadApp app;
+    QtDownloadApp app;
     Run(app, [&app](QDialog& window) {
-        app.m_settings = {"Board B", "COM3", "9600", 0};
+        app.Settings() = {"Board B", "COM3", BaudRate{9600}, 0};
         window.reject();
     });
     EXPECT_TRUE(Store().allKeys().isEmpty());
@@ -110,27 +110,27 @@ TEST_F(SettingsTest, ASettingsFileThatIsNoFileIsLeftAlone) {
     for (const auto& make : {std::function<bool()>(fifo), std::function<bool()>(zero)}) {
         ASSERT_TRUE(make());
         const fs::file_type type = fs::symlink_status(file).type();
-        CDownloadApp app;
+        QtDownloadApp app;
         Run(app, [&app](QDialog& window) {
-            app.m_settings.comPort = "COM3";
+            app.Settings().port = "COM3";
             window.accept();
         });
-        EXPECT_EQ(app.m_settings, (WindowSettings{"", "COM3", "57600", 1}));
-        EXPECT_EQ(app.m_settingsNote.rfind(
+        EXPECT_EQ(app.Settings(), (WindowSettings{"", "COM3", BaudRate{57600}, 1}));
+        EXPECT_EQ(app.SettingsNote().rfind(
                       "The settings file " + file.string() + " is not a regular file: ", 0),
                   0u)
-            << app.m_settingsNote;
+            << app.SettingsNote();
         EXPECT_EQ(fs::symlink_status(file).type(), type) << "left as it was";
         fs::remove(file);
     }
     Store().setValue("Last Connection/COMPort", "COM7");
-    CDownloadApp app;
+    QtDownloadApp app;
     Run(app, [&](QDialog& window) {
         fs::remove(file);
         EXPECT_TRUE(fifo());
         window.accept();
     });
-    EXPECT_EQ(app.m_settings.comPort, "COM7");
-    EXPECT_EQ(app.m_settingsNote, "");
+    EXPECT_EQ(app.Settings().port, "COM7");
+    EXPECT_EQ(app.SettingsNote(), "");
     EXPECT_EQ(fs::symlink_status(file).type(), fs::file_type::fifo) << "nothing written through it";
 }

@@ -18,7 +18,8 @@
 using namespace quillon;
 
 void PrintTo(const WindowSettings& settings, std::ostream* out) {
-    *out << '"' << settings.target << "\" " << settings.comPort << " " << settings.baudrate << " "
+    *out << '"' << settings.target << "\" " << settings.port << " "
+         << (settings.baudRate ? BaudRateText(*settings.baudRate) : "-") << " "
          << settings.eraseAll;
 }
 
@@ -94,7 +95,7 @@ protected:
 
     TempDir dir;
     Lines ports = {"COM3", "COM10"};
-    WindowSettings settings{"beta", "COM1", "1152", 0};
+    WindowSettings settings{"beta", "COM1", BaudRate{115200}, 0};
     RecordingView view;
     std::shared_ptr<FakeJobRecord> jobs = std::make_shared<FakeJobRecord>();
     std::unique_ptr<MainWindowController> controller;
@@ -113,7 +114,8 @@ TEST_F(ControllerTest, OpensWithTheListsTheSavedChoicesAndTheReadersTexts) {
                      "ok", "box ! Datei beendet", "ok", "list target alpha,Beta,Odd @1",
                      "list port COM10,COM3 @0", "list baud 9600,19200,38400,57600,115200 @4",
                      "controls I- Close on", "progress 0/0", "image /images/fw.hex"}));
-    EXPECT_EQ(settings, (WindowSettings{"beta", "COM1", "1152", 0}));  // nothing recorded yet
+    EXPECT_EQ(settings,
+              (WindowSettings{"beta", "COM1", BaudRate{115200}, 0}));  // nothing recorded yet
 }
 
 // What the settings store could not use is the log's first line.
@@ -133,13 +135,13 @@ TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
     const std::tuple<int, int, int, std::string, LineSettings, WindowSettings> rows[] = {
         // target, port, baud rate selected: the monitor file, the line, the settings after
         {kNoSelection, kNoSelection, kNoSelection, "", {"COM1", {57600}}, settings},
-        {0, 1, 0, alpha, {"COM3", {9600}}, {"alpha", "COM3", "9600", 0}},
-        {2, 0, 4, spaces, {"COM10", {115200}}, {"Board   ", "COM10", "115200", 0}},
+        {0, 1, 0, alpha, {"COM3", {9600}}, {"alpha", "COM3", BaudRate{9600}, 0}},
+        {2, 0, 4, spaces, {"COM10", {115200}}, {"Board   ", "COM10", BaudRate{115200}, 0}},
     };
     for (const auto& [target, port, baud, file, line, after] : rows) {
         SCOPED_TRACE(file);
-        settings = {"beta", "COM1", "1152", 0};
-        settings.echoWindow = static_cast<std::uint32_t>(16 + target);  // as read, kept as it is
+        settings = {"beta", "COM1", BaudRate{115200}, 0};
+        settings.echoWindow = EchoWindow{static_cast<std::uint32_t>(16 + target)};  // kept as read
         jobs = std::make_shared<FakeJobRecord>();
         MainWindowController& window = Open();
         window.OnTargetSelected(target);
@@ -152,7 +154,7 @@ TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
         ASSERT_EQ(jobs->requests.size(), 1u);
         const JobRequest& request = jobs->requests[0];
         EXPECT_EQ(std::get<InitializeRequest>(request.job).monitorFile, file);
-        EXPECT_EQ(std::get<InitializeRequest>(request.job).echoWindow, settings.echoWindow);
+        EXPECT_EQ(std::get<InitializeRequest>(request.job).echoWindow, settings.echoWindow.bytes);
         EXPECT_EQ(std::tie(request.line.port, request.line.baud), std::tie(line.port, line.baud));
         WindowSettings expected = after;
         expected.echoWindow = settings.echoWindow;
@@ -224,7 +226,7 @@ TEST_F(ControllerTest, Button1EscapeAndTheCloseBoxInEachState) {
     };
     for (const auto& [name, reach, act, stops, shown, recorded] : rows) {
         SCOPED_TRACE(name);
-        settings = {"beta", "COM1", "1152", 1};
+        settings = {"beta", "COM1", BaudRate{115200}, 1};
         jobs = std::make_shared<FakeJobRecord>();
         MainWindowController& window = Open();
         reach(window);
@@ -235,7 +237,7 @@ TEST_F(ControllerTest, Button1EscapeAndTheCloseBoxInEachState) {
         act(window);
         EXPECT_EQ(jobs->stops, stops);
         EXPECT_EQ(view.Take(), shown);
-        const WindowSettings closedWithOk{"Beta", "COM3", "115200", 0};
+        const WindowSettings closedWithOk{"Beta", "COM3", BaudRate{115200}, 0};
         EXPECT_EQ(settings, recorded ? closedWithOk : before);
         // Closed, the window starts nothing more.
         const std::size_t started = jobs->requests.size();
@@ -355,7 +357,7 @@ TEST_F(ControllerTest, JobsRunOnTheRunnerThatTheOpenerServes) {
         std::shared_future<void> answered = answer.get_future().share();
         std::vector<LineSettings> asked;
         ports = {port};
-        settings = {"", port, "19200", 1};
+        settings = {"", port, BaudRate{19200}, 1};
         MainWindowController& window =
             Open([&, status = status, reason = reason](const LineSettings& line) {
                 answered.wait();
@@ -416,7 +418,7 @@ TEST_F(ControllerTest, StartDownloadOnlyOnTheLineTheMonitorRunsOn) {
         EXPECT_EQ(view.Take(), shown);
     }
     EXPECT_EQ(jobs->requests.size(), 1u);
-    EXPECT_EQ(settings.comPort, "COM10");  // the download that did not run recorded nothing
+    EXPECT_EQ(settings.port, "COM10");  // the download that did not run recorded nothing
 
     // Changed while the Initialize ran: said when it ends; a new Initialize takes the selection.
     ports = {"COM3", "COM10"};

@@ -1,4 +1,4 @@
-// The Win32 main window (quillon.exe), run by CDownloadApp in a thread of its own and driven
+// The Win32 main window (quillon.exe), run by Win32DownloadApp in a thread of its own and driven
 // from the test's thread through its controls, as an operator drives it; under Wine on a
 // virtual display. What the window decides is tested in window_model_tests; these cases check
 // that the real window shows and does it. The end-to-end cases need a COM port joined to a
@@ -122,11 +122,12 @@ protected:
         std::ofstream(folder / "Targets" / file, std::ios::binary) << spec.HexText();
     }
 
-    CDownloadApp::Options Options(std::vector<std::string> ports) const {
+    Win32DownloadApp::Options Options(std::vector<std::string> ports) const {
         return OptionsFor(dir.path(), std::move(ports));
     }
-    CDownloadApp::Options OptionsFor(const fs::path& folder, std::vector<std::string> ports) const {
-        CDownloadApp::Options options;
+    Win32DownloadApp::Options OptionsFor(const fs::path& folder,
+                                         std::vector<std::string> ports) const {
+        Win32DownloadApp::Options options;
         options.settingsKey = key;
         options.programDirectory = Utf8FromPath(folder);
         options.enumeratePorts = ListPorts(std::move(ports));
@@ -536,9 +537,9 @@ TEST_F(Win32WindowTest, AMissingPortFailsTheInitialize) {
 // asks of them, and how their events reach its controls.
 class Win32WindowJobsTest : public Win32WindowTest {
 protected:
-    CDownloadApp::Options FakeJobOptions() {
+    Win32DownloadApp::Options FakeJobOptions() {
         AddShippedTarget(dir.path());
-        CDownloadApp::Options options = Options({"COM1", "COM3"});
+        Win32DownloadApp::Options options = Options({"COM1", "COM3"});
         options.makeJobs = [record = jobs] { return std::make_unique<FakeJobs>(record); };
         return options;
     }

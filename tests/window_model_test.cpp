@@ -173,7 +173,8 @@ TEST(WindowSettings, LoadAndSave) {
         if (text) {
             store.values["Settings/EraseAll"] = *text;
         }
-        EXPECT_EQ(LoadWindowSettings(store), (WindowSettings{"", "COM1", "57600", eraseAll}));
+        EXPECT_EQ(LoadWindowSettings(store),
+                  (WindowSettings{"", "COM1", BaudRate{57600}, eraseAll}));
         EXPECT_TRUE(store.writes.empty());
     }
     // EchoWindow as stored: 1 to 1024 as it is, anything else 1; never written.
@@ -187,16 +188,22 @@ TEST(WindowSettings, LoadAndSave) {
         if (text) {
             store.values["Settings/EchoWindow"] = *text;
         }
-        EXPECT_EQ(LoadWindowSettings(store).echoWindow, window);
+        EXPECT_EQ(LoadWindowSettings(store).echoWindow, EchoWindow{window});
     }
     // Saved in this order; read back as stored.
-    const WindowSettings settings{"Prüfstand 40MHz  ", "/dev/ttyUSB0", "", 0};  // "" is a value
+    const WindowSettings settings{"Prüfstand 40MHz  ", "/dev/ttyUSB0", BaudRate{9600}, 0};
     MemoryStore store;
     SaveWindowSettings(store, settings);
     EXPECT_EQ(store.writes, (Lines{"Last Connection/Target=Prüfstand 40MHz  ",
                                    "Last Connection/COMPort=/dev/ttyUSB0",
-                                   "Last Connection/Baudrate=", "Settings/EraseAll=0 (int)"}));
+                                   "Last Connection/Baudrate=9600", "Settings/EraseAll=0 (int)"}));
     EXPECT_EQ(LoadWindowSettings(store), settings);
+    // A stored rate that names none offered selects nothing and stays as it was.
+    store.values["Last Connection/Baudrate"] = "1200";
+    store.writes.clear();
+    SaveWindowSettings(store, LoadWindowSettings(store));
+    EXPECT_EQ(store.values["Last Connection/Baudrate"], "1200");
+    EXPECT_EQ(store.writes.size(), 3u);
     EXPECT_TRUE(SettingsSavedOn(kDialogResultOk));  // only the OK result saves
     EXPECT_FALSE(SettingsSavedOn(kDialogResultCancel) || SettingsSavedOn(0));
 }
@@ -222,7 +229,8 @@ TEST(WindowSettings, OnlyARegularSettingsFileWithinItsBoundIsUsed) {
     cases.push_back({at("zero"), "is not a regular file"});
 #endif
     for (const auto& [path, says] : cases) {
-        EXPECT_EQ(SettingsFileLeftAloneLine(path),
+        const Status usable = CheckSettingsFile(path);
+        EXPECT_EQ(usable ? "" : usable.error().text,
                   says.empty() ? ""
                                : "The settings file " + path + " " + says +
                                      ": the window starts with the defaults and saves nothing "
@@ -292,24 +300,21 @@ TEST(WindowLists, PortAndBaudrateLists) {
                 .selected,
             selected);
     }
-    // The selection is recorded in the setting; without one the default, the setting kept.
-    std::string port = "COM7";
-    EXPECT_EQ(SelectedComPort({{"COM2", "COM3"}, kNoSelection}, port) + port, "COM1COM7");
-    EXPECT_EQ(SelectedComPort({{"COM2", "COM3"}, 1}, port) + port, "COM3COM3");
-    EXPECT_EQ(BaudrateTexts(), (Lines{"9600", "19200", "38400", "57600", "115200"}));
-    // The entry a stored text selects, then the rate of an entry and the setting recorded.
+    // The selected port; none without a selection.
+    EXPECT_EQ(SelectedPort({{"COM2", "COM3"}, kNoSelection}), std::nullopt);
+    EXPECT_EQ(SelectedPort({{"COM2", "COM3"}, 1}), "COM3");
+    EXPECT_EQ(BaudRateTexts(), (Lines{"9600", "19200", "38400", "57600", "115200"}));
+    // The entry a stored text selects, then the rate of that entry.
     const std::tuple<std::string, int, std::string> rates[] = {
-        {"57600", 3, "57600 57600"},          {"1", 1, "19200 19200"},
-        {"115200", 4, "115200 115200"},       {"", 0, "9600 9600"},
-        {"1200", kNoSelection, "57600 kept"},
+        {"57600", 3, "57600"},          {"1", 1, "19200"}, {"115200", 4, "115200"}, {"", 0, "9600"},
+        {"1200", kNoSelection, "none"},
     };
     for (const auto& [stored, selected, rate] : rates) {
-        std::string setting = "kept";
-        EXPECT_EQ(SelectBaudrateEntry(stored), selected) << stored;
-        EXPECT_EQ(BaudRateText(SelectedBaudrate(selected, setting)) + " " + setting, rate);
+        EXPECT_EQ(BaudRateEntry(BaudRateFromSetting(stored)), selected) << stored;
+        const std::optional<BaudRate> entryRate = BaudRateOfEntry(selected);
+        EXPECT_EQ(entryRate ? BaudRateText(*entryRate) : "none", rate);
     }
-    std::string setting = "kept";
-    EXPECT_EQ(BaudRateText(SelectedBaudrate(5, setting)) + " " + setting, "57600 kept");
+    EXPECT_EQ(BaudRateOfEntry(5), std::nullopt);
 }
 
 fs::path WriteMonitorFile(const TempDir& dir, const std::string& file, const std::string& name) {
@@ -342,14 +347,14 @@ TEST(WindowLists, TargetList) {
     for (const auto& [stored, selected] : rows) {
         EXPECT_EQ(LoadTargetListEntries(folders, stored).selected, selected) << stored;
         EXPECT_EQ(SelectTargetEntry(list.entries, stored), selected) << stored;
-        EXPECT_EQ(FirstEntryStartingWith(names, stored), selected) << stored;
     }
-    // The selection's path, its name recorded; none leaves the setting as it was.
-    std::string target = "old";
-    EXPECT_EQ(SelectedTargetPath(list.entries, kNoSelection, target), "");
-    EXPECT_EQ(SelectedTargetPath(list.entries, 3, target) + target, "old");
-    EXPECT_TRUE(fs::equivalent(PathFromUtf8(SelectedTargetPath(list.entries, 1, target)), beta));
-    EXPECT_EQ(target, "BETA");
+    // The selected entry with its path; none without a selection.
+    EXPECT_FALSE(SelectedTarget({list.entries, kNoSelection}));
+    EXPECT_FALSE(SelectedTarget({list.entries, 3}));
+    const std::optional<MonitorFileEntry> selected = SelectedTarget({list.entries, 1});
+    ASSERT_TRUE(selected);
+    EXPECT_TRUE(fs::equivalent(PathFromUtf8(selected->path), beta));
+    EXPECT_EQ(selected->displayName, "BETA");
     EXPECT_TRUE(messages.empty());
     // A list of one is selected whatever was stored; an empty one selects nothing.
     for (const char* stored : {"", "Something else"}) {
@@ -419,23 +424,28 @@ namespace {
 
 TEST(WindowCommandLine, OptionsFilesAndMistakes) {
     using Action = WindowCommandLine::Action;
-    const std::tuple<std::vector<std::string>, Action, std::string, std::string> rows[] = {
-        // arguments: action, image file, error
-        {{}, Action::kOpen, "", ""},
-        {{"fw.hex"}, Action::kOpen, "fw.hex", ""},
-        {{"a.hex", "b.hex"}, Action::kOpen, "a.hex", ""},  // the first file counts
-        {{"--help"}, Action::kHelp, "", ""},
-        {{"fw.hex", "-h"}, Action::kHelp, "", ""},
-        {{"--version"}, Action::kVersion, "", ""},
-        {{"--", "--version"}, Action::kOpen, "--version", ""},  // after "--" only files
-        {{"--", "-"}, Action::kOpen, "-", ""},
-        {{"-"}, Action::kOpen, "-", ""},  // a lone dash names a file
-        {{"-platform", "offscreen"}, Action::kUsageError, "", "unknown option -platform"},
-        {{"--verbose", "--help"}, Action::kUsageError, "", "unknown option --verbose"},
-    };
+    const std::optional<Action> kUsageError;
+    const std::tuple<std::vector<std::string>, std::optional<Action>, std::string, std::string>
+        rows[] = {
+            // arguments: action, image file, error
+            {{}, Action::kOpen, "", ""},
+            {{"fw.hex"}, Action::kOpen, "fw.hex", ""},
+            {{"a.hex", "b.hex"}, Action::kOpen, "a.hex", ""},  // the first file counts
+            {{"--help"}, Action::kHelp, "", ""},
+            {{"fw.hex", "-h"}, Action::kHelp, "", ""},
+            {{"--version"}, Action::kVersion, "", ""},
+            {{"--", "--version"}, Action::kOpen, "--version", ""},  // after "--" only files
+            {{"--", "-"}, Action::kOpen, "-", ""},
+            {{"-"}, Action::kOpen, "-", ""},  // a lone dash names a file
+            {{"-platform", "offscreen"}, kUsageError, "", "unknown option -platform"},
+            {{"--verbose", "--help"}, kUsageError, "", "unknown option --verbose"},
+        };
     for (const auto& [arguments, action, file, error] : rows) {
-        const WindowCommandLine parsed = ParseWindowCommandLine(arguments);
-        EXPECT_EQ(std::tie(parsed.action, parsed.imageFile, parsed.error),
+        const Result<WindowCommandLine> parsed = ParseWindowCommandLine(arguments);
+        const std::optional<Action> parsedAction =
+            parsed ? std::optional<Action>(parsed->action) : std::nullopt;
+        EXPECT_EQ(std::make_tuple(parsedAction, parsed ? parsed->imageFile : "",
+                                  parsed ? "" : parsed.error().text),
                   std::tie(action, file, error))
             << (arguments.empty() ? "" : arguments[0]);
     }

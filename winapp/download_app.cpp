@@ -1,45 +1,45 @@
 #include "winapp/download_app.h"
 
 #include "platform/executable_path.h"
-#include "winapp/download_dlg.h"
 #include "winapp/help_launcher.h"
+#include "winapp/main_window.h"
 #include "winapp/registry_settings_store.h"
 
 namespace quillon {
 
 namespace {
 
-CDownloadApp* g_app = nullptr;
+Win32DownloadApp* g_app = nullptr;
 
-std::string ProgramDirectoryOf(const CDownloadApp::Options& options) {
+std::string ProgramDirectoryOf(const Win32DownloadApp::Options& options) {
     return options.programDirectory.empty() ? ExecutableDirectory() : options.programDirectory;
 }
 
 }  // namespace
 
-CDownloadApp* GetDownloadApp() {
+Win32DownloadApp* GetDownloadApp() {
     return g_app;
 }
 
-CDownloadApp::CDownloadApp() : CDownloadApp(Options()) {}
+Win32DownloadApp::Win32DownloadApp() : Win32DownloadApp(Options()) {}
 
-CDownloadApp::CDownloadApp(Options options)
+Win32DownloadApp::Win32DownloadApp(Options options)
     : DownloadApp(ProgramDirectoryOf(options)),
       m_options(std::move(options)),
       m_programDirectory(ProgramDirectoryOf(m_options)) {
     g_app = this;
 }
 
-CDownloadApp::~CDownloadApp() {
+Win32DownloadApp::~Win32DownloadApp() {
     if (g_app == this) {
         g_app = nullptr;
     }
 }
 
-int CDownloadApp::InitInstance(const std::string& imageFile) {
-    CRegistrySettingsStore store(HKEY_CURRENT_USER, m_options.settingsKey);
+int Win32DownloadApp::RunMainWindow(const std::string& imageFile) {
+    RegistrySettingsStore store(HKEY_CURRENT_USER, m_options.settingsKey);
     return Run(store, [&] {
-        CDownloadDlg window(*this);
+        Win32MainWindow window(*this);
         window.SetImageFile(imageFile);
         const int result = window.DoModal();
         m_mainWindow = nullptr;
@@ -47,8 +47,8 @@ int CDownloadApp::InitInstance(const std::string& imageFile) {
     });  // the window, its job ended and its line closed, is gone before the settings are saved
 }
 
-void CDownloadApp::WinHelp(HWND owner) {
-    ShowHelp(owner != nullptr ? owner : m_mainWindow.load(), m_helpFilePath);
+void Win32DownloadApp::OpenHelp(HWND owner) {
+    ShowHelp(owner != nullptr ? owner : MainWindow(), HelpFilePath());
 }
 
 }  // namespace quillon

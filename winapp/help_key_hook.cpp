@@ -10,7 +10,7 @@ namespace {
 
 struct Registration {
     HWND window;
-    CHelpKeyHook::Handler onHelp;
+    HelpKeyHook::Handler onHelp;
 };
 
 // Per thread: each window's thread has its own modal loops and its own hook. Only trivially
@@ -27,7 +27,7 @@ bool KeyDown(int key) {
 }
 
 LRESULT CALLBACK MessageFilterProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code >= 0 && lParam != 0 && CHelpKeyHook::HandleMessage(*reinterpret_cast<MSG*>(lParam))) {
+    if (code >= 0 && lParam != 0 && HelpKeyHook::HandleMessage(*reinterpret_cast<MSG*>(lParam))) {
         return TRUE;  // handled: the modal loop drops the key
     }
     return ::CallNextHookEx(t_help != nullptr ? t_help->hook : nullptr, code, wParam, lParam);
@@ -35,7 +35,7 @@ LRESULT CALLBACK MessageFilterProc(int code, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-void CHelpKeyHook::Register(HWND window, Handler onHelp) {
+void HelpKeyHook::Register(HWND window, Handler onHelp) {
     if (window == nullptr) {
         return;
     }
@@ -50,7 +50,7 @@ void CHelpKeyHook::Register(HWND window, Handler onHelp) {
     }
 }
 
-void CHelpKeyHook::Unregister(HWND window) {
+void HelpKeyHook::Unregister(HWND window) {
     if (t_help == nullptr) {
         return;
     }
@@ -65,7 +65,7 @@ void CHelpKeyHook::Unregister(HWND window) {
     }
 }
 
-bool CHelpKeyHook::HandleMessage(const MSG& message) {
+bool HelpKeyHook::HandleMessage(const MSG& message) {
     if (t_help == nullptr || message.message != WM_KEYDOWN || message.wParam != VK_F1 ||
         message.hwnd == nullptr) {
         return false;

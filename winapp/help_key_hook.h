@@ -15,7 +15,7 @@ namespace quillon {
 // A window registers in its WM_INITDIALOG and unregisters in its WM_DESTROY, in its own
 // thread; the hook is installed with the thread's first registration and removed with its
 // last.
-class CHelpKeyHook {
+class HelpKeyHook {
 public:
     using Handler = std::function<void(HWND window)>;
 

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/utf16_text.h"
@@ -41,17 +42,18 @@ RECT ChildRect(HWND parent, HWND window) {
 
 }  // namespace
 
-CImageFileEdit::~CImageFileEdit() {
+Win32ImageFileEdit::~Win32ImageFileEdit() {
     if (m_edit != nullptr && ::IsWindow(m_edit)) {
         ::RemoveWindowSubclass(m_edit, EditProc, kSubclassId);
     }
 }
 
-bool CImageFileEdit::Attach(HWND dialog, int editId, int browseId) {
+Status Win32ImageFileEdit::Attach(HWND dialog, int editId, int browseId) {
     m_dialog = dialog;
     m_edit = ::GetDlgItem(dialog, editId);
     if (m_edit == nullptr) {
-        return false;
+        return Fail(ErrorKind::kNotFound,
+                    "the window has no image file field " + std::to_string(editId));
     }
     ::SetWindowSubclass(m_edit, EditProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     ::DragAcceptFiles(m_edit, TRUE);
@@ -71,25 +73,27 @@ bool CImageFileEdit::Attach(HWND dialog, int editId, int browseId) {
         0, WC_BUTTONW, L"...", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, browseLeft,
         edit.top, width, height, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(browseId)),
         ::GetModuleHandleW(nullptr), nullptr);
-    if (m_browse != nullptr) {
-        ::SendMessageW(m_browse, WM_SETFONT, ::SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
-        // Right after the edit box in the tab order.
-        ::SetWindowPos(m_browse, m_edit, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (m_browse == nullptr) {
+        return Fail(ErrorKind::kFailed, "the browse button could not be made (error " +
+                                            std::to_string(::GetLastError()) + ")");
     }
-    return true;
+    ::SendMessageW(m_browse, WM_SETFONT, ::SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+    // Right after the edit box in the tab order.
+    ::SetWindowPos(m_browse, m_edit, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return {};
 }
 
-std::string CImageFileEdit::GetText() const {
+std::string Win32ImageFileEdit::GetText() const {
     return m_edit != nullptr ? Utf8FromUtf16(WindowText(m_edit)) : std::string();
 }
 
-void CImageFileEdit::SetText(const std::string& text) {
+void Win32ImageFileEdit::SetText(const std::string& text) {
     if (m_edit != nullptr) {
         ::SetWindowTextW(m_edit, Utf16FromUtf8(text).c_str());
     }
 }
 
-std::wstring CImageFileEdit::NativeFilter(const std::string& filter) {
+std::wstring Win32ImageFileEdit::NativeFilter(const std::string& filter) {
     std::wstring native;
     for (const FileFilterEntry& entry : ParseFileFilter(filter)) {
         std::string patterns;
@@ -105,7 +109,7 @@ std::wstring CImageFileEdit::NativeFilter(const std::string& filter) {
     return native;
 }
 
-void CImageFileEdit::OnBrowse() {
+void Win32ImageFileEdit::OnBrowse() {
     // The dialog may change the current directory (OFN_NOCHANGEDIR does not hold everywhere).
     std::wstring previousDirectory(::GetCurrentDirectoryW(0, nullptr), L'\0');
     if (!previousDirectory.empty()) {
@@ -150,7 +154,7 @@ void CImageFileEdit::OnBrowse() {
     }
 }
 
-void CImageFileEdit::OnDropFiles(HDROP drop) {
+void Win32ImageFileEdit::OnDropFiles(HDROP drop) {
     const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
     if (length > 0) {
         std::vector<wchar_t> path(static_cast<std::size_t>(length) + 1, L'\0');
@@ -161,9 +165,9 @@ void CImageFileEdit::OnDropFiles(HDROP drop) {
     ::DragFinish(drop);
 }
 
-LRESULT CALLBACK CImageFileEdit::EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR self) {
-    auto* field = reinterpret_cast<CImageFileEdit*>(self);
+LRESULT CALLBACK Win32ImageFileEdit::EditProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam, UINT_PTR id, DWORD_PTR self) {
+    auto* field = reinterpret_cast<Win32ImageFileEdit*>(self);
     switch (message) {
         case WM_DROPFILES:
             field->OnDropFiles(reinterpret_cast<HDROP>(wParam));

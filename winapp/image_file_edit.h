@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // The image file field over the template's edit box: the edit box for the path of the HEX file
@@ -14,16 +16,16 @@ namespace quillon {
 //
 // The browse button's clicks reach the dialog as WM_COMMAND with the button's id; the dialog
 // hands them to OnBrowse.
-class CImageFileEdit {
+class Win32ImageFileEdit {
 public:
-    CImageFileEdit() = default;
-    ~CImageFileEdit();
-    CImageFileEdit(const CImageFileEdit&) = delete;
-    CImageFileEdit& operator=(const CImageFileEdit&) = delete;
+    Win32ImageFileEdit() = default;
+    ~Win32ImageFileEdit();
+    Win32ImageFileEdit(const Win32ImageFileEdit&) = delete;
+    Win32ImageFileEdit& operator=(const Win32ImageFileEdit&) = delete;
 
-    // Takes over the edit box `editId` of `dialog` and makes the browse button `browseId`.
-    // Returns false when the dialog has no such edit box.
-    bool Attach(HWND dialog, int editId, int browseId);
+    // Takes over the edit box `editId` of `dialog` and makes the browse button `browseId`; an
+    // error when the dialog has no such edit box or the button could not be made.
+    Status Attach(HWND dialog, int editId, int browseId);
 
     HWND Edit() const { return m_edit; }
     HWND BrowseButton() const { return m_browse; }

@@ -79,15 +79,16 @@ bool WriteStandardText(DWORD which, const std::string& text) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before any window: --help and --version answer on the standard output.
-    const WindowCommandLine commandLine = ParseWindowCommandLine(Arguments());
-    switch (commandLine.action) {
+    const Result<WindowCommandLine> commandLine = ParseWindowCommandLine(Arguments());
+    if (!commandLine) {
+        WriteStandardText(STD_ERROR_HANDLE, WindowUsageErrorText(commandLine.error().text));
+        return WindowExitStatus(commandLine.error());
+    }
+    switch (commandLine->action) {
         case WindowCommandLine::Action::kHelp:
             return WriteStandardText(STD_OUTPUT_HANDLE, WindowUsageText()) ? 0 : 1;
         case WindowCommandLine::Action::kVersion:
             return WriteStandardText(STD_OUTPUT_HANDLE, WindowVersionLine()) ? 0 : 1;
-        case WindowCommandLine::Action::kUsageError:
-            WriteStandardText(STD_ERROR_HANDLE, WindowUsageErrorText(commandLine.error));
-            return kWindowExitUsage;
         case WindowCommandLine::Action::kOpen:
             break;
     }
@@ -97,8 +98,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
     ::InitCommonControlsEx(&controls);
 
-    CDownloadApp app;
+    Win32DownloadApp app;
     // A file named on the command line (the Explorer's "open with") goes into the image field.
-    app.InitInstance(ImageFileArgument(Utf16FromUtf8(commandLine.imageFile)));
+    app.RunMainWindow(ImageFileArgument(Utf16FromUtf8(commandLine->imageFile)));
     return 0;
 }

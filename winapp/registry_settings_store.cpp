@@ -45,20 +45,20 @@ bool EndsWith(const std::string& text, char last) {
 
 }  // namespace
 
-CRegistrySettingsStore::CRegistrySettingsStore(HKEY root, std::wstring key)
+RegistrySettingsStore::RegistrySettingsStore(HKEY root, std::wstring key)
     : m_root(root), m_key(std::move(key)) {}
 
-std::wstring CRegistrySettingsStore::SectionKey(const char* section) const {
+std::wstring RegistrySettingsStore::SectionKey(const char* section) const {
     return m_key + L"\\" + Utf16FromUtf8(section);
 }
 
-std::string CRegistrySettingsStore::EscapeText(const std::string& text) {
+std::string RegistrySettingsStore::EscapeText(const std::string& text) {
     // QSettings' variantToString: a string with a leading '@' would read as one of its
     // encoded values, so one more '@' goes in front.
     return StartsWith(text, "@") ? "@" + text : text;
 }
 
-std::string CRegistrySettingsStore::UnescapeText(const std::string& stored) {
+std::string RegistrySettingsStore::UnescapeText(const std::string& stored) {
     // QSettings' stringToVariant, for what a string setting can hold.
     if (!StartsWith(stored, "@")) {
         return stored;
@@ -80,8 +80,7 @@ std::string CRegistrySettingsStore::UnescapeText(const std::string& stored) {
     return stored;
 }
 
-std::optional<std::string> CRegistrySettingsStore::ReadText(const char* section,
-                                                            const char* value) {
+std::optional<std::string> RegistrySettingsStore::ReadText(const char* section, const char* value) {
     RegistryKey key;
     if (!key.Open(m_root, SectionKey(section))) {
         return std::nullopt;
@@ -141,8 +140,8 @@ std::optional<std::string> CRegistrySettingsStore::ReadText(const char* section,
     }
 }
 
-void CRegistrySettingsStore::WriteText(const char* section, const char* value,
-                                       const std::string& text) {
+void RegistrySettingsStore::WriteText(const char* section, const char* value,
+                                      const std::string& text) {
     RegistryKey key;
     if (!key.Create(m_root, SectionKey(section))) {
         return;
@@ -154,7 +153,7 @@ void CRegistrySettingsStore::WriteText(const char* section, const char* value,
                      reinterpret_cast<const BYTE*>(stored.c_str()), bytes);
 }
 
-void CRegistrySettingsStore::WriteInteger(const char* section, const char* value, int number) {
+void RegistrySettingsStore::WriteInteger(const char* section, const char* value, int number) {
     RegistryKey key;
     if (!key.Create(m_root, SectionKey(section))) {
         return;

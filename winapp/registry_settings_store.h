@@ -20,9 +20,9 @@ namespace quillon {
 // "@ByteArray(...)", "@String(...)") read as QSettings reads them. REG_SZ and REG_EXPAND_SZ read
 // as texts, REG_DWORD and REG_QWORD as their signed decimal text; any other type, a missing
 // value or key, reads as nothing. Writes create the keys they need and report nothing.
-class CRegistrySettingsStore : public SettingsStore {
+class RegistrySettingsStore : public SettingsStore {
 public:
-    CRegistrySettingsStore(HKEY root, std::wstring key);
+    RegistrySettingsStore(HKEY root, std::wstring key);
 
     std::optional<std::string> ReadText(const char* section, const char* value) override;
     void WriteText(const char* section, const char* value, const std::string& text) override;

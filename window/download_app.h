@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "window/window_settings.h"
 
@@ -10,7 +11,8 @@ namespace quillon {
 // The application around the main window, the same for every toolkit: the operator's choices
 // (WindowSettings), read from the per-user store when the program starts and written back only
 // when the main window ends with OK, and where the help file is. The Qt and the Win32
-// application objects (CDownloadApp) add how their toolkit runs the window and opens the help.
+// application objects (QtDownloadApp, Win32DownloadApp) add how their toolkit runs the window
+// and opens the help.
 class DownloadApp {
 public:
     static constexpr const char* kHelpFileName = "quillon_de.pdf";
@@ -20,8 +22,8 @@ public:
     // that is missing. Windows paths with backslashes throughout.
     explicit DownloadApp(const std::string& programDirectory);
 
-    // Reads Target, COMPort, Baudrate and EraseAll, with their defaults for what is missing,
-    // and what the store says about a settings file it left alone.
+    // Reads the five settings, with their defaults for what is missing, and what the store
+    // says about a settings file it left alone.
     void LoadSettings(SettingsStore& store) {
         m_settings = LoadWindowSettings(store);
         m_settingsNote = store.Note();
@@ -33,9 +35,19 @@ public:
     // result) and writes them back when it ended with OK. Returns the result.
     int Run(SettingsStore& store, const std::function<int()>& runMainWindow);
 
+    // The operator's choices; the main window records its selections here.
+    WindowSettings& Settings() { return m_settings; }
+    const WindowSettings& Settings() const { return m_settings; }
+    // The log line about a settings file left alone, else empty.
+    const std::string& SettingsNote() const { return m_settingsNote; }
+    // The help file (UTF-8), and another in its place.
+    const std::string& HelpFilePath() const { return m_helpFilePath; }
+    void SetHelpFilePath(std::string path) { m_helpFilePath = std::move(path); }
+
+private:
     WindowSettings m_settings;
-    std::string m_settingsNote;  // the log line about a settings file left alone, else empty
-    std::string m_helpFilePath;  // UTF-8
+    std::string m_settingsNote;
+    std::string m_helpFilePath;
 };
 
 }  // namespace quillon

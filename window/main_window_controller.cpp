@@ -81,12 +81,12 @@ void MainWindowController::Open() {
     }
     m_view.ShowList(WindowList::kTarget, names, m_targets.selected);
     std::vector<std::string> notes;
-    m_ports = LoadPortListEntries(m_sources.enumeratePorts, m_settings.comPort, kMissingPortChoice,
-                                  &notes);
+    m_ports =
+        LoadPortListEntries(m_sources.enumeratePorts, m_settings.port, kMissingPortChoice, &notes);
     m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
     ShowPortListNotes(notes);
-    m_baudrateSelected = SelectBaudrateEntry(m_settings.baudrate);
-    m_view.ShowList(WindowList::kBaudrate, BaudrateTexts(), m_baudrateSelected);
+    m_baudRate = m_settings.baudRate;
+    m_view.ShowList(WindowList::kBaudrate, BaudRateTexts(), BaudRateEntry(m_baudRate));
 
     m_view.ShowControls(m_state.Controls());
     ShowProgress(0, 0, ProgressLook::kNormal);
@@ -103,12 +103,13 @@ void MainWindowController::OnInitialize() {
     }
     // The selections as they are now, recorded in the settings. The image file field and the
     // check box are not read.
+    RecordLineSelection();
+    RecordTargetSelection();
+    const std::optional<MonitorFileEntry> target = SelectedTarget(m_targets);
     JobRequest request;
-    request.line.port = SelectedComPort(m_ports, m_settings.comPort);
-    request.job = InitializeRequest{
-        SelectedTargetPath(m_targets.entries, m_targets.selected, m_settings.target),
-        m_settings.echoWindow};
-    request.line.baud = SelectedBaudrate(m_baudrateSelected, m_settings.baudrate);
+    request.line = SelectedLine();
+    request.job =
+        InitializeRequest{target ? target->path : std::string(), m_settings.echoWindow.bytes};
     StartJob(std::move(request));
 }
 
@@ -121,10 +122,10 @@ void MainWindowController::OnStartDownload() {
         return;
     }
     // The job reads the file on its own thread, where a stop request ends the read.
+    RecordLineSelection();
     JobRequest request;
-    request.line.port = SelectedComPort(m_ports, m_settings.comPort);
+    request.line = SelectedLine();
     request.job = DownloadRequest{nullptr, m_imageFileText, m_settings.eraseAll != 0};
-    request.line.baud = SelectedBaudrate(m_baudrateSelected, m_settings.baudrate);
     StartJob(std::move(request));
 }
 
@@ -143,10 +144,8 @@ void MainWindowController::OnCloseButton() {
         m_jobs->RequestStop();  // the job ends at its next poll point; the window stays
         return;
     }
-    // Only for their effect of recording the selections in the settings.
-    SelectedBaudrate(m_baudrateSelected, m_settings.baudrate);
-    SelectedComPort(m_ports, m_settings.comPort);
-    SelectedTargetPath(m_targets.entries, m_targets.selected, m_settings.target);
+    RecordLineSelection();
+    RecordTargetSelection();
     TakeFields();
     CloseWindow(kDialogResultOk);
 }
@@ -172,13 +171,13 @@ void MainWindowController::OnPortSelected(int index) {
 }
 
 void MainWindowController::OnBaudrateSelected(int index) {
-    m_baudrateSelected = index;
+    m_baudRate = BaudRateOfEntry(index);
     CheckSelection();
 }
 
 void MainWindowController::OnPortListOpening() {
     std::vector<std::string> notes;
-    m_ports = ReloadPortListEntries(m_sources.enumeratePorts, m_ports, m_settings.comPort,
+    m_ports = ReloadPortListEntries(m_sources.enumeratePorts, m_ports, m_settings.port,
                                     kMissingPortChoice, &notes);
     m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
     ShowPortListNotes(notes);
@@ -186,12 +185,25 @@ void MainWindowController::OnPortListOpening() {
 }
 
 LineSettings MainWindowController::SelectedLine() const {
-    std::string port = m_settings.comPort;
-    std::string baudrate = m_settings.baudrate;
     LineSettings line;
-    line.port = SelectedComPort(m_ports, port);
-    line.baud = SelectedBaudrate(m_baudrateSelected, baudrate);
+    line.port = SelectedPort(m_ports).value_or(kDefaultPortName);
+    line.baud = m_baudRate.value_or(kDefaultBaudRate);
     return line;
+}
+
+void MainWindowController::RecordLineSelection() {
+    if (const std::optional<std::string> port = SelectedPort(m_ports)) {
+        m_settings.port = *port;
+    }
+    if (m_baudRate) {
+        m_settings.baudRate = m_baudRate;
+    }
+}
+
+void MainWindowController::RecordTargetSelection() {
+    if (const std::optional<MonitorFileEntry> target = SelectedTarget(m_targets)) {
+        m_settings.target = target->displayName;
+    }
 }
 
 void MainWindowController::CheckSelection() {

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "image/target_folders.h"
@@ -88,8 +89,12 @@ private:
     // The notes on the user's list of ports, in the log when they are new.
     void ShowPortListNotes(const std::vector<std::string>& notes);
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look);
-    // The port and baud rate selected now, without recording them in the settings.
+    // The port and baud rate selected now (the defaults for none), without recording them.
     LineSettings SelectedLine() const;
+    // The port and baud rate selected, and the target selected, recorded in the settings; what
+    // has no selection keeps its setting.
+    void RecordLineSelection();
+    void RecordTargetSelection();
     // Start Download on or off by whether the selection is still the monitor's line.
     void CheckSelection();
 
@@ -101,7 +106,7 @@ private:
     TargetListEntries m_targets;
     PortListEntries m_ports;
     std::vector<std::string> m_shownPortListNotes;
-    int m_baudrateSelected = kNoSelection;
+    std::optional<BaudRate> m_baudRate;  // the list's selection
     std::string m_imageFileText;
     bool m_eraseAllChecked = false;
     LineSettings m_jobLine;            // the line of the running job, or of the last one

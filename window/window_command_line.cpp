@@ -2,19 +2,19 @@
 
 namespace quillon {
 
-WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& arguments) {
+Result<WindowCommandLine> ParseWindowCommandLine(const std::vector<std::string>& arguments) {
     WindowCommandLine result;
     bool filesOnly = false;
     for (const std::string& argument : arguments) {
         if (!filesOnly && argument == "--") {
             filesOnly = true;
         } else if (!filesOnly && (argument == "-h" || argument == "--help")) {
-            return {WindowCommandLine::Action::kHelp, {}, {}};
+            return WindowCommandLine{WindowCommandLine::Action::kHelp, {}};
         } else if (!filesOnly && argument == "--version") {
-            return {WindowCommandLine::Action::kVersion, {}, {}};
+            return WindowCommandLine{WindowCommandLine::Action::kVersion, {}};
         } else if (!filesOnly && argument.size() > 1 && argument.front() == '-') {
             // Reported at once, even before a --help further on: the operator mistyped.
-            return {WindowCommandLine::Action::kUsageError, {}, "unknown option " + argument};
+            return Fail(ErrorKind::kUsage, "unknown option " + argument);
         } else if (result.imageFile.empty()) {
             result.imageFile = argument;
         }
@@ -41,6 +41,10 @@ std::string WindowVersionLine() {
 
 std::string WindowUsageErrorText(const std::string& error) {
     return "quillon: " + error + "\nTry 'quillon --help' for more information.\n";
+}
+
+int WindowExitStatus(const Error& error) {
+    return error.kind == ErrorKind::kUsage ? 2 : 1;
 }
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "helpers/ascii_case.h"
+#include "ports/port_address.h"
 
 namespace quillon {
 
@@ -11,16 +12,6 @@ namespace {
 
 bool IsValidIndex(int index, std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
-}
-
-// The first of `texts` that begins with `prefix`, where the empty prefix begins every text.
-int FirstEntryBeginningWith(const std::vector<std::string>& texts, const std::string& prefix) {
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (StartsWithIgnoringCase(texts[i], prefix)) {
-            return static_cast<int>(i);
-        }
-    }
-    return kNoSelection;
 }
 
 // Collects the port names an enumeration reports.
@@ -34,8 +25,13 @@ int CollectPort(std::uintptr_t context, const ComPortInfo* info) {
 
 }  // namespace
 
-int FirstEntryStartingWith(const std::vector<std::string>& texts, const std::string& prefix) {
-    return prefix.empty() ? kNoSelection : FirstEntryBeginningWith(texts, prefix);
+int FirstEntryBeginningWith(const std::vector<std::string>& texts, const std::string& prefix) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (StartsWithIgnoringCase(texts[i], prefix)) {
+            return static_cast<int>(i);
+        }
+    }
+    return kNoSelection;
 }
 
 // --- Target list -----------------------------------------------------------------------
@@ -54,22 +50,22 @@ int SelectTargetEntry(const std::vector<MonitorFileEntry>& entries,
     if (entries.size() == 1) {
         return 0;
     }
+    if (storedTarget.empty()) {
+        return kNoSelection;
+    }
     std::vector<std::string> names;
     names.reserve(entries.size());
     for (const MonitorFileEntry& entry : entries) {
         names.push_back(entry.displayName);
     }
-    return FirstEntryStartingWith(names, storedTarget);
+    return FirstEntryBeginningWith(names, storedTarget);
 }
 
-std::string SelectedTargetPath(const std::vector<MonitorFileEntry>& entries, int selected,
-                               std::string& strTarget) {
-    if (!IsValidIndex(selected, entries.size())) {
-        return {};
+std::optional<MonitorFileEntry> SelectedTarget(const TargetListEntries& list) {
+    if (!IsValidIndex(list.selected, list.entries.size())) {
+        return std::nullopt;
     }
-    const MonitorFileEntry& entry = entries[static_cast<std::size_t>(selected)];
-    strTarget = entry.displayName;
-    return entry.path;
+    return list.entries[static_cast<std::size_t>(list.selected)];
 }
 
 // --- Port list -------------------------------------------------------------------------
@@ -82,13 +78,10 @@ PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::
                                  : EnumerateComPorts(&CollectPort, context, notes);
     // Sorted with letter case ignored; equal names keep the order they were reported in. The
     // user's network ports follow the local ones, in the order of their list.
-    const auto isNetwork = [](const std::string& port) {
-        return port.find("://") != std::string::npos;
-    };
     std::stable_sort(list.ports.begin(), list.ports.end(),
-                     [&isNetwork](const std::string& a, const std::string& b) {
-                         if (isNetwork(a) || isNetwork(b)) {
-                             return !isNetwork(a) && isNetwork(b);
+                     [](const std::string& a, const std::string& b) {
+                         if (IsNetworkPortName(a) || IsNetworkPortName(b)) {
+                             return !IsNetworkPortName(a) && IsNetworkPortName(b);
                          }
                          return CompareIgnoringCase(a, b) < 0;
                      });
@@ -117,17 +110,16 @@ PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
     return list;
 }
 
-std::string SelectedComPort(const PortListEntries& list, std::string& strComPort) {
+std::optional<std::string> SelectedPort(const PortListEntries& list) {
     if (!IsValidIndex(list.selected, list.ports.size())) {
-        return kDefaultComPort;
+        return std::nullopt;
     }
-    strComPort = list.ports[static_cast<std::size_t>(list.selected)];
-    return strComPort;
+    return list.ports[static_cast<std::size_t>(list.selected)];
 }
 
 // --- Baud rate list --------------------------------------------------------------------
 
-std::vector<std::string> BaudrateTexts() {
+std::vector<std::string> BaudRateTexts() {
     std::vector<std::string> texts;
     for (const BaudRate rate : kBaudRates) {
         texts.push_back(BaudRateText(rate));
@@ -135,17 +127,17 @@ std::vector<std::string> BaudrateTexts() {
     return texts;
 }
 
-int SelectBaudrateEntry(const std::string& storedBaudrate) {
-    return FirstEntryBeginningWith(BaudrateTexts(), storedBaudrate);
+int BaudRateEntry(std::optional<BaudRate> rate) {
+    const auto found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
+    return rate && found != std::end(kBaudRates) ? static_cast<int>(found - std::begin(kBaudRates))
+                                                 : kNoSelection;
 }
 
-BaudRate SelectedBaudrate(int selected, std::string& strBaudrate) {
+std::optional<BaudRate> BaudRateOfEntry(int selected) {
     if (!IsValidIndex(selected, std::size(kBaudRates))) {
-        return kDefaultBaudRate;
+        return std::nullopt;
     }
-    const BaudRate rate = kBaudRates[static_cast<std::size_t>(selected)];
-    strBaudrate = BaudRateText(rate);
-    return rate;
+    return kBaudRates[static_cast<std::size_t>(selected)];
 }
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,14 @@ namespace quillon {
 inline constexpr int kNoSelection = -1;
 
 // The index of the first of `texts` that begins with `prefix`, letter case ignored (ASCII),
-// or kNoSelection. An empty prefix selects nothing.
-int FirstEntryStartingWith(const std::vector<std::string>& texts, const std::string& prefix);
+// or kNoSelection. The empty prefix begins every text.
+int FirstEntryBeginningWith(const std::vector<std::string>& texts, const std::string& prefix);
 
 // --- Target list -----------------------------------------------------------------------
 // One entry per monitor file of the target folders, shown under its display name and sorted
 // by name with letter case ignored (equal names by path); the file's path stays with the
-// entry. The selection: the first entry whose name begins with the stored target name, and
-// the only entry of a list of one whatever was stored.
+// entry. The selection: the first entry whose name begins with the stored target name (an
+// empty one selects nothing), and the only entry of a list of one whatever was stored.
 struct TargetListEntries {
     std::vector<MonitorFileEntry> entries;
     int selected = kNoSelection;
@@ -41,16 +42,14 @@ TargetListEntries LoadTargetListEntries(const TargetFolders& folders,
 // The selection rule alone, for entries already sorted.
 int SelectTargetEntry(const std::vector<MonitorFileEntry>& entries,
                       const std::string& storedTarget);
-// The path of entry `selected`, its name recorded in `strTarget`; without a selection the
-// empty path, and `strTarget` is left as it was.
-std::string SelectedTargetPath(const std::vector<MonitorFileEntry>& entries, int selected,
-                               std::string& strTarget);
+// Entry `selected`, or none without a selection.
+std::optional<MonitorFileEntry> SelectedTarget(const TargetListEntries& list);
 
 // --- Port list -------------------------------------------------------------------------
 // The serial ports by their port names, sorted with letter case ignored. Selection: the first
 // port that begins with the stored name after a successful enumeration, none after a failed
-// one (the ports reported before the failure stay listed). Unlike FirstEntryStartingWith, an
-// empty stored name begins every name and selects the first port (as the Qt window always did).
+// one (the ports reported before the failure stay listed). An empty stored name begins every
+// name and selects the first port (as the Qt window always did).
 // An empty enumerator stands for EnumerateComPorts; its notes on the user's list of ports
 // (lines left out, a file not read) go to `notes` when given, for the log.
 using PortEnumerator = std::function<int(ComPortCallback callback, std::uintptr_t context)>;
@@ -59,8 +58,6 @@ struct PortListEntries {
     std::vector<std::string> ports;
     int selected = kNoSelection;
 };
-
-inline constexpr const char* kDefaultComPort = "COM1";
 
 // What the list selects when no listed port begins with the stored name: nothing (with "COMn"
 // names, where the operator should notice that the port is missing), or the first port (with
@@ -81,20 +78,17 @@ PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
                                       const std::string& storedPort,
                                       MissingPortChoice missing = kMissingPortChoice,
                                       std::vector<std::string>* notes = nullptr);
-// The selected port, recorded in `strComPort`; "COM1" without a selection, and `strComPort`
-// left as it was.
-std::string SelectedComPort(const PortListEntries& list, std::string& strComPort);
+// The selected port, or none.
+std::optional<std::string> SelectedPort(const PortListEntries& list);
 
 // --- Baud rate list --------------------------------------------------------------------
 // The offered rates (kBaudRates) in their order: 9600, 19200, 38400, 57600, 115200.
 
 // The entries' texts ("%ld" of each rate).
-std::vector<std::string> BaudrateTexts();
-// The first entry that begins with `storedBaudrate`, letter case ignored, or kNoSelection; an
-// empty stored text selects the first entry, as for the port list.
-int SelectBaudrateEntry(const std::string& storedBaudrate);
-// The rate of entry `selected`, its text recorded in `strBaudrate`; 57600 without a
-// selection, and `strBaudrate` left as it was.
-BaudRate SelectedBaudrate(int selected, std::string& strBaudrate);
+std::vector<std::string> BaudRateTexts();
+// The entry of `rate`, or kNoSelection for none or a rate not offered.
+int BaudRateEntry(std::optional<BaudRate> rate);
+// The rate of entry `selected`, or none without a selection.
+std::optional<BaudRate> BaudRateOfEntry(int selected);
 
 }  // namespace quillon

@@ -1,55 +1,54 @@
 #include "window/window_settings.h"
 
-#include <charconv>
-#include <cstddef>
+#include <climits>
+#include <cstdint>
 
+#include "helpers/ascii_case.h"
 #include "helpers/text_format.h"
-#include "link/job_request.h"
 #include "platform/regular_file.h"
 
 namespace quillon {
 
 namespace {
 
-// A decimal int, optionally signed, with white space around it (as QString::toInt reads it);
-// none for anything else.
-std::optional<int> IntFromText(const std::string& given) {
-    const std::string text = TrimmedWhiteSpace(given);
-    std::size_t first = 0;
-    const std::size_t end = text.size();
-    if (first < end && text[first] == '+') {
-        ++first;
-        if (first < end && (text[first] == '-' || text[first] == '+')) {
-            return std::nullopt;
-        }
+// A stored integer as Qt reads one: white space around it, then at most one sign and the
+// digits.
+struct IntegerText {
+    bool negative = false;
+    std::string digits;
+};
+
+IntegerText IntegerTextOf(const std::string& stored) {
+    IntegerText text{false, TrimmedWhiteSpace(stored)};
+    if (!text.digits.empty() && (text.digits[0] == '+' || text.digits[0] == '-')) {
+        text.negative = text.digits[0] == '-';
+        text.digits.erase(0, 1);
     }
-    int number = 0;
-    const char* begin = text.data() + first;
-    const char* last = text.data() + end;
-    const auto [ptr, error] = std::from_chars(begin, last, number, 10);
-    if (begin == last || error != std::errc() || ptr != last) {
-        return std::nullopt;
-    }
-    return number;
+    return text;
 }
 
 }  // namespace
 
-std::string SettingsFileLeftAloneLine(const std::string& path) {
+Status CheckSettingsFile(const std::string& path) {
     const FileReadResult read = ReadRegularFile(path, kSettingsFileLimit);
     if (read.ok() || read.error == FileReadError::kMissing) {
         return {};
     }
-    return "The settings file " + path + " " + read.reason +
-           ": the window starts with the defaults and saves nothing there.";
+    return Fail(
+        read.error == FileReadError::kTooLarge ? ErrorKind::kTooLarge : ErrorKind::kInvalidData,
+        "The settings file " + path + " " + read.reason +
+            ": the window starts with the defaults and saves nothing there.");
 }
 
 WindowSettings LoadWindowSettings(SettingsStore& store) {
     // A value that is present counts as it is, also when it is empty.
     WindowSettings settings;
     settings.target = store.ReadText(kLastConnectionSection, kTargetValue).value_or("");
-    settings.comPort = store.ReadText(kLastConnectionSection, kComPortValue).value_or("COM1");
-    settings.baudrate = store.ReadText(kLastConnectionSection, kBaudrateValue).value_or("57600");
+    settings.port =
+        store.ReadText(kLastConnectionSection, kComPortValue).value_or(kDefaultPortName);
+    if (const auto baudRate = store.ReadText(kLastConnectionSection, kBaudrateValue)) {
+        settings.baudRate = BaudRateFromSetting(*baudRate);
+    }
     settings.eraseAll = EraseAllFromText(store.ReadText(kSettingsSection, kEraseAllValue));
     settings.echoWindow = EchoWindowFromText(store.ReadText(kSettingsSection, kEchoWindowValue));
     return settings;
@@ -57,22 +56,41 @@ WindowSettings LoadWindowSettings(SettingsStore& store) {
 
 void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings) {
     store.WriteText(kLastConnectionSection, kTargetValue, settings.target);
-    store.WriteText(kLastConnectionSection, kComPortValue, settings.comPort);
-    store.WriteText(kLastConnectionSection, kBaudrateValue, settings.baudrate);
+    store.WriteText(kLastConnectionSection, kComPortValue, settings.port);
+    if (settings.baudRate) {
+        store.WriteText(kLastConnectionSection, kBaudrateValue, BaudRateText(*settings.baudRate));
+    }
     store.WriteInteger(kSettingsSection, kEraseAllValue, settings.eraseAll);
 }
 
-int EraseAllFromText(const std::optional<std::string>& text) {
-    const std::optional<int> number = text ? IntFromText(*text) : std::nullopt;
-    return number && *number == 0 ? 0 : 1;
+std::optional<BaudRate> BaudRateFromSetting(const std::string& text) {
+    for (const BaudRate rate : kBaudRates) {
+        if (StartsWithIgnoringCase(BaudRateText(rate), text)) {
+            return rate;
+        }
+    }
+    return std::nullopt;
 }
 
-std::uint32_t EchoWindowFromText(const std::optional<std::string>& text) {
-    const std::optional<int> number = text ? IntFromText(*text) : std::nullopt;
-    if (!number || *number < 1 || *number > static_cast<int>(InitializeRequest::kMaxEchoWindow)) {
+int EraseAllFromText(const std::optional<std::string>& text) {
+    if (!text) {
         return 1;
     }
-    return static_cast<std::uint32_t>(*number);
+    // Beyond int, as Qt reads it, is no number (and so not 0).
+    const IntegerText integer = IntegerTextOf(*text);
+    const std::int64_t largest = std::int64_t{INT_MAX} + (integer.negative ? 1 : 0);
+    return DecimalInRange(integer.digits, 0, largest) == 0 ? 0 : 1;
+}
+
+EchoWindow EchoWindowFromText(const std::optional<std::string>& text) {
+    if (!text) {
+        return {};
+    }
+    const IntegerText integer = IntegerTextOf(*text);
+    if (integer.negative) {
+        return {};
+    }
+    return ParseEchoWindow(integer.digits).value_or(EchoWindow{});
 }
 
 }  // namespace quillon

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
+
+#include "helpers/result.h"
+#include "link/echo_window.h"
+#include "link/line_settings.h"
+#include "platform/baud_rate.h"
 
 namespace quillon {
 
@@ -13,10 +17,12 @@ namespace quillon {
 //   section            value       type     default when missing
 //   "Last Connection"  "Target"    string   empty
 //   "Last Connection"  "COMPort"   string   "COM1"
-//   "Last Connection"  "Baudrate"  string   "57600"
+//   "Last Connection"  "Baudrate"  string   "57600" (the first offered rate it begins)
 //   "Settings"         "EraseAll"    integer  1 (any value but 0 reads as 1)
 //   "Settings"         "EchoWindow"  integer  1 (1 to 1024; anything else reads as 1)
 //
+// Each is read into its value once, when the program starts; an integer as Qt reads one (white
+// space around it and a sign in front allowed).
 // They are read when the program starts and written, in this order, only when the main window
 // ends with its OK result (button 1); Escape and the close box write nothing. The image file
 // path is never stored. EchoWindow, the monitor bytes Initialize lets travel before the oldest
@@ -39,10 +45,12 @@ inline constexpr int kDialogResultCancel = 2;
 
 struct WindowSettings {
     std::string target;  // display name of the last used target (UTF-8)
-    std::string comPort = "COM1";
-    std::string baudrate = "57600";
-    int eraseAll = 1;              // 0 or 1
-    std::uint32_t echoWindow = 1;  // 1 to 1024; 1 is lock step
+    std::string port = kDefaultPortName;
+    // None when the stored text begins no offered rate: the list selects nothing, and the text
+    // stays in the store as it is (it is not written).
+    std::optional<BaudRate> baudRate = kDefaultBaudRate;
+    int eraseAll = 1;  // 0 or 1
+    EchoWindow echoWindow = {};
 
     bool operator==(const WindowSettings&) const = default;
 };
@@ -50,13 +58,13 @@ struct WindowSettings {
 // The most the window's settings file may hold: a larger one is left alone.
 inline constexpr std::size_t kSettingsFileLimit = 1024 * 1024;
 
-// Empty when the settings file at `path` (UTF-8) may be read and written: a regular file of at
+// Whether the settings file at `path` (UTF-8) may be read and written: a regular file of at
 // most kSettingsFileLimit bytes, or nothing of that name yet (it is made when the settings are
-// saved). Else the log line that names it, says what stands in the way and that the window goes
-// on with the defaults and saves nothing there: a FIFO would hold the program up in its open, a
-// device such as /dev/zero never ends, and neither may be written through. Looking never
-// blocks.
-[[nodiscard]] std::string SettingsFileLeftAloneLine(const std::string& path);
+// saved). Else an error whose text is the log line that names it, says what stands in the way
+// and that the window goes on with the defaults and saves nothing there: a FIFO would hold the
+// program up in its open, a device such as /dev/zero never ends, and neither may be written
+// through. Looking never blocks.
+[[nodiscard]] Status CheckSettingsFile(const std::string& path);
 
 // Where a window keeps its settings: QSettings for the Qt window, the registry below
 // HKEY_CURRENT_USER\Software\Brenwick\Quillon for the Win32 window, in the same layout so that
@@ -68,24 +76,28 @@ public:
     virtual std::optional<std::string> ReadText(const char* section, const char* value) = 0;
     virtual void WriteText(const char* section, const char* value, const std::string& text) = 0;
     virtual void WriteInteger(const char* section, const char* value, int number) = 0;
-    // The log line about a settings file left alone (SettingsFileLeftAloneLine), when the store
+    // The log line about a settings file left alone (CheckSettingsFile), when the store
     // keeps its values in a file that it may not use; empty while it keeps them as usual.
     virtual std::string Note() const { return {}; }
 };
 
 // Reads the five values with their defaults.
 WindowSettings LoadWindowSettings(SettingsStore& store);
-// Writes Target, COMPort and Baudrate, then EraseAll.
+// Writes Target, COMPort and Baudrate (when it names a rate), then EraseAll.
 void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings);
 // Whether a main window that ended with `dialogResult` has its settings saved.
 inline bool SettingsSavedOn(int dialogResult) {
     return dialogResult == kDialogResultOk;
 }
 
+// Baudrate as stored: the first offered rate (kBaudRates) whose text begins with `text` ("1"
+// is 19200; the empty text begins every rate's), or none.
+std::optional<BaudRate> BaudRateFromSetting(const std::string& text);
 // EraseAll as stored (decimal text, or absent) to 0 or 1: missing, non-numeric or nonzero
 // values give 1.
 int EraseAllFromText(const std::optional<std::string>& text);
-// EchoWindow as stored to 1 .. 1024: missing, non-numeric or out-of-range values give 1.
-std::uint32_t EchoWindowFromText(const std::optional<std::string>& text);
+// EchoWindow as stored (ParseEchoWindow): missing, non-numeric or out-of-range values give the
+// lock step.
+EchoWindow EchoWindowFromText(const std::optional<std::string>& text);
 
 }  // namespace quillon

@@ -358,23 +358,23 @@ bool SaveWindowBitmap(HWND window, const std::wstring& path, std::string* error)
 
 // --- WindowSession ---------------------------------------------------------------------
 
-WindowSession::WindowSession(CDownloadApp::Options options, std::string imageFile)
-    : m_app(std::make_unique<CDownloadApp>(std::move(options))) {
+WindowSession::WindowSession(Win32DownloadApp::Options options, std::string imageFile)
+    : m_app(std::make_unique<Win32DownloadApp>(std::move(options))) {
     m_thread = std::thread([this, imageFile] {
         m_threadId = ::GetCurrentThreadId();
-        m_result = m_app->InitInstance(imageFile);
+        m_result = m_app->RunMainWindow(imageFile);
         m_ended = true;
     });
     WaitFor([this] { return m_threadId != 0; }, kOpenTimeout);
     HWND window = nullptr;
     const bool up = WaitFor(
         [&] {
-            window = m_app->m_mainWindow.load();
+            window = m_app->MainWindow();
             return m_ended || (window != nullptr && ::IsWindowVisible(window));
         },
         kOpenTimeout);
     if (m_ended) {
-        ADD_FAILURE() << "InitInstance returned " << m_result << " before its window came up"
+        ADD_FAILURE() << "RunMainWindow returned " << m_result << " before its window came up"
                       << (m_result == -1 ? " (-1: the dialog could not be created; under Wine: "
                                            "no X display, see err:winediag)"
                                          : "");
@@ -382,7 +382,7 @@ WindowSession::WindowSession(CDownloadApp::Options options, std::string imageFil
     }
     if (!up) {
         ADD_FAILURE() << "the main window did not come up within " << kOpenTimeout.count()
-                      << " ms (m_mainWindow " << (window != nullptr ? "set" : "not set") << ")";
+                      << " ms (MainWindow() " << (window != nullptr ? "set" : "not set") << ")";
         return;
     }
     m_window = window;
@@ -396,7 +396,7 @@ WindowSession::~WindowSession() {
 void WindowSession::CloseAll() {
     if (!m_ended) {
         const DWORD thread = m_threadId;
-        HWND window = m_app->m_mainWindow.load();
+        HWND window = m_app->MainWindow();
         // Whatever is open over the window: menus end with WM_CANCELMODE to their owner, boxes
         // with Cancel.
         for (int round = 0; round < 5 && thread != 0; ++round) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Drives the Win32 main window (quillon.exe's CDownloadApp) from a test: the window runs its
+// Drives the Win32 main window (quillon.exe's Win32DownloadApp) from a test: the window runs its
 // modal loop in a thread of its own, the test sends it the operator's messages and reads back
 // what the operator sees. Every wait is bounded; on a time-out the test fails with a message
 // and the window is closed, so the test always ends.
@@ -91,10 +91,11 @@ std::vector<std::wstring> RegistryValueNames(const std::wstring& key, const wcha
 // Writes `window` as it shows on the screen (frame included) to `path` as a 24-bit .bmp.
 bool SaveWindowBitmap(HWND window, const std::wstring& path, std::string* error);
 
-// The main window of a CDownloadApp, running InitInstance in a thread of its own.
+// The main window of a Win32DownloadApp, running RunMainWindow in a thread of its own.
 class WindowSession {
 public:
-    explicit WindowSession(CDownloadApp::Options options, std::string imageFile = std::string());
+    explicit WindowSession(Win32DownloadApp::Options options,
+                           std::string imageFile = std::string());
     // Closes what is still open (popups, a running job, the window), waits for the thread.
     ~WindowSession();
     WindowSession(const WindowSession&) = delete;
@@ -105,7 +106,7 @@ public:
     HWND Window() const { return m_window; }
     HWND Control(int id) const;
     DWORD ThreadId() const { return m_threadId.load(); }
-    CDownloadApp& App() { return *m_app; }
+    Win32DownloadApp& App() { return *m_app; }
 
     // Operator actions, each sent (answered before they return).
     void Click(int id);
@@ -127,14 +128,14 @@ public:
     // its controls.
     bool WaitForJobEnd(std::chrono::milliseconds timeout = kJobTimeout) const;
 
-    // Waits for InitInstance to return; its result, or nothing on a time-out.
+    // Waits for RunMainWindow to return; its result, or nothing on a time-out.
     std::optional<int> WaitForEnd(std::chrono::milliseconds timeout = kOpenTimeout);
     bool Ended() const { return m_ended; }
 
 private:
     void CloseAll();
 
-    std::unique_ptr<CDownloadApp> m_app;
+    std::unique_ptr<Win32DownloadApp> m_app;
     std::thread m_thread;
     std::atomic<bool> m_ended{false};
     std::atomic<int> m_result{-100};

@@ -1,22 +1,24 @@
-#include "app/about_dlg.h"
+#include "app/about_window.h"
 
 #include <QCoreApplication>
 
 #include "app/download_app.h"
 #include "app/help_key_filter.h"
 #include "app/version_info.h"
-#include "ui_about_dlg.h"
+#include "ui_about_window.h"
 
 namespace quillon {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::CAboutDlg>()) {
+QtAboutWindow::QtAboutWindow(QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::AboutWindowTemplate>()) {
     m_ui->setupUi(this);
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
-    m_ui->iconLabel->setPixmap(CDownloadApp::LoadAppIcon().pixmap(m_ui->iconLabel->size()));
-    CHelpKeyFilter::Install(this);
+    m_ui->iconLabel->setPixmap(QtDownloadApp::LoadAppIcon().pixmap(m_ui->iconLabel->size()));
+    HelpKeyFilter::Install(this);
 
     const QString program = QCoreApplication::applicationFilePath();
-    CVersionInfo version;
+    VersionInfo version;
+    // Without a resource the template's texts stay.
     if (!program.isEmpty() && version.Load(program)) {
         m_ui->versionLabel->setText(
             QStringLiteral("Quillon Version %1").arg(version.GetProductVersion()));
@@ -27,6 +29,6 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     m_ui->IDOK->setFocus();
 }
 
-CAboutDlg::~CAboutDlg() = default;
+QtAboutWindow::~QtAboutWindow() = default;
 
 }  // namespace quillon

@@ -1,4 +1,4 @@
-#include "winapp/about_dlg.h"
+#include "winapp/about_window.h"
 
 #include <cstdio>
 
@@ -19,45 +19,48 @@ void SetItemText(HWND window, int id, const std::string& text) {
 
 }  // namespace
 
-INT_PTR CAboutDlg::DoModal(HWND owner) {
+INT_PTR Win32AboutWindow::DoModal(HWND owner) {
     return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUTBOX), owner,
                              DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-bool CAboutDlg::ReadLines(const std::string& programPath, Lines& lines) {
+Result<Win32AboutWindow::Lines> Win32AboutWindow::ReadLines(const std::string& programPath) {
     Win32VersionResource resource;
     std::uint32_t translation = 0;
     if (programPath.empty() || !resource.Read(programPath) ||
         !resource.FirstTranslation(translation)) {
-        return false;
+        return Fail(ErrorKind::kNotFound,
+                    programPath + " has no version resource with a translation");
     }
+    Lines lines;
     char block[64];
     std::snprintf(block, sizeof(block), "\\StringFileInfo\\%08lx\\",
                   static_cast<unsigned long>(translation));
     lines.version = "Quillon Version " + resource.FindString(std::string(block) + "ProductVersion");
     lines.copyright = resource.FindString(std::string(block) + "LegalCopyright");
     lines.trademarks = resource.FindString(std::string(block) + "LegalTrademarks");
-    return true;
+    return lines;
 }
 
-void CAboutDlg::OnInitDialog(HWND window) {
-    CHelpKeyHook::Register(window, [](HWND owner) {
-        if (CDownloadApp* app = GetDownloadApp()) {
-            app->WinHelp(owner);
+void Win32AboutWindow::OnInitDialog(HWND window) {
+    HelpKeyHook::Register(window, [](HWND owner) {
+        if (Win32DownloadApp* app = GetDownloadApp()) {
+            app->OpenHelp(owner);
         }
     });
-    Lines lines;
-    if (ReadLines(ExecutablePath(), lines)) {
-        SetItemText(window, IDC_VERSION_LINE, lines.version);
-        SetItemText(window, IDC_COPYRIGHT_LINE, lines.copyright);
-        SetItemText(window, IDC_TRADEMARK_LINE, lines.trademarks);
+    // Without a resource the template's texts stay.
+    if (const Result<Lines> lines = ReadLines(ExecutablePath())) {
+        SetItemText(window, IDC_VERSION_LINE, lines->version);
+        SetItemText(window, IDC_COPYRIGHT_LINE, lines->copyright);
+        SetItemText(window, IDC_TRADEMARK_LINE, lines->trademarks);
     }
 }
 
-INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK Win32AboutWindow::DialogProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            reinterpret_cast<CAboutDlg*>(lParam)->OnInitDialog(window);
+            reinterpret_cast<Win32AboutWindow*>(lParam)->OnInitDialog(window);
             return TRUE;  // the focus on the first tab stop, OK
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -66,7 +69,7 @@ INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
             }
             break;
         case WM_DESTROY:
-            CHelpKeyHook::Unregister(window);
+            HelpKeyHook::Unregister(window);
             break;
         default:
             break;

@@ -4,7 +4,7 @@
 #include <memory>
 
 namespace Ui {
-class CAboutDlg;
+class AboutWindowTemplate;
 }
 
 namespace quillon {
@@ -12,14 +12,14 @@ namespace quillon {
 // The about box: the application icon, "Quillon Version <product version>", the
 // copyright line and the trademark line, read from the program file's version resource while
 // the box opens. When the resource cannot be read, the template's own texts stay.
-class CAboutDlg : public QDialog {
+class QtAboutWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit CAboutDlg(QWidget* parent = nullptr);
-    ~CAboutDlg() override;
+    explicit QtAboutWindow(QWidget* parent = nullptr);
+    ~QtAboutWindow() override;
 
 private:
-    std::unique_ptr<Ui::CAboutDlg> m_ui;
+    std::unique_ptr<Ui::AboutWindowTemplate> m_ui;
 };
 
 }  // namespace quillon

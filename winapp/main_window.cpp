@@ -1,4 +1,4 @@
-#include "winapp/download_dlg.h"
+#include "winapp/main_window.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -9,7 +9,7 @@
 #include "image/target_folders.h"
 #include "platform/utf16_text.h"
 #include "res/window_ids.h"
-#include "winapp/about_dlg.h"
+#include "winapp/about_window.h"
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
 #include "winapp/win32_message_box.h"
@@ -58,19 +58,19 @@ int LogicalDpi(HWND window) {
     return dpi > 0 ? dpi : 96;
 }
 
-MainWindowSources SourcesOf(const CDownloadApp& app) {
-    const CDownloadApp::Options& options = app.m_options;
+MainWindowSources SourcesOf(const Win32DownloadApp& app) {
+    const Win32DownloadApp::Options& options = app.GivenOptions();
     return {FindTargetFolders(app.ProgramDirectory()), options.enumeratePorts,
             options.makeJobs ? options.makeJobs() : nullptr};
 }
 
 }  // namespace
 
-CDownloadDlg::CDownloadDlg(CDownloadApp& app)
+Win32MainWindow::Win32MainWindow(Win32DownloadApp& app)
     : m_app(app),
-      m_controller(std::make_unique<MainWindowController>(*this, app.m_settings, SourcesOf(app))) {}
+      m_controller(std::make_unique<MainWindowController>(*this, app.Settings(), SourcesOf(app))) {}
 
-CDownloadDlg::~CDownloadDlg() {
+Win32MainWindow::~Win32MainWindow() {
     m_controller.reset();  // no post reaches a window any more: each is freed at once
     if (m_icon != nullptr) {
         ::DestroyIcon(m_icon);
@@ -80,19 +80,20 @@ CDownloadDlg::~CDownloadDlg() {
     }
 }
 
-int CDownloadDlg::DoModal(HWND owner) {
+int Win32MainWindow::DoModal(HWND owner) {
     return static_cast<int>(::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_DOWNLOAD), owner,
                                               DialogProc, reinterpret_cast<LPARAM>(this)));
 }
 
-INT_PTR CALLBACK CDownloadDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    CDownloadDlg* self = nullptr;
+INT_PTR CALLBACK Win32MainWindow::DialogProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    Win32MainWindow* self = nullptr;
     if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CDownloadDlg*>(lParam);
+        self = reinterpret_cast<Win32MainWindow*>(lParam);
         ::SetWindowLongPtrW(window, DWLP_USER, lParam);
         self->m_window = window;
     } else {
-        self = reinterpret_cast<CDownloadDlg*>(::GetWindowLongPtrW(window, DWLP_USER));
+        self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
     }
     if (self == nullptr) {
         return FALSE;
@@ -105,7 +106,7 @@ INT_PTR CALLBACK CDownloadDlg::DialogProc(HWND window, UINT message, WPARAM wPar
     return result;
 }
 
-INT_PTR CDownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog();
@@ -117,7 +118,7 @@ INT_PTR CDownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX_COMMAND) {
-                CAboutDlg about;
+                Win32AboutWindow about;
                 about.DoModal(m_window);
                 return TRUE;
             }
@@ -157,18 +158,21 @@ INT_PTR CDownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-BOOL CDownloadDlg::OnInitDialog() {
+BOOL Win32MainWindow::OnInitDialog() {
     // The application's main window from now on; the job events reach it from now on.
-    m_app.m_mainWindow = m_window;
+    m_app.MainWindowOpened(m_window);
     m_dpi = LogicalDpi(m_window);
-    CHelpKeyHook::Register(m_window, [this](HWND window) { m_app.WinHelp(window); });
+    HelpKeyHook::Register(m_window, [this](HWND window) { m_app.OpenHelp(window); });
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
         m_postTarget = m_window;
     }
 
     // The image file field and its file dialog.
-    m_imageFileEdit.Attach(m_window, IDC_IMAGE_FILE, IDC_BROWSE);
+    if (const Status attached = m_imageFileEdit.Attach(m_window, IDC_IMAGE_FILE, IDC_BROWSE);
+        !attached) {
+        WriteDebugText(attached.error().text);
+    }
     m_imageFileEdit.SetDialogTitle(kImageFileDialogTitle);
     m_imageFileEdit.SetDefaultExtension(kImageFileDialogExtension);
     m_imageFileEdit.SetFilter(kImageFileDialogFilter);
@@ -211,7 +215,7 @@ BOOL CDownloadDlg::OnInitDialog() {
     return TRUE;  // the focus on the first tab stop, button 1
 }
 
-void CDownloadDlg::CreateProgressBar() {
+void Win32MainWindow::CreateProgressBar() {
     RECT rect = kProgressRectDlu;
     ::MapDialogRect(m_window, &rect);
     const HWND bar = ::CreateWindowExW(
@@ -225,13 +229,11 @@ void CDownloadDlg::CreateProgressBar() {
     }
 }
 
-void CDownloadDlg::OnDestroy() {
+void Win32MainWindow::OnDestroy() {
     // Before the handle dies: nobody finds the window, nothing posts to it any more, and the
     // events posted and still queued are freed.
-    if (m_app.m_mainWindow.load() == m_window) {
-        m_app.m_mainWindow = nullptr;
-    }
-    CHelpKeyHook::Unregister(m_window);
+    m_app.MainWindowClosed(m_window);
+    HelpKeyHook::Unregister(m_window);
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
         m_postTarget = nullptr;
@@ -242,7 +244,7 @@ void CDownloadDlg::OnDestroy() {
     }
 }
 
-void CDownloadDlg::OnCommand(WORD id, WORD code, HWND control) {
+void Win32MainWindow::OnCommand(WORD id, WORD code, HWND control) {
     MainWindowController& controller = *m_controller;
     if (id == IDCANCEL) {
         controller.OnCancel();  // Escape, and the frame's close where allowed: no abort request
@@ -285,7 +287,7 @@ void CDownloadDlg::OnCommand(WORD id, WORD code, HWND control) {
 
 // --- Job events ----------------------------------------------------------------------------
 
-void CDownloadDlg::PostJobEvent(std::unique_ptr<JobEvent> event) {
+void Win32MainWindow::PostJobEvent(std::unique_ptr<JobEvent> event) {
     std::lock_guard<std::mutex> lock(m_postMutex);
     if (m_postTarget != nullptr &&
         ::PostMessageW(m_postTarget, kJobEventMessage, 0, reinterpret_cast<LPARAM>(event.get()))) {
@@ -293,7 +295,7 @@ void CDownloadDlg::PostJobEvent(std::unique_ptr<JobEvent> event) {
     }
 }
 
-void CDownloadDlg::OnJobEventMessage(LPARAM lParam) {
+void Win32MainWindow::OnJobEventMessage(LPARAM lParam) {
     const std::unique_ptr<JobEvent> event(reinterpret_cast<JobEvent*>(lParam));
     m_controller->OnJobEvent(*event);
     if (m_closedWith && !m_controller->JobRunning()) {
@@ -303,8 +305,8 @@ void CDownloadDlg::OnJobEventMessage(LPARAM lParam) {
 
 // --- What the controller shows -------------------------------------------------------------
 
-void CDownloadDlg::ShowList(WindowList list, const std::vector<std::string>& entries,
-                            int selected) {
+void Win32MainWindow::ShowList(WindowList list, const std::vector<std::string>& entries,
+                               int selected) {
     const HWND combo = Item(list == WindowList::kTarget ? IDC_TARGET
                             : list == WindowList::kPort ? IDC_COM_PORT
                                                         : IDC_BAUDRATE);
@@ -328,11 +330,11 @@ void CDownloadDlg::ShowList(WindowList list, const std::vector<std::string>& ent
     ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selectedLine), 0);
 }
 
-void CDownloadDlg::ShowEraseAll(bool checked) {
+void Win32MainWindow::ShowEraseAll(bool checked) {
     ::CheckDlgButton(m_window, IDC_ERASE_ALL, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-void CDownloadDlg::ShowControls(const WindowControls& controls) {
+void Win32MainWindow::ShowControls(const WindowControls& controls) {
     EnableControl(IDC_INITIALIZE, controls.initializeEnabled);
     EnableControl(IDC_START_DOWNLOAD, controls.startDownloadEnabled);
     ::SetDlgItemTextW(m_window, IDOK, Utf16FromUtf8(controls.closeButtonCaption).c_str());
@@ -342,7 +344,7 @@ void CDownloadDlg::ShowControls(const WindowControls& controls) {
     }
 }
 
-void CDownloadDlg::EnableControl(int id, bool enable) {
+void Win32MainWindow::EnableControl(int id, bool enable) {
     const HWND control = Item(id);
     // A button that disables itself passes the focus on, so the keyboard keeps working.
     if (!enable && ::GetFocus() == control) {
@@ -351,7 +353,7 @@ void CDownloadDlg::EnableControl(int id, bool enable) {
     ::EnableWindow(control, enable ? TRUE : FALSE);
 }
 
-void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
+void Win32MainWindow::ShowLogChange(const LogLines::Change& change) {
     const HWND list = Item(IDC_LOG);
     const std::wstring text = Utf16FromUtf8(change.text);
     const auto index = static_cast<WPARAM>(change.index);
@@ -373,11 +375,11 @@ void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
     ::SendMessageW(list, LB_SETTOPINDEX, index, 0);
 }
 
-void CDownloadDlg::ClearLog() {
+void Win32MainWindow::ClearLog() {
     ::SendMessageW(Item(IDC_LOG), LB_RESETCONTENT, 0, 0);
 }
 
-void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
+void Win32MainWindow::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
     const HWND bar = Item(IDC_PROGRESS);
     // A job that failed or was aborted: the common controls' error state, which the visual
     // styles draw red, and the red bar colour for a bar drawn without them (which ignore it).
@@ -390,16 +392,16 @@ void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total, Progres
     ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::min<std::uint32_t>(done, INT_MAX)), 0);
 }
 
-void CDownloadDlg::ShowMessage(const WindowMessage& message) {
+void Win32MainWindow::ShowMessage(const WindowMessage& message) {
     // Over the window; one hidden after its close is no owner.
     ShowMessageBox(m_closedWith ? nullptr : m_window, message);
 }
 
-void CDownloadDlg::WriteDebugText(const std::string& text) {
+void Win32MainWindow::WriteDebugText(const std::string& text) {
     ::OutputDebugStringW(Utf16FromUtf8(text + "\n").c_str());
 }
 
-void CDownloadDlg::Close(int result) {
+void Win32MainWindow::Close(int result) {
     if (m_controller->JobRunning()) {
         // Gone for the operator at once; the modal run ends with the job (OnJobEventMessage).
         m_closedWith = result;
@@ -411,7 +413,7 @@ void CDownloadDlg::Close(int result) {
 
 // --- The log's menu, layout and painting ---------------------------------------------------
 
-bool CDownloadDlg::OnContextMenu(LPARAM lParam) {
+bool Win32MainWindow::OnContextMenu(LPARAM lParam) {
     const int x = GET_X_LPARAM(lParam);
     const int y = GET_Y_LPARAM(lParam);
     // A request from the keyboard points at no place the operator chose: no menu.
@@ -434,12 +436,12 @@ bool CDownloadDlg::OnContextMenu(LPARAM lParam) {
     return true;
 }
 
-void CDownloadDlg::OnGetMinMaxInfo(MINMAXINFO& info) const {
+void Win32MainWindow::OnGetMinMaxInfo(MINMAXINFO& info) const {
     info.ptMinTrackSize.x = std::max({info.ptMinTrackSize.x, m_minTrackSize.cx, kMinimumWidth});
     info.ptMinTrackSize.y = std::max({info.ptMinTrackSize.y, m_minTrackSize.cy, kMinimumHeight});
 }
 
-void CDownloadDlg::LayOutLogList(int clientWidth, int clientHeight) {
+void Win32MainWindow::LayOutLogList(int clientWidth, int clientHeight) {
     const HWND list = Item(IDC_LOG);
     if (list == nullptr) {
         return;
@@ -452,7 +454,7 @@ void CDownloadDlg::LayOutLogList(int clientWidth, int clientHeight) {
     ::SetWindowPos(list, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-bool CDownloadDlg::OnPaintIconic() {
+bool Win32MainWindow::OnPaintIconic() {
     if (!::IsIconic(m_window)) {
         return false;
     }

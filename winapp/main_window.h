@@ -12,7 +12,7 @@
 
 namespace quillon {
 
-class CDownloadApp;
+class Win32DownloadApp;
 
 // The main window (template 102) as a Win32 modal dialog: target, port, baud rate and image
 // file, "Erase all sectors", the job buttons "Initialize" and "Start Download", the
@@ -24,13 +24,13 @@ class CDownloadApp;
 // the event on the heap, owned by the message once it is posted and freed by the window when it
 // takes the message (or drops it on its way out); a post that fails frees it at once. A window
 // closed while its job runs is hidden at once and ends its modal run when the job has ended.
-class CDownloadDlg : public MainWindowView {
+class Win32MainWindow : public MainWindowView {
 public:
-    explicit CDownloadDlg(CDownloadApp& app);
+    explicit Win32MainWindow(Win32DownloadApp& app);
     // A job that still runs is asked to stop and waited for; its line closes.
-    ~CDownloadDlg() override;
-    CDownloadDlg(const CDownloadDlg&) = delete;
-    CDownloadDlg& operator=(const CDownloadDlg&) = delete;
+    ~Win32MainWindow() override;
+    Win32MainWindow(const Win32MainWindow&) = delete;
+    Win32MainWindow& operator=(const Win32MainWindow&) = delete;
 
     // Puts `path` (UTF-8) into the image file field when the window opens.
     void SetImageFile(const std::string& path) { m_imageFile = path; }
@@ -69,9 +69,9 @@ private:
 
     HWND Item(int id) const { return ::GetDlgItem(m_window, id); }
 
-    CDownloadApp& m_app;
+    Win32DownloadApp& m_app;
     HWND m_window = nullptr;
-    CImageFileEdit m_imageFileEdit;
+    Win32ImageFileEdit m_imageFileEdit;
     std::string m_imageFile;
     HICON m_icon = nullptr;
     HICON m_smallIcon = nullptr;

@@ -1,4 +1,4 @@
-#include "app/download_dlg.h"
+#include "app/main_window.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -18,7 +18,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/about_dlg.h"
+#include "app/about_window.h"
 #include "app/download_app.h"
 #include "app/gui_message_box.h"
 #include "app/help_key_filter.h"
@@ -26,8 +26,8 @@
 #include "app/port_combo_box.h"
 #include "app/template_layout.h"
 #include "res/resource.h"
-#include "ui_download_dlg.h"
 #include "ui_log_menu.h"
+#include "ui_main_window.h"
 #include "window/image_file_dialog.h"
 
 namespace quillon {
@@ -38,24 +38,24 @@ constexpr int kLogListMargin = 10;  // between the log list and the client area'
 // The progress bar of a job that failed or was aborted.
 const QColor kFailedProgressColor(0xC6, 0x28, 0x28);
 
-MainWindowSources ProgramSources(const CDownloadApp& app) {
+MainWindowSources ProgramSources(const QtDownloadApp& app) {
     return {FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()),
             {},
             {},
-            app.m_settingsNote};
+            app.SettingsNote()};
 }
 
 }  // namespace
 
-CDownloadDlg::CDownloadDlg(CDownloadApp& app, QWidget* parent)
-    : CDownloadDlg(app, ProgramSources(app), parent) {}
+QtMainWindow::QtMainWindow(QtDownloadApp& app, QWidget* parent)
+    : QtMainWindow(app, ProgramSources(app), parent) {}
 
-CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget* parent)
+QtMainWindow::QtMainWindow(QtDownloadApp& app, MainWindowSources sources, QWidget* parent)
     : QDialog(parent),
-      m_ui(std::make_unique<Ui::CDownloadDlg>()),
-      m_icon(CDownloadApp::LoadAppIcon()),
+      m_ui(std::make_unique<Ui::MainWindowTemplate>()),
+      m_icon(QtDownloadApp::LoadAppIcon()),
       m_controller(
-          std::make_unique<MainWindowController>(*this, app.m_settings, std::move(sources))) {
+          std::make_unique<MainWindowController>(*this, app.Settings(), std::move(sources))) {
     // The template: its controls, laid out for the window's font.
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -75,12 +75,12 @@ CDownloadDlg::CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget
     // The log shows a current line and a selection only where the operator makes them.
     m_ui->logList->installEventFilter(this);
     m_ui->logList->viewport()->installEventFilter(this);
-    CHelpKeyFilter::Install(this);
+    HelpKeyFilter::Install(this);
     // The focus starts on the first tab stop.
     m_ui->closeButton->setFocus();
 }
 
-CDownloadDlg::~CDownloadDlg() {
+QtMainWindow::~QtMainWindow() {
     // The controls reach no controller any more; a job that still runs is asked to stop and
     // waited for, and what it posted meanwhile goes with the window.
     for (QObject* control : std::initializer_list<QObject*>{
@@ -93,7 +93,7 @@ CDownloadDlg::~CDownloadDlg() {
     m_controller.reset();
 }
 
-void CDownloadDlg::ConnectControls() {
+void QtMainWindow::ConnectControls() {
     MainWindowController& controller = *m_controller;
     connect(m_ui->closeButton, &QPushButton::clicked, this,
             [&controller] { controller.OnCloseButton(); });
@@ -104,7 +104,7 @@ void CDownloadDlg::ConnectControls() {
     connect(m_ui->eraseAllCheckBox, &QCheckBox::toggled, this,
             [&controller](bool checked) { controller.OnEraseAllChanged(checked); });
     connect(
-        m_ui->imageFileEdit, &CImageFileEdit::textChanged, this,
+        m_ui->imageFileEdit, &QtImageFileEdit::textChanged, this,
         [&controller](const QString& text) { controller.OnImageFileEdited(text.toStdString()); });
     const std::pair<QComboBox*, void (MainWindowController::*)(int)> lists[] = {
         {m_ui->targetList, &MainWindowController::OnTargetSelected},
@@ -122,7 +122,7 @@ void CDownloadDlg::ConnectControls() {
     m_ui->portList->SetRefresh([&controller] { controller.OnPortListOpening(); });
 }
 
-int CDownloadDlg::exec() {
+int QtMainWindow::exec() {
     const int result = QDialog::exec();
     if (m_controller->JobRunning()) {
         // Closed during a job (button 1 after an abort request): the job ends by
@@ -136,11 +136,11 @@ int CDownloadDlg::exec() {
     return result;
 }
 
-void CDownloadDlg::reject() {
+void QtMainWindow::reject() {
     m_controller->OnCancel();
 }
 
-void CDownloadDlg::closeEvent(QCloseEvent* event) {
+void QtMainWindow::closeEvent(QCloseEvent* event) {
     // The close box and Alt+F4 do nothing while a job runs.
     if (!m_controller->MayCloseFromFrame()) {
         event->ignore();
@@ -149,13 +149,13 @@ void CDownloadDlg::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void CDownloadDlg::SetImageFile(const QString& path) {
+void QtMainWindow::SetImageFile(const QString& path) {
     m_controller->SetImageFile(path.toStdString());
 }
 
 // --- What the controller shows ----------------------------------------------------------
 
-QComboBox* CDownloadDlg::List(WindowList list) const {
+QComboBox* QtMainWindow::List(WindowList list) const {
     switch (list) {
         case WindowList::kPort:
             return m_ui->portList;
@@ -167,7 +167,7 @@ QComboBox* CDownloadDlg::List(WindowList list) const {
     return m_ui->targetList;
 }
 
-void CDownloadDlg::ShowList(WindowList list, const std::vector<std::string>& entries,
+void QtMainWindow::ShowList(WindowList list, const std::vector<std::string>& entries,
                             int selected) {
     QComboBox* combo = List(list);
     m_showingList = true;
@@ -180,21 +180,21 @@ void CDownloadDlg::ShowList(WindowList list, const std::vector<std::string>& ent
     m_showingList = false;
 }
 
-void CDownloadDlg::ShowImageFile(const std::string& path) {
+void QtMainWindow::ShowImageFile(const std::string& path) {
     m_ui->imageFileEdit->setText(QString::fromStdString(path));
 }
 
-void CDownloadDlg::ShowEraseAll(bool checked) {
+void QtMainWindow::ShowEraseAll(bool checked) {
     m_ui->eraseAllCheckBox->setChecked(checked);
 }
 
-void CDownloadDlg::ShowControls(const WindowControls& controls) {
+void QtMainWindow::ShowControls(const WindowControls& controls) {
     m_ui->startDownloadButton->setEnabled(controls.startDownloadEnabled);
     m_ui->initializeButton->setEnabled(controls.initializeEnabled);
     m_ui->closeButton->setText(QString::fromStdString(controls.closeButtonCaption));
 }
 
-void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
+void QtMainWindow::ShowLogChange(const LogLines::Change& change) {
     QListWidget* log = m_ui->logList;
     const QString text = QString::fromStdString(change.text);
     const int row = static_cast<int>(change.index);
@@ -208,11 +208,11 @@ void CDownloadDlg::ShowLogChange(const LogLines::Change& change) {
     log->scrollToItem(item, QAbstractItemView::PositionAtTop);
 }
 
-void CDownloadDlg::ClearLog() {
+void QtMainWindow::ClearLog() {
     m_ui->logList->clear();
 }
 
-void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
+void QtMainWindow::ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) {
     QProgressBar* bar = m_ui->progressBar;
     // The failed look: the style draws its bar as ever, in the error colour.
     QPalette palette = bar->palette();
@@ -232,21 +232,21 @@ void CDownloadDlg::ShowProgress(std::uint32_t done, std::uint32_t total, Progres
     bar->setValue(static_cast<int>(std::min<std::uint32_t>(done, INT_MAX)));
 }
 
-void CDownloadDlg::ShowMessage(const WindowMessage& message) {
+void QtMainWindow::ShowMessage(const WindowMessage& message) {
     ShowMessageBox(isVisible() ? this : QApplication::activeWindow(), message);
 }
 
-void CDownloadDlg::WriteDebugText(const std::string& text) {
+void QtMainWindow::WriteDebugText(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }
 
-void CDownloadDlg::Close(int result) {
+void QtMainWindow::Close(int result) {
     // Qt's own result for Cancel (2).
     QDialog::done(result == kDialogResultOk ? QDialog::Accepted : QDialog::Rejected);
 }
 
-void CDownloadDlg::PostJobEvent(std::unique_ptr<JobEvent> event) {
+void QtMainWindow::PostJobEvent(std::unique_ptr<JobEvent> event) {
     // The queued call owns the event until it has run in the GUI thread; calls still queued
     // when the window is destroyed are deleted with it, and their events with them.
     QMetaObject::invokeMethod(
@@ -254,7 +254,7 @@ void CDownloadDlg::PostJobEvent(std::unique_ptr<JobEvent> event) {
         Qt::QueuedConnection);
 }
 
-void CDownloadDlg::OnJobEvent(const JobEvent& event) {
+void QtMainWindow::OnJobEvent(const JobEvent& event) {
     if (!m_controller) {
         return;  // the window is being destroyed
     }
@@ -266,19 +266,19 @@ void CDownloadDlg::OnJobEvent(const JobEvent& event) {
 
 // --- Layout, log and menus ---------------------------------------------------------------
 
-void CDownloadDlg::resizeEvent(QResizeEvent* event) {
+void QtMainWindow::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     LayOutLogList();
 }
 
-void CDownloadDlg::LayOutLogList() {
+void QtMainWindow::LayOutLogList() {
     QListWidget* log = m_ui->logList;
     const QRect rect = log->geometry();
     log->setGeometry(rect.x(), rect.y(), std::max(0, width() - kLogListMargin - rect.x()),
                      std::max(0, height() - kLogListMargin - rect.y()));
 }
 
-bool CDownloadDlg::eventFilter(QObject* watched, QEvent* event) {
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
     QListWidget* log = m_ui->logList;
     if (watched == log->viewport()) {
         // The right button opens the log's menu (the context menu event still comes) and
@@ -306,7 +306,7 @@ bool CDownloadDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
+void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
     // Only a click inside the log list opens its menu; a request from the keyboard points at
     // no place the operator chose, so it opens nothing.
     QListWidget* log = m_ui->logList;
@@ -317,7 +317,7 @@ void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
     }
     event->accept();
     QMenu menu(this);
-    Ui::CLogMenu logMenu;
+    Ui::LogMenuTemplate logMenu;
     logMenu.setupUi(&menu);
     connect(logMenu.ID_EDIT_CLEAR, &QAction::triggered, this,
             [this] { m_controller->OnClearLog(); });
@@ -325,13 +325,13 @@ void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
     const QString about = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
     if (!about.isEmpty()) {
         menu.addSeparator();
-        connect(menu.addAction(about), &QAction::triggered, this, &CDownloadDlg::OnAbout);
+        connect(menu.addAction(about), &QAction::triggered, this, &QtMainWindow::OnAbout);
     }
     menu.exec(event->globalPos());
 }
 
-void CDownloadDlg::OnAbout() {
-    CAboutDlg about(this);
+void QtMainWindow::OnAbout() {
+    QtAboutWindow about(this);
     about.exec();
 }
 

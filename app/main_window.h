@@ -8,7 +8,7 @@
 #include "window/main_window_controller.h"
 
 namespace Ui {
-class CDownloadDlg;
+class MainWindowTemplate;
 }
 
 class QComboBox;
@@ -16,7 +16,7 @@ class QEventLoop;
 
 namespace quillon {
 
-class CDownloadApp;
+class QtDownloadApp;
 
 // The main window in Qt: target, port, baud rate and image file, "Erase all
 // sectors", the job buttons "Initialize" and "Start Download", the Close/Cancel button, the log
@@ -27,14 +27,14 @@ class CDownloadApp;
 // A window closed while its job runs disappears at once; exec then goes on handling the job's
 // events (and the reader's boxes) until the job has ended by itself or at its next poll point.
 // Destroying the window asks a job that still runs to stop, waits for it and closes the line.
-class CDownloadDlg : public QDialog, public MainWindowView {
+class QtMainWindow : public QDialog, public MainWindowView {
     Q_OBJECT
 public:
     // The monitor files of the program's target folders (FindTargetFolders), the serial
     // ports, jobs on the serial ports.
-    explicit CDownloadDlg(CDownloadApp& app, QWidget* parent = nullptr);
-    CDownloadDlg(CDownloadApp& app, MainWindowSources sources, QWidget* parent = nullptr);
-    ~CDownloadDlg() override;
+    explicit QtMainWindow(QtDownloadApp& app, QWidget* parent = nullptr);
+    QtMainWindow(QtDownloadApp& app, MainWindowSources sources, QWidget* parent = nullptr);
+    ~QtMainWindow() override;
 
     // Puts `path` into the image file field (a file named on the command line).
     void SetImageFile(const QString& path);
@@ -71,7 +71,7 @@ private:
     QComboBox* List(WindowList list) const;
     void LayOutLogList();
 
-    std::unique_ptr<Ui::CDownloadDlg> m_ui;
+    std::unique_ptr<Ui::MainWindowTemplate> m_ui;
     QIcon m_icon;
     bool m_showingList = false;           // the lists' own changes are no operator's choice
     QEventLoop* m_jobDoneLoop = nullptr;  // runs in exec while a job ends after the window closed
