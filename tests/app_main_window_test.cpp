@@ -126,7 +126,9 @@ bool WaitForJobEnd(const QWidget& window) {
 QStringList RequestContextMenu(QWidget* widget, QPoint pos, QContextMenuEvent::Reason reason,
                                const QString& choose = QString()) {
     QStringList entries;
-    QTimer::singleShot(50, [&entries, choose] {
+    bool looked = false;
+    QTimer::singleShot(50, [&entries, &looked, choose] {
+        looked = true;
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (menu == nullptr) {
             return;
@@ -141,7 +143,7 @@ QStringList RequestContextMenu(QWidget* widget, QPoint pos, QContextMenuEvent::R
     });
     QContextMenuEvent event(reason, pos, widget->mapToGlobal(pos));
     QApplication::sendEvent(widget, &event);
-    QTest::qWait(100);
+    EXPECT_TRUE(QTest::qWaitFor([&looked] { return looked; }, kJobTimeoutMs));
     return entries;
 }
 

@@ -677,10 +677,8 @@ TEST_F(Win32WindowTest, InitializeDownloadAndAbortAgainstTheVirtualTarget) {
         ::RedrawWindow(window.Window(), nullptr, nullptr,
                        RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
         Send(window.Window(), WM_NULL, 0, 0, "WM_NULL");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::string error;
-        EXPECT_TRUE(SaveWindowBitmap(window.Window(), HostPath(picture).wstring(), &error))
-            << error;
+        const Status saved = SaveWindowBitmap(window.Window(), HostPath(picture).wstring());
+        EXPECT_TRUE(saved) << (saved ? "" : saved.error().text);
     }
 
     // Button 1 pressed once while it initializes: the job ends at its next poll point.
@@ -727,9 +725,8 @@ TEST_F(Win32WindowTest, PictureAfterAFailedDownload) {
     ::RedrawWindow(window.Window(), nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Send(window.Window(), WM_NULL, 0, 0, "WM_NULL");
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::string error;
-    EXPECT_TRUE(SaveWindowBitmap(window.Window(), HostPath(picture).wstring(), &error)) << error;
+    const Status saved = SaveWindowBitmap(window.Window(), HostPath(picture).wstring());
+    EXPECT_TRUE(saved) << (saved ? "" : saved.error().text);
     window.Click(IDOK);
     EXPECT_EQ(window.WaitForEnd(), std::optional<int>(1));
 }

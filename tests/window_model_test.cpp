@@ -87,32 +87,41 @@ TEST(DownloadWindowState, EveryEventInEveryState) {
 }
 
 TEST(DownloadWindowState, JobEndLines) {
-    // A port this user may not open gives a hint (not for root, who may open any).
-    TempDir dir;
-    const std::string port = dir.Write("port", "");
-    fs::permissions(port, fs::perms::none);
-    const std::string hint = SerialPortPermissionHint(port);
+    // A port this user may not open gives the hint for its ownership, whoever runs the test:
+    // here a device of the group "dialout" that the user is not in.
+    const std::string port = "/dev/ttyS9";
+    SerialPortAccess access;
+    access.mode = 020660;
+    access.ownerName = "root";
+    access.groupName = "dialout";
+    access.gid = 20;
+    access.groupMayReadWrite = true;
+    const PortPermissionHint fakeOwnership = [&access](const std::string& device) {
+        return SerialPortPermissionAdvice(device, access);
+    };
     const JobResult unavailable{JobOutcome::kFailed, FailureReason::kPortUnavailable, "",
                                 port + ": permission denied"};
     const JobResult settings{JobOutcome::kFailed, FailureReason::kPortSettings, "",
                              port + ": not a serial device"};
-    Lines unavailableLines = {port + ": permission denied"};
-    if (!hint.empty()) {
-        unavailableLines.push_back(hint);
-    }
     const std::pair<JobResult, Lines> rows[] = {
         {kAborted, {"Aborted by user!"}},
-        {unavailable, unavailableLines},
+        {unavailable,
+         {port + ": permission denied",
+          "Permission denied for /dev/ttyS9: add your user to the group 'dialout' and log in "
+          "again."}},
         {settings, {port + ": not a serial device"}},
         {kFailed, {}},
         {kSucceeded, {}},
     };
     for (const auto& [result, lines] : rows) {
-        Window window;
+        Window window(fakeOwnership);
         window.BeginInitialize();
         EXPECT_EQ(window.OnJobDone(result, port), lines) << static_cast<int>(result.reason);
     }
-    fs::permissions(port, fs::perms::owner_all);
+    // A port the user may open gives no hint.
+    Window window([](const std::string&) { return std::string(); });
+    window.BeginInitialize();
+    EXPECT_EQ(window.OnJobDone(unavailable, port), Lines{port + ": permission denied"});
 }
 
 TEST(LogLines, AddAppendAndClear) {

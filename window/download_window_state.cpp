@@ -1,8 +1,14 @@
 #include "window/download_window_state.h"
 
+#include <utility>
+
 #include "platform/serial_device.h"
 
 namespace quillon {
+
+DownloadWindowState::DownloadWindowState(PortPermissionHint permissionHint)
+    : m_permissionHint(permissionHint ? std::move(permissionHint)
+                                      : PortPermissionHint(SerialPortPermissionHint)) {}
 
 WindowControls DownloadWindowState::Controls() const {
     switch (m_state) {
@@ -89,7 +95,7 @@ std::vector<std::string> DownloadWindowState::OnJobDone(const JobResult& result,
     }
     if (result.reason == FailureReason::kPortUnavailable) {
         // A port this user may not open: say what to do about it.
-        if (std::string hint = SerialPortPermissionHint(port); !hint.empty()) {
+        if (std::string hint = m_permissionHint(port); !hint.empty()) {
             lines.push_back(std::move(hint));
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +41,15 @@ enum class CloseButtonAction {
     kCloseWindow,   // record the selections and end the dialog with OK
 };
 
+// What to tell the operator about a port this user may not open (SerialPortPermissionHint),
+// or nothing.
+using PortPermissionHint = std::function<std::string(const std::string& port)>;
+
 class DownloadWindowState {
 public:
+    // `permissionHint` empty: SerialPortPermissionHint, which looks at the device itself.
+    explicit DownloadWindowState(PortPermissionHint permissionHint = {});
+
     WindowJobState State() const { return m_state; }
     WindowControls Controls() const;
     bool JobRunning() const;
@@ -76,6 +84,7 @@ public:
     std::vector<std::string> OnJobDone(const JobResult& result, const std::string& port);
 
 private:
+    PortPermissionHint m_permissionHint;
     WindowJobState m_state = WindowJobState::kNotReady;
     bool m_abortRequested = false;
     bool m_selectionIsMonitorLine = true;

@@ -300,60 +300,95 @@ std::vector<std::wstring> RegistryValueNames(const std::wstring& key, const wcha
     return names;
 }
 
-bool SaveWindowBitmap(HWND window, const std::wstring& path, std::string* error) {
+namespace {
+
+// The window as it shows on the screen (frame included): 24-bit rows, bottom-up, as a .bmp
+// stores them.
+struct WindowPicture {
+    BITMAPINFOHEADER header{};
+    std::vector<char> rows;
+};
+
+Result<WindowPicture> CaptureWindow(HWND window) {
     RECT rect{};
     ::GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) {
-        *error = "the window has no size";
-        return false;
+    WindowPicture picture;
+    BITMAPINFOHEADER& header = picture.header;
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = rect.right - rect.left;
+    header.biHeight = rect.bottom - rect.top;  // bottom-up
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    if (header.biWidth <= 0 || header.biHeight <= 0) {
+        return Fail(ErrorKind::kFailed, "the window has no size");
     }
+    const DWORD stride = (static_cast<DWORD>(header.biWidth) * 3 + 3) & ~3u;
+    header.biSizeImage = stride * static_cast<DWORD>(header.biHeight);
     HDC windowDc = ::GetWindowDC(window);
     HDC memoryDc = ::CreateCompatibleDC(windowDc);
     BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as a .bmp stores its rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader = header;
     void* bits = nullptr;
     HBITMAP bitmap = ::CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bool copied = false;
     if (bitmap != nullptr) {
         HGDIOBJ previous = ::SelectObject(memoryDc, bitmap);
-        copied = ::BitBlt(memoryDc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
+        copied = ::BitBlt(memoryDc, 0, 0, header.biWidth, header.biHeight, windowDc, 0, 0,
+                          SRCCOPY) != FALSE;
         ::GdiFlush();
         ::SelectObject(memoryDc, previous);
     }
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    const DWORD imageBytes = stride * static_cast<DWORD>(height);
-    bool written = false;
+    const DWORD bitBltError = ::GetLastError();
     if (copied) {
-        BITMAPFILEHEADER file{};
-        file.bfType = 0x4D42;  // "BM"
-        file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-        file.bfSize = file.bfOffBits + imageBytes;
-        BITMAPINFOHEADER header = info.bmiHeader;
-        header.biSizeImage = imageBytes;
-        std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-        out.write(reinterpret_cast<const char*>(&header), sizeof(header));
-        out.write(static_cast<const char*>(bits), static_cast<std::streamsize>(imageBytes));
-        written = static_cast<bool>(out);
-        if (!written) {
-            *error = "cannot write " + Utf8(path);
-        }
-    } else {
-        *error = "BitBlt from the window failed (error " + std::to_string(::GetLastError()) + ")";
+        picture.rows.assign(static_cast<const char*>(bits),
+                            static_cast<const char*>(bits) + header.biSizeImage);
     }
     if (bitmap != nullptr) {
         ::DeleteObject(bitmap);
     }
     ::DeleteDC(memoryDc);
     ::ReleaseDC(window, windowDc);
-    return written;
+    if (!copied) {
+        return Fail(ErrorKind::kFailed,
+                    "BitBlt from the window failed (error " + std::to_string(bitBltError) + ")");
+    }
+    return picture;
+}
+
+}  // namespace
+
+Status SaveWindowBitmap(HWND window, const std::wstring& path) {
+    // The window has done drawing once two pictures in a row are the same.
+    Result<WindowPicture> picture = CaptureWindow(window);
+    const bool steady = WaitFor(
+        [&] {
+            Result<WindowPicture> next = CaptureWindow(window);
+            const bool same = picture && next && next->rows == picture->rows;
+            picture = std::move(next);
+            return same || !picture;
+        },
+        kPopupTimeout);
+    if (!picture) {
+        return Fail(std::move(picture).error());
+    }
+    if (!steady) {
+        return Fail(ErrorKind::kTimeout, "the window did not stop drawing within " +
+                                             std::to_string(kPopupTimeout.count()) + " ms");
+    }
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    file.bfSize = file.bfOffBits + picture->header.biSizeImage;
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+    out.write(reinterpret_cast<const char*>(&picture->header), sizeof(picture->header));
+    out.write(picture->rows.data(), static_cast<std::streamsize>(picture->rows.size()));
+    out.close();
+    if (!out) {
+        return Fail(ErrorKind::kIo, "cannot write " + Utf8(path));
+    }
+    return {};
 }
 
 // --- WindowSession ---------------------------------------------------------------------
@@ -412,7 +447,12 @@ void WindowSession::CloseAll() {
             for (HWND box : boxes) {
                 ::PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            WaitFor(
+                [&] {
+                    return ThreadWindows(thread, L"#32768").empty() &&
+                           ThreadWindows(thread, L"#32770", window).empty();
+                },
+                kPopupTimeout);
         }
         // A running job is asked to abort (button 1 once) and waited for.
         if (window != nullptr && ::IsWindow(window)) {

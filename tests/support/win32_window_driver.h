@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/result.h"
 #include "winapp/download_app.h"
 #include "window/window_lists.h"
 
@@ -88,8 +89,9 @@ void DeleteRegistryKey(const std::wstring& key);
 // The names of the values of HKEY_CURRENT_USER\<key>\<section> (none when it is missing).
 std::vector<std::wstring> RegistryValueNames(const std::wstring& key, const wchar_t* section);
 
-// Writes `window` as it shows on the screen (frame included) to `path` as a 24-bit .bmp.
-bool SaveWindowBitmap(HWND window, const std::wstring& path, std::string* error);
+// Writes `window` as it shows on the screen (frame included) to `path` as a 24-bit .bmp, once
+// it has done drawing (two pictures in a row the same, within kPopupTimeout).
+Status SaveWindowBitmap(HWND window, const std::wstring& path);
 
 // The main window of a Win32DownloadApp, running RunMainWindow in a thread of its own.
 class WindowSession {
