@@ -26,7 +26,7 @@ QString DesktopOpener() {
 // wait for the viewer) and reports a failing exit to `onFailed`; the application ends one that
 // still runs when it quits.
 bool StartOpener(const QString& opener, const QUrl& url,
-                 const std::function<void(HelpLaunch)>& onFailed) {
+                 const std::function<void(const Error&)>& onFailed) {
     auto* process = new QProcess(QCoreApplication::instance());
     process->setProgram(opener);
     process->setArguments({QString::fromUtf8(url.toEncoded())});
@@ -35,10 +35,10 @@ bool StartOpener(const QString& opener, const QUrl& url,
     QObject::connect(process, &QProcess::finished, process,
                      [process, onFailed](int exitCode, QProcess::ExitStatus status) {
                          process->deleteLater();
-                         const HelpLaunch result =
+                         const Status opened =
                              HelpLaunchFromOpenerExit(status == QProcess::NormalExit, exitCode);
-                         if (result != HelpLaunch::kOpened && onFailed) {
-                             onFailed(result);
+                         if (!opened && onFailed) {
+                             onFailed(opened.error());
                          }
                      });
     process->start();
@@ -64,34 +64,35 @@ bool HasViewerFor(const QString& path) {
 #endif
 }
 
-void ReportFailure(QWidget* parent, HelpLaunch result, const QString& path) {
-    if (const auto message =
-            HelpLaunchMessage(result, QDir::toNativeSeparators(path).toStdString())) {
-        ShowMessageBox(parent, *message);
-    }
+void ReportFailure(QWidget* parent, const Error& error, const QString& path) {
+    ShowMessageBox(parent, HelpLaunchMessage(error, QDir::toNativeSeparators(path).toStdString()));
 }
 
 }  // namespace
 
-HelpLaunch HelpLaunchFromOpenerExit(bool exitedNormally, int exitCode) {
+Status HelpLaunchFromOpenerExit(bool exitedNormally, int exitCode) {
     if (!exitedNormally) {
-        return HelpLaunch::kStartFailed;
+        return Fail(ErrorKind::kFailed, "the desktop's opener ended abnormally");
     }
     switch (exitCode) {
         case 0:
-            return HelpLaunch::kOpened;
+            return {};
         case 2:
         case 3:
-            return HelpLaunch::kNotFound;
+            return Fail(ErrorKind::kNotFound, "the desktop's opener found no file or viewer");
         default:
-            return HelpLaunch::kStartFailed;
+            return Fail(ErrorKind::kFailed,
+                        "the desktop's opener failed with status " + std::to_string(exitCode));
     }
 }
 
-HelpLaunch LaunchHelpViewer(const QString& path,
-                            const std::function<void(HelpLaunch)>& onOpenerFailed) {
-    if (!QFileInfo(path).isFile() || !HasViewerFor(path)) {
-        return HelpLaunch::kNotFound;
+Status LaunchHelpViewer(const QString& path,
+                        const std::function<void(const Error&)>& onOpenerFailed) {
+    if (!QFileInfo(path).isFile()) {
+        return Fail(ErrorKind::kNotFound, path.toStdString() + " is missing");
+    }
+    if (!HasViewerFor(path)) {
+        return Fail(ErrorKind::kNotFound, "no viewer for " + path.toStdString());
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
 #if defined(Q_OS_MACOS)
@@ -103,15 +104,20 @@ HelpLaunch LaunchHelpViewer(const QString& path,
     const bool started = StartOpener(DesktopOpener(), QUrl::fromLocalFile(path), onOpenerFailed);
 #endif
     QApplication::restoreOverrideCursor();
-    return started ? HelpLaunch::kOpened : HelpLaunch::kStartFailed;
+    if (!started) {
+        return Fail(ErrorKind::kFailed, "the viewer for " + path.toStdString() + " did not start");
+    }
+    return {};
 }
 
 void ShowHelp(QWidget* parent, const QString& path) {
     const QPointer<QWidget> owner = parent;
-    const auto onOpenerFailed = [owner, path](HelpLaunch result) {
-        ReportFailure(owner ? owner.data() : QApplication::activeWindow(), result, path);
+    const auto onOpenerFailed = [owner, path](const Error& error) {
+        ReportFailure(owner ? owner.data() : QApplication::activeWindow(), error, path);
     };
-    ReportFailure(parent, LaunchHelpViewer(path, onOpenerFailed), path);
+    if (const Status launched = LaunchHelpViewer(path, onOpenerFailed); !launched) {
+        ReportFailure(parent, launched.error(), path);
+    }
 }
 
 }  // namespace quillon

@@ -10,20 +10,20 @@ class QWidget;
 namespace quillon {
 
 // What the desktop opener's exit tells: exit status 0 opened the file; 2 (a file is missing)
-// and 3 (no program for the file) mean nothing was found; any other status, or an opener that
-// did not exit normally, failed to start the viewer.
-HelpLaunch HelpLaunchFromOpenerExit(bool exitedNormally, int exitCode);
+// and 3 (no program for the file) mean nothing was found (kNotFound); any other status, or an
+// opener that did not exit normally, failed to start the viewer (kFailed).
+Status HelpLaunchFromOpenerExit(bool exitedNormally, int exitCode);
 
 // Opens the PDF file `path` in the viewer the platform associates with it. The path goes to
 // the platform as a file URL, never through a shell or a command line, so spaces and other
 // special characters in it are safe. Shows the wait cursor while the viewer starts.
 //
-// On desktops where the file goes to the desktop's opener program (xdg-open), the result only
-// says the opener has started: it runs on without blocking the caller, and when it exits with
-// a failure, `onOpenerFailed` gets what HelpLaunchFromOpenerExit makes of its exit, in the
-// GUI thread.
-HelpLaunch LaunchHelpViewer(const QString& path,
-                            const std::function<void(HelpLaunch)>& onOpenerFailed = {});
+// Fails as HelpLaunchMessage tells. On desktops where the file goes to the desktop's opener
+// program (xdg-open), success only says the opener has started: it runs on without blocking the
+// caller, and when it exits with a failure, `onOpenerFailed` gets what HelpLaunchFromOpenerExit
+// makes of its exit, in the GUI thread.
+Status LaunchHelpViewer(const QString& path,
+                        const std::function<void(const Error&)>& onOpenerFailed = {});
 
 // LaunchHelpViewer, reporting a failure, also one the opener reports later, to the operator in
 // a modal message box over `parent` (over the active window once `parent` is gone), in the

@@ -71,7 +71,7 @@ int main(int argc, char* argv[]) {
     app.LoadSettings();
     app.Settings().port = args[3].toStdString();
     app.Settings().baudRate =
-        BaudRateFromSetting(args.size() > 4 ? args[4].toStdString() : "115200");
+        args.size() > 4 ? BaudRateFromSetting(args[4].toStdString()) : BaudRate{115200};
 
     QtMainWindow window(app);
     window.show();

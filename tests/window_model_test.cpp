@@ -90,14 +90,14 @@ TEST(DownloadWindowState, JobEndLines) {
     // A port this user may not open gives the hint for its ownership, whoever runs the test:
     // here a device of the group "dialout" that the user is not in.
     const std::string port = "/dev/ttyS9";
-    SerialPortAccess access;
-    access.mode = 020660;
-    access.ownerName = "root";
-    access.groupName = "dialout";
-    access.gid = 20;
-    access.groupMayReadWrite = true;
-    const PortPermissionHint fakeOwnership = [&access](const std::string& device) {
-        return SerialPortPermissionAdvice(device, access);
+    SerialPortAccess ownership;
+    ownership.mode = 020660;
+    ownership.ownerName = "root";
+    ownership.groupName = "dialout";
+    ownership.gid = 20;
+    ownership.groupMayReadWrite = true;
+    const PortPermissionHint fakeOwnership = [&ownership](const std::string& device) {
+        return SerialPortPermissionAdvice(device, ownership);
     };
     const JobResult unavailable{JobOutcome::kFailed, FailureReason::kPortUnavailable, "",
                                 port + ": permission denied"};

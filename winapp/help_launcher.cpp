@@ -52,20 +52,24 @@ std::wstring HelpViewerCommandLine(const std::wstring& viewer, const std::wstrin
     return Quoted(viewer) + L" " + Quoted(path);
 }
 
-bool ShowHelp(HWND owner, const std::string& path) {
+Status LaunchHelpViewer(const std::string& path) {
     const std::wstring file = Utf16FromUtf8(path);
     wchar_t viewer[MAX_PATH + 1] = {};
     const auto found = reinterpret_cast<INT_PTR>(::FindExecutableW(file.c_str(), L"", viewer));
-    HelpLaunch result = HelpLaunch::kOpened;
     if (found <= 32 || viewer[0] == L'\0') {
-        result = HelpLaunch::kNotFound;
-    } else if (!StartViewer(viewer, file)) {
-        result = HelpLaunch::kStartFailed;
+        return Fail(ErrorKind::kNotFound, "no file or viewer for " + path + " (FindExecutable " +
+                                              std::to_string(found) + ")");
     }
-    if (const auto message = HelpLaunchMessage(result, path)) {
-        ShowMessageBox(owner, *message);
+    if (!StartViewer(viewer, file)) {
+        return Fail(ErrorKind::kFailed, "the viewer for " + path + " did not start");
     }
-    return result == HelpLaunch::kOpened;
+    return {};
+}
+
+void ShowHelp(HWND owner, const std::string& path) {
+    if (const Status launched = LaunchHelpViewer(path); !launched) {
+        ShowMessageBox(owner, HelpLaunchMessage(launched.error(), path));
+    }
 }
 
 }  // namespace quillon

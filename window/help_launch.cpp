@@ -2,19 +2,13 @@
 
 namespace quillon {
 
-std::optional<WindowMessage> HelpLaunchMessage(HelpLaunch result, const std::string& path) {
-    switch (result) {
-        case HelpLaunch::kNotFound:
-            return WindowMessage{
-                "Die Hilfe '" + path + "' oder der Acrobat-Reader konnte nicht gefunden werden!",
-                MessageIcon::kWarning};
-        case HelpLaunch::kStartFailed:
-            return WindowMessage{"Fehler beim Starten des Acrobat-Readers!",
-                                 MessageIcon::kInformation};
-        case HelpLaunch::kOpened:
-            break;
+WindowMessage HelpLaunchMessage(const Error& error, const std::string& path) {
+    if (error.kind == ErrorKind::kNotFound) {
+        return WindowMessage{
+            "Die Hilfe '" + path + "' oder der Acrobat-Reader konnte nicht gefunden werden!",
+            MessageIcon::kWarning};
     }
-    return std::nullopt;
+    return WindowMessage{"Fehler beim Starten des Acrobat-Readers!", MessageIcon::kInformation};
 }
 
 }  // namespace quillon
