@@ -1,5 +1,6 @@
 #include "helpers/text_format.h"
 
+#include <cctype>
 #include <charconv>
 
 #include <cstdarg>
@@ -167,6 +168,18 @@ std::optional<std::int64_t> DecimalInRange(const std::string& text, std::int64_t
     const char* end = text.data() + text.size();
     if (text.empty() || text[0] < '0' || text[0] > '9' ||
         std::from_chars(text.data(), end, value).ptr != end || value < lowest || value > highest) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::int64_t> HexadecimalInRange(const std::string& text, std::int64_t lowest,
+                                               std::int64_t highest) {
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    if (text.empty() || std::isxdigit(static_cast<unsigned char>(text[0])) == 0 ||
+        std::from_chars(text.data(), end, value, 16).ptr != end || value < lowest ||
+        value > highest) {
         return std::nullopt;
     }
     return value;

@@ -40,6 +40,11 @@ std::string EscapeForTerminal(const std::string& text, bool keepLineBreaks);
 std::optional<std::int64_t> DecimalInRange(const std::string& text, std::int64_t lowest,
                                            std::int64_t highest);
 
+// The whole of `text` as a hexadecimal number (digits 0-9, a-f, A-F only: no prefix, no sign,
+// no spaces) from `lowest` to `highest`; nothing for anything else.
+std::optional<std::int64_t> HexadecimalInRange(const std::string& text, std::int64_t lowest,
+                                               std::int64_t highest);
+
 // `text` without the white space (space, tab, line ends, vertical tab, form feed) at its ends.
 std::string TrimmedWhiteSpace(const std::string& text);
 

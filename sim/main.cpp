@@ -5,10 +5,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 
+#include "helpers/text_format.h"
 #include "platform/standard_streams.h"
 #include "platform/virtual_ports.h"
 #include "sim/sim_command_line.h"
@@ -52,17 +53,20 @@ void RemoveStaleLinks(const std::filesystem::path& folder) {
         if (name.rfind(kPrefix, 0) != 0) {
             continue;
         }
-        char* end = nullptr;
-        const long pid = std::strtol(name.c_str() + kPrefix.size(), &end, 10);
+        const std::string tail = name.substr(kPrefix.size());
+        const std::size_t digits = std::min(tail.find_first_not_of("0123456789"), tail.size());
+        const std::optional<std::int64_t> pid =
+            DecimalInRange(tail.substr(0, digits), 1, std::numeric_limits<pid_t>::max());
         // After the number: nothing for the link, the lock file's ending for its lock.
-        const std::string rest = end;
+        const std::string rest = tail.substr(digits);
         const bool ours = rest.empty() ? entry.is_symlink(error) : rest == VirtualPortLockPath("");
-        if (ours && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        if (ours && pid && kill(static_cast<pid_t>(*pid), 0) != 0 && errno == ESRCH) {
             std::filesystem::remove(entry.path(), error);
         }
     }
 }
 
+// Writes the report to `path`; false, with the reason on stderr, when it could not be written.
 bool WriteReport(const SimServer& server, const std::string& path, bool stdoutClosed) {
     const std::string json = server.ReportJson();
     if (path == "-") {
@@ -78,95 +82,74 @@ bool WriteReport(const SimServer& server, const std::string& path, bool stdoutCl
         }
         return true;
     }
-    std::string error;
-    if (!WriteOutputFile(path, json, "the report", &error)) {
-        std::cerr << "quillon-sim: " << error << "\n";
+    if (Status written = WriteOutputFile(path, json, "the report"); !written) {
+        std::cerr << "quillon-sim: " << written.error().text << "\n";
         return false;
     }
     return true;
 }
 
-}  // namespace
+// The monitor file beside the program (build folder), else where the installed tree keeps it.
+std::string DefaultMonitorPath(const char* argv0) {
+    const std::filesystem::path folder = ProgramFolder(argv0);
+    const std::filesystem::path beside = folder / "Targets" / "virtual-target.h86";
+    const std::filesystem::path shared =
+        folder / ".." / "share" / "quillon" / "Targets" / "virtual-target.h86";
+    std::error_code missing;
+    return (std::filesystem::exists(beside, missing) || !std::filesystem::exists(shared, missing)
+                ? beside
+                : shared.lexically_normal())
+        .string();
+}
 
-int main(int argc, char** argv) {
-    // Before anything is opened: a closed standard descriptor must not become the line's
-    // master (whatever goes to that stream would reach the host) or a report.
-    const bool stdoutClosed = (EnsureStandardStreams() & kStdoutWasClosed) != 0;
-    // A FIFO's reader or the reader of our standard output that goes away must not end the
-    // target: the failed write says so instead.
-    signal(SIGPIPE, SIG_IGN);
-    // Likewise a file-size limit: a report or dump past it fails with its reason, and the
-    // target still removes its temporary file, its link and its lock on the way out.
-    signal(SIGXFSZ, SIG_IGN);
-    SimCommandLine line;
-    std::string error;
-    if (!ParseSimCommandLine(std::vector<std::string>(argv + 1, argv + argc), &line, &error)) {
-        std::cerr << "quillon-sim: " << error << "\n";
-        return 2;
-    }
-    if (line.help || line.version) {
-        std::cout << (line.help ? SimHelpText() : "Quillon Version " QUILLON_VERSION "\n")
-                  << std::flush;
-        return std::cout ? 0 : 1;
-    }
+// The monitor file the command line names, or the default one, with a flash type to report.
+Result<SimMonitorFile> LoadMonitor(SimCommandLine& line, const char* argv0) {
     if (line.monitorPath.empty()) {
-        // Beside the program (build folder), else where the installed tree keeps it.
-        const std::filesystem::path folder = ProgramFolder(argv[0]);
-        const std::filesystem::path beside = folder / "Targets" / "virtual-target.h86";
-        const std::filesystem::path shared =
-            folder / ".." / "share" / "quillon" / "Targets" / "virtual-target.h86";
-        std::error_code missing;
-        line.monitorPath =
-            (std::filesystem::exists(beside, missing) || !std::filesystem::exists(shared, missing)
-                 ? beside
-                 : shared.lexically_normal())
-                .string();
+        line.monitorPath = DefaultMonitorPath(argv0);
     }
-    SimMonitorFile file;
-    if (!LoadSimMonitorFile(line.monitorPath, &file, &error)) {
-        std::cerr << "quillon-sim: " << error << "\n";
-        return 1;
+    Result<SimMonitorFile> file = LoadSimMonitorFile(line.monitorPath);
+    if (file && line.settings.flashType.empty() && file->flashTypes.empty()) {
+        return Fail(ErrorKind::kInvalidData,
+                    line.monitorPath + " lists no flash type; name one with --flash-type");
     }
-    if (line.settings.flashType.empty() && file.flashTypes.empty()) {
-        std::cerr << "quillon-sim: " << line.monitorPath
-                  << " lists no flash type; name one with --flash-type\n";
-        return 1;
-    }
-    if (!line.linkGiven) {
-        const std::filesystem::path folder = DefaultVirtualPortFolder();
-        // The folder holds links that port lists offer as serial ports: it must be the user's
-        // own, and nobody else's to write. Made private where missing (its parent, the runtime
-        // or temporary folder, must be there); one that is not is left as it is.
-        mkdir(folder.parent_path().c_str(), 0700);
-        std::string fault = PrivateFolderFault(folder.parent_path().string());
-        if (fault.empty()) {
-            mkdir(folder.c_str(), 0700);
-            fault = VirtualPortFolderFault(folder.string());
-        }
-        if (fault.empty()) {
-            RemoveStaleLinks(folder);
-            line.server.linkPath = (folder / ("quillon-sim-" + std::to_string(getpid()))).string();
-        } else {
-            std::cerr << "quillon-sim: " << fault
-                      << "; the port is not announced (name a link with --link)\n";
-        }
-    }
+    return file;
+}
 
-    SimServer server(std::move(file), line.settings, line.server);
-    // Before the line is announced: a stop request that comes as soon as its path is read
-    // must end the target through Run(), which removes the link and lock, not kill it.
-    g_server = &server;
+// The link in the per-user virtual port folder, where the command line names none. The
+// folder holds links that port lists offer as serial ports: it must be the user's own, and
+// nobody else's to write. Made private where missing (its parent, the runtime or temporary
+// folder, must be there); one that is not is left as it is, and the port is not announced.
+void ChooseDefaultLink(SimCommandLine& line) {
+    const std::filesystem::path folder = DefaultVirtualPortFolder();
+    mkdir(folder.parent_path().c_str(), 0700);
+    std::string fault = PrivateFolderFault(folder.parent_path().string());
+    if (fault.empty()) {
+        mkdir(folder.c_str(), 0700);
+        fault = VirtualPortFolderFault(folder.string());
+    }
+    if (fault.empty()) {
+        RemoveStaleLinks(folder);
+        line.server.linkPath = (folder / ("quillon-sim-" + std::to_string(getpid()))).string();
+    } else {
+        std::cerr << "quillon-sim: " << fault
+                  << "; the port is not announced (name a link with --link)\n";
+    }
+}
+
+// Stop requests (SIGINT, SIGTERM, SIGHUP) and report requests (SIGUSR1) go to `server`.
+void RouteSignalsTo(SimServer* server) {
+    g_server = server;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
         sigaction(signal, &action, nullptr);
     }
-    if (!server.Open(&error)) {
-        g_server = nullptr;
-        std::cerr << "quillon-sim: " << error << "\n";
-        return 1;
-    }
+}
+
+// Serves until the end, writing the report on request and at the end and the dump at the
+// end; the exit status: 1 when any of them could not be written.
+int Serve(SimServer& server, const SimCommandLine& line, bool stdoutClosed) {
     std::cout << server.slavePath() << std::endl;
     if (!server.linkPath().empty()) {
         std::cerr << "quillon-sim: line " << server.slavePath() << ", link " << server.linkPath()
@@ -188,9 +171,58 @@ int main(int argc, char** argv) {
     if (!line.reportPath.empty() && !WriteReport(server, line.reportPath, stdoutClosed)) {
         status = 1;
     }
-    if (!line.dumpPath.empty() && !server.WriteDump(line.dumpPath, &error)) {
-        std::cerr << "quillon-sim: " << error << "\n";
-        status = 1;
+    if (!line.dumpPath.empty()) {
+        if (Status dumped = server.WriteDump(line.dumpPath); !dumped) {
+            std::cerr << "quillon-sim: " << dumped.error().text << "\n";
+            status = 1;
+        }
     }
     return status;
+}
+
+// The exit status for a failure before the target serves: 2 for a command line it cannot
+// take, 1 for anything else.
+int Failed(const Error& error) {
+    std::cerr << "quillon-sim: " << error.text << "\n";
+    return error.kind == ErrorKind::kUsage ? 2 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Before anything is opened: a closed standard descriptor must not become the line's
+    // master (whatever goes to that stream would reach the host) or a report.
+    const bool stdoutClosed = (EnsureStandardStreams() & kStdoutWasClosed) != 0;
+    // A FIFO's reader or the reader of our standard output that goes away must not end the
+    // target: the failed write says so instead.
+    signal(SIGPIPE, SIG_IGN);
+    // Likewise a file-size limit: a report or dump past it fails with its reason, and the
+    // target still removes its temporary file, its link and its lock on the way out.
+    signal(SIGXFSZ, SIG_IGN);
+    Result<SimCommandLine> line =
+        ParseSimCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!line) {
+        return Failed(line.error());
+    }
+    if (line->help || line->version) {
+        std::cout << (line->help ? SimHelpText() : "Quillon Version " QUILLON_VERSION "\n")
+                  << std::flush;
+        return std::cout ? 0 : 1;
+    }
+    Result<SimMonitorFile> file = LoadMonitor(*line, argv[0]);
+    if (!file) {
+        return Failed(file.error());
+    }
+    if (!line->linkGiven) {
+        ChooseDefaultLink(*line);
+    }
+    SimServer server(std::move(*file), line->settings, line->server);
+    // Before the line is announced: a stop request that comes as soon as its path is read
+    // must end the target through Run(), which removes the link and lock, not kill it.
+    RouteSignalsTo(&server);
+    if (Status opened = server.Open(); !opened) {
+        g_server = nullptr;
+        return Failed(opened.error());
+    }
+    return Serve(server, *line, stdoutClosed);
 }

@@ -1,27 +1,68 @@
 #include "sim/sim_command_line.h"
 
 #include <cstdlib>
-#include <functional>
-#include <map>
+#include <optional>
 
 #include "helpers/option_table.h"
+#include "helpers/text_format.h"
 
 namespace quillon {
 
 namespace {
 
-bool ParseNumber(const std::string& text, long long min, long long max, long long* value) {
-    if (text.empty()) {
-        return false;
+// Takes an option's value (`name` as given in the table, for the error texts) into `line`.
+using Taker =
+    std::function<Status(const std::string& name, const std::string& value, SimCommandLine& line)>;
+
+// A value the option does not take, worded by the option table (it names option and value).
+Unexpected<Error> NotValid() {
+    return Fail(ErrorKind::kUsage, "");
+}
+
+// `text` as a number from `lowest` to `highest`: decimal, or hexadecimal after "0x".
+Result<std::int64_t> Number(const std::string& name, const std::string& text, std::int64_t lowest,
+                            std::int64_t highest) {
+    const bool hexadecimal =
+        text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::optional<std::int64_t> number =
+        hexadecimal ? HexadecimalInRange(text.substr(2), lowest, highest)
+                    : DecimalInRange(text, lowest, highest);
+    if (!number) {
+        return Fail(ErrorKind::kUsage, name + ": \"" + text + "\" is not a number from " +
+                                           std::to_string(lowest) + " to " +
+                                           std::to_string(highest));
     }
-    char* end = nullptr;
-    errno = 0;
-    const long long parsed = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || parsed < min || parsed > max) {
-        return false;
+    return *number;
+}
+
+// The type a field holds: its own, or an optional's value.
+template <class T>
+struct Held {
+    using type = T;
+};
+template <class T>
+struct Held<std::optional<T>> {
+    using type = T;
+};
+
+// Stores a number of `text` into `field`.
+template <class Field>
+Status StoreNumber(const std::string& name, const std::string& text, std::int64_t lowest,
+                   std::int64_t highest, Field& field) {
+    const Result<std::int64_t> number = Number(name, text, lowest, highest);
+    if (!number) {
+        return Fail(number.error());
     }
-    *value = parsed;
-    return true;
+    field = static_cast<typename Held<Field>::type>(*number);
+    return {};
+}
+
+// The option that takes a number from `lowest` to `highest` into the field `at` selects.
+template <class Select>
+Taker NumberInto(std::int64_t lowest, std::int64_t highest, Select at) {
+    return [=](const std::string& name, const std::string& value, SimCommandLine& line) {
+        return StoreNumber(name, value, lowest, highest, at(line));
+    };
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -37,276 +78,286 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     }
 }
 
+using StageFilter = bool (*)(SimStage);
+
 bool IsCommandStage(SimStage stage) {
     return stage == SimStage::kErase || stage == SimStage::kEraseDone ||
            stage == SimStage::kBlock || stage == SimStage::kFinalize;
 }
+bool IsBusyStage(SimStage stage) {
+    return stage == SimStage::kEraseDone || stage == SimStage::kBlock ||
+           stage == SimStage::kFinalize;
+}
+// The stages whose answers have more than one byte.
+bool IsSplitStage(SimStage stage) {
+    return stage == SimStage::kRamReport || IsCommandStage(stage);
+}
+
+// "STAGE[@K]" of a stage `allowed` accepts (nullptr: any), followed by at most `extra` further
+// ":"-separated fields, which go to `rest`.
+Result<StageSelector> Selector(const std::string& name, const std::string& value,
+                               StageFilter allowed, std::size_t extra,
+                               std::vector<std::string>& rest) {
+    const std::vector<std::string> parts = Split(value, ':');
+    const std::optional<StageSelector> parsed = ParseStageSelector(parts[0]);
+    if (!parsed || parts.size() > extra + 1 || (allowed != nullptr && !allowed(parsed->stage))) {
+        return Fail(ErrorKind::kUsage,
+                    name + ": \"" + value + "\" does not select a stage this fault can strike");
+    }
+    rest.assign(parts.begin() + 1, parts.end());
+    return *parsed;
+}
+
+// "STAGE[@K]" of any stage, into the optional `at` selects.
+template <class Select>
+Taker AnyStage(Select at) {
+    return [=](const std::string& name, const std::string& value, SimCommandLine& line) -> Status {
+        std::vector<std::string> rest;
+        const Result<StageSelector> selector = Selector(name, value, nullptr, 0, rest);
+        if (!selector) {
+            return Fail(selector.error());
+        }
+        at(line) = *selector;
+        return {};
+    };
+}
+
+// "STAGE[@K][:N]": N times (default 1), appended to the list `at` selects.
+template <class Select>
+Taker Repeat(StageFilter allowed, Select at) {
+    return [=](const std::string& name, const std::string& value, SimCommandLine& line) -> Status {
+        std::vector<std::string> rest;
+        const Result<StageSelector> selector = Selector(name, value, allowed, 1, rest);
+        if (!selector) {
+            return Fail(selector.error());
+        }
+        FaultPlan::Repeat entry{*selector};
+        if (Status count = StoreNumber(name, rest.empty() ? "1" : rest[0], 1, 1000000, entry.count);
+            !count) {
+            return count;
+        }
+        at(line).push_back(entry);
+        return {};
+    };
+}
+
+// "STAGE[@K]:MS", and with `firstBytes` an optional third field of 1 to 7 bytes; appended to
+// the list `at` selects.
+template <class Select>
+Taker Delay(StageFilter allowed, bool firstBytes, Select at) {
+    return [=](const std::string& name, const std::string& value, SimCommandLine& line) -> Status {
+        std::vector<std::string> rest;
+        const Result<StageSelector> selector =
+            Selector(name, value, allowed, firstBytes ? 2 : 1, rest);
+        if (!selector) {
+            return Fail(selector.error());
+        }
+        if (rest.empty()) {
+            return NotValid();
+        }
+        FaultPlan::Delay entry{*selector};
+        if (Status ms = StoreNumber(name, rest[0], 1, 600000, entry.ms); !ms) {
+            return ms;
+        }
+        if (rest.size() == 2) {
+            if (Status bytes = StoreNumber(name, rest[1], 1, 7, entry.firstBytes); !bytes) {
+                return bytes;
+            }
+        }
+        at(line).push_back(entry);
+        return {};
+    };
+}
+
+// A non-empty text into the field `at` selects.
+template <class Select>
+Taker Text(Select at) {
+    return [=](const std::string&, const std::string& value, SimCommandLine& line) -> Status {
+        at(line) = value;
+        return value.empty() ? Status(NotValid()) : Status();
+    };
+}
+
+Status TakeLink(const std::string&, const std::string& value, SimCommandLine& line) {
+    line.linkGiven = true;
+    line.server.linkPath = value == "none" ? "" : value;
+    return value.empty() ? Status(NotValid()) : Status();
+}
+
+Status TakeExitAfter(const std::string&, const std::string& value, SimCommandLine& line) {
+    char* end = nullptr;
+    line.server.exitAfterSeconds = std::strtod(value.c_str(), &end);
+    return !value.empty() && *end == '\0' && line.server.exitAfterSeconds > 0 ? Status()
+                                                                              : NotValid();
+}
+
+Status TakeFlashType(const std::string&, const std::string& value, SimCommandLine& line) {
+    line.settings.flashType = value;
+    for (const char c : value) {
+        if (c < 0x21 || c > 0x7E) {
+            return NotValid();
+        }
+    }
+    return !value.empty() && value.size() <= 4 ? Status() : NotValid();
+}
+
+Status TakeAcceptLetter(const std::string&, const std::string& value, SimCommandLine& line) {
+    line.settings.acceptLetter = value.empty() ? 'E' : value[0];
+    return value.size() == 1 && value[0] > 0x20 && value[0] < 0x7F && value[0] != 'E' &&
+                   value[0] != 'D'
+               ? Status()
+               : NotValid();
+}
+
+// "ADDR:SET:ACT".
+Status TakeRamFailure(const std::string& name, const std::string& value, SimCommandLine& line) {
+    const std::vector<std::string> parts = Split(value, ':');
+    if (parts.size() != 3) {
+        return NotValid();
+    }
+    FaultPlan::RamFailure failure;
+    for (Status part : {StoreNumber(name, parts[0], 0, 0xFFFFFFFFLL, failure.address),
+                        StoreNumber(name, parts[1], 0, 255, failure.written),
+                        StoreNumber(name, parts[2], 0, 255, failure.readBack)}) {
+        if (!part) {
+            return part;
+        }
+    }
+    line.settings.faults.ramFailure = failure;
+    return {};
+}
+
+// "STAGE[@K][:CODE]" of a command stage.
+Status TakeErrorAt(const std::string& name, const std::string& value, SimCommandLine& line) {
+    std::vector<std::string> rest;
+    const Result<StageSelector> selector = Selector(name, value, &IsCommandStage, 1, rest);
+    if (!selector) {
+        return Fail(selector.error());
+    }
+    FaultPlan::ErrorAnswer entry{*selector};
+    if (!rest.empty()) {
+        if (rest[0].size() != 1 || rest[0][0] <= 0x20 || rest[0][0] >= 0x7F) {
+            return NotValid();
+        }
+        entry.code = rest[0][0];
+    }
+    line.settings.faults.errorAt.push_back(entry);
+    return {};
+}
+
+Status TakeCrcErrorAt(const std::string& name, const std::string& value, SimCommandLine& line) {
+    std::vector<std::string> rest;
+    const Result<StageSelector> selector = Selector(name, value, &IsCommandStage, 0, rest);
+    if (!selector) {
+        return Fail(selector.error());
+    }
+    line.settings.faults.crcErrorAt.push_back(*selector);
+    return {};
+}
+
+// "N[:WHEN]".
+Status TakeNoise(const std::string& name, const std::string& value, SimCommandLine& line) {
+    FaultPlan& faults = line.settings.faults;
+    const std::vector<std::string> parts = Split(value, ':');
+    if (parts.size() > 2) {
+        return NotValid();
+    }
+    if (Status bytes = StoreNumber(name, parts[0], 1, 4096, faults.noiseBytes); !bytes) {
+        return bytes;
+    }
+    if (parts.size() == 2) {
+        if (parts[1] == "idle") {
+            faults.noiseWhen = FaultPlan::NoiseWhen::kIdle;
+        } else if (parts[1] == "before-ident") {
+            faults.noiseWhen = FaultPlan::NoiseWhen::kBeforeIdent;
+        } else {
+            return NotValid();
+        }
+    }
+    return {};
+}
+
+// The field selectors of the table.
+#define QUILLON_FIELD(expression)        \
+    [](SimCommandLine & line) -> auto& { \
+        return line.expression;          \
+    }
+
+// The options that take a value, in the order of the help text.
+const std::vector<std::pair<const char*, Taker>>& ValueOptions() {
+    static const std::vector<std::pair<const char*, Taker>> table = {
+        {"--monitor", Text(QUILLON_FIELD(monitorPath))},
+        {"--link", &TakeLink},
+        {"--baud", NumberInto(0, 100000000, QUILLON_FIELD(server.baud))},
+        {"--spin-us", NumberInto(0, 1000000, QUILLON_FIELD(server.spinAheadUs))},
+        {"--latency-us", NumberInto(0, 1000000, QUILLON_FIELD(server.latencyUs))},
+        {"--sessions", NumberInto(1, 1000000000, QUILLON_FIELD(server.sessions))},
+        {"--exit-after", &TakeExitAfter},
+        {"--report", Text(QUILLON_FIELD(reportPath))},
+        {"--dump", Text(QUILLON_FIELD(dumpPath))},
+        {"--flash-type", &TakeFlashType},
+        {"--accept-letter", &TakeAcceptLetter},
+        {"--ram-test-ms", NumberInto(0, 600000, QUILLON_FIELD(settings.ramTestMs))},
+        {"--erase-ms", NumberInto(0, 600000, QUILLON_FIELD(settings.eraseMs))},
+        {"--program-ms", NumberInto(0, 600000, QUILLON_FIELD(settings.programMs))},
+        {"--busy-interval-ms", NumberInto(0, 600000, QUILLON_FIELD(settings.busyIntervalMs))},
+        {"--rx-us", NumberInto(0, 1000000, QUILLON_FIELD(settings.rxUs))},
+        {"--rx-fifo", NumberInto(1, 4096, QUILLON_FIELD(settings.rxFifo))},
+        {"--fault-session", NumberInto(1, 1000000000, QUILLON_FIELD(settings.faults.session))},
+        {"--wrong-ident", NumberInto(0, 255, QUILLON_FIELD(settings.faults.wrongIdent))},
+        {"--wrong-loader-ack", NumberInto(0, 255, QUILLON_FIELD(settings.faults.wrongLoaderAck))},
+        {"--ram-marker", NumberInto(0, 255, QUILLON_FIELD(settings.faults.ramMarker))},
+        {"--ram-fail", &TakeRamFailure},
+        {"--wrong-echo", NumberInto(0, 65535, QUILLON_FIELD(settings.faults.wrongEchoAt))},
+        {"--crc-error-at", &TakeCrcErrorAt},
+        {"--error-at", &TakeErrorAt},
+        {"--drop-answer", Repeat(&IsCommandStage, QUILLON_FIELD(settings.faults.dropAnswer))},
+        {"--busy", Repeat(&IsBusyStage, QUILLON_FIELD(settings.faults.busy))},
+        {"--late-answer", Delay(nullptr, false, QUILLON_FIELD(settings.faults.lateAnswer))},
+        {"--split-answer", Delay(&IsSplitStage, true, QUILLON_FIELD(settings.faults.splitAnswer))},
+        {"--silent-from", AnyStage(QUILLON_FIELD(settings.faults.silentFrom))},
+        {"--hangup-at", AnyStage(QUILLON_FIELD(settings.faults.hangupAt))},
+        {"--noise", &TakeNoise},
+    };
+    return table;
+}
+
+#undef QUILLON_FIELD
 
 }  // namespace
 
-bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* line,
-                         std::string* error) {
-    TargetSettings& settings = line->settings;
-    FaultPlan& faults = settings.faults;
-    std::string value;
-    std::string name;
-
-    auto number = [&](long long min, long long max, auto* target) {
-        long long parsed = 0;
-        if (!ParseNumber(value, min, max, &parsed)) {
-            *error = name + ": \"" + value + "\" is not a number from " + std::to_string(min) +
-                     " to " + std::to_string(max);
-            return false;
-        }
-        *target = static_cast<std::remove_pointer_t<decltype(target)>>(parsed);
-        return true;
-    };
-    auto byte = [&](std::optional<std::uint8_t>* target) {
-        std::uint8_t parsed = 0;
-        if (!number(0, 255, &parsed)) {
-            return false;
-        }
-        *target = parsed;
-        return true;
-    };
-    // "STAGE[@K]" followed by `extra` further ":"-separated fields.
-    auto selector = [&](bool (*allowed)(SimStage), std::size_t extra, StageSelector* target,
-                        std::vector<std::string>* rest) {
-        std::vector<std::string> parts = Split(value, ':');
-        const auto parsed = ParseStageSelector(parts[0]);
-        if (!parsed || parts.size() > extra + 1 ||
-            (allowed != nullptr && !allowed(parsed->stage))) {
-            *error = name + ": \"" + value + "\" does not select a stage this fault can strike";
-            return false;
-        }
-        *target = *parsed;
-        rest->assign(parts.begin() + 1, parts.end());
-        return true;
-    };
-    auto repeat = [&](bool (*allowed)(SimStage), std::vector<FaultPlan::Repeat>* target) {
-        FaultPlan::Repeat entry;
-        std::vector<std::string> rest;
-        if (!selector(allowed, 1, &entry.at, &rest)) {
-            return false;
-        }
-        value = rest.empty() ? "1" : rest[0];
-        if (!number(1, 1000000, &entry.count)) {
-            return false;
-        }
-        target->push_back(entry);
-        return true;
-    };
-    auto anyStage = [&](std::optional<StageSelector>* target) {
-        StageSelector at;
-        std::vector<std::string> rest;
-        if (!selector(nullptr, 0, &at, &rest)) {
-            return false;
-        }
-        *target = at;
-        return true;
-    };
-    // "STAGE[@K]:MS", and with `firstBytes` an optional third field of 1 to 7 bytes.
-    auto delay = [&](bool (*allowed)(SimStage), bool firstBytes,
-                     std::vector<FaultPlan::Delay>* target) {
-        FaultPlan::Delay entry;
-        std::vector<std::string> rest;
-        if (!selector(allowed, firstBytes ? 2 : 1, &entry.at, &rest) || rest.empty()) {
-            return false;
-        }
-        value = rest[0];
-        if (!number(1, 600000, &entry.ms)) {
-            return false;
-        }
-        if (rest.size() == 2) {
-            value = rest[1];
-            if (!number(1, 7, &entry.firstBytes)) {
-                return false;
-            }
-        }
-        target->push_back(entry);
-        return true;
-    };
-    static constexpr auto kCommands = &IsCommandStage;
-    static constexpr auto kBusyStages = +[](SimStage s) {
-        return s == SimStage::kEraseDone || s == SimStage::kBlock || s == SimStage::kFinalize;
-    };
-    // The stages whose answers have more than one byte.
-    static constexpr auto kSplitStages =
-        +[](SimStage s) { return s == SimStage::kRamReport || IsCommandStage(s); };
-
-    const std::map<std::string, std::function<bool()>> withValue = {
-        {"--monitor",
-         [&] {
-             line->monitorPath = value;
-             return !value.empty();
-         }},
-        {"--link",
-         [&] {
-             line->linkGiven = true;
-             line->server.linkPath = value == "none" ? "" : value;
-             return !value.empty();
-         }},
-        {"--baud", [&] { return number(0, 100000000, &line->server.baud); }},
-        {"--spin-us", [&] { return number(0, 1000000, &line->server.spinAheadUs); }},
-        {"--latency-us", [&] { return number(0, 1000000, &line->server.latencyUs); }},
-        {"--sessions", [&] { return number(1, 1000000000, &line->server.sessions); }},
-        {"--exit-after",
-         [&] {
-             char* end = nullptr;
-             line->server.exitAfterSeconds = std::strtod(value.c_str(), &end);
-             return !value.empty() && *end == '\0' && line->server.exitAfterSeconds > 0;
-         }},
-        {"--report",
-         [&] {
-             line->reportPath = value;
-             return !value.empty();
-         }},
-        {"--dump",
-         [&] {
-             line->dumpPath = value;
-             return !value.empty();
-         }},
-        {"--flash-type",
-         [&] {
-             settings.flashType = value;
-             for (const char c : value) {
-                 if (c < 0x21 || c > 0x7E) {
-                     return false;
-                 }
-             }
-             return !value.empty() && value.size() <= 4;
-         }},
-        {"--accept-letter",
-         [&] {
-             settings.acceptLetter = value.empty() ? 'E' : value[0];
-             return value.size() == 1 && value[0] > 0x20 && value[0] < 0x7F && value[0] != 'E' &&
-                    value[0] != 'D';
-         }},
-        {"--ram-test-ms", [&] { return number(0, 600000, &settings.ramTestMs); }},
-        {"--erase-ms", [&] { return number(0, 600000, &settings.eraseMs); }},
-        {"--program-ms", [&] { return number(0, 600000, &settings.programMs); }},
-        {"--busy-interval-ms", [&] { return number(0, 600000, &settings.busyIntervalMs); }},
-        {"--rx-us", [&] { return number(0, 1000000, &settings.rxUs); }},
-        {"--rx-fifo", [&] { return number(1, 4096, &settings.rxFifo); }},
-        {"--fault-session", [&] { return number(1, 1000000000, &faults.session); }},
-        {"--wrong-ident", [&] { return byte(&faults.wrongIdent); }},
-        {"--wrong-loader-ack", [&] { return byte(&faults.wrongLoaderAck); }},
-        {"--ram-marker", [&] { return byte(&faults.ramMarker); }},
-        {"--ram-fail",
-         [&] {
-             const std::vector<std::string> parts = Split(value, ':');
-             FaultPlan::RamFailure failure;
-             if (parts.size() != 3) {
-                 return false;
-             }
-             value = parts[0];
-             if (!number(0, 0xFFFFFFFFLL, &failure.address)) {
-                 return false;
-             }
-             value = parts[1];
-             if (!number(0, 255, &failure.written)) {
-                 return false;
-             }
-             value = parts[2];
-             if (!number(0, 255, &failure.readBack)) {
-                 return false;
-             }
-             faults.ramFailure = failure;
-             return true;
-         }},
-        {"--wrong-echo",
-         [&] {
-             long echo = 0;
-             if (!number(0, 65535, &echo)) {
-                 return false;
-             }
-             faults.wrongEchoAt = echo;
-             return true;
-         }},
-        {"--crc-error-at",
-         [&] {
-             StageSelector at;
-             std::vector<std::string> rest;
-             if (!selector(kCommands, 0, &at, &rest)) {
-                 return false;
-             }
-             faults.crcErrorAt.push_back(at);
-             return true;
-         }},
-        {"--error-at",
-         [&] {
-             FaultPlan::ErrorAnswer entry;
-             std::vector<std::string> rest;
-             if (!selector(kCommands, 1, &entry.at, &rest)) {
-                 return false;
-             }
-             if (!rest.empty()) {
-                 if (rest[0].size() != 1 || rest[0][0] <= 0x20 || rest[0][0] >= 0x7F) {
-                     return false;
-                 }
-                 entry.code = rest[0][0];
-             }
-             faults.errorAt.push_back(entry);
-             return true;
-         }},
-        {"--drop-answer", [&] { return repeat(kCommands, &faults.dropAnswer); }},
-        {"--busy", [&] { return repeat(kBusyStages, &faults.busy); }},
-        {"--late-answer", [&] { return delay(nullptr, false, &faults.lateAnswer); }},
-        {"--split-answer", [&] { return delay(kSplitStages, true, &faults.splitAnswer); }},
-        {"--silent-from", [&] { return anyStage(&faults.silentFrom); }},
-        {"--hangup-at", [&] { return anyStage(&faults.hangupAt); }},
-        {"--noise",
-         [&] {
-             const std::vector<std::string> parts = Split(value, ':');
-             value = parts[0];
-             if (parts.size() > 2 || !number(1, 4096, &faults.noiseBytes)) {
-                 return false;
-             }
-             if (parts.size() == 2) {
-                 if (parts[1] == "idle") {
-                     faults.noiseWhen = FaultPlan::NoiseWhen::kIdle;
-                 } else if (parts[1] == "before-ident") {
-                     faults.noiseWhen = FaultPlan::NoiseWhen::kBeforeIdent;
-                 } else {
-                     return false;
-                 }
-             }
-             return true;
-         }},
-    };
-
-    // Each handler reads `name` and `value` (its error texts name both).
+Result<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args) {
+    SimCommandLine line;
     std::vector<Option> table;
-    for (const auto& [optionName, take] : withValue) {
-        table.push_back({optionName, "", Option::Value::kRequired,
-                         [&, optionName = optionName, take = take](const std::string& given,
-                                                                   std::string& failure) {
-                             name = optionName;
-                             value = given;
-                             error->clear();
-                             const bool taken = take();
-                             failure = *error;
-                             return taken;
+    for (const auto& [name, take] : ValueOptions()) {
+        table.push_back({name, "", Option::Value::kRequired,
+                         [&line, name = std::string(name), &take = take](const std::string& value,
+                                                                         std::string& error) {
+                             const Status taken = take(name, value, line);
+                             if (!taken) {
+                                 error = taken.error().text;
+                             }
+                             return taken.has_value();
                          }});
     }
     const auto flag = [](bool& into) {
         return [&into](const std::string&, std::string&) { return into = true; };
     };
-    table.push_back({"--help", "-h", Option::Value::kNone, flag(line->help)});
-    table.push_back({"--version", "", Option::Value::kNone, flag(line->version)});
-    table.push_back({"--blank-flash", "", Option::Value::kNone, flag(settings.blankFlash)});
-    table.push_back(
-        {"--unknown-flash-type", "", Option::Value::kNone, flag(faults.unknownFlashType)});
+    table.push_back({"--help", "-h", Option::Value::kNone, flag(line.help)});
+    table.push_back({"--version", "", Option::Value::kNone, flag(line.version)});
+    table.push_back({"--blank-flash", "", Option::Value::kNone, flag(line.settings.blankFlash)});
+    table.push_back({"--unknown-flash-type", "", Option::Value::kNone,
+                     flag(line.settings.faults.unknownFlashType)});
     OptionWording wording;
     wording.optionWord.clear();
     wording.seeHelp = " (see --help)";
     wording.operands = false;
     std::vector<std::string> operands;
-    std::string failure;
-    error->clear();
-    const bool parsed = ParseOptions(args, table, wording, operands, failure);
-    *error = failure;
-    return parsed;
+    std::string error;
+    if (!ParseOptions(args, table, wording, operands, error)) {
+        return Fail(ErrorKind::kUsage, error);
+    }
+    return line;
 }
 
 std::string SimHelpText() {

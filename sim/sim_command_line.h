@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
 #include "sim/sim_server.h"
 #include "sim/sim_settings.h"
 
@@ -19,9 +20,9 @@ struct SimCommandLine {
     std::string dumpPath;
 };
 
-// Parses the arguments after the program name. "--name value" and "--name=value" both work.
-bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* line,
-                         std::string* error);
+// Parses the arguments after the program name. "--name value" and "--name=value" both work;
+// an error of kind kUsage says what is wrong.
+[[nodiscard]] Result<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args);
 
 std::string SimHelpText();
 

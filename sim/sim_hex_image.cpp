@@ -42,30 +42,27 @@ bool DecodeRecord(const std::string& line, std::vector<std::uint8_t>* bytes) {
 
 }  // namespace
 
-bool SimHexImage::Load(const std::string& path, std::string* error) {
+Status SimHexImage::Load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        *error = path + ": cannot be read";
-        return false;
+        return Fail(ErrorKind::kNotFound, path + ": cannot be read");
     }
     std::ostringstream text;
     text << in.rdbuf();
     if (text.str().size() > kLargestFile) {
-        *error = path + ": larger than 64 MB, not a monitor file";
-        return false;
+        return Fail(ErrorKind::kTooLarge, path + ": larger than 64 MB, not a monitor file");
     }
-    return Parse(text.str(), path, error);
+    return Parse(text.str(), path);
 }
 
-bool SimHexImage::Parse(const std::string& text, const std::string& origin, std::string* error) {
+Status SimHexImage::Parse(const std::string& text, const std::string& origin) {
     m_segments.clear();
     std::uint32_t base = 0;
     std::istringstream lines(text);
     std::string line;
     int number = 0;
-    auto fail = [&](const std::string& what) {
-        *error = origin + ":" + std::to_string(number) + ": " + what;
-        return false;
+    auto fail = [&](const std::string& what) -> Status {
+        return Fail(ErrorKind::kInvalidData, origin + ":" + std::to_string(number) + ": " + what);
     };
     std::vector<std::uint8_t> record;
     while (std::getline(lines, line)) {
@@ -107,7 +104,7 @@ bool SimHexImage::Parse(const std::string& text, const std::string& origin, std:
                 }
                 break;
             case 0x01:
-                return true;
+                return {};
             case 0x02:
             case 0x04:
                 if (length != 2) {
@@ -123,7 +120,7 @@ bool SimHexImage::Parse(const std::string& text, const std::string& origin, std:
                 return fail("unknown record type");
         }
     }
-    return true;
+    return {};
 }
 
 void SimHexImage::Store(std::uint32_t address, std::uint8_t value) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // The virtual target's own reading of an Intel HEX file (record types 00, 01, 02 and 04; 03
@@ -18,10 +20,10 @@ public:
     static constexpr std::uint32_t kSegmentSize = 0x10000;
     static constexpr int kSegmentCount = 256;
 
-    // Reads `path`; on failure returns false and leaves a message naming file and line.
-    bool Load(const std::string& path, std::string* error);
-    // Reads HEX text; `origin` names it in messages.
-    bool Parse(const std::string& text, const std::string& origin, std::string* error);
+    // Reads `path`; an error's text names file and line.
+    [[nodiscard]] Status Load(const std::string& path);
+    // Reads HEX text; `origin` names it in errors.
+    [[nodiscard]] Status Parse(const std::string& text, const std::string& origin);
 
     std::uint8_t Byte(int segment, std::uint32_t offset) const;
     std::uint16_t FillMark(int segment) const;

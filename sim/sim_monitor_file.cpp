@@ -36,8 +36,10 @@ std::string Text(const std::vector<std::uint8_t>& bytes, std::size_t at, std::si
     return text;
 }
 
-bool ReadMonitorFile(const SimHexImage& image, SimMonitorFile* file, std::string* error) {
-    const std::string& origin = file->path;
+Result<SimMonitorFile> ReadMonitorFile(const SimHexImage& image, const std::string& origin) {
+    SimMonitorFile result;
+    result.path = origin;
+    SimMonitorFile* file = &result;
     for (int s = 0; s < SimHexImage::kSegmentCount; ++s) {
         if (!image.HasSegment(s)) {
             continue;
@@ -49,15 +51,15 @@ bool ReadMonitorFile(const SimHexImage& image, SimMonitorFile* file, std::string
         file->headerSegment = s;
         file->specification = Word(header, 8);
         if (file->specification != 170 && file->specification != 172) {
-            *error = origin + ": the header's specification " +
-                     std::to_string(file->specification) + " is neither 170 nor 172";
-            return false;
+            return Fail(ErrorKind::kInvalidData, origin + ": the header's specification " +
+                                                     std::to_string(file->specification) +
+                                                     " is neither 170 nor 172");
         }
         file->loaderSegment = Word(header, 10);
         file->monitorSegment = Word(header, 12);
         if (file->loaderSegment > 255 || file->monitorSegment > 255) {
-            *error = origin + ": the loader or monitor segment lies beyond segment 255";
-            return false;
+            return Fail(ErrorKind::kInvalidData,
+                        origin + ": the loader or monitor segment lies beyond segment 255");
         }
         file->syncByte = header[14];
         file->identByte = header[15];
@@ -65,8 +67,7 @@ bool ReadMonitorFile(const SimHexImage& image, SimMonitorFile* file, std::string
         file->loaderAck = header[18];
         const int typeCount = header[19];
         if (typeCount > 10) {
-            *error = origin + ": more than 10 flash types";
-            return false;
+            return Fail(ErrorKind::kInvalidData, origin + ": more than 10 flash types");
         }
         file->flashTypes.clear();
         for (int k = 0; k < typeCount; ++k) {
@@ -81,31 +82,27 @@ bool ReadMonitorFile(const SimHexImage& image, SimMonitorFile* file, std::string
         file->monitor =
             image.Bytes(file->monitorSegment, 0,
                         static_cast<std::size_t>(image.FillMark(file->monitorSegment)) + 1);
-        return true;
+        return result;
     }
-    *error = origin + ": no segment starts with the signature MONITOR";
-    return false;
+    return Fail(ErrorKind::kInvalidData, origin + ": no segment starts with the signature MONITOR");
 }
 
 }  // namespace
 
-bool LoadSimMonitorFile(const std::string& path, SimMonitorFile* file, std::string* error) {
+Result<SimMonitorFile> LoadSimMonitorFile(const std::string& path) {
     SimHexImage image;
-    if (!image.Load(path, error)) {
-        return false;
+    if (Status loaded = image.Load(path); !loaded) {
+        return Fail(std::move(loaded).error());
     }
-    file->path = path;
-    return ReadMonitorFile(image, file, error);
+    return ReadMonitorFile(image, path);
 }
 
-bool ParseSimMonitorFile(const std::string& hexText, const std::string& origin,
-                         SimMonitorFile* file, std::string* error) {
+Result<SimMonitorFile> ParseSimMonitorFile(const std::string& hexText, const std::string& origin) {
     SimHexImage image;
-    if (!image.Parse(hexText, origin, error)) {
-        return false;
+    if (Status parsed = image.Parse(hexText, origin); !parsed) {
+        return Fail(std::move(parsed).error());
     }
-    file->path = origin;
-    return ReadMonitorFile(image, file, error);
+    return ReadMonitorFile(image, origin);
 }
 
 }  // namespace quillon

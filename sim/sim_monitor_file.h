@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // What the virtual target knows of its own firmware: read from the same monitor file that the
@@ -37,10 +39,10 @@ struct SimMonitorFile {
 // Reads a monitor file. The header is the first 64 KB segment that starts with "MONITOR" (any
 // letter case); a file whose first such header has another specification than 170 or 172, a
 // loader or monitor segment beyond 255 or more than 10 flash types is refused.
-bool LoadSimMonitorFile(const std::string& path, SimMonitorFile* file, std::string* error);
+[[nodiscard]] Result<SimMonitorFile> LoadSimMonitorFile(const std::string& path);
 
 // The same from HEX text (tests build monitor files in code).
-bool ParseSimMonitorFile(const std::string& hexText, const std::string& origin,
-                         SimMonitorFile* file, std::string* error);
+[[nodiscard]] Result<SimMonitorFile> ParseSimMonitorFile(const std::string& hexText,
+                                                         const std::string& origin);
 
 }  // namespace quillon

@@ -130,8 +130,7 @@ std::string WriteInPlace(const std::string& target, std::string_view content, bo
 
 }  // namespace
 
-bool WriteOutputFile(const std::string& path, std::string_view content, const std::string& what,
-                     std::string* error) {
+Status WriteOutputFile(const std::string& path, std::string_view content, const std::string& what) {
     std::string reason;
     const std::string target = Resolve(path);
     struct stat info {};
@@ -151,10 +150,9 @@ bool WriteOutputFile(const std::string& path, std::string_view content, const st
         reason = WriteInPlace(target, content, S_ISFIFO(info.st_mode));
     }
     if (reason.empty()) {
-        return true;
+        return {};
     }
-    *error = "cannot write " + what + " " + path + ": " + reason;
-    return false;
+    return Fail(ErrorKind::kIo, "cannot write " + what + " " + path + ": " + reason);
 }
 
 }  // namespace quillon

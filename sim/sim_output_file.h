@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // Writes one of the program's outputs (the report, the flash dump) to `path`, by what the path
@@ -16,9 +18,9 @@ namespace quillon {
 //   instead of waiting for one; a reader or device that takes nothing for 10 s fails it too.
 // - a directory, a block device (a slip of the finger would overwrite a file system) or a
 //   socket: refused.
-// On failure `error` reads "cannot write <what> <path>: <reason>". A reader that goes away
+// On failure the error reads "cannot write <what> <path>: <reason>". A reader that goes away
 // raises SIGPIPE: a program that writes to FIFOs ignores it, and gets the error instead.
-bool WriteOutputFile(const std::string& path, std::string_view content, const std::string& what,
-                     std::string* error);
+[[nodiscard]] Status WriteOutputFile(const std::string& path, std::string_view content,
+                                     const std::string& what);
 
 }  // namespace quillon

@@ -1,16 +1,6 @@
 #include "sim/sim_server.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#ifdef __linux__
-#include <sys/prctl.h>
-#include <sys/timerfd.h>
-#endif
-
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 
 #include "sim/sim_output_file.h"
@@ -31,43 +21,29 @@ constexpr auto kHangUpHoldLimit = std::chrono::seconds(2);
 }  // namespace
 
 SimServer::SimServer(SimMonitorFile file, TargetSettings settings, SimServerOptions options)
-    : m_model(std::move(file), std::move(settings)), m_options(std::move(options)) {
-    if (pipe(m_wake) == 0) {
-        for (const int fd : m_wake) {
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-            fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-    }
-#ifdef __linux__
-    m_timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-#endif
-}
+    : m_model(std::move(file), std::move(settings)), m_options(std::move(options)) {}
 
 SimServer::~SimServer() {
     m_link.Remove();
     m_line.Close();
-    for (const int fd : {m_wake[0], m_wake[1], m_timer}) {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
 }
 
-bool SimServer::Open(std::string* error) {
-    if (m_wake[0] < 0) {
-        *error = "cannot create the wake-up pipe";
-        return false;
+Status SimServer::Open() {
+    if (Status ready = m_wait.Ready(); !ready) {
+        return ready;
     }
-    if (!m_line.Open(error)) {
-        return false;
+    if (Status opened = m_line.Open(); !opened) {
+        return opened;
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_slavePath = m_line.slavePath();
     }
-    if (!m_options.linkPath.empty() && !m_link.Point(m_options.linkPath, m_slavePath, error)) {
-        m_line.Close();
-        return false;
+    if (!m_options.linkPath.empty()) {
+        if (Status linked = m_link.Point(m_options.linkPath, m_slavePath); !linked) {
+            m_line.Close();
+            return linked;
+        }
     }
     // Idle noise waits on the line before anyone learns its path, so that a host opening it
     // at once finds the noise there and drops it instead of taking it for an answer.
@@ -78,17 +54,15 @@ bool SimServer::Open(std::string* error) {
         Queue(m_model.TakeEmissions());
     }
     WriteDue(m_started);
-    return true;
+    return {};
 }
 
 void SimServer::Stop() {
-    const char code = 'q';
-    [[maybe_unused]] const ssize_t written = write(m_wake[1], &code, 1);
+    m_wait.Post('q');
 }
 
 void SimServer::RequestReport() {
-    const char code = 'r';
-    [[maybe_unused]] const ssize_t written = write(m_wake[1], &code, 1);
+    m_wait.Post('r');
 }
 
 std::string SimServer::slavePath() const {
@@ -106,12 +80,12 @@ int SimServer::sessionsEnded() const {
     return m_model.sessionsEnded();
 }
 
-bool SimServer::WriteDump(const std::string& path, std::string* error) const {
+Status SimServer::WriteDump(const std::string& path) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::vector<std::uint8_t>& bytes = m_model.flash().bytes();
     return WriteOutputFile(
         path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-        "the flash dump", error);
+        "the flash dump");
 }
 
 SimClock::duration SimServer::CharacterTime() const {
@@ -188,15 +162,16 @@ void SimServer::WriteDue(SimClock::time_point now) {
         ++taken;
     }
     if (!bytes.empty()) {
-        const ssize_t written = write(m_line.masterFd(), bytes.data(), bytes.size());
-        m_writeBlocked = written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-        if (written > 0) {
+        const Result<std::size_t> written = m_line.Write(bytes.data(), bytes.size());
+        m_writeBlocked = written && *written == 0;
+        if (written && *written > 0) {
             m_lastWrite = now;
-            m_tx.erase(m_tx.begin(), m_tx.begin() + written);
-        } else if (!m_writeBlocked) {
+            m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(*written));
+        } else if (!written) {
+            // The line cannot take them at all: they are lost with it, as on a broken wire.
             m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(taken));
         }
-        if (written < static_cast<ssize_t>(taken)) {
+        if (!written || *written < taken) {
             return;
         }
     }
@@ -218,9 +193,9 @@ void SimServer::ReadMaster(SimClock::time_point now) {
     const SimClock::duration tau = CharacterTime();
     std::uint8_t buffer[4096];
     for (;;) {
-        const ssize_t got = read(m_line.masterFd(), buffer, sizeof buffer);
-        if (got > 0) {
-            for (ssize_t i = 0; i < got; ++i) {
+        const Result<std::size_t> got = m_line.Read(buffer, sizeof buffer);
+        if (got && *got > 0) {
+            for (std::size_t i = 0; i < *got; ++i) {
                 // With a latency the host's bytes go out in the adapter's next USB frame.
                 const SimClock::time_point sent = NextFrame(now);
                 m_lastRxDue = tau == SimClock::duration::zero() && m_options.latencyUs <= 0
@@ -228,12 +203,12 @@ void SimServer::ReadMaster(SimClock::time_point now) {
                                   : std::max(m_lastRxDue, sent) + tau;
                 m_rx.push_back({m_lastRxDue, buffer[i]});
             }
-            if (static_cast<std::size_t>(got) < sizeof buffer) {
+            if (*got < sizeof buffer) {
                 return;  // the line had no more just now; the next poll reports what comes
             }
             continue;
         }
-        if (got < 0 && errno == EIO) {
+        if (!got && got.error().kind == ErrorKind::kIo) {
             // No slave open on the line: wait a little before asking again rather than spin.
             m_masterQuietUntilSet = true;
             m_masterQuietUntil = now + kEioBackoff;
@@ -260,19 +235,22 @@ void SimServer::HostDisconnected(SimClock::time_point now) {
 void SimServer::HangUp(SimClock::time_point now) {
     m_tx.clear();
     m_rx.clear();
-    std::string error;
     std::string path;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_line.Close();
-        if (!m_line.Open(&error)) {
+        if (!m_line.Open()) {
             m_stop = true;
             return;
         }
         m_slavePath = path = m_line.slavePath();
         if (!m_link.path().empty()) {
             const std::string link = m_link.path();
-            m_link.Point(link, path, &error);
+            // A link that cannot follow is removed, lock and all: it would offer a device
+            // that is no longer this target's.
+            if (!m_link.Point(link, path)) {
+                m_link.Remove();
+            }
         }
         m_model.LineHungUp(now);
         m_lastTxDue = m_lastRxDue = now;
@@ -308,128 +286,90 @@ std::optional<SimClock::time_point> SimWakeUp(SimClock::time_point now,
     return answer ? answer : other;
 }
 
-bool SimServer::ArmTimer(SimClock::time_point at) {
-#ifdef __linux__
-    if (m_timer < 0) {
-        return false;
+std::optional<SimClock::time_point> SimServer::NextWakeUp(SimClock::time_point now,
+                                                          bool lineQuiet) {
+    // An answer byte needs its moment on the dot, and so does a received byte that may bring
+    // one. Received bytes reach the model stamped with their due times, so those the target
+    // takes in silence (most of a frame) are handed over together, late: one wake-up where
+    // each would have cost one.
+    std::optional<SimClock::time_point> answer;
+    std::optional<SimClock::time_point> other;
+    auto earliest = [](std::optional<SimClock::time_point>& deadline, SimClock::time_point t) {
+        deadline = deadline ? std::min(*deadline, t) : t;
+    };
+    if (!m_rx.empty()) {
+        std::size_t silent = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            silent =
+                m_model.SilentBytesAhead(m_rx.size(), [&](std::size_t i) { return m_rx[i].due; });
+        }
+        // With a latency no answer reaches the host before the adapter's next tick: the bytes
+        // due until then are handed over together at it.
+        if (silent < m_rx.size()) {
+            earliest(answer, NextTick(m_rx[silent].due));
+        } else {
+            earliest(other, m_rx.back().due);
+        }
     }
-    // The steady clock is CLOCK_MONOTONIC, the timer's clock: the deadline is taken as it is.
-    const auto ns =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
-    itimerspec value{};
-    value.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    value.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-    // Arming it again also clears an expiry that was never read.
-    return timerfd_settime(m_timer, TFD_TIMER_ABSTIME, &value, nullptr) == 0;
-#else
-    (void)at;
-    return false;
-#endif
+    if (HangUpHeld(now)) {
+        earliest(other, now + kHangUpSettle);
+    } else if (!m_tx.empty() && !m_writeBlocked) {
+        earliest(answer, m_tx.front().due);
+    }
+    if (m_options.exitAfterSeconds > 0) {
+        earliest(other, m_started + std::chrono::duration_cast<SimClock::duration>(
+                                        std::chrono::duration<double>(m_options.exitAfterSeconds)));
+    }
+    if (lineQuiet) {
+        earliest(other, m_masterQuietUntil);
+    }
+    const bool pacing = CharacterTime() != SimClock::duration::zero();
+    return SimWakeUp(
+        now, answer, other,
+        pacing ? std::chrono::microseconds(m_options.spinAheadUs) : SimClock::duration::zero());
+}
+
+void SimServer::TakeNews(const LineWait::News& news) {
+    const SimClock::time_point now = SimClock::now();
+    if (news.lineWritable) {
+        m_writeBlocked = false;
+    }
+    // Opens and closes first, whenever the master has news too: a close notice is queued
+    // before anything the host writes after it, so bytes of a new connection never count for
+    // the old one.
+    if ((news.line || news.hostChange) && m_line.ReadHostChanges()) {
+        HostDisconnected(now);
+    }
+    if (news.lineReadable) {
+        ReadMaster(now);
+    }
+    for (const char code : news.codes) {
+        if (code == 'q') {
+            m_stop = true;
+        } else if (code == 'r' && onReportRequest) {
+            onReportRequest();
+        }
+    }
 }
 
 void SimServer::Run() {
-#ifdef __linux__
-    // Wake-ups may come up to 50 µs late by default, a good part of a character time at high
-    // baud rates; 1 µs keeps the pacing close to the wire.
-    prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
-#endif
+    LineWait::WakeUpPromptly();
     for (;;) {
-        SimClock::time_point now = SimClock::now();
+        const SimClock::time_point now = SimClock::now();
         DeliverDue(now);
         WriteDue(now);
         if (Finished(now)) {
             return;
         }
-        // Sleep until the next due byte, the time limit, or something happens on a descriptor.
-        // An answer byte needs its moment on the dot, and so does a received byte that may
-        // bring one. Received bytes reach the model stamped with their due times, so those the
-        // target takes in silence (most of a frame) are handed over together, late: one
-        // wake-up where each would have cost one.
-        std::optional<SimClock::time_point> answer;
-        std::optional<SimClock::time_point> other;
-        auto earliest = [](std::optional<SimClock::time_point>& deadline, SimClock::time_point t) {
-            deadline = deadline ? std::min(*deadline, t) : t;
-        };
-        if (!m_rx.empty()) {
-            std::size_t silent = 0;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                silent = m_model.SilentBytesAhead(m_rx.size(),
-                                                  [&](std::size_t i) { return m_rx[i].due; });
-            }
-            // With a latency no answer reaches the host before the adapter's next tick: the
-            // bytes due until then are handed over together at it.
-            if (silent < m_rx.size()) {
-                earliest(answer, NextTick(m_rx[silent].due));
-            } else {
-                earliest(other, m_rx.back().due);
-            }
-        }
-        if (HangUpHeld(now)) {
-            earliest(other, now + kHangUpSettle);
-        } else if (!m_tx.empty() && !m_writeBlocked) {
-            earliest(answer, m_tx.front().due);
-        }
-        if (m_options.exitAfterSeconds > 0) {
-            earliest(other,
-                     m_started + std::chrono::duration_cast<SimClock::duration>(
-                                     std::chrono::duration<double>(m_options.exitAfterSeconds)));
-        }
-        const bool masterQuiet = m_masterQuietUntilSet && now < m_masterQuietUntil;
-        if (masterQuiet) {
-            earliest(other, m_masterQuietUntil);
-        }
-        const bool pacing = CharacterTime() != SimClock::duration::zero();
-        const std::optional<SimClock::time_point> wake = SimWakeUp(
-            now, answer, other,
-            pacing ? std::chrono::microseconds(m_options.spinAheadUs) : SimClock::duration::zero());
-        const bool look = wake && *wake <= now;
-        const bool timed = wake && !look && ArmTimer(*wake);
-        pollfd fds[4] = {
-            {masterQuiet ? -1 : m_line.masterFd(),
-             static_cast<short>(POLLIN | (m_writeBlocked ? POLLOUT : 0)), 0},
-            {m_line.watchFd(), POLLIN, 0},
-            {m_wake[0], POLLIN, 0},
-            {timed ? m_timer : -1, POLLIN, 0},
-        };
-        // Without the timer (another system) a relative timeout from a fresh reading of the
-        // clock; a moment to look only checks the descriptors.
-        timespec timeout{};
-        if (wake && !timed && !look) {
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                std::max(SimClock::duration::zero(), *wake - SimClock::now()))
-                                .count();
-            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
-            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
-        }
-        const int ready = ppoll(fds, 4, wake && !timed ? &timeout : nullptr, nullptr);
-        if (ready < 0 && errno != EINTR) {
+        // Sleep until the next due byte, the time limit, or something happens on the line.
+        const bool lineQuiet = m_masterQuietUntilSet && now < m_masterQuietUntil;
+        const Result<LineWait::News> news =
+            m_wait.Wait(m_line, lineQuiet, m_writeBlocked, NextWakeUp(now, lineQuiet));
+        if (!news) {
             return;
         }
-        now = SimClock::now();
-        if (fds[0].revents & POLLOUT) {
-            m_writeBlocked = false;
-        }
-        // Opens and closes first, whenever the master has news too: a close notice is queued
-        // before anything the host writes after it, so bytes of a new connection never count
-        // for the old one.
-        if ((fds[0].revents != 0 || fds[1].revents != 0) && m_line.ReadHostChanges()) {
-            HostDisconnected(now);
-        }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            ReadMaster(now);
-        }
-        if (fds[2].revents & POLLIN) {
-            char codes[64];
-            const ssize_t got = read(m_wake[0], codes, sizeof codes);
-            for (ssize_t i = 0; i < got; ++i) {
-                if (codes[i] == 'q') {
-                    m_stop = true;
-                } else if (codes[i] == 'r' && onReportRequest) {
-                    onReportRequest();
-                }
-            }
-        }
+        TakeNews(*news);
     }
 }
 

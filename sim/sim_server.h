@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "sim/pty_line.h"
+#include "helpers/result.h"
+#include "platform/line_wait.h"
+#include "platform/port_link.h"
+#include "platform/pseudo_terminal.h"
 #include "sim/sim_report.h"
 #include "sim/target_model.h"
 
@@ -59,7 +62,7 @@ public:
     SimServer& operator=(const SimServer&) = delete;
 
     // Creates the line and its link, and puts the idle noise fault on the line.
-    bool Open(std::string* error);
+    [[nodiscard]] Status Open();
     // Serves until Stop(), the session limit or the time limit (counted from Open()).
     void Run();
 
@@ -75,7 +78,7 @@ public:
     std::string slavePath() const;
     std::string linkPath() const { return m_link.path(); }
     std::string ReportJson() const;
-    bool WriteDump(const std::string& path, std::string* error) const;
+    [[nodiscard]] Status WriteDump(const std::string& path) const;
     int sessionsEnded() const;
 
 private:
@@ -103,17 +106,20 @@ private:
     // True while a hang-up that is due waits for the host to read what was sent before it.
     bool HangUpHeld(SimClock::time_point now) const;
     bool Finished(SimClock::time_point now) const;
-    // Sets the timer to go off at `at`; false without one.
-    bool ArmTimer(SimClock::time_point at);
+    // When the loop must look again next (none: only when something happens), and whether
+    // the line is left unwatched for now (no host side open, see ReadMaster).
+    std::optional<SimClock::time_point> NextWakeUp(SimClock::time_point now, bool lineQuiet);
+    // Takes what a wait brought: room on the line, a host that came or went, the host's bytes,
+    // posted codes.
+    void TakeNews(const LineWait::News& news);
 
     mutable std::mutex m_mutex;  // guards the model and the slave path
     TargetModel m_model;
     SimServerOptions m_options;
-    PtyLine m_line;
+    PseudoTerminal m_line;
     PortLink m_link;
     std::string m_slavePath;
-    int m_wake[2] = {-1, -1};
-    int m_timer = -1;  // wakes the loop at an absolute deadline; -1 where there is none
+    LineWait m_wait;
     std::atomic<bool> m_stop{false};
     std::deque<RxByte> m_rx;
     std::deque<TxByte> m_tx;

@@ -51,15 +51,16 @@ class VirtualTarget {
 public:
     VirtualTarget(const std::string& monitorFile, std::vector<std::string> args) {
         args.insert(args.begin(), {"--link", "none", "--blank-flash", "--ram-test-ms", "0"});
-        SimCommandLine line;
-        SimMonitorFile file;
-        std::string error;
-        if (ParseSimCommandLine(args, &line, &error) &&
-            LoadSimMonitorFile(monitorFile, &file, &error)) {
-            m_server = std::make_unique<SimServer>(file, line.settings, line.server);
+        const Result<SimCommandLine> line = ParseSimCommandLine(args);
+        Result<SimMonitorFile> file =
+            line ? LoadSimMonitorFile(monitorFile) : Result<SimMonitorFile>(Fail(line.error()));
+        if (!file) {
+            ADD_FAILURE() << file.error().text;
+            return;
         }
-        if (!m_server || !m_server->Open(&error)) {
-            ADD_FAILURE() << error;
+        m_server = std::make_unique<SimServer>(std::move(*file), line->settings, line->server);
+        if (const Status opened = m_server->Open(); !opened) {
+            ADD_FAILURE() << opened.error().text;
             return;
         }
         m_thread = std::thread([this] { m_server->Run(); });

@@ -196,9 +196,9 @@ TEST(SimProgramTest, ReportAndDumpGoWhereTheirPathPointsOrSayWhyNot) {
 // Started with standard descriptors closed, it serves its line as usual: a closed one never
 // becomes a descriptor it uses (its messages would land there).
 TEST(SimProgramTest, ClosedStandardDescriptorsStayOffItsWork) {
-    SimMonitorFile file;
-    std::string error;
-    ASSERT_TRUE(LoadSimMonitorFile(kMonitor, &file, &error)) << error;
+    const Result<SimMonitorFile> loaded = LoadSimMonitorFile(kMonitor);
+    ASSERT_TRUE(loaded) << loaded.error().text;
+    const SimMonitorFile& file = *loaded;
     for (const std::vector<int>& closed : {std::vector<int>{0, 2}, std::vector<int>{1, 2}}) {
         SCOPED_TRACE(std::to_string(closed[0]) + " and " + std::to_string(closed[1]) + " closed");
         TempDir dir;

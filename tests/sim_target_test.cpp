@@ -714,8 +714,8 @@ class RunningServer {
 public:
     explicit RunningServer(TargetSettings settings = QuickSettings(), SimServerOptions options = {})
         : server(TestMonitor(), settings, options) {
-        std::string error;
-        EXPECT_TRUE(server.Open(&error)) << error;
+        const Status opened = server.Open();
+        EXPECT_TRUE(opened) << (opened ? "" : opened.error().text);
         server.onLineChanged = [this](const std::string& path) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_changed.push_back(path);
@@ -755,8 +755,7 @@ TEST(SimServerTest, ServesSessionsOverThePtyAndReportsThem) {
         EXPECT_EQ(host.Exchange(kFinalize, 7), Answer('A', "     0"));
         ASSERT_TRUE(host.Initialize(TestMonitor())) << "a second session on the same line";
         report = running.server.ReportJson();
-        std::string error;
-        ASSERT_TRUE(running.server.WriteDump((dir.path() / "flash.bin").string(), &error));
+        ASSERT_TRUE(running.server.WriteDump((dir.path() / "flash.bin").string()));
     }
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(options.linkPath)))
         << "the link goes with the server";
@@ -827,8 +826,8 @@ TEST(SimServerTest, IdleNoiseWaitsOnTheLineAndAnUnfinishedHandshakeResetsOnClose
         // On the line once Open() returns, before the server runs: a host that opens the line
         // at once and drops what waits there never takes the noise for an answer.
         SimServer opened(TestMonitor(), settings, {});
-        std::string error;
-        ASSERT_TRUE(opened.Open(&error)) << error;
+        const Status open = opened.Open();
+        ASSERT_TRUE(open) << open.error().text;
         EXPECT_EQ(PtyHost(opened.slavePath()).Receive(4, 100ms), "\x3F\x64\x89\xAE");
     }
     RunningServer running(settings);
@@ -839,7 +838,8 @@ TEST(SimServerTest, IdleNoiseWaitsOnTheLineAndAnUnfinishedHandshakeResetsOnClose
         EXPECT_EQ(host.Exchange("U", 1), "\xC3");
         host.Send(Text(TestMonitor().loader).substr(0, 4));
     }
-    std::this_thread::sleep_for(100ms);
+    // The close ends the unfinished handshake's session, which puts the noise out again.
+    ASSERT_TRUE(Eventually([&] { return running.server.sessionsEnded() == 1; }));
     PtyHost host(path);
     EXPECT_EQ(host.Receive(4), "\x3F\x64\x89\xAE") << "noise again for the next session";
     EXPECT_TRUE(host.Initialize(TestMonitor()));
@@ -892,7 +892,13 @@ TEST(SimServerTest, AHangUpWaitsUntilTheHostHasReadTheAnswersBeforeIt) {
     PtyHost host(running.server.slavePath());
     EXPECT_EQ(host.Exchange("U", 1), "\xC3");
     host.Send(Text(TestMonitor().loader));
-    std::this_thread::sleep_for(200ms);
+    // The host looks only once the acknowledge waits on its side; the hang-up due with it
+    // waits for that look.
+    ASSERT_TRUE(Eventually([&] {
+        int unread = 0;
+        return ioctl(host.fd(), FIONREAD, &unread) == 0 && unread > 0;
+    }));
+    EXPECT_TRUE(running.changedLines().empty()) << "no hang-up over an unread answer";
     EXPECT_EQ(host.Receive(1), std::string(1, static_cast<char>(TestMonitor().loaderAck)));
     pollfd p{host.fd(), POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 2000), 1);
@@ -927,9 +933,9 @@ TEST(SimProgramTest, PrintsItsLineServesUpToTheSessionLimitAndLeavesItsFiles) {
     ASSERT_EQ(first.rfind("/dev/", 0), 0U) << first;
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), first);
 
-    SimMonitorFile file;
-    std::string error;
-    ASSERT_TRUE(LoadSimMonitorFile(monitor, &file, &error)) << error;
+    const Result<SimMonitorFile> loaded = LoadSimMonitorFile(monitor);
+    ASSERT_TRUE(loaded) << loaded.error().text;
+    const SimMonitorFile& file = *loaded;
     {
         PtyHost host(link);
         ASSERT_TRUE(host.Initialize(file));

@@ -45,11 +45,11 @@ TEST(SimCrcTest, CheckValueAndTheFramesThatTheHostSends) {
 TEST(SimHexImageTest, ReadsAddressRecordsAndKeepsFillMarks) {
     using namespace hex_text;
     SimHexImage image;
-    std::string error;
     const std::string text = Linear(0x0003) + Data(0x0010, {1, 2, 3}) + Segment(0x2000) +
                              Data(0x0004, {9}) + Record(0x05, 0, {0, 0, 0, 0}) + "\r\n" + End() +
                              Data(0x0000, {7});
-    ASSERT_TRUE(image.Parse(text, "t.hex", &error)) << error;
+    const Status parsed = image.Parse(text, "t.hex");
+    ASSERT_TRUE(parsed) << parsed.error().text;
     EXPECT_EQ(image.Byte(3, 0x10), 1);
     EXPECT_EQ(image.Byte(3, 0x12), 3);
     EXPECT_EQ(image.FillMark(3), 0x12);
@@ -71,9 +71,9 @@ TEST(SimHexImageTest, RefusesBrokenRecordsNamingTheLine) {
     };
     for (const auto& [text, message] : cases) {
         SimHexImage image;
-        std::string error;
-        EXPECT_FALSE(image.Parse(text, "t.hex", &error)) << message;
-        EXPECT_EQ(error, message);
+        const Status parsed = image.Parse(text, "t.hex");
+        ASSERT_FALSE(parsed) << message;
+        EXPECT_EQ(parsed.error().text, message);
     }
 }
 
@@ -118,10 +118,10 @@ std::string MonitorHex(const char* signature, std::uint16_t specification, std::
 }
 
 TEST(SimMonitorFileTest, ReadsTheHeaderAndTheStagesItSends) {
-    SimMonitorFile file;
-    std::string error;
-    ASSERT_TRUE(ParseSimMonitorFile(MonitorHex("moNItor", 172, 4, 10, 300), "m.h86", &file, &error))
-        << error;
+    Result<SimMonitorFile> parsed =
+        ParseSimMonitorFile(MonitorHex("moNItor", 172, 4, 10, 300), "m.h86");
+    ASSERT_TRUE(parsed) << parsed.error().text;
+    SimMonitorFile file = *parsed;
     EXPECT_EQ(file.targetName, "Unit Target");
     EXPECT_EQ(file.syncByte, 0x55);
     EXPECT_EQ(file.identByte, 0xC3);
@@ -134,7 +134,9 @@ TEST(SimMonitorFileTest, ReadsTheHeaderAndTheStagesItSends) {
 
     // The short form has no erase-all count; a Level 0 longer than the loader's data is sent
     // in full (0xFF beyond the data) and leaves no Level 1.
-    ASSERT_TRUE(ParseSimMonitorFile(MonitorHex("MONITOR", 170, 12, 10, 1), "m.h86", &file, &error));
+    parsed = ParseSimMonitorFile(MonitorHex("MONITOR", 170, 12, 10, 1), "m.h86");
+    ASSERT_TRUE(parsed);
+    file = *parsed;
     EXPECT_EQ(file.eraseAllSectorCount, 0);
     ASSERT_EQ(file.loader.size(), 12U);
     EXPECT_EQ(file.loader[10], 0xFF);
@@ -143,24 +145,24 @@ TEST(SimMonitorFileTest, ReadsTheHeaderAndTheStagesItSends) {
 }
 
 TEST(SimMonitorFileTest, RefusesFilesTheHostWouldRefuse) {
-    SimMonitorFile file;
-    std::string error;
-    EXPECT_FALSE(ParseSimMonitorFile(MonitorHex("MONITOX", 172, 4, 10, 3), "m.h86", &file, &error));
-    EXPECT_EQ(error, "m.h86: no segment starts with the signature MONITOR");
-    EXPECT_FALSE(ParseSimMonitorFile(MonitorHex("MONITOR", 171, 4, 10, 3), "m.h86", &file, &error));
-    EXPECT_EQ(error, "m.h86: the header's specification 171 is neither 170 nor 172");
-    EXPECT_FALSE(
-        ParseSimMonitorFile(MonitorHex("MONITOR", 172, 4, 10, 3, 11), "m.h86", &file, &error));
-    EXPECT_EQ(error, "m.h86: more than 10 flash types");
+    const auto error = [](const std::string& hexText) {
+        const Result<SimMonitorFile> file = ParseSimMonitorFile(hexText, "m.h86");
+        return file ? std::string("(read)") : file.error().text;
+    };
+    EXPECT_EQ(error(MonitorHex("MONITOX", 172, 4, 10, 3)),
+              "m.h86: no segment starts with the signature MONITOR");
+    EXPECT_EQ(error(MonitorHex("MONITOR", 171, 4, 10, 3)),
+              "m.h86: the header's specification 171 is neither 170 nor 172");
+    EXPECT_EQ(error(MonitorHex("MONITOR", 172, 4, 10, 3, 11)), "m.h86: more than 10 flash types");
 }
 
 // The shipped monitor file, read by the target's reader and by the host's: both must agree,
 // and it must have the shape the virtual target promises.
 TEST(SimShippedFilesTest, VirtualTargetMonitorFileAgreesWithTheHostsReading) {
     const std::string path = std::string(QUILLON_SOURCE_DIR) + "/Targets/virtual-target.h86";
-    SimMonitorFile file;
-    std::string error;
-    ASSERT_TRUE(LoadSimMonitorFile(path, &file, &error)) << error;
+    const Result<SimMonitorFile> loaded = LoadSimMonitorFile(path);
+    ASSERT_TRUE(loaded) << loaded.error().text;
+    const SimMonitorFile& file = *loaded;
     EXPECT_EQ(file.targetName, "Virtual Target");
     EXPECT_EQ(file.specification, 172);
     EXPECT_EQ(file.level0Length, 32);
@@ -241,42 +243,40 @@ TEST(SimWakeUpTest, SleepsToJustBeforeAnAnswerAndToOtherDeadlines) {
 }
 
 TEST(SimCommandLineTest, ParsesOptionsAndFaults) {
-    SimCommandLine line;
-    std::string error;
-    ASSERT_TRUE(ParseSimCommandLine({"--monitor",
-                                     "m.h86",
-                                     "--link=none",
-                                     "--baud",
-                                     "115200",
-                                     "--flash-type",
-                                     "VF32",
-                                     "--accept-letter",
-                                     "K",
-                                     "--wrong-ident",
-                                     "0x12",
-                                     "--ram-fail",
-                                     "0x1234:0x55:0xAA",
-                                     "--busy",
-                                     "block@3:2",
-                                     "--drop-answer",
-                                     "block@7",
-                                     "--error-at",
-                                     "erase-done:X",
-                                     "--silent-from",
-                                     "monitor-data@100",
-                                     "--noise",
-                                     "5:before-ident",
-                                     "--late-answer",
-                                     "block@2:3500",
-                                     "--split-answer",
-                                     "ram-report:20:1",
-                                     "--split-answer",
-                                     "finalize:0x10",
-                                     "--fault-session",
-                                     "2",
-                                     "--blank-flash"},
-                                    &line, &error))
-        << error;
+    const Result<SimCommandLine> parsed = ParseSimCommandLine({"--monitor",
+                                                               "m.h86",
+                                                               "--link=none",
+                                                               "--baud",
+                                                               "115200",
+                                                               "--flash-type",
+                                                               "VF32",
+                                                               "--accept-letter",
+                                                               "K",
+                                                               "--wrong-ident",
+                                                               "0x12",
+                                                               "--ram-fail",
+                                                               "0x1234:0x55:0xAA",
+                                                               "--busy",
+                                                               "block@3:2",
+                                                               "--drop-answer",
+                                                               "block@7",
+                                                               "--error-at",
+                                                               "erase-done:X",
+                                                               "--silent-from",
+                                                               "monitor-data@100",
+                                                               "--noise",
+                                                               "5:before-ident",
+                                                               "--late-answer",
+                                                               "block@2:3500",
+                                                               "--split-answer",
+                                                               "ram-report:20:1",
+                                                               "--split-answer",
+                                                               "finalize:0x10",
+                                                               "--fault-session",
+                                                               "2",
+                                                               "--blank-flash"});
+    ASSERT_TRUE(parsed) << parsed.error().text;
+    const SimCommandLine& line = *parsed;
     EXPECT_TRUE(line.linkGiven);
     EXPECT_EQ(line.server.linkPath, "");
     EXPECT_EQ(line.server.baud, 115200);
@@ -323,9 +323,9 @@ TEST(SimCommandLineTest, ParsesOptionsAndFaults) {
         {"--split-answer", "block:9:8"},
     };
     for (const auto& args : refused) {
-        SimCommandLine other;
-        EXPECT_FALSE(ParseSimCommandLine(args, &other, &error)) << args[0];
-        EXPECT_FALSE(error.empty());
+        const Result<SimCommandLine> other = ParseSimCommandLine(args);
+        ASSERT_FALSE(other) << args[0];
+        EXPECT_FALSE(other.error().text.empty());
     }
 }
 

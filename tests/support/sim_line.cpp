@@ -20,13 +20,17 @@ std::uint64_t Ms(SimClock::time_point at) {
 SimLine::SimLine(VirtualClock& clock, const std::string& monitorHexText,
                  const std::vector<std::string>& options)
     : VirtualLine(clock) {
-    SimCommandLine command;
-    SimMonitorFile file;
-    if (!ParseSimCommandLine(options, &command, &m_error) ||
-        !ParseSimMonitorFile(monitorHexText, "monitor file", &file, &m_error)) {
+    const Result<SimCommandLine> command = ParseSimCommandLine(options);
+    if (!command) {
+        m_error = command.error().text;
         return;
     }
-    m_model.emplace(std::move(file), command.settings);
+    Result<SimMonitorFile> file = ParseSimMonitorFile(monitorHexText, "monitor file");
+    if (!file) {
+        m_error = file.error().text;
+        return;
+    }
+    m_model.emplace(std::move(*file), command->settings);
     m_model->Start(At(clock.NowMs()));
     Forward();
 }

@@ -17,25 +17,24 @@ VirtualTarget::VirtualTarget(const std::string& monitorFile, std::vector<std::st
                              const std::string& link) {
     args.insert(args.end(), {"--monitor", monitorFile, "--link", link, "--blank-flash",
                              "--ram-test-ms", "0", "--erase-ms", "1"});
-    SimCommandLine line;
-    std::string error;
-    if (!ParseSimCommandLine(args, &line, &error)) {
-        ADD_FAILURE() << "options: " << error;
+    const Result<SimCommandLine> line = ParseSimCommandLine(args);
+    if (!line) {
+        ADD_FAILURE() << "options: " << line.error().text;
         return;
     }
-    SimMonitorFile file;
-    if (!LoadSimMonitorFile(monitorFile, &file, &error)) {
-        ADD_FAILURE() << "monitor file: " << error;
+    Result<SimMonitorFile> file = LoadSimMonitorFile(monitorFile);
+    if (!file) {
+        ADD_FAILURE() << "monitor file: " << file.error().text;
         return;
     }
-    m_server = std::make_unique<SimServer>(file, line.settings, line.server);
+    m_server = std::make_unique<SimServer>(std::move(*file), line->settings, line->server);
     m_server->onLineChanged = [this](const std::string&) {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_lineChanges;
         m_changed.notify_all();
     };
-    if (!m_server->Open(&error)) {
-        ADD_FAILURE() << "line: " << error;
+    if (const Status opened = m_server->Open(); !opened) {
+        ADD_FAILURE() << "line: " << opened.error().text;
         m_server.reset();
         return;
     }
@@ -78,8 +77,9 @@ bool VirtualTarget::WaitForNewLine(int timeoutMs) {
 
 std::vector<std::uint8_t> VirtualTarget::Flash(const TempDir& dir) const {
     const std::string path = (dir.path() / "flash.bin").string();
-    std::string error;
-    EXPECT_TRUE(m_server && m_server->WriteDump(path, &error)) << error;
+    const Status dumped =
+        m_server ? m_server->WriteDump(path) : Status(Fail(ErrorKind::kFailed, "no target"));
+    EXPECT_TRUE(dumped) << (dumped ? "" : dumped.error().text);
     std::ifstream in(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
