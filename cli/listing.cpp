@@ -6,19 +6,16 @@
 #include "cli/exit_status.h"
 #include "cli/target_choice.h"
 #include "helpers/text_format.h"
-#include "ports/com_port_error.h"
 #include "ports/com_ports.h"
 
 namespace quillon {
 
 namespace {
 
-int ListPortCallback(std::uintptr_t console, const ComPortInfo* info) {
-    // Friendly names come from the devices' own descriptors.
-    reinterpret_cast<CliConsole*>(console)->Output(EscapeForTerminal(info->portName, false) + "\t" +
-                                                   EscapeForTerminal(info->friendlyName, false) +
-                                                   "\n");
-    return 1;
+// Friendly names come from the devices' own descriptors.
+void PrintPort(CliConsole& console, const PortEntry& port) {
+    console.Output(EscapeForTerminal(port.name, false) + "\t" +
+                   EscapeForTerminal(port.description, false) + "\n");
 }
 
 }  // namespace
@@ -29,10 +26,15 @@ int PrintListings(const CliOptions& options, const TargetFolders& targetFolders,
     if (options.listPorts) {
         // The lines of the user's list that were left out, and why, on stderr.
         std::vector<std::string> notes;
-        if (EnumerateComPorts(ListPortCallback, reinterpret_cast<std::uintptr_t>(&console),
-                              &notes) == 0) {
-            std::fprintf(stderr, "quillon-cli: the serial ports could not be listed (error %lu)\n",
-                         static_cast<unsigned long>(GetLastComPortError()));
+        std::vector<PortEntry> ports;
+        const Status listed = EnumerateComPorts(ports, &notes);
+        for (const PortEntry& port : ports) {
+            PrintPort(console, port);
+        }
+        if (!listed) {
+            // The error's text carries the system's code ("error 5").
+            std::fprintf(stderr, "quillon-cli: the serial ports could not be listed (%s)\n",
+                         listed.error().text.c_str());
             status = kExitJobFailed;
         }
         for (const std::string& note : notes) {

@@ -1,15 +1,14 @@
 #include <algorithm>
 
 #include "platform/regular_file.h"
+#include "platform/system_registry.h"
 #include "ports/network_port_list.h"
-#include "ports/win32_registry.h"
 
 namespace quillon {
 
 // Windows keeps the list beside the window's settings, in the user's part of the registry.
 namespace {
 
-constexpr RegistryKey kCurrentUser = 0x80000001u;
 constexpr const char* kSettingsKey = "Software\\Brenwick\\Quillon\\Settings";
 constexpr const char* kValueName = "NetworkPorts";
 
@@ -20,22 +19,26 @@ std::string NetworkPortListLocation() {
 }
 
 NetworkPortList ReadNetworkPortList() {
-    Win32Registry registry;
+    SystemRegistry registry;
     RegistryKey key = 0;
-    if (registry.OpenKey(kCurrentUser, kSettingsKey, RegistryAccess::kRead, key) != kErrorSuccess) {
+    const Result<RegistryReply> opened =
+        registry.OpenKey(Registry::kCurrentUser, kSettingsKey, RegistryAccess::kRead, key);
+    if (!opened || *opened != RegistryReply::kDone) {
         return {};
     }
     std::string text;
     std::uint32_t size = 0;
     NetworkPortList list;
-    const ComPortError status = registry.QueryValue(key, kValueName, nullptr, size);
-    if (status == kErrorSuccess && size > kNetworkPortListLimit) {
+    const Result<RegistryReply> sized = registry.QueryValue(key, kValueName, nullptr, size);
+    const bool found = sized && *sized == RegistryReply::kDone;
+    if (found && size > kNetworkPortListLimit) {
         list.notes.push_back(NetworkPortListLocation() + " is larger than " +
                              ByteCountText(kNetworkPortListLimit) + ": its ports are not listed");
-    } else if (status == kErrorSuccess && size > 0) {
+    } else if (found && size > 0) {
         text.resize(size);
-        if (registry.QueryValue(key, kValueName, reinterpret_cast<std::uint8_t*>(text.data()),
-                                size) == kErrorSuccess) {
+        const Result<RegistryReply> read = registry.QueryValue(
+            key, kValueName, reinterpret_cast<std::uint8_t*>(text.data()), size);
+        if (read && *read == RegistryReply::kDone) {
             text.resize(std::min<std::size_t>(size, text.size()));
             // Only the string's terminating NULs end it; one inside belongs to a name.
             while (!text.empty() && text.back() == '\0') {

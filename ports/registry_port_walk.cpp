@@ -1,7 +1,6 @@
 #include "ports/registry_port_walk.h"
 
 #include <algorithm>
-#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,14 +72,14 @@ public:
     OpenedKey(const OpenedKey&) = delete;
     OpenedKey& operator=(const OpenedKey&) = delete;
 
-    ComPortError Open(RegistryKey parent, const char* path, RegistryAccess access) {
+    Result<RegistryReply> Open(RegistryKey parent, const char* path, RegistryAccess access) {
         RegistryKey key = 0;
-        const ComPortError error = m_registry.OpenKey(parent, path, access, key);
-        if (error == kErrorSuccess) {
+        Result<RegistryReply> reply = m_registry.OpenKey(parent, path, access, key);
+        if (reply && *reply == RegistryReply::kDone) {
             m_key = key;
             m_open = true;
         }
-        return error;
+        return reply;
     }
     RegistryKey get() const { return m_key; }
 
@@ -90,139 +89,158 @@ private:
     bool m_open = false;
 };
 
-// How a part of the listing ended: go on, stopped by the callback, or failed.
-struct Step {
-    ComPortError error = kErrorSuccess;
-    bool stop = false;
-
-    bool Ends() const { return stop || error != kErrorSuccess; }
-    static Step Fail(ComPortError code) { return Step{code, false}; }
-};
+// A reply the walk cannot go on from at that point, and a buffer that would grow past its
+// limit, as errors. Their texts carry the system's code for them, as the registry's own errors
+// do.
+Unexpected<Error> ReplyError(RegistryReply reply) {
+    switch (reply) {
+        case RegistryReply::kMissing:
+            return Fail(ErrorKind::kNotFound, "error 2");
+        case RegistryReply::kMoreData:
+            return Fail(ErrorKind::kFailed, "error 234");
+        default:
+            return Fail(ErrorKind::kFailed, "error 259");
+    }
+}
+Unexpected<Error> BufferLimit() {
+    return Fail(ErrorKind::kOutOfMemory, "error 8");
+}
 
 class RegistryPortWalk {
 public:
-    RegistryPortWalk(Registry& registry, ComPortCallback callback, std::uintptr_t context)
-        : m_registry(registry), m_callback(callback), m_context(context) {}
+    RegistryPortWalk(Registry& registry, std::vector<PortEntry>& ports)
+        : m_registry(registry), m_ports(ports) {}
 
     // The ports of the serial device map not reported yet (by the device tree walk before it).
-    Step ListSerialMap();
-    Step WalkDeviceTree(const char* root);
+    Status ListSerialMap();
+    Status WalkDeviceTree(const char* root);
 
 private:
-    Step WalkLevel(RegistryKey key, int level);
-    Step VisitInstance(RegistryKey instance);
-    ComPortError ReadSubKeyName(RegistryKey key, std::uint32_t index, std::string& name);
-    ComPortError ReadString(RegistryKey key, const char* name, std::string& text);
+    Status WalkLevel(RegistryKey key, int level);
+    Status VisitInstance(RegistryKey instance);
+    // kDone with the name, or kNoMoreItems.
+    Result<RegistryReply> ReadSubKeyName(RegistryKey key, std::uint32_t index, std::string& name);
+    // kDone with the text, or kMissing.
+    Result<RegistryReply> ReadString(RegistryKey key, const char* name, std::string& text);
     bool ValueReads(RegistryKey key, const char* name, std::uint32_t bytes,
                     std::string_view expected);
-    Step Report(const std::string& portName, const std::string& friendlyName);
+    void Report(const std::string& portName, const std::string& friendlyName);
 
     Registry& m_registry;
-    ComPortCallback m_callback;
-    std::uintptr_t m_context;
+    std::vector<PortEntry>& m_ports;
     RegistryBuffer m_keyName{kKeyNameChars};
     RegistryBuffer m_string{kStringBytes};
     std::vector<std::string> m_reported;  // the port names reported so far
 };
 
-Step RegistryPortWalk::ListSerialMap() {
+Status RegistryPortWalk::ListSerialMap() {
     OpenedKey map(m_registry);
-    ComPortError error = map.Open(Registry::kLocalMachine, kSerialCommPath, RegistryAccess::kRead);
-    if (error == kErrorFileNotFound) {
-        return {};  // no serial port driver has started: no ports
+    const Result<RegistryReply> opened =
+        map.Open(Registry::kLocalMachine, kSerialCommPath, RegistryAccess::kRead);
+    if (!opened) {
+        return Fail(opened.error());
     }
-    if (error != kErrorSuccess) {
-        return Step::Fail(error);
+    if (*opened == RegistryReply::kMissing) {
+        return {};  // no serial port driver has started: no ports
     }
     RegistryBuffer name(kSerialMapBytes);
     RegistryBuffer data(kSerialMapBytes);
     for (std::uint32_t index = 0;;) {
         std::uint32_t nameChars = name.size();
         std::uint32_t dataBytes = data.size();
-        error = m_registry.EnumValue(map.get(), index, name.chars(), nameChars, data.bytes(),
-                                     dataBytes);
-        if (error == kErrorMoreData) {
+        const Result<RegistryReply> reply = m_registry.EnumValue(
+            map.get(), index, name.chars(), nameChars, data.bytes(), dataBytes);
+        if (!reply) {
+            return Fail(reply.error());
+        }
+        if (*reply == RegistryReply::kMoreData) {
             // Either buffer may be the short one: grow both and read the same index again.
             if (!name.Grow() || !data.GrowTo(dataBytes)) {
-                return Step::Fail(kErrorNotEnoughMemory);
+                return BufferLimit();
             }
             continue;
         }
-        if (error == kErrorNoMoreItems) {
+        if (*reply == RegistryReply::kNoMoreItems) {
             return {};
         }
-        if (error != kErrorSuccess) {
-            return Step::Fail(error);
+        if (*reply != RegistryReply::kDone) {
+            return ReplyError(*reply);
         }
         const std::string port = data.Text(dataBytes);
-        const bool reported =
-            std::any_of(m_reported.begin(), m_reported.end(),
-                        [&port](const std::string& name) { return EqualIgnoringCase(name, port); });
+        const bool reported = std::any_of(
+            m_ports.begin(), m_ports.end(),
+            [&port](const PortEntry& entry) { return EqualIgnoringCase(entry.name, port); });
         if (!reported) {
-            if (const Step step = Report(port, port); step.Ends()) {
-                return step;
-            }
+            Report(port, port);
         }
         ++index;
     }
 }
 
-Step RegistryPortWalk::WalkDeviceTree(const char* root) {
+Status RegistryPortWalk::WalkDeviceTree(const char* root) {
     OpenedKey rootKey(m_registry);
-    const ComPortError error =
+    const Result<RegistryReply> opened =
         rootKey.Open(Registry::kLocalMachine, root, RegistryAccess::kEnumerateSubKeys);
-    if (error != kErrorSuccess) {
-        return Step::Fail(error);
+    if (!opened) {
+        return Fail(opened.error());
+    }
+    if (*opened != RegistryReply::kDone) {
+        return ReplyError(*opened);
     }
     return WalkLevel(rootKey.get(), 1);
 }
 
 // Levels: 1 enumerator, 2 device, 3 instance.
-Step RegistryPortWalk::WalkLevel(RegistryKey key, int level) {
+Status RegistryPortWalk::WalkLevel(RegistryKey key, int level) {
     for (std::uint32_t index = 0;; ++index) {
         std::string name;
-        ComPortError error = ReadSubKeyName(key, index, name);
-        if (error == kErrorNoMoreItems) {
+        const Result<RegistryReply> listed = ReadSubKeyName(key, index, name);
+        if (!listed) {
+            return Fail(listed.error());
+        }
+        if (*listed == RegistryReply::kNoMoreItems) {
             return {};
         }
-        if (error != kErrorSuccess) {
-            return Step::Fail(error);
-        }
         OpenedKey child(m_registry);
-        error = child.Open(key, name.c_str(),
-                           level < 3 ? RegistryAccess::kEnumerateSubKeys : RegistryAccess::kRead);
-        if (error != kErrorSuccess) {
-            return Step::Fail(error);
+        const Result<RegistryReply> opened =
+            child.Open(key, name.c_str(),
+                       level < 3 ? RegistryAccess::kEnumerateSubKeys : RegistryAccess::kRead);
+        if (!opened) {
+            return Fail(opened.error());
         }
-        const Step step =
+        if (*opened != RegistryReply::kDone) {
+            return ReplyError(*opened);  // a subkey just listed has gone
+        }
+        const Status step =
             level < 3 ? WalkLevel(child.get(), level + 1) : VisitInstance(child.get());
-        if (step.Ends()) {
+        if (!step) {
             return step;
         }
     }
 }
 
-Step RegistryPortWalk::VisitInstance(RegistryKey instance) {
+Status RegistryPortWalk::VisitInstance(RegistryKey instance) {
     if (!ValueReads(instance, "CLASS", kClassBytes, kPortsClass) &&
         !ValueReads(instance, "CLASSGUID", kClassGuidBytes, kPortsClassGuid)) {
         return {};
     }
 
     std::string portName;
-    ComPortError error = ReadString(instance, "PORTNAME", portName);
-    if (error == kErrorFileNotFound) {
+    Result<RegistryReply> read = ReadString(instance, "PORTNAME", portName);
+    if (read && *read == RegistryReply::kMissing) {
         OpenedKey parameters(m_registry);
-        if (parameters.Open(instance, "DEVICE PARAMETERS", RegistryAccess::kRead) !=
-            kErrorSuccess) {
+        const Result<RegistryReply> opened =
+            parameters.Open(instance, "DEVICE PARAMETERS", RegistryAccess::kRead);
+        if (!opened || *opened != RegistryReply::kDone) {
             return {};
         }
-        error = ReadString(parameters.get(), "PORTNAME", portName);
-        if (error == kErrorFileNotFound) {
+        read = ReadString(parameters.get(), "PORTNAME", portName);
+        if (read && *read == RegistryReply::kMissing) {
             return {};
         }
     }
-    if (error != kErrorSuccess) {
-        return Step::Fail(error);
+    if (!read) {
+        return Fail(read.error());
     }
     // Printer ports belong to the same device class; only COM ports are wanted.
     if (portName.size() < 3 || !EqualIgnoringCase(std::string_view(portName).substr(0, 3), "COM")) {
@@ -230,50 +248,57 @@ Step RegistryPortWalk::VisitInstance(RegistryKey instance) {
     }
 
     std::string friendlyName;
-    error = ReadString(instance, "FRIENDLYNAME", friendlyName);
-    if (error == kErrorFileNotFound) {
-        friendlyName = portName;
-    } else if (error != kErrorSuccess) {
-        return Step::Fail(error);
+    const Result<RegistryReply> described = ReadString(instance, "FRIENDLYNAME", friendlyName);
+    if (!described) {
+        return Fail(described.error());
     }
-    return Report(portName, friendlyName);
+    if (*described == RegistryReply::kMissing) {
+        friendlyName = portName;
+    }
+    Report(portName, friendlyName);
+    return {};
 }
 
-ComPortError RegistryPortWalk::ReadSubKeyName(RegistryKey key, std::uint32_t index,
-                                              std::string& name) {
+Result<RegistryReply> RegistryPortWalk::ReadSubKeyName(RegistryKey key, std::uint32_t index,
+                                                       std::string& name) {
     for (;;) {
         std::uint32_t chars = m_keyName.size();
-        const ComPortError error = m_registry.EnumKey(key, index, m_keyName.chars(), chars);
-        if (error == kErrorMoreData) {
+        Result<RegistryReply> reply = m_registry.EnumKey(key, index, m_keyName.chars(), chars);
+        if (reply && *reply == RegistryReply::kMoreData) {
             if (!m_keyName.Grow()) {
-                return kErrorNotEnoughMemory;
+                return BufferLimit();
             }
             continue;
         }
-        if (error == kErrorSuccess) {
+        if (reply && *reply == RegistryReply::kDone) {
             name = m_keyName.Text(chars);
+        } else if (reply && *reply == RegistryReply::kMissing) {
+            return ReplyError(*reply);
         }
-        return error;
+        return reply;
     }
 }
 
-ComPortError RegistryPortWalk::ReadString(RegistryKey key, const char* name, std::string& text) {
+Result<RegistryReply> RegistryPortWalk::ReadString(RegistryKey key, const char* name,
+                                                   std::string& text) {
     for (;;) {
         std::uint32_t bytes = m_string.size();
-        const ComPortError error = m_registry.QueryValue(key, name, m_string.bytes(), bytes);
-        if (error == kErrorMoreData) {
+        Result<RegistryReply> reply = m_registry.QueryValue(key, name, m_string.bytes(), bytes);
+        if (reply && *reply == RegistryReply::kMoreData) {
             // Normally the registry reports the size it needs; when it does not, grow anyway
             // so that the next attempt differs.
             const bool grown = bytes > m_string.size() ? m_string.GrowTo(bytes) : m_string.Grow();
             if (!grown) {
-                return kErrorNotEnoughMemory;
+                return BufferLimit();
             }
             continue;
         }
-        if (error == kErrorSuccess) {
+        if (reply && *reply == RegistryReply::kDone) {
             text = m_string.Text(bytes);
+        } else if (reply && *reply == RegistryReply::kNoMoreItems) {
+            return ReplyError(*reply);
         }
-        return error;
+        return reply;
     }
 }
 
@@ -281,42 +306,25 @@ bool RegistryPortWalk::ValueReads(RegistryKey key, const char* name, std::uint32
                                   std::string_view expected) {
     RegistryBuffer buffer(bytes);
     std::uint32_t size = buffer.size();
-    return m_registry.QueryValue(key, name, buffer.bytes(), size) == kErrorSuccess &&
+    const Result<RegistryReply> reply = m_registry.QueryValue(key, name, buffer.bytes(), size);
+    return reply && *reply == RegistryReply::kDone &&
            EqualIgnoringCase(buffer.Text(size), expected);
 }
 
-Step RegistryPortWalk::Report(const std::string& portName, const std::string& friendlyName) {
-    m_reported.push_back(portName);
-    const ComPortInfo info{portName.c_str(), friendlyName.c_str()};
-    return Step{kErrorSuccess, m_callback(m_context, &info) == 0};
-}
-
-ComPortError ListPorts(Registry& registry, ComPortCallback callback, std::uintptr_t context) {
-    RegistryPortWalk walk(registry, callback, context);
-    // Ports without a hardware entry (virtual and network port drivers, Wine's ports) are only
-    // in the serial device map: they follow the walk's ports.
-    const Step step = walk.WalkDeviceTree(kNtEnumRoot);
-    return step.Ends() ? step.error : walk.ListSerialMap().error;
+void RegistryPortWalk::Report(const std::string& portName, const std::string& friendlyName) {
+    m_ports.push_back({portName, friendlyName});
 }
 
 }  // namespace
 
-int EnumerateRegistryComPorts(Registry& registry, ComPortCallback callback,
-                              std::uintptr_t context) {
-    ComPortError error = kErrorInvalidParameter;
-    if (callback != nullptr) {
-        try {
-            error = ListPorts(registry, callback, context);
-        } catch (const std::bad_alloc&) {
-            error = kErrorNotEnoughMemory;  // every key is closed by then
-        }
+Status EnumerateRegistryComPorts(Registry& registry, std::vector<PortEntry>& ports) {
+    RegistryPortWalk walk(registry, ports);
+    // Ports without a hardware entry (virtual and network port drivers, Wine's ports) are only
+    // in the serial device map: they follow the walk's ports.
+    if (Status walked = walk.WalkDeviceTree(kNtEnumRoot); !walked) {
+        return walked;
     }
-    // Set only now, after every key is closed, so that nothing overwrites it on the way out.
-    if (error != kErrorSuccess) {
-        SetLastComPortError(error);
-        return 0;
-    }
-    return 1;
+    return walk.ListSerialMap();
 }
 
 }  // namespace quillon

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <new>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -157,15 +156,24 @@ bool IsMissing(const std::error_code& error) {
     return error == std::errc::no_such_file_or_directory;
 }
 
-ComPortError CollectSysfsPorts(const SysfsPortSources& sources, std::vector<FoundPort>& ports) {
+// A folder that could not be listed, with the system's code in the text.
+Status FolderStatus(const std::error_code& error) {
+    if (!error) {
+        return {};
+    }
+    return Fail(error == std::errc::permission_denied ? ErrorKind::kAccessDenied : ErrorKind::kIo,
+                "error " + std::to_string(error.value()));
+}
+
+Status CollectSysfsPorts(const SysfsPortSources& sources, std::vector<FoundPort>& ports) {
     std::error_code error;
     fs::path sysfsRoot = fs::canonical(sources.sysfsRoot, error);
     if (error) {
-        return IsMissing(error) ? 0 : static_cast<ComPortError>(error.value());
+        return IsMissing(error) ? Status() : FolderStatus(error);
     }
     fs::directory_iterator entry(sysfsRoot / "class" / "tty", error);
     if (IsMissing(error)) {
-        return 0;
+        return {};
     }
     for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
         const fs::path ttyEntry = entry->path();
@@ -186,22 +194,22 @@ ComPortError CollectSysfsPorts(const SysfsPortSources& sources, std::vector<Foun
         }
         ports.push_back(std::move(port));
     }
-    return error ? static_cast<ComPortError>(error.value()) : 0;
+    return FolderStatus(error);
 }
 
-ComPortError CollectVirtualPorts(const fs::path& folder, std::vector<FoundPort>& ports) {
+Status CollectVirtualPorts(const fs::path& folder, std::vector<FoundPort>& ports) {
     if (folder.empty()) {
-        return 0;
+        return {};
     }
     std::error_code error;
     fs::directory_iterator entry(folder, error);
     if (IsMissing(error)) {
-        return 0;
+        return {};
     }
     // Links in a folder of another user, or one that others may write, lead wherever they
     // chose: none of them is offered.
     if (!error && !VirtualPortFolderFault(folder.string()).empty()) {
-        return 0;
+        return {};
     }
     for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
         std::error_code entryError;
@@ -215,36 +223,15 @@ ComPortError CollectVirtualPorts(const fs::path& folder, std::vector<FoundPort>&
         ports.push_back(FoundPort{entry->path().filename().string(), entry->path().string(),
                                   kVirtualPortFriendlyName});
     }
-    return error ? static_cast<ComPortError>(error.value()) : 0;
+    return FolderStatus(error);
 }
 
-// Hands `ports` to the callback in turn; true when the callback asked to stop.
-bool Report(const std::vector<FoundPort>& ports, ComPortCallback callback, std::uintptr_t context) {
-    for (const FoundPort& port : ports) {
-        const ComPortInfo info{port.portName.c_str(), port.friendlyName.c_str()};
-        if (callback(context, &info) == 0) {
-            return true;
-        }
+// Appends `found` in natural order of their names.
+void Append(std::vector<FoundPort> found, std::vector<PortEntry>& ports) {
+    SortNaturally(found);
+    for (FoundPort& port : found) {
+        ports.push_back({std::move(port.portName), std::move(port.friendlyName)});
     }
-    return false;
-}
-
-ComPortError ListPorts(const SysfsPortSources& sources, ComPortCallback callback,
-                       std::uintptr_t context) {
-    std::vector<FoundPort> ports;
-    ComPortError error = CollectSysfsPorts(sources, ports);
-    SortNaturally(ports);
-    // Ports found before a folder failed are still handed out; a stop is a success.
-    if (Report(ports, callback, context)) {
-        return 0;
-    }
-    if (error != 0) {
-        return error;
-    }
-    ports.clear();
-    error = CollectVirtualPorts(sources.virtualPortFolder, ports);
-    SortNaturally(ports);
-    return Report(ports, callback, context) ? 0 : error;
 }
 
 }  // namespace
@@ -255,21 +242,18 @@ SysfsPortSources DefaultSysfsPortSources() {
     return sources;
 }
 
-int EnumerateSysfsComPorts(const SysfsPortSources& sources, ComPortCallback callback,
-                           std::uintptr_t context) {
-    ComPortError error = EINVAL;
-    if (callback != nullptr) {
-        try {
-            error = ListPorts(sources, callback, context);
-        } catch (const std::bad_alloc&) {
-            error = ENOMEM;
-        }
+Status EnumerateSysfsComPorts(const SysfsPortSources& sources, std::vector<PortEntry>& ports) {
+    std::vector<FoundPort> found;
+    const Status sysfs = CollectSysfsPorts(sources, found);
+    // Ports found before a folder failed are still listed.
+    Append(std::move(found), ports);
+    if (!sysfs) {
+        return sysfs;
     }
-    if (error != 0) {
-        SetLastComPortError(error);
-        return 0;
-    }
-    return 1;
+    found.clear();
+    const Status announced = CollectVirtualPorts(sources.virtualPortFolder, found);
+    Append(std::move(found), ports);
+    return announced;
 }
 
 }  // namespace quillon

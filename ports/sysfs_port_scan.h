@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 #include "ports/com_ports.h"
 
@@ -18,8 +19,8 @@ struct SysfsPortSources {
 // /sys, /dev and DefaultVirtualPortFolder().
 SysfsPortSources DefaultSysfsPortSources();
 
-// Lists serial ports with the EnumerateComPorts contract; failure codes are errno values
-// (EINVAL without a callback, else the reason a folder could not be listed).
+// Appends the serial ports to `ports`, with the EnumerateComPorts contract; an error's text
+// carries the system's code of the reason a folder could not be listed ("error 20").
 //
 // First the terminals of sysfs that have a device behind them (entries of class/tty with a
 // `device` link), except the placeholders a UART driver registers without a UART: a port whose
@@ -36,7 +37,7 @@ SysfsPortSources DefaultSysfsPortSources();
 // names, numbers by value: ttyACM0, ttyS0, ttyS2, ttyS10, ttyUSB0. A missing class/tty or
 // virtual port folder simply contributes no ports; an entry that vanishes while it is read
 // is passed over.
-[[nodiscard]] int EnumerateSysfsComPorts(const SysfsPortSources& sources, ComPortCallback callback,
-                                         std::uintptr_t context);
+[[nodiscard]] Status EnumerateSysfsComPorts(const SysfsPortSources& sources,
+                                            std::vector<PortEntry>& ports);
 
 }  // namespace quillon

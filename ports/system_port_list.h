@@ -1,14 +1,14 @@
 #pragma once
 
-#include <cstdint>
+#include <vector>
 
 #include "ports/com_ports.h"
 
 namespace quillon {
 
-// The serial ports the system knows, without the user's network ports: the device registry's
-// on Windows (system_port_list_registry.cpp), the kernel's device tree elsewhere
+// Appends the serial ports the system knows, without the user's network ports: the device
+// registry's on Windows (system_port_list_registry.cpp), the kernel's device tree elsewhere
 // (system_port_list_sysfs.cpp); the build takes the one that runs there.
-[[nodiscard]] int EnumerateSystemComPorts(ComPortCallback callback, std::uintptr_t context);
+[[nodiscard]] Status EnumerateSystemComPorts(std::vector<PortEntry>& ports);
 
 }  // namespace quillon

@@ -3,8 +3,8 @@
 
 namespace quillon {
 
-int EnumerateSystemComPorts(ComPortCallback callback, std::uintptr_t context) {
-    return EnumerateSysfsComPorts(DefaultSysfsPortSources(), callback, context);
+Status EnumerateSystemComPorts(std::vector<PortEntry>& ports) {
+    return EnumerateSysfsComPorts(DefaultSysfsPortSources(), ports);
 }
 
 }  // namespace quillon

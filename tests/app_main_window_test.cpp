@@ -81,12 +81,11 @@ private:
 
 // Lists `ports` (read at each enumeration) and reports success.
 PortEnumerator ListPorts(std::shared_ptr<std::vector<std::string>> ports) {
-    return [ports](ComPortCallback callback, std::uintptr_t context) {
+    return [ports](std::vector<PortEntry>& listed) {
         for (const std::string& port : *ports) {
-            const ComPortInfo info{port.c_str(), port.c_str()};
-            callback(context, &info);
+            listed.push_back({port, port});
         }
-        return 1;
+        return Status();
     };
 }
 

@@ -29,12 +29,11 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 PortEnumerator ListPorts(const Lines* ports) {
-    return [ports](ComPortCallback callback, std::uintptr_t context) {
+    return [ports](std::vector<PortEntry>& listed) {
         for (const std::string& port : *ports) {
-            const ComPortInfo info{port.c_str(), port.c_str()};
-            callback(context, &info);
+            listed.push_back({port, port});
         }
-        return 1;
+        return Status();
     };
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +17,6 @@ namespace {
 const std::string kEnumRoot = "SYSTEM\\CURRENTCONTROLSET\\ENUM";
 const std::string kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 const std::string kPortsGuid = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
-constexpr ComPortError kUntouched = 0xDEADu;
 
 using Values = std::vector<std::pair<std::string, std::string>>;
 
@@ -29,10 +29,8 @@ void AddInstance(MemoryRegistry& registry, const std::string& path, const Values
     }
 }
 
-// Runs the enumeration with a sentinel last error, so that a failure must set it.
 int Enumerate(MemoryRegistry& registry, PortCollector& collector) {
-    SetLastComPortError(kUntouched);
-    return EnumerateRegistryComPorts(registry, &PortCollector::Callback, collector.context());
+    return collector.Take(EnumerateRegistryComPorts(registry, collector.ports));
 }
 
 void ExpectAllKeysClosed(const MemoryRegistry& registry) {
@@ -41,11 +39,12 @@ void ExpectAllKeysClosed(const MemoryRegistry& registry) {
     EXPECT_EQ(registry.invalidKeyUses(), 0u);
 }
 
-// Fails every call for which `match` holds with `code`.
+// Answers every call for which `match` holds with `answer`.
 template <typename Match>
-void FailWhere(MemoryRegistry& registry, ComPortError code, Match match) {
-    registry.SetFailureHook(
-        [=](const RegistryCall& call) { return match(call) ? code : kErrorSuccess; });
+void FailWhere(MemoryRegistry& registry, const Result<RegistryReply>& answer, Match match) {
+    registry.SetFailureHook([=](const RegistryCall& call) {
+        return match(call) ? std::optional<Result<RegistryReply>>(answer) : std::nullopt;
+    });
 }
 
 // A device tree with one instance for every way an instance can be looked at.
@@ -77,14 +76,6 @@ TEST(RegistryPortWalk, TheDeviceTreeThenTheSerialMapsOwnPorts) {
     ExpectAllKeysClosed(registry);
 }
 
-TEST(RegistryPortWalk, MissingCallbackFails) {
-    MemoryRegistry registry;
-    SetLastComPortError(kUntouched);
-    EXPECT_EQ(EnumerateRegistryComPorts(registry, nullptr, 0), 0);
-    EXPECT_EQ(GetLastComPortError(), kErrorInvalidParameter);
-    EXPECT_TRUE(registry.calls().empty());
-}
-
 TEST(RegistryPortWalk, SerialMapListsValuesInOrder) {
     MemoryRegistry registry;
     registry.AddKey(kEnumRoot);  // a device tree without ports
@@ -104,12 +95,6 @@ TEST(RegistryPortWalk, SerialMapListsValuesInOrder) {
         {"COM2", "COM2"}, {"COM1", "COM1"}, {longPort, longPort}};
     EXPECT_EQ(collector.ports, expected);
     ExpectAllKeysClosed(registry);
-
-    PortCollector first;
-    first.stopAfter = 1;
-    EXPECT_EQ(Enumerate(registry, first), 1);
-    EXPECT_EQ(first.ports.size(), 1u);
-    ExpectAllKeysClosed(registry);
 }
 
 TEST(RegistryPortWalk, SerialMapErrorsFailWithTheirCode) {
@@ -118,20 +103,22 @@ TEST(RegistryPortWalk, SerialMapErrorsFailWithTheirCode) {
     registry.SetString(kSerialComm, "\\Device\\Serial0", "COM1");
     registry.SetString(kSerialComm, "\\Device\\Serial1", "COM2");
 
-    FailWhere(registry, kErrorAccessDenied, [](const RegistryCall& call) {
+    FailWhere(registry, RegistryDenied(), [](const RegistryCall& call) {
         return call.operation == RegistryOperation::kOpenKey && call.path == kSerialComm;
     });
     PortCollector denied;
     EXPECT_EQ(Enumerate(registry, denied), 0);
-    EXPECT_EQ(GetLastComPortError(), kErrorAccessDenied);
+    EXPECT_EQ(denied.error, "error 5");
 
     int enumerations = 0;
     registry.SetFailureHook([&](const RegistryCall& call) {
-        return call.operation == RegistryOperation::kEnumValue && ++enumerations == 2 ? 1015u : 0u;
+        return call.operation == RegistryOperation::kEnumValue && ++enumerations == 2
+                   ? std::optional<Result<RegistryReply>>(Fail(ErrorKind::kFailed, "error 1015"))
+                   : std::nullopt;
     });
     PortCollector broken;
     EXPECT_EQ(Enumerate(registry, broken), 0);
-    EXPECT_EQ(GetLastComPortError(), 1015u);
+    EXPECT_EQ(broken.error, "error 1015");
     EXPECT_EQ(broken.ports, (std::vector<ListedPort>{{"COM1", "COM1"}}));
     ExpectAllKeysClosed(registry);
 }
@@ -192,16 +179,6 @@ TEST(RegistryPortWalk, KeepsRegistryOrderDuplicatesAndLongNames) {
     ExpectAllKeysClosed(registry);
 }
 
-TEST(RegistryPortWalk, CallbackStopIsSuccess) {
-    MemoryRegistry registry;
-    BuildMixedTree(registry);
-    PortCollector collector;
-    collector.stopAfter = 1;
-    EXPECT_EQ(Enumerate(registry, collector), 1);
-    EXPECT_EQ(collector.ports, (std::vector<ListedPort>{kMixedTreePorts[0]}));
-    ExpectAllKeysClosed(registry);
-}
-
 TEST(RegistryPortWalk, ErrorsEndTheWalkAndKeepEarlierPorts) {
     struct Case {
         const char* what;
@@ -227,12 +204,12 @@ TEST(RegistryPortWalk, ErrorsEndTheWalkAndKeepEarlierPorts) {
     for (const Case& c : cases) {
         MemoryRegistry registry;
         BuildMixedTree(registry);
-        FailWhere(registry, kErrorAccessDenied, [&](const RegistryCall& call) {
+        FailWhere(registry, RegistryDenied(), [&](const RegistryCall& call) {
             return call.operation == c.operation && call.path == c.path && call.name == c.name;
         });
         PortCollector collector;
         EXPECT_EQ(Enumerate(registry, collector), 0) << c.what;
-        EXPECT_EQ(GetLastComPortError(), kErrorAccessDenied) << c.what;
+        EXPECT_EQ(collector.error, "error 5") << c.what;
         EXPECT_EQ(collector.ports, std::vector<ListedPort>(
                                        kMixedTreePorts.begin(),
                                        kMixedTreePorts.begin() + static_cast<long>(c.portsBefore)))
@@ -245,11 +222,11 @@ TEST(RegistryPortWalk, MissingRootAndUnopenableParametersKey) {
     MemoryRegistry empty;
     PortCollector none;
     EXPECT_EQ(Enumerate(empty, none), 0);
-    EXPECT_EQ(GetLastComPortError(), kErrorFileNotFound);
+    EXPECT_EQ(none.error, "error 2");
 
     MemoryRegistry registry;
     BuildMixedTree(registry);
-    FailWhere(registry, kErrorAccessDenied, [](const RegistryCall& call) {
+    FailWhere(registry, RegistryDenied(), [](const RegistryCall& call) {
         return call.operation == RegistryOperation::kOpenKey &&
                call.path.ends_with("\\DEVICE PARAMETERS");
     });
@@ -264,23 +241,23 @@ TEST(RegistryPortWalk, EndlessMoreDataEndsWithNotEnoughMemory) {
          {RegistryOperation::kEnumKey, RegistryOperation::kQueryValue}) {
         MemoryRegistry registry;
         BuildMixedTree(registry);
-        FailWhere(registry, kErrorMoreData, [=](const RegistryCall& call) {
+        FailWhere(registry, RegistryReply::kMoreData, [=](const RegistryCall& call) {
             return call.operation == operation && call.name != "CLASS";
         });
         PortCollector collector;
         EXPECT_EQ(Enumerate(registry, collector), 0);
-        EXPECT_EQ(GetLastComPortError(), kErrorNotEnoughMemory);
+        EXPECT_EQ(collector.error, "error 8");
         ExpectAllKeysClosed(registry);
     }
     MemoryRegistry map;
     map.AddKey(kEnumRoot);
     map.SetString(kSerialComm, "\\Device\\Serial0", "COM1");
-    FailWhere(map, kErrorMoreData, [](const RegistryCall& call) {
+    FailWhere(map, RegistryReply::kMoreData, [](const RegistryCall& call) {
         return call.operation == RegistryOperation::kEnumValue;
     });
     PortCollector collector;
     EXPECT_EQ(Enumerate(map, collector), 0);
-    EXPECT_EQ(GetLastComPortError(), kErrorNotEnoughMemory);
+    EXPECT_EQ(collector.error, "error 8");
     ExpectAllKeysClosed(map);
 }
 
@@ -305,7 +282,9 @@ TEST(RegistryPortWalk, EveryKeyIsClosedWhicheverCallFails) {
         const std::size_t callCount = reference.calls().size();
         ASSERT_GT(callCount, serialMap ? 4u : 40u);
 
-        for (const ComPortError code : {kErrorAccessDenied, kErrorFileNotFound}) {
+        const std::vector<std::pair<Result<RegistryReply>, std::string>> injected = {
+            {RegistryDenied(), "error 5"}, {RegistryReply::kMissing, "error 2"}};
+        for (const auto& [code, text] : injected) {
             std::size_t failures = 0;
             for (std::size_t failing = 0; failing < callCount; ++failing) {
                 MemoryRegistry registry;
@@ -314,12 +293,12 @@ TEST(RegistryPortWalk, EveryKeyIsClosedWhicheverCallFails) {
                           [=](const RegistryCall& call) { return call.number == failing; });
                 PortCollector collector;
                 const int result = Enumerate(registry, collector);
-                SCOPED_TRACE("call " + std::to_string(failing) + ", code " + std::to_string(code));
+                SCOPED_TRACE("call " + std::to_string(failing) + ", " + text);
                 ExpectAllKeysClosed(registry);
                 EXPECT_LE(collector.ports.size(), complete.ports.size());
                 if (result == 0) {
                     ++failures;
-                    EXPECT_EQ(GetLastComPortError(), code);
+                    EXPECT_EQ(collector.error, text);
                 }
             }
             EXPECT_GT(failures, 0u);

@@ -249,14 +249,13 @@ TEST(WindowSettings, OnlyARegularSettingsFileWithinItsBoundIsUsed) {
     }
 }
 
-// An enumerator that reports `ports` in this order and then returns `result`.
+// An enumerator that reports `ports` in this order and then succeeds (`result` 1) or fails.
 PortEnumerator Ports(Lines ports, int result) {
-    return [=](ComPortCallback callback, std::uintptr_t context) {
+    return [=](std::vector<PortEntry>& listed) {
         for (const std::string& port : ports) {
-            const ComPortInfo info{port.c_str(), port.c_str()};
-            callback(context, &info);
+            listed.push_back({port, port});
         }
-        return result;
+        return result == 1 ? Status() : Status(Fail(ErrorKind::kAccessDenied, "error 5"));
     };
 }
 

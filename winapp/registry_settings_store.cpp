@@ -4,35 +4,40 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/system_registry.h"
 #include "platform/utf16_text.h"
 
 namespace quillon {
 
 namespace {
 
-// An open registry key, closed on the way out.
-class RegistryKey {
+// An open key of the system's registry, closed on the way out.
+class SettingsKey {
 public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (m_key != nullptr) {
-            ::RegCloseKey(m_key);
+    SettingsKey() = default;
+    ~SettingsKey() {
+        if (m_key) {
+            m_registry.CloseKey(*m_key);
         }
     }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
+    SettingsKey(const SettingsKey&) = delete;
+    SettingsKey& operator=(const SettingsKey&) = delete;
 
     bool Open(HKEY root, const std::wstring& path) {
-        return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &m_key) == ERROR_SUCCESS;
+        m_key = m_registry.OpenForQuery(reinterpret_cast<RegistryKey>(root), Utf8FromUtf16(path));
+        return m_key.has_value();
     }
     bool Create(HKEY root, const std::wstring& path) {
-        return ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_SET_VALUE, nullptr, &m_key, nullptr) == ERROR_SUCCESS;
+        m_key =
+            m_registry.CreateForWriting(reinterpret_cast<RegistryKey>(root), Utf8FromUtf16(path));
+        return m_key.has_value();
     }
-    HKEY Get() const { return m_key; }
+    SystemRegistry& registry() { return m_registry; }
+    RegistryKey Get() const { return *m_key; }
 
 private:
-    HKEY m_key = nullptr;
+    SystemRegistry m_registry;
+    Result<RegistryKey> m_key = Fail(ErrorKind::kNotFound, "not open");
 };
 
 bool StartsWith(const std::string& text, const char* prefix) {
@@ -81,60 +86,19 @@ std::string RegistrySettingsStore::UnescapeText(const std::string& stored) {
 }
 
 std::optional<std::string> RegistrySettingsStore::ReadText(const char* section, const char* value) {
-    RegistryKey key;
+    SettingsKey key;
     if (!key.Open(m_root, SectionKey(section))) {
         return std::nullopt;
     }
-    const std::wstring name = Utf16FromUtf8(value);
-    // The value may change between the two calls: the size is asked again until it fits.
-    std::vector<BYTE> data;
-    DWORD type = REG_NONE;
-    LSTATUS status = ERROR_MORE_DATA;
-    for (int attempt = 0; attempt < 4 && status == ERROR_MORE_DATA; ++attempt) {
-        DWORD size = 0;
-        if (::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS) {
-            return std::nullopt;
-        }
-        data.assign(size + sizeof(wchar_t), 0);  // room for a missing terminating NUL
-        size = static_cast<DWORD>(data.size());
-        status = ::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, data.data(), &size);
-        if (status == ERROR_SUCCESS) {
-            data.resize(size);
-        }
-    }
-    if (status != ERROR_SUCCESS) {
+    const Result<RegistryValue> read = key.registry().ReadValue(key.Get(), value);
+    if (!read) {
         return std::nullopt;
     }
-    switch (type) {
-        case REG_SZ:
-        case REG_EXPAND_SZ: {
-            // Up to the first NUL, or the whole data where it has none.
-            std::size_t chars = data.size() / sizeof(wchar_t);
-            std::wstring text(chars, L'\0');
-            std::memcpy(text.data(), data.data(), chars * sizeof(wchar_t));
-            const std::size_t nul = text.find(L'\0');
-            if (nul != std::wstring::npos) {
-                text.resize(nul);
-            }
-            return UnescapeText(Utf8FromUtf16(text));
-        }
-        case REG_DWORD: {
-            if (data.size() < sizeof(std::int32_t)) {
-                return std::nullopt;
-            }
-            std::int32_t number = 0;
-            std::memcpy(&number, data.data(), sizeof(number));
-            return std::to_string(number);
-        }
-        case REG_QWORD: {
-            if (data.size() < sizeof(std::int64_t)) {
-                return std::nullopt;
-            }
-            std::int64_t number = 0;
-            std::memcpy(&number, data.data(), sizeof(number));
-            return std::to_string(number);
-        }
+    switch (read->type) {
+        case RegistryValue::Type::kText:
+            return UnescapeText(read->text);
+        case RegistryValue::Type::kInteger:
+            return std::to_string(read->number);
         default:
             return std::nullopt;
     }
@@ -142,25 +106,23 @@ std::optional<std::string> RegistrySettingsStore::ReadText(const char* section, 
 
 void RegistrySettingsStore::WriteText(const char* section, const char* value,
                                       const std::string& text) {
-    RegistryKey key;
+    SettingsKey key;
     if (!key.Create(m_root, SectionKey(section))) {
         return;
     }
-    const std::wstring stored = Utf16FromUtf8(EscapeText(text));
-    // With the terminating NUL, as QSettings writes a REG_SZ.
-    const auto bytes = static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t));
-    ::RegSetValueExW(key.Get(), Utf16FromUtf8(value).c_str(), 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(stored.c_str()), bytes);
+    // With the terminating NUL, as QSettings writes a REG_SZ. Writes report nothing (the
+    // store's contract): a setting that cannot be written keeps its old value.
+    [[maybe_unused]] const Status written =
+        key.registry().WriteText(key.Get(), value, EscapeText(text));
 }
 
 void RegistrySettingsStore::WriteInteger(const char* section, const char* value, int number) {
-    RegistryKey key;
+    SettingsKey key;
     if (!key.Create(m_root, SectionKey(section))) {
         return;
     }
-    const auto dword = static_cast<DWORD>(static_cast<std::int32_t>(number));
-    ::RegSetValueExW(key.Get(), Utf16FromUtf8(value).c_str(), 0, REG_DWORD,
-                     reinterpret_cast<const BYTE*>(&dword), sizeof(dword));
+    [[maybe_unused]] const Status written =
+        key.registry().WriteInteger(key.Get(), value, static_cast<std::int32_t>(number));
 }
 
 }  // namespace quillon

@@ -14,15 +14,6 @@ bool IsValidIndex(int index, std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
 }
 
-// Collects the port names an enumeration reports.
-int CollectPort(std::uintptr_t context, const ComPortInfo* info) {
-    auto* ports = reinterpret_cast<std::vector<std::string>*>(context);
-    if (info != nullptr && info->portName != nullptr) {
-        ports->emplace_back(info->portName);
-    }
-    return 1;
-}
-
 }  // namespace
 
 int FirstEntryBeginningWith(const std::vector<std::string>& texts, const std::string& prefix) {
@@ -73,9 +64,12 @@ std::optional<MonitorFileEntry> SelectedTarget(const TargetListEntries& list) {
 PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::string& storedPort,
                                     MissingPortChoice missing, std::vector<std::string>* notes) {
     PortListEntries list;
-    const auto context = reinterpret_cast<std::uintptr_t>(&list.ports);
-    const int listed = enumerate ? enumerate(&CollectPort, context)
-                                 : EnumerateComPorts(&CollectPort, context, notes);
+    std::vector<PortEntry> found;
+    const bool listed =
+        (enumerate ? enumerate(found) : EnumerateComPorts(found, notes)).has_value();
+    for (PortEntry& entry : found) {
+        list.ports.push_back(std::move(entry.name));
+    }
     // Sorted with letter case ignored; equal names keep the order they were reported in. The
     // user's network ports follow the local ones, in the order of their list.
     std::stable_sort(list.ports.begin(), list.ports.end(),
@@ -87,8 +81,8 @@ PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::
                      });
     // After a failed enumeration nothing is selected. The stored name begins the selected
     // port's name; an empty one begins every name.
-    list.selected = listed == 1 ? FirstEntryBeginningWith(list.ports, storedPort) : kNoSelection;
-    if (listed == 1 && list.selected == kNoSelection && !list.ports.empty() &&
+    list.selected = listed ? FirstEntryBeginningWith(list.ports, storedPort) : kNoSelection;
+    if (listed && list.selected == kNoSelection && !list.ports.empty() &&
         missing == MissingPortChoice::kFirstPort) {
         list.selected = 0;
     }

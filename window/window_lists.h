@@ -9,6 +9,7 @@
 #include "image/monitor_file_catalog.h"
 #include "image/target_folders.h"
 #include "platform/baud_rate.h"
+#include "platform/device_node.h"
 #include "ports/com_ports.h"
 
 namespace quillon {
@@ -52,7 +53,7 @@ std::optional<MonitorFileEntry> SelectedTarget(const TargetListEntries& list);
 // name and selects the first port (as the Qt window always did).
 // An empty enumerator stands for EnumerateComPorts; its notes on the user's list of ports
 // (lines left out, a file not read) go to `notes` when given, for the log.
-using PortEnumerator = std::function<int(ComPortCallback callback, std::uintptr_t context)>;
+using PortEnumerator = std::function<Status(std::vector<PortEntry>& ports)>;
 
 struct PortListEntries {
     std::vector<std::string> ports;

@@ -38,16 +38,20 @@ bool CopyName(const std::string& source, char* name, std::uint32_t& chars) {
 }
 
 // Copies value data when `dataBytes` (the buffer's size) suffices; returns its size either way.
-ComPortError CopyData(const std::string& bytes, std::uint8_t* data, std::uint32_t& dataBytes) {
+RegistryReply CopyData(const std::string& bytes, std::uint8_t* data, std::uint32_t& dataBytes) {
     const bool fits = bytes.size() <= dataBytes;
     dataBytes = static_cast<std::uint32_t>(bytes.size());
     if (!fits) {
-        return kErrorMoreData;
+        return RegistryReply::kMoreData;
     }
     if (!bytes.empty()) {
         std::memcpy(data, bytes.data(), bytes.size());
     }
-    return kErrorSuccess;
+    return RegistryReply::kDone;
+}
+
+Unexpected<Error> InvalidHandle() {
+    return Fail(ErrorKind::kFailed, "error 6");
 }
 
 }  // namespace
@@ -119,112 +123,117 @@ const MemoryRegistry::Handle* MemoryRegistry::HandleOf(RegistryKey key) {
     return &it->second;
 }
 
-ComPortError MemoryRegistry::Record(RegistryOperation operation, std::string path,
-                                    std::string name) {
+std::optional<Result<RegistryReply>> MemoryRegistry::Record(RegistryOperation operation,
+                                                            std::string path, std::string name) {
     m_calls.push_back(RegistryCall{m_calls.size(), operation, std::move(path), std::move(name)});
-    return m_failureHook ? m_failureHook(m_calls.back()) : kErrorSuccess;
+    return m_failureHook ? m_failureHook(m_calls.back()) : std::nullopt;
 }
 
-ComPortError MemoryRegistry::OpenKey(RegistryKey parent, const char* subKey, RegistryAccess access,
-                                     RegistryKey& key) {
+Result<RegistryReply> MemoryRegistry::OpenKey(RegistryKey parent, const char* subKey,
+                                              RegistryAccess access, RegistryKey& key) {
     const Handle* handle = HandleOf(parent);
     const std::string requested = subKey != nullptr ? subKey : "";
     const std::string path = handle != nullptr ? JoinPath(handle->path, requested) : requested;
-    if (const ComPortError error = Record(RegistryOperation::kOpenKey, path)) {
-        return error;
+    if (std::optional<Result<RegistryReply>> failed = Record(RegistryOperation::kOpenKey, path)) {
+        return *failed;
     }
     if (handle == nullptr) {
-        return kErrorInvalidHandle;
+        return InvalidHandle();
     }
     Node* node = Find(handle->node != nullptr ? handle->node : m_root.get(), requested, false);
     if (node == nullptr) {
-        return kErrorFileNotFound;
+        return RegistryReply::kMissing;
     }
     key = m_nextKey++;
     m_handles.emplace(key, Handle{node, path, access});
     ++m_openedKeys;
-    return kErrorSuccess;
+    return RegistryReply::kDone;
 }
 
-ComPortError MemoryRegistry::Enter(RegistryOperation operation, RegistryKey key,
-                                   const std::string& name, Node*& node) {
+std::optional<Result<RegistryReply>> MemoryRegistry::Enter(RegistryOperation operation,
+                                                           RegistryKey key, const std::string& name,
+                                                           Node*& node) {
     const Handle* handle = HandleOf(key);
-    if (const ComPortError error =
+    if (std::optional<Result<RegistryReply>> failed =
             Record(operation, handle != nullptr ? handle->path : "?", name)) {
-        return error;
+        return failed;
     }
     if (handle == nullptr) {
-        return kErrorInvalidHandle;
+        return InvalidHandle();
     }
     if (operation != RegistryOperation::kEnumKey && handle->access != RegistryAccess::kRead) {
-        return kErrorAccessDenied;
+        return RegistryDenied();
     }
     node = handle->node != nullptr ? handle->node : m_root.get();
-    return kErrorSuccess;
+    return std::nullopt;
 }
 
-ComPortError MemoryRegistry::EnumKey(RegistryKey key, std::uint32_t index, char* name,
-                                     std::uint32_t& nameChars) {
+Result<RegistryReply> MemoryRegistry::EnumKey(RegistryKey key, std::uint32_t index, char* name,
+                                              std::uint32_t& nameChars) {
     Node* node = nullptr;
-    if (const ComPortError error = Enter(RegistryOperation::kEnumKey, key, {}, node)) {
-        return error;
+    if (std::optional<Result<RegistryReply>> failed =
+            Enter(RegistryOperation::kEnumKey, key, {}, node)) {
+        return *failed;
     }
     if (index >= node->children.size()) {
-        return kErrorNoMoreItems;
+        return RegistryReply::kNoMoreItems;
     }
-    return CopyName(node->children[index]->name, name, nameChars) ? kErrorSuccess : kErrorMoreData;
+    return CopyName(node->children[index]->name, name, nameChars) ? RegistryReply::kDone
+                                                                  : RegistryReply::kMoreData;
 }
 
-ComPortError MemoryRegistry::EnumValue(RegistryKey key, std::uint32_t index, char* name,
-                                       std::uint32_t& nameChars, std::uint8_t* data,
-                                       std::uint32_t& dataBytes) {
+Result<RegistryReply> MemoryRegistry::EnumValue(RegistryKey key, std::uint32_t index, char* name,
+                                                std::uint32_t& nameChars, std::uint8_t* data,
+                                                std::uint32_t& dataBytes) {
     Node* node = nullptr;
-    if (const ComPortError error = Enter(RegistryOperation::kEnumValue, key, {}, node)) {
-        return error;
+    if (std::optional<Result<RegistryReply>> failed =
+            Enter(RegistryOperation::kEnumValue, key, {}, node)) {
+        return *failed;
     }
     if (index >= node->values.size()) {
-        return kErrorNoMoreItems;
+        return RegistryReply::kNoMoreItems;
     }
     const auto& [valueName, bytes] = node->values[index];
     if (valueName.size() + 1 > nameChars) {
         dataBytes = static_cast<std::uint32_t>(bytes.size());
-        return kErrorMoreData;
+        return RegistryReply::kMoreData;
     }
-    const ComPortError error = CopyData(bytes, data, dataBytes);
-    if (error == kErrorSuccess) {
+    const RegistryReply reply = CopyData(bytes, data, dataBytes);
+    if (reply == RegistryReply::kDone) {
         CopyName(valueName, name, nameChars);
     }
-    return error;
+    return reply;
 }
 
-ComPortError MemoryRegistry::QueryValue(RegistryKey key, const char* name, std::uint8_t* data,
-                                        std::uint32_t& dataBytes) {
+Result<RegistryReply> MemoryRegistry::QueryValue(RegistryKey key, const char* name,
+                                                 std::uint8_t* data, std::uint32_t& dataBytes) {
     const std::string valueName = name != nullptr ? name : "";
     Node* node = nullptr;
-    if (const ComPortError error = Enter(RegistryOperation::kQueryValue, key, valueName, node)) {
-        return error;
+    if (std::optional<Result<RegistryReply>> failed =
+            Enter(RegistryOperation::kQueryValue, key, valueName, node)) {
+        return *failed;
     }
     const auto it = std::find_if(node->values.begin(), node->values.end(), [&](const auto& value) {
         return EqualIgnoringCase(value.first, valueName);
     });
     if (it == node->values.end()) {
-        return kErrorFileNotFound;
+        return RegistryReply::kMissing;
     }
     return CopyData(it->second, data, dataBytes);
 }
 
-ComPortError MemoryRegistry::CloseKey(RegistryKey key) {
+void MemoryRegistry::CloseKey(RegistryKey key) {
     const Handle* handle = HandleOf(key);
-    const ComPortError error =
+    // A failure the hook gives a close changes nothing: the key is closed all the same.
+    [[maybe_unused]] const std::optional<Result<RegistryReply>> ignored =
         Record(RegistryOperation::kCloseKey, handle != nullptr ? handle->path : "?");
     if (handle == nullptr) {
-        return kErrorInvalidHandle;
+        return;
     }
     if (key != kLocalMachine) {
         m_handles.erase(key);
         ++m_closedKeys;
     }
-    return error;
 }
 
 }  // namespace quillon

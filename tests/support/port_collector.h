@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -10,27 +8,22 @@
 
 namespace quillon {
 
-struct ListedPort {
-    std::string portName;
-    std::string friendlyName;
-    bool operator==(const ListedPort&) const = default;
-};
+using ListedPort = PortEntry;
 
-inline std::ostream& operator<<(std::ostream& out, const ListedPort& port) {
-    return out << "{" << port.portName << ", " << port.friendlyName << "}";
+inline std::ostream& operator<<(std::ostream& out, const PortEntry& port) {
+    return out << "{" << port.name << ", " << port.description << "}";
 }
 
-// Records every port an enumeration hands to its callback; the context is the collector.
+// What a listing gave: its ports, and its error's text ("error 5") when it failed.
 struct PortCollector {
-    std::vector<ListedPort> ports;
-    std::size_t stopAfter = 0;  // stop the enumeration after this many ports; 0: never
+    std::vector<PortEntry> ports;
+    std::string error;
 
-    static int Callback(std::uintptr_t context, const ComPortInfo* info) {
-        auto* self = reinterpret_cast<PortCollector*>(context);
-        self->ports.push_back({info->portName, info->friendlyName});
-        return self->stopAfter != 0 && self->ports.size() >= self->stopAfter ? 0 : 1;
+    // 1 for a listing that succeeded, 0 for one that failed (its error kept).
+    int Take(const Status& listed) {
+        error = listed ? "" : listed.error().text;
+        return listed ? 1 : 0;
     }
-    std::uintptr_t context() { return reinterpret_cast<std::uintptr_t>(this); }
 };
 
 }  // namespace quillon

@@ -221,14 +221,11 @@ HGLOBAL MakeDropHandle(const std::vector<std::wstring>& files, POINT point) {
 }
 
 PortEnumerator ListPorts(std::vector<std::string> ports) {
-    return [ports](ComPortCallback callback, std::uintptr_t context) {
+    return [ports](std::vector<PortEntry>& listed) {
         for (const std::string& port : ports) {
-            const ComPortInfo info{port.c_str(), port.c_str()};
-            if (callback(context, &info) == 0) {
-                break;
-            }
+            listed.push_back({port, port});
         }
-        return 1;
+        return Status();
     };
 }
 
