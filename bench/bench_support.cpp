@@ -12,6 +12,7 @@
 #include <optional>
 #include <regex>
 
+#include "helpers/text_format.h"
 #include "image/hex_reader.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
@@ -259,7 +260,7 @@ std::map<int, std::string> SectorDigests(const std::string& json) {
     static const std::regex entry("\\{\"sector\": (\\d+), \"sha256\": \"([0-9a-f]{64})\"\\}");
     const std::string rest = json.substr(at);
     for (std::sregex_iterator it(rest.begin(), rest.end(), entry), end; it != end; ++it) {
-        digests[std::stoi((*it)[1])] = (*it)[2];
+        digests[static_cast<int>(DecimalInRange((*it)[1], 0, 1000000).value_or(0))] = (*it)[2];
     }
     return digests;
 }

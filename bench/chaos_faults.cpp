@@ -9,6 +9,7 @@
 #include <random>
 #include <regex>
 
+#include "helpers/text_format.h"
 #include "image/sha256.h"
 #include "sim/flash_model.h"
 
@@ -17,6 +18,25 @@ namespace quillon {
 namespace bench {
 
 namespace {
+
+// A decimal number of up to 64 bits: its last digit apart, since the rest fits the signed
+// 64 bits that DecimalInRange reads.
+std::optional<std::uint64_t> Unsigned64(const std::string& text) {
+    if (text.size() < 2) {
+        return std::optional<std::uint64_t>(DecimalInRange(text, 0, 9));
+    }
+    const std::optional<std::int64_t> high = DecimalInRange(
+        text.substr(0, text.size() - 1), 0, static_cast<std::int64_t>(UINT64_MAX / 10));
+    const std::optional<std::int64_t> low = DecimalInRange(text.substr(text.size() - 1), 0, 9);
+    if (!high || !low) {
+        return std::nullopt;
+    }
+    const std::uint64_t tens = static_cast<std::uint64_t>(*high) * 10;
+    if (tens > UINT64_MAX - static_cast<std::uint64_t>(*low)) {
+        return std::nullopt;
+    }
+    return tens + static_cast<std::uint64_t>(*low);
+}
 
 constexpr std::uint8_t kIdentByte = 0x6B;  // bench::WriteMonitorFile's
 
@@ -226,7 +246,9 @@ Truth ReadTruth(const std::filesystem::path& report, const SoakImage& image) {
         at = next;
         std::smatch m;
         truth.monitorStarted = truth.monitorStarted || std::regex_search(one, started);
-        const int count = std::regex_search(one, m, finalized) ? std::stoi(m[1]) : 0;
+        const int count = std::regex_search(one, m, finalized)
+                              ? static_cast<int>(DecimalInRange(m[1], 0, 1000000000).value_or(0))
+                              : 0;
         truth.finalized += count;
         std::string text = std::regex_search(one, m, ended) ? m[1].str() : "?";
         text = "ended by " + text + ", finalized " + std::to_string(count);
@@ -272,12 +294,17 @@ bool ParseSoakOptions(const std::vector<std::string>& args, bool withCli, SoakOp
             options->cli = args[i + 1];
             continue;
         }
-        const char* value = args[i + 1].c_str();
-        char* end = nullptr;
-        const unsigned long long number = std::strtoull(value, &end, 0);
-        if (*value == '\0' || *end != '\0') {
+        // Decimal (a seed as printed: all of 64 bits), or hexadecimal after "0x".
+        const std::string& value = args[i + 1];
+        const bool hexadecimal = value.size() > 2 && value[0] == '0' && (value[1] | 0x20) == 'x';
+        const std::optional<std::uint64_t> parsed =
+            hexadecimal
+                ? std::optional<std::uint64_t>(HexadecimalInRange(value.substr(2), 0, INT64_MAX))
+                : Unsigned64(value);
+        if (!parsed) {
             return false;
         }
+        const auto number = static_cast<unsigned long long>(*parsed);
         if (name == "--cycles") {
             options->cycles = static_cast<unsigned>(number);
         } else if (name == "--first-cycle") {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "helpers/text_format.h"
 #include "image/hex_reader.h"
 
 using namespace quillon;
@@ -19,7 +20,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string path = argv[1];
-    const int repeat = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    // Fewer than 1 (or no number) takes 1.
+    const int repeat = argc > 2 ? static_cast<int>(std::max<std::int64_t>(
+                                      1, DecimalInRange(argv[2], 0, 1000000).value_or(0)))
+                                : 1;
     HexReadResult read;
     double best = 1e300;
     for (int i = 0; i < repeat; ++i) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bench/bench_support.h"
+#include "helpers/text_format.h"
 
 using namespace quillon;
 
@@ -37,9 +38,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: initialize_time PORT MONITOR_FILE BAUD ECHO_WINDOW\n");
         return 2;
     }
-    const int baud = std::atoi(argv[3]);
-    const long window = std::atol(argv[4]);
-    if (baud <= 0 || window < 1 || window > InitializeRequest::kMaxEchoWindow) {
+    const std::optional<std::int64_t> baud = DecimalInRange(argv[3], 1, 100000000);
+    const std::optional<std::int64_t> window =
+        DecimalInRange(argv[4], 1, InitializeRequest::kMaxEchoWindow);
+    if (!baud || !window) {
         std::fprintf(stderr, "initialize_time: baud rate or echo window out of range\n");
         return 2;
     }
@@ -48,16 +50,21 @@ int main(int argc, char** argv) {
     double cpuStart = 0;
     double cpuEnd = 0;
     long monitorBytes = 0;
-    bench::Host host(argv[1], baud);
+    bench::Host host(argv[1], static_cast<int>(*baud));
     const WallClock::time_point start = WallClock::now();
     const bench::JobRun run = bench::RunJob(
-        host, InitializeRequest{argv[2], static_cast<std::uint32_t>(window)},
+        host, InitializeRequest{argv[2], static_cast<std::uint32_t>(*window)},
         [&](const std::string& line) {
             if (line.rfind("Send Monitor", 0) == 0) {
                 uploadStart = WallClock::now();
                 cpuStart = ProcessCpuSeconds();
                 const std::size_t arrow = line.find("==> ");
-                monitorBytes = arrow == std::string::npos ? 0 : std::atol(line.c_str() + arrow + 4);
+                // "==> N ...": the count up to the first character that is no digit.
+                const std::string count = arrow == std::string::npos ? "" : line.substr(arrow + 4);
+                monitorBytes =
+                    DecimalInRange(count.substr(0, count.find_first_not_of("0123456789")), 0,
+                                   100000000)
+                        .value_or(0);
             } else if (line == "Monitor started!") {
                 uploadEnd = WallClock::now();
                 cpuEnd = ProcessCpuSeconds();

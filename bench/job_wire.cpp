@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "helpers/text_format.h"
 #include "tests/support/hex_text.h"
 
 using namespace quillon;
@@ -85,11 +86,18 @@ int main(int argc, char** argv) {
     std::vector<unsigned> bauds;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--monitor-bytes" || arg == "--image-bytes") && i + 1 < argc) {
-            const auto value = static_cast<std::size_t>(std::atol(argv[++i]));
-            (arg == "--monitor-bytes" ? monitorBytes : imageBytes) = value;
+        const bool size = (arg == "--monitor-bytes" || arg == "--image-bytes") && i + 1 < argc;
+        const std::optional<std::int64_t> number =
+            DecimalInRange(size ? argv[++i] : argv[i], 0, 1000000000);
+        if (!number) {
+            std::fprintf(stderr, "job_wire: %s is not a number\n", argv[i]);
+            return 2;
+        }
+        if (size) {
+            (arg == "--monitor-bytes" ? monitorBytes : imageBytes) =
+                static_cast<std::size_t>(*number);
         } else {
-            bauds.push_back(static_cast<unsigned>(std::atoi(argv[i])));
+            bauds.push_back(static_cast<unsigned>(*number));
         }
     }
     // The monitor fills at most its segment; the image is whole blocks from sector 4 on.

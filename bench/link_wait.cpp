@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/text_format.h"
 #include "link/clock.h"
 #include "link/job_events.h"
 #include "link/serial_channel.h"
@@ -148,7 +149,10 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int echoes = argc > 1 ? std::max(11, std::atoi(argv[1])) : 2000;
+    // Fewer than 11 (or no number) takes 11.
+    const int echoes = argc > 1 ? static_cast<int>(std::max<std::int64_t>(
+                                      11, DecimalInRange(argv[1], 0, 1000000000).value_or(0)))
+                                : 2000;
     SteadyClock clock;
     SilentEvents events;
 

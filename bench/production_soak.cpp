@@ -46,6 +46,7 @@
 #include "bench/bench_support.h"
 #include "bench/chaos_faults.h"
 #include "bench/strict_json.h"
+#include "helpers/text_format.h"
 #include "image/hex_image.h"
 #include "image/sha256.h"
 #include "link/download_job.h"
@@ -89,7 +90,8 @@ std::vector<pid_t> StationPrograms(pid_t parent, const std::string& port) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
+        const std::optional<std::int64_t> pid = DecimalInRange(name, 1, INT32_MAX);
+        if (!pid) {
             continue;
         }
         // "pid (command) state ppid ...": the command may hold spaces and parentheses.
@@ -114,7 +116,7 @@ std::vector<pid_t> StationPrograms(pid_t parent, const std::string& port) {
         if (fs::read_symlink(entry.path() / "exe", notOurs) == g_cliProgram &&
             std::find(argv.begin(), argv.end(), "--station-board") != argv.end() &&
             std::search(argv.begin(), argv.end(), portArgs.begin(), portArgs.end()) != argv.end()) {
-            found.push_back(std::stoi(name));
+            found.push_back(static_cast<pid_t>(*pid));
         }
     }
     return found;

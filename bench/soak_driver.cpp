@@ -32,6 +32,7 @@
 #include "bench/bench_support.h"
 #include "bench/chaos_soak.h"
 #include "bench/production_soak.h"
+#include "helpers/text_format.h"
 #include "image/sha256.h"
 #include "tests/support/hex_text.h"
 
@@ -52,7 +53,11 @@ long ResidentKb() {
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
+            // "VmRSS:    1234 kB"
+            const std::string value = TrimmedWhiteSpace(line.substr(6));
+            return static_cast<long>(
+                DecimalInRange(value.substr(0, value.find_first_not_of("0123456789")), 0, INT32_MAX)
+                    .value_or(-1));
         }
     }
     return -1;
@@ -139,14 +144,20 @@ int main(int argc, char** argv) {
     unsigned progress = 0;  // a line every this many cycles; 0: none
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
+        const std::optional<std::int64_t> number = DecimalInRange(argv[i + 1], 0, 1000000000);
+        if (!number) {
+            std::fprintf(stderr, "soak_driver: %s takes a number, not %s\n", arg.c_str(),
+                         argv[i + 1]);
+            return 2;
+        }
         if (arg == "--cycles") {
-            cycles = static_cast<unsigned>(std::atoi(argv[i + 1]));
+            cycles = static_cast<unsigned>(*number);
         } else if (arg == "--progress") {
-            progress = static_cast<unsigned>(std::atoi(argv[i + 1]));
+            progress = static_cast<unsigned>(*number);
         } else if (arg == "--heap-tolerance-kb") {
-            heapToleranceKb = std::atol(argv[i + 1]);
+            heapToleranceKb = static_cast<long>(*number);
         } else if (arg == "--rss-tolerance-kb") {
-            rssToleranceKb = std::atol(argv[i + 1]);
+            rssToleranceKb = static_cast<long>(*number);
         } else {
             std::fprintf(stderr, "soak_driver: unknown option %s\n", arg.c_str());
             return 2;

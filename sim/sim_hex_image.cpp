@@ -40,6 +40,24 @@ bool DecodeRecord(const std::string& line, std::vector<std::uint8_t>* bytes) {
     return true;
 }
 
+// Decodes the record `line` into `record`: what is wrong with it, or nothing.
+const char* RecordFault(const std::string& line, std::vector<std::uint8_t>& record) {
+    if (line[0] != ':') {
+        return "a record must start with ':'";
+    }
+    if (!DecodeRecord(line, &record) || record.size() < 5) {
+        return "not a record of hexadecimal digit pairs";
+    }
+    if (record.size() != static_cast<std::size_t>(record[0]) + 5) {
+        return "the length byte does not match the record";
+    }
+    std::uint8_t sum = 0;
+    for (const std::uint8_t b : record) {
+        sum = static_cast<std::uint8_t>(sum + b);
+    }
+    return sum != 0 ? "wrong checksum" : nullptr;
+}
+
 }  // namespace
 
 Status SimHexImage::Load(const std::string& path) {
@@ -74,23 +92,10 @@ Status SimHexImage::Parse(const std::string& text, const std::string& origin) {
         if (line.empty()) {
             continue;
         }
-        if (line[0] != ':') {
-            return fail("a record must start with ':'");
-        }
-        if (!DecodeRecord(line, &record) || record.size() < 5) {
-            return fail("not a record of hexadecimal digit pairs");
+        if (const char* fault = RecordFault(line, record)) {
+            return fail(fault);
         }
         const std::size_t length = record[0];
-        if (record.size() != length + 5) {
-            return fail("the length byte does not match the record");
-        }
-        std::uint8_t sum = 0;
-        for (const std::uint8_t b : record) {
-            sum = static_cast<std::uint8_t>(sum + b);
-        }
-        if (sum != 0) {
-            return fail("wrong checksum");
-        }
         const std::uint32_t offset = static_cast<std::uint32_t>(record[1] << 8 | record[2]);
         const std::uint8_t* data = record.data() + 4;
         switch (record[3]) {

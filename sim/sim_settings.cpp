@@ -1,4 +1,5 @@
 #include "sim/sim_settings.h"
+#include "helpers/text_format.h"
 
 #include <array>
 #include <cstdlib>
@@ -43,13 +44,12 @@ std::optional<StageSelector> ParseStageSelector(const std::string& text) {
     }
     StageSelector selector{*stage, -1};
     if (at != std::string::npos) {
-        const std::string number = text.substr(at + 1);
-        char* end = nullptr;
-        const long index = std::strtol(number.c_str(), &end, 10);
-        if (number.empty() || *end != '\0' || index < 0 || index > 0x7FFFFFFF) {
+        const std::optional<std::int64_t> index =
+            DecimalInRange(text.substr(at + 1), 0, 0x7FFFFFFF);
+        if (!index) {
             return std::nullopt;
         }
-        selector.index = static_cast<int>(index);
+        selector.index = static_cast<int>(*index);
     }
     return selector;
 }
