@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "helpers/text_format.h"
+#include "platform/virtual_ports.h"
 #include "sim/sim_monitor_file.h"
 #include "sim/sim_server.h"
 #include "sim/target_model.h"
@@ -881,6 +882,26 @@ TEST(SimServerTest, HangUpClosesTheLineAndOpensANewOne) {
     EXPECT_EQ(std::filesystem::read_symlink(options.linkPath).string(), changed[0]);
     PtyHost next(options.linkPath);
     EXPECT_TRUE(next.Initialize(TestMonitor())) << "faults were for session 1 only";
+}
+
+// A link the target cannot point at its new line (something else took its place) no longer
+// announces the line as served: port lists must not offer the old line's device, which
+// another program may have by now.
+TEST(SimServerTest, ALinkThatCannotFollowAHangUpIsNoLongerAnnounced) {
+    TempDir dir;
+    TargetSettings settings = QuickSettings();
+    settings.faults.hangupAt = StageSelector{SimStage::kLoaderAck, -1};
+    SimServerOptions options;
+    options.linkPath = (dir.path() / "port").string();
+    RunningServer running(settings, options);
+    ASSERT_TRUE(IsVirtualPortServed(options.linkPath));
+    PtyHost host(options.linkPath);
+    std::filesystem::remove(options.linkPath);
+    std::ofstream(options.linkPath) << "not a link";
+    EXPECT_EQ(host.Exchange("U", 1), "\xC3");
+    host.Send(Text(TestMonitor().loader));
+    ASSERT_TRUE(Eventually([&] { return !running.changedLines().empty(); }));
+    EXPECT_FALSE(IsVirtualPortServed(options.linkPath));
 }
 
 TEST(SimServerTest, AHangUpWaitsUntilTheHostHasReadTheAnswersBeforeIt) {
