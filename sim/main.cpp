@@ -1,15 +1,11 @@
 // quillon-sim: the virtual target on a pseudo-terminal.
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <limits>
 
 #include "helpers/text_format.h"
+#include "platform/executable_path.h"
+#include "platform/process_signals.h"
 #include "platform/standard_streams.h"
 #include "platform/virtual_ports.h"
 #include "sim/sim_command_line.h"
@@ -22,24 +18,25 @@ namespace {
 
 SimServer* g_server = nullptr;
 
-void OnSignal(int signal) {
-    if (g_server == nullptr) {
-        return;
-    }
-    if (signal == SIGUSR1) {
-        g_server->RequestReport();
-    } else {
+void OnStopSignal() {
+    if (g_server != nullptr) {
         g_server->Stop();
     }
 }
 
-std::filesystem::path ProgramFolder(const char* argv0) {
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        self = std::filesystem::absolute(argv0, error);
+void OnReportSignal() {
+    if (g_server != nullptr) {
+        g_server->RequestReport();
     }
-    return self.parent_path();
+}
+
+std::filesystem::path ProgramFolder(const char* argv0) {
+    const std::string folder = ExecutableDirectory();
+    if (!folder.empty()) {
+        return folder;
+    }
+    std::error_code error;
+    return std::filesystem::absolute(argv0, error).parent_path();
 }
 
 // Links of earlier runs that ended without removing theirs (killed, crashed) would offer a
@@ -56,11 +53,11 @@ void RemoveStaleLinks(const std::filesystem::path& folder) {
         const std::string tail = name.substr(kPrefix.size());
         const std::size_t digits = std::min(tail.find_first_not_of("0123456789"), tail.size());
         const std::optional<std::int64_t> pid =
-            DecimalInRange(tail.substr(0, digits), 1, std::numeric_limits<pid_t>::max());
+            DecimalInRange(tail.substr(0, digits), 1, 0x7FFFFFFF);
         // After the number: nothing for the link, the lock file's ending for its lock.
         const std::string rest = tail.substr(digits);
         const bool ours = rest.empty() ? entry.is_symlink(error) : rest == VirtualPortLockPath("");
-        if (ours && pid && kill(static_cast<pid_t>(*pid), 0) != 0 && errno == ESRCH) {
+        if (ours && pid && ProcessIsGone(static_cast<long>(*pid))) {
             std::filesystem::remove(entry.path(), error);
         }
     }
@@ -115,21 +112,31 @@ Result<SimMonitorFile> LoadMonitor(SimCommandLine& line, const char* argv0) {
     return file;
 }
 
+// Makes `folder` for this user alone where it is missing (its parent must be there); one that
+// is there is left as it is, for the checks that follow.
+void MakePrivateFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    if (std::filesystem::create_directory(folder, error)) {
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    }
+}
+
 // The link in the per-user virtual port folder, where the command line names none. The
 // folder holds links that port lists offer as serial ports: it must be the user's own, and
 // nobody else's to write. Made private where missing (its parent, the runtime or temporary
 // folder, must be there); one that is not is left as it is, and the port is not announced.
 void ChooseDefaultLink(SimCommandLine& line) {
     const std::filesystem::path folder = DefaultVirtualPortFolder();
-    mkdir(folder.parent_path().c_str(), 0700);
+    MakePrivateFolder(folder.parent_path());
     std::string fault = PrivateFolderFault(folder.parent_path().string());
     if (fault.empty()) {
-        mkdir(folder.c_str(), 0700);
+        MakePrivateFolder(folder);
         fault = VirtualPortFolderFault(folder.string());
     }
     if (fault.empty()) {
         RemoveStaleLinks(folder);
-        line.server.linkPath = (folder / ("quillon-sim-" + std::to_string(getpid()))).string();
+        line.server.linkPath =
+            (folder / ("quillon-sim-" + std::to_string(CurrentProcessId()))).string();
     } else {
         std::cerr << "quillon-sim: " << fault
                   << "; the port is not announced (name a link with --link)\n";
@@ -139,12 +146,7 @@ void ChooseDefaultLink(SimCommandLine& line) {
 // Stop requests (SIGINT, SIGTERM, SIGHUP) and report requests (SIGUSR1) go to `server`.
 void RouteSignalsTo(SimServer* server) {
     g_server = server;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
-        sigaction(signal, &action, nullptr);
-    }
+    RouteStopAndReportSignals(&OnStopSignal, &OnReportSignal);
 }
 
 // Serves until the end, writing the report on request and at the end and the dump at the
@@ -194,11 +196,10 @@ int main(int argc, char** argv) {
     // master (whatever goes to that stream would reach the host) or a report.
     const bool stdoutClosed = (EnsureStandardStreams() & kStdoutWasClosed) != 0;
     // A FIFO's reader or the reader of our standard output that goes away must not end the
-    // target: the failed write says so instead.
-    signal(SIGPIPE, SIG_IGN);
-    // Likewise a file-size limit: a report or dump past it fails with its reason, and the
-    // target still removes its temporary file, its link and its lock on the way out.
-    signal(SIGXFSZ, SIG_IGN);
+    // target: the failed write says so instead. Likewise a file-size limit: a report or dump
+    // past it fails with its reason, and the target still removes its temporary file, its link
+    // and its lock on the way out.
+    FailWritesInsteadOfSignals();
     Result<SimCommandLine> line =
         ParseSimCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!line) {
