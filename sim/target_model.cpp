@@ -317,6 +317,27 @@ void TargetModel::Receive(std::uint8_t byte, SimClock::time_point now) {
     Dispatch(byte, take);
 }
 
+void TargetModel::AnswerSync(SimClock::time_point now) {
+    const FaultPlan& faults = m_settings.faults;
+    std::vector<std::uint8_t> answer;
+    if (FaultsActive() && faults.noiseBytes > 0 &&
+        faults.noiseWhen == FaultPlan::NoiseWhen::kBeforeIdent) {
+        for (int i = 0; i < faults.noiseBytes; ++i) {
+            const auto b = static_cast<std::uint8_t>(0x3F + 37 * i);
+            answer.push_back(b == m_file.identByte ? static_cast<std::uint8_t>(~b) : b);
+        }
+        Injected({SimStage::kIdent, 0}, "noise",
+                 std::to_string(faults.noiseBytes) + " noise bytes before the ident byte");
+    }
+    std::uint8_t ident = m_file.identByte;
+    if (FaultsActive() && faults.wrongIdent) {
+        ident = *faults.wrongIdent;
+        Injected({SimStage::kIdent, 0}, "wrong-ident", "answered " + ByteText(ident));
+    }
+    answer.push_back(ident);
+    Deliver(SimStage::kIdent, 0, now, answer);
+}
+
 void TargetModel::Dispatch(std::uint8_t byte, SimClock::time_point now) {
     const bool inHandshake = m_state == State::kLoader || m_state == State::kMonitorLoad ||
                              m_state == State::kMonitorData || m_state == State::kFailed;
@@ -343,27 +364,7 @@ void TargetModel::Dispatch(std::uint8_t byte, SimClock::time_point now) {
             StartSession(now);
             MarkStage(SimStage::kIdent);
             m_state = State::kLoader;
-            {
-                const FaultPlan& faults = m_settings.faults;
-                std::vector<std::uint8_t> answer;
-                if (FaultsActive() && faults.noiseBytes > 0 &&
-                    faults.noiseWhen == FaultPlan::NoiseWhen::kBeforeIdent) {
-                    for (int i = 0; i < faults.noiseBytes; ++i) {
-                        const auto b = static_cast<std::uint8_t>(0x3F + 37 * i);
-                        answer.push_back(b == m_file.identByte ? static_cast<std::uint8_t>(~b) : b);
-                    }
-                    Injected(
-                        {SimStage::kIdent, 0}, "noise",
-                        std::to_string(faults.noiseBytes) + " noise bytes before the ident byte");
-                }
-                std::uint8_t ident = m_file.identByte;
-                if (FaultsActive() && faults.wrongIdent) {
-                    ident = *faults.wrongIdent;
-                    Injected({SimStage::kIdent, 0}, "wrong-ident", "answered " + ByteText(ident));
-                }
-                answer.push_back(ident);
-                Deliver(SimStage::kIdent, 0, now, answer);
-            }
+            AnswerSync(now);
             return;
         case State::kLoader:
             ReceiveLoader(byte, now);

@@ -148,6 +148,8 @@ private:
     // loader's receive buffer while the loader takes the monitor, when the loader takes it
     // (or never, when it arrived into a full buffer).
     void Dispatch(std::uint8_t byte, SimClock::time_point now);
+    // The answer to the sync byte: the ident byte, and the faults that strike there.
+    void AnswerSync(SimClock::time_point now);
     void ReceiveLoader(std::uint8_t byte, SimClock::time_point now);
     void ReceiveMonitorLoad(std::uint8_t byte, SimClock::time_point now);
     void ReceiveMonitorData(std::uint8_t byte, SimClock::time_point now);
