@@ -96,6 +96,25 @@ int StopSim(SimProcess& sim) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void JobWatch::OnJobEvent(const JobEvent& event) {
+    switch (event.kind) {
+        case JobEvent::Kind::kLine:
+            OnLine(event.text);
+            break;
+        case JobEvent::Kind::kAppend:
+            OnAppend(event.text);
+            break;
+        case JobEvent::Kind::kReaderMessage:
+            OnLine("reader: " + event.file + ": " + event.text);
+            break;
+        case JobEvent::Kind::kDone:
+            OnDone(event.result);
+            break;
+        default:
+            break;
+    }
+}
+
 void JobWatch::OnLine(const std::string& text) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -111,10 +130,6 @@ void JobWatch::OnAppend(const std::string& text) {
     if (!m_log.empty()) {
         m_log.back() += text;
     }
-}
-
-void JobWatch::OnReaderMessage(const std::string& file, const std::string& text) {
-    OnLine("reader: " + file + ": " + text);
 }
 
 void JobWatch::OnDone(const JobResult& result) {

@@ -48,17 +48,12 @@ int StopSim(SimProcess& sim);
 // What one job reported, collected from its thread: the log (appended text joined to its
 // line) and its done events. Shared between the job and its waiter, so that a job that never
 // ends keeps its events alive.
-class JobWatch : public JobEvents {
+class JobWatch : public JobEventSink {
 public:
     explicit JobWatch(std::function<void(const std::string& line)> onLine = {})
         : m_onLine(std::move(onLine)) {}
 
-    void OnLine(const std::string& text) override;
-    void OnAppend(const std::string& text) override;
-    void OnProgress(ProgressPhase, std::uint32_t, std::uint32_t) override {}
-    void OnReaderMessage(const std::string& file, const std::string& text) override;
-    void OnDebug(const std::string&) override {}
-    void OnDone(const JobResult& result) override;
+    void OnJobEvent(const JobEvent& event) override;
 
     // Waits until the first done event or `until`; true when it came.
     bool WaitDone(std::chrono::steady_clock::time_point until);
@@ -68,6 +63,10 @@ public:
     std::vector<std::string> Log();
 
 private:
+    void OnLine(const std::string& text);
+    void OnAppend(const std::string& text);
+    void OnDone(const JobResult& result);
+
     std::function<void(const std::string& line)> m_onLine;
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -99,8 +99,9 @@ int RunChaosSoak(const std::string& simProgram, const std::vector<std::string>& 
         // The image is read once before the download, as the command line reads it.
         const std::shared_ptr<const HexImage> hexImage = bench::ReadImage(imageFile);
         auto host = std::make_unique<bench::Host>(sim.port, 115200);
-        const bench::JobRun init = bench::RunJob(
-            *host, InitializeRequest{monitorFile, mix.echoWindow}, {}, kInitDeadline, kStopGrace);
+        const bench::JobRun init =
+            bench::RunJob(*host, InitializeRequest{monitorFile, EchoWindow{mix.echoWindow}}, {},
+                          kInitDeadline, kStopGrace);
         const bool initClaim = init.succeeded();
         bench::JobRun download;
         const bool downloadRan = initClaim && !init.overran;

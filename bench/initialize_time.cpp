@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     }
     const std::optional<std::int64_t> baud = DecimalInRange(argv[3], 1, 100000000);
     const std::optional<std::int64_t> window =
-        DecimalInRange(argv[4], 1, InitializeRequest::kMaxEchoWindow);
+        DecimalInRange(argv[4], EchoWindow::kLockStep, EchoWindow::kLargest);
     if (!baud || !window) {
         std::fprintf(stderr, "initialize_time: baud rate or echo window out of range\n");
         return 2;
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     bench::Host host(argv[1], static_cast<int>(*baud));
     const WallClock::time_point start = WallClock::now();
     const bench::JobRun run = bench::RunJob(
-        host, InitializeRequest{argv[2], static_cast<std::uint32_t>(*window)},
+        host, InitializeRequest{argv[2], EchoWindow{static_cast<std::uint32_t>(*window)}},
         [&](const std::string& line) {
             if (line.rfind("Send Monitor", 0) == 0) {
                 uploadStart = WallClock::now();

@@ -121,14 +121,9 @@ private:
 };
 
 // A job's events that go nowhere: the waits only report the bytes of a partial answer.
-class SilentEvents : public JobEvents {
+class SilentEvents : public JobEventSink {
 public:
-    void OnLine(const std::string&) override {}
-    void OnAppend(const std::string&) override {}
-    void OnProgress(ProgressPhase, std::uint32_t, std::uint32_t) override {}
-    void OnReaderMessage(const std::string&, const std::string&) override {}
-    void OnDebug(const std::string&) override {}
-    void OnDone(const JobResult&) override {}
+    void OnJobEvent(const JobEvent&) override {}
 };
 
 // The pseudo-terminal's slave as a job opens it, 115200 baud; exits when it cannot.

@@ -379,7 +379,7 @@ struct Findings {
 };
 
 // What the run was asked for, that each record line must repeat.
-struct Expected {
+struct Expectation {
     bool eraseAll = false;
     std::string image;
     std::string imageSha256;
@@ -424,7 +424,7 @@ std::string ShapeProblem(const bench::JsonObject& line) {
 
 // What is untrue in the record line of `target` (empty when nothing).
 std::vector<std::string> LineUntruths(const bench::JsonObject& line, const Target& target,
-                                      const Expected& expected, const Run& run) {
+                                      const Expectation& expected, const Run& run) {
     std::vector<std::string> untrue;
     const auto text = [&](const char* name) { return line.at(name).text; };
     const auto isNull = [&](const char* name) {
@@ -484,7 +484,7 @@ std::vector<std::string> LineUntruths(const bench::JsonObject& line, const Targe
 }
 
 // The whole judgement of one cycle.
-Findings Judge(const std::vector<Target>& targets, const Expected& expected, const Run& run,
+Findings Judge(const std::vector<Target>& targets, const Expectation& expected, const Run& run,
                const std::string& record) {
     Findings f;
     const auto say = [&](unsigned& counter, const std::string& verdict) {
@@ -863,7 +863,7 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
         const auto cycleStart = WallClock::now();
         bench::Rng rng(bench::CycleSeed(options.seed, c));
         const bench::SoakImage image = bench::CycleImage(c);
-        Expected expected;
+        Expectation expected;
         expected.image = (dir / "image.hex").string();
         expected.monitorFile = monitorFile;
         bench::WriteImageFile(expected.image, image.parts);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/exit_status.h"
+#include "cli/production/station_event.h"
 #include "helpers/text_format.h"
 #include "platform/console.h"
 
@@ -53,37 +54,46 @@ void CliConsole::SetStationEvents(bool on) {
     m_stationEvents = on;
 }
 
-void CliConsole::WriteEventLocked(const StationEvent& event) {
-    // The text goes unescaped: the production run escapes what it shows.
-    std::fputs(EncodeStationEvent(event).c_str(), m_out);
-    FlushLocked(m_out);
-}
-
-void CliConsole::Result(int status, const std::string& failure) {
+void CliConsole::OnJobEvent(const JobEvent& event) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stationEvents) {
-        StationEvent event{StationEventKind::kResult, failure};
-        event.status = status;
-        WriteEventLocked(event);
-    }
-}
-
-void CliConsole::Event(const StationEvent& event) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stationEvents) {
-        WriteEventLocked(event);
-    }
-}
-
-void CliConsole::LogLine(const std::string& raw) {
-    if (m_stationEvents) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        WriteEventLocked({StationEventKind::kLine, raw});
+        // The text goes unescaped: the production run escapes what it shows.
+        std::fputs(EncodeJobEvent(event).c_str(), m_out);
+        FlushLocked(m_out);
         return;
     }
+    switch (event.kind) {
+        case JobEvent::Kind::kLine:
+            LogLineLocked(event.text);
+            break;
+        case JobEvent::Kind::kAppend:
+            LogAppendLocked(event.text);
+            break;
+        case JobEvent::Kind::kProgress:
+            ProgressLocked(event.phase, event.done, event.total);
+            break;
+        case JobEvent::Kind::kReaderMessage:
+            // The reader's messages quote bytes of the file.
+            ErrorLineLocked("quillon-cli: " + EscapeForTerminal(event.file, false) + ": " +
+                            EscapeForTerminal(event.text, true));
+            break;
+        case JobEvent::Kind::kMessage:
+        case JobEvent::Kind::kDebug:
+            ErrorLineLocked(EscapeForTerminal(event.text, true));
+            break;
+        case JobEvent::Kind::kDone:
+        case JobEvent::Kind::kFlashedDigest:
+        case JobEvent::Kind::kDownloadStart:
+        case JobEvent::Kind::kUnwrittenRecord:
+        case JobEvent::Kind::kAlive:
+        case JobEvent::Kind::kBoardEnd:
+            break;
+    }
+}
+
+void CliConsole::LogLineLocked(const std::string& raw) {
     // Log lines may quote the target or a file; nothing of that may steer the terminal.
     const std::string text = EscapeForTerminal(raw, true);
-    std::lock_guard<std::mutex> lock(m_mutex);
     EraseBarLocked();
     if (m_lineOpen) {
         std::fputc('\n', m_out);
@@ -103,14 +113,8 @@ void CliConsole::Output(const std::string& text) {
     FlushLocked(m_out);
 }
 
-void CliConsole::LogAppend(const std::string& raw) {
-    if (m_stationEvents) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        WriteEventLocked({StationEventKind::kAppend, raw});
-        return;
-    }
+void CliConsole::LogAppendLocked(const std::string& raw) {
     const std::string text = EscapeForTerminal(raw, true);
-    std::lock_guard<std::mutex> lock(m_mutex);
     EraseBarLocked();
     std::fputs(text.c_str(), m_out);
     m_lineOpen = true;
@@ -118,35 +122,6 @@ void CliConsole::LogAppend(const std::string& raw) {
     m_lineColumns += Utf8Columns(text);
     FlushLocked(m_out);
     DrawBarLocked();
-}
-
-void CliConsole::Message(const std::string& raw) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stationEvents) {
-        WriteEventLocked({StationEventKind::kMessage, raw});
-        return;
-    }
-    ErrorLineLocked(EscapeForTerminal(raw, true));
-}
-
-void CliConsole::ReaderMessage(const std::string& file, const std::string& raw) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stationEvents) {
-        WriteEventLocked({StationEventKind::kMessage, file + ": " + raw});
-        return;
-    }
-    // The reader's messages quote bytes of the file.
-    ErrorLineLocked("quillon-cli: " + EscapeForTerminal(file, false) + ": " +
-                    EscapeForTerminal(raw, true));
-}
-
-void CliConsole::Debug(const std::string& raw) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stationEvents) {
-        WriteEventLocked({StationEventKind::kDebug, raw});
-        return;
-    }
-    ErrorLineLocked(EscapeForTerminal(raw, true));
 }
 
 void CliConsole::ErrorLineLocked(const std::string& text) {
@@ -167,8 +142,7 @@ void CliConsole::ErrorLineLocked(const std::string& text) {
     DrawBarLocked();
 }
 
-void CliConsole::Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+void CliConsole::ProgressLocked(ProgressPhase phase, std::uint32_t done, std::uint32_t total) {
     if (!m_phaseKnown || phase != m_phase || done < m_done) {
         m_phaseKnown = true;
         m_phase = phase;
@@ -177,14 +151,6 @@ void CliConsole::Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t
     }
     m_done = done;
     m_total = total;
-    if (m_stationEvents) {
-        StationEvent event{StationEventKind::kProgress, {}};
-        event.phase = phase;
-        event.done = done;
-        event.total = total;
-        WriteEventLocked(event);
-        return;
-    }
     if (!m_progressBar) {
         return;
     }

@@ -6,16 +6,16 @@
 #include <mutex>
 #include <string>
 
-#include "cli/production/station_event.h"
 #include "link/job_events.h"
 
 namespace quillon {
 
-// What quillon-cli shows: the log on stdout, line by line as the window's log shows it (the
-// "*" marks appended to their line as they come), the file reader's messages, other messages
-// and debug text on stderr, each as a line of its own, and, when stderr is a terminal, a
-// progress bar on stderr.
-class CliConsole {
+// What quillon-cli shows of the events of its jobs and of its own: the log on stdout, line by
+// line as the window's log shows it (the "*" marks appended to their line as they come), the
+// file reader's messages, other messages and debug text on stderr, each as a line of its own,
+// and, when stderr is a terminal, a progress bar on stderr. In a station's program it passes
+// every event on to the production run instead.
+class CliConsole : public JobEventSink {
 public:
     // `progressBar`: draw the bar (stderr is a terminal). `sharedTerminal`: stdout is that same
     // terminal, so the bar is drawn behind the open log line and erased before it grows.
@@ -24,27 +24,26 @@ public:
     CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal,
                bool sharedOutput);
 
-    void LogLine(const std::string& text);
+    // Shows `event`, from any thread: a log line or appended text on stdout; a message of the
+    // program itself (it names the program where it should), a message of the file reader
+    // ("quillon-cli: FILE: text") or debug text on stderr, a line of its own; the progress in
+    // the bar. A job's done event and what a program tells a production run show nothing.
+    // In a station's program every event goes to stdout, one line each (station_event.h).
+    void OnJobEvent(const JobEvent& event) override;
+    // OnJobEvent of a message of the program itself.
+    void Message(const std::string& text) { OnJobEvent(JobEvent::Message(text)); }
+    // OnJobEvent of a message of the file reader about `file`.
+    void ReaderMessage(const std::string& file, const std::string& text) {
+        OnJobEvent(JobEvent::ReaderMessage(file, text));
+    }
     // Plain output on stdout (listings), written as it is.
     void Output(const std::string& text);
-    void LogAppend(const std::string& text);
-    // A message of the program itself (it names the program where it should), from any thread.
-    void Message(const std::string& text);
-    // A message of the file reader about `file`, from any thread: "quillon-cli: FILE: text".
-    void ReaderMessage(const std::string& file, const std::string& text);
-    // Debug text (the bytes of a partial answer, say), from any thread: a line of its own.
-    void Debug(const std::string& text);
-    void Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total);
     // Ends the log's last line and removes the bar.
     void Finish();
 
-    // In a station's program: everything above goes to stdout as station events (see
-    // station_event.h) for the production run that started it, and no bar is drawn.
+    // In a station's program: every event goes to stdout for the production run that started
+    // it, and no bar is drawn.
     void SetStationEvents(bool on);
-    // The board's result, the last event of a station's program.
-    void Result(int status, const std::string& failure);
-    // Any other event for the production run; nothing outside a station's program.
-    void Event(const StationEvent& event);
 
     // A stream that was closed when the program started (and now writes into the null
     // device): whatever is written to it counts as lost.
@@ -67,7 +66,9 @@ private:
     void FlushLocked(std::FILE* stream, bool wrote = true);
     void EraseBarLocked();
     void DrawBarLocked();
-    void WriteEventLocked(const StationEvent& event);
+    void LogLineLocked(const std::string& text);
+    void LogAppendLocked(const std::string& text);
+    void ProgressLocked(ProgressPhase phase, std::uint32_t done, std::uint32_t total);
     // `text` as a line of its own on stderr.
     void ErrorLineLocked(const std::string& text);
     std::string BarText(int width) const;

@@ -18,22 +18,17 @@ namespace {
 constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
 
 // The events of one job, shown on the console as they come; the done event wakes the waiter.
-class ConsoleEvents : public JobEvents {
+class ConsoleEvents : public JobEventSink {
 public:
     explicit ConsoleEvents(CliConsole& console) : m_console(console) {}
 
-    void OnLine(const std::string& text) override { m_console.LogLine(text); }
-    void OnAppend(const std::string& text) override { m_console.LogAppend(text); }
-    void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) override {
-        m_console.Progress(phase, done, total);
-    }
-    void OnReaderMessage(const std::string& file, const std::string& text) override {
-        m_console.ReaderMessage(file, text);
-    }
-    void OnDebug(const std::string& text) override { m_console.Debug(text); }
-    void OnDone(const JobResult& result) override {
+    void OnJobEvent(const JobEvent& event) override {
+        if (event.kind != JobEvent::Kind::kDone) {
+            m_console.OnJobEvent(event);
+            return;
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_result = result;
+        m_result = event.result;
         m_done.notify_all();
     }
 
@@ -68,7 +63,7 @@ public:
         const std::uint64_t now = m_clock.NowMs();
         if (now - m_reportedMs.load() >= kAliveIntervalMs) {
             m_reportedMs = now;
-            m_console.Event({StationEventKind::kAlive, {}});
+            m_console.OnJobEvent(JobEvent::Alive());
         }
         return now;
     }
@@ -96,7 +91,7 @@ JobRun RunJob(JobRunner& runner, JobRequest request, CliConsole& console,
     runner.Wait();
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (run.result.aborted()) {
-        console.LogLine(kAbortedLine);
+        console.OnJobEvent(JobEvent::Line(kAbortedLine));
     }
     if (!run.result.detail.empty()) {
         console.Message("quillon-cli: " + run.result.detail);
@@ -111,41 +106,46 @@ JobRun RunJob(JobRunner& runner, JobRequest request, CliConsole& console,
 
 }  // namespace
 
+int ExitStatusOf(const JobResult& result) {
+    return result.succeeded() ? kExitSuccess : result.aborted() ? kExitAborted : kExitJobFailed;
+}
+
+JobResult BoardResult(int status, std::string failure) {
+    if (status == kExitSuccess) {
+        return {JobOutcome::kSucceeded, FailureReason::kNone, std::move(failure)};
+    }
+    if (status == kExitAborted) {
+        return {JobOutcome::kAborted, FailureReason::kAborted, std::move(failure)};
+    }
+    return {JobOutcome::kFailed, FailureReason::kNone, std::move(failure)};
+}
+
 int RunJobs(const CliOptions& options, const std::string& monitorFile,
             std::shared_ptr<const HexImage> image, CliConsole& console,
-            const AbortRequested& abortRequested, BoardOutcome& outcome,
-            const std::function<void()>& onDownloadStart) {
+            const AbortRequested& abortRequested, BoardOutcome& outcome) {
     outcome = BoardOutcome{};
     ReportingClock clock(console);
     JobRunner runner(clock);
     JobRequest request;
     request.line = {options.port, options.baud};
-    request.job = InitializeRequest{monitorFile, options.echoWindow};
+    request.job = InitializeRequest{monitorFile, EchoWindow{options.echoWindow}};
 
-    int status = kExitSuccess;
     // A stop asked for before the job starts ends it at its first poll point.
     const JobRun init = RunJob(runner, request, console, abortRequested);
     outcome.initSeconds = init.seconds;
     outcome.failure = init.result.text;
-    if (init.result.aborted()) {
-        status = kExitAborted;
-    } else if (!init.result.succeeded()) {
-        status = kExitJobFailed;
-    } else if (!options.initOnly) {
+    int status = ExitStatusOf(init.result);
+    if (status == kExitSuccess && !options.initOnly) {
         if (abortRequested()) {
             // Asked to stop between the jobs: the download never starts.
-            console.LogLine(kAbortedLine);
+            console.OnJobEvent(JobEvent::Line(kAbortedLine));
             outcome.failure = kAbortedLine;
             status = kExitAborted;
         } else {
-            if (onDownloadStart) {
-                onDownloadStart();
-            }
+            console.OnJobEvent(JobEvent::DownloadStart());
             request.job = DownloadRequest{std::move(image), options.image, options.eraseAll};
             const JobRun download = RunJob(runner, request, console, abortRequested);
-            status = download.result.aborted()     ? kExitAborted
-                     : download.result.succeeded() ? kExitSuccess
-                                                   : kExitJobFailed;
+            status = ExitStatusOf(download.result);
             outcome.downloadSeconds = download.seconds;
             outcome.failure = download.result.text;
         }

@@ -21,17 +21,22 @@ struct BoardOutcome {
     double downloadSeconds = 0;  // 0 when Start Download did not run
 };
 
+// The exit status for a job's or a board's result: 0 succeeded, 1 failed, 130 aborted.
+[[nodiscard]] int ExitStatusOf(const JobResult& result);
+// A board's result for its exit status and its failure (empty when it is ok).
+[[nodiscard]] JobResult BoardResult(int status, std::string failure);
+
 // The stop request of quillon-cli (SIGINT, SIGTERM, SIGHUP; the run that started a station's
 // program closing its input): true once asked.
 using AbortRequested = std::function<bool()>;
 
 // Runs Initialize with `monitorFile` and, unless options.initOnly, Start Download of `image`,
-// as the window runs them. Returns the exit status; `outcome` gets the failure and the jobs'
-// durations. `onDownloadStart` is called when Start Download begins. `abortRequested` is asked
-// while the jobs run (every few milliseconds) and before Start Download.
+// as the window runs them, their events on `console` (with a download-start event when Start
+// Download begins). Returns the exit status; `outcome` gets the failure and the jobs'
+// durations. `abortRequested` is asked while the jobs run (every few milliseconds) and before
+// Start Download.
 [[nodiscard]] int RunJobs(const CliOptions& options, const std::string& monitorFile,
                           std::shared_ptr<const HexImage> image, CliConsole& console,
-                          const AbortRequested& abortRequested, BoardOutcome& outcome,
-                          const std::function<void()>& onDownloadStart = {});
+                          const AbortRequested& abortRequested, BoardOutcome& outcome);
 
 }  // namespace quillon

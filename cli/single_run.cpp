@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "cli/production/board_record.h"
-#include "cli/production/station_event.h"
 #include "helpers/text_format.h"
 #include "link/download_job.h"
 #include "platform/host_name.h"
@@ -56,7 +55,7 @@ bool WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& con
                                 EscapeForTerminal(options.record, false) + " (" + error + ")";
     console.Message("quillon-cli: " + failure);
     // A station's run writes the line itself, so that the board still has its line.
-    console.Event({StationEventKind::kUnwrittenRecord, text.substr(0, text.size() - 1)});
+    console.OnJobEvent(JobEvent::UnwrittenRecord(text.substr(0, text.size() - 1)));
     if (outcome.failure.empty()) {
         outcome.failure = failure;
     }
@@ -75,7 +74,7 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
     const CliOptions::Serial& serial = options.serial;
     if (serial.patch && !serial.stationNumber && status == kExitSuccess && abortRequested()) {
         // Asked to stop before the board began: no number is spent on it.
-        console.LogLine(kAbortedLine);
+        console.OnJobEvent(JobEvent::Line(kAbortedLine));
         status = kExitAborted;
         outcome.failure = kAbortedLine;
     } else if (serial.patch && (setup.image || serial.stationNumber)) {
@@ -101,7 +100,8 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
             const SerialPatch::Patched patched = serial.patch->Apply(*setup.image, number);
             if (patched.ok()) {
                 board.image = patched.image;
-                console.LogLine("Serial number " + patched.text + " at " + *board.serialAt);
+                console.OnJobEvent(
+                    JobEvent::Line("Serial number " + patched.text + " at " + *board.serialAt));
             } else {
                 status = kExitJobFailed;
                 outcome.failure = patched.error;
@@ -111,13 +111,10 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
     }
     if (setup.image && status == kExitSuccess) {
         board.flashedSha256 = DownloadJob::ProgrammedSha256(*board.image);
-        console.Event({StationEventKind::kFlashedDigest, *board.flashedSha256});
+        console.OnJobEvent(JobEvent::FlashedDigest(*board.flashedSha256));
     }
     if (status == kExitSuccess) {
-        status = RunJobs(options, setup.monitorFile, board.image, console, abortRequested, outcome,
-                         [&console] {
-                             console.Event({StationEventKind::kDownloadStart, {}});
-                         });
+        status = RunJobs(options, setup.monitorFile, board.image, console, abortRequested, outcome);
     }
     const int boardStatus = status;
     if (!options.record.empty() &&
@@ -125,7 +122,7 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
         status == kExitSuccess) {
         status = kExitJobFailed;
     }
-    console.Result(boardStatus, outcome.failure);
+    console.OnJobEvent(JobEvent::BoardEnd(BoardResult(boardStatus, outcome.failure)));
     return status;
 }
 

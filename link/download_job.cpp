@@ -21,7 +21,7 @@ constexpr std::uint8_t kErrorCrc = 'C';
 
 // Appends the CRC of the first `length` bytes of `frame` as four hex digits.
 void AppendCrc(std::uint8_t* frame, std::size_t length) {
-    const std::uint16_t crc = CalcCrc(frame, static_cast<std::uint8_t>(length));
+    const std::uint16_t crc = CalcCrc(frame, length);
     char digits[5];
     std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(crc));
     std::memcpy(frame + length, digits, 4);
@@ -231,6 +231,21 @@ DownloadJob::Reply DownloadJob::AwaitReply(std::uint32_t timeoutMs, bool crcHasI
     }
 }
 
+DownloadJob::Outcome DownloadJob::OutcomeOf(Reply reply) {
+    switch (reply) {
+        case Reply::kAccepted:
+            return Outcome::kDone;
+        case Reply::kSilent:
+            Failure(FailureReason::kNoAnswer, LogNoResponse());
+            return Outcome::kFailed;
+        case Reply::kRefused:
+            return Outcome::kFailed;  // the error answer is logged and kept already
+        case Reply::kAborted:
+            break;
+    }
+    return Outcome::kAborted;
+}
+
 DownloadJob::Outcome DownloadJob::Erase() {
     for (int s = 0; s < HexImage::kSegmentCount; ++s) {
         if (StopRequested()) {
@@ -270,18 +285,7 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
         Log(m_failureLine);
         return Outcome::kFailed;
     }
-    switch (AwaitReply(m_timeouts.eraseDoneMs, false)) {
-        case Reply::kAccepted:
-            return Outcome::kDone;
-        case Reply::kSilent:
-            Failure(FailureReason::kNoAnswer, LogNoResponse());
-            return Outcome::kFailed;
-        case Reply::kRefused:
-            return Outcome::kFailed;
-        case Reply::kAborted:
-            break;
-    }
-    return Outcome::kAborted;
+    return OutcomeOf(AwaitReply(m_timeouts.eraseDoneMs, false));
 }
 
 DownloadJob::Outcome DownloadJob::Program() {
@@ -334,19 +338,13 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
             return ended(sent);
         }
         ++sends;
-        switch (AwaitReply(m_timeouts.blockMs, true)) {
-            case Reply::kAccepted:
-                return ended(Outcome::kDone);
-            case Reply::kRefused:
-                return ended(Outcome::kFailed);
-            case Reply::kAborted:
-                return ended(Outcome::kAborted);
-            case Reply::kSilent:
-                // An answer that began just before the time-out ran out had its first bytes
-                // consumed; the rest may still come and must not start the next answer read.
-                m_answersOwed = m_answersOwed || line().lastReadCount() > 0;
-                break;
+        // A silent target gets the block again (up to the repeat limit).
+        if (const Reply reply = AwaitReply(m_timeouts.blockMs, true); reply != Reply::kSilent) {
+            return ended(OutcomeOf(reply));
         }
+        // An answer that began just before the time-out ran out had its first bytes consumed;
+        // the rest may still come and must not start the next answer read.
+        m_answersOwed = m_answersOwed || line().lastReadCount() > 0;
         if (sends > kMaxBlockRepeats) {
             Failure(FailureReason::kNoAnswer, LogNoResponse());
             return ended(Outcome::kFailed);
@@ -367,19 +365,11 @@ DownloadJob::Outcome DownloadJob::Finalize() {
     if (const Outcome sent = SendFrame(Frame::kFinalize); sent != Outcome::kDone) {
         return sent;
     }
-    switch (AwaitReply(m_timeouts.blockMs, true)) {
-        case Reply::kAccepted:
-            Log("Download finished successfully!");
-            return Outcome::kDone;
-        case Reply::kSilent:
-            Failure(FailureReason::kNoAnswer, LogNoResponse());
-            return Outcome::kFailed;
-        case Reply::kRefused:
-            return Outcome::kFailed;
-        case Reply::kAborted:
-            break;
+    const Outcome outcome = OutcomeOf(AwaitReply(m_timeouts.blockMs, true));
+    if (outcome == Outcome::kDone) {
+        Log("Download finished successfully!");
     }
-    return Outcome::kAborted;
+    return outcome;
 }
 
 }  // namespace quillon

@@ -11,12 +11,12 @@ namespace quillon {
 // The Start Download job: takes the image (reading the image file when its owner has not),
 // erases the sectors it uses (and with erase-all sectors 0 .. eraseAllSectorCount - 1),
 // programs every used sector in CRC-protected 128-byte blocks and finalizes. Talks to the
-// monitor that the last Initialize started, over the port it opened. Ends with exactly one
-// OnDone.
+// monitor that the last Initialize started, over the port it opened. Ends with exactly one done
+// event.
 class DownloadJob : public Job {
 public:
     DownloadJob(const DownloadRequest& request, JobSession& session, Clock& clock,
-                std::stop_token stop, JobEvents& events, const Timeouts& timeouts)
+                std::stop_token stop, JobEventSink& events, const Timeouts& timeouts)
         : Job(clock, std::move(stop), events, timeouts), m_request(request), m_session(session) {}
 
     void Run();
@@ -70,6 +70,9 @@ private:
     // error answer is logged: "Wrong CRC!" for code "C" when `crcHasItsOwnText`, else
     // "Error %c!".
     [[nodiscard]] Reply AwaitReply(std::uint32_t timeoutMs, bool crcHasItsOwnText);
+    // What the answer's wait means for the frame: accepted, failed (a silent target logged as
+    // "No response from target ..."), or aborted.
+    [[nodiscard]] Outcome OutcomeOf(Reply reply);
     // "Wrong CRC!" when the error code is "C" and `crcHasItsOwnText`, else "Error %c!".
     void LogErrorAnswer(bool crcHasItsOwnText);
     // Remembers why the job failed, for its done event.

@@ -253,8 +253,9 @@ bool InitializeJob::SendMonitor() {
 }
 
 bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t length) {
-    const std::uint32_t window =
-        std::clamp<std::uint32_t>(m_request.echoWindow, 1, InitializeRequest::kMaxEchoWindow);
+    // A window built by hand rather than parsed still stays within what the line's buffer holds.
+    const std::uint32_t window = std::clamp<std::uint32_t>(
+        m_request.echoWindow.bytes, EchoWindow::kLockStep, EchoWindow::kLargest);
     // A byte's time on the wire at the job's baud rate: a start bit, 8 data bits, a stop bit.
     const double byteUs = 1.0e7 / std::max<std::uint32_t>(m_lineSettings.baud.bitsPerSecond, 1);
     // A pass reads the echoes that have arrived, checks each against its byte in order, and

@@ -8,12 +8,12 @@ namespace quillon {
 
 // The Initialize job: opens the port, reads the monitor file, runs the bootstrap handshake,
 // sends loader Level 0 and Level 1, reads the RAM test report and uploads the monitor with a
-// byte echo until the monitor reports that it runs. Ends with exactly one OnDone.
+// byte echo until the monitor reports that it runs. Ends with exactly one done event.
 class InitializeJob : public Job {
 public:
     InitializeJob(const InitializeRequest& request, const LineSettings& lineSettings,
                   JobSession& session, const ChannelOpener& opener, Clock& clock,
-                  std::stop_token stop, JobEvents& events, const Timeouts& timeouts)
+                  std::stop_token stop, JobEventSink& events, const Timeouts& timeouts)
         : Job(clock, std::move(stop), events, timeouts),
           m_request(request),
           m_lineSettings(lineSettings),

@@ -10,7 +10,7 @@ constexpr std::uint64_t kProgressIntervalMs = 100;
 
 void Job::ShowReaderMessages(const std::string& file, const HexReadResult& read) const {
     for (const std::string& text : read.Messages()) {
-        m_events.OnReaderMessage(file, text);
+        m_events.OnJobEvent(JobEvent::ReaderMessage(file, text));
     }
 }
 
@@ -43,7 +43,7 @@ void Job::ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t 
     }
     m_progressReported = true;
     m_lastProgressMs = now;
-    m_events.OnProgress(phase, done, total);
+    m_events.OnJobEvent(JobEvent::Progress(phase, done, total));
 }
 
 }  // namespace quillon

@@ -21,7 +21,7 @@ inline constexpr const char* kLineLostLine =
 // they report.
 class Job {
 public:
-    Job(Clock& clock, std::stop_token stop, JobEvents& events, const Timeouts& timeouts)
+    Job(Clock& clock, std::stop_token stop, JobEventSink& events, const Timeouts& timeouts)
         : m_clock(clock), m_stop(std::move(stop)), m_events(events), m_timeouts(timeouts) {}
 
 protected:
@@ -32,8 +32,8 @@ protected:
     }
     TargetLine& line() { return *m_line; }
 
-    void Log(const std::string& text) const { m_events.OnLine(text); }
-    void Append(const std::string& text) const { m_events.OnAppend(text); }
+    void Log(const std::string& text) const { m_events.OnJobEvent(JobEvent::Line(text)); }
+    void Append(const std::string& text) const { m_events.OnJobEvent(JobEvent::Append(text)); }
     // The owner's stop request, looked at only at the poll points.
     bool StopRequested() const { return m_stop.stop_requested(); }
     StopCheck StopCheckForReads() const {
@@ -55,20 +55,20 @@ protected:
     void ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final);
 
     // The one done event.
-    void Succeed() const { m_events.OnDone({JobOutcome::kSucceeded, FailureReason::kNone}); }
+    void Succeed() const { End({JobOutcome::kSucceeded, FailureReason::kNone}); }
     void Fail(FailureReason reason, std::string text, std::string detail = {}) const {
-        m_events.OnDone({JobOutcome::kFailed, reason, std::move(text), std::move(detail)});
+        End({JobOutcome::kFailed, reason, std::move(text), std::move(detail)});
     }
-    void EndAborted() const {
-        m_events.OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
-    }
+    void EndAborted() const { End({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}); }
 
     Clock& m_clock;
     std::stop_token m_stop;
-    JobEvents& m_events;
+    JobEventSink& m_events;
     const Timeouts& m_timeouts;
 
 private:
+    void End(JobResult result) const { m_events.OnJobEvent(JobEvent::Done(std::move(result))); }
+
     std::optional<TargetLine> m_line;
     std::string m_port;
     std::uint64_t m_lastProgressMs = 0;

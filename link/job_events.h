@@ -6,8 +6,7 @@
 
 namespace quillon {
 
-// What a job reports while it runs, and how it ended. The events come from the job's own
-// thread; a window marshals them onto its GUI thread itself.
+// What a job reports while it runs, and how it ended.
 
 enum class ProgressPhase : unsigned {
     kMonitorUpload = 1,  // the monitor's bytes, each echoed by the target
@@ -62,21 +61,83 @@ struct JobResult {
 // The line a front end logs for an aborted job.
 inline constexpr const char* kAbortedLine = "Aborted by user!";
 
-class JobEvents {
+// One thing a job, or the program that runs it, reports while it runs: the one shape of event
+// for every place it goes (a window, the terminal, a production run's station, the record).
+// A job's events come from the job's own thread; a window carries them to its GUI thread as
+// they are. The kinds after kDone are what a program adds around its jobs for the production
+// run that started it.
+struct JobEvent {
+    enum class Kind {
+        kLine,           // text: a new log line
+        kAppend,         // text: appended to the last log line (the "*" of programming)
+        kProgress,       // phase, done of total: at most every 100 ms, and at the phase's end
+        kReaderMessage,  // text: the file reader's message about `file` (German, as it stands)
+        kMessage,        // text: a message of the program itself, for the operator
+        kDebug,  // text: for a developer (the bytes of a partial answer), never the operator
+        kDone,   // result: exactly once, a job's last event
+        kFlashedDigest,    // text: the SHA-256 of the image as it is to be programmed
+        kDownloadStart,    // Start Download begins (Initialize ended well)
+        kUnwrittenRecord,  // text: a record line (without line end) for the run to write
+        kAlive,            // the job still goes on (at most once a second while it runs)
+        kBoardEnd,         // result: how the board went (outcome and failing text), the last
+    };
+
+    static JobEvent Line(std::string text) { return Of(Kind::kLine, std::move(text)); }
+    static JobEvent Append(std::string text) { return Of(Kind::kAppend, std::move(text)); }
+    static JobEvent Progress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) {
+        JobEvent event = Of(Kind::kProgress);
+        event.phase = phase;
+        event.done = done;
+        event.total = total;
+        return event;
+    }
+    static JobEvent ReaderMessage(std::string file, std::string text) {
+        JobEvent event = Of(Kind::kReaderMessage, std::move(text));
+        event.file = std::move(file);
+        return event;
+    }
+    static JobEvent Message(std::string text) { return Of(Kind::kMessage, std::move(text)); }
+    static JobEvent Debug(std::string text) { return Of(Kind::kDebug, std::move(text)); }
+    static JobEvent Done(JobResult result) {
+        JobEvent event = Of(Kind::kDone);
+        event.result = std::move(result);
+        return event;
+    }
+    static JobEvent FlashedDigest(std::string sha256) {
+        return Of(Kind::kFlashedDigest, std::move(sha256));
+    }
+    static JobEvent DownloadStart() { return Of(Kind::kDownloadStart); }
+    static JobEvent UnwrittenRecord(std::string line) {
+        return Of(Kind::kUnwrittenRecord, std::move(line));
+    }
+    static JobEvent Alive() { return Of(Kind::kAlive); }
+    static JobEvent BoardEnd(JobResult result) {
+        JobEvent event = Of(Kind::kBoardEnd);
+        event.result = std::move(result);
+        return event;
+    }
+    // An event of `kind` with `text`, its other fields empty.
+    static JobEvent Of(Kind kind, std::string text = {}) {
+        JobEvent event;
+        event.kind = kind;
+        event.text = std::move(text);
+        return event;
+    }
+
+    Kind kind = Kind::kLine;
+    std::string text;  // see the kinds
+    std::string file;  // kReaderMessage: the file the reader's text is about
+    ProgressPhase phase = ProgressPhase::kMonitorUpload;  // kProgress
+    std::uint32_t done = 0;                               // kProgress
+    std::uint32_t total = 0;                              // kProgress
+    JobResult result;                                     // kDone, kBoardEnd
+};
+
+// Where a job's events go: called from the job's thread, in order.
+class JobEventSink {
 public:
-    virtual ~JobEvents() = default;
-    // A new log line.
-    virtual void OnLine(const std::string& text) = 0;
-    // Text appended to the last log line (the "*" of programming).
-    virtual void OnAppend(const std::string& text) = 0;
-    // Bytes done of the phase's total; at most every 100 ms, and once at the phase's end.
-    virtual void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) = 0;
-    // A text of the file reader about `file`, for the operator (German, shown as it stands).
-    virtual void OnReaderMessage(const std::string& file, const std::string& text) = 0;
-    // Text for a developer (the bytes of a partial answer), never for the operator.
-    virtual void OnDebug(const std::string& text) = 0;
-    // Exactly once, the job's last event.
-    virtual void OnDone(const JobResult& result) = 0;
+    virtual ~JobEventSink() = default;
+    virtual void OnJobEvent(const JobEvent& event) = 0;
 };
 
 }  // namespace quillon

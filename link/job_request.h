@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "image/hex_image.h"
+#include "link/echo_window.h"
 #include "link/line_settings.h"
 
 namespace quillon {
@@ -13,18 +14,16 @@ namespace quillon {
 // Initialize: open the line, read the monitor file, bring the target from its bootstrap
 // loader to the running monitor. The file is read once the line is open, as part of the job.
 struct InitializeRequest {
-    // The largest echo window: the line's buffer holds at most this many answers.
-    static constexpr std::uint32_t kMaxEchoWindow = 1024;
+    // Deprecated: EchoWindow::kLargest. Kept only while option and settings parsers still
+    // name it.
+    static constexpr std::uint32_t kMaxEchoWindow = EchoWindow::kLargest;
 
     InitializeRequest() = default;
-    explicit InitializeRequest(std::string file, std::uint32_t window = 1)
+    explicit InitializeRequest(std::string file, EchoWindow window = {})
         : monitorFile(std::move(file)), echoWindow(window) {}
 
     std::string monitorFile;
-    // How many monitor bytes may be on their way before the oldest one's echo is awaited:
-    // 1 is lock step, each byte waiting for its echo. Larger windows need a target whose
-    // loader takes bytes as fast as the wire brings them.
-    std::uint32_t echoWindow = 1;
+    EchoWindow echoWindow;
 };
 
 // Start Download: erase, program and finalize over the line Initialize opened, with the

@@ -27,7 +27,7 @@ JobRunner::~JobRunner() {
     m_session.channel.reset();
 }
 
-void JobRunner::Start(JobRequest request, JobEvents& events) {
+void JobRunner::Start(JobRequest request, JobEventSink& events) {
     Wait();
     m_request = std::move(request);
     m_thread = std::jthread([this, &events](std::stop_token stop) {

@@ -31,8 +31,8 @@ public:
     JobRunner& operator=(const JobRunner&) = delete;
 
     // Starts `request`; its events go to `events` (which must outlive the job) from the job's
-    // thread, the last of them exactly one OnDone. A job still running is waited for first.
-    void Start(JobRequest request, JobEvents& events);
+    // thread, the last of them exactly one done event. A job still running is waited for first.
+    void Start(JobRequest request, JobEventSink& events);
     // Asks the running job to stop at its next poll point; nothing when none runs.
     void RequestStop();
     // Waits until the running job has ended.

@@ -17,7 +17,7 @@ Overloaded(Handlers...) -> Overloaded<Handlers...>;
 }  // namespace
 
 void RunJob(const JobRequest& request, JobSession& session, const ChannelOpener& opener,
-            Clock& clock, std::stop_token stop, JobEvents& events) {
+            Clock& clock, std::stop_token stop, JobEventSink& events) {
     std::visit(Overloaded{
                    [&](const InitializeRequest& initialize) {
                        InitializeJob(initialize, request.line, session, opener, clock,

@@ -26,9 +26,9 @@ struct JobSession {
     std::optional<MonitorHeader> header;
 };
 
-// Runs one job to its end on the calling thread. Its last event is exactly one OnDone; a stop
+// Runs one job to its end on the calling thread. Its last event is exactly one done event; a stop
 // request through `stop` ends it at its next poll point.
 void RunJob(const JobRequest& request, JobSession& session, const ChannelOpener& opener,
-            Clock& clock, std::stop_token stop, JobEvents& events);
+            Clock& clock, std::stop_token stop, JobEventSink& events);
 
 }  // namespace quillon

@@ -52,7 +52,7 @@ bool TargetLine::WaitForResponse(std::uint32_t timeoutMs, std::size_t count, boo
     for (std::size_t i = 0; i < got; ++i) {
         text += FormatText(", %02X", static_cast<unsigned>(m_buffer[i]));
     }
-    m_events.OnDebug(text);
+    m_events.OnJobEvent(JobEvent::Debug(text));
     return false;
 }
 

@@ -16,7 +16,7 @@ class TargetLine {
 public:
     static constexpr std::size_t kBufferSize = 1024;
 
-    TargetLine(ByteChannel& channel, Clock& clock, JobEvents& events)
+    TargetLine(ByteChannel& channel, Clock& clock, JobEventSink& events)
         : m_channel(channel), m_clock(clock), m_events(events) {}
 
     // Reads and drops every byte waiting in the input queue.
@@ -50,7 +50,7 @@ public:
 private:
     ByteChannel& m_channel;
     Clock& m_clock;
-    JobEvents& m_events;
+    JobEventSink& m_events;
     std::uint8_t m_buffer[kBufferSize] = {};
     std::size_t m_lastReadCount = 0;
 };

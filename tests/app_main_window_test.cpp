@@ -183,8 +183,8 @@ protected:
         return window;
     }
     // Plays the fake job's part from a thread of its own, as a job thread does.
-    void FromJobThread(const std::function<void(JobEvents&)>& play) const {
-        JobEvents* events = nullptr;
+    void FromJobThread(const std::function<void(JobEventSink&)>& play) const {
+        JobEventSink* events = nullptr;
         {
             std::lock_guard<std::mutex> lock(jobs->mutex);
             events = jobs->events;
@@ -258,8 +258,8 @@ TEST_F(MainWindowTest, TheControlsReachTheJobs) {
     Control(*window, "initializeButton")->click();
     EXPECT_EQ(ButtonState(*window), kInitializing);
     EXPECT_FALSE(window->close());  // the close box does nothing while a job runs
-    FromJobThread([](JobEvents& job) {
-        job.OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
+    FromJobThread([](JobEventSink& job) {
+        job.OnJobEvent(JobEvent::Done({JobOutcome::kSucceeded, FailureReason::kNone, ""}));
     });
     ASSERT_TRUE(WaitForJobEnd(*window));
     EXPECT_EQ(ButtonState(*window), kReady);
@@ -288,12 +288,12 @@ TEST_F(MainWindowTest, TheControlsReachTheJobs) {
 TEST_F(MainWindowTest, TheJobsEventsReachTheirWidgets) {
     const auto window = OpenWindow(true);
     Control(*window, "initializeButton")->click();
-    FromJobThread([](JobEvents& job) {
-        job.OnAppend("*");  // on an empty log: its only line
-        job.OnLine("Send Monitor");
-        job.OnAppend(" (Level 2)");
-        job.OnProgress(ProgressPhase::kMonitorUpload, 300, 700);
-        job.OnDebug("WaitForResponse(): To few bytes, 01");
+    FromJobThread([](JobEventSink& job) {
+        job.OnJobEvent(JobEvent::Append("*"));  // on an empty log: its only line
+        job.OnJobEvent(JobEvent::Line("Send Monitor"));
+        job.OnJobEvent(JobEvent::Append(" (Level 2)"));
+        job.OnJobEvent(JobEvent::Progress(ProgressPhase::kMonitorUpload, 300, 700));
+        job.OnJobEvent(JobEvent::Debug("WaitForResponse(): To few bytes, 01"));
     });
     auto* bar = Control<QProgressBar>(*window, "progressBar");
     ASSERT_TRUE(QTest::qWaitFor([bar] { return bar->value() == 300; }, kJobTimeoutMs));
@@ -316,10 +316,12 @@ TEST_F(MainWindowTest, TheJobsEventsReachTheirWidgets) {
         }
     });
     confirmer.start(20);
-    FromJobThread([](JobEvents& job) {
-        job.OnReaderMessage("/no/such.hex", "Fehler bei der Satzanalyse : Nr. '<'!");
-        job.OnLine("after the box");
-        job.OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    FromJobThread([](JobEventSink& job) {
+        job.OnJobEvent(
+            JobEvent::ReaderMessage("/no/such.hex", "Fehler bei der Satzanalyse : Nr. '<'!"));
+        job.OnJobEvent(JobEvent::Line("after the box"));
+        job.OnJobEvent(
+            JobEvent::Done({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}));
     });
     ASSERT_TRUE(WaitForJobEnd(*window));
     ASSERT_EQ(boxes.size(), 1u);
@@ -536,11 +538,11 @@ TEST_F(MainWindowTest, TheLogShowsOnlyTheOperatorsSelection) {
     auto* initialize = Control(*window, "initializeButton");
     initialize->setFocus();
     initialize->click();
-    FromJobThread([](JobEvents& job) {
+    FromJobThread([](JobEventSink& job) {
         for (const char* line : {"one", "two", "three"}) {
-            job.OnLine(line);
+            job.OnJobEvent(JobEvent::Line(line));
         }
-        job.OnDone({JobOutcome::kFailed, FailureReason::kNoAnswer, "two"});
+        job.OnJobEvent(JobEvent::Done({JobOutcome::kFailed, FailureReason::kNoAnswer, "two"}));
     });
     EXPECT_TRUE(log->hasFocus());
     ASSERT_TRUE(WaitForJobEnd(*window));

@@ -583,30 +583,26 @@ TEST(CliTest, ListsTargetsAndPorts) {
 // The events between a station's program and its run: every kind survives the trip whatever
 // its text holds; a line that is no event is told apart.
 TEST(CliProductionTest, StationEventsRoundTrip) {
-    std::vector<StationEvent> events = {{StationEventKind::kLine, "Erasing sector 0!"},
-                                        {StationEventKind::kAppend, "*"},
-                                        {StationEventKind::kMessage, "a\\b\nc\r\td\\n"},
-                                        {StationEventKind::kFlashedDigest, std::string(64, 'f')},
-                                        {StationEventKind::kAlive, ""}};
-    StationEvent progress{StationEventKind::kProgress, {}};
-    progress.phase = ProgressPhase::kProgramming;
-    progress.done = 4096;
-    progress.total = 4294967295u;
-    StationEvent result{StationEventKind::kResult, "Wrong CRC!\n"};
-    result.status = 130;
-    events.insert(events.end(), {progress, result});
-    for (const StationEvent& event : events) {
-        const std::string line = EncodeStationEvent(event);
+    const std::vector<JobEvent> events = {
+        JobEvent::Line("Erasing sector 0!"),
+        JobEvent::Append("*"),
+        JobEvent::Message("a\\b\nc\r\td\\n"),
+        JobEvent::ReaderMessage("a\tb.hex", "x\\"),
+        JobEvent::FlashedDigest(std::string(64, 'f')),
+        JobEvent::Alive(),
+        JobEvent::Progress(ProgressPhase::kProgramming, 4096, 4294967295u),
+        JobEvent::BoardEnd({JobOutcome::kAborted, FailureReason::kAborted, "Wrong CRC!\n"})};
+    for (const JobEvent& event : events) {
+        const std::string line = EncodeJobEvent(event);
         ASSERT_EQ(line.find('\n'), line.size() - 1) << line;
-        StationEvent back;
-        ASSERT_TRUE(DecodeStationEvent(line.substr(0, line.size() - 1), back)) << line;
-        EXPECT_EQ(EncodeStationEvent(back), line);
+        const Result<JobEvent> back = DecodeJobEvent(line.substr(0, line.size() - 1));
+        ASSERT_TRUE(back) << line;
+        EXPECT_EQ(EncodeJobEvent(*back), line);
     }
     for (const char* stray :
          {"quillon-cli: the record line could not be written", "L", "L\tbad\\", "P\t3\t1\t2",
           "P\t2\t1", "P\t2\t1\t99999999999", "R\t256\tx", "R\t-1\tx", "X\ttext"}) {
-        StationEvent event;
-        EXPECT_FALSE(DecodeStationEvent(stray, event)) << stray;
+        EXPECT_FALSE(DecodeJobEvent(stray)) << stray;
     }
 }
 

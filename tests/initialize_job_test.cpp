@@ -97,7 +97,7 @@ JobRecorder RunInitialize(VirtualLine& line, JobSession& session, const ChannelO
             source.request_stop();
         }
     };
-    JobRequest request{InitializeRequest{monitorFile, echoWindow}, {kPort}, {}};
+    JobRequest request{InitializeRequest{monitorFile, EchoWindow{echoWindow}}, {kPort}, {}};
     RunJob(request, session, opener, line.clock(), source.get_token(), events);
     line.afterWrite = nullptr;
     EXPECT_EQ(events.done.size(), 1u) << "exactly one done event";
@@ -558,8 +558,8 @@ TEST_F(InitializeJobTest, EchoWindowAtALowBaudRate) {
             line.PaceAt(9600);
             JobSession session;
             JobRecorder events;
-            RunJob({InitializeRequest{file, window}, {kPort, BaudRate{9600}}, {}}, session,
-                   line.Opener(), clock, {}, events);
+            RunJob({InitializeRequest{file, EchoWindow{window}}, {kPort, BaudRate{9600}}, {}},
+                   session, line.Opener(), clock, {}, events);
             EXPECT_EQ(events.lines.back(), silent ? kNoResponse : "Monitor started!");
             if (silent && window == 1024) {
                 // Byte 600 went out in the first write, behind 600 bytes of 1.04 ms each.

@@ -40,7 +40,7 @@ protected:
         return std::move(events);
     }
     JobRequest Initialize(const std::string& port, std::uint32_t echoWindow = 1) const {
-        return {InitializeRequest{monitorFile, echoWindow}, {port}, {}};
+        return {InitializeRequest{monitorFile, EchoWindow{echoWindow}}, {port}, {}};
     }
     static JobRequest Download(const std::vector<std::pair<std::uint32_t, Bytes>>& parts,
                                bool eraseAll = false) {
@@ -222,9 +222,9 @@ TEST_F(JobEndToEndTest, PortsThatCannotOpen) {
 TEST_F(JobEndToEndTest, AbortDuringProgrammingSendsNoFinalize) {
     // Holds the job at its first progress event until the owner has asked it to stop.
     struct HoldAtProgress : JobRecorder {
-        void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) override {
-            JobRecorder::OnProgress(phase, done, total);
-            if (!held) {
+        void OnJobEvent(const JobEvent& event) override {
+            JobRecorder::OnJobEvent(event);
+            if (event.kind == JobEvent::Kind::kProgress && !held) {
                 held = true;
                 reached.Open();
                 stopAsked.Wait();

@@ -129,15 +129,12 @@ TEST_F(JobRunnerTest, ASecondJobWaitsForTheFirst) {
     struct Ordered : JobRecorder {
         Ordered(std::string name_, std::mutex& mutex_, std::vector<std::string>& order_)
             : name(std::move(name_)), mutex(mutex_), order(order_) {}
-        void OnLine(const std::string& text) override {
-            const std::lock_guard lock(mutex);
-            order.push_back(name + " line");
-            JobRecorder::OnLine(text);
-        }
-        void OnDone(const JobResult& result) override {
-            const std::lock_guard lock(mutex);
-            order.push_back(name + " done");
-            JobRecorder::OnDone(result);
+        void OnJobEvent(const JobEvent& event) override {
+            if (event.kind == JobEvent::Kind::kLine || event.kind == JobEvent::Kind::kDone) {
+                const std::lock_guard lock(mutex);
+                order.push_back(name + (event.kind == JobEvent::Kind::kLine ? " line" : " done"));
+            }
+            JobRecorder::OnJobEvent(event);
         }
         std::string name;
         std::mutex& mutex;

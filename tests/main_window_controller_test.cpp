@@ -153,7 +153,7 @@ TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
         ASSERT_EQ(jobs->requests.size(), 1u);
         const JobRequest& request = jobs->requests[0];
         EXPECT_EQ(std::get<InitializeRequest>(request.job).monitorFile, file);
-        EXPECT_EQ(std::get<InitializeRequest>(request.job).echoWindow, settings.echoWindow.bytes);
+        EXPECT_EQ(std::get<InitializeRequest>(request.job).echoWindow, settings.echoWindow);
         EXPECT_EQ(std::tie(request.line.port, request.line.baud), std::tie(line.port, line.baud));
         WindowSettings expected = after;
         expected.echoWindow = settings.echoWindow;

@@ -543,7 +543,7 @@ protected:
         options.makeJobs = [record = jobs] { return std::make_unique<FakeJobs>(record); };
         return options;
     }
-    JobEvents& Job() const {
+    JobEventSink& Job() const {
         std::lock_guard<std::mutex> lock(jobs->mutex);
         EXPECT_NE(jobs->events, nullptr) << "no job was started";
         return *jobs->events;
@@ -559,20 +559,21 @@ TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl)
     window.Select(IDC_BAUDRATE, L"115200");
     window.Click(IDC_INITIALIZE);
     EXPECT_EQ(ButtonState(window), kInitializing);
-    Job().OnAppend("*");  // on an empty log: its only line
-    Job().OnLine("Send Monitor");
-    Job().OnAppend(" (Level 2)");
-    Job().OnProgress(ProgressPhase::kMonitorUpload, 300, 700);
-    Job().OnDebug("WaitForResponse(): To few bytes, 01");
+    Job().OnJobEvent(JobEvent::Append("*"));  // on an empty log: its only line
+    Job().OnJobEvent(JobEvent::Line("Send Monitor"));
+    Job().OnJobEvent(JobEvent::Append(" (Level 2)"));
+    Job().OnJobEvent(JobEvent::Progress(ProgressPhase::kMonitorUpload, 300, 700));
+    Job().OnJobEvent(JobEvent::Debug("WaitForResponse(): To few bytes, 01"));
     HWND bar = window.Control(IDC_PROGRESS);
     EXPECT_TRUE(WaitFor([&] { return Send(bar, PBM_GETPOS, 0, 0) == 300; }, kPopupTimeout));
     EXPECT_EQ(Send(bar, PBM_GETRANGE, FALSE, 0), 700);
     EXPECT_EQ(window.LogLines(), (Lines{L"*", L"Send Monitor (Level 2)"}));
 
     // The reader's text in a box of the window's thread; the job's end follows its OK.
-    Job().OnReaderMessage("C:\\fw.hex", "Fehler bei der Satzanalyse : Nr. '<'!");
-    Job().OnLine("after the box");
-    Job().OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    Job().OnJobEvent(
+        JobEvent::ReaderMessage("C:\\fw.hex", "Fehler bei der Satzanalyse : Nr. '<'!"));
+    Job().OnJobEvent(JobEvent::Line("after the box"));
+    Job().OnJobEvent(JobEvent::Done({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}));
     HWND box = WaitForThreadWindow(window.ThreadId(), L"#32770", window.Window(), L"Quillon");
     ASSERT_NE(box, nullptr) << "no message box within " << kPopupTimeout.count() << " ms";
     EXPECT_EQ(WindowText(::GetDlgItem(box, 0xFFFF)), L"Fehler bei der Satzanalyse : Nr. '<'!");
@@ -586,7 +587,7 @@ TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl)
     EXPECT_NE(Send(bar, PBM_GETBARCOLOR, 0, 0), static_cast<LRESULT>(CLR_DEFAULT));
 
     window.Click(IDC_INITIALIZE);
-    Job().OnDone({JobOutcome::kSucceeded, FailureReason::kNone, ""});
+    Job().OnJobEvent(JobEvent::Done({JobOutcome::kSucceeded, FailureReason::kNone, ""}));
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
     EXPECT_EQ(ButtonState(window), kReady);
     // Full after a success, in its own colour.
@@ -613,7 +614,7 @@ TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl)
                   std::make_tuple(std::string("C:\\images\\fw.hex"), false));
         EXPECT_EQ(jobs->stops, 1);
     }
-    Job().OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    Job().OnJobEvent(JobEvent::Done({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}));
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
 }
 
@@ -630,8 +631,8 @@ TEST_F(Win32WindowJobsTest, ClosedDuringAJobTheWindowEndsWithTheJob) {
     window.Click(IDOK);
     EXPECT_FALSE(::IsWindowVisible(window.Window()));
     EXPECT_FALSE(window.Ended());
-    Job().OnLine("Monitor started!");
-    Job().OnDone({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine});
+    Job().OnJobEvent(JobEvent::Line("Monitor started!"));
+    Job().OnJobEvent(JobEvent::Done({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}));
     EXPECT_EQ(window.WaitForEnd(), std::optional<int>(1));
     std::lock_guard<std::mutex> lock(jobs->mutex);
     EXPECT_EQ(jobs->stops, 1);

@@ -12,7 +12,7 @@ public:
     RunnerJobStarter() = default;
     explicit RunnerJobStarter(ChannelOpener opener) : m_runner(std::move(opener), m_clock) {}
 
-    void Start(JobRequest request, JobEvents& events) override {
+    void Start(JobRequest request, JobEventSink& events) override {
         m_runner.Start(std::move(request), events);
     }
     void RequestStop() override { m_runner.RequestStop(); }

@@ -15,8 +15,8 @@ class JobStarter {
 public:
     virtual ~JobStarter() = default;
     // Starts `request`; its events go to `events` (which must outlive the job) from the job's
-    // thread, the last of them exactly one OnDone.
-    virtual void Start(JobRequest request, JobEvents& events) = 0;
+    // thread, the last of them exactly one done event.
+    virtual void Start(JobRequest request, JobEventSink& events) = 0;
     // Asks the running job to stop at its next poll point; nothing when none runs.
     virtual void RequestStop() = 0;
 };

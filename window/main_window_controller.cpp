@@ -7,41 +7,16 @@ namespace quillon {
 
 namespace {
 
-// The job's events as JobEvent values, posted to the view from the job's thread.
-class PostingJobEvents : public JobEvents {
+// The job's events, each posted to the view from the job's thread as it is.
+class PostingJobEvents : public JobEventSink {
 public:
     explicit PostingJobEvents(MainWindowView& view) : m_view(view) {}
 
-    void OnLine(const std::string& text) override { Post(Make(JobEvent::Kind::kLine, text)); }
-    void OnAppend(const std::string& text) override { Post(Make(JobEvent::Kind::kAppend, text)); }
-    void OnProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total) override {
-        std::unique_ptr<JobEvent> event = Make(JobEvent::Kind::kProgress);
-        event->phase = phase;
-        event->done = done;
-        event->total = total;
-        Post(std::move(event));
-    }
-    void OnReaderMessage(const std::string& file, const std::string& text) override {
-        std::unique_ptr<JobEvent> event = Make(JobEvent::Kind::kReaderMessage, text);
-        event->file = file;
-        Post(std::move(event));
-    }
-    void OnDebug(const std::string& text) override { Post(Make(JobEvent::Kind::kDebug, text)); }
-    void OnDone(const JobResult& result) override {
-        std::unique_ptr<JobEvent> event = Make(JobEvent::Kind::kDone);
-        event->result = result;
-        Post(std::move(event));
+    void OnJobEvent(const JobEvent& event) override {
+        m_view.PostJobEvent(std::make_unique<JobEvent>(event));
     }
 
 private:
-    static std::unique_ptr<JobEvent> Make(JobEvent::Kind kind, const std::string& text = {}) {
-        auto event = std::make_unique<JobEvent>();
-        event->kind = kind;
-        event->text = text;
-        return event;
-    }
-    void Post(std::unique_ptr<JobEvent> event) { m_view.PostJobEvent(std::move(event)); }
-
     MainWindowView& m_view;
 };
 
@@ -108,8 +83,7 @@ void MainWindowController::OnInitialize() {
     const std::optional<MonitorFileEntry> target = SelectedTarget(m_targets);
     JobRequest request;
     request.line = SelectedLine();
-    request.job =
-        InitializeRequest{target ? target->path : std::string(), m_settings.echoWindow.bytes};
+    request.job = InitializeRequest{target ? target->path : std::string(), m_settings.echoWindow};
     StartJob(std::move(request));
 }
 
@@ -268,6 +242,13 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
         case JobEvent::Kind::kDebug:
             m_view.WriteDebugText(event.text);
             break;
+        case JobEvent::Kind::kMessage:
+        case JobEvent::Kind::kFlashedDigest:
+        case JobEvent::Kind::kDownloadStart:
+        case JobEvent::Kind::kUnwrittenRecord:
+        case JobEvent::Kind::kAlive:
+        case JobEvent::Kind::kBoardEnd:
+            break;  // a job of the window's own reports none of these
         case JobEvent::Kind::kDone:
             if (!m_state.JobRunning()) {
                 break;  // a job ends once

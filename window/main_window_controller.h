@@ -115,7 +115,7 @@ private:
     std::deque<JobEvent> m_pendingEvents;
     bool m_handlingEvents = false;
     bool m_closed = false;
-    std::unique_ptr<JobEvents> m_events;  // posts to the view; outlives the jobs
+    std::unique_ptr<JobEventSink> m_events;  // posts to the view; outlives the jobs
     std::unique_ptr<JobStarter> m_jobs;
 };
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "link/job_events.h"
 #include "window/download_window_state.h"
-#include "window/job_event.h"
 #include "window/log_lines.h"
 #include "window/window_message.h"
 

@@ -46,9 +46,8 @@ bool Station::OnOutput(bool abortRequested, StationDisplay& display) {
         m_lastReport = std::chrono::steady_clock::now();
     }
     for (const std::string& line : lines) {
-        StationEvent event;
-        if (DecodeStationEvent(line, event)) {
-            OnEvent(event, display);
+        if (const Result<JobEvent> event = DecodeJobEvent(line)) {
+            OnEvent(*event, display);
         } else {
             // Written to stderr by the program itself (a usage error, for example).
             m_lastMessage = line;
@@ -62,9 +61,9 @@ bool Station::OnOutput(bool abortRequested, StationDisplay& display) {
     return true;
 }
 
-void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
+void Station::OnEvent(const JobEvent& event, StationDisplay& display) {
     switch (event.kind) {
-        case StationEventKind::kLine:
+        case JobEvent::Kind::kLine:
             // A line is shown whole once the next one begins: lines of several stations
             // cannot share the output otherwise.
             if (m_openLine) {
@@ -73,33 +72,37 @@ void Station::OnEvent(const StationEvent& event, StationDisplay& display) {
             m_openLine = event.text;
             m_lastLine = event.text;
             break;
-        case StationEventKind::kAppend:
+        case JobEvent::Kind::kAppend:
             m_openLine = m_openLine.value_or(std::string()) + event.text;
             m_lastLine = *m_openLine;
             break;
-        case StationEventKind::kMessage:
-            m_lastMessage = event.text;
-            display.Message(m_index, event.text);
+        case JobEvent::Kind::kReaderMessage:
+        case JobEvent::Kind::kMessage:
+            m_lastMessage = event.kind == JobEvent::Kind::kReaderMessage
+                                ? event.file + ": " + event.text
+                                : event.text;
+            display.Message(m_index, m_lastMessage);
             break;
-        case StationEventKind::kDebug:
+        case JobEvent::Kind::kDebug:
             display.Message(m_index, event.text);  // for a developer: never the board's failure
             break;
-        case StationEventKind::kProgress:
+        case JobEvent::Kind::kProgress:
             m_progress = event;
             break;
-        case StationEventKind::kFlashedDigest:
+        case JobEvent::Kind::kFlashedDigest:
             m_flashedDigest = event.text;
             break;
-        case StationEventKind::kDownloadStart:
+        case JobEvent::Kind::kDownloadStart:
             m_downloadStart = std::chrono::steady_clock::now();
             break;
-        case StationEventKind::kUnwrittenRecord:
+        case JobEvent::Kind::kUnwrittenRecord:
             m_unwrittenRecord = event.text;
             break;
-        case StationEventKind::kResult:
-            m_result = event;
+        case JobEvent::Kind::kBoardEnd:
+            m_result = event.result;
             break;
-        case StationEventKind::kAlive:
+        case JobEvent::Kind::kAlive:
+        case JobEvent::Kind::kDone:
             break;  // counts as a report, nothing more
     }
 }
@@ -148,8 +151,8 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
     } else if (m_result) {
         // The program's own result: the board went as its program saw it, and its record line
         // says the same.
-        result = ResultName(m_result->status);
-        if (m_result->status != kExitSuccess) {
+        result = ResultName(ExitStatusOf(*m_result));
+        if (!m_result->succeeded()) {
             failure = !m_result->text.empty()
                           ? m_result->text
                           : "station program ended with status " + std::to_string(exitStatus);

@@ -94,7 +94,7 @@ public:
 
 private:
     void BeginBoard();
-    void OnEvent(const StationEvent& event, StationDisplay& display);
+    void OnEvent(const JobEvent& event, StationDisplay& display);
     void EndBoard(int exitStatus, bool abortRequested, StationDisplay& display);
     // The record line that the board's program wrote since the board began, if it did.
     std::optional<RecordedBoard> FindRecordedLine() const;
@@ -119,8 +119,8 @@ private:
     std::optional<std::string> m_flashedDigest;
     std::optional<std::string> m_serialNumber;
     std::optional<std::string> m_unwrittenRecord;  // the line its program could not write
-    std::optional<StationEvent> m_result;          // the program's own result
-    std::optional<StationEvent> m_progress;
+    std::optional<JobResult> m_result;             // the program's own result for the board
+    std::optional<JobEvent> m_progress;
     std::string m_startFailure;  // why the program could not even start
     std::chrono::steady_clock::time_point m_lastReport;
     std::string m_silentFailure;  // why the run killed the program: it stopped answering

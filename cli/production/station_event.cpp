@@ -1,40 +1,67 @@
 #include "cli/production/station_event.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+#include "cli/cli_runner.h"
+#include "helpers/text_format.h"
 
 namespace quillon {
 
 namespace {
 
+// The letter of each kind on the pipe.
+constexpr struct {
+    JobEvent::Kind kind;
+    char letter;
+} kLetters[] = {
+    {JobEvent::Kind::kLine, 'L'},          {JobEvent::Kind::kAppend, 'A'},
+    {JobEvent::Kind::kProgress, 'P'},      {JobEvent::Kind::kReaderMessage, 'H'},
+    {JobEvent::Kind::kMessage, 'M'},       {JobEvent::Kind::kDebug, 'D'},
+    {JobEvent::Kind::kDone, 'E'},          {JobEvent::Kind::kFlashedDigest, 'F'},
+    {JobEvent::Kind::kDownloadStart, 'S'}, {JobEvent::Kind::kUnwrittenRecord, 'W'},
+    {JobEvent::Kind::kAlive, 'K'},         {JobEvent::Kind::kBoardEnd, 'R'},
+};
+
 std::string Escape(const std::string& text) {
     std::string escaped;
     for (const char c : text) {
-        if (c == '\\') {
-            escaped += "\\\\";
-        } else if (c == '\n') {
-            escaped += "\\n";
-        } else if (c == '\r') {
-            escaped += "\\r";
-        } else {
-            escaped += c;
+        switch (c) {
+            case '\\':
+                escaped += "\\\\";
+                break;
+            case '\t':
+                escaped += "\\t";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\r':
+                escaped += "\\r";
+                break;
+            default:
+                escaped += c;
+                break;
         }
     }
     return escaped;
 }
 
-bool Unescape(const std::string& text, std::string& plain) {
-    plain.clear();
+Result<std::string> Unescape(const std::string& text) {
+    std::string plain;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
             plain += text[i];
             continue;
         }
-        if (++i == text.size()) {
-            return false;
-        }
-        switch (text[i]) {
+        const char escaped = ++i < text.size() ? text[i] : '\0';
+        switch (escaped) {
             case '\\':
                 plain += '\\';
+                break;
+            case 't':
+                plain += '\t';
                 break;
             case 'n':
                 plain += '\n';
@@ -43,37 +70,105 @@ bool Unescape(const std::string& text, std::string& plain) {
                 plain += '\r';
                 break;
             default:
-                return false;
+                return Fail(ErrorKind::kInvalidData, "a broken escape");
         }
     }
-    return true;
+    return plain;
 }
 
-// A decimal number of at most 10 digits, the whole field.
-bool Number(const std::string& field, std::uint32_t& value) {
-    if (field.empty() || field.size() > 10 || field.find_first_not_of("0123456789") != field.npos) {
-        return false;
+// The fields after the kind's letter, each unescaped.
+Result<std::vector<std::string>> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 2;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        Result<std::string> field = Unescape(line.substr(start, tab - start));
+        if (!field) {
+            return Fail(std::move(field).error());
+        }
+        fields.push_back(std::move(*field));
+        if (tab == std::string::npos) {
+            return fields;
+        }
+        start = tab + 1;
     }
-    const unsigned long long parsed = std::strtoull(field.c_str(), nullptr, 10);
-    if (parsed > 0xFFFFFFFFull) {
-        return false;
+}
+
+// A field that holds a number from 0 to `highest`.
+Result<std::uint32_t> Number(const std::string& field, std::uint32_t highest) {
+    const auto number = DecimalInRange(field, 0, highest);
+    if (!number) {
+        return Fail(ErrorKind::kInvalidData, "not a number from 0 to " + std::to_string(highest));
     }
-    value = static_cast<std::uint32_t>(parsed);
-    return true;
+    return static_cast<std::uint32_t>(*number);
+}
+
+std::string ResultFields(const JobResult& result) {
+    return std::to_string(static_cast<unsigned>(result.outcome)) + "\t" +
+           std::to_string(static_cast<unsigned>(result.reason)) + "\t" + Escape(result.text) +
+           "\t" + Escape(result.detail);
+}
+
+Result<JobResult> ResultOf(const std::vector<std::string>& fields) {
+    const auto outcome = Number(fields[0], static_cast<unsigned>(JobOutcome::kAborted));
+    const auto reason = Number(fields[1], static_cast<unsigned>(FailureReason::kLineLost));
+    if (!outcome || !reason) {
+        return Fail(ErrorKind::kInvalidData, "not a result");
+    }
+    return JobResult(static_cast<JobOutcome>(*outcome), static_cast<FailureReason>(*reason),
+                     fields[2], fields[3]);
+}
+
+Result<JobEvent> ProgressOf(const std::vector<std::string>& fields) {
+    const auto phase = Number(fields[0], static_cast<unsigned>(ProgressPhase::kProgramming));
+    const auto done = Number(fields[1], 0xFFFFFFFFu);
+    const auto total = Number(fields[2], 0xFFFFFFFFu);
+    if (!phase || !done || !total ||
+        *phase < static_cast<unsigned>(ProgressPhase::kMonitorUpload)) {
+        return Fail(ErrorKind::kInvalidData, "not a progress");
+    }
+    return JobEvent::Progress(static_cast<ProgressPhase>(*phase), *done, *total);
+}
+
+// How many fields an event of `kind` has on the pipe.
+std::size_t FieldCount(JobEvent::Kind kind) {
+    switch (kind) {
+        case JobEvent::Kind::kProgress:
+            return 3;
+        case JobEvent::Kind::kReaderMessage:
+            return 2;
+        case JobEvent::Kind::kBoardEnd:
+            return 2;
+        case JobEvent::Kind::kDone:
+            return 4;
+        default:
+            return 1;
+    }
 }
 
 }  // namespace
 
-std::string EncodeStationEvent(const StationEvent& event) {
-    std::string line(1, static_cast<char>(event.kind));
-    line += '\t';
+std::string EncodeJobEvent(const JobEvent& event) {
+    std::string line;
+    for (const auto& entry : kLetters) {
+        if (entry.kind == event.kind) {
+            line = std::string(1, entry.letter) + "\t";
+        }
+    }
     switch (event.kind) {
-        case StationEventKind::kProgress:
+        case JobEvent::Kind::kProgress:
             line += std::to_string(static_cast<unsigned>(event.phase)) + "\t" +
                     std::to_string(event.done) + "\t" + std::to_string(event.total);
             break;
-        case StationEventKind::kResult:
-            line += std::to_string(event.status) + "\t" + Escape(event.text);
+        case JobEvent::Kind::kReaderMessage:
+            line += Escape(event.file) + "\t" + Escape(event.text);
+            break;
+        case JobEvent::Kind::kDone:
+            line += ResultFields(event.result);
+            break;
+        case JobEvent::Kind::kBoardEnd:
+            // The board's result as the program's exit status tells it, and its failure.
+            line += std::to_string(ExitStatusOf(event.result)) + "\t" + Escape(event.result.text);
             break;
         default:
             line += Escape(event.text);
@@ -82,48 +177,38 @@ std::string EncodeStationEvent(const StationEvent& event) {
     return line + "\n";
 }
 
-bool DecodeStationEvent(const std::string& line, StationEvent& event) {
-    if (line.size() < 2 || line[1] != '\t') {
-        return false;
+Result<JobEvent> DecodeJobEvent(const std::string& line) {
+    const auto* entry = std::find_if(std::begin(kLetters), std::end(kLetters),
+                                     [&](const auto& e) { return e.letter == line[0]; });
+    if (line.size() < 2 || line[1] != '\t' || entry == std::end(kLetters)) {
+        return Fail(ErrorKind::kInvalidData, "not an event");
     }
-    const std::string rest = line.substr(2);
-    event = StationEvent{};
-    event.kind = static_cast<StationEventKind>(line[0]);
-    switch (event.kind) {
-        case StationEventKind::kLine:
-        case StationEventKind::kAppend:
-        case StationEventKind::kMessage:
-        case StationEventKind::kDebug:
-        case StationEventKind::kFlashedDigest:
-        case StationEventKind::kDownloadStart:
-        case StationEventKind::kUnwrittenRecord:
-        case StationEventKind::kAlive:
-            return Unescape(rest, event.text);
-        case StationEventKind::kProgress: {
-            const std::size_t a = rest.find('\t');
-            const std::size_t b = a == rest.npos ? rest.npos : rest.find('\t', a + 1);
-            std::uint32_t phase = 0;
-            if (b == rest.npos || !Number(rest.substr(0, a), phase) ||
-                !Number(rest.substr(a + 1, b - a - 1), event.done) ||
-                !Number(rest.substr(b + 1), event.total) ||
-                (phase != static_cast<unsigned>(ProgressPhase::kMonitorUpload) &&
-                 phase != static_cast<unsigned>(ProgressPhase::kProgramming))) {
-                return false;
-            }
-            event.phase = static_cast<ProgressPhase>(phase);
-            return true;
-        }
-        case StationEventKind::kResult: {
-            const std::size_t tab = rest.find('\t');
-            std::uint32_t status = 0;
-            if (tab == rest.npos || !Number(rest.substr(0, tab), status) || status > 255) {
-                return false;
-            }
-            event.status = static_cast<int>(status);
-            return Unescape(rest.substr(tab + 1), event.text);
-        }
+    Result<std::vector<std::string>> fields = Fields(line);
+    if (!fields || fields->size() != FieldCount(entry->kind)) {
+        return Fail(ErrorKind::kInvalidData, "not an event");
     }
-    return false;
+    switch (entry->kind) {
+        case JobEvent::Kind::kProgress:
+            return ProgressOf(*fields);
+        case JobEvent::Kind::kReaderMessage:
+            return JobEvent::ReaderMessage((*fields)[0], (*fields)[1]);
+        case JobEvent::Kind::kDone: {
+            Result<JobResult> result = ResultOf(*fields);
+            if (!result) {
+                return Fail(std::move(result).error());
+            }
+            return JobEvent::Done(std::move(*result));
+        }
+        case JobEvent::Kind::kBoardEnd: {
+            const auto status = Number((*fields)[0], 255);
+            if (!status) {
+                return Fail(status.error());
+            }
+            return JobEvent::BoardEnd(BoardResult(static_cast<int>(*status), (*fields)[1]));
+        }
+        default:
+            return JobEvent::Of(entry->kind, std::move((*fields)[0]));
+    }
 }
 
 }  // namespace quillon

@@ -13,7 +13,7 @@ struct FakeJobRecord {
     std::mutex mutex;  // the window's thread starts jobs, the test's thread reads
     std::vector<JobRequest> requests;
     int stops = 0;
-    JobEvents* events = nullptr;  // where the last job's events go (the window's)
+    JobEventSink* events = nullptr;  // where the last job's events go (the window's)
 };
 
 // Jobs that do not run by themselves: a test plays their part, feeding their events to
@@ -22,7 +22,7 @@ class FakeJobs : public JobStarter {
 public:
     explicit FakeJobs(std::shared_ptr<FakeJobRecord> record) : m_record(std::move(record)) {}
 
-    void Start(JobRequest request, JobEvents& events) override {
+    void Start(JobRequest request, JobEventSink& events) override {
         std::lock_guard<std::mutex> lock(m_record->mutex);
         m_record->requests.push_back(std::move(request));
         m_record->events = &events;

@@ -12,10 +12,11 @@ void JobRecorder::StopAtProgress(std::stop_source source, std::uint32_t progress
     m_stopProgress = progressDone;
 }
 
-void JobRecorder::Event() {
+void JobRecorder::OnJobEvent(const JobEvent& event) {
     if (!done.empty()) {
         ++eventsAfterDone;
     }
+    Record(event);
     const bool atLine = !m_stopLine.empty() && !lines.empty() && lines.back() == m_stopLine;
     const bool atProgress =
         m_stopProgress > 0 && !progress.empty() && progress.back().done >= m_stopProgress;
@@ -24,37 +25,32 @@ void JobRecorder::Event() {
     }
 }
 
-void JobRecorder::OnLine(const std::string& text) {
-    lines.push_back(text);
-    Event();
-}
-
-void JobRecorder::OnAppend(const std::string& text) {
-    if (lines.empty()) {
-        lines.emplace_back();
+void JobRecorder::Record(const JobEvent& event) {
+    switch (event.kind) {
+        case JobEvent::Kind::kLine:
+            lines.push_back(event.text);
+            break;
+        case JobEvent::Kind::kAppend:
+            if (lines.empty()) {
+                lines.emplace_back();
+            }
+            lines.back() += event.text;
+            break;
+        case JobEvent::Kind::kProgress:
+            progress.push_back({event.phase, event.done, event.total});
+            break;
+        case JobEvent::Kind::kReaderMessage:
+            readerMessages.push_back(event.file + ": " + event.text);
+            break;
+        case JobEvent::Kind::kDebug:
+            debug.push_back(event.text);
+            break;
+        case JobEvent::Kind::kDone:
+            done.push_back(event.result);
+            break;
+        default:
+            break;  // what a program adds around its jobs: no job reports it
     }
-    lines.back() += text;
-    Event();
-}
-
-void JobRecorder::OnProgress(ProgressPhase phase, std::uint32_t bytesDone, std::uint32_t total) {
-    progress.push_back({phase, bytesDone, total});
-    Event();
-}
-
-void JobRecorder::OnReaderMessage(const std::string& file, const std::string& text) {
-    readerMessages.push_back(file + ": " + text);
-    Event();
-}
-
-void JobRecorder::OnDebug(const std::string& text) {
-    debug.push_back(text);
-    Event();
-}
-
-void JobRecorder::OnDone(const JobResult& result) {
-    Event();
-    done.push_back(result);
 }
 
 }  // namespace quillon

@@ -12,7 +12,7 @@ namespace quillon {
 // What a job reported, as a front end shows it: log lines with appended text joined to their
 // line, progress, the reader's and the debug texts, and every done event. It can ask a job to
 // stop at a point of its log.
-class JobRecorder : public JobEvents {
+class JobRecorder : public JobEventSink {
 public:
     struct Progress {
         ProgressPhase phase;
@@ -36,15 +36,10 @@ public:
     void StopAtLine(std::stop_source source, std::string line);
     void StopAtProgress(std::stop_source source, std::uint32_t progressDone);
 
-    void OnLine(const std::string& text) override;
-    void OnAppend(const std::string& text) override;
-    void OnProgress(ProgressPhase phase, std::uint32_t bytesDone, std::uint32_t total) override;
-    void OnReaderMessage(const std::string& file, const std::string& text) override;
-    void OnDebug(const std::string& text) override;
-    void OnDone(const JobResult& result) override;
+    void OnJobEvent(const JobEvent& event) override;
 
 private:
-    void Event();
+    void Record(const JobEvent& event);
 
     std::stop_source m_stop{std::nostopstate};
     std::string m_stopLine;
