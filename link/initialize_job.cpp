@@ -58,15 +58,15 @@ bool InitializeJob::ExchangeByte(std::uint8_t byte, std::uint8_t expected) {
 }
 
 void InitializeJob::Run() {
-    if (OpenAndLoad() && TakeHeader() && Handshake() && SendLoader() && RamTest() &&
-        SendMonitor()) {
+    if (OpenPort() && ReadMonitorFile() && TakeHeader() && Handshake() && SendLoader() &&
+        RamTest() && SendMonitor()) {
         Log("Monitor started!");
         m_session.header = m_monitor.header;
         Succeed();
     }
 }
 
-bool InitializeJob::OpenAndLoad() {
+bool InitializeJob::OpenPort() {
     // The port still held from the last job is closed first; a monitor is only ever started
     // anew on it.
     m_session.channel.reset();
@@ -107,6 +107,10 @@ bool InitializeJob::OpenAndLoad() {
     m_session.port = m_lineSettings.port;
     UseChannel(*m_session.channel, m_session.port);
     line().DiscardInput();  // whatever waited before the job is stale
+    return true;
+}
+
+bool InitializeJob::ReadMonitorFile() {
     MonitorFileRead read = LoadMonitorFile(m_request.monitorFile, StopCheckForReads());
     ShowReaderMessages(m_request.monitorFile, read.read);
     if (!read.read.ok()) {
@@ -252,76 +256,93 @@ bool InitializeJob::SendMonitor() {
     return true;
 }
 
-bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t length) {
-    // A window built by hand rather than parsed still stays within what the line's buffer holds.
-    const std::uint32_t window = std::clamp<std::uint32_t>(
-        m_request.echoWindow.bytes, EchoWindow::kLockStep, EchoWindow::kLargest);
-    // A byte's time on the wire at the job's baud rate: a start bit, 8 data bits, a stop bit.
-    const double byteUs = 1.0e7 / std::max<std::uint32_t>(m_lineSettings.baud.bitsPerSecond, 1);
-    // A pass reads the echoes that have arrived, checks each against its byte in order, and
-    // writes as many bytes as the window then allows, in one write. The wait in between asks
-    // for the echoes of half the window, so one wake-up serves several bytes while the rest
-    // keep the line busy. With a window of 1 this is lock step: one byte, its echo, the next.
-    std::uint32_t sent = 0;
-    std::uint32_t confirmed = 0;
-    // The writes not yet wholly echoed. A byte's echo is due within the echo time-out from the
-    // moment the byte can have left the wire: its write's time plus the wire time of the bytes
-    // queued before it (those of earlier writes still on their way, and the ones before it in
-    // its own write). Bytes whose echoes came have left; in lock step nothing waits before a
-    // byte, and its time-out counts from its write.
+// How far the monitor's bytes are written and echoed, and the writes not yet wholly echoed. A
+// byte's echo is due within the echo time-out from the moment the byte can have left the wire:
+// its write's time plus the wire time of the bytes queued before it (those of earlier writes
+// still on their way, and the ones before it in its own write). Bytes whose echoes came have
+// left; in lock step nothing waits before a byte, and its time-out counts from its write.
+struct InitializeJob::EchoUpload {
     struct Write {
         std::uint32_t first;
         std::uint32_t end;
         std::uint64_t atMs;
         double queuedUs;  // the wire time of what was still on its way before the write
     };
-    std::deque<Write> writes;
-    double wireFreeUs = 0;  // when the bytes written so far have all left, from the clock's 0
-    while (confirmed < length) {
-        if (sent < length && sent - confirmed < window) {
-            // No byte goes out once a stop was asked for.
-            if (PollAborted()) {
-                return false;
-            }
-            const std::uint32_t end = std::min(length, confirmed + window);
-            if (!Sent(line().WriteBytes(monitor + sent, end - sent))) {
-                EndFailed();
-                return false;
-            }
-            const std::uint64_t now = m_clock.NowMs();
-            const double unconfirmedUs = (sent - confirmed) * byteUs;
-            const double queuedUs =
-                std::clamp(wireFreeUs - static_cast<double>(now) * 1000, 0.0, unconfirmedUs);
-            writes.push_back({sent, end, now, queuedUs});
-            wireFreeUs = static_cast<double>(now) * 1000 + queuedUs + (end - sent) * byteUs;
-            sent = end;
-        }
+
+    // `byteUs`: a byte's time on the wire.
+    explicit EchoUpload(double byteUs_) : byteUs(byteUs_) {}
+
+    // The bytes from `sent` up to `end` went out in one write at `nowMs`.
+    void Wrote(std::uint32_t end, std::uint64_t nowMs) {
+        const double nowUs = static_cast<double>(nowMs) * 1000;
+        const double unconfirmedUs = (sent - confirmed) * byteUs;
+        const double queuedUs = std::clamp(wireFreeUs - nowUs, 0.0, unconfirmedUs);
+        writes.push_back({sent, end, nowMs, queuedUs});
+        wireFreeUs = nowUs + queuedUs + (end - sent) * byteUs;
+        sent = end;
+    }
+
+    // When the echo of the oldest byte not yet confirmed is due at the latest.
+    std::uint64_t EchoDueMs(std::uint32_t echoTimeoutMs) {
         while (writes.front().end <= confirmed) {
             writes.pop_front();
         }
         const Write& oldest = writes.front();
         const double leftAfterUs = oldest.queuedUs + (confirmed - oldest.first) * byteUs;
-        const std::uint64_t deadline = oldest.atMs +
-                                       static_cast<std::uint64_t>(std::ceil(leftAfterUs / 1000)) +
-                                       m_timeouts.echoMs;
-        const std::uint32_t waiting = sent - confirmed;
+        return oldest.atMs + static_cast<std::uint64_t>(std::ceil(leftAfterUs / 1000)) +
+               echoTimeoutMs;
+    }
+
+    double byteUs;
+    std::uint32_t sent = 0;
+    std::uint32_t confirmed = 0;
+    std::deque<Write> writes;
+    double wireFreeUs = 0;  // when the bytes written so far have all left, from the clock's 0
+};
+
+bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t length) {
+    // A window built by hand rather than parsed still stays within what the line's buffer holds.
+    const std::uint32_t window = std::clamp<std::uint32_t>(
+        m_request.echoWindow.bytes, EchoWindow::kLockStep, EchoWindow::kLargest);
+    // A byte's time on the wire at the job's baud rate: a start bit, 8 data bits, a stop bit.
+    EchoUpload upload(1.0e7 / std::max<std::uint32_t>(m_lineSettings.baud.bitsPerSecond, 1));
+    // A pass reads the echoes that have arrived, checks each against its byte in order, and
+    // writes as many bytes as the window then allows, in one write. The wait in between asks
+    // for the echoes of half the window, so one wake-up serves several bytes while the rest
+    // keep the line busy. With a window of 1 this is lock step: one byte, its echo, the next.
+    while (upload.confirmed < length) {
+        if (upload.sent < length && upload.sent - upload.confirmed < window) {
+            // No byte goes out once a stop was asked for.
+            if (PollAborted()) {
+                return false;
+            }
+            const std::uint32_t end = std::min(length, upload.confirmed + window);
+            if (!Sent(line().WriteBytes(monitor + upload.sent, end - upload.sent))) {
+                EndFailed();
+                return false;
+            }
+            upload.Wrote(end, m_clock.NowMs());
+        }
+        const std::uint32_t waiting = upload.sent - upload.confirmed;
         const std::size_t got =
-            line().ReadArrived(deadline, std::min(waiting, std::max(window / 2, 1u)), waiting);
+            line().ReadArrived(upload.EchoDueMs(m_timeouts.echoMs),
+                               std::min(waiting, std::max(window / 2, 1u)), waiting);
         if (got == 0) {
             m_failureReason = FailureReason::kNoAnswer;
             m_failureLine = LogNoResponse();
             EndFailed();
             return false;
         }
-        for (std::size_t i = 0; i < got; ++i, ++confirmed) {
-            if (line().buffer()[i] != monitor[confirmed]) {
+        for (std::size_t i = 0; i < got; ++i, ++upload.confirmed) {
+            if (line().buffer()[i] != monitor[upload.confirmed]) {
                 m_failureReason = FailureReason::kWrongAnswer;
-                m_failureLine = LogWrongAnswer(monitor[confirmed], line().buffer()[i]);
+                m_failureLine = LogWrongAnswer(monitor[upload.confirmed], line().buffer()[i]);
                 EndFailed();
                 return false;
             }
         }
-        ReportProgress(ProgressPhase::kMonitorUpload, confirmed, length, confirmed == length);
+        ReportProgress(ProgressPhase::kMonitorUpload, upload.confirmed, length,
+                       upload.confirmed == length);
     }
     return true;
 }

@@ -23,8 +23,12 @@ public:
     void Run();
 
 private:
+    struct EchoUpload;
+
     // The steps; each returns false when the job has ended (its done event is out).
-    [[nodiscard]] bool OpenAndLoad();
+    [[nodiscard]] bool OpenPort();
+    // Reads the monitor file; a header it refuses is kept as the failure for TakeHeader.
+    [[nodiscard]] bool ReadMonitorFile();
     [[nodiscard]] bool TakeHeader();
     [[nodiscard]] bool Handshake();
     [[nodiscard]] bool SendLoader();
