@@ -62,6 +62,38 @@ bool WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& con
     return false;
 }
 
+// The board's number: the one the run took for it, else the next of the counter or list, taken
+// (and marked taken on the disk) before the target is touched. An error (kAborted when asked to
+// stop) when none could be taken, said on the console.
+Result<std::uint64_t> BoardNumber(const CliOptions::Serial& serial, RunSetup& setup,
+                                  CliConsole& console, const AbortRequested& abortRequested) {
+    if (serial.stationNumber) {
+        return *serial.stationNumber;
+    }
+    const SerialTake take = setup.serialSource->Take(abortRequested);
+    if (!take.ok()) {
+        console.Message("quillon-cli: " + EscapeForTerminal(take.text, false));
+        return Fail(
+            take.error == SerialTakeError::kStopped ? ErrorKind::kAborted : ErrorKind::kFailed,
+            take.text);
+    }
+    return take.value;
+}
+
+// `number` patched into the board's copy of `image`, said in the log; the board's status.
+int PatchNumber(const SerialPatch& patch, std::uint64_t number, const HexImage& image,
+                CliConsole& console, BoardImage& board, BoardOutcome& outcome) {
+    const SerialPatch::Patched patched = patch.Apply(image, number);
+    if (!patched.ok()) {
+        outcome.failure = patched.error;
+        console.Message("quillon-cli: " + patched.error);
+        return kExitJobFailed;
+    }
+    board.image = patched.image;
+    console.OnJobEvent(JobEvent::Line("Serial number " + patched.text + " at " + *board.serialAt));
+    return kExitSuccess;
+}
+
 }  // namespace
 
 int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& console,
@@ -78,35 +110,17 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
         status = kExitAborted;
         outcome.failure = kAbortedLine;
     } else if (serial.patch && (setup.image || serial.stationNumber)) {
-        // The board's number: the one the run took for it, else the next of the counter or
-        // list, taken (and marked taken on the disk) before the target is touched.
-        std::uint64_t number = 0;
-        if (serial.stationNumber) {
-            number = *serial.stationNumber;
-        } else {
-            const SerialTake take = setup.serialSource->Take(abortRequested);
-            if (!take.ok()) {
-                console.Message("quillon-cli: " + EscapeForTerminal(take.text, false));
-                console.Finish();
-                return take.error == SerialTakeError::kStopped ? kExitAborted : kExitJobFailed;
-            }
-            number = take.value;
+        const Result<std::uint64_t> number = BoardNumber(serial, setup, console, abortRequested);
+        if (!number) {
+            console.Finish();
+            return number.error().kind == ErrorKind::kAborted ? kExitAborted : kExitJobFailed;
         }
         // From here on the number is spent: the record line carries it, however the board ends.
-        const SerialFormat::Written written = serial.patch->format().Write(number);
-        board.serialNumber = written.ok() ? written.text : std::to_string(number);
+        const SerialFormat::Written written = serial.patch->format().Write(*number);
+        board.serialNumber = written.ok() ? written.text : std::to_string(*number);
         board.serialAt = serial.patch->AddressText();
         if (status == kExitSuccess) {
-            const SerialPatch::Patched patched = serial.patch->Apply(*setup.image, number);
-            if (patched.ok()) {
-                board.image = patched.image;
-                console.OnJobEvent(
-                    JobEvent::Line("Serial number " + patched.text + " at " + *board.serialAt));
-            } else {
-                status = kExitJobFailed;
-                outcome.failure = patched.error;
-                console.Message("quillon-cli: " + patched.error);
-            }
+            status = PatchNumber(*serial.patch, *number, *setup.image, console, board, outcome);
         }
     }
     if (setup.image && status == kExitSuccess) {
