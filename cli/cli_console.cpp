@@ -194,12 +194,15 @@ void CliConsole::SetClosedAtStart(bool out, bool err) {
     m_errClosed = err;
 }
 
-std::string CliConsole::LogWriteError() {
+Status CliConsole::LogWritten() {
     std::lock_guard<std::mutex> lock(m_mutex);
     // Only a stream that was written to counts; with nothing written nothing was lost.
     FlushLocked(m_out, false);
     FlushLocked(m_err, false);
-    return m_writeError;
+    if (!m_writeError.empty()) {
+        return Fail(ErrorKind::kIo, m_writeError);
+    }
+    return {};
 }
 
 std::string CliConsole::BarText(int width) const {
@@ -282,11 +285,12 @@ void CliConsole::DrawBarLocked() {
 }
 
 int CliConsole::CheckedStatus(int status) {
-    const std::string error = LogWriteError();
-    if (error.empty()) {
+    const Status written = LogWritten();
+    if (written) {
         return status;
     }
-    std::fprintf(m_err, "quillon-cli: the log could not be written (%s)\n", error.c_str());
+    std::fprintf(m_err, "quillon-cli: the log could not be written (%s)\n",
+                 written.error().text.c_str());
     std::fflush(m_err);
     return status == kExitSuccess ? kExitJobFailed : status;
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "helpers/result.h"
 #include "link/job_events.h"
 
 namespace quillon {
@@ -48,9 +49,10 @@ public:
     // A stream that was closed when the program started (and now writes into the null
     // device): whatever is written to it counts as lost.
     void SetClosedAtStart(bool out, bool err);
-    // Empty while everything written reached its stream; else which stream failed and why.
-    // Flushes both streams first, so that a write held back in a buffer counts as well.
-    std::string LogWriteError();
+    // Whether everything written reached its stream; else an error (kIo) saying which stream
+    // failed and why. Flushes both streams first, so that a write held back in a buffer counts
+    // as well.
+    [[nodiscard]] Status LogWritten();
     // The log must reach whoever reads it: a run whose log was lost ends with status 1 (130 if
     // aborted), never 0, and says why on stderr. Returns `status`, or what it becomes.
     [[nodiscard]] int CheckedStatus(int status);

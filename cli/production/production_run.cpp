@@ -371,9 +371,9 @@ int ProductionRun::Finish() {
                  : anyFailed || m_anyWithoutNumber ? kExitJobFailed
                  : m_anyRefused                    ? kExitUsage
                                                    : kExitSuccess;
-    if (!m_display.WriteError().empty()) {
+    if (const Status written = m_display.Written(); !written) {
         std::fprintf(stderr, "quillon-cli: the log could not be written (%s)\n",
-                     m_display.WriteError().c_str());
+                     written.error().text.c_str());
         std::fflush(stderr);
         status = status == kExitSuccess ? kExitJobFailed : status;
     }

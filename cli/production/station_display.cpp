@@ -142,6 +142,13 @@ void StationDisplay::Draw() {
     m_lastDraw = std::chrono::steady_clock::now();
 }
 
+Status StationDisplay::Written() const {
+    if (!m_writeError.empty()) {
+        return Fail(ErrorKind::kIo, m_writeError);
+    }
+    return {};
+}
+
 void StationDisplay::Write(std::FILE* stream, const std::string& text) {
     errno = 0;
     if (std::fputs(text.c_str(), stream) < 0 || std::fflush(stream) != 0 || std::ferror(stream)) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // What a production run shows: each station's log lines on stdout, prefixed with its port
@@ -27,8 +29,9 @@ public:
     int Refresh();
     // Removes the status lines and writes `text` (the summary) on stdout.
     void Finish(const std::string& text);
-    // Empty while everything reached its stream; else which stream failed and why.
-    const std::string& WriteError() const { return m_writeError; }
+    // Whether everything reached its stream; else an error (kIo) saying which stream failed and
+    // why.
+    [[nodiscard]] Status Written() const;
 
 private:
     void Erase();
