@@ -120,10 +120,9 @@ JobResult BoardResult(int status, std::string failure) {
     return {JobOutcome::kFailed, FailureReason::kNone, std::move(failure)};
 }
 
-int RunJobs(const CliOptions& options, const std::string& monitorFile,
-            std::shared_ptr<const HexImage> image, CliConsole& console,
-            const AbortRequested& abortRequested, BoardOutcome& outcome) {
-    outcome = BoardOutcome{};
+BoardJobs RunJobs(const CliOptions& options, const std::string& monitorFile,
+                  std::shared_ptr<const HexImage> image, CliConsole& console,
+                  const AbortRequested& abortRequested) {
     ReportingClock clock(console);
     JobRunner runner(clock);
     JobRequest request;
@@ -132,26 +131,22 @@ int RunJobs(const CliOptions& options, const std::string& monitorFile,
 
     // A stop asked for before the job starts ends it at its first poll point.
     const JobRun init = RunJob(runner, request, console, abortRequested);
-    outcome.initSeconds = init.seconds;
-    outcome.failure = init.result.text;
-    int status = ExitStatusOf(init.result);
-    if (status == kExitSuccess && !options.initOnly) {
+    BoardJobs jobs{init.result, init.seconds};
+    if (jobs.result.succeeded() && !options.initOnly) {
         if (abortRequested()) {
             // Asked to stop between the jobs: the download never starts.
             console.OnJobEvent(JobEvent::Line(kAbortedLine));
-            outcome.failure = kAbortedLine;
-            status = kExitAborted;
+            jobs.result = {JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine};
         } else {
             console.OnJobEvent(JobEvent::DownloadStart());
             request.job = DownloadRequest{std::move(image), options.image, options.eraseAll};
             const JobRun download = RunJob(runner, request, console, abortRequested);
-            status = ExitStatusOf(download.result);
-            outcome.downloadSeconds = download.seconds;
-            outcome.failure = download.result.text;
+            jobs.result = download.result;
+            jobs.downloadSeconds = download.seconds;
         }
     }
     console.Finish();
-    return status;
+    return jobs;
 }
 
 }  // namespace quillon

@@ -13,10 +13,11 @@
 namespace quillon {
 
 // How the jobs of one board went, for the record file.
-struct BoardOutcome {
-    // Why the board is not ok; empty when it is: the file reader's message when a file could
-    // not be read, else the failing job's last log line ("Aborted by user!" when aborted).
-    std::string failure;
+struct BoardJobs {
+    // The last job's result; for a board that is not ok its text says why: the file reader's
+    // message when a file could not be read, else the failing job's last log line ("Aborted by
+    // user!" when aborted, also between the jobs).
+    JobResult result;
     double initSeconds = 0;
     double downloadSeconds = 0;  // 0 when Start Download did not run
 };
@@ -32,11 +33,10 @@ using AbortRequested = std::function<bool()>;
 
 // Runs Initialize with `monitorFile` and, unless options.initOnly, Start Download of `image`,
 // as the window runs them, their events on `console` (with a download-start event when Start
-// Download begins). Returns the exit status; `outcome` gets the failure and the jobs'
-// durations. `abortRequested` is asked while the jobs run (every few milliseconds) and before
-// Start Download.
-[[nodiscard]] int RunJobs(const CliOptions& options, const std::string& monitorFile,
-                          std::shared_ptr<const HexImage> image, CliConsole& console,
-                          const AbortRequested& abortRequested, BoardOutcome& outcome);
+// Download begins). `abortRequested` is asked while the jobs run (every few milliseconds) and
+// before Start Download.
+[[nodiscard]] BoardJobs RunJobs(const CliOptions& options, const std::string& monitorFile,
+                                std::shared_ptr<const HexImage> image, CliConsole& console,
+                                const AbortRequested& abortRequested);
 
 }  // namespace quillon

@@ -22,6 +22,14 @@ struct BoardImage {
     std::optional<std::string> serialAt;
 };
 
+// How the board went, for the record file.
+struct BoardOutcome {
+    // Why the board is not ok; empty when it is (see BoardJobs::result).
+    std::string failure;
+    double initSeconds = 0;
+    double downloadSeconds = 0;  // 0 when Start Download did not run
+};
+
 // The board's record line; false, said on the console, when it could not be written.
 bool WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& console,
                      int boardStatus, const BoardImage& board, BoardOutcome& outcome) {
@@ -128,7 +136,12 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
         console.OnJobEvent(JobEvent::FlashedDigest(*board.flashedSha256));
     }
     if (status == kExitSuccess) {
-        status = RunJobs(options, setup.monitorFile, board.image, console, abortRequested, outcome);
+        const BoardJobs jobs =
+            RunJobs(options, setup.monitorFile, board.image, console, abortRequested);
+        status = ExitStatusOf(jobs.result);
+        outcome.failure = jobs.result.text;
+        outcome.initSeconds = jobs.initSeconds;
+        outcome.downloadSeconds = jobs.downloadSeconds;
     }
     const int boardStatus = status;
     if (!options.record.empty() &&
