@@ -105,7 +105,7 @@ void DownloadJob::LogErrorAnswer(bool crcHasItsOwnText) {
 bool DownloadJob::TakeImage() {
     if (!m_session.channel || !m_session.header) {
         // Nothing to talk to: no Initialize has opened a port and started a monitor.
-        Fail(FailureReason::kNoPort, "Start Download needs a successful Initialize first");
+        EndFailed(FailureReason::kNoPort, "Start Download needs a successful Initialize first");
         return false;
     }
     m_header = *m_session.header;
@@ -128,14 +128,14 @@ bool DownloadJob::TakeImage() {
         return false;
     }
     if (!loaded) {
-        Fail(FailureReason::kFileUnreadable, failure);
+        EndFailed(FailureReason::kFileUnreadable, failure);
         return false;
     }
     // A file that holds no data byte would program nothing and still end in a finalize that
     // reads as success. Only an erase that the operator asked for makes such a run useful.
     if (!m_image->HoldsAnyData() && EraseAllCount() == 0) {
         Log(kNoDataLine);
-        Fail(FailureReason::kNoData, kNoDataLine);
+        EndFailed(FailureReason::kNoData, kNoDataLine);
         return false;
     }
     return true;
@@ -154,13 +154,13 @@ void DownloadJob::Run() {
     }
     switch (outcome) {
         case Outcome::kDone:
-            Succeed();
+            EndSucceeded();
             break;
         case Outcome::kAborted:
             EndAborted();
             break;
         case Outcome::kFailed:
-            Fail(m_failureReason, m_failureLine);
+            EndFailed(m_failureReason, m_failureLine);
             break;
     }
 }

@@ -62,7 +62,7 @@ void InitializeJob::Run() {
         RamTest() && SendMonitor()) {
         Log("Monitor started!");
         m_session.header = m_monitor.header;
-        Succeed();
+        EndSucceeded();
     }
 }
 
@@ -101,7 +101,7 @@ bool InitializeJob::OpenPort() {
         return false;
     }
     if (!failure.empty()) {
-        EndFailed();
+        EndWithStepFailure();
         return false;
     }
     m_session.port = m_lineSettings.port;
@@ -115,7 +115,7 @@ bool InitializeJob::ReadMonitorFile() {
     ShowReaderMessages(m_request.monitorFile, read.read);
     if (!read.read.ok()) {
         if (!PollAborted()) {
-            Fail(FailureReason::kFileUnreadable, read.read.error->text);
+            EndFailed(FailureReason::kFileUnreadable, read.read.error->text);
         }
         return false;
     }
@@ -144,7 +144,7 @@ bool InitializeJob::TakeHeader() {
         return false;
     }
     if (!accepted) {
-        EndFailed();
+        EndWithStepFailure();
     }
     return accepted;
 }
@@ -156,7 +156,7 @@ bool InitializeJob::Handshake() {
         return false;
     }
     if (!ok) {
-        EndFailed();
+        EndWithStepFailure();
     }
     return ok;
 }
@@ -183,7 +183,7 @@ bool InitializeJob::SendLoader() {
         return false;
     }
     if (!ok) {
-        EndFailed();
+        EndWithStepFailure();
     }
     return ok;
 }
@@ -216,7 +216,7 @@ bool InitializeJob::RamTest() {
         return false;
     }
     if (!ok) {
-        EndFailed();
+        EndWithStepFailure();
     }
     return ok;
 }
@@ -237,20 +237,20 @@ bool InitializeJob::SendMonitor() {
             return false;
         }
         if (!ok) {
-            EndFailed();
+            EndWithStepFailure();
             return false;
         }
     }
     // From here on a failure ends the job without a poll.
     if (!ExchangeByte(kMonitorData, kMonitorData)) {
-        EndFailed();
+        EndWithStepFailure();
         return false;
     }
     if (!SendMonitorData(m_monitor.image.SegmentData(segment), length)) {
         return false;
     }
     if (!ExpectByte(kMonitorRunning)) {
-        EndFailed();
+        EndWithStepFailure();
         return false;
     }
     return true;
@@ -318,7 +318,7 @@ bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t l
             }
             const std::uint32_t end = std::min(length, upload.confirmed + window);
             if (!Sent(line().WriteBytes(monitor + upload.sent, end - upload.sent))) {
-                EndFailed();
+                EndWithStepFailure();
                 return false;
             }
             upload.Wrote(end, m_clock.NowMs());
@@ -330,14 +330,14 @@ bool InitializeJob::SendMonitorData(const std::uint8_t* monitor, std::uint32_t l
         if (got == 0) {
             m_failureReason = FailureReason::kNoAnswer;
             m_failureLine = LogNoResponse();
-            EndFailed();
+            EndWithStepFailure();
             return false;
         }
         for (std::size_t i = 0; i < got; ++i, ++upload.confirmed) {
             if (line().buffer()[i] != monitor[upload.confirmed]) {
                 m_failureReason = FailureReason::kWrongAnswer;
                 m_failureLine = LogWrongAnswer(monitor[upload.confirmed], line().buffer()[i]);
-                EndFailed();
+                EndWithStepFailure();
                 return false;
             }
         }

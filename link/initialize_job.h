@@ -50,7 +50,7 @@ private:
     // that waits with it is taken too; without, only that byte.
     [[nodiscard]] bool ExpectByte(std::uint8_t expected, bool readAll = true);
     // Ends the job failed with the reason and line of the last failed step.
-    void EndFailed() { Fail(m_failureReason, m_failureLine, m_failureDetail); }
+    void EndWithStepFailure() { EndFailed(m_failureReason, m_failureLine, m_failureDetail); }
 
     const InitializeRequest& m_request;
     const LineSettings& m_lineSettings;

@@ -55,8 +55,8 @@ protected:
     void ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final);
 
     // The one done event.
-    void Succeed() const { End({JobOutcome::kSucceeded, FailureReason::kNone}); }
-    void Fail(FailureReason reason, std::string text, std::string detail = {}) const {
+    void EndSucceeded() const { End({JobOutcome::kSucceeded, FailureReason::kNone}); }
+    void EndFailed(FailureReason reason, std::string text, std::string detail = {}) const {
         End({JobOutcome::kFailed, reason, std::move(text), std::move(detail)});
     }
     void EndAborted() const { End({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}); }

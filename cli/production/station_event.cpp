@@ -178,9 +178,12 @@ std::string EncodeJobEvent(const JobEvent& event) {
 }
 
 Result<JobEvent> DecodeJobEvent(const std::string& line) {
+    if (line.size() < 2 || line[1] != '\t') {
+        return Fail(ErrorKind::kInvalidData, "not an event");
+    }
     const auto* entry = std::find_if(std::begin(kLetters), std::end(kLetters),
                                      [&](const auto& e) { return e.letter == line[0]; });
-    if (line.size() < 2 || line[1] != '\t' || entry == std::end(kLetters)) {
+    if (entry == std::end(kLetters)) {
         return Fail(ErrorKind::kInvalidData, "not an event");
     }
     Result<std::vector<std::string>> fields = Fields(line);
