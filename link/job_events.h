@@ -68,18 +68,18 @@ inline constexpr const char* kAbortedLine = "Aborted by user!";
 // run that started it.
 struct JobEvent {
     enum class Kind {
-        kLine,           // text: a new log line
-        kAppend,         // text: appended to the last log line (the "*" of programming)
-        kProgress,       // phase, done of total: at most every 100 ms, and at the phase's end
-        kReaderMessage,  // text: the file reader's message about `file` (German, as it stands)
-        kMessage,        // text: a message of the program itself, for the operator
-        kDebug,  // text: for a developer (the bytes of a partial answer), never the operator
-        kDone,   // result: exactly once, a job's last event
+        kLine,             // text: a new log line
+        kAppend,           // text: appended to the last log line (the "*" of programming)
+        kProgress,         // phase, done of total: at most every 100 ms, and at a phase's end
+        kReaderMessage,    // text: the file reader's message about `file`, shown as it stands
+        kMessage,          // text: a message of the program itself, for the operator
+        kDebug,            // text: for a developer only (the bytes of a partial answer)
+        kDone,             // result: a job's last event, exactly once
         kFlashedDigest,    // text: the SHA-256 of the image as it is to be programmed
         kDownloadStart,    // Start Download begins (Initialize ended well)
         kUnwrittenRecord,  // text: a record line (without line end) for the run to write
         kAlive,            // the job still goes on (at most once a second while it runs)
-        kBoardEnd,         // result: how the board went (outcome and failing text), the last
+        kBoardEnd,         // result: how the board went (outcome, failing text), at its end
     };
 
     static JobEvent Line(std::string text) { return Of(Kind::kLine, std::move(text)); }
