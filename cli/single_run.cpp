@@ -30,9 +30,10 @@ struct BoardOutcome {
     double downloadSeconds = 0;  // 0 when Start Download did not run
 };
 
-// The board's record line; false, said on the console, when it could not be written.
-bool WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& console,
-                     int boardStatus, const BoardImage& board, BoardOutcome& outcome) {
+// Writes the board's record line; an error (kIo), said on the console, when it could not be
+// written.
+Status WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& console,
+                       int boardStatus, const BoardImage& board, const BoardOutcome& outcome) {
     BoardRecord line;
     line.time = std::chrono::system_clock::now();
     line.host = HostName();
@@ -57,17 +58,14 @@ bool WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& con
     const std::string text = line.Line();
     std::string error;
     if (setup.record.Append(text, error)) {
-        return true;
+        return {};
     }
     const std::string failure = "the record line could not be written to " +
                                 EscapeForTerminal(options.record, false) + " (" + error + ")";
     console.Message("quillon-cli: " + failure);
     // A station's run writes the line itself, so that the board still has its line.
     console.OnJobEvent(JobEvent::UnwrittenRecord(text.substr(0, text.size() - 1)));
-    if (outcome.failure.empty()) {
-        outcome.failure = failure;
-    }
-    return false;
+    return Fail(ErrorKind::kIo, failure);
 }
 
 // The board's number: the one the run took for it, else the next of the counter or list, taken
@@ -144,10 +142,18 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
         outcome.downloadSeconds = jobs.downloadSeconds;
     }
     const int boardStatus = status;
-    if (!options.record.empty() &&
-        !WriteRecordLine(options, setup, console, boardStatus, board, outcome) &&
-        status == kExitSuccess) {
-        status = kExitJobFailed;
+    if (!options.record.empty()) {
+        if (const Status written =
+                WriteRecordLine(options, setup, console, boardStatus, board, outcome);
+            !written) {
+            // A board whose line is lost is not taken for done.
+            if (outcome.failure.empty()) {
+                outcome.failure = written.error().text;
+            }
+            if (status == kExitSuccess) {
+                status = kExitJobFailed;
+            }
+        }
     }
     console.OnJobEvent(JobEvent::BoardEnd(BoardResult(boardStatus, outcome.failure)));
     return status;
