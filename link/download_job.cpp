@@ -95,9 +95,10 @@ bool DownloadJob::SectorToErase(int sector) const {
 void DownloadJob::LogErrorAnswer(bool crcHasItsOwnText) {
     const std::uint8_t code = line().buffer()[1];
     if (crcHasItsOwnText && code == kErrorCrc) {
-        Failure(FailureReason::kWrongCrc, "Wrong CRC!");
+        KeepFailure(FailureReason::kWrongCrc, "Wrong CRC!");
     } else {
-        Failure(FailureReason::kTargetError, FormatText("Error %s!", AnswerText(&code, 1).c_str()));
+        KeepFailure(FailureReason::kTargetError,
+                    FormatText("Error %s!", AnswerText(&code, 1).c_str()));
     }
     Log(m_failureLine);
 }
@@ -203,7 +204,7 @@ DownloadJob::Outcome DownloadJob::SendFrame(Frame frame, int sector, std::uint32
             break;
     }
     if (const WriteResult written = line().WriteBytes(buffer, length); !written.ok) {
-        Failure(FailureReason::kLineLost, LogLineLost(written));
+        KeepFailure(FailureReason::kLineLost, LogLineLost(written));
         return Outcome::kFailed;
     }
     return Outcome::kDone;
@@ -236,7 +237,7 @@ DownloadJob::Outcome DownloadJob::OutcomeOf(Reply reply) {
         case Reply::kAccepted:
             return Outcome::kDone;
         case Reply::kSilent:
-            Failure(FailureReason::kNoAnswer, LogNoResponse());
+            KeepFailure(FailureReason::kNoAnswer, LogNoResponse());
             return Outcome::kFailed;
         case Reply::kRefused:
             return Outcome::kFailed;  // the error answer is logged and kept already
@@ -270,7 +271,7 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
     // The first answer names the flash type; it is not waited past on "not finished".
     const std::uint8_t* buffer = line().buffer();
     if (!line().WaitForResponse(m_timeouts.eraseAnswerMs, kAnswerLength, false)) {
-        Failure(FailureReason::kNoAnswer, LogNoResponse());
+        KeepFailure(FailureReason::kNoAnswer, LogNoResponse());
         return Outcome::kFailed;
     }
     if (buffer[0] == kStatusError) {
@@ -280,8 +281,8 @@ DownloadJob::Outcome DownloadJob::EraseSector(int sector) {
     const std::string flashType(reinterpret_cast<const char*>(buffer + 1),
                                 strnlen(reinterpret_cast<const char*>(buffer + 1), 4));
     if (!IsFlashTypeInHeader(m_header, flashType)) {
-        Failure(FailureReason::kUnknownFlashType,
-                FormatText("Wrong flash type %s!", AnswerText(buffer + 1, 4).c_str()));
+        KeepFailure(FailureReason::kUnknownFlashType,
+                    FormatText("Wrong flash type %s!", AnswerText(buffer + 1, 4).c_str()));
         Log(m_failureLine);
         return Outcome::kFailed;
     }
@@ -346,7 +347,7 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
         // the rest may still come and must not start the next answer read.
         m_answersOwed = m_answersOwed || line().lastReadCount() > 0;
         if (sends > kMaxBlockRepeats) {
-            Failure(FailureReason::kNoAnswer, LogNoResponse());
+            KeepFailure(FailureReason::kNoAnswer, LogNoResponse());
             return ended(Outcome::kFailed);
         }
         // Up to 15 s of silence: an abort request is taken before each send, not only before

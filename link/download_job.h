@@ -76,7 +76,7 @@ private:
     // "Wrong CRC!" when the error code is "C" and `crcHasItsOwnText`, else "Error %c!".
     void LogErrorAnswer(bool crcHasItsOwnText);
     // Remembers why the job failed, for its done event.
-    void Failure(FailureReason reason, std::string line) {
+    void KeepFailure(FailureReason reason, std::string line) {
         m_failureReason = reason;
         m_failureLine = std::move(line);
     }

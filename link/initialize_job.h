@@ -43,8 +43,8 @@ private:
 
     // True when the write went out; else logs the lost line and keeps it as the failure.
     [[nodiscard]] bool Sent(const WriteResult& write);
-    // Sends `byte` and checks the single-byte answer (read-all) against `expected`, logging
-    // the failure into `failure`. True when the answer was right.
+    // Sends `byte` and checks the single-byte answer (read-all) against `expected`, logging and
+    // keeping the failure. True when the answer was right.
     [[nodiscard]] bool ExchangeByte(std::uint8_t byte, std::uint8_t expected);
     // Waits for one answer byte and checks it against `expected`. With `readAll` everything
     // that waits with it is taken too; without, only that byte.
