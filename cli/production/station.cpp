@@ -140,83 +140,69 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
     const auto end = std::chrono::steady_clock::now();
     m_totals.lastSeconds = SecondsBetween(m_boardStart, end);
 
-    std::string result;
-    std::string failure;
-    std::optional<std::string> lineToWrite;
-    bool lineOfOurOwn = false;  // the program wrote none: the station writes the board's line
-    if (!m_startFailure.empty()) {
-        result = ResultName(kExitJobFailed);
-        failure = m_startFailure;
-        lineOfOurOwn = true;
-    } else if (m_result) {
-        // The program's own result: the board went as its program saw it, and its record line
-        // says the same.
-        result = ResultName(ExitStatusOf(*m_result));
-        if (!m_result->succeeded()) {
-            failure = !m_result->text.empty()
-                          ? m_result->text
-                          : "station program ended with status " + std::to_string(exitStatus);
-        }
-        lineToWrite = m_unwrittenRecord;
-    } else {
-        // The program ended before its result: killed (the OOM killer, kill -KILL, a crash)
-        // or ended by the run's second stop request. Its line may have landed just before.
-        if (!m_silentFailure.empty()) {
-            failure = m_silentFailure;
-        } else if (exitStatus > 128) {
-            failure = "station program ended by signal " + std::to_string(exitStatus - 128);
-        } else if (!m_lastMessage.empty()) {
-            failure = m_lastMessage;
-        } else {
-            failure = "station program ended with status " + std::to_string(exitStatus);
-        }
-        result = ResultName(abortRequested || exitStatus == kExitAborted ? kExitAborted
-                                                                         : kExitJobFailed);
-        if (const auto recorded = FindRecordedLine()) {
-            result = recorded->result;
-            failure = recorded->failure;
-        } else {
-            lineOfOurOwn = true;
-        }
+    BoardEnding ending;
+    ending.startFailure = m_startFailure;
+    if (m_result) {
+        ending.reportedStatus = ExitStatusOf(*m_result);
+        ending.reportedFailure = m_result->text;
     }
-    if (m_record.file != nullptr && lineOfOurOwn) {
-        BoardRecord line;
-        line.time = std::chrono::system_clock::now();
-        line.host = m_record.host;
-        line.port = port();
-        line.board = m_totals.boards;
-        line.target = m_record.target;
-        line.monitorFile = m_record.monitorFile;
-        line.image = m_record.image;
-        if (m_record.image) {
-            line.imageSha256 = m_record.imageSha256;  // the run's, which its board got
-            line.flashedSha256 = m_flashedDigest;
-        }
-        if (m_serialNumber) {
-            line.serialNumber = m_serialNumber;
-            line.serialAt = m_record.serialAt;
-        }
-        line.eraseAll = m_record.eraseAll;
-        line.result = result;
-        line.failure = failure;
-        line.initSeconds = SecondsBetween(m_boardStart, m_downloadStart.value_or(end));
-        line.downloadSeconds = m_downloadStart ? SecondsBetween(*m_downloadStart, end) : 0.0;
-        lineToWrite = line.Line();
-        lineToWrite->pop_back();  // its line end
+    ending.exitStatus = exitStatus;
+    ending.abortRequested = abortRequested;
+    ending.silentFailure = m_silentFailure;
+    ending.lastMessage = m_lastMessage;
+    if (m_startFailure.empty() && !m_result) {
+        ending.recordedLine = FindRecordedLine();
+    }
+    BoardResult board = DecideResult(ending);
+
+    std::optional<std::string> lineToWrite = m_result ? m_unwrittenRecord : std::nullopt;
+    if (m_record.file != nullptr && board.lineOfOurOwn) {
+        lineToWrite = RecordLineOfOurOwn(board, end);
     }
     if (lineToWrite && m_record.file != nullptr && !AppendRecord(*lineToWrite + "\n", display) &&
-        result == ResultName(kExitSuccess)) {
+        board.result == ResultName(kExitSuccess)) {
         // A board whose line is lost is not taken for done.
-        result = ResultName(kExitJobFailed);
-        failure = m_lastMessage;
+        board.result = ResultName(kExitJobFailed);
+        board.failure = m_lastMessage;
     }
+    CountBoard(board);
+}
 
-    m_totals.lastResult = result;
-    if (result == ResultName(kExitSuccess)) {
+std::string Station::RecordLineOfOurOwn(const BoardResult& board,
+                                        std::chrono::steady_clock::time_point end) const {
+    BoardRecord line;
+    line.time = std::chrono::system_clock::now();
+    line.host = m_record.host;
+    line.port = port();
+    line.board = m_totals.boards;
+    line.target = m_record.target;
+    line.monitorFile = m_record.monitorFile;
+    line.image = m_record.image;
+    if (m_record.image) {
+        line.imageSha256 = m_record.imageSha256;  // the run's, which its board got
+        line.flashedSha256 = m_flashedDigest;
+    }
+    if (m_serialNumber) {
+        line.serialNumber = m_serialNumber;
+        line.serialAt = m_record.serialAt;
+    }
+    line.eraseAll = m_record.eraseAll;
+    line.result = board.result;
+    line.failure = board.failure;
+    line.initSeconds = SecondsBetween(m_boardStart, m_downloadStart.value_or(end));
+    line.downloadSeconds = m_downloadStart ? SecondsBetween(*m_downloadStart, end) : 0.0;
+    std::string text = line.Line();
+    text.pop_back();  // its line end
+    return text;
+}
+
+void Station::CountBoard(const BoardResult& board) {
+    m_totals.lastResult = board.result;
+    if (board.result == ResultName(kExitSuccess)) {
         ++m_totals.ok;
     } else {
-        ++(result == ResultName(kExitAborted) ? m_totals.aborted : m_totals.failed);
-        m_totals.lastFailure = failure;
+        ++(board.result == ResultName(kExitAborted) ? m_totals.aborted : m_totals.failed);
+        m_totals.lastFailure = board.failure;
     }
     m_progress.reset();
     m_state = StationState::kEnded;  // until the run says what comes next

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/production/board_record.h"
+#include "cli/production/board_result.h"
 #include "cli/production/station_display.h"
 #include "cli/production/station_event.h"
 #include "cli/production/station_summary.h"
@@ -95,7 +96,13 @@ public:
 private:
     void BeginBoard();
     void OnEvent(const JobEvent& event, StationDisplay& display);
+    // Ends the board: decides its result, writes its record line where its program wrote
+    // none, and counts it.
     void EndBoard(int exitStatus, bool abortRequested, StationDisplay& display);
+    // The board's record line as the station writes it (without its line end).
+    std::string RecordLineOfOurOwn(const BoardResult& board,
+                                   std::chrono::steady_clock::time_point end) const;
+    void CountBoard(const BoardResult& board);
     // The record line that the board's program wrote since the board began, if it did.
     std::optional<RecordedBoard> FindRecordedLine() const;
     // Appends `line`; false, said on the display, when it cannot be written.
