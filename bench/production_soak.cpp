@@ -634,16 +634,13 @@ struct SerialPlan {
         std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(address));
         return text;
     }
-    SerialFormat Format() const {
-        std::string error;
-        return *SerialFormat::Parse(format, error);
-    }
+    SerialFormat Format() const { return *SerialFormat::Parse(format); }
     // The number a record line's serialNumber names, when it is the text of one in the format.
     std::optional<std::uint64_t> Read(const std::string& text) const {
         const SerialFormat f = Format();
         const std::optional<std::uint64_t> value =
             ParseSerialValue(f.encoding() == SerialFormat::Encoding::kHex ? "0x" + text : text);
-        if (!value || f.Write(*value).text != text) {
+        if (!value || !f.Write(*value) || f.Write(*value)->text != text) {
             return std::nullopt;
         }
         return value;
@@ -665,7 +662,7 @@ bench::SoakImage BoardImage(const bench::SoakImage& image, const SerialPlan& pla
                             std::optional<std::uint64_t> number) {
     bench::SoakImage board = image;
     if (plan.on && number) {
-        board.parts.push_back({plan.address, plan.Format().Write(*number).bytes});
+        board.parts.push_back({plan.address, plan.Format().Write(*number)->bytes});
     }
     return board;
 }
@@ -782,7 +779,7 @@ Findings JudgeSerials(const std::vector<Target>& targets, const bench::SoakImage
     std::map<std::string, std::uint64_t> sectorOf;  // digest -> number
     for (std::uint64_t n = plan.before; n < plan.after; ++n) {
         std::vector<std::uint8_t> bytes(bench::SoakImage::kSectorSize, 0xFF);
-        const std::vector<std::uint8_t> written = plan.Format().Write(n).bytes;
+        const std::vector<std::uint8_t> written = plan.Format().Write(n)->bytes;
         std::copy(written.begin(), written.end(), bytes.begin() + offset);
         sectorOf.emplace(Sha256Hex(bytes.data(), bytes.size()), n);
     }

@@ -4,14 +4,27 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <type_traits>
+#include <functional>
 
 #include "helpers/option_table.h"
 #include "helpers/text_format.h"
-#include "link/job_request.h"
+#include "link/echo_window.h"
 #include "ports/port_address.h"
 
 namespace quillon {
+
+namespace {
+
+// The rates -b takes, in their order, joined by `separator`.
+std::string BaudRateList(const char* separator) {
+    std::string list;
+    for (const BaudRate rate : kBaudRates) {
+        list += (list.empty() ? "" : separator) + BaudRateText(rate);
+    }
+    return list;
+}
+
+}  // namespace
 
 int UsageError(const std::string& error) {
     // Names in the text (ports, files) show their control characters escaped.
@@ -33,7 +46,8 @@ std::string CliUsageText() {
            "                        program of its own, their log lines prefixed with the\n"
            "                        port, and a summary table (port, result, seconds, failing\n"
            "                        line) ends the run\n"
-           "  -b, --baud RATE       9600 | 19200 | 38400 | 57600 | 115200   (default 57600)\n"
+           "  -b, --baud RATE       " +
+           BaudRateList(" | ") + "   (default " + BaudRateText(kDefaultBaudRate) + ")\n" +
            "  -t, --target NAME     target by display name, from the targets folder; letter\n"
            "                        case is ignored, and a unique beginning will do (-t virt)\n"
            "  -m, --monitor FILE    monitor file path (alternative to --target)\n"
@@ -118,227 +132,352 @@ std::string CliUsageText() {
 namespace {
 
 // The serial number options: a place, a format and one source of numbers, for an image.
-bool CheckSerialOptions(CliOptions& options, std::string& error) {
+Status CheckSerialOptions(CliOptions& options) {
     CliOptions::Serial& serial = options.serial;
     const int sources = (serial.counter.empty() ? 0 : 1) + (serial.list.empty() ? 0 : 1) +
                         (serial.stationNumber ? 1 : 0);
+    const char* refusal = nullptr;
     if (serial.at.empty() || serial.format.empty()) {
-        error = "a serial number needs --serial-at and --serial-format";
+        refusal = "a serial number needs --serial-at and --serial-format";
     } else if (options.initOnly) {
-        error = "a serial number goes into an IMAGE, not with --init-only";
+        refusal = "a serial number goes into an IMAGE, not with --init-only";
     } else if (sources != 1) {
-        error = "a serial number comes from one of --serial-counter and --serial-list";
+        refusal = "a serial number comes from one of --serial-counter and --serial-list";
     } else if (serial.start && serial.counter.empty()) {
-        error = "--serial-start goes with --serial-counter";
+        refusal = "--serial-start goes with --serial-counter";
     } else if (serial.stationNumber && options.stationBoard == 0) {
-        error = "--station-serial goes with --station-board";
+        refusal = "--station-serial goes with --station-board";
     }
-    if (!error.empty()) {
-        return false;
+    if (refusal != nullptr) {
+        return Fail(ErrorKind::kUsage, refusal);
     }
-    const std::optional<SerialFormat> format = SerialFormat::Parse(serial.format, error);
-    if (format) {
-        serial.patch = SerialPatch::Make(serial.at, *format, serial.placeholder, error);
+    Result<SerialFormat> format = SerialFormat::Parse(serial.format);
+    if (!format) {
+        return Fail(std::move(format).error());
     }
-    return serial.patch.has_value();
+    Result<SerialPatch> patch = SerialPatch::Make(serial.at, *format, serial.placeholder);
+    if (!patch) {
+        return Fail(std::move(patch).error());
+    }
+    serial.patch = std::move(*patch);
+    return {};
+}
+
+bool SerialAsked(const CliOptions::Serial& serial) {
+    return !serial.at.empty() || !serial.format.empty() || !serial.placeholder.empty() ||
+           !serial.counter.empty() || serial.start || !serial.list.empty() || serial.stationNumber;
+}
+
+// What may not come with --list-ports or --list-targets.
+Status CheckListingOptions(const CliOptions& options) {
+    const char* misplaced = !options.image.empty()                ? "IMAGE"
+                            : !options.record.empty()             ? "--record"
+                            : options.repeat != RepeatMode::kOnce ? "--repeat"
+                            : SerialAsked(options.serial)         ? "a serial number"
+                                                                  : nullptr;
+    if (misplaced != nullptr) {
+        return Fail(ErrorKind::kUsage, std::string(misplaced) +
+                                           " goes with a job, not with --list-ports or "
+                                           "--list-targets");
+    }
+    return {};
+}
+
+// What a job needs, and what goes together in one.
+Status CheckJobOptions(CliOptions& options) {
+    if (options.ports.empty()) {
+        return Fail(ErrorKind::kUsage, "a job needs --port");
+    }
+    options.port = options.ports.front();
+    const char* refusal = nullptr;
+    if (options.stationBoard != 0 && options.ports.size() != 1) {
+        refusal = "--station-board goes with one port";
+    } else if (options.stationImage.empty() != options.stationImageSha256.empty() ||
+               (!options.stationImage.empty() && (options.stationBoard == 0 || options.initOnly))) {
+        refusal =
+            "--station-image and --station-image-sha256 go together, with --station-board "
+            "and an IMAGE";
+    } else if (options.target.empty() == options.monitorFile.empty()) {
+        refusal = "a job needs either --target or --monitor";
+    } else if (options.initOnly && !options.image.empty()) {
+        refusal = "--init-only takes no IMAGE";
+    } else if (!options.initOnly && options.image.empty()) {
+        refusal = "no IMAGE given (use --init-only to run Initialize alone)";
+    }
+    if (refusal != nullptr) {
+        return Fail(ErrorKind::kUsage, refusal);
+    }
+    return SerialAsked(options.serial) ? CheckSerialOptions(options) : Status();
+}
+
+Status Refused(std::string text) {
+    return Fail(ErrorKind::kUsage, std::move(text));
+}
+
+// Takers: each turns an option's text into its value, once, at the edge.
+Option::Taker Flag(bool& into) {
+    return [&into](const std::string&) {
+        into = true;
+        return Status();
+    };
+}
+
+Option::Taker Text(std::string& into) {
+    return [&into](const std::string& value) {
+        into = value;
+        return Status();
+    };
+}
+
+// A decimal number from `lowest` to `highest`; else "NAME needs WHAT, not 'X'".
+template <typename Number>
+Option::Taker Decimal(Number& into, std::int64_t lowest, std::int64_t highest, std::string name,
+                      std::string what) {
+    return [&into, lowest, highest, name = std::move(name),
+            what = std::move(what)](const std::string& value) {
+        const std::optional<std::int64_t> number = DecimalInRange(value, lowest, highest);
+        if (!number) {
+            return Refused(name + " needs " + what + ", not '" + value + "'");
+        }
+        into = static_cast<Number>(*number);
+        return Status();
+    };
+}
+
+Option::Taker SerialValue(std::optional<std::uint64_t>& into, std::string name) {
+    return [&into, name = std::move(name)](const std::string& value) {
+        into = ParseSerialValue(value);
+        return into ? Status()
+                    : Refused(name + " needs a number (decimal or 0x hex), not '" + value + "'");
+    };
+}
+
+// Repeated, or a comma-separated list: one station per port.
+Option::Taker Ports(std::vector<std::string>& into) {
+    return [&into](const std::string& list) {
+        for (std::size_t start = 0;;) {
+            const std::size_t comma = list.find(',', start);
+            const std::string port = list.substr(start, comma - start);
+            if (port.empty()) {
+                return Refused("empty port name in '" + list + "'");
+            }
+            if (const PortAddress address = ParsePortAddress(port); !address.ok()) {
+                return Refused(address.error);
+            }
+            if (std::find(into.begin(), into.end(), port) != into.end()) {
+                // Two stations on one line would talk to one board at once.
+                return Refused("port " + port + " is named twice");
+            }
+            into.push_back(port);
+            if (comma == std::string::npos) {
+                return Status();
+            }
+            start = comma + 1;
+        }
+    };
+}
+
+Option::Taker Repeat(RepeatMode& into) {
+    return [&into](const std::string& value) {
+        if (value.empty() || value == "enter") {
+            into = RepeatMode::kEnter;
+        } else if (value == "replug") {
+            into = RepeatMode::kReplug;
+        } else {
+            return Refused("--repeat takes no value, =enter or =replug, not '" + value + "'");
+        }
+        return Status();
+    };
+}
+
+Option::Taker Baud(BaudRate& into) {
+    return [&into](const std::string& value) {
+        const std::optional<BaudRate> rate = OfferedBaudRate(value);
+        if (!rate) {
+            return Refused("baud rate '" + value + "' is not one of " + BaudRateList(", "));
+        }
+        into = *rate;
+        return Status();
+    };
+}
+
+Option::Taker Window(EchoWindow& into) {
+    return [&into](const std::string& value) {
+        Result<EchoWindow> window = ParseEchoWindow(value);
+        if (!window) {
+            return Refused("--echo-window needs " + window.error().text + ", not '" + value + "'");
+        }
+        into = *window;
+        return Status();
+    };
+}
+
+Option::Taker RecordFile(std::string& into) {
+    return [&into](const std::string& value) {
+        into = value;
+        return value.empty() ? Refused("option --record needs a file name") : Status();
+    };
+}
+
+Option::Taker Sha256(std::string& into) {
+    return [&into](const std::string& value) {
+        into = value;
+        if (value.size() != 64 || value.find_first_not_of("0123456789abcdef") != value.npos) {
+            return Refused("--station-image-sha256 needs 64 lower-case hex digits, not '" + value +
+                           "'");
+        }
+        return Status();
+    };
+}
+
+// One option of quillon-cli: how its text is taken into the options, and how a value is
+// written back as arguments (for a station's program; nothing where the value is the
+// default).
+struct CliOption {
+    Option option;
+    std::function<std::vector<std::string>(const CliOptions&)> write;
+};
+
+using Args = std::vector<std::string>;
+
+// `name` and `value` when `given`; nothing otherwise.
+Args Given(bool given, const std::string& name, const std::string& value) {
+    return given ? Args{name, value} : Args{};
+}
+
+// The options of quillon-cli as one table, taking into `options`.
+std::vector<CliOption> CliOptionTable(CliOptions& o) {
+    using V = Option::Value;
+    using C = const CliOptions&;
+    CliOptions::Serial& s = o.serial;
+    return {
+        {{"--help", "-h", V::kNone, Flag(o.help)},
+         [](C c) { return c.help ? Args{"--help"} : Args{}; }},
+        {{"--version", "", V::kNone, Flag(o.version)},
+         [](C c) { return c.version ? Args{"--version"} : Args{}; }},
+        {{"--port", "-p", V::kRequired, Ports(o.ports)},
+         [](C c) {
+             Args args;
+             for (const std::string& port : c.ports) {
+                 args.insert(args.end(), {"--port", port});
+             }
+             return args;
+         }},
+        {{"--repeat", "", V::kInline, Repeat(o.repeat)},
+         [](C c) {
+             return c.repeat == RepeatMode::kOnce    ? Args{}
+                    : c.repeat == RepeatMode::kEnter ? Args{"--repeat"}
+                                                     : Args{"--repeat=replug"};
+         }},
+        {{"--station-board", "", V::kRequired,
+          Decimal(o.stationBoard, 1, 1000000000, "--station-board", "a board number")},
+         [](C c) {
+             return Given(c.stationBoard != 0, "--station-board", std::to_string(c.stationBoard));
+         }},
+        {{"--baud", "-b", V::kRequired, Baud(o.baud)},
+         [](C c) { return Given(c.baud != kDefaultBaudRate, "--baud", BaudRateText(c.baud)); }},
+        {{"--target", "-t", V::kRequired, Text(o.target)},
+         [](C c) { return Given(!c.target.empty(), "--target", c.target); }},
+        {{"--monitor", "-m", V::kRequired, Text(o.monitorFile)},
+         [](C c) { return Given(!c.monitorFile.empty(), "--monitor", c.monitorFile); }},
+        {{"--targets", "", V::kRequired, Text(o.targetsFolder)},
+         [](C c) { return Given(!c.targetsFolder.empty(), "--targets", c.targetsFolder); }},
+        {{"--record", "", V::kRequired, RecordFile(o.record)},
+         [](C c) { return Given(!c.record.empty(), "--record", c.record); }},
+        {{"--erase-all", "", V::kNone, Flag(o.eraseAll)},
+         [](C c) { return c.eraseAll ? Args{"--erase-all"} : Args{}; }},
+        {{"--init-only", "", V::kNone, Flag(o.initOnly)},
+         [](C c) { return c.initOnly ? Args{"--init-only"} : Args{}; }},
+        {{"--echo-window", "", V::kRequired, Window(o.echoWindow)},
+         [](C c) {
+             return Given(c.echoWindow != EchoWindow{}, "--echo-window",
+                          std::to_string(c.echoWindow.bytes));
+         }},
+        {{"--station-silence", "", V::kRequired,
+          Decimal(o.stationSilenceSeconds, 1, 86400, "--station-silence",
+                  "seconds from 1 to 86400")},
+         [](C c) {
+             return Given(c.stationSilenceSeconds != kDefaultStationSilenceSeconds,
+                          "--station-silence", std::to_string(c.stationSilenceSeconds));
+         }},
+        {{"--list-ports", "", V::kNone, Flag(o.listPorts)},
+         [](C c) { return c.listPorts ? Args{"--list-ports"} : Args{}; }},
+        {{"--list-targets", "", V::kNone, Flag(o.listTargets)},
+         [](C c) { return c.listTargets ? Args{"--list-targets"} : Args{}; }},
+        {{"--serial-at", "", V::kRequired, Text(s.at)},
+         [](C c) { return Given(!c.serial.at.empty(), "--serial-at", c.serial.at); }},
+        {{"--serial-format", "", V::kRequired, Text(s.format)},
+         [](C c) { return Given(!c.serial.format.empty(), "--serial-format", c.serial.format); }},
+        {{"--serial-placeholder", "", V::kRequired, Text(s.placeholder)},
+         [](C c) {
+             return Given(!c.serial.placeholder.empty(), "--serial-placeholder",
+                          c.serial.placeholder);
+         }},
+        {{"--serial-counter", "", V::kRequired, Text(s.counter)},
+         [](C c) {
+             return Given(!c.serial.counter.empty(), "--serial-counter", c.serial.counter);
+         }},
+        {{"--serial-start", "", V::kRequired, SerialValue(s.start, "--serial-start")},
+         [](C c) {
+             return Given(c.serial.start.has_value(), "--serial-start",
+                          std::to_string(c.serial.start.value_or(0)));
+         }},
+        {{"--serial-list", "", V::kRequired, Text(s.list)},
+         [](C c) { return Given(!c.serial.list.empty(), "--serial-list", c.serial.list); }},
+        {{"--station-serial", "", V::kRequired, SerialValue(s.stationNumber, "--station-serial")},
+         [](C c) {
+             return Given(c.serial.stationNumber.has_value(), "--station-serial",
+                          std::to_string(c.serial.stationNumber.value_or(0)));
+         }},
+        {{"--station-image", "", V::kRequired, Text(o.stationImage)},
+         [](C c) { return Given(!c.stationImage.empty(), "--station-image", c.stationImage); }},
+        {{"--station-image-sha256", "", V::kRequired, Sha256(o.stationImageSha256)},
+         [](C c) {
+             return Given(!c.stationImageSha256.empty(), "--station-image-sha256",
+                          c.stationImageSha256);
+         }},
+    };
 }
 
 }  // namespace
 
-bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
-                     std::string& error) {
-    using Value = Option::Value;
-    const auto flag = [](bool& into) {
-        return [&into](const std::string&, std::string&) { return into = true; };
-    };
-    const auto text = [](std::string& into) {
-        return [&into](const std::string& value, std::string&) {
-            into = value;
-            return true;
-        };
-    };
-    const auto number = [](std::optional<std::uint64_t>& into, const char* name) {
-        return [&into, name](const std::string& value, std::string& error) {
-            into = ParseSerialValue(value);
-            if (!into) {
-                error = name;
-                error += " needs a number (decimal or 0x hex), not '";
-                error += value;
-                error += "'";
-            }
-            return into.has_value();
-        };
-    };
-    // A decimal number from `lowest` to `highest` into `into`; else "NAME needs WHAT, not 'X'".
-    const auto decimal = [](auto& into, std::int64_t lowest, std::int64_t highest, std::string name,
-                            std::string what) {
-        return [&into, lowest, highest, name = std::move(name), what = std::move(what)](
-                   const std::string& value, std::string& error) {
-            const std::optional<std::int64_t> number = DecimalInRange(value, lowest, highest);
-            if (!number) {
-                error = name + " needs " + what + ", not '" + value + "'";
-                return false;
-            }
-            into = static_cast<std::remove_reference_t<decltype(into)>>(*number);
-            return true;
-        };
-    };
-    const std::vector<Option> table = {
-        {"--help", "-h", Value::kNone, flag(options.help)},
-        {"--version", "", Value::kNone, flag(options.version)},
-        // Repeated, or a comma-separated list: one station per port.
-        {"--port", "-p", Value::kRequired,
-         [&options](const std::string& list, std::string& error) {
-             for (std::size_t start = 0;;) {
-                 const std::size_t comma = list.find(',', start);
-                 const std::string port = list.substr(start, comma - start);
-                 if (port.empty()) {
-                     error = "empty port name in '" + list + "'";
-                     return false;
-                 }
-                 if (const PortAddress address = ParsePortAddress(port); !address.ok()) {
-                     error = address.error;
-                     return false;
-                 }
-                 if (std::find(options.ports.begin(), options.ports.end(), port) !=
-                     options.ports.end()) {
-                     // Two stations on one line would talk to one board at once.
-                     error = "port " + port + " is named twice";
-                     return false;
-                 }
-                 options.ports.push_back(port);
-                 if (comma == std::string::npos) {
-                     return true;
-                 }
-                 start = comma + 1;
-             }
-         }},
-        {"--repeat", "", Value::kInline,
-         [&options](const std::string& value, std::string& error) {
-             if (value.empty() || value == "enter") {
-                 options.repeat = RepeatMode::kEnter;
-             } else if (value == "replug") {
-                 options.repeat = RepeatMode::kReplug;
-             } else {
-                 error = "--repeat takes no value, =enter or =replug, not '" + value + "'";
-                 return false;
-             }
-             return true;
-         }},
-        {"--station-board", "", Value::kRequired,
-         decimal(options.stationBoard, 1, 1000000000, "--station-board", "a board number")},
-        {"--baud", "-b", Value::kRequired,
-         [&options](const std::string& value, std::string& error) {
-             const std::optional<BaudRate> rate = OfferedBaudRate(value);
-             if (!rate) {
-                 error =
-                     "baud rate '" + value + "' is not one of 9600, 19200, 38400, 57600, 115200";
-                 return false;
-             }
-             options.baud = *rate;
-             return true;
-         }},
-        {"--target", "-t", Value::kRequired, text(options.target)},
-        {"--monitor", "-m", Value::kRequired, text(options.monitorFile)},
-        {"--targets", "", Value::kRequired, text(options.targetsFolder)},
-        {"--record", "", Value::kRequired,
-         [&options](const std::string& value, std::string& error) {
-             options.record = value;
-             if (value.empty()) {
-                 error = "option --record needs a file name";
-             }
-             return !value.empty();
-         }},
-        {"--erase-all", "", Value::kNone, flag(options.eraseAll)},
-        {"--init-only", "", Value::kNone, flag(options.initOnly)},
-        {"--echo-window", "", Value::kRequired,
-         decimal(options.echoWindow, 1, InitializeRequest::kMaxEchoWindow, "--echo-window",
-                 "a number from 1 to " + std::to_string(InitializeRequest::kMaxEchoWindow))},
-        {"--station-silence", "", Value::kRequired,
-         decimal(options.stationSilenceSeconds, 1, 86400, "--station-silence",
-                 "seconds from 1 to 86400")},
-        {"--list-ports", "", Value::kNone, flag(options.listPorts)},
-        {"--list-targets", "", Value::kNone, flag(options.listTargets)},
-        {"--serial-at", "", Value::kRequired, text(options.serial.at)},
-        {"--serial-format", "", Value::kRequired, text(options.serial.format)},
-        {"--serial-placeholder", "", Value::kRequired, text(options.serial.placeholder)},
-        {"--serial-counter", "", Value::kRequired, text(options.serial.counter)},
-        {"--serial-start", "", Value::kRequired, number(options.serial.start, "--serial-start")},
-        {"--serial-list", "", Value::kRequired, text(options.serial.list)},
-        {"--station-serial", "", Value::kRequired,
-         number(options.serial.stationNumber, "--station-serial")},
-        {"--station-image", "", Value::kRequired, text(options.stationImage)},
-        {"--station-image-sha256", "", Value::kRequired,
-         [&options](const std::string& value, std::string& error) {
-             options.stationImageSha256 = value;
-             if (value.size() != 64 || value.find_first_not_of("0123456789abcdef") != value.npos) {
-                 error =
-                     "--station-image-sha256 needs 64 lower-case hex digits, not '" + value + "'";
-                 return false;
-             }
-             return true;
-         }},
-    };
-    std::vector<std::string> positional;
-    if (!ParseOptions(args, table, OptionWording{}, positional, error)) {
-        return false;
+Result<CliOptions> ParseCliOptions(const std::vector<std::string>& args) {
+    CliOptions options;
+    std::vector<Option> table;
+    for (CliOption& entry : CliOptionTable(options)) {
+        table.push_back(std::move(entry.option));
     }
-
+    Result<std::vector<std::string>> operands = ParseOptions(args, table, OptionWording{});
+    if (!operands) {
+        return Fail(std::move(operands).error());
+    }
     if (options.help || options.version) {
-        return true;
+        return options;
     }
-    if (positional.size() > 1) {
-        error = "only one IMAGE can be given";
-        return false;
+    if (operands->size() > 1) {
+        return Fail(ErrorKind::kUsage, "only one IMAGE can be given");
     }
-    if (!positional.empty()) {
-        options.image = positional.front();
+    if (!operands->empty()) {
+        options.image = operands->front();
     }
-    const CliOptions::Serial& serial = options.serial;
-    const bool serialAsked = !serial.at.empty() || !serial.format.empty() ||
-                             !serial.placeholder.empty() || !serial.counter.empty() ||
-                             serial.start || !serial.list.empty() || serial.stationNumber;
-    if (!options.RunsJob()) {
-        if (!options.image.empty() || !options.record.empty() ||
-            options.repeat != RepeatMode::kOnce || serialAsked) {
-            error = std::string(!options.image.empty()                ? "IMAGE"
-                                : !options.record.empty()             ? "--record"
-                                : options.repeat != RepeatMode::kOnce ? "--repeat"
-                                                                      : "a serial number") +
-                    " goes with a job, not with --list-ports or --list-targets";
-            return false;
-        }
-        return true;
+    Status checked = options.RunsJob() ? CheckJobOptions(options) : CheckListingOptions(options);
+    if (!checked) {
+        return Fail(std::move(checked).error());
     }
-    if (options.ports.empty()) {
-        error = "a job needs --port";
-        return false;
+    return options;
+}
+
+std::vector<std::string> CliArguments(const CliOptions& options) {
+    CliOptions unused;
+    std::vector<std::string> args;
+    for (const CliOption& entry : CliOptionTable(unused)) {
+        const std::vector<std::string> written = entry.write(options);
+        args.insert(args.end(), written.begin(), written.end());
     }
-    options.port = options.ports.front();
-    if (options.stationBoard != 0 && options.ports.size() != 1) {
-        error = "--station-board goes with one port";
-        return false;
+    if (!options.image.empty()) {
+        args.insert(args.end(), {"--", options.image});
     }
-    if (options.stationImage.empty() != options.stationImageSha256.empty() ||
-        (!options.stationImage.empty() && (options.stationBoard == 0 || options.initOnly))) {
-        error =
-            "--station-image and --station-image-sha256 go together, with --station-board "
-            "and an IMAGE";
-        return false;
-    }
-    if (options.target.empty() == options.monitorFile.empty()) {
-        error = "a job needs either --target or --monitor";
-        return false;
-    }
-    if (options.initOnly && !options.image.empty()) {
-        error = "--init-only takes no IMAGE";
-        return false;
-    }
-    if (!options.initOnly && options.image.empty()) {
-        error = "no IMAGE given (use --init-only to run Initialize alone)";
-        return false;
-    }
-    return !serialAsked || CheckSerialOptions(options, error);
+    return args;
 }
 
 }  // namespace quillon

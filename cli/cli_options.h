@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
+#include "link/echo_window.h"
 #include "link/line_settings.h"
 #include "platform/baud_rate.h"
 #include "serial_numbers/serial_patch.h"
@@ -31,8 +33,8 @@ struct CliOptions {
     bool listTargets = false;
     bool initOnly = false;
     bool eraseAll = false;
-    // Monitor bytes on their way before the oldest one's echo is awaited; 1: lock step.
-    std::uint32_t echoWindow = 1;
+    // Monitor bytes on their way before the oldest one's echo is awaited.
+    EchoWindow echoWindow;
     std::string port;                // the port of a single run (the first of `ports`)
     std::vector<std::string> ports;  // every port named, in the order given
     BaudRate baud = kDefaultBaudRate;
@@ -74,10 +76,13 @@ struct CliOptions {
     }
 };
 
-// Parses the arguments after the program name. On a usage error returns false with the
-// reason in `error`.
-[[nodiscard]] bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
-                                   std::string& error);
+// Parses the arguments after the program name into the options, or a usage error (kUsage).
+[[nodiscard]] Result<CliOptions> ParseCliOptions(const std::vector<std::string>& args);
+
+// The arguments (after the program name) that ParseCliOptions takes back into `options`,
+// written by the same table that parses them: each option that differs from its default, then
+// the IMAGE. A production run hands its stations' programs their options this way.
+std::vector<std::string> CliArguments(const CliOptions& options);
 
 std::string CliUsageText();
 

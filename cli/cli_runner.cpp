@@ -127,7 +127,7 @@ BoardJobs RunJobs(const CliOptions& options, const std::string& monitorFile,
     JobRunner runner(clock);
     JobRequest request;
     request.line = {options.port, options.baud};
-    request.job = InitializeRequest{monitorFile, EchoWindow{options.echoWindow}};
+    request.job = InitializeRequest{monitorFile, options.echoWindow};
 
     // A stop asked for before the job starts ends it at its first poll point.
     const JobRun init = RunJob(runner, request, console, abortRequested);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // Exit statuses of quillon-cli.
@@ -9,6 +11,18 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitJobFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitAborted = 130;
+
+// The exit status of a run that ended with `error`, from its kind: a usage error 2, an abort
+// 130, anything else 1. The one place quillon-cli turns errors into its status.
+constexpr int ExitStatusOf(const Error& error) {
+    return error.kind == ErrorKind::kUsage     ? kExitUsage
+           : error.kind == ErrorKind::kAborted ? kExitAborted
+                                               : kExitJobFailed;
+}
+// 0 for success, else the status of its error.
+inline int ExitStatusOf(const Status& status) {
+    return status ? kExitSuccess : ExitStatusOf(status.error());
+}
 
 // A board's result as the record and the summary name it.
 inline const char* ResultName(int status) {

@@ -20,11 +20,11 @@ int main(int argc, char** argv) {
     // Before anything is opened: a closed stdout must not become the serial port.
     const int closedAtStart = EnsureStandardStreams();
     IgnoreWriteSignals();
-    CliOptions options;
-    std::string error;
-    if (!ParseCliOptions(CommandLineArguments(argc, argv), options, error)) {
-        return UsageError(error);
+    Result<CliOptions> parsed = ParseCliOptions(CommandLineArguments(argc, argv));
+    if (!parsed) {
+        return UsageError(parsed.error().text);
     }
+    const CliOptions options = std::move(*parsed);
     if (options.help || options.version) {
         std::fputs(options.help ? CliUsageText().c_str() : "Quillon Version " QUILLON_VERSION "\n",
                    stdout);
@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
         return console.CheckedStatus(PrintListings(options, targetFolders, console));
     }
     RunSetup setup;
-    if (const int status = ChooseTargetAndRecord(options, targetFolders, console, setup);
-        status != kExitSuccess) {
-        return console.CheckedStatus(status);
+    if (const Status chosen = ChooseTargetAndRecord(options, targetFolders, console, setup);
+        !chosen) {
+        return console.CheckedStatus(ExitStatusOf(chosen));
     }
     CatchStopSignals(kExitAborted);
     // A station's program: the run that started it closes its input to abort the board.
@@ -59,12 +59,11 @@ int main(int argc, char** argv) {
         console.SetStationEvents(true);
         parentWatch.emplace(RequestStop);
     }
-    if (const int status = ReadImage(options, console, StopRequested, setup);
-        status != kExitSuccess) {
-        return console.CheckedStatus(status);
+    if (const Status read = ReadImage(options, console, StopRequested, setup); !read) {
+        return console.CheckedStatus(ExitStatusOf(read));
     }
-    if (const int status = PrepareSerialNumbers(options, setup); status != kExitSuccess) {
-        return console.CheckedStatus(status);
+    if (const Status prepared = PrepareSerialNumbers(options, setup); !prepared) {
+        return console.CheckedStatus(ExitStatusOf(prepared));
     }
     if (options.RunsStations()) {
         return ProductionRun(options, setup, errIsTerminal, sharedTerminal)

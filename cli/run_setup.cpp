@@ -17,14 +17,24 @@
 
 namespace quillon {
 
-int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& targetFolders,
-                          CliConsole& console, RunSetup& setup) {
+namespace {
+
+// Says a usage error with the hint to --help; the error to end the run with.
+Status SaidUsageError(std::string text) {
+    UsageError(text);
+    return Fail(ErrorKind::kUsage, std::move(text));
+}
+
+}  // namespace
+
+Status ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& targetFolders,
+                             CliConsole& console, RunSetup& setup) {
     std::string error;
     setup.monitorFile = options.monitorFile;
     if (!options.target.empty()) {
         MonitorFileEntry found;
         if (!ResolveTarget(ListTargets(targetFolders, console), options.target, found, error)) {
-            return UsageError(error);
+            return SaidUsageError(error);
         }
         setup.monitorFile = found.path;
         setup.targetName = found.displayName;
@@ -32,28 +42,28 @@ int ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& target
     // The record is part of the result: a file it cannot go to ends the run before the target
     // is touched, instead of after a board whose line would be lost.
     if (options.record.empty()) {
-        return kExitSuccess;
+        return {};
     }
     // Appending lines to the image or the monitor file would spoil it for every later board.
     for (const std::string& input : {options.image, setup.monitorFile}) {
         std::error_code sameError;
         if (!input.empty() && std::filesystem::equivalent(PathFromUtf8(options.record),
                                                           PathFromUtf8(input), sameError)) {
-            return UsageError("the record file " + EscapeForTerminal(options.record, false) +
-                              " is the file " + EscapeForTerminal(input, false) + " itself");
+            return SaidUsageError("the record file " + EscapeForTerminal(options.record, false) +
+                                  " is the file " + EscapeForTerminal(input, false) + " itself");
         }
     }
     if (!setup.record.Open(options.record, error)) {
         std::fprintf(stderr, "quillon-cli: the record file %s cannot be opened (%s)\n",
                      EscapeForTerminal(options.record, false).c_str(), error.c_str());
-        return kExitUsage;
+        return Fail(ErrorKind::kUsage, "the record file cannot be opened (" + error + ")");
     }
     if (setup.targetName.empty()) {
         // --monitor: the name the target list shows, read quietly; Initialize reads the file
         // again and says what is wrong with it there.
         setup.targetName = MonitorFileDisplayName(setup.monitorFile);
     }
-    return kExitSuccess;
+    return {};
 }
 
 namespace {
@@ -100,15 +110,15 @@ private:
 
 }  // namespace
 
-int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequested& abortRequested,
-              RunSetup& setup) {
+Status ReadImage(const CliOptions& options, CliConsole& console,
+                 const AbortRequested& abortRequested, RunSetup& setup) {
     if (options.image.empty() || options.initOnly) {
-        return kExitSuccess;
+        return {};
     }
     StationImageCopy copy;
     const bool copying = options.RunsStations();
     if (copying && !copy.Open(setup)) {
-        return kExitJobFailed;
+        return Fail(ErrorKind::kIo, "the image cannot be handed to the stations");
     }
     // A station's program reads the run's copy: the bytes the run read and checked.
     const std::string& path = options.stationImage.empty() ? options.image : options.stationImage;
@@ -121,56 +131,52 @@ int ReadImage(const CliOptions& options, CliConsole& console, const AbortRequest
     for (const std::string& text : read.Messages()) {
         console.ReaderMessage(path, text);
     }
-    std::string failure;
-    int status = kExitSuccess;
+    Status status;
     if (!read.ok()) {
-        status = read.error->kind == HexErrorKind::kAborted ? kExitAborted : kExitJobFailed;
-        failure = read.error->kind == HexErrorKind::kAborted ? kAbortedLine : read.error->text;
+        const bool aborted = read.error->kind == HexErrorKind::kAborted;
+        status = Fail(aborted ? ErrorKind::kAborted : ErrorKind::kInvalidData,
+                      aborted ? kAbortedLine : read.error->text);
     } else if (!options.stationImageSha256.empty() && read.sha256 != options.stationImageSha256) {
         // Changed since the run read it (by this user: nobody else may enter its folder).
-        failure = "the image " + EscapeForTerminal(path, false) + " has the SHA-256 " +
-                  read.sha256 + ", not the run's " + options.stationImageSha256;
-        console.Message("quillon-cli: " + failure);
-        status = kExitJobFailed;
+        status = Fail(ErrorKind::kInvalidData, "the image " + EscapeForTerminal(path, false) +
+                                                   " has the SHA-256 " + read.sha256 +
+                                                   ", not the run's " + options.stationImageSha256);
+        console.Message("quillon-cli: " + status.error().text);
     } else if (!read.image.HoldsAnyData() && !options.eraseAll) {
         console.Message(DownloadJob::kNoDataLine);
-        status = kExitJobFailed;
-        failure = DownloadJob::kNoDataLine;
+        status = Fail(ErrorKind::kInvalidData, DownloadJob::kNoDataLine);
     }
-    if (copying && status == kExitSuccess && !copy.Close(setup)) {
-        return kExitJobFailed;
+    if (copying && status && !copy.Close(setup)) {
+        return Fail(ErrorKind::kIo, "the image cannot be handed to the stations");
     }
     // Every board of a run names the digest of the bytes the run read.
     setup.imageSha256 =
         options.stationImageSha256.empty() ? read.sha256 : options.stationImageSha256;
-    if (status == kExitSuccess) {
+    if (status) {
         setup.image = std::make_shared<const HexImage>(std::move(read.image));
-        return kExitSuccess;
+        return {};
     }
     if (options.stationBoard == 0) {
         return status;
     }
-    setup.pendingStatus = status;
-    setup.pendingFailure = failure;
-    return kExitSuccess;
+    setup.pending = std::move(status);
+    return {};
 }
 
-int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
+Status PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
     const CliOptions::Serial& serial = options.serial;
     if (!serial.patch || !setup.image) {
-        return kExitSuccess;  // no numbers, or a station's board that fails already
+        return {};  // no numbers, or a station's board that fails already
     }
-    const std::string refusal = serial.patch->CheckImage(*setup.image);
-    if (!refusal.empty() && options.stationBoard != 0) {
-        setup.pendingStatus = kExitJobFailed;
-        setup.pendingFailure = refusal;
-        return kExitSuccess;
-    }
-    if (!refusal.empty()) {
-        return UsageError(refusal);
+    if (Status free = serial.patch->CheckImage(*setup.image); !free) {
+        if (options.stationBoard != 0) {
+            setup.pending = std::move(free);
+            return {};
+        }
+        return SaidUsageError(std::move(free).error().text);
     }
     if (serial.stationNumber) {
-        return kExitSuccess;
+        return {};
     }
     if (!serial.counter.empty()) {
         // A production run never makes its counter: an empty folder where a share is not
@@ -184,18 +190,18 @@ int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
     }
     const SerialTake check = setup.serialSource->Check();
     if (check.ok()) {
-        return kExitSuccess;
+        return {};
     }
     std::fprintf(stderr, "quillon-cli: %s\n", EscapeForTerminal(check.text, false).c_str());
     switch (check.error) {
         case SerialTakeError::kUsedUp:
         case SerialTakeError::kLocked:
-            return kExitJobFailed;
+            return Fail(ErrorKind::kFailed, check.text);
         case SerialTakeError::kStopped:
-            return kExitAborted;
+            return Fail(ErrorKind::kAborted, check.text);
         default:
             // Files that are not there or hold something else than numbers: bad input.
-            return kExitUsage;
+            return Fail(ErrorKind::kUsage, check.text);
     }
 }
 

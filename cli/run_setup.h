@@ -26,35 +26,34 @@ struct RunSetup {
     // its own that only this user may enter; both go when the run ends.
     PrivateFolder stationFolder;
     std::string stationImage;
-    // A station's board whose image went bad after the run checked it: it fails, with its line
-    // in the record, instead of ending the program without one.
-    int pendingStatus = kExitSuccess;
-    std::string pendingFailure;
+    // A station's board whose image went bad after the run checked it: it fails with this
+    // error, with its line in the record, instead of ending the program without one.
+    Status pending;
     // Where the boards' serial numbers come from (--serial-counter, --serial-list); none in a
     // station's program, which gets its number from the run.
     std::unique_ptr<SerialSource> serialSource;
 };
 
-// Finds the target's monitor file and opens the record file. Returns kExitSuccess, or the
-// status to end with (the reason said on stderr).
-[[nodiscard]] int ChooseTargetAndRecord(const CliOptions& options,
-                                        const TargetFolders& targetFolders, CliConsole& console,
-                                        RunSetup& setup);
+// Finds the target's monitor file and opens the record file. An error (said on stderr) ends
+// the run.
+[[nodiscard]] Status ChooseTargetAndRecord(const CliOptions& options,
+                                           const TargetFolders& targetFolders, CliConsole& console,
+                                           RunSetup& setup);
 
 // Reads the image, unless the run initializes only: a file that is no image is said at once, in
 // the file reader's own words, instead of after the whole Initialize; what Start Download
 // programs and the digest the record names are those very bytes. A production run reads the
 // file once for all its boards and keeps a private copy of the bytes it read; each station's
 // program reads that copy and refuses it unless its digest is the run's, so that every board
-// gets the image the run checked, however the file changes during a shift. Returns
-// kExitSuccess, or the status to end with.
-[[nodiscard]] int ReadImage(const CliOptions& options, CliConsole& console,
-                            const AbortRequested& abortRequested, RunSetup& setup);
+// gets the image the run checked, however the file changes during a shift. An error (said)
+// ends the run.
+[[nodiscard]] Status ReadImage(const CliOptions& options, CliConsole& console,
+                               const AbortRequested& abortRequested, RunSetup& setup);
 
 // With serial numbers: checks that the image leaves their place free (else a usage error; in a
 // station's program, whose file may have changed since the run checked it, a failed board) and
-// that numbers can be taken from the counter or list, before any target is touched. Returns
-// kExitSuccess, or the status to end with (the reason said on stderr).
-[[nodiscard]] int PrepareSerialNumbers(const CliOptions& options, RunSetup& setup);
+// that numbers can be taken from the counter or list, before any target is touched. An error
+// (said on stderr) ends the run: of kind kUsage where a file holds what it must not.
+[[nodiscard]] Status PrepareSerialNumbers(const CliOptions& options, RunSetup& setup);
 
 }  // namespace quillon

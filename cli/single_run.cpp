@@ -89,14 +89,14 @@ Result<std::uint64_t> BoardNumber(const CliOptions::Serial& serial, RunSetup& se
 // `number` patched into the board's copy of `image`, said in the log; the board's status.
 int PatchNumber(const SerialPatch& patch, std::uint64_t number, const HexImage& image,
                 CliConsole& console, BoardImage& board, BoardOutcome& outcome) {
-    const SerialPatch::Patched patched = patch.Apply(image, number);
-    if (!patched.ok()) {
-        outcome.failure = patched.error;
-        console.Message("quillon-cli: " + patched.error);
+    const Result<SerialPatch::Patched> patched = patch.Apply(image, number);
+    if (!patched) {
+        outcome.failure = patched.error().text;
+        console.Message("quillon-cli: " + patched.error().text);
         return kExitJobFailed;
     }
-    board.image = patched.image;
-    console.OnJobEvent(JobEvent::Line("Serial number " + patched.text + " at " + *board.serialAt));
+    board.image = patched->image;
+    console.OnJobEvent(JobEvent::Line("Serial number " + patched->text + " at " + *board.serialAt));
     return kExitSuccess;
 }
 
@@ -105,8 +105,10 @@ int PatchNumber(const SerialPatch& patch, std::uint64_t number, const HexImage& 
 int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& console,
                    const AbortRequested& abortRequested) {
     BoardOutcome outcome;
-    int status = setup.pendingStatus;
-    outcome.failure = setup.pendingFailure;
+    int status = ExitStatusOf(setup.pending);
+    if (!setup.pending) {
+        outcome.failure = setup.pending.error().text;
+    }
     BoardImage board;
     board.image = setup.image;
     const CliOptions::Serial& serial = options.serial;
@@ -119,11 +121,10 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
         const Result<std::uint64_t> number = BoardNumber(serial, setup, console, abortRequested);
         if (!number) {
             console.Finish();
-            return number.error().kind == ErrorKind::kAborted ? kExitAborted : kExitJobFailed;
+            return ExitStatusOf(number.error());
         }
         // From here on the number is spent: the record line carries it, however the board ends.
-        const SerialFormat::Written written = serial.patch->format().Write(*number);
-        board.serialNumber = written.ok() ? written.text : std::to_string(*number);
+        board.serialNumber = serial.patch->format().RecordText(*number);
         board.serialAt = serial.patch->AddressText();
         if (status == kExitSuccess) {
             status = PatchNumber(*serial.patch, *number, *setup.image, console, board, outcome);

@@ -15,9 +15,10 @@ const Option* FindOption(const std::vector<Option>& table, const std::string& na
 
 }  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option>& table,
-                  const OptionWording& wording, std::vector<std::string>& operands,
-                  std::string& error) {
+Result<std::vector<std::string>> ParseOptions(const std::vector<std::string>& args,
+                                              const std::vector<Option>& table,
+                                              const OptionWording& wording) {
+    std::vector<std::string> operands;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -29,7 +30,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
         }
         if (wording.operands && name == "--" && !inlineValue) {
             operands.insert(operands.end(), args.begin() + static_cast<long>(i) + 1, args.end());
-            return true;
+            return operands;
         }
         const Option* option = FindOption(table, name);
         if (option == nullptr) {
@@ -37,29 +38,26 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
                 operands.push_back(args[i]);
                 continue;
             }
-            error = "unknown option " + name + wording.seeHelp;
-            return false;
+            return Fail(ErrorKind::kUsage, "unknown option " + name + wording.seeHelp);
         }
         if (option->value == Option::Value::kNone && inlineValue) {
-            error = wording.optionWord + name + " takes no value";
-            return false;
+            return Fail(ErrorKind::kUsage, wording.optionWord + name + " takes no value");
         }
         if (option->value == Option::Value::kRequired && !inlineValue) {
             if (i + 1 >= args.size()) {
-                error = wording.optionWord + name + " needs a value";
-                return false;
+                return Fail(ErrorKind::kUsage, wording.optionWord + name + " needs a value");
             }
             value = args[++i];
         }
-        error.clear();
-        if (!option->take(value, error)) {
-            if (error.empty()) {
-                error = name + ": \"" + value + "\" is not a valid value" + wording.seeHelp;
+        if (Status taken = option->take(value); !taken) {
+            if (taken.error().text.empty()) {
+                return Fail(ErrorKind::kUsage,
+                            name + ": \"" + value + "\" is not a valid value" + wording.seeHelp);
             }
-            return false;
+            return Fail(ErrorKind::kUsage, std::move(taken).error().text);
         }
     }
-    return true;
+    return operands;
 }
 
 }  // namespace quillon

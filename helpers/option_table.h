@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // A program's command line as a table: each option has its long name (and maybe a one-letter
@@ -19,9 +21,10 @@ struct Option {
     std::string name;       // "--port"
     std::string shortName;  // "-p", or empty
     Value value = Value::kNone;
-    // Takes the value (empty for a switch or an absent inline value). False is a usage error:
-    // the reason goes to `error`; left empty, the parser says the value is not valid.
-    std::function<bool(const std::string& value, std::string& error)> take;
+    // Takes the value (empty for a switch or an absent inline value). An error is a usage
+    // error; one without a text is worded by the parser: the value is not valid.
+    using Taker = std::function<Status(const std::string& value)>;
+    Taker take;
 };
 
 // How a program words its usage errors.
@@ -31,10 +34,10 @@ struct OptionWording {
     bool operands = true;                // arguments that are no option are operands; false: errors
 };
 
-// Walks `args` (without the program's name) through `table`. Operands go to `operands`, in
-// their order. False at the first usage error, with its text in `error`.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option>& table,
-                  const OptionWording& wording, std::vector<std::string>& operands,
-                  std::string& error);
+// Walks `args` (without the program's name) through `table`. Returns the operands, in their
+// order, or the first usage error (of kind kUsage).
+[[nodiscard]] Result<std::vector<std::string>> ParseOptions(const std::vector<std::string>& args,
+                                                            const std::vector<Option>& table,
+                                                            const OptionWording& wording);
 
 }  // namespace quillon

@@ -162,27 +162,32 @@ std::string TrimmedWhiteSpace(const std::string& text) {
     return text.substr(first, end - first);
 }
 
-std::optional<std::int64_t> DecimalInRange(const std::string& text, std::int64_t lowest,
-                                           std::int64_t highest) {
+namespace {
+
+// The whole of `text` in `base` (digits only: the library's reader also takes no sign but a
+// minus, which the first character's check keeps out), within the bounds.
+std::optional<std::int64_t> NumberInRange(const std::string& text, int base, std::int64_t lowest,
+                                          std::int64_t highest) {
     std::int64_t value = 0;
     const char* end = text.data() + text.size();
-    if (text.empty() || text[0] < '0' || text[0] > '9' ||
-        std::from_chars(text.data(), end, value).ptr != end || value < lowest || value > highest) {
+    if (text.empty() || text[0] == '-' ||
+        std::from_chars(text.data(), end, value, base).ptr != end || value < lowest ||
+        value > highest) {
         return std::nullopt;
     }
     return value;
 }
 
+}  // namespace
+
+std::optional<std::int64_t> DecimalInRange(const std::string& text, std::int64_t lowest,
+                                           std::int64_t highest) {
+    return NumberInRange(text, 10, lowest, highest);
+}
+
 std::optional<std::int64_t> HexadecimalInRange(const std::string& text, std::int64_t lowest,
                                                std::int64_t highest) {
-    std::int64_t value = 0;
-    const char* end = text.data() + text.size();
-    if (text.empty() || std::isxdigit(static_cast<unsigned char>(text[0])) == 0 ||
-        std::from_chars(text.data(), end, value, 16).ptr != end || value < lowest ||
-        value > highest) {
-        return std::nullopt;
-    }
-    return value;
+    return NumberInRange(text, 16, lowest, highest);
 }
 
 }  // namespace quillon

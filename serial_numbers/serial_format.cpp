@@ -1,7 +1,8 @@
 #include "serial_numbers/serial_format.h"
 
 #include <algorithm>
-#include <cstdlib>
+
+#include "helpers/text_format.h"
 
 namespace quillon {
 
@@ -28,7 +29,7 @@ bool IsBlank(char c) {
 
 }  // namespace
 
-std::optional<SerialFormat> SerialFormat::Parse(const std::string& text, std::string& error) {
+Result<SerialFormat> SerialFormat::Parse(const std::string& text) {
     struct Kind {
         const char* prefix;
         Encoding encoding;
@@ -46,24 +47,17 @@ std::optional<SerialFormat> SerialFormat::Parse(const std::string& text, std::st
             continue;
         }
         const std::string width = text.substr(prefix.size());
-        const bool digitsOnly = !width.empty() && width.size() <= 2 &&
-                                width.find_first_not_of("0123456789") == std::string::npos;
-        const int n = digitsOnly ? std::atoi(width.c_str()) : 0;
-        if (n < 1 || n > kind.maxWidth) {
-            error = "serial format ";
-            error += text;
-            error += ": the width after '";
-            error += prefix;
-            error += "' must be 1 to ";
-            error += std::to_string(kind.maxWidth);
-            return std::nullopt;
+        const std::optional<std::int64_t> n =
+            width.size() <= 2 ? DecimalInRange(width, 1, kind.maxWidth) : std::nullopt;
+        if (!n) {
+            return Fail(ErrorKind::kUsage, "serial format " + text + ": the width after '" +
+                                               prefix + "' must be 1 to " +
+                                               std::to_string(kind.maxWidth));
         }
-        return SerialFormat(kind.encoding, n);
+        return SerialFormat(kind.encoding, static_cast<int>(*n));
     }
-    error = "serial format '";
-    error += text;
-    error += "' is none of dec:N, hex:N, le:N, be:N";
-    return std::nullopt;
+    return Fail(ErrorKind::kUsage,
+                "serial format '" + text + "' is none of dec:N, hex:N, le:N, be:N");
 }
 
 std::string SerialFormat::Name() const {
@@ -74,7 +68,7 @@ std::string SerialFormat::Name() const {
     return prefix + std::to_string(m_width);
 }
 
-SerialFormat::Written SerialFormat::Write(std::uint64_t value) const {
+Result<SerialFormat::Written> SerialFormat::Write(std::uint64_t value) const {
     Written written;
     const std::size_t width = size();
     switch (m_encoding) {
@@ -100,13 +94,15 @@ SerialFormat::Written SerialFormat::Write(std::uint64_t value) const {
     if (written.text.size() > (m_encoding == Encoding::kDecimal || m_encoding == Encoding::kHex
                                    ? width
                                    : 2 + 2 * width)) {
-        written = Written{};
-        written.error = "serial number ";
-        written.error += std::to_string(value);
-        written.error += " does not fit ";
-        written.error += Name();
+        return Fail(ErrorKind::kInvalidData,
+                    "serial number " + std::to_string(value) + " does not fit " + Name());
     }
     return written;
+}
+
+std::string SerialFormat::RecordText(std::uint64_t value) const {
+    Result<Written> written = Write(value);
+    return written ? written->text : std::to_string(value);
 }
 
 std::optional<std::uint64_t> ParseSerialValue(const std::string& text) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // How a serial number is written into the flash: `dec:N` (N ASCII decimal digits, zero-padded),
@@ -19,9 +21,8 @@ public:
     static constexpr int kMaxHexDigits = 16;
     static constexpr int kMaxBinaryBytes = 8;
 
-    // The format named by `text` ("dec:6"); none, with the reason in `error`, when it is none.
-    [[nodiscard]] static std::optional<SerialFormat> Parse(const std::string& text,
-                                                           std::string& error);
+    // The format named by `text` ("dec:6"); a usage error saying why when it is none.
+    [[nodiscard]] static Result<SerialFormat> Parse(const std::string& text);
 
     Encoding encoding() const { return m_encoding; }
     // The bytes the number takes in the flash.
@@ -30,15 +31,15 @@ public:
     std::string Name() const;
 
     // `value` as it goes into the flash, and as the record shows it: the digits of dec and hex,
-    // "0x" and 2N upper-case hex digits for the binary formats. An empty `bytes` and the reason
-    // in `error` ("serial number 1000000 does not fit dec:6") when it does not fit.
+    // "0x" and 2N upper-case hex digits for the binary formats. An error of kind kInvalidData
+    // ("serial number 1000000 does not fit dec:6") when it does not fit.
     struct Written {
         std::vector<std::uint8_t> bytes;
         std::string text;
-        std::string error;
-        bool ok() const { return error.empty(); }
     };
-    [[nodiscard]] Written Write(std::uint64_t value) const;
+    [[nodiscard]] Result<Written> Write(std::uint64_t value) const;
+    // `value` as the record shows it: as written, or its decimal digits when it does not fit.
+    std::string RecordText(std::uint64_t value) const;
 
 private:
     SerialFormat(Encoding encoding, int width) : m_encoding(encoding), m_width(width) {}

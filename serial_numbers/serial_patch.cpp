@@ -2,21 +2,15 @@
 
 #include <cstdio>
 
+#include "helpers/text_format.h"
+
 namespace quillon {
 
 namespace {
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    const std::optional<std::int64_t> digit = HexadecimalInRange(std::string(1, c), 0, 15);
+    return digit ? static_cast<int>(*digit) : -1;
 }
 
 std::string HexAddress(std::uint32_t address) {
@@ -27,42 +21,29 @@ std::string HexAddress(std::uint32_t address) {
 
 }  // namespace
 
-std::optional<SerialPatch> SerialPatch::Make(const std::string& address, const SerialFormat& format,
-                                             const std::string& placeholder, std::string& error) {
+Result<SerialPatch> SerialPatch::Make(const std::string& address, const SerialFormat& format,
+                                      const std::string& placeholder) {
     const bool prefixed =
         address.size() >= 2 && address[0] == '0' && (address[1] == 'x' || address[1] == 'X');
     const std::string digits = prefixed ? address.substr(2) : address;
-    std::uint64_t at = 0;
-    bool valid = !digits.empty() && digits.size() <= 8;
-    for (const char c : digits) {
-        const int digit = HexDigit(c);
-        valid = valid && digit >= 0;
-        at = at * 16 + static_cast<std::uint64_t>(digit < 0 ? 0 : digit);
-    }
-    if (!valid) {
-        error = "--serial-at needs a hexadecimal address such as 0x1FF00, not '";
-        error += address;
-        error += "'";
-        return std::nullopt;
+    const std::optional<std::int64_t> at =
+        digits.size() <= 8 ? HexadecimalInRange(digits, 0, UINT32_MAX) : std::nullopt;
+    if (!at) {
+        return Fail(
+            ErrorKind::kUsage,
+            "--serial-at needs a hexadecimal address such as 0x1FF00, not '" + address + "'");
     }
     if (!prefixed) {
-        error = "--serial-at takes its address in hexadecimal with 0x: 0x" + digits;
-        if (digits.find_first_not_of("0123456789") == std::string::npos) {
-            const unsigned long long decimal = std::stoull(digits);
-            if (decimal < HexImage::kSize) {
-                error += " (or " + HexAddress(static_cast<std::uint32_t>(decimal)) +
-                         " for the decimal " + digits + ")";
-            }
+        std::string error = "--serial-at takes its address in hexadecimal with 0x: 0x" + digits;
+        if (const auto decimal = DecimalInRange(digits, 0, HexImage::kSize - 1)) {
+            error += " (or " + HexAddress(static_cast<std::uint32_t>(*decimal)) +
+                     " for the decimal " + digits + ")";
         }
-        return std::nullopt;
+        return Fail(ErrorKind::kUsage, std::move(error));
     }
-    if (at + format.size() > HexImage::kSize) {
-        error = "a serial number in ";
-        error += format.Name();
-        error += " at 0x";
-        error += digits;
-        error += " would reach beyond the 16 MB address space";
-        return std::nullopt;
+    if (static_cast<std::uint64_t>(*at) + format.size() > HexImage::kSize) {
+        return Fail(ErrorKind::kUsage, "a serial number in " + format.Name() + " at 0x" + digits +
+                                           " would reach beyond the 16 MB address space");
     }
     std::vector<std::uint8_t> bytes;
     bool placeholderValid = placeholder.size() % 2 == 0;
@@ -73,28 +54,23 @@ std::optional<SerialPatch> SerialPatch::Make(const std::string& address, const S
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
     if (!placeholderValid) {
-        error = "--serial-placeholder needs hexadecimal byte pairs such as 30303030, not '";
-        error += placeholder;
-        error += "'";
-        return std::nullopt;
+        return Fail(ErrorKind::kUsage,
+                    "--serial-placeholder needs hexadecimal byte pairs such as 30303030, not '" +
+                        placeholder + "'");
     }
     if (!bytes.empty() && bytes.size() != format.size()) {
-        error = "--serial-placeholder gives ";
-        error += std::to_string(bytes.size());
-        error += " bytes, ";
-        error += format.Name();
-        error += " takes ";
-        error += std::to_string(format.size());
-        return std::nullopt;
+        return Fail(ErrorKind::kUsage,
+                    "--serial-placeholder gives " + std::to_string(bytes.size()) + " bytes, " +
+                        format.Name() + " takes " + std::to_string(format.size()));
     }
-    return SerialPatch(static_cast<std::uint32_t>(at), format, std::move(bytes));
+    return SerialPatch(static_cast<std::uint32_t>(*at), format, std::move(bytes));
 }
 
 std::string SerialPatch::AddressText() const {
     return HexAddress(m_address);
 }
 
-std::string SerialPatch::CheckImage(const HexImage& image) const {
+Status SerialPatch::CheckImage(const HexImage& image) const {
     const std::size_t size = m_format.size();
     std::vector<std::uint8_t> held;
     for (std::size_t i = 0; i < size; ++i) {
@@ -107,7 +83,7 @@ std::string SerialPatch::CheckImage(const HexImage& image) const {
         erased = erased && byte == HexImage::kErasedValue;
     }
     if (erased || held == m_placeholder) {
-        return {};
+        return Status();
     }
     std::string shown;
     for (const std::uint8_t byte : held) {
@@ -125,34 +101,29 @@ std::string SerialPatch::CheckImage(const HexImage& image) const {
     error += ", where the serial number goes: the place must be erased (FF)";
     error += m_placeholder.empty() ? " or hold the bytes --serial-placeholder names"
                                    : " or hold the --serial-placeholder bytes";
-    return error;
+    return Fail(ErrorKind::kInvalidData, std::move(error));
 }
 
-SerialPatch::Patched SerialPatch::Apply(const HexImage& image, std::uint64_t value) const {
-    Patched patched;
+Result<SerialPatch::Patched> SerialPatch::Apply(const HexImage& image, std::uint64_t value) const {
     // Never over data of the file's own: a file read again (a station's program reads it for
     // its board) may no longer be the one the run checked.
-    patched.error = CheckImage(image);
-    if (!patched.ok()) {
-        return patched;
+    if (Status free = CheckImage(image); !free) {
+        return Fail(std::move(free).error());
     }
-    SerialFormat::Written written = m_format.Write(value);
-    if (!written.ok()) {
-        patched.error = written.error;
-        return patched;
+    Result<SerialFormat::Written> written = m_format.Write(value);
+    if (!written) {
+        return Fail(std::move(written).error());
     }
     auto board = std::make_shared<HexImage>(image);
     // Make() keeps the place inside the image; should that ever fail, no board goes without
     // its number.
     if (!board->Store(static_cast<int>(m_address / HexImage::kSegmentSize),
-                      m_address % HexImage::kSegmentSize, written.bytes.data(),
-                      written.bytes.size())) {
-        patched.error = "serial number at " + AddressText() + " lies beyond the image";
-        return patched;
+                      m_address % HexImage::kSegmentSize, written->bytes.data(),
+                      written->bytes.size())) {
+        return Fail(ErrorKind::kInvalidData,
+                    "serial number at " + AddressText() + " lies beyond the image");
     }
-    patched.image = std::move(board);
-    patched.text = std::move(written.text);
-    return patched;
+    return Patched{std::move(board), std::move(written->text)};
 }
 
 }  // namespace quillon

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
 #include "image/hex_image.h"
 #include "serial_numbers/serial_format.h"
 
@@ -17,24 +18,23 @@ namespace quillon {
 class SerialPatch {
 public:
     // The patch of the command line's texts (`address` hexadecimal with its 0x, "0x1FF00";
-    // `placeholder` an even number of hex digits, empty: none). None, with the reason in
-    // `error`, when a text is malformed, the number would reach beyond the 16 MB, or the
+    // `placeholder` an even number of hex digits, empty: none). A usage error saying why when
+    // a text is malformed, the number would reach beyond the 16 MB, or the
     // placeholder's size differs from the format's. An address without its 0x is refused with
     // the 0x form: every other number of the command line is decimal, so "196608" could mean
     // either place.
-    [[nodiscard]] static std::optional<SerialPatch> Make(const std::string& address,
-                                                         const SerialFormat& format,
-                                                         const std::string& placeholder,
-                                                         std::string& error);
+    [[nodiscard]] static Result<SerialPatch> Make(const std::string& address,
+                                                  const SerialFormat& format,
+                                                  const std::string& placeholder);
 
     std::uint32_t address() const { return m_address; }
     const SerialFormat& format() const { return m_format; }
     // The address as the record gives it: "0x1FF00".
     std::string AddressText() const;
 
-    // Empty when `image` leaves the number's place free; else why not, naming the address and
-    // what the file holds there.
-    [[nodiscard]] std::string CheckImage(const HexImage& image) const;
+    // Success when `image` leaves the number's place free; else an error of kind
+    // kInvalidData saying why, naming the address and what the file holds there.
+    [[nodiscard]] Status CheckImage(const HexImage& image) const;
 
     // The board's image: `image` with `value` written at the address. The sector that holds it
     // becomes one with data, so it is erased and programmed even when the file had nothing
@@ -42,10 +42,8 @@ public:
     struct Patched {
         std::shared_ptr<const HexImage> image;
         std::string text;  // the number as the record gives it
-        std::string error;
-        bool ok() const { return error.empty(); }
     };
-    [[nodiscard]] Patched Apply(const HexImage& image, std::uint64_t value) const;
+    [[nodiscard]] Result<Patched> Apply(const HexImage& image, std::uint64_t value) const;
 
 private:
     SerialPatch(std::uint32_t address, SerialFormat format, std::vector<std::uint8_t> placeholder)

@@ -331,17 +331,15 @@ Result<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args)
     std::vector<Option> table;
     for (const auto& [name, take] : ValueOptions()) {
         table.push_back({name, "", Option::Value::kRequired,
-                         [&line, name = std::string(name), &take = take](const std::string& value,
-                                                                         std::string& error) {
-                             const Status taken = take(name, value, line);
-                             if (!taken) {
-                                 error = taken.error().text;
-                             }
-                             return taken.has_value();
+                         [&line, name = std::string(name), &take = take](const std::string& value) {
+                             return take(name, value, line);
                          }});
     }
     const auto flag = [](bool& into) {
-        return [&into](const std::string&, std::string&) { return into = true; };
+        return [&into](const std::string&) {
+            into = true;
+            return Status();
+        };
     };
     table.push_back({"--help", "-h", Option::Value::kNone, flag(line.help)});
     table.push_back({"--version", "", Option::Value::kNone, flag(line.version)});
@@ -352,10 +350,9 @@ Result<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args)
     wording.optionWord.clear();
     wording.seeHelp = " (see --help)";
     wording.operands = false;
-    std::vector<std::string> operands;
-    std::string error;
-    if (!ParseOptions(args, table, wording, operands, error)) {
-        return Fail(ErrorKind::kUsage, error);
+    const Result<std::vector<std::string>> parsed = ParseOptions(args, table, wording);
+    if (!parsed) {
+        return Fail(parsed.error());
     }
     return line;
 }

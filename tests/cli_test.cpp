@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli_options.h"
 #include "cli/production/board_record.h"
 #include "cli/production/station_event.h"
 #include "cli/production/station_summary.h"
@@ -255,6 +256,50 @@ TEST(CliTest, FilesThatAreNoImageAreRefusedBeforeTheTargetIsTouched) {
         EXPECT_EQ(result.err, named);
     }
     EXPECT_NE(sim.Report().find("\"sessions\": []"), std::string::npos);
+}
+
+// A station's program gets its options from the table that parses them: each option, written
+// back (in the table's order), reads as itself.
+TEST(CliTest, OptionsWrittenAsArgumentsReadBackAsThemselves) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--port",
+         "/dev/ttyUSB0",
+         "--station-board",
+         "3",
+         "--baud",
+         "115200",
+         "--monitor",
+         "m.h86",
+         "--record",
+         "r.jsonl",
+         "--erase-all",
+         "--echo-window",
+         "64",
+         "--serial-at",
+         "0x1FF00",
+         "--serial-format",
+         "dec:6",
+         "--serial-placeholder",
+         "303030303030",
+         "--station-serial",
+         "16",
+         "--station-image",
+         "i.hex",
+         "--station-image-sha256",
+         std::string(64, 'a'),
+         "--",
+         "-image.hex"},
+        {"--port", "a", "--port", "b", "--repeat=replug", "--target", "virt", "--station-silence",
+         "45", "--serial-at", "0x100", "--serial-format", "le:4", "--serial-counter", "c",
+         "--serial-start", "7", "--", "img"},
+        {"--port", "a", "--repeat", "--monitor", "m", "--init-only"},
+        {"--targets", "T", "--list-ports", "--list-targets"},
+    };
+    for (const auto& args : cases) {
+        const Result<CliOptions> options = ParseCliOptions(args);
+        ASSERT_TRUE(options) << options.error().text;
+        EXPECT_EQ(CliArguments(*options), args);
+    }
 }
 
 TEST(CliTest, UsageErrorsEndWithStatus2) {
@@ -1362,11 +1407,10 @@ struct SerialDemo {
     SerialDemo() {
         HexReadResult read = ReadHexFile(kDemo, [] { return false; });
         image = std::move(read.image);
-        std::string error;
-        patch = SerialPatch::Make("0x7FF00", *SerialFormat::Parse("dec:8", error), "", error);
+        patch = *SerialPatch::Make("0x7FF00", *SerialFormat::Parse("dec:8"), "");
     }
     std::string FlashedSha256(std::uint64_t value) const {
-        return DownloadJob::ProgrammedSha256(*patch->Apply(image, value).image);
+        return DownloadJob::ProgrammedSha256(*patch->Apply(image, value)->image);
     }
     // The digest of sector 7 of a target's flash that holds `value`, as its report gives it.
     static std::string SectorDigest(std::uint64_t value) {

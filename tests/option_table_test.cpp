@@ -19,16 +19,15 @@ struct Walk {
 Walk Parse(const std::vector<std::string>& args, const OptionWording& wording = {}) {
     Walk walk{};
     const auto record = [&walk](const std::string& name) {
-        return [&walk, name](const std::string& value, std::string& error) {
+        return [&walk, name](const std::string& value) -> Status {
             if (value == "bad") {
-                return false;  // the parser words the error
+                return Fail(ErrorKind::kUsage, "");  // the parser words the error
             }
             if (value == "worse") {
-                error = "worse is refused";
-                return false;
+                return Fail(ErrorKind::kUsage, "worse is refused");
             }
             walk.taken += name + "=" + value + " ";
-            return true;
+            return {};
         };
     };
     const std::vector<Option> table = {
@@ -36,9 +35,13 @@ Walk Parse(const std::vector<std::string>& args, const OptionWording& wording = 
         {"--all", "", Option::Value::kNone, record("all")},
         {"--repeat", "", Option::Value::kInline, record("repeat")},
     };
-    std::vector<std::string> operands;
-    walk.ok = ParseOptions(args, table, wording, operands, walk.error);
-    for (const std::string& operand : operands) {
+    const Result<std::vector<std::string>> operands = ParseOptions(args, table, wording);
+    walk.ok = operands.has_value();
+    if (!operands) {
+        walk.error = operands.error().text;
+        return walk;
+    }
+    for (const std::string& operand : *operands) {
         walk.taken += "[" + operand + "] ";
     }
     return walk;

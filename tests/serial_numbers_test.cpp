@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "image/sha256.h"
 #include "link/download_job.h"
 #include "platform/regular_file.h"
 #include "serial_numbers/serial_counter.h"
@@ -75,22 +74,22 @@ TEST(SerialFormatTest, WritesEachFormatAndRefusesWhatDoesNotFit) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.format) + " " + std::to_string(c.value));
-        std::string error;
-        const std::optional<SerialFormat> format = SerialFormat::Parse(c.format, error);
-        ASSERT_TRUE(format) << error;
+        const Result<SerialFormat> format = SerialFormat::Parse(c.format);
+        ASSERT_TRUE(format) << format.error().text;
         EXPECT_EQ(format->Name(), c.format);
-        const SerialFormat::Written written = format->Write(c.value);
-        EXPECT_EQ(Hex(written.bytes), c.bytes);
-        EXPECT_EQ(written.ok() ? written.text : written.error, c.text);
-        if (written.ok()) {
-            EXPECT_EQ(written.bytes.size(), format->size());
+        const Result<SerialFormat::Written> written = format->Write(c.value);
+        EXPECT_EQ(written ? Hex(written->bytes) : "", c.bytes);
+        EXPECT_EQ(written ? written->text : written.error().text, c.text);
+        if (written) {
+            EXPECT_EQ(written->bytes.size(), format->size());
         }
     }
     for (const char* wrong : {"dec:0", "dec:21", "hex:17", "le:9", "be:0", "le:", "oct:4", "dec:6x",
                               "DEC:6", "dec:-1", ""}) {
-        std::string error;
-        EXPECT_FALSE(SerialFormat::Parse(wrong, error)) << wrong;
-        EXPECT_NE(error.find(std::string("serial format ")), std::string::npos) << wrong;
+        const Result<SerialFormat> format = SerialFormat::Parse(wrong);
+        ASSERT_FALSE(format) << wrong;
+        EXPECT_NE(format.error().text.find(std::string("serial format ")), std::string::npos)
+            << wrong;
     }
 }
 
@@ -146,27 +145,26 @@ TEST(SerialPatchTest, ThePlaceMustBeErasedOrHoldThePlaceholder) {
          "",
          "the image holds FF FF 12 FF at 0x1FF00..0x1FF03"},
     };
-    std::string error;
-    const SerialFormat format = *SerialFormat::Parse("dec:4", error);
+    const SerialFormat format = *SerialFormat::Parse("dec:4");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         HexImage image;
         const std::uint8_t other[] = {1, 2, 3};
         ASSERT_TRUE(image.Store(0, 0, other, sizeof other));
         ASSERT_TRUE(image.Store(1, 0xFF00, c.fileBytes.data(), c.fileBytes.size()));
-        const std::optional<SerialPatch> patch =
-            SerialPatch::Make("0x1FF00", format, c.placeholder, error);
-        ASSERT_TRUE(patch) << error;
-        const std::string checked = patch->CheckImage(image);
+        const Result<SerialPatch> patch = SerialPatch::Make("0x1FF00", format, c.placeholder);
+        ASSERT_TRUE(patch) << patch.error().text;
+        const Status check = patch->CheckImage(image);
+        const std::string checked = check ? "" : check.error().text;
         EXPECT_EQ(checked.substr(0, c.refused.size()), c.refused);
         EXPECT_EQ(checked.empty(), c.refused.empty()) << checked;
         if (!c.refused.empty()) {
             EXPECT_NE(checked.find(refusal), std::string::npos) << checked;
         }
         // A board's image is never made over the file's own data.
-        const SerialPatch::Patched patched = patch->Apply(image, 7);
-        EXPECT_EQ(patched.error, checked);
-        EXPECT_EQ(patched.image == nullptr, !c.refused.empty());
+        const Result<SerialPatch::Patched> patched = patch->Apply(image, 7);
+        EXPECT_EQ(patched ? "" : patched.error().text, checked);
+        EXPECT_EQ(!patched, !c.refused.empty());
     }
     const std::vector<std::pair<std::string, std::string>> wrong = {
         // address, placeholder
@@ -174,17 +172,19 @@ TEST(SerialPatchTest, ThePlaceMustBeErasedOrHoldThePlaceholder) {
         {"FFFFFE", ""}, {"0x100", "303"}, {"0x100", "3030"}, {"0x100", "3G303030"},
     };
     for (const auto& [address, placeholder] : wrong) {
-        EXPECT_FALSE(SerialPatch::Make(address, format, placeholder, error))
+        EXPECT_FALSE(SerialPatch::Make(address, format, placeholder))
             << address << " " << placeholder;
     }
-    ASSERT_TRUE(SerialPatch::Make("0xFFFFFC", format, "", error)) << "the last 4 bytes";
+    ASSERT_TRUE(SerialPatch::Make("0xFFFFFC", format, "")) << "the last 4 bytes";
     // Every other number option is decimal: a bare number is refused, with its 0x form.
     for (const auto& [address, says] : std::vector<std::pair<std::string, std::string>>{
              {"196608", "0x196608 (or 0x30000 for the decimal 196608)"},
              {"7F000", "0x7F000"},
              {"99999999", "0x99999999"}}) {
-        EXPECT_FALSE(SerialPatch::Make(address, format, "", error));
-        EXPECT_EQ(error, "--serial-at takes its address in hexadecimal with 0x: " + says);
+        const Result<SerialPatch> patch = SerialPatch::Make(address, format, "");
+        ASSERT_FALSE(patch);
+        EXPECT_EQ(patch.error().text,
+                  "--serial-at takes its address in hexadecimal with 0x: " + says);
     }
 }
 
@@ -196,16 +196,17 @@ TEST(SerialPatchTest, EachBoardGetsItsOwnImageAndDigest) {
     const std::vector<std::uint8_t> code(300, 0x5A);
     ASSERT_TRUE(file.Store(0, 0x100, code.data(), code.size()));
     const HexImage before = file;
-    std::string error;
-    const SerialFormat format = *SerialFormat::Parse("le:4", error);
+    const SerialFormat format = *SerialFormat::Parse("le:4");
     // Across the border of sectors 1 and 2, where the file has nothing.
-    const std::optional<SerialPatch> patch = SerialPatch::Make("0x1FFFE", format, "", error);
-    ASSERT_TRUE(patch) << error;
+    const Result<SerialPatch> patch = SerialPatch::Make("0x1FFFE", format, "");
+    ASSERT_TRUE(patch) << patch.error().text;
     EXPECT_EQ(patch->AddressText(), "0x1FFFE");
 
-    const SerialPatch::Patched first = patch->Apply(file, 0x04030201);
-    const SerialPatch::Patched second = patch->Apply(file, 0x04030202);
-    ASSERT_TRUE(first.ok() && second.ok());
+    const Result<SerialPatch::Patched> firstPatch = patch->Apply(file, 0x04030201);
+    const Result<SerialPatch::Patched> secondPatch = patch->Apply(file, 0x04030202);
+    ASSERT_TRUE(firstPatch && secondPatch);
+    const SerialPatch::Patched& first = *firstPatch;
+    const SerialPatch::Patched& second = *secondPatch;
     EXPECT_EQ(file, before) << "the file's image stays as it was read";
     EXPECT_EQ(first.text, "0x04030201");
     EXPECT_EQ(first.image->Byte(1, 0xFFFE), 0x01);
@@ -218,28 +219,20 @@ TEST(SerialPatchTest, EachBoardGetsItsOwnImageAndDigest) {
     EXPECT_EQ(first.image->FillMark(2), 0x0001);
     EXPECT_EQ(first.image->Byte(0, 0x100), 0x5A);
 
-    // What the blocks carry, frame by frame.
-    const auto sent = [](const HexImage& image) {
-        std::string data;
-        std::uint8_t frame[DownloadJob::kBlockFrameLength];
-        for (int s = 0; s < HexImage::kSegmentCount; ++s) {
-            for (std::uint32_t at = 0; image.HoldsData(s) && at <= image.FillMark(s);
-                 at += DownloadJob::kBlockSize) {
-                DownloadJob::BuildBlockFrame(frame, image, s, at);
-                data.append(reinterpret_cast<const char*>(frame + 9), DownloadJob::kBlockSize);
-            }
-        }
-        return Sha256Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-    };
-    for (const HexImage* image : {&before, first.image.get(), second.image.get()}) {
-        EXPECT_EQ(DownloadJob::ProgrammedSha256(*image), sent(*image));
-    }
+    // The digest of the image as flashed is that of the file's bytes with the number's, written
+    // where they go: the same as an image that held them from the start, and another for each
+    // number.
+    HexImage expected = before;
+    const std::uint8_t number[] = {0x01, 0x02, 0x03, 0x04};
+    ASSERT_TRUE(expected.Store(1, 0xFFFE, number, 2) && expected.Store(2, 0, number + 2, 2));
+    EXPECT_EQ(DownloadJob::ProgrammedSha256(*first.image), DownloadJob::ProgrammedSha256(expected));
+    EXPECT_NE(DownloadJob::ProgrammedSha256(*first.image), DownloadJob::ProgrammedSha256(before));
     EXPECT_NE(DownloadJob::ProgrammedSha256(*first.image),
               DownloadJob::ProgrammedSha256(*second.image));
 
-    const SerialPatch::Patched tooBig = patch->Apply(file, 0x100000000);
-    EXPECT_EQ(tooBig.error, "serial number 4294967296 does not fit le:4");
-    EXPECT_EQ(tooBig.image, nullptr);
+    const Result<SerialPatch::Patched> tooBig = patch->Apply(file, 0x100000000);
+    ASSERT_FALSE(tooBig);
+    EXPECT_EQ(tooBig.error().text, "serial number 4294967296 does not fit le:4");
 }
 
 // Another program holding a file's lock, until the object goes.

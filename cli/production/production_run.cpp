@@ -69,34 +69,32 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
 
 std::vector<std::string> ProductionRun::ArgvForBoard(
     const std::string& port, int board, std::optional<std::uint64_t> serialNumber) const {
-    std::vector<std::string> argv = {
-        m_program,    "--station-board", std::to_string(board),        "--port",
-        port,         "--baud",          BaudRateText(m_options.baud), "--monitor",
-        m_monitorFile};
-    if (m_options.eraseAll) {
-        argv.push_back("--erase-all");
-    }
-    if (m_options.echoWindow != 1) {
-        argv.insert(argv.end(), {"--echo-window", std::to_string(m_options.echoWindow)});
-    }
-    if (!m_options.record.empty()) {
-        argv.insert(argv.end(), {"--record", m_options.record});
-    }
+    // The board's own options, written back as arguments by the table that parses them: the
+    // run's job on this port for this one board, the target as the file the run chose, the
+    // serial number the run took, and the bytes of the image the run read (the record names
+    // the user's file).
+    CliOptions station;
+    station.stationBoard = board;
+    station.ports = {port};
+    station.baud = m_options.baud;
+    station.monitorFile = m_monitorFile;
+    station.eraseAll = m_options.eraseAll;
+    station.echoWindow = m_options.echoWindow;
+    station.record = m_options.record;
     if (serialNumber) {
-        const CliOptions::Serial& serial = m_options.serial;
-        argv.insert(argv.end(), {"--station-serial", std::to_string(*serialNumber), "--serial-at",
-                                 serial.at, "--serial-format", serial.format});
-        if (!serial.placeholder.empty()) {
-            argv.insert(argv.end(), {"--serial-placeholder", serial.placeholder});
-        }
+        station.serial.stationNumber = serialNumber;
+        station.serial.at = m_options.serial.at;
+        station.serial.format = m_options.serial.format;
+        station.serial.placeholder = m_options.serial.placeholder;
     }
-    if (m_options.initOnly) {
-        argv.push_back("--init-only");
-    } else {
-        // The board gets the bytes the run read; the record names the user's file.
-        argv.insert(argv.end(), {"--station-image", m_stationImage, "--station-image-sha256",
-                                 m_imageSha256, "--", m_options.image});
+    station.initOnly = m_options.initOnly;
+    if (!m_options.initOnly) {
+        station.stationImage = m_stationImage;
+        station.stationImageSha256 = m_imageSha256;
+        station.image = m_options.image;
     }
+    std::vector<std::string> argv = CliArguments(station);
+    argv.insert(argv.begin(), m_program);
     return argv;
 }
 
@@ -118,8 +116,7 @@ bool ProductionRun::StartBoard(Station& station) {
             return false;
         }
         number = take.value;
-        const SerialFormat::Written written = m_options.serial.patch->format().Write(take.value);
-        text = written.ok() ? written.text : std::to_string(take.value);
+        text = m_options.serial.patch->format().RecordText(take.value);
     }
     station.StartBoard(
         [this, &station, number](int board) { return ArgvForBoard(station.port(), board, number); },

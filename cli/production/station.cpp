@@ -153,7 +153,7 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
     if (m_startFailure.empty() && !m_result) {
         ending.recordedLine = FindRecordedLine();
     }
-    BoardResult board = DecideResult(ending);
+    BoardDecision board = DecideResult(ending);
 
     std::optional<std::string> lineToWrite = m_result ? m_unwrittenRecord : std::nullopt;
     if (m_record.file != nullptr && board.lineOfOurOwn) {
@@ -168,7 +168,7 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
     CountBoard(board);
 }
 
-std::string Station::RecordLineOfOurOwn(const BoardResult& board,
+std::string Station::RecordLineOfOurOwn(const BoardDecision& board,
                                         std::chrono::steady_clock::time_point end) const {
     BoardRecord line;
     line.time = std::chrono::system_clock::now();
@@ -196,7 +196,7 @@ std::string Station::RecordLineOfOurOwn(const BoardResult& board,
     return text;
 }
 
-void Station::CountBoard(const BoardResult& board) {
+void Station::CountBoard(const BoardDecision& board) {
     m_totals.lastResult = board.result;
     if (board.result == ResultName(kExitSuccess)) {
         ++m_totals.ok;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/production/board_decision.h"
 #include "cli/production/board_record.h"
-#include "cli/production/board_result.h"
 #include "cli/production/station_display.h"
 #include "cli/production/station_event.h"
 #include "cli/production/station_summary.h"
@@ -100,9 +100,9 @@ private:
     // none, and counts it.
     void EndBoard(int exitStatus, bool abortRequested, StationDisplay& display);
     // The board's record line as the station writes it (without its line end).
-    std::string RecordLineOfOurOwn(const BoardResult& board,
+    std::string RecordLineOfOurOwn(const BoardDecision& board,
                                    std::chrono::steady_clock::time_point end) const;
-    void CountBoard(const BoardResult& board);
+    void CountBoard(const BoardDecision& board);
     // The record line that the board's program wrote since the board began, if it did.
     std::optional<RecordedBoard> FindRecordedLine() const;
     // Appends `line`; false, said on the display, when it cannot be written.

@@ -23,7 +23,7 @@ struct BoardEnding {
 };
 
 // How the board ended, and who writes its record line.
-struct BoardResult {
+struct BoardDecision {
     std::string result;   // "ok", "failed" or "aborted"
     std::string failure;  // empty for "ok"
     // The program wrote no line for the board: the station writes it.
@@ -33,6 +33,6 @@ struct BoardResult {
 // The board's result from what its program reported and how it ended. A result the program
 // reported stands; a program that ended before its result (killed, a crash, the run's second
 // stop request) ended the board as its record line says, or else as its end shows.
-[[nodiscard]] BoardResult DecideResult(const BoardEnding& ending);
+[[nodiscard]] BoardDecision DecideResult(const BoardEnding& ending);
 
 }  // namespace quillon

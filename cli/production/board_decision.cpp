@@ -1,4 +1,4 @@
-#include "cli/production/board_result.h"
+#include "cli/production/board_decision.h"
 
 #include "cli/exit_status.h"
 
@@ -22,13 +22,13 @@ std::string FailureOfUnreportedEnd(const BoardEnding& ending) {
 
 }  // namespace
 
-BoardResult DecideResult(const BoardEnding& ending) {
+BoardDecision DecideResult(const BoardEnding& ending) {
     if (!ending.startFailure.empty()) {
         return {ResultName(kExitJobFailed), ending.startFailure, true};
     }
     if (ending.reportedStatus) {
         // The board went as its program saw it, and its record line says the same.
-        BoardResult board{ResultName(*ending.reportedStatus), {}, false};
+        BoardDecision board{ResultName(*ending.reportedStatus), {}, false};
         if (*ending.reportedStatus != kExitSuccess) {
             board.failure = !ending.reportedFailure.empty() ? ending.reportedFailure
                                                             : "station program ended with status " +
