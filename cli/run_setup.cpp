@@ -188,21 +188,19 @@ Status PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
     } else {
         setup.serialSource = std::make_unique<SerialList>(serial.list);
     }
-    const SerialTake check = setup.serialSource->Check();
-    if (check.ok()) {
+    const Result<std::uint64_t> check = setup.serialSource->Check();
+    if (check) {
         return {};
     }
-    std::fprintf(stderr, "quillon-cli: %s\n", EscapeForTerminal(check.text, false).c_str());
-    switch (check.error) {
-        case SerialTakeError::kUsedUp:
-        case SerialTakeError::kLocked:
-            return Fail(ErrorKind::kFailed, check.text);
-        case SerialTakeError::kStopped:
-            return Fail(ErrorKind::kAborted, check.text);
-        default:
-            // Files that are not there or hold something else than numbers: bad input.
-            return Fail(ErrorKind::kUsage, check.text);
+    Error error = check.error();
+    std::fprintf(stderr, "quillon-cli: %s\n", EscapeForTerminal(error.text, false).c_str());
+    // Files that are not there or hold something else than numbers are bad input; numbers used
+    // up, a lock kept by another program and a stop request end the run as they are.
+    if (error.kind != ErrorKind::kExhausted && error.kind != ErrorKind::kBusy &&
+        error.kind != ErrorKind::kAborted) {
+        error.kind = ErrorKind::kUsage;
     }
+    return Fail(std::move(error));
 }
 
 }  // namespace quillon

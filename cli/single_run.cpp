@@ -76,14 +76,11 @@ Result<std::uint64_t> BoardNumber(const CliOptions::Serial& serial, RunSetup& se
     if (serial.stationNumber) {
         return *serial.stationNumber;
     }
-    const SerialTake take = setup.serialSource->Take(abortRequested);
-    if (!take.ok()) {
-        console.Message("quillon-cli: " + EscapeForTerminal(take.text, false));
-        return Fail(
-            take.error == SerialTakeError::kStopped ? ErrorKind::kAborted : ErrorKind::kFailed,
-            take.text);
+    Result<std::uint64_t> take = setup.serialSource->Take(abortRequested);
+    if (!take) {
+        console.Message("quillon-cli: " + EscapeForTerminal(take.error().text, false));
     }
-    return take.value;
+    return take;
 }
 
 // `number` patched into the board's copy of `image`, said in the log; the board's status.

@@ -26,6 +26,8 @@ enum class ErrorKind {
     kOutOfMemory,
     kAborted,  // the owner's stop request ended it
     kFailed,   // anything else that went wrong; the text says what
+    // Nothing is left to take (a list of numbers used up, a counter at its end).
+    kExhausted,
 };
 
 // Why something failed: its kind, for the program to decide on, and its text, for the

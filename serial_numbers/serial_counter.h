@@ -31,12 +31,14 @@ public:
           m_lockPatience(lockPatience),
           m_missing(missing) {}
 
-    [[nodiscard]] SerialTake Check() override;
-    [[nodiscard]] SerialTake Take(const std::function<bool()>& stopRequested) override;
-
 private:
     // Locks, reads the next number; with `advance` also writes the one after it.
-    [[nodiscard]] SerialTake Next(bool advance, const std::function<bool()>& stopRequested);
+    [[nodiscard]] Result<std::uint64_t> Next(bool advance,
+                                             const std::function<bool()>& stopRequested) override;
+    // The number the counter file `real` holds (the start where nothing has its name, when
+    // the counter may be made); the caller holds the lock.
+    [[nodiscard]] Result<std::uint64_t> ReadCounter(const std::string& real,
+                                                    const std::string& name) const;
 
     std::string m_path;
     std::optional<std::uint64_t> m_start;

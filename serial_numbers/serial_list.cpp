@@ -17,21 +17,22 @@ bool Blank(const std::string& line) {
 
 }  // namespace
 
-SerialTake SerialList::ReadList() {
+Status SerialList::ReadList() {
     if (m_read) {
         return {};
     }
     const std::string name = "serial list " + m_path;
-    if (SerialTake place = ResolveSerialPath(m_path, name, m_real); !place.ok()) {
-        return place;
+    Result<std::string> real = ResolveSerialPath(m_path, name);
+    if (!real) {
+        return Fail(std::move(real).error());
     }
-    std::string text;
-    SerialTake take = ReadSerialTextFile(m_real, name, kSerialListLimit, text);
-    if (!take.ok()) {
-        return take;
+    m_real = std::move(*real);
+    const Result<std::string> text = ReadSerialTextFile(m_real, name, kSerialListLimit);
+    if (!text) {
+        return Fail(text.error());
     }
     std::map<std::uint64_t, std::size_t> lineOf;
-    const std::vector<std::string> lines = SplitSerialLines(text);
+    const std::vector<std::string> lines = SplitSerialLines(*text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (Blank(lines[i])) {
             continue;
@@ -41,14 +42,13 @@ SerialTake SerialList::ReadList() {
         if (!value) {
             m_values.clear();
             m_texts.clear();
-            return FailedTake(SerialTakeError::kMalformed, where + " holds no number");
+            return Fail(ErrorKind::kInvalidData, where + " holds no number");
         }
         if (const auto first = lineOf.find(*value); first != lineOf.end()) {
             m_values.clear();
             m_texts.clear();
-            return FailedTake(
-                SerialTakeError::kMalformed,
-                where + " gives the value of line " + std::to_string(first->second) + " again");
+            return Fail(ErrorKind::kInvalidData, where + " gives the value of line " +
+                                                     std::to_string(first->second) + " again");
         }
         lineOf[*value] = i + 1;
         m_values.push_back(*value);
@@ -59,43 +59,32 @@ SerialTake SerialList::ReadList() {
     return {};
 }
 
-SerialTake SerialList::Check() {
-    return Next(false, nullptr);
-}
-
-SerialTake SerialList::Take(const std::function<bool()>& stopRequested) {
-    return Next(true, stopRequested);
-}
-
-SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopRequested) {
-    SerialTake take = ReadList();
-    if (!take.ok()) {
-        return take;
+Result<std::uint64_t> SerialList::Next(bool advance, const std::function<bool()>& stopRequested) {
+    if (Status read = ReadList(); !read) {
+        return Fail(std::move(read).error());
     }
     // FILE.used, beside the list where it lies, is only ever appended to, so it carries its own
     // lock. It is made when nothing has its name; a link of that name is followed, never
     // replaced.
     const std::string name = "serial list " + m_path;
     const std::string usedName = m_real + ".used";
-    std::string usedPath;
-    if (SerialTake place = ResolveSerialPath(usedName, name + ": " + usedName, usedPath);
-        !place.ok()) {
-        return place;
+    const Result<std::string> resolved = ResolveSerialPath(usedName, name + ": " + usedName);
+    if (!resolved) {
+        return Fail(resolved.error());
     }
+    const std::string& usedPath = *resolved;
     LockedFile used;
-    if (std::optional<SerialTake> failed =
-            LockSerialFile(used, usedPath, name, m_lockPatience, stopRequested)) {
-        return *failed;
+    if (Status locked = LockSerialFile(used, usedPath, name, m_lockPatience, stopRequested);
+        !locked) {
+        return Fail(std::move(locked).error());
     }
-    if (std::optional<SerialTake> refused =
-            SeveralNamesRefusal(name + ": " + usedPath, used.LinkCount())) {
-        return *refused;
+    if (Status refused = SeveralNamesRefusal(name + ": " + usedPath, used.LinkCount()); !refused) {
+        return Fail(std::move(refused).error());
     }
     const FileReadResult read = used.ReadAll(kSerialListLimit);
     if (!read.ok()) {
-        return FailedTake(read.error == FileReadError::kTooLarge ? SerialTakeError::kRefused
-                                                                 : SerialTakeError::kUnreadable,
-                          name + ": " + usedPath + " " + read.reason);
+        return Fail(read.error == FileReadError::kTooLarge ? ErrorKind::kRefused : ErrorKind::kIo,
+                    name + ": " + usedPath + " " + read.reason);
     }
     const std::string& text = read.content;
     std::set<std::uint64_t> taken;
@@ -112,9 +101,8 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
             taken.insert(*value);
         } else if (lines[i] != "0x" && lines[i] != "0X" &&
                    (i + 1 < lines.size() || lastLineWhole)) {
-            return FailedTake(
-                SerialTakeError::kMalformed,
-                name + ": " + usedPath + " line " + std::to_string(i + 1) + " holds no number");
+            return Fail(ErrorKind::kInvalidData, name + ": " + usedPath + " line " +
+                                                     std::to_string(i + 1) + " holds no number");
         }
     }
     std::size_t next = 0;
@@ -122,11 +110,10 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
         ++next;
     }
     if (next == m_values.size()) {
-        return FailedTake(SerialTakeError::kUsedUp, name + " is used up");
+        return Fail(ErrorKind::kExhausted, name + " is used up");
     }
-    take.value = m_values[next];
     if (!advance) {
-        return take;
+        return m_values[next];
     }
     // On the disk before the value is given out: a crash from here on skips it at worst.
     std::string line = lastLineWhole ? "" : "\n";
@@ -134,10 +121,9 @@ SerialTake SerialList::Next(bool advance, const std::function<bool()>& stopReque
     line += '\n';
     std::string error;
     if (!used.Append(line, error)) {
-        return FailedTake(SerialTakeError::kUnwritable,
-                          name + ": " + usedPath + " cannot be written (" + error + ")");
+        return Fail(ErrorKind::kIo, name + ": " + usedPath + " cannot be written (" + error + ")");
     }
-    return take;
+    return m_values[next];
 }
 
 }  // namespace quillon

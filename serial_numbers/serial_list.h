@@ -17,19 +17,16 @@ public:
     explicit SerialList(std::string path, std::chrono::milliseconds lockPatience = kLockPatience)
         : m_path(std::move(path)), m_lockPatience(lockPatience) {}
 
-    // Reads the list (a value given twice is refused: it could go into two boards) and
-    // FILE.used, making it if need be; kUsedUp when no value is left.
-    [[nodiscard]] SerialTake Check() override;
-    [[nodiscard]] SerialTake Take(const std::function<bool()>& stopRequested) override;
-
     // The list's values, in order, once Check or Take has read it.
     const std::vector<std::uint64_t>& values() const { return m_values; }
 
 private:
-    [[nodiscard]] SerialTake ReadList();
-    // Reads the list and FILE.used under its lock, finds the next value; with `advance` also
-    // marks it taken.
-    [[nodiscard]] SerialTake Next(bool advance, const std::function<bool()>& stopRequested);
+    // Reads the list once: a value given twice is refused (it could go into two boards).
+    [[nodiscard]] Status ReadList();
+    // Reads the list and FILE.used (made if need be) under its lock, finds the next value;
+    // with `advance` also marks it taken.
+    [[nodiscard]] Result<std::uint64_t> Next(bool advance,
+                                             const std::function<bool()>& stopRequested) override;
 
     std::string m_path;
     std::string m_real;  // where the list lies, links followed (once read)

@@ -7,66 +7,61 @@
 
 namespace quillon {
 
-SerialTake ReadSerialTextFile(const std::string& path, const std::string& name, std::size_t limit,
-                              std::string& text) {
+Result<std::string> ReadSerialTextFile(const std::string& path, const std::string& name,
+                                       std::size_t limit) {
     FileReadResult read = ReadRegularFile(path, limit);
     switch (read.error) {
         case FileReadError::kNone:
             break;
         case FileReadError::kMissing:
-            return FailedTake(SerialTakeError::kMissing, name + " " + read.reason);
+            return Fail(ErrorKind::kNotFound, name + " " + read.reason);
         case FileReadError::kTooLarge:
-            return FailedTake(SerialTakeError::kRefused, name + " " + read.reason);
+            return Fail(ErrorKind::kRefused, name + " " + read.reason);
         case FileReadError::kNotRegular:
         case FileReadError::kUnreadable:
-            return FailedTake(SerialTakeError::kUnreadable, name + " " + read.reason);
+            return Fail(ErrorKind::kIo, name + " " + read.reason);
     }
-    if (std::optional<SerialTake> refused = SeveralNamesRefusal(name, read.linkCount)) {
-        return *refused;
+    if (Status refused = SeveralNamesRefusal(name, read.linkCount); !refused) {
+        return Fail(std::move(refused).error());
     }
-    text = std::move(read.content);
-    return {};
+    return std::move(read.content);
 }
 
-SerialTake ResolveSerialPath(const std::string& path, const std::string& name, std::string& real) {
+Result<std::string> ResolveSerialPath(const std::string& path, const std::string& name) {
     namespace fs = std::filesystem;
     const fs::path given = PathFromUtf8(path);
     std::error_code error;
     const fs::file_type type = fs::symlink_status(given, error).type();
     if (type == fs::file_type::not_found) {
-        real = path;  // nothing has that name (yet)
-        return {};
+        return path;  // nothing has that name (yet)
     }
     if (error) {
-        return FailedTake(SerialTakeError::kUnreadable,
-                          name + " cannot be looked at (" + error.message() + ")");
+        return Fail(ErrorKind::kIo, name + " cannot be looked at (" + error.message() + ")");
     }
     const fs::path resolved = fs::canonical(given, error);
     if (!error) {
-        real = Utf8FromPath(resolved);
-        return {};
+        return Utf8FromPath(resolved);
     }
     if (type != fs::file_type::symlink) {
-        return FailedTake(SerialTakeError::kUnreadable,
-                          name + " cannot be looked at (" + error.message() + ")");
+        return Fail(ErrorKind::kIo, name + " cannot be looked at (" + error.message() + ")");
     }
     std::error_code readError;
     const std::string target = Utf8FromPath(fs::read_symlink(given, readError));
-    return FailedTake(SerialTakeError::kRefused,
-                      name + " is a symbolic link to " + target +
-                          (error == std::errc::no_such_file_or_directory
-                               ? ", which does not exist (a share that is not mounted?)"
-                               : ", which cannot be followed (" + error.message() + ")"));
+    return Fail(ErrorKind::kRefused,
+                name + " is a symbolic link to " + target +
+                    (error == std::errc::no_such_file_or_directory
+                         ? ", which does not exist (a share that is not mounted?)"
+                         : ", which cannot be followed (" + error.message() + ")"));
 }
 
-std::optional<SerialTake> SeveralNamesRefusal(const std::string& name, std::uint64_t links) {
+Status SeveralNamesRefusal(const std::string& name, std::uint64_t links) {
     if (links <= 1) {
-        return std::nullopt;
+        return {};
     }
-    return FailedTake(SerialTakeError::kRefused,
-                      name + " has " + std::to_string(links) +
-                          " names (hard links): a number taken through one of them could be "
-                          "taken again through another");
+    return Fail(ErrorKind::kRefused,
+                name + " has " + std::to_string(links) +
+                    " names (hard links): a number taken through one of them could be "
+                    "taken again through another");
 }
 
 std::vector<std::string> SplitSerialLines(const std::string& text) {
@@ -87,31 +82,22 @@ std::vector<std::string> SplitSerialLines(const std::string& text) {
     return lines;
 }
 
-SerialTake FailedTake(SerialTakeError error, std::string text) {
-    SerialTake take;
-    take.error = error;
-    take.text = std::move(text);
-    return take;
-}
-
-std::optional<SerialTake> LockSerialFile(LockedFile& lock, const std::string& lockPath,
-                                         const std::string& name,
-                                         std::chrono::milliseconds patience,
-                                         const std::function<bool()>& stopRequested) {
+Status LockSerialFile(LockedFile& lock, const std::string& lockPath, const std::string& name,
+                      std::chrono::milliseconds patience,
+                      const std::function<bool()>& stopRequested) {
     std::string error;
     switch (lock.Open(lockPath, patience, stopRequested, error)) {
         case LockedFile::Outcome::kLocked:
-            return std::nullopt;
+            return {};
         case LockedFile::Outcome::kBusy:
-            return FailedTake(SerialTakeError::kLocked,
-                              name + ": " + lockPath + " stays locked by another program");
+            return Fail(ErrorKind::kBusy,
+                        name + ": " + lockPath + " stays locked by another program");
         case LockedFile::Outcome::kStopped:
-            return FailedTake(SerialTakeError::kStopped, name + ": stopped waiting for its lock");
+            return Fail(ErrorKind::kAborted, name + ": stopped waiting for its lock");
         case LockedFile::Outcome::kFailed:
             break;
     }
-    return FailedTake(SerialTakeError::kUnwritable,
-                      name + ": " + lockPath + " cannot be used (" + error + ")");
+    return Fail(ErrorKind::kIo, name + ": " + lockPath + " cannot be used (" + error + ")");
 }
 
 }  // namespace quillon

@@ -290,6 +290,14 @@ private:
 #endif
 };
 
+// How a take ended: the kind of its error, or nothing for a number taken; and its error's text.
+std::optional<ErrorKind> FailureOf(const Result<std::uint64_t>& take) {
+    return take ? std::nullopt : std::optional<ErrorKind>(take.error().kind);
+}
+std::string TextOf(const Result<std::uint64_t>& take) {
+    return take ? std::string() : take.error().text;
+}
+
 constexpr std::chrono::milliseconds kShortPatience(50);
 
 TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
@@ -299,18 +307,18 @@ TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
         const char* name;
         const char* content;  // nullptr: no file
         std::optional<std::uint64_t> start;
-        SerialTakeError error;
+        std::optional<ErrorKind> error;
         std::uint64_t value;
         const char* after;  // the file after the take (when taken)
     };
     const std::vector<Case> cases = {
-        {"missing", nullptr, std::nullopt, SerialTakeError::kMissing, 0, nullptr},
-        {"missing, with a start", nullptr, 1000, SerialTakeError::kNone, 1000, "1001\n"},
-        {"a start, but the file wins", "17\n", 1000, SerialTakeError::kNone, 17, "18\n"},
-        {"hex, blanks around it", " 0x10 \r\n", std::nullopt, SerialTakeError::kNone, 16, "17\n"},
-        {"malformed", "twelve\n", std::nullopt, SerialTakeError::kMalformed, 0, nullptr},
-        {"empty", "", std::nullopt, SerialTakeError::kMalformed, 0, nullptr},
-        {"at its end", "18446744073709551615", std::nullopt, SerialTakeError::kUsedUp, 0, nullptr},
+        {"missing", nullptr, std::nullopt, ErrorKind::kNotFound, 0, nullptr},
+        {"missing, with a start", nullptr, 1000, std::nullopt, 1000, "1001\n"},
+        {"a start, but the file wins", "17\n", 1000, std::nullopt, 17, "18\n"},
+        {"hex, blanks around it", " 0x10 \r\n", std::nullopt, std::nullopt, 16, "17\n"},
+        {"malformed", "twelve\n", std::nullopt, ErrorKind::kInvalidData, 0, nullptr},
+        {"empty", "", std::nullopt, ErrorKind::kInvalidData, 0, nullptr},
+        {"at its end", "18446744073709551615", std::nullopt, ErrorKind::kExhausted, 0, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -319,18 +327,18 @@ TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
             dir.Write(c.name, c.content);
         }
         SerialCounter source(path, c.start);
-        const SerialTake checked = source.Check();
+        const Result<std::uint64_t> checked = source.Check();
         // Only taking finds a counter at its end.
-        EXPECT_EQ(checked.error,
-                  c.error == SerialTakeError::kUsedUp ? SerialTakeError::kNone : c.error);
-        const SerialTake take = source.Take(nullptr);
-        EXPECT_EQ(take.error, c.error) << take.text;
-        if (take.ok()) {
-            EXPECT_EQ(take.value, c.value);
+        EXPECT_EQ(FailureOf(checked), c.error == ErrorKind::kExhausted ? std::nullopt : c.error);
+        const Result<std::uint64_t> take = source.Take(nullptr);
+        EXPECT_EQ(FailureOf(take), c.error) << TextOf(take);
+        if (take.has_value()) {
+            EXPECT_EQ(take.value_or(0), c.value);
             EXPECT_EQ(ReadFile(path), c.after);
-            EXPECT_EQ(source.Take(nullptr).value, c.value + 1);
+            EXPECT_EQ(source.Take(nullptr).value_or(0), c.value + 1);
         } else {
-            EXPECT_NE(take.text.find("serial counter " + path), std::string::npos) << take.text;
+            EXPECT_NE(TextOf(take).find("serial counter " + path), std::string::npos)
+                << TextOf(take);
             EXPECT_EQ(std::filesystem::exists(path), c.content != nullptr);
             if (c.content != nullptr) {
                 EXPECT_EQ(ReadFile(path), c.content) << "a refused counter stays as it was";
@@ -340,8 +348,7 @@ TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
     {
         SCOPED_TRACE("a folder in its place");
         std::filesystem::create_directory(dir.path() / "folder");
-        EXPECT_EQ(SerialCounter(counter("folder"), 1).Take(nullptr).error,
-                  SerialTakeError::kUnreadable);
+        EXPECT_EQ(FailureOf(SerialCounter(counter("folder"), 1).Take(nullptr)), ErrorKind::kIo);
     }
     {
         SCOPED_TRACE("reached through a link: one counter, one lock");
@@ -349,8 +356,8 @@ TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
         std::error_code error;
         std::filesystem::create_symlink(real, counter("link"), error);
         if (!error) {  // Windows may not allow links
-            EXPECT_EQ(SerialCounter(counter("link"), 1).Take(nullptr).value, 70u);
-            EXPECT_EQ(SerialCounter(real, 1).Take(nullptr).value, 71u);
+            EXPECT_EQ(SerialCounter(counter("link"), 1).Take(nullptr).value_or(0), 70u);
+            EXPECT_EQ(SerialCounter(real, 1).Take(nullptr).value_or(0), 71u);
             EXPECT_TRUE(std::filesystem::is_symlink(counter("link"))) << "the link stays";
             EXPECT_EQ(ReadFile(counter("link")), "72\n");
         }
@@ -361,13 +368,13 @@ TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
         SerialCounter source(path, std::nullopt, kShortPatience);
         {
             LockHolder holder(path + ".lock");
-            EXPECT_EQ(source.Take(nullptr).error, SerialTakeError::kLocked);
+            EXPECT_EQ(FailureOf(source.Take(nullptr)), ErrorKind::kBusy);
             // However long it would wait, a stop request ends the wait.
             SerialCounter patient(path, std::nullopt, std::chrono::hours(1));
-            EXPECT_EQ(patient.Take([] { return true; }).error, SerialTakeError::kStopped);
+            EXPECT_EQ(FailureOf(patient.Take([] { return true; })), ErrorKind::kAborted);
             EXPECT_EQ(ReadFile(path), "5\n");
         }
-        EXPECT_EQ(source.Take(nullptr).value, 5u) << "free again";
+        EXPECT_EQ(source.Take(nullptr).value_or(0), 5u) << "free again";
     }
 }
 
@@ -387,9 +394,9 @@ TEST(SerialCounterTest, ProgramsTakingAtOnceGetDistinctNumbers) {
         programs.emplace_back([&] {
             SerialCounter source(path, 500);
             for (int t = 0; t < kTakes; ++t) {
-                const SerialTake take = source.Take(nullptr);
+                const Result<std::uint64_t> take = source.Take(nullptr);
                 std::lock_guard<std::mutex> lock(mutex);
-                taken.insert(take.ok() ? take.value : 0);
+                taken.insert(take.value_or(0));
             }
         });
     }
@@ -406,8 +413,8 @@ TEST(SerialCounterTest, ProgramsTakingAtOnceGetDistinctNumbers) {
             close(numbers[0]);
             SerialCounter source(path, 500);
             for (int t = 0; t < kTakes; ++t) {
-                const SerialTake take = source.Take(nullptr);
-                const std::uint64_t value = take.ok() ? take.value : 0;
+                const Result<std::uint64_t> take = source.Take(nullptr);
+                const std::uint64_t value = take.value_or(0);
                 if (write(numbers[1], &value, sizeof value) != sizeof value) {
                     _exit(1);
                 }
@@ -496,10 +503,10 @@ TEST(SerialFilesTest, ALinkToNothingASecondNameOrAGiantFileIsRefused) {
             } else {
                 numbers = std::make_unique<SerialCounter>(name, 1);
             }
-            for (const SerialTake& take : {numbers->Check(), numbers->Take(nullptr)}) {
-                EXPECT_EQ(take.error, SerialTakeError::kRefused) << take.text;
-                EXPECT_EQ(take.text.rfind(c.list ? "serial list " : "serial counter ", 0), 0u);
-                EXPECT_NE(take.text.find(says), std::string::npos) << take.text;
+            for (const Result<std::uint64_t>& take : {numbers->Check(), numbers->Take(nullptr)}) {
+                EXPECT_EQ(FailureOf(take), ErrorKind::kRefused) << TextOf(take);
+                EXPECT_EQ(TextOf(take).rfind(c.list ? "serial list " : "serial counter ", 0), 0u);
+                EXPECT_NE(TextOf(take).find(says), std::string::npos) << TextOf(take);
             }
         }
         EXPECT_EQ(std::filesystem::symlink_status(file).type(), before) << "a link stays a link";
@@ -512,12 +519,12 @@ TEST(SerialFilesTest, ALinkToNothingASecondNameOrAGiantFileIsRefused) {
     // is not mounted must not start the numbers anew.
     SerialCounter production(at("empty"), 1, SerialSource::kLockPatience,
                              SerialCounter::Missing::kRefuse);
-    const SerialTake take = production.Take(nullptr);
-    EXPECT_EQ(take.error, SerialTakeError::kMissing);
-    EXPECT_EQ(
-        take.text.rfind("serial counter " + at("empty") + " does not exist (a production run", 0),
-        0u)
-        << take.text;
+    const Result<std::uint64_t> take = production.Take(nullptr);
+    EXPECT_EQ(FailureOf(take), ErrorKind::kNotFound);
+    EXPECT_EQ(TextOf(take).rfind(
+                  "serial counter " + at("empty") + " does not exist (a production run", 0),
+              0u)
+        << TextOf(take);
     EXPECT_FALSE(std::filesystem::exists(at("empty")));
 
     // A link left where a take writes the counter's next content is neither written through
@@ -529,7 +536,7 @@ TEST(SerialFilesTest, ALinkToNothingASecondNameOrAGiantFileIsRefused) {
     } catch (const std::filesystem::filesystem_error&) {
         return;  // Windows may allow no links
     }
-    EXPECT_EQ(SerialCounter(counter, std::nullopt).Take(nullptr).value, 5u);
+    EXPECT_EQ(SerialCounter(counter, std::nullopt).Take(nullptr).value_or(0), 5u);
     EXPECT_EQ(ReadFile(other), "keep\n");
     EXPECT_EQ(std::filesystem::symlink_status(counter).type(), std::filesystem::file_type::regular);
     EXPECT_EQ(ReadFile(counter), "6\n");
@@ -542,7 +549,7 @@ TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
         const char* list;  // nullptr: no file
         const char* used;  // nullptr: no FILE.used yet
         std::vector<std::uint64_t> taken;
-        SerialTakeError then;  // how the take after them ends
+        std::optional<ErrorKind> then;  // how the take after them ends
         const char* usedAfter;
     };
     const std::vector<Case> cases = {
@@ -550,31 +557,26 @@ TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
          "1\n0x10\n\n 3 \r\n",
          nullptr,
          {1, 16, 3},
-         SerialTakeError::kUsedUp,
+         ErrorKind::kExhausted,
          "1\n0x10\n3\n"},
         {"values used before are passed over",
          "1\n2\n3\n4",
          "0x2\n4\n",
          {1, 3},
-         SerialTakeError::kUsedUp,
+         ErrorKind::kExhausted,
          "0x2\n4\n1\n3\n"},
         // A crash in the middle of an append: the start of a value, no line end.
         {"an append cut short",
          "0x20\n0x21\n",
          "0x",
          {0x20, 0x21},
-         SerialTakeError::kUsedUp,
+         ErrorKind::kExhausted,
          "0x\n0x20\n0x21\n"},
-        {"missing", nullptr, nullptr, {}, SerialTakeError::kMissing, nullptr},
-        {"a line that is no value",
-         "1\n2\nthree\n",
-         nullptr,
-         {},
-         SerialTakeError::kMalformed,
-         nullptr},
-        {"a value given twice", "7\n8\n0x7\n", nullptr, {}, SerialTakeError::kMalformed, nullptr},
-        {"FILE.used spoiled", "1\n2\n", "1\nzwei\n", {}, SerialTakeError::kMalformed, "1\nzwei\n"},
-        {"empty", "\n\n", nullptr, {}, SerialTakeError::kUsedUp, ""},
+        {"missing", nullptr, nullptr, {}, ErrorKind::kNotFound, nullptr},
+        {"a line that is no value", "1\n2\nthree\n", nullptr, {}, ErrorKind::kInvalidData, nullptr},
+        {"a value given twice", "7\n8\n0x7\n", nullptr, {}, ErrorKind::kInvalidData, nullptr},
+        {"FILE.used spoiled", "1\n2\n", "1\nzwei\n", {}, ErrorKind::kInvalidData, "1\nzwei\n"},
+        {"empty", "\n\n", nullptr, {}, ErrorKind::kExhausted, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -586,18 +588,18 @@ TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
             dir.Write(std::string(c.name) + ".used", c.used);
         }
         SerialList source(path);
-        const SerialTake checked = source.Check();
-        EXPECT_EQ(checked.error, c.taken.empty() ? c.then : SerialTakeError::kNone);
+        const Result<std::uint64_t> checked = source.Check();
+        EXPECT_EQ(FailureOf(checked), c.taken.empty() ? c.then : std::nullopt);
         for (const std::uint64_t expected : c.taken) {
-            const SerialTake take = source.Take(nullptr);
-            EXPECT_TRUE(take.ok()) << take.text;
-            EXPECT_EQ(take.value, expected);
+            const Result<std::uint64_t> take = source.Take(nullptr);
+            EXPECT_TRUE(take.has_value()) << TextOf(take);
+            EXPECT_EQ(take.value_or(0), expected);
         }
-        const SerialTake last = source.Take(nullptr);
-        EXPECT_EQ(last.error, c.then) << last.text;
-        EXPECT_EQ(last.text.rfind("serial list " + path, 0), 0u) << last.text;
-        if (c.then == SerialTakeError::kUsedUp) {
-            EXPECT_EQ(last.text, "serial list " + path + " is used up");
+        const Result<std::uint64_t> last = source.Take(nullptr);
+        EXPECT_EQ(FailureOf(last), c.then) << TextOf(last);
+        EXPECT_EQ(TextOf(last).rfind("serial list " + path, 0), 0u) << TextOf(last);
+        if (c.then == ErrorKind::kExhausted) {
+            EXPECT_EQ(TextOf(last), "serial list " + path + " is used up");
         }
         EXPECT_EQ(std::filesystem::exists(path + ".used"), c.usedAfter != nullptr);
         if (c.usedAfter != nullptr) {
@@ -607,8 +609,8 @@ TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
     {
         SCOPED_TRACE("a folder in its place");
         std::filesystem::create_directory(dir.path() / "folder");
-        EXPECT_EQ(SerialList((dir.path() / "folder").string()).Take(nullptr).error,
-                  SerialTakeError::kUnreadable);
+        EXPECT_EQ(FailureOf(SerialList((dir.path() / "folder").string()).Take(nullptr)),
+                  ErrorKind::kIo);
     }
     {
         SCOPED_TRACE("locked by another program");
@@ -616,10 +618,10 @@ TEST(SerialListTest, EachValueOnceInOrderAndWhyNot) {
         SerialList source(path, kShortPatience);
         {
             LockHolder holder(path + ".used");
-            EXPECT_EQ(source.Take(nullptr).error, SerialTakeError::kLocked);
-            EXPECT_EQ(source.Take([] { return true; }).error, SerialTakeError::kStopped);
+            EXPECT_EQ(FailureOf(source.Take(nullptr)), ErrorKind::kBusy);
+            EXPECT_EQ(FailureOf(source.Take([] { return true; })), ErrorKind::kAborted);
         }
-        EXPECT_EQ(source.Take(nullptr).value, 1u) << "free again";
+        EXPECT_EQ(source.Take(nullptr).value_or(0), 1u) << "free again";
     }
 }
 

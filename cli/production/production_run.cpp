@@ -104,19 +104,19 @@ bool ProductionRun::StartBoard(Station& station) {
     if (m_serialSource != nullptr) {
         // Taken and on the disk before the program starts; a stop request ends a wait for the
         // lock.
-        const SerialTake take =
+        const Result<std::uint64_t> take =
             m_serialSource->Take([this] { return m_waiter->StopRequests() > 0; });
-        if (take.error == SerialTakeError::kStopped) {
+        if (!take && take.error().kind == ErrorKind::kAborted) {
             station.SetState(StationState::kEnded);
             return false;
         }
-        if (!take.ok()) {
+        if (!take) {
             m_anyWithoutNumber = true;
-            station.EndWithoutNumber(EscapeForTerminal(take.text, false), m_display);
+            station.EndWithoutNumber(EscapeForTerminal(take.error().text, false), m_display);
             return false;
         }
-        number = take.value;
-        text = m_options.serial.patch->format().RecordText(take.value);
+        number = *take;
+        text = m_options.serial.patch->format().RecordText(*take);
     }
     station.StartBoard(
         [this, &station, number](int board) { return ArgvForBoard(station.port(), board, number); },
