@@ -1,6 +1,7 @@
 // quillon-cli as a whole program, against quillon-sim running as a program of its own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -80,9 +81,8 @@ public:
     std::string Snapshot() {
         std::filesystem::remove(m_report);
         kill(m_process->pid(), SIGUSR1);
-        for (int waited = 0; !std::filesystem::exists(m_report) && waited < 500; ++waited) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        EXPECT_TRUE(WaitUntil([this] { return std::filesystem::exists(m_report); },
+                              std::chrono::seconds(5)));
         std::ifstream in(m_report);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
@@ -675,7 +675,8 @@ TEST(CliProductionTest, AProgramThatEndsItsOutputButNotItselfIsKilled) {
         << error;
     std::vector<std::string> lines;
     while (process.Read(lines)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        pollfd output{process.OutputFd(), POLLIN, 0};
+        ASSERT_GT(poll(&output, 1, 20000), 0) << "its output neither came nor ended";
     }
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(process.Wait(), 128 + SIGKILL);
@@ -758,9 +759,11 @@ TEST(CliProductionTest, AnEmptyFixtureWaitsAndASecondNameIsRefused) {
     std::filesystem::create_symlink(port, alias);
     const std::string record = (dir.path() / "record.jsonl").string();
     std::unique_ptr<Sim> board;
-    // The board comes whenever the operator plugs it in; the run must simply wait for it.
+    // The board comes whenever the operator plugs it in, here once the run is under way (it
+    // has made its record file); the run must simply wait for it.
     std::thread plug([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(
+            WaitUntil([&] { return std::filesystem::exists(record); }, std::chrono::seconds(30)));
         board = std::make_unique<Sim>(std::vector<std::string>{"--link", port});
     });
     bool stopped = false;
@@ -1001,9 +1004,8 @@ TEST(CliProductionTest, BoardAfterBoard) {
         }
         std::sort(expected.begin(), expected.end());
         // Stations whose run was killed may still be writing their lines.
-        for (int waited = 0; RecordSummary(record) != Lines(expected) && waited < 100; ++waited) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        WaitUntil([&] { return RecordSummary(record) == Lines(expected); },
+                  std::chrono::seconds(10));
         EXPECT_EQ(RecordSummary(record), Lines(expected));
         if (c.result == "aborted") {
             for (auto& sim : sims) {

@@ -232,4 +232,15 @@ int BackgroundProcess::Stop() {
     return ExitCodeOf(status);
 }
 
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        poll(nullptr, 0, 10);
+    }
+    return true;
+}
+
 }  // namespace quillon

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
@@ -35,6 +36,11 @@ struct ProcessOptions {
 };
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// Waits until `condition` holds, looking again every few milliseconds, for at most `bound`.
+// True when it came to hold: what another program does (a file it writes, a signal it
+// answers) can only be looked at, not waited on.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound);
 
 // A program that runs in the background while the test goes on, stdout read line by line.
 class BackgroundProcess {
