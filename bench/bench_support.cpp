@@ -212,11 +212,11 @@ JobRun RunJob(Host& host, std::variant<InitializeRequest, DownloadRequest> job,
 
 std::shared_ptr<const HexImage> ReadImage(const std::string& path) {
     HexReadResult read = ReadHexFile(path);
-    if (!read.ok()) {
-        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), read.error->text.c_str());
+    if (!read) {
+        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), read.error().text.c_str());
         std::exit(1);
     }
-    return std::make_shared<const HexImage>(std::move(read.image));
+    return std::make_shared<const HexImage>(std::move(read->image));
 }
 
 std::set<int> SoakImage::Sectors() const {

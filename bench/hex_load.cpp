@@ -33,13 +33,13 @@ int main(int argc, char** argv) {
             std::chrono::steady_clock::now() - start;
         best = std::min(best, took.count());
     }
-    for (const std::string& text : read.Messages()) {
+    for (const std::string& text : ReaderMessages(read)) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
     }
-    const int result = read.ok() ? 1 : 0;
+    const int result = read ? 1 : 0;
     int used = 0;
     for (int s = 0; s < HexImage::kSegmentCount; ++s) {
-        used += read.image.HoldsData(s) ? 1 : 0;
+        used += read->image.HoldsData(s) ? 1 : 0;
     }
     std::printf("result %d, %d segments with data, %.1f ms per load (best of %d)\n", result, used,
                 best, repeat);

@@ -128,21 +128,21 @@ Status ReadImage(const CliOptions& options, CliConsole& console,
                         copy.Write(bytes, count);
                     })
                             : RawBytesSink());
-    for (const std::string& text : read.Messages()) {
+    for (const std::string& text : ReaderMessages(read)) {
         console.ReaderMessage(path, text);
     }
     Status status;
-    if (!read.ok()) {
-        const bool aborted = read.error->kind == HexErrorKind::kAborted;
+    if (!read) {
+        const bool aborted = read.error().kind == HexErrorKind::kAborted;
         status = Fail(aborted ? ErrorKind::kAborted : ErrorKind::kInvalidData,
-                      aborted ? kAbortedLine : read.error->text);
-    } else if (!options.stationImageSha256.empty() && read.sha256 != options.stationImageSha256) {
+                      aborted ? kAbortedLine : read.error().text);
+    } else if (!options.stationImageSha256.empty() && read->sha256 != options.stationImageSha256) {
         // Changed since the run read it (by this user: nobody else may enter its folder).
         status = Fail(ErrorKind::kInvalidData, "the image " + EscapeForTerminal(path, false) +
-                                                   " has the SHA-256 " + read.sha256 +
+                                                   " has the SHA-256 " + read->sha256 +
                                                    ", not the run's " + options.stationImageSha256);
         console.Message("quillon-cli: " + status.error().text);
-    } else if (!read.image.HoldsAnyData() && !options.eraseAll) {
+    } else if (!read->image.HoldsAnyData() && !options.eraseAll) {
         console.Message(DownloadJob::kNoDataLine);
         status = Fail(ErrorKind::kInvalidData, DownloadJob::kNoDataLine);
     }
@@ -150,10 +150,10 @@ Status ReadImage(const CliOptions& options, CliConsole& console,
         return Fail(ErrorKind::kIo, "the image cannot be handed to the stations");
     }
     // Every board of a run names the digest of the bytes the run read.
-    setup.imageSha256 =
-        options.stationImageSha256.empty() ? read.sha256 : options.stationImageSha256;
+    setup.imageSha256 = options.stationImageSha256.empty() ? (read ? read->sha256 : std::string())
+                                                           : options.stationImageSha256;
     if (status) {
-        setup.image = std::make_shared<const HexImage>(std::move(read.image));
+        setup.image = std::make_shared<const HexImage>(std::move(read->image));
         return {};
     }
     if (options.stationBoard == 0) {

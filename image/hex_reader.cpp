@@ -96,6 +96,8 @@ class HexReader {
 public:
     explicit HexReader(const StopCheck& stop) : m_stop(stop) {}
     HexReadResult Load(const std::string& path, const RawBytesSink& copy);
+    // The read as it ended.
+    HexReadResult Finish();
 
 private:
     // Zeroes the chunk buffer and reads the next chunk into it.
@@ -116,7 +118,7 @@ private:
     // Reports the end of a field that failed or met the end of the file.
     void FieldFailed(Fetch fetch, const std::string& fieldMessage);
     // A text for the operator; the load goes on.
-    void Note(std::string text) { m_result.notes.push_back(std::move(text)); }
+    void Note(std::string text) { m_read.notes.push_back(std::move(text)); }
     // The load fails with `kind`: the last text is the one that says why.
     void Failed(HexErrorKind kind);
     // The line of the file the cursor stands on, from 1.
@@ -125,8 +127,9 @@ private:
     const std::int16_t* m_pairs = HexPairTable();
     const StopCheck& m_stop;
     TextModeFile m_file;
-    HexReadResult m_result;
-    int m_linesBeforeChunk = 0;  // line ends in the chunks before the current one
+    HexImageRead m_read;
+    std::optional<HexError> m_error;  // what stopped the load
+    int m_linesBeforeChunk = 0;       // line ends in the chunks before the current one
     bool m_fileOpened = false;
     bool m_readFailed = false;  // the system failed a read
     std::uint8_t m_chunk[kChunkBufferSize];
@@ -139,14 +142,14 @@ private:
 };
 
 void HexReader::Failed(HexErrorKind kind) {
-    if (m_result.error) {
+    if (m_error) {
         return;
     }
-    m_result.error = HexError{kind, m_fileOpened ? CurrentLine() : 0, {}};
+    m_error = HexError{kind, m_fileOpened ? CurrentLine() : 0, {}, {}};
     // The text that ended the load is the error's own; the texts before it stay notes.
-    if (kind != HexErrorKind::kAborted && !m_result.notes.empty()) {
-        m_result.error->text = std::move(m_result.notes.back());
-        m_result.notes.pop_back();
+    if (kind != HexErrorKind::kAborted && !m_read.notes.empty()) {
+        m_error->text = std::move(m_read.notes.back());
+        m_read.notes.pop_back();
     }
 }
 
@@ -364,8 +367,7 @@ bool HexReader::ApplyRecord(std::uint8_t type, std::uint16_t address, int count)
                 return true;  // nothing stored, no fill mark changed
             }
             const std::uint32_t offset = std::uint32_t{m_baseOffset} + address;
-            if (!m_result.image.Store(m_segment, offset, m_record,
-                                      static_cast<std::size_t>(count))) {
+            if (!m_read.image.Store(m_segment, offset, m_record, static_cast<std::size_t>(count))) {
                 Note(FormatText(
                     kMsgBeyondImage,
                     static_cast<unsigned long>(HexImage::Address(m_segment, 0) + offset), count));
@@ -408,14 +410,14 @@ HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy)
     if (error || status.type() == std::filesystem::file_type::not_found) {
         Note(kMsgFileMissing);
         Failed(HexErrorKind::kFileMissing);
-        return std::move(m_result);
+        return Finish();
     }
     // A device such as /dev/zero never ends and a FIFO blocks in open: only a regular file is
     // an image. The open checks the same again, on what it actually opened.
     if (status.type() != std::filesystem::file_type::regular || !m_file.Open(path)) {
         Note(kMsgOpenFailed);
         Failed(HexErrorKind::kCannotOpen);
-        return std::move(m_result);
+        return Finish();
     }
     m_fileOpened = true;
     // The digest is of exactly the bytes this read decodes: a file replaced meanwhile cannot
@@ -438,28 +440,39 @@ HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy)
     }
     // Text without a single record mark (another file format, a document, binary data) is no
     // image, even though nothing in it was wrong as such.
-    if (!m_result.error && !m_recordSeen) {
+    if (!m_error && !m_recordSeen) {
         Note(kMsgNoRecord);
         Failed(HexErrorKind::kNoRecord);
     }
     // What follows an end record counts for the digest too.
-    if (!m_result.error && !m_file.ReadRestRaw()) {
+    if (!m_error && !m_file.ReadRestRaw()) {
         Failed(HexErrorKind::kReadError);
-        m_result.error->text = kMsgReadError;
+        m_error->text = kMsgReadError;
     }
     m_file.Close();
-    if (!m_result.error) {
-        m_result.sha256 = digest.FinishHex();
+    if (!m_error) {
+        m_read.sha256 = digest.FinishHex();
     }
-    return std::move(m_result);
+    return Finish();
+}
+
+HexReadResult HexReader::Finish() {
+    if (m_error) {
+        m_error->notes = std::move(m_read.notes);
+        return Unexpected<HexError>(std::move(*m_error));
+    }
+    return std::move(m_read);
 }
 
 }  // namespace
 
-std::vector<std::string> HexReadResult::Messages() const {
-    std::vector<std::string> messages = notes;
-    if (error && !error->text.empty()) {
-        messages.push_back(error->text);
+std::vector<std::string> ReaderMessages(const HexReadResult& read) {
+    if (read) {
+        return read->notes;
+    }
+    std::vector<std::string> messages = read.error().notes;
+    if (!read.error().text.empty()) {
+        messages.push_back(read.error().text);
     }
     return messages;
 }

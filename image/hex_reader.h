@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers/result.h"
 #include "image/hex_image.h"
 
 namespace quillon {
@@ -24,31 +25,34 @@ enum class HexErrorKind {
     kAborted,      // the caller asked the read to end
 };
 
+// Why a read of a HEX file stopped, and what the reader said before.
 struct HexError {
     HexErrorKind kind = HexErrorKind::kCannotOpen;
     int line = 0;      // the file's line (from 1) where the read stopped; 0 when it never began
     std::string text;  // the reader's message that says why (empty when aborted)
+    // The reader's texts that came before it, in order (as HexImageRead::notes).
+    std::vector<std::string> notes;
+};
+
+// What a read of a HEX file gave.
+struct HexImageRead {
+    HexImage image;  // what the file put there
+    // The reader's texts, in order ("Datei beendet" for a file without an end record, an
+    // unknown record type that is passed over).
+    std::vector<std::string> notes;
+    // SHA-256 of every byte of the file as this read took them (also those after an end
+    // record), 64 lower-case hex digits.
+    std::string sha256;
 };
 
 // One read of a HEX-86 file (Intel HEX with record types 00, 01, 02 and 04; 03 and 05
 // tolerated): the image, or the error that stopped it. Nothing is shown and nothing waits for
 // anyone: the texts the operator is to see, in German and in their order, are part of the
 // result, and the front end shows them.
-struct HexReadResult {
-    HexImage image;  // what the file put there; only for use when there is no error
-    // The reader's texts that came before the end, in order ("Datei beendet" for a file
-    // without an end record, an unknown record type that is passed over, the bad character
-    // before its field's message); the error's own text follows them.
-    std::vector<std::string> notes;
-    std::optional<HexError> error;
-    // SHA-256 of every byte of the file as this read took them (also those after an end
-    // record), 64 lower-case hex digits; empty after an error.
-    std::string sha256;
+using HexReadResult = Expected<HexImageRead, HexError>;
 
-    bool ok() const { return !error.has_value(); }
-    // Every text in the order the operator is to see them: the notes, then the error's.
-    std::vector<std::string> Messages() const;
-};
+// Every text of a read in the order the operator is to see them: the notes, then the error's.
+std::vector<std::string> ReaderMessages(const HexReadResult& read);
 
 // True when the caller wants a read (or a job) to end.
 using StopCheck = std::function<bool()>;

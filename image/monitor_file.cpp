@@ -7,15 +7,15 @@ namespace quillon {
 MonitorFileRead LoadMonitorFile(const std::string& path, const StopCheck& stop) {
     MonitorFileRead result;
     result.read = ReadHexFile(path, stop);
-    if (!result.read.ok()) {
+    if (!result.read) {
         return result;
     }
-    const MonitorHeaderSearch search = SearchMonitorHeader(result.read.image);
+    const MonitorHeaderSearch search = SearchMonitorHeader(result.read->image);
     result.status = search.status;
     if (search.status == MonitorHeaderStatus::kAccepted) {
         MonitorFile file;
-        file.header = CopyMonitorHeader(search, result.read.image);
-        file.image = std::move(result.read.image);
+        file.header = CopyMonitorHeader(search, result.read->image);
+        file.image = std::move(result.read->image);
         result.file = std::move(file);
     }
     return result;

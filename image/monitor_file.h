@@ -19,8 +19,8 @@ struct MonitorFile {
 // its header was found and accepted.
 struct MonitorFileRead {
     HexReadResult read;  // the reader's texts and error; its image moved into `file`
-    MonitorHeaderStatus status = MonitorHeaderStatus::kNoSignature;  // when read.ok()
-    std::optional<MonitorFile> file;  // when read.ok() and the header was accepted
+    MonitorHeaderStatus status = MonitorHeaderStatus::kNoSignature;  // when read has a value
+    std::optional<MonitorFile> file;  // when read has a value and the header was accepted
 };
 
 [[nodiscard]] MonitorFileRead LoadMonitorFile(const std::string& path, const StopCheck& stop = {});

@@ -28,7 +28,7 @@ std::string TargetNameFromFileName(const std::string& path) {
 std::string MonitorFileDisplayName(const std::string& path, const ReaderMessageSink& onMessage) {
     const MonitorFileRead monitor = LoadMonitorFile(path);
     if (onMessage) {
-        for (const std::string& text : monitor.read.Messages()) {
+        for (const std::string& text : ReaderMessages(monitor.read)) {
             onMessage(path, text);
         }
     }

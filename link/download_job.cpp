@@ -117,11 +117,11 @@ bool DownloadJob::TakeImage() {
     if (!m_image) {
         HexReadResult read = ReadHexFile(m_request.imageFile, StopCheckForReads());
         ShowReaderMessages(m_request.imageFile, read);
-        loaded = read.ok();
+        loaded = read.has_value();
         if (loaded) {
-            m_image = std::make_shared<const HexImage>(std::move(read.image));
+            m_image = std::make_shared<const HexImage>(std::move(read->image));
         } else {
-            failure = read.error->text;
+            failure = read.error().text;
         }
     }
     if (StopRequested()) {

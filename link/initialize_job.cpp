@@ -113,9 +113,9 @@ bool InitializeJob::OpenPort() {
 bool InitializeJob::ReadMonitorFile() {
     MonitorFileRead read = LoadMonitorFile(m_request.monitorFile, StopCheckForReads());
     ShowReaderMessages(m_request.monitorFile, read.read);
-    if (!read.read.ok()) {
+    if (!read.read) {
         if (!PollAborted()) {
-            EndFailed(FailureReason::kFileUnreadable, read.read.error->text);
+            EndFailed(FailureReason::kFileUnreadable, read.read.error().text);
         }
         return false;
     }

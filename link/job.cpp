@@ -9,7 +9,7 @@ constexpr std::uint64_t kProgressIntervalMs = 100;
 }  // namespace
 
 void Job::ShowReaderMessages(const std::string& file, const HexReadResult& read) const {
-    for (const std::string& text : read.Messages()) {
+    for (const std::string& text : ReaderMessages(read)) {
         m_events.OnJobEvent(JobEvent::ReaderMessage(file, text));
     }
 }

@@ -1408,7 +1408,7 @@ std::vector<std::string> SerialRecord(const std::string& record) {
 struct SerialDemo {
     SerialDemo() {
         HexReadResult read = ReadHexFile(kDemo, [] { return false; });
-        image = std::move(read.image);
+        image = std::move(read->image);
         patch = *SerialPatch::Make("0x7FF00", *SerialFormat::Parse("dec:8"), "");
     }
     std::string FlashedSha256(std::uint64_t value) const {

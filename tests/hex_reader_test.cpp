@@ -23,14 +23,18 @@ protected:
     int Load(const std::string& content) { return LoadPath(m_dir.Write("image.hex", content)); }
     int LoadPath(const std::string& path, const StopCheck& stop = {}) {
         m_last = ReadHexFile(path, stop);
-        const Messages texts = m_last.Messages();
+        const Messages texts = ReaderMessages(m_last);
         m_messages.insert(m_messages.end(), texts.begin(), texts.end());
-        return m_last.ok() ? 1 : 0;
+        return m_last.has_value() ? 1 : 0;
     }
 
     // The texts of every read so far, in order.
     const Messages& messages() const { return m_messages; }
-    const HexImage& image() const { return m_last.image; }
+    // The image of the last read; a read that failed gives none (an empty one stands in).
+    const HexImage& image() const {
+        static const HexImage kNone;
+        return m_last ? m_last->image : kNone;
+    }
 
     void ExpectBytes(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -303,9 +307,9 @@ TEST_F(HexReaderTest, AbortRequestEndsTheLoadAtTheNextChunk) {
     const std::string file = hex_text::Record(0x03, 0, {0, 0, 0, 0}) + std::string(600, ' ') +
                              hex_text::Data(0x10, {0x55}) + hex_text::End();
     EXPECT_EQ(LoadPath(m_dir.Write("image.hex", file), [&asked] { return ++asked > 1; }), 0);
-    ASSERT_TRUE(m_last.error);
-    EXPECT_EQ(m_last.error->kind, HexErrorKind::kAborted);
-    EXPECT_EQ(m_last.error->text, "");
+    ASSERT_FALSE(m_last.has_value());
+    EXPECT_EQ(m_last.error().kind, HexErrorKind::kAborted);
+    EXPECT_EQ(m_last.error().text, "");
     EXPECT_EQ(image().Byte(0, 0x10), 0xFF);
     EXPECT_EQ(messages(), Messages{"Das unbekannte Protokoll 03, wird ignoriert!"});
 }
@@ -332,20 +336,21 @@ TEST_F(HexReaderTest, ErrorsNameTheirKindAndLineAndTheDigestIsOfTheBytesRead) {
         const std::string path = m_dir.Write("image.hex", c.content);
         LoadPath(path);
         if (!c.kind) {
-            ASSERT_TRUE(m_last.ok());
+            ASSERT_TRUE(m_last.has_value());
             std::string digest;
             ASSERT_TRUE(Sha256OfFile(path, digest));
-            EXPECT_EQ(m_last.sha256, digest);
+            EXPECT_EQ(m_last->sha256, digest);
             continue;
         }
-        ASSERT_TRUE(m_last.error);
-        EXPECT_EQ(m_last.error->kind, *c.kind);
-        EXPECT_EQ(m_last.error->line, c.line);
-        EXPECT_EQ(m_last.sha256, "");
+        // A read that failed carries no image and no digest, only its error.
+        ASSERT_FALSE(m_last.has_value());
+        EXPECT_EQ(m_last.error().kind, *c.kind);
+        EXPECT_EQ(m_last.error().line, c.line);
     }
     LoadPath((m_dir.path() / "missing.hex").string());
-    EXPECT_EQ(m_last.error->kind, HexErrorKind::kFileMissing);
-    EXPECT_EQ(m_last.error->line, 0);
+    ASSERT_FALSE(m_last.has_value());
+    EXPECT_EQ(m_last.error().kind, HexErrorKind::kFileMissing);
+    EXPECT_EQ(m_last.error().line, 0);
 }
 
 TEST_F(HexReaderTest, TruncatedRecordSaysFileEndedThenTruncated) {

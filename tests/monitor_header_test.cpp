@@ -203,20 +203,20 @@ TEST_F(MonitorHeaderTest, HeaderFromAMonitorFile) {
     }
     file += hex_text::End();
     const MonitorFileRead read = LoadMonitorFile(dir.Write("target.h86", file));
-    ASSERT_TRUE(read.read.ok());
+    ASSERT_TRUE(read.read.has_value());
     EXPECT_EQ(read.status, MonitorHeaderStatus::kAccepted);
     ASSERT_TRUE(read.file);
     EXPECT_EQ(DisplayNameOf(read.file->header), "Test Target");
     EXPECT_EQ(read.file->image.FillMark(0x10), header.bytes.size() - 1);
-    EXPECT_TRUE(read.read.Messages().empty());
+    EXPECT_TRUE(ReaderMessages(read.read).empty());
 
     // A file the reader cannot read has no header to look for; one without a signature has
     // none to accept.
     const MonitorFileRead broken = LoadMonitorFile(dir.Write("broken.h86", ":0100000011EF\n"));
-    EXPECT_FALSE(broken.read.ok());
+    EXPECT_FALSE(broken.read.has_value());
     EXPECT_FALSE(broken.file);
     const MonitorFileRead plain = LoadMonitorFile(dir.Write("plain.h86", hex_text::End()));
-    EXPECT_TRUE(plain.read.ok());
+    EXPECT_TRUE(plain.read.has_value());
     EXPECT_EQ(plain.status, MonitorHeaderStatus::kNoSignature);
     EXPECT_FALSE(plain.file);
 }

@@ -48,10 +48,10 @@ TEST(Utf8Path, ImageAndMonitorFilesOpenInFoldersOfAnyName) {
     TextModeFile file;
     EXPECT_TRUE(file.Open(image));
     const HexReadResult read = ReadHexFile(image);
-    ASSERT_TRUE(read.ok()) << read.error->text;
-    EXPECT_EQ(read.image.Byte(0, 0x11), 0xB2);
+    ASSERT_TRUE(read) << read.error().text;
+    EXPECT_EQ(read->image.Byte(0, 0x11), 0xB2);
     const HexReadResult missing = ReadHexFile(Utf8FromPath(folder / PathFromUtf8("fehlt ü.hex")));
-    EXPECT_EQ(missing.Messages(), std::vector<std::string>{"Datei nicht vorhanden!"});
+    EXPECT_EQ(ReaderMessages(missing), std::vector<std::string>{"Datei nicht vorhanden!"});
 
     MonitorFileSpec spec;
     spec.targetName = "Board";
@@ -62,7 +62,7 @@ TEST(Utf8Path, ImageAndMonitorFilesOpenInFoldersOfAnyName) {
     EXPECT_EQ(entries[0].displayName, "Board");
     EXPECT_EQ(entries[1].displayName, "Ohne Kopf ö") << "the name from the file name";
     for (const MonitorFileEntry& entry : entries) {
-        EXPECT_TRUE(ReadHexFile(entry.path).ok()) << entry.path;
+        EXPECT_TRUE(ReadHexFile(entry.path).has_value()) << entry.path;
     }
 }
 

@@ -35,10 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const HexReadResult read = ReadHexFile(path);
     // A failed read always says why; a good one has the digest of what it read.
-    if (read.ok() == read.sha256.empty() || (!read.ok() && read.error->text.empty())) {
+    if (read ? read->sha256.empty() : read.error().text.empty()) {
         std::abort();
     }
-    const HexImage& image = read.image;
+    if (!read) {
+        return 0;
+    }
+    const HexImage& image = read->image;
     const MonitorHeaderSearch search = SearchMonitorHeader(image);
     if (search.status == MonitorHeaderStatus::kAccepted) {
         const MonitorHeader header = CopyMonitorHeader(search, image);
