@@ -145,7 +145,7 @@ void HexReader::Failed(HexErrorKind kind) {
     if (m_error) {
         return;
     }
-    m_error = HexError{kind, m_fileOpened ? CurrentLine() : 0, {}, {}};
+    m_error = HexError{kind, m_fileOpened ? CurrentLine() : 0, {}, {}, {}};
     // The text that ended the load is the error's own; the texts before it stay notes.
     if (kind != HexErrorKind::kAborted && !m_read.notes.empty()) {
         m_error->text = std::move(m_read.notes.back());
@@ -459,6 +459,7 @@ HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy)
 HexReadResult HexReader::Finish() {
     if (m_error) {
         m_error->notes = std::move(m_read.notes);
+        m_error->storedBefore = std::move(m_read.image);
         return Unexpected<HexError>(std::move(*m_error));
     }
     return std::move(m_read);

@@ -32,6 +32,9 @@ struct HexError {
     std::string text;  // the reader's message that says why (empty when aborted)
     // The reader's texts that came before it, in order (as HexImageRead::notes).
     std::vector<std::string> notes;
+    // The records stored before the read stopped: no image to flash, kept only to show how
+    // far the read came.
+    HexImage storedBefore;
 };
 
 // What a read of a HEX file gave.

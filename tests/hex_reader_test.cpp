@@ -30,11 +30,8 @@ protected:
 
     // The texts of every read so far, in order.
     const Messages& messages() const { return m_messages; }
-    // The image of the last read; a read that failed gives none (an empty one stands in).
-    const HexImage& image() const {
-        static const HexImage kNone;
-        return m_last ? m_last->image : kNone;
-    }
+    // The image of the last read; of one that failed, what it stored before it stopped.
+    const HexImage& image() const { return m_last ? m_last->image : m_last.error().storedBefore; }
 
     void ExpectBytes(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {

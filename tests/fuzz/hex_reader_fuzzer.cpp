@@ -38,10 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (read ? read->sha256.empty() : read.error().text.empty()) {
         std::abort();
     }
-    if (!read) {
-        return 0;
-    }
-    const HexImage& image = read->image;
+    const HexImage& image = read ? read->image : read.error().storedBefore;
     const MonitorHeaderSearch search = SearchMonitorHeader(image);
     if (search.status == MonitorHeaderStatus::kAccepted) {
         const MonitorHeader header = CopyMonitorHeader(search, image);
