@@ -330,112 +330,111 @@ Option::Taker Sha256(std::string& into) {
     };
 }
 
+using Args = std::vector<std::string>;
+using Given = const CliOptions&;
+// Writes an option's value back as arguments (with its name, given); nothing where the value
+// is the option's default.
+using Writer = std::function<Args(Given options, const std::string& name)>;
+
 // One option of quillon-cli: how its text is taken into the options, and how a value is
-// written back as arguments (for a station's program; nothing where the value is the
-// default).
+// written back (for a station's program).
 struct CliOption {
     Option option;
-    std::function<std::vector<std::string>(const CliOptions&)> write;
+    Writer write;
 };
 
-using Args = std::vector<std::string>;
-
-// `name` and `value` when `given`; nothing otherwise.
-Args Given(bool given, const std::string& name, const std::string& value) {
-    return given ? Args{name, value} : Args{};
+// A switch: its name, when it is on.
+Writer Switch(bool CliOptions::*field) {
+    return [field](Given c, const std::string& name) { return c.*field ? Args{name} : Args{}; };
 }
 
-// The options of quillon-cli as one table, taking into `options`.
+// An option with a value: its name and `text(options)`, when that gives a text.
+template <typename Text>
+Writer Value(Text text) {
+    return [text](Given c, const std::string& name) {
+        const std::optional<std::string> value = text(c);
+        return value ? Args{name, *value} : Args{};
+    };
+}
+
+std::optional<std::string> NonEmpty(const std::string& text) {
+    return text.empty() ? std::nullopt : std::optional<std::string>(text);
+}
+
+template <typename Number>
+std::optional<std::string> DecimalUnless(Number value, Number unset) {
+    return value == unset ? std::nullopt : std::optional<std::string>(std::to_string(value));
+}
+
+std::optional<std::string> DecimalOf(const std::optional<std::uint64_t>& value) {
+    return value ? std::optional<std::string>(std::to_string(*value)) : std::nullopt;
+}
+
+// The options of quillon-cli as one table, taking into `o`.
 std::vector<CliOption> CliOptionTable(CliOptions& o) {
     using V = Option::Value;
-    using C = const CliOptions&;
     CliOptions::Serial& s = o.serial;
     return {
-        {{"--help", "-h", V::kNone, Flag(o.help)},
-         [](C c) { return c.help ? Args{"--help"} : Args{}; }},
-        {{"--version", "", V::kNone, Flag(o.version)},
-         [](C c) { return c.version ? Args{"--version"} : Args{}; }},
+        {{"--help", "-h", V::kNone, Flag(o.help)}, Switch(&CliOptions::help)},
+        {{"--version", "", V::kNone, Flag(o.version)}, Switch(&CliOptions::version)},
         {{"--port", "-p", V::kRequired, Ports(o.ports)},
-         [](C c) {
+         [](Given c, const std::string& name) {
              Args args;
              for (const std::string& port : c.ports) {
-                 args.insert(args.end(), {"--port", port});
+                 args.insert(args.end(), {name, port});
              }
              return args;
          }},
         {{"--repeat", "", V::kInline, Repeat(o.repeat)},
-         [](C c) {
+         [](Given c, const std::string& name) {
              return c.repeat == RepeatMode::kOnce    ? Args{}
-                    : c.repeat == RepeatMode::kEnter ? Args{"--repeat"}
-                                                     : Args{"--repeat=replug"};
+                    : c.repeat == RepeatMode::kEnter ? Args{name}
+                                                     : Args{name + "=replug"};
          }},
         {{"--station-board", "", V::kRequired,
           Decimal(o.stationBoard, 1, 1000000000, "--station-board", "a board number")},
-         [](C c) {
-             return Given(c.stationBoard != 0, "--station-board", std::to_string(c.stationBoard));
-         }},
-        {{"--baud", "-b", V::kRequired, Baud(o.baud)},
-         [](C c) { return Given(c.baud != kDefaultBaudRate, "--baud", BaudRateText(c.baud)); }},
+         Value([](Given c) { return DecimalUnless(c.stationBoard, 0); })},
+        {{"--baud", "-b", V::kRequired, Baud(o.baud)}, Value([](Given c) {
+             return c.baud == kDefaultBaudRate ? std::nullopt : NonEmpty(BaudRateText(c.baud));
+         })},
         {{"--target", "-t", V::kRequired, Text(o.target)},
-         [](C c) { return Given(!c.target.empty(), "--target", c.target); }},
+         Value([](Given c) { return NonEmpty(c.target); })},
         {{"--monitor", "-m", V::kRequired, Text(o.monitorFile)},
-         [](C c) { return Given(!c.monitorFile.empty(), "--monitor", c.monitorFile); }},
+         Value([](Given c) { return NonEmpty(c.monitorFile); })},
         {{"--targets", "", V::kRequired, Text(o.targetsFolder)},
-         [](C c) { return Given(!c.targetsFolder.empty(), "--targets", c.targetsFolder); }},
+         Value([](Given c) { return NonEmpty(c.targetsFolder); })},
         {{"--record", "", V::kRequired, RecordFile(o.record)},
-         [](C c) { return Given(!c.record.empty(), "--record", c.record); }},
-        {{"--erase-all", "", V::kNone, Flag(o.eraseAll)},
-         [](C c) { return c.eraseAll ? Args{"--erase-all"} : Args{}; }},
-        {{"--init-only", "", V::kNone, Flag(o.initOnly)},
-         [](C c) { return c.initOnly ? Args{"--init-only"} : Args{}; }},
+         Value([](Given c) { return NonEmpty(c.record); })},
+        {{"--erase-all", "", V::kNone, Flag(o.eraseAll)}, Switch(&CliOptions::eraseAll)},
+        {{"--init-only", "", V::kNone, Flag(o.initOnly)}, Switch(&CliOptions::initOnly)},
         {{"--echo-window", "", V::kRequired, Window(o.echoWindow)},
-         [](C c) {
-             return Given(c.echoWindow != EchoWindow{}, "--echo-window",
-                          std::to_string(c.echoWindow.bytes));
-         }},
+         Value([](Given c) { return DecimalUnless(c.echoWindow.bytes, EchoWindow{}.bytes); })},
         {{"--station-silence", "", V::kRequired,
           Decimal(o.stationSilenceSeconds, 1, 86400, "--station-silence",
                   "seconds from 1 to 86400")},
-         [](C c) {
-             return Given(c.stationSilenceSeconds != kDefaultStationSilenceSeconds,
-                          "--station-silence", std::to_string(c.stationSilenceSeconds));
-         }},
-        {{"--list-ports", "", V::kNone, Flag(o.listPorts)},
-         [](C c) { return c.listPorts ? Args{"--list-ports"} : Args{}; }},
-        {{"--list-targets", "", V::kNone, Flag(o.listTargets)},
-         [](C c) { return c.listTargets ? Args{"--list-targets"} : Args{}; }},
+         Value([](Given c) {
+             return DecimalUnless(c.stationSilenceSeconds, kDefaultStationSilenceSeconds);
+         })},
+        {{"--list-ports", "", V::kNone, Flag(o.listPorts)}, Switch(&CliOptions::listPorts)},
+        {{"--list-targets", "", V::kNone, Flag(o.listTargets)}, Switch(&CliOptions::listTargets)},
         {{"--serial-at", "", V::kRequired, Text(s.at)},
-         [](C c) { return Given(!c.serial.at.empty(), "--serial-at", c.serial.at); }},
+         Value([](Given c) { return NonEmpty(c.serial.at); })},
         {{"--serial-format", "", V::kRequired, Text(s.format)},
-         [](C c) { return Given(!c.serial.format.empty(), "--serial-format", c.serial.format); }},
+         Value([](Given c) { return NonEmpty(c.serial.format); })},
         {{"--serial-placeholder", "", V::kRequired, Text(s.placeholder)},
-         [](C c) {
-             return Given(!c.serial.placeholder.empty(), "--serial-placeholder",
-                          c.serial.placeholder);
-         }},
+         Value([](Given c) { return NonEmpty(c.serial.placeholder); })},
         {{"--serial-counter", "", V::kRequired, Text(s.counter)},
-         [](C c) {
-             return Given(!c.serial.counter.empty(), "--serial-counter", c.serial.counter);
-         }},
+         Value([](Given c) { return NonEmpty(c.serial.counter); })},
         {{"--serial-start", "", V::kRequired, SerialValue(s.start, "--serial-start")},
-         [](C c) {
-             return Given(c.serial.start.has_value(), "--serial-start",
-                          std::to_string(c.serial.start.value_or(0)));
-         }},
+         Value([](Given c) { return DecimalOf(c.serial.start); })},
         {{"--serial-list", "", V::kRequired, Text(s.list)},
-         [](C c) { return Given(!c.serial.list.empty(), "--serial-list", c.serial.list); }},
+         Value([](Given c) { return NonEmpty(c.serial.list); })},
         {{"--station-serial", "", V::kRequired, SerialValue(s.stationNumber, "--station-serial")},
-         [](C c) {
-             return Given(c.serial.stationNumber.has_value(), "--station-serial",
-                          std::to_string(c.serial.stationNumber.value_or(0)));
-         }},
+         Value([](Given c) { return DecimalOf(c.serial.stationNumber); })},
         {{"--station-image", "", V::kRequired, Text(o.stationImage)},
-         [](C c) { return Given(!c.stationImage.empty(), "--station-image", c.stationImage); }},
+         Value([](Given c) { return NonEmpty(c.stationImage); })},
         {{"--station-image-sha256", "", V::kRequired, Sha256(o.stationImageSha256)},
-         [](C c) {
-             return Given(!c.stationImageSha256.empty(), "--station-image-sha256",
-                          c.stationImageSha256);
-         }},
+         Value([](Given c) { return NonEmpty(c.stationImageSha256); })},
     };
 }
 
@@ -471,7 +470,7 @@ std::vector<std::string> CliArguments(const CliOptions& options) {
     CliOptions unused;
     std::vector<std::string> args;
     for (const CliOption& entry : CliOptionTable(unused)) {
-        const std::vector<std::string> written = entry.write(options);
+        const std::vector<std::string> written = entry.write(options, entry.option.name);
         args.insert(args.end(), written.begin(), written.end());
     }
     if (!options.image.empty()) {

@@ -32,12 +32,13 @@ Status ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& tar
     std::string error;
     setup.monitorFile = options.monitorFile;
     if (!options.target.empty()) {
-        MonitorFileEntry found;
-        if (!ResolveTarget(ListTargets(targetFolders, console), options.target, found, error)) {
-            return SaidUsageError(error);
+        const Result<MonitorFileEntry> found =
+            ResolveTarget(ListTargets(targetFolders, console), options.target);
+        if (!found) {
+            return SaidUsageError(found.error().text);
         }
-        setup.monitorFile = found.path;
-        setup.targetName = found.displayName;
+        setup.monitorFile = found->path;
+        setup.targetName = found->displayName;
     }
     // The record is part of the result: a file it cannot go to ends the run before the target
     // is touched, instead of after a board whose line would be lost.

@@ -7,8 +7,8 @@
 
 namespace quillon {
 
-bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::string& name,
-                   MonitorFileEntry& found, std::string& error) {
+Result<MonitorFileEntry> ResolveTarget(const std::vector<MonitorFileEntry>& entries,
+                                       const std::string& name) {
     std::vector<const MonitorFileEntry*> equal;
     std::vector<const MonitorFileEntry*> candidates;
     for (const MonitorFileEntry& entry : entries) {
@@ -25,17 +25,17 @@ bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::stri
             return EqualIgnoringCase(m->displayName, matches.front()->displayName);
         });
     if (matches.size() == 1) {
-        found = *matches.front();
-        return true;
+        return *matches.front();
     }
     const std::string shownName = EscapeForTerminal(name, false);
+    std::string error;
     if (oneName) {
         error = "ambiguous target '" + shownName + "': several monitor files carry the name '" +
                 EscapeForTerminal(matches.front()->displayName, false) + "':";
         for (const MonitorFileEntry* match : matches) {
             error += "\n  " + EscapeForTerminal(match->path, false);
         }
-        return false;
+        return Fail(ErrorKind::kUsage, std::move(error));
     }
     error = (matches.empty() ? "unknown target '" : "ambiguous target '") + shownName +
             "'; known targets:";
@@ -45,7 +45,7 @@ bool ResolveTarget(const std::vector<MonitorFileEntry>& entries, const std::stri
     for (const MonitorFileEntry& entry : entries) {
         error += "\n  " + EscapeForTerminal(entry.displayName, false);
     }
-    return false;
+    return Fail(ErrorKind::kUsage, std::move(error));
 }
 
 std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConsole& console,

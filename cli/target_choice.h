@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/cli_console.h"
+#include "helpers/result.h"
 #include "image/monitor_file_catalog.h"
 #include "image/target_folders.h"
 
@@ -16,9 +17,8 @@ std::vector<MonitorFileEntry> ListTargets(const TargetFolders& folders, CliConso
 
 // The monitor file of the target named `name`: the one whose name equals it (letter case
 // ignored), else the only one whose name begins with it. Several files under one name are
-// an error: which one is meant cannot be told, and guessing could flash the wrong monitor.
-[[nodiscard]] bool ResolveTarget(const std::vector<MonitorFileEntry>& entries,
-                                 const std::string& name, MonitorFileEntry& found,
-                                 std::string& error);
+// a usage error: which one is meant cannot be told, and guessing could flash the wrong monitor.
+[[nodiscard]] Result<MonitorFileEntry> ResolveTarget(const std::vector<MonitorFileEntry>& entries,
+                                                     const std::string& name);
 
 }  // namespace quillon

@@ -15,6 +15,29 @@ bool Blank(const std::string& line) {
     return line.find_first_not_of(" \t") == std::string::npos;
 }
 
+// The values FILE.used `text` marks taken; `name` leads the error when a line holds none.
+Result<std::set<std::uint64_t>> TakenValues(const std::string& text, const std::string& name) {
+    std::set<std::uint64_t> taken;
+    const std::vector<std::string> lines = SplitSerialLines(text);
+    const bool lastLineWhole = text.empty() || text.back() == '\n';
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (Blank(lines[i])) {
+            continue;
+        }
+        // An append cut short by a crash leaves the start of a value (its board never
+        // started), which the next append ends with a line end: digits, which count as taken
+        // (a number skipped at worst), or a bare "0x".
+        if (const std::optional<std::uint64_t> value = ParseSerialValue(lines[i])) {
+            taken.insert(*value);
+        } else if (lines[i] != "0x" && lines[i] != "0X" &&
+                   (i + 1 < lines.size() || lastLineWhole)) {
+            return Fail(ErrorKind::kInvalidData,
+                        name + " line " + std::to_string(i + 1) + " holds no number");
+        }
+    }
+    return taken;
+}
+
 }  // namespace
 
 Status SerialList::ReadList() {
@@ -87,26 +110,13 @@ Result<std::uint64_t> SerialList::Next(bool advance, const std::function<bool()>
                     name + ": " + usedPath + " " + read.reason);
     }
     const std::string& text = read.content;
-    std::set<std::uint64_t> taken;
-    const std::vector<std::string> lines = SplitSerialLines(text);
     const bool lastLineWhole = text.empty() || text.back() == '\n';
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (Blank(lines[i])) {
-            continue;
-        }
-        // An append cut short by a crash leaves the start of a value (its board never
-        // started), which the next append ends with a line end: digits, which count as taken
-        // (a number skipped at worst), or a bare "0x".
-        if (const std::optional<std::uint64_t> value = ParseSerialValue(lines[i])) {
-            taken.insert(*value);
-        } else if (lines[i] != "0x" && lines[i] != "0X" &&
-                   (i + 1 < lines.size() || lastLineWhole)) {
-            return Fail(ErrorKind::kInvalidData, name + ": " + usedPath + " line " +
-                                                     std::to_string(i + 1) + " holds no number");
-        }
+    const Result<std::set<std::uint64_t>> taken = TakenValues(text, name + ": " + usedPath);
+    if (!taken) {
+        return Fail(taken.error());
     }
     std::size_t next = 0;
-    while (next < m_values.size() && taken.count(m_values[next]) != 0) {
+    while (next < m_values.size() && taken->count(m_values[next]) != 0) {
         ++next;
     }
     if (next == m_values.size()) {

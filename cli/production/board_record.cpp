@@ -48,9 +48,12 @@ bool ReadJsonString(const std::string& text, std::size_t at, std::string& value)
                 if (at + 4 >= text.size()) {
                     return false;
                 }
-                const unsigned long code =
-                    std::strtoul(text.substr(at + 1, 4).c_str(), nullptr, 16);
-                value += static_cast<char>(code & 0x7F);
+                const std::optional<std::int64_t> code =
+                    HexadecimalInRange(text.substr(at + 1, 4), 0, 0xFFFF);
+                if (!code) {
+                    return false;  // no line of ours
+                }
+                value += static_cast<char>(*code & 0x7F);
                 at += 4;
                 break;
             }

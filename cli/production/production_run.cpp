@@ -257,6 +257,21 @@ int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutCl
     if (const std::string same = SameDevice(m_options.ports, abortRequestedBefore); !same.empty()) {
         return UsageError(same);
     }
+    StartStations(abortRequestedBefore);
+    while (!AllEnded()) {
+        ServeStations();
+    }
+    int status = Finish();
+    if (stdoutClosed) {
+        // The stations' log and the summary went nowhere.
+        std::fprintf(stderr,
+                     "quillon-cli: the log could not be written (standard output was closed)\n");
+        status = status == kExitSuccess ? kExitJobFailed : status;
+    }
+    return status;
+}
+
+void ProductionRun::StartStations(const AbortRequested& abortRequestedBefore) {
     for (const std::string& port : m_options.ports) {
         m_stations.push_back(std::make_unique<Station>(m_stations.size(), port, m_record));
     }
@@ -285,41 +300,33 @@ int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutCl
         }
         m_display.SetStatus(station->index(), station->StatusText());
     }
+}
 
-    while (!AllEnded()) {
-        std::vector<ChildProcess*> running;
-        for (auto& station : m_stations) {
-            if (station->process().Running()) {
-                running.push_back(&station->process());
-            }
+void ProductionRun::ServeStations() {
+    std::vector<ChildProcess*> running;
+    for (auto& station : m_stations) {
+        if (station->process().Running()) {
+            running.push_back(&station->process());
         }
-        int timeout = m_display.Refresh();
-        if (AnyIn(StationState::kWaitingForUnplug) || AnyIn(StationState::kWaitingForPort) ||
-            AnyIn(StationState::kSettling)) {
-            timeout = timeout < 0 ? kReplugPollMs : std::min(timeout, kReplugPollMs);
-        }
-        if (const int silence = MsUntilSilence(); silence >= 0) {
-            timeout = timeout < 0 ? silence : std::min(timeout, silence);
-        }
-        m_waiter->Wait(running, timeout);
-        TakeStopRequests();
-        TakeOperatorInput();
-        for (auto& station : m_stations) {
-            if (station->process().Running() && station->OnOutput(m_abortRequested, m_display)) {
-                AfterBoard(*station);
-            }
-        }
-        EndSilentStations();
-        WatchPorts();
     }
-    int status = Finish();
-    if (stdoutClosed) {
-        // The stations' log and the summary went nowhere.
-        std::fprintf(stderr,
-                     "quillon-cli: the log could not be written (standard output was closed)\n");
-        status = status == kExitSuccess ? kExitJobFailed : status;
+    int timeout = m_display.Refresh();
+    if (AnyIn(StationState::kWaitingForUnplug) || AnyIn(StationState::kWaitingForPort) ||
+        AnyIn(StationState::kSettling)) {
+        timeout = timeout < 0 ? kReplugPollMs : std::min(timeout, kReplugPollMs);
     }
-    return status;
+    if (const int silence = MsUntilSilence(); silence >= 0) {
+        timeout = timeout < 0 ? silence : std::min(timeout, silence);
+    }
+    m_waiter->Wait(running, timeout);
+    TakeStopRequests();
+    TakeOperatorInput();
+    for (auto& station : m_stations) {
+        if (station->process().Running() && station->OnOutput(m_abortRequested, m_display)) {
+            AfterBoard(*station);
+        }
+    }
+    EndSilentStations();
+    WatchPorts();
 }
 
 int ProductionRun::MsUntilSilence() const {

@@ -40,6 +40,11 @@ private:
     // Takes the board's serial number, if the run gives them, and starts its program. False
     // when no board began: no number could be taken (the station has ended).
     [[nodiscard]] bool StartBoard(Station& station);
+    // Makes the stations and the waiter, and starts each station's first board (or its wait
+    // for one).
+    void StartStations(const AbortRequested& abortRequestedBefore);
+    // Waits for the stations' programs, the operator, a stop or a port, and serves what came.
+    void ServeStations();
     // A port that has just appeared may be a name of a device another station already works
     // with (two names of one adapter that came later): that station keeps it, this one ends.
     [[nodiscard]] bool RefusedAsDuplicate(Station& station);
