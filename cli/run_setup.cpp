@@ -73,15 +73,15 @@ namespace {
 // folder of the run's own. Says on stderr why it cannot be made or written.
 class StationImageCopy {
 public:
-    // False when the folder or the file cannot be made.
-    bool Open(RunSetup& setup) {
+    // An error when the folder or the file cannot be made.
+    Status Open(RunSetup& setup) {
         std::string error;
         if (!setup.stationFolder.Create("quillon-run-", error)) {
             return Failed(error);
         }
         setup.stationImage = Utf8FromPath(PathFromUtf8(setup.stationFolder.path()) / "image.hex");
         m_file.open(PathFromUtf8(setup.stationImage), std::ios::binary | std::ios::trunc);
-        return m_file ? true : Failed(setup.stationImage + ": " + std::strerror(errno));
+        return m_file ? Status() : Failed(setup.stationImage + ": " + std::strerror(errno));
     }
     void Write(const std::uint8_t* bytes, std::size_t count) {
         if (m_file && !m_file.write(reinterpret_cast<const char*>(bytes),
@@ -89,20 +89,21 @@ public:
             m_error = std::strerror(errno);
         }
     }
-    // False when a byte did not reach the copy.
-    bool Close(const RunSetup& setup) {
+    // An error when a byte did not reach the copy.
+    Status Close(const RunSetup& setup) {
         m_file.close();
         if (m_file.fail() && m_error.empty()) {
             m_error = std::strerror(errno);
         }
-        return m_error.empty() ? true : Failed(setup.stationImage + ": " + m_error);
+        return m_error.empty() ? Status() : Failed(setup.stationImage + ": " + m_error);
     }
 
 private:
-    static bool Failed(const std::string& why) {
-        std::fprintf(stderr, "quillon-cli: the image cannot be handed to the stations (%s)\n",
-                     EscapeForTerminal(why, false).c_str());
-        return false;
+    static Status Failed(const std::string& why) {
+        const std::string text =
+            "the image cannot be handed to the stations (" + EscapeForTerminal(why, false) + ")";
+        std::fprintf(stderr, "quillon-cli: %s\n", text.c_str());
+        return Fail(ErrorKind::kIo, text);
     }
 
     std::ofstream m_file;
@@ -118,8 +119,10 @@ Status ReadImage(const CliOptions& options, CliConsole& console,
     }
     StationImageCopy copy;
     const bool copying = options.RunsStations();
-    if (copying && !copy.Open(setup)) {
-        return Fail(ErrorKind::kIo, "the image cannot be handed to the stations");
+    if (copying) {
+        if (Status opened = copy.Open(setup); !opened) {
+            return opened;
+        }
     }
     // A station's program reads the run's copy: the bytes the run read and checked.
     const std::string& path = options.stationImage.empty() ? options.image : options.stationImage;
@@ -147,8 +150,10 @@ Status ReadImage(const CliOptions& options, CliConsole& console,
         console.Message(DownloadJob::kNoDataLine);
         status = Fail(ErrorKind::kInvalidData, DownloadJob::kNoDataLine);
     }
-    if (copying && status && !copy.Close(setup)) {
-        return Fail(ErrorKind::kIo, "the image cannot be handed to the stations");
+    if (copying && status) {
+        if (Status closed = copy.Close(setup); !closed) {
+            return closed;
+        }
     }
     // Every board of a run names the digest of the bytes the run read.
     setup.imageSha256 = options.stationImageSha256.empty() ? (read ? read->sha256 : std::string())
