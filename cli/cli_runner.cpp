@@ -106,10 +106,6 @@ JobRun RunJob(JobRunner& runner, JobRequest request, CliConsole& console,
 
 }  // namespace
 
-int ExitStatusOf(const JobResult& result) {
-    return result.succeeded() ? kExitSuccess : result.aborted() ? kExitAborted : kExitJobFailed;
-}
-
 JobResult BoardResult(int status, std::string failure) {
     if (status == kExitSuccess) {
         return {JobOutcome::kSucceeded, FailureReason::kNone, std::move(failure)};

@@ -22,8 +22,6 @@ struct BoardJobs {
     double downloadSeconds = 0;  // 0 when Start Download did not run
 };
 
-// The exit status for a job's or a board's result: 0 succeeded, 1 failed, 130 aborted.
-[[nodiscard]] int ExitStatusOf(const JobResult& result);
 // A board's result for its exit status and its failure (empty when it is ok).
 [[nodiscard]] JobResult BoardResult(int status, std::string failure);
 

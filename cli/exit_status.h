@@ -3,6 +3,7 @@
 #include <string>
 
 #include "helpers/result.h"
+#include "link/job_events.h"
 
 namespace quillon {
 
@@ -12,8 +13,8 @@ constexpr int kExitJobFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitAborted = 130;
 
-// The exit status of a run that ended with `error`, from its kind: a usage error 2, an abort
-// 130, anything else 1. The one place quillon-cli turns errors into its status.
+// The one place quillon-cli turns what ended a run into its status.
+// A run that ended with `error`, from its kind: a usage error 2, an abort 130, anything else 1.
 constexpr int ExitStatusOf(const Error& error) {
     return error.kind == ErrorKind::kUsage     ? kExitUsage
            : error.kind == ErrorKind::kAborted ? kExitAborted
@@ -22,6 +23,11 @@ constexpr int ExitStatusOf(const Error& error) {
 // 0 for success, else the status of its error.
 inline int ExitStatusOf(const Status& status) {
     return status ? kExitSuccess : ExitStatusOf(status.error());
+}
+
+// A job's or a board's result: 0 succeeded, 1 failed, 130 aborted.
+inline int ExitStatusOf(const JobResult& result) {
+    return result.succeeded() ? kExitSuccess : result.aborted() ? kExitAborted : kExitJobFailed;
 }
 
 // A board's result as the record and the summary name it.
