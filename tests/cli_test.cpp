@@ -261,41 +261,22 @@ TEST(CliTest, FilesThatAreNoImageAreRefusedBeforeTheTargetIsTouched) {
 // A station's program gets its options from the table that parses them: each option, written
 // back (in the table's order), reads as itself.
 TEST(CliTest, OptionsWrittenAsArgumentsReadBackAsThemselves) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--port",
-         "/dev/ttyUSB0",
-         "--station-board",
-         "3",
-         "--baud",
-         "115200",
-         "--monitor",
-         "m.h86",
-         "--record",
-         "r.jsonl",
-         "--erase-all",
-         "--echo-window",
-         "64",
-         "--serial-at",
-         "0x1FF00",
-         "--serial-format",
-         "dec:6",
-         "--serial-placeholder",
-         "303030303030",
-         "--station-serial",
-         "16",
-         "--station-image",
-         "i.hex",
-         "--station-image-sha256",
-         std::string(64, 'a'),
-         "--",
-         "-image.hex"},
-        {"--port", "a", "--port", "b", "--repeat=replug", "--target", "virt", "--station-silence",
-         "45", "--serial-at", "0x100", "--serial-format", "le:4", "--serial-counter", "c",
-         "--serial-start", "7", "--", "img"},
-        {"--port", "a", "--repeat", "--monitor", "m", "--init-only"},
-        {"--targets", "T", "--list-ports", "--list-targets"},
-    };
-    for (const auto& args : cases) {
+    const std::string sha256(64, 'a');
+    for (const std::string& line : std::vector<std::string>{
+             "--port /dev/ttyUSB0 --station-board 3 --baud 115200 --monitor m.h86 --record r.jsonl "
+             "--erase-all --echo-window 64 --serial-at 0x1FF00 --serial-format dec:6 "
+             "--serial-placeholder 303030303030 --station-serial 16 --station-image i.hex "
+             "--station-image-sha256 " +
+                 sha256 + " -- -image.hex",
+             "--port a --port b --repeat=replug --target virt --station-silence 45 --serial-at "
+             "0x100 --serial-format le:4 --serial-counter c --serial-start 7 -- img",
+             "--port a --repeat --monitor m --init-only",
+             "--targets T --list-ports --list-targets"}) {
+        std::vector<std::string> args;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            args.push_back(word);
+        }
         const Result<CliOptions> options = ParseCliOptions(args);
         ASSERT_TRUE(options) << options.error().text;
         EXPECT_EQ(CliArguments(*options), args);
