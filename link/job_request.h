@@ -14,10 +14,6 @@ namespace quillon {
 // Initialize: open the line, read the monitor file, bring the target from its bootstrap
 // loader to the running monitor. The file is read once the line is open, as part of the job.
 struct InitializeRequest {
-    // Deprecated: EchoWindow::kLargest. Kept only while option and settings parsers still
-    // name it.
-    static constexpr std::uint32_t kMaxEchoWindow = EchoWindow::kLargest;
-
     InitializeRequest() = default;
     explicit InitializeRequest(std::string file, EchoWindow window = {})
         : monitorFile(std::move(file)), echoWindow(window) {}
