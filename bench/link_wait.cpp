@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "helpers/text_format.h"
-#include "link/clock.h"
 #include "link/job_events.h"
 #include "link/serial_channel.h"
 #include "link/target_line.h"
+#include "platform/clock.h"
 
 using namespace quillon;
 
@@ -195,8 +195,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < echoes; ++i) {
         const std::uint8_t byte = static_cast<std::uint8_t>(i);
         const auto t0 = WallClock::now();
-        if (const WriteResult written = line.WriteBytes(&byte, 1); !written.ok) {
-            std::fprintf(stderr, "link_wait: the line was lost (%s)\n", written.reason.c_str());
+        if (const Status written = line.WriteBytes(&byte, 1); !written) {
+            std::fprintf(stderr, "link_wait: the line was lost (%s)\n",
+                         written.error().text.c_str());
             return 1;
         }
         if (!line.WaitForResponse(1000, 1, true)) {

@@ -261,8 +261,8 @@ Option::Taker Ports(std::vector<std::string>& into) {
             if (port.empty()) {
                 return Refused("empty port name in '" + list + "'");
             }
-            if (const PortAddress address = ParsePortAddress(port); !address.ok()) {
-                return Refused(address.error);
+            if (const Result<PortAddress> address = ParsePortAddress(port); !address) {
+                return Refused(address.error().text);
             }
             if (std::find(into.begin(), into.end(), port) != into.end()) {
                 // Two stations on one line would talk to one board at once.

@@ -5,14 +5,9 @@
 #include <memory>
 #include <string>
 
-namespace quillon {
+#include "helpers/result.h"
 
-// How a write went: every byte handed to the line, or why not.
-struct [[nodiscard]] WriteResult {
-    bool ok = true;
-    // Why not, in the system's words ("Input/output error", "it took no byte for 2 s", ...).
-    std::string reason;
-};
+namespace quillon {
 
 // The line between the host and the target as the jobs see it: bytes out, bytes in, and a
 // wait for bytes in. A serial device is one (SerialChannel); tests put an in-memory line on a
@@ -21,8 +16,9 @@ class ByteChannel {
 public:
     virtual ~ByteChannel() = default;
 
-    // Sends all `count` bytes; not ok when the line failed or stopped taking them.
-    [[nodiscard]] virtual WriteResult Write(const std::uint8_t* bytes, std::size_t count) = 0;
+    // Sends all `count` bytes; an error when the line failed or stopped taking them, saying
+    // why in the system's words ("Input/output error", "it took no byte for 2 s", ...).
+    [[nodiscard]] virtual Status Write(const std::uint8_t* bytes, std::size_t count) = 0;
     // How many received bytes wait to be read (asks the driver).
     virtual std::size_t Queued() = 0;
     // How many of them the channel holds already, without asking the driver; a channel that

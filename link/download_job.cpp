@@ -203,8 +203,8 @@ DownloadJob::Outcome DownloadJob::SendFrame(Frame frame, int sector, std::uint32
             length = BuildFinalizeFrame(buffer);
             break;
     }
-    if (const WriteResult written = line().WriteBytes(buffer, length); !written.ok) {
-        KeepFailure(FailureReason::kLineLost, LogLineLost(written));
+    if (const Status written = line().WriteBytes(buffer, length); !written) {
+        KeepFailure(FailureReason::kLineLost, LogLineLost(written.error()));
         return Outcome::kFailed;
     }
     return Outcome::kDone;

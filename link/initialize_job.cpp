@@ -45,12 +45,12 @@ bool InitializeJob::ExpectByte(std::uint8_t expected, bool readAll) {
     return true;
 }
 
-bool InitializeJob::Sent(const WriteResult& write) {
-    if (!write.ok) {
+bool InitializeJob::Sent(const Status& write) {
+    if (!write) {
         m_failureReason = FailureReason::kLineLost;
-        m_failureLine = LogLineLost(write);
+        m_failureLine = LogLineLost(write.error());
     }
-    return write.ok;
+    return write.has_value();
 }
 
 bool InitializeJob::ExchangeByte(std::uint8_t byte, std::uint8_t expected) {

@@ -42,7 +42,7 @@ private:
     [[nodiscard]] bool PollAborted();
 
     // True when the write went out; else logs the lost line and keeps it as the failure.
-    [[nodiscard]] bool Sent(const WriteResult& write);
+    [[nodiscard]] bool Sent(const Status& write);
     // Sends `byte` and checks the single-byte answer (read-all) against `expected`, logging and
     // keeping the failure. True when the answer was right.
     [[nodiscard]] bool ExchangeByte(std::uint8_t byte, std::uint8_t expected);

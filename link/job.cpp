@@ -28,9 +28,9 @@ std::string Job::LogWrongAnswer(std::uint8_t expected, std::uint8_t received) co
     return line;
 }
 
-std::string Job::LogLineLost(const WriteResult& write) const {
+std::string Job::LogLineLost(const Error& why) const {
     const std::string line =
-        m_port + ": the line was lost" + (write.reason.empty() ? "" : " (" + write.reason + ")");
+        m_port + ": the line was lost" + (why.text.empty() ? "" : " (" + why.text + ")");
     Log(line);
     Log(kLineLostLine);
     return line;

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "image/hex_reader.h"
-#include "link/clock.h"
 #include "link/job_events.h"
 #include "link/line_settings.h"
 #include "link/target_line.h"
+#include "platform/clock.h"
 
 namespace quillon {
 
@@ -49,7 +49,7 @@ protected:
     // A write that failed: logs "PORT: the line was lost (REASON)" and then the job's failure
     // line, which sends the operator to the adapter instead of to the target. Returns the
     // first, which names the port and the reason: the job's failure.
-    std::string LogLineLost(const WriteResult& write) const;
+    std::string LogLineLost(const Error& why) const;
 
     // Progress of the running phase, reported at most every 100 ms unless `final`.
     void ReportProgress(ProgressPhase phase, std::uint32_t done, std::uint32_t total, bool final);

@@ -13,8 +13,17 @@ JobRunner::JobRunner(Clock& clock) : m_opener(PortOpener()), m_clock(clock) {}
 
 ChannelOpener JobRunner::PortOpener() {
     return [this](const LineSettings& line) {
+        // The port's name as the request carries it, read here where it enters the link: a
+        // malformed network port name cannot be opened (its reason says why).
+        Result<PortAddress> address = ParsePortAddress(line.port);
+        if (!address) {
+            OpenedChannel refused;
+            refused.reason = std::move(address).error().text;
+            return refused;
+        }
         // A network connect that still waits ends on the job's stop request too.
-        return OpenPortChannel(line, [this] { return m_jobStop.stop_requested(); });
+        return OpenPortChannel(
+            *address, line, [this] { return m_jobStop.stop_requested(); }, m_clock);
     };
 }
 

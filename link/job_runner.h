@@ -3,10 +3,10 @@
 #include <memory>
 #include <thread>
 
-#include "link/clock.h"
 #include "link/job_events.h"
 #include "link/job_request.h"
 #include "link/job_session.h"
+#include "platform/clock.h"
 
 namespace quillon {
 

@@ -8,9 +8,9 @@
 
 #include "image/monitor_header.h"
 #include "link/byte_channel.h"
-#include "link/clock.h"
 #include "link/job_events.h"
 #include "link/job_request.h"
+#include "platform/clock.h"
 
 namespace quillon {
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "link/clock.h"
-
 namespace quillon {
 
 namespace {
@@ -15,10 +13,6 @@ constexpr std::size_t kReceiveChunk = 4096;
 constexpr int kChunksPerPump = 16;
 
 constexpr std::uint64_t kStopPollMs = 20;
-
-std::uint64_t NowMs() {
-    return SteadyClock().NowMs();
-}
 
 // A limit in milliseconds as seconds: "2 s", "0.5 s" (whatever the locale's decimal point).
 std::string SecondsText(std::uint32_t ms) {
@@ -63,20 +57,18 @@ std::string OtherLineSettings(const TelnetCodec& codec, std::uint32_t baud) {
 
 }  // namespace
 
-WriteResult NetworkChannel::Write(const std::uint8_t* bytes, std::size_t count) {
-    bool sent = false;
+Status NetworkChannel::Write(const std::uint8_t* bytes, std::size_t count) {
     if (!m_telnet) {
-        sent = m_socket.Send(bytes, count);
-    } else {
-        TelnetCodec::Bytes encoded;
-        encoded.reserve(count + count / 8 + 1);
-        TelnetCodec::Encode(bytes, count, encoded);
-        sent = m_socket.Send(encoded.data(), encoded.size());
+        return m_socket.Send(bytes, count);
     }
-    if (sent) {
-        return {};
-    }
-    return {false, m_socket.LostReason()};
+    TelnetCodec::Bytes encoded;
+    encoded.reserve(count + count / 8 + 1);
+    TelnetCodec::Encode(bytes, count, encoded);
+    return m_socket.Send(encoded.data(), encoded.size());
+}
+
+Status NetworkChannel::SendCommands(const TelnetCodec::Bytes& commands) {
+    return m_socket.Send(commands.data(), commands.size());
 }
 
 void NetworkChannel::Pump() {
@@ -92,10 +84,8 @@ void NetworkChannel::Pump() {
         }
         TelnetCodec::Bytes replies;
         m_codec.Decode(chunk, got, m_data, replies);
-        if (!replies.empty()) {
-            // A reply that cannot go out leaves the socket gone: the job's next write or wait
-            // ends on that, with the socket's reason.
-            static_cast<void>(m_socket.Send(replies.data(), replies.size()));
+        if (!replies.empty() && !SendCommands(replies)) {
+            return;  // gone: IsGone says so, and the next write says why
         }
     }
 }
@@ -117,13 +107,13 @@ std::size_t NetworkChannel::Read(std::uint8_t* dest, std::size_t count) {
 
 bool NetworkChannel::PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs,
                                const std::function<bool()>& stop) {
-    const std::uint64_t deadline = NowMs() + timeoutMs;
+    const std::uint64_t deadline = m_clock.NowMs() + timeoutMs;
     for (;;) {
         Pump();
         if (done()) {
             return true;
         }
-        const std::uint64_t now = NowMs();
+        const std::uint64_t now = m_clock.NowMs();
         if (m_socket.IsGone() || now >= deadline || (stop && stop())) {
             return false;
         }
@@ -135,59 +125,56 @@ bool NetworkChannel::PumpUntil(const std::function<bool()>& done, std::uint32_t 
 }
 
 void NetworkChannel::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
-    PumpUntil([this, count] { return m_data.size() >= count; }, timeoutMs);
+    // Whether enough came is for the caller to count; the wait only ends on it.
+    if (!PumpUntil([this, count] { return m_data.size() >= count; }, timeoutMs)) {
+        return;
+    }
 }
 
 void NetworkChannel::DiscardInput() {
     Pump();
     m_data.clear();
-    if (m_telnet) {
-        const TelnetCodec::Bytes purge = m_codec.PurgeReceived();
-        // As for a reply: a purge that cannot go out leaves the socket gone for the next write.
-        static_cast<void>(m_socket.Send(purge.data(), purge.size()));
+    // As for a reply: a purge that cannot go out leaves the socket gone, which IsGone and the
+    // next write report; nothing is left for it to do here.
+    if (m_telnet && !SendCommands(m_codec.PurgeReceived())) {
+        return;
     }
 }
 
-std::string NetworkChannel::Open(const PortAddress& address, BaudRate baud,
-                                 const NetworkPortTimeouts& limits,
-                                 const std::function<bool()>& stop) {
-    if (std::string failed = m_socket.Connect(address.host, address.port, limits.connectMs, stop);
-        !failed.empty()) {
-        return failed;
+Status NetworkChannel::Broken(const std::function<bool()>& stop) const {
+    if (stop && stop()) {
+        return Fail(ErrorKind::kAborted, "aborted");
     }
-    if (!m_telnet) {
-        return {};
+    if (m_socket.IsGone()) {
+        return Fail(ErrorKind::kIo, "connection lost");
     }
-    // Why the opening cannot go on now, if it cannot: an abort, a lost connection, binary
-    // mode refused.
-    const auto broken = [this, &stop]() -> std::string {
-        if (stop && stop()) {
-            return "aborted";
-        }
-        if (m_socket.IsGone()) {
-            return "connection lost";
-        }
-        if (m_codec.BinaryRefused()) {
-            return "the server refused binary mode";
-        }
-        return {};
-    };
-    const TelnetCodec::Bytes start = m_codec.Start();
-    if (!m_socket.Send(start.data(), start.size())) {
-        return "connection lost";
+    if (m_codec.BinaryRefused()) {
+        return Fail(ErrorKind::kRefused, "the server refused binary mode");
+    }
+    return {};
+}
+
+Status NetworkChannel::Open(const PortAddress& address, BaudRate baud,
+                            const NetworkPortTimeouts& limits, const std::function<bool()>& stop) {
+    if (Status connected = m_socket.Connect(address.host, address.port, limits.connectMs, stop);
+        !connected || !m_telnet) {
+        return connected;
+    }
+    if (!SendCommands(m_codec.Start())) {
+        return Fail(ErrorKind::kIo, "connection lost");
     }
     // A server that never answers the COM port option is no RFC 2217 server (a raw port, say).
     // It answers the binary requests first, as they were sent first.
-    PumpUntil([this] { return m_codec.ComPortAccepted().has_value(); }, limits.negotiateMs, stop);
-    if (std::string why = broken(); !why.empty()) {
-        return why;
+    const bool answered = PumpUntil([this] { return m_codec.ComPortAccepted().has_value(); },
+                                    limits.negotiateMs, stop);
+    if (Status broken = Broken(stop); !broken) {
+        return broken;
     }
-    if (m_codec.ComPortAccepted() != true) {
-        return "the server does not speak RFC 2217";
+    if (!answered || m_codec.ComPortAccepted() != true) {
+        return Fail(ErrorKind::kUnsupported, "the server does not speak RFC 2217");
     }
-    const TelnetCodec::Bytes line = m_codec.SetLine({baud.bitsPerSecond});
-    if (!m_socket.Send(line.data(), line.size())) {
-        return "connection lost";
+    if (!SendCommands(m_codec.SetLine({baud.bitsPerSecond}))) {
+        return Fail(ErrorKind::kIo, "connection lost");
     }
     // The baud rate and the framing must be confirmed; DTR, RTS and flow control are asked
     // for only (a server on a device without modem lines never confirms them).
@@ -195,16 +182,16 @@ std::string NetworkChannel::Open(const PortAddress& address, BaudRate baud,
         return m_codec.ConfirmedBaud() && m_codec.ConfirmedDataSize() &&
                m_codec.ConfirmedParity() && m_codec.ConfirmedStopSize();
     };
-    PumpUntil(confirmed, limits.lineSettingsMs, stop);
-    if (std::string why = broken(); !why.empty()) {
-        return why;
+    const bool settled = PumpUntil(confirmed, limits.lineSettingsMs, stop);
+    if (Status broken = Broken(stop); !broken) {
+        return broken;
     }
-    if (!confirmed()) {
-        return "the server did not confirm the line settings within " +
-               SecondsText(limits.lineSettingsMs);
+    if (!settled) {
+        return Fail(ErrorKind::kTimeout, "the server did not confirm the line settings within " +
+                                             SecondsText(limits.lineSettingsMs));
     }
     if (std::string other = OtherLineSettings(m_codec, baud.bitsPerSecond); !other.empty()) {
-        return "the server " + other;
+        return Fail(ErrorKind::kRefused, "the server " + other);
     }
     m_data.clear();  // nothing the device sent before its line was set counts
     return {};
@@ -212,17 +199,19 @@ std::string NetworkChannel::Open(const PortAddress& address, BaudRate baud,
 
 OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
                                  const std::function<bool()>& stop,
-                                 const NetworkPortTimeouts& limits) {
+                                 const NetworkPortTimeouts& limits, Clock& clock) {
     OpenedChannel opened;
-    auto channel = std::make_unique<NetworkChannel>(address.kind == PortAddress::Kind::kRfc2217);
-    opened.reason = channel->Open(address, line.baud, limits, stop);
-    if (opened.reason.empty()) {
-        opened.status = OpenedChannel::Status::kOpened;
-        opened.channel = std::move(channel);
-        if (address.kind == PortAddress::Kind::kRawTcp) {
-            opened.notice = "The line settings are the server's (raw TCP port): " +
-                            std::string(BaudRateText(line.baud)) + " baud is not set there.";
-        }
+    auto channel =
+        std::make_unique<NetworkChannel>(address.kind == PortAddress::Kind::kRfc2217, clock);
+    if (Status open = channel->Open(address, line.baud, limits, stop); !open) {
+        opened.reason = std::move(open).error().text;
+        return opened;
+    }
+    opened.status = OpenedChannel::Status::kOpened;
+    opened.channel = std::move(channel);
+    if (address.kind == PortAddress::Kind::kRawTcp) {
+        opened.notice = "The line settings are the server's (raw TCP port): " +
+                        std::string(BaudRateText(line.baud)) + " baud is not set there.";
     }
     return opened;
 }

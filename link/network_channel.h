@@ -8,6 +8,7 @@
 #include "link/byte_channel.h"
 #include "link/line_settings.h"
 #include "link/telnet_codec.h"
+#include "platform/clock.h"
 #include "platform/tcp_socket.h"
 #include "ports/port_address.h"
 
@@ -26,9 +27,10 @@ struct NetworkPortTimeouts {
 // gone, as an unplugged adapter is.
 class NetworkChannel : public ByteChannel {
 public:
-    explicit NetworkChannel(bool telnet) : m_telnet(telnet) {}
+    // A channel whose waits are timed by `clock` (which must outlive it).
+    NetworkChannel(bool telnet, Clock& clock) : m_telnet(telnet), m_clock(clock), m_socket(clock) {}
 
-    [[nodiscard]] WriteResult Write(const std::uint8_t* bytes, std::size_t count) override;
+    [[nodiscard]] Status Write(const std::uint8_t* bytes, std::size_t count) override;
     std::size_t Queued() override;
     std::size_t Buffered() override { return m_data.size(); }
     [[nodiscard]] std::size_t Read(std::uint8_t* dest, std::size_t count) override;
@@ -38,24 +40,29 @@ public:
     void DiscardInput() override;
 
     // Connects to `address` and, over RFC 2217, sets the line to `baud`, 8N1, no flow control,
-    // DTR and RTS on. Returns an empty text, or why the port cannot be used ("the server did
-    // not confirm the line settings within 2 s", "the server set 9600 baud, asked 115200",
-    // "the server refused binary mode", ...). `stop` ends every wait of it at once
-    // ("aborted").
-    [[nodiscard]] std::string Open(const PortAddress& address, BaudRate baud,
-                                   const NetworkPortTimeouts& limits,
-                                   const std::function<bool()>& stop);
+    // DTR and RTS on. The error says why the port cannot be used ("the server did not confirm
+    // the line settings within 2 s", "the server set 9600 baud, asked 115200", "the server
+    // refused binary mode", ...). `stop` ends every wait of it at once ("aborted").
+    [[nodiscard]] Status Open(const PortAddress& address, BaudRate baud,
+                              const NetworkPortTimeouts& limits, const std::function<bool()>& stop);
 
 private:
     // Takes what has arrived from the socket (a bounded amount), without blocking; answers
-    // the server's option requests.
+    // the server's option requests. A reply that cannot go out leaves the socket gone: the
+    // job's next write or wait ends on that, with the socket's reason.
     void Pump();
+    // Sends the Telnet commands `commands`; an error when the connection is lost.
+    [[nodiscard]] Status SendCommands(const TelnetCodec::Bytes& commands);
+    // Why the opening cannot go on now, if it cannot: an abort, a lost connection, binary mode
+    // refused.
+    [[nodiscard]] Status Broken(const std::function<bool()>& stop) const;
     // Pumps until `done` holds, the connection has gone, `timeoutMs` passed or `stop` says so
     // (asked every 20 ms).
-    bool PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs,
-                   const std::function<bool()>& stop = {});
+    [[nodiscard]] bool PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMs,
+                                 const std::function<bool()>& stop = {});
 
     bool m_telnet;
+    Clock& m_clock;
     TcpSocket m_socket;
     TelnetCodec m_codec;
     std::deque<std::uint8_t> m_data;  // received data bytes not yet read
@@ -63,9 +70,10 @@ private:
 
 // Opens the network port `address` for a job's line (`line.baud`): a channel, or kCannotOpen
 // with the reason. `stop` ends the opening wherever it waits (the look-up, the connect, the
-// server's answers).
+// server's answers); every wait is timed by `clock` (which must outlive the channel).
 [[nodiscard]] OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
                                                const std::function<bool()>& stop,
-                                               const NetworkPortTimeouts& limits = {});
+                                               const NetworkPortTimeouts& limits = {},
+                                               Clock& clock = SystemClock());
 
 }  // namespace quillon

@@ -2,21 +2,15 @@
 
 #include "link/network_channel.h"
 #include "link/serial_channel.h"
-#include "ports/port_address.h"
 
 namespace quillon {
 
-OpenedChannel OpenPortChannel(const LineSettings& line, const std::function<bool()>& stop) {
-    const PortAddress address = ParsePortAddress(line.port);
-    if (!address.ok()) {
-        OpenedChannel refused;
-        refused.reason = address.error;
-        return refused;
-    }
+OpenedChannel OpenPortChannel(const PortAddress& address, const LineSettings& line,
+                              const std::function<bool()>& stop, Clock& clock) {
     if (address.IsNetwork()) {
-        return OpenNetworkChannel(address, line, stop);
+        return OpenNetworkChannel(address, line, stop, {}, clock);
     }
-    return OpenSerialChannel(line);
+    return OpenSerialChannel(line, clock);
 }
 
 }  // namespace quillon

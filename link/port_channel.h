@@ -4,14 +4,17 @@
 
 #include "link/byte_channel.h"
 #include "link/line_settings.h"
+#include "platform/clock.h"
+#include "ports/port_address.h"
 
 namespace quillon {
 
-// Opens a job's line by its port name: a local serial port ("/dev/ttyUSB0", "COM3") or a
-// serial port on the network ("rfc2217://HOST:PORT", "socket://HOST:PORT"). `stop` ends the
-// opening of a network port wherever it waits (look-up, connect, negotiation). A malformed network
-// port name cannot be opened (its reason says why).
-[[nodiscard]] OpenedChannel OpenPortChannel(const LineSettings& line,
-                                            const std::function<bool()>& stop = {});
+// Opens a job's line where `address` leads: `line.port` as a local serial port
+// ("/dev/ttyUSB0", "COM3") or a serial port on the network ("rfc2217://HOST:PORT",
+// "socket://HOST:PORT"), at `line.baud`. `stop` ends the opening of a network port wherever it
+// waits (look-up, connect, negotiation). The line's waits are timed by `clock` (which must
+// outlive the channel).
+[[nodiscard]] OpenedChannel OpenPortChannel(const PortAddress& address, const LineSettings& line,
+                                            const std::function<bool()>& stop, Clock& clock);
 
 }  // namespace quillon

@@ -12,11 +12,11 @@ namespace quillon {
 // A ByteChannel over a local serial port.
 class SerialChannel : public ByteChannel {
 public:
-    [[nodiscard]] WriteResult Write(const std::uint8_t* bytes, std::size_t count) override {
-        if (m_device.Write(bytes, count)) {
-            return {};
-        }
-        return {false, m_device.ErrorText()};
+    // A channel whose waits are timed by `clock` (which must outlive it).
+    explicit SerialChannel(Clock& clock) : m_device(clock) {}
+
+    [[nodiscard]] Status Write(const std::uint8_t* bytes, std::size_t count) override {
+        return m_device.Write(bytes, count);
     }
     std::size_t Queued() override { return m_device.QueuedInput(); }
     std::size_t Buffered() override { return m_device.BufferedInput(); }
@@ -34,7 +34,9 @@ private:
     SerialDevice m_device;
 };
 
-// Opens `line.port` as a local serial port and sets it to `line.baud`, 8N1.
-[[nodiscard]] OpenedChannel OpenSerialChannel(const LineSettings& line);
+// Opens `line.port` as a local serial port and sets it to `line.baud`, 8N1; its waits are
+// timed by `clock` (which must outlive the channel).
+[[nodiscard]] OpenedChannel OpenSerialChannel(const LineSettings& line,
+                                              Clock& clock = SystemClock());
 
 }  // namespace quillon

@@ -7,10 +7,10 @@
 
 namespace quillon {
 
-WriteResult TargetLine::WriteEachByte(const std::uint8_t* bytes, std::size_t count) {
+Status TargetLine::WriteEachByte(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         m_buffer[0] = bytes[i];
-        if (WriteResult written = m_channel.Write(m_buffer, 1); !written.ok) {
+        if (Status written = m_channel.Write(m_buffer, 1); !written) {
             return written;
         }
     }

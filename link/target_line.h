@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "link/byte_channel.h"
-#include "link/clock.h"
 #include "link/job_events.h"
+#include "platform/clock.h"
 
 namespace quillon {
 
@@ -23,11 +23,11 @@ public:
     void DiscardInput() { m_channel.DiscardInput(); }
     // One write for the whole stretch. Not ok when the line failed (an adapter pulled, a
     // connection lost): the job ends then, instead of waiting for answers that cannot come.
-    [[nodiscard]] WriteResult WriteBytes(const std::uint8_t* bytes, std::size_t count) {
+    [[nodiscard]] Status WriteBytes(const std::uint8_t* bytes, std::size_t count) {
         return m_channel.Write(bytes, count);
     }
     // Sends `bytes` one at a time, each in a write of its own; stops at the first that fails.
-    [[nodiscard]] WriteResult WriteEachByte(const std::uint8_t* bytes, std::size_t count);
+    [[nodiscard]] Status WriteEachByte(const std::uint8_t* bytes, std::size_t count);
 
     // Waits up to `timeoutMs` until `count` (1..1024) received bytes are queued and reads
     // them to the start of the buffer: exactly `count`, or with `readAll` everything queued

@@ -16,4 +16,17 @@ IpAddress IpAddress::Folded() const {
     return v4;
 }
 
+std::vector<HostAddresses> HostLookupResults(std::vector<HostLookupProgress> lookups) {
+    std::vector<HostAddresses> results;
+    results.reserve(lookups.size());
+    for (HostLookupProgress& lookup : lookups) {
+        if (lookup.error) {
+            results.emplace_back(Fail(std::move(*lookup.error)));
+        } else {
+            results.emplace_back(std::move(lookup.addresses));
+        }
+    }
+    return results;
+}
+
 }  // namespace quillon

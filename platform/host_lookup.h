@@ -3,8 +3,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "helpers/result.h"
+#include "platform/clock.h"
 
 namespace quillon {
 
@@ -21,14 +25,9 @@ struct IpAddress {
     bool operator==(const IpAddress&) const = default;
 };
 
-// The addresses a host stands for, or why there are none.
-struct HostLookup {
-    std::vector<IpAddress> addresses;
-    // Empty when found; else in a few words: "host not found", "name look-up timed out",
-    // "aborted", or the resolver's own reason.
-    std::string reason;
-    bool ok() const { return reason.empty(); }
-};
+// The addresses a host stands for, in the order they should be tried, or why there are none
+// ("host not found", "name look-up timed out", "aborted", or the resolver's own reason).
+using HostAddresses = Result<std::vector<IpAddress>>;
 
 // Looks up every one of `hosts` (names, IPv4 addresses, IPv6 addresses without brackets) at
 // once, without blocking the caller beyond `timeoutMs` in all: a name server that never answers
@@ -36,8 +35,18 @@ struct HostLookup {
 // look-up still going at once ("aborted"). No thread is left behind: on POSIX systems the
 // resolver's sockets are waited for in this thread, on Windows a look-up still pending is
 // cancelled and cleans up after itself. Addresses come in the order they should be tried.
-[[nodiscard]] std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts,
-                                                  std::uint32_t timeoutMs,
-                                                  const std::function<bool()>& stop);
+// The limit is kept on `clock`.
+[[nodiscard]] std::vector<HostAddresses> LookUpHosts(const std::vector<std::string>& hosts,
+                                                     std::uint32_t timeoutMs,
+                                                     const std::function<bool()>& stop,
+                                                     Clock& clock = SystemClock());
+
+// What a backend learns of one host while its look-up runs: the addresses so far, or why none.
+struct HostLookupProgress {
+    std::vector<IpAddress> addresses;
+    std::optional<Error> error;
+};
+// The answers of the look-ups as their results.
+std::vector<HostAddresses> HostLookupResults(std::vector<HostLookupProgress> lookups);
 
 }  // namespace quillon

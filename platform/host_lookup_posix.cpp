@@ -20,15 +20,9 @@ namespace quillon {
 
 namespace {
 
-constexpr std::int64_t kStopPollMs = 20;
+constexpr std::uint64_t kStopPollMs = 20;
 constexpr const char* kTimedOut = "name look-up timed out";
 constexpr const char* kAborted = "aborted";
-
-std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 bool ToIpAddress(const sockaddr* address, IpAddress& ip) {
     if (address == nullptr) {
@@ -49,7 +43,7 @@ bool ToIpAddress(const sockaddr* address, IpAddress& ip) {
     return false;
 }
 
-void Add(HostLookup& lookup, const sockaddr* address) {
+void Add(HostLookupProgress& lookup, const sockaddr* address) {
     IpAddress ip;
     if (ToIpAddress(address, ip) &&
         std::find(lookup.addresses.begin(), lookup.addresses.end(), ip) == lookup.addresses.end()) {
@@ -59,7 +53,7 @@ void Add(HostLookup& lookup, const sockaddr* address) {
 
 // A host written as an address is read by the system without asking anybody ("127.1" and
 // "fe80::1%eth0" included).
-bool ReadAddress(const std::string& host, HostLookup& lookup) {
+bool ReadAddress(const std::string& host, HostLookupProgress& lookup) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -75,22 +69,23 @@ bool ReadAddress(const std::string& host, HostLookup& lookup) {
     return !lookup.addresses.empty();
 }
 
-std::string ResolverReason(int status) {
+Error ResolverError(int status) {
     switch (status) {
         case ARES_ENOTFOUND:
         case ARES_ENODATA:
         case ARES_ENONAME:
-            return "host not found";
+            return {ErrorKind::kNotFound, "host not found"};
         case ARES_ETIMEOUT:
-            return kTimedOut;
+            return {ErrorKind::kTimeout, kTimedOut};
         default:
-            return std::string("name look-up failed (") + ::ares_strerror(status) + ")";
+            return {ErrorKind::kFailed,
+                    std::string("name look-up failed (") + ::ares_strerror(status) + ")"};
     }
 }
 
 // One name's query and where its answer goes.
 struct Query {
-    HostLookup* lookup = nullptr;
+    HostLookupProgress* lookup = nullptr;
     bool done = false;
 };
 
@@ -107,7 +102,8 @@ void OnAnswer(void* arg, int status, int /*timeouts*/, ares_addrinfo* result) {
         }
     }
     if (query.lookup->addresses.empty()) {
-        query.lookup->reason = status == ARES_SUCCESS ? "host not found" : ResolverReason(status);
+        query.lookup->error = status == ARES_SUCCESS ? Error{ErrorKind::kNotFound, "host not found"}
+                                                     : ResolverError(status);
     }
     if (result != nullptr) {
         ::ares_freeaddrinfo(result);
@@ -123,7 +119,7 @@ int StartResolverLibrary() {
 
 // Waits for the channel's sockets, at most `waitMs`, and lets it take what came (answers, and
 // its own time-outs and retries).
-void WaitAndProcess(ares_channel channel, std::int64_t waitMs) {
+void WaitAndProcess(ares_channel channel, std::uint64_t waitMs) {
     ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
     const int bits = ::ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
     pollfd waiting[ARES_GETSOCK_MAXNUM];
@@ -165,10 +161,11 @@ void WaitAndProcess(ares_channel channel, std::int64_t waitMs) {
 
 }  // namespace
 
-std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::uint32_t timeoutMs,
-                                    const std::function<bool()>& stop) {
-    const std::int64_t deadline = NowMs() + timeoutMs;
-    std::vector<HostLookup> lookups(hosts.size());
+std::vector<HostAddresses> LookUpHosts(const std::vector<std::string>& hosts,
+                                       std::uint32_t timeoutMs, const std::function<bool()>& stop,
+                                       Clock& clock) {
+    const std::uint64_t deadline = clock.NowMs() + timeoutMs;
+    std::vector<HostLookupProgress> lookups(hosts.size());
     std::vector<Query> queries;
     queries.reserve(hosts.size());  // the resolver keeps pointers to them
     for (std::size_t i = 0; i < hosts.size(); ++i) {
@@ -177,7 +174,7 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
         }
     }
     if (queries.empty()) {
-        return lookups;
+        return HostLookupResults(std::move(lookups));
     }
     ares_channel channel = nullptr;
     int status = StartResolverLibrary();
@@ -186,10 +183,11 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
     }
     if (status != ARES_SUCCESS) {
         for (Query& query : queries) {
-            query.lookup->reason =
-                std::string("the name resolver cannot start (") + ::ares_strerror(status) + ")";
+            query.lookup->error =
+                Error{ErrorKind::kFailed, std::string("the name resolver cannot start (") +
+                                              ::ares_strerror(status) + ")"};
         }
-        return lookups;
+        return HostLookupResults(std::move(lookups));
     }
     ares_addrinfo_hints hints{};
     hints.ai_family = AF_UNSPEC;
@@ -202,15 +200,15 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
         return std::any_of(queries.begin(), queries.end(),
                            [](const Query& query) { return !query.done; });
     };
-    const char* cut = nullptr;  // why the queries still pending were dropped
+    Error cut{ErrorKind::kTimeout, kTimedOut};  // why the queries still pending were dropped
     while (pending()) {
         if (stop && stop()) {
-            cut = kAborted;
+            cut = {ErrorKind::kAborted, kAborted};
             break;
         }
-        const std::int64_t left = deadline - NowMs();
-        if (left <= 0) {
-            cut = kTimedOut;
+        const std::uint64_t now = clock.NowMs();
+        const std::uint64_t left = deadline > now ? deadline - now : 0;
+        if (left == 0) {
             break;
         }
         WaitAndProcess(channel, std::min(left, kStopPollMs));
@@ -221,10 +219,10 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
     for (Query& query : queries) {
         if (!query.done) {
             query.lookup->addresses.clear();
-            query.lookup->reason = cut != nullptr ? cut : kTimedOut;
+            query.lookup->error = cut;
         }
     }
-    return lookups;
+    return HostLookupResults(std::move(lookups));
 }
 
 }  // namespace quillon

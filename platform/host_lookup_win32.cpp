@@ -23,14 +23,8 @@ namespace quillon {
 
 namespace {
 
-constexpr std::int64_t kStopPollMs = 20;
+constexpr std::uint64_t kStopPollMs = 20;
 constexpr const char* kTimedOut = "name look-up timed out";
-
-std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Winsock is started once for the process and left running until it ends; every network
 // connection looks its host up first.
@@ -74,19 +68,20 @@ void CALLBACK OnComplete(DWORD error, DWORD /*bytes*/, LPWSAOVERLAPPED overlappe
     Release(lookup);
 }
 
-std::string Reason(DWORD error) {
+Error LookupError(DWORD error) {
     switch (error) {
         case WSAHOST_NOT_FOUND:
         case WSANO_DATA:
-            return "host not found";
+            return {ErrorKind::kNotFound, "host not found"};
         case WSAETIMEDOUT:
-            return kTimedOut;
+            return {ErrorKind::kTimeout, kTimedOut};
         default:
-            return "name look-up failed (error " + std::to_string(error) + ")";
+            return {ErrorKind::kFailed,
+                    "name look-up failed (error " + std::to_string(error) + ")"};
     }
 }
 
-void TakeAddresses(const ADDRINFOEXW* found, HostLookup& lookup) {
+void TakeAddresses(const ADDRINFOEXW* found, HostLookupProgress& lookup) {
     // (Some headers declare ai_next as a pointer to a differently spelled struct.)
     for (const ADDRINFOEXW* node = found; node != nullptr;
          node = reinterpret_cast<const ADDRINFOEXW*>(node->ai_next)) {
@@ -108,17 +103,18 @@ void TakeAddresses(const ADDRINFOEXW* found, HostLookup& lookup) {
         }
     }
     if (lookup.addresses.empty()) {
-        lookup.reason = "host not found";
+        lookup.error = Error{ErrorKind::kNotFound, "host not found"};
     }
 }
 
 }  // namespace
 
-std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::uint32_t timeoutMs,
-                                    const std::function<bool()>& stop) {
+std::vector<HostAddresses> LookUpHosts(const std::vector<std::string>& hosts,
+                                       std::uint32_t timeoutMs, const std::function<bool()>& stop,
+                                       Clock& clock) {
     StartWinsock();
-    const std::int64_t deadline = NowMs() + timeoutMs;
-    std::vector<HostLookup> lookups(hosts.size());
+    const std::uint64_t deadline = clock.NowMs() + timeoutMs;
+    std::vector<HostLookupProgress> lookups(hosts.size());
     std::vector<PendingLookup*> pending(hosts.size(), nullptr);
     ADDRINFOEXW hints{};
     hints.ai_family = AF_UNSPEC;
@@ -129,8 +125,9 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
         lookup->name = Utf16FromUtf8(hosts[i]);
         lookup->finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (lookup->finished == nullptr) {
-            lookups[i].reason =
-                "name look-up failed (error " + std::to_string(::GetLastError()) + ")";
+            lookups[i].error =
+                Error{ErrorKind::kFailed,
+                      "name look-up failed (error " + std::to_string(::GetLastError()) + ")"};
             lookup->holders = 1;
             Release(lookup);
             continue;
@@ -148,7 +145,7 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
         }
         pending[i] = lookup;
     }
-    const char* cut = nullptr;
+    Error cut{ErrorKind::kTimeout, kTimedOut};
     for (;;) {
         std::vector<HANDLE> waiting;
         for (std::size_t i = 0; i < hosts.size(); ++i) {
@@ -165,7 +162,7 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
             if (lookup->error == 0) {
                 TakeAddresses(lookup->result, lookups[i]);
             } else {
-                lookups[i].reason = Reason(lookup->error);
+                lookups[i].error = LookupError(lookup->error);
             }
             Release(lookup);
             pending[i] = nullptr;
@@ -174,12 +171,12 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
             break;
         }
         if (stop && stop()) {
-            cut = "aborted";
+            cut = {ErrorKind::kAborted, "aborted"};
             break;
         }
-        const std::int64_t left = deadline - NowMs();
-        if (left <= 0) {
-            cut = kTimedOut;
+        const std::uint64_t now = clock.NowMs();
+        const std::uint64_t left = deadline > now ? deadline - now : 0;
+        if (left == 0) {
             break;
         }
         ::WaitForMultipleObjects(static_cast<DWORD>(waiting.size()), waiting.data(), FALSE,
@@ -190,11 +187,11 @@ std::vector<HostLookup> LookUpHosts(const std::vector<std::string>& hosts, std::
             // Its completion still comes (cancelled, or with an answer nobody waits for) and
             // frees what is left.
             ::GetAddrInfoExCancel(&pending[i]->cancel);
-            lookups[i].reason = cut;
+            lookups[i].error = cut;
             Release(pending[i]);
         }
     }
-    return lookups;
+    return HostLookupResults(std::move(lookups));
 }
 
 }  // namespace quillon

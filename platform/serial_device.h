@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "helpers/pending_input.h"
+#include "helpers/result.h"
 #include "platform/baud_rate.h"
+#include "platform/clock.h"
 
 namespace quillon {
 
@@ -15,7 +17,6 @@ namespace quillon {
 // is not in the device's group); else empty. Always empty on Windows.
 std::string SerialPortPermissionHint(const std::string& name);
 
-#ifndef _WIN32
 // What SerialPortPermissionHint learns about a device this user may not open.
 struct SerialPortAccess {
     std::uint32_t mode = 0;    // the device's type and permission bits (st_mode)
@@ -33,32 +34,32 @@ struct SerialPortAccess {
 // hand out the whole system); a user who joined it already needs a new login; anything else
 // is for the administrator, told what stands in the way.
 std::string SerialPortPermissionAdvice(const std::string& name, const SerialPortAccess& access);
-#endif
 
 // A serial port opened exclusively for reading and writing, raw 8N1 without flow control,
 // DTR and RTS on. Reads never block; Write returns once the driver has taken the bytes;
 // WaitForInput blocks in the operating system until enough bytes have arrived or the time is
-// up, so waiting costs no CPU.
+// up, so waiting costs no CPU; its deadline is kept on the clock it was given.
 //
 // POSIX: a tty device (/dev/ttyUSB0, a pseudo-terminal, ...). Windows: a COM port ("COM3";
 // opened as \\.\COM3 so that COM10 and above work too).
 class SerialDevice {
 public:
+    // A device whose waits are timed by the system's monotonic clock.
     SerialDevice();
+    // A device whose waits are timed by `clock` (which must outlive it).
+    explicit SerialDevice(Clock& clock);
     ~SerialDevice();
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
-    // Opens the named device if it exists and nobody else holds it; false otherwise. A device
-    // still open here is closed first.
-    [[nodiscard]] bool Open(const std::string& name);
-    // Sets the baud rate and the fixed line settings; false when the device refuses them (or
-    // is not a serial device at all). The device stays open either way.
-    [[nodiscard]] bool Configure(BaudRate baudRate);
-    // Why the last Open, Configure or Write failed, in the system's few words for the operator
-    // ("not found", "busy (another program has it)", "permission denied", "not a serial
-    // device", "Input/output error", ...); empty after an Open or Configure that succeeded.
-    const std::string& ErrorText() const { return m_errorText; }
+    // Opens the named device if it exists and nobody else holds it. The error says why not,
+    // in the system's few words for the operator ("not found", "busy (another program has
+    // it)", "permission denied", ...). A device still open here is closed first.
+    [[nodiscard]] Status Open(const std::string& name);
+    // Sets the baud rate and the fixed line settings; an error when the device refuses them
+    // ("not a serial device", "baud rate 1234 not supported", ...). The device stays open
+    // either way.
+    [[nodiscard]] Status Configure(BaudRate baudRate);
     bool IsOpen() const;
     void Close();
 
@@ -69,9 +70,9 @@ public:
     std::size_t BufferedInput() const { return m_pending.size(); }
     // Reads up to `count` waiting bytes without blocking; returns how many it read.
     [[nodiscard]] std::size_t Read(std::uint8_t* dest, std::size_t count);
-    // Writes all bytes; false when the device failed or stopped taking bytes for too long
-    // (ErrorText says which).
-    [[nodiscard]] bool Write(const std::uint8_t* bytes, std::size_t count);
+    // Writes all bytes; an error when the device failed ("Input/output error", "hung up") or
+    // stopped taking bytes for too long (kTimeout, "it took no byte for 2 s").
+    [[nodiscard]] Status Write(const std::uint8_t* bytes, std::size_t count);
     // Blocks until at least `count` bytes are waiting, the device has gone away (unplugged,
     // hung up) or `timeoutMs` has passed. Returns true when `count` bytes are waiting.
     bool WaitForInput(std::size_t count, std::uint32_t timeoutMs);
@@ -79,28 +80,19 @@ public:
     bool IsGone() const { return m_gone; }
 
 private:
+    // What the system keeps of an open device (its descriptor or handle, its settings).
+    struct Impl;
+
     // Moves what the driver holds into the pending buffer.
     void Drain();
+    // How a failed write leaves the device: gone, unless it only stalled.
+    Status Written(Status written);
 
-#ifdef _WIN32
-    // Sets the read time-out: 0 returns at once with what is queued, otherwise a read waits
-    // up to `waitMs` for the first byte. False when the device refuses.
-    [[nodiscard]] bool SetReadWait(std::uint32_t waitMs);
-
-    void* m_handle;
-    std::uint32_t m_readWaitMs;  // the read time-out the device has now (kept to skip calls)
-#else
-    // Asks the driver to report the device readable only once `count` (1..255) bytes wait
-    // (VMIN); kept when the device refuses.
-    void SetWakeCount(std::size_t count);
-
-    int m_fd = -1;
-    std::size_t m_wakeCount = 1;  // the VMIN the device has now
-#endif
+    Clock& m_clock;
+    std::unique_ptr<Impl> m_impl;
     // Bytes taken from the driver but not yet read by the caller, oldest first.
     PendingInput m_pending;
     bool m_gone = false;
-    std::string m_errorText;
 };
 
 }  // namespace quillon

@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "platform/write_all.h"
 
 #ifdef __linux__
 #include <linux/serial.h>
@@ -24,23 +24,23 @@ namespace quillon {
 
 namespace {
 
-// The operator's words for why a device could not be opened or set up.
-std::string OpenErrorText(int error) {
+// Why a device could not be opened or set up, in the operator's words.
+Unexpected<Error> OpenError(int error) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
         case ENODEV:
         case ENXIO:
-            return "not found";
+            return Fail(ErrorKind::kNotFound, "not found");
         case EBUSY:
-            return "busy (another program has it)";
+            return Fail(ErrorKind::kBusy, "busy (another program has it)");
         case EACCES:
         case EPERM:
-            return "permission denied";
+            return Fail(ErrorKind::kAccessDenied, "permission denied");
         case ENOTTY:
-            return "not a serial device";
+            return Fail(ErrorKind::kUnsupported, "not a serial device");
         default:
-            return std::strerror(error);
+            return Fail(ErrorKind::kIo, std::strerror(error));
     }
 }
 
@@ -98,66 +98,23 @@ bool BaudConstant(std::uint32_t baud, speed_t& speed) {
     }
 }
 
-int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<long long>(0, left.count()));
-}
-
 }  // namespace
 
-SerialDevice::SerialDevice() = default;
+struct SerialDevice::Impl {
+    int fd = -1;
+    std::size_t wakeCount = 1;  // the VMIN the device has now
+
+    // Asks the driver to report the device readable only once `count` (1..255) bytes wait
+    // (VMIN); kept when the device refuses.
+    void SetWakeCount(std::size_t count);
+};
+
+SerialDevice::SerialDevice() : SerialDevice(SystemClock()) {}
+
+SerialDevice::SerialDevice(Clock& clock) : m_clock(clock), m_impl(std::make_unique<Impl>()) {}
 
 SerialDevice::~SerialDevice() {
     Close();
-}
-
-namespace {
-
-// The permission bits as `ls -l` shows them: "crw-rw----".
-std::string ModeText(std::uint32_t mode) {
-    char text[] = "?---------";
-    const auto type = static_cast<mode_t>(mode);
-    text[0] = S_ISCHR(type)    ? 'c'
-              : S_ISBLK(type)  ? 'b'
-              : S_ISREG(type)  ? '-'
-              : S_ISDIR(type)  ? 'd'
-              : S_ISLNK(type)  ? 'l'
-              : S_ISFIFO(type) ? 'p'
-              : S_ISSOCK(type) ? 's'
-                               : '?';
-    static const char kLetters[] = "rwxrwxrwx";
-    for (int bit = 0; bit < 9; ++bit) {
-        if (mode & (0400u >> bit)) {
-            text[1 + bit] = kLetters[bit];
-        }
-    }
-    const auto special = [&](int at, std::uint32_t flag, char withExecute, char without) {
-        if (mode & flag) {
-            text[at] = text[at] == 'x' ? withExecute : without;
-        }
-    };
-    special(3, S_ISUID, 's', 'S');
-    special(6, S_ISGID, 's', 'S');
-    special(9, S_ISVTX, 't', 'T');
-    return text;
-}
-
-}  // namespace
-
-std::string SerialPortPermissionAdvice(const std::string& name, const SerialPortAccess& access) {
-    const bool groupHelps = !access.userIsOwner && access.groupMayReadWrite;
-    if (groupHelps && access.userInGroupDatabase && !access.userInGroupNow) {
-        return "Permission denied for " + name + ": your user is in the group '" +
-               access.groupName + "' but this session is not yet; log in again.";
-    }
-    if (groupHelps && access.gid != 0 && !access.userInGroupDatabase && !access.userInGroupNow) {
-        return "Permission denied for " + name + ": add your user to the group '" +
-               access.groupName + "' and log in again.";
-    }
-    return "Permission denied for " + name + " (owner " + access.ownerName + ", group " +
-           access.groupName + ", mode " + ModeText(access.mode) +
-           "): ask the administrator for read and write access.";
 }
 
 std::string SerialPortPermissionHint(const std::string& name) {
@@ -194,46 +151,42 @@ std::string SerialPortPermissionHint(const std::string& name) {
     return SerialPortPermissionAdvice(name, access);
 }
 
-bool SerialDevice::Open(const std::string& name) {
+Status SerialDevice::Open(const std::string& name) {
     Close();
-    m_errorText.clear();
     // Never the controlling terminal, never blocking, never created.
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        m_errorText = OpenErrorText(errno);
-        return false;
+        return OpenError(errno);
     }
     // Exclusive use: an advisory lock that every SerialDevice takes (it holds for root too),
     // and for terminals the driver's own exclusive mode against other programs.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_errorText = OpenErrorText(errno == EWOULDBLOCK ? EBUSY : errno);
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
-        return false;
+        return OpenError(error);
     }
     if (::isatty(fd)) {
         ::ioctl(fd, TIOCEXCL);
     }
-    m_fd = fd;
+    m_impl->fd = fd;
     m_gone = false;
     m_pending.Clear();
-    return true;
+    return {};
 }
 
-bool SerialDevice::Configure(BaudRate baudRate) {
-    m_errorText.clear();
-    if (m_fd < 0) {
-        m_errorText = "not open";
-        return false;
+Status SerialDevice::Configure(BaudRate baudRate) {
+    const int fd = m_impl->fd;
+    if (fd < 0) {
+        return Fail(ErrorKind::kFailed, "not open");
     }
     termios tio{};
-    if (::tcgetattr(m_fd, &tio) != 0) {
-        m_errorText = "not a serial device";  // a plain file, /dev/null, ...
-        return false;
+    if (::tcgetattr(fd, &tio) != 0) {
+        return Fail(ErrorKind::kUnsupported, "not a serial device");  // a plain file, /dev/null
     }
     speed_t speed{};
     if (!BaudConstant(baudRate.bitsPerSecond, speed)) {
-        m_errorText = "baud rate " + std::to_string(baudRate.bitsPerSecond) + " not supported";
-        return false;
+        return Fail(ErrorKind::kUnsupported,
+                    "baud rate " + std::to_string(baudRate.bitsPerSecond) + " not supported");
     }
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -244,54 +197,53 @@ bool SerialDevice::Configure(BaudRate baudRate) {
     // so a read of 0 bytes can only mean that the device hung up. WaitForInput raises it
     // while it waits for several bytes.
     tio.c_cc[VMIN] = 1;
-    m_wakeCount = 1;
+    m_impl->wakeCount = 1;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(m_fd, TCSANOW, &tio) != 0) {
-        m_errorText = OpenErrorText(errno);
-        return false;
+        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        return OpenError(errno);
     }
     // DTR and RTS on. Pseudo-terminals have no modem lines; that is not a failure.
     int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(m_fd, TIOCMBIS, &lines);
+    ::ioctl(fd, TIOCMBIS, &lines);
 #ifdef __linux__
     // USB serial adapters hold received bytes for up to 16 ms unless asked for low latency;
     // single-byte echoes would crawl. Drivers without the setting simply refuse it.
     serial_struct serial{};
-    if (::ioctl(m_fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
         serial.flags |= ASYNC_LOW_LATENCY;
-        ::ioctl(m_fd, TIOCSSERIAL, &serial);
+        ::ioctl(fd, TIOCSSERIAL, &serial);
     }
 #endif
-    return true;
+    return {};
 }
 
 bool SerialDevice::IsOpen() const {
-    return m_fd >= 0;
+    return m_impl->fd >= 0;
 }
 
 void SerialDevice::Close() {
-    if (m_fd >= 0) {
+    if (m_impl->fd >= 0) {
         // A real port drops the exclusive mode with its last close, a pseudo-terminal's slave
         // keeps it while the master is open: a user without privileges could not open the
         // line again. Given back here, for both.
-        if (::isatty(m_fd)) {
-            ::ioctl(m_fd, TIOCNXCL);
+        if (::isatty(m_impl->fd)) {
+            ::ioctl(m_impl->fd, TIOCNXCL);
         }
-        ::close(m_fd);  // also releases the lock
-        m_fd = -1;
+        ::close(m_impl->fd);  // also releases the lock
+        m_impl->fd = -1;
     }
     m_pending.Clear();
     m_gone = false;
 }
 
 void SerialDevice::Drain() {
-    if (m_fd < 0 || m_gone) {
+    if (m_impl->fd < 0 || m_gone) {
         return;
     }
     std::uint8_t chunk[4096];
     while (m_pending.size() < PendingInput::kLimit) {
-        const ssize_t got = ::read(m_fd, chunk, sizeof chunk);
+        const ssize_t got = ::read(m_impl->fd, chunk, sizeof chunk);
         if (got > 0) {
             m_pending.Append(chunk, static_cast<std::size_t>(got));
             if (static_cast<std::size_t>(got) < sizeof chunk) {
@@ -313,81 +265,84 @@ void SerialDevice::Drain() {
     }
 }
 
-bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
-    if (m_fd < 0) {
-        m_errorText = "not open";
-        return false;
+Status SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
+    const int fd = m_impl->fd;
+    if (fd < 0) {
+        return Fail(ErrorKind::kFailed, "not open");
     }
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t put = ::write(m_fd, bytes + done, count - done);
-        if (put > 0) {
-            done += static_cast<std::size_t>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // The driver's buffer is full: wait until it takes more, but not forever.
-            pollfd p{m_fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, kWriteStallMs);
-            if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+    StalledWrite device;
+    device.writeSome = [fd](const std::uint8_t* part, std::size_t size) -> Result<std::size_t> {
+        for (;;) {
+            const ssize_t put = ::write(fd, part, size);
+            if (put > 0) {
+                return static_cast<std::size_t>(put);
+            }
+            if (put < 0 && errno == EINTR) {
                 continue;
+            }
+            if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return 0;  // the driver's buffer is full
+            }
+            return Fail(ErrorKind::kIo, put < 0 ? std::strerror(errno) : kWriteStallText);
+        }
+    };
+    device.waitWritable = [fd](int stallMs) -> Result<bool> {
+        for (;;) {
+            pollfd p{fd, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, stallMs);
+            if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+                return Fail(ErrorKind::kIo, "hung up");
             }
             if (ready < 0 && errno == EINTR) {
                 continue;
             }
-            if (ready > 0) {
-                m_gone = true;
-                m_errorText = "hung up";
-            } else {
-                m_errorText = ready < 0 ? std::strerror(errno) : kWriteStallText;
+            if (ready < 0) {
+                return Fail(ErrorKind::kIo, std::strerror(errno));
             }
-            return false;
+            return ready > 0;
         }
-        m_errorText = put < 0 ? std::strerror(errno) : kWriteStallText;
-        m_gone = true;
-        return false;
-    }
-    return true;
+    };
+    device.stallMs = kWriteStallMs;
+    device.stallText = kWriteStallText;
+    return Written(WriteAllWithStallLimit(bytes, count, device));
 }
 
-void SerialDevice::SetWakeCount(std::size_t count) {
-    if (count == m_wakeCount) {
+void SerialDevice::Impl::SetWakeCount(std::size_t count) {
+    if (count == wakeCount) {
         return;
     }
     termios tio{};
-    if (::tcgetattr(m_fd, &tio) != 0) {
+    if (::tcgetattr(fd, &tio) != 0) {
         return;
     }
     tio.c_cc[VMIN] = static_cast<cc_t>(count);
-    if (::tcsetattr(m_fd, TCSANOW, &tio) == 0) {
-        m_wakeCount = count;
+    if (::tcsetattr(fd, TCSANOW, &tio) == 0) {
+        wakeCount = count;
     }
 }
 
 bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::uint64_t deadline = m_clock.NowMs() + timeoutMs;
     for (;;) {
         if (m_pending.size() >= count) {
             return true;
         }
-        if (m_fd < 0 || m_gone) {
+        if (m_impl->fd < 0 || m_gone) {
             return false;
         }
-        const int left = MillisecondsUntil(deadline);
-        if (left == 0) {
+        const std::uint64_t now = m_clock.NowMs();
+        if (now >= deadline) {
             return false;
         }
+        const int left = static_cast<int>(std::min<std::uint64_t>(deadline - now, 0x7FFFFFFF));
         // Bytes still in the driver make poll return at once and are taken below; once they
         // are in the pending buffer poll reports only new bytes (or a hang-up), so this never
         // spins. The caller has usually just taken everything, so the first call waits. For
         // several bytes the driver reports the device readable only once they are all there,
         // so that bytes coming one by one do not bring this thread back for each; at the
         // deadline the caller asks for what did come.
-        SetWakeCount(std::min<std::size_t>(count - m_pending.size(), 255));
-        pollfd p{m_fd, POLLIN, 0};
+        m_impl->SetWakeCount(std::min<std::size_t>(count - m_pending.size(), 255));
+        pollfd p{m_impl->fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, left);
         if (ready < 0 && errno != EINTR) {
             m_gone = true;

@@ -5,6 +5,7 @@
 
 #include "platform/serial_device.h"
 #include "platform/system_error.h"
+#include "platform/write_all.h"
 
 namespace quillon {
 
@@ -15,10 +16,6 @@ namespace quillon {
 
 namespace {
 
-HANDLE AsHandle(void* handle) {
-    return static_cast<HANDLE>(handle);
-}
-
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr DWORD kWriteStallMs = 2000;
 // The read time-out of a freshly opened device is whatever its last user left.
@@ -26,23 +23,23 @@ constexpr std::uint32_t kReadWaitUnknown = 0xFFFFFFFFu;
 // Longer waits are made of several reads of at most this long.
 constexpr std::uint32_t kLongestReadWaitMs = 0x7FFFFFFFu;
 
-// The operator's words for why a port could not be opened or set up.
-std::string OpenErrorText(DWORD error) {
+// Why a port could not be opened or set up, in the operator's words.
+Unexpected<Error> OpenError(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_NAME:
         case ERROR_BAD_NETPATH:
-            return "not found";
+            return Fail(ErrorKind::kNotFound, "not found");
         case ERROR_ACCESS_DENIED:  // what a COM port held by another program answers
         case ERROR_SHARING_VIOLATION:
         case ERROR_BUSY:
-            return "busy (another program has it)";
+            return Fail(ErrorKind::kBusy, "busy (another program has it)");
         case ERROR_INVALID_FUNCTION:
         case ERROR_NOT_SUPPORTED:
-            return "not a serial device";
+            return Fail(ErrorKind::kUnsupported, "not a serial device");
         default:
-            return "system error " + std::to_string(error);
+            return Fail(ErrorKind::kIo, "system error " + std::to_string(error));
     }
 }
 
@@ -52,43 +49,51 @@ std::string SerialPortPermissionHint(const std::string&) {
     return {};  // a port that cannot be opened is in use or missing, never a group question
 }
 
-SerialDevice::SerialDevice() : m_handle(INVALID_HANDLE_VALUE), m_readWaitMs(kReadWaitUnknown) {}
+struct SerialDevice::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::uint32_t readWaitMs = kReadWaitUnknown;  // the read time-out the device has now
+
+    // Sets the read time-out: 0 returns at once with what is queued, otherwise a read waits
+    // up to `waitMs` for the first byte. False when the device refuses.
+    [[nodiscard]] bool SetReadWait(std::uint32_t waitMs);
+};
+
+SerialDevice::SerialDevice() : SerialDevice(SystemClock()) {}
+
+SerialDevice::SerialDevice(Clock& clock) : m_clock(clock), m_impl(std::make_unique<Impl>()) {}
 
 SerialDevice::~SerialDevice() {
     Close();
 }
 
-bool SerialDevice::Open(const std::string& name) {
+Status SerialDevice::Open(const std::string& name) {
     Close();
-    m_errorText.clear();
     // The \\.\ prefix reaches every COM port, COM10 and above included.
     const std::string path = name.rfind("\\\\.\\", 0) == 0 ? name : "\\\\.\\" + name;
     // Read and write, no sharing, only an existing device, plain synchronous I/O.
     HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        m_errorText = OpenErrorText(::GetLastError());
-        return false;
+        return OpenError(::GetLastError());
     }
-    m_handle = handle;
-    m_readWaitMs = kReadWaitUnknown;
+    m_impl->handle = handle;
+    m_impl->readWaitMs = kReadWaitUnknown;
     m_gone = false;
     m_pending.Clear();
     // Reads return at once from here on; a device that is no serial port refuses, which
     // Configure then reports with the system's reason.
-    static_cast<void>(SetReadWait(0));
-    return true;
+    static_cast<void>(m_impl->SetReadWait(0));
+    return {};
 }
 
-bool SerialDevice::Configure(BaudRate baudRate) {
-    m_errorText.clear();
+Status SerialDevice::Configure(BaudRate baudRate) {
     if (!IsOpen()) {
-        m_errorText = "not open";
-        return false;
+        return Fail(ErrorKind::kFailed, "not open");
     }
+    const HANDLE handle = m_impl->handle;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    ::GetCommState(AsHandle(m_handle), &dcb);  // the outcome is not needed: every field is set
+    ::GetCommState(handle, &dcb);  // the outcome is not needed: every field is set
     dcb.BaudRate = baudRate.bitsPerSecond;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
@@ -112,38 +117,38 @@ bool SerialDevice::Configure(BaudRate baudRate) {
     dcb.XonLim = 512;
     dcb.XoffLim = 512;
     dcb.EvtChar = static_cast<char>(0x83);
-    if (!::SetCommState(AsHandle(m_handle), &dcb)) {
+    if (!::SetCommState(handle, &dcb)) {
         const DWORD error = ::GetLastError();
-        m_errorText = error == ERROR_INVALID_PARAMETER
-                          ? "baud rate " + std::to_string(baudRate.bitsPerSecond) + " refused"
-                          : OpenErrorText(error);
-        return false;
+        if (error == ERROR_INVALID_PARAMETER) {
+            return Fail(ErrorKind::kUnsupported,
+                        "baud rate " + std::to_string(baudRate.bitsPerSecond) + " refused");
+        }
+        return OpenError(error);
     }
     // Event character received and transmit queue empty; no event is ever waited for.
-    ::SetCommMask(AsHandle(m_handle), EV_RXFLAG | EV_TXEMPTY);
-    if (!SetReadWait(0)) {
-        m_errorText = OpenErrorText(::GetLastError());
-        return false;
+    ::SetCommMask(handle, EV_RXFLAG | EV_TXEMPTY);
+    if (!m_impl->SetReadWait(0)) {
+        return OpenError(::GetLastError());
     }
-    return true;
+    return {};
 }
 
 bool SerialDevice::IsOpen() const {
-    return m_handle != INVALID_HANDLE_VALUE;
+    return m_impl->handle != INVALID_HANDLE_VALUE;
 }
 
 void SerialDevice::Close() {
     if (IsOpen()) {
-        ::CloseHandle(AsHandle(m_handle));
-        m_handle = INVALID_HANDLE_VALUE;
+        ::CloseHandle(m_impl->handle);
+        m_impl->handle = INVALID_HANDLE_VALUE;
     }
-    m_readWaitMs = kReadWaitUnknown;
+    m_impl->readWaitMs = kReadWaitUnknown;
     m_pending.Clear();
     m_gone = false;
 }
 
-bool SerialDevice::SetReadWait(std::uint32_t waitMs) {
-    if (waitMs == m_readWaitMs) {
+bool SerialDevice::Impl::SetReadWait(std::uint32_t waitMs) {
+    if (waitMs == readWaitMs) {
         return true;
     }
     COMMTIMEOUTS timeouts{};
@@ -154,11 +159,11 @@ bool SerialDevice::SetReadWait(std::uint32_t waitMs) {
     timeouts.ReadTotalTimeoutConstant = waitMs;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = kWriteStallMs;
-    if (!::SetCommTimeouts(AsHandle(m_handle), &timeouts)) {
-        m_readWaitMs = kReadWaitUnknown;
+    if (!::SetCommTimeouts(handle, &timeouts)) {
+        readWaitMs = kReadWaitUnknown;
         return false;
     }
-    m_readWaitMs = waitMs;
+    readWaitMs = waitMs;
     return true;
 }
 
@@ -171,7 +176,7 @@ void SerialDevice::Drain() {
         DWORD errors = 0;
         COMSTAT status{};
         // Also clears the error state (overrun, framing) that would block further reads.
-        if (!::ClearCommError(AsHandle(m_handle), &errors, &status)) {
+        if (!::ClearCommError(m_impl->handle, &errors, &status)) {
             m_gone = true;  // unplugged, or no serial device at all
             return;
         }
@@ -182,7 +187,7 @@ void SerialDevice::Drain() {
         const DWORD want =
             static_cast<DWORD>(std::min<std::size_t>({status.cbInQue, sizeof chunk, room}));
         DWORD got = 0;
-        if (!SetReadWait(0) || !::ReadFile(AsHandle(m_handle), chunk, want, &got, nullptr)) {
+        if (!m_impl->SetReadWait(0) || !::ReadFile(m_impl->handle, chunk, want, &got, nullptr)) {
             m_gone = true;
             return;
         }
@@ -193,31 +198,29 @@ void SerialDevice::Drain() {
     }
 }
 
-bool SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
+Status SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
     if (!IsOpen()) {
-        m_errorText = "not open";
-        return false;
+        return Fail(ErrorKind::kFailed, "not open");
     }
-    std::size_t done = 0;
-    while (done < count) {
-        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x10000000));
+    const HANDLE handle = m_impl->handle;
+    // The driver's write time-out is the stall limit: a write that took nothing ended on it.
+    StalledWrite device;
+    device.writeSome = [handle](const std::uint8_t* part, std::size_t size) -> Result<std::size_t> {
         DWORD put = 0;
-        if (!::WriteFile(AsHandle(m_handle), bytes + done, part, &put, nullptr)) {
-            m_errorText = SystemErrorText(::GetLastError());
-            m_gone = true;
-            return false;
+        if (!::WriteFile(handle, part, static_cast<DWORD>(std::min<std::size_t>(size, 0x10000000)),
+                         &put, nullptr)) {
+            return Fail(ErrorKind::kIo, SystemErrorText(::GetLastError()));
         }
-        if (put == 0) {
-            m_errorText = "it took no byte for 2 s";  // the write time-out passed
-            return false;
-        }
-        done += put;
-    }
-    return true;
+        return static_cast<std::size_t>(put);
+    };
+    device.waitWritable = [](int) -> Result<bool> { return false; };
+    device.stallMs = static_cast<int>(kWriteStallMs);
+    device.stallText = "it took no byte for 2 s";
+    return Written(WriteAllWithStallLimit(bytes, count, device));
 }
 
 bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
-    const DWORD start = ::GetTickCount();
+    const std::uint64_t start = m_clock.NowMs();
     for (;;) {
         if (QueuedInput() >= count) {
             return true;
@@ -225,7 +228,7 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         if (!IsOpen() || m_gone) {
             return false;
         }
-        const DWORD elapsed = ::GetTickCount() - start;
+        const std::uint64_t elapsed = m_clock.NowMs() - start;
         if (elapsed >= timeoutMs) {
             return false;
         }
@@ -238,8 +241,9 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
         // wait out the whole time-out for a larger read that is only partly satisfied.
         std::uint8_t byte = 0;
         DWORD got = 0;
-        if (!SetReadWait(std::min<std::uint32_t>(timeoutMs - elapsed, kLongestReadWaitMs)) ||
-            !::ReadFile(AsHandle(m_handle), &byte, 1, &got, nullptr)) {
+        const auto left = static_cast<std::uint32_t>(timeoutMs - elapsed);
+        if (!m_impl->SetReadWait(std::min<std::uint32_t>(left, kLongestReadWaitMs)) ||
+            !::ReadFile(m_impl->handle, &byte, 1, &got, nullptr)) {
             m_gone = true;
             return false;
         }

@@ -7,32 +7,33 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "platform/host_lookup.h"
 #include "platform/tcp_socket.h"
+#include "platform/write_all.h"
 
 namespace quillon {
 
 namespace {
 
-constexpr int kStopPollMs = 20;
+constexpr std::uint64_t kStopPollMs = 20;
 constexpr int kSendStallMs = 2000;
 constexpr const char* kSendStallText = "the server took no byte for 2 s";
 constexpr const char* kClosedText = "the server closed the connection";
 
-std::string ErrorText(int error) {
+// The system's `error` in the operator's few words.
+Error NetworkError(int error) {
     switch (error) {
         case ECONNREFUSED:
-            return "connection refused";
+            return {ErrorKind::kRefused, "connection refused"};
         case ETIMEDOUT:
-            return "timed out";
+            return {ErrorKind::kTimeout, "timed out"};
         case ENETUNREACH:
         case EHOSTUNREACH:
-            return "host unreachable";
+            return {ErrorKind::kNotFound, "host unreachable"};
         default:
-            return std::strerror(error);
+            return {ErrorKind::kIo, std::strerror(error)};
     }
 }
 
@@ -53,132 +54,132 @@ socklen_t ToSocketAddress(const IpAddress& ip, std::uint16_t port, sockaddr_stor
     return sizeof v6;
 }
 
-std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 }  // namespace
 
-TcpSocket::TcpSocket() = default;
+struct TcpSocket::Impl {
+    int socket = -1;
+};
+
+TcpSocket::TcpSocket() : TcpSocket(SystemClock()) {}
+
+TcpSocket::TcpSocket(Clock& clock) : m_clock(clock), m_impl(std::make_unique<Impl>()) {}
 
 TcpSocket::~TcpSocket() {
     Close();
 }
 
 bool TcpSocket::IsOpen() const {
-    return m_socket >= 0;
+    return m_impl->socket >= 0;
 }
 
 void TcpSocket::Close() {
-    if (m_socket >= 0) {
-        ::close(m_socket);
-        m_socket = -1;
+    if (m_impl->socket >= 0) {
+        ::close(m_impl->socket);
+        m_impl->socket = -1;
     }
-    m_gone = false;
-    m_lostReason.clear();
+    m_lost.reset();
 }
 
-std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
-                               const std::function<bool()>& stop) {
-    Close();
-    // The look-up and the connect share the one limit.
-    const std::int64_t deadline = NowMs() + timeoutMs;
-    const HostLookup found = LookUpHosts({host}, timeoutMs, stop).front();
-    if (!found.ok()) {
-        return found.reason;
+Status TcpSocket::ConnectOne(const IpAddress& ip, std::uint16_t port, std::uint64_t deadlineMs,
+                             const std::function<bool()>& stop) {
+    sockaddr_storage address{};
+    const socklen_t size = ToSocketAddress(ip, port, address);
+    const int fd =
+        ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        return Fail(NetworkError(errno));
     }
-    std::string reason = "timed out";
-    for (const IpAddress& ip : found.addresses) {
-        sockaddr_storage address{};
-        const socklen_t size = ToSocketAddress(ip, port, address);
-        const int fd =
-            ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-        if (fd < 0) {
-            reason = ErrorText(errno);
-            continue;
+    int error = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+        error = errno;
+    }
+    // The connection comes within the time left, or the stop request ends the wait.
+    while (error == EINPROGRESS) {
+        if (stop && stop()) {
+            ::close(fd);
+            return Fail(ErrorKind::kAborted, "aborted");
         }
-        int error = 0;
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
-            error = errno;
+        const std::uint64_t now = m_clock.NowMs();
+        if (now >= deadlineMs) {
+            error = ETIMEDOUT;
+            break;
         }
-        // The connection comes within the time left, or the stop request ends the wait.
-        while (error == EINPROGRESS) {
-            if (stop && stop()) {
-                ::close(fd);
-                return "aborted";
-            }
-            const std::int64_t left = deadline - NowMs();
-            if (left <= 0) {
-                error = ETIMEDOUT;
-                break;
-            }
-            pollfd waiting{fd, POLLOUT, 0};
-            const int ready =
-                ::poll(&waiting, 1, static_cast<int>(std::min<std::int64_t>(left, kStopPollMs)));
-            if (ready > 0) {
-                socklen_t errorSize = sizeof error;
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0) {
-                    error = errno;
-                }
-            } else if (ready < 0 && errno != EINTR) {
+        pollfd waiting{fd, POLLOUT, 0};
+        const int ready = ::poll(
+            &waiting, 1, static_cast<int>(std::min<std::uint64_t>(deadlineMs - now, kStopPollMs)));
+        if (ready > 0) {
+            socklen_t errorSize = sizeof error;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0) {
                 error = errno;
             }
-        }
-        if (error == 0) {
-            const int on = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            m_socket = fd;
-            return {};
-        }
-        ::close(fd);
-        reason = ErrorText(error);
-        if (error == ETIMEDOUT) {
-            break;  // the time is spent
+        } else if (ready < 0 && errno != EINTR) {
+            error = errno;
         }
     }
-    return reason;
+    if (error != 0) {
+        ::close(fd);
+        return Fail(NetworkError(error));
+    }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    m_impl->socket = fd;
+    return {};
 }
 
-bool TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
-    std::size_t sent = 0;
-    while (sent < count) {
-        if (m_socket < 0 || m_gone) {
-            if (m_lostReason.empty()) {
-                m_lostReason = "not connected";
+Unexpected<Error> TcpSocket::Lost(Error why) {
+    if (!m_lost) {
+        m_lost = std::move(why);
+    }
+    return Fail(*m_lost);
+}
+
+Status TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
+    if (m_lost) {
+        return Fail(*m_lost);
+    }
+    const int socket = m_impl->socket;
+    if (socket < 0) {
+        return Fail(ErrorKind::kIo, "not connected");
+    }
+    StalledWrite connection;
+    connection.writeSome = [socket](const std::uint8_t* part,
+                                    std::size_t size) -> Result<std::size_t> {
+        for (;;) {
+            const ssize_t n = ::send(socket, part, size, MSG_NOSIGNAL);
+            if (n > 0) {
+                return static_cast<std::size_t>(n);
             }
-            return false;
-        }
-        const ssize_t n = ::send(m_socket, bytes + sent, count - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd waiting{m_socket, POLLOUT, 0};
-            if (::poll(&waiting, 1, kSendStallMs) > 0 && (waiting.revents & POLLOUT) != 0) {
+            if (n < 0 && errno == EINTR) {
                 continue;
             }
-            m_lostReason = kSendStallText;
-        } else {
-            m_lostReason = n < 0 ? ErrorText(errno) : kSendStallText;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return 0;
+            }
+            if (n < 0) {
+                return Fail(NetworkError(errno));
+            }
+            return Fail(ErrorKind::kTimeout, kSendStallText);
         }
-        m_gone = true;  // failed, or the peer took nothing for too long
-        return false;
+    };
+    connection.waitWritable = [socket](int stallMs) -> Result<bool> {
+        pollfd waiting{socket, POLLOUT, 0};
+        return ::poll(&waiting, 1, stallMs) > 0 && (waiting.revents & POLLOUT) != 0;
+    };
+    connection.stallMs = kSendStallMs;
+    connection.stallText = kSendStallText;
+    // Failed, or the peer took nothing for too long: gone either way.
+    if (Status sent = WriteAllWithStallLimit(bytes, count, connection); !sent) {
+        return Lost(std::move(sent).error());
     }
-    return true;
+    return {};
 }
 
 std::size_t TcpSocket::Receive(std::uint8_t* dest, std::size_t count) {
-    if (m_socket < 0 || m_gone || count == 0) {
+    if (m_impl->socket < 0 || m_lost || count == 0) {
         return 0;
     }
     for (;;) {
-        const ssize_t n = ::recv(m_socket, dest, count, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_impl->socket, dest, count, MSG_DONTWAIT);
         if (n > 0) {
             return static_cast<std::size_t>(n);
         }
@@ -186,23 +187,26 @@ std::size_t TcpSocket::Receive(std::uint8_t* dest, std::size_t count) {
             continue;
         }
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-            m_gone = true;  // closed by the peer, or failed
-            m_lostReason = n == 0 ? kClosedText : ErrorText(errno);
+            // Closed by the peer, or failed.
+            static_cast<void>(
+                Lost(n == 0 ? Error{ErrorKind::kIo, kClosedText} : NetworkError(errno)));
         }
         return 0;
     }
 }
 
 void TcpSocket::WaitReadable(std::uint32_t timeoutMs) {
-    if (m_socket < 0 || m_gone) {
+    if (m_impl->socket < 0 || m_lost) {
         return;
     }
-    pollfd waiting{m_socket, POLLIN, 0};
-    const std::int64_t deadline = NowMs() + timeoutMs;
+    pollfd waiting{m_impl->socket, POLLIN, 0};
+    const std::uint64_t deadline = m_clock.NowMs() + timeoutMs;
     for (;;) {
-        const std::int64_t left = deadline - NowMs();
-        const int ready = ::poll(&waiting, 1, static_cast<int>(std::max<std::int64_t>(left, 0)));
-        if (ready >= 0 || errno != EINTR || left <= 0) {
+        const std::uint64_t now = m_clock.NowMs();
+        const std::uint64_t left = deadline > now ? deadline - now : 0;
+        const int ready =
+            ::poll(&waiting, 1, static_cast<int>(std::min<std::uint64_t>(left, 0x7FFFFFFF)));
+        if (ready >= 0 || errno != EINTR || left == 0) {
             return;
         }
     }

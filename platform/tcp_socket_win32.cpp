@@ -2,25 +2,20 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "platform/host_lookup.h"
 #include "platform/tcp_socket.h"
+#include "platform/write_all.h"
 
 namespace quillon {
 
 namespace {
 
-constexpr int kStopPollMs = 20;
+constexpr std::uint64_t kStopPollMs = 20;
 constexpr int kSendStallMs = 2000;
 constexpr const char* kSendStallText = "the server took no byte for 2 s";
 constexpr const char* kClosedText = "the server closed the connection";
-constexpr std::uintptr_t kNoSocket = static_cast<std::uintptr_t>(INVALID_SOCKET);
-
-SOCKET AsSocket(std::uintptr_t socket) {
-    return static_cast<SOCKET>(socket);
-}
 
 // `ip` on `port` as the system's socket address; returns its size.
 int ToSocketAddress(const IpAddress& ip, std::uint16_t port, sockaddr_storage& address) {
@@ -39,24 +34,19 @@ int ToSocketAddress(const IpAddress& ip, std::uint16_t port, sockaddr_storage& a
     return sizeof v6;
 }
 
-std::string ErrorText(int error) {
+// The system's `error` in the operator's few words.
+Error NetworkError(int error) {
     switch (error) {
         case WSAECONNREFUSED:
-            return "connection refused";
+            return {ErrorKind::kRefused, "connection refused"};
         case WSAETIMEDOUT:
-            return "timed out";
+            return {ErrorKind::kTimeout, "timed out"};
         case WSAENETUNREACH:
         case WSAEHOSTUNREACH:
-            return "host unreachable";
+            return {ErrorKind::kNotFound, "host unreachable"};
         default:
-            return "network error " + std::to_string(error);
+            return {ErrorKind::kIo, "network error " + std::to_string(error)};
     }
-}
-
-std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 // Waits up to `timeoutMs` for `socket` to become writable (`write`) or readable; 1 ready, 0
@@ -74,136 +64,140 @@ int WaitFor(SOCKET socket, bool write, int timeoutMs) {
 
 }  // namespace
 
-TcpSocket::TcpSocket() : m_socket(kNoSocket) {}
+struct TcpSocket::Impl {
+    SOCKET socket = INVALID_SOCKET;
+};
+
+TcpSocket::TcpSocket() : TcpSocket(SystemClock()) {}
+
+TcpSocket::TcpSocket(Clock& clock) : m_clock(clock), m_impl(std::make_unique<Impl>()) {}
 
 TcpSocket::~TcpSocket() {
     Close();
 }
 
 bool TcpSocket::IsOpen() const {
-    return m_socket != kNoSocket;
+    return m_impl->socket != INVALID_SOCKET;
 }
 
 void TcpSocket::Close() {
     if (IsOpen()) {
-        ::closesocket(AsSocket(m_socket));
-        m_socket = kNoSocket;
+        ::closesocket(m_impl->socket);
+        m_impl->socket = INVALID_SOCKET;
     }
-    m_gone = false;
-    m_lostReason.clear();
+    m_lost.reset();
 }
 
-std::string TcpSocket::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
-                               const std::function<bool()>& stop) {
-    Close();
-    // The look-up (which starts Winsock) and the connect share the one limit.
-    const std::int64_t deadline = NowMs() + timeoutMs;
-    const HostLookup found = LookUpHosts({host}, timeoutMs, stop).front();
-    if (!found.ok()) {
-        return found.reason;
+Status TcpSocket::ConnectOne(const IpAddress& ip, std::uint16_t port, std::uint64_t deadlineMs,
+                             const std::function<bool()>& stop) {
+    sockaddr_storage address{};
+    const int size = ToSocketAddress(ip, port, address);
+    const SOCKET socket = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET) {
+        return Fail(NetworkError(::WSAGetLastError()));
     }
-    std::string reason = "timed out";
-    for (const IpAddress& ip : found.addresses) {
-        sockaddr_storage address{};
-        const int size = ToSocketAddress(ip, port, address);
-        const SOCKET socket = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
-        if (socket == INVALID_SOCKET) {
-            reason = ErrorText(::WSAGetLastError());
-            continue;
+    u_long nonBlocking = 1;
+    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+    int error = 0;
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+        error = ::WSAGetLastError();
+    }
+    bool pending = error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
+    while (pending) {
+        if (stop && stop()) {
+            ::closesocket(socket);
+            return Fail(ErrorKind::kAborted, "aborted");
         }
-        u_long nonBlocking = 1;
-        ::ioctlsocket(socket, FIONBIO, &nonBlocking);
-        int error = 0;
-        if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
-            error = ::WSAGetLastError();
-        }
-        bool pending = error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
-        while (pending) {
-            if (stop && stop()) {
-                ::closesocket(socket);
-                return "aborted";
-            }
-            const std::int64_t left = deadline - NowMs();
-            if (left <= 0) {
-                error = WSAETIMEDOUT;
-                break;
-            }
-            const int ready =
-                WaitFor(socket, true, static_cast<int>(std::min<std::int64_t>(left, kStopPollMs)));
-            if (ready != 0) {
-                int soError = 0;
-                int soSize = sizeof soError;
-                ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError),
-                             &soSize);
-                error = ready < 0 && soError == 0 ? WSAECONNREFUSED : soError;
-                pending = false;
-            }
-        }
-        if (error == 0) {
-            BOOL on = TRUE;
-            ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
-                         sizeof on);
-            m_socket = static_cast<std::uintptr_t>(socket);
-            return {};
-        }
-        ::closesocket(socket);
-        reason = ErrorText(error);
-        if (error == WSAETIMEDOUT) {
+        const std::uint64_t now = m_clock.NowMs();
+        if (now >= deadlineMs) {
+            error = WSAETIMEDOUT;
             break;
         }
+        const int ready =
+            WaitFor(socket, true, static_cast<int>(std::min(deadlineMs - now, kStopPollMs)));
+        if (ready != 0) {
+            int soError = 0;
+            int soSize = sizeof soError;
+            ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &soSize);
+            error = ready < 0 && soError == 0 ? WSAECONNREFUSED : soError;
+            pending = false;
+        }
     }
-    return reason;
+    if (error != 0) {
+        ::closesocket(socket);
+        return Fail(NetworkError(error));
+    }
+    BOOL on = TRUE;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    m_impl->socket = socket;
+    return {};
 }
 
-bool TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
-    std::size_t sent = 0;
-    while (sent < count) {
-        if (!IsOpen() || m_gone) {
-            if (m_lostReason.empty()) {
-                m_lostReason = "not connected";
-            }
-            return false;
-        }
-        const int chunk = static_cast<int>(std::min<std::size_t>(count - sent, 1 << 20));
-        const int n =
-            ::send(AsSocket(m_socket), reinterpret_cast<const char*>(bytes + sent), chunk, 0);
+Unexpected<Error> TcpSocket::Lost(Error why) {
+    if (!m_lost) {
+        m_lost = std::move(why);
+    }
+    return Fail(*m_lost);
+}
+
+Status TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
+    if (m_lost) {
+        return Fail(*m_lost);
+    }
+    if (!IsOpen()) {
+        return Fail(ErrorKind::kIo, "not connected");
+    }
+    const SOCKET socket = m_impl->socket;
+    StalledWrite connection;
+    connection.writeSome = [socket](const std::uint8_t* part,
+                                    std::size_t size) -> Result<std::size_t> {
+        const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
+        const int n = ::send(socket, reinterpret_cast<const char*>(part), chunk, 0);
         if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
+            return static_cast<std::size_t>(n);
         }
         const int error = n == SOCKET_ERROR ? ::WSAGetLastError() : 0;
-        if (error == WSAEWOULDBLOCK && WaitFor(AsSocket(m_socket), true, kSendStallMs) > 0) {
-            continue;
+        if (error == WSAEWOULDBLOCK) {
+            return 0;
         }
-        m_lostReason = error == 0 || error == WSAEWOULDBLOCK ? kSendStallText : ErrorText(error);
-        m_gone = true;
-        return false;
+        if (error == 0) {
+            return Fail(ErrorKind::kTimeout, kSendStallText);
+        }
+        return Fail(NetworkError(error));
+    };
+    connection.waitWritable = [socket](int stallMs) -> Result<bool> {
+        return WaitFor(socket, true, stallMs) > 0;
+    };
+    connection.stallMs = kSendStallMs;
+    connection.stallText = kSendStallText;
+    // Failed, or the peer took nothing for too long: gone either way.
+    if (Status sent = WriteAllWithStallLimit(bytes, count, connection); !sent) {
+        return Lost(std::move(sent).error());
     }
-    return true;
+    return {};
 }
 
 std::size_t TcpSocket::Receive(std::uint8_t* dest, std::size_t count) {
-    if (!IsOpen() || m_gone || count == 0) {
+    if (!IsOpen() || m_lost || count == 0) {
         return 0;
     }
     const int chunk = static_cast<int>(std::min<std::size_t>(count, 1 << 20));
-    const int n = ::recv(AsSocket(m_socket), reinterpret_cast<char*>(dest), chunk, 0);
+    const int n = ::recv(m_impl->socket, reinterpret_cast<char*>(dest), chunk, 0);
     if (n > 0) {
         return static_cast<std::size_t>(n);
     }
     const int error = n == 0 ? 0 : ::WSAGetLastError();
     if (error != WSAEWOULDBLOCK) {
-        m_gone = true;
-        m_lostReason = n == 0 ? kClosedText : ErrorText(error);
+        static_cast<void>(Lost(n == 0 ? Error{ErrorKind::kIo, kClosedText} : NetworkError(error)));
     }
     return 0;
 }
 
 void TcpSocket::WaitReadable(std::uint32_t timeoutMs) {
-    if (!IsOpen() || m_gone) {
+    if (!IsOpen() || m_lost) {
         return;
     }
-    WaitFor(AsSocket(m_socket), false,
+    WaitFor(m_impl->socket, false,
             static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF)));
 }
 

@@ -24,11 +24,11 @@ std::string PortMistake(const std::string& port, bool bare, bool& network) {
     if (HasControlCharacter(port)) {
         return "a control character in the port '" + EscapeForTerminal(port, false) + "'";
     }
-    const PortAddress address = ParsePortAddress(port);
-    network = address.IsNetwork();
-    if (!address.ok()) {
-        return address.error;
+    const Result<PortAddress> address = ParsePortAddress(port);
+    if (!address) {
+        return address.error().text;
     }
+    network = address->IsNetwork();
     if (bare && !network) {
         return "neither NAME<TAB>PORT nor a network port's URL: '" + port + "'";
     }

@@ -9,11 +9,10 @@ namespace quillon {
 
 namespace {
 
-PortAddress Malformed(const std::string& name, const std::string& why) {
-    PortAddress address;
-    address.error = "malformed network port name '" + EscapeForTerminal(name, false) + "' (" + why +
-                    "): expected rfc2217://HOST:PORT or socket://HOST:PORT";
-    return address;
+Unexpected<Error> Malformed(const std::string& name, const std::string& why) {
+    return Fail(ErrorKind::kUsage, "malformed network port name '" +
+                                       EscapeForTerminal(name, false) + "' (" + why +
+                                       "): expected rfc2217://HOST:PORT or socket://HOST:PORT");
 }
 
 bool IsControl(char c) {
@@ -48,10 +47,10 @@ bool IsNetworkPortName(const std::string& name) {
     return name.find("://") != std::string::npos;
 }
 
-PortAddress ParsePortAddress(const std::string& name) {
+Result<PortAddress> ParsePortAddress(const std::string& name) {
     const std::size_t separator = name.find("://");
     if (separator == std::string::npos) {
-        return {};  // a local device
+        return PortAddress{};  // a local device
     }
     const std::string scheme = name.substr(0, separator);
     PortAddress address;
@@ -104,10 +103,11 @@ PortAddress ParsePortAddress(const std::string& name) {
     if (portText.front() == '0') {
         return Malformed(name, digits == 1 ? "port 0 is no port" : "the port has a leading zero");
     }
-    if (digits > 5 || std::stoul(portText) > 65535) {
+    const std::optional<std::int64_t> number = DecimalInRange(portText, 1, 65535);
+    if (!number) {
         return Malformed(name, "port out of range (1 to 65535)");
     }
-    address.port = static_cast<std::uint16_t>(std::stoul(portText));
+    address.port = static_cast<std::uint16_t>(*number);
     return address;
 }
 

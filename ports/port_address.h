@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // Where a port name leads: a local serial device ("/dev/ttyUSB0", "COM3"), or a serial port
@@ -15,10 +17,8 @@ struct PortAddress {
     Kind kind = Kind::kLocal;
     std::string host;        // network ports: without the brackets of an IPv6 address
     std::uint16_t port = 0;  // network ports: 1..65535
-    std::string error;       // a malformed network port name: why; empty otherwise
 
     bool IsNetwork() const { return kind != Kind::kLocal; }
-    bool ok() const { return error.empty(); }
     // Whether two network addresses name one port of one server by the same host name
     // (compared as written, without letter case); other names of one server are told by
     // their addresses (LookUpHosts).
@@ -26,10 +26,10 @@ struct PortAddress {
 };
 
 // Reads a port name. Any name with "://" is a network port name; one that is not well formed
-// carries its error, which says what is wrong (an unknown scheme, no host, a control character
+// is a kUsage error that says what is wrong (an unknown scheme, no host, a control character
 // or '/' in the host, no port, a port that is no number, has a leading zero or is out of
 // range, a path after the port) and shows the name with its control characters escaped.
-[[nodiscard]] PortAddress ParsePortAddress(const std::string& name);
+[[nodiscard]] Result<PortAddress> ParsePortAddress(const std::string& name);
 
 // Whether `name` is a network port name (it holds "://"), well formed or not.
 bool IsNetworkPortName(const std::string& name);

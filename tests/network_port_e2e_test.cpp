@@ -422,7 +422,7 @@ TEST(NetworkPortTest, OpeningRfc2217PortsThatFailOrAreStopped) {
             return stopAfter > 0 && server.Answered() >= stopAfter;
         };
         const OpenedChannel opened =
-            OpenNetworkChannel(ParsePortAddress(server.Url()), {server.Url(), {115200}}, stop);
+            OpenNetworkChannel(*ParsePortAddress(server.Url()), {server.Url(), {115200}}, stop);
         EXPECT_EQ(opened.status, OpenedChannel::Status::kCannotOpen);
         EXPECT_EQ(opened.reason, reason);
     }

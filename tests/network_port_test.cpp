@@ -36,13 +36,13 @@ TEST(PortAddress, NamesAndMistakes) {
     };
     for (const auto& [name, kind, host, port, ok] : rows) {
         SCOPED_TRACE(name);
-        const PortAddress address = ParsePortAddress(name);
-        EXPECT_EQ(address.ok(), ok) << address.error;
-        if (ok) {
-            EXPECT_EQ(std::tie(address.kind, address.host), std::tie(kind, host));
-            EXPECT_EQ(address.port, port);
-        } else {
-            EXPECT_NE(address.error.find(name), std::string::npos) << address.error;
+        const Result<PortAddress> address = ParsePortAddress(name);
+        EXPECT_EQ(address.has_value(), ok) << (address ? "" : address.error().text);
+        if (ok && address) {
+            EXPECT_EQ(std::tie(address->kind, address->host), std::tie(kind, host));
+            EXPECT_EQ(address->port, port);
+        } else if (!address) {
+            EXPECT_NE(address.error().text.find(name), std::string::npos) << address.error().text;
         }
     }
     // Each mistake is named; the name shows its control characters escaped.
@@ -56,13 +56,14 @@ TEST(PortAddress, NamesAndMistakes) {
          "'rfc2217://a\\x1B[31mb:7001' (a control character in the host)"},
     };
     for (const auto& [name, reason] : reasons) {
-        EXPECT_NE(ParsePortAddress(name).error.find(reason), std::string::npos)
-            << ParsePortAddress(name).error;
+        const Result<PortAddress> address = ParsePortAddress(name);
+        ASSERT_FALSE(address);
+        EXPECT_NE(address.error().text.find(reason), std::string::npos) << address.error().text;
     }
     EXPECT_TRUE(ParsePortAddress("rfc2217://Box:7001")
-                    .SameNetworkPort(ParsePortAddress("socket://box:7001")));
+                    ->SameNetworkPort(*ParsePortAddress("socket://box:7001")));
     EXPECT_FALSE(ParsePortAddress("rfc2217://box:7001")
-                     .SameNetworkPort(ParsePortAddress("rfc2217://box:7002")));
+                     ->SameNetworkPort(*ParsePortAddress("rfc2217://box:7002")));
 }
 
 // Decodes `received` in pieces of `piece` bytes: the data and the replies.

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/support/pty_pair.h"
@@ -26,6 +27,15 @@ long long ThreadCpuMicroseconds() {
     getrusage(RUSAGE_THREAD, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
            usage.ru_stime.tv_usec;
+}
+
+// True when the thread whose /proc stat file is `statPath` sleeps in a wait of the kernel.
+bool ThreadIsAsleep(const std::string& statPath) {
+    std::ifstream stat(statPath);
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t nameEnd = line.rfind(") ");
+    return nameEnd != std::string::npos && nameEnd + 2 < line.size() && line[nameEnd + 2] == 'S';
 }
 
 TEST(SerialDeviceTest, OpensOnlyWhatExistsAndOnlyOnce) {
@@ -169,9 +179,14 @@ TEST(SerialDeviceTest, WaitEndsWhenEnoughBytesArriveInPieces) {
     SerialDevice device;
     ASSERT_TRUE(device.Open(pty.slavePath()));
     ASSERT_TRUE(device.Configure({57600}));
+    // Each piece is sent once the waiting thread is asleep in the kernel, so every one of
+    // them arrives while it waits.
+    const std::string waiterState = "/proc/self/task/" + std::to_string(::gettid()) + "/stat";
     std::thread peer([&] {
         for (int i = 0; i < 7; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            while (!ThreadIsAsleep(waiterState)) {
+                std::this_thread::yield();
+            }
             pty.Send(std::vector<std::uint8_t>{static_cast<std::uint8_t>(i)});
         }
     });

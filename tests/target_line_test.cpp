@@ -113,19 +113,20 @@ TEST_F(TargetLineTest, DiscardInputDropsEverythingWaiting) {
 // stretch stops at it.
 TEST_F(TargetLineTest, WritesReachTheFarEndUnchanged) {
     const Bytes frame = {'P', '2', '0', '0', '6', '1', '2', '1'};
-    EXPECT_TRUE(line.WriteBytes(frame.data(), frame.size()).ok);
+    EXPECT_TRUE(line.WriteBytes(frame.data(), frame.size()).has_value());
     const Bytes loader = hex_text::Ascending(5, 0x80);
-    EXPECT_TRUE(line.WriteEachByte(loader.data(), loader.size()).ok);
-    EXPECT_TRUE(line.WriteEachByte(loader.data(), 0).ok);  // an empty stretch sends nothing
+    EXPECT_TRUE(line.WriteEachByte(loader.data(), loader.size()).has_value());
+    EXPECT_TRUE(
+        line.WriteEachByte(loader.data(), 0).has_value());  // an empty stretch sends nothing
     ASSERT_EQ(far.writes().size(), 1 + loader.size()) << "one write, then one per byte";
     EXPECT_EQ(far.writes()[0].bytes, frame);
     for (std::size_t i = 0; i < loader.size(); ++i) {
         EXPECT_EQ(far.writes()[i + 1].bytes, Bytes{loader[i]});
     }
     far.FailWritesFrom(far.writes().size() + 2, "Input/output error");
-    const WriteResult failed = line.WriteEachByte(loader.data(), loader.size());
-    EXPECT_FALSE(failed.ok);
-    EXPECT_EQ(failed.reason, "Input/output error");
+    const Status failed = line.WriteEachByte(loader.data(), loader.size());
+    ASSERT_FALSE(failed.has_value());
+    EXPECT_EQ(failed.error().text, "Input/output error");
     EXPECT_EQ(far.writes().size(), 3 + loader.size()) << "nothing after the failed write";
 }
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
 #include "link/serial_channel.h"
 #include "link/target_line.h"
+#include "platform/clock.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/job_recorder.h"
 #include "tests/support/win32_com_pair.h"
@@ -98,9 +98,9 @@ TEST_F(Win32SerialChannelTest, TimeOutConsumesAPartialAnswerAndShowsItAsDebugTex
 
 TEST_F(Win32SerialChannelTest, WritesAndDiscardsReachTheLine) {
     const Bytes frame = {'P', '2', '0', '0', '6', '1', '2', '1'};
-    EXPECT_TRUE(line->WriteBytes(frame.data(), frame.size()).ok);
+    EXPECT_TRUE(line->WriteBytes(frame.data(), frame.size()).has_value());
     const Bytes loader = hex_text::Ascending(256, 0x80);
-    EXPECT_TRUE(line->WriteEachByte(loader.data(), loader.size()).ok);
+    EXPECT_TRUE(line->WriteEachByte(loader.data(), loader.size()).has_value());
     ASSERT_TRUE(peer.WaitForInput(frame.size() + loader.size(), 3000));
     Bytes got(frame.size() + loader.size());
     EXPECT_EQ(peer.Read(got.data(), got.size()), got.size());

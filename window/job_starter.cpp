@@ -1,7 +1,7 @@
 #include "window/job_starter.h"
 
-#include "link/clock.h"
 #include "link/job_runner.h"
+#include "platform/clock.h"
 
 namespace quillon {
 

@@ -25,7 +25,8 @@ std::vector<CheckedPort> CheckPorts(const std::vector<std::string>& ports,
                                     const std::function<bool()>& stop) {
     std::vector<CheckedPort> checked;
     for (const std::string& port : ports) {
-        checked.push_back({ParsePortAddress(port), {}});
+        // The names were read when the options were: a malformed one is none of the network's.
+        checked.push_back({ParsePortAddress(port).value_or(PortAddress{}), {}});
     }
     const auto sharesItsPort = [&checked](const CheckedPort& port) {
         return port.address.IsNetwork() &&
@@ -43,14 +44,15 @@ std::vector<CheckedPort> CheckPorts(const std::vector<std::string>& ports,
     if (hosts.empty()) {
         return checked;
     }
-    const std::vector<HostLookup> found = LookUpHosts(hosts, NetworkPortTimeouts{}.connectMs, stop);
+    const std::vector<HostAddresses> found =
+        LookUpHosts(hosts, NetworkPortTimeouts{}.connectMs, stop);
     for (CheckedPort& port : checked) {
         const auto host = std::find(hosts.begin(), hosts.end(), port.address.host);
         if (!sharesItsPort(port) || host == hosts.end()) {
             continue;
         }
-        for (const IpAddress& ip :
-             found[static_cast<std::size_t>(host - hosts.begin())].addresses) {
+        const HostAddresses& addresses = found[static_cast<std::size_t>(host - hosts.begin())];
+        for (const IpAddress& ip : addresses ? *addresses : std::vector<IpAddress>{}) {
             port.addresses.push_back(ip.Folded());
         }
     }
@@ -73,15 +75,15 @@ bool OneServerPort(const CheckedPort& a, const CheckedPort& b) {
 }  // namespace
 
 bool PortPresent(const std::string& port) {
-    if (ParsePortAddress(port).IsNetwork()) {
+    if (ParsePortAddress(port).value_or(PortAddress{}).IsNetwork()) {
         return true;  // a server's port: the connect tells whether it is there
     }
     return LocalPortPresent(port);
 }
 
 bool PortsAreOneDevice(const std::string& a, const std::string& b) {
-    const bool networkA = ParsePortAddress(a).IsNetwork();
-    const bool networkB = ParsePortAddress(b).IsNetwork();
+    const bool networkA = ParsePortAddress(a).value_or(PortAddress{}).IsNetwork();
+    const bool networkB = ParsePortAddress(b).value_or(PortAddress{}).IsNetwork();
     if (networkA && networkB) {
         const std::vector<CheckedPort> checked = CheckPorts({a, b}, {});
         return OneServerPort(checked[0], checked[1]);

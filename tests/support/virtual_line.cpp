@@ -16,17 +16,17 @@ public:
         }
     }
 
-    WriteResult Write(const std::uint8_t* bytes, std::size_t count) override {
+    Status Write(const std::uint8_t* bytes, std::size_t count) override {
         if (m_line == nullptr) {
-            return {false, "hung up"};
+            return Fail(ErrorKind::kIo, "hung up");
         }
         VirtualLine& line = *m_line;
         line.TakeDue();
         if (m_line == nullptr) {
-            return {false, "hung up"};  // by now
+            return Fail(ErrorKind::kIo, "hung up");  // by now
         }
         if (line.m_failWrites && line.m_writes.size() >= line.m_failWrites->first) {
-            return {false, line.m_failWrites->second};
+            return Fail(ErrorKind::kIo, line.m_failWrites->second);
         }
         Bytes written(bytes, bytes + count);
         const std::uint64_t now = line.m_clock.NowMs();

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "link/byte_channel.h"
-#include "link/clock.h"
 #include "link/line_settings.h"
+#include "platform/clock.h"
 
 namespace quillon {
 

@@ -21,4 +21,7 @@ public:
     void SleepUntilMs(std::uint64_t ms) override;
 };
 
+// The process's one SteadyClock, for whatever is not given a clock of its own.
+Clock& SystemClock();
+
 }  // namespace quillon

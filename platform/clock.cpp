@@ -1,4 +1,4 @@
-#include "link/clock.h"
+#include "platform/clock.h"
 
 #include <chrono>
 #include <thread>
@@ -16,6 +16,11 @@ void SteadyClock::SleepUntilMs(std::uint64_t ms) {
     if (ms > now) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms - now));
     }
+}
+
+Clock& SystemClock() {
+    static SteadyClock clock;
+    return clock;
 }
 
 }  // namespace quillon
