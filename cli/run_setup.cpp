@@ -54,10 +54,11 @@ Status ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& tar
                                   " is the file " + EscapeForTerminal(input, false) + " itself");
         }
     }
-    if (!setup.record.Open(options.record, error)) {
+    if (const Status opened = setup.record.Open(options.record); !opened) {
+        const std::string& why = opened.error().text;
         std::fprintf(stderr, "quillon-cli: the record file %s cannot be opened (%s)\n",
-                     EscapeForTerminal(options.record, false).c_str(), error.c_str());
-        return Fail(ErrorKind::kUsage, "the record file cannot be opened (" + error + ")");
+                     EscapeForTerminal(options.record, false).c_str(), why.c_str());
+        return Fail(ErrorKind::kUsage, "the record file cannot be opened (" + why + ")");
     }
     if (setup.targetName.empty()) {
         // --monitor: the name the target list shows, read quietly; Initialize reads the file

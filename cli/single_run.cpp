@@ -56,12 +56,13 @@ Status WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& c
     line.initSeconds = outcome.initSeconds;
     line.downloadSeconds = outcome.downloadSeconds;
     const std::string text = line.Line();
-    std::string error;
-    if (setup.record.Append(text, error)) {
+    const Status appended = setup.record.Append(text);
+    if (appended) {
         return {};
     }
     const std::string failure = "the record line could not be written to " +
-                                EscapeForTerminal(options.record, false) + " (" + error + ")";
+                                EscapeForTerminal(options.record, false) + " (" +
+                                appended.error().text + ")";
     console.Message("quillon-cli: " + failure);
     // A station's run writes the line itself, so that the board still has its line.
     console.OnJobEvent(JobEvent::UnwrittenRecord(text.substr(0, text.size() - 1)));

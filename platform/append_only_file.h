@@ -3,11 +3,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "helpers/result.h"
+#include "platform/clock.h"
 
 namespace quillon {
 
@@ -21,20 +21,22 @@ namespace quillon {
 // before the program goes on, so a crash or a power cut loses no finished board.
 class AppendOnlyFile {
 public:
-    AppendOnlyFile() = default;
+    // Waits for the lock timed by the system's monotonic clock.
+    AppendOnlyFile();
+    // Waits for the lock timed by `clock` (which must outlive it).
+    explicit AppendOnlyFile(Clock& clock);
     ~AppendOnlyFile();
     AppendOnlyFile(const AppendOnlyFile&) = delete;
     AppendOnlyFile& operator=(const AppendOnlyFile&) = delete;
 
-    // Opens (creating it if need be) the regular file at `path` (UTF-8). False, with the
-    // reason in `error`, when it cannot be opened or is no regular file (a folder, a pipe, a
-    // device).
-    [[nodiscard]] bool Open(const std::string& path, std::string& error);
+    // Opens (creating it if need be) the regular file at `path` (UTF-8). An error saying why
+    // when it cannot be opened or is no regular file (a folder, a pipe, a device).
+    [[nodiscard]] Status Open(const std::string& path);
     bool IsOpen() const;
     // Appends `line` (one whole line with its line end) and waits until it is on the disk.
-    // False, with the reason in `error`, when it was not written whole or not flushed; then
-    // the file is as it was before.
-    [[nodiscard]] bool Append(const std::string& line, std::string& error);
+    // An error saying why when it was not written whole or not flushed; then the file is as it
+    // was before.
+    [[nodiscard]] Status Append(const std::string& line);
     // The file's size now (-1 when it cannot be told).
     std::int64_t Size() const;
     using LineVisitor = std::function<void(const std::string& line)>;
@@ -51,7 +53,7 @@ private:
     // How long an append waits for another program's append to finish. Appends take
     // milliseconds; a lock held longer than this belongs to something that is not appending.
     static constexpr auto kLockPatience = std::chrono::seconds(10);
-    static constexpr auto kLockRetry = std::chrono::milliseconds(5);
+    static constexpr const char* kLockedText = "the file stays locked by another program";
 
     static std::string ShortWrite(std::size_t written, std::size_t size);
 
@@ -67,11 +69,11 @@ private:
         bool m_tooLong = false;  // the line being read has passed the bound
     };
 
-#ifdef _WIN32
-    HANDLE m_file = INVALID_HANDLE_VALUE;
-#else
-    int m_file = -1;
-#endif
+    // The system's handle of the open file.
+    struct Impl;
+
+    Clock& m_clock;
+    std::unique_ptr<Impl> m_impl;
     bool m_readable = false;  // opened for reading too (the fragment check needs it)
 };
 

@@ -1,7 +1,7 @@
-#include <chrono>
-#include <thread>
+#include <windows.h>
 
 #include "platform/append_only_file.h"
+#include "platform/lock_wait.h"
 #include "platform/system_error.h"
 #include "platform/utf8_path.h"
 
@@ -19,59 +19,68 @@ OVERLAPPED LockPlace() {
 }
 }  // namespace
 
+struct AppendOnlyFile::Impl {
+    HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+AppendOnlyFile::AppendOnlyFile() : AppendOnlyFile(SystemClock()) {}
+
+AppendOnlyFile::AppendOnlyFile(Clock& clock) : m_clock(clock), m_impl(std::make_unique<Impl>()) {}
+
 AppendOnlyFile::~AppendOnlyFile() {
-    if (m_file != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(m_file);
+    if (m_impl->file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(m_impl->file);
     }
 }
 
-bool AppendOnlyFile::Open(const std::string& path, std::string& error) {
+Status AppendOnlyFile::Open(const std::string& path) {
     // Others may read, write and rename it meanwhile.
     const std::wstring name = PathFromUtf8(path).wstring();
-    m_file = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    m_readable = m_file != INVALID_HANDLE_VALUE;
-    if (m_file == INVALID_HANDLE_VALUE) {
-        error = SystemErrorText(::GetLastError());
-        return false;
+    const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_readable = file != INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE) {
+        return Fail(ErrorKind::kIo, SystemErrorText(::GetLastError()));
     }
-    if (::GetFileType(m_file) != FILE_TYPE_DISK) {
-        ::CloseHandle(m_file);
-        m_file = INVALID_HANDLE_VALUE;
-        error = "not a regular file";
-        return false;
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        return Fail(ErrorKind::kUnsupported, "not a regular file");
     }
-    return true;
+    m_impl->file = file;
+    return {};
 }
 
 bool AppendOnlyFile::IsOpen() const {
-    return m_file != INVALID_HANDLE_VALUE;
+    return m_impl->file != INVALID_HANDLE_VALUE;
 }
 
 std::int64_t AppendOnlyFile::Size() const {
     LARGE_INTEGER size{};
-    return ::GetFileSizeEx(m_file, &size) ? size.QuadPart : -1;
+    return ::GetFileSizeEx(m_impl->file, &size) ? size.QuadPart : -1;
 }
 
-bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
-    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
-    OVERLAPPED lock = LockPlace();
-    while (!::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                         &lock)) {
-        // Without the lock no line is written: two stations' lines could be glued together.
-        if (const DWORD code = ::GetLastError();
-            code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
-            error = "the file cannot be locked: " + SystemErrorText(code);
-            return false;
-        }
-        if (std::chrono::steady_clock::now() >= giveUp) {
-            error = "the file stays locked by another program";
-            return false;
-        }
-        std::this_thread::sleep_for(kLockRetry);
-        lock = LockPlace();
+Status AppendOnlyFile::Append(const std::string& line) {
+    const HANDLE file = m_impl->file;
+    // Without the lock no line is written: two stations' lines could be glued together.
+    if (Status locked = WaitForLock(
+            [file]() -> Result<bool> {
+                OVERLAPPED place = LockPlace();
+                if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                                 &place)) {
+                    return true;
+                }
+                const DWORD code = ::GetLastError();
+                if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
+                    return false;
+                }
+                return Fail(ErrorKind::kIo, "the file cannot be locked: " + SystemErrorText(code));
+            },
+            kLockPatience, {}, m_clock, kLockedText);
+        !locked) {
+        return locked;
     }
+    std::string error;
     const std::int64_t before = Size();
     bool ok = before >= 0;
     if (!ok) {
@@ -84,23 +93,23 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
         OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(before - 1);
         at.OffsetHigh = static_cast<DWORD>((before - 1) >> 32);
-        if (::ReadFile(m_file, &last, 1, &got, &at) && got == 1 && last != '\n') {
+        if (::ReadFile(m_impl->file, &last, 1, &got, &at) && got == 1 && last != '\n') {
             text.insert(text.begin(), '\n');
         }
     }
     LARGE_INTEGER end{};
     end.QuadPart = before;
     DWORD written = 0;
-    if (ok &&
-        !(::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN) &&
-          ::WriteFile(m_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))) {
+    if (ok && !(::SetFilePointerEx(m_impl->file, end, nullptr, FILE_BEGIN) &&
+                ::WriteFile(m_impl->file, text.data(), static_cast<DWORD>(text.size()), &written,
+                            nullptr))) {
         error = SystemErrorText(::GetLastError());
         ok = false;
     } else if (ok && written != text.size()) {
         error = ShortWrite(written, text.size());
         ok = false;
     }
-    if (ok && !::FlushFileBuffers(m_file)) {
+    if (ok && !::FlushFileBuffers(m_impl->file)) {
         error = SystemErrorText(::GetLastError());
         ok = false;
     }
@@ -108,16 +117,19 @@ bool AppendOnlyFile::Append(const std::string& line, std::string& error) {
         // Whatever part of the line reached the file goes again, but nothing before it, nor
         // anything a program without the lock appended behind it.
         if (Size() == before + static_cast<std::int64_t>(written)) {
-            ::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN);
-            ::SetEndOfFile(m_file);
-            ::FlushFileBuffers(m_file);
+            ::SetFilePointerEx(m_impl->file, end, nullptr, FILE_BEGIN);
+            ::SetEndOfFile(m_impl->file);
+            ::FlushFileBuffers(m_impl->file);
         } else {
             error += "; the part written stays, since the file has grown behind it";
         }
     }
-    lock = LockPlace();
-    ::UnlockFileEx(m_file, 0, 1, 0, &lock);
-    return ok;
+    OVERLAPPED lock = LockPlace();
+    ::UnlockFileEx(file, 0, 1, 0, &lock);
+    if (!ok) {
+        return Fail(ErrorKind::kIo, error);
+    }
+    return {};
 }
 
 void AppendOnlyFile::ScanLinesFrom(std::int64_t offset, const LineVisitor& onLine) const {
@@ -128,7 +140,7 @@ void AppendOnlyFile::ScanLinesFrom(std::int64_t offset, const LineVisitor& onLin
         place.Offset = static_cast<DWORD>(at);
         place.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD got = 0;
-        if (!::ReadFile(m_file, buffer, sizeof buffer, &got, &place) || got == 0) {
+        if (!::ReadFile(m_impl->file, buffer, sizeof buffer, &got, &place) || got == 0) {
             break;
         }
         scan.Feed(buffer, got);

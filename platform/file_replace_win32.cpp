@@ -8,14 +8,13 @@
 
 namespace quillon {
 
-bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
+Status ReplaceFileDurably(const std::string& path, const std::string& content) {
     const std::string temporary = path + ".new";
     const std::wstring temporaryName = PathFromUtf8(temporary).wstring();
     const HANDLE file = ::CreateFileW(temporaryName.c_str(), GENERIC_WRITE, 0, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = temporary + ": " + SystemErrorText(::GetLastError());
-        return false;
+        return Fail(ErrorKind::kIo, temporary + ": " + SystemErrorText(::GetLastError()));
     }
     DWORD written = 0;
     const bool ok =
@@ -24,9 +23,8 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
     const DWORD code = ::GetLastError();
     ::CloseHandle(file);
     if (!ok) {
-        error = temporary + ": " + SystemErrorText(code);
         ::DeleteFileW(temporaryName.c_str());
-        return false;
+        return Fail(ErrorKind::kIo, temporary + ": " + SystemErrorText(code));
     }
     // Written through: the rename is on the disk when the call returns. A file that another
     // program (a virus scanner, an indexer) has open for a moment cannot be replaced: tried
@@ -35,14 +33,13 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
     for (int attempt = 0;; ++attempt) {
         if (::MoveFileExW(temporaryName.c_str(), name.c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return true;
+            return {};
         }
         const DWORD moveError = ::GetLastError();
         if ((moveError != ERROR_SHARING_VIOLATION && moveError != ERROR_ACCESS_DENIED) ||
             attempt == 20) {
-            error = SystemErrorText(moveError);
             ::DeleteFileW(temporaryName.c_str());
-            return false;
+            return Fail(ErrorKind::kIo, SystemErrorText(moveError));
         }
         ::Sleep(50);
     }

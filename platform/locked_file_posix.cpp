@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
+#include "platform/lock_wait.h"
 #include "platform/locked_file.h"
 #include "platform/utf8_path.h"
 #include "platform/whole_append_posix.h"
@@ -17,84 +17,86 @@ namespace quillon {
 
 namespace {
 
-constexpr auto kLockRetry = std::chrono::milliseconds(5);
-
 std::string ErrnoText() {
     return std::strerror(errno);
 }
 
 }  // namespace
 
+struct LockedFile::Impl {
+    int file = -1;
+};
+
+LockedFile::LockedFile() : LockedFile(SystemClock()) {}
+
+LockedFile::LockedFile(Clock& clock) : m_clock(clock), m_impl(std::make_unique<Impl>()) {}
+
 LockedFile::~LockedFile() {
     Close();
 }
 
 void LockedFile::Close() {
-    if (m_file >= 0) {
-        flock(m_file, LOCK_UN);
-        close(m_file);
-        m_file = -1;
+    if (m_impl->file >= 0) {
+        flock(m_impl->file, LOCK_UN);
+        close(m_impl->file);
+        m_impl->file = -1;
     }
 }
 
-LockedFile::Outcome LockedFile::Open(const std::string& path, std::chrono::milliseconds patience,
-                                     const std::function<bool()>& stopRequested,
-                                     std::string& error) {
+Status LockedFile::Open(const std::string& path, std::chrono::milliseconds patience,
+                        const std::function<bool()>& stopRequested) {
     Close();
     // O_NONBLOCK: a FIFO in its place must not hold the program up; it is refused below.
     constexpr int kFlags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    m_file = open(path.c_str(), kFlags);
+    int file = open(path.c_str(), kFlags);
     bool created = false;
-    if (m_file < 0 && errno == ENOENT) {
-        m_file = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-        created = m_file >= 0;
-        if (m_file < 0 && errno == EEXIST) {
-            m_file = open(path.c_str(), kFlags);  // another program created it just now
+    if (file < 0 && errno == ENOENT) {
+        file = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+        created = file >= 0;
+        if (file < 0 && errno == EEXIST) {
+            file = open(path.c_str(), kFlags);  // another program created it just now
         }
     }
-    if (m_file < 0) {
-        error = ErrnoText();
-        return Outcome::kFailed;
+    if (file < 0) {
+        return Fail(ErrorKind::kIo, ErrnoText());
     }
+    m_impl->file = file;
     struct stat status {};
-    if (fstat(m_file, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
         Close();
-        error = "not a regular file";
-        return Outcome::kFailed;
+        return Fail(ErrorKind::kUnsupported, "not a regular file");
     }
     if (created) {
-        FlushFolderOf(path);
+        // The new file is open and locked all the same; the flush only makes its name outlive
+        // a power cut, which the next take's own flushes cover too.
+        static_cast<void>(FlushFolderOf(path));
     }
-    const auto giveUp = std::chrono::steady_clock::now() + patience;
-    while (flock(m_file, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EWOULDBLOCK) {
-            // Without a lock, two programs could take the same number.
-            error = "cannot be locked (" + ErrnoText() + ")";
-            close(m_file);
-            m_file = -1;
-            return Outcome::kFailed;
-        }
-        if (stopRequested && stopRequested()) {
-            close(m_file);
-            m_file = -1;
-            return Outcome::kStopped;
-        }
-        if (std::chrono::steady_clock::now() >= giveUp) {
-            close(m_file);
-            m_file = -1;
-            return Outcome::kBusy;
-        }
-        std::this_thread::sleep_for(kLockRetry);
+    Status locked = WaitForLock(
+        [file]() -> Result<bool> {
+            while (flock(file, LOCK_EX | LOCK_NB) != 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                if (errno == EWOULDBLOCK) {
+                    return false;
+                }
+                // Without a lock, two programs could take the same number.
+                return Fail(ErrorKind::kIo, "cannot be locked (" + ErrnoText() + ")");
+            }
+            return true;
+        },
+        patience, stopRequested, m_clock, "locked by another program");
+    if (!locked) {
+        close(file);
+        m_impl->file = -1;
     }
-    return Outcome::kLocked;
+    return locked;
 }
 
 FileReadResult LockedFile::ReadAll(std::size_t limit) const {
     struct stat status {};
-    if (fstat(m_file, &status) == 0 && static_cast<unsigned long long>(status.st_size) > limit) {
+    if (fstat(m_impl->file, &status) == 0 &&
+        static_cast<unsigned long long>(status.st_size) > limit) {
         return TooLargeFileRead(limit);  // the reads below would tell the same, only later
     }
     FileReadResult result;
@@ -102,7 +104,7 @@ FileReadResult LockedFile::ReadAll(std::size_t limit) const {
     char buffer[65536];
     for (off_t at = 0;;) {
         const std::size_t room = std::min(sizeof buffer, limit + 1 - text.size());
-        const ssize_t got = pread(m_file, buffer, room, at);
+        const ssize_t got = pread(m_impl->file, buffer, room, at);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -122,11 +124,11 @@ FileReadResult LockedFile::ReadAll(std::size_t limit) const {
 
 std::uint64_t LockedFile::LinkCount() const {
     struct stat status {};
-    return fstat(m_file, &status) == 0 ? static_cast<std::uint64_t>(status.st_nlink) : 0;
+    return fstat(m_impl->file, &status) == 0 ? static_cast<std::uint64_t>(status.st_nlink) : 0;
 }
 
-bool LockedFile::Append(const std::string& text, std::string& error) {
-    return AppendWholeOrCutBack(m_file, text, error);
+Status LockedFile::Append(const std::string& text) {
+    return AppendWholeOrCutBack(m_impl->file, text);
 }
 
 }  // namespace quillon

@@ -13,7 +13,8 @@
 
 namespace quillon {
 
-bool AppendWholeOrCutBack(int fd, const std::string& text, std::string& error) {
+Status AppendWholeOrCutBack(int fd, const std::string& text) {
+    std::string error;
     // Nothing is written yet on EINTR, so the write is tried again.
     ssize_t written;
     do {
@@ -37,37 +38,52 @@ bool AppendWholeOrCutBack(int fd, const std::string& text, std::string& error) {
             ok = false;
         }
     }
-    if (ok || written <= 0) {
-        return ok;
+    if (ok) {
+        return {};
+    }
+    if (written <= 0) {
+        return Fail(ErrorKind::kIo, error);
     }
     // With O_APPEND the write moved the offset to just behind its own bytes: they began
     // `written` bytes before it, wherever the file ended at that moment.
     const off_t end = lseek(fd, 0, SEEK_CUR);
     struct stat status {};
     if (end < written || fstat(fd, &status) != 0 || status.st_size != end) {
-        error += "; the part written stays, since the file has grown behind it";
-        return false;
+        return Fail(ErrorKind::kIo,
+                    error + "; the part written stays, since the file has grown behind it");
     }
     int cut;
     do {
         cut = ftruncate(fd, end - written);
     } while (cut != 0 && errno == EINTR);
     if (cut != 0) {
-        error += std::string("; the part written stays (") + std::strerror(errno) + ")";
-        return false;
+        return Fail(ErrorKind::kIo,
+                    error + "; the part written stays (" + std::strerror(errno) + ")");
     }
     static_cast<void>(fsync(fd));  // the cut is what a flush can still save; its error adds nothing
-    return false;
+    return Fail(ErrorKind::kIo, error);
 }
 
-void FlushFolderOf(const std::string& path) {
+Status FlushFolderOf(const std::string& path) {
     const std::filesystem::path folder = PathFromUtf8(path).parent_path();
     const int folderFile =
         open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int synced = -1;
     if (folderFile >= 0) {
-        fsync(folderFile);
-        close(folderFile);
+        do {
+            synced = fsync(folderFile);
+        } while (synced != 0 && errno == EINTR);
     }
+    // A file system that cannot flush a folder (EINVAL) has nothing more to offer.
+    if (folderFile < 0 || (synced != 0 && errno != EINVAL)) {
+        const std::string reason = std::strerror(errno);
+        if (folderFile >= 0) {
+            close(folderFile);
+        }
+        return Fail(ErrorKind::kIo, "its folder cannot be flushed to the disk (" + reason + ")");
+    }
+    close(folderFile);
+    return {};
 }
 
 }  // namespace quillon

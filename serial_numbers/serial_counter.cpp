@@ -29,9 +29,9 @@ Result<std::uint64_t> SerialCounter::Next(bool advance,
         return Fail(ErrorKind::kExhausted, name + " is at its end");
     }
     // On the disk before the number is given out: a crash from here on skips it at worst.
-    std::string error;
-    if (!ReplaceFileDurably(*real, std::to_string(*value + 1) + "\n", error)) {
-        return Fail(ErrorKind::kIo, name + " cannot be written (" + error + ")");
+    if (const Status replaced = ReplaceFileDurably(*real, std::to_string(*value + 1) + "\n");
+        !replaced) {
+        return Fail(ErrorKind::kIo, name + " cannot be written (" + replaced.error().text + ")");
     }
     return value;
 }

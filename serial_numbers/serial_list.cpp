@@ -129,9 +129,9 @@ Result<std::uint64_t> SerialList::Next(bool advance, const std::function<bool()>
     std::string line = lastLineWhole ? "" : "\n";
     line += m_texts[next];
     line += '\n';
-    std::string error;
-    if (!used.Append(line, error)) {
-        return Fail(ErrorKind::kIo, name + ": " + usedPath + " cannot be written (" + error + ")");
+    if (const Status appended = used.Append(line); !appended) {
+        return Fail(ErrorKind::kIo,
+                    name + ": " + usedPath + " cannot be written (" + appended.error().text + ")");
     }
     return m_values[next];
 }

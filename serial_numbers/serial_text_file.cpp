@@ -85,19 +85,20 @@ std::vector<std::string> SplitSerialLines(const std::string& text) {
 Status LockSerialFile(LockedFile& lock, const std::string& lockPath, const std::string& name,
                       std::chrono::milliseconds patience,
                       const std::function<bool()>& stopRequested) {
-    std::string error;
-    switch (lock.Open(lockPath, patience, stopRequested, error)) {
-        case LockedFile::Outcome::kLocked:
-            return {};
-        case LockedFile::Outcome::kBusy:
+    const Status locked = lock.Open(lockPath, patience, stopRequested);
+    if (locked) {
+        return {};
+    }
+    switch (locked.error().kind) {
+        case ErrorKind::kBusy:
             return Fail(ErrorKind::kBusy,
                         name + ": " + lockPath + " stays locked by another program");
-        case LockedFile::Outcome::kStopped:
+        case ErrorKind::kAborted:
             return Fail(ErrorKind::kAborted, name + ": stopped waiting for its lock");
-        case LockedFile::Outcome::kFailed:
-            break;
+        default:
+            return Fail(ErrorKind::kIo,
+                        name + ": " + lockPath + " cannot be used (" + locked.error().text + ")");
     }
-    return Fail(ErrorKind::kIo, name + ": " + lockPath + " cannot be used (" + error + ")");
 }
 
 }  // namespace quillon

@@ -235,15 +235,15 @@ TEST(AppendOnlyFileTest, NoLineWithoutTheLockAndNoOtherLineCutAway) {
         SCOPED_TRACE(c.name);
         std::ofstream(path, std::ios::trunc) << "first\n";
         AppendOnlyFile record;
-        std::string error;
-        ASSERT_TRUE(record.Open(path, error)) << error;
+        const Status opened = record.Open(path);
+        ASSERT_TRUE(opened) << opened.error().text;
         g_flockError = c.flockError;
         g_fsyncFault = c.fsyncFault;
-        const bool appended = record.Append("board\n", error);
+        const Status appended = record.Append("board\n");
         g_flockError = 0;
         g_fsyncFault = nullptr;
-        EXPECT_EQ(appended, c.error.empty());
-        EXPECT_EQ(appended ? "" : error, c.error);
+        EXPECT_EQ(appended.has_value(), c.error.empty());
+        EXPECT_EQ(appended ? "" : appended.error().text, c.error);
         std::ifstream in(path, std::ios::binary);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.after);
     }
@@ -257,8 +257,8 @@ TEST(AppendOnlyFileTest, ScannedLinesAreBounded) {
     const std::string path =
         dir.Write("record.jsonl", "old\na\n" + longLine + "\nb\n" + longLine.substr(1) + "\ntail");
     AppendOnlyFile record;
-    std::string error;
-    ASSERT_TRUE(record.Open(path, error)) << error;
+    const Status opened = record.Open(path);
+    ASSERT_TRUE(opened) << opened.error().text;
     std::vector<std::string> lines;
     record.ScanLinesFrom(4, [&lines](const std::string& line) { lines.push_back(line); });
     EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", longLine.substr(1)}));

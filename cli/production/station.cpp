@@ -123,11 +123,12 @@ std::optional<RecordedBoard> Station::FindRecordedLine() const {
 }
 
 bool Station::AppendRecord(const std::string& line, StationDisplay& display) {
-    std::string error;
-    if (m_record.file->Append(line, error)) {
+    const Status appended = m_record.file->Append(line);
+    if (appended) {
         return true;
     }
-    m_lastMessage = "the record line could not be written to " + m_record.path + " (" + error + ")";
+    m_lastMessage = "the record line could not be written to " + m_record.path + " (" +
+                    appended.error().text + ")";
     display.Message(m_index, "quillon-cli: " + m_lastMessage);
     return false;
 }
