@@ -9,7 +9,7 @@ constexpr std::size_t kLongestLine = 64 * 1024;
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
+void ChildProcess::EndWithOwner() {
     if (Running()) {
         Kill();
         // Killed because its owner goes: its exit status tells nobody anything.

@@ -1,13 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/types.h>
-#endif
+#include "helpers/result.h"
 
 namespace quillon {
 
@@ -16,33 +14,21 @@ namespace quillon {
 // reads without blocking.
 class ChildProcess {
 public:
-    ChildProcess() = default;
+    ChildProcess();
     // A program still running is killed and waited for: nothing outlives its owner.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts `argv` (argv[0] the program's path). False, with the reason in `error`, when it
-    // could not be started.
-    [[nodiscard]] bool Start(const std::vector<std::string>& argv, std::string& error);
-#ifdef _WIN32
-    bool Running() const {
-        return m_process != nullptr;
-    }
-    // The process handle, signalled when the program has ended (the output of a pipe cannot
-    // be waited for on Windows; the run looks at it after each wait).
-    HANDLE ProcessHandle() const {
-        return m_process;
-    }
-#else
-    bool Running() const {
-        return m_pid > 0;
-    }
-    // The descriptor to wait on for output; -1 once the output has ended.
-    int OutputFd() const {
-        return m_output;
-    }
-#endif
+    // Starts `argv` (argv[0] the program's path). An error saying why when it could not be
+    // started.
+    [[nodiscard]] Status Start(const std::vector<std::string>& argv);
+    bool Running() const;
+    // What the system waits on for this program: on POSIX systems the descriptor of its
+    // output (-1 once the output has ended); on Windows its process handle, signalled when the
+    // program has ended (the output of a pipe cannot be waited for there; the run looks at it
+    // after each wait).
+    std::intptr_t WaitHandle() const;
     // Takes what the program wrote so far; whole lines go to `lines` (without line ends).
     // Returns false once the output has ended (the rest, if any, as a last line).
     [[nodiscard]] bool Read(std::vector<std::string>& lines);
@@ -56,21 +42,18 @@ public:
 
 private:
     void CloseFds();
+    // Kills a program still running, waits for it and closes the pipes.
+    void EndWithOwner();
     // Adds `count` bytes of output: whole lines go to `lines` (a carriage return before the
     // line end dropped), the rest waits for its end.
     void TakeBytes(const char* bytes, std::size_t count, std::vector<std::string>& lines);
     // At the end of the output: what is left, as a last line.
     void TakeRest(std::vector<std::string>& lines);
 
-#ifdef _WIN32
-    HANDLE m_process = nullptr;
-    HANDLE m_input = nullptr;
-    HANDLE m_output = nullptr;
-#else
-    pid_t m_pid = -1;
-    int m_input = -1;
-    int m_output = -1;
-#endif
+    // The system's process and the run's ends of its pipes.
+    struct Impl;
+
+    std::unique_ptr<Impl> m_impl;
     std::string m_partial;  // the start of a line not yet ended
 };
 

@@ -21,8 +21,28 @@ constexpr auto kEndGrace = std::chrono::seconds(2);
 
 }  // namespace
 
+struct ChildProcess::Impl {
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+};
+
+ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
+
+ChildProcess::~ChildProcess() {
+    EndWithOwner();
+}
+
+bool ChildProcess::Running() const {
+    return m_impl->pid > 0;
+}
+
+std::intptr_t ChildProcess::WaitHandle() const {
+    return m_impl->output;
+}
+
 void ChildProcess::CloseFds() {
-    for (int* fd : {&m_input, &m_output}) {
+    for (int* fd : {&m_impl->input, &m_impl->output}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;
@@ -30,18 +50,17 @@ void ChildProcess::CloseFds() {
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error) {
+Status ChildProcess::Start(const std::vector<std::string>& argv) {
     int input[2];
     int output[2];
     if (::pipe2(input, O_CLOEXEC) != 0) {
-        error = std::strerror(errno);
-        return false;
+        return Fail(ErrorKind::kFailed, std::strerror(errno));
     }
     if (::pipe2(output, O_CLOEXEC) != 0) {
-        error = std::strerror(errno);
+        const std::string reason = std::strerror(errno);
         ::close(input[0]);
         ::close(input[1]);
-        return false;
+        return Fail(ErrorKind::kFailed, reason);
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -69,26 +88,26 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& erro
     ::close(input[0]);
     ::close(output[1]);
     if (result != 0) {
-        error = std::strerror(result);
         ::close(input[1]);
         ::close(output[0]);
-        return false;
+        return Fail(result == ENOENT ? ErrorKind::kNotFound : ErrorKind::kFailed,
+                    std::strerror(result));
     }
-    m_pid = pid;
-    m_input = input[1];
-    m_output = output[0];
+    m_impl->pid = pid;
+    m_impl->input = input[1];
+    m_impl->output = output[0];
     m_partial.clear();
-    ::fcntl(m_output, F_SETFL, ::fcntl(m_output, F_GETFL) | O_NONBLOCK);
-    return true;
+    ::fcntl(output[0], F_SETFL, ::fcntl(output[0], F_GETFL) | O_NONBLOCK);
+    return {};
 }
 
 bool ChildProcess::Read(std::vector<std::string>& lines) {
-    if (m_output < 0) {
+    if (m_impl->output < 0) {
         return false;
     }
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+        const ssize_t n = ::read(m_impl->output, buffer, sizeof buffer);
         if (n > 0) {
             TakeBytes(buffer, static_cast<std::size_t>(n), lines);
             continue;
@@ -101,22 +120,22 @@ bool ChildProcess::Read(std::vector<std::string>& lines) {
         }
         // The end (or a read error, which ends the output as well).
         TakeRest(lines);
-        ::close(m_output);
-        m_output = -1;
+        ::close(m_impl->output);
+        m_impl->output = -1;
         return false;
     }
 }
 
 void ChildProcess::RequestAbort() {
-    if (m_input >= 0) {
-        ::close(m_input);
-        m_input = -1;
+    if (m_impl->input >= 0) {
+        ::close(m_impl->input);
+        m_impl->input = -1;
     }
 }
 
 void ChildProcess::Kill() {
     if (Running()) {
-        ::kill(m_pid, SIGKILL);
+        ::kill(m_impl->pid, SIGKILL);
     }
 }
 
@@ -129,16 +148,17 @@ int ChildProcess::Wait() {
     int status = 0;
     pid_t waited;
     const auto deadline = std::chrono::steady_clock::now() + kEndGrace;
-    while ((waited = ::waitpid(m_pid, &status, WNOHANG)) == 0 || (waited < 0 && errno == EINTR)) {
+    while ((waited = ::waitpid(m_impl->pid, &status, WNOHANG)) == 0 ||
+           (waited < 0 && errno == EINTR)) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(m_pid, SIGKILL);
-            while ((waited = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
+            ::kill(m_impl->pid, SIGKILL);
+            while ((waited = ::waitpid(m_impl->pid, &status, 0)) < 0 && errno == EINTR) {
             }
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    m_pid = -1;
+    m_impl->pid = -1;
     CloseFds();
     if (waited < 0) {
         return -1;  // its status cannot be told: never taken for a success

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <string>
 
 #include "platform/child_process.h"
@@ -37,8 +39,28 @@ std::string ErrorText(DWORD code) {
 
 }  // namespace
 
+struct ChildProcess::Impl {
+    HANDLE process = nullptr;
+    HANDLE input = nullptr;
+    HANDLE output = nullptr;
+};
+
+ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
+
+ChildProcess::~ChildProcess() {
+    EndWithOwner();
+}
+
+bool ChildProcess::Running() const {
+    return m_impl->process != nullptr;
+}
+
+std::intptr_t ChildProcess::WaitHandle() const {
+    return reinterpret_cast<std::intptr_t>(m_impl->process);
+}
+
 void ChildProcess::CloseFds() {
-    for (HANDLE* handle : {&m_input, &m_output}) {
+    for (HANDLE* handle : {&m_impl->input, &m_impl->output}) {
         if (*handle != nullptr) {
             ::CloseHandle(*handle);
             *handle = nullptr;
@@ -46,21 +68,20 @@ void ChildProcess::CloseFds() {
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error) {
+Status ChildProcess::Start(const std::vector<std::string>& argv) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE inputRead = nullptr;
     HANDLE inputWrite = nullptr;
     HANDLE outputRead = nullptr;
     HANDLE outputWrite = nullptr;
     if (!::CreatePipe(&inputRead, &inputWrite, &inheritable, 0)) {
-        error = ErrorText(::GetLastError());
-        return false;
+        return Fail(ErrorKind::kFailed, ErrorText(::GetLastError()));
     }
     if (!::CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) {
-        error = ErrorText(::GetLastError());
+        const DWORD code = ::GetLastError();
         ::CloseHandle(inputRead);
         ::CloseHandle(inputWrite);
-        return false;
+        return Fail(ErrorKind::kFailed, ErrorText(code));
     }
     // This program's ends stay here.
     ::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
@@ -104,26 +125,26 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& erro
     ::CloseHandle(inputRead);
     ::CloseHandle(outputWrite);
     if (!started) {
-        error = ErrorText(startError);
         ::CloseHandle(inputWrite);
         ::CloseHandle(outputRead);
-        return false;
+        return Fail(startError == ERROR_FILE_NOT_FOUND ? ErrorKind::kNotFound : ErrorKind::kFailed,
+                    ErrorText(startError));
     }
     ::CloseHandle(info.hThread);
-    m_process = info.hProcess;
-    m_input = inputWrite;
-    m_output = outputRead;
+    m_impl->process = info.hProcess;
+    m_impl->input = inputWrite;
+    m_impl->output = outputRead;
     m_partial.clear();
-    return true;
+    return {};
 }
 
 bool ChildProcess::Read(std::vector<std::string>& lines) {
-    if (m_output == nullptr) {
+    if (m_impl->output == nullptr) {
         return false;
     }
     for (;;) {
         DWORD available = 0;
-        if (!::PeekNamedPipe(m_output, nullptr, 0, nullptr, &available, nullptr)) {
+        if (!::PeekNamedPipe(m_impl->output, nullptr, 0, nullptr, &available, nullptr)) {
             break;  // the end: the program and everything it started have closed the pipe
         }
         if (available == 0) {
@@ -131,7 +152,7 @@ bool ChildProcess::Read(std::vector<std::string>& lines) {
         }
         char buffer[4096];
         DWORD got = 0;
-        if (!::ReadFile(m_output, buffer, std::min<DWORD>(available, sizeof buffer), &got,
+        if (!::ReadFile(m_impl->output, buffer, std::min<DWORD>(available, sizeof buffer), &got,
                         nullptr) ||
             got == 0) {
             break;
@@ -139,21 +160,21 @@ bool ChildProcess::Read(std::vector<std::string>& lines) {
         TakeBytes(buffer, got, lines);
     }
     TakeRest(lines);
-    ::CloseHandle(m_output);
-    m_output = nullptr;
+    ::CloseHandle(m_impl->output);
+    m_impl->output = nullptr;
     return false;
 }
 
 void ChildProcess::RequestAbort() {
-    if (m_input != nullptr) {
-        ::CloseHandle(m_input);
-        m_input = nullptr;
+    if (m_impl->input != nullptr) {
+        ::CloseHandle(m_impl->input);
+        m_impl->input = nullptr;
     }
 }
 
 void ChildProcess::Kill() {
     if (Running()) {
-        ::TerminateProcess(m_process, 128 + 9);
+        ::TerminateProcess(m_impl->process, 128 + 9);
     }
 }
 
@@ -163,14 +184,14 @@ int ChildProcess::Wait() {
     }
     // A program whose output has ended is ending; one that closed its output and goes on gets
     // a moment and is then killed, so the run never waits where its abort cannot reach.
-    if (::WaitForSingleObject(m_process, kEndGraceMs) == WAIT_TIMEOUT) {
-        ::TerminateProcess(m_process, 128 + 9);
+    if (::WaitForSingleObject(m_impl->process, kEndGraceMs) == WAIT_TIMEOUT) {
+        ::TerminateProcess(m_impl->process, 128 + 9);
     }
     DWORD code = 0;
-    const bool known = ::WaitForSingleObject(m_process, INFINITE) == WAIT_OBJECT_0 &&
-                       ::GetExitCodeProcess(m_process, &code);
-    ::CloseHandle(m_process);
-    m_process = nullptr;
+    const bool known = ::WaitForSingleObject(m_impl->process, INFINITE) == WAIT_OBJECT_0 &&
+                       ::GetExitCodeProcess(m_impl->process, &code);
+    ::CloseHandle(m_impl->process);
+    m_impl->process = nullptr;
     CloseFds();
     // Its status cannot be told: never taken for a success. A crash ends with an exception
     // code far above 255.

@@ -4,12 +4,9 @@
 
 namespace quillon {
 // Whether port names are "COMn" names (Windows); elsewhere they are device paths, and a name
-// such as the settings' default "COM1" names no port there.
-#ifdef _WIN32
-inline constexpr bool kPortNamesAreComNames = true;
-#else
-inline constexpr bool kPortNamesAreComNames = false;
-#endif
+// such as the settings' default "COM1" names no port there. The build says which system it
+// builds for.
+inline constexpr bool kPortNamesAreComNames = QUILLON_PORT_NAMES_ARE_COM_NAMES != 0;
 
 // The local serial ports as the system names them: device nodes on POSIX systems, COM names
 // on Windows. Names of ports on the network are not for these.

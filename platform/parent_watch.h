@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace quillon {
@@ -19,14 +19,13 @@ public:
     ParentWatch& operator=(const ParentWatch&) = delete;
 
 private:
+    // How the thread is told to end.
+    struct Impl;
+
     void Watch();
 
     std::function<void()> m_onClosed;
-#ifdef _WIN32
-    std::atomic<bool> m_stop{false};  // a pipe cannot be waited for: the thread looks
-#else
-    int m_wake[2] = {-1, -1};  // a pipe that ends the thread's wait
-#endif
+    std::unique_ptr<Impl> m_impl;
     std::thread m_thread;
 };
 

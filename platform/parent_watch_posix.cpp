@@ -8,11 +8,17 @@
 
 namespace quillon {
 
-ParentWatch::ParentWatch(std::function<void()> onClosed) : m_onClosed(std::move(onClosed)) {
-    if (::pipe2(m_wake, O_CLOEXEC) != 0) {
+struct ParentWatch::Impl {
+    int wake[2] = {-1, -1};  // a pipe that ends the thread's wait
+};
+
+ParentWatch::ParentWatch(std::function<void()> onClosed)
+    : m_onClosed(std::move(onClosed)), m_impl(std::make_unique<Impl>()) {
+    int* const wake = m_impl->wake;
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
         // Without the pipe the thread could never be ended: no watch, and the run's abort
         // still reaches the program by its signals.
-        m_wake[0] = m_wake[1] = -1;
+        wake[0] = wake[1] = -1;
         return;
     }
     m_thread = std::thread([this] { Watch(); });
@@ -21,11 +27,11 @@ ParentWatch::ParentWatch(std::function<void()> onClosed) : m_onClosed(std::move(
 ParentWatch::~ParentWatch() {
     if (m_thread.joinable()) {
         const char byte = 0;
-        while (::write(m_wake[1], &byte, 1) < 0 && errno == EINTR) {
+        while (::write(m_impl->wake[1], &byte, 1) < 0 && errno == EINTR) {
         }
         m_thread.join();
     }
-    for (const int fd : m_wake) {
+    for (const int fd : m_impl->wake) {
         if (fd >= 0) {
             ::close(fd);
         }
@@ -34,7 +40,7 @@ ParentWatch::~ParentWatch() {
 
 void ParentWatch::Watch() {
     for (;;) {
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_impl->wake[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;

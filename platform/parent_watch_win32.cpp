@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "platform/parent_watch.h"
@@ -13,18 +14,23 @@ constexpr auto kLookInterval = std::chrono::milliseconds(50);
 
 }  // namespace
 
-ParentWatch::ParentWatch(std::function<void()> onClosed) : m_onClosed(std::move(onClosed)) {
+struct ParentWatch::Impl {
+    std::atomic<bool> stop{false};  // a pipe cannot be waited for: the thread looks
+};
+
+ParentWatch::ParentWatch(std::function<void()> onClosed)
+    : m_onClosed(std::move(onClosed)), m_impl(std::make_unique<Impl>()) {
     m_thread = std::thread([this] { Watch(); });
 }
 
 ParentWatch::~ParentWatch() {
-    m_stop = true;
+    m_impl->stop = true;
     m_thread.join();
 }
 
 void ParentWatch::Watch() {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-    while (!m_stop) {
+    while (!m_impl->stop) {
         DWORD available = 0;
         if (!::PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
             m_onClosed();  // closed, or no pipe at all: no run holds it

@@ -1,6 +1,6 @@
 #pragma once
 
-#ifdef _WIN32
+// Windows only: included by the Win32 skin and its tests alone.
 
 #include <cstdint>
 #include <string>
@@ -30,5 +30,3 @@ private:
 };
 
 }  // namespace quillon
-
-#endif  // _WIN32

@@ -65,7 +65,7 @@ void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
     std::vector<pollfd> fds = {{g_stopPipe[0], POLLIN, 0},
                                {m_watchInput ? STDIN_FILENO : -1, POLLIN, 0}};
     for (ChildProcess* station : stations) {
-        fds.push_back({station->OutputFd(), POLLIN, 0});
+        fds.push_back({static_cast<int>(station->WaitHandle()), POLLIN, 0});
     }
     if (g_stopPipe[0] < 0) {
         // Without the pipe a stop request is seen by looking.

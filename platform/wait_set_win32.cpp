@@ -59,7 +59,7 @@ void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
         handles.push_back(Input());
     }
     for (ChildProcess* station : stations) {
-        handles.push_back(station->ProcessHandle());
+        handles.push_back(reinterpret_cast<HANDLE>(station->WaitHandle()));
     }
     DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
     if (!stations.empty() || (m_watchInput && !console) || g_stopEvent == nullptr) {

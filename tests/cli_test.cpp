@@ -651,12 +651,11 @@ TEST(CliProductionTest, SummaryTableAndRunningCount) {
 // the run must stay in reach of its abort.
 TEST(CliProductionTest, AProgramThatEndsItsOutputButNotItselfIsKilled) {
     ChildProcess process;
-    std::string error;
-    ASSERT_TRUE(process.Start({"/bin/sh", "-c", "echo L; exec >&- 2>&-; exec sleep 60"}, error))
-        << error;
+    const Status started = process.Start({"/bin/sh", "-c", "echo L; exec >&- 2>&-; exec sleep 60"});
+    ASSERT_TRUE(started) << started.error().text;
     std::vector<std::string> lines;
     while (process.Read(lines)) {
-        pollfd output{process.OutputFd(), POLLIN, 0};
+        pollfd output{static_cast<int>(process.WaitHandle()), POLLIN, 0};
         ASSERT_GT(poll(&output, 1, 20000), 0) << "its output neither came nor ended";
     }
     const auto start = std::chrono::steady_clock::now();

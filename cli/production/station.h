@@ -61,9 +61,9 @@ public:
                     std::optional<std::string> serialNumber = std::nullopt) {
         BeginBoard();
         m_serialNumber = std::move(serialNumber);
-        std::string error;
-        if (!m_process.Start(argvForBoard(m_totals.boards), error)) {
-            m_startFailure = "the station's program could not be started (" + error + ")";
+        if (const Status started = m_process.Start(argvForBoard(m_totals.boards)); !started) {
+            m_startFailure =
+                "the station's program could not be started (" + started.error().text + ")";
             display.Message(m_index, m_startFailure);
             EndBoard(-1, false, display);
         }
