@@ -23,7 +23,7 @@ ChannelOpener JobRunner::PortOpener() {
         }
         // A network connect that still waits ends on the job's stop request too.
         return OpenPortChannel(
-            *address, line, [this] { return m_jobStop.stop_requested(); }, m_clock);
+            *address, line, [this] { return m_jobStop.stop_requested(); }, m_env);
     };
 }
 

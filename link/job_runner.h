@@ -7,6 +7,7 @@
 #include "link/job_request.h"
 #include "link/job_session.h"
 #include "platform/clock.h"
+#include "platform/system_env.h"
 
 namespace quillon {
 
@@ -45,7 +46,8 @@ private:
     ChannelOpener m_opener;
     std::unique_ptr<SteadyClock> m_steadyClock;  // when no clock was given
     Clock& m_clock;
-    JobSession m_session;  // used only by the job thread while a job runs
+    SystemEnv m_env{m_clock};  // the system's devices, timed by the jobs' clock
+    JobSession m_session;      // used only by the job thread while a job runs
     JobRequest m_request;
     std::jthread m_thread;
     std::stop_token m_jobStop;  // the running job's, for its opener; set and read by its thread

@@ -59,22 +59,22 @@ std::string OtherLineSettings(const TelnetCodec& codec, std::uint32_t baud) {
 
 Status NetworkChannel::Write(const std::uint8_t* bytes, std::size_t count) {
     if (!m_telnet) {
-        return m_socket.Send(bytes, count);
+        return m_socket->Send(bytes, count);
     }
     TelnetCodec::Bytes encoded;
     encoded.reserve(count + count / 8 + 1);
     TelnetCodec::Encode(bytes, count, encoded);
-    return m_socket.Send(encoded.data(), encoded.size());
+    return m_socket->Send(encoded.data(), encoded.size());
 }
 
 Status NetworkChannel::SendCommands(const TelnetCodec::Bytes& commands) {
-    return m_socket.Send(commands.data(), commands.size());
+    return m_socket->Send(commands.data(), commands.size());
 }
 
 void NetworkChannel::Pump() {
     std::uint8_t chunk[kReceiveChunk];
     for (int pass = 0; pass < kChunksPerPump; ++pass) {
-        const std::size_t got = m_socket.Receive(chunk, sizeof chunk);
+        const std::size_t got = m_socket->Receive(chunk, sizeof chunk);
         if (got == 0) {
             return;
         }
@@ -114,12 +114,12 @@ bool NetworkChannel::PumpUntil(const std::function<bool()>& done, std::uint32_t 
             return true;
         }
         const std::uint64_t now = m_clock.NowMs();
-        if (m_socket.IsGone() || now >= deadline || (stop && stop())) {
+        if (m_socket->IsGone() || now >= deadline || (stop && stop())) {
             return false;
         }
         // With a stop request to heed, the wait is cut into slices.
         const std::uint64_t left = deadline - now;
-        m_socket.WaitReadable(
+        m_socket->WaitReadable(
             static_cast<std::uint32_t>(stop ? std::min<std::uint64_t>(left, kStopPollMs) : left));
     }
 }
@@ -145,7 +145,7 @@ Status NetworkChannel::Broken(const std::function<bool()>& stop) const {
     if (stop && stop()) {
         return Fail(ErrorKind::kAborted, "aborted");
     }
-    if (m_socket.IsGone()) {
+    if (m_socket->IsGone()) {
         return Fail(ErrorKind::kIo, "connection lost");
     }
     if (m_codec.BinaryRefused()) {
@@ -154,11 +154,10 @@ Status NetworkChannel::Broken(const std::function<bool()>& stop) const {
     return {};
 }
 
-Status NetworkChannel::Open(const PortAddress& address, BaudRate baud,
-                            const NetworkPortTimeouts& limits, const std::function<bool()>& stop) {
-    if (Status connected = m_socket.Connect(address.host, address.port, limits.connectMs, stop);
-        !connected || !m_telnet) {
-        return connected;
+Status NetworkChannel::SetLine(BaudRate baud, const NetworkPortTimeouts& limits,
+                               const std::function<bool()>& stop) {
+    if (!m_telnet) {
+        return {};
     }
     if (!SendCommands(m_codec.Start())) {
         return Fail(ErrorKind::kIo, "connection lost");
@@ -199,12 +198,18 @@ Status NetworkChannel::Open(const PortAddress& address, BaudRate baud,
 
 OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
                                  const std::function<bool()>& stop,
-                                 const NetworkPortTimeouts& limits, Clock& clock) {
+                                 const NetworkPortTimeouts& limits, SystemEnv& env) {
     OpenedChannel opened;
-    auto channel =
-        std::make_unique<NetworkChannel>(address.kind == PortAddress::Kind::kRfc2217, clock);
-    if (Status open = channel->Open(address, line.baud, limits, stop); !open) {
-        opened.reason = std::move(open).error().text;
+    Result<std::unique_ptr<TcpSocket>> socket =
+        env.ConnectTcp(address.host, address.port, limits.connectMs, stop);
+    if (!socket) {
+        opened.reason = std::move(socket).error().text;
+        return opened;
+    }
+    auto channel = std::make_unique<NetworkChannel>(address.kind == PortAddress::Kind::kRfc2217,
+                                                    std::move(*socket), env.clock());
+    if (Status set = channel->SetLine(line.baud, limits, stop); !set) {
+        opened.reason = std::move(set).error().text;
         return opened;
     }
     opened.status = OpenedChannel::Status::kOpened;

@@ -9,6 +9,7 @@
 #include "link/line_settings.h"
 #include "link/telnet_codec.h"
 #include "platform/clock.h"
+#include "platform/system_env.h"
 #include "platform/tcp_socket.h"
 #include "ports/port_address.h"
 
@@ -27,24 +28,26 @@ struct NetworkPortTimeouts {
 // gone, as an unplugged adapter is.
 class NetworkChannel : public ByteChannel {
 public:
-    // A channel whose waits are timed by `clock` (which must outlive it).
-    NetworkChannel(bool telnet, Clock& clock) : m_telnet(telnet), m_clock(clock), m_socket(clock) {}
+    // The channel over the connection `socket`, Telnet or raw; its waits are timed by `clock`
+    // (which must outlive it).
+    NetworkChannel(bool telnet, std::unique_ptr<TcpSocket> socket, Clock& clock)
+        : m_telnet(telnet), m_clock(clock), m_socket(std::move(socket)) {}
 
     [[nodiscard]] Status Write(const std::uint8_t* bytes, std::size_t count) override;
     std::size_t Queued() override;
     std::size_t Buffered() override { return m_data.size(); }
     [[nodiscard]] std::size_t Read(std::uint8_t* dest, std::size_t count) override;
     void WaitForInput(std::size_t count, std::uint32_t timeoutMs) override;
-    bool IsGone() const override { return m_socket.IsGone(); }
+    bool IsGone() const override { return m_socket->IsGone(); }
     // Drops what has arrived and, over RFC 2217, asks the server to drop what it holds.
     void DiscardInput() override;
 
-    // Connects to `address` and, over RFC 2217, sets the line to `baud`, 8N1, no flow control,
-    // DTR and RTS on. The error says why the port cannot be used ("the server did not confirm
+    // Over RFC 2217, sets the line to `baud`, 8N1, no flow control, DTR and RTS on (a raw port
+    // has nothing to set). The error says why the port cannot be used ("the server did not confirm
     // the line settings within 2 s", "the server set 9600 baud, asked 115200", "the server
     // refused binary mode", ...). `stop` ends every wait of it at once ("aborted").
-    [[nodiscard]] Status Open(const PortAddress& address, BaudRate baud,
-                              const NetworkPortTimeouts& limits, const std::function<bool()>& stop);
+    [[nodiscard]] Status SetLine(BaudRate baud, const NetworkPortTimeouts& limits,
+                                 const std::function<bool()>& stop);
 
 private:
     // Takes what has arrived from the socket (a bounded amount), without blocking; answers
@@ -63,17 +66,18 @@ private:
 
     bool m_telnet;
     Clock& m_clock;
-    TcpSocket m_socket;
+    std::unique_ptr<TcpSocket> m_socket;
     TelnetCodec m_codec;
     std::deque<std::uint8_t> m_data;  // received data bytes not yet read
 };
 
 // Opens the network port `address` for a job's line (`line.baud`): a channel, or kCannotOpen
 // with the reason. `stop` ends the opening wherever it waits (the look-up, the connect, the
-// server's answers); every wait is timed by `clock` (which must outlive the channel).
+// server's answers); the connection comes from `env`, and every wait is timed by its clock
+// (`env` must outlive the channel).
 [[nodiscard]] OpenedChannel OpenNetworkChannel(const PortAddress& address, const LineSettings& line,
                                                const std::function<bool()>& stop,
                                                const NetworkPortTimeouts& limits = {},
-                                               Clock& clock = SystemClock());
+                                               SystemEnv& env = SystemEnv::Default());
 
 }  // namespace quillon

@@ -6,11 +6,11 @@
 namespace quillon {
 
 OpenedChannel OpenPortChannel(const PortAddress& address, const LineSettings& line,
-                              const std::function<bool()>& stop, Clock& clock) {
+                              const std::function<bool()>& stop, SystemEnv& env) {
     if (address.IsNetwork()) {
-        return OpenNetworkChannel(address, line, stop, {}, clock);
+        return OpenNetworkChannel(address, line, stop, {}, env);
     }
-    return OpenSerialChannel(line, clock);
+    return OpenSerialChannel(line, env);
 }
 
 }  // namespace quillon

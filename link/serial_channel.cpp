@@ -2,21 +2,25 @@
 
 namespace quillon {
 
-OpenedChannel OpenSerialChannel(const LineSettings& line, Clock& clock) {
+OpenedChannel OpenSerialChannel(const LineSettings& line, SystemEnv& env) {
     OpenedChannel opened;
-    auto channel = std::make_unique<SerialChannel>(clock);
-    if (Status open = channel->device().Open(line.port); !open) {
-        opened.reason = std::move(open).error().text;
+    Result<std::unique_ptr<SerialDevice>> device = env.OpenSerialDevice(line.port);
+    if (!device) {
+        opened.reason = std::move(device).error().text;
         return opened;
     }
-    if (Status configured = channel->device().Configure(line.baud); configured) {
+    if (Status configured = (*device)->Configure(line.baud); configured) {
         opened.status = OpenedChannel::Status::kOpened;
     } else {
         opened.status = OpenedChannel::Status::kCannotConfigure;
         opened.reason = std::move(configured).error().text;
     }
-    opened.channel = std::move(channel);
+    opened.channel = std::make_unique<SerialChannel>(std::move(*device));
     return opened;
+}
+
+OpenedChannel OpenSerialChannel(const LineSettings& line) {
+    return OpenSerialChannel(line, SystemEnv::Default());
 }
 
 }  // namespace quillon

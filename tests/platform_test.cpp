@@ -19,13 +19,52 @@
 #include "helpers/text_format.h"
 #include "platform/append_only_file.h"
 #include "platform/baud_rate.h"
+#include "platform/lock_wait.h"
 #include "platform/regular_file.h"
 #include "platform/standard_streams.h"
 #include "tests/support/test_files.h"
+#include "tests/support/virtual_line.h"
 
 using namespace quillon;
 
 namespace {
+
+// A lock held by another program is tried again on the given clock until it is taken, the
+// patience has passed or the stop comes; a try that fails otherwise ends the wait at once.
+TEST(LockWaitTest, TriesUntilTakenOrThePatienceOrTheStop) {
+    struct Case {
+        const char* name;
+        int freeAfterTries;  // -1: never
+        int stopAfterTries;  // -1: never
+        bool tryFails;
+        ErrorKind kind;  // kFailed: taken
+        std::uint64_t endsAtMs;
+    };
+    const Case cases[] = {
+        {"taken at once", 0, -1, false, ErrorKind::kFailed, 0},
+        {"taken on the third try", 2, -1, false, ErrorKind::kFailed, 10},
+        {"held for the whole patience", -1, -1, false, ErrorKind::kBusy, 10000},
+        {"stopped while held", -1, 3, false, ErrorKind::kAborted, 10},
+        {"no lock on this file system", -1, -1, true, ErrorKind::kIo, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualClock clock;
+        int tries = 0;
+        const Status locked = WaitForLock(
+            [&]() -> Result<bool> {
+                if (c.tryFails) {
+                    return Fail(ErrorKind::kIo, "cannot be locked");
+                }
+                ++tries;
+                return c.freeAfterTries >= 0 && tries > c.freeAfterTries;
+            },
+            std::chrono::seconds(10),
+            [&] { return c.stopAfterTries >= 0 && tries >= c.stopAfterTries; }, clock, "held");
+        EXPECT_EQ(locked ? ErrorKind::kFailed : locked.error().kind, c.kind);
+        EXPECT_EQ(clock.NowMs(), c.endsAtMs);
+    }
+}
 
 TEST(BaudRateTest, OnlyTheOfferedRatesByTheirDecimalText) {
     for (const BaudRate rate : kBaudRates) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "link/port_channel.h"
+
 #include <string>
 #include <vector>
 
@@ -150,6 +152,25 @@ TEST_F(TargetLineTest, WaitOnALineThatHungUpEndsAtOnce) {
     EXPECT_EQ(hangClock.NowMs(), 0u) << "no wait on a line that has gone";
     EXPECT_TRUE(opened->IsGone());
     EXPECT_EQ(events.debug.size(), 1u) << "nothing queued, nothing shown";
+}
+
+// A job's line comes from the environment it is opened in: a device that the environment
+// cannot open is a line that cannot be opened, for the reason the environment gives.
+TEST(PortChannelTest, TheLineComesFromItsEnvironment) {
+    class BusyDevices : public SystemEnv {
+    public:
+        using SystemEnv::SystemEnv;
+        Result<std::unique_ptr<SerialDevice>> OpenSerialDevice(const std::string&) override {
+            return Fail(ErrorKind::kBusy, "busy (another program has it)");
+        }
+    };
+    VirtualClock clock;
+    BusyDevices env(clock);
+    const OpenedChannel opened =
+        OpenPortChannel(PortAddress{}, {"/dev/ttyUSB0", kDefaultBaudRate}, {}, env);
+    EXPECT_EQ(opened.status, OpenedChannel::Status::kCannotOpen);
+    EXPECT_EQ(opened.reason, "busy (another program has it)");
+    EXPECT_EQ(opened.channel, nullptr);
 }
 
 }  // namespace
