@@ -118,67 +118,57 @@ void TelnetCodec::Decode(const std::uint8_t* bytes, std::size_t count,
 }
 
 void TelnetCodec::Negotiate(std::uint8_t command, std::uint8_t option, Bytes& replies) {
+    if (command == kDo || command == kDont) {
+        NegotiateOurs(command == kDo, option, replies);
+    } else if (command == kWill || command == kWont) {
+        NegotiateTheirs(command == kWill, option, replies);
+    }
+}
+
+void TelnetCodec::NegotiateOurs(bool asked, std::uint8_t option, Bytes& replies) {
     const auto reply = [&replies, option](std::uint8_t answer) {
         replies.insert(replies.end(), {kIac, answer, option});
     };
-    switch (command) {
-        case kDo:  // the server asks us to use an option
-            if (option == kBinary || option == kComPortOption) {
-                bool& on = option == kBinary ? m_weBinary : m_weComPort;
-                if (!on) {
-                    on = true;
-                    reply(kWill);
-                }
-                if (option == kComPortOption) {
-                    m_comPortAccepted = true;
-                }
-            } else {
-                reply(kWont);
-            }
-            break;
-        case kDont:
-            if (option == kBinary) {
-                m_binaryRefused = true;
-            }
-            if (option == kBinary || option == kComPortOption) {
-                bool& on = option == kBinary ? m_weBinary : m_weComPort;
-                if (on) {
-                    on = false;
-                    reply(kWont);
-                }
-                if (option == kComPortOption) {
-                    m_comPortAccepted = false;
-                }
-            }
-            break;
-        case kWill:  // the server offers to use an option
-            if (option == kBinary || option == kSuppressGoAhead) {
-                bool& on = option == kBinary ? m_theyBinary : m_theySuppressGoAhead;
-                if (!on) {
-                    on = true;
-                    // Binary was asked for in Start(): its WILL is the answer, not a request.
-                    if (option != kBinary) {
-                        reply(kDo);
-                    }
-                }
-            } else {
-                reply(kDont);
-            }
-            break;
-        case kWont:
-            if (option == kBinary) {
-                m_binaryRefused = true;
-            }
-            if (option == kBinary || option == kSuppressGoAhead) {
-                bool& on = option == kBinary ? m_theyBinary : m_theySuppressGoAhead;
-                if (on) {
-                    on = false;
-                    reply(kDont);
-                }
-            }
-            break;
-        default:
-            break;
+    if (!asked && option == kBinary) {
+        m_binaryRefused = true;
+    }
+    if (option != kBinary && option != kComPortOption) {
+        if (asked) {
+            reply(kWont);
+        }
+        return;
+    }
+    bool& on = option == kBinary ? m_weBinary : m_weComPort;
+    if (on != asked) {
+        on = asked;
+        reply(asked ? kWill : kWont);
+    }
+    if (option == kComPortOption) {
+        m_comPortAccepted = asked;
+    }
+}
+
+void TelnetCodec::NegotiateTheirs(bool offered, std::uint8_t option, Bytes& replies) {
+    const auto reply = [&replies, option](std::uint8_t answer) {
+        replies.insert(replies.end(), {kIac, answer, option});
+    };
+    if (!offered && option == kBinary) {
+        m_binaryRefused = true;
+    }
+    if (option != kBinary && option != kSuppressGoAhead) {
+        if (offered) {
+            reply(kDont);
+        }
+        return;
+    }
+    bool& on = option == kBinary ? m_theyBinary : m_theySuppressGoAhead;
+    if (on == offered) {
+        return;
+    }
+    on = offered;
+    // Binary was asked for in Start(): its WILL is the answer, not a request.
+    if (!offered || option != kBinary) {
+        reply(offered ? kDo : kDont);
     }
 }
 

@@ -64,6 +64,10 @@ private:
     enum class State { kData, kIac, kOption, kSub, kSubIac };
 
     void Negotiate(std::uint8_t command, std::uint8_t option, Bytes& replies);
+    // The server's DO (`asked`) or DONT for an option of ours.
+    void NegotiateOurs(bool asked, std::uint8_t option, Bytes& replies);
+    // The server's WILL (`offered`) or WONT for an option of its own.
+    void NegotiateTheirs(bool offered, std::uint8_t option, Bytes& replies);
     void SubNegotiation();
     static void AppendSub(Bytes& out, std::uint8_t command, const Bytes& value);
 

@@ -17,6 +17,36 @@ OVERLAPPED LockPlace() {
     place.OffsetHigh = 0x7FFFFFFF;
     return place;
 }
+// One try at the appends' lock: taken, held by another program, or an error.
+Result<bool> TryAppendLock(HANDLE file) {
+    OVERLAPPED place = LockPlace();
+    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place)) {
+        return true;
+    }
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
+        return false;
+    }
+    return Fail(ErrorKind::kIo, "the file cannot be locked: " + SystemErrorText(code));
+}
+
+// `line`, led by a line end when the file's last byte (of `size`) is no line end: a fragment
+// that something else left gets its end before the next line.
+std::string WithFragmentEnded(HANDLE file, const std::string& line, std::int64_t size) {
+    if (size <= 0) {
+        return line;
+    }
+    char last = '\n';
+    DWORD got = 0;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(size - 1);
+    at.OffsetHigh = static_cast<DWORD>((size - 1) >> 32);
+    if (::ReadFile(file, &last, 1, &got, &at) && got == 1 && last != '\n') {
+        return "\n" + line;
+    }
+    return line;
+}
+
 }  // namespace
 
 struct AppendOnlyFile::Impl {
@@ -63,73 +93,47 @@ std::int64_t AppendOnlyFile::Size() const {
 Status AppendOnlyFile::Append(const std::string& line) {
     const HANDLE file = m_impl->file;
     // Without the lock no line is written: two stations' lines could be glued together.
-    if (Status locked = WaitForLock(
-            [file]() -> Result<bool> {
-                OVERLAPPED place = LockPlace();
-                if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                                 &place)) {
-                    return true;
-                }
-                const DWORD code = ::GetLastError();
-                if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
-                    return false;
-                }
-                return Fail(ErrorKind::kIo, "the file cannot be locked: " + SystemErrorText(code));
-            },
-            kLockPatience, {}, m_clock, kLockedText);
+    if (Status locked = WaitForLock([file] { return TryAppendLock(file); }, kLockPatience, {},
+                                    m_clock, kLockedText);
         !locked) {
         return locked;
     }
-    std::string error;
     const std::int64_t before = Size();
-    bool ok = before >= 0;
-    if (!ok) {
-        error = SystemErrorText(::GetLastError());
-    }
-    std::string text = line;
-    if (ok && before > 0) {
-        char last = '\n';
-        DWORD got = 0;
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(before - 1);
-        at.OffsetHigh = static_cast<DWORD>((before - 1) >> 32);
-        if (::ReadFile(m_impl->file, &last, 1, &got, &at) && got == 1 && last != '\n') {
-            text.insert(text.begin(), '\n');
-        }
-    }
+    Status appended = before < 0 ? Status(Fail(ErrorKind::kIo, SystemErrorText(::GetLastError())))
+                                 : WriteAtEnd(WithFragmentEnded(file, line, before), before);
+    OVERLAPPED lock = LockPlace();
+    ::UnlockFileEx(file, 0, 1, 0, &lock);
+    return appended;
+}
+
+Status AppendOnlyFile::WriteAtEnd(const std::string& text, std::int64_t before) {
+    const HANDLE file = m_impl->file;
+    std::string error;
     LARGE_INTEGER end{};
     end.QuadPart = before;
     DWORD written = 0;
-    if (ok && !(::SetFilePointerEx(m_impl->file, end, nullptr, FILE_BEGIN) &&
-                ::WriteFile(m_impl->file, text.data(), static_cast<DWORD>(text.size()), &written,
-                            nullptr))) {
+    if (!(::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+          ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))) {
         error = SystemErrorText(::GetLastError());
-        ok = false;
-    } else if (ok && written != text.size()) {
+    } else if (written != text.size()) {
         error = ShortWrite(written, text.size());
-        ok = false;
-    }
-    if (ok && !::FlushFileBuffers(m_impl->file)) {
+    } else if (!::FlushFileBuffers(file)) {
         error = SystemErrorText(::GetLastError());
-        ok = false;
+    } else {
+        return {};
     }
-    if (!ok && written > 0) {
+    if (written > 0) {
         // Whatever part of the line reached the file goes again, but nothing before it, nor
         // anything a program without the lock appended behind it.
         if (Size() == before + static_cast<std::int64_t>(written)) {
-            ::SetFilePointerEx(m_impl->file, end, nullptr, FILE_BEGIN);
-            ::SetEndOfFile(m_impl->file);
-            ::FlushFileBuffers(m_impl->file);
+            ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+            ::SetEndOfFile(file);
+            ::FlushFileBuffers(file);
         } else {
             error += "; the part written stays, since the file has grown behind it";
         }
     }
-    OVERLAPPED lock = LockPlace();
-    ::UnlockFileEx(file, 0, 1, 0, &lock);
-    if (!ok) {
-        return Fail(ErrorKind::kIo, error);
-    }
-    return {};
+    return Fail(ErrorKind::kIo, error);
 }
 
 void AppendOnlyFile::ScanLinesFrom(std::int64_t offset, const LineVisitor& onLine) const {

@@ -33,8 +33,36 @@ std::wstring Quoted(const std::wstring& argument) {
     return quoted + L"\"";
 }
 
+// The command line that the started program splits into `argv` again.
+std::wstring CommandLine(const std::vector<std::string>& argv) {
+    std::wstring commandLine;
+    for (const std::string& argument : argv) {
+        commandLine +=
+            (commandLine.empty() ? L"" : L" ") + Quoted(PathFromUtf8(argument).wstring());
+    }
+    return commandLine;
+}
+
 std::string ErrorText(DWORD code) {
     return "error " + std::to_string(code);
+}
+
+// The program's input and output pipes; only the program's ends are inherited.
+Status CreatePipes(HANDLE& inputRead, HANDLE& inputWrite, HANDLE& outputRead, HANDLE& outputWrite) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!::CreatePipe(&inputRead, &inputWrite, &inheritable, 0)) {
+        return Fail(ErrorKind::kFailed, ErrorText(::GetLastError()));
+    }
+    if (!::CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) {
+        const DWORD code = ::GetLastError();
+        ::CloseHandle(inputRead);
+        ::CloseHandle(inputWrite);
+        return Fail(ErrorKind::kFailed, ErrorText(code));
+    }
+    // This program's ends stay here.
+    ::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+    return {};
 }
 
 }  // namespace
@@ -69,23 +97,13 @@ void ChildProcess::CloseFds() {
 }
 
 Status ChildProcess::Start(const std::vector<std::string>& argv) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE inputRead = nullptr;
     HANDLE inputWrite = nullptr;
     HANDLE outputRead = nullptr;
     HANDLE outputWrite = nullptr;
-    if (!::CreatePipe(&inputRead, &inputWrite, &inheritable, 0)) {
-        return Fail(ErrorKind::kFailed, ErrorText(::GetLastError()));
+    if (Status piped = CreatePipes(inputRead, inputWrite, outputRead, outputWrite); !piped) {
+        return piped;
     }
-    if (!::CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) {
-        const DWORD code = ::GetLastError();
-        ::CloseHandle(inputRead);
-        ::CloseHandle(inputWrite);
-        return Fail(ErrorKind::kFailed, ErrorText(code));
-    }
-    // This program's ends stay here.
-    ::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
 
     // Only the program's own two ends are inherited: another station's pipe held by this one
     // would keep that pipe open after its program has ended.
@@ -107,11 +125,7 @@ Status ChildProcess::Start(const std::vector<std::string>& argv) {
     startup.StartupInfo.hStdError = outputWrite;
     startup.lpAttributeList = listed ? attributes : nullptr;
 
-    std::wstring commandLine;
-    for (const std::string& argument : argv) {
-        commandLine +=
-            (commandLine.empty() ? L"" : L" ") + Quoted(PathFromUtf8(argument).wstring());
-    }
+    std::wstring commandLine = CommandLine(argv);
     const std::wstring program = PathFromUtf8(argv[0]).wstring();
     PROCESS_INFORMATION info{};
     const BOOL started =

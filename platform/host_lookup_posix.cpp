@@ -159,6 +159,27 @@ void WaitAndProcess(ares_channel channel, std::uint64_t waitMs) {
     }
 }
 
+// Lets the resolver take its answers until every query has one, `deadlineMs` has passed on
+// `clock` or `stop` says so; returns why the queries still pending are dropped.
+Error WaitForAnswers(ares_channel channel, const std::vector<Query>& queries,
+                     std::uint64_t deadlineMs, const std::function<bool()>& stop, Clock& clock) {
+    const auto pending = [&queries] {
+        return std::any_of(queries.begin(), queries.end(),
+                           [](const Query& query) { return !query.done; });
+    };
+    while (pending()) {
+        if (stop && stop()) {
+            return {ErrorKind::kAborted, kAborted};
+        }
+        const std::uint64_t now = clock.NowMs();
+        if (now >= deadlineMs) {
+            break;
+        }
+        WaitAndProcess(channel, std::min(deadlineMs - now, kStopPollMs));
+    }
+    return {ErrorKind::kTimeout, kTimedOut};
+}
+
 }  // namespace
 
 std::vector<HostAddresses> LookUpHosts(const std::vector<std::string>& hosts,
@@ -196,23 +217,7 @@ std::vector<HostAddresses> LookUpHosts(const std::vector<std::string>& hosts,
         const auto index = static_cast<std::size_t>(queries[k].lookup - lookups.data());
         ::ares_getaddrinfo(channel, hosts[index].c_str(), nullptr, &hints, &OnAnswer, &queries[k]);
     }
-    const auto pending = [&queries] {
-        return std::any_of(queries.begin(), queries.end(),
-                           [](const Query& query) { return !query.done; });
-    };
-    Error cut{ErrorKind::kTimeout, kTimedOut};  // why the queries still pending were dropped
-    while (pending()) {
-        if (stop && stop()) {
-            cut = {ErrorKind::kAborted, kAborted};
-            break;
-        }
-        const std::uint64_t now = clock.NowMs();
-        const std::uint64_t left = deadline > now ? deadline - now : 0;
-        if (left == 0) {
-            break;
-        }
-        WaitAndProcess(channel, std::min(left, kStopPollMs));
-    }
+    const Error cut = WaitForAnswers(channel, queries, deadline, stop, clock);
     // Dropping the channel drops its queries and closes its sockets; the queries still
     // pending learn nothing more.
     ::ares_destroy(channel);

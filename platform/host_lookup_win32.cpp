@@ -107,6 +107,35 @@ void TakeAddresses(const ADDRINFOEXW* found, HostLookupProgress& lookup) {
     }
 }
 
+// Starts the look-up of `host`; none when it cannot start (`result` then says why).
+PendingLookup* StartLookup(const std::string& host, HostLookupProgress& result) {
+    ADDRINFOEXW hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    auto* lookup = new PendingLookup;
+    lookup->name = Utf16FromUtf8(host);
+    lookup->finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (lookup->finished == nullptr) {
+        result.error = Error{ErrorKind::kFailed, "name look-up failed (error " +
+                                                     std::to_string(::GetLastError()) + ")"};
+        lookup->holders = 1;
+        Release(lookup);
+        return nullptr;
+    }
+    const INT started = ::GetAddrInfoExW(
+        lookup->name.c_str(), nullptr, NS_ALL, nullptr, &hints, &lookup->result, nullptr,
+        &lookup->overlapped, reinterpret_cast<LPLOOKUPSERVICE_COMPLETION_ROUTINE>(&OnComplete),
+        &lookup->cancel);
+    if (started != WSA_IO_PENDING) {
+        // Done at once (an address, a name the system knew, or an error): no completion comes.
+        lookup->holders = 1;
+        lookup->error = static_cast<DWORD>(started);
+        ::SetEvent(lookup->finished);
+    }
+    return lookup;
+}
+
 }  // namespace
 
 std::vector<HostAddresses> LookUpHosts(const std::vector<std::string>& hosts,
@@ -116,34 +145,8 @@ std::vector<HostAddresses> LookUpHosts(const std::vector<std::string>& hosts,
     const std::uint64_t deadline = clock.NowMs() + timeoutMs;
     std::vector<HostLookupProgress> lookups(hosts.size());
     std::vector<PendingLookup*> pending(hosts.size(), nullptr);
-    ADDRINFOEXW hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
     for (std::size_t i = 0; i < hosts.size(); ++i) {
-        auto* lookup = new PendingLookup;
-        lookup->name = Utf16FromUtf8(hosts[i]);
-        lookup->finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (lookup->finished == nullptr) {
-            lookups[i].error =
-                Error{ErrorKind::kFailed,
-                      "name look-up failed (error " + std::to_string(::GetLastError()) + ")"};
-            lookup->holders = 1;
-            Release(lookup);
-            continue;
-        }
-        const INT started = ::GetAddrInfoExW(
-            lookup->name.c_str(), nullptr, NS_ALL, nullptr, &hints, &lookup->result, nullptr,
-            &lookup->overlapped, reinterpret_cast<LPLOOKUPSERVICE_COMPLETION_ROUTINE>(&OnComplete),
-            &lookup->cancel);
-        if (started != WSA_IO_PENDING) {
-            // Done at once (an address, a name the system knew, or an error): no completion
-            // comes.
-            lookup->holders = 1;
-            lookup->error = static_cast<DWORD>(started);
-            ::SetEvent(lookup->finished);
-        }
-        pending[i] = lookup;
+        pending[i] = StartLookup(hosts[i], lookups[i]);
     }
     Error cut{ErrorKind::kTimeout, kTimedOut};
     for (;;) {

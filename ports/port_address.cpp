@@ -36,6 +36,30 @@ std::string HostMistake(const std::string& host) {
     return {};
 }
 
+// The port number `portText` of the network port name `name`: 1 to 65535, digits only,
+// without a leading zero.
+Result<std::uint16_t> PortNumber(const std::string& name, const std::string& portText) {
+    std::size_t digits = 0;
+    while (digits < portText.size() && portText[digits] >= '0' && portText[digits] <= '9') {
+        ++digits;
+    }
+    if (portText.empty()) {
+        return Malformed(name, "no port");
+    }
+    if (digits < portText.size()) {
+        return Malformed(name, digits > 0 && portText[digits] == '/' ? "a path after the port"
+                                                                     : "the port is not a number");
+    }
+    if (portText.front() == '0') {
+        return Malformed(name, digits == 1 ? "port 0 is no port" : "the port has a leading zero");
+    }
+    const std::optional<std::int64_t> number = DecimalInRange(portText, 1, 65535);
+    if (!number) {
+        return Malformed(name, "port out of range (1 to 65535)");
+    }
+    return static_cast<std::uint16_t>(*number);
+}
+
 }  // namespace
 
 bool PortAddress::SameNetworkPort(const PortAddress& other) const {
@@ -88,26 +112,11 @@ Result<PortAddress> ParsePortAddress(const std::string& name) {
     if (const std::string mistake = HostMistake(address.host); !mistake.empty()) {
         return Malformed(name, mistake);
     }
-    const std::string portText = rest.substr(portStart);
-    std::size_t digits = 0;
-    while (digits < portText.size() && portText[digits] >= '0' && portText[digits] <= '9') {
-        ++digits;
+    Result<std::uint16_t> port = PortNumber(name, rest.substr(portStart));
+    if (!port) {
+        return Fail(std::move(port).error());
     }
-    if (portText.empty()) {
-        return Malformed(name, "no port");
-    }
-    if (digits < portText.size()) {
-        return Malformed(name, digits > 0 && portText[digits] == '/' ? "a path after the port"
-                                                                     : "the port is not a number");
-    }
-    if (portText.front() == '0') {
-        return Malformed(name, digits == 1 ? "port 0 is no port" : "the port has a leading zero");
-    }
-    const std::optional<std::int64_t> number = DecimalInRange(portText, 1, 65535);
-    if (!number) {
-        return Malformed(name, "port out of range (1 to 65535)");
-    }
-    address.port = static_cast<std::uint16_t>(*number);
+    address.port = *port;
     return address;
 }
 
