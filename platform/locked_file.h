@@ -37,9 +37,9 @@ public:
                               const std::function<bool()>& stopRequested);
 
     // The whole file, when it holds at most `limit` bytes; else kTooLarge ("is larger than
-    // 64 MiB") or kUnreadable ("cannot be read (...)"). No more than `limit` + 1 bytes are ever
-    // taken into memory.
-    [[nodiscard]] FileReadResult ReadAll(std::size_t limit) const;
+    // 64 MiB") or kIo ("cannot be read (...)"). No more than `limit` + 1 bytes are ever taken
+    // into memory.
+    [[nodiscard]] FileRead ReadAll(std::size_t limit) const;
     // The names the file has (hard links); 0 when that cannot be told.
     std::uint64_t LinkCount() const;
     // Appends `text` in one write and waits until it is on the disk. An error saying why when

@@ -93,33 +93,29 @@ Status LockedFile::Open(const std::string& path, std::chrono::milliseconds patie
     return locked;
 }
 
-FileReadResult LockedFile::ReadAll(std::size_t limit) const {
+FileRead LockedFile::ReadAll(std::size_t limit) const {
+    const int file = m_impl->file;
     struct stat status {};
-    if (fstat(m_impl->file, &status) == 0 &&
-        static_cast<unsigned long long>(status.st_size) > limit) {
-        return TooLargeFileRead(limit);  // the reads below would tell the same, only later
-    }
-    FileReadResult result;
-    std::string& text = result.content;
-    char buffer[65536];
-    for (off_t at = 0;;) {
-        const std::size_t room = std::min(sizeof buffer, limit + 1 - text.size());
-        const ssize_t got = pread(m_impl->file, buffer, room, at);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return UnreadableFileRead(ErrnoText());
-        }
-        if (got == 0) {
-            return result;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-        if (text.size() > limit) {
-            return TooLargeFileRead(limit);
-        }
-        at += got;
-    }
+    const bool known = fstat(file, &status) == 0;
+    const auto size =
+        known ? static_cast<unsigned long long>(std::max<off_t>(status.st_size, 0)) : 0;
+    off_t at = 0;
+    return ReadWithinLimit(
+        static_cast<std::size_t>(std::min<unsigned long long>(size, limit + 1ull)), limit,
+        known ? static_cast<std::uint64_t>(status.st_nlink) : 0,
+        [file, &at](char* into, std::size_t room) -> Result<std::size_t> {
+            for (;;) {
+                const ssize_t got = pread(file, into, room, at);
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (got < 0) {
+                    return Fail(ErrorKind::kIo, ErrnoText());
+                }
+                at += got;
+                return static_cast<std::size_t>(got);
+            }
+        });
 }
 
 std::uint64_t LockedFile::LinkCount() const {

@@ -85,36 +85,28 @@ Status LockedFile::Open(const std::string& path, std::chrono::milliseconds patie
     return {};
 }
 
-FileReadResult LockedFile::ReadAll(std::size_t limit) const {
-    if (const std::int64_t size = FileSize(m_impl->file);
-        size > 0 && static_cast<unsigned long long>(size) > limit) {
-        return TooLargeFileRead(limit);  // the reads below would tell the same, only later
-    }
-    FileReadResult result;
-    std::string& text = result.content;
-    char buffer[65536];
-    for (std::int64_t at = 0;;) {
-        OVERLAPPED place{};
-        place.Offset = static_cast<DWORD>(at);
-        place.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const DWORD room = static_cast<DWORD>(std::min(sizeof buffer, limit + 1 - text.size()));
-        DWORD got = 0;
-        if (!::ReadFile(m_impl->file, buffer, room, &got, &place)) {
-            const DWORD code = ::GetLastError();
-            if (code == ERROR_HANDLE_EOF) {
-                return result;
+FileRead LockedFile::ReadAll(std::size_t limit) const {
+    const HANDLE file = m_impl->file;
+    const std::int64_t size = FileSize(file);
+    std::int64_t at = 0;
+    return ReadWithinLimit(
+        static_cast<std::size_t>(std::min<unsigned long long>(size > 0 ? size : 0, limit + 1ull)),
+        limit, LinkCount(), [file, &at](char* into, std::size_t room) -> Result<std::size_t> {
+            OVERLAPPED place{};
+            place.Offset = static_cast<DWORD>(at);
+            place.OffsetHigh = static_cast<DWORD>(at >> 32);
+            DWORD got = 0;
+            if (!::ReadFile(file, into, static_cast<DWORD>(std::min<std::size_t>(room, 1u << 30)),
+                            &got, &place)) {
+                const DWORD code = ::GetLastError();
+                if (code == ERROR_HANDLE_EOF) {
+                    return 0;
+                }
+                return Fail(ErrorKind::kIo, SystemErrorText(code));
             }
-            return UnreadableFileRead(SystemErrorText(code));
-        }
-        if (got == 0) {
-            return result;
-        }
-        text.append(buffer, got);
-        if (text.size() > limit) {
-            return TooLargeFileRead(limit);
-        }
-        at += got;
-    }
+            at += got;
+            return static_cast<std::size_t>(got);
+        });
 }
 
 std::uint64_t LockedFile::LinkCount() const {

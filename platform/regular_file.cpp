@@ -4,54 +4,46 @@
 
 namespace quillon {
 
-FileReadResult FailedFileRead(FileReadError error, std::string reason) {
-    FileReadResult result;
-    result.error = error;
-    result.reason = std::move(reason);
-    return result;
+Unexpected<Error> TooLargeFileRead(std::size_t limit) {
+    return Fail(ErrorKind::kTooLarge, "is larger than " + ByteCountText(limit));
 }
 
-FileReadResult TooLargeFileRead(std::size_t limit) {
-    return FailedFileRead(FileReadError::kTooLarge, "is larger than " + ByteCountText(limit));
+Unexpected<Error> UnreadableFileRead(const std::string& systemText) {
+    return Fail(ErrorKind::kIo, "cannot be read (" + systemText + ")");
 }
 
-FileReadResult UnreadableFileRead(const std::string& systemText) {
-    return FailedFileRead(FileReadError::kUnreadable, "cannot be read (" + systemText + ")");
-}
-
-FileReadResult ReadWithinLimit(
+FileRead ReadWithinLimit(
     std::size_t sizeHint, std::size_t limit, std::uint64_t linkCount,
-    const std::function<bool(char*, std::size_t, std::size_t&, std::string&)>& readSome) {
+    const std::function<Result<std::size_t>(char* into, std::size_t room)>& readSome) {
     if (sizeHint > limit) {
         return TooLargeFileRead(limit);
     }
-    FileReadResult result;
-    result.linkCount = linkCount;
-    result.content.resize(sizeHint + 1);  // one more, to see that the file ends there
+    FileContent content;
+    content.linkCount = linkCount;
+    std::string& bytes = content.bytes;
+    bytes.resize(sizeHint + 1);  // one more, to see that the file ends there
     std::size_t length = 0;
     for (;;) {
-        if (length == result.content.size()) {
+        if (length == bytes.size()) {
             if (length > limit) {
                 return TooLargeFileRead(limit);
             }
-            result.content.resize(std::min(limit + 1, length * 2 + 4096));
+            bytes.resize(std::min(limit + 1, length * 2 + 4096));
         }
-        std::size_t got = 0;
-        std::string systemText;
-        if (!readSome(result.content.data() + length, result.content.size() - length, got,
-                      systemText)) {
-            return UnreadableFileRead(systemText);
+        Result<std::size_t> got = readSome(bytes.data() + length, bytes.size() - length);
+        if (!got) {
+            return UnreadableFileRead(got.error().text);
         }
-        if (got == 0) {
+        if (*got == 0) {
             break;
         }
-        length += got;
+        length += *got;
     }
     if (length > limit) {
         return TooLargeFileRead(limit);
     }
-    result.content.resize(length);
-    return result;
+    bytes.resize(length);
+    return content;
 }
 
 std::string ByteCountText(std::size_t bytes) {

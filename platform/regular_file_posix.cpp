@@ -12,7 +12,7 @@ namespace quillon {
 
 namespace {
 
-FileReadResult Unreadable(int error) {
+Unexpected<Error> Unreadable(int error) {
     return UnreadableFileRead(std::strerror(error));
 }
 
@@ -23,16 +23,16 @@ struct Descriptor {
 
 }  // namespace
 
-FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
+FileRead ReadRegularFile(const std::string& path, std::size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT) {
-            return FailedFileRead(FileReadError::kMissing, "does not exist");
+            return Fail(ErrorKind::kNotFound, "does not exist");
         }
         // A FIFO without a writer opens at once without blocking; a socket cannot be opened.
         if (error == ENXIO || error == EOPNOTSUPP) {
-            return FailedFileRead(FileReadError::kNotRegular, "is not a regular file");
+            return Fail(ErrorKind::kUnsupported, "is not a regular file");
         }
         return Unreadable(error);
     }
@@ -42,23 +42,21 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
         return Unreadable(errno);
     }
     if (!S_ISREG(status.st_mode)) {
-        return FailedFileRead(FileReadError::kNotRegular,
-                              S_ISDIR(status.st_mode) ? "is a folder" : "is not a regular file");
+        return Fail(ErrorKind::kUnsupported,
+                    S_ISDIR(status.st_mode) ? "is a folder" : "is not a regular file");
     }
     const auto size = static_cast<unsigned long long>(std::max<off_t>(status.st_size, 0));
     return ReadWithinLimit(
         static_cast<std::size_t>(std::min<unsigned long long>(size, limit + 1ull)), limit,
         static_cast<std::uint64_t>(status.st_nlink),
-        [fd](char* into, std::size_t room, std::size_t& got, std::string& systemText) {
+        [fd](char* into, std::size_t room) -> Result<std::size_t> {
             for (;;) {
                 const ssize_t n = ::read(fd, into, room);
                 if (n >= 0) {
-                    got = static_cast<std::size_t>(n);
-                    return true;
+                    return static_cast<std::size_t>(n);
                 }
                 if (errno != EINTR) {
-                    systemText = std::strerror(errno);
-                    return false;
+                    return Fail(ErrorKind::kIo, std::strerror(errno));
                 }
             }
         });

@@ -10,7 +10,7 @@ namespace quillon {
 
 namespace {
 
-FileReadResult Unreadable(DWORD code) {
+Unexpected<Error> Unreadable(DWORD code) {
     return UnreadableFileRead(SystemErrorText(code));
 }
 
@@ -21,7 +21,7 @@ struct Handle {
 
 }  // namespace
 
-FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
+FileRead ReadRegularFile(const std::string& path, std::size_t limit) {
     const std::wstring name = PathFromUtf8(path).wstring();
     // FILE_FLAG_BACKUP_SEMANTICS lets a folder open too, so that it is named as one.
     const HANDLE handle =
@@ -30,36 +30,33 @@ FileReadResult ReadRegularFile(const std::string& path, std::size_t limit) {
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-            return FailedFileRead(FileReadError::kMissing, "does not exist");
+            return Fail(ErrorKind::kNotFound, "does not exist");
         }
         return Unreadable(code);
     }
     const Handle file{handle};
     BY_HANDLE_FILE_INFORMATION information{};
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        return FailedFileRead(FileReadError::kNotRegular, "is not a regular file");
+        return Fail(ErrorKind::kUnsupported, "is not a regular file");
     }
     if (!::GetFileInformationByHandle(handle, &information)) {
         return Unreadable(::GetLastError());
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return FailedFileRead(FileReadError::kNotRegular, "is a folder");
+        return Fail(ErrorKind::kUnsupported, "is a folder");
     }
     const unsigned long long size =
         (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) |
         information.nFileSizeLow;
     return ReadWithinLimit(
         static_cast<std::size_t>(std::min<unsigned long long>(size, limit + 1ull)), limit,
-        information.nNumberOfLinks,
-        [handle](char* into, std::size_t room, std::size_t& got, std::string& systemText) {
+        information.nNumberOfLinks, [handle](char* into, std::size_t room) -> Result<std::size_t> {
             DWORD n = 0;
             if (!::ReadFile(handle, into, static_cast<DWORD>(std::min<std::size_t>(room, 1u << 30)),
                             &n, nullptr)) {
-                systemText = SystemErrorText(::GetLastError());
-                return false;
+                return Fail(ErrorKind::kIo, SystemErrorText(::GetLastError()));
             }
-            got = n;
-            return true;
+            return static_cast<std::size_t>(n);
         });
 }
 

@@ -16,17 +16,17 @@ std::string NetworkPortListLocation() {
 
 NetworkPortList ReadNetworkPortList() {
     const std::string location = NetworkPortListLocation();
-    const FileReadResult read = ReadRegularFile(location, kNetworkPortListLimit);
-    if (read.error == FileReadError::kMissing) {
+    const FileRead read = ReadRegularFile(location, kNetworkPortListLimit);
+    if (!read && read.error().kind == ErrorKind::kNotFound) {
         return {};  // nothing listed
     }
-    if (!read.ok()) {
+    if (!read) {
         NetworkPortList list;
-        list.notes.push_back(EscapeForTerminal(location, false) + " " + read.reason +
+        list.notes.push_back(EscapeForTerminal(location, false) + " " + read.error().text +
                              ": its ports are not listed");
         return list;
     }
-    return ParseNetworkPortList(read.content, location);
+    return ParseNetworkPortList(read->bytes, location);
 }
 
 }  // namespace quillon

@@ -104,12 +104,13 @@ Result<std::uint64_t> SerialList::Next(bool advance, const std::function<bool()>
     if (Status refused = SeveralNamesRefusal(name + ": " + usedPath, used.LinkCount()); !refused) {
         return Fail(std::move(refused).error());
     }
-    const FileReadResult read = used.ReadAll(kSerialListLimit);
-    if (!read.ok()) {
-        return Fail(read.error == FileReadError::kTooLarge ? ErrorKind::kRefused : ErrorKind::kIo,
-                    name + ": " + usedPath + " " + read.reason);
+    const FileRead read = used.ReadAll(kSerialListLimit);
+    if (!read) {
+        return Fail(
+            read.error().kind == ErrorKind::kTooLarge ? ErrorKind::kRefused : ErrorKind::kIo,
+            name + ": " + usedPath + " " + read.error().text);
     }
-    const std::string& text = read.content;
+    const std::string& text = read->bytes;
     const bool lastLineWhole = text.empty() || text.back() == '\n';
     const Result<std::set<std::uint64_t>> taken = TakenValues(text, name + ": " + usedPath);
     if (!taken) {

@@ -9,22 +9,18 @@ namespace quillon {
 
 Result<std::string> ReadSerialTextFile(const std::string& path, const std::string& name,
                                        std::size_t limit) {
-    FileReadResult read = ReadRegularFile(path, limit);
-    switch (read.error) {
-        case FileReadError::kNone:
-            break;
-        case FileReadError::kMissing:
-            return Fail(ErrorKind::kNotFound, name + " " + read.reason);
-        case FileReadError::kTooLarge:
-            return Fail(ErrorKind::kRefused, name + " " + read.reason);
-        case FileReadError::kNotRegular:
-        case FileReadError::kUnreadable:
-            return Fail(ErrorKind::kIo, name + " " + read.reason);
+    FileRead read = ReadRegularFile(path, limit);
+    if (!read) {
+        const ErrorKind kind = read.error().kind;
+        return Fail(kind == ErrorKind::kNotFound   ? ErrorKind::kNotFound
+                    : kind == ErrorKind::kTooLarge ? ErrorKind::kRefused
+                                                   : ErrorKind::kIo,
+                    name + " " + read.error().text);
     }
-    if (Status refused = SeveralNamesRefusal(name, read.linkCount); !refused) {
+    if (Status refused = SeveralNamesRefusal(name, read->linkCount); !refused) {
         return Fail(std::move(refused).error());
     }
-    return std::move(read.content);
+    return std::move(read->bytes);
 }
 
 Result<std::string> ResolveSerialPath(const std::string& path, const std::string& name) {

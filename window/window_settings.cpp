@@ -30,14 +30,14 @@ IntegerText IntegerTextOf(const std::string& stored) {
 }  // namespace
 
 Status CheckSettingsFile(const std::string& path) {
-    const FileReadResult read = ReadRegularFile(path, kSettingsFileLimit);
-    if (read.ok() || read.error == FileReadError::kMissing) {
+    const FileRead read = ReadRegularFile(path, kSettingsFileLimit);
+    if (read || read.error().kind == ErrorKind::kNotFound) {
         return {};
     }
-    return Fail(
-        read.error == FileReadError::kTooLarge ? ErrorKind::kTooLarge : ErrorKind::kInvalidData,
-        "The settings file " + path + " " + read.reason +
-            ": the window starts with the defaults and saves nothing there.");
+    return Fail(read.error().kind == ErrorKind::kTooLarge ? ErrorKind::kTooLarge
+                                                          : ErrorKind::kInvalidData,
+                "The settings file " + path + " " + read.error().text +
+                    ": the window starts with the defaults and saves nothing there.");
 }
 
 WindowSettings LoadWindowSettings(SettingsStore& store) {
