@@ -76,9 +76,8 @@ class StationImageCopy {
 public:
     // An error when the folder or the file cannot be made.
     Status Open(RunSetup& setup) {
-        std::string error;
-        if (!setup.stationFolder.Create("quillon-run-", error)) {
-            return Failed(error);
+        if (const Status created = setup.stationFolder.Create("quillon-run-"); !created) {
+            return Failed(created.error().text);
         }
         setup.stationImage = Utf8FromPath(PathFromUtf8(setup.stationFolder.path()) / "image.hex");
         m_file.open(PathFromUtf8(setup.stationImage), std::ios::binary | std::ios::trunc);

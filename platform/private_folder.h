@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // A folder of the program's own among the system's temporary files that only this user may
@@ -15,9 +17,9 @@ public:
     PrivateFolder(const PrivateFolder&) = delete;
     PrivateFolder& operator=(const PrivateFolder&) = delete;
 
-    // Makes the folder, its name starting with `prefix`. False, with the reason in `error`,
-    // when it cannot be made.
-    [[nodiscard]] bool Create(const std::string& prefix, std::string& error);
+    // Makes the folder, its name starting with `prefix`. An error saying why when it cannot be
+    // made.
+    [[nodiscard]] Status Create(const std::string& prefix);
     // Its path (UTF-8); empty until Create succeeded.
     const std::string& path() const { return m_path; }
 

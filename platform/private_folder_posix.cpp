@@ -11,12 +11,12 @@
 
 namespace quillon {
 
-bool PrivateFolder::Create(const std::string& prefix, std::string& error) {
+Status PrivateFolder::Create(const std::string& prefix) {
     std::error_code failed;
     const std::filesystem::path base = std::filesystem::temp_directory_path(failed);
     if (failed) {
-        error = "no folder for temporary files (" + failed.message() + ")";
-        return false;
+        return Fail(ErrorKind::kNotFound,
+                    "no folder for temporary files (" + failed.message() + ")");
     }
     // mkdtemp makes the folder with mode 0700 under a name nobody had: nothing can be put
     // into it before it is private.
@@ -24,11 +24,10 @@ bool PrivateFolder::Create(const std::string& prefix, std::string& error) {
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (::mkdtemp(name.data()) == nullptr) {
-        error = Utf8FromPath(base) + ": " + std::strerror(errno);
-        return false;
+        return Fail(ErrorKind::kIo, Utf8FromPath(base) + ": " + std::strerror(errno));
     }
     m_path = name.data();
-    return true;
+    return {};
 }
 
 }  // namespace quillon

@@ -9,13 +9,13 @@
 
 namespace quillon {
 
-bool PrivateFolder::Create(const std::string& prefix, std::string& error) {
+Status PrivateFolder::Create(const std::string& prefix) {
     // The user's own temporary folder, which other users cannot enter.
     wchar_t base[MAX_PATH + 1] = {};
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
     if (length == 0 || length > MAX_PATH) {
-        error = "no folder for temporary files (" + SystemErrorText(::GetLastError()) + ")";
-        return false;
+        return Fail(ErrorKind::kNotFound,
+                    "no folder for temporary files (" + SystemErrorText(::GetLastError()) + ")");
     }
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -24,15 +24,13 @@ bool PrivateFolder::Create(const std::string& prefix, std::string& error) {
         const std::wstring path = std::wstring(base) + Utf16FromUtf8(prefix + suffix);
         if (::CreateDirectoryW(path.c_str(), nullptr)) {
             m_path = Utf8FromUtf16(path);
-            return true;
+            return {};
         }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = Utf8FromUtf16(base) + ": " + SystemErrorText(::GetLastError());
-            return false;
+        if (const DWORD code = ::GetLastError(); code != ERROR_ALREADY_EXISTS) {
+            return Fail(ErrorKind::kIo, Utf8FromUtf16(base) + ": " + SystemErrorText(code));
         }
     }
-    error = Utf8FromUtf16(base) + ": no free name for a folder";
-    return false;
+    return Fail(ErrorKind::kExists, Utf8FromUtf16(base) + ": no free name for a folder");
 }
 
 }  // namespace quillon
