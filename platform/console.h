@@ -35,7 +35,17 @@ void IgnoreWriteSignals();
 void CatchStopSignals(int exitStatusOnSecondInterrupt);
 // True once a stop was asked for, by a signal or by RequestStop.
 bool StopRequested();
-// Asks for a stop (safe from any thread).
+// Asks for a stop (safe from any thread and from a signal handler).
 void RequestStop();
+// How many stop requests came so far.
+int StopRequestCount();
+// The handler that counts a stop signal, for a wait that installs it itself (WaitSet).
+using StopSignalHandler = void (*)(int signal);
+StopSignalHandler StopSignalCounter();
+// While a wait set waits: `wake` (async-signal-safe) is called on each stop request, a second
+// interrupt counts as one more instead of ending the program, and a hang-up after the first
+// request is not counted again (the terminal and the shell that owned it both send one).
+// nullptr ends that.
+void SetStopWaker(void (*wake)());
 
 }  // namespace quillon

@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 
@@ -6,17 +7,33 @@
 
 namespace quillon {
 
+// The one record of stop requests of the process: signals, console events and RequestStop
+// all count here, whoever waits for them (the single run's job, a production run's wait set).
+
 namespace {
 
-std::atomic<int> g_stopRequested{0};
+std::atomic<int> g_stopRequests{0};
 std::atomic<int> g_exitOnSecondInterrupt{130};
+std::atomic<void (*)()> g_waker{nullptr};
 
 extern "C" void OnStopSignal(int signal) {
-    if (signal == SIGINT && g_stopRequested.load() != 0) {
+    const int saved = errno;
+    const bool again = g_stopRequests.load() != 0;
+    void (*const wake)() = g_waker.load();
+#ifdef SIGHUP
+    if (signal == SIGHUP && again && wake != nullptr) {
+        errno = saved;
+        return;
+    }
+#endif
+    if (signal == SIGINT && again && wake == nullptr) {
         std::_Exit(g_exitOnSecondInterrupt.load());
     }
-    g_stopRequested = 1;
-    std::signal(signal, OnStopSignal);
+    RequestStop();
+    if (wake == nullptr) {
+        std::signal(signal, OnStopSignal);  // installed by CatchStopSignals: kept for the next
+    }
+    errno = saved;
 }
 
 }  // namespace
@@ -31,11 +48,26 @@ void CatchStopSignals(int exitStatusOnSecondInterrupt) {
 }
 
 bool StopRequested() {
-    return g_stopRequested.load() != 0;
+    return g_stopRequests.load() != 0;
 }
 
 void RequestStop() {
-    g_stopRequested = 1;
+    g_stopRequests.fetch_add(1);
+    if (void (*const wake)() = g_waker.load(); wake != nullptr) {
+        wake();
+    }
+}
+
+int StopRequestCount() {
+    return g_stopRequests.load();
+}
+
+StopSignalHandler StopSignalCounter() {
+    return OnStopSignal;
+}
+
+void SetStopWaker(void (*wake)()) {
+    g_waker = wake;
 }
 
 }  // namespace quillon

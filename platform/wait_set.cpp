@@ -1,6 +1,12 @@
 #include "platform/wait_set.h"
 
+#include "platform/console.h"
+
 namespace quillon {
+
+int WaitSet::StopRequests() const {
+    return StopRequestCount() - m_stopRequestsBefore;
+}
 
 bool WaitSet::TakeInput(std::vector<std::string>& lines) {
     if (!m_watchInput) {

@@ -22,7 +22,7 @@ public:
     // Waits until one of `stations` has output or has ended, the operator typed, a stop was
     // asked for, or `timeoutMs` passed (-1: no limit).
     void Wait(const std::vector<ChildProcess*>& stations, int timeoutMs);
-    // How many stop requests came so far.
+    // How many stop requests came since it was made.
     int StopRequests() const;
     // The lines the operator typed since the last call (without line ends); false once the
     // input has ended (then no more come).
@@ -34,6 +34,7 @@ private:
     bool ReadInput();
 
     bool m_watchInput;
+    int m_stopRequestsBefore;   // the process's stop requests before this wait set
     bool m_inputReady = false;  // the last wait saw input
     std::string m_partial;      // the start of a line not yet ended
 };

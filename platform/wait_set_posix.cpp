@@ -5,30 +5,25 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <iterator>
 
 #include "platform/wait_set.h"
 
+#include "platform/console.h"
+
 namespace quillon {
 
 namespace {
 
-std::atomic<int> g_stopRequests{0};
 int g_stopPipe[2] = {-1, -1};  // wakes the wait when a stop request comes
 // SIGINT, SIGTERM and SIGHUP (the terminal closed, an SSH session dropped) alike.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction g_previous[3];
 
-extern "C" void OnStopRequest(int signal) {
+// Called for each stop request, also from the signal handler: only what is safe there.
+void WakeTheWait() {
     const int saved = errno;
-    // A hang-up often comes twice (from the terminal and from the shell that owned it): it
-    // asks for the abort, never for the end at once.
-    if (signal == SIGHUP && g_stopRequests.load() > 0) {
-        return;
-    }
-    g_stopRequests.fetch_add(1);
     const char byte = 0;
     [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &byte, 1);
     errno = saved;
@@ -36,13 +31,14 @@ extern "C" void OnStopRequest(int signal) {
 
 }  // namespace
 
-WaitSet::WaitSet(bool watchInput) : m_watchInput(watchInput) {
-    g_stopRequests = 0;
+WaitSet::WaitSet(bool watchInput)
+    : m_watchInput(watchInput), m_stopRequestsBefore(StopRequestCount()) {
     if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         g_stopPipe[0] = g_stopPipe[1] = -1;
     }
+    SetStopWaker(WakeTheWait);
     struct sigaction action {};
-    action.sa_handler = OnStopRequest;
+    action.sa_handler = StopSignalCounter();
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
         ::sigaction(kStopSignals[i], &action, &g_previous[i]);
@@ -53,6 +49,7 @@ WaitSet::~WaitSet() {
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
         ::sigaction(kStopSignals[i], &g_previous[i], nullptr);
     }
+    SetStopWaker(nullptr);
     for (int& fd : g_stopPipe) {
         if (fd >= 0) {
             ::close(fd);
@@ -78,10 +75,6 @@ void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
     char buffer[64];
     while (g_stopPipe[0] >= 0 && ::read(g_stopPipe[0], buffer, sizeof buffer) > 0) {
     }
-}
-
-int WaitSet::StopRequests() const {
-    return g_stopRequests.load();
 }
 
 bool WaitSet::InputIsTerminal() {

@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 
+#include "platform/console.h"
 #include "platform/wait_set.h"
 
 namespace quillon {
@@ -12,13 +12,15 @@ namespace {
 // While stations run, their pipes are looked at this often: a pipe cannot be waited for.
 constexpr DWORD kOutputLookMs = 50;
 
-std::atomic<int> g_stopRequests{0};
 HANDLE g_stopEvent = nullptr;
+
+void WakeTheWait() {
+    ::SetEvent(g_stopEvent);
+}
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        g_stopRequests.fetch_add(1);
-        ::SetEvent(g_stopEvent);
+        RequestStop();
         return TRUE;
     }
     return FALSE;
@@ -35,14 +37,18 @@ bool IsConsole(HANDLE handle) {
 
 }  // namespace
 
-WaitSet::WaitSet(bool watchInput) : m_watchInput(watchInput) {
-    g_stopRequests = 0;
+WaitSet::WaitSet(bool watchInput)
+    : m_watchInput(watchInput), m_stopRequestsBefore(StopRequestCount()) {
     g_stopEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (g_stopEvent != nullptr) {
+        SetStopWaker(WakeTheWait);
+    }
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 WaitSet::~WaitSet() {
     ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    SetStopWaker(nullptr);
     if (g_stopEvent != nullptr) {
         ::CloseHandle(g_stopEvent);
         g_stopEvent = nullptr;
@@ -72,10 +78,6 @@ void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
                                  timeout);
     }
     m_inputReady = m_watchInput;
-}
-
-int WaitSet::StopRequests() const {
-    return g_stopRequests.load();
 }
 
 bool WaitSet::InputIsTerminal() {
