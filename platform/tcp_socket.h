@@ -56,8 +56,8 @@ private:
     // address share.
     [[nodiscard]] Status ConnectOne(const IpAddress& ip, std::uint16_t port,
                                     std::uint64_t deadlineMs, const std::function<bool()>& stop);
-    // Marks the connection gone for `why` (the first reason stays) and returns it.
-    Unexpected<Error> Lost(Error why);
+    // Marks the connection gone for `why`; the first reason stays.
+    void MarkLost(Error why);
 
     Clock& m_clock;
     std::unique_ptr<Impl> m_impl;

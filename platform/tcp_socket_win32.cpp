@@ -133,11 +133,10 @@ Status TcpSocket::ConnectOne(const IpAddress& ip, std::uint16_t port, std::uint6
     return {};
 }
 
-Unexpected<Error> TcpSocket::Lost(Error why) {
+void TcpSocket::MarkLost(Error why) {
     if (!m_lost) {
         m_lost = std::move(why);
     }
-    return Fail(*m_lost);
 }
 
 Status TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
@@ -172,7 +171,8 @@ Status TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
     connection.stallText = kSendStallText;
     // Failed, or the peer took nothing for too long: gone either way.
     if (Status sent = WriteAllWithStallLimit(bytes, count, connection); !sent) {
-        return Lost(std::move(sent).error());
+        MarkLost(std::move(sent).error());
+        return Fail(*m_lost);
     }
     return {};
 }
@@ -188,7 +188,7 @@ std::size_t TcpSocket::Receive(std::uint8_t* dest, std::size_t count) {
     }
     const int error = n == 0 ? 0 : ::WSAGetLastError();
     if (error != WSAEWOULDBLOCK) {
-        static_cast<void>(Lost(n == 0 ? Error{ErrorKind::kIo, kClosedText} : NetworkError(error)));
+        MarkLost(n == 0 ? Error{ErrorKind::kIo, kClosedText} : NetworkError(error));
     }
     return 0;
 }
