@@ -72,10 +72,10 @@ bool IsNetworkPortName(const std::string& name) {
 }
 
 Result<PortAddress> ParsePortAddress(const std::string& name) {
-    const std::size_t separator = name.find("://");
-    if (separator == std::string::npos) {
+    if (!IsNetworkPortName(name)) {
         return PortAddress{};  // a local device
     }
+    const std::size_t separator = name.find("://");
     const std::string scheme = name.substr(0, separator);
     PortAddress address;
     if (EqualIgnoringCase(scheme, "rfc2217")) {
