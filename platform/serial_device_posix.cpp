@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "platform/serial_device.h"
+
+#include "platform/descriptor_stream_posix.h"
 #include "platform/write_all.h"
 
 #ifdef __linux__
@@ -270,41 +272,8 @@ Status SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
     if (fd < 0) {
         return Fail(ErrorKind::kFailed, "not open");
     }
-    StalledWrite device;
-    device.writeSome = [fd](const std::uint8_t* part, std::size_t size) -> Result<std::size_t> {
-        for (;;) {
-            const ssize_t put = ::write(fd, part, size);
-            if (put > 0) {
-                return static_cast<std::size_t>(put);
-            }
-            if (put < 0 && errno == EINTR) {
-                continue;
-            }
-            if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                return 0;  // the driver's buffer is full
-            }
-            return Fail(ErrorKind::kIo, put < 0 ? std::strerror(errno) : kWriteStallText);
-        }
-    };
-    device.waitWritable = [fd](int stallMs) -> Result<bool> {
-        for (;;) {
-            pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, stallMs);
-            if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-                return Fail(ErrorKind::kIo, "hung up");
-            }
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready < 0) {
-                return Fail(ErrorKind::kIo, std::strerror(errno));
-            }
-            return ready > 0;
-        }
-    };
-    device.stallMs = kWriteStallMs;
-    device.stallText = kWriteStallText;
-    return Written(WriteAllWithStallLimit(bytes, count, device));
+    return Written(
+        WriteAllWithStallLimit(bytes, count, DescriptorStream(fd, kWriteStallMs, kWriteStallText)));
 }
 
 void SerialDevice::Impl::SetWakeCount(std::size_t count) {

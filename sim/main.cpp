@@ -9,7 +9,7 @@
 #include "platform/standard_streams.h"
 #include "platform/virtual_ports.h"
 #include "sim/sim_command_line.h"
-#include "sim/sim_output_file.h"
+#include "platform/output_file.h"
 #include "sim/sim_server.h"
 
 using namespace quillon;

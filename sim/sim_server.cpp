@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "sim/sim_output_file.h"
+#include "platform/output_file.h"
 
 namespace quillon {
 

@@ -1,7 +1,6 @@
-#include "sim/sim_output_file.h"
+#include "platform/output_file.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/descriptor_stream_posix.h"
 
 namespace quillon {
 
@@ -40,33 +41,14 @@ std::string Resolve(std::string path) {
     return {};
 }
 
-// Writes all of `content`; on a descriptor that would block, waits for room. Empty on success,
-// else the reason.
+// Writes all of `content`, waiting for room where the descriptor would block. Empty on
+// success, else the reason.
 std::string WriteAll(int fd, std::string_view content) {
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t written = write(fd, content.data() + done, content.size() - done);
-        if (written > 0) {
-            done += static_cast<std::size_t>(written);
-            continue;
-        }
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd room{fd, POLLOUT, 0};
-            const int ready = poll(&room, 1, kStallMs);
-            if (ready == 0) {
-                return "the reader took nothing for " + std::to_string(kStallMs / 1000) + " s";
-            }
-            if (ready < 0 && errno != EINTR) {
-                return std::strerror(errno);
-            }
-            continue;
-        }
-        return std::strerror(written < 0 ? errno : EIO);
-    }
-    return {};
+    const Status written = WriteAllWithStallLimit(
+        reinterpret_cast<const std::uint8_t*>(content.data()), content.size(),
+        DescriptorStream(fd, kStallMs,
+                         "the reader took nothing for " + std::to_string(kStallMs / 1000) + " s"));
+    return written ? std::string() : written.error().text;
 }
 
 // A regular file or nothing at `target`: a new file beside it, renamed over it when complete.

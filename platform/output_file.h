@@ -7,8 +7,8 @@
 
 namespace quillon {
 
-// Writes one of the program's outputs (the report, the flash dump) to `path`, by what the path
-// names:
+// Writes one of the virtual target's outputs (the report, the flash dump) to `path`, by what the
+// path names:
 // - a regular file, or nothing yet: replaced whole. The content goes to a new file beside it,
 //   renamed over it once complete, so a reader sees the old content or the new, never half;
 //   a file that was there keeps its permission bits.
