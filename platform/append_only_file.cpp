@@ -5,10 +5,6 @@
 
 namespace quillon {
 
-std::string AppendOnlyFile::ShortWrite(std::size_t written, std::size_t size) {
-    return "only " + std::to_string(written) + " of " + std::to_string(size) + " bytes written";
-}
-
 void AppendOnlyFile::LineScan::Feed(const char* bytes, std::size_t count) {
     for (const char* end = bytes + count; bytes != end;) {
         const char* lineEnd = std::find(bytes, end, '\n');

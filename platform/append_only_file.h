@@ -55,7 +55,6 @@ private:
     static constexpr auto kLockPatience = std::chrono::seconds(10);
     static constexpr const char* kLockedText = "the file stays locked by another program";
 
-    static std::string ShortWrite(std::size_t written, std::size_t size);
     // Writes `text` where the file ends, at `before`, and flushes it; a part written is cut
     // back again unless the file has grown behind it (the Windows backend's whole append).
     [[nodiscard]] Status WriteAtEnd(const std::string& text, std::int64_t before);

@@ -4,6 +4,7 @@
 #include "platform/lock_wait.h"
 #include "platform/system_error.h"
 #include "platform/utf8_path.h"
+#include "platform/write_all.h"
 
 namespace quillon {
 
@@ -116,7 +117,7 @@ Status AppendOnlyFile::WriteAtEnd(const std::string& text, std::int64_t before) 
           ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))) {
         error = SystemErrorText(::GetLastError());
     } else if (written != text.size()) {
-        error = ShortWrite(written, text.size());
+        error = ShortWriteText(written, text.size());
     } else if (!::FlushFileBuffers(file)) {
         error = SystemErrorText(::GetLastError());
     } else {

@@ -8,6 +8,7 @@
 #include "platform/locked_file.h"
 #include "platform/system_error.h"
 #include "platform/utf8_path.h"
+#include "platform/write_all.h"
 
 namespace quillon {
 
@@ -131,8 +132,7 @@ Status LockedFile::Append(const std::string& text) {
         error = SystemErrorText(::GetLastError());
         ok = false;
     } else if (written != text.size()) {
-        error = "only " + std::to_string(written) + " of " + std::to_string(text.size()) +
-                " bytes written";
+        error = ShortWriteText(static_cast<std::size_t>(written), text.size());
         ok = false;
     } else if (!::FlushFileBuffers(file)) {
         error = SystemErrorText(::GetLastError());

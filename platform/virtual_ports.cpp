@@ -44,22 +44,22 @@ std::string VirtualPortLockPath(const std::string& linkPath) {
     return linkPath + ".lock";
 }
 
-std::string VirtualPortFolderFault(const std::string& folder) {
+Status CheckVirtualPortFolder(const std::string& folder) {
     fs::path own = fs::path(folder).lexically_normal();
     if (!own.has_filename()) {
         own = own.parent_path();  // written with a trailing separator
     }
-    std::string fault = PrivateFolderFault(own.parent_path().string());
-    if (fault.empty()) {
-        fault = PrivateFolderFault(own.string());
+    Status parent = CheckPrivateFolder(own.parent_path().string());
+    if (!parent) {
+        return parent;
     }
-    return fault;
+    return CheckPrivateFolder(own.string());
 }
 
 #ifdef _WIN32
 
-std::string PrivateFolderFault(const std::string& folder) {
-    return folder + ": virtual ports are not supported";
+Status CheckPrivateFolder(const std::string& folder) {
+    return Fail(ErrorKind::kUnsupported, folder + ": virtual ports are not supported");
 }
 
 bool IsVirtualPortServed(const std::string&) {
@@ -68,22 +68,22 @@ bool IsVirtualPortServed(const std::string&) {
 
 #else
 
-std::string PrivateFolderFault(const std::string& folder) {
+Status CheckPrivateFolder(const std::string& folder) {
     struct stat info {};
     if (lstat(folder.c_str(), &info) != 0) {
-        return folder + " cannot be examined (" + std::strerror(errno) + ")";
+        return Fail(ErrorKind::kIo, folder + " cannot be examined (" + std::strerror(errno) + ")");
     }
     if (S_ISLNK(info.st_mode)) {
-        return folder + " is a symbolic link";
+        return Fail(ErrorKind::kAccessDenied, folder + " is a symbolic link");
     }
     if (!S_ISDIR(info.st_mode)) {
-        return folder + " is not a folder";
+        return Fail(ErrorKind::kAccessDenied, folder + " is not a folder");
     }
     if (info.st_uid != geteuid()) {
-        return folder + " belongs to another user";
+        return Fail(ErrorKind::kAccessDenied, folder + " belongs to another user");
     }
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        return folder + " is writable by other users";
+        return Fail(ErrorKind::kAccessDenied, folder + " is writable by other users");
     }
     return {};
 }

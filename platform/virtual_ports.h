@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "helpers/result.h"
+
 namespace quillon {
 
 // Running virtual targets announce their serial port as a symbolic link to their
@@ -15,16 +17,16 @@ std::string DefaultVirtualPortFolder();
 // The display name port lists give an announced virtual port.
 inline constexpr const char* kVirtualPortFriendlyName = "Quillon virtual target";
 
-// Empty when `folder` is a folder (not a symbolic link) owned by this user and writable by
-// nobody else; otherwise why not, naming the folder ("/tmp/quillon-1000 belongs to another
-// user"). Always a refusal on Windows.
-[[nodiscard]] std::string PrivateFolderFault(const std::string& folder);
+// Success when `folder` is a folder (not a symbolic link) owned by this user and writable by
+// nobody else; otherwise an error saying why not, naming the folder ("/tmp/quillon-1000
+// belongs to another user"). Always a refusal on Windows.
+[[nodiscard]] Status CheckPrivateFolder(const std::string& folder);
 
-// Empty when `folder` may hold this user's announced ports: its parent (the quillon or
+// Success when `folder` may hold this user's announced ports: its parent (the quillon or
 // quillon-<user id> folder a virtual target makes) and then the folder itself pass
-// PrivateFolderFault. Otherwise the first fault: links in another user's folder, or in one
+// CheckPrivateFolder. Otherwise the first fault: links in another user's folder, or in one
 // that others may write, lead wherever they chose.
-[[nodiscard]] std::string VirtualPortFolderFault(const std::string& folder);
+[[nodiscard]] Status CheckVirtualPortFolder(const std::string& folder);
 
 // The lock file a virtual target holds (exclusively, for as long as it serves the line) beside
 // the link `linkPath` that announces its port.

@@ -1,4 +1,5 @@
 #include "platform/whole_append_posix.h"
+#include "platform/write_all.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,8 +26,7 @@ Status AppendWholeOrCutBack(int fd, const std::string& text) {
         error = std::strerror(errno);
         ok = false;
     } else if (static_cast<std::size_t>(written) != text.size()) {
-        error = "only " + std::to_string(written) + " of " + std::to_string(text.size()) +
-                " bytes written";
+        error = ShortWriteText(static_cast<std::size_t>(written), text.size());
         ok = false;
     } else {
         int synced;

@@ -2,6 +2,10 @@
 
 namespace quillon {
 
+std::string ShortWriteText(std::size_t written, std::size_t size) {
+    return "only " + std::to_string(written) + " of " + std::to_string(size) + " bytes written";
+}
+
 Status WriteAllWithStallLimit(const std::uint8_t* bytes, std::size_t count,
                               const StalledWrite& stream) {
     std::size_t done = 0;

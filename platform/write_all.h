@@ -24,6 +24,9 @@ struct StalledWrite {
     std::string stallText;
 };
 
+// Why a write that the system took only in part failed: "only 10 of 20 bytes written".
+std::string ShortWriteText(std::size_t written, std::size_t size);
+
 [[nodiscard]] Status WriteAllWithStallLimit(const std::uint8_t* bytes, std::size_t count,
                                             const StalledWrite& stream);
 

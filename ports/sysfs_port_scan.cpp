@@ -208,7 +208,7 @@ Status CollectVirtualPorts(const fs::path& folder, std::vector<FoundPort>& ports
     }
     // Links in a folder of another user, or one that others may write, lead wherever they
     // chose: none of them is offered.
-    if (!error && !VirtualPortFolderFault(folder.string()).empty()) {
+    if (!error && !CheckVirtualPortFolder(folder.string())) {
         return {};
     }
     for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {

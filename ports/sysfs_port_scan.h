@@ -30,7 +30,7 @@ SysfsPortSources DefaultSysfsPortSources();
 // the driver's name, else the port name. Then every live port announced in the virtual port
 // folder: a symbolic link whose target exists and whose virtual target is still serving it
 // (IsVirtualPortServed), named by the link's own path, with the friendly name
-// kVirtualPortFriendlyName. A virtual port folder that VirtualPortFolderFault refuses (another
+// kVirtualPortFriendlyName. A virtual port folder that CheckVirtualPortFolder refuses (another
 // user's, or writable by others) contributes no ports.
 //
 // Directory order means nothing, so each of the two groups is given in natural order of the

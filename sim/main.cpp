@@ -5,11 +5,11 @@
 
 #include "helpers/text_format.h"
 #include "platform/executable_path.h"
+#include "platform/output_file.h"
 #include "platform/process_signals.h"
 #include "platform/standard_streams.h"
 #include "platform/virtual_ports.h"
 #include "sim/sim_command_line.h"
-#include "platform/output_file.h"
 #include "sim/sim_server.h"
 
 using namespace quillon;
@@ -128,17 +128,17 @@ void MakePrivateFolder(const std::filesystem::path& folder) {
 void ChooseDefaultLink(SimCommandLine& line) {
     const std::filesystem::path folder = DefaultVirtualPortFolder();
     MakePrivateFolder(folder.parent_path());
-    std::string fault = PrivateFolderFault(folder.parent_path().string());
-    if (fault.empty()) {
+    Status usable = CheckPrivateFolder(folder.parent_path().string());
+    if (usable) {
         MakePrivateFolder(folder);
-        fault = VirtualPortFolderFault(folder.string());
+        usable = CheckVirtualPortFolder(folder.string());
     }
-    if (fault.empty()) {
+    if (usable) {
         RemoveStaleLinks(folder);
         line.server.linkPath =
             (folder / ("quillon-sim-" + std::to_string(CurrentProcessId()))).string();
     } else {
-        std::cerr << "quillon-sim: " << fault
+        std::cerr << "quillon-sim: " << usable.error().text
                   << "; the port is not announced (name a link with --link)\n";
     }
 }
