@@ -4,29 +4,30 @@
 
 #include <windows.h>
 
+#include "platform/system_error.h"
 #include "platform/utf16_text.h"
 
 namespace quillon {
 
-bool Win32VersionResource::Read(const std::string& path) {
+Status Win32VersionResource::Read(const std::string& path) {
     m_block.clear();
     const std::wstring file = Utf16FromUtf8(path);
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
     if (size == 0) {
-        return false;
+        return Fail(ErrorKind::kNotFound, path + ": " + SystemErrorText(::GetLastError()));
     }
     std::vector<unsigned char> block(size);
     if (!::GetFileVersionInfoW(file.c_str(), 0, size, block.data())) {
-        return false;
+        return Fail(ErrorKind::kIo, path + ": " + SystemErrorText(::GetLastError()));
     }
     m_block = std::move(block);
-    return true;
+    return {};
 }
 
-bool Win32VersionResource::FirstTranslation(std::uint32_t& translation) const {
+std::optional<std::uint32_t> Win32VersionResource::FirstTranslation() const {
     if (m_block.empty()) {
-        return false;
+        return std::nullopt;
     }
     void* value = nullptr;
     UINT bytes = 0;
@@ -34,11 +35,10 @@ bool Win32VersionResource::FirstTranslation(std::uint32_t& translation) const {
     auto* block = const_cast<unsigned char*>(m_block.data());
     if (!::VerQueryValueW(block, L"\\VarFileInfo\\Translation", &value, &bytes) ||
         value == nullptr || bytes < 2 * sizeof(WORD)) {
-        return false;
+        return std::nullopt;
     }
     const auto* words = static_cast<const WORD*>(value);
-    translation = (static_cast<std::uint32_t>(words[0]) << 16) | words[1];
-    return true;
+    return (static_cast<std::uint32_t>(words[0]) << 16) | words[1];
 }
 
 std::string Win32VersionResource::FindString(const std::string& query) const {

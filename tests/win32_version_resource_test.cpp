@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/executable_path.h"
@@ -31,9 +32,9 @@ std::string Query(const char* block, const char* key) {
 TEST(Win32VersionResource, QuillonCliCarriesTheValuesOfTheAboutBox) {
     Win32VersionResource resource;
     ASSERT_TRUE(resource.Read(BuildFile("../bin/quillon-cli.exe")));
-    std::uint32_t translation = 0;
-    ASSERT_TRUE(resource.FirstTranslation(translation));
-    EXPECT_EQ(translation, 0x040704B0u) << "German, code page 1200";
+    const std::optional<std::uint32_t> translation = resource.FirstTranslation();
+    ASSERT_TRUE(translation.has_value());
+    EXPECT_EQ(*translation, 0x040704B0u) << "German, code page 1200";
     EXPECT_EQ(resource.FindString(Query("040704b0", "ProductVersion")), QUILLON_PRODUCT_VERSION);
     EXPECT_EQ(resource.FindString(Query("040704b0", "ProductVersion")), "2.82.1");
     EXPECT_EQ(resource.FindString(Query("040704b0", "LegalCopyright")), QUILLON_LEGAL_COPYRIGHT);
@@ -46,9 +47,9 @@ TEST(Win32VersionResource, QuillonCliCarriesTheValuesOfTheAboutBox) {
 TEST(Win32VersionResource, OtherTranslationsMissingEntriesAndTextBeyondAscii) {
     Win32VersionResource resource;
     ASSERT_TRUE(resource.Read(BuildFile("win32_version_fixture.exe")));
-    std::uint32_t translation = 0;
-    ASSERT_TRUE(resource.FirstTranslation(translation));
-    EXPECT_EQ(translation, 0x040904E4u) << "the first of two translations";
+    const std::optional<std::uint32_t> translation = resource.FirstTranslation();
+    ASSERT_TRUE(translation.has_value());
+    EXPECT_EQ(*translation, 0x040904E4u) << "the first of two translations";
     EXPECT_EQ(resource.FindString(Query("040904e4", "ProductVersion")), "9.8.7-fixture");
     EXPECT_EQ(resource.FindString(Query("040704b0", "ProductVersion")), "9.8.7-de");
     EXPECT_EQ(resource.FindString(Query("040904e4", "LegalCopyright")), "© Grüßé");
@@ -63,9 +64,7 @@ TEST(Win32VersionResource, FilesWithoutAResourceLoadNothing) {
     for (const std::string& path : {plain, Utf8FromPath(dir.path() / "missing.exe")}) {
         EXPECT_FALSE(resource.Read(path)) << path;
         EXPECT_FALSE(resource.IsLoaded()) << "what was read before is gone";
-        std::uint32_t translation = 0xDEAD;
-        EXPECT_FALSE(resource.FirstTranslation(translation));
-        EXPECT_EQ(translation, 0xDEADu);
+        EXPECT_FALSE(resource.FirstTranslation().has_value());
         EXPECT_EQ(resource.FindString(Query("040704b0", "ProductVersion")), "");
     }
 }

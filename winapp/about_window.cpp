@@ -1,6 +1,7 @@
 #include "winapp/about_window.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "platform/executable_path.h"
 #include "platform/utf16_text.h"
@@ -26,16 +27,18 @@ INT_PTR Win32AboutWindow::DoModal(HWND owner) {
 
 Result<Win32AboutWindow::Lines> Win32AboutWindow::ReadLines(const std::string& programPath) {
     Win32VersionResource resource;
-    std::uint32_t translation = 0;
-    if (programPath.empty() || !resource.Read(programPath) ||
-        !resource.FirstTranslation(translation)) {
+    std::optional<std::uint32_t> translation;
+    if (!programPath.empty() && resource.Read(programPath)) {
+        translation = resource.FirstTranslation();
+    }
+    if (!translation) {
         return Fail(ErrorKind::kNotFound,
                     programPath + " has no version resource with a translation");
     }
     Lines lines;
     char block[64];
     std::snprintf(block, sizeof(block), "\\StringFileInfo\\%08lx\\",
-                  static_cast<unsigned long>(translation));
+                  static_cast<unsigned long>(*translation));
     lines.version = "Quillon Version " + resource.FindString(std::string(block) + "ProductVersion");
     lines.copyright = resource.FindString(std::string(block) + "LegalCopyright");
     lines.trademarks = resource.FindString(std::string(block) + "LegalTrademarks");
