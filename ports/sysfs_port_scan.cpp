@@ -32,30 +32,30 @@ bool NaturalLess(std::string_view a, std::string_view b) {
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
         if (IsDigit(a[i]) && IsDigit(b[j])) {
-            std::size_t iEnd = i;
-            std::size_t jEnd = j;
-            while (iEnd < a.size() && IsDigit(a[iEnd])) {
-                ++iEnd;
+            std::size_t aDigitsEnd = i;
+            std::size_t bDigitsEnd = j;
+            while (aDigitsEnd < a.size() && IsDigit(a[aDigitsEnd])) {
+                ++aDigitsEnd;
             }
-            while (jEnd < b.size() && IsDigit(b[jEnd])) {
-                ++jEnd;
+            while (bDigitsEnd < b.size() && IsDigit(b[bDigitsEnd])) {
+                ++bDigitsEnd;
             }
-            while (i + 1 < iEnd && a[i] == '0') {
+            while (i + 1 < aDigitsEnd && a[i] == '0') {
                 ++i;
             }
-            while (j + 1 < jEnd && b[j] == '0') {
+            while (j + 1 < bDigitsEnd && b[j] == '0') {
                 ++j;
             }
-            const std::string_view x = a.substr(i, iEnd - i);
-            const std::string_view y = b.substr(j, jEnd - j);
+            const std::string_view x = a.substr(i, aDigitsEnd - i);
+            const std::string_view y = b.substr(j, bDigitsEnd - j);
             if (x.size() != y.size()) {
                 return x.size() < y.size();
             }
             if (x != y) {
                 return x < y;
             }
-            i = iEnd;
-            j = jEnd;
+            i = aDigitsEnd;
+            j = bDigitsEnd;
         } else {
             if (a[i] != b[j]) {
                 return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
