@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/append_only_file.h"
+#include "platform/descriptor_posix.h"
 #include "platform/lock_wait.h"
 #include "platform/utf8_path.h"
 #include "platform/whole_append_posix.h"
@@ -68,17 +69,11 @@ Status AppendOnlyFile::Append(const std::string& line) {
     // written at all: two stations' lines could be glued together or cut away.
     if (Status locked = WaitForLock(
             [file]() -> Result<bool> {
-                while (flock(file, LOCK_EX | LOCK_NB) != 0) {
-                    if (errno == EINTR) {
-                        continue;
-                    }
-                    if (errno == EWOULDBLOCK) {
-                        return false;
-                    }
-                    return Fail(ErrorKind::kIo,
-                                std::string("the file cannot be locked: ") + std::strerror(errno));
+                Result<bool> taken = TryExclusiveLock(file);
+                if (!taken) {
+                    return Fail(ErrorKind::kIo, "the file cannot be locked: " + taken.error().text);
                 }
-                return true;
+                return taken;
             },
             kLockPatience, {}, m_clock, kLockedText);
         !locked) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/descriptor_posix.h"
 #include "platform/lock_wait.h"
 #include "platform/locked_file.h"
 #include "platform/utf8_path.h"
@@ -73,17 +74,12 @@ Status LockedFile::Open(const std::string& path, std::chrono::milliseconds patie
     }
     Status locked = WaitForLock(
         [file]() -> Result<bool> {
-            while (flock(file, LOCK_EX | LOCK_NB) != 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                if (errno == EWOULDBLOCK) {
-                    return false;
-                }
+            Result<bool> taken = TryExclusiveLock(file);
+            if (!taken) {
                 // Without a lock, two programs could take the same number.
-                return Fail(ErrorKind::kIo, "cannot be locked (" + ErrnoText() + ")");
+                return Fail(ErrorKind::kIo, "cannot be locked (" + taken.error().text + ")");
             }
-            return true;
+            return taken;
         },
         patience, stopRequested, m_clock, "locked by another program");
     if (!locked) {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/descriptor_stream_posix.h"
+#include "platform/descriptor_posix.h"
 
 namespace quillon {
 

@@ -15,7 +15,7 @@
 
 #include "platform/serial_device.h"
 
-#include "platform/descriptor_stream_posix.h"
+#include "platform/descriptor_posix.h"
 #include "platform/write_all.h"
 
 #ifdef __linux__

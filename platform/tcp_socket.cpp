@@ -26,4 +26,10 @@ Status TcpSocket::Connect(const std::string& host, std::uint16_t port, std::uint
     return connected;
 }
 
+void TcpSocket::MarkLost(Error why) {
+    if (!m_lost) {
+        m_lost = std::move(why);
+    }
+}
+
 }  // namespace quillon

@@ -126,12 +126,6 @@ Status TcpSocket::ConnectOne(const IpAddress& ip, std::uint16_t port, std::uint6
     return {};
 }
 
-void TcpSocket::MarkLost(Error why) {
-    if (!m_lost) {
-        m_lost = std::move(why);
-    }
-}
-
 Status TcpSocket::Send(const std::uint8_t* bytes, std::size_t count) {
     if (m_lost) {
         return Fail(*m_lost);

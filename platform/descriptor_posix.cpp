@@ -1,6 +1,7 @@
-#include "platform/descriptor_stream_posix.h"
+#include "platform/descriptor_posix.h"
 
 #include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,6 +46,19 @@ StalledWrite DescriptorStream(int fd, int stallMs, std::string stallText) {
     stream.stallMs = stallMs;
     stream.stallText = std::move(stallText);
     return stream;
+}
+
+Result<bool> TryExclusiveLock(int fd) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EWOULDBLOCK) {
+            return false;
+        }
+        return Fail(ErrorKind::kIo, std::strerror(errno));
+    }
+    return true;
 }
 
 }  // namespace quillon
