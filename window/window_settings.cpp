@@ -34,10 +34,10 @@ Status CheckSettingsFile(const std::string& path) {
     if (read || read.error().kind == ErrorKind::kNotFound) {
         return {};
     }
-    return Fail(read.error().kind == ErrorKind::kTooLarge ? ErrorKind::kTooLarge
-                                                          : ErrorKind::kInvalidData,
-                "The settings file " + path + " " + read.error().text +
-                    ": the window starts with the defaults and saves nothing there.");
+    return Fail(
+        read.error().kind == ErrorKind::kTooLarge ? ErrorKind::kTooLarge : ErrorKind::kInvalidData,
+        "The settings file " + path + " " + read.error().text +
+            ": the window starts with the defaults and saves nothing there.");
 }
 
 WindowSettings LoadWindowSettings(SettingsStore& store) {
