@@ -9,6 +9,7 @@
 #include "helpers/text_format.h"
 #include "platform/executable_path.h"
 #include "platform/host_name.h"
+#include "platform/terminal_echo.h"
 
 namespace quillon {
 
@@ -48,6 +49,7 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
       m_stationImage(setup.stationImage),
       m_imageSha256(setup.imageSha256),
       m_display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal),
+      m_statusLines(errIsTerminal),
       m_silenceLimit(std::chrono::seconds(options.stationSilenceSeconds)) {
     if (!options.record.empty()) {
         m_record.file = &setup.record;
@@ -257,9 +259,17 @@ int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutCl
     if (const std::string same = SameDevice(m_options.ports, abortRequestedBefore); !same.empty()) {
         return UsageError(same);
     }
-    StartStations(abortRequestedBefore);
-    while (!AllEnded()) {
-        ServeStations();
+    {
+        // The terminal's echo of what the operator types (Enter, q) would move the cursor
+        // under the status lines, and their redraw would leave old ones behind.
+        std::optional<TerminalEchoOff> quiet;
+        if (m_statusLines) {
+            quiet.emplace();
+        }
+        StartStations(abortRequestedBefore);
+        while (!AllEnded()) {
+            ServeStations();
+        }
     }
     int status = Finish();
     if (stdoutClosed) {

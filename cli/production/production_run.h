@@ -74,6 +74,7 @@ private:
     const std::string m_imageSha256;
     RecordSetup m_record;
     StationDisplay m_display;
+    bool m_statusLines;  // stderr is a terminal: the display shows a status line per station
     std::chrono::steady_clock::duration m_silenceLimit;
     std::vector<std::unique_ptr<Station>> m_stations;
     std::unique_ptr<WaitSet> m_waiter;

@@ -1,0 +1,88 @@
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iterator>
+
+#include "platform/terminal_echo.h"
+
+namespace quillon {
+
+namespace {
+
+// The terminal's settings before the echo went off, for the signal handlers: only
+// async-signal-safe calls touch them there.
+termios g_saved{};
+volatile sig_atomic_t g_echoOff = 0;
+
+// The signals that end the program without passing its normal end: faults, an abort, the
+// keyboard's quit key.
+constexpr int kEndingSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT};
+struct sigaction g_previous[std::size(kEndingSignals)];
+
+void RestoreEcho() {
+    if (g_echoOff != 0) {
+        // Retried while a signal interrupts it: the shell must get its echo back.
+        while (::tcsetattr(STDIN_FILENO, TCSANOW, &g_saved) != 0 && errno == EINTR) {
+        }
+        g_echoOff = 0;
+    }
+}
+
+extern "C" void OnEndingSignal(int signal) {
+    const int saved = errno;
+    RestoreEcho();
+    // SA_RESETHAND made the default action current again: the signal ends the program as it
+    // would have without this handler (a core dump where one is due).
+    errno = saved;
+    ::raise(signal);
+}
+
+}  // namespace
+
+TerminalEchoOff::TerminalEchoOff() {
+    if (g_echoOff != 0 || ::isatty(STDIN_FILENO) == 0) {
+        return;
+    }
+    // In the background of its own terminal a change would stop the program (SIGTTOU) and,
+    // if it went through, take the echo from whoever works in the foreground.
+    const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+    if (foreground != -1 && foreground != ::getpgrp()) {
+        return;
+    }
+    termios settings{};
+    if (::tcgetattr(STDIN_FILENO, &settings) != 0 || (settings.c_lflag & ECHO) == 0) {
+        return;
+    }
+    g_saved = settings;
+    struct sigaction action {};
+    action.sa_handler = OnEndingSignal;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &action, &g_previous[i]);
+    }
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    g_echoOff = 1;
+    if (::tcsetattr(STDIN_FILENO, TCSANOW, &settings) != 0) {
+        g_echoOff = 0;
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
+        }
+        return;
+    }
+    m_active = true;
+}
+
+TerminalEchoOff::~TerminalEchoOff() {
+    if (!m_active) {
+        return;
+    }
+    RestoreEcho();
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
+    }
+}
+
+}  // namespace quillon
