@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/cli_console.h"
+#include "cli/line_wrap.h"
 #include "helpers/text_format.h"
 
 namespace quillon {
@@ -39,13 +40,22 @@ StationDisplay::StationDisplay(std::FILE* out, std::FILE* err, std::vector<std::
     }
 }
 
-std::string StationDisplay::Prefixed(std::size_t station, const std::string& raw) const {
-    // Each line of a text with line breaks carries the prefix.
+std::size_t StationDisplay::WrapColumns() {
+    return static_cast<std::size_t>(std::max(CliConsole::TerminalColumns() - 1, 1));
+}
+
+std::string StationDisplay::Prefixed(std::size_t station, const std::string& raw,
+                                     bool terminal) const {
+    // Each line of a text with line breaks carries the prefix; on a terminal its rows go on
+    // below the text, past the prefix.
     std::string text;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = raw.find('\n', start);
-        text += m_ports[station] + ": " + EscapeForTerminal(raw.substr(start, end - start), false) +
+        const std::string line =
+            m_ports[station] + ": " + EscapeForTerminal(raw.substr(start, end - start), false);
+        text += (terminal ? WrapAtWords(line, WrapColumns(), Utf8Columns(m_ports[station]) + 2)
+                          : line) +
                 "\n";
         if (end == std::string::npos) {
             return text;
@@ -58,7 +68,7 @@ void StationDisplay::Line(std::size_t station, const std::string& text) {
     if (m_sharedTerminal) {
         Erase();
     }
-    Write(m_out, Prefixed(station, text));
+    Write(m_out, Prefixed(station, text, m_sharedTerminal));
     if (m_sharedTerminal) {
         Draw();
     }
@@ -66,13 +76,25 @@ void StationDisplay::Line(std::size_t station, const std::string& text) {
 
 void StationDisplay::Message(std::size_t station, const std::string& text) {
     Erase();
-    Write(m_err, Prefixed(station, text));
+    Write(m_err, Prefixed(station, text, m_statusLines));
     Draw();
 }
 
 void StationDisplay::RunMessage(const std::string& text) {
     Erase();
-    Write(m_err, EscapeForTerminal(text, true) + "\n");
+    const std::string escaped = EscapeForTerminal(text, true);
+    if (!m_statusLines) {
+        Write(m_err, escaped + "\n");
+    } else {
+        // Wrapped at words: a terminal would break it inside one.
+        std::string rows;
+        std::size_t start = 0;
+        for (std::size_t end = 0; end != std::string::npos; start = end + 1) {
+            end = escaped.find('\n', start);
+            rows += WrapAtWords(escaped.substr(start, end - start), WrapColumns(), 0) + "\n";
+        }
+        Write(m_err, rows);
+    }
     Draw();
 }
 

@@ -10,9 +10,10 @@
 namespace quillon {
 
 // What a production run shows: each station's log lines on stdout, prefixed with its port
-// ("PORT: line"); messages likewise on stderr; and, when stderr is a terminal, one status line
-// per station below them (its board, the log line in work or the progress, what it waits
-// for), redrawn in place at most ten times a second.
+// ("PORT: line"); messages likewise on stderr; on a terminal, lines that are wider than it
+// are wrapped at words (a file or pipe gets each line whole); and, when stderr is a terminal, one
+// status line per station below them (its board, the log line in work or the progress, what it
+// waits for), redrawn in place at most ten times a second.
 class StationDisplay {
 public:
     // `statusLines`: stderr is a terminal. `sharedTerminal`: stdout is that same terminal.
@@ -37,7 +38,10 @@ private:
     void Erase();
     void Draw();
     void Write(std::FILE* stream, const std::string& text);
-    std::string Prefixed(std::size_t station, const std::string& text) const;
+    // `text` with the station's prefix on each line; `terminal`: wrapped for the terminal.
+    std::string Prefixed(std::size_t station, const std::string& text, bool terminal) const;
+    // The columns a wrapped row may take.
+    static std::size_t WrapColumns();
 
     std::FILE* m_out;
     std::FILE* m_err;
