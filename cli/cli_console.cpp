@@ -21,25 +21,16 @@ constexpr const char* kEraseToEnd = "\033[K";
 constexpr const char* kCursorUp = "\033[A";
 constexpr const char* kCursorDown = "\033[B";
 
-const char* PhaseName(ProgressPhase phase) {
-    return phase == ProgressPhase::kProgramming ? "Programming" : "Monitor upload";
-}
-
-std::string Kilobytes(std::uint32_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", bytes / 1024.0);
-    return text;
-}
-
 }  // namespace
 
 CliConsole::CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal,
-                       bool sharedOutput)
+                       bool sharedOutput, Clock& clock)
     : m_out(out),
       m_err(err),
       m_progressBar(progressBar),
       m_sharedTerminal(sharedTerminal),
-      m_sharedOutput(sharedOutput || sharedTerminal) {}
+      m_sharedOutput(sharedOutput || sharedTerminal),
+      m_meter(clock) {}
 
 int CliConsole::TerminalColumns() {
     return quillon::TerminalColumns();
@@ -143,19 +134,12 @@ void CliConsole::ErrorLineLocked(const std::string& text) {
 }
 
 void CliConsole::ProgressLocked(ProgressPhase phase, std::uint32_t done, std::uint32_t total) {
-    if (!m_phaseKnown || phase != m_phase || done < m_done) {
-        m_phaseKnown = true;
-        m_phase = phase;
-        m_phaseStart = std::chrono::steady_clock::now();
-        m_phaseStartDone = done;
-    }
-    m_done = done;
-    m_total = total;
+    m_meter.Update(phase, done, total);
     if (!m_progressBar) {
         return;
     }
     EraseBarLocked();
-    m_barShown = done < total;  // a finished phase leaves no bar behind
+    m_barShown = m_meter.InWork();  // a finished phase leaves no bar behind
     DrawBarLocked();
 }
 
@@ -170,6 +154,25 @@ void CliConsole::Finish() {
         m_rowTaken = false;
     }
     FlushLocked(m_out);
+}
+
+void CliConsole::Verdict(int status, const std::string& failure, double seconds) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_progressBar || m_stationEvents) {
+        return;  // stderr is no terminal, or the production run shows the board's end
+    }
+    std::string text;
+    if (status == kExitSuccess) {
+        text = FormatText("quillon-cli: OK (%.1fs)", seconds);
+    } else if (status == kExitAborted) {
+        text = "quillon-cli: ABORTED";
+    } else {
+        text = "quillon-cli: FAILED";
+        if (!failure.empty()) {
+            text += ": " + EscapeForTerminal(failure, false);
+        }
+    }
+    ErrorLineLocked(text);
 }
 
 void CliConsole::FlushLocked(std::FILE* stream, bool wrote) {
@@ -205,32 +208,6 @@ Status CliConsole::LogWritten() {
     return {};
 }
 
-std::string CliConsole::BarText(int width) const {
-    const double fraction = m_total > 0 ? static_cast<double>(m_done) / m_total : 0.0;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_phaseStart).count();
-    const double rate = seconds > 0.2 ? (m_done - m_phaseStartDone) / seconds : 0.0;
-    char numbers[128];
-    if (rate > 0) {
-        const long left = static_cast<long>((m_total - m_done) / rate + 0.5);
-        std::snprintf(numbers, sizeof numbers, " %3d%%  %s/%s KB  %.1f KB/s  %ld:%02ld left",
-                      static_cast<int>(fraction * 100), Kilobytes(m_done).c_str(),
-                      Kilobytes(m_total).c_str(), rate / 1024, left / 60, left % 60);
-    } else {
-        std::snprintf(numbers, sizeof numbers, " %3d%%  %s/%s KB", static_cast<int>(fraction * 100),
-                      Kilobytes(m_done).c_str(), Kilobytes(m_total).c_str());
-    }
-    const std::string name = PhaseName(m_phase);
-    const int barWidth = width - static_cast<int>(name.size() + std::string(numbers).size()) - 3;
-    if (barWidth < 10) {
-        return width >= static_cast<int>(name.size() + 5) ? name + std::string(numbers).substr(0, 5)
-                                                          : std::string();
-    }
-    const int filled = static_cast<int>(fraction * barWidth);
-    return name + " [" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]" + numbers;
-}
-
 void CliConsole::EraseBarLocked() {
     if (!m_progressBar || !m_barShown) {
         return;
@@ -258,8 +235,10 @@ void CliConsole::DrawBarLocked() {
         // leaves the cursor waiting past the row's end, where nothing can be drawn behind it.
         int column = static_cast<int>(m_lineColumns % static_cast<std::size_t>(columns));
         const bool rowFull = m_lineOpen && m_lineColumns > 0 && column == 0 && !m_rowTaken;
-        const std::string behind = rowFull ? std::string() : BarText(columns - column - 3);
-        if (!behind.empty()) {
+        // The bar goes behind the line only in its whole form; else it has a row of its own.
+        const int room = columns - column - 3;
+        if (!rowFull && m_meter.FitsWhole(room)) {
+            const std::string behind = m_meter.Text(room);
             std::fprintf(m_err, "%s  %s%s", kSaveCursor, behind.c_str(), kRestoreCursor);
             m_barBelow = false;
         } else {
@@ -271,7 +250,7 @@ void CliConsole::DrawBarLocked() {
                 m_rowTaken = true;
                 column = 0;
             }
-            std::fprintf(m_err, "\n\r%s%s%s\r", BarText(columns - 1).c_str(), kEraseToEnd,
+            std::fprintf(m_err, "\n\r%s%s%s\r", m_meter.Text(columns - 1).c_str(), kEraseToEnd,
                          kCursorUp);
             if (column > 0) {
                 std::fprintf(m_err, "\033[%dC", column);
@@ -279,7 +258,7 @@ void CliConsole::DrawBarLocked() {
             m_barBelow = true;
         }
     } else {
-        std::fprintf(m_err, "\r%s", BarText(columns - 1).c_str());
+        std::fprintf(m_err, "\r%s", m_meter.Text(columns - 1).c_str());
     }
     FlushLocked(m_err);
 }

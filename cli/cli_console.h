@@ -1,11 +1,11 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
+#include "cli/progress_meter.h"
 #include "helpers/result.h"
 #include "link/job_events.h"
 
@@ -22,8 +22,9 @@ public:
     // terminal, so the bar is drawn behind the open log line and erased before it grows.
     // `sharedOutput`: stdout and stderr end in one place (a terminal, or one file or pipe as
     // with `>log 2>&1`), so a line on stderr first ends the open log line.
+    // `clock` times the bar's rate and time left.
     CliConsole(std::FILE* out, std::FILE* err, bool progressBar, bool sharedTerminal,
-               bool sharedOutput);
+               bool sharedOutput, Clock& clock);
 
     // Shows `event`, from any thread: a log line or appended text on stdout; a message of the
     // program itself (it names the program where it should), a message of the file reader
@@ -41,6 +42,12 @@ public:
     void Output(const std::string& text);
     // Ends the log's last line and removes the bar.
     void Finish();
+
+    // The outcome of a single run, after its last log line, as the last line on stderr when
+    // that is a terminal (not in a station's program): "quillon-cli: OK (12.3s)" with the
+    // run's seconds, "quillon-cli: FAILED: " with `failure` (the failing log line), or
+    // "quillon-cli: ABORTED", from the run's exit status `status`.
+    void Verdict(int status, const std::string& failure, double seconds);
 
     // In a station's program: every event goes to stdout for the production run that started
     // it, and no bar is drawn.
@@ -73,7 +80,6 @@ private:
     void ProgressLocked(ProgressPhase phase, std::uint32_t done, std::uint32_t total);
     // `text` as a line of its own on stderr.
     void ErrorLineLocked(const std::string& text);
-    std::string BarText(int width) const;
 
     std::mutex m_mutex;
     std::FILE* m_out;
@@ -95,12 +101,7 @@ private:
     // (no room behind it), and the cursor was moved past a log line that filled its row.
     bool m_barBelow = false;
     bool m_rowTaken = false;
-    ProgressPhase m_phase = ProgressPhase::kMonitorUpload;
-    std::uint32_t m_done = 0;
-    std::uint32_t m_total = 0;
-    std::uint32_t m_phaseStartDone = 0;
-    std::chrono::steady_clock::time_point m_phaseStart;
-    bool m_phaseKnown = false;
+    ProgressMeter m_meter;
 };
 
 }  // namespace quillon
