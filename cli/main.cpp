@@ -1,5 +1,6 @@
 // quillon-cli: Initialize and Start Download without a window, for scripts and production
 // lines. See CliUsageText for the options and exit statuses.
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
@@ -9,6 +10,7 @@
 #include "cli/production/production_run.h"
 #include "cli/run_setup.h"
 #include "cli/single_run.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/executable_path.h"
 #include "platform/parent_watch.h"
@@ -41,7 +43,8 @@ int main(int argc, char** argv) {
     if (errIsTerminal) {
         EnableTerminalSequences();
     }
-    CliConsole console(stdout, stderr, errIsTerminal, sharedTerminal, OutputStreamsShareOnePlace());
+    CliConsole console(stdout, stderr, errIsTerminal, sharedTerminal, OutputStreamsShareOnePlace(),
+                       SystemClock());
     console.SetClosedAtStart((closedAtStart & kStdoutWasClosed) != 0,
                              (closedAtStart & kStderrWasClosed) != 0);
     if (!options.RunsJob()) {
@@ -69,5 +72,11 @@ int main(int argc, char** argv) {
         return ProductionRun(options, setup, errIsTerminal, sharedTerminal)
             .Run(StopRequested, (closedAtStart & kStdoutWasClosed) != 0);
     }
-    return console.CheckedStatus(RunSingleBoard(options, setup, console, StopRequested));
+    const std::uint64_t startMs = SystemClock().NowMs();
+    const SingleBoardEnd end = RunSingleBoard(options, setup, console, StopRequested);
+    const int status = console.CheckedStatus(end.status);
+    // A log that was lost fails the run (said just before).
+    console.Verdict(status, status == end.status ? end.failure : "the log could not be written",
+                    static_cast<double>(SystemClock().NowMs() - startMs) / 1000.0);
+    return status;
 }

@@ -100,8 +100,8 @@ int PatchNumber(const SerialPatch& patch, std::uint64_t number, const HexImage& 
 
 }  // namespace
 
-int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& console,
-                   const AbortRequested& abortRequested) {
+SingleBoardEnd RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& console,
+                              const AbortRequested& abortRequested) {
     BoardOutcome outcome;
     int status = ExitStatusOf(setup.pending);
     if (!setup.pending) {
@@ -119,7 +119,7 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
         const Result<std::uint64_t> number = BoardNumber(serial, setup, console, abortRequested);
         if (!number) {
             console.Finish();
-            return ExitStatusOf(number.error());
+            return {ExitStatusOf(number.error()), number.error().text};
         }
         // From here on the number is spent: the record line carries it, however the board ends.
         board.serialNumber = serial.patch->format().RecordText(*number);
@@ -155,7 +155,7 @@ int RunSingleBoard(const CliOptions& options, RunSetup& setup, CliConsole& conso
         }
     }
     console.OnJobEvent(JobEvent::BoardEnd(BoardResult(boardStatus, outcome.failure)));
-    return status;
+    return {status, outcome.failure};
 }
 
 }  // namespace quillon

@@ -6,7 +6,9 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,9 +27,11 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/line_wrap.h"
 #include "cli/production/board_record.h"
 #include "cli/production/station_event.h"
 #include "cli/production/station_summary.h"
+#include "cli/progress_meter.h"
 #include "image/hex_reader.h"
 #include "image/sha256.h"
 #include "link/download_job.h"
@@ -36,6 +40,7 @@
 #include "tests/support/monitor_file.h"
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
+#include "tests/support/virtual_line.h"
 
 using namespace quillon;
 
@@ -131,6 +136,11 @@ public:
     void Resize(unsigned short rows, unsigned short columns) const {
         const winsize size{rows, columns, 0, 0};
         ioctl(m_master, TIOCSWINSZ, &size);
+    }
+    // Whether the terminal echoes what is typed on it.
+    bool Echoes() const {
+        termios settings{};
+        return tcgetattr(m_master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
     }
     // Types `text` as from the keyboard.
     void Type(const char* text) const {
@@ -548,6 +558,148 @@ TEST(CliTest, ProgressBarOnlyOnATerminal) {
     EXPECT_NE(shared.Text().find("\033[A\r\033["), std::string::npos) << shared.Text();
 }
 
+// The bar keeps one form from the first block to the last: the bytes, the rate and the time
+// left, timed on the clock it is given, in any width from 40 columns.
+TEST(CliTest, TheProgressBarKeepsItsFormAtAnyWidth) {
+    struct Step {
+        std::uint64_t ms;
+        std::uint32_t done;
+    };
+    struct Case {
+        const char* name;
+        ProgressPhase phase;
+        std::uint32_t total;
+        std::vector<Step> steps;
+        int width;
+        const char* bytes;
+        const char* rate;
+        const char* left;
+    };
+    const Case cases[] = {
+        {"80 columns",
+         ProgressPhase::kProgramming,
+         65536,
+         {{0, 1024}, {1000, 17408}},
+         79,
+         "17.0/64.0 KB",
+         "16.0 KB/s",
+         "0:03 left"},
+        {"40 columns",
+         ProgressPhase::kProgramming,
+         65536,
+         {{0, 1024}, {1000, 17408}},
+         39,
+         "17.0/64.0 KB",
+         "16.0 KB/s",
+         "0:03 left"},
+        {"the first block: no rate yet",
+         ProgressPhase::kMonitorUpload,
+         6144,
+         {{500, 128}},
+         39,
+         "0.1/6.0 KB",
+         "--.- KB/s",
+         "-:-- left"},
+        {"a megabyte in 40 columns",
+         ProgressPhase::kProgramming,
+         1u << 20,
+         {{0, 0}, {2000, 524288}},
+         39,
+         "512/1024 KB",
+         "256.0 KB/s",
+         "0:02 left"},
+        {"the next job is timed anew",
+         ProgressPhase::kProgramming,
+         65536,
+         {{0, 1024}, {1000, 65536}, {5000, 1024}, {6000, 9216}},
+         79,
+         "9.0/64.0 KB",
+         "8.0 KB/s",
+         "0:07 left"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualClock clock;
+        ProgressMeter meter(clock);
+        for (const Step& step : c.steps) {
+            clock.SleepUntilMs(step.ms);
+            meter.Update(c.phase, step.done, c.total);
+        }
+        const std::string text = meter.Text(c.width);
+        EXPECT_LE(static_cast<int>(text.size()), c.width) << text;
+        for (const char* part : {c.bytes, c.rate, c.left}) {
+            EXPECT_NE(text.find(part), std::string::npos) << text;
+        }
+        // Wide enough for the whole form, the bar fills the width.
+        EXPECT_EQ(meter.FitsWhole(c.width), text.size() == static_cast<std::size_t>(c.width))
+            << text;
+        EXPECT_EQ(meter.FitsWhole(c.width), c.width >= 79) << text;
+    }
+}
+
+// Log and bar on one terminal of 40 and of 80 columns: every bar drawn has its bytes, rate and
+// time left, and the run's verdict is the last line on the screen.
+TEST(CliTest, OneBarFormAndTheVerdictLastOnATerminal) {
+    for (const unsigned short columns : {40, 80}) {
+        SCOPED_TRACE(columns);
+        Terminal terminal;
+        terminal.Resize(24, columns);
+        Sim sim({"--program-ms", "2"});
+        ProcessOptions options;
+        options.stderrTerminal = terminal.name();
+        options.stdoutTo = terminal.name();
+        EXPECT_EQ(Cli({"-p", sim.port(), "-t", "Virtual Target", kDemo}, options).exitCode, 0);
+        const std::string& text = terminal.Text();
+        const auto count = [&text](const char* pattern) {
+            const std::regex re(pattern);
+            return std::distance(std::sregex_iterator(text.begin(), text.end(), re),
+                                 std::sregex_iterator());
+        };
+        const auto bars = count(R"(\d+\.\d/\d+\.\d KB )");
+        EXPECT_GT(bars, 0) << text;
+        EXPECT_EQ(count(R"(\d+\.\d/\d+\.\d KB +(--\.-|\d+\.\d) KB/s +(-:--|\d+:\d\d) left)"), bars)
+            << text;
+        EXPECT_GT(count(R"(\d+\.\d KB/s +\d+:\d\d left)"), 0) << text;
+        EXPECT_TRUE(std::regex_search(text, std::regex(R"(quillon-cli: OK \(\d+\.\ds\)\r\n$)")))
+            << text;
+    }
+}
+
+// The verdict of a single run comes from its result, on a terminal only.
+TEST(CliTest, ASingleRunEndsWithItsVerdictOnATerminal) {
+    struct Case {
+        std::vector<std::string> sim;
+        bool interrupt;  // SIGINT once programming has begun
+        int status;
+        const char* verdict;
+    };
+    const Case cases[] = {
+        {{}, false, 0, R"((\n|\x1b\[K)quillon-cli: OK \(\d+\.\ds\)\r\n$)"},
+        {{"--crc-error-at", "block@3"},
+         false,
+         1,
+         R"((\n|\x1b\[K)quillon-cli: FAILED: Wrong CRC!\r\n$)"},
+        {{"--program-ms", "20"}, true, 130, R"((\n|\x1b\[K)quillon-cli: ABORTED\r\n$)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.verdict);
+        Terminal terminal;
+        Sim sim(c.sim);
+        ProcessOptions options;
+        options.stderrTerminal = terminal.name();
+        bool sent = false;
+        options.onOutput = [&](const std::string& out, int pid) {
+            if (c.interrupt && !sent && out.find("Programming sector") != std::string::npos) {
+                sent = true;
+                kill(pid, SIGINT);
+            }
+        };
+        EXPECT_EQ(Cli({"-p", sim.port(), "-t", "Virtual Target", kDemo}, options).exitCode,
+                  c.status);
+        EXPECT_TRUE(std::regex_search(terminal.Text(), std::regex(c.verdict))) << terminal.Text();
+    }
+}
+
 TEST(CliTest, ListsTargetsAndPorts) {
     TempDir dir;
     MonitorFileSpec board;
@@ -727,6 +879,114 @@ TEST(CliProductionTest, OneStatusLinePerPortOnATerminal) {
               0);
     EXPECT_NE(low.Text().find("\n... and 2 more stations\r\n"), std::string::npos) << low.Text();
     EXPECT_EQ(low.Text().find("\033[3A"), std::string::npos) << low.Text();
+}
+
+// While the status lines are shown the operator's typing is not echoed (their redraw would
+// miss a row and leave old ones behind); the echo comes back however the run ends, also when
+// it dies of a signal. The opening hint is wrapped at words.
+TEST(CliProductionTest, TheStatusLinesKeepTheTypingOffTheScreen) {
+    // A run ended by SIGQUIT leaves no core file behind.
+    rlimit core{};
+    getrlimit(RLIMIT_CORE, &core);
+    core.rlim_cur = 0;
+    setrlimit(RLIMIT_CORE, &core);
+    const std::string hint =
+        "quillon-cli: after each board its station waits: Enter starts every waiting station, q "
+        "and Enter ends them";
+    struct Case {
+        const char* typed;  // typed after the first board, else
+        int signal;         // sent then
+        int status;
+    };
+    for (const Case& c :
+         {Case{"q\n", 0, 0}, Case{nullptr, SIGTERM, 0}, Case{nullptr, SIGQUIT, 128 + SIGQUIT}}) {
+        SCOPED_TRACE(c.signal);
+        Terminal terminal;
+        terminal.Resize(24, 40);
+        Sim sim;
+        ProcessOptions options;
+        options.stderrTerminal = terminal.name();
+        options.stdinFrom = terminal.name();
+        bool echoedDuringTheRun = true;
+        bool done = false;
+        options.onOutput = [&](const std::string& out, int pid) {
+            if (!done && out.find(": board 1: ") != std::string::npos) {
+                done = true;
+                echoedDuringTheRun = terminal.Echoes();
+                if (c.typed != nullptr) {
+                    terminal.Type(c.typed);
+                } else {
+                    kill(pid, c.signal);
+                }
+            }
+        };
+        EXPECT_EQ(
+            Cli({"-p", sim.port(), "--repeat", "-t", "Virtual Target", kDemo}, options).exitCode,
+            c.status);
+        EXPECT_FALSE(echoedDuringTheRun);
+        EXPECT_TRUE(terminal.Echoes());
+        const std::string& text = terminal.Text();
+        EXPECT_EQ(text.find("q\r\n"), std::string::npos) << text;
+        // The hint in rows of at most 39 columns, broken between words only.
+        const std::size_t start = text.find("quillon-cli: after");
+        const std::size_t end = text.find("them\r\n", start);
+        ASSERT_NE(end, std::string::npos) << text;
+        std::string rows = text.substr(start, end + 4 - start);
+        std::size_t breaks = 0;
+        for (std::size_t row = 0, at; (at = rows.find("\r\n", row)) != std::string::npos;
+             ++breaks) {
+            EXPECT_LE(at - row, 39u) << rows;
+            rows.replace(at, 2, " ");
+            row = at + 1;
+        }
+        EXPECT_EQ(rows, hint);
+        EXPECT_GT(breaks, 1u);
+    }
+}
+
+// Station lines wider than the terminal go on in rows of their own below the text, past the
+// port; a pipe gets each line whole, as it always did.
+TEST(CliProductionTest, StationLinesWrapAtWordsOnATerminalOnly) {
+    for (const unsigned short columns : {0, 40, 80}) {  // 0: stdout is a pipe
+        SCOPED_TRACE(columns);
+        Terminal terminal;
+        terminal.Resize(24, columns);
+        Sim a;
+        Sim b;
+        ProcessOptions options;
+        options.stderrTerminal = terminal.name();
+        if (columns != 0) {
+            options.stdoutTo = terminal.name();
+        }
+        const ProcessResult result =
+            Cli({"-p", a.port() + "," + b.port(), "-t", "Virtual Target", kDemo}, options);
+        EXPECT_EQ(result.exitCode, 0);
+        for (const Sim* sim : {&a, &b}) {
+            const std::string line = sim->port() + ": Programming sector 0!";
+            if (columns == 0) {
+                EXPECT_NE(result.out.find(line + " " + std::string(52, '*') + "\n"),
+                          std::string::npos)
+                    << result.out;
+            } else {
+                // The stars go on in rows that start past the port, none wider than the terminal.
+                const std::string& text = terminal.Text();
+                std::size_t row = text.find(line);
+                ASSERT_NE(row, std::string::npos) << text;
+                const std::string indent(sim->port().size() + 2, ' ');
+                std::size_t stars = 0;
+                for (bool first = true; stars < 52; first = false) {
+                    const std::size_t end = text.find("\r\n", row);
+                    ASSERT_NE(end, std::string::npos) << text;
+                    const std::string shown = text.substr(row, end - row);
+                    EXPECT_LE(shown.size(), columns - 1u) << shown;
+                    EXPECT_EQ(shown.rfind(first ? line : indent, 0), 0u) << shown;
+                    stars += static_cast<std::size_t>(std::count(shown.begin(), shown.end(), '*'));
+                    row = end + 2;
+                }
+                EXPECT_EQ(stars, 52u);
+            }
+        }
+    }
 }
 
 // With --repeat=replug an empty fixture waits for its first board, and a port that turns out
