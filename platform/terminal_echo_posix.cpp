@@ -14,7 +14,9 @@ namespace {
 // The terminal's settings before the echo went off, for the signal handlers: only
 // async-signal-safe calls touch them there.
 termios g_saved{};
+termios g_quiet{};  // and with the echo off
 volatile sig_atomic_t g_echoOff = 0;
+struct sigaction g_previousContinue {};
 
 // The signals that end the program without passing its normal end: faults, an abort, the
 // keyboard's quit key.
@@ -37,6 +39,16 @@ extern "C" void OnEndingSignal(int signal) {
     // would have without this handler (a core dump where one is due).
     errno = saved;
     ::raise(signal);
+}
+
+// Back in the foreground after a stop (Ctrl+Z, then fg): the shell set its own settings
+// meanwhile.
+extern "C" void OnContinue(int) {
+    const int saved = errno;
+    if (g_echoOff != 0 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_quiet);
+    }
+    errno = saved;
 }
 
 }  // namespace
@@ -64,14 +76,20 @@ TerminalEchoOff::TerminalEchoOff() {
         ::sigaction(kEndingSignals[i], &action, &g_previous[i]);
     }
     settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    g_quiet = settings;
     g_echoOff = 1;
-    if (::tcsetattr(STDIN_FILENO, TCSANOW, &settings) != 0) {
+    if (::tcsetattr(STDIN_FILENO, TCSANOW, &g_quiet) != 0) {
         g_echoOff = 0;
         for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
             ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
         }
         return;
     }
+    struct sigaction onContinue {};
+    onContinue.sa_handler = OnContinue;
+    onContinue.sa_flags = SA_RESTART;
+    sigemptyset(&onContinue.sa_mask);
+    ::sigaction(SIGCONT, &onContinue, &g_previousContinue);
     m_active = true;
 }
 
@@ -79,6 +97,7 @@ TerminalEchoOff::~TerminalEchoOff() {
     if (!m_active) {
         return;
     }
+    ::sigaction(SIGCONT, &g_previousContinue, nullptr);
     RestoreEcho();
     for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
         ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
