@@ -863,8 +863,8 @@ TEST(CliProductionTest, TheStatusLinesKeepTheTypingOffTheScreen) {
         int signal;         // sent then
         int status;
     };
-    for (const Case& c :
-         {Case{"q\n", 0, 0}, Case{nullptr, SIGTERM, 0}, Case{nullptr, SIGQUIT, 128 + SIGQUIT}}) {
+    for (const Case& c : {Case{"q\n", 0, 0}, Case{nullptr, SIGTERM, 0}, Case{nullptr, SIGHUP, 0},
+                          Case{nullptr, SIGQUIT, 128 + SIGQUIT}}) {
         SCOPED_TRACE(c.signal);
         Terminal terminal;
         terminal.Resize(24, 40);
