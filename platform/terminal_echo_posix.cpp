@@ -32,13 +32,25 @@ void RestoreEcho() {
     }
 }
 
-extern "C" void OnEndingSignal(int signal) {
+extern "C" void OnEndingSignal(int signal, siginfo_t* info, void*) {
     const int saved = errno;
     RestoreEcho();
-    // SA_RESETHAND made the default action current again: the signal ends the program as it
-    // would have without this handler (a core dump where one is due).
+    // What the signal did before takes it over again: the default ends the program as it
+    // would have without this handler (a core dump where one is due), a handler of the
+    // program's own (a sanitizer's report) runs.
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        if (kEndingSignals[i] == signal) {
+            ::sigaction(signal, &g_previous[i], nullptr);
+        }
+    }
     errno = saved;
-    ::raise(signal);
+    // A fault comes again, with its own details, when the instruction that caused it runs
+    // again on return; any other signal (sent, or the quit key) is raised once more.
+    const bool fault =
+        signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
+    if (!fault || info == nullptr || info->si_code <= 0) {
+        ::raise(signal);
+    }
 }
 
 // Back in the foreground after a stop (Ctrl+Z, then fg): the shell set its own settings
@@ -69,11 +81,16 @@ TerminalEchoOff::TerminalEchoOff() {
     }
     g_saved = settings;
     struct sigaction action {};
-    action.sa_handler = OnEndingSignal;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    action.sa_sigaction = OnEndingSignal;
+    // Raised again from the handler, the signal goes through at once.
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-        ::sigaction(kEndingSignals[i], &action, &g_previous[i]);
+        // A signal the program was started to ignore (SIGQUIT in a background job) stays so.
+        ::sigaction(kEndingSignals[i], nullptr, &g_previous[i]);
+        if (g_previous[i].sa_handler != SIG_IGN) {
+            ::sigaction(kEndingSignals[i], &action, nullptr);
+        }
     }
     settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
     g_quiet = settings;
