@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
@@ -23,7 +24,9 @@
 #include "app/gui_message_box.h"
 #include "app/help_key_filter.h"
 #include "app/image_file_edit.h"
+#include "app/options_window.h"
 #include "app/port_combo_box.h"
+#include "app/qt_settings_store.h"
 #include "app/template_layout.h"
 #include "res/resource.h"
 #include "ui_log_menu.h"
@@ -54,6 +57,7 @@ QtMainWindow::QtMainWindow(QtDownloadApp& app, MainWindowSources sources, QWidge
     : QDialog(parent),
       m_ui(std::make_unique<Ui::MainWindowTemplate>()),
       m_icon(QtDownloadApp::LoadAppIcon()),
+      m_app(app),
       m_controller(
           std::make_unique<MainWindowController>(*this, app.Settings(), std::move(sources))) {
     // The template: its controls, laid out for the window's font.
@@ -61,6 +65,7 @@ QtMainWindow::QtMainWindow(QtDownloadApp& app, MainWindowSources sources, QWidge
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     LayOutTemplate(*this);
+    CreateStatusLine();
 
     // The image file field's file dialog.
     m_ui->imageFileEdit->SetDialogTitle(QString::fromUtf8(kImageFileDialogTitle));
@@ -232,6 +237,10 @@ void QtMainWindow::ShowProgress(std::uint32_t done, std::uint32_t total, Progres
     bar->setValue(static_cast<int>(std::min<std::uint32_t>(done, INT_MAX)));
 }
 
+void QtMainWindow::ShowStatus(const std::string& text) {
+    m_statusLine->setText(QString::fromStdString(text));
+}
+
 void QtMainWindow::ShowMessage(const WindowMessage& message) {
     ShowMessageBox(isVisible() ? this : QApplication::activeWindow(), message);
 }
@@ -275,7 +284,34 @@ void QtMainWindow::LayOutLogList() {
     QListWidget* log = m_ui->logList;
     const QRect rect = log->geometry();
     log->setGeometry(rect.x(), rect.y(), std::max(0, width() - kLogListMargin - rect.x()),
-                     std::max(0, height() - kLogListMargin - rect.y()));
+                     std::max(0, height() - kLogListMargin - StatusLineSpace() - rect.y()));
+    if (m_statusLine != nullptr) {
+        m_statusLine->setGeometry(rect.x(), height() - StatusLineSpace(),
+                                  std::max(0, width() - kLogListMargin - rect.x()),
+                                  m_statusLine->height());
+    }
+}
+
+void QtMainWindow::CreateStatusLine() {
+    // Twice the window's font, bold, to be read from across the room; its words say the
+    // outcome whatever colour the progress bar shows.
+    m_statusLine = new QLabel(this);
+    m_statusLine->setObjectName(QStringLiteral("statusLine"));
+    QFont font = m_statusLine->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() * 2 : 18);
+    m_statusLine->setFont(font);
+    m_statusLine->setTextFormat(Qt::PlainText);
+    m_statusLine->resize(m_statusLine->width(), m_statusLine->fontMetrics().height() + 4);
+    // The template's controls keep their places: the window grows downwards.
+    const QSize grown(0, StatusLineSpace());
+    setMinimumSize(minimumSize() + grown);
+    resize(size() + grown);
+    LayOutLogList();
+}
+
+int QtMainWindow::StatusLineSpace() const {
+    return m_statusLine != nullptr ? m_statusLine->height() + kLogListMargin : 0;
 }
 
 bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -321,13 +357,23 @@ void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
     logMenu.setupUi(&menu);
     connect(logMenu.ID_EDIT_CLEAR, &QAction::triggered, this,
             [this] { m_controller->OnClearLog(); });
-    // The window has no system menu to hold the About entry: the log's menu offers it.
+    // The window has no system menu to hold the Options and About entries: the log's menu
+    // offers them.
+    menu.addSeparator();
+    connect(menu.addAction(QString::fromUtf8(OptionsDialog::kMenuEntry)), &QAction::triggered, this,
+            &QtMainWindow::OnOptions);
     const QString about = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
     if (!about.isEmpty()) {
-        menu.addSeparator();
         connect(menu.addAction(about), &QAction::triggered, this, &QtMainWindow::OnAbout);
     }
     menu.exec(event->globalPos());
+}
+
+void QtMainWindow::OnOptions() {
+    // The same store the settings were read from; the next Initialize takes the new values.
+    QtSettingsStore store;
+    QtOptionsWindow options(m_app.Settings(), store, this);
+    options.exec();
 }
 
 void QtMainWindow::OnAbout() {

@@ -13,6 +13,7 @@ class MainWindowTemplate;
 
 class QComboBox;
 class QEventLoop;
+class QLabel;
 
 namespace quillon {
 
@@ -20,9 +21,10 @@ class QtDownloadApp;
 
 // The main window in Qt: target, port, baud rate and image file, "Erase all
 // sectors", the job buttons "Initialize" and "Start Download", the Close/Cancel button, the log
-// and a slim progress bar. It is a view of MainWindowController, which decides everything: the
-// window passes the operator's actions in and shows what the controller says. The job's events
-// come from the job's thread; PostJobEvent queues each for the GUI thread.
+// and a slim progress bar, and below them the status line. It is a view of MainWindowController,
+// which decides everything: the window passes the operator's actions in and shows what the
+// controller says. The job's events come from the job's thread; PostJobEvent queues each for the
+// GUI thread.
 //
 // A window closed while its job runs disappears at once; exec then goes on handling the job's
 // events (and the reader's boxes) until the job has ended by itself or at its next poll point.
@@ -53,6 +55,7 @@ public:
     void ShowLogChange(const LogLines::Change& change) override;
     void ClearLog() override;
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) override;
+    void ShowStatus(const std::string& text) override;
     void ShowMessage(const WindowMessage& message) override;
     void WriteDebugText(const std::string& text) override;
     void Close(int result) override;
@@ -70,11 +73,17 @@ private:
     void OnAbout();
     QComboBox* List(WindowList list) const;
     void LayOutLogList();
+    // The status line below the template's controls; the window grows by its height.
+    void CreateStatusLine();
+    int StatusLineSpace() const;
+    void OnOptions();
 
     std::unique_ptr<Ui::MainWindowTemplate> m_ui;
     QIcon m_icon;
     bool m_showingList = false;           // the lists' own changes are no operator's choice
     QEventLoop* m_jobDoneLoop = nullptr;  // runs in exec while a job ends after the window closed
+    QtDownloadApp& m_app;
+    QLabel* m_statusLine = nullptr;
     std::unique_ptr<MainWindowController> m_controller;
 };
 

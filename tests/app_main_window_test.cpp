@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -461,10 +463,68 @@ TEST_F(MainWindowTest, LogMenuOnlyFromAMouseClickInsideTheLog) {
     EXPECT_TRUE(RequestContextMenu(log->viewport(), inside, QContextMenuEvent::Keyboard).isEmpty());
     EXPECT_TRUE(RequestContextMenu(window.get(), QPoint(5, 5), QContextMenuEvent::Mouse).isEmpty());
     EXPECT_EQ(LogLines(*window).size(), 1);
-    // Without a system menu the About entry follows a separator.
+    // Without a system menu the Options and About entries follow a separator.
     EXPECT_EQ(RequestContextMenu(log->viewport(), inside, QContextMenuEvent::Mouse, "Clear"),
-              QStringList({"Clear", "-", "&About Quillon..."}));
+              QStringList({"Clear", "-", "Options…", "&About Quillon..."}));
     EXPECT_TRUE(LogLines(*window).isEmpty());
+}
+
+// The status line below the template's controls, in a font larger than the window's, shows
+// what the controller says as the job goes.
+TEST_F(MainWindowTest, TheStatusLineShowsTheJobsStateBelowTheControls) {
+    const auto window = OpenWindow(true);
+    auto* status = Control<QLabel>(*window, "statusLine");
+    EXPECT_EQ(status->text(), "");
+    EXPECT_GE(status->font().pointSizeF(), 1.5 * window->font().pointSizeF());
+    for (QWidget* control : window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (control != status) {
+            EXPECT_LT(control->geometry().bottom(), status->geometry().top())
+                << control->objectName().toStdString();
+        }
+    }
+    Control(*window, "initializeButton")->click();
+    EXPECT_EQ(status->text(), "Initializing…");
+    Control(*window, "closeButton")->click();
+    EXPECT_EQ(status->text(), "Stopping…");
+    FromJobThread([](JobEventSink& job) {
+        job.OnJobEvent(JobEvent::Done(
+            {JobOutcome::kFailed, FailureReason::kNoAnswer, "No response from target"}));
+    });
+    ASSERT_TRUE(WaitForJobEnd(*window));
+    EXPECT_EQ(status->text(), "FAILED: No response from target");
+}
+
+// "Options…" opens the dialog with the echo window as read; a value the reader would not take
+// keeps it open with a box, a good one is written at once and used by the next Initialize.
+TEST_F(MainWindowTest, OptionsSetsTheEchoWindowThroughTheSettingsStore) {
+    const auto window = OpenWindow(true);
+    std::vector<QString> seen;
+    QTimer operatorActs;
+    QObject::connect(&operatorActs, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen.push_back(box->text());
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* edit = modal != nullptr ? modal->findChild<QLineEdit*>("echoWindowEdit")
+                                                 : nullptr) {
+            seen.push_back(edit->text());
+            edit->setText(seen.size() == 1 ? "2000" : "32");
+            QMetaObject::invokeMethod(modal, "accept", Qt::QueuedConnection);
+        }
+    });
+    operatorActs.start(20);
+    auto* log = Control<QListWidget>(*window, "logList");
+    RequestContextMenu(log->viewport(), log->viewport()->rect().center(), QContextMenuEvent::Mouse,
+                       "Options…");
+    operatorActs.stop();
+    EXPECT_EQ(seen, (std::vector<QString>{
+                        "1", "The echo window must be a number from 1 to 1024 (bytes).", "2000"}));
+    EXPECT_EQ(Store().value("Settings/EchoWindow").toInt(), 32);
+    Control(*window, "initializeButton")->click();
+    EXPECT_EQ(LogLines(*window), QStringList({"Echo window: 32 bytes"}));
+    std::lock_guard<std::mutex> lock(jobs->mutex);
+    ASSERT_EQ(jobs->requests.size(), 1u);
+    EXPECT_EQ(std::get<InitializeRequest>(jobs->requests[0].job).echoWindow, EchoWindow{32});
 }
 
 TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
@@ -477,7 +537,9 @@ TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
         QApplication::processEvents();
         EXPECT_EQ(log->pos(), logCorner);
         EXPECT_EQ(log->geometry().right() + 1, window->width() - 10);
-        EXPECT_EQ(log->geometry().bottom() + 1, window->height() - 10);
+        const QRect status = Control<QLabel>(*window, "statusLine")->geometry();
+        EXPECT_EQ(log->geometry().bottom() + 1, status.top() - 10);
+        EXPECT_EQ(status.bottom() + 1, window->height() - 10);
         EXPECT_EQ(Control(*window, "closeButton")->geometry(), close);
     }
     // At the smallest size every control of the template lies inside the window, and no

@@ -148,7 +148,9 @@ TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
         window.OnBaudrateSelected(baud);
         window.OnEraseAllChanged(true);  // not read by Initialize
         window.OnInitialize();
-        EXPECT_EQ(view.Take(), (Lines{"controls -- Cancel off", "progress 0/0"}));
+        EXPECT_EQ(view.Take(),
+                  (Lines{"log 0 Echo window: " + std::to_string(16 + target) + " bytes",
+                         "controls -- Cancel off", "progress 0/0"}));
         window.OnInitialize();  // while it runs: nothing
         ASSERT_EQ(jobs->requests.size(), 1u);
         const JobRequest& request = jobs->requests[0];
@@ -318,6 +320,96 @@ TEST_F(ControllerTest, EventsDuringABoxFollowItInOrder) {
     window.OnJobEvent(Event(JobEvent::Kind::kReaderMessage, "first"));
     EXPECT_EQ(view.Take(), (Lines{"log 0 before", "box ! first", "ok", "box ! second", "ok",
                                   "log 1 after", "controls I- Close on", "progress 0/0 failed"}));
+}
+
+// The status line through every way a job goes, decided by the job's result. Steps: I
+// Initialize, D Start Download, B button 1, E Escape, P progress, and the job's end: S success,
+// F failure, M failure with a line of two, A abort.
+TEST_F(ControllerTest, TheStatusLineSaysTheJobsStateAndOutcome) {
+    JobEvent crc = Done(JobOutcome::kFailed, FailureReason::kWrongCrc);
+    crc.result.text = "Wrong CRC!";
+    JobEvent noHeader = Done(JobOutcome::kFailed, FailureReason::kNoMonitorHeader);
+    noHeader.result.text = "Invalid monitor file!\nNo specification found.";
+    const std::pair<std::string, Lines> rows[] = {
+        {"", {}},
+        {"IS", {"Initializing…", "Ready for Start Download"}},
+        {"IM", {"Initializing…", "FAILED: Invalid monitor file! No specification found."}},
+        {"IBA", {"Initializing…", "Stopping…", "Aborted"}},
+        {"IEBBA", {"Initializing…", "Stopping…", "Aborted"}},
+        {"ISDPS", {"Initializing…", "Ready for Start Download", "Downloading…", "Download OK"}},
+        {"ISDF",
+         {"Initializing…", "Ready for Start Download", "Downloading…", "FAILED: Wrong CRC!"}},
+        {"ISDPF",
+         {"Initializing…", "Ready for Start Download", "Downloading…", "FAILED: Wrong CRC!"}},
+        {"ISDBA",
+         {"Initializing…", "Ready for Start Download", "Downloading…", "Stopping…", "Aborted"}},
+        {"ISDPBPA",
+         {"Initializing…", "Ready for Start Download", "Downloading…", "Stopping…", "Aborted"}},
+        // The stop came after the job's last poll point: it succeeded all the same.
+        {"ISDBS",
+         {"Initializing…", "Ready for Start Download", "Downloading…", "Stopping…", "Download OK"}},
+        {"IFIS",
+         {"Initializing…", "FAILED: Wrong CRC!", "Initializing…", "Ready for Start Download"}},
+    };
+    for (const auto& [steps, statuses] : rows) {
+        SCOPED_TRACE(steps);
+        view.statuses.clear();
+        MainWindowController& window = Open();
+        for (const char step : steps) {
+            switch (step) {
+                case 'I':
+                    window.OnInitialize();
+                    break;
+                case 'D':
+                    window.OnStartDownload();
+                    break;
+                case 'B':
+                    window.OnCloseButton();
+                    break;
+                case 'E':
+                    window.OnCancel();
+                    break;
+                case 'P':
+                    window.OnJobEvent(Progress(128, 1024));
+                    break;
+                case 'S':
+                    window.OnJobEvent(kSucceeded);
+                    break;
+                case 'F':
+                    window.OnJobEvent(crc);
+                    break;
+                case 'M':
+                    window.OnJobEvent(noHeader);
+                    break;
+                case 'A':
+                    window.OnJobEvent(kAborted);
+                    break;
+            }
+        }
+        EXPECT_EQ(view.statuses, statuses);
+    }
+    // A job's end that comes while a box is open shows once the box is confirmed.
+    view.statuses.clear();
+    MainWindowController& window = Open();
+    window.OnInitialize();
+    view.whileBoxOpen = [&](const std::string&) { window.OnJobEvent(kSucceeded); };
+    window.OnJobEvent(Event(JobEvent::Kind::kReaderMessage, "box"));
+    EXPECT_EQ(view.statuses, (Lines{"Initializing…", "Ready for Start Download"}));
+}
+
+// Initialize says first how many monitor bytes travel before an echo is awaited, when more
+// than one.
+TEST_F(ControllerTest, InitializeLogsAnEchoWindowAboveLockStep) {
+    for (const auto& [bytes, lines] : {std::pair<std::uint32_t, Lines>{1, {}},
+                                       {2, {"log 0 Echo window: 2 bytes"}},
+                                       {1024, {"log 0 Echo window: 1024 bytes"}}}) {
+        settings.echoWindow = EchoWindow{bytes};
+        MainWindowController& window = Open();
+        window.OnInitialize();
+        Lines expected = lines;
+        expected.insert(expected.end(), {"controls -- Cancel off", "progress 0/0"});
+        EXPECT_EQ(view.Take(), expected);
+    }
 }
 
 TEST_F(ControllerTest, ThePortListIsReadAgainWhenItDropsDown) {

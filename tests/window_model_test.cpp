@@ -18,6 +18,7 @@
 #include "window/download_window_state.h"
 #include "window/image_file_dialog.h"
 #include "window/log_lines.h"
+#include "window/options_dialog.h"
 #include "window/window_command_line.h"
 #include "window/window_lists.h"
 #include "window/window_settings.h"
@@ -169,6 +170,48 @@ struct MemoryStore : SettingsStore {
     std::map<std::string, std::string> values;
     Lines writes;
 };
+
+// The Options dialog takes what the settings reader takes, writes it at once and keeps the
+// settings as they were on anything else.
+TEST(OptionsDialogTest, EchoWindowIsCheckedByTheReadersRule) {
+    const std::pair<std::string, std::optional<std::uint32_t>> rows[] = {
+        {"32", 32},
+        {" +16\t", 16},
+        {"1", 1},
+        {"1024", 1024},
+        {"1025", std::nullopt},
+        {"0", std::nullopt},
+        {"-8", std::nullopt},
+        {"8x", std::nullopt},
+        {"", std::nullopt},
+        {"3.5", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+    };
+    for (const auto& [text, bytes] : rows) {
+        SCOPED_TRACE(text);
+        WindowSettings settings;
+        settings.echoWindow = EchoWindow{7};
+        const WindowSettings before = settings;
+        MemoryStore store;
+        OptionsDialog dialog(settings);
+        EXPECT_EQ(dialog.EchoWindowText(), "7");
+        const Status accepted = dialog.Accept(text, settings, store);
+        ASSERT_EQ(accepted.has_value(), bytes.has_value());
+        if (!bytes) {
+            EXPECT_EQ(accepted.error().text,
+                      "The echo window must be a number from 1 to 1024 (bytes).");
+            EXPECT_EQ(settings, before);
+            EXPECT_TRUE(store.writes.empty());
+            continue;
+        }
+        EXPECT_EQ(settings.echoWindow, EchoWindow{*bytes});
+        EXPECT_EQ(store.writes, Lines{"Settings/EchoWindow=" + std::to_string(*bytes) + " (int)"});
+        // What was typed reads the same from the store as written.
+        EXPECT_EQ(EchoWindowFromText(text), EchoWindow{*bytes});
+        EXPECT_EQ(LoadWindowSettings(store).echoWindow, EchoWindow{*bytes});
+        EXPECT_EQ(dialog.EchoWindowText(), std::to_string(*bytes));
+    }
+}
 
 TEST(WindowSettings, LoadAndSave) {
     // Only EraseAll stored, as this text (or not at all): the defaults and its value.

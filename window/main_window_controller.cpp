@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "window/job_status_line.h"
+#include "window/options_dialog.h"
+
 namespace quillon {
 
 namespace {
@@ -84,6 +87,9 @@ void MainWindowController::OnInitialize() {
     JobRequest request;
     request.line = SelectedLine();
     request.job = InitializeRequest{target ? target->path : std::string(), m_settings.echoWindow};
+    if (const std::optional<std::string> echoWindow = EchoWindowLogLine(m_settings.echoWindow)) {
+        AddLogLine(*echoWindow);  // before the job's own lines: it may change how they go
+    }
     StartJob(std::move(request));
 }
 
@@ -106,6 +112,7 @@ void MainWindowController::OnStartDownload() {
 void MainWindowController::StartJob(JobRequest request) {
     m_view.ShowControls(m_state.Controls());
     ShowProgress(0, 0, ProgressLook::kNormal);
+    ShowStatus(RunningJobStatus(m_state.State(), false));
     m_jobLine = request.line;
     m_jobs->Start(std::move(request), *m_events);
 }
@@ -116,6 +123,7 @@ void MainWindowController::OnCloseButton() {
     }
     if (m_state.OnCloseButton() == CloseButtonAction::kRequestAbort) {
         m_jobs->RequestStop();  // the job ends at its next poll point; the window stays
+        ShowStatus(RunningJobStatus(m_state.State(), true));
         return;
     }
     RecordLineSelection();
@@ -253,6 +261,7 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
             if (!m_state.JobRunning()) {
                 break;  // a job ends once
             }
+            const WindowJobState ended = m_state.State();
             // "Aborted by user!" or the hint for a port this user may not open.
             for (const std::string& line : m_state.OnJobDone(event.result, m_jobLine.port)) {
                 AddLogLine(line);
@@ -268,6 +277,7 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
             } else {
                 ShowProgress(m_progressDone, m_progressTotal, ProgressLook::kFailed);
             }
+            ShowStatus(EndedJobStatus(ended, event.result));
             break;
     }
 }
@@ -277,6 +287,13 @@ void MainWindowController::ShowProgress(std::uint32_t done, std::uint32_t total,
     m_progressDone = done;
     m_progressTotal = total;
     m_view.ShowProgress(done, total, look);
+}
+
+void MainWindowController::ShowStatus(const std::string& text) {
+    if (text != m_status) {
+        m_status = text;
+        m_view.ShowStatus(text);
+    }
 }
 
 void MainWindowController::AddLogLine(const std::string& text) {

@@ -38,7 +38,8 @@ struct MainWindowSources {
 // disappears at once; the job ends at its next poll point meanwhile.
 //
 // The progress bar keeps a job's end: full after a success; where the job stopped, in the
-// failed look, after a failure or an abort.
+// failed look, after a failure or an abort. The status line (job_status_line.h) says the
+// job's state and, once it has ended, its outcome.
 class MainWindowController {
 public:
     // `view` and `settings` must outlive the controller.
@@ -89,6 +90,8 @@ private:
     // The notes on the user's list of ports, in the log when they are new.
     void ShowPortListNotes(const std::vector<std::string>& notes);
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look);
+    // The status line, shown when it changes.
+    void ShowStatus(const std::string& text);
     // The port and baud rate selected now (the defaults for none), without recording them.
     LineSettings SelectedLine() const;
     // The port and baud rate selected, and the target selected, recorded in the settings; what
@@ -112,6 +115,7 @@ private:
     LineSettings m_jobLine;            // the line of the running job, or of the last one
     std::uint32_t m_progressDone = 0;  // what the bar shows
     std::uint32_t m_progressTotal = 0;
+    std::string m_status;  // what the status line shows
     std::deque<JobEvent> m_pendingEvents;
     bool m_handlingEvents = false;
     bool m_closed = false;

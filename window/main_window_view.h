@@ -40,6 +40,8 @@ public:
     // stays where a failed or aborted job stopped and shows that it failed (until the next
     // job's first call).
     virtual void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) = 0;
+    // The status line below the window's controls (job_status_line.h); empty: none.
+    virtual void ShowStatus(const std::string& text) = 0;
     // A modal box with an OK button, over the window; returns once the operator has confirmed
     // it. The GUI thread's loop may hand the controller further job events meanwhile.
     virtual void ShowMessage(const WindowMessage& message) = 0;

@@ -86,11 +86,17 @@ EchoWindow EchoWindowFromText(const std::optional<std::string>& text) {
     if (!text) {
         return {};
     }
-    const IntegerText integer = IntegerTextOf(*text);
-    if (integer.negative) {
-        return {};
-    }
-    return ParseEchoWindow(integer.digits).value_or(EchoWindow{});
+    return EchoWindowOfText(*text).value_or(EchoWindow{});
+}
+
+Result<EchoWindow> EchoWindowOfText(const std::string& text) {
+    const IntegerText integer = IntegerTextOf(text);
+    // A negative number is out of range: the digits alone would read as a positive one.
+    return ParseEchoWindow(integer.negative ? "-" : integer.digits);
+}
+
+void SaveEchoWindow(SettingsStore& store, EchoWindow window) {
+    store.WriteInteger(kSettingsSection, kEchoWindowValue, static_cast<int>(window.bytes));
 }
 
 }  // namespace quillon

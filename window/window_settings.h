@@ -26,8 +26,8 @@ namespace quillon {
 // They are read when the program starts and written, in this order, only when the main window
 // ends with its OK result (button 1); Escape and the close box write nothing. The image file
 // path is never stored. EchoWindow, the monitor bytes Initialize lets travel before the oldest
-// one's echo is awaited, is only read: the operator sets it by hand for a board whose loader
-// keeps up (the window has no control for it), and the window never writes it.
+// one's echo is awaited, is for a board whose loader keeps up: the main window never writes
+// it, the Options dialog writes it when the operator confirms a new value (OptionsDialog).
 
 inline constexpr const char* kSettingsCompany = "Brenwick";
 inline constexpr const char* kSettingsProfile = "Quillon";
@@ -99,5 +99,11 @@ int EraseAllFromText(const std::optional<std::string>& text);
 // EchoWindow as stored (ParseEchoWindow): missing, non-numeric or out-of-range values give the
 // lock step.
 EchoWindow EchoWindowFromText(const std::optional<std::string>& text);
+// The one rule for an echo window's text, stored or typed: an integer as Qt reads one (white
+// space around it, a "+" in front allowed) from 1 to EchoWindow::kLargest; else an error of
+// kind kUsage whose text says what is taken ("a number from 1 to 1024").
+[[nodiscard]] Result<EchoWindow> EchoWindowOfText(const std::string& text);
+// Writes EchoWindow alone.
+void SaveEchoWindow(SettingsStore& store, EchoWindow window);
 
 }  // namespace quillon

@@ -27,6 +27,9 @@ public:
     // The lines written since the last call, and no more.
     std::vector<std::string> Take();
 
+    // The status line's texts shown so far, in order (kept apart from the other lines).
+    std::vector<std::string> statuses;
+
     // What happens while a box is open, before ShowMessage returns (the nested loop of a real
     // window): the box's text is passed.
     std::function<void(const std::string&)> whileBoxOpen;
@@ -44,6 +47,7 @@ public:
     void ShowLogChange(const LogLines::Change& change) override;
     void ClearLog() override { Write("clear"); }
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) override;
+    void ShowStatus(const std::string& text) override { statuses.push_back(text); }
     void ShowMessage(const WindowMessage& message) override;
     void WriteDebugText(const std::string& text) override { Write("debug " + text); }
     void Close(int result) override { Write("close " + std::to_string(result)); }
