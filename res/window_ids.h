@@ -6,9 +6,11 @@
 #define IDI_QUILLON 128
 #define IDD_ABOUTBOX 100
 #define IDD_DOWNLOAD 102
+#define IDD_OPTIONS 103
 #define IDR_LOGMENU 129
 #define IDS_ABOUTBOX_TEXT 101
 #define IDM_ABOUTBOX_COMMAND 0x0010
+#define IDM_OPTIONS_COMMAND 0x0020  // the system menu's and the log menu's Options entry
 #define ID_EDIT_CLEAR 57632
 
 // Template 102, the main window.
@@ -23,6 +25,11 @@
 // Not in the template: made by the window when it opens.
 #define IDC_BROWSE 1010    // the image file field's browse button, right of the edit box
 #define IDC_PROGRESS 1011  // a slim progress bar in the free space of the button row
+#define IDC_STATUS_LINE 1012  // the job's state and outcome, below the template's controls
+
+#define IDC_ECHO_WINDOW 1020  // the Options dialog's fields
+#define IDC_ECHO_WINDOW_LABEL 1021
+#define IDC_ECHO_WINDOW_NOTE 1022
 
 // Template 100, the about box.
 #define IDC_VERSION_LINE 1007

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -256,8 +257,10 @@ TEST_F(Win32WindowTest, OpensWithTheTemplatesControlsSystemMenuAndSizes) {
         RECT client{};
         ::GetClientRect(main, &client);
         const RECT at = RectInClient(main, log);
+        const RECT status = RectInClient(main, window.Control(IDC_STATUS_LINE));
         EXPECT_EQ(at.right, client.right - 10);
-        EXPECT_EQ(at.bottom, client.bottom - 10);
+        EXPECT_EQ(at.bottom, status.top - 10);
+        EXPECT_EQ(status.bottom, client.bottom - 10);
         EXPECT_EQ(at.left, logAtStart.left);
         EXPECT_EQ(at.top, logAtStart.top);
         const RECT close = RectInClient(main, window.Control(IDOK));
@@ -442,7 +445,7 @@ TEST_F(Win32WindowTest, LogMenuOnlyFromAClickInsideTheLogAndItsClearEmptiesIt) {
     HWND popup = WaitForThreadWindow(window.ThreadId(), L"#32768");
     ASSERT_NE(popup, nullptr) << "no menu within " << kPopupTimeout.count() << " ms";
     HMENU menu = PopupMenuOf(popup);
-    EXPECT_EQ(MenuTexts(menu), Lines{L"Clear"});
+    EXPECT_EQ(MenuTexts(menu), (Lines{L"Clear", L"-", L"Options…"}));
     EXPECT_EQ(::GetMenuItemID(menu, 0), static_cast<UINT>(ID_EDIT_CLEAR));
     // Chosen as with the keyboard: Down highlights it, Enter carries it out.
     ::PostMessageW(popup, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN));
@@ -614,6 +617,103 @@ TEST_F(Win32WindowJobsTest, TheControlsReachTheJobsAndEachKindOfEventItsControl)
                   std::make_tuple(std::string("C:\\images\\fw.hex"), false));
         EXPECT_EQ(jobs->stops, 1);
     }
+    Job().OnJobEvent(JobEvent::Done({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}));
+    ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
+}
+
+// The status line below every control of the template, in a font larger than the window's,
+// shows what the controller says as the job goes.
+TEST_F(Win32WindowJobsTest, TheStatusLineShowsTheJobsStateBelowTheControls) {
+    WindowSession window(FakeJobOptions());
+    ASSERT_TRUE(window.Opened());
+    HWND main = window.Window();
+    HWND status = window.Control(IDC_STATUS_LINE);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(WindowText(status), L"");
+    const RECT line = RectInClient(main, status);
+    for (HWND child : Children(main)) {
+        if (child != status) {
+            EXPECT_LE(RectInClient(main, child).bottom, line.top) << Utf8(WindowText(child));
+        }
+    }
+    const auto fontHeight = [](HWND control) {
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HFONT>(Send(control, WM_GETFONT, 0, 0)), sizeof(font), &font);
+        return std::abs(font.lfHeight);
+    };
+    EXPECT_GE(fontHeight(status), 2 * fontHeight(window.Control(IDOK)));
+
+    window.Click(IDC_INITIALIZE);
+    EXPECT_EQ(WindowText(status), L"Initializing…");
+    window.Click(IDOK);
+    EXPECT_EQ(WindowText(status), L"Stopping…");
+    Job().OnJobEvent(
+        JobEvent::Done({JobOutcome::kFailed, FailureReason::kNoAnswer, "No response from target"}));
+    ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
+    EXPECT_EQ(WindowText(status), L"FAILED: No response from target");
+}
+
+// More events than a thread's message queue holds, posted while the window's thread is busy:
+// none is lost, and the job's end reaches the window.
+TEST_F(Win32WindowTest, AFloodOfJobEventsLosesNone) {
+    AddShippedTarget(dir.path());
+    // A job that posts all its events at once, from the window's thread, before it pumps.
+    struct FloodingJobs : JobStarter {
+        void Start(JobRequest, JobEventSink& events) override {
+            for (std::uint32_t done = 1; done <= 11000; ++done) {
+                events.OnJobEvent(JobEvent::Progress(ProgressPhase::kMonitorUpload, done, 11000));
+            }
+            events.OnJobEvent(JobEvent::Line("last"));
+            events.OnJobEvent(JobEvent::Done({JobOutcome::kSucceeded, FailureReason::kNone, ""}));
+        }
+        void RequestStop() override {}
+    };
+    Win32DownloadApp::Options options = Options({"COM1"});
+    options.makeJobs = [] { return std::make_unique<FloodingJobs>(); };
+    WindowSession window(options);
+    ASSERT_TRUE(window.Opened());
+    window.Click(IDC_INITIALIZE);
+    ASSERT_TRUE(window.WaitForJobEnd(kJobTimeout));
+    EXPECT_EQ(window.LogLines(), Lines{L"last"});
+    EXPECT_EQ(WindowText(window.Control(IDC_STATUS_LINE)), L"Ready for Start Download");
+}
+
+// "Options…" of the system menu: a value the settings reader would not take keeps the dialog
+// open with a box; a good one is written at once and named by the next Initialize.
+TEST_F(Win32WindowJobsTest, OptionsSetsTheEchoWindowInTheRegistry) {
+    WindowSession window(FakeJobOptions());
+    ASSERT_TRUE(window.Opened());
+    ::PostMessageW(window.Window(), WM_SYSCOMMAND, IDM_OPTIONS_COMMAND, 0);
+    HWND dialog = WaitForThreadWindow(window.ThreadId(), L"#32770", window.Window(), L"Options");
+    ASSERT_NE(dialog, nullptr) << "no Options dialog within " << kPopupTimeout.count() << " ms";
+    HWND edit = ::GetDlgItem(dialog, IDC_ECHO_WINDOW);
+    EXPECT_EQ(WindowText(edit), L"1");
+    for (const wchar_t* text : {L"0", L"64"}) {
+        Send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), "WM_SETTEXT");
+        ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        if (std::wstring(text) == L"0") {
+            HWND box = nullptr;  // a box of its own, neither the main window nor the dialog
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    for (HWND shown :
+                         ThreadWindows(window.ThreadId(), L"#32770", window.Window())) {
+                        box = shown != dialog ? shown : box;
+                    }
+                    return box != nullptr;
+                },
+                kPopupTimeout))
+                << "no message box";
+            EXPECT_EQ(WindowText(::GetDlgItem(box, 0xFFFF)),
+                      L"The echo window must be a number from 1 to 1024 (bytes).");
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box); }, kPopupTimeout));
+            EXPECT_TRUE(::IsWindowVisible(dialog));
+        }
+    }
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, kPopupTimeout));
+    ExpectStoredNumber(kSettings, L"EchoWindow", 64);
+    window.Click(IDC_INITIALIZE);
+    EXPECT_EQ(window.LogLines(), Lines{L"Echo window: 64 bytes"});
     Job().OnJobEvent(JobEvent::Done({JobOutcome::kAborted, FailureReason::kAborted, kAbortedLine}));
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
 }

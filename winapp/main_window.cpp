@@ -12,8 +12,11 @@
 #include "winapp/about_window.h"
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
+#include "winapp/options_window.h"
+#include "winapp/registry_settings_store.h"
 #include "winapp/win32_message_box.h"
 #include "window/image_file_dialog.h"
+#include "window/options_dialog.h"
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
@@ -23,8 +26,11 @@ namespace quillon {
 
 namespace {
 
-// A job event on its way from the job's thread; lParam is the JobEvent the message owns.
+// Job events are queued (PostJobEvent): the window takes them on this message, and on this
+// timer when a wake-up could not be posted.
 constexpr UINT kJobEventMessage = WM_APP + 1;
+constexpr UINT_PTR kJobEventTimer = 1;
+constexpr UINT kJobEventTimerMs = 200;
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
 // The progress bar of a job that failed or was aborted.
@@ -78,6 +84,9 @@ Win32MainWindow::~Win32MainWindow() {
     if (m_smallIcon != nullptr) {
         ::DestroyIcon(m_smallIcon);
     }
+    if (m_statusFont != nullptr) {
+        ::DeleteObject(m_statusFont);
+    }
 }
 
 int Win32MainWindow::DoModal(HWND owner) {
@@ -114,12 +123,22 @@ INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
             return TRUE;
         case kJobEventMessage:
-            OnJobEventMessage(lParam);
+            TakeJobEvents();
+            return TRUE;
+        case WM_TIMER:
+            if (wParam != kJobEventTimer) {
+                return FALSE;
+            }
+            TakeJobEvents();
             return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX_COMMAND) {
                 Win32AboutWindow about;
                 about.DoModal(m_window);
+                return TRUE;
+            }
+            if ((wParam & 0xFFF0) == IDM_OPTIONS_COMMAND) {
+                OnOptions();
                 return TRUE;
             }
             // The close box, Alt+F4 and the menu's Close do nothing while a job runs.
@@ -185,7 +204,13 @@ BOOL Win32MainWindow::OnInitDialog() {
             ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
             ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX_COMMAND, about);
         }
+        // The Options entry beside it.
+        ::AppendMenuW(systemMenu, MF_STRING, IDM_OPTIONS_COMMAND,
+                      Utf16FromUtf8(OptionsDialog::kMenuEntry).c_str());
     }
+    CreateStatusLine();
+    // Taken also when a wake-up message could not be posted.
+    ::SetTimer(m_window, kJobEventTimer, kJobEventTimerMs, nullptr);
 
     // The icon, large and small.
     const auto loadIcon = [](int width, int height) {
@@ -234,13 +259,13 @@ void Win32MainWindow::OnDestroy() {
     // events posted and still queued are freed.
     m_app.MainWindowClosed(m_window);
     HelpKeyHook::Unregister(m_window);
+    ::KillTimer(m_window, kJobEventTimer);
+    std::deque<std::unique_ptr<JobEvent>> dropped;
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
         m_postTarget = nullptr;
-    }
-    MSG message;
-    while (::PeekMessageW(&message, m_window, kJobEventMessage, kJobEventMessage, PM_REMOVE)) {
-        delete reinterpret_cast<JobEvent*>(message.lParam);
+        dropped.swap(m_postedEvents);
+        m_wakePosted = false;
     }
 }
 
@@ -263,6 +288,8 @@ void Win32MainWindow::OnCommand(WORD id, WORD code, HWND control) {
                 return m_imageFileEdit.OnBrowse();
             case ID_EDIT_CLEAR:
                 return controller.OnClearLog();
+            case IDM_OPTIONS_COMMAND:
+                return OnOptions();
             default:
                 break;
         }
@@ -289,17 +316,32 @@ void Win32MainWindow::OnCommand(WORD id, WORD code, HWND control) {
 
 void Win32MainWindow::PostJobEvent(std::unique_ptr<JobEvent> event) {
     std::lock_guard<std::mutex> lock(m_postMutex);
-    if (m_postTarget != nullptr &&
-        ::PostMessageW(m_postTarget, kJobEventMessage, 0, reinterpret_cast<LPARAM>(event.get()))) {
-        event.release();  // the message owns it now
+    if (m_postTarget == nullptr) {
+        return;  // no window (any more): the event is freed here
+    }
+    m_postedEvents.push_back(std::move(event));
+    if (!m_wakePosted) {
+        // A failed post leaves the event queued for the next post or the timer.
+        m_wakePosted = ::PostMessageW(m_postTarget, kJobEventMessage, 0, 0) != FALSE;
     }
 }
 
-void Win32MainWindow::OnJobEventMessage(LPARAM lParam) {
-    const std::unique_ptr<JobEvent> event(reinterpret_cast<JobEvent*>(lParam));
-    m_controller->OnJobEvent(*event);
-    if (m_closedWith && !m_controller->JobRunning()) {
-        ::EndDialog(m_window, *m_closedWith);  // closed during the job, which has ended now
+void Win32MainWindow::TakeJobEvents() {
+    for (;;) {
+        std::unique_ptr<JobEvent> event;
+        {
+            std::lock_guard<std::mutex> lock(m_postMutex);
+            if (m_postedEvents.empty()) {
+                m_wakePosted = false;  // the next event posts a wake-up again
+                return;
+            }
+            event = std::move(m_postedEvents.front());
+            m_postedEvents.pop_front();
+        }
+        m_controller->OnJobEvent(*event);
+        if (m_closedWith && !m_controller->JobRunning()) {
+            ::EndDialog(m_window, *m_closedWith);  // closed during the job, which has ended now
+        }
     }
 }
 
@@ -392,6 +434,10 @@ void Win32MainWindow::ShowProgress(std::uint32_t done, std::uint32_t total, Prog
     ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::min<std::uint32_t>(done, INT_MAX)), 0);
 }
 
+void Win32MainWindow::ShowStatus(const std::string& text) {
+    ::SetDlgItemTextW(m_window, IDC_STATUS_LINE, Utf16FromUtf8(text).c_str());
+}
+
 void Win32MainWindow::ShowMessage(const WindowMessage& message) {
     // Over the window; one hidden after its close is no owner.
     ShowMessageBox(m_closedWith ? nullptr : m_window, message);
@@ -403,7 +449,7 @@ void Win32MainWindow::WriteDebugText(const std::string& text) {
 
 void Win32MainWindow::Close(int result) {
     if (m_controller->JobRunning()) {
-        // Gone for the operator at once; the modal run ends with the job (OnJobEventMessage).
+        // Gone for the operator at once; the modal run ends with the job (TakeJobEvents).
         m_closedWith = result;
         ::ShowWindow(m_window, SW_HIDE);
         return;
@@ -430,6 +476,10 @@ bool Win32MainWindow::OnContextMenu(LPARAM lParam) {
         return true;
     }
     if (HMENU popup = ::GetSubMenu(menu, 0)) {
+        // The Options entry, as in the system menu.
+        ::AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(popup, MF_STRING, IDM_OPTIONS_COMMAND,
+                      Utf16FromUtf8(OptionsDialog::kMenuEntry).c_str());
         ::TrackPopupMenu(popup, TPM_RIGHTBUTTON, x, y, 0, m_window, nullptr);
     }
     ::DestroyMenu(menu);
@@ -450,8 +500,61 @@ void Win32MainWindow::LayOutLogList(int clientWidth, int clientHeight) {
     ::GetWindowRect(list, &rect);
     ::MapWindowPoints(HWND_DESKTOP, m_window, reinterpret_cast<POINT*>(&rect), 2);
     const int width = std::max(0, clientWidth - kLogListMargin - static_cast<int>(rect.left));
-    const int height = std::max(0, clientHeight - kLogListMargin - static_cast<int>(rect.top));
+    const int height =
+        std::max(0, clientHeight - kLogListMargin - StatusLineSpace() - static_cast<int>(rect.top));
     ::SetWindowPos(list, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (const HWND status = Item(IDC_STATUS_LINE)) {
+        ::SetWindowPos(status, nullptr, rect.left, clientHeight - StatusLineSpace(), width,
+                       m_statusHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void Win32MainWindow::CreateStatusLine() {
+    // Twice the window's font, bold, to be read from across the room; its words say the
+    // outcome whatever colour the progress bar shows (Wine draws no failed bar).
+    LOGFONTW font{};
+    const auto dialogFont = reinterpret_cast<HFONT>(::SendMessageW(m_window, WM_GETFONT, 0, 0));
+    if (dialogFont == nullptr ||
+        ::GetObjectW(dialogFont, sizeof(font), &font) != static_cast<int>(sizeof(font))) {
+        font.lfHeight = -::MulDiv(8, m_dpi, 72);
+        font.lfCharSet = DEFAULT_CHARSET;
+    }
+    font.lfHeight *= 2;
+    font.lfWeight = FW_BOLD;
+    m_statusFont = ::CreateFontIndirectW(&font);
+    const HWND status = ::CreateWindowExW(
+        0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0, 0,
+        0, m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_LINE)), Instance(),
+        nullptr);
+    if (status == nullptr) {
+        return;
+    }
+    HFONT shown = m_statusFont != nullptr ? m_statusFont : dialogFont;
+    ::SendMessageW(status, WM_SETFONT, reinterpret_cast<WPARAM>(shown), FALSE);
+    TEXTMETRICW metrics{};
+    HDC dc = ::GetDC(status);
+    const HGDIOBJ before = ::SelectObject(dc, shown);
+    ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, before);
+    ::ReleaseDC(status, dc);
+    m_statusHeight = metrics.tmHeight + 4;
+    // The template's controls keep their places: the window grows downwards.
+    RECT window{};
+    ::GetWindowRect(m_window, &window);
+    ::SetWindowPos(m_window, nullptr, 0, 0, window.right - window.left,
+                   window.bottom - window.top + StatusLineSpace(),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int Win32MainWindow::StatusLineSpace() const {
+    return m_statusHeight > 0 ? m_statusHeight + kLogListMargin : 0;
+}
+
+void Win32MainWindow::OnOptions() {
+    // The same store the settings were read from; the next Initialize takes the new values.
+    RegistrySettingsStore store(HKEY_CURRENT_USER, m_app.GivenOptions().settingsKey);
+    Win32OptionsWindow options(m_app.Settings(), store);
+    options.DoModal(m_window);
 }
 
 bool Win32MainWindow::OnPaintIconic() {

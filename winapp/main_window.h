@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,14 +17,17 @@ class Win32DownloadApp;
 
 // The main window (template 102) as a Win32 modal dialog: target, port, baud rate and image
 // file, "Erase all sectors", the job buttons "Initialize" and "Start Download", the
-// Close/Cancel button (1) and the log, with a slim progress bar in the button row. It is a view
+// Close/Cancel button (1) and the log, with a slim progress bar in the button row, and below them
+// the status line. It is a view
 // of MainWindowController, which decides everything: the dialog procedure passes the
 // operator's actions in, and the window shows what the controller says.
 //
-// A job's events come from the job's thread: PostJobEvent posts each to the window's HWND with
-// the event on the heap, owned by the message once it is posted and freed by the window when it
-// takes the message (or drops it on its way out); a post that fails frees it at once. A window
-// closed while its job runs is hidden at once and ends its modal run when the job has ended.
+// A job's events come from the job's thread: PostJobEvent queues each under a lock and posts one
+// wake-up message to the window's HWND while the queue holds any; the window takes them in
+// order. Posting can fail (a full message queue): the event stays queued, and a timer of the
+// window takes what is queued, so no event is lost and the window never keeps showing a job
+// that has ended. A window closed while its job runs is hidden at once and ends its modal run
+// when the job has ended.
 class Win32MainWindow : public MainWindowView {
 public:
     explicit Win32MainWindow(Win32DownloadApp& app);
@@ -47,6 +51,7 @@ public:
     void ShowLogChange(const LogLines::Change& change) override;
     void ClearLog() override;
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look) override;
+    void ShowStatus(const std::string& text) override;
     void ShowMessage(const WindowMessage& message) override;
     void WriteDebugText(const std::string& text) override;
     void Close(int result) override;
@@ -59,13 +64,20 @@ private:
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code, HWND control);
     void OnDestroy();
-    void OnJobEventMessage(LPARAM lParam);
+    // Hands the queued job events to the controller, one at a time and in order (a box the
+    // controller opens may take the rest meanwhile).
+    void TakeJobEvents();
     bool OnContextMenu(LPARAM lParam);
     void OnGetMinMaxInfo(MINMAXINFO& info) const;
     bool OnPaintIconic();
     void CreateProgressBar();
     void EnableControl(int id, bool enable);
     void LayOutLogList(int clientWidth, int clientHeight);
+    // The status line below the template's controls, in a large bold font; the window grows
+    // downwards by its height.
+    void CreateStatusLine();
+    int StatusLineSpace() const;
+    void OnOptions();
 
     HWND Item(int id) const { return ::GetDlgItem(m_window, id); }
 
@@ -80,6 +92,10 @@ private:
     std::optional<int> m_closedWith;  // closed while a job ran: the result once it has ended
     std::mutex m_postMutex;           // a post and the window's end never overlap
     HWND m_postTarget = nullptr;      // where job events go; none before and after the window
+    std::deque<std::unique_ptr<JobEvent>> m_postedEvents;  // guarded by m_postMutex
+    bool m_wakePosted = false;  // guarded by m_postMutex: a wake-up message is on its way
+    HFONT m_statusFont = nullptr;
+    int m_statusHeight = 0;
     std::unique_ptr<MainWindowController> m_controller;
 };
 
