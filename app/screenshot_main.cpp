@@ -1,9 +1,12 @@
 // quillon-screenshot: opens the main window, runs Initialize and Start Download through its
 // buttons against a serial port (normally a virtual target's), and saves a picture of the
-// window once the download has succeeded (or failed, with "failed"). scripts/screenshot runs
-// it under a virtual display.
+// window at the moment OUTCOME names: once the download has succeeded (the default) or failed,
+// once Initialize has made it ready, while the download runs (a third of it done), right after
+// button 1 asked it to stop, or once it has ended aborted. scripts/screenshot runs it under a
+// virtual display.
 //
-//   quillon-screenshot OUTPUT.png IMAGE.hex PORT [BAUDRATE [succeeded|failed]]
+//   quillon-screenshot OUTPUT.png IMAGE.hex PORT [BAUDRATE [OUTCOME]]
+//   OUTCOME: succeeded, failed, ready, downloading, stopping, aborted
 //
 // The monitor files come from "Targets" beside the program, as for quillon. The settings are
 // read but never written. Exit status 0 when the picture was saved, 1 otherwise.
@@ -12,6 +15,7 @@
 #include <QDeadlineTimer>
 #include <QListWidget>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
@@ -47,6 +51,20 @@ bool RunJob(QtMainWindow& window, const char* button) {
     return WaitUntil([initialize] { return initialize->isEnabled(); }, kJobTimeoutMs);
 }
 
+// Saves the window as it shows now, once its last repaint has reached the display; `now`: as it
+// is drawn at once, before the job's next event is handled.
+bool SavePicture(QtMainWindow& window, const QString& path, bool now = false) {
+    if (!now) {
+        WaitUntil([] { return false; }, 300);
+    }
+    const QPixmap picture = now ? window.grab() : window.screen()->grabWindow(window.winId());
+    if (picture.isNull() || !picture.save(path, "PNG")) {
+        std::fprintf(stderr, "quillon-screenshot: cannot save %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
 QString LastLogLine(const QtMainWindow& window) {
     const auto* log = window.findChild<QListWidget*>("logList");
     return log->count() > 0 ? log->item(log->count() - 1)->text() : QString();
@@ -63,7 +81,7 @@ int main(int argc, char* argv[]) {
     if (args.size() < 4) {
         std::fprintf(stderr,
                      "usage: quillon-screenshot OUTPUT.png IMAGE.hex PORT [BAUDRATE "
-                     "[succeeded|failed]]\n");
+                     "[succeeded|failed|ready|downloading|stopping|aborted]]\n");
         return 1;
     }
 
@@ -87,8 +105,43 @@ int main(int argc, char* argv[]) {
                      qPrintable(LastLogLine(window)));
         return 1;
     }
+    const QString outcome = args.size() > 5 ? args[5] : QStringLiteral("succeeded");
+    if (outcome == QStringLiteral("ready")) {
+        return SavePicture(window, args[1]) ? (window.reject(), 0) : 1;
+    }
+    if (outcome == QStringLiteral("downloading") || outcome == QStringLiteral("stopping") ||
+        outcome == QStringLiteral("aborted")) {
+        // A third of the download done, then button 1 asks it to stop.
+        window.findChild<QPushButton*>("startDownloadButton")->click();
+        auto* bar = window.findChild<QProgressBar*>("progressBar");
+        if (!WaitUntil([bar] { return bar->maximum() > 1 && bar->value() * 3 >= bar->maximum(); },
+                       kJobTimeoutMs)) {
+            std::fprintf(stderr, "quillon-screenshot: the download did not get going: %s\n",
+                         qPrintable(LastLogLine(window)));
+            return 1;
+        }
+        if (outcome == QStringLiteral("downloading") && !SavePicture(window, args[1])) {
+            return 1;
+        }
+        window.findChild<QPushButton*>("closeButton")->click();
+        if (outcome == QStringLiteral("stopping") && !SavePicture(window, args[1], true)) {
+            return 1;
+        }
+        auto* initialize = window.findChild<QPushButton*>("initializeButton");
+        if (!WaitUntil([initialize] { return initialize->isEnabled(); }, kJobTimeoutMs) ||
+            LastLogLine(window) != QString::fromUtf8(kAbortedLine)) {
+            std::fprintf(stderr, "quillon-screenshot: the download ended otherwise: %s\n",
+                         qPrintable(LastLogLine(window)));
+            return 1;
+        }
+        if (outcome == QStringLiteral("aborted") && !SavePicture(window, args[1])) {
+            return 1;
+        }
+        window.reject();
+        return 0;
+    }
     // The download as the picture wants it: a success, or a failure the target made.
-    const bool wantFailure = args.size() > 5 && args[5] == QStringLiteral("failed");
+    const bool wantFailure = outcome == QStringLiteral("failed");
     const bool succeeded = RunJob(window, "startDownloadButton") &&
                            LastLogLine(window) == QStringLiteral("Download finished successfully!");
     if (succeeded == wantFailure) {
@@ -96,12 +149,7 @@ int main(int argc, char* argv[]) {
                      qPrintable(LastLogLine(window)));
         return 1;
     }
-
-    // Let the last repaint reach the display before taking the picture.
-    WaitUntil([] { return false; }, 300);
-    const QPixmap picture = window.screen()->grabWindow(window.winId());
-    if (picture.isNull() || !picture.save(args[1], "PNG")) {
-        std::fprintf(stderr, "quillon-screenshot: cannot save %s\n", qPrintable(args[1]));
+    if (!SavePicture(window, args[1])) {
         return 1;
     }
     window.reject();

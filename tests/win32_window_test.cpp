@@ -832,6 +832,108 @@ TEST_F(Win32WindowTest, PictureAfterAFailedDownload) {
     EXPECT_EQ(window.WaitForEnd(), std::optional<int>(1));
 }
 
+// The real jobs, with a job's end held back while the test asks (so that a picture can show the
+// window between button 1's press and the job's end).
+class EndHoldingJobs : public JobStarter, JobEventSink {
+public:
+    void Start(JobRequest request, JobEventSink& events) override {
+        m_window = &events;
+        m_runner->Start(std::move(request), *this);
+    }
+    void RequestStop() override { m_runner->RequestStop(); }
+    void OnJobEvent(const JobEvent& event) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (event.kind == JobEvent::Kind::kDone && m_holding) {
+            m_held = event;
+            return;
+        }
+        m_window->OnJobEvent(event);
+    }
+    void Hold() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holding = true;
+    }
+    // Passes the held end on, once there is one; false while there is none.
+    bool ReleaseHeldEnd() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_held) {
+            return false;
+        }
+        m_holding = false;
+        m_window->OnJobEvent(*m_held);
+        return true;
+    }
+
+private:
+    std::unique_ptr<JobStarter> m_runner = MakeJobRunner();
+    JobEventSink* m_window = nullptr;
+    std::mutex m_mutex;
+    bool m_holding = false;
+    std::optional<JobEvent> m_held;
+};
+
+// The picture of the window at one outcome, for scripts/screenshot-windows
+// (QUILLON_SCREENSHOT_OUTCOME: ready, downloading, stopping or aborted): Initialize, then Start
+// Download of the sample against the virtual target and button 1 a third of the way through.
+TEST_F(Win32WindowTest, PictureOfAnOutcome) {
+    const std::string port = Environment(L"QUILLON_TEST_WINDOW_PORT");
+    const std::string picture = Environment(L"QUILLON_SCREENSHOT_BMP");
+    const std::string outcome = Environment(L"QUILLON_SCREENSHOT_OUTCOME");
+    if (port.empty() || picture.empty() || outcome.empty()) {
+        GTEST_SKIP() << "for scripts/screenshot-windows only";
+    }
+    AddShippedTarget(dir.path());
+    const fs::path image = dir.path() / "demo.hex";
+    fs::copy_file(SourceFile("samples/demo.hex"), image);
+    EndHoldingJobs* jobs = nullptr;
+    Win32DownloadApp::Options options = Options({port});
+    options.makeJobs = [&jobs] {
+        auto made = std::make_unique<EndHoldingJobs>();
+        jobs = made.get();
+        return made;
+    };
+    WindowSession window(options);
+    ASSERT_TRUE(window.Opened());
+    const auto take = [&] {
+        ::RedrawWindow(window.Window(), nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Send(window.Window(), WM_NULL, 0, 0, "WM_NULL");
+        const Status saved = SaveWindowBitmap(window.Window(), HostPath(picture).wstring());
+        EXPECT_TRUE(saved) << (saved ? "" : saved.error().text);
+    };
+    window.Select(IDC_COM_PORT, Wide(port));
+    window.Click(IDC_INITIALIZE);
+    ASSERT_TRUE(window.WaitForJobEnd()) << Joined(window.LogLines());
+    ASSERT_EQ(ButtonState(window), kReady) << Joined(window.LogLines());
+    if (outcome == "ready") {
+        return take();
+    }
+    window.SetText(IDC_IMAGE_FILE, image.wstring());
+    window.Click(IDC_START_DOWNLOAD);
+    const HWND bar = window.Control(IDC_PROGRESS);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const LRESULT range = Send(bar, PBM_GETRANGE, FALSE, 0);
+            return range > 1 && Send(bar, PBM_GETPOS, 0, 0) * 3 >= range;
+        },
+        kJobTimeout));
+    if (outcome == "downloading") {
+        take();
+    }
+    jobs->Hold();
+    window.Click(IDOK);
+    if (outcome == "stopping") {
+        EXPECT_EQ(WindowText(window.Control(IDC_STATUS_LINE)), L"Stopping…");
+        take();
+    }
+    ASSERT_TRUE(WaitFor([&] { return jobs->ReleaseHeldEnd(); }, kJobTimeout));
+    ASSERT_TRUE(window.WaitForJobEnd()) << Joined(window.LogLines());
+    EXPECT_EQ(WindowText(window.Control(IDC_STATUS_LINE)), L"Aborted");
+    if (outcome == "aborted") {
+        take();
+    }
+}
+
 // --- 7. The unpacked program folder ----------------------------------------------------
 
 TEST(Win32ProgramFolder, QuillonExeListsTheTargetBesideItAndClosesWithStatus0) {
