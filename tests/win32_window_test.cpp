@@ -917,6 +917,8 @@ TEST_F(Win32WindowTest, PictureOfAnOutcome) {
             return range > 1 && Send(bar, PBM_GETPOS, 0, 0) * 3 >= range;
         },
         kJobTimeout));
+    ASSERT_EQ(WindowText(window.Control(IDC_STATUS_LINE)), L"Downloading…")
+        << "the download ended too soon: " << Joined(window.LogLines());
     if (outcome == "downloading") {
         take();
     }
