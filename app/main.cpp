@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +24,40 @@ QString ImageFileArgument(const QString& argument) {
         argument.startsWith(QStringLiteral("file:")) ? QUrl(argument).toLocalFile() : argument;
     return path.isEmpty() ? QString()
                           : QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+// Whether the platform Qt is going to use has a display to open windows on: a named X or
+// Wayland display, or a platform that needs none (offscreen). Qt itself would abort.
+bool DisplayNamed() {
+    const auto named = [](const char* variable) {
+        const char* value = std::getenv(variable);
+        return value != nullptr && value[0] != '\0';
+    };
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform == nullptr || platform[0] == '\0') {
+        return named("DISPLAY") || named("WAYLAND_DISPLAY");
+    }
+    if (std::strncmp(platform, "xcb", 3) == 0) {
+        return named("DISPLAY");
+    }
+    if (std::strncmp(platform, "wayland", 7) == 0) {
+        return named("WAYLAND_DISPLAY");
+    }
+    return true;
+}
+
+// While the application object is made: a display that is named but cannot be reached ends
+// in Qt's fatal message, which names no way out; the program says so itself instead.
+QtMessageHandler g_nextHandler = nullptr;
+
+void NoDisplayHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fputs(WindowNoDisplayText().c_str(), stderr);
+        std::_Exit(2);
+    }
+    if (g_nextHandler != nullptr) {
+        g_nextHandler(type, context, text);
+    }
 }
 
 }  // namespace
@@ -46,12 +82,27 @@ int main(int argc, char* argv[]) {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
+    if (!DisplayNamed()) {
+        std::fputs(WindowNoDisplayText().c_str(), stderr);
+        return 2;
+    }
+    g_nextHandler = qInstallMessageHandler(NoDisplayHandler);
     QApplication application(argc, argv);
+    qInstallMessageHandler(g_nextHandler);
     QApplication::setOrganizationName(QtDownloadApp::kCompanyKey);
     QApplication::setApplicationName(QtDownloadApp::kProfileName);
     QApplication::setWindowIcon(QtDownloadApp::LoadAppIcon());
 
     QtDownloadApp app;
+    // A target of the command line is one of the list, checked before the window opens.
+    StartSelection selection = commandLine->selection;
+    if (const Status listed = TakeListedTarget(
+            selection, FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()));
+        !listed) {
+        std::fputs(WindowUsageErrorText(listed.error().text).c_str(), stderr);
+        return WindowExitStatus(listed.error());
+    }
+    app.SetStart(std::move(selection));
     // A file named on the command line (the desktop's "open with") goes into the image field.
     const QString imageFile =
         ImageFileArgument(QString::fromLocal8Bit(commandLine->imageFile.c_str()));

@@ -45,7 +45,8 @@ MainWindowSources ProgramSources(const QtDownloadApp& app) {
     return {FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()),
             {},
             {},
-            app.SettingsNote()};
+            app.SettingsNote(),
+            app.Start()};
 }
 
 }  // namespace
@@ -183,6 +184,14 @@ void QtMainWindow::ShowList(WindowList list, const std::vector<std::string>& ent
     // A combo box selects its first entry by itself; the controller decides instead.
     combo->setCurrentIndex(selected);
     m_showingList = false;
+}
+
+void QtMainWindow::ShowPortDescriptions(const std::vector<std::string>& descriptions) {
+    QStringList texts;
+    for (const std::string& description : descriptions) {
+        texts.push_back(QString::fromStdString(description));
+    }
+    m_ui->portList->SetDescriptions(texts);
 }
 
 void QtMainWindow::ShowImageFile(const std::string& path) {

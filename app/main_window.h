@@ -49,6 +49,7 @@ public:
 
     // MainWindowView.
     void ShowList(WindowList list, const std::vector<std::string>& entries, int selected) override;
+    void ShowPortDescriptions(const std::vector<std::string>& descriptions) override;
     void ShowImageFile(const std::string& path) override;
     void ShowEraseAll(bool checked) override;
     void ShowControls(const WindowControls& controls) override;

@@ -3,11 +3,44 @@
 #include <QAbstractItemView>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 
 namespace quillon {
 
+namespace {
+
+constexpr int kDescriptionRole = Qt::UserRole + 1;
+
+// Draws and measures the open list's entries with their descriptions.
+class PortEntryDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->text = PortComboBox::OpenListText(index.data(Qt::DisplayRole).toString(),
+                                                  index.data(kDescriptionRole).toString());
+    }
+};
+
+}  // namespace
+
 PortComboBox::PortComboBox(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::currentTextChanged, this, &QWidget::setToolTip);
+    setItemDelegate(new PortEntryDelegate(this));
+}
+
+void PortComboBox::SetDescriptions(const QStringList& descriptions) {
+    for (int i = 0; i < count() && i < descriptions.size(); ++i) {
+        setItemData(i, descriptions[i], kDescriptionRole);
+    }
+}
+
+QString PortComboBox::OpenListText(const QString& name, const QString& description) {
+    return description.isEmpty() || description == name
+               ? name
+               : name + QStringLiteral("  \u2014  ") + description;
 }
 
 void PortComboBox::showPopup() {

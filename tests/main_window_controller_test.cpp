@@ -78,6 +78,7 @@ protected:
     // Opens the window; its jobs go to `jobs`, or to a JobRunner on `opener`'s lines.
     MainWindowController& Open(ChannelOpener opener = {}) {
         MainWindowSources sources{{{(dir.path() / "Targets").string()}, ""}, ListPorts(&ports), {}};
+        sources.start = start;
         sources.jobs = opener ? MakeJobRunner(std::move(opener))
                               : std::unique_ptr<JobStarter>(std::make_unique<FakeJobs>(jobs));
         controller = std::make_unique<MainWindowController>(view, settings, std::move(sources));
@@ -95,6 +96,7 @@ protected:
     TempDir dir;
     Lines ports = {"COM3", "COM10"};
     WindowSettings settings{"beta", "COM1", BaudRate{115200}, 0};
+    StartSelection start;
     RecordingView view;
     std::shared_ptr<FakeJobRecord> jobs = std::make_shared<FakeJobRecord>();
     std::unique_ptr<MainWindowController> controller;
@@ -418,6 +420,76 @@ TEST_F(ControllerTest, ThePortListIsReadAgainWhenItDropsDown) {
     ports = {"COM2", "COM3", "COM0"};
     window.OnPortListOpening();
     EXPECT_EQ(view.Take(), (Lines{"list port COM0,COM2,COM3 @2"}));
+}
+
+// The command line's selections are selected for this start and never recorded; a wanted port
+// that is not listed is named in the log.
+TEST_F(ControllerTest, CommandLineSelectionsHoldForThisStartOnlyAndMissingPortsAreNamed) {
+    const std::string noneOrFirst =
+        kPortNamesAreComNames ? "no port selected" : "selected /dev/ttyUSB0";
+    const Lines usb = {"/dev/ttyS0", "/dev/ttyUSB0"};
+    const std::tuple<StartSelection, std::string, Lines, Lines, LineSettings, WindowSettings>
+        rows[] = {
+            // command line, saved port, listed: what Open shows, Initialize's line, the settings
+            // after the operator picks the first port and closes
+            {{"alpha", "COM3", BaudRate{9600}},
+             "COM1",
+             ports,
+             {"list target alpha,Beta @0", "list port COM10,COM3 @1", "list baud @0"},
+             {"COM3", {9600}},
+             {"beta", "COM1", BaudRate{115200}, 0}},
+            {{{}, "COM1", {}},  // COM10 begins with it but is another port
+             "COM1",
+             ports,
+             {"list target alpha,Beta @1", "list port COM10,COM3 @-1",
+              "log 0 Port COM1 is not present; no port selected.", "list baud @4"},
+             {"COM1", {115200}},
+             {"Beta", "COM1", BaudRate{115200}, 0}},
+            {{},
+             "/dev/ttyUSB3",
+             usb,
+             {"list target alpha,Beta @1",
+              kPortNamesAreComNames ? "list port /dev/ttyS0,/dev/ttyUSB0 @-1"
+                                    : "list port /dev/ttyS0,/dev/ttyUSB0 @1",
+              "log 0 Saved port /dev/ttyUSB3 is not present; " + noneOrFirst + ".", "list baud @4"},
+             {kPortNamesAreComNames ? "COM1" : "/dev/ttyUSB0", {115200}},
+             {"Beta", "/dev/ttyS0", BaudRate{115200}, 0}},
+        };
+    for (const auto& [selection, saved, listed, shown, line, after] : rows) {
+        SCOPED_TRACE(saved);
+        start = selection;
+        settings = {"beta", saved, BaudRate{115200}, 0};
+        ports = listed;
+        jobs = std::make_shared<FakeJobRecord>();
+        controller = std::make_unique<MainWindowController>(
+            view, settings,
+            MainWindowSources{{{(dir.path() / "Targets").string()}, ""},
+                              ListPorts(&ports),
+                              std::make_unique<FakeJobs>(jobs),
+                              "",
+                              start});
+        controller->Open();
+        Lines opened;
+        for (const std::string& text : view.Take()) {
+            if (text.rfind("list", 0) == 0 || text.rfind("log", 0) == 0) {
+                // The rates are always the same five.
+                opened.push_back(text.rfind("list baud", 0) == 0
+                                     ? "list baud" + text.substr(text.rfind(' '))
+                                     : text);
+            }
+        }
+        EXPECT_EQ(opened, shown);
+        EXPECT_EQ(view.portDescriptions.size(), listed.size());
+        controller->OnInitialize();
+        controller->OnJobEvent(kSucceeded);
+        ASSERT_EQ(jobs->requests.size(), 1u);
+        EXPECT_EQ(std::tie(jobs->requests[0].line.port, jobs->requests[0].line.baud),
+                  std::tie(line.port, line.baud));
+        controller->OnPortSelected(0);
+        controller->OnCloseButton();
+        EXPECT_EQ(settings, after);
+        view.Take();
+    }
 }
 
 // The controller's own JobRunner, on lines that an opener hands out: the line it asks for, the

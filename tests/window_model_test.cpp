@@ -13,6 +13,7 @@
 
 #include "platform/serial_device.h"
 #include "platform/utf8_path.h"
+#include "platform/virtual_ports.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
 #include "window/download_window_state.h"
@@ -323,9 +324,10 @@ TEST(WindowLists, PortAndBaudrateLists) {
             LoadPortListEntries(Ports(reported, result), stored, MissingPortChoice::kNoSelection);
         EXPECT_EQ(std::tie(list.ports, list.selected), std::tie(ports, selected)) << stored;
     }
-    // With device paths a stored name that is not listed (the default COM1) selects the first.
+    // With device paths a stored name that is not listed (the default COM1) selects the first,
+    // a USB adapter before a built-in port.
     const std::tuple<Lines, int, std::string, int> paths[] = {
-        {{"/dev/ttyUSB0", "/dev/ttyS0"}, 1, "COM1", 0},
+        {{"/dev/ttyUSB0", "/dev/ttyS0"}, 1, "COM1", 1},
         {{"/dev/ttyUSB0", "/dev/ttyS0"}, 1, "/dev/ttyUSB0", 1},
         {{"/dev/ttyUSB0"}, 0, "COM1", kNoSelection},  // after a failure, still none
         {{}, 1, "COM1", kNoSelection},
@@ -368,6 +370,54 @@ TEST(WindowLists, PortAndBaudrateLists) {
         EXPECT_EQ(entryRate ? BaudRateText(*entryRate) : "none", rate);
     }
     EXPECT_EQ(BaudRateOfEntry(5), std::nullopt);
+}
+
+// The first port chosen in place of a missing stored one, whether the stored one is missing,
+// and the descriptions kept with their ports through the sort.
+TEST(WindowLists, FirstPortAndMissingStoredPort) {
+    using Entries = std::vector<PortEntry>;
+    const Entries board = {{"/dev/ttyS1", "/dev/ttyS1"},
+                           {"/dev/ttyS0", "serial8250"},
+                           {"/dev/ttyUSB0", "Adapter One"},
+                           {"/dev/ttyACM0", "Board Two"}};
+    const Entries virtualLink = {{"/dev/ttyS0", "/dev/ttyS0"},
+                                 {"/run/q/port-1", kVirtualPortFriendlyName}};
+    const Entries builtIn = {{"/dev/ttyS1", "/dev/ttyS1"}, {"/dev/ttyS0", "/dev/ttyS0"}};
+    const auto first = MissingPortChoice::kFirstPort;
+    const auto none = MissingPortChoice::kNoSelection;
+    const std::tuple<Entries, bool, std::string, MissingPortChoice, std::string, bool> rows[] = {
+        // reported, enumerated, stored, choice: selected, stored missing
+        {board, true, "/dev/ttyUSB3", first, "/dev/ttyACM0", true},
+        {board, true, "/dev/ttyS0", first, "/dev/ttyS0", false},
+        {board, true, "COM1", first, "/dev/ttyACM0", false},  // the default names nothing saved
+        {virtualLink, true, "COM1", first, "/run/q/port-1", false},
+        {builtIn, true, "/dev/ttyUSB0", first, "/dev/ttyS0", true},
+        {{}, true, "/dev/ttyUSB0", first, "none", true},
+        {board, false, "/dev/ttyUSB3", first, "none", false},  // not known after a failure
+        {{{"COM3", "COM3"}}, true, "COM1", none, "none", true},
+    };
+    for (const auto& [reported, enumerated, stored, choice, selected, missing] : rows) {
+        const PortListEntries list = LoadPortListEntries(
+            [&](std::vector<PortEntry>& ports) {
+                ports = reported;
+                return enumerated ? Status() : Status(Fail(ErrorKind::kIo, "error 5"));
+            },
+            stored, choice);
+        EXPECT_EQ(std::make_tuple(SelectedPort(list).value_or("none"), list.storedMissing),
+                  std::tie(selected, missing))
+            << stored;
+    }
+    const PortListEntries sorted = LoadPortListEntries(
+        [&](std::vector<PortEntry>& ports) {
+            ports = board;
+            return Status();
+        },
+        "", first);
+    EXPECT_EQ(sorted.descriptions, (Lines{"Board Two", "serial8250", "/dev/ttyS1", "Adapter One"}));
+    EXPECT_EQ(MissingPortLine(true, "/dev/ttyUSB3", "/dev/ttyUSB0"),
+              "Saved port /dev/ttyUSB3 is not present; selected /dev/ttyUSB0.");
+    EXPECT_EQ(MissingPortLine(false, "/dev/ttyUSB3", std::nullopt),
+              "Port /dev/ttyUSB3 is not present; no port selected.");
 }
 
 fs::path WriteMonitorFile(const TempDir& dir, const std::string& file, const std::string& name) {
@@ -492,6 +542,17 @@ TEST(WindowCommandLine, OptionsFilesAndMistakes) {
             {{"-"}, Action::kOpen, "-", ""},  // a lone dash names a file
             {{"-platform", "offscreen"}, kUsageError, "", "unknown option -platform"},
             {{"--verbose", "--help"}, kUsageError, "", "unknown option --verbose"},
+            {{"--help", "--verbose"}, Action::kHelp, "", ""},
+            {{"--port"}, kUsageError, "", "option --port needs a value"},
+            {{"--port="}, kUsageError, "", "--port needs a name"},
+            {{"--baud", "4800"},
+             kUsageError,
+             "",
+             "baud rate '4800' is not one of 9600, 19200, 38400, 57600, 115200"},
+            {{"--baud=57600x"},
+             kUsageError,
+             "",
+             "baud rate '57600x' is not one of 9600, 19200, 38400, 57600, 115200"},
         };
     for (const auto& [arguments, action, file, error] : rows) {
         const Result<WindowCommandLine> parsed = ParseWindowCommandLine(arguments);
@@ -502,6 +563,31 @@ TEST(WindowCommandLine, OptionsFilesAndMistakes) {
                   std::tie(action, file, error))
             << (arguments.empty() ? "" : arguments[0]);
     }
+    // The selections, each parsed once into its value; the rest as before.
+    const std::tuple<std::vector<std::string>, StartSelection, std::string> selections[] = {
+        {{"fw.hex"}, {}, "fw.hex"},
+        {{"--port", "/dev/pts/7", "--target", "Virtual Target", "--baud", "115200", "fw.hex"},
+         {"Virtual Target", "/dev/pts/7", BaudRate{115200}},
+         "fw.hex"},
+        {{"--baud=9600", "--port=COM3", "--", "--target"},
+         {{}, "COM3", BaudRate{9600}},
+         "--target"},
+    };
+    for (const auto& [arguments, selection, file] : selections) {
+        const Result<WindowCommandLine> parsed = ParseWindowCommandLine(arguments);
+        ASSERT_TRUE(parsed) << parsed.error().text;
+        EXPECT_EQ(std::tie(parsed->selection, parsed->imageFile), std::tie(selection, file));
+    }
+    // A target is one of the list, by its listed name.
+    const std::vector<MonitorFileEntry> targets = {{"Virtual Target", "/t/Mon_V.h86"},
+                                                   {"Virtual Target 2", "/t/Mon_V2.h86"}};
+    EXPECT_EQ(ListedTargetName(targets, "virtual TARGET").value_or("-"), "Virtual Target");
+    const Result<std::string> unknown = ListedTargetName(targets, "Virtual");
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(std::make_pair(unknown.error().kind, unknown.error().text),
+              std::make_pair(ErrorKind::kUsage,
+                             std::string("unknown target 'Virtual'; known targets: Virtual "
+                                         "Target, Virtual Target 2")));
 }
 
 }  // namespace

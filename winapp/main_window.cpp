@@ -67,7 +67,7 @@ int LogicalDpi(HWND window) {
 MainWindowSources SourcesOf(const Win32DownloadApp& app) {
     const Win32DownloadApp::Options& options = app.GivenOptions();
     return {FindTargetFolders(app.ProgramDirectory()), options.enumeratePorts,
-            options.makeJobs ? options.makeJobs() : nullptr};
+            options.makeJobs ? options.makeJobs() : nullptr, std::string(), app.Start()};
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "window/window_command_line.h"
 #include "window/window_settings.h"
 
 namespace quillon {
@@ -38,6 +39,10 @@ public:
     // The operator's choices; the main window records its selections here.
     WindowSettings& Settings() { return m_settings; }
     const WindowSettings& Settings() const { return m_settings; }
+    // What the command line selects for this start; the main window selects it and never
+    // records it in the settings.
+    const StartSelection& Start() const { return m_start; }
+    void SetStart(StartSelection selection) { m_start = std::move(selection); }
     // The log line about a settings file left alone, else empty.
     const std::string& SettingsNote() const { return m_settingsNote; }
     // The help file (UTF-8), and another in its place.
@@ -48,6 +53,7 @@ private:
     WindowSettings m_settings;
     std::string m_settingsNote;
     std::string m_helpFilePath;
+    StartSelection m_start;
 };
 
 }  // namespace quillon

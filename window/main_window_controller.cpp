@@ -49,7 +49,10 @@ void MainWindowController::Open() {
 
     // The lists, with the saved selections. Each monitor file's reader texts come as the scan
     // reads it.
-    m_targets = LoadTargetListEntries(m_sources.targetFolders, m_settings.target,
+    // A name from the command line is a listed one: the first entry that begins with it is the
+    // one of that name, as the list is sorted.
+    m_targets = LoadTargetListEntries(m_sources.targetFolders,
+                                      m_sources.start.target.value_or(m_settings.target),
                                       [this](const std::string&, const std::string& text) {
                                           m_view.ShowMessage({text, MessageIcon::kWarning});
                                       });
@@ -59,11 +62,14 @@ void MainWindowController::Open() {
     }
     m_view.ShowList(WindowList::kTarget, names, m_targets.selected);
     std::vector<std::string> notes;
-    m_ports =
-        LoadPortListEntries(m_sources.enumeratePorts, m_settings.port, kMissingPortChoice, &notes);
-    m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+    LoadPorts(nullptr, &notes);
     ShowPortListNotes(notes);
-    m_baudRate = m_settings.baudRate;
+    if (m_ports.storedMissing) {
+        AddLogLine(MissingPortLine(!m_sources.start.port,
+                                   m_sources.start.port.value_or(m_settings.port),
+                                   SelectedPort(m_ports)));
+    }
+    m_baudRate = m_sources.start.baudRate ? m_sources.start.baudRate : m_settings.baudRate;
     m_view.ShowList(WindowList::kBaudrate, BaudRateTexts(), BaudRateEntry(m_baudRate));
 
     m_view.ShowControls(m_state.Controls());
@@ -159,11 +165,32 @@ void MainWindowController::OnBaudrateSelected(int index) {
 
 void MainWindowController::OnPortListOpening() {
     std::vector<std::string> notes;
-    m_ports = ReloadPortListEntries(m_sources.enumeratePorts, m_ports, m_settings.port,
-                                    kMissingPortChoice, &notes);
-    m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+    const PortListEntries previous = m_ports;
+    LoadPorts(&previous, &notes);
     ShowPortListNotes(notes);
     CheckSelection();  // the port may have gone from the list
+}
+
+void MainWindowController::LoadPorts(const PortListEntries* previous,
+                                     std::vector<std::string>* notes) {
+    const std::optional<std::string>& wanted = m_sources.start.port;
+    const std::string& stored = wanted ? *wanted : m_settings.port;
+    const MissingPortChoice missing = wanted ? MissingPortChoice::kNoSelection : kMissingPortChoice;
+    m_ports = previous ? ReloadPortListEntries(m_sources.enumeratePorts, *previous, stored, missing,
+                                               notes)
+                       : LoadPortListEntries(m_sources.enumeratePorts, stored, missing, notes);
+    if (wanted && (!previous || previous->selected == kNoSelection) &&
+        SelectedPort(m_ports) != wanted) {
+        // The command line names one port: another that merely begins with its name is
+        // another device.
+        const auto found = std::find(m_ports.ports.begin(), m_ports.ports.end(), *wanted);
+        m_ports.selected = found == m_ports.ports.end()
+                               ? kNoSelection
+                               : static_cast<int>(found - m_ports.ports.begin());
+        m_ports.storedMissing = m_ports.selected == kNoSelection;
+    }
+    m_view.ShowList(WindowList::kPort, m_ports.ports, m_ports.selected);
+    m_view.ShowPortDescriptions(m_ports.descriptions);
 }
 
 LineSettings MainWindowController::SelectedLine() const {
@@ -174,16 +201,19 @@ LineSettings MainWindowController::SelectedLine() const {
 }
 
 void MainWindowController::RecordLineSelection() {
-    if (const std::optional<std::string> port = SelectedPort(m_ports)) {
+    // What the command line selected keeps the saved choice: this start only.
+    const std::optional<std::string> port = SelectedPort(m_ports);
+    if (port && !m_sources.start.port) {
         m_settings.port = *port;
     }
-    if (m_baudRate) {
+    if (m_baudRate && !m_sources.start.baudRate) {
         m_settings.baudRate = m_baudRate;
     }
 }
 
 void MainWindowController::RecordTargetSelection() {
-    if (const std::optional<MonitorFileEntry> target = SelectedTarget(m_targets)) {
+    const std::optional<MonitorFileEntry> target = SelectedTarget(m_targets);
+    if (target && !m_sources.start.target) {
         m_settings.target = target->displayName;
     }
 }

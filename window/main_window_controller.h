@@ -10,6 +10,7 @@
 #include "window/job_starter.h"
 #include "window/log_lines.h"
 #include "window/main_window_view.h"
+#include "window/window_command_line.h"
 #include "window/window_lists.h"
 #include "window/window_settings.h"
 
@@ -21,6 +22,10 @@ struct MainWindowSources {
     PortEnumerator enumeratePorts;     // empty: EnumerateComPorts
     std::unique_ptr<JobStarter> jobs;  // empty: MakeJobRunner(), on the serial ports
     std::string settingsNote = {};     // the log's first line: a settings file left alone, if any
+    // What the command line selects for this start: selected in place of the saved choices,
+    // never recorded in the settings. A port that is not listed is named in the log and
+    // leaves the list without a selection.
+    StartSelection start = {};
 };
 
 // Everything the main window decides, whatever its toolkit: it fills the three lists and
@@ -100,6 +105,9 @@ private:
     void RecordTargetSelection();
     // Start Download on or off by whether the selection is still the monitor's line.
     void CheckSelection();
+    // Reads the ports (again, when `previous` is given) and selects the wanted one: the
+    // command line's port, exactly that name, or the saved one. Shows the list.
+    void LoadPorts(const PortListEntries* previous, std::vector<std::string>* notes);
 
     MainWindowView& m_view;
     WindowSettings& m_settings;

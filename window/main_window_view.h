@@ -29,6 +29,9 @@ public:
     // view reports the operator's selections by these indices.
     virtual void ShowList(WindowList list, const std::vector<std::string>& entries,
                           int selected) = 0;
+    // The port list's descriptions, one for each entry of its last ShowList, in that order:
+    // the open list shows each beside its port's name, the closed list the name alone.
+    virtual void ShowPortDescriptions(const std::vector<std::string>& descriptions) = 0;
     virtual void ShowImageFile(const std::string& path) = 0;
     virtual void ShowEraseAll(bool checked) = 0;
     // The job buttons' enabled states, button 1's caption and the close entry.

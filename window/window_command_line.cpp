@@ -1,25 +1,108 @@
 #include "window/window_command_line.h"
 
+#include <utility>
+
+#include "helpers/ascii_case.h"
+#include "helpers/option_table.h"
+
 namespace quillon {
 
-Result<WindowCommandLine> ParseWindowCommandLine(const std::vector<std::string>& arguments) {
-    WindowCommandLine result;
-    bool filesOnly = false;
-    for (const std::string& argument : arguments) {
-        if (!filesOnly && argument == "--") {
-            filesOnly = true;
-        } else if (!filesOnly && (argument == "-h" || argument == "--help")) {
-            return WindowCommandLine{WindowCommandLine::Action::kHelp, {}};
-        } else if (!filesOnly && argument == "--version") {
-            return WindowCommandLine{WindowCommandLine::Action::kVersion, {}};
-        } else if (!filesOnly && argument.size() > 1 && argument.front() == '-') {
-            // Reported at once, even before a --help further on: the operator mistyped.
-            return Fail(ErrorKind::kUsage, "unknown option " + argument);
-        } else if (result.imageFile.empty()) {
-            result.imageFile = argument;
+namespace {
+
+Status Refused(std::string text) {
+    return Fail(ErrorKind::kUsage, std::move(text));
+}
+
+std::string OfferedRates() {
+    std::string list;
+    for (const BaudRate rate : kBaudRates) {
+        list += (list.empty() ? "" : ", ") + BaudRateText(rate);
+    }
+    return list;
+}
+
+// Takes a name that may not be empty into `into`.
+Option::Taker Name(const char* option, std::optional<std::string>& into) {
+    return [option, &into](const std::string& value) {
+        if (value.empty()) {
+            return Refused(std::string(option) + " needs a name");
         }
+        into = value;
+        return Status();
+    };
+}
+
+}  // namespace
+
+Result<WindowCommandLine> ParseWindowCommandLine(const std::vector<std::string>& arguments) {
+    using V = Option::Value;
+    WindowCommandLine result;
+    StartSelection& selection = result.selection;
+    const auto answer = [&result](WindowCommandLine::Action action) {
+        return [&result, action](const std::string&) {
+            // The first of --help and --version counts.
+            if (result.action == WindowCommandLine::Action::kOpen) {
+                result.action = action;
+            }
+            return Status();
+        };
+    };
+    const std::vector<Option> table = {
+        {"--help", "-h", V::kNone, answer(WindowCommandLine::Action::kHelp)},
+        {"--version", "", V::kNone, answer(WindowCommandLine::Action::kVersion)},
+        {"--port", "", V::kRequired, Name("--port", selection.port)},
+        {"--target", "", V::kRequired, Name("--target", selection.target)},
+        {"--baud", "", V::kRequired,
+         [&selection](const std::string& value) {
+             selection.baudRate = OfferedBaudRate(value);
+             return selection.baudRate
+                        ? Status()
+                        : Refused("baud rate '" + value + "' is not one of " + OfferedRates());
+         }},
+    };
+    Result<std::vector<std::string>> files = ParseOptions(arguments, table, OptionWording{});
+    if (result.action != WindowCommandLine::Action::kOpen) {
+        // Asked for before any mistake: the answer, whatever follows.
+        return WindowCommandLine{result.action, {}, {}};
+    }
+    if (!files) {
+        return Fail(std::move(files).error());
+    }
+    if (!files->empty()) {
+        result.imageFile = files->front();
     }
     return result;
+}
+
+Result<std::string> ListedTargetName(const std::vector<MonitorFileEntry>& entries,
+                                     const std::string& name) {
+    std::string known;
+    for (const MonitorFileEntry& entry : entries) {
+        if (EqualIgnoringCase(entry.displayName, name)) {
+            return entry.displayName;
+        }
+        known += (known.empty() ? "" : ", ") + entry.displayName;
+    }
+    return Fail(ErrorKind::kUsage, "unknown target '" + name +
+                                       "'; known targets: " + (known.empty() ? "none" : known));
+}
+
+Status TakeListedTarget(StartSelection& selection, const TargetFolders& folders) {
+    if (!selection.target) {
+        return {};
+    }
+    Result<std::string> listed =
+        ListedTargetName(ListTargetFolders(folders, nullptr), *selection.target);
+    if (!listed) {
+        return Fail(std::move(listed).error());
+    }
+    selection.target = std::move(*listed);
+    return {};
+}
+
+std::string WindowNoDisplayText() {
+    return "quillon: no display was found to open the window on.\n"
+           "quillon-cli does the same jobs on a terminal: see quillon-cli --help\n";
 }
 
 std::string WindowUsageText() {
@@ -28,9 +111,18 @@ std::string WindowUsageText() {
            "loader and downloads an Intel HEX image into its flash. IMAGE-FILE (a path or a\n"
            "file: URL) goes into the window's image file field.\n"
            "\n"
-           "  -h, --help     print this help, exit 0\n"
-           "      --version  print the version line, exit 0\n"
-           "  --             what follows is the image file, even when it starts with '-'\n"
+           "  -h, --help         print this help, exit 0\n"
+           "      --version      print the version line, exit 0\n"
+           "      --port PORT    select PORT in the port list\n"
+           "      --target NAME  select the target NAME (letter case ignored)\n"
+           "      --baud RATE    select RATE: " +
+           OfferedRates() +
+           "\n"
+           "  --                 what follows is the image file, even when it starts with '-'\n"
+           "\n"
+           "--port, --target and --baud hold for this start only: the window keeps the saved\n"
+           "choices as they were. An unknown target or rate is an error (exit 2); a port that\n"
+           "is not present is named in the log and none is selected.\n"
            "\n"
            "quillon-cli does the same without a window (quillon-cli --help).\n";
 }

@@ -4,6 +4,8 @@
 #include <iterator>
 
 #include "helpers/ascii_case.h"
+#include "link/line_settings.h"
+#include "platform/virtual_ports.h"
 #include "ports/port_address.h"
 
 namespace quillon {
@@ -12,6 +14,13 @@ namespace {
 
 bool IsValidIndex(int index, std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
+}
+
+// Whether `entry` is a port a board is likely on: a USB adapter or a virtual target's link.
+bool IsLikelyBoardPort(const std::string& name, const std::string& description) {
+    const std::string_view file = std::string_view(name).substr(name.rfind('/') + 1);
+    return file.rfind("ttyUSB", 0) == 0 || file.rfind("ttyACM", 0) == 0 ||
+           description == kVirtualPortFriendlyName;
 }
 
 }  // namespace
@@ -67,24 +76,33 @@ PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::
     std::vector<PortEntry> found;
     const bool listed =
         (enumerate ? enumerate(found) : EnumerateComPorts(found, notes)).has_value();
-    for (PortEntry& entry : found) {
-        list.ports.push_back(std::move(entry.name));
-    }
     // Sorted with letter case ignored; equal names keep the order they were reported in. The
     // user's network ports follow the local ones, in the order of their list.
-    std::stable_sort(list.ports.begin(), list.ports.end(),
-                     [](const std::string& a, const std::string& b) {
-                         if (IsNetworkPortName(a) || IsNetworkPortName(b)) {
-                             return !IsNetworkPortName(a) && IsNetworkPortName(b);
-                         }
-                         return CompareIgnoringCase(a, b) < 0;
-                     });
+    std::stable_sort(found.begin(), found.end(), [](const PortEntry& a, const PortEntry& b) {
+        if (IsNetworkPortName(a.name) || IsNetworkPortName(b.name)) {
+            return !IsNetworkPortName(a.name) && IsNetworkPortName(b.name);
+        }
+        return CompareIgnoringCase(a.name, b.name) < 0;
+    });
+    for (PortEntry& entry : found) {
+        list.ports.push_back(std::move(entry.name));
+        list.descriptions.push_back(std::move(entry.description));
+    }
     // After a failed enumeration nothing is selected. The stored name begins the selected
     // port's name; an empty one begins every name.
     list.selected = listed ? FirstEntryBeginningWith(list.ports, storedPort) : kNoSelection;
-    if (listed && list.selected == kNoSelection && !list.ports.empty() &&
-        missing == MissingPortChoice::kFirstPort) {
-        list.selected = 0;
+    if (listed && list.selected == kNoSelection) {
+        list.storedMissing =
+            missing == MissingPortChoice::kNoSelection || storedPort != kDefaultPortName;
+        if (missing == MissingPortChoice::kFirstPort && !list.ports.empty()) {
+            list.selected = 0;
+            for (std::size_t i = 0; i < list.ports.size(); ++i) {
+                if (IsLikelyBoardPort(list.ports[i], list.descriptions[i])) {
+                    list.selected = static_cast<int>(i);
+                    break;
+                }
+            }
+        }
     }
     return list;
 }
@@ -109,6 +127,12 @@ std::optional<std::string> SelectedPort(const PortListEntries& list) {
         return std::nullopt;
     }
     return list.ports[static_cast<std::size_t>(list.selected)];
+}
+
+std::string MissingPortLine(bool saved, const std::string& port,
+                            const std::optional<std::string>& selected) {
+    return (saved ? "Saved port " : "Port ") + port + " is not present; " +
+           (selected ? "selected " + *selected : std::string("no port selected")) + ".";
 }
 
 // --- Baud rate list --------------------------------------------------------------------

@@ -58,12 +58,20 @@ using PortEnumerator = std::function<Status(std::vector<PortEntry>& ports)>;
 struct PortListEntries {
     std::vector<std::string> ports;
     int selected = kNoSelection;
+    // Each port's description, in the order of `ports` (the port name again where the system
+    // has none); the open list shows it beside the name.
+    std::vector<std::string> descriptions = {};
+    // After a successful enumeration: no listed port begins with the stored name (a default
+    // name with device paths, which names no device, excepted).
+    bool storedMissing = false;
 };
 
 // What the list selects when no listed port begins with the stored name: nothing (with "COMn"
 // names, where the operator should notice that the port is missing), or the first port (with
 // device paths, where the stored default "COM1" names none and would leave the first start
 // without a usable port).
+// The first port is the first of the list that is a USB adapter (ttyUSB, ttyACM) or a virtual
+// target's link, else the first of the list: a built-in ttyS port is rarely the board.
 enum class MissingPortChoice { kNoSelection, kFirstPort };
 inline constexpr MissingPortChoice kMissingPortChoice =
     kPortNamesAreComNames ? MissingPortChoice::kNoSelection : MissingPortChoice::kFirstPort;
@@ -81,6 +89,10 @@ PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
                                       std::vector<std::string>* notes = nullptr);
 // The selected port, or none.
 std::optional<std::string> SelectedPort(const PortListEntries& list);
+// The log line for a wanted port that is not listed: `saved` when it came from the settings
+// (else from the command line), and the port selected in its place, if any.
+std::string MissingPortLine(bool saved, const std::string& port,
+                            const std::optional<std::string>& selected);
 
 // --- Baud rate list --------------------------------------------------------------------
 // The offered rates (kBaudRates) in their order: 9600, 19200, 38400, 57600, 115200.

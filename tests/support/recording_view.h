@@ -33,6 +33,8 @@ public:
     // What happens while a box is open, before ShowMessage returns (the nested loop of a real
     // window): the box's text is passed.
     std::function<void(const std::string&)> whileBoxOpen;
+    // The port list's descriptions as last shown (not written down as a line).
+    std::vector<std::string> portDescriptions;
 
     // Hands the posted events to `controller`, in order, until its job has ended; false when
     // none came for 30 s (a hang, which the test reports).
@@ -41,6 +43,9 @@ public:
     std::vector<JobEvent> TakePosted();
 
     void ShowList(WindowList list, const std::vector<std::string>& entries, int selected) override;
+    void ShowPortDescriptions(const std::vector<std::string>& descriptions) override {
+        portDescriptions = descriptions;
+    }
     void ShowImageFile(const std::string& path) override { Write("image " + path); }
     void ShowEraseAll(bool checked) override { Write(checked ? "erase 1" : "erase 0"); }
     void ShowControls(const WindowControls& controls) override;
