@@ -1,12 +1,15 @@
 // The about box and the version information it reads.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QCoreApplication>
 #include <QLabel>
 
 #include "app/about_window.h"
 #include "app/version_info.h"
 #include "tests/support/process.h"
+#include "window/window_command_line.h"
 
 using namespace quillon;
 
@@ -90,4 +93,39 @@ TEST(WindowProgramTest, AnswersHelpAndVersionWithoutADisplay) {
     EXPECT_EQ(unknown.out, "");
     EXPECT_EQ(unknown.err,
               "quillon: unknown option -x\nTry 'quillon --help' for more information.\n");
+}
+
+// Without a display the window program says so and points to quillon-cli; a target or rate
+// that is not listed is a usage error before any window opens.
+TEST(WindowProgramTest, NoDisplayAndSelectionsNotListedEndWithStatus2) {
+    const std::string noDisplay = WindowNoDisplayText();
+    const std::vector<std::string> unset = {"-u", "DISPLAY",        "-u", "WAYLAND_DISPLAY",
+                                            "-u", "QT_QPA_PLATFORM"};
+    const std::tuple<std::vector<std::string>, std::vector<std::string>, std::string> rows[] = {
+        // env's arguments, the program's: the end of stderr
+        {unset, {}, noDisplay},
+        {{"QT_QPA_PLATFORM=xcb", "DISPLAY=:9876"}, {}, noDisplay},  // named but not there
+        {unset,
+         {"--baud=4800"},
+         WindowUsageErrorText("baud rate '4800' is not one of 9600, 19200, 38400, 57600, 115200")},
+        {{"QT_QPA_PLATFORM=offscreen"},
+         {"--target", "No Such Board"},
+         "Try 'quillon --help' for more information.\n"},
+    };
+    for (const auto& [environment, options, errorEnd] : rows) {
+        std::vector<std::string> command = {"/usr/bin/env"};
+        command.insert(command.end(), environment.begin(), environment.end());
+        command.push_back(QUILLON_WINDOW_PROGRAM);
+        command.insert(command.end(), options.begin(), options.end());
+        command.push_back("fw.hex");
+        ProcessOptions run;
+        run.timeoutMs = 20000;
+        const ProcessResult result = RunProcess(command, run);
+        EXPECT_EQ(result.exitCode, 2) << result.err;
+        EXPECT_TRUE(
+            result.err.size() >= errorEnd.size() &&
+            result.err.compare(result.err.size() - errorEnd.size(), errorEnd.size(), errorEnd) == 0)
+            << result.err;
+        EXPECT_EQ(result.err.find("Reinstalling"), std::string::npos);
+    }
 }

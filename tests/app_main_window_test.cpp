@@ -3,6 +3,7 @@
 // against the virtual target (in this process, over a pseudo-terminal).
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,7 +28,9 @@
 #include "app/download_app.h"
 #include "app/image_file_edit.h"
 #include "app/main_window.h"
+#include "app/port_combo_box.h"
 #include "platform/serial_device.h"
+#include "platform/virtual_ports.h"
 #include "sim/sim_command_line.h"
 #include "sim/sim_monitor_file.h"
 #include "sim/sim_server.h"
@@ -559,7 +562,8 @@ TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
 }
 
 // The virtual targets' announced ports are listed, and each drop-down reads the ports again:
-// a target started after the window opened shows up; the operator's selection stays.
+// a target started after the window opened shows up with its description; the operator's
+// selection stays.
 TEST_F(MainWindowTest, ThePortListShowsAnnouncedPortsAndReadsThemAgainWhenItDropsDown) {
     TempDir runtime;
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
@@ -585,6 +589,10 @@ TEST_F(MainWindowTest, ThePortListShowsAnnouncedPortsAndReadsThemAgainWhenItDrop
         list->showPopup();
         EXPECT_GE(list->findText(later), 0);
         EXPECT_EQ(list->currentText(), earlier);
+        // The open list is wide enough for each name with its description beside it.
+        const QString shown = PortComboBox::OpenListText(later, kVirtualPortFriendlyName);
+        EXPECT_NE(shown, later);
+        EXPECT_GE(list->view()->width(), list->view()->fontMetrics().horizontalAdvance(shown));
         list->hidePopup();
     }
     saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
