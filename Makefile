@@ -1,5 +1,5 @@
 # Entry points for developers and CI. Every target first installs what is missing.
-.PHONY: deps run test build asan tsan release package package-install-check clang fuzz bench report soak \
+.PHONY: deps run try test build asan tsan release package package-install-check clang fuzz bench report soak \
   wine windows-package windows-msi format format-check clean
 
 FUZZ_SECONDS ?= 60
@@ -27,6 +27,17 @@ run: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target quillon-cli quillon-sim
 	scripts/demo build/default $(BAUD)
+	@echo "make run built build/default/bin/quillon-cli and quillon-sim and flashed the sample image"
+	@echo "into a virtual target. Next: make try (the window on a virtual target), make test (all"
+	@echo "programs and the test suite), quillon-cli --help (build/default/bin)."
+
+# The window on a virtual target: builds the window and quillon-sim, starts the target and the
+# window with its port, "Virtual Target" and the sample image selected. Closing the window (or
+# Ctrl+C) ends the target. Needs a display.
+try: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target quillon quillon-sim
+	scripts/try build/default
 
 # Builds everything with g++ (warnings are errors) and runs the whole test suite.
 test: build

@@ -6,6 +6,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/utf16_text.h"
@@ -99,6 +100,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::InitCommonControlsEx(&controls);
 
     Win32DownloadApp app;
+    // A target of the command line is one of the list, checked before the window opens.
+    StartSelection selection = commandLine->selection;
+    if (const Status listed =
+            TakeListedTarget(selection, FindTargetFolders(app.ProgramDirectory()));
+        !listed) {
+        WriteStandardText(STD_ERROR_HANDLE, WindowUsageErrorText(listed.error().text));
+        return WindowExitStatus(listed.error());
+    }
+    app.SetStart(std::move(selection));
     // A file named on the command line (the Explorer's "open with") goes into the image field.
     app.RunMainWindow(ImageFileArgument(Utf16FromUtf8(commandLine->imageFile)));
     return 0;
