@@ -3,7 +3,9 @@
 #include <QAbstractItemView>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+
 #include <QStyledItemDelegate>
+#include "window/window_lists.h"
 
 namespace quillon {
 
@@ -38,9 +40,7 @@ void PortComboBox::SetDescriptions(const QStringList& descriptions) {
 }
 
 QString PortComboBox::OpenListText(const QString& name, const QString& description) {
-    return description.isEmpty() || description == name
-               ? name
-               : name + QStringLiteral("  \u2014  ") + description;
+    return QString::fromStdString(OpenPortListText(name.toStdString(), description.toStdString()));
 }
 
 void PortComboBox::showPopup() {

@@ -381,6 +381,49 @@ TEST_F(Win32WindowTest, Button1SavesTheChoicesEscapeAndTheCloseBoxDoNot) {
     EXPECT_FALSE(window.Checked(IDC_ERASE_ALL));
 }
 
+// The command line's selections (quillon.exe --port/--target/--baud) are selected for this
+// start and not saved; a port that is not present is named in the log, none selected. The open
+// port list is wide enough for a port's description.
+TEST_F(Win32WindowTest, CommandLineSelectionsHoldForThisStartOnly) {
+    AddShippedTarget(dir.path());
+    AddTarget(dir.path(), "Test Target", "made.h86");
+    Win32DownloadApp::Options options = Options({});
+    options.enumeratePorts = [](std::vector<PortEntry>& listed) {
+        listed = {{"COM1", "COM1"}, {"COM3", "Adapter on the fixture's hub, its third port"}};
+        return Status();
+    };
+    const struct {
+        StartSelection start;
+        std::wstring port;  // selected
+        std::wstring log;   // the log's last line
+    } cases[] = {
+        {{"Test Target", "COM3", BaudRate{9600}}, L"COM3", L""},
+        {{"Test Target", "COM7", BaudRate{9600}},
+         L"",
+         L"Port COM7 is not present; no port selected."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start.port.value_or(""));
+        DeleteRegistryKey(key);
+        WindowSession window(options, std::string(), c.start);
+        ASSERT_TRUE(window.Opened());
+        const HWND portList = window.Control(IDC_COM_PORT);
+        EXPECT_EQ(ComboTexts(portList), (Lines{L"COM1", L"COM3"}));
+        EXPECT_GT(Send(portList, CB_GETDROPPEDWIDTH, 0, 0),
+                  RectInClient(window.Window(), portList).right -
+                      RectInClient(window.Window(), portList).left);
+        EXPECT_EQ(ComboSelectionText(window.Control(IDC_TARGET)), L"Test Target");
+        EXPECT_EQ(ComboSelectionText(window.Control(IDC_COM_PORT)), c.port);
+        EXPECT_EQ(ComboSelectionText(window.Control(IDC_BAUDRATE)), L"9600");
+        EXPECT_EQ(window.LastLogLine(), c.log);
+        window.Click(IDOK);
+        EXPECT_EQ(window.WaitForEnd(), std::optional<int>(1));
+        ExpectStoredText(kLastConnection, L"Target", L"");
+        ExpectStoredText(kLastConnection, L"COMPort", L"COM1");
+        ExpectStoredText(kLastConnection, L"Baudrate", L"57600");
+    }
+}
+
 // Values as the Qt window's QSettings keeps them in the registry: EraseAll an integer (any
 // nonzero one ticks the box), a text beginning with "@" stored with the "@" doubled.
 TEST_F(Win32WindowTest, StoredValuesInTheQtWindowsForm) {

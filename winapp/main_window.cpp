@@ -97,6 +97,11 @@ int Win32MainWindow::DoModal(HWND owner) {
 INT_PTR CALLBACK Win32MainWindow::DialogProc(HWND window, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
     Win32MainWindow* self = nullptr;
+    if (message == WM_MEASUREITEM && wParam == IDC_COM_PORT) {
+        // Sent while the template's controls are made, before WM_INITDIALOG.
+        Win32PortListBox::Measure(window, *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+        return TRUE;
+    }
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<Win32MainWindow*>(lParam);
         ::SetWindowLongPtrW(window, DWLP_USER, lParam);
@@ -131,6 +136,12 @@ INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             TakeJobEvents();
             return TRUE;
+        case WM_DRAWITEM:
+            if (wParam == IDC_COM_PORT) {
+                m_portList.Draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+                return TRUE;
+            }
+            return FALSE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX_COMMAND) {
                 Win32AboutWindow about;
@@ -370,6 +381,10 @@ void Win32MainWindow::ShowList(WindowList list, const std::vector<std::string>& 
         }
     }
     ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selectedLine), 0);
+}
+
+void Win32MainWindow::ShowPortDescriptions(const std::vector<std::string>& descriptions) {
+    m_portList.SetDescriptions(Item(IDC_COM_PORT), descriptions);
 }
 
 void Win32MainWindow::ShowEraseAll(bool checked) {

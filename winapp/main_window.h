@@ -9,6 +9,7 @@
 #include <string>
 
 #include "winapp/image_file_edit.h"
+#include "winapp/port_list_box.h"
 #include "window/main_window_controller.h"
 
 namespace quillon {
@@ -45,6 +46,7 @@ public:
 
     // MainWindowView.
     void ShowList(WindowList list, const std::vector<std::string>& entries, int selected) override;
+    void ShowPortDescriptions(const std::vector<std::string>& descriptions) override;
     void ShowImageFile(const std::string& path) override { m_imageFileEdit.SetText(path); }
     void ShowEraseAll(bool checked) override;
     void ShowControls(const WindowControls& controls) override;
@@ -84,6 +86,7 @@ private:
     Win32DownloadApp& m_app;
     HWND m_window = nullptr;
     Win32ImageFileEdit m_imageFileEdit;
+    Win32PortListBox m_portList;
     std::string m_imageFile;
     HICON m_icon = nullptr;
     HICON m_smallIcon = nullptr;

@@ -129,6 +129,10 @@ std::optional<std::string> SelectedPort(const PortListEntries& list) {
     return list.ports[static_cast<std::size_t>(list.selected)];
 }
 
+std::string OpenPortListText(const std::string& name, const std::string& description) {
+    return description.empty() || description == name ? name : name + "  \u2014  " + description;
+}
+
 std::string MissingPortLine(bool saved, const std::string& port,
                             const std::optional<std::string>& selected) {
     return (saved ? "Saved port " : "Port ") + port + " is not present; " +

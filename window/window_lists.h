@@ -89,6 +89,9 @@ PortListEntries ReloadPortListEntries(const PortEnumerator& enumerate,
                                       std::vector<std::string>* notes = nullptr);
 // The selected port, or none.
 std::optional<std::string> SelectedPort(const PortListEntries& list);
+// What the open port list shows for a port: its name, and its description beside it unless
+// that only repeats the name. The closed list shows the name alone.
+std::string OpenPortListText(const std::string& name, const std::string& description);
 // The log line for a wanted port that is not listed: `saved` when it came from the settings
 // (else from the command line), and the port selected in its place, if any.
 std::string MissingPortLine(bool saved, const std::string& port,

@@ -390,8 +390,10 @@ Status SaveWindowBitmap(HWND window, const std::wstring& path) {
 
 // --- WindowSession ---------------------------------------------------------------------
 
-WindowSession::WindowSession(Win32DownloadApp::Options options, std::string imageFile)
+WindowSession::WindowSession(Win32DownloadApp::Options options, std::string imageFile,
+                             StartSelection start)
     : m_app(std::make_unique<Win32DownloadApp>(std::move(options))) {
+    m_app->SetStart(std::move(start));
     m_thread = std::thread([this, imageFile] {
         m_threadId = ::GetCurrentThreadId();
         m_result = m_app->RunMainWindow(imageFile);

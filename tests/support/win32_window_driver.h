@@ -96,8 +96,9 @@ Status SaveWindowBitmap(HWND window, const std::wstring& path);
 // The main window of a Win32DownloadApp, running RunMainWindow in a thread of its own.
 class WindowSession {
 public:
-    explicit WindowSession(Win32DownloadApp::Options options,
-                           std::string imageFile = std::string());
+    // `start`: what the command line selects for this start.
+    explicit WindowSession(Win32DownloadApp::Options options, std::string imageFile = std::string(),
+                           StartSelection start = {});
     // Closes what is still open (popups, a running job, the window), waits for the thread.
     ~WindowSession();
     WindowSession(const WindowSession&) = delete;
