@@ -118,11 +118,11 @@ std::string WindowUsageText() {
            "      --baud RATE    select RATE: " +
            OfferedRates() +
            "\n"
-           "  --                 what follows is the image file, even when it starts with '-'\n"
+           "  --                 what follows is the image file, even if it starts with '-'\n"
            "\n"
            "--port, --target and --baud hold for this start only: the window keeps the saved\n"
-           "choices as they were. An unknown target or rate is an error (exit 2); a port that\n"
-           "is not present is named in the log and none is selected.\n"
+           "choices as they were. An unknown target or rate is an error (exit 2); a port\n"
+           "that is not present is named in the log, and none is selected.\n"
            "\n"
            "quillon-cli does the same without a window (quillon-cli --help).\n";
 }
