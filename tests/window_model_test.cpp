@@ -398,9 +398,9 @@ TEST(WindowLists, FirstPortAndMissingStoredPort) {
     };
     for (const auto& [reported, enumerated, stored, choice, selected, missing] : rows) {
         const PortListEntries list = LoadPortListEntries(
-            [&](std::vector<PortEntry>& ports) {
+            [&reported = reported, ok = enumerated](std::vector<PortEntry>& ports) {
                 ports = reported;
-                return enumerated ? Status() : Status(Fail(ErrorKind::kIo, "error 5"));
+                return ok ? Status() : Status(Fail(ErrorKind::kIo, "error 5"));
             },
             stored, choice);
         EXPECT_EQ(std::make_tuple(SelectedPort(list).value_or("none"), list.storedMissing),
