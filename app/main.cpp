@@ -87,7 +87,10 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     g_nextHandler = qInstallMessageHandler(NoDisplayHandler);
-    QApplication application(argc, argv);
+    // Qt sees the program's name alone: the command line is read above, and a file named after
+    // "--" (-platform, -reverse) is no option of Qt's.
+    int qtArgumentCount = argc > 0 ? 1 : 0;
+    QApplication application(qtArgumentCount, argv);
     qInstallMessageHandler(g_nextHandler);
     QApplication::setOrganizationName(QtDownloadApp::kCompanyKey);
     QApplication::setApplicationName(QtDownloadApp::kProfileName);

@@ -111,6 +111,10 @@ TEST(WindowProgramTest, NoDisplayAndSelectionsNotListedEndWithStatus2) {
         {{"QT_QPA_PLATFORM=offscreen"},
          {"--target", "No Such Board"},
          "Try 'quillon --help' for more information.\n"},
+        // Files after "--" are no options of Qt's (-platform xcb would need a display).
+        {{"-u", "DISPLAY", "QT_QPA_PLATFORM=offscreen"},
+         {"--target", "No Such Board", "--", "-platform", "xcb"},
+         "Try 'quillon --help' for more information.\n"},
     };
     for (const auto& [environment, options, errorEnd] : rows) {
         std::vector<std::string> command = {"/usr/bin/env"};
