@@ -582,12 +582,18 @@ TEST(WindowCommandLine, OptionsFilesAndMistakes) {
     const std::vector<MonitorFileEntry> targets = {{"Virtual Target", "/t/Mon_V.h86"},
                                                    {"Virtual Target 2", "/t/Mon_V2.h86"}};
     EXPECT_EQ(ListedTargetName(targets, "virtual TARGET").value_or("-"), "Virtual Target");
-    const Result<std::string> unknown = ListedTargetName(targets, "Virtual");
-    ASSERT_FALSE(unknown);
-    EXPECT_EQ(std::make_pair(unknown.error().kind, unknown.error().text),
-              std::make_pair(ErrorKind::kUsage,
-                             std::string("unknown target 'Virtual'; known targets: Virtual "
-                                         "Target, Virtual Target 2")));
+    // Names shown on a terminal: a control character cannot move its cursor.
+    const std::tuple<std::vector<MonitorFileEntry>, std::string, std::string> unknown[] = {
+        {targets, "Virtual", "'Virtual'; known targets: Virtual Target, Virtual Target 2"},
+        {{}, "A\x1b[2J", "'A\\x1B[2J'; known targets: none"},
+        {{{"B\rC", "/t/Mon_B.h86"}}, "x", "'x'; known targets: B\\x0DC"},
+    };
+    for (const auto& [entries, name, error] : unknown) {
+        const Result<std::string> listed = ListedTargetName(entries, name);
+        ASSERT_FALSE(listed);
+        EXPECT_EQ(std::make_pair(listed.error().kind, listed.error().text),
+                  std::make_pair(ErrorKind::kUsage, "unknown target " + error));
+    }
 }
 
 }  // namespace

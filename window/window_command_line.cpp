@@ -4,6 +4,7 @@
 
 #include "helpers/ascii_case.h"
 #include "helpers/option_table.h"
+#include "helpers/text_format.h"
 
 namespace quillon {
 
@@ -81,9 +82,10 @@ Result<std::string> ListedTargetName(const std::vector<MonitorFileEntry>& entrie
         if (EqualIgnoringCase(entry.displayName, name)) {
             return entry.displayName;
         }
-        known += (known.empty() ? "" : ", ") + entry.displayName;
+        known += (known.empty() ? "" : ", ") + EscapeForTerminal(entry.displayName, false);
     }
-    return Fail(ErrorKind::kUsage, "unknown target '" + name +
+    // Names from the command line and from monitor files, shown on a terminal.
+    return Fail(ErrorKind::kUsage, "unknown target '" + EscapeForTerminal(name, false) +
                                        "'; known targets: " + (known.empty() ? "none" : known));
 }
 
