@@ -981,62 +981,97 @@ TEST_F(Win32WindowTest, PictureOfAnOutcome) {
 
 // --- 7. The unpacked program folder ----------------------------------------------------
 
-TEST(Win32ProgramFolder, QuillonExeListsTheTargetBesideItAndClosesWithStatus0) {
-    const std::string folder = Environment(L"QUILLON_TEST_PROGRAM_FOLDER");
-    if (folder.empty()) {
-        GTEST_SKIP() << "QUILLON_TEST_PROGRAM_FOLDER is not set (a folder holding quillon.exe "
-                        "with Targets\\ beside it, as the Windows zip unpacks)";
-    }
-    const fs::path program = HostPath(folder) / "quillon.exe";
-    ASSERT_TRUE(fs::exists(program)) << Utf8(program.wstring());
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    std::wstring commandLine = L"\"" + program.wstring() + L"\"";
-    ASSERT_TRUE(::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                 nullptr, program.parent_path().c_str(), &startup, &process))
-        << "CreateProcessW: error " << ::GetLastError();
-    // Ends the program if the test could not close it.
-    struct Guard {
-        PROCESS_INFORMATION& process;
-        ~Guard() {
-            if (::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-                ::TerminateProcess(process.hProcess, 1);
-                ::WaitForSingleObject(process.hProcess, 5000);
-            }
-            ::CloseHandle(process.hThread);
-            ::CloseHandle(process.hProcess);
+// quillon.exe of the folder QUILLON_TEST_PROGRAM_FOLDER names, started with `arguments`; ended
+// if the test could not end it.
+class ProgramRun {
+public:
+    explicit ProgramRun(const std::wstring& arguments) {
+        const std::string folder = Environment(L"QUILLON_TEST_PROGRAM_FOLDER");
+        if (folder.empty()) {
+            return;
         }
-    } guard{process};
+        const fs::path program = HostPath(folder) / "quillon.exe";
+        EXPECT_TRUE(fs::exists(program)) << Utf8(program.wstring());
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
+        started = ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                   nullptr, program.parent_path().c_str(), &startup, &process);
+        EXPECT_TRUE(started) << "CreateProcessW: error " << ::GetLastError();
+    }
+    ~ProgramRun() {
+        if (!started) {
+            return;
+        }
+        if (::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(process.hProcess, 1);
+            ::WaitForSingleObject(process.hProcess, 5000);
+        }
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
 
-    // Its main window: top-level, visible, captioned "Quillon", with the target list.
-    HWND window = nullptr;
-    const auto find = [&] {
-        struct Search {
-            DWORD processId;
-            HWND found;
-        } search{process.dwProcessId, nullptr};
-        ::EnumWindows(
-            [](HWND candidate, LPARAM context) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(context);
-                DWORD owner = 0;
-                ::GetWindowThreadProcessId(candidate, &owner);
-                if (owner == s->processId && ::IsWindowVisible(candidate) &&
-                    ::GetDlgItem(candidate, IDC_TARGET) != nullptr &&
-                    WindowText(candidate) == L"Quillon") {
-                    s->found = candidate;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        window = search.found;
-        return window != nullptr || ::WaitForSingleObject(process.hProcess, 0) != WAIT_TIMEOUT;
-    };
-    ASSERT_TRUE(WaitFor(find, std::chrono::milliseconds(30000)) && window != nullptr)
-        << "no window \"Quillon\" of quillon.exe within 30 s (the program "
-        << (::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT ? "runs)" : "ended)");
+    bool Ended() const { return ::WaitForSingleObject(process.hProcess, 0) != WAIT_TIMEOUT; }
+    // Its main window: top-level, visible, captioned "Quillon", with the target list; nullptr
+    // when none came within 30 s or the program ended.
+    HWND MainWindow() const {
+        HWND window = nullptr;
+        const auto find = [&] {
+            struct Search {
+                DWORD processId;
+                HWND found;
+            } search{process.dwProcessId, nullptr};
+            ::EnumWindows(
+                [](HWND candidate, LPARAM context) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(context);
+                    DWORD owner = 0;
+                    ::GetWindowThreadProcessId(candidate, &owner);
+                    if (owner == s->processId && ::IsWindowVisible(candidate) &&
+                        ::GetDlgItem(candidate, IDC_TARGET) != nullptr &&
+                        WindowText(candidate) == L"Quillon") {
+                        s->found = candidate;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            window = search.found;
+            return window != nullptr || Ended();
+        };
+        EXPECT_TRUE(WaitFor(find, std::chrono::milliseconds(30000)) && window != nullptr)
+            << "no window \"Quillon\" of quillon.exe within 30 s (the program "
+            << (Ended() ? "ended)" : "runs)");
+        return window;
+    }
+    // Its exit status once it has ended within `timeout`, else none.
+    std::optional<DWORD> ExitStatus(std::chrono::milliseconds timeout) const {
+        if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeout.count())) !=
+            WAIT_OBJECT_0) {
+            return std::nullopt;
+        }
+        DWORD status = 1;
+        ::GetExitCodeProcess(process.hProcess, &status);
+        return status;
+    }
+
+    bool started = false;
+    PROCESS_INFORMATION process{};
+};
+
+#define SKIP_WITHOUT_PROGRAM_FOLDER()                                                           \
+    if (Environment(L"QUILLON_TEST_PROGRAM_FOLDER").empty()) {                                  \
+        GTEST_SKIP() << "QUILLON_TEST_PROGRAM_FOLDER is not set (a folder holding quillon.exe " \
+                        "with Targets\\ beside it, as the Windows zip unpacks)";                \
+    }
+
+TEST(Win32ProgramFolder, QuillonExeListsTheTargetBesideItAndClosesWithStatus0) {
+    SKIP_WITHOUT_PROGRAM_FOLDER();
+    ProgramRun run(L"");
+    ASSERT_TRUE(run.started);
+    const HWND window = run.MainWindow();
+    ASSERT_NE(window, nullptr);
 
     HWND targets = ::GetDlgItem(window, IDC_TARGET);
     EXPECT_GT(Send(targets, CB_GETCOUNT, 0, 0, "CB_GETCOUNT"), 0);
@@ -1045,11 +1080,31 @@ TEST(Win32ProgramFolder, QuillonExeListsTheTargetBesideItAndClosesWithStatus0) {
     EXPECT_EQ(entries.front(), L"Virtual Target");
 
     ::PostMessageW(window, WM_CLOSE, 0, 0);
-    ASSERT_EQ(::WaitForSingleObject(process.hProcess, 15000), static_cast<DWORD>(WAIT_OBJECT_0))
-        << "quillon.exe did not end within 15 s of WM_CLOSE";
-    DWORD status = 1;
-    ::GetExitCodeProcess(process.hProcess, &status);
-    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(run.ExitStatus(std::chrono::milliseconds(15000)), std::optional<DWORD>(0))
+        << "quillon.exe did not end within 15 s of WM_CLOSE, or not with 0";
+}
+
+// The window program's own command line: --target, --baud and --port select for this start
+// (a port that is not present named in the log); a rate not offered ends it with status 2.
+TEST(Win32ProgramFolder, QuillonExeTakesTheCommandLinesSelections) {
+    SKIP_WITHOUT_PROGRAM_FOLDER();
+    {
+        ProgramRun run(L"--target \"virtual target\" --baud 9600 --port COM97");
+        ASSERT_TRUE(run.started);
+        const HWND window = run.MainWindow();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(ComboSelectionText(::GetDlgItem(window, IDC_TARGET)), L"Virtual Target");
+        EXPECT_EQ(ComboSelectionText(::GetDlgItem(window, IDC_BAUDRATE)), L"9600");
+        EXPECT_EQ(ComboSelection(::GetDlgItem(window, IDC_COM_PORT)), -1);
+        const Lines log = ListTexts(::GetDlgItem(window, IDC_LOG));
+        EXPECT_EQ(log.empty() ? L"" : log.back(), L"Port COM97 is not present; no port selected.");
+        // Closed without OK: nothing saved.
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(run.ExitStatus(std::chrono::milliseconds(15000)), std::optional<DWORD>(0));
+    }
+    ProgramRun refused(L"--baud 4800");
+    ASSERT_TRUE(refused.started);
+    EXPECT_EQ(refused.ExitStatus(std::chrono::milliseconds(15000)), std::optional<DWORD>(2));
 }
 
 }  // namespace
