@@ -394,7 +394,8 @@ TEST(WindowLists, FirstPortAndMissingStoredPort) {
         {builtIn, true, "/dev/ttyUSB0", first, "/dev/ttyS0", true},
         {{}, true, "/dev/ttyUSB0", first, "none", true},
         {board, false, "/dev/ttyUSB3", first, "none", false},  // not known after a failure
-        {{{"COM3", "COM3"}}, true, "COM1", none, "none", true},
+        {{{"COM3", "COM3"}}, true, "COM5", none, "none", true},
+        {{{"COM3", "COM3"}}, true, "COM1", none, "none", false},
     };
     for (const auto& [reported, enumerated, stored, choice, selected, missing] : rows) {
         const PortListEntries list = LoadPortListEntries(

@@ -92,8 +92,8 @@ PortListEntries LoadPortListEntries(const PortEnumerator& enumerate, const std::
     // port's name; an empty one begins every name.
     list.selected = listed ? FirstEntryBeginningWith(list.ports, storedPort) : kNoSelection;
     if (listed && list.selected == kNoSelection) {
-        list.storedMissing =
-            missing == MissingPortChoice::kNoSelection || storedPort != kDefaultPortName;
+        // The default name is what a first start reads: nothing was saved.
+        list.storedMissing = storedPort != kDefaultPortName;
         if (missing == MissingPortChoice::kFirstPort && !list.ports.empty()) {
             list.selected = 0;
             for (std::size_t i = 0; i < list.ports.size(); ++i) {

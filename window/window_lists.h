@@ -61,8 +61,8 @@ struct PortListEntries {
     // Each port's description, in the order of `ports` (the port name again where the system
     // has none); the open list shows it beside the name.
     std::vector<std::string> descriptions = {};
-    // After a successful enumeration: no listed port begins with the stored name (a default
-    // name with device paths, which names no device, excepted).
+    // After a successful enumeration: no listed port begins with the stored name. The default
+    // name (kDefaultPortName), which a first start reads, stands for nothing saved.
     bool storedMissing = false;
 };
 
