@@ -7,8 +7,8 @@
 
 namespace quillon {
 
-Result<std::uint64_t> SerialCounter::Next(bool advance,
-                                          const std::function<bool()>& stopRequested) {
+Result<std::uint64_t> SerialCounter::Next(bool advance, const std::function<bool()>& stopRequested,
+                                          const SerialClaim&) {
     const std::string name = "serial counter " + m_path;
     const Result<std::string> real = ResolveSerialPath(m_path, name);
     if (!real) {

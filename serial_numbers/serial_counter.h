@@ -34,7 +34,8 @@ public:
 private:
     // Locks, reads the next number; with `advance` also writes the one after it.
     [[nodiscard]] Result<std::uint64_t> Next(bool advance,
-                                             const std::function<bool()>& stopRequested) override;
+                                             const std::function<bool()>& stopRequested,
+                                             const SerialClaim& claim) override;
     // The number the counter file `real` holds (the start where nothing has its name, when
     // the counter may be made); the caller holds the lock.
     [[nodiscard]] Result<std::uint64_t> ReadCounter(const std::string& real,

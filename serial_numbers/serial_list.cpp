@@ -82,7 +82,8 @@ Status SerialList::ReadList() {
     return {};
 }
 
-Result<std::uint64_t> SerialList::Next(bool advance, const std::function<bool()>& stopRequested) {
+Result<std::uint64_t> SerialList::Next(bool advance, const std::function<bool()>& stopRequested,
+                                       const SerialClaim&) {
     if (Status read = ReadList(); !read) {
         return Fail(std::move(read).error());
     }

@@ -26,7 +26,8 @@ private:
     // Reads the list and FILE.used (made if need be) under its lock, finds the next value;
     // with `advance` also marks it taken.
     [[nodiscard]] Result<std::uint64_t> Next(bool advance,
-                                             const std::function<bool()>& stopRequested) override;
+                                             const std::function<bool()>& stopRequested,
+                                             const SerialClaim& claim) override;
 
     std::string m_path;
     std::string m_real;  // where the list lies, links followed (once read)

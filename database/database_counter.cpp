@@ -1,0 +1,25 @@
+#include "database/database_counter.h"
+
+namespace quillon {
+
+Result<std::uint64_t> DatabaseCounter::Next(bool advance,
+                                            const std::function<bool()>& stopRequested,
+                                            const SerialClaim& claim) {
+    if (advance) {
+        return m_database.TakeNumber(m_name, m_start, claim, stopRequested);
+    }
+    Result<std::optional<std::uint64_t>> next = m_database.PeekCounter(m_name, stopRequested);
+    if (!next) {
+        return Fail(std::move(next).error());
+    }
+    if (*next) {
+        return **next;
+    }
+    if (m_start) {
+        return *m_start;
+    }
+    return Fail(ErrorKind::kNotFound,
+                "the database has no counter " + m_name + " (--serial-start N makes it)");
+}
+
+}  // namespace quillon
