@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "database/factory_database.h"
 #include "helpers/option_table.h"
 #include "helpers/text_format.h"
 #include "link/echo_window.h"
@@ -69,6 +70,17 @@ std::string CliUsageText() {
            "                        goes on. A FILE that cannot be opened ends the run with 2\n"
            "                        before the target is touched, a line that cannot be\n"
            "                        written with 1\n"
+           "      --database CONNINFO\n"
+           "                        store one row per board in the factory's PostgreSQL\n"
+           "                        database (a URI postgresql://HOST/DB?sslmode=require or\n"
+           "                        key=value words; the tables are made on first use). A\n"
+           "                        password in it ends the run with 2: give it through\n"
+           "                        ~/.pgpass (or PGPASSFILE) or a service file. A row the\n"
+           "                        database does not take waits in a spool file (named on\n"
+           "                        stderr) and is stored when it answers again; a run that\n"
+           "                        ends with rows in the spool ends with 1. A database that\n"
+           "                        cannot be used at the start ends the run with 2\n"
+           "      --database-init   make the database's tables (with --database alone), exit 0\n"
            "      --serial-at ADDR  write a serial number of its own into each board's image at\n"
            "                        ADDR (hex with 0x, e.g. 0x1FF00), where the image file\n"
            "                        must hold nothing (FF) or the --serial-placeholder bytes\n"
@@ -92,6 +104,14 @@ std::string CliUsageText() {
            "      --serial-start N  the first number of a counter FILE that does not exist yet\n"
            "                        (a run of one board only: a production run refuses a\n"
            "                        missing counter)\n"
+           "      --serial-db-counter NAME\n"
+           "                        take the numbers from the counter NAME in the --database:\n"
+           "                        each one in a transaction committed before its board\n"
+           "                        starts, with a row naming host, port, run and board; a\n"
+           "                        number is never given twice, across every PC of the line.\n"
+           "                        While the database is away a station waits for it (a stop\n"
+           "                        or q ends the wait). --serial-start N makes a NAME that\n"
+           "                        does not exist yet\n"
            "      --serial-list FILE\n"
            "                        take the numbers from a list, one per line (decimal or 0x\n"
            "                        hex), in order; each one taken goes to FILE.used first and\n"
@@ -135,16 +155,20 @@ namespace {
 Status CheckSerialOptions(CliOptions& options) {
     CliOptions::Serial& serial = options.serial;
     const int sources = (serial.counter.empty() ? 0 : 1) + (serial.list.empty() ? 0 : 1) +
-                        (serial.stationNumber ? 1 : 0);
+                        (serial.dbCounter.empty() ? 0 : 1) + (serial.stationNumber ? 1 : 0);
     const char* refusal = nullptr;
     if (serial.at.empty() || serial.format.empty()) {
         refusal = "a serial number needs --serial-at and --serial-format";
     } else if (options.initOnly) {
         refusal = "a serial number goes into an IMAGE, not with --init-only";
     } else if (sources != 1) {
-        refusal = "a serial number comes from one of --serial-counter and --serial-list";
-    } else if (serial.start && serial.counter.empty()) {
-        refusal = "--serial-start goes with --serial-counter";
+        refusal =
+            "a serial number comes from one of --serial-counter, --serial-db-counter and "
+            "--serial-list";
+    } else if (serial.start && serial.counter.empty() && serial.dbCounter.empty()) {
+        refusal = "--serial-start goes with --serial-counter or --serial-db-counter";
+    } else if (!serial.dbCounter.empty() && options.database.empty()) {
+        refusal = "--serial-db-counter goes with --database";
     } else if (serial.stationNumber && options.stationBoard == 0) {
         refusal = "--station-serial goes with --station-board";
     }
@@ -165,13 +189,15 @@ Status CheckSerialOptions(CliOptions& options) {
 
 bool SerialAsked(const CliOptions::Serial& serial) {
     return !serial.at.empty() || !serial.format.empty() || !serial.placeholder.empty() ||
-           !serial.counter.empty() || serial.start || !serial.list.empty() || serial.stationNumber;
+           !serial.counter.empty() || serial.start || !serial.list.empty() ||
+           !serial.dbCounter.empty() || serial.stationNumber;
 }
 
 // What may not come with --list-ports or --list-targets.
 Status CheckListingOptions(const CliOptions& options) {
     const char* misplaced = !options.image.empty()                ? "IMAGE"
                             : !options.record.empty()             ? "--record"
+                            : !options.database.empty()           ? "--database"
                             : options.repeat != RepeatMode::kOnce ? "--repeat"
                             : SerialAsked(options.serial)         ? "a serial number"
                                                                   : nullptr;
@@ -179,6 +205,18 @@ Status CheckListingOptions(const CliOptions& options) {
         return Fail(ErrorKind::kUsage, std::string(misplaced) +
                                            " goes with a job, not with --list-ports or "
                                            "--list-targets");
+    }
+    return {};
+}
+
+// --database-init makes the database's tables and does nothing else.
+Status CheckDatabaseInitOptions(const CliOptions& options) {
+    if (options.database.empty()) {
+        return Fail(ErrorKind::kUsage, "--database-init needs --database");
+    }
+    if (options.listPorts || options.listTargets || !options.ports.empty() ||
+        !options.image.empty() || !options.record.empty() || SerialAsked(options.serial)) {
+        return Fail(ErrorKind::kUsage, "--database-init goes with --database alone");
     }
     return {};
 }
@@ -319,6 +357,18 @@ Option::Taker RecordFile(std::string& into) {
     };
 }
 
+// A connection string that names no password (libpq reads it); in a build without the
+// database, refused as not available.
+Option::Taker Database(std::string& into) {
+    return [&into](const std::string& value) {
+        into = value;
+        if (Status usable = FactoryDatabase::CheckConnectionString(value); !usable) {
+            return Refused(usable.error().text);
+        }
+        return Status();
+    };
+}
+
 Option::Taker Sha256(std::string& into) {
     return [&into](const std::string& value) {
         into = value;
@@ -405,6 +455,10 @@ std::vector<CliOption> CliOptionTable(CliOptions& o) {
          Value([](Given c) { return NonEmpty(c.targetsFolder); })},
         {{"--record", "", V::kRequired, RecordFile(o.record)},
          Value([](Given c) { return NonEmpty(c.record); })},
+        {{"--database", "", V::kRequired, Database(o.database)},
+         Value([](Given c) { return NonEmpty(c.database); })},
+        {{"--database-init", "", V::kNone, Flag(o.databaseInit)},
+         Switch(&CliOptions::databaseInit)},
         {{"--erase-all", "", V::kNone, Flag(o.eraseAll)}, Switch(&CliOptions::eraseAll)},
         {{"--init-only", "", V::kNone, Flag(o.initOnly)}, Switch(&CliOptions::initOnly)},
         {{"--echo-window", "", V::kRequired, Window(o.echoWindow)},
@@ -427,6 +481,8 @@ std::vector<CliOption> CliOptionTable(CliOptions& o) {
          Value([](Given c) { return NonEmpty(c.serial.counter); })},
         {{"--serial-start", "", V::kRequired, SerialValue(s.start, "--serial-start")},
          Value([](Given c) { return DecimalOf(c.serial.start); })},
+        {{"--serial-db-counter", "", V::kRequired, Text(s.dbCounter)},
+         Value([](Given c) { return NonEmpty(c.serial.dbCounter); })},
         {{"--serial-list", "", V::kRequired, Text(s.list)},
          Value([](Given c) { return NonEmpty(c.serial.list); })},
         {{"--station-serial", "", V::kRequired, SerialValue(s.stationNumber, "--station-serial")},
@@ -459,7 +515,9 @@ Result<CliOptions> ParseCliOptions(const std::vector<std::string>& args) {
     if (!operands->empty()) {
         options.image = operands->front();
     }
-    Status checked = options.RunsJob() ? CheckJobOptions(options) : CheckListingOptions(options);
+    Status checked = options.databaseInit ? CheckDatabaseInitOptions(options)
+                     : options.RunsJob()  ? CheckJobOptions(options)
+                                          : CheckListingOptions(options);
     if (!checked) {
         return Fail(std::move(checked).error());
     }

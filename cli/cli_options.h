@@ -31,6 +31,7 @@ struct CliOptions {
     bool version = false;
     bool listPorts = false;
     bool listTargets = false;
+    bool databaseInit = false;  // make the database's tables, nothing else (--database-init)
     bool initOnly = false;
     bool eraseAll = false;
     // Monitor bytes on their way before the oldest one's echo is awaited.
@@ -43,6 +44,9 @@ struct CliOptions {
     std::string targetsFolder;
     std::string image;
     std::string record;  // the production record file (JSON Lines), empty: none
+    // The factory's database (--database CONNINFO, never holding a password): a row per board,
+    // and the serial numbers of --serial-db-counter. Empty: none.
+    std::string database;
     RepeatMode repeat = RepeatMode::kOnce;
     // A station whose program has reported nothing for this long is ended (--station-silence).
     std::uint32_t stationSilenceSeconds = kDefaultStationSilenceSeconds;
@@ -63,13 +67,14 @@ struct CliOptions {
         std::optional<SerialPatch> patch;  // made from them once they passed
         std::string counter;               // --serial-counter FILE
         std::optional<std::uint64_t> start;
-        std::string list;  // --serial-list FILE
+        std::string list;       // --serial-list FILE
+        std::string dbCounter;  // --serial-db-counter NAME, in the --database
         // Set only in a station's program: the number the run took for its board.
         std::optional<std::uint64_t> stationNumber;
     } serial;
 
     // True when a job (Initialize, and Start Download unless initOnly) is to run.
-    bool RunsJob() const { return !listPorts && !listTargets; }
+    bool RunsJob() const { return !listPorts && !listTargets && !databaseInit; }
     // True when stations run in programs of their own: several ports, or board after board.
     bool RunsStations() const {
         return RunsJob() && stationBoard == 0 && (ports.size() > 1 || repeat != RepeatMode::kOnce);

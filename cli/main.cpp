@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
                        SystemClock());
     console.SetClosedAtStart((closedAtStart & kStdoutWasClosed) != 0,
                              (closedAtStart & kStderrWasClosed) != 0);
+    if (options.databaseInit) {
+        CatchStopSignals(kExitAborted);
+        return InitDatabase(options, StopRequested);
+    }
     if (!options.RunsJob()) {
         return console.CheckedStatus(PrintListings(options, targetFolders, console));
     }
@@ -65,18 +69,27 @@ int main(int argc, char** argv) {
     if (const Status read = ReadImage(options, console, StopRequested, setup); !read) {
         return console.CheckedStatus(ExitStatusOf(read));
     }
+    if (const Status opened = OpenDatabase(options, StopRequested, setup); !opened) {
+        return console.CheckedStatus(ExitStatusOf(opened));
+    }
     if (const Status prepared = PrepareSerialNumbers(options, setup); !prepared) {
         return console.CheckedStatus(ExitStatusOf(prepared));
     }
     if (options.RunsStations()) {
-        return ProductionRun(options, setup, errIsTerminal, sharedTerminal)
-            .Run(StopRequested, (closedAtStart & kStdoutWasClosed) != 0);
+        const int status = ProductionRun(options, setup, errIsTerminal, sharedTerminal)
+                               .Run(StopRequested, (closedAtStart & kStdoutWasClosed) != 0);
+        return CheckSpoolAtEnd(setup, status);
     }
     const std::uint64_t startMs = SystemClock().NowMs();
     const SingleBoardEnd end = RunSingleBoard(options, setup, console, StopRequested);
-    const int status = console.CheckedStatus(end.status);
+    // Rows left in the database spool fail a run that went well (said just before).
+    const int spooled = CheckSpoolAtEnd(setup, end.status);
+    const int status = console.CheckedStatus(spooled);
     // A log that was lost fails the run (said just before).
-    console.Verdict(status, status == end.status ? end.failure : "the log could not be written",
+    console.Verdict(status,
+                    status == end.status ? end.failure
+                    : status == spooled  ? "the board's row waits in the database spool"
+                                         : "the log could not be written",
                     static_cast<double>(SystemClock().NowMs() - startMs) / 1000.0);
     return status;
 }

@@ -5,12 +5,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 #include "cli/target_choice.h"
+#include "database/database_counter.h"
 #include "helpers/text_format.h"
 #include "image/hex_reader.h"
 #include "link/download_job.h"
+#include "platform/environment.h"
 #include "platform/utf8_path.h"
 #include "serial_numbers/serial_counter.h"
 #include "serial_numbers/serial_list.h"
@@ -25,7 +28,113 @@ Status SaidUsageError(std::string text) {
     return Fail(ErrorKind::kUsage, std::move(text));
 }
 
+// A new run's id: 128 random bits in hex, never the same on two PCs of a line.
+std::string NewRunId() {
+    std::random_device random;
+    std::string id;
+    for (int i = 0; i < 8; ++i) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04x", static_cast<unsigned>(random() & 0xFFFF));
+        id += digits;
+    }
+    return id;
+}
+
+// The folder the database spool lives in: the user's data folder, where it outlives the run
+// for the next one to store.
+Result<std::string> SpoolFolder() {
+    const XdgEnvironment xdg = ReadXdgEnvironment();
+    if (!xdg.dataHome.empty()) {
+        return Utf8FromPath(PathFromUtf8(xdg.dataHome) / "quillon");
+    }
+    if (!xdg.home.empty()) {
+        return Utf8FromPath(PathFromUtf8(xdg.home) / ".local" / "share" / "quillon");
+    }
+    return Fail(ErrorKind::kUsage,
+                "the database spool needs a data folder: neither XDG_DATA_HOME nor HOME is set");
+}
+
+// Says a database error on stderr; the error to end the run with (kUsage unless stopped).
+Status SaidDatabaseError(Error error) {
+    std::fprintf(stderr, "quillon-cli: %s\n", EscapeForTerminal(error.text, false).c_str());
+    if (error.kind != ErrorKind::kAborted) {
+        error.kind = ErrorKind::kUsage;
+    }
+    return Fail(std::move(error));
+}
+
 }  // namespace
+
+std::string WaitingForDatabaseText(const Error& error) {
+    return "waiting for the database to hand out a serial number: " + error.text;
+}
+
+int InitDatabase(const CliOptions& options, const AbortRequested& abortRequested) {
+    FactoryDatabase database(options.database);
+    const Result<int> version = database.Open(abortRequested);
+    if (!version) {
+        return ExitStatusOf(SaidDatabaseError(version.error()));
+    }
+    std::printf("quillon-cli: the database holds the tables of schema version %d\n", *version);
+    return std::fflush(stdout) == 0 ? kExitSuccess : kExitJobFailed;
+}
+
+Status OpenDatabase(const CliOptions& options, const AbortRequested& abortRequested,
+                    RunSetup& setup) {
+    if (options.database.empty() || options.stationBoard != 0) {
+        return {};  // a station's board leaves the database to its run
+    }
+    setup.database = std::make_unique<FactoryDatabase>(options.database);
+    if (const Result<int> opened = setup.database->Open(abortRequested); !opened) {
+        return SaidDatabaseError(opened.error());
+    }
+    const Result<std::string> folder = SpoolFolder();
+    if (!folder) {
+        return SaidDatabaseError(folder.error());
+    }
+    setup.runId = NewRunId();
+    setup.rows = std::make_unique<BoardRowStore>(
+        *setup.database, BoardRowSpool::PathFor(*folder, options.database), setup.runId);
+    // Rows an earlier run could not store go in first; those the database still refuses stay.
+    if (const Result<std::size_t> left = setup.rows->StoreSpooled(abortRequested); !left) {
+        std::fprintf(stderr, "quillon-cli: the spool %s could not be stored (%s)\n",
+                     EscapeForTerminal(setup.rows->spool().path(), false).c_str(),
+                     EscapeForTerminal(left.error().text, false).c_str());
+    }
+    if (options.RunsStations() && options.record.empty()) {
+        // The stations' programs write their lines here, and the run reads them back.
+        if (const Status created = setup.recordFolder.Create("quillon-rows-"); !created) {
+            return SaidDatabaseError(created.error());
+        }
+        setup.recordPath = Utf8FromPath(PathFromUtf8(setup.recordFolder.path()) / "record.jsonl");
+        if (const Status opened = setup.record.Open(setup.recordPath); !opened) {
+            return SaidDatabaseError(opened.error());
+        }
+    }
+    return {};
+}
+
+int CheckSpoolAtEnd(RunSetup& setup, int status) {
+    if (!setup.rows) {
+        return status;
+    }
+    // A last try, bounded by the database's patience (a stop that ended the boards does not
+    // leave their rows behind).
+    Result<std::size_t> left = setup.rows->StoreSpooled(nullptr);
+    if (!left) {
+        left = setup.rows->spool().Count();
+    }
+    if (left && *left == 0) {
+        return status;
+    }
+    const std::string count = left ? std::to_string(*left) + " board rows wait" : "rows may wait";
+    std::fprintf(stderr,
+                 "quillon-cli: %s in the spool %s: the next run with this --database stores "
+                 "them\n",
+                 count.c_str(), EscapeForTerminal(setup.rows->spool().path(), false).c_str());
+    std::fflush(stderr);
+    return status == kExitSuccess ? kExitJobFailed : status;
+}
 
 Status ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& targetFolders,
                              CliConsole& console, RunSetup& setup) {
@@ -54,6 +163,7 @@ Status ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& tar
                                   " is the file " + EscapeForTerminal(input, false) + " itself");
         }
     }
+    setup.recordPath = options.record;
     if (const Status opened = setup.record.Open(options.record); !opened) {
         const std::string& why = opened.error().text;
         std::fprintf(stderr, "quillon-cli: the record file %s cannot be opened (%s)\n",
@@ -184,7 +294,11 @@ Status PrepareSerialNumbers(const CliOptions& options, RunSetup& setup) {
     if (serial.stationNumber) {
         return {};
     }
-    if (!serial.counter.empty()) {
+    if (!serial.dbCounter.empty()) {
+        // The database keeps its counters: a missing one is made from --serial-start alone.
+        setup.serialSource =
+            std::make_unique<DatabaseCounter>(*setup.database, serial.dbCounter, serial.start);
+    } else if (!serial.counter.empty()) {
         // A production run never makes its counter: an empty folder where a share is not
         // mounted would let it start the numbers anew.
         setup.serialSource = std::make_unique<SerialCounter>(

@@ -6,6 +6,8 @@
 #include "cli/cli_console.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
+#include "database/board_row_store.h"
+#include "database/factory_database.h"
 #include "image/hex_image.h"
 #include "image/target_folders.h"
 #include "platform/append_only_file.h"
@@ -32,7 +34,36 @@ struct RunSetup {
     // Where the boards' serial numbers come from (--serial-counter, --serial-list); none in a
     // station's program, which gets its number from the run.
     std::unique_ptr<SerialSource> serialSource;
+
+    // With --database: the factory's database, where each board's row goes (or its spool),
+    // and this run's id, which its rows and numbers name. A production run without --record
+    // gives its stations a record file of its own, in a private folder, to read their lines
+    // from.
+    std::unique_ptr<FactoryDatabase> database;
+    std::unique_ptr<BoardRowStore> rows;
+    std::string runId;
+    PrivateFolder recordFolder;
+    std::string recordPath;  // the record file the boards' lines go to; empty: none
 };
+
+// --database-init: makes the database's tables (or finds them there), says their version, and
+// returns the exit status: 0, 2 when the database cannot be used, 130 when stopped.
+[[nodiscard]] int InitDatabase(const CliOptions& options, const AbortRequested& abortRequested);
+
+// With --database: connects (a bounded wait), makes the tables on first use, refuses a schema
+// newer than this program's, and stores the rows an earlier run left in the spool. An error
+// (said on stderr) ends the run before any target is touched: of kind kUsage where the
+// database cannot be used.
+[[nodiscard]] Status OpenDatabase(const CliOptions& options, const AbortRequested& abortRequested,
+                                  RunSetup& setup);
+
+// The run's exit status once its boards are done: with rows still in the spool (the database
+// did not take them even now) the spool is named on stderr and a run that went well ends
+// with 1.
+[[nodiscard]] int CheckSpoolAtEnd(RunSetup& setup, int status);
+
+// What a station or a run says while it waits for the database to hand out a number.
+std::string WaitingForDatabaseText(const Error& error);
 
 // Finds the target's monitor file and opens the record file. An error (said on stderr) ends
 // the run.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "cli/production/board_record.h"
 #include "helpers/text_format.h"
@@ -30,10 +31,9 @@ struct BoardOutcome {
     double downloadSeconds = 0;  // 0 when Start Download did not run
 };
 
-// Writes the board's record line; an error (kIo), said on the console, when it could not be
-// written.
-Status WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& console,
-                       int boardStatus, const BoardImage& board, const BoardOutcome& outcome) {
+// The board's record line (with its line end).
+std::string BoardRecordLine(const CliOptions& options, const RunSetup& setup, int boardStatus,
+                            const BoardImage& board, const BoardOutcome& outcome) {
     BoardRecord line;
     line.time = std::chrono::system_clock::now();
     line.host = HostName();
@@ -55,7 +55,13 @@ Status WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& c
     line.failure = outcome.failure;
     line.initSeconds = outcome.initSeconds;
     line.downloadSeconds = outcome.downloadSeconds;
-    const std::string text = line.Line();
+    return line.Line();
+}
+
+// Writes the board's record line `text`; an error (kIo), said on the console, when it could
+// not be written.
+Status WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& console,
+                       const std::string& text) {
     const Status appended = setup.record.Append(text);
     if (appended) {
         return {};
@@ -69,15 +75,53 @@ Status WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& c
     return Fail(ErrorKind::kIo, failure);
 }
 
+// Stores the board's row `text` in the database, or in its spool (said on the console); an
+// error (kIo), said, when it went to neither.
+// The wait is bounded by the database's patience, and not cut short by a stop: the row of an
+// aborted board belongs in the database too.
+Status StoreBoardRow(RunSetup& setup, CliConsole& console, const std::string& text) {
+    const Result<BoardRowStore::Stored> stored =
+        setup.rows->Store(text.substr(0, text.size() - 1), nullptr);
+    if (!stored) {
+        console.Message("quillon-cli: " + EscapeForTerminal(stored.error().text, false));
+        return Fail(stored.error());
+    }
+    if (stored->spooled) {
+        console.Message("quillon-cli: " + EscapeForTerminal(stored->message, false));
+    }
+    return {};
+}
+
+// How often a board that waits for the database to hand out its number asks again.
+constexpr auto kNumberRetry = std::chrono::seconds(1);
+
 // The board's number: the one the run took for it, else the next of the counter or list, taken
 // (and marked taken on the disk) before the target is touched. An error (kAborted when asked to
 // stop) when none could be taken, said on the console.
-Result<std::uint64_t> BoardNumber(const CliOptions::Serial& serial, RunSetup& setup,
-                                  CliConsole& console, const AbortRequested& abortRequested) {
+Result<std::uint64_t> BoardNumber(const CliOptions& options, RunSetup& setup, CliConsole& console,
+                                  const AbortRequested& abortRequested) {
+    const CliOptions::Serial& serial = options.serial;
     if (serial.stationNumber) {
         return *serial.stationNumber;
     }
-    Result<std::uint64_t> take = setup.serialSource->Take(abortRequested);
+    const SerialClaim claim{HostName(), options.port, setup.runId, 1};
+    Result<std::uint64_t> take = setup.serialSource->Take(abortRequested, claim);
+    // A database that went away: the board waits for its number, until asked to stop.
+    for (bool said = false; !take && setup.serialSource->WorthRetrying(take.error());
+         take = setup.serialSource->Take(abortRequested, claim)) {
+        if (!said) {
+            console.Message("quillon-cli: " +
+                            EscapeForTerminal(WaitingForDatabaseText(take.error()), false));
+            said = true;
+        }
+        const auto until = std::chrono::steady_clock::now() + kNumberRetry;
+        while (std::chrono::steady_clock::now() < until && !abortRequested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (abortRequested()) {
+            take = Fail(ErrorKind::kAborted, kAbortedLine);
+        }
+    }
     if (!take) {
         console.Message("quillon-cli: " + EscapeForTerminal(take.error().text, false));
     }
@@ -116,7 +160,7 @@ SingleBoardEnd RunSingleBoard(const CliOptions& options, RunSetup& setup, CliCon
         status = kExitAborted;
         outcome.failure = kAbortedLine;
     } else if (serial.patch && (setup.image || serial.stationNumber)) {
-        const Result<std::uint64_t> number = BoardNumber(serial, setup, console, abortRequested);
+        const Result<std::uint64_t> number = BoardNumber(options, setup, console, abortRequested);
         if (!number) {
             console.Finish();
             return {ExitStatusOf(number.error()), number.error().text};
@@ -141,17 +185,24 @@ SingleBoardEnd RunSingleBoard(const CliOptions& options, RunSetup& setup, CliCon
         outcome.downloadSeconds = jobs.downloadSeconds;
     }
     const int boardStatus = status;
+    const std::string line = BoardRecordLine(options, setup, boardStatus, board, outcome);
+    Status written;
     if (!options.record.empty()) {
-        if (const Status written =
-                WriteRecordLine(options, setup, console, boardStatus, board, outcome);
-            !written) {
-            // A board whose line is lost is not taken for done.
-            if (outcome.failure.empty()) {
-                outcome.failure = written.error().text;
-            }
-            if (status == kExitSuccess) {
-                status = kExitJobFailed;
-            }
+        written = WriteRecordLine(options, setup, console, line);
+    }
+    if (setup.rows) {
+        // The row goes to the database however the record file fared.
+        if (Status stored = StoreBoardRow(setup, console, line); !stored && written) {
+            written = std::move(stored);
+        }
+    }
+    if (!written) {
+        // A board whose line is lost is not taken for done.
+        if (outcome.failure.empty()) {
+            outcome.failure = written.error().text;
+        }
+        if (status == kExitSuccess) {
+            status = kExitJobFailed;
         }
     }
     console.OnJobEvent(JobEvent::BoardEnd(BoardResult(boardStatus, outcome.failure)));

@@ -104,8 +104,17 @@ std::string OneLine(const char* message) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
         text.pop_back();
     }
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
+    std::string line;
+    for (const char c : text) {
+        if (c == '\t' || c == '\n') {
+            if (!line.empty() && line.back() != ' ') {
+                line += ' ';
+            }
+        } else {
+            line += c;
+        }
+    }
+    return line;
 }
 
 // What a connection string says that this program looks at.

@@ -36,6 +36,7 @@ struct BoardRecord {
 struct RecordedBoard {
     std::string result;   // "ok", "failed" or "aborted"
     std::string failure;  // empty when null
+    std::string line;     // the line itself, when its reader keeps it
 };
 
 // When `line` is the record line of board `board` at `port` on `host`: how it ended.

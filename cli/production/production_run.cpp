@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/production/port_check.h"
+#include "cli/run_setup.h"
 #include "helpers/ascii_case.h"
 #include "helpers/text_format.h"
 #include "platform/executable_path.h"
@@ -20,6 +21,8 @@ namespace {
 constexpr auto kSettleTime = std::chrono::milliseconds(1000);
 // How often a station waiting for its port looks for it.
 constexpr int kReplugPollMs = 200;
+// How often a station waiting for the database asks it again for a number.
+constexpr auto kNumberRetry = std::chrono::seconds(1);
 
 // What the operator's line asks for.
 enum class OperatorLine { kNextBoards, kQuit, kUnknown };
@@ -51,9 +54,10 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
       m_display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal),
       m_statusLines(errIsTerminal),
       m_silenceLimit(std::chrono::seconds(options.stationSilenceSeconds)) {
-    if (!options.record.empty()) {
+    // The record file is the user's --record, or with --database the run's own.
+    if (setup.record.IsOpen()) {
         m_record.file = &setup.record;
-        m_record.path = options.record;
+        m_record.path = setup.recordPath;
         m_record.host = HostName();
         m_record.target = setup.targetName;
         m_record.monitorFile = setup.monitorFile;
@@ -66,7 +70,10 @@ ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool er
             m_record.serialAt = options.serial.patch->AddressText();
         }
     }
+    m_record.rows = setup.rows.get();
     m_serialSource = setup.serialSource.get();
+    m_host = HostName();
+    m_runId = setup.runId;
 }
 
 std::vector<std::string> ProductionRun::ArgvForBoard(
@@ -82,7 +89,7 @@ std::vector<std::string> ProductionRun::ArgvForBoard(
     station.monitorFile = m_monitorFile;
     station.eraseAll = m_options.eraseAll;
     station.echoWindow = m_options.echoWindow;
-    station.record = m_options.record;
+    station.record = m_record.file != nullptr ? m_record.path : std::string();
     if (serialNumber) {
         station.serial.stationNumber = serialNumber;
         station.serial.at = m_options.serial.at;
@@ -106,10 +113,18 @@ bool ProductionRun::StartBoard(Station& station) {
     if (m_serialSource != nullptr) {
         // Taken and on the disk before the program starts; a stop request ends a wait for the
         // lock.
+        const SerialClaim claim{m_host, station.port(), m_runId, station.totals().boards + 1};
         const Result<std::uint64_t> take =
-            m_serialSource->Take([this] { return m_waiter->StopRequests() > 0; });
+            m_serialSource->Take([this] { return m_waiter->StopRequests() > 0; }, claim);
         if (!take && take.error().kind == ErrorKind::kAborted) {
             station.SetState(StationState::kEnded);
+            return false;
+        }
+        if (!take && m_serialSource->WorthRetrying(take.error())) {
+            // The database is away: the board waits for its number, and asks again soon.
+            station.WaitForNumber(EscapeForTerminal(WaitingForDatabaseText(take.error()), false),
+                                  m_display);
+            station.settleUntil = std::chrono::steady_clock::now() + kNumberRetry;
             return false;
         }
         if (!take) {
@@ -167,6 +182,10 @@ bool ProductionRun::AllEnded() const {
 
 void ProductionRun::EndWaiting() {
     for (auto& station : m_stations) {
+        if (station->state() == StationState::kWaitingForNumber) {
+            // Its board never began: the run did not do all it was asked.
+            (m_abortRequested ? m_stoppedWithoutNumber : m_anyWithoutNumber) = true;
+        }
         if (station->state() != StationState::kRunning) {
             station->SetState(StationState::kEnded);
         }
@@ -246,6 +265,12 @@ void ProductionRun::WatchPorts() {
                     AfterBoard(*station);
                 }
                 break;
+            case StationState::kWaitingForNumber:
+                if (now >= station->settleUntil && !m_abortRequested && !m_quit &&
+                    StartBoard(*station) && station->state() == StationState::kEnded) {
+                    AfterBoard(*station);
+                }
+                break;
             default:
                 break;
         }
@@ -321,7 +346,7 @@ void ProductionRun::ServeStations() {
     }
     int timeout = m_display.Refresh();
     if (AnyIn(StationState::kWaitingForUnplug) || AnyIn(StationState::kWaitingForPort) ||
-        AnyIn(StationState::kSettling)) {
+        AnyIn(StationState::kSettling) || AnyIn(StationState::kWaitingForNumber)) {
         timeout = timeout < 0 ? kReplugPollMs : std::min(timeout, kReplugPollMs);
     }
     if (const int silence = MsUntilSilence(); silence >= 0) {
@@ -381,10 +406,10 @@ int ProductionRun::Finish() {
     const bool anyFailed = std::any_of(m_stations.begin(), m_stations.end(),
                                        [](const auto& s) { return s->totals().failed > 0; });
     // A station that ran out of numbers did not do every board asked of it.
-    int status = anyAborted                        ? kExitAborted
-                 : anyFailed || m_anyWithoutNumber ? kExitJobFailed
-                 : m_anyRefused                    ? kExitUsage
-                                                   : kExitSuccess;
+    int status = anyAborted || m_stoppedWithoutNumber ? kExitAborted
+                 : anyFailed || m_anyWithoutNumber    ? kExitJobFailed
+                 : m_anyRefused                       ? kExitUsage
+                                                      : kExitSuccess;
     if (const Status written = m_display.Written(); !written) {
         std::fprintf(stderr, "quillon-cli: the log could not be written (%s)\n",
                      written.error().text.c_str());

@@ -83,7 +83,10 @@ private:
     bool m_quit = false;  // no further boards: the input said q or ended
     bool m_anyRefused = false;
     SerialSource* m_serialSource = nullptr;  // none: no serial numbers
+    std::string m_host;                      // this PC, as the numbers' takers name it
+    std::string m_runId;                     // with --database: this run's id
     bool m_anyWithoutNumber = false;         // a station ended for lack of a number
+    bool m_stoppedWithoutNumber = false;     // a stop ended a station waiting for its number
 };
 
 }  // namespace quillon

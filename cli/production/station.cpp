@@ -117,6 +117,7 @@ std::optional<RecordedBoard> Station::FindRecordedLine() const {
     m_record.file->ScanLinesFrom(m_recordOffset, [&](const std::string& line) {
         if (auto board = ReadRecordLine(line, m_record.host, port(), m_totals.boards)) {
             found = board;
+            found->line = line;
         }
     });
     return found;
@@ -131,6 +132,21 @@ bool Station::AppendRecord(const std::string& line, StationDisplay& display) {
                     appended.error().text + ")";
     display.Message(m_index, "quillon-cli: " + m_lastMessage);
     return false;
+}
+
+bool Station::StoreRow(const std::string& line, StationDisplay& display) {
+    // Bounded by the database's patience; not cut short by a stop, since an aborted board's
+    // row belongs in the database too.
+    const Result<BoardRowStore::Stored> stored = m_record.rows->Store(line, nullptr);
+    if (!stored) {
+        m_lastMessage = stored.error().text;
+        display.Message(m_index, "quillon-cli: " + m_lastMessage);
+        return false;
+    }
+    if (stored->spooled) {
+        display.Message(m_index, "quillon-cli: " + stored->message);
+    }
+    return true;
 }
 
 void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& display) {
@@ -165,6 +181,21 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
         // A board whose line is lost is not taken for done.
         board.result = ResultName(kExitJobFailed);
         board.failure = m_lastMessage;
+    }
+    if (m_record.rows != nullptr) {
+        // The database's row is the line of the record file: the one written here, else the
+        // program's own, else (when that cannot be found) the station's.
+        std::optional<std::string> row = lineToWrite;
+        if (!row) {
+            if (const std::optional<RecordedBoard> found = FindRecordedLine()) {
+                row = found->line;
+            }
+        }
+        if (!StoreRow(row ? *row : RecordLineOfOurOwn(board, end), display) &&
+            board.result == ResultName(kExitSuccess)) {
+            board.result = ResultName(kExitJobFailed);
+            board.failure = m_lastMessage;
+        }
     }
     CountBoard(board);
 }
@@ -219,6 +250,14 @@ void Station::EndSilent(std::uint32_t seconds, StationDisplay& display) {
     m_process.Kill();
 }
 
+void Station::WaitForNumber(const std::string& why, StationDisplay& display) {
+    if (m_state != StationState::kWaitingForNumber || why != m_numberWait) {
+        display.Message(m_index, "quillon-cli: " + why);
+    }
+    m_numberWait = why;
+    m_state = StationState::kWaitingForNumber;
+}
+
 void Station::Refuse(const std::string& why, StationDisplay& display) {
     display.Message(m_index, why);
     m_totals.lastFailure = why;
@@ -266,6 +305,8 @@ std::string Station::StatusText() const {
             }
             return board + m_totals.lastResult + " \xE2\x80\x94 waiting for the next board" +
                    counts;
+        case StationState::kWaitingForNumber:
+            return m_numberWait;
         case StationState::kEnded:
             if (m_refused) {
                 return "not used: " + m_totals.lastFailure;

@@ -10,6 +10,7 @@
 #include "cli/production/station_display.h"
 #include "cli/production/station_event.h"
 #include "cli/production/station_summary.h"
+#include "database/board_row_store.h"
 #include "platform/append_only_file.h"
 #include "platform/child_process.h"
 
@@ -22,6 +23,7 @@ enum class StationState {
     kWaitingForUnplug,  // for its port to disappear
     kWaitingForPort,    // for its port to come back
     kSettling,          // its port is back; the system gets a moment to set it up
+    kWaitingForNumber,  // for the database to hand out its next board's serial number
     kEnded,
 };
 
@@ -37,6 +39,9 @@ struct RecordSetup {
     std::string imageSha256;           // of the bytes the run read, which every board gets
     bool eraseAll = false;
     std::optional<std::string> serialAt;  // with serial numbers: where they go
+    // With --database: where each board's row goes (the line its program wrote, or the
+    // station's own); none without.
+    BoardRowStore* rows = nullptr;
 };
 
 // One port of a production run: the program that works on its board, what that program
@@ -87,7 +92,12 @@ public:
     // list is used up, the counter stays locked, ...).
     void EndWithoutNumber(const std::string& why, StationDisplay& display);
 
-    // When the station waits for its port to settle: until then.
+    // Waits for the database to hand out its next board's number, which could not be taken
+    // for `why`; said once per reason, and on its status line.
+    void WaitForNumber(const std::string& why, StationDisplay& display);
+
+    // When the station waits for its port to settle, or for the database to try again:
+    // until then.
     std::chrono::steady_clock::time_point settleUntil;
 
     // The status line on the terminal.
@@ -107,6 +117,9 @@ private:
     std::optional<RecordedBoard> FindRecordedLine() const;
     // Appends `line`; false, said on the display, when it cannot be written.
     [[nodiscard]] bool AppendRecord(const std::string& line, StationDisplay& display);
+    // Stores the board's row `line` in the database or its spool; false, said on the
+    // display, when it went to neither.
+    [[nodiscard]] bool StoreRow(const std::string& line, StationDisplay& display);
 
     std::size_t m_index;
     const RecordSetup& m_record;
@@ -115,6 +128,7 @@ private:
     ChildProcess m_process;
     bool m_refused = false;
     bool m_withoutNumber = false;
+    std::string m_numberWait;  // why it waits for the database, while it does
 
     // Of the board in work:
     std::chrono::steady_clock::time_point m_boardStart;
