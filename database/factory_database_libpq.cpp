@@ -249,9 +249,22 @@ struct FactoryDatabase::Impl {
     }
 
     // Sends `sql` (with `params`, or several statements without any) and waits for its
-    // results: the last one, or the first error.
+    // results: the last one, or the first error. A connection that was found lost when it
+    // was used again (the server restarted, or ended it) is made anew once and the statement
+    // sent again: every statement here may be repeated (a take then skips a number, a row is
+    // kept once).
     Result<PgResult> Execute(const char* sql, const std::vector<std::string>& params,
                              const StopRequested& stop) {
+        const bool wasConnected = connection != nullptr;
+        Result<PgResult> result = ExecuteOnce(sql, params, stop);
+        if (!result && result.error().kind == ErrorKind::kIo && wasConnected) {
+            result = ExecuteOnce(sql, params, stop);
+        }
+        return result;
+    }
+
+    Result<PgResult> ExecuteOnce(const char* sql, const std::vector<std::string>& params,
+                                 const StopRequested& stop) {
         if (Status connected = Connect(stop); !connected) {
             return Fail(std::move(connected).error());
         }
@@ -360,15 +373,22 @@ FactoryDatabase::FactoryDatabase(std::string conninfo) : m_impl(std::make_unique
 FactoryDatabase::~FactoryDatabase() = default;
 
 Result<int> FactoryDatabase::Open(const StopRequested& stop) {
-    const char* kVersion =
-        "SELECT CASE WHEN to_regclass('quillon_schema') IS NULL THEN 0 ELSE "
-        "(SELECT coalesce(max(version), 0) FROM quillon_schema) END";
-    Result<PgResult> found = m_impl->Execute(kVersion, {}, stop);
+    // The version table is looked for first: a statement naming a table that is not there
+    // fails as a whole.
+    Result<PgResult> found =
+        m_impl->Execute("SELECT to_regclass('quillon_schema') IS NOT NULL", {}, stop);
     if (!found) {
         return Fail(std::move(found).error());
     }
+    if (std::string(PQgetvalue(found->get(), 0, 0)) == "t") {
+        found = m_impl->Execute("SELECT coalesce(max(version), 0) FROM quillon_schema", {}, stop);
+        if (!found) {
+            return Fail(std::move(found).error());
+        }
+    }
+    const std::string text = PQgetvalue(found->get(), 0, 0);
     const std::optional<std::int64_t> version =
-        DecimalInRange(PQgetvalue(found->get(), 0, 0), 0, 1000000);
+        text == "f" ? std::optional<std::int64_t>(0) : DecimalInRange(text, 0, 1000000);
     if (!version) {
         return Fail(ErrorKind::kInvalidData, "the database's schema version cannot be read");
     }
