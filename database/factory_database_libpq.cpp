@@ -431,7 +431,8 @@ Result<std::uint64_t> FactoryDatabase::TakeNumber(const std::string& name,
                                                   std::optional<std::uint64_t> start,
                                                   const SerialClaim& claim,
                                                   const StopRequested& stop) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // A counter that is not there yet is made, once, by whichever program comes first.
+    for (int attempt = 0; attempt < 3; ++attempt) {
         Result<PgResult> taken = m_impl->Execute(
             kTakeNumber, {name, claim.host, claim.port, claim.runId, std::to_string(claim.board)},
             stop);
@@ -446,7 +447,10 @@ Result<std::uint64_t> FactoryDatabase::TakeNumber(const std::string& name,
         if (!peeked) {
             return Fail(std::move(peeked).error());
         }
-        if (*peeked || !start) {
+        if (*peeked) {
+            continue;  // made meanwhile by another program: taken from now on
+        }
+        if (!start) {
             break;
         }
         Result<PgResult> made = m_impl->Execute(

@@ -1,6 +1,9 @@
 #include "tests/support/postgres_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -38,7 +41,7 @@ bool PostgresServer::MayBeMissing() {
     return allowed != nullptr && std::string(allowed) == "1";
 }
 
-PostgresServer::PostgresServer() {
+PostgresServer::PostgresServer(Setup setup) : m_setup(setup) {
     const std::optional<std::string> programs = ProgramFolder();
     if (!programs) {
         m_failure = "no PostgreSQL server programs under /usr/lib/postgresql (package postgresql)";
@@ -59,13 +62,28 @@ PostgresServer::PostgresServer() {
         return;
     }
     std::ofstream hba(m_data + "/pg_hba.conf", std::ios::trunc);
-    hba << "local all guarded scram-sha-256\nlocal all all trust\n";
+    hba << "local all guarded scram-sha-256\nlocal all all trust\nhost all all 127.0.0.1/32 "
+           "trust\n";
+    if (m_setup.loopback) {
+        // A free port: the system's pick for a socket of our own, given back just before.
+        const int probe = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(probe, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            m_port = ntohs(address.sin_port);
+        }
+        close(probe);
+    }
     hba.close();
     if (!Start()) {
         m_failure = "the server did not start";
         return;
     }
-    if (!Sql("CREATE ROLE guarded LOGIN PASSWORD 'R1ghtPw'; GRANT ALL ON SCHEMA public TO guarded")) {
+    if (!Sql("CREATE ROLE guarded LOGIN PASSWORD 'R1ghtPw'; GRANT ALL ON SCHEMA public TO "
+             "guarded")) {
         m_failure = "the role with a password could not be made";
     }
 }
@@ -79,8 +97,8 @@ PostgresServer::~PostgresServer() {
 bool PostgresServer::RunAsServerUser(const std::vector<std::string>& argv) {
     std::vector<std::string> command = argv;
     if (geteuid() == 0) {
-        command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid", kServerUser, "--regid", "nogroup",
-                                         "--clear-groups", "--"});
+        command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid", kServerUser, "--regid",
+                                         "nogroup", "--clear-groups", "--"});
     }
     ProcessOptions options;
     options.timeoutMs = 60000;
@@ -99,10 +117,13 @@ bool PostgresServer::RunAsServerUser(const std::vector<std::string>& argv) {
 
 bool PostgresServer::Start() {
     const std::string socketFolder = m_dir.path().string();
-    m_started = RunAsServerUser(
-        {m_programs + "/pg_ctl", "start", "-w", "-D", m_data, "-l",
-         (m_dir.path() / "server.log").string(), "-o",
-         "-k " + socketFolder + " -c listen_addresses='' -c fsync=off -c max_connections=60"});
+    const std::string listen = m_setup.loopback ? "127.0.0.1" : "";
+    m_started = RunAsServerUser({m_programs + "/pg_ctl", "start", "-w", "-D", m_data, "-l",
+                                 (m_dir.path() / "server.log").string(), "-o",
+                                 "-k " + socketFolder + " -p " + std::to_string(m_port) +
+                                     " -c listen_addresses='" + listen +
+                                     "' -c fsync=" + (m_setup.syncToDisk ? "on" : "off") +
+                                     " -c max_connections=60"});
     return m_started;
 }
 
@@ -112,7 +133,8 @@ void PostgresServer::StopHard() {
 }
 
 std::string PostgresServer::ConnInfo(const std::string& user) const {
-    return "host=" + m_dir.path().string() + " port=5432 dbname=postgres user=" + user +
+    const std::string host = m_setup.loopback ? "127.0.0.1" : m_dir.path().string();
+    return "host=" + host + " port=" + std::to_string(m_port) + " dbname=postgres user=" + user +
            " connect_timeout=5";
 }
 

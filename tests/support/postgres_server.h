@@ -20,14 +20,22 @@ public:
     // for a developer's machine); else a missing server fails them.
     static bool MayBeMissing();
 
-    PostgresServer();  // makes the cluster and starts it; `started()` says whether it did
+    // How the server runs: the tests' (no flush to the disk, Unix socket only), or as a line's
+    // server would (each commit flushed), also on a free port of 127.0.0.1.
+    struct Setup {
+        bool syncToDisk = false;
+        bool loopback = false;
+    };
+    // Makes the cluster and starts it; `started()` says whether it did.
+    explicit PostgresServer(Setup setup = Setup{false, false});
     ~PostgresServer();
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
 
     bool started() const { return m_started; }
     const std::string& failure() const { return m_failure; }
-    // The connection string of database "postgres" as `user`.
+    // The connection string of database "postgres" as `user` (over 127.0.0.1 when the server
+    // listens there).
     std::string ConnInfo(const std::string& user = "quillon") const;
 
     // Starts the server again (after StopHard); true when it runs.
@@ -46,6 +54,8 @@ private:
     TempDir m_dir;
     std::string m_programs;
     std::string m_data;
+    Setup m_setup;
+    int m_port = 5432;  // on 127.0.0.1 with `loopback`; else only the socket file's name
     bool m_started = false;
     std::string m_failure;
 };
