@@ -11,7 +11,13 @@
 //   run must write the line); SIGHUP or SIGTERM to the run once every station has printed a line.
 // - in most cycles a serial number for each board from one counter file that lasts the whole
 //   soak (--serial-counter), in a format and at a place drawn for the cycle, where the image
-//   has nothing.
+//   has nothing;
+// - in one cycle of three (where PostgreSQL's server programs are installed) the factory
+//   database instead: the soak's own server, --database, the numbers from --serial-db-counter,
+//   and a fault of the server drawn from a generator of its own (the other draws stay as they
+//   were): a restart (stopped hard, started again a moment later) or its connections killed, a
+//   moment after the run has connected. No stop signal in those cycles: a station stopped while
+//   it waits for its number rightly has no board and no line.
 // The judge: exactly one whole, valid record line per port, board 1, whose result is "ok"
 // exactly when the target accepted the finalize and its flash holds the image ("aborted" only
 // after a stop signal, a failure named whenever it is not ok); the exit status that the lines
@@ -19,7 +25,10 @@
 // its port; no station program left behind; the run ended within its deadline. With serial
 // numbers, over all cycles: every number the counter handed out is named by exactly one record
 // line, no number is in two boards' flash, a board's flash holds no number but its line's, and
-// the flashed digest is that of the image with the line's number.
+// the flashed digest is that of the image with the line's number. With the database: no number
+// in two rows, over all its cycles; every record line has its row (in the database or the
+// spool the run named), and every row its record line; a number taken whose answer was lost is
+// a skip, counted but allowed.
 #include "bench/production_soak.h"
 
 #include <fcntl.h>
@@ -51,6 +60,7 @@
 #include "image/sha256.h"
 #include "link/download_job.h"
 #include "serial_numbers/serial_format.h"
+#include "tests/support/postgres_server.h"
 
 extern char** environ;
 
@@ -157,6 +167,7 @@ struct Run {
     std::string err;               // its stderr
     int status = -1;               // exit status; 128 + N when signal N ended it
     bool hang = false;
+    bool spooled = false;  // it said that rows wait in the database spool (then it ends with 1)
     int signalSent = 0;
     std::string limitNote = "missed: the run had ended";  // what became of the record fault
 };
@@ -345,6 +356,10 @@ struct Findings {
     unsigned leftBehind = 0;    // station programs still there after the run
     unsigned noReport = 0;      // the harness's own: a target wrote no report
     unsigned serialFaults = 0;  // a serial number given twice, unexplained, or untrue
+    // The database's: a number in two rows, a board without its row, a row without its board.
+    unsigned duplicateNumbers = 0;
+    unsigned boardsWithoutRow = 0;
+    unsigned rowsWithoutBoard = 0;
     std::vector<std::string> verdicts;
 
     Findings& operator+=(const Findings& f) {
@@ -359,11 +374,15 @@ struct Findings {
         leftBehind += f.leftBehind;
         noReport += f.noReport;
         serialFaults += f.serialFaults;
+        duplicateNumbers += f.duplicateNumbers;
+        boardsWithoutRow += f.boardsWithoutRow;
+        rowsWithoutBoard += f.rowsWithoutBoard;
         return *this;
     }
     unsigned Total() const {
         return missing + duplicated + torn + untrue + hangs + exitMismatches + summaryMismatches +
-               logLinesNotWhole + leftBehind + noReport + serialFaults;
+               logLinesNotWhole + leftBehind + noReport + serialFaults + duplicateNumbers +
+               boardsWithoutRow + rowsWithoutBoard;
     }
     std::string Text() const {
         return "lines missing " + std::to_string(missing) + ", duplicated " +
@@ -553,7 +572,8 @@ Findings Judge(const std::vector<Target>& targets, const Expectation& expected, 
         return f;  // a run killed by the soak owes no exit status and no summary
     }
 
-    const int expectedStatus = anyAborted ? 130 : anyNotOk ? 1 : 0;
+    // Rows left in the database spool end a run that went well with 1.
+    const int expectedStatus = anyAborted ? 130 : anyNotOk || run.spooled ? 1 : 0;
     if (run.status != expectedStatus) {
         say(f.exitMismatches, "EXIT STATUS " + std::to_string(run.status) +
                                   ", the record calls for " + std::to_string(expectedStatus));
@@ -652,10 +672,134 @@ struct SerialLedger {
     std::map<std::uint64_t, std::string> lines;    // number -> the line that names it
     std::map<std::uint64_t, std::string> flashes;  // number -> the board whose flash holds it
     std::uint64_t taken = 0;
+    std::uint64_t skipped = 0;
     unsigned cycles = 0;
 };
 
 constexpr std::uint64_t kSerialStart = 100000;
+// The database counter's first number: far from the file counter's, so the ledger over all
+// cycles tells the two apart (and it fits every format drawn).
+constexpr std::uint64_t kDatabaseSerialStart = 10000000;
+constexpr char kDatabaseCounter[] = "soak";
+
+// The database's part of the soak: its server, and what its cycles found.
+struct DatabaseSoak {
+    std::unique_ptr<PostgresServer> server;
+    std::set<std::string> numbers;  // every serialNumber a row named, over all its cycles
+    unsigned cycles = 0;
+    unsigned restarts = 0;
+    unsigned connectionsKilled = 0;
+    unsigned spooledRuns = 0;
+};
+
+// The counter's next number (its start when it is not there yet).
+std::uint64_t DatabaseCounterNext(const PostgresServer& server) {
+    const std::optional<std::string> next =
+        server.Sql(std::string("SELECT next_number FROM quillon_counter WHERE name = '") +
+                   kDatabaseCounter + "'");
+    const std::string text = next.value_or("");
+    return text.empty() ? kDatabaseSerialStart
+                        : ParseSerialValue(text.substr(0, text.find('\n'))).value_or(0);
+}
+
+// Once the run has connected, waits `after` and plays the server's fault: a restart (down for
+// `down`) or its connections killed.
+void PlayDatabaseFault(PostgresServer& server, bool restart, std::chrono::milliseconds after,
+                       std::chrono::milliseconds down) {
+    const auto deadline = WallClock::now() + 20s;
+    while (WallClock::now() < deadline &&
+           server.Sql("SELECT 1 FROM pg_stat_activity WHERE application_name = 'quillon-cli'")
+               .value_or("")
+               .empty()) {
+        std::this_thread::sleep_for(20ms);
+    }
+    std::this_thread::sleep_for(after);
+    if (!restart) {
+        (void)server.TerminateConnections();
+        return;
+    }
+    server.StopHard();
+    std::this_thread::sleep_for(down);
+    (void)server.Start();
+}
+
+// A record line's or row's key: port, board, result and serial number.
+std::string RowKey(const bench::JsonObject& line) {
+    const bench::JsonMember& number = line.at("serialNumber");
+    return line.at("port").text + "|" + line.at("board").text + "|" + line.at("result").text + "|" +
+           (number.kind == bench::JsonMember::kNull ? "" : number.text);
+}
+
+// The rows of one cycle (the database's and the spool's) against its record lines.
+Findings JudgeRows(const std::string& record, const std::vector<std::string>& rows, unsigned cycle,
+                   DatabaseSoak& db) {
+    Findings f;
+    std::multiset<std::string> lineKeys;
+    for (const std::string& line : Lines(record)) {
+        if (const std::optional<bench::JsonObject> object = bench::ReadJsonObject(line);
+            object && ShapeProblem(*object).empty()) {
+            lineKeys.insert(RowKey(*object));
+        }
+    }
+    std::multiset<std::string> rowKeys;
+    std::map<std::string, int> numbers;
+    for (const std::string& row : rows) {
+        const std::optional<bench::JsonObject> object = bench::ReadJsonObject(row);
+        if (!object || !ShapeProblem(*object).empty()) {
+            ++f.rowsWithoutBoard;
+            f.verdicts.push_back("DATABASE: cycle " + std::to_string(cycle) +
+                                 ": a row that is no record line: " + row);
+            continue;
+        }
+        rowKeys.insert(RowKey(*object));
+        if (object->at("serialNumber").kind != bench::JsonMember::kNull) {
+            ++numbers[object->at("serialNumber").text];
+        }
+    }
+    for (const auto& [number, count] : numbers) {
+        if (count > 1 || db.numbers.count(number) > 0) {
+            ++f.duplicateNumbers;
+            f.verdicts.push_back("DATABASE: cycle " + std::to_string(cycle) + ": serial number " +
+                                 number + " in more than one row");
+        }
+        db.numbers.insert(number);
+    }
+    for (const std::string& key : lineKeys) {
+        if (rowKeys.count(key) < lineKeys.count(key)) {
+            ++f.boardsWithoutRow;
+            f.verdicts.push_back("DATABASE: cycle " + std::to_string(cycle) +
+                                 ": no row for the record line " + key);
+        }
+    }
+    for (const std::string& key : rowKeys) {
+        if (lineKeys.count(key) < rowKeys.count(key)) {
+            ++f.rowsWithoutBoard;
+            f.verdicts.push_back("DATABASE: cycle " + std::to_string(cycle) +
+                                 ": a row without its record line " + key);
+        }
+    }
+    return f;
+}
+
+// The records of the rows a cycle left in the spool folder `folder`; the spool goes with them.
+std::vector<std::string> TakeSpooledRows(const fs::path& folder) {
+    std::vector<std::string> rows;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().extension() != ".jsonl") {
+            continue;
+        }
+        for (const std::string& line : Lines(ReadFile(entry.path()))) {
+            const std::size_t record = line.find("\"record\": ");
+            if (record != std::string::npos && line.back() == '}') {
+                const std::size_t start = record + std::string("\"record\": ").size();
+                rows.push_back(line.substr(start, line.size() - 1 - start));
+            }
+        }
+        fs::remove(entry.path(), error);
+    }
+    return rows;
+}
 
 // The image a board gets: the file's, with its number when it has one.
 bench::SoakImage BoardImage(const bench::SoakImage& image, const SerialPlan& plan,
@@ -702,7 +846,7 @@ std::map<std::string, std::uint64_t> RecordedNumbers(const std::string& record,
 // before.
 Findings JudgeSerials(const std::vector<Target>& targets, const bench::SoakImage& image,
                       const SerialPlan& plan, const std::string& record, unsigned cycle,
-                      SerialLedger& ledger) {
+                      SerialLedger& ledger, bool skipsAllowed) {
     Findings f;
     const auto say = [&](const std::string& verdict) {
         ++f.serialFaults;
@@ -768,7 +912,9 @@ Findings JudgeSerials(const std::vector<Target>& targets, const bench::SoakImage
     ++ledger.cycles;
     ledger.taken += plan.after - plan.before;
     for (std::uint64_t n = plan.before; n < plan.after; ++n) {
-        if (named.count(n) == 0) {
+        if (named.count(n) == 0 && skipsAllowed) {
+            ++ledger.skipped;  // a take whose answer the connection's end lost
+        } else if (named.count(n) == 0) {
             say("cycle " + std::to_string(cycle) + ": " + std::to_string(n) +
                 " was taken, but no record line names it");
         }
@@ -847,6 +993,22 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
     const fs::path errFile = dir / "run-stderr.txt";
     const fs::path counterFile = dir / "serial-counter";
     SerialLedger ledger;
+    // The database cycles' server, where its programs are installed; the runs' spool goes to a
+    // folder of the soak's.
+    DatabaseSoak db;
+    if (PostgresServer::ProgramFolder()) {
+        db.server = std::make_unique<PostgresServer>();
+        if (!db.server->started()) {
+            std::printf(
+                "production: the database's server did not start (%s): no database "
+                "cycles\n",
+                db.server->failure().c_str());
+        }
+    } else {
+        std::printf("production: no PostgreSQL server programs: no database cycles\n");
+    }
+    const fs::path spoolFolder = dir / "data" / "quillon";
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     bench::WriteMonitorFile(monitorFile, bench::kChaosMonitorBytes, bench::kChaosEraseAllSectors);
 
     Findings total;
@@ -859,6 +1021,10 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
     for (unsigned c = options.firstCycle; c <= last; ++c) {
         const auto cycleStart = WallClock::now();
         bench::Rng rng(bench::CycleSeed(options.seed, c));
+        // The database's draws come from a generator of their own: the others stay as they
+        // were for every seed.
+        bench::Rng dbRng(bench::CycleSeed(options.seed ^ 0xDA7ABA5EULL, c));
+        const bool dbCycle = db.server && db.server->started() && dbRng.Percent(33);
         const bench::SoakImage image = bench::CycleImage(c);
         Expectation expected;
         expected.image = (dir / "image.hex").string();
@@ -882,7 +1048,9 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             serial.address =
                 static_cast<std::uint32_t>((6 + rng.Below(2)) * 0x10000 + rng.Below(0xFF00));
             serial.before = kSerialStart;
-            if (fs::exists(counterFile)) {
+            if (dbCycle) {
+                serial.before = DatabaseCounterNext(*db.server);
+            } else if (fs::exists(counterFile)) {
                 serial.before = ParseSerialValue(ReadFile(counterFile)).value_or(0);
             } else {
                 // A production run takes from an existing counter only.
@@ -930,6 +1098,9 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             faults.signalAfter = std::chrono::milliseconds(rng.Between(0, 1500));
         }
 
+        if (dbCycle) {
+            faults.signal = 0;  // a station stopped while waiting for its number has no line
+        }
         std::vector<std::string> argv = {options.cli, "-p",       "",
                                          "-b",        "115200",   "-m",
                                          monitorFile, "--record", recordFile.string()};
@@ -955,15 +1126,38 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             argv.push_back("--erase-all");
         }
         if (serial.on) {
-            argv.insert(argv.end(), {"--serial-at", serial.AddressText(), "--serial-format",
-                                     serial.format, "--serial-counter", counterFile.string(),
-                                     "--serial-start", std::to_string(kSerialStart)});
+            argv.insert(argv.end(),
+                        {"--serial-at", serial.AddressText(), "--serial-format", serial.format});
+            if (dbCycle) {
+                argv.insert(argv.end(), {"--serial-db-counter", kDatabaseCounter, "--serial-start",
+                                         std::to_string(kDatabaseSerialStart)});
+            } else {
+                argv.insert(argv.end(), {"--serial-counter", counterFile.string(), "--serial-start",
+                                         std::to_string(kSerialStart)});
+            }
+        }
+        std::thread dbFault;
+        bool dbRestart = false;
+        if (dbCycle) {
+            argv.insert(argv.end(), {"--database", db.server->ConnInfo()});
+            (void)db.server->Sql("TRUNCATE quillon_board");  // not there before the first run
+            dbRestart = dbRng.Percent(50);
+            const auto after = std::chrono::milliseconds(dbRng.Between(0, 1500));
+            const auto down = std::chrono::milliseconds(dbRng.Between(100, 1500));
+            dbFault = std::thread(PlayDatabaseFault, std::ref(*db.server), dbRestart, after, down);
         }
         argv.push_back(expected.image);
         std::error_code ignored;
         fs::remove(recordFile, ignored);
 
         Run run = PlayRun(argv, targets, faults, recordFile, errFile, *sectors.rbegin());
+        if (dbFault.joinable()) {
+            dbFault.join();
+            if (!db.server->started()) {
+                (void)db.server->Start();
+            }
+            run.spooled = run.err.find(" in the spool ") != std::string::npos;
+        }
 
         // Station programs must not outlive their run.
         Findings found;
@@ -977,7 +1171,8 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
         }
         const std::string record = ReadFile(recordFile);
         if (serial.on) {
-            serial.after = ParseSerialValue(ReadFile(counterFile)).value_or(0);
+            serial.after = dbCycle ? DatabaseCounterNext(*db.server)
+                                   : ParseSerialValue(ReadFile(counterFile)).value_or(0);
         }
         // Each target's truth against the image with the number its line names.
         const std::map<std::string, std::uint64_t> numbers = RecordedNumbers(record, serial);
@@ -996,7 +1191,17 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             }
         }
         Findings judged = Judge(targets, expected, run, record);
-        judged += JudgeSerials(targets, image, serial, record, c, ledger);
+        judged += JudgeSerials(targets, image, serial, record, c, ledger, dbCycle);
+        if (dbCycle) {
+            std::vector<std::string> rows =
+                Lines(db.server->Sql("SELECT line::text FROM quillon_board").value_or(""));
+            const std::vector<std::string> spooled = TakeSpooledRows(spoolFolder);
+            rows.insert(rows.end(), spooled.begin(), spooled.end());
+            judged += JudgeRows(record, rows, c, db);
+            ++db.cycles;
+            db.spooledRuns += run.spooled ? 1 : 0;
+            ++(dbRestart ? db.restarts : db.connectionsKilled);
+        }
         judged.verdicts.insert(judged.verdicts.begin(), found.verdicts.begin(),
                                found.verdicts.end());
         judged.leftBehind += found.leftBehind;
@@ -1031,6 +1236,10 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             played.push_back("record append " + std::string(failed ? "failed" : "not failed") +
                              " (" + run.limitNote + ")");
             ++runFaultCounts[failed ? "record append failed" : "record fault too late"];
+        }
+        if (dbCycle) {
+            played.push_back(dbRestart ? "database restarted" : "database connections killed");
+            ++runFaultCounts[played.back()];
         }
         if (run.signalSent != 0) {
             played.push_back(SignalName(run.signalSent) + " to the run");
@@ -1093,6 +1302,12 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
                 " taken, %zu named by a record "
                 "line (each once), %zu found in a board's flash (each in one)\n",
                 ledger.cycles, ledger.taken, ledger.lines.size(), ledger.flashes.size());
+    std::printf(
+        "production: database in %u cycles (%u restarts, %u with connections killed, "
+        "%u runs ended with rows in the spool): duplicate numbers %u, boards without a "
+        "row %u, rows without a board %u, numbers skipped %" PRIu64 "\n",
+        db.cycles, db.restarts, db.connectionsKilled, db.spooledRuns, total.duplicateNumbers,
+        total.boardsWithoutRow, total.rowsWithoutBoard, ledger.skipped);
     std::printf("production: %u cycles, %u boards, %u record lines checked, %s; seed %" PRIu64
                 " (%.1f s, %.1f s a cycle)\n",
                 cycles, boards, linesChecked, total.Text().c_str(), options.seed, seconds,
