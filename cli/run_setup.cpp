@@ -13,6 +13,7 @@
 #include "helpers/text_format.h"
 #include "image/hex_reader.h"
 #include "link/download_job.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/utf8_path.h"
 #include "serial_numbers/serial_counter.h"
@@ -64,6 +65,10 @@ Status SaidDatabaseError(Error error) {
 }
 
 }  // namespace
+
+FactoryDatabase::StopRequested StopRequestedFromNow() {
+    return [before = StopRequestCount()] { return StopRequestCount() > before; };
+}
 
 std::string WaitingForDatabaseText(const Error& error) {
     return "waiting for the database to hand out a serial number: " + error.text;
@@ -119,8 +124,8 @@ int CheckSpoolAtEnd(RunSetup& setup, int status) {
         return status;
     }
     // A last try, bounded by the database's patience (a stop that ended the boards does not
-    // leave their rows behind).
-    Result<std::size_t> left = setup.rows->StoreSpooled(nullptr);
+    // leave their rows behind; another one ends the try).
+    Result<std::size_t> left = setup.rows->StoreSpooled(StopRequestedFromNow());
     if (!left) {
         left = setup.rows->spool().Count();
     }

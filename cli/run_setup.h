@@ -62,6 +62,11 @@ struct RunSetup {
 // with 1.
 [[nodiscard]] int CheckSpoolAtEnd(RunSetup& setup, int status);
 
+// A stop for a wait of the database that must not be cut short by a stop that came before it
+// (the row of an aborted board still belongs in the database): true once another stop request
+// comes after this call, which then ends the wait at once.
+FactoryDatabase::StopRequested StopRequestedFromNow();
+
 // What a station or a run says while it waits for the database to hand out a number.
 std::string WaitingForDatabaseText(const Error& error);
 

@@ -77,11 +77,12 @@ Status WriteRecordLine(const CliOptions& options, RunSetup& setup, CliConsole& c
 
 // Stores the board's row `text` in the database, or in its spool (said on the console); an
 // error (kIo), said, when it went to neither.
-// The wait is bounded by the database's patience, and not cut short by a stop: the row of an
-// aborted board belongs in the database too.
+// The wait is bounded by the database's patience, and not cut short by the stop that aborted the
+// board (its row belongs in the database too); another stop ends it, and the row goes to the
+// spool.
 Status StoreBoardRow(RunSetup& setup, CliConsole& console, const std::string& text) {
     const Result<BoardRowStore::Stored> stored =
-        setup.rows->Store(text.substr(0, text.size() - 1), nullptr);
+        setup.rows->Store(text.substr(0, text.size() - 1), StopRequestedFromNow());
     if (!stored) {
         console.Message("quillon-cli: " + EscapeForTerminal(stored.error().text, false));
         return Fail(stored.error());

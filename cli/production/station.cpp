@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_runner.h"
+#include "cli/run_setup.h"
 
 namespace quillon {
 
@@ -135,9 +136,10 @@ bool Station::AppendRecord(const std::string& line, StationDisplay& display) {
 }
 
 bool Station::StoreRow(const std::string& line, StationDisplay& display) {
-    // Bounded by the database's patience; not cut short by a stop, since an aborted board's
-    // row belongs in the database too.
-    const Result<BoardRowStore::Stored> stored = m_record.rows->Store(line, nullptr);
+    // Bounded by the database's patience; not cut short by the stop that aborted the board,
+    // since its row belongs in the database too, but by another one (the row then goes to the
+    // spool).
+    const Result<BoardRowStore::Stored> stored = m_record.rows->Store(line, StopRequestedFromNow());
     if (!stored) {
         m_lastMessage = stored.error().text;
         display.Message(m_index, "quillon-cli: " + m_lastMessage);
