@@ -1156,7 +1156,9 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
             if (!db.server->started()) {
                 (void)db.server->Start();
             }
-            run.spooled = run.err.find(" in the spool ") != std::string::npos;
+            // The run's last word on its spool (a row spooled and stored later is not in it).
+            run.spooled = run.err.find(": the next run with this --database stores them") !=
+                          std::string::npos;
         }
 
         // Station programs must not outlive their run.

@@ -18,8 +18,7 @@ Result<std::uint64_t> DatabaseCounter::Next(bool advance,
     if (m_start) {
         return *m_start;
     }
-    return Fail(ErrorKind::kNotFound,
-                "the database has no counter " + m_name + " (--serial-start N makes it)");
+    return Fail(ErrorKind::kNotFound, FactoryDatabase::MissingCounterText(m_name));
 }
 
 }  // namespace quillon

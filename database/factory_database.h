@@ -39,6 +39,10 @@ public:
     [[nodiscard]] static Status CheckConnectionString(const std::string& conninfo);
     // True in a build that has the database.
     static bool Available();
+    // Why a take finds no counter `name`.
+    static std::string MissingCounterText(const std::string& name) {
+        return "the database has no counter " + name + " (--serial-start N makes it)";
+    }
 
     explicit FactoryDatabase(std::string conninfo);
     ~FactoryDatabase();

@@ -461,8 +461,7 @@ Result<std::uint64_t> FactoryDatabase::TakeNumber(const std::string& name,
             return Fail(std::move(made).error());
         }
     }
-    return Fail(ErrorKind::kNotFound,
-                "the database has no counter " + name + " (--serial-start N makes it)");
+    return Fail(ErrorKind::kNotFound, MissingCounterText(name));
 }
 
 Status FactoryDatabase::StoreBoardRow(const std::string& runId, const std::string& line,
