@@ -16,7 +16,7 @@ namespace quillon {
 
 namespace {
 
-// The rates -b takes, in their order, joined by `separator`.
+// The common rates, in their order, joined by `separator`.
 std::string BaudRateList(const char* separator) {
     std::string list;
     for (const BaudRate rate : kBaudRates) {
@@ -47,8 +47,21 @@ std::string CliUsageText() {
            "                        program of its own, their log lines prefixed with the\n"
            "                        port, and a summary table (port, result, seconds, failing\n"
            "                        line) ends the run\n"
-           "  -b, --baud RATE       " +
-           BaudRateList(" | ") + "   (default " + BaudRateText(kDefaultBaudRate) + ")\n" +
+           "  -b, --baud RATE       any rate from " +
+           BaudRateText({BaudRate::kLowest}) + " to " + BaudRateText({BaudRate::kHighest}) +
+           " (default " + BaudRateText(kDefaultBaudRate) +
+           "), commonly\n"
+           "                        " +
+           BaudRateList(" | ") +
+           ". The target's loader measures the\n"
+           "                        rate from the first byte and makes the nearest its clock\n"
+           "                        allows: UART clock / (prescaler x (divider + 1)); a rate\n"
+           "                        more than 3% from that garbles every byte and Initialize\n"
+           "                        fails. So pick one the board's clock divides closely, and\n"
+           "                        one the adapter makes: a rate its driver refuses or rounds\n"
+           "                        by more than 1% ends with \"Error initializing COM port!\"\n"
+           "                        and the rates asked and set. A socket:// port runs at the\n"
+           "                        server's rate\n" +
            "  -t, --target NAME     target by display name, from the targets folder; letter\n"
            "                        case is ignored, and a unique beginning will do (-t virt)\n"
            "  -m, --monitor FILE    monitor file path (alternative to --target)\n"
@@ -330,9 +343,11 @@ Option::Taker Repeat(RepeatMode& into) {
 
 Option::Taker Baud(BaudRate& into) {
     return [&into](const std::string& value) {
-        const std::optional<BaudRate> rate = OfferedBaudRate(value);
+        const std::optional<BaudRate> rate = ParseBaudRate(value);
         if (!rate) {
-            return Refused("baud rate '" + value + "' is not one of " + BaudRateList(", "));
+            return Refused("baud rate '" + value + "' is not a decimal rate from " +
+                           BaudRateText({BaudRate::kLowest}) + " to " +
+                           BaudRateText({BaudRate::kHighest}));
         }
         into = *rate;
         return Status();

@@ -16,6 +16,7 @@
 #include "platform/serial_device.h"
 
 #include "platform/descriptor_posix.h"
+#include "platform/line_speed_posix.h"
 #include "platform/write_all.h"
 
 #ifdef __linux__
@@ -49,56 +50,6 @@ Unexpected<Error> OpenError(int error) {
 // A write that makes no progress for this long gives up instead of hanging.
 constexpr int kWriteStallMs = 2000;
 constexpr const char* kWriteStallText = "it took no byte for 2 s";
-
-bool BaudConstant(std::uint32_t baud, speed_t& speed) {
-    switch (baud) {
-        case 300:
-            speed = B300;
-            return true;
-        case 600:
-            speed = B600;
-            return true;
-        case 1200:
-            speed = B1200;
-            return true;
-        case 2400:
-            speed = B2400;
-            return true;
-        case 4800:
-            speed = B4800;
-            return true;
-        case 9600:
-            speed = B9600;
-            return true;
-        case 19200:
-            speed = B19200;
-            return true;
-        case 38400:
-            speed = B38400;
-            return true;
-        case 57600:
-            speed = B57600;
-            return true;
-        case 115200:
-            speed = B115200;
-            return true;
-        case 230400:
-            speed = B230400;
-            return true;
-#ifdef B460800
-        case 460800:
-            speed = B460800;
-            return true;
-#endif
-#ifdef B921600
-        case 921600:
-            speed = B921600;
-            return true;
-#endif
-        default:
-            return false;
-    }
-}
 
 }  // namespace
 
@@ -185,11 +136,6 @@ Status SerialDevice::Configure(BaudRate baudRate) {
     if (::tcgetattr(fd, &tio) != 0) {
         return Fail(ErrorKind::kUnsupported, "not a serial device");  // a plain file, /dev/null
     }
-    speed_t speed{};
-    if (!BaudConstant(baudRate.bitsPerSecond, speed)) {
-        return Fail(ErrorKind::kUnsupported,
-                    "baud rate " + std::to_string(baudRate.bitsPerSecond) + " not supported");
-    }
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -201,9 +147,21 @@ Status SerialDevice::Configure(BaudRate baudRate) {
     tio.c_cc[VMIN] = 1;
     m_impl->wakeCount = 1;
     tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         return OpenError(errno);
+    }
+    // The rate comes last, read back from the driver: a driver may refuse a rate or round it
+    // to one its clock makes, and a rate far from the one asked garbles every byte.
+    const Status speedSet = SetLineSpeed(fd, baudRate.bitsPerSecond);
+    const Result<std::uint32_t> speed = LineSpeed(fd);
+    if (!speed) {
+        return Fail(speed.error());
+    }
+    if (Status close = CheckBaudRateSet(baudRate, *speed); !close) {
+        return close;
+    }
+    if (!speedSet) {
+        return speedSet;  // refused, though what it holds is near enough: still a refusal
     }
     // DTR and RTS on. Pseudo-terminals have no modem lines; that is not a failure.
     int lines = TIOCM_DTR | TIOCM_RTS;

@@ -117,13 +117,23 @@ Status SerialDevice::Configure(BaudRate baudRate) {
     dcb.XonLim = 512;
     dcb.XoffLim = 512;
     dcb.EvtChar = static_cast<char>(0x83);
-    if (!::SetCommState(handle, &dcb)) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_INVALID_PARAMETER) {
-            return Fail(ErrorKind::kUnsupported,
-                        "baud rate " + std::to_string(baudRate.bitsPerSecond) + " refused");
-        }
+    // The rate as given: the driver picks its divider, or refuses. What it set is read back,
+    // as a driver may round the rate to one its clock makes.
+    const bool set = ::SetCommState(handle, &dcb) != 0;
+    const DWORD error = set ? ERROR_SUCCESS : ::GetLastError();
+    if (!set && error != ERROR_INVALID_PARAMETER) {
         return OpenError(error);
+    }
+    DCB holds{};
+    holds.DCBlength = sizeof holds;
+    if (!::GetCommState(handle, &holds)) {
+        return OpenError(::GetLastError());
+    }
+    if (Status close = CheckBaudRateSet(baudRate, holds.BaudRate); !close) {
+        return close;
+    }
+    if (!set) {
+        return Fail(ErrorKind::kUnsupported, "baud rate " + BaudRateText(baudRate) + " refused");
     }
     // Event character received and transmit queue empty; no event is ever waited for.
     ::SetCommMask(handle, EV_RXFLAG | EV_TXEMPTY);

@@ -298,7 +298,9 @@ TEST(CliTest, UsageErrorsEndWithStatus2) {
         {"-t", "Virtual Target", kDemo},                                 // no port
         {"-p", "/dev/x", kDemo},                                         // no target
         {"-p", "/dev/x", "-t", "Virtual Target", "-m", "m.h86", kDemo},  // both
-        {"-p", "/dev/x", "-t", "Virtual Target", "-b", "12345", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "-b", "299", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "-b", "4000001", kDemo},
+        {"-p", "/dev/x", "-t", "Virtual Target", "-b", "0x1C200", kDemo},
         {"-p", "/dev/x", "-t", "Virtual Target", "--init-only", kDemo},
         {"-p", "/dev/x", "-t", "Virtual Target"},  // nothing to program
         {"-p", "/dev/x", "-t", "Virtual Target", "--frobnicate", kDemo},

@@ -77,6 +77,46 @@ TEST(BaudRateTest, OnlyTheOfferedRatesByTheirDecimalText) {
     EXPECT_EQ(BaudRateText(kDefaultBaudRate), "57600");
 }
 
+TEST(BaudRateTest, AnyDecimalRateWithinTheBounds) {
+    const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+        {"300", 300},
+        {"4000000", 4000000},
+        {"250000", 250000},
+        {"12345", 12345},
+        {"299", std::nullopt},
+        {"4000001", std::nullopt},
+        {"0", std::nullopt},
+        {"", std::nullopt},
+        {"+9600", std::nullopt},
+        {"9600 ", std::nullopt},
+        {"0x2580", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+    };
+    for (const auto& [text, rate] : cases) {
+        const std::optional<BaudRate> parsed = ParseBaudRate(text);
+        EXPECT_EQ(parsed ? std::optional(parsed->bitsPerSecond) : std::nullopt, rate) << text;
+    }
+}
+
+TEST(BaudRateTest, ARateSetCountsWithinOnePercentOfTheOneAsked) {
+    const struct {
+        std::uint32_t asked, set;
+        bool close;
+    } cases[] = {
+        {115200, 115200, true},   {250000, 247500, true},  {250000, 252500, true},
+        {250000, 247499, false},  {250000, 252501, false}, {1000000, 0, false},
+        {921600, 1000000, false},
+    };
+    for (const auto& c : cases) {
+        const Status checked = CheckBaudRateSet({c.asked}, c.set);
+        EXPECT_EQ(checked.has_value(), c.close) << c.asked << " " << c.set;
+        if (!checked) {
+            EXPECT_EQ(checked.error().text, "baud rate " + std::to_string(c.asked) + " asked, " +
+                                                std::to_string(c.set) + " set");
+        }
+    }
+}
+
 TEST(TextFormatTest, FormatsShortAndLongTexts) {
     EXPECT_EQ(FormatText("Wrong answer (Set 0x%02X::Act 0x%02X)!", 0xC5u, 0x0Au),
               "Wrong answer (Set 0xC5::Act 0x0A)!");

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/line_speed_posix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_files.h"
 
@@ -149,9 +150,23 @@ TEST(SerialDeviceTest, SomethingThatIsNoSerialDeviceRefusesItsSettings) {
     PtyPair pty;
     SerialDevice device;
     ASSERT_TRUE(device.Open(pty.slavePath()));
-    EXPECT_FALSE(device.Configure({12345})) << "a rate the driver cannot set";
     for (std::uint32_t baud : {9600u, 19200u, 38400u, 57600u, 115200u}) {
         EXPECT_TRUE(device.Configure({baud})) << baud;
+    }
+}
+
+// Any rate is set, standard or not, and it holds through the waits that change the other
+// settings: a pseudo-terminal keeps what it is given, as the host's end reads it back.
+TEST(SerialDeviceTest, SetsAnyRateAndItStays) {
+    PtyPair pty;
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(pty.slavePath()));
+    for (const std::uint32_t baud : {250000u, 1000000u, 300u, 4000000u, 115200u, 12345u}) {
+        ASSERT_TRUE(device.Configure({baud})) << baud;
+        EXPECT_FALSE(device.WaitForInput(3, 1));  // raises the wake-up count and lowers it
+        const Result<std::uint32_t> held = LineSpeed(pty.masterFd());
+        ASSERT_TRUE(held);
+        EXPECT_EQ(*held, baud);
     }
 }
 
