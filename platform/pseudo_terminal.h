@@ -41,6 +41,8 @@ public:
     int hostOpenCount() const { return m_hostOpens; }
     // Bytes written to the line that the host has not read yet.
     std::size_t UnreadByHost() const;
+    // The rate the host set on the line (its output rate, as the driver holds it).
+    [[nodiscard]] Result<std::uint32_t> HostLineSpeed() const;
 
     // For LineWait: the master's descriptor and the device node watch's (-1 without one).
     int masterDescriptor() const { return m_master; }

@@ -10,6 +10,8 @@
 
 #include "platform/pseudo_terminal.h"
 
+#include "platform/line_speed_posix.h"
+
 namespace quillon {
 
 namespace {
@@ -142,6 +144,14 @@ bool PseudoTerminal::ReadHostChanges() {
 void PseudoTerminal::ReleaseHost() {
     ioctl(m_heldSlave, TIOCNXCL);
     tcflush(m_heldSlave, TCIFLUSH);
+}
+
+Result<std::uint32_t> PseudoTerminal::HostLineSpeed() const {
+    if (m_master < 0) {
+        return Fail(ErrorKind::kFailed, "no line");
+    }
+    // The master reports the settings of the slave side, which the host set.
+    return LineSpeed(m_master);
 }
 
 }  // namespace quillon

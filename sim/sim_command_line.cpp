@@ -277,6 +277,16 @@ Status TakeNoise(const std::string& name, const std::string& value, SimCommandLi
     return {};
 }
 
+// --baud RATE, or "auto" for the rate the host set on the line.
+Status TakeBaud(const std::string& name, const std::string& value, SimCommandLine& line) {
+    line.server.baudFromHost = value == "auto";
+    if (line.server.baudFromHost) {
+        line.server.baud = 0;
+        return {};
+    }
+    return StoreNumber(name, value, 0, 100000000, line.server.baud);
+}
+
 // The field selectors of the table.
 #define QUILLON_FIELD(expression)        \
     [](SimCommandLine & line) -> auto& { \
@@ -288,9 +298,11 @@ const std::vector<std::pair<const char*, Taker>>& ValueOptions() {
     static const std::vector<std::pair<const char*, Taker>> table = {
         {"--monitor", Text(QUILLON_FIELD(monitorPath))},
         {"--link", &TakeLink},
-        {"--baud", NumberInto(0, 100000000, QUILLON_FIELD(server.baud))},
+        {"--baud", &TakeBaud},
         {"--spin-us", NumberInto(0, 1000000, QUILLON_FIELD(server.spinAheadUs))},
         {"--latency-us", NumberInto(0, 1000000, QUILLON_FIELD(server.latencyUs))},
+        {"--uart-clock", NumberInto(1000, 1000000000, QUILLON_FIELD(server.uartClockHz))},
+        {"--uart-prescale", NumberInto(1, 65536, QUILLON_FIELD(server.uartPrescale))},
         {"--sessions", NumberInto(1, 1000000000, QUILLON_FIELD(server.sessions))},
         {"--exit-after", &TakeExitAfter},
         {"--report", Text(QUILLON_FIELD(reportPath))},
@@ -370,7 +382,8 @@ Line and run:
   --link PATH           keep a symbolic link to the line at PATH; "none" for no link
                         (default: quillon-sim-<pid> in the per-user virtual port folder)
   --baud RATE           delay every byte by its wire time, 10 bits at RATE, in both
-                        directions (default 0: no delay)
+                        directions; "auto": at the rate the host set on the line, read
+                        anew as it changes (default 0: no delay)
   --spin-us US          with --baud, stop sleeping US microseconds before an answer byte is
                         due and keep looking, so that it leaves on time (default 50; 0 sleeps
                         to the moment: less exact, far less CPU with many targets on few cores)
@@ -378,6 +391,15 @@ Line and run:
                         the target's bytes reach the host in batches at the next tick
                         of US microseconds (the latency timer), the host's reach the
                         target in the next 1 ms USB frame (default 0: as they come)
+  --uart-clock HZ       model the target's UART: it makes the rates HZ / (P x (D + 1)),
+                        D a 16-bit divider its loader sets to the rate nearest the one
+                        the host set on the line (read as the host's bytes come). More
+                        than 3% off, each byte either way is read as a receiver at the
+                        other rate samples its bits (mid-bit): wrong bits, framing errors
+                        (dropped by the loader, 0x00 at the host), so Initialize fails
+                        at the handshake as on a board. The report's "line" shows the
+                        "uart" (default: no model, every byte passes)
+  --uart-prescale P     the UART's prescaler P (default 1; 16 for a 16x oversampling UART)
   --sessions N          end after N sessions have ended (default: run until stopped)
   --exit-after SECONDS  end after this long
   --report FILE         write the JSON report to FILE ("-": standard output) on exit and

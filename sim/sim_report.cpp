@@ -108,6 +108,17 @@ std::string Session(const SessionRecord& s) {
     return out.str();
 }
 
+// The UART's part of the line, after its other fields; nothing without one.
+std::string Uart(const std::optional<SimLineInfo::Uart>& uart) {
+    if (!uart) {
+        return {};
+    }
+    return ", \"uart\": {\"hostBaud\": " + std::to_string(uart->hostBaud) +
+           ", \"baud\": " + std::to_string(uart->baud) +
+           ", \"divider\": " + std::to_string(uart->divider) +
+           ", \"mismatched\": " + (uart->mismatched ? "true" : "false") + "}";
+}
+
 }  // namespace
 
 std::string SimReportJson(const TargetModel& model, const SimLineInfo& line) {
@@ -127,7 +138,7 @@ std::string SimReportJson(const TargetModel& model, const SimLineInfo& line) {
         << ", \"acceptLetter\": " << Quoted(std::string(1, model.settings().acceptLetter)) << "},\n"
         << "  \"line\": {\"slave\": " << Quoted(line.slavePath)
         << ", \"link\": " << (line.link.empty() ? "null" : Quoted(line.link))
-        << ", \"baud\": " << line.baud << "},\n"
+        << ", \"baud\": " << line.baud << Uart(line.uart) << "},\n"
         << "  \"sessions\": " << List(record.sessions, Session, "  ") << ",\n"
         << "  \"noiseIgnored\": " << record.noiseIgnored << ",\n"
         << "  \"overruns\": " << record.overruns << ",\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "sim/target_model.h"
@@ -11,6 +13,15 @@ struct SimLineInfo {
     std::string slavePath;
     std::string link;
     long baud = 0;
+    // The target's UART, when modelled: the host's rate, the one it makes, its divider, and
+    // whether the two are too far apart.
+    struct Uart {
+        std::uint32_t hostBaud = 0;
+        std::uint32_t baud = 0;
+        std::uint32_t divider = 0;
+        bool mismatched = false;
+    };
+    std::optional<Uart> uart;
 };
 
 // The JSON report: the target's settings, the line, every session with its stages, loader and

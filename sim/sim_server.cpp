@@ -21,7 +21,11 @@ constexpr auto kHangUpHoldLimit = std::chrono::seconds(2);
 }  // namespace
 
 SimServer::SimServer(SimMonitorFile file, TargetSettings settings, SimServerOptions options)
-    : m_model(std::move(file), std::move(settings)), m_options(std::move(options)) {}
+    : m_model(std::move(file), std::move(settings)), m_options(std::move(options)) {
+    if (m_options.uartClockHz > 0) {
+        m_uart.emplace(m_options.uartClockHz, m_options.uartPrescale);
+    }
+}
 
 SimServer::~SimServer() {
     m_link.Remove();
@@ -45,6 +49,7 @@ Status SimServer::Open() {
             return linked;
         }
     }
+    FollowHostRate();
     // Idle noise waits on the line before anyone learns its path, so that a host opening it
     // at once finds the noise there and drops it instead of taking it for an answer.
     m_started = SimClock::now();
@@ -72,7 +77,14 @@ std::string SimServer::slavePath() const {
 
 std::string SimServer::ReportJson() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return SimReportJson(m_model, {m_slavePath, m_link.path(), m_options.baud});
+    SimLineInfo line{m_slavePath, m_link.path(),
+                     m_options.baudFromHost ? static_cast<long>(m_hostRate) : m_options.baud,
+                     std::nullopt};
+    if (m_uart) {
+        line.uart = SimLineInfo::Uart{m_uart->hostRate(), m_uart->rate(), m_uart->divider(),
+                                      m_uart->Mismatched()};
+    }
+    return SimReportJson(m_model, line);
 }
 
 int SimServer::sessionsEnded() const {
@@ -89,12 +101,28 @@ Status SimServer::WriteDump(const std::string& path) const {
 }
 
 SimClock::duration SimServer::CharacterTime() const {
-    if (m_options.baud <= 0) {
+    const long baud = m_options.baudFromHost ? static_cast<long>(m_hostRate) : m_options.baud;
+    if (baud <= 0) {
         return SimClock::duration::zero();
     }
     // Ten bits a character: start bit, eight data bits, stop bit.
-    return std::chrono::duration_cast<SimClock::duration>(std::chrono::nanoseconds(
-        static_cast<long long>(10.0e9 / static_cast<double>(m_options.baud))));
+    return std::chrono::duration_cast<SimClock::duration>(
+        std::chrono::nanoseconds(static_cast<long long>(10.0e9 / static_cast<double>(baud))));
+}
+
+void SimServer::FollowHostRate() {
+    if (!m_uart && !m_options.baudFromHost) {
+        return;
+    }
+    const Result<std::uint32_t> rate = m_line.HostLineSpeed();
+    if (!rate || *rate == m_hostRate) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hostRate = *rate;
+    if (m_uart) {
+        m_uart->MeasureHost(*rate);
+    }
 }
 
 namespace {
@@ -140,7 +168,12 @@ void SimServer::Queue(const std::vector<SimEmission>& emissions) {
         }
         for (const std::uint8_t byte : emission.bytes) {
             m_lastTxDue = std::max(m_lastTxDue, emission.notBefore) + tau;
-            m_tx.push_back({NextTick(m_lastTxDue), byte, false});
+            // The host reads the character at its own rate: one it sees no start bit in
+            // takes the wire's time all the same.
+            const std::optional<std::uint8_t> read = m_uart ? m_uart->Transmit(byte) : byte;
+            if (read) {
+                m_tx.push_back({NextTick(m_lastTxDue), *read, false});
+            }
         }
     }
 }
@@ -190,6 +223,7 @@ bool SimServer::HangUpHeld(SimClock::time_point now) const {
 }
 
 void SimServer::ReadMaster(SimClock::time_point now) {
+    FollowHostRate();
     const SimClock::duration tau = CharacterTime();
     std::uint8_t buffer[4096];
     for (;;) {
@@ -201,7 +235,13 @@ void SimServer::ReadMaster(SimClock::time_point now) {
                 m_lastRxDue = tau == SimClock::duration::zero() && m_options.latencyUs <= 0
                                   ? now
                                   : std::max(m_lastRxDue, sent) + tau;
-                m_rx.push_back({m_lastRxDue, buffer[i]});
+                // The loader reads the character at its own rate and drops one with a
+                // framing error.
+                const std::optional<std::uint8_t> read =
+                    m_uart ? m_uart->Receive(buffer[i]) : buffer[i];
+                if (read) {
+                    m_rx.push_back({m_lastRxDue, *read});
+                }
             }
             if (*got < sizeof buffer) {
                 return;  // the line had no more just now; the next poll reports what comes

@@ -13,12 +13,18 @@
 #include "platform/pseudo_terminal.h"
 #include "sim/sim_report.h"
 #include "sim/target_model.h"
+#include "sim/target_uart.h"
 
 namespace quillon {
 
 struct SimServerOptions {
-    std::string linkPath;  // empty: no link
-    long baud = 0;         // 0: no pacing
+    std::string linkPath;       // empty: no link
+    long baud = 0;              // 0: no pacing
+    bool baudFromHost = false;  // pace at the rate the host set on the line instead of `baud`
+    // The target's UART: its clock and prescaler (rate = clock / (prescale x (divider + 1))).
+    // 0: no UART model, every byte passes as sent.
+    std::uint32_t uartClockHz = 0;
+    std::uint32_t uartPrescale = 1;
     // With pacing, how long before an answer byte is due the loop stops sleeping and keeps
     // looking: a sleeping thread wakes up some tens of microseconds late (about 30 typically,
     // 50 in nine cases out of ten on a loaded machine), a good part of a character time at
@@ -93,6 +99,9 @@ private:
     };
 
     SimClock::duration CharacterTime() const;
+    // Reads the rate the host set on the line, for the pacing with baudFromHost and for the
+    // UART, whose loader measures it and picks its divider.
+    void FollowHostRate();
     // The adapter's next tick at or after `at`, and its next USB frame (`at` itself without a
     // latency).
     SimClock::time_point NextTick(SimClock::time_point at) const;
@@ -113,9 +122,11 @@ private:
     // posted codes.
     void TakeNews(const LineWait::News& news);
 
-    mutable std::mutex m_mutex;  // guards the model and the slave path
+    mutable std::mutex m_mutex;  // guards the model, the slave path and the rates
     TargetModel m_model;
     SimServerOptions m_options;
+    std::optional<TargetUart> m_uart;  // with a UART clock
+    std::uint32_t m_hostRate = 0;      // the rate the host set, when it is followed
     PseudoTerminal m_line;
     PortLink m_link;
     std::string m_slavePath;

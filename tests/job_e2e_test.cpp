@@ -187,6 +187,37 @@ TEST_F(JobEndToEndTest, EchoWindowAgainstASlowLoader) {
     }
 }
 
+// A target whose UART makes 500000 from 24 MHz / 16: the host at 460800 (8.5% off) garbles
+// its sync byte into a framing error the loader drops, and Initialize finds no answer at the
+// handshake; at 500000 the monitor starts. The target paces at the host's rate.
+TEST_F(JobEndToEndTest, MismatchedRateFailsAtTheHandshake) {
+    const struct {
+        std::uint32_t baud;
+        bool started;
+    } rows[] = {{460800, false}, {500000, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.baud);
+        VirtualTarget target(
+            monitorFile, {"--uart-clock", "24000000", "--uart-prescale", "16", "--baud", "auto"});
+        JobRunner runner;
+        JobRequest request = Initialize(target.port());
+        request.line.baud = {row.baud};
+        const JobRecorder events = Run(runner, std::move(request));
+        EXPECT_EQ(events.result().succeeded(), row.started);
+        if (row.started) {
+            EXPECT_EQ(events.lines, InitializeLines(target.port()));
+        } else {
+            EXPECT_EQ(events.lines.back(),
+                      "No response from target (=> Activate BSL-Mode => Reset) !");
+            EXPECT_EQ(events.result().reason, FailureReason::kNoAnswer);
+        }
+        EXPECT_NE(target.Report().find("\"uart\": {\"hostBaud\": " + std::to_string(row.baud) +
+                                       ", \"baud\": 500000, \"divider\": 2"),
+                  std::string::npos)
+            << target.Report();
+    }
+}
+
 // Ports that cannot serve: the line for the log, and the port with the system's reason.
 TEST_F(JobEndToEndTest, PortsThatCannotOpen) {
     VirtualTarget target(monitorFile, {});

@@ -16,6 +16,7 @@
 #include "sim/sim_hex_image.h"
 #include "sim/sim_monitor_file.h"
 #include "sim/sim_server.h"
+#include "sim/target_uart.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 
@@ -242,6 +243,71 @@ TEST(SimWakeUpTest, SleepsToJustBeforeAnAnswerAndToOtherDeadlines) {
     }
 }
 
+// The rate the loader picks for the host's: the divider whose rate is nearest, clamped to the
+// 16-bit register, and whether that is more than 3% off.
+TEST(SimUartTest, MakesTheNearestRateItsDividerAllows) {
+    const struct {
+        std::uint32_t clockHz, prescale, hostRate, divider, rate;
+        bool mismatched;
+    } cases[] = {
+        {24000000, 16, 460800, 2, 500000, true},  // 1.5 MHz / 3: 8.5% off
+        {24000000, 16, 500000, 2, 500000, false},
+        {24000000, 16, 115200, 12, 115385, false},  // 0.16% off
+        {20000000, 16, 921600, 1, 625000, true},    // nearer than 1250000
+        {20000000, 16, 1000000, 0, 1250000, true},
+        {18432000, 16, 230400, 4, 230400, false},
+        {25000000, 1, 300, 65535, 381, true},  // the divider's limit
+        {40000000, 1, 1000000, 39, 1000000, false},
+        {33000000, 1, 1020000, 31, 1031250, false},  // 32.35: 1.1% off
+    };
+    for (const auto& c : cases) {
+        TargetUart uart(c.clockHz, c.prescale);
+        uart.MeasureHost(c.hostRate);
+        EXPECT_EQ(uart.divider(), c.divider) << c.hostRate;
+        EXPECT_EQ(uart.rate(), c.rate) << c.hostRate;
+        EXPECT_EQ(uart.Mismatched(), c.mismatched) << c.hostRate;
+    }
+}
+
+// Within 3% every byte passes both ways; beyond it, each is read as its bits are sampled at
+// the other rate: shifted bits, framing errors (dropped by the loader, 0x00 at the host). At
+// 460800 against 500000 only bytes whose top four bits are ones survive both ways, at 921600
+// against 625000 only 0xFF.
+TEST(SimUartTest, GarblesBytesOnlyBeyondThreePercent) {
+    const auto passing = [](const TargetUart& uart) {
+        int same = 0;
+        for (int byte = 0; byte < 256; ++byte) {
+            const auto b = static_cast<std::uint8_t>(byte);
+            same += uart.Receive(b) == b && uart.Transmit(b) == b ? 1 : 0;
+        }
+        return same;
+    };
+    const struct {
+        std::uint32_t clockHz, prescale, hostRate;
+        int passing;
+    } cases[] = {
+        {24000000, 16, 500000, 256}, {24000000, 16, 115200, 256}, {33000000, 1, 1020000, 256},
+        {24000000, 16, 460800, 16},  {20000000, 16, 921600, 1},
+    };
+    for (const auto& c : cases) {
+        TargetUart uart(c.clockHz, c.prescale);
+        uart.MeasureHost(c.hostRate);
+        EXPECT_EQ(passing(uart), c.passing) << c.hostRate;
+    }
+    // 460800 into a 500000 receiver: it samples a sender's bit twice and reads the stop bit in
+    // the last data bit.
+    TargetUart uart(24000000, 16);
+    uart.MeasureHost(460800);
+    EXPECT_EQ(uart.Receive(0x00), std::nullopt) << "the sync byte is a framing error";
+    EXPECT_EQ(uart.Receive(0x80), std::optional<std::uint8_t>(0x00));
+    EXPECT_EQ(uart.Receive(0xC0), std::optional<std::uint8_t>(0x80));
+    // 500000 into a 460800 receiver: its last data bit falls on the stop bit.
+    EXPECT_EQ(uart.Transmit(0x00), std::optional<std::uint8_t>(0x80));
+    EXPECT_EQ(uart.Transmit(0xFF), std::optional<std::uint8_t>(0xFF));
+    const SampledCharacter half = SampleCharacter(0x01, 19200, 9600);
+    EXPECT_FALSE(half.started) << "at half the rate the start bit's middle is the first data bit";
+}
+
 TEST(SimCommandLineTest, ParsesOptionsAndFaults) {
     const Result<SimCommandLine> parsed = ParseSimCommandLine({"--monitor",
                                                                "m.h86",
@@ -280,6 +346,12 @@ TEST(SimCommandLineTest, ParsesOptionsAndFaults) {
     EXPECT_TRUE(line.linkGiven);
     EXPECT_EQ(line.server.linkPath, "");
     EXPECT_EQ(line.server.baud, 115200);
+    const Result<SimCommandLine> uart = ParseSimCommandLine(
+        {"--baud", "auto", "--uart-clock", "24000000", "--uart-prescale", "16"});
+    ASSERT_TRUE(uart) << uart.error().text;
+    EXPECT_TRUE(uart->server.baudFromHost);
+    EXPECT_EQ(uart->server.uartClockHz, 24000000u);
+    EXPECT_EQ(uart->server.uartPrescale, 16u);
     EXPECT_EQ(line.settings.acceptLetter, 'K');
     const FaultPlan& f = line.settings.faults;
     EXPECT_EQ(f.wrongIdent, 0x12);
