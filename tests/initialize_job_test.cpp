@@ -644,6 +644,38 @@ TEST_F(InitializeJobTest, PortAndMonitorFileBeforeTheExchange) {
     }
 }
 
+// A driver that makes only its base clock's rates over a whole divider sets the nearest and
+// reports it: within 1% of the rate asked the port serves, beyond that it refuses its settings
+// and the failure names both rates.
+TEST_F(InitializeJobTest, ARateTheDriverRoundsTooFarRefusesThePort) {
+    const struct {
+        std::uint32_t baseClock;
+        std::string line;
+        std::string detail;
+    } rows[] = {
+        {24000000, kPort + " initialized.", ""},  // 57554: 0.08% off
+        {1000000, "Error initializing COM port!", kPort + ": baud rate 57600 asked, 58823 set"},
+    };
+    for (const auto& row : rows) {
+        VirtualClock clock;
+        ScriptedLine line(clock, Target(spec, {}));
+        const ChannelOpener rounding = [&](const LineSettings& settings) {
+            const std::uint32_t divider = static_cast<std::uint32_t>(
+                std::lround(double(row.baseClock) / settings.baud.bitsPerSecond));
+            const Status set = CheckBaudRateSet(settings.baud, row.baseClock / divider);
+            OpenedChannel channel = line.Open();
+            channel.status =
+                set ? OpenedChannel::Status::kOpened : OpenedChannel::Status::kCannotConfigure;
+            channel.reason = set ? "" : set.error().text;
+            return channel;
+        };
+        JobSession session;
+        const JobRecorder events = RunInitialize(line, session, rounding, monitorFile);
+        EXPECT_EQ(events.lines.front(), row.line);
+        EXPECT_EQ(events.result().detail, row.detail);
+    }
+}
+
 // Loader stages by Level 0's length and the fill mark, monitors of one and of 65536 bytes,
 // the short header: the lines, every byte sent (each loader byte in a write of its own) and the
 // header the job leaves for Start Download.
