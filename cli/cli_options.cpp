@@ -50,18 +50,18 @@ std::string CliUsageText() {
            "  -b, --baud RATE       any rate from " +
            BaudRateText({BaudRate::kLowest}) + " to " + BaudRateText({BaudRate::kHighest}) +
            " (default " + BaudRateText(kDefaultBaudRate) +
-           "), commonly\n"
-           "                        " +
+           "); the window\n"
+           "                        offers " +
            BaudRateList(" | ") +
-           ". The target's loader measures the\n"
-           "                        rate from the first byte and makes the nearest its clock\n"
-           "                        allows: UART clock / (prescaler x (divider + 1)); a rate\n"
-           "                        more than 3% from that garbles every byte and Initialize\n"
-           "                        fails. So pick one the board's clock divides closely, and\n"
-           "                        one the adapter makes: a rate its driver refuses or rounds\n"
-           "                        by more than 1% ends with \"Error initializing COM port!\"\n"
-           "                        and the rates asked and set. A socket:// port runs at the\n"
-           "                        server's rate\n" +
+           ".\n"
+           "                        The target's loader measures the rate from the first\n"
+           "                        byte and makes the nearest its clock allows: UART clock\n"
+           "                        / (prescaler x (divider + 1)); more than 3% from RATE\n"
+           "                        every byte garbles and Initialize fails. So pick a rate\n"
+           "                        the board's clock divides closely and the adapter makes:\n"
+           "                        one its driver refuses or rounds by more than 1% ends\n"
+           "                        with \"Error initializing COM port!\" and the rates asked\n"
+           "                        and set. A socket:// port runs at the server's rate\n" +
            "  -t, --target NAME     target by display name, from the targets folder; letter\n"
            "                        case is ignored, and a unique beginning will do (-t virt)\n"
            "  -m, --monitor FILE    monitor file path (alternative to --target)\n"

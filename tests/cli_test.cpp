@@ -226,6 +226,28 @@ TEST(CliTest, EachFailureKindEndsWithStatus1) {
     close(holder);
 }
 
+// Any rate reaches the target, from a single run and from a production run's stations: a
+// target whose UART makes 500000 (24 MHz / 16 / 3) starts its monitor at that rate on each
+// port, and fails at the handshake at 460800, 8.5% off.
+TEST(CliTest, AnyRateReachesTheTargetAndAMismatchFailsAtTheHandshake) {
+    const std::vector<std::string> uart = {"--uart-clock", "24000000", "--uart-prescale",
+                                           "16",           "--baud",   "auto"};
+    Sim first(uart);
+    Sim second(uart);
+    const ProcessResult run = Cli({"-p", first.port() + "," + second.port(), "-t", "Virtual Target",
+                                   "-b", "500000", "--init-only"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    for (Sim* sim : {&first, &second}) {
+        EXPECT_NE(sim->Report().find("\"hostBaud\": 500000, \"baud\": 500000"), std::string::npos);
+    }
+    Sim third(uart);
+    const ProcessResult single =
+        Cli({"-p", third.port(), "-t", "Virtual Target", "-b", "460800", "--init-only"});
+    EXPECT_EQ(single.exitCode, 1);
+    EXPECT_EQ(single.out, Lines({third.port() + " initialized.", std::string(39, '-'),
+                                 "No response from target (=> Activate BSL-Mode => Reset) !"}));
+}
+
 // Whatever the image argument names, a file that is no image is said at once, in the reader's
 // words, before the target is touched; nothing blocks, nothing spins.
 TEST(CliTest, FilesThatAreNoImageAreRefusedBeforeTheTargetIsTouched) {
@@ -279,7 +301,7 @@ TEST(CliTest, OptionsWrittenAsArgumentsReadBackAsThemselves) {
                  sha256 + " -- -image.hex",
              "--port a --port b --repeat=replug --target virt --station-silence 45 --serial-at "
              "0x100 --serial-format le:4 --serial-counter c --serial-start 7 -- img",
-             "--port a --repeat --monitor m --init-only",
+             "--port a --repeat --baud 1000000 --monitor m --init-only",
              "--targets T --list-ports --list-targets"}) {
         std::vector<std::string> args;
         std::istringstream words(line);
