@@ -382,7 +382,9 @@ void QtMainWindow::OnOptions() {
     // The same store the settings were read from; the next Initialize takes the new values.
     QtSettingsStore store;
     QtOptionsWindow options(m_app.Settings(), store, this);
-    options.exec();
+    if (options.exec() == QDialog::Accepted) {
+        m_controller->OnOptionsAccepted();
+    }
 }
 
 void QtMainWindow::OnAbout() {

@@ -23,6 +23,14 @@ QtOptionsWindow::QtOptionsWindow(WindowSettings& settings, SettingsStore& store,
     auto* note = new QLabel(QString::fromUtf8(OptionsDialog::kEchoWindowNote), this);
     note->setWordWrap(true);
     layout->addWidget(note);
+    auto* rateFields = new QFormLayout;
+    m_addedBaudRates = new QLineEdit(QString::fromStdString(m_dialog.AddedBaudRatesText()), this);
+    m_addedBaudRates->setObjectName(QStringLiteral("addedBaudRatesEdit"));
+    rateFields->addRow(QString::fromUtf8(OptionsDialog::kAddedBaudRatesLabel), m_addedBaudRates);
+    layout->addLayout(rateFields);
+    auto* rateNote = new QLabel(QString::fromUtf8(OptionsDialog::kAddedBaudRatesNote), this);
+    rateNote->setWordWrap(true);
+    layout->addWidget(rateNote);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QtOptionsWindow::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QtOptionsWindow::reject);
@@ -31,11 +39,15 @@ QtOptionsWindow::QtOptionsWindow(WindowSettings& settings, SettingsStore& store,
 
 void QtOptionsWindow::accept() {
     const Status accepted =
-        m_dialog.Accept(m_echoWindow->text().toStdString(), m_settings, m_store);
+        m_dialog.Accept(m_echoWindow->text().toStdString(), m_addedBaudRates->text().toStdString(),
+                        m_settings, m_store);
     if (!accepted) {
         ShowMessageBox(this, {accepted.error().text, MessageIcon::kWarning});
-        m_echoWindow->setFocus();
-        m_echoWindow->selectAll();
+        QLineEdit* refused = m_dialog.refusedField() == OptionsDialog::Field::kAddedBaudRates
+                                 ? m_addedBaudRates
+                                 : m_echoWindow;
+        refused->setFocus();
+        refused->selectAll();
         return;
     }
     QDialog::accept();

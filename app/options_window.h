@@ -22,6 +22,7 @@ private:
     OptionsDialog m_dialog;
     WindowSettings& m_settings;
     SettingsStore& m_store;
+    QLineEdit* m_addedBaudRates = nullptr;
     QLineEdit* m_echoWindow = nullptr;
 };
 

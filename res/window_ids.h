@@ -30,6 +30,9 @@
 #define IDC_ECHO_WINDOW 1020  // the Options dialog's fields
 #define IDC_ECHO_WINDOW_LABEL 1021
 #define IDC_ECHO_WINDOW_NOTE 1022
+#define IDC_ADDED_BAUD_RATES 1023
+#define IDC_ADDED_BAUD_RATES_LABEL 1024
+#define IDC_ADDED_BAUD_RATES_NOTE 1025
 
 // Template 100, the about box.
 #define IDC_VERSION_LINE 1007

@@ -10,10 +10,12 @@
 
 #include "platform/serial_device.h"
 #include "tests/support/fake_jobs.h"
+#include "tests/support/memory_store.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/test_files.h"
 #include "window/main_window_controller.h"
+#include "window/options_dialog.h"
 
 using namespace quillon;
 
@@ -163,6 +165,32 @@ TEST_F(ControllerTest, InitializeTakesTheSelectionsAndRecordsThem) {
         expected.echoWindow = settings.echoWindow;
         EXPECT_EQ(settings, expected);
     }
+}
+
+// Rates added in the Options dialog join the baud rate list in their order once it is
+// confirmed; one selected goes to the job and into "Baudrate" as its decimal text, and a
+// rate taken off the list leaves it without a selection.
+TEST_F(ControllerTest, AddedBaudRatesJoinTheListAndReachTheJob) {
+    MainWindowController& window = Open();
+    MemoryStore store;
+    OptionsDialog dialog(settings);
+    ASSERT_TRUE(dialog.Accept("1", "1000000 250000", settings, store));
+    window.OnOptionsAccepted();
+    EXPECT_EQ(view.Take(), (Lines{"list baud 9600,19200,38400,57600,115200,250000,1000000 @4"}));
+    window.OnBaudrateSelected(5);
+    window.OnInitialize();
+    ASSERT_EQ(jobs->requests.size(), 1u);
+    EXPECT_EQ(jobs->requests[0].line.baud, BaudRate{250000});
+    EXPECT_EQ(settings.baudRate, BaudRate{250000});
+    SaveWindowSettings(store, settings);
+    EXPECT_EQ(store.values["Last Connection/Baudrate"], "250000");
+    EXPECT_EQ(LoadWindowSettings(store).baudRate, BaudRate{250000});
+    controller->OnJobEvent(kSucceeded);
+    view.Take();
+
+    ASSERT_TRUE(dialog.Accept("1", "1000000", settings, store));
+    window.OnOptionsAccepted();
+    EXPECT_EQ(view.Take().front(), "list baud 9600,19200,38400,57600,115200,1000000 @-1");
 }
 
 TEST_F(ControllerTest, StartDownloadTakesTheImageFieldAndEraseAllWhenPressed) {

@@ -14,6 +14,7 @@
 #include "platform/serial_device.h"
 #include "platform/utf8_path.h"
 #include "platform/virtual_ports.h"
+#include "tests/support/memory_store.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/test_files.h"
 #include "window/download_window_state.h"
@@ -154,24 +155,6 @@ TEST(LogLines, AddAppendAndClear) {
     }
 }
 
-// Values by "section/value"; writes recorded in order, integers marked " (int)".
-struct MemoryStore : SettingsStore {
-    std::optional<std::string> ReadText(const char* section, const char* value) override {
-        const auto it = values.find(std::string(section) + "/" + value);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    void WriteText(const char* section, const char* value, const std::string& text) override {
-        values[std::string(section) + "/" + value] = text;
-        writes.push_back(std::string(section) + "/" + value + "=" + text);
-    }
-    void WriteInteger(const char* section, const char* value, int number) override {
-        WriteText(section, value, std::to_string(number));
-        writes.back() += " (int)";
-    }
-    std::map<std::string, std::string> values;
-    Lines writes;
-};
-
 // The Options dialog takes what the settings reader takes, writes it at once and keeps the
 // settings as they were on anything else.
 TEST(OptionsDialogTest, EchoWindowIsCheckedByTheReadersRule) {
@@ -196,7 +179,7 @@ TEST(OptionsDialogTest, EchoWindowIsCheckedByTheReadersRule) {
         MemoryStore store;
         OptionsDialog dialog(settings);
         EXPECT_EQ(dialog.EchoWindowText(), "7");
-        const Status accepted = dialog.Accept(text, settings, store);
+        const Status accepted = dialog.Accept(text, dialog.AddedBaudRatesText(), settings, store);
         ASSERT_EQ(accepted.has_value(), bytes.has_value());
         if (!bytes) {
             EXPECT_EQ(accepted.error().text,
@@ -211,6 +194,52 @@ TEST(OptionsDialogTest, EchoWindowIsCheckedByTheReadersRule) {
         EXPECT_EQ(EchoWindowFromText(text), EchoWindow{*bytes});
         EXPECT_EQ(LoadWindowSettings(store).echoWindow, EchoWindow{*bytes});
         EXPECT_EQ(dialog.EchoWindowText(), std::to_string(*bytes));
+    }
+}
+
+// The added baud rates, typed or stored: decimal rates in the range apart by spaces or
+// commas, kept slowest first and once, the offered ones left to the list.
+TEST(OptionsDialogTest, AddedBaudRatesAreCheckedByTheReadersRule) {
+    const std::pair<std::string, std::optional<std::string>> rows[] = {
+        {"", ""},
+        {"250000 1000000", "250000 1000000"},
+        {" 1000000,250000  250000 ,", "250000 1000000"},
+        {"115200 250000 9600", "250000"},
+        {"300 4000000", "300 4000000"},
+        {"299", std::nullopt},
+        {"250000 25k", std::nullopt},
+        {"250000;1000000", std::nullopt},
+        {"4000001", std::nullopt},
+    };
+    for (const auto& [text, added] : rows) {
+        SCOPED_TRACE(text);
+        WindowSettings settings;
+        settings.addedBaudRates = {BaudRate{250000}};
+        const WindowSettings before = settings;
+        MemoryStore store;
+        OptionsDialog dialog(settings);
+        EXPECT_EQ(dialog.AddedBaudRatesText(), "250000");
+        const Status accepted = dialog.Accept("1", text, settings, store);
+        ASSERT_EQ(accepted.has_value(), added.has_value());
+        if (!added) {
+            EXPECT_EQ(accepted.error().text,
+                      "The added baud rates must be decimal rates from 300 "
+                      "to 4000000, apart by spaces.");
+            EXPECT_EQ(dialog.refusedField(), OptionsDialog::Field::kAddedBaudRates);
+            EXPECT_EQ(settings, before);
+            EXPECT_TRUE(store.writes.empty());
+            EXPECT_TRUE(AddedBaudRatesFromText(text).empty()) << "a refused text adds none";
+            continue;
+        }
+        EXPECT_EQ(dialog.AddedBaudRatesText(), *added);
+        const bool changed = *added != "250000";
+        EXPECT_EQ(store.writes.size(), changed ? 2u : 1u) << "the rates only when they changed";
+        if (changed) {
+            EXPECT_EQ(store.writes.back(), "Settings/AddedBaudrates=" + *added);
+        }
+        EXPECT_EQ(AddedBaudRatesText(LoadWindowSettings(store).addedBaudRates),
+                  changed ? *added : "");
+        EXPECT_EQ(AddedBaudRatesText(settings.addedBaudRates), *added);
     }
 }
 

@@ -569,7 +569,9 @@ void Win32MainWindow::OnOptions() {
     // The same store the settings were read from; the next Initialize takes the new values.
     RegistrySettingsStore store(HKEY_CURRENT_USER, m_app.GivenOptions().settingsKey);
     Win32OptionsWindow options(m_app.Settings(), store);
-    options.DoModal(m_window);
+    if (options.DoModal(m_window) == IDOK) {
+        m_controller->OnOptionsAccepted();
+    }
 }
 
 bool Win32MainWindow::OnPaintIconic() {

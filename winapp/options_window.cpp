@@ -44,21 +44,37 @@ void Win32OptionsWindow::OnInitDialog(HWND window) {
         {IDC_ECHO_WINDOW_LABEL, OptionsDialog::kEchoWindowLabel},
         {IDC_ECHO_WINDOW_NOTE, OptionsDialog::kEchoWindowNote},
         {IDC_ECHO_WINDOW, m_dialog.EchoWindowText()},
+        {IDC_ADDED_BAUD_RATES_LABEL, OptionsDialog::kAddedBaudRatesLabel},
+        {IDC_ADDED_BAUD_RATES_NOTE, OptionsDialog::kAddedBaudRatesNote},
+        {IDC_ADDED_BAUD_RATES, m_dialog.AddedBaudRatesText()},
     };
     for (const auto& [id, text] : texts) {
         ::SetDlgItemTextW(window, id, Utf16FromUtf8(text).c_str());
     }
 }
 
-void Win32OptionsWindow::OnOk(HWND window) {
-    const HWND edit = ::GetDlgItem(window, IDC_ECHO_WINDOW);
+namespace {
+
+// The text of the dialog's control `id` (UTF-8).
+std::string ControlText(HWND window, int id) {
+    const HWND edit = ::GetDlgItem(window, id);
     std::vector<wchar_t> text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1);
     const int length = ::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
+    return Utf8FromUtf16(text.data(), static_cast<std::size_t>(std::max(length, 0)));
+}
+
+}  // namespace
+
+void Win32OptionsWindow::OnOk(HWND window) {
     const Status accepted =
-        m_dialog.Accept(Utf8FromUtf16(text.data(), static_cast<std::size_t>(std::max(length, 0))),
-                        m_settings, m_store);
+        m_dialog.Accept(ControlText(window, IDC_ECHO_WINDOW),
+                        ControlText(window, IDC_ADDED_BAUD_RATES), m_settings, m_store);
     if (!accepted) {
         ShowMessageBox(window, {accepted.error().text, MessageIcon::kWarning});
+        const HWND edit =
+            ::GetDlgItem(window, m_dialog.refusedField() == OptionsDialog::Field::kAddedBaudRates
+                                     ? IDC_ADDED_BAUD_RATES
+                                     : IDC_ECHO_WINDOW);
         ::SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
         ::SendMessageW(edit, EM_SETSEL, 0, -1);
         return;

@@ -70,7 +70,7 @@ void MainWindowController::Open() {
                                    SelectedPort(m_ports)));
     }
     m_baudRate = m_sources.start.baudRate ? m_sources.start.baudRate : m_settings.baudRate;
-    m_view.ShowList(WindowList::kBaudrate, BaudRateTexts(), BaudRateEntry(m_baudRate));
+    ShowBaudRateList();
 
     m_view.ShowControls(m_state.Controls());
     ShowProgress(0, 0, ProgressLook::kNormal);
@@ -159,8 +159,21 @@ void MainWindowController::OnPortSelected(int index) {
 }
 
 void MainWindowController::OnBaudrateSelected(int index) {
-    m_baudRate = BaudRateOfEntry(index);
+    m_baudRate = BaudRateOfEntry(index, m_settings.addedBaudRates);
     CheckSelection();
+}
+
+void MainWindowController::OnOptionsAccepted() {
+    ShowBaudRateList();
+    CheckSelection();
+}
+
+void MainWindowController::ShowBaudRateList() {
+    const int entry = BaudRateEntry(m_baudRate, m_settings.addedBaudRates);
+    if (entry == kNoSelection) {
+        m_baudRate.reset();  // a rate no longer listed: the list selects nothing
+    }
+    m_view.ShowList(WindowList::kBaudrate, BaudRateTexts(m_settings.addedBaudRates), entry);
 }
 
 void MainWindowController::OnPortListOpening() {

@@ -72,6 +72,9 @@ public:
     void OnTargetSelected(int index) { m_targets.selected = index; }
     void OnPortSelected(int index);
     void OnBaudrateSelected(int index);
+    // After the Options dialog was confirmed: the baud rate list with the rates it holds now,
+    // the selection kept when its rate is still listed.
+    void OnOptionsAccepted();
     void OnPortListOpening();  // the list drops down: ports that came since show up
     void OnImageFileEdited(const std::string& text) { m_imageFileText = text; }
     void OnEraseAllChanged(bool checked) { m_eraseAllChecked = checked; }
@@ -95,6 +98,8 @@ private:
     // The notes on the user's list of ports, in the log when they are new.
     void ShowPortListNotes(const std::vector<std::string>& notes);
     void ShowProgress(std::uint32_t done, std::uint32_t total, ProgressLook look);
+    // The baud rate list, the offered and the added rates, with the selection.
+    void ShowBaudRateList();
     // The status line, shown when it changes.
     void ShowStatus(const std::string& text);
     // The port and baud rate selected now (the defaults for none), without recording them.

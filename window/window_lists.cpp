@@ -141,25 +141,38 @@ std::string MissingPortLine(bool saved, const std::string& port,
 
 // --- Baud rate list --------------------------------------------------------------------
 
-std::vector<std::string> BaudRateTexts() {
+std::vector<BaudRate> ListedBaudRates(const std::vector<BaudRate>& added) {
+    std::vector<BaudRate> rates(std::begin(kBaudRates), std::end(kBaudRates));
+    for (const BaudRate rate : added) {
+        if (std::find(rates.begin(), rates.end(), rate) == rates.end()) {
+            rates.push_back(rate);
+        }
+    }
+    std::sort(rates.begin(), rates.end(),
+              [](BaudRate a, BaudRate b) { return a.bitsPerSecond < b.bitsPerSecond; });
+    return rates;
+}
+
+std::vector<std::string> BaudRateTexts(const std::vector<BaudRate>& added) {
     std::vector<std::string> texts;
-    for (const BaudRate rate : kBaudRates) {
+    for (const BaudRate rate : ListedBaudRates(added)) {
         texts.push_back(BaudRateText(rate));
     }
     return texts;
 }
 
-int BaudRateEntry(std::optional<BaudRate> rate) {
-    const auto found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
-    return rate && found != std::end(kBaudRates) ? static_cast<int>(found - std::begin(kBaudRates))
-                                                 : kNoSelection;
+int BaudRateEntry(std::optional<BaudRate> rate, const std::vector<BaudRate>& added) {
+    const std::vector<BaudRate> rates = ListedBaudRates(added);
+    const auto found = std::find(rates.begin(), rates.end(), rate);
+    return rate && found != rates.end() ? static_cast<int>(found - rates.begin()) : kNoSelection;
 }
 
-std::optional<BaudRate> BaudRateOfEntry(int selected) {
-    if (!IsValidIndex(selected, std::size(kBaudRates))) {
+std::optional<BaudRate> BaudRateOfEntry(int selected, const std::vector<BaudRate>& added) {
+    const std::vector<BaudRate> rates = ListedBaudRates(added);
+    if (!IsValidIndex(selected, rates.size())) {
         return std::nullopt;
     }
-    return kBaudRates[static_cast<std::size_t>(selected)];
+    return rates[static_cast<std::size_t>(selected)];
 }
 
 }  // namespace quillon

@@ -98,13 +98,14 @@ std::string MissingPortLine(bool saved, const std::string& port,
                             const std::optional<std::string>& selected);
 
 // --- Baud rate list --------------------------------------------------------------------
-// The offered rates (kBaudRates) in their order: 9600, 19200, 38400, 57600, 115200.
-
+// The offered rates (kBaudRates: 9600, 19200, 38400, 57600, 115200) and those the operator
+// added in the Options dialog (`added`, AddedBaudRatesOfText's form), slowest first.
+std::vector<BaudRate> ListedBaudRates(const std::vector<BaudRate>& added = {});
 // The entries' texts ("%ld" of each rate).
-std::vector<std::string> BaudRateTexts();
-// The entry of `rate`, or kNoSelection for none or a rate not offered.
-int BaudRateEntry(std::optional<BaudRate> rate);
+std::vector<std::string> BaudRateTexts(const std::vector<BaudRate>& added = {});
+// The entry of `rate`, or kNoSelection for none or a rate not listed.
+int BaudRateEntry(std::optional<BaudRate> rate, const std::vector<BaudRate>& added = {});
 // The rate of entry `selected`, or none without a selection.
-std::optional<BaudRate> BaudRateOfEntry(int selected);
+std::optional<BaudRate> BaudRateOfEntry(int selected, const std::vector<BaudRate>& added = {});
 
 }  // namespace quillon

@@ -1,5 +1,6 @@
 #include "window/window_settings.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -46,8 +47,10 @@ WindowSettings LoadWindowSettings(SettingsStore& store) {
     settings.target = store.ReadText(kLastConnectionSection, kTargetValue).value_or("");
     settings.port =
         store.ReadText(kLastConnectionSection, kComPortValue).value_or(kDefaultPortName);
+    settings.addedBaudRates =
+        AddedBaudRatesFromText(store.ReadText(kSettingsSection, kAddedBaudratesValue));
     if (const auto baudRate = store.ReadText(kLastConnectionSection, kBaudrateValue)) {
-        settings.baudRate = BaudRateFromSetting(*baudRate);
+        settings.baudRate = BaudRateFromSetting(*baudRate, settings.addedBaudRates);
     }
     settings.eraseAll = EraseAllFromText(store.ReadText(kSettingsSection, kEraseAllValue));
     settings.echoWindow = EchoWindowFromText(store.ReadText(kSettingsSection, kEchoWindowValue));
@@ -63,9 +66,16 @@ void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings) {
     store.WriteInteger(kSettingsSection, kEraseAllValue, settings.eraseAll);
 }
 
-std::optional<BaudRate> BaudRateFromSetting(const std::string& text) {
+std::optional<BaudRate> BaudRateFromSetting(const std::string& text,
+                                            const std::vector<BaudRate>& added) {
     for (const BaudRate rate : kBaudRates) {
         if (StartsWithIgnoringCase(BaudRateText(rate), text)) {
+            return rate;
+        }
+    }
+    // An added rate is stored as its whole text: older readers never wrote one.
+    for (const BaudRate rate : added) {
+        if (BaudRateText(rate) == text) {
             return rate;
         }
     }
@@ -97,6 +107,50 @@ Result<EchoWindow> EchoWindowOfText(const std::string& text) {
 
 void SaveEchoWindow(SettingsStore& store, EchoWindow window) {
     store.WriteInteger(kSettingsSection, kEchoWindowValue, static_cast<int>(window.bytes));
+}
+
+Result<std::vector<BaudRate>> AddedBaudRatesOfText(const std::string& text) {
+    std::vector<BaudRate> rates;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find_first_of(" ,", at), text.size());
+        if (end > at) {
+            const std::optional<BaudRate> rate = ParseBaudRate(text.substr(at, end - at));
+            if (!rate) {
+                return Fail(ErrorKind::kUsage,
+                            "decimal rates from " + BaudRateText({BaudRate::kLowest}) + " to " +
+                                BaudRateText({BaudRate::kHighest}) + ", apart by spaces");
+            }
+            if (std::find(std::begin(kBaudRates), std::end(kBaudRates), *rate) ==
+                std::end(kBaudRates)) {
+                rates.push_back(*rate);
+            }
+        }
+        at = end + 1;
+    }
+    const auto slower = [](BaudRate a, BaudRate b) { return a.bitsPerSecond < b.bitsPerSecond; };
+    std::sort(rates.begin(), rates.end(), slower);
+    rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
+    return rates;
+}
+
+std::vector<BaudRate> AddedBaudRatesFromText(const std::optional<std::string>& text) {
+    if (!text) {
+        return {};
+    }
+    return AddedBaudRatesOfText(*text).value_or(std::vector<BaudRate>{});
+}
+
+std::string AddedBaudRatesText(const std::vector<BaudRate>& rates) {
+    std::string text;
+    for (const BaudRate rate : rates) {
+        text += (text.empty() ? "" : " ") + BaudRateText(rate);
+    }
+    return text;
+}
+
+void SaveAddedBaudRates(SettingsStore& store, const std::vector<BaudRate>& rates) {
+    store.WriteText(kSettingsSection, kAddedBaudratesValue, AddedBaudRatesText(rates));
 }
 
 }  // namespace quillon

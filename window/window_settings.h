@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "helpers/result.h"
 #include "link/echo_window.h"
@@ -38,6 +39,7 @@ inline constexpr const char* kComPortValue = "COMPort";
 inline constexpr const char* kBaudrateValue = "Baudrate";
 inline constexpr const char* kEraseAllValue = "EraseAll";
 inline constexpr const char* kEchoWindowValue = "EchoWindow";
+inline constexpr const char* kAddedBaudratesValue = "AddedBaudrates";
 
 // The dialog result on which the settings are saved (the OK result).
 inline constexpr int kDialogResultOk = 1;
@@ -51,6 +53,8 @@ struct WindowSettings {
     std::optional<BaudRate> baudRate = kDefaultBaudRate;
     int eraseAll = 1;  // 0 or 1
     EchoWindow echoWindow = {};
+    // Rates the baud rate list offers beside kBaudRates (AddedBaudRatesOfText's form).
+    std::vector<BaudRate> addedBaudRates = {};
 
     bool operator==(const WindowSettings&) const = default;
 };
@@ -91,8 +95,9 @@ inline bool SettingsSavedOn(int dialogResult) {
 }
 
 // Baudrate as stored: the first offered rate (kBaudRates) whose text begins with `text` ("1"
-// is 19200; the empty text begins every rate's), or none.
-std::optional<BaudRate> BaudRateFromSetting(const std::string& text);
+// is 19200; the empty text begins every rate's), else the added rate whose text it is, or none.
+std::optional<BaudRate> BaudRateFromSetting(const std::string& text,
+                                            const std::vector<BaudRate>& added = {});
 // EraseAll as stored (decimal text, or absent) to 0 or 1: missing, non-numeric or nonzero
 // values give 1.
 int EraseAllFromText(const std::optional<std::string>& text);
@@ -105,5 +110,16 @@ EchoWindow EchoWindowFromText(const std::optional<std::string>& text);
 [[nodiscard]] Result<EchoWindow> EchoWindowOfText(const std::string& text);
 // Writes EchoWindow alone.
 void SaveEchoWindow(SettingsStore& store, EchoWindow window);
+// The one rule for the added baud rates' text, stored or typed: decimal rates from
+// BaudRate::kLowest to kHighest apart by spaces or commas (none at all is fine); they come
+// slowest first, each once, without the offered ones. Else an error of kind kUsage whose
+// text says what is taken.
+[[nodiscard]] Result<std::vector<BaudRate>> AddedBaudRatesOfText(const std::string& text);
+// AddedBaudrates as stored: a text the rule refuses, or none, adds no rate.
+std::vector<BaudRate> AddedBaudRatesFromText(const std::optional<std::string>& text);
+// The added rates as stored and shown ("250000 1000000").
+std::string AddedBaudRatesText(const std::vector<BaudRate>& rates);
+// Writes AddedBaudrates alone.
+void SaveAddedBaudRates(SettingsStore& store, const std::vector<BaudRate>& rates);
 
 }  // namespace quillon
