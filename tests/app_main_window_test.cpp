@@ -530,6 +530,35 @@ TEST_F(MainWindowTest, OptionsSetsTheEchoWindowThroughTheSettingsStore) {
     EXPECT_EQ(std::get<InitializeRequest>(jobs->requests[0].job).echoWindow, EchoWindow{32});
 }
 
+// Rates added in the Options dialog are written at once and join the baud rate list; one
+// selected there goes to the job.
+TEST_F(MainWindowTest, OptionsAddsBaudRatesToTheList) {
+    const auto window = OpenWindow(true);
+    QTimer operatorActs;
+    QObject::connect(&operatorActs, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* edit =
+                modal != nullptr ? modal->findChild<QLineEdit*>("addedBaudRatesEdit") : nullptr) {
+            edit->setText("1000000 250000");
+            QMetaObject::invokeMethod(modal, "accept", Qt::QueuedConnection);
+        }
+    });
+    operatorActs.start(20);
+    auto* log = Control<QListWidget>(*window, "logList");
+    RequestContextMenu(log->viewport(), log->viewport()->rect().center(), QContextMenuEvent::Mouse,
+                       "Options…");
+    operatorActs.stop();
+    EXPECT_EQ(Store().value("Settings/AddedBaudrates").toString(), "250000 1000000");
+    auto* rates = Control<QComboBox>(*window, "baudrateList");
+    ASSERT_EQ(rates->count(), 7);
+    EXPECT_EQ(rates->itemText(5), "250000");
+    rates->setCurrentText("1000000");
+    Control(*window, "initializeButton")->click();
+    std::lock_guard<std::mutex> lock(jobs->mutex);
+    ASSERT_EQ(jobs->requests.size(), 1u);
+    EXPECT_EQ(jobs->requests[0].line.baud, BaudRate{1000000});
+}
+
 TEST_F(MainWindowTest, MinimumSizeAndLogMarginsAfterResizes) {
     const auto window = OpenWindow();
     auto* log = Control<QListWidget>(*window, "logList");
