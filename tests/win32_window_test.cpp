@@ -761,6 +761,22 @@ TEST_F(Win32WindowJobsTest, OptionsSetsTheEchoWindowInTheRegistry) {
     ASSERT_TRUE(window.WaitForJobEnd(kPopupTimeout));
 }
 
+// Rates added in the Options dialog are written at once and join the baud rate list.
+TEST_F(Win32WindowJobsTest, OptionsAddsBaudRatesToTheList) {
+    WindowSession window(FakeJobOptions());
+    ASSERT_TRUE(window.Opened());
+    ::PostMessageW(window.Window(), WM_SYSCOMMAND, IDM_OPTIONS_COMMAND, 0);
+    HWND dialog = WaitForThreadWindow(window.ThreadId(), L"#32770", window.Window(), L"Options");
+    ASSERT_NE(dialog, nullptr) << "no Options dialog within " << kPopupTimeout.count() << " ms";
+    Send(::GetDlgItem(dialog, IDC_ADDED_BAUD_RATES), WM_SETTEXT, 0,
+         reinterpret_cast<LPARAM>(L"1000000 250000"), "WM_SETTEXT");
+    ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, kPopupTimeout));
+    ExpectStoredText(kSettings, L"AddedBaudrates", L"250000 1000000");
+    EXPECT_EQ(ComboTexts(window.Control(IDC_BAUDRATE)),
+              (Lines{L"9600", L"19200", L"38400", L"57600", L"115200", L"250000", L"1000000"}));
+}
+
 // Escape during a job does nothing: the window stays and the job goes on. Button 1 pressed
 // twice (an abort asked for) hides the window at once; its run ends with OK once the job has
 // ended.
