@@ -18,9 +18,12 @@ namespace quillon {
 //   section            value       type     default when missing
 //   "Last Connection"  "Target"    string   empty
 //   "Last Connection"  "COMPort"   string   "COM1"
-//   "Last Connection"  "Baudrate"  string   "57600" (the first offered rate it begins)
+//   "Last Connection"  "Baudrate"  string   "57600" (the first offered rate it begins, else
+//                                           the added rate it names)
 //   "Settings"         "EraseAll"    integer  1 (any value but 0 reads as 1)
 //   "Settings"         "EchoWindow"  integer  1 (1 to 1024; anything else reads as 1)
+//   "Settings"         "AddedBaudrates" string  empty (rates apart by spaces; a text with
+//                                               anything else adds none)
 //
 // Each is read into its value once, when the program starts; an integer as Qt reads one (white
 // space around it and a sign in front allowed).
@@ -28,7 +31,8 @@ namespace quillon {
 // ends with its OK result (button 1); Escape and the close box write nothing. The image file
 // path is never stored. EchoWindow, the monitor bytes Initialize lets travel before the oldest
 // one's echo is awaited, is for a board whose loader keeps up: the main window never writes
-// it, the Options dialog writes it when the operator confirms a new value (OptionsDialog).
+// it, the Options dialog writes it when the operator confirms a new value (OptionsDialog), and
+// AddedBaudrates when the operator changed the rates the baud rate list adds.
 
 inline constexpr const char* kSettingsCompany = "Brenwick";
 inline constexpr const char* kSettingsProfile = "Quillon";
@@ -85,7 +89,7 @@ public:
     virtual std::string Note() const { return {}; }
 };
 
-// Reads the five values with their defaults.
+// Reads the six values with their defaults.
 WindowSettings LoadWindowSettings(SettingsStore& store);
 // Writes Target, COMPort and Baudrate (when it names a rate), then EraseAll.
 void SaveWindowSettings(SettingsStore& store, const WindowSettings& settings);
