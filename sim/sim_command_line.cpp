@@ -397,8 +397,9 @@ Line and run:
                         than 3% off, each byte either way is read as a receiver at the
                         other rate samples its bits (mid-bit): wrong bits, framing errors
                         (dropped by the loader, 0x00 at the host), so Initialize fails
-                        at the handshake as on a board. The report's "line" shows the
-                        "uart" (default: no model, every byte passes)
+                        at the handshake as on a board (up to about 5% off some bytes
+                        still read right). The report's "line" shows the "uart"
+                        (default: no model, every byte passes)
   --uart-prescale P     the UART's prescaler P (default 1; 16 for a 16x oversampling UART)
   --sessions N          end after N sessions have ended (default: run until stopped)
   --exit-after SECONDS  end after this long
