@@ -53,13 +53,16 @@ std::string WrapAtWords(const std::string& line, std::size_t columns, std::size_
                 rowColumns += spaces.size();
             }
         } else {
-            text += "\n" + std::string(indent, ' ');
+            text += '\n';
+            text.append(indent, ' ');
             rowColumns = indent;
         }
         // A word longer than the rest of its row goes on in the next ones.
         while (rowColumns + Utf8Columns(word) > columns) {
             const std::size_t cut = BytesOfCharacters(word, columns - rowColumns);
-            text += word.substr(0, cut) + "\n" + std::string(indent, ' ');
+            text.append(word, 0, cut);
+            text += '\n';
+            text.append(indent, ' ');
             word.erase(0, cut);
             rowColumns = indent;
         }
