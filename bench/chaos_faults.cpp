@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "helpers/text_format.h"
-#include "image/sha256.h"
+#include "platform/sha256.h"
 #include "sim/flash_model.h"
 
 namespace quillon {

@@ -57,8 +57,8 @@
 #include "bench/strict_json.h"
 #include "helpers/text_format.h"
 #include "image/hex_image.h"
-#include "image/sha256.h"
 #include "link/download_job.h"
+#include "platform/sha256.h"
 #include "serial_numbers/serial_format.h"
 #include "tests/support/postgres_server.h"
 

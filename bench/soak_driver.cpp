@@ -33,7 +33,7 @@
 #include "bench/chaos_soak.h"
 #include "bench/production_soak.h"
 #include "helpers/text_format.h"
-#include "image/sha256.h"
+#include "platform/sha256.h"
 #include "tests/support/hex_text.h"
 
 using namespace quillon;

@@ -5,10 +5,10 @@
 #include <optional>
 #include <vector>
 
-#include "image/sha256.h"
 #include "platform/append_only_file.h"
 #include "platform/file_replace.h"
 #include "platform/locked_file.h"
+#include "platform/sha256.h"
 #include "platform/utf8_path.h"
 
 namespace quillon {

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "helpers/text_format.h"
-#include "image/sha256.h"
+#include "platform/sha256.h"
 #include "platform/text_mode_file.h"
 #include "platform/utf8_path.h"
 

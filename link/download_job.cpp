@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "helpers/text_format.h"
-#include "image/sha256.h"
 #include "link/crc.h"
+#include "platform/sha256.h"
 
 namespace quillon {
 

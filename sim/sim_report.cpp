@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "image/sha256.h"
+#include "platform/sha256.h"
 
 namespace quillon {
 

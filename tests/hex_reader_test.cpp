@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "image/sha256.h"
+#include "platform/sha256.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/test_files.h"
 

@@ -1,5 +1,5 @@
 // SHA-256 against the FIPS 180-2 test vectors, whole and fed in pieces.
-#include "image/sha256.h"
+#include "platform/sha256.h"
 
 #include <gtest/gtest.h>
 
