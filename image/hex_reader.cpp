@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "helpers/text_format.h"
-#include "platform/sha256.h"
+#include "image/background_digest.h"
 #include "platform/text_mode_file.h"
 #include "platform/utf8_path.h"
 
@@ -100,7 +100,7 @@ public:
     HexReadResult Finish();
 
 private:
-    // Zeroes the chunk buffer and reads the next chunk into it.
+    // Reads the next chunk into the chunk buffer.
     Fetch ReadChunk(const char* messageAtEnd);
     // Makes sure the cursor stands on unread data, reading the next chunk when it does not.
     Fetch RefillChunk();
@@ -129,10 +129,14 @@ private:
     TextModeFile m_file;
     HexImageRead m_read;
     std::optional<HexError> m_error;  // what stopped the load
-    int m_linesBeforeChunk = 0;       // line ends in the chunks before the current one
+    // Line ends before m_countedTo in the current chunk. Only the text between records can
+    // hold one (a record is all hex digits, and the reader stops at the first character that is
+    // none), so they are counted where that text is passed over, not in every chunk.
+    int m_lineEnds = 0;
+    std::size_t m_countedTo = 0;
     bool m_fileOpened = false;
     bool m_readFailed = false;  // the system failed a read
-    std::uint8_t m_chunk[kChunkBufferSize];
+    std::uint8_t m_chunk[kChunkBufferSize]{};
     std::size_t m_chunkLength = 0;
     std::size_t m_cursor = 0;
     int m_segment = 0;
@@ -154,9 +158,9 @@ void HexReader::Failed(HexErrorKind kind) {
 }
 
 int HexReader::CurrentLine() const {
-    const auto* begin = m_chunk;
+    const auto* begin = m_chunk + std::min(m_countedTo, m_chunkLength);
     const auto* end = m_chunk + std::min(m_cursor, m_chunkLength);
-    return m_linesBeforeChunk + static_cast<int>(std::count(begin, end, '\n')) + 1;
+    return m_lineEnds + static_cast<int>(std::count(begin, std::max(begin, end), '\n')) + 1;
 }
 
 Fetch HexReader::ReadChunk(const char* messageAtEnd) {
@@ -164,8 +168,8 @@ Fetch HexReader::ReadChunk(const char* messageAtEnd) {
     if (m_stop && m_stop()) {
         return Fetch::kAborted;
     }
-    m_linesBeforeChunk += static_cast<int>(std::count(m_chunk, m_chunk + m_chunkLength, '\n'));
-    std::memset(m_chunk, 0, sizeof m_chunk);
+    // What is left of the chunk is record digits or was counted already.
+    m_countedTo = 0;
     m_chunkLength = 0;
     m_cursor = 0;
     const long got = m_file.Read(m_chunk, kChunkReadSize);
@@ -280,9 +284,14 @@ bool HexReader::FindRecordMark() {
         if (m_cursor < m_chunkLength) {
             const void* mark =
                 std::memchr(m_chunk + m_cursor, kRecordMark, m_chunkLength - m_cursor);
+            const std::size_t end =
+                mark != nullptr
+                    ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(mark) - m_chunk)
+                    : m_chunkLength;
+            m_lineEnds += static_cast<int>(std::count(m_chunk + m_cursor, m_chunk + end, '\n'));
+            m_cursor = end;
+            m_countedTo = end;
             if (mark != nullptr) {
-                m_cursor =
-                    static_cast<std::size_t>(static_cast<const std::uint8_t*>(mark) - m_chunk);
                 ++m_cursor;
                 m_recordSeen = true;
                 return true;
@@ -299,6 +308,38 @@ bool HexReader::FindRecordMark() {
 }
 
 bool HexReader::ReadRecord() {
+    // Common case: the whole record lies in the chunk and every character of it is a digit.
+    // Anything else takes the field-by-field way below from the same place, which refills the
+    // chunk and says exactly what is wrong.
+    if (m_cursor + 10 <= m_chunkLength) {
+        const std::uint8_t* chars = m_chunk + m_cursor;
+        const int n = PairAt(m_pairs, chars);
+        const int high = PairAt(m_pairs, chars + 2);
+        const int low = PairAt(m_pairs, chars + 4);
+        const int kind = PairAt(m_pairs, chars + 6);
+        if ((n | high | low | kind) >= 0 &&
+            m_cursor + 10 + 2 * static_cast<std::size_t>(n) <= m_chunkLength) {
+            unsigned sum = static_cast<unsigned>(n + high + low + kind);
+            int bad = 0;
+            for (int k = 0; k < n; ++k) {
+                const int byte = PairAt(m_pairs, chars + 8 + 2 * k);
+                bad |= byte;
+                m_record[k] = static_cast<std::uint8_t>(byte);
+                sum += m_record[k];
+            }
+            const int checksum = PairAt(m_pairs, chars + 8 + 2 * n);
+            if ((bad | checksum) >= 0) {
+                m_cursor += 10 + 2 * static_cast<std::size_t>(n);
+                if (((sum + static_cast<unsigned>(checksum)) & 0xFF) != 0) {
+                    Note(kMsgChecksumWrong);
+                    Failed(HexErrorKind::kBadRecord);
+                    return false;
+                }
+                return ApplyRecord(static_cast<std::uint8_t>(kind),
+                                   static_cast<std::uint16_t>(high * 256 + low), n);
+            }
+        }
+    }
     std::uint16_t count = 0;
     std::uint16_t address = 0;
     std::uint16_t type = 0;
@@ -422,7 +463,8 @@ HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy)
     m_fileOpened = true;
     // The digest is of exactly the bytes this read decodes: a file replaced meanwhile cannot
     // lend its digest to another file's image.
-    Sha256 digest;
+    // The file is hashed on a second thread while this one parses it.
+    BackgroundDigest digest;
     m_file.ObserveRawBytes([&digest, &copy](const std::uint8_t* bytes, std::size_t count) {
         digest.Update(bytes, count);
         if (copy) {

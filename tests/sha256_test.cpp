@@ -1,5 +1,6 @@
 // SHA-256 against the FIPS 180-2 test vectors, whole and fed in pieces.
 #include "platform/sha256.h"
+#include "image/background_digest.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,13 @@ TEST(Sha256Test, StandardVectors) {
             pieces.Update(bytes + at, std::min(step, c.message.size() - at));
         }
         EXPECT_EQ(pieces.FinishHex(), c.digest) << c.message.size() << " bytes in pieces";
+        // On the hashing thread, in more pieces than may wait at once.
+        BackgroundDigest behind;
+        for (std::size_t at = 0, step = 1; at < c.message.size();
+             at += step, step = step * 5 % 4099) {
+            behind.Update(bytes + at, std::min(step, c.message.size() - at));
+        }
+        EXPECT_EQ(behind.FinishHex(), c.digest) << c.message.size() << " bytes on a thread";
         std::string fromFile;
         ASSERT_TRUE(Sha256OfFile(dir.Write("message", c.message), fromFile));
         EXPECT_EQ(fromFile, c.digest) << c.message.size() << " bytes from a file";
