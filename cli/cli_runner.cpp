@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "link/job_runner.h"
+#include "platform/latency_timer.h"
 #include "platform/serial_device.h"
 
 namespace quillon {
@@ -67,6 +68,7 @@ public:
         }
         return now;
     }
+    std::uint64_t NowUs() override { return m_clock.NowUs(); }
     void SleepUntilMs(std::uint64_t ms) override { m_clock.SleepUntilMs(ms); }
 
 private:
@@ -139,6 +141,12 @@ BoardJobs RunJobs(const CliOptions& options, const std::string& monitorFile,
             const JobRun download = RunJob(runner, request, console, abortRequested);
             jobs.result = download.result;
             jobs.downloadSeconds = download.seconds;
+            // The run's one download on this port: said once, after it.
+            if (const auto& timing = download.result.downloadTiming;
+                timing && timing->ShowsLatencyTimer()) {
+                console.Message("quillon-cli: " +
+                                LatencyTimerAdvice(options.port, timing->answerDelayUs));
+            }
         }
     }
     console.Finish();

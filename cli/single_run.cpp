@@ -28,7 +28,8 @@ struct BoardOutcome {
     // Why the board is not ok; empty when it is (see BoardJobs::result).
     std::string failure;
     double initSeconds = 0;
-    double downloadSeconds = 0;  // 0 when Start Download did not run
+    double downloadSeconds = 0;                    // 0 when Start Download did not run
+    std::optional<DownloadTiming> downloadTiming;  // none when no block was answered
 };
 
 // The board's record line (with its line end).
@@ -55,6 +56,10 @@ std::string BoardRecordLine(const CliOptions& options, const RunSetup& setup, in
     line.failure = outcome.failure;
     line.initSeconds = outcome.initSeconds;
     line.downloadSeconds = outcome.downloadSeconds;
+    if (outcome.downloadTiming) {
+        line.answerDelayUs = outcome.downloadTiming->answerDelayUs;
+        line.downloadBytesPerSecond = outcome.downloadTiming->bytesPerSecond;
+    }
     return line.Line();
 }
 
@@ -184,6 +189,7 @@ SingleBoardEnd RunSingleBoard(const CliOptions& options, RunSetup& setup, CliCon
         outcome.failure = jobs.result.text;
         outcome.initSeconds = jobs.initSeconds;
         outcome.downloadSeconds = jobs.downloadSeconds;
+        outcome.downloadTiming = jobs.result.downloadTiming;
     }
     const int boardStatus = status;
     const std::string line = BoardRecordLine(options, setup, boardStatus, board, outcome);

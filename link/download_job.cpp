@@ -1,5 +1,6 @@
 #include "link/download_job.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,9 @@ constexpr std::uint32_t kStarEvery = 1280;
 constexpr std::uint8_t kStatusError = 'E';
 constexpr std::uint8_t kStatusNotFinished = 'D';
 constexpr std::uint8_t kErrorCrc = 'C';
+
+// A byte on the line: a start bit, 8 data bits, a stop bit.
+constexpr std::uint64_t kBitsPerByte = 10;
 
 // Appends the CRC of the first `length` bytes of `frame` as four hex digits.
 void AppendCrc(std::uint8_t* frame, std::size_t length) {
@@ -153,6 +157,7 @@ void DownloadJob::Run() {
     if (outcome == Outcome::kDone) {
         outcome = Finalize();
     }
+    KeepDownloadTiming();
     switch (outcome) {
         case Outcome::kDone:
             EndSucceeded();
@@ -203,9 +208,19 @@ DownloadJob::Outcome DownloadJob::SendFrame(Frame frame, int sector, std::uint32
             length = BuildFinalizeFrame(buffer);
             break;
     }
+    const std::uint64_t writeStartUs = m_clock.NowUs();
     if (const Status written = line().WriteBytes(buffer, length); !written) {
         KeepFailure(FailureReason::kLineLost, LogLineLost(written.error()));
         return Outcome::kFailed;
+    }
+    // The write returns once the driver has the bytes, which usually is before they are on
+    // the wire: the frame's last byte leaves one frame's wire time after the write began, or
+    // when the write returned, if that was later.
+    const std::uint64_t bitsPerSecond = std::max<std::uint64_t>(1, m_session.baud.bitsPerSecond);
+    m_lastByteOnWireUs =
+        std::max(m_clock.NowUs(), writeStartUs + length * kBitsPerByte * 1000000 / bitsPerSecond);
+    if (frame == Frame::kBlock && !m_firstBlockSentUs) {
+        m_firstBlockSentUs = writeStartUs;
     }
     return Outcome::kDone;
 }
@@ -341,6 +356,9 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
         ++sends;
         // A silent target gets the block again (up to the repeat limit).
         if (const Reply reply = AwaitReply(m_timeouts.blockMs, true); reply != Reply::kSilent) {
+            if (reply == Reply::kAccepted) {
+                NoteBlockAnswered();
+            }
             return ended(OutcomeOf(reply));
         }
         // An answer that began just before the time-out ran out had its first bytes consumed;
@@ -356,6 +374,29 @@ DownloadJob::Outcome DownloadJob::ProgramBlock(int sector, std::uint32_t offset)
             return ended(Outcome::kAborted);
         }
     }
+}
+
+void DownloadJob::NoteBlockAnswered() {
+    const std::uint64_t now = m_clock.NowUs();
+    m_answerDelaysUs.push_back(now > m_lastByteOnWireUs ? now - m_lastByteOnWireUs : 0);
+    m_lastBlockAnsweredUs = now;
+    m_blockBytesAnswered += kBlockSize;
+}
+
+void DownloadJob::KeepDownloadTiming() {
+    if (m_answerDelaysUs.empty() || !m_firstBlockSentUs) {
+        return;  // no block answered: nothing measured
+    }
+    std::vector<std::uint64_t> delays = m_answerDelaysUs;
+    const auto middle = delays.begin() + static_cast<std::ptrdiff_t>(delays.size() / 2);
+    std::nth_element(delays.begin(), middle, delays.end());
+    DownloadTiming timing;
+    timing.answerDelayUs = *middle;
+    // A clock that did not move (a virtual one) counts as one microsecond.
+    const std::uint64_t spanUs =
+        std::max<std::uint64_t>(1, m_lastBlockAnsweredUs - *m_firstBlockSentUs);
+    timing.bytesPerSecond = m_blockBytesAnswered * 1000000 / spanUs;
+    m_downloadTiming = timing;
 }
 
 DownloadJob::Outcome DownloadJob::Finalize() {

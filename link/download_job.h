@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "image/monitor_header.h"
 #include "link/job.h"
@@ -80,6 +82,10 @@ private:
         m_failureReason = reason;
         m_failureLine = std::move(line);
     }
+    // A block's answer came: its delay and its bytes count for the download's timing.
+    void NoteBlockAnswered();
+    // The timing of the blocks answered so far, for the done event.
+    void KeepDownloadTiming();
     bool SectorUsed(int sector) const;
     // How many sectors from 0 on are erased whatever the image holds: the header's erase-all
     // count with the setting on, else 0.
@@ -98,6 +104,12 @@ private:
     // A block of this job went out more than once: its earlier copies may still be answered.
     bool m_answersOwed = false;
     bool m_blockRepeated = false;
+    // When the last byte of the frame sent last was on the wire (by the clock's microseconds).
+    std::uint64_t m_lastByteOnWireUs = 0;
+    std::optional<std::uint64_t> m_firstBlockSentUs;
+    std::uint64_t m_lastBlockAnsweredUs = 0;
+    std::uint64_t m_blockBytesAnswered = 0;
+    std::vector<std::uint64_t> m_answerDelaysUs;  // one per answered block
 };
 
 }  // namespace quillon

@@ -105,6 +105,7 @@ bool InitializeJob::OpenPort() {
         return false;
     }
     m_session.port = m_lineSettings.port;
+    m_session.baud = m_lineSettings.baud;
     UseChannel(*m_session.channel, m_session.port);
     line().DiscardInput();  // whatever waited before the job is stale
     return true;

@@ -63,11 +63,16 @@ protected:
 
     Clock& m_clock;
     std::stop_token m_stop;
+    // What the done event carries of a download's answer times.
+    std::optional<DownloadTiming> m_downloadTiming;
     JobEventSink& m_events;
     const Timeouts& m_timeouts;
 
 private:
-    void End(JobResult result) const { m_events.OnJobEvent(JobEvent::Done(std::move(result))); }
+    void End(JobResult result) const {
+        result.downloadTiming = m_downloadTiming;
+        m_events.OnJobEvent(JobEvent::Done(std::move(result)));
+    }
 
     std::optional<TargetLine> m_line;
     std::string m_port;

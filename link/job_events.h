@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -39,6 +40,23 @@ enum class FailureReason {
     kLineLost,             // a write failed: "PORT: the line was lost (REASON)"
 };
 
+// How the target answered the download's blocks, for a download that had at least one block
+// answered.
+struct DownloadTiming {
+    // The median of the blocks' answer delays: from a block's last byte on the wire to the
+    // arrival of its answer. The target's own time is well below a millisecond; a USB adapter's
+    // latency timer holds the answer back for up to its setting.
+    std::uint64_t answerDelayUs = 0;
+    // The image bytes of the answered blocks per second, from the first block's send to the
+    // last block's answer.
+    std::uint64_t bytesPerSecond = 0;
+
+    // A median delay above this shows an adapter's latency timer (16 ms is a common default;
+    // 1 ms when lowered) rather than the target.
+    static constexpr std::uint64_t kLatencyTimerShownAboveUs = 4000;
+    bool ShowsLatencyTimer() const { return answerDelayUs > kLatencyTimerShownAboveUs; }
+};
+
 struct JobResult {
     JobResult() = default;
     JobResult(JobOutcome outcome_, FailureReason reason_, std::string text_ = {},
@@ -53,6 +71,8 @@ struct JobResult {
     // For a port that could not be opened or set up: the port and the system's reason
     // ("COM7: not found"), a second line for the operator; empty otherwise.
     std::string detail;
+    // Start Download: how its blocks were answered; none when no block was answered.
+    std::optional<DownloadTiming> downloadTiming;
 
     bool succeeded() const { return outcome == JobOutcome::kSucceeded; }
     bool aborted() const { return outcome == JobOutcome::kAborted; }

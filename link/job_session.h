@@ -22,7 +22,8 @@ using ChannelOpener = std::function<OpenedChannel(const LineSettings&)>;
 // between jobs) and the header of the monitor that Initialize accepted.
 struct JobSession {
     std::unique_ptr<ByteChannel> channel;
-    std::string port;  // the name the channel was opened by
+    std::string port;                  // the name the channel was opened by
+    BaudRate baud = kDefaultBaudRate;  // the rate it was opened with
     std::optional<MonitorHeader> header;
 };
 

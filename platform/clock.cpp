@@ -11,6 +11,12 @@ std::uint64_t SteadyClock::NowMs() {
                                           .count());
 }
 
+std::uint64_t SteadyClock::NowUs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
 void SteadyClock::SleepUntilMs(std::uint64_t ms) {
     const auto now = NowMs();
     if (ms > now) {

@@ -10,6 +10,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::uint64_t NowMs() = 0;
+    // Microseconds on the same count, for what a millisecond cannot resolve (an answer's
+    // delay); a clock without a finer count gives its milliseconds.
+    virtual std::uint64_t NowUs() { return NowMs() * 1000; }
     // Blocks until NowMs() has reached `ms`.
     virtual void SleepUntilMs(std::uint64_t ms) = 0;
 };
@@ -18,6 +21,7 @@ public:
 class SteadyClock : public Clock {
 public:
     std::uint64_t NowMs() override;
+    std::uint64_t NowUs() override;
     void SleepUntilMs(std::uint64_t ms) override;
 };
 

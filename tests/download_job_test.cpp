@@ -594,3 +594,42 @@ TEST_F(DownloadJobTest, RandomAnswersAnywhere) {
 }
 
 }  // namespace
+
+// The done event's timing: the median of the blocks' answer delays (each from the block's last
+// byte on the wire, 1410 us after its send at 1 Mbaud) and the bytes per second from the first
+// block's send to the last block's answer; none when no block was answered.
+TEST_F(DownloadJobTest, TheBlocksAnswerTimesReachTheDoneEvent) {
+    struct Row {
+        std::string name;
+        std::vector<Override> script;
+        std::optional<DownloadTiming> timing;
+    };
+    const auto block = [](int k, std::uint32_t ms, const char* answer = "A000000") {
+        return Override{"block@" + std::to_string(k), {{ms, Text(answer)}}};
+    };
+    const std::vector<Row> rows = {
+        // Delays 18590, 18590, 0 (the answer came before the wire time), 18590, 590 us over
+        // 63 ms for 5 blocks.
+        {"late answers",
+         {block(0, 20), block(1, 20), block(2, 1), block(3, 20), block(4, 2)},
+         DownloadTiming{18590, 640 * 1000000 / 63000}},
+        // Two blocks answered after 3 and 5 ms, the third refused.
+        {"refused at the third block",
+         {block(0, 3), block(1, 5), block(2, 2, "EC00000")},
+         DownloadTiming{3590, 256 * 1000000 / 8000}},
+        {"no block answered", {{"block@0", {}, false, true}}, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        VirtualClock clock;
+        ScriptedLine line(clock, Monitor(row.script));
+        JobSession session = ScriptedSession(line);
+        session.baud = BaudRate{1000000};
+        const JobResult result = RunDownload(line, session, Request(image)).events.result();
+        ASSERT_EQ(result.downloadTiming.has_value(), row.timing.has_value());
+        if (row.timing) {
+            EXPECT_EQ(result.downloadTiming->answerDelayUs, row.timing->answerDelayUs);
+            EXPECT_EQ(result.downloadTiming->bytesPerSecond, row.timing->bytesPerSecond);
+        }
+    }
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/latency_timer.h"
 #include "window/job_status_line.h"
 #include "window/options_dialog.h"
 
@@ -309,6 +310,7 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
             for (const std::string& line : m_state.OnJobDone(event.result, m_jobLine.port)) {
                 AddLogLine(line);
             }
+            AdviseOnLatencyTimer(event.result);
             // The selection may have changed while the job ran.
             if (const auto why = m_state.OnSelectionChanged(SelectedLine(), m_jobLine)) {
                 AddLogLine(*why);
@@ -323,6 +325,17 @@ void MainWindowController::HandleJobEvent(const JobEvent& event) {
             ShowStatus(EndedJobStatus(ended, event.result));
             break;
     }
+}
+
+void MainWindowController::AdviseOnLatencyTimer(const JobResult& result) {
+    const std::optional<DownloadTiming>& timing = result.downloadTiming;
+    if (!timing || !timing->ShowsLatencyTimer() ||
+        std::find(m_latencyAdvisedPorts.begin(), m_latencyAdvisedPorts.end(), m_jobLine.port) !=
+            m_latencyAdvisedPorts.end()) {
+        return;
+    }
+    m_latencyAdvisedPorts.push_back(m_jobLine.port);
+    AddLogLine(LatencyTimerAdvice(m_jobLine.port, timing->answerDelayUs));
 }
 
 void MainWindowController::ShowProgress(std::uint32_t done, std::uint32_t total,

@@ -102,6 +102,9 @@ private:
     void ShowBaudRateList();
     // The status line, shown when it changes.
     void ShowStatus(const std::string& text);
+    // A download whose answers showed an adapter's latency timer: how to lower it, in one log
+    // line, once per port.
+    void AdviseOnLatencyTimer(const JobResult& result);
     // The port and baud rate selected now (the defaults for none), without recording them.
     LineSettings SelectedLine() const;
     // The port and baud rate selected, and the target selected, recorded in the settings; what
@@ -122,7 +125,8 @@ private:
     TargetListEntries m_targets;
     PortListEntries m_ports;
     std::vector<std::string> m_shownPortListNotes;
-    std::optional<BaudRate> m_baudRate;  // the list's selection
+    std::vector<std::string> m_latencyAdvisedPorts;  // told about their latency timer once
+    std::optional<BaudRate> m_baudRate;              // the list's selection
     std::string m_imageFileText;
     bool m_eraseAllChecked = false;
     LineSettings m_jobLine;            // the line of the running job, or of the last one

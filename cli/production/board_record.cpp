@@ -23,6 +23,21 @@ std::string Seconds(double seconds) {
     return text;
 }
 
+// Microseconds as milliseconds with three decimals, or null.
+std::string MillisecondsOrNull(const std::optional<std::uint64_t>& us) {
+    if (!us) {
+        return "null";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu", static_cast<unsigned long long>(*us / 1000),
+                  static_cast<unsigned long long>(*us % 1000));
+    return text;
+}
+
+std::string NumberOrNull(const std::optional<std::uint64_t>& value) {
+    return value ? std::to_string(*value) : std::string("null");
+}
+
 // The JSON string that begins at `text[at]` (at its opening quote), unescaped; false when
 // there is none.
 bool ReadJsonString(const std::string& text, std::size_t at, std::string& value) {
@@ -156,7 +171,9 @@ std::string BoardRecord::Line() const {
            ", \"result\": " + JsonString(result) +
            ", \"failure\": " + (failure.empty() ? std::string("null") : JsonString(failure)) +
            ", \"initSeconds\": " + Seconds(initSeconds) +
-           ", \"downloadSeconds\": " + Seconds(downloadSeconds) + "}\n";
+           ", \"downloadSeconds\": " + Seconds(downloadSeconds) +
+           ", \"answerDelayMs\": " + MillisecondsOrNull(answerDelayUs) +
+           ", \"downloadBytesPerSecond\": " + NumberOrNull(downloadBytesPerSecond) + "}\n";
 }
 
 }  // namespace quillon

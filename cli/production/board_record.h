@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -27,6 +28,10 @@ struct BoardRecord {
     std::string failure;  // the failing log line; empty (null in the line) when ok
     double initSeconds = 0;
     double downloadSeconds = 0;
+    // The median of the download's answer delays, and the image bytes programmed per second;
+    // none (null) when no block of the download was answered.
+    std::optional<std::uint64_t> answerDelayUs;
+    std::optional<std::uint64_t> downloadBytesPerSecond;
 
     // The JSON object on one line, with its line end.
     std::string Line() const;

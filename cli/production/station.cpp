@@ -4,6 +4,7 @@
 
 #include "cli/cli_runner.h"
 #include "cli/run_setup.h"
+#include "platform/latency_timer.h"
 
 namespace quillon {
 
@@ -79,6 +80,15 @@ void Station::OnEvent(const JobEvent& event, StationDisplay& display) {
             break;
         case JobEvent::Kind::kReaderMessage:
         case JobEvent::Kind::kMessage:
+            // Each board's program may give the advice on the adapter's latency timer; the
+            // run gives it once for the port. Being advice, it never stands for a failure.
+            if (event.kind == JobEvent::Kind::kMessage && IsLatencyTimerAdvice(event.text)) {
+                if (!m_latencyAdviceShown) {
+                    m_latencyAdviceShown = true;
+                    display.Message(m_index, event.text);
+                }
+                break;
+            }
             m_lastMessage = event.kind == JobEvent::Kind::kReaderMessage
                                 ? event.file + ": " + event.text
                                 : event.text;

@@ -137,6 +137,7 @@ private:
     std::optional<std::string> m_openLine;  // the log line that may still grow
     std::string m_lastLine;                 // the last log line
     std::string m_lastMessage;              // the last message (or stray output)
+    bool m_latencyAdviceShown = false;      // said once per port and run, not per board
     std::optional<std::string> m_flashedDigest;
     std::optional<std::string> m_serialNumber;
     std::optional<std::string> m_unwrittenRecord;  // the line its program could not write
