@@ -34,8 +34,10 @@
 #include "image/hex_reader.h"
 #include "link/download_job.h"
 #include "platform/child_process.h"
+#include "platform/latency_timer.h"
 #include "platform/sha256.h"
 #include "serial_numbers/serial_patch.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
@@ -555,6 +557,62 @@ TEST(CliTest, RecordAppendsOneJsonLinePerBoard) {
                   0u)
             << result.err;
         EXPECT_NE(sim.Report().find("\"sessions\": []"), std::string::npos);
+    }
+}
+
+// The record's answer times, and the advice on a latency timer that holds the answers back:
+// once, after the download, on stderr. The pseudo-terminal has no wire time, so at 115200
+// each answer counts as late by the adapter's tick less a block's 12 ms on the wire.
+TEST(CliTest, TheRecordTimesTheAnswersAndALateAdapterIsAdvisedOnce) {
+    TempDir dir;
+    std::string text;
+    for (std::uint16_t at = 0; at < 1024; at += 128) {
+        text += hex_text::Data(at, hex_text::Pattern(128, at));
+    }
+    const std::string image = dir.Write("small.hex", text + hex_text::End());
+    const std::string record = (dir.path() / "record.jsonl").string();
+    // "None" for no times, else whether the delay shows a latency timer.
+    const std::string check =
+        "import json, sys\n"
+        "r = json.loads(open(sys.argv[1], encoding='utf-8').read().splitlines()[-1])\n"
+        "d, b = r['answerDelayMs'], r['downloadBytesPerSecond']\n"
+        "print('None' if d is None and b is None else f'{d > 4} {b > 0}')\n";
+    struct Case {
+        std::vector<std::string> simOptions;
+        std::vector<std::string> cliOptions;
+        int exitCode;
+        std::string times;
+        bool advised;
+    };
+    const std::vector<Case> cases = {
+        {{"--latency-us", "30000"}, {}, 0, "True True\n", true},
+        {{}, {}, 0, "False True\n", false},
+        {{"--latency-us", "30000"}, {"--init-only"}, 0, "None\n", false},
+        {{"--crc-error-at", "block@0"}, {}, 1, "None\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.times + (c.simOptions.empty() ? "" : c.simOptions[0]));
+        Sim sim(c.simOptions);
+        // The echo window keeps the monitor's upload from waiting a tick for every byte.
+        std::vector<std::string> args = {
+            "-p",     sim.port(),      "-t",   "Virtual Target", "-b",
+            "115200", "--echo-window", "1024", "--record",       record};
+        args.insert(args.end(), c.cliOptions.begin(), c.cliOptions.end());
+        if (c.cliOptions.empty()) {
+            args.push_back(image);
+        }
+        const ProcessResult result = Cli(args);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        const std::string advice = "quillon-cli: " + sim.port() + ": the target's answers came ";
+        if (c.advised) {
+            EXPECT_EQ(result.err.rfind(advice, 0), 0u) << result.err;
+            EXPECT_TRUE(IsLatencyTimerAdvice(result.err)) << result.err;
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        } else {
+            EXPECT_EQ(result.err.find(advice), std::string::npos) << result.err;
+        }
+        const ProcessResult read = RunProcess({"/usr/bin/env", "python3", "-c", check, record});
+        EXPECT_EQ(read.out, c.times) << read.err;
     }
 }
 

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <tuple>
 
+#include "platform/latency_timer.h"
 #include "platform/serial_device.h"
 #include "tests/support/fake_jobs.h"
 #include "tests/support/memory_store.h"
@@ -330,6 +332,34 @@ TEST_F(ControllerTest, JobEventsInTheLogTheProgressBarAndBoxes) {
         steps[i].first();
         EXPECT_EQ(view.Take(), steps[i].second) << "step " << i;
     }
+}
+
+// A download whose answers came late tells in one log line how to lower the adapter's latency
+// timer, once for the port; prompt answers or none measured say nothing.
+TEST_F(ControllerTest, ALatencyTimerIsAdvisedOnOnceInTheLog) {
+    MainWindowController& window = Open();
+    window.OnImageFileEdited("/images/fw.hex");
+    Initialize(kSucceeded);
+    const auto download = [&](std::optional<std::uint64_t> delayUs) {
+        JobEvent done = kSucceeded;
+        if (delayUs) {
+            done.result.downloadTiming = DownloadTiming{*delayUs, 9000};
+        }
+        window.OnStartDownload();
+        window.OnJobEvent(done);
+        Lines logged;
+        for (const std::string& line : view.Take()) {
+            if (line.rfind("log", 0) == 0) {
+                logged.push_back(line);
+            }
+        }
+        return logged;
+    };
+    const std::string advice = LatencyTimerAdvice("COM10", 15900);
+    EXPECT_EQ(download(std::nullopt), Lines{});
+    EXPECT_EQ(download(DownloadTiming::kLatencyTimerShownAboveUs), Lines{});
+    EXPECT_EQ(download(15900), Lines{"log 0 " + advice});
+    EXPECT_EQ(download(15900), Lines{});
 }
 
 // While a box is open the GUI thread's loop goes on: the events it hands over meanwhile are
