@@ -1,15 +1,20 @@
 // The jobs against the virtual target with baud pacing: how close the monitor upload and the
 // programming phase come to the limit the wire sets, and how much CPU the host uses.
-//   job_wire QUILLON_SIM [--monitor-bytes N] [--image-bytes N] [BAUD...]
+//   job_wire QUILLON_SIM [--monitor-bytes N] [--image-bytes N] [--latency-us US] [BAUD...]
 //   (defaults: a 16 KiB monitor, a 256 KiB image, 115200 and 57600 baud)
 // Wire limits: monitor upload 2 x (N + 5) bytes, programming blocks x (141 + 7) bytes, at
-// 10 bits a byte. Percentages are wire limit / measured time; CPU is the host process's user +
+// 10 bits a byte. With --latency-us the simulator delivers its bytes as a USB adapter with that
+// latency timer does, at its ticks; programming is then also measured against what stop and
+// wait allows at that latency: each block leaves in the next 1 ms USB frame after its write, and
+// its answer, once the 148 bytes have crossed the wire, is delivered at the adapter's next tick.
+// Percentages are wire limit / measured time; CPU is the host process's user +
 // system time over the phase's wall time (the simulator runs as a process of its own).
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -78,22 +83,28 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(
             stderr,
-            "usage: job_wire QUILLON_SIM [--monitor-bytes N] [--image-bytes N] [BAUD...]\n");
+            "usage: job_wire QUILLON_SIM [--monitor-bytes N] [--image-bytes N] [--latency-us US] "
+            "[BAUD...]\n");
         return 2;
     }
     std::size_t monitorBytes = kDefaultMonitorBytes;
     std::size_t imageBytes = kDefaultImageBytes;
+    std::int64_t latencyUs = 0;
     std::vector<unsigned> bauds;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool size = (arg == "--monitor-bytes" || arg == "--image-bytes") && i + 1 < argc;
+        const bool size =
+            (arg == "--monitor-bytes" || arg == "--image-bytes" || arg == "--latency-us") &&
+            i + 1 < argc;
         const std::optional<std::int64_t> number =
             DecimalInRange(size ? argv[++i] : argv[i], 0, 1000000000);
         if (!number) {
             std::fprintf(stderr, "job_wire: %s is not a number\n", argv[i]);
             return 2;
         }
-        if (size) {
+        if (arg == "--latency-us") {
+            latencyUs = *number;
+        } else if (size) {
             (arg == "--monitor-bytes" ? monitorBytes : imageBytes) =
                 static_cast<std::size_t>(*number);
         } else {
@@ -123,9 +134,13 @@ int main(int argc, char** argv) {
     std::printf("monitor upload of %zu bytes, programming of %zu bytes (%zu blocks)\n",
                 monitorBytes, imageBytes, imageBytes / 128);
     for (unsigned baud : bauds) {
-        bench::SimProcess sim =
-            bench::StartSim(argv[1], {"--monitor", monitorFile, "--baud", std::to_string(baud),
-                                      "--link", "none", "--blank-flash", "--erase-ms", "0"});
+        std::vector<std::string> simOptions = {"--monitor",          monitorFile,  "--baud",
+                                               std::to_string(baud), "--link",     "none",
+                                               "--blank-flash",      "--erase-ms", "0"};
+        if (latencyUs > 0) {
+            simOptions.insert(simOptions.end(), {"--latency-us", std::to_string(latencyUs)});
+        }
+        bench::SimProcess sim = bench::StartSim(argv[1], simOptions);
         Phase upload;
         Phase programming;
         bool initialized = false;
@@ -145,8 +160,15 @@ int main(int argc, char** argv) {
                    upload);
         }
         if (downloaded) {
-            Report("programming", static_cast<double>(imageBytes / 128) * (141 + 7) * 10 / baud,
-                   programming);
+            const double blockWire = (141.0 + 7) * 10 / baud;
+            const double blocks = static_cast<double>(imageBytes / 128);
+            Report("programming", blocks * blockWire, programming);
+            if (latencyUs > 0) {
+                const double tick = static_cast<double>(latencyUs) / 1e6;
+                const double frame = std::min(tick, 0.001);
+                Report("stop and wait", blocks * std::ceil((frame + blockWire) / tick) * tick,
+                       programming);
+            }
         }
         if (!initialized || !downloaded) {
             std::printf("  a job failed\n");
