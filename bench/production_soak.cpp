@@ -424,7 +424,9 @@ std::string ShapeProblem(const bench::JsonObject& line) {
         {"downloadSeconds", {K::kNumber}},
         {"serialNumber", {K::kString, K::kNull}},
         {"serialAt", {K::kString, K::kNull}},
-        {"flashedSha256", {K::kString, K::kNull}}};
+        {"flashedSha256", {K::kString, K::kNull}},
+        {"answerDelayMs", {K::kNumber, K::kNull}},
+        {"downloadBytesPerSecond", {K::kNumber, K::kNull}}};
     for (const auto& [name, kinds] : kMembers) {
         const auto it = line.find(name);
         if (it == line.end()) {
