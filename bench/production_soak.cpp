@@ -1032,7 +1032,11 @@ int RunProductionSoak(const std::string& simProgram, const std::vector<std::stri
         expected.image = (dir / "image.hex").string();
         expected.monitorFile = monitorFile;
         bench::WriteImageFile(expected.image, image.parts);
-        Sha256OfFile(expected.image, expected.imageSha256);
+        // Without the image's digest no record line could be checked: the soak ends.
+        if (!Sha256OfFile(expected.image, expected.imageSha256)) {
+            std::fprintf(stderr, "production: cannot read back %s\n", expected.image.c_str());
+            return 1;
+        }
 
         expected.eraseAll = rng.Percent(50);
         std::vector<Target> targets(static_cast<std::size_t>(rng.Between(3, 6)));
