@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "cli/exit_status.h"
-#include "cli/production/station_event.h"
+#include "production/station_event.h"
 #include "helpers/text_format.h"
 #include "platform/console.h"
 

@@ -9,21 +9,10 @@
 #include "link/echo_window.h"
 #include "link/line_settings.h"
 #include "platform/baud_rate.h"
+#include "production/repeat_mode.h"
 #include "serial_numbers/serial_patch.h"
 
 namespace quillon {
-
-// How a station goes on after a board (--repeat).
-enum class RepeatMode {
-    kOnce,    // one board per port
-    kEnter,   // the next boards when the operator presses Enter
-    kReplug,  // the next board when the station's port has gone and come back
-};
-
-// How long a station's program may report nothing before the production run ends it: the
-// longest time-out of its jobs (opening a network port takes less) and a margin for a machine
-// under load.
-inline constexpr std::uint32_t kDefaultStationSilenceSeconds = Timeouts{}.LongestMs() / 1000 + 20;
 
 // What the command line asks for.
 struct CliOptions {

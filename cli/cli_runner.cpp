@@ -108,16 +108,6 @@ JobRun RunJob(JobRunner& runner, JobRequest request, CliConsole& console,
 
 }  // namespace
 
-JobResult BoardResult(int status, std::string failure) {
-    if (status == kExitSuccess) {
-        return {JobOutcome::kSucceeded, FailureReason::kNone, std::move(failure)};
-    }
-    if (status == kExitAborted) {
-        return {JobOutcome::kAborted, FailureReason::kAborted, std::move(failure)};
-    }
-    return {JobOutcome::kFailed, FailureReason::kNone, std::move(failure)};
-}
-
 BoardJobs RunJobs(const CliOptions& options, const std::string& monitorFile,
                   std::shared_ptr<const HexImage> image, CliConsole& console,
                   const AbortRequested& abortRequested) {

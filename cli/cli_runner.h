@@ -22,9 +22,6 @@ struct BoardJobs {
     double downloadSeconds = 0;  // 0 when Start Download did not run
 };
 
-// A board's result for its exit status and its failure (empty when it is ok).
-[[nodiscard]] JobResult BoardResult(int status, std::string failure);
-
 // The stop request of quillon-cli (SIGINT, SIGTERM, SIGHUP; the run that started a station's
 // program closing its input): true once asked.
 using AbortRequested = std::function<bool()>;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "helpers/result.h"
 #include "link/job_events.h"
@@ -28,6 +29,17 @@ inline int ExitStatusOf(const Status& status) {
 // A job's or a board's result: 0 succeeded, 1 failed, 130 aborted.
 inline int ExitStatusOf(const JobResult& result) {
     return result.succeeded() ? kExitSuccess : result.aborted() ? kExitAborted : kExitJobFailed;
+}
+
+// A board's result for its exit status and its failure (empty when it is ok).
+[[nodiscard]] inline JobResult BoardResult(int status, std::string failure) {
+    if (status == kExitSuccess) {
+        return {JobOutcome::kSucceeded, FailureReason::kNone, std::move(failure)};
+    }
+    if (status == kExitAborted) {
+        return {JobOutcome::kAborted, FailureReason::kAborted, std::move(failure)};
+    }
+    return {JobOutcome::kFailed, FailureReason::kNone, std::move(failure)};
 }
 
 // A board's result as the record and the summary name it.

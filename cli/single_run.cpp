@@ -6,7 +6,7 @@
 #include <optional>
 #include <thread>
 
-#include "cli/production/board_record.h"
+#include "production/board_record.h"
 #include "helpers/text_format.h"
 #include "link/download_job.h"
 #include "platform/host_name.h"

@@ -27,9 +27,9 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/production/board_record.h"
-#include "cli/production/station_event.h"
-#include "cli/production/station_summary.h"
+#include "production/board_record.h"
+#include "production/station_event.h"
+#include "production/station_summary.h"
 #include "cli/progress_meter.h"
 #include "image/hex_reader.h"
 #include "link/download_job.h"

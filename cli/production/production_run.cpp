@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli/production/port_check.h"
+#include "production/port_check.h"
 #include "cli/run_setup.h"
 #include "helpers/ascii_case.h"
 #include "helpers/text_format.h"

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/production/board_decision.h"
-#include "cli/production/board_record.h"
+#include "production/board_decision.h"
+#include "production/board_record.h"
 #include "cli/production/station_display.h"
-#include "cli/production/station_event.h"
-#include "cli/production/station_summary.h"
+#include "production/station_event.h"
+#include "production/station_summary.h"
 #include "database/board_row_store.h"
 #include "platform/append_only_file.h"
 #include "platform/child_process.h"

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/production/board_record.h"
+#include "production/board_record.h"
 
 namespace quillon {
 

@@ -1,4 +1,4 @@
-#include "cli/production/board_record.h"
+#include "production/board_record.h"
 
 #include <cstdint>
 #include <cstdio>

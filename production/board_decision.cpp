@@ -1,4 +1,4 @@
-#include "cli/production/board_decision.h"
+#include "production/board_decision.h"
 
 #include "cli/exit_status.h"
 

@@ -1,4 +1,4 @@
-#include "cli/production/port_check.h"
+#include "production/port_check.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
-#include "cli/production/station_event.h"
+#include "production/station_event.h"
 
 #include <algorithm>
 #include <iterator>
 #include <vector>
 
-#include "cli/cli_runner.h"
+#include "cli/exit_status.h"
 #include "helpers/text_format.h"
 
 namespace quillon {

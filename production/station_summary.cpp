@@ -1,4 +1,4 @@
-#include "cli/production/station_summary.h"
+#include "production/station_summary.h"
 
 #include <algorithm>
 #include <cstdio>
