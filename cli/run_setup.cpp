@@ -70,10 +70,6 @@ FactoryDatabase::StopRequested StopRequestedFromNow() {
     return [before = StopRequestCount()] { return StopRequestCount() > before; };
 }
 
-std::string WaitingForDatabaseText(const Error& error) {
-    return "waiting for the database to hand out a serial number: " + error.text;
-}
-
 int InitDatabase(const CliOptions& options, const AbortRequested& abortRequested) {
     FactoryDatabase database(options.database);
     const Result<int> version = database.Open(abortRequested);

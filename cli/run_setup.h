@@ -67,9 +67,6 @@ struct RunSetup {
 // comes after this call, which then ends the wait at once.
 FactoryDatabase::StopRequested StopRequestedFromNow();
 
-// What a station or a run says while it waits for the database to hand out a number.
-std::string WaitingForDatabaseText(const Error& error);
-
 // Finds the target's monitor file and opens the record file. An error (said on stderr) ends
 // the run.
 [[nodiscard]] Status ChooseTargetAndRecord(const CliOptions& options,

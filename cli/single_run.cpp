@@ -6,10 +6,11 @@
 #include <optional>
 #include <thread>
 
-#include "production/board_record.h"
+#include "database/database_counter.h"
 #include "helpers/text_format.h"
 #include "link/download_job.h"
 #include "platform/host_name.h"
+#include "production/board_record.h"
 
 namespace quillon {
 

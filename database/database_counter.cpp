@@ -2,6 +2,10 @@
 
 namespace quillon {
 
+std::string WaitingForDatabaseText(const Error& error) {
+    return "waiting for the database to hand out a serial number: " + error.text;
+}
+
 Result<std::uint64_t> DatabaseCounter::Next(bool advance,
                                             const std::function<bool()>& stopRequested,
                                             const SerialClaim& claim) {

@@ -8,6 +8,9 @@
 
 namespace quillon {
 
+// What a station or a run says while it waits for the database to hand out a number.
+std::string WaitingForDatabaseText(const Error& error);
+
 // Serial numbers from a counter in the factory's database, shared by every station of the
 // line: each take is one committed transaction that advances the counter and names its taker
 // (see FactoryDatabase::TakeNumber). A take that failed because the server went away or did

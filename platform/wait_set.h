@@ -22,6 +22,9 @@ public:
     // Waits until one of `stations` has output or has ended, the operator typed, a stop was
     // asked for, or `timeoutMs` passed (-1: no limit).
     void Wait(const std::vector<ChildProcess*>& stations, int timeoutMs);
+    // Ends the wait in progress of the wait set that lives, or its next one, at once, without
+    // counting as a stop request. Safe from any thread.
+    static void Interrupt();
     // How many stop requests came since it was made.
     int StopRequests() const;
     // The lines the operator typed since the last call (without line ends); false once the

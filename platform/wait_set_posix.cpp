@@ -77,6 +77,12 @@ void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
     }
 }
 
+void WaitSet::Interrupt() {
+    if (g_stopPipe[1] >= 0) {
+        WakeTheWait();
+    }
+}
+
 bool WaitSet::InputIsTerminal() {
     return ::isatty(STDIN_FILENO) != 0;
 }

@@ -80,6 +80,12 @@ void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
     m_inputReady = m_watchInput;
 }
 
+void WaitSet::Interrupt() {
+    if (g_stopEvent != nullptr) {
+        ::SetEvent(g_stopEvent);
+    }
+}
+
 bool WaitSet::InputIsTerminal() {
     return IsConsole(Input());
 }

@@ -9,8 +9,6 @@
 
 namespace quillon {
 
-class ProductionRunState;
-
 // A production run as a library: one station per port, each board worked on by a program of
 // its own (ProductionSetup::stationProgram, for one board of one port), all started together,
 // board after board as the repeat mode says. The run takes each board's serial number before
@@ -44,16 +42,18 @@ public:
 
     // True once the run has ended (OnRunEnded was called).
     bool Finished() const;
-    // Waits until the run has ended or `timeout` passed; true when it has ended.
+    // Waits until the run has ended or `timeout` passed; true when it has ended. Before Start
+    // there is nothing to wait for: returns false at once.
     [[nodiscard]] bool WaitFor(std::chrono::milliseconds timeout);
-    // Waits until the run has ended.
+    // Waits until the run has ended (at once before Start).
     void Wait();
 
     // The boards so far (a copy, safe from any thread).
     ProductionTotals Totals() const;
 
 private:
-    std::unique_ptr<ProductionRunState> m_state;
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
 };
 
 }  // namespace quillon

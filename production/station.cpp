@@ -1,31 +1,31 @@
-#include "cli/production/station.h"
+#include "production/station.h"
 
+#include <chrono>
 #include <cstdio>
 
-#include "cli/cli_runner.h"
-#include "cli/run_setup.h"
+#include "cli/exit_status.h"
 #include "platform/latency_timer.h"
 
 namespace quillon {
 
 namespace {
 
-double SecondsBetween(std::chrono::steady_clock::time_point from,
-                      std::chrono::steady_clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
+double SecondsBetween(std::uint64_t fromMs, std::uint64_t toMs) {
+    return toMs > fromMs ? static_cast<double>(toMs - fromMs) / 1000.0 : 0.0;
 }
 
 }  // namespace
 
-Station::Station(std::size_t index, std::string port, const RecordSetup& record)
-    : m_index(index), m_record(record) {
+Station::Station(std::size_t index, std::string port, const RecordSetup& record,
+                 ProductionEvents& events, Clock& clock)
+    : m_index(index), m_record(record), m_events(events), m_clock(clock) {
     m_totals.port = std::move(port);
 }
 
 void Station::BeginBoard() {
     ++m_totals.boards;
     m_state = StationState::kRunning;
-    m_boardStart = std::chrono::steady_clock::now();
+    m_boardStart = m_clock.NowMs();
     m_downloadStart.reset();
     m_recordOffset = m_record.file != nullptr ? m_record.file->Size() : -1;
     m_openLine.reset();
@@ -41,35 +41,35 @@ void Station::BeginBoard() {
     m_silentFailure.clear();
 }
 
-bool Station::OnOutput(bool abortRequested, StationDisplay& display) {
+bool Station::OnOutput(bool abortRequested) {
     std::vector<std::string> lines;
     const bool more = m_process.Read(lines);
     if (!lines.empty()) {
-        m_lastReport = std::chrono::steady_clock::now();
+        m_lastReport = m_clock.NowMs();
     }
     for (const std::string& line : lines) {
         if (const Result<JobEvent> event = DecodeJobEvent(line)) {
-            OnEvent(*event, display);
+            OnEvent(*event);
         } else {
             // Written to stderr by the program itself (a usage error, for example).
             m_lastMessage = line;
-            display.Message(m_index, line);
+            SayMessage(line);
         }
     }
     if (more) {
         return false;
     }
-    EndBoard(m_process.Wait(), abortRequested, display);
+    EndBoard(m_process.Wait(), abortRequested);
     return true;
 }
 
-void Station::OnEvent(const JobEvent& event, StationDisplay& display) {
+void Station::OnEvent(const JobEvent& event) {
     switch (event.kind) {
         case JobEvent::Kind::kLine:
             // A line is shown whole once the next one begins: lines of several stations
             // cannot share the output otherwise.
             if (m_openLine) {
-                display.Line(m_index, *m_openLine);
+                Say(*m_openLine);
             }
             m_openLine = event.text;
             m_lastLine = event.text;
@@ -85,26 +85,27 @@ void Station::OnEvent(const JobEvent& event, StationDisplay& display) {
             if (event.kind == JobEvent::Kind::kMessage && IsLatencyTimerAdvice(event.text)) {
                 if (!m_latencyAdviceShown) {
                     m_latencyAdviceShown = true;
-                    display.Message(m_index, event.text);
+                    SayMessage(event.text);
                 }
                 break;
             }
             m_lastMessage = event.kind == JobEvent::Kind::kReaderMessage
                                 ? event.file + ": " + event.text
                                 : event.text;
-            display.Message(m_index, m_lastMessage);
+            SayMessage(m_lastMessage);
             break;
         case JobEvent::Kind::kDebug:
-            display.Message(m_index, event.text);  // for a developer: never the board's failure
+            SayMessage(event.text);  // for a developer: never the board's failure
             break;
         case JobEvent::Kind::kProgress:
             m_progress = event;
+            m_events.OnStationProgress({m_index, event.phase, event.done, event.total});
             break;
         case JobEvent::Kind::kFlashedDigest:
             m_flashedDigest = event.text;
             break;
         case JobEvent::Kind::kDownloadStart:
-            m_downloadStart = std::chrono::steady_clock::now();
+            m_downloadStart = m_clock.NowMs();
             break;
         case JobEvent::Kind::kUnwrittenRecord:
             m_unwrittenRecord = event.text;
@@ -134,39 +135,39 @@ std::optional<RecordedBoard> Station::FindRecordedLine() const {
     return found;
 }
 
-bool Station::AppendRecord(const std::string& line, StationDisplay& display) {
+bool Station::AppendRecord(const std::string& line) {
     const Status appended = m_record.file->Append(line);
     if (appended) {
         return true;
     }
     m_lastMessage = "the record line could not be written to " + m_record.path + " (" +
                     appended.error().text + ")";
-    display.Message(m_index, "quillon-cli: " + m_lastMessage);
+    SayMessage("quillon-cli: " + m_lastMessage);
     return false;
 }
 
-bool Station::StoreRow(const std::string& line, StationDisplay& display) {
+bool Station::StoreRow(const std::string& line) {
     // Bounded by the database's patience; not cut short by the stop that aborted the board,
     // since its row belongs in the database too, but by another one (the row then goes to the
     // spool).
-    const Result<BoardRowStore::Stored> stored = m_record.rows->Store(line, StopRequestedFromNow());
+    const Result<BoardRowStore::Stored> stored = m_record.rows->Store(line, m_record.stopFromNow());
     if (!stored) {
         m_lastMessage = stored.error().text;
-        display.Message(m_index, "quillon-cli: " + m_lastMessage);
+        SayMessage("quillon-cli: " + m_lastMessage);
         return false;
     }
     if (stored->spooled) {
-        display.Message(m_index, "quillon-cli: " + stored->message);
+        SayMessage("quillon-cli: " + stored->message);
     }
     return true;
 }
 
-void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& display) {
+void Station::EndBoard(int exitStatus, bool abortRequested) {
     if (m_openLine) {
-        display.Line(m_index, *m_openLine);
+        Say(*m_openLine);
         m_openLine.reset();
     }
-    const auto end = std::chrono::steady_clock::now();
+    const auto end = m_clock.NowMs();
     m_totals.lastSeconds = SecondsBetween(m_boardStart, end);
 
     BoardEnding ending;
@@ -188,7 +189,7 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
     if (m_record.file != nullptr && board.lineOfOurOwn) {
         lineToWrite = RecordLineOfOurOwn(board, end);
     }
-    if (lineToWrite && m_record.file != nullptr && !AppendRecord(*lineToWrite + "\n", display) &&
+    if (lineToWrite && m_record.file != nullptr && !AppendRecord(*lineToWrite + "\n") &&
         board.result == ResultName(kExitSuccess)) {
         // A board whose line is lost is not taken for done.
         board.result = ResultName(kExitJobFailed);
@@ -203,17 +204,17 @@ void Station::EndBoard(int exitStatus, bool abortRequested, StationDisplay& disp
                 row = found->line;
             }
         }
-        if (!StoreRow(row ? *row : RecordLineOfOurOwn(board, end), display) &&
+        if (!StoreRow(row ? *row : RecordLineOfOurOwn(board, end)) &&
             board.result == ResultName(kExitSuccess)) {
             board.result = ResultName(kExitJobFailed);
             board.failure = m_lastMessage;
         }
     }
+    m_decision = board;
     CountBoard(board);
 }
 
-std::string Station::RecordLineOfOurOwn(const BoardDecision& board,
-                                        std::chrono::steady_clock::time_point end) const {
+std::string Station::RecordLineOfOurOwn(const BoardDecision& board, std::uint64_t end) const {
     BoardRecord line;
     line.time = std::chrono::system_clock::now();
     line.host = m_record.host;
@@ -252,33 +253,33 @@ void Station::CountBoard(const BoardDecision& board) {
     m_state = StationState::kEnded;  // until the run says what comes next
 }
 
-void Station::EndSilent(std::uint32_t seconds, StationDisplay& display) {
+void Station::EndSilent(std::uint32_t seconds) {
     if (!m_silentFailure.empty()) {
         return;  // killed already; its end is on the way
     }
     m_silentFailure =
         "station program stopped answering (silent for " + std::to_string(seconds) + " s)";
-    display.Message(m_index, "quillon-cli: " + m_silentFailure);
+    SayMessage("quillon-cli: " + m_silentFailure);
     m_process.Kill();
 }
 
-void Station::WaitForNumber(const std::string& why, StationDisplay& display) {
+void Station::WaitForNumber(const std::string& why) {
     if (m_state != StationState::kWaitingForNumber || why != m_numberWait) {
-        display.Message(m_index, "quillon-cli: " + why);
+        SayMessage("quillon-cli: " + why);
     }
     m_numberWait = why;
     m_state = StationState::kWaitingForNumber;
 }
 
-void Station::Refuse(const std::string& why, StationDisplay& display) {
-    display.Message(m_index, why);
+void Station::Refuse(const std::string& why) {
+    SayMessage(why);
     m_totals.lastFailure = why;
     m_refused = true;
     m_state = StationState::kEnded;
 }
 
-void Station::EndWithoutNumber(const std::string& why, StationDisplay& display) {
-    display.Message(m_index, why);
+void Station::EndWithoutNumber(const std::string& why) {
+    SayMessage(why);
     m_totals.lastFailure = why;
     if (m_totals.lastResult.empty()) {
         m_totals.lastResult = "stopped";  // no board at all
@@ -329,6 +330,61 @@ std::string Station::StatusText() const {
             break;
     }
     return board + m_totals.lastResult + counts;
+}
+
+void Station::Say(const std::string& line) {
+    m_events.OnStationLogLine({m_index, line, false});
+}
+
+void Station::SayMessage(const std::string& text) {
+    m_events.OnStationLogLine({m_index, text, true});
+}
+
+StationPhase Station::Phase() const {
+    switch (m_state) {
+        case StationState::kRunning:
+            if (!m_downloadStart) {
+                return StationPhase::kInitializing;
+            }
+            if (!m_progress || m_progress->phase != ProgressPhase::kProgramming) {
+                return StationPhase::kErasing;
+            }
+            return m_progress->done < m_progress->total ? StationPhase::kProgramming
+                                                        : StationPhase::kFinalizing;
+        case StationState::kWaitingForEnter:
+            return StationPhase::kWaitingForEnter;
+        case StationState::kWaitingForUnplug:
+        case StationState::kWaitingForPort:
+        case StationState::kSettling:
+            return StationPhase::kWaitingForBoard;
+        case StationState::kWaitingForNumber:
+            return StationPhase::kWaitingForNumber;
+        case StationState::kEnded:
+            break;
+    }
+    return StationPhase::kEnded;
+}
+
+void Station::ReportStatus() {
+    StationStatus status{m_index, Phase(), StatusText()};
+    if (!m_saidStatus || m_saidStatus->phase != status.phase || m_saidStatus->text != status.text) {
+        m_events.OnStationStatus(status);
+        m_saidStatus = std::move(status);
+    }
+}
+
+BoardDone Station::LastBoard() const {
+    BoardDone done;
+    done.station = m_index;
+    done.board = m_totals.boards;
+    done.result = m_decision.result == ResultName(kExitSuccess)   ? BoardOutcome::kOk
+                  : m_decision.result == ResultName(kExitAborted) ? BoardOutcome::kAborted
+                                                                  : BoardOutcome::kFailed;
+    done.failure = m_decision.failure;
+    done.serialNumber = m_serialNumber;
+    done.seconds = m_totals.lastSeconds;
+    done.totals = m_totals;
+    return done;
 }
 
 }  // namespace quillon
