@@ -216,11 +216,10 @@ void ProductionRun::OnRunMessage(const std::string& text) {
 }
 
 void ProductionRun::OnRunEnded(const ProductionEnd& end) {
-    {
-        const std::lock_guard<std::mutex> lock(m_displayMutex);
-        m_end = end;
-        m_ended = true;
-    }
+    // Woken under the lock: the wait set, which goes once the end is seen, is still there.
+    const std::lock_guard<std::mutex> lock(m_displayMutex);
+    m_end = end;
+    m_ended = true;
     WaitSet::Interrupt();
 }
 
