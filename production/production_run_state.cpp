@@ -123,6 +123,8 @@ bool ProductionRunState::StartBoard(Station& station) {
         const Result<std::uint64_t> take =
             m_setup.serialSource->Take([this] { return m_aborts.load() > 0; }, claim);
         if (!take && take.error().kind == ErrorKind::kAborted) {
+            // Its board never began: the run did not do all it was asked.
+            m_stoppedWithoutNumber = true;
             station.SetState(StationState::kEnded);
             return false;
         }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "platform/sha256.h"
 #include "production/production_engine.h"
@@ -230,6 +232,39 @@ TEST(ProductionEngineTest, StopAndAbortReachEveryWait) {
             EXPECT_EQ(board.result == BoardOutcome::kOk, !c.aborted);
         }
     }
+}
+
+// An abort reaches a station waiting for its serial number (a counter's lock another program
+// holds): the board never begins, and the run says it was stopped short.
+TEST(ProductionEngineTest, AnAbortEndsTheWaitForANumber) {
+    class HeldCounter : public SerialSource {
+    public:
+        std::atomic<bool> waiting{false};
+
+    private:
+        Result<std::uint64_t> Next(bool, const std::function<bool()>& stopRequested,
+                                   const SerialClaim&) override {
+            waiting = true;
+            while (!stopRequested()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the lock's retry
+            }
+            return Fail(ErrorKind::kAborted, "stopped");
+        }
+    };
+    TempDir dir;
+    const std::string record = (dir.path() / "record.jsonl").string();
+    ProductionSetup setup = SetupFor({"unused"}, RepeatMode::kOnce, record);
+    auto counter = std::make_shared<HeldCounter>();
+    setup.serialSource = counter;
+    RecordedEvents events;
+    ProductionEngine engine(std::move(setup), events, SystemEnv::Default());
+    engine.Start();
+    ASSERT_TRUE(WaitUntil([&] { return counter->waiting.load(); }, std::chrono::seconds(20)));
+    engine.Abort();
+    ASSERT_TRUE(engine.WaitFor(std::chrono::seconds(20)));
+    EXPECT_TRUE(events.end.stoppedWithoutNumber);
+    EXPECT_TRUE(events.boards.empty());
+    EXPECT_TRUE(RecordLines(record).empty());
 }
 
 TEST(ProductionEngineTest, WaitingBeforeStartReturnsAtOnce) {
