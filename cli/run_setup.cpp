@@ -1,10 +1,7 @@
 #include "cli/run_setup.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <system_error>
 
@@ -27,6 +24,12 @@ namespace {
 Status SaidUsageError(std::string text) {
     UsageError(text);
     return Fail(ErrorKind::kUsage, std::move(text));
+}
+
+// Says the error on stderr; the error to end the run with.
+Status SaidError(Status status) {
+    std::fprintf(stderr, "quillon-cli: %s\n", status.error().text.c_str());
+    return status;
 }
 
 // A new run's id: 128 random bits in hex, never the same on two PCs of a line.
@@ -179,60 +182,16 @@ Status ChooseTargetAndRecord(const CliOptions& options, const TargetFolders& tar
     return {};
 }
 
-namespace {
-
-// The production run's copy of the image file as it reads it, for its stations: a file in a
-// folder of the run's own. Says on stderr why it cannot be made or written.
-class StationImageCopy {
-public:
-    // An error when the folder or the file cannot be made.
-    Status Open(RunSetup& setup) {
-        if (const Status created = setup.stationFolder.Create("quillon-run-"); !created) {
-            return Failed(created.error().text);
-        }
-        setup.stationImage = Utf8FromPath(PathFromUtf8(setup.stationFolder.path()) / "image.hex");
-        m_file.open(PathFromUtf8(setup.stationImage), std::ios::binary | std::ios::trunc);
-        return m_file ? Status() : Failed(setup.stationImage + ": " + std::strerror(errno));
-    }
-    void Write(const std::uint8_t* bytes, std::size_t count) {
-        if (m_file && !m_file.write(reinterpret_cast<const char*>(bytes),
-                                    static_cast<std::streamsize>(count))) {
-            m_error = std::strerror(errno);
-        }
-    }
-    // An error when a byte did not reach the copy.
-    Status Close(const RunSetup& setup) {
-        m_file.close();
-        if (m_file.fail() && m_error.empty()) {
-            m_error = std::strerror(errno);
-        }
-        return m_error.empty() ? Status() : Failed(setup.stationImage + ": " + m_error);
-    }
-
-private:
-    static Status Failed(const std::string& why) {
-        const std::string text =
-            "the image cannot be handed to the stations (" + EscapeForTerminal(why, false) + ")";
-        std::fprintf(stderr, "quillon-cli: %s\n", text.c_str());
-        return Fail(ErrorKind::kIo, text);
-    }
-
-    std::ofstream m_file;
-    std::string m_error;
-};
-
-}  // namespace
-
 Status ReadImage(const CliOptions& options, CliConsole& console,
                  const AbortRequested& abortRequested, RunSetup& setup) {
     if (options.image.empty() || options.initOnly) {
         return {};
     }
-    StationImageCopy copy;
+    StationImageCopy& copy = setup.stationImage;
     const bool copying = options.RunsStations();
     if (copying) {
-        if (Status opened = copy.Open(setup); !opened) {
-            return opened;
+        if (Status opened = copy.Open(); !opened) {
+            return SaidError(std::move(opened));
         }
     }
     // A station's program reads the run's copy: the bytes the run read and checked.
@@ -262,8 +221,8 @@ Status ReadImage(const CliOptions& options, CliConsole& console,
         status = Fail(ErrorKind::kInvalidData, DownloadJob::kNoDataLine);
     }
     if (copying && status) {
-        if (Status closed = copy.Close(setup); !closed) {
-            return closed;
+        if (Status closed = copy.Close(); !closed) {
+            return SaidError(std::move(closed));
         }
     }
     // Every board of a run names the digest of the bytes the run read.

@@ -12,6 +12,7 @@
 #include "image/target_folders.h"
 #include "platform/append_only_file.h"
 #include "platform/private_folder.h"
+#include "production/station_image_copy.h"
 #include "serial_numbers/serial_source.h"
 
 namespace quillon {
@@ -26,8 +27,7 @@ struct RunSetup {
     std::string imageSha256;  // of every byte of the image file that was read
     // A production run's copy of those very bytes, for its stations' programs, in a folder of
     // its own that only this user may enter; both go when the run ends.
-    PrivateFolder stationFolder;
-    std::string stationImage;
+    StationImageCopy stationImage;
     // A station's board whose image went bad after the run checked it: it fails with this
     // error, with its line in the record, instead of ending the program without one.
     Status pending;

@@ -56,7 +56,7 @@ ProductionSetup ProductionRun::MakeSetup(RunSetup& setup) const {
     values.monitorFile = setup.monitorFile;
     if (!m_options.initOnly) {
         values.image = m_options.image;
-        values.stationImage = setup.stationImage;
+        values.stationImage = setup.stationImage.path();
         values.imageSha256 = setup.imageSha256;
     }
     values.baud = m_options.baud;
