@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "cli/exit_status.h"
-#include "production/station_event.h"
 #include "helpers/text_format.h"
 #include "platform/console.h"
+#include "production/station_event.h"
 
 namespace quillon {
 

@@ -27,15 +27,15 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "production/board_record.h"
-#include "production/station_event.h"
-#include "production/station_summary.h"
 #include "cli/progress_meter.h"
 #include "image/hex_reader.h"
 #include "link/download_job.h"
 #include "platform/child_process.h"
 #include "platform/latency_timer.h"
 #include "platform/sha256.h"
+#include "production/board_record.h"
+#include "production/station_event.h"
+#include "production/station_summary.h"
 #include "serial_numbers/serial_patch.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/monitor_file.h"
