@@ -983,7 +983,8 @@ TEST(CliProductionTest, TheStatusLinesKeepTheTypingOffTheScreen) {
         for (std::size_t row = 0, at; (at = rows.find("\r\n", row)) != std::string::npos;
              ++breaks) {
             EXPECT_LE(at - row, 39u) << rows;
-            rows.replace(at, 2, " ");
+            rows[at] = ' ';
+            rows.erase(at + 1, 1);
             row = at + 1;
         }
         EXPECT_EQ(rows, hint);

@@ -144,7 +144,10 @@ std::vector<BaudRate> AddedBaudRatesFromText(const std::optional<std::string>& t
 std::string AddedBaudRatesText(const std::vector<BaudRate>& rates) {
     std::string text;
     for (const BaudRate rate : rates) {
-        text += (text.empty() ? "" : " ") + BaudRateText(rate);
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += BaudRateText(rate);
     }
     return text;
 }
