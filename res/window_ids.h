@@ -23,8 +23,8 @@
 #define IDC_LOG 1007
 #define IDC_ERASE_ALL 1009
 // Not in the template: made by the window when it opens.
-#define IDC_BROWSE 1010    // the image file field's browse button, right of the edit box
-#define IDC_PROGRESS 1011  // a slim progress bar in the free space of the button row
+#define IDC_BROWSE 1010       // the image file field's browse button, right of the edit box
+#define IDC_PROGRESS 1011     // a slim progress bar in the free space of the button row
 #define IDC_STATUS_LINE 1012  // the job's state and outcome, below the template's controls
 
 #define IDC_ECHO_WINDOW 1020  // the Options dialog's fields

@@ -11,9 +11,9 @@ namespace quillon {
 
 // The application around the main window, the same for every toolkit: the operator's choices
 // (WindowSettings), read from the per-user store when the program starts and written back only
-// when the main window ends with OK (the Options dialog writes its own when it is confirmed), and where the help file is. The Qt and the Win32
-// application objects (QtDownloadApp, Win32DownloadApp) add how their toolkit runs the window
-// and opens the help.
+// when the main window ends with OK (the Options dialog writes its own when it is confirmed), and
+// where the help file is. The Qt and the Win32 application objects (QtDownloadApp,
+// Win32DownloadApp) add how their toolkit runs the window and opens the help.
 class DownloadApp {
 public:
     static constexpr const char* kHelpFileName = "quillon_de.pdf";
