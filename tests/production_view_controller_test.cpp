@@ -1,0 +1,362 @@
+// The production view's controller without a toolkit: a recording view and a runner that the
+// test plays.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "window/production_view_controller.h"
+
+using namespace quillon;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Phase = StationPhase;
+
+struct MemoryStore : SettingsStore {
+    std::optional<std::string> ReadText(const char* section, const char* value) override {
+        const auto it = values.find(std::string(section) + "/" + value);
+        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    void WriteText(const char* section, const char* value, const std::string& text) override {
+        values[std::string(section) + "/" + value] = text;
+    }
+    void WriteInteger(const char* section, const char* value, int number) override {
+        WriteText(section, value, std::to_string(number));
+    }
+    std::map<std::string, std::string> values;
+};
+
+// What the controller asked of the run, in order ("start", "next", "stop", "abort").
+struct RunnerCalls {
+    Lines calls;
+    Status startResult;
+};
+
+struct FakeRunner : ProductionRunner {
+    explicit FakeRunner(RunnerCalls& calls) : m_calls(calls) {}
+    Status Start(const CheckedProductionSetup&) override {
+        m_calls.calls.push_back("start");
+        return m_calls.startResult;
+    }
+    void NextBoard() override { m_calls.calls.push_back("next"); }
+    void Stop() override { m_calls.calls.push_back("stop"); }
+    void Abort() override { m_calls.calls.push_back("abort"); }
+    RunnerCalls& m_calls;
+};
+
+struct RecordingProductionView : ProductionView {
+    void ShowSetup(const ProductionSetupLists& shownLists,
+                   const ProductionSettings& shown) override {
+        lists = shownLists;
+        settings = shown;
+    }
+    void ShowTiles(const std::vector<StationTile>& shown) override { tiles = shown.size(); }
+    void ShowTile(std::size_t, const StationTile&) override {}
+    void ShowTotals(const ProductionTotals& shown) override { totals = shown; }
+    void ShowControls(const ProductionControls& shown) override { controls = shown; }
+    void ShowMessage(const WindowMessage& message) override { messages.push_back(message.text); }
+    bool Confirm(const std::string& question) override {
+        questions.push_back(question);
+        return answer;
+    }
+    void ShowStationLog(const std::string& title, const Lines& lines) override {
+        log = lines;
+        log.insert(log.begin(), title);
+    }
+    void Close() override { ++closes; }
+
+    ProductionSetupLists lists;
+    ProductionSettings settings;
+    std::size_t tiles = 0;
+    ProductionTotals totals;
+    ProductionControls controls;
+    Lines messages;
+    Lines questions;
+    bool answer = true;
+    Lines log;
+    int closes = 0;
+};
+
+ProductionSettings GoodSettings() {
+    ProductionSettings settings;
+    settings.target = "Board";
+    settings.image = "image.hex";
+    settings.stations = {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"};
+    settings.record = "boards.jsonl";
+    return settings;
+}
+
+// A controller with three stations started, its clock in the test's hand.
+struct Fixture {
+    Fixture() {
+        ProductionSources sources;
+        sources.enumeratePorts = [](std::vector<PortEntry>& ports) {
+            ports.push_back({"/dev/ttyUSB0", "Fixture socket A"});
+            return Status();
+        };
+        sources.runner = std::make_unique<FakeRunner>(runner);
+        sources.now = [this] { return now; };
+        controller = std::make_unique<ProductionViewController>(view, store, std::move(sources));
+        controller->Open();
+    }
+    void Start() { controller->OnStart(GoodSettings()); }
+
+    RunnerCalls runner;
+    RecordingProductionView view;
+    MemoryStore store;
+    std::chrono::steady_clock::time_point now;
+    std::unique_ptr<ProductionViewController> controller;
+};
+
+}  // namespace
+
+TEST(ProductionSettings, DefaultsRoundTripAndStrangeValues) {
+    MemoryStore store;
+    EXPECT_EQ(LoadProductionSettings(store), ProductionSettings{});
+
+    ProductionSettings saved = GoodSettings();
+    saved.baudRate = BaudRate{115200};
+    saved.echoWindow = EchoWindow{16};
+    saved.eraseAll = false;
+    saved.serialSource = SerialNumberSource::kDatabaseCounter;
+    saved.serialCounter = "line-3";
+    saved.serialAt = "0x1FF00";
+    saved.serialFormat = "dec:6";
+    saved.database = "postgresql://factory/line";
+    saved.repeat = ProductionRepeat::kReplug;
+    SaveProductionSettings(store, saved);
+    EXPECT_EQ(store.values.at("Production/Stations"), "/dev/ttyUSB0\n/dev/ttyUSB1\n/dev/ttyUSB2");
+    EXPECT_EQ(LoadProductionSettings(store), saved);
+
+    // What a hand edited: unknown words read as the defaults, blank station lines are skipped,
+    // and a connection string with a password is never written.
+    store.values["Production/SerialSource"] = "dice";
+    store.values["Production/Repeat"] = "twice";
+    store.values["Production/Stations"] = "\nCOM3\n\n";
+    const ProductionSettings edited = LoadProductionSettings(store);
+    EXPECT_EQ(edited.serialSource, SerialNumberSource::kOff);
+    EXPECT_EQ(edited.repeat, ProductionRepeat::kEnter);
+    EXPECT_EQ(edited.stations, Lines{"COM3"});
+    saved.database = "host=factory password=secret";
+    SaveProductionSettings(store, saved);
+    EXPECT_EQ(store.values.at("Production/Database"), "postgresql://factory/line");
+}
+
+TEST(ProductionSettings, CheckRefusesWhatCannotRun) {
+    using Change = std::function<void(ProductionSettings&)>;
+    const auto serial = [](SerialNumberSource source) {
+        return [source](ProductionSettings& s) {
+            s.serialSource = source;
+            s.serialAt = "0x1FF00";
+            s.serialFormat = "dec:6";
+        };
+    };
+    const std::pair<Change, bool> rows[] = {
+        {[](ProductionSettings&) {}, true},
+        {[](ProductionSettings& s) { s.target.clear(); }, false},
+        {[](ProductionSettings& s) { s.image.clear(); }, false},
+        {[](ProductionSettings& s) { s.baudRate.reset(); }, false},
+        {[](ProductionSettings& s) { s.stations.clear(); }, false},
+        {[](ProductionSettings& s) { s.record.clear(); }, false},
+        {[](ProductionSettings& s) {
+             s.stations = {"/dev/ttyUSB0", "/dev/same"};
+         },
+         false},
+        {[](ProductionSettings& s) { s.database = "host=db password=x"; }, false},
+        {serial(SerialNumberSource::kCounterFile), false},  // no file
+        {[&](ProductionSettings& s) {
+             serial(SerialNumberSource::kCounterFile)(s);
+             s.serialFile = "counter.txt";
+         },
+         true},
+        {[&](ProductionSettings& s) {
+             serial(SerialNumberSource::kListFile)(s);
+             s.serialFile = "list.txt";
+             s.serialFormat = "nonsense";
+         },
+         false},
+        {[&](ProductionSettings& s) {
+             serial(SerialNumberSource::kListFile)(s);
+             s.serialFile = "list.txt";
+             s.serialAt = "130816";  // an address needs its 0x
+         },
+         false},
+        {[&](ProductionSettings& s) {
+             serial(SerialNumberSource::kDatabaseCounter)(s);
+             s.serialCounter = "line-3";
+         },
+         false},  // no database
+        {[&](ProductionSettings& s) {
+             serial(SerialNumberSource::kCounterFile)(s);
+             s.serialFile = "counter.txt";
+             s.serialFormat.clear();
+         },
+         false},
+    };
+    const SameDeviceCheck sameDevice = [](const Lines& ports) {
+        return ports.size() == 2 && ports[1] == "/dev/same" ? "ports are the same device" : "";
+    };
+    for (std::size_t row = 0; row < std::size(rows); ++row) {
+        ProductionSettings settings = GoodSettings();
+        rows[row].first(settings);
+        const Result<CheckedProductionSetup> checked =
+            CheckProductionSettings(settings, sameDevice);
+        EXPECT_EQ(bool(checked), rows[row].second) << "row " << row;
+        if (!checked) {
+            EXPECT_EQ(checked.error().kind, ErrorKind::kUsage) << "row " << row;
+            EXPECT_FALSE(checked.error().text.empty()) << "row " << row;
+        }
+    }
+}
+
+TEST(ProductionViewController, StartRefusedOrSavedAndTilesShown) {
+    Fixture f;
+    EXPECT_EQ(f.view.lists.ports, Lines{"/dev/ttyUSB0"});
+    EXPECT_EQ(f.view.controls, (ProductionControls{true, false, false, false}));
+
+    ProductionSettings bad = GoodSettings();
+    bad.record.clear();
+    f.controller->OnStart(bad);
+    EXPECT_EQ(f.view.messages.size(), 1u);
+    EXPECT_TRUE(f.runner.calls.empty());
+    EXPECT_TRUE(f.store.values.empty());
+
+    f.runner.startResult = Fail(ErrorKind::kIo, "the record file cannot be opened");
+    f.Start();
+    EXPECT_EQ(f.view.messages.back(), "the record file cannot be opened");
+    EXPECT_FALSE(f.controller->Running());
+
+    f.runner.startResult = {};
+    f.Start();
+    EXPECT_TRUE(f.controller->Running());
+    EXPECT_EQ(f.view.tiles, 3u);
+    EXPECT_EQ(f.controller->Tiles()[0].description, "Fixture socket A");
+    EXPECT_EQ(f.controller->Tiles()[1].description, "/dev/ttyUSB1");
+    EXPECT_EQ(f.view.totals.recordPath, "boards.jsonl");
+    EXPECT_EQ(LoadProductionSettings(f.store), GoodSettings());
+    EXPECT_EQ(f.controller->StationHolding("/dev/ttyUSB1"), "station 2 (/dev/ttyUSB1)");
+    EXPECT_EQ(f.controller->StationHolding("/dev/ttyUSB7"), std::nullopt);
+    f.controller->OnRunEnded();
+    EXPECT_EQ(f.controller->StationHolding("/dev/ttyUSB1"), std::nullopt);
+}
+
+// What each control does with the first station in each phase (the others waiting for
+// Enter): the runner's calls, whether a question was asked, whether the view closed.
+TEST(ProductionViewController, ControlsInEveryPhase) {
+    enum class Action { kNext, kStop, kAbort, kEscape, kClose };
+    struct Row {
+        Phase phase;
+        Action action;
+        bool answer;
+        Lines calls;  // after "start"
+        bool asked;
+        bool closedAtOnce;
+    };
+    const Row rows[] = {
+        {Phase::kWaitingForEnter, Action::kNext, true, {"next"}, false, false},
+        {Phase::kProgramming, Action::kNext, true, {"next"}, false, false},
+        {Phase::kWaitingForEnter, Action::kStop, true, {"stop"}, false, false},
+        {Phase::kErasing, Action::kStop, true, {"stop"}, false, false},
+        {Phase::kWaitingForEnter, Action::kAbort, true, {}, false, false},
+        {Phase::kInitializing, Action::kAbort, false, {}, true, false},
+        {Phase::kInitializing, Action::kAbort, true, {"abort"}, true, false},
+        {Phase::kFinalizing, Action::kAbort, true, {"abort"}, true, false},
+        {Phase::kProgramming, Action::kEscape, true, {}, false, false},
+        {Phase::kWaitingForEnter, Action::kEscape, true, {"stop"}, false, false},
+        {Phase::kProgramming, Action::kClose, false, {}, true, false},
+        {Phase::kProgramming, Action::kClose, true, {"stop"}, true, false},
+        {Phase::kWaitingForBoard, Action::kClose, true, {"stop"}, false, false},
+    };
+    for (std::size_t row = 0; row < std::size(rows); ++row) {
+        const Row& r = rows[row];
+        Fixture f;
+        f.Start();
+        f.controller->OnStationPhase(0, r.phase);
+        f.view.answer = r.answer;
+        switch (r.action) {
+            case Action::kNext:
+                f.controller->OnNext();
+                break;
+            case Action::kStop:
+                f.controller->OnStop();
+                break;
+            case Action::kAbort:
+                f.controller->OnAbort();
+                break;
+            case Action::kEscape:
+                f.controller->OnEscape();
+                break;
+            case Action::kClose:
+                f.controller->OnClose();
+                break;
+        }
+        Lines expected = {"start"};
+        expected.insert(expected.end(), r.calls.begin(), r.calls.end());
+        EXPECT_EQ(f.runner.calls, expected) << "row " << row;
+        EXPECT_EQ(f.view.questions.empty(), !r.asked) << "row " << row;
+        EXPECT_EQ(f.view.closes, 0) << "row " << row;
+        // After a stop no further board is started, and the view closes only when it was
+        // asked to and the run has ended.
+        const bool stopped = !r.calls.empty() && r.calls.back() != "next";
+        f.controller->OnNext();
+        EXPECT_EQ(f.runner.calls.back() == "next", !stopped) << "row " << row;
+        f.controller->OnRunEnded();
+        const bool closeAsked =
+            (r.action == Action::kClose || r.action == Action::kEscape) && stopped;
+        EXPECT_EQ(f.view.closes, closeAsked ? 1 : 0) << "row " << row;
+        EXPECT_EQ(f.view.controls, (ProductionControls{true, false, false, false}));
+    }
+}
+
+TEST(ProductionViewController, TilesFollowEveryPhaseAndOutcome) {
+    Fixture f;
+    f.Start();
+    struct Step {
+        Phase phase;
+        ProductionControls controls;
+    };
+    const Step steps[] = {
+        {Phase::kWaitingForEnter, {false, true, true, false}},
+        {Phase::kInitializing, {false, true, true, true}},
+        {Phase::kErasing, {false, true, true, true}},
+        {Phase::kProgramming, {false, true, true, true}},
+        {Phase::kFinalizing, {false, true, true, true}},
+        {Phase::kWaitingForBoard, {false, true, true, false}},
+    };
+    for (const Step& step : steps) {
+        f.controller->OnStationPhase(0, step.phase);
+        f.controller->OnStationProgress(0, 700, 500);
+        EXPECT_EQ(f.controller->Tiles()[0].phase, step.phase);
+        EXPECT_EQ(f.controller->Tiles()[0].done, 500u);  // never beyond the whole
+        EXPECT_EQ(f.view.controls, step.controls) << StationPhaseText(step.phase);
+    }
+    // A new board empties the bar and keeps the last result until it ends.
+    const BoardOutcome failed{BoardResult::kFailed, "Wrong CRC!", "000124", 12.5};
+    f.controller->OnBoardDone(0, failed);
+    f.controller->OnStationPhase(0, Phase::kInitializing);
+    EXPECT_EQ(f.controller->Tiles()[0].done, 0u);
+    EXPECT_EQ(f.controller->Tiles()[0].last, failed);
+    EXPECT_EQ(BoardResultText(BoardResult::kFailed), "FAILED");
+    EXPECT_EQ(BoardDetailText(failed), "SN 000124  12.5 s");
+
+    f.controller->OnStationLog(0, "Programming", false);
+    f.controller->OnStationLog(0, "**", true);
+    f.controller->OnStationLog(7, "nobody's", false);  // no such station: ignored
+    f.controller->OnOpenStationLog(0);
+    EXPECT_EQ(f.view.log, (Lines{"station 1 (/dev/ttyUSB0)", "Programming**"}));
+}
+
+TEST(ProductionViewController, TotalsCountEveryBoardAndItsRate) {
+    Fixture f;
+    f.Start();
+    const BoardResult results[] = {BoardResult::kOk, BoardResult::kOk, BoardResult::kFailed,
+                                   BoardResult::kAborted};
+    for (std::size_t board = 0; board < std::size(results); ++board) {
+        f.now += std::chrono::minutes(3);
+        f.controller->OnBoardDone(board % 3, {results[board], {}, {}, 60});
+    }
+    EXPECT_EQ(f.view.totals, (ProductionTotals{4, 2, 1, 1, 20, "boards.jsonl"}));
+    EXPECT_EQ(f.controller->Tiles()[0].boards, 2);
+    EXPECT_EQ(f.controller->Tiles()[0].last->result, BoardResult::kAborted);
+}

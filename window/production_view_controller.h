@@ -1,0 +1,90 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/target_folders.h"
+#include "window/production_runner.h"
+#include "window/production_settings.h"
+#include "window/production_view.h"
+#include "window/window_lists.h"
+
+namespace quillon {
+
+// Where the production view takes its lists, its checks and its runs from.
+struct ProductionSources {
+    TargetFolders targetFolders;
+    PortEnumerator enumeratePorts;  // empty: EnumerateComPorts
+    SameDeviceCheck sameDevice;     // two names of one device among the stations
+    std::unique_ptr<ProductionRunner> runner;
+    std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
+    std::string imageFile = {};  // named on the command line: in place of the saved image
+};
+
+// Everything the production view decides, whatever its toolkit: the setup (restored from and
+// saved to the settings, checked before a run), one tile per station, the totals, and the
+// operator's controls. Next (and Enter) starts every station waiting for it; Stop ends the run
+// after the boards in work; Abort asks first, then aborts every board in work. Escape does
+// nothing while a board is in work, else it closes as the close box does; closing during a
+// run asks first while boards are in work, then stops the run and closes once it has ended, so
+// that every board started gets its line in the record.
+class ProductionViewController {
+public:
+    // `view` and `store` must outlive the controller.
+    ProductionViewController(ProductionView& view, SettingsStore& store, ProductionSources sources);
+
+    // The view opens: the setup as saved (the command line's image in place of the saved
+    // one), the lists, the controls of a view without a run.
+    void Open();
+
+    // The operator's actions.
+    void OnStart(const ProductionSettings& settings);
+    void OnNext();
+    void OnStop();
+    void OnAbort();
+    void OnEscape();
+    void OnClose();
+    void OnOpenStationLog(std::size_t index);
+
+    // The run's reports, in the GUI thread. Indices are the stations' order in the setup.
+    void OnStationPhase(std::size_t index, StationPhase phase);
+    void OnStationProgress(std::size_t index, std::uint32_t done, std::uint32_t total);
+    // A new log line, or (`append`) text added to the last one.
+    void OnStationLog(std::size_t index, const std::string& text, bool append);
+    void OnBoardDone(std::size_t index, const BoardOutcome& outcome);
+    void OnRunEnded();
+
+    bool Running() const { return m_running; }
+    bool AnyBoardInWork() const;
+    const std::vector<StationTile>& Tiles() const { return m_tiles; }
+    const ProductionTotals& Totals() const { return m_totals; }
+    // The station holding `port`, named for a message ("station 2 (/dev/ttyUSB1)"), while a
+    // run uses it; none otherwise.
+    std::optional<std::string> StationHolding(const std::string& port) const;
+
+private:
+    StationTile* Tile(std::size_t index);
+    void ShowTile(std::size_t index);
+    void ShowControls();
+    std::chrono::steady_clock::time_point Now() const;
+
+    ProductionView& m_view;
+    SettingsStore& m_store;
+    ProductionSources m_sources;
+    PortListEntries m_ports;
+    std::vector<StationTile> m_tiles;
+    ProductionTotals m_totals;
+    std::chrono::steady_clock::time_point m_runStart;
+    bool m_running = false;
+    bool m_stopping = false;  // Stop (or a close) asked for the run's end
+    bool m_closing = false;   // the view closes once the run has ended
+};
+
+// How a station is named to the operator: "station 2 (/dev/ttyUSB1)" (counted from 1).
+std::string StationName(std::size_t index, const std::string& port);
+
+}  // namespace quillon
