@@ -608,6 +608,21 @@ TEST(WindowCommandLine, OptionsFilesAndMistakes) {
         ASSERT_TRUE(parsed) << parsed.error().text;
         EXPECT_EQ(std::tie(parsed->selection, parsed->imageFile), std::tie(selection, file));
     }
+    // --production opens the production view with the image in its setup; the main
+    // window's selections do not go with it.
+    const std::tuple<std::vector<std::string>, bool, std::string> production[] = {
+        {{"--production"}, true, ""},
+        {{"--production", "fw.hex"}, true, "fw.hex"},
+        {{"fw.hex"}, false, "fw.hex"},
+        {{"--production", "--port", "COM3"},
+         false,
+         "--production takes no --port, --target or --baud"},
+    };
+    for (const auto& [arguments, opens, fileOrError] : production) {
+        const Result<WindowCommandLine> parsed = ParseWindowCommandLine(arguments);
+        EXPECT_EQ(parsed ? parsed->imageFile : parsed.error().text, fileOrError);
+        EXPECT_EQ(parsed && parsed->production, opens);
+    }
     // A target is one of the list, by its listed name.
     const std::vector<MonitorFileEntry> targets = {{"Virtual Target", "/t/Mon_V.h86"},
                                                    {"Virtual Target 2", "/t/Mon_V2.h86"}};

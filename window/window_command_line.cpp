@@ -51,6 +51,11 @@ Result<WindowCommandLine> ParseWindowCommandLine(const std::vector<std::string>&
     const std::vector<Option> table = {
         {"--help", "-h", V::kNone, answer(WindowCommandLine::Action::kHelp)},
         {"--version", "", V::kNone, answer(WindowCommandLine::Action::kVersion)},
+        {"--production", "", V::kNone,
+         [&result](const std::string&) {
+             result.production = true;
+             return Status();
+         }},
         {"--port", "", V::kRequired, Name("--port", selection.port)},
         {"--target", "", V::kRequired, Name("--target", selection.target)},
         {"--baud", "", V::kRequired,
@@ -64,10 +69,13 @@ Result<WindowCommandLine> ParseWindowCommandLine(const std::vector<std::string>&
     Result<std::vector<std::string>> files = ParseOptions(arguments, table, OptionWording{});
     if (result.action != WindowCommandLine::Action::kOpen) {
         // Asked for before any mistake: the answer, whatever follows.
-        return WindowCommandLine{result.action, {}, {}};
+        return WindowCommandLine{result.action, {}, {}, false};
     }
     if (!files) {
         return Fail(std::move(files).error());
+    }
+    if (result.production && selection != StartSelection{}) {
+        return Fail(ErrorKind::kUsage, "--production takes no --port, --target or --baud");
     }
     if (!files->empty()) {
         result.imageFile = files->front();
@@ -120,6 +128,8 @@ std::string WindowUsageText() {
            "      --baud RATE    select RATE: " +
            OfferedRates() +
            "\n"
+           "      --production   open the production view in place of the main window, with\n"
+           "                     IMAGE-FILE in its setup: several stations, board after board\n"
            "  --                 what follows is the image file, even if it starts with '-'\n"
            "\n"
            "--port, --target and --baud hold for this start only: the window keeps the saved\n"

@@ -32,11 +32,15 @@ struct WindowCommandLine {
     Action action = Action::kOpen;
     std::string imageFile;  // as given: a path or a file: URL; empty when none
     StartSelection selection = {};
+    // --production: the production view opens in place of the main window, `imageFile` in its
+    // setup.
+    bool production = false;
 };
 
 // `arguments` are the command line's arguments after the program's name. "-h"/"--help" and
 // "--version" answer, unless an error came before them; "--port PORT", "--target NAME" and
-// "--baud RATE" (also as "--name=VALUE") select for this start; a rate that is not offered, an
+// "--baud RATE" (also as "--name=VALUE") select for this start; "--production" opens the
+// production view, and takes none of those three; a rate that is not offered, an
 // empty value and any other argument that starts with '-' are errors of kind kUsage
 // ("unknown option -x"); after "--" every argument is a file name. The first file name is the
 // image file (a desktop's "open with" passes one).
