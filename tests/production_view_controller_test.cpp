@@ -53,7 +53,11 @@ struct RecordingProductionView : ProductionView {
     }
     void ShowTiles(const std::vector<StationTile>& shown) override { tiles = shown.size(); }
     void ShowTile(std::size_t, const StationTile&) override {}
-    void ShowTotals(const ProductionTotals& shown) override { totals = shown; }
+    void ShowTotals(const ProductionTotals& shown, const std::string& record) override {
+        totals = shown;
+        recordPath = record;
+    }
+    void ShowRunMessage(const std::string& text) override { messages.push_back(text); }
     void ShowControls(const ProductionControls& shown) override { controls = shown; }
     void ShowMessage(const WindowMessage& message) override { messages.push_back(message.text); }
     bool Confirm(const std::string& question) override {
@@ -70,6 +74,7 @@ struct RecordingProductionView : ProductionView {
     ProductionSettings settings;
     std::size_t tiles = 0;
     ProductionTotals totals;
+    std::string recordPath;
     ProductionControls controls;
     Lines messages;
     Lines questions;
@@ -96,16 +101,22 @@ struct Fixture {
             return Status();
         };
         sources.runner = std::make_unique<FakeRunner>(runner);
-        sources.now = [this] { return now; };
         controller = std::make_unique<ProductionViewController>(view, store, std::move(sources));
         controller->Open();
     }
     void Start() { controller->OnStart(GoodSettings()); }
+    // The run's events as the poster hands them over in the GUI thread.
+    void Phase(std::size_t station, StationPhase phase) {
+        if (phase == StationPhase::kInitializing) {
+            controller->OnStationStarted({station, "", 1, std::nullopt});
+        }
+        controller->OnStationStatus({station, phase, ""});
+    }
+    void End() { controller->OnRunEnded({}); }
 
     RunnerCalls runner;
     RecordingProductionView view;
     MemoryStore store;
-    std::chrono::steady_clock::time_point now;
     std::unique_ptr<ProductionViewController> controller;
 };
 
@@ -124,7 +135,7 @@ TEST(ProductionSettings, DefaultsRoundTripAndStrangeValues) {
     saved.serialAt = "0x1FF00";
     saved.serialFormat = "dec:6";
     saved.database = "postgresql://factory/line";
-    saved.repeat = ProductionRepeat::kReplug;
+    saved.repeat = RepeatMode::kReplug;
     SaveProductionSettings(store, saved);
     EXPECT_EQ(store.values.at("Production/Stations"), "/dev/ttyUSB0\n/dev/ttyUSB1\n/dev/ttyUSB2");
     EXPECT_EQ(LoadProductionSettings(store), saved);
@@ -136,7 +147,7 @@ TEST(ProductionSettings, DefaultsRoundTripAndStrangeValues) {
     store.values["Production/Stations"] = "\nCOM3\n\n";
     const ProductionSettings edited = LoadProductionSettings(store);
     EXPECT_EQ(edited.serialSource, SerialNumberSource::kOff);
-    EXPECT_EQ(edited.repeat, ProductionRepeat::kEnter);
+    EXPECT_EQ(edited.repeat, RepeatMode::kEnter);
     EXPECT_EQ(edited.stations, Lines{"COM3"});
     saved.database = "host=factory password=secret";
     SaveProductionSettings(store, saved);
@@ -233,11 +244,11 @@ TEST(ProductionViewController, StartRefusedOrSavedAndTilesShown) {
     EXPECT_EQ(f.view.tiles, 3u);
     EXPECT_EQ(f.controller->Tiles()[0].description, "Fixture socket A");
     EXPECT_EQ(f.controller->Tiles()[1].description, "/dev/ttyUSB1");
-    EXPECT_EQ(f.view.totals.recordPath, "boards.jsonl");
+    EXPECT_EQ(f.view.recordPath, "boards.jsonl");
     EXPECT_EQ(LoadProductionSettings(f.store), GoodSettings());
     EXPECT_EQ(f.controller->StationHolding("/dev/ttyUSB1"), "station 2 (/dev/ttyUSB1)");
     EXPECT_EQ(f.controller->StationHolding("/dev/ttyUSB7"), std::nullopt);
-    f.controller->OnRunEnded();
+    f.End();
     EXPECT_EQ(f.controller->StationHolding("/dev/ttyUSB1"), std::nullopt);
 }
 
@@ -272,7 +283,9 @@ TEST(ProductionViewController, ControlsInEveryPhase) {
         const Row& r = rows[row];
         Fixture f;
         f.Start();
-        f.controller->OnStationPhase(0, r.phase);
+        for (std::size_t station = 0; station < 3; ++station) {
+            f.Phase(station, station == 0 ? r.phase : Phase::kWaitingForEnter);
+        }
         f.view.answer = r.answer;
         switch (r.action) {
             case Action::kNext:
@@ -301,7 +314,7 @@ TEST(ProductionViewController, ControlsInEveryPhase) {
         const bool stopped = !r.calls.empty() && r.calls.back() != "next";
         f.controller->OnNext();
         EXPECT_EQ(f.runner.calls.back() == "next", !stopped) << "row " << row;
-        f.controller->OnRunEnded();
+        f.End();
         const bool closeAsked =
             (r.action == Action::kClose || r.action == Action::kEscape) && stopped;
         EXPECT_EQ(f.view.closes, closeAsked ? 1 : 0) << "row " << row;
@@ -317,46 +330,46 @@ TEST(ProductionViewController, TilesFollowEveryPhaseAndOutcome) {
         ProductionControls controls;
     };
     const Step steps[] = {
+        {Phase::kWaitingForBoard, {false, false, true, false}},
+        {Phase::kInitializing, {false, false, true, true}},
+        {Phase::kErasing, {false, false, true, true}},
+        {Phase::kProgramming, {false, false, true, true}},
+        {Phase::kFinalizing, {false, false, true, true}},
+        {Phase::kWaitingForNumber, {false, false, true, false}},
         {Phase::kWaitingForEnter, {false, true, true, false}},
-        {Phase::kInitializing, {false, true, true, true}},
-        {Phase::kErasing, {false, true, true, true}},
-        {Phase::kProgramming, {false, true, true, true}},
-        {Phase::kFinalizing, {false, true, true, true}},
-        {Phase::kWaitingForBoard, {false, true, true, false}},
     };
     for (const Step& step : steps) {
-        f.controller->OnStationPhase(0, step.phase);
-        f.controller->OnStationProgress(0, 700, 500);
+        f.Phase(0, step.phase);
+        f.controller->OnStationProgress({0, ProgressPhase::kProgramming, 700, 500});
         EXPECT_EQ(f.controller->Tiles()[0].phase, step.phase);
         EXPECT_EQ(f.controller->Tiles()[0].done, 500u);  // never beyond the whole
         EXPECT_EQ(f.view.controls, step.controls) << StationPhaseText(step.phase);
     }
     // A new board empties the bar and keeps the last result until it ends.
-    const BoardOutcome failed{BoardResult::kFailed, "Wrong CRC!", "000124", 12.5};
-    f.controller->OnBoardDone(0, failed);
-    f.controller->OnStationPhase(0, Phase::kInitializing);
+    BoardDone failed{0, 1, BoardOutcome::kFailed, "Wrong CRC!", "000124", 12.5, {}};
+    failed.totals.boards = 1;
+    f.controller->OnBoardDone(failed);
+    f.Phase(0, Phase::kInitializing);
     EXPECT_EQ(f.controller->Tiles()[0].done, 0u);
-    EXPECT_EQ(f.controller->Tiles()[0].last, failed);
-    EXPECT_EQ(BoardResultText(BoardResult::kFailed), "FAILED");
+    EXPECT_EQ(f.controller->Tiles()[0].boards, 1);
+    EXPECT_EQ(f.controller->Tiles()[0].last->failure, "Wrong CRC!");
+    EXPECT_EQ(BoardResultText(BoardOutcome::kFailed), "FAILED");
     EXPECT_EQ(BoardDetailText(failed), "SN 000124  12.5 s");
+    failed.serialNumber.reset();
+    EXPECT_EQ(BoardDetailText(failed), "12.5 s");
 
-    f.controller->OnStationLog(0, "Programming", false);
-    f.controller->OnStationLog(0, "**", true);
-    f.controller->OnStationLog(7, "nobody's", false);  // no such station: ignored
+    f.controller->OnStationLogLine({0, "Programming", false});
+    f.controller->OnStationLogLine({7, "nobody's", false});  // no such station: ignored
     f.controller->OnOpenStationLog(0);
-    EXPECT_EQ(f.view.log, (Lines{"station 1 (/dev/ttyUSB0)", "Programming**"}));
-}
+    EXPECT_EQ(f.view.log, (Lines{"station 1 (/dev/ttyUSB0)", "Programming"}));
 
-TEST(ProductionViewController, TotalsCountEveryBoardAndItsRate) {
-    Fixture f;
-    f.Start();
-    const BoardResult results[] = {BoardResult::kOk, BoardResult::kOk, BoardResult::kFailed,
-                                   BoardResult::kAborted};
-    for (std::size_t board = 0; board < std::size(results); ++board) {
-        f.now += std::chrono::minutes(3);
-        f.controller->OnBoardDone(board % 3, {results[board], {}, {}, 60});
-    }
-    EXPECT_EQ(f.view.totals, (ProductionTotals{4, 2, 1, 1, 20, "boards.jsonl"}));
-    EXPECT_EQ(f.controller->Tiles()[0].boards, 2);
-    EXPECT_EQ(f.controller->Tiles()[0].last->result, BoardResult::kAborted);
+    // The run's end: every tile ended, the last totals shown, a refused pair said.
+    ProductionEnd end;
+    end.totals.boards = 1;
+    end.totals.failed = 1;
+    end.sameDevice = "ports /dev/ttyUSB0 and /dev/ttyUSB2 are the same device";
+    f.controller->OnRunEnded(end);
+    EXPECT_EQ(f.controller->Tiles()[2].phase, Phase::kEnded);
+    EXPECT_EQ(f.view.totals.failed, 1);
+    EXPECT_EQ(f.view.messages.back(), end.sameDevice);
 }

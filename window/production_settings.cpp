@@ -84,8 +84,10 @@ ProductionSettings LoadProductionSettings(SettingsStore& store) {
     settings.serialFormat = text(kSerialFormat);
     settings.serialPlaceholder = text(kSerialPlaceholder);
     settings.database = text(kDatabase);
-    settings.repeat =
-        text(kRepeat) == "replug" ? ProductionRepeat::kReplug : ProductionRepeat::kEnter;
+    const std::string repeat = text(kRepeat);
+    settings.repeat = repeat == "once"     ? RepeatMode::kOnce
+                      : repeat == "replug" ? RepeatMode::kReplug
+                                           : RepeatMode::kEnter;
     return settings;
 }
 
@@ -121,7 +123,9 @@ void SaveProductionSettings(SettingsStore& store, const ProductionSettings& sett
     if (FactoryDatabase::CheckConnectionString(settings.database) || settings.database.empty()) {
         write(kDatabase, settings.database);
     }
-    write(kRepeat, settings.repeat == ProductionRepeat::kReplug ? "replug" : "enter");
+    write(kRepeat, settings.repeat == RepeatMode::kOnce     ? "once"
+                   : settings.repeat == RepeatMode::kReplug ? "replug"
+                                                            : "enter");
 }
 
 Result<CheckedProductionSetup> CheckProductionSettings(const ProductionSettings& settings,

@@ -8,6 +8,7 @@
 #include "helpers/result.h"
 #include "link/echo_window.h"
 #include "platform/baud_rate.h"
+#include "production/repeat_mode.h"
 #include "serial_numbers/serial_patch.h"
 #include "window/window_settings.h"
 
@@ -29,17 +30,13 @@ namespace quillon {
 //   "SerialCounter"     string   the database counter's name
 //   "SerialAt", "SerialFormat", "SerialPlaceholder"   strings, as quillon-cli takes them
 //   "Database"          string   the factory database's connection string (never a password)
-//   "Repeat"            string   "enter" or "replug" (else "enter")
+//   "Repeat"            string   "once", "enter" or "replug" (else "enter")
 //
 // They are written when a run starts, so that the next run begins where this one did.
 inline constexpr const char* kProductionSection = "Production";
 
 // Where a production run's serial numbers come from.
 enum class SerialNumberSource { kOff, kCounterFile, kListFile, kDatabaseCounter };
-
-// When a station begins its next board: on the operator's Enter, or when its port has gone
-// and come back.
-enum class ProductionRepeat { kEnter, kReplug };
 
 struct ProductionSettings {
     std::string target;  // display name
@@ -56,7 +53,7 @@ struct ProductionSettings {
     std::string serialFormat;
     std::string serialPlaceholder;
     std::string database;
-    ProductionRepeat repeat = ProductionRepeat::kEnter;
+    RepeatMode repeat = RepeatMode::kEnter;
 
     bool operator==(const ProductionSettings&) const = default;
 };

@@ -19,18 +19,6 @@ struct ProductionSetupLists {
     std::vector<std::string> baudRates;
 };
 
-// The run's totals, below the tiles.
-struct ProductionTotals {
-    int boards = 0;
-    int ok = 0;
-    int failed = 0;
-    int aborted = 0;
-    int boardsPerHour = 0;  // since the run began; 0 before its first board is done
-    std::string recordPath;
-
-    bool operator==(const ProductionTotals&) const = default;
-};
-
 // Which controls the operator may use.
 struct ProductionControls {
     bool setup = true;  // the setup's fields and Start
@@ -55,7 +43,10 @@ public:
     virtual void ShowTiles(const std::vector<StationTile>& tiles) = 0;
     // Tile `index` now shows `tile`.
     virtual void ShowTile(std::size_t index, const StationTile& tile) = 0;
-    virtual void ShowTotals(const ProductionTotals& totals) = 0;
+    // The run's totals, below the tiles, and the record file they are written to.
+    virtual void ShowTotals(const ProductionTotals& totals, const std::string& recordPath) = 0;
+    // A message about the whole run, below the totals (the last one stays).
+    virtual void ShowRunMessage(const std::string& text) = 0;
     virtual void ShowControls(const ProductionControls& controls) = 0;
     // A modal box with an OK button.
     virtual void ShowMessage(const WindowMessage& message) = 0;

@@ -62,17 +62,13 @@ void ProductionViewController::OnStart(const ProductionSettings& settings) {
         const auto listed = std::find(m_ports.ports.begin(), m_ports.ports.end(), port);
         const auto at = static_cast<std::size_t>(listed - m_ports.ports.begin());
         tile.description = at < m_ports.descriptions.size() ? m_ports.descriptions[at] : port;
-        tile.phase = settings.repeat == ProductionRepeat::kReplug ? StationPhase::kWaitingForBoard
-                                                                  : StationPhase::kWaitingForEnter;
         m_tiles.push_back(std::move(tile));
     }
-    m_totals = ProductionTotals{};
-    m_totals.recordPath = settings.record;
-    m_runStart = Now();
+    m_recordPath = settings.record;
     m_running = true;
     m_stopping = false;
     m_view.ShowTiles(m_tiles);
-    m_view.ShowTotals(m_totals);
+    m_view.ShowTotals(ProductionTotals{}, m_recordPath);
     ShowControls();
 }
 
@@ -125,60 +121,58 @@ void ProductionViewController::OnOpenStationLog(std::size_t index) {
     }
 }
 
-void ProductionViewController::OnStationPhase(std::size_t index, StationPhase phase) {
-    StationTile* tile = Tile(index);
-    if (tile == nullptr) {
-        return;
-    }
-    if (phase == StationPhase::kInitializing && !tile->BoardInWork()) {
-        // A new board: its progress starts empty, its predecessor's result stays until it ends.
+void ProductionViewController::OnStationStarted(const StationStarted& started) {
+    if (StationTile* tile = Tile(started.station)) {
+        // A new board: its bar starts empty; its predecessor's result stays until it ends.
         tile->done = 0;
         tile->total = 0;
-    }
-    tile->phase = phase;
-    ShowTile(index);
-    ShowControls();
-}
-
-void ProductionViewController::OnStationProgress(std::size_t index, std::uint32_t done,
-                                                 std::uint32_t total) {
-    if (StationTile* tile = Tile(index)) {
-        tile->done = std::min(done, total);
-        tile->total = total;
-        ShowTile(index);
+        tile->phase = StationPhase::kInitializing;
+        ShowTile(started.station);
+        ShowControls();
     }
 }
 
-void ProductionViewController::OnStationLog(std::size_t index, const std::string& text,
-                                            bool append) {
-    if (StationTile* tile = Tile(index)) {
-        if (append) {
-            tile->log.AppendToLast(text);
-        } else {
-            tile->log.Add(text);
-        }
+void ProductionViewController::OnStationStatus(const StationStatus& status) {
+    if (StationTile* tile = Tile(status.station)) {
+        tile->phase = status.phase;
+        ShowTile(status.station);
+        ShowControls();
     }
 }
 
-void ProductionViewController::OnBoardDone(std::size_t index, const BoardOutcome& outcome) {
-    StationTile* tile = Tile(index);
-    if (tile == nullptr) {
-        return;
+void ProductionViewController::OnStationProgress(const StationProgress& progress) {
+    if (StationTile* tile = Tile(progress.station)) {
+        tile->done = std::min(progress.done, progress.total);
+        tile->total = progress.total;
+        ShowTile(progress.station);
     }
-    tile->last = outcome;
-    ++tile->boards;
-    ++m_totals.boards;
-    ++(outcome.result == BoardResult::kOk       ? m_totals.ok
-       : outcome.result == BoardResult::kFailed ? m_totals.failed
-                                                : m_totals.aborted);
-    const auto elapsed = std::chrono::duration<double>(Now() - m_runStart).count();
-    m_totals.boardsPerHour =
-        elapsed > 0 ? static_cast<int>(m_totals.boards * 3600.0 / elapsed + 0.5) : 0;
-    ShowTile(index);
-    m_view.ShowTotals(m_totals);
 }
 
-void ProductionViewController::OnRunEnded() {
+void ProductionViewController::OnStationLogLine(const StationLogLine& line) {
+    if (StationTile* tile = Tile(line.station)) {
+        tile->log.Add(line.text);
+    }
+}
+
+void ProductionViewController::OnBoardDone(const BoardDone& done) {
+    if (StationTile* tile = Tile(done.station)) {
+        tile->last = done;
+        tile->boards = done.totals.boards;
+        ShowTile(done.station);
+    }
+}
+
+void ProductionViewController::OnTotals(const ProductionTotals& totals) {
+    if (m_running) {
+        m_view.ShowTotals(totals, m_recordPath);
+    }
+}
+
+void ProductionViewController::OnRunMessage(const std::string& text) {
+    m_view.ShowRunMessage(text);
+}
+
+void ProductionViewController::OnRunEnded(const ProductionEnd& end) {
     if (!m_running) {
         return;
     }
@@ -190,7 +184,11 @@ void ProductionViewController::OnRunEnded() {
             ShowTile(index);
         }
     }
+    m_view.ShowTotals(end.totals, m_recordPath);
     ShowControls();
+    if (!end.sameDevice.empty()) {
+        m_view.ShowMessage({end.sameDevice, MessageIcon::kWarning});
+    }
     if (m_closing) {
         m_closing = false;
         m_view.Close();
@@ -229,10 +227,6 @@ void ProductionViewController::ShowControls() {
     controls.stop = m_running && !m_stopping;
     controls.abort = m_running && AnyBoardInWork();
     m_view.ShowControls(controls);
-}
-
-std::chrono::steady_clock::time_point ProductionViewController::Now() const {
-    return m_sources.now ? m_sources.now() : std::chrono::steady_clock::now();
 }
 
 }  // namespace quillon

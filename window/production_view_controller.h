@@ -1,13 +1,12 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "image/target_folders.h"
+#include "production/production_events.h"
 #include "window/production_runner.h"
 #include "window/production_settings.h"
 #include "window/production_view.h"
@@ -21,7 +20,6 @@ struct ProductionSources {
     PortEnumerator enumeratePorts;  // empty: EnumerateComPorts
     SameDeviceCheck sameDevice;     // two names of one device among the stations
     std::unique_ptr<ProductionRunner> runner;
-    std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
     std::string imageFile = {};  // named on the command line: in place of the saved image
 };
 
@@ -32,6 +30,9 @@ struct ProductionSources {
 // nothing while a board is in work, else it closes as the close box does; closing during a
 // run asks first while boards are in work, then stops the run and closes once it has ended, so
 // that every board started gets its line in the record.
+//
+// The run's events (ProductionEvents) reach it through the On... calls of the same names, in
+// the GUI thread (ProductionEventPoster carries them there).
 class ProductionViewController {
 public:
     // `view` and `store` must outlive the controller.
@@ -50,18 +51,19 @@ public:
     void OnClose();
     void OnOpenStationLog(std::size_t index);
 
-    // The run's reports, in the GUI thread. Indices are the stations' order in the setup.
-    void OnStationPhase(std::size_t index, StationPhase phase);
-    void OnStationProgress(std::size_t index, std::uint32_t done, std::uint32_t total);
-    // A new log line, or (`append`) text added to the last one.
-    void OnStationLog(std::size_t index, const std::string& text, bool append);
-    void OnBoardDone(std::size_t index, const BoardOutcome& outcome);
-    void OnRunEnded();
+    // The run's events, in the GUI thread.
+    void OnStationStarted(const StationStarted& started);
+    void OnStationStatus(const StationStatus& status);
+    void OnStationProgress(const StationProgress& progress);
+    void OnStationLogLine(const StationLogLine& line);
+    void OnBoardDone(const BoardDone& done);
+    void OnTotals(const ProductionTotals& totals);
+    void OnRunMessage(const std::string& text);
+    void OnRunEnded(const ProductionEnd& end);
 
     bool Running() const { return m_running; }
     bool AnyBoardInWork() const;
     const std::vector<StationTile>& Tiles() const { return m_tiles; }
-    const ProductionTotals& Totals() const { return m_totals; }
     // The station holding `port`, named for a message ("station 2 (/dev/ttyUSB1)"), while a
     // run uses it; none otherwise.
     std::optional<std::string> StationHolding(const std::string& port) const;
@@ -70,17 +72,15 @@ private:
     StationTile* Tile(std::size_t index);
     void ShowTile(std::size_t index);
     void ShowControls();
-    std::chrono::steady_clock::time_point Now() const;
 
     ProductionView& m_view;
     SettingsStore& m_store;
     ProductionSources m_sources;
     PortListEntries m_ports;
     std::vector<StationTile> m_tiles;
-    ProductionTotals m_totals;
-    std::chrono::steady_clock::time_point m_runStart;
+    std::string m_recordPath;
     bool m_running = false;
-    bool m_stopping = false;  // Stop (or a close) asked for the run's end
+    bool m_stopping = false;  // Stop, Abort or a close asked for the run's end
     bool m_closing = false;   // the view closes once the run has ended
 };
 

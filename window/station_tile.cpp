@@ -10,6 +10,8 @@ std::string StationPhaseText(StationPhase phase) {
             return "waiting for Enter";
         case StationPhase::kWaitingForBoard:
             return "waiting for the board";
+        case StationPhase::kWaitingForNumber:
+            return "waiting for a serial number";
         case StationPhase::kInitializing:
             return "initializing";
         case StationPhase::kErasing:
@@ -24,22 +26,22 @@ std::string StationPhaseText(StationPhase phase) {
     return {};
 }
 
-std::string BoardResultText(BoardResult result) {
+std::string BoardResultText(BoardOutcome result) {
     switch (result) {
-        case BoardResult::kOk:
+        case BoardOutcome::kOk:
             return "OK";
-        case BoardResult::kFailed:
+        case BoardOutcome::kFailed:
             return "FAILED";
-        case BoardResult::kAborted:
+        case BoardOutcome::kAborted:
             return "ABORTED";
     }
     return {};
 }
 
-std::string BoardDetailText(const BoardOutcome& outcome) {
+std::string BoardDetailText(const BoardDone& board) {
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f s", outcome.seconds);
-    return outcome.serialNumber.empty() ? seconds : "SN " + outcome.serialNumber + "  " + seconds;
+    std::snprintf(seconds, sizeof seconds, "%.1f s", board.seconds);
+    return board.serialNumber ? "SN " + *board.serialNumber + "  " + seconds : seconds;
 }
 
 bool StationTile::BoardInWork() const {

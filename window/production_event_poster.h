@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+
+#include "production/production_events.h"
+
+namespace quillon {
+
+class ProductionViewController;
+
+// Carries a production run's events from the run's thread to the view's GUI thread: each
+// event is copied into a call that `post` hands to the GUI thread, which makes it there on
+// the controller, in the order posted. `post` must not block (a window queues the call); a
+// call that can no longer reach the window (it is gone) is dropped by the window's queue.
+class ProductionEventPoster : public ProductionEvents {
+public:
+    using Call = std::function<void(ProductionViewController&)>;
+    using Post = std::function<void(Call)>;
+
+    explicit ProductionEventPoster(Post post) : m_post(std::move(post)) {}
+
+    void OnStationStarted(const StationStarted& started) override;
+    void OnStationStatus(const StationStatus& status) override;
+    void OnStationProgress(const StationProgress& progress) override;
+    void OnStationLogLine(const StationLogLine& line) override;
+    void OnBoardDone(const BoardDone& done) override;
+    void OnTotals(const ProductionTotals& totals) override;
+    void OnRunMessage(const std::string& text) override;
+    void OnRunEnded(const ProductionEnd& end) override;
+
+private:
+    Post m_post;
+};
+
+}  // namespace quillon
