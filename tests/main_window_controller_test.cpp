@@ -83,6 +83,7 @@ protected:
     MainWindowController& Open(ChannelOpener opener = {}) {
         MainWindowSources sources{{{(dir.path() / "Targets").string()}, ""}, ListPorts(&ports), {}};
         sources.start = start;
+        sources.stationHolding = stationHolding;
         sources.jobs = opener ? MakeJobRunner(std::move(opener))
                               : std::unique_ptr<JobStarter>(std::make_unique<FakeJobs>(jobs));
         controller = std::make_unique<MainWindowController>(view, settings, std::move(sources));
@@ -101,6 +102,7 @@ protected:
     Lines ports = {"COM3", "COM10"};
     WindowSettings settings{"beta", "COM1", BaudRate{115200}, 0};
     StartSelection start;
+    std::function<std::optional<std::string>(const std::string&)> stationHolding;
     RecordingView view;
     std::shared_ptr<FakeJobRecord> jobs = std::make_shared<FakeJobRecord>();
     std::unique_ptr<MainWindowController> controller;
@@ -459,6 +461,24 @@ TEST_F(ControllerTest, TheStatusLineSaysTheJobsStateAndOutcome) {
 
 // Initialize says first how many monitor bytes travel before an echo is awaited, when more
 // than one.
+// A port that a station of the production line holds is refused, naming the station; the
+// window stays ready for another port.
+TEST_F(ControllerTest, APortAStationHoldsIsRefused) {
+    stationHolding = [](const std::string& port) {
+        return port == "COM3" ? std::optional<std::string>("station 1 (COM3)") : std::nullopt;
+    };
+    Open();
+    controller->OnPortSelected(1);  // COM3
+    controller->OnInitialize();
+    EXPECT_EQ(view.Take().front(),
+              "box ! The port COM3 is in use by station 1 (COM3) of the production line.");
+    EXPECT_TRUE(jobs->requests.empty());
+    EXPECT_FALSE(controller->JobRunning());
+    controller->OnPortSelected(0);  // COM10
+    controller->OnInitialize();
+    EXPECT_EQ(jobs->requests.size(), 1u);
+}
+
 TEST_F(ControllerTest, InitializeLogsAnEchoWindowAboveLockStep) {
     for (const auto& [bytes, lines] : {std::pair<std::uint32_t, Lines>{1, {}},
                                        {2, {"log 0 Echo window: 2 bytes"}},

@@ -83,7 +83,8 @@ void MainWindowController::SetImageFile(const std::string& path) {
 }
 
 void MainWindowController::OnInitialize() {
-    if (m_closed || !m_state.BeginInitialize()) {
+    if (m_closed || (m_state.Controls().initializeEnabled && PortHeldByStation()) ||
+        !m_state.BeginInitialize()) {
         return;
     }
     // The selections as they are now, recorded in the settings. The image file field and the
@@ -105,7 +106,8 @@ void MainWindowController::OnStartDownload() {
         return;
     }
     TakeFields();
-    if (!m_state.BeginDownload()) {
+    if ((m_state.Controls().startDownloadEnabled && PortHeldByStation()) ||
+        !m_state.BeginDownload()) {
         return;
     }
     // The job reads the file on its own thread, where a stop request ends the read.
@@ -122,6 +124,18 @@ void MainWindowController::StartJob(JobRequest request) {
     ShowStatus(RunningJobStatus(m_state.State(), false));
     m_jobLine = request.line;
     m_jobs->Start(std::move(request), *m_events);
+}
+
+bool MainWindowController::PortHeldByStation() {
+    const std::string port = SelectedLine().port;
+    const std::optional<std::string> station =
+        m_sources.stationHolding ? m_sources.stationHolding(port) : std::nullopt;
+    if (station) {
+        m_view.ShowMessage(
+            {"The port " + port + " is in use by " + *station + " of the production line.",
+             MessageIcon::kWarning});
+    }
+    return station.has_value();
 }
 
 void MainWindowController::OnCloseButton() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ struct MainWindowSources {
     // never recorded in the settings. A port that is not listed is named in the log and
     // leaves the list without a selection.
     StartSelection start = {};
+    // The production view's station that holds `port` while its run uses it, named for the
+    // operator ("station 2 (COM4)"); none when no station holds it. Empty: no production view.
+    std::function<std::optional<std::string>(const std::string& port)> stationHolding = {};
 };
 
 // Everything the main window decides, whatever its toolkit: it fills the three lists and
@@ -91,6 +95,9 @@ public:
 private:
     void HandleJobEvent(const JobEvent& event);
     void StartJob(JobRequest request);
+    // True, said in a message box, when a station of the production view holds the selected
+    // port: the job would fight the station's program for its board.
+    bool PortHeldByStation();
     // The image file text and "Erase all sectors" taken from the controls.
     void TakeFields();
     void CloseWindow(int result);
