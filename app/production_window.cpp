@@ -67,8 +67,18 @@ QWidget* FileField(QLineEdit*& edit, QWidget* parent, bool save) {
 }  // namespace
 
 QtProductionWindow::QtProductionWindow(SettingsStore& store, ProductionSources sources,
-                                       QWidget* parent)
-    : QDialog(parent) {
+                                       const ProductionRunnerFactory& makeRunner, QWidget* parent)
+    : QDialog(parent), m_poster([this](ProductionEventPoster::Call call) {
+          // Queued for the GUI thread; dropped by Qt once the window is gone.
+          QMetaObject::invokeMethod(
+              this,
+              [this, call = std::move(call)] {
+                  if (m_controller) {
+                      call(*m_controller);
+                  }
+              },
+              Qt::QueuedConnection);
+      }) {
     setWindowTitle(QStringLiteral("Quillon – Production"));
     auto* layout = new QVBoxLayout(this);
     m_setup = new QWidget(this);
@@ -112,6 +122,7 @@ QtProductionWindow::QtProductionWindow(SettingsStore& store, ProductionSources s
     buttons->addWidget(m_abort, 1);
     layout->addLayout(buttons);
 
+    sources.runner = makeRunner(m_poster);
     m_controller = std::make_unique<ProductionViewController>(*this, store, std::move(sources));
     connect(m_start, &QPushButton::clicked, this,
             [this] { m_controller->OnStart(SetupFromFields()); });
@@ -122,7 +133,10 @@ QtProductionWindow::QtProductionWindow(SettingsStore& store, ProductionSources s
     resize(900, 700);
 }
 
-QtProductionWindow::~QtProductionWindow() = default;
+QtProductionWindow::~QtProductionWindow() {
+    // The runner ends its run here, while the window still takes (and drops) its posts.
+    m_controller.reset();
+}
 
 void QtProductionWindow::CreateSetup(QWidget* parent, QGridLayout* layout) {
     auto* left = new QFormLayout;

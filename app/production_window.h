@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "window/production_event_poster.h"
+#include "window/production_runner.h"
 #include "window/production_view_controller.h"
 
 class QCheckBox;
@@ -28,8 +30,11 @@ namespace quillon {
 class QtProductionWindow : public QDialog, public ProductionView {
     Q_OBJECT
 public:
-    // `store` must outlive the window.
-    QtProductionWindow(SettingsStore& store, ProductionSources sources, QWidget* parent = nullptr);
+    // `store` must outlive the window. The runner that `makeRunner` makes reports to the
+    // window, which hands its events to the controller in the GUI thread.
+    QtProductionWindow(SettingsStore& store, ProductionSources sources,
+                       const ProductionRunnerFactory& makeRunner, QWidget* parent = nullptr);
+    // A run still going is aborted and waited for (every board started gets its line).
     ~QtProductionWindow() override;
 
     ProductionViewController& Controller() { return *m_controller; }
@@ -98,6 +103,7 @@ private:
     QPushButton* m_stop = nullptr;
     QPushButton* m_abort = nullptr;
     bool m_closing = false;  // the controller closed the view
+    ProductionEventPoster m_poster;
     std::unique_ptr<ProductionViewController> m_controller;
 };
 

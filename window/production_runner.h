@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include "helpers/result.h"
+#include "production/production_events.h"
 #include "window/production_settings.h"
 
 namespace quillon {
@@ -22,5 +26,10 @@ public:
     // Every board in work is aborted (each still gets its line), and the run ends.
     virtual void Abort() = 0;
 };
+
+// Makes the runner of a view whose run's events go to `events` (a ProductionEventPoster, which
+// carries them to the view's GUI thread).
+using ProductionRunnerFactory =
+    std::function<std::unique_ptr<ProductionRunner>(ProductionEvents& events)>;
 
 }  // namespace quillon

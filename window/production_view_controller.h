@@ -17,9 +17,9 @@ namespace quillon {
 // Where the production view takes its lists, its checks and its runs from.
 struct ProductionSources {
     TargetFolders targetFolders;
-    PortEnumerator enumeratePorts;  // empty: EnumerateComPorts
-    SameDeviceCheck sameDevice;     // two names of one device among the stations
-    std::unique_ptr<ProductionRunner> runner;
+    PortEnumerator enumeratePorts;             // empty: EnumerateComPorts
+    SameDeviceCheck sameDevice;                // two names of one device among the stations
+    std::unique_ptr<ProductionRunner> runner;  // its events reach the controller's On... calls
     std::string imageFile = {};  // named on the command line: in place of the saved image
 };
 
