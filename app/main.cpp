@@ -11,6 +11,7 @@
 
 #include "app/download_app.h"
 #include "app/main_window.h"
+#include "app/production_window.h"
 #include "platform/standard_streams.h"
 #include "window/window_command_line.h"
 
@@ -109,6 +110,10 @@ int main(int argc, char* argv[]) {
     // A file named on the command line (the desktop's "open with") goes into the image field.
     const QString imageFile =
         ImageFileArgument(QString::fromLocal8Bit(commandLine->imageFile.c_str()));
+    if (commandLine->production) {
+        QtProductionWindow::RunModal(nullptr, imageFile.toStdString());
+        return 0;
+    }
     app.RunMainWindow([&imageFile](QtDownloadApp& owner) {
         auto window = std::make_unique<QtMainWindow>(owner);
         if (!imageFile.isEmpty()) {

@@ -26,6 +26,7 @@
 #include "app/image_file_edit.h"
 #include "app/options_window.h"
 #include "app/port_combo_box.h"
+#include "app/production_window.h"
 #include "app/qt_settings_store.h"
 #include "app/template_layout.h"
 #include "res/resource.h"
@@ -371,6 +372,8 @@ void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
     menu.addSeparator();
     connect(menu.addAction(QString::fromUtf8(OptionsDialog::kMenuEntry)), &QAction::triggered, this,
             &QtMainWindow::OnOptions);
+    connect(menu.addAction(QString::fromUtf8(kProductionMenuEntry)), &QAction::triggered, this,
+            [this] { QtProductionWindow::RunModal(this, {}); });
     const QString about = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
     if (!about.isEmpty()) {
         connect(menu.addAction(about), &QAction::triggered, this, &QtMainWindow::OnAbout);

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QFrame>
@@ -20,6 +21,10 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "app/qt_settings_store.h"
+#include "platform/system_env.h"
+#include "production/port_check.h"
+#include "window/engine_production_runner.h"
 #include "window/window_lists.h"
 
 namespace quillon {
@@ -131,6 +136,23 @@ QtProductionWindow::QtProductionWindow(SettingsStore& store, ProductionSources s
     connect(m_abort, &QPushButton::clicked, this, [this] { m_controller->OnAbort(); });
     m_controller->Open();
     resize(900, 700);
+}
+
+int QtProductionWindow::RunModal(QWidget* owner, const std::string& imageFile) {
+    const std::string folder = QCoreApplication::applicationDirPath().toStdString();
+    QtSettingsStore store;
+    ProductionSources sources;
+    sources.targetFolders = FindTargetFolders(folder);
+    sources.sameDevice = [](const std::vector<std::string>& ports) { return SameDevice(ports); };
+    sources.imageFile = imageFile;
+    QtProductionWindow window(
+        store, std::move(sources),
+        [folder](ProductionEvents& events) {
+            return std::make_unique<EngineProductionRunner>(
+                events, SystemEnv::Default(), folder + "/quillon-cli", FindTargetFolders(folder));
+        },
+        owner);
+    return window.exec();
 }
 
 QtProductionWindow::~QtProductionWindow() {

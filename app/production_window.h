@@ -39,6 +39,11 @@ public:
 
     ProductionViewController& Controller() { return *m_controller; }
 
+    // Runs the production view of this program, modal over `owner`: the targets of its
+    // folders, its stations run by quillon-cli beside it, the setup in the user's settings;
+    // `imageFile` (when not empty) in place of the saved image.
+    static int RunModal(QWidget* owner, const std::string& imageFile);
+
     // ProductionView.
     void ShowSetup(const ProductionSetupLists& lists, const ProductionSettings& settings) override;
     void ShowTiles(const std::vector<StationTile>& tiles) override;

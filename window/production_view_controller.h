@@ -14,6 +14,9 @@
 
 namespace quillon {
 
+// The main window's entry that opens the production view (the log's menu, the system menu).
+inline constexpr const char* kProductionMenuEntry = "Production…";
+
 // Where the production view takes its lists, its checks and its runs from.
 struct ProductionSources {
     TargetFolders targetFolders;
