@@ -1,0 +1,123 @@
+// The Qt production view through its widgets: three stations against virtual targets, board
+// after board on Enter, the record checked line by line.
+#include <gtest/gtest.h>
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <fstream>
+#include <map>
+
+#include "app/production_window.h"
+#include "platform/host_name.h"
+#include "production/board_record.h"
+#include "tests/support/process.h"
+#include "tests/support/qt_test_environment.h"
+#include "tests/support/test_files.h"
+#include "window/engine_production_runner.h"
+
+using namespace quillon;
+
+namespace {
+
+const std::string kBin = QUILLON_BIN_DIR;
+
+struct MemoryStore : SettingsStore {
+    std::optional<std::string> ReadText(const char* section, const char* value) override {
+        const auto it = values.find(std::string(section) + "/" + value);
+        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    void WriteText(const char* section, const char* value, const std::string& text) override {
+        values[std::string(section) + "/" + value] = text;
+    }
+    void WriteInteger(const char* section, const char* value, int number) override {
+        WriteText(section, value, std::to_string(number));
+    }
+    std::map<std::string, std::string> values;
+};
+
+// A virtual target on a port of its own.
+struct Sim {
+    explicit Sim(std::vector<std::string> faults = {}) {
+        std::vector<std::string> argv = {
+            kBin + "/quillon-sim", "--link", "none", "--ram-test-ms", "0", "--erase-ms", "1"};
+        argv.insert(argv.end(), faults.begin(), faults.end());
+        process = std::make_unique<BackgroundProcess>(argv);
+        port = process->ReadLine();
+    }
+    std::unique_ptr<BackgroundProcess> process;
+    std::string port;
+};
+
+QString TileText(QWidget& window, int station, const char* label) {
+    auto* tile = window.findChild<QFrame*>(QStringLiteral("tile%1").arg(station));
+    return tile == nullptr ? QString() : tile->findChild<QLabel*>(label)->text();
+}
+
+}  // namespace
+
+TEST(QtProductionWindow, ThreeStationsBoardAfterBoardWithTheRecordLineByLine) {
+    // The third target answers a block of its second board with a CRC error.
+    Sim sims[] = {Sim(), Sim(), Sim({"--crc-error-at", "block@3", "--fault-session", "2"})};
+    TempDir dir;
+    const std::string record = (dir.path() / "record.jsonl").string();
+    MemoryStore store;
+    store.values = {
+        {"Production/Target", "Virtual Target"},
+        {"Production/Image", kBin + "/samples/demo.hex"},
+        {"Production/Stations", sims[0].port + "\n" + sims[1].port + "\n" + sims[2].port},
+        {"Production/Record", record},
+        {"Production/Repeat", "enter"}};
+    ProductionSources sources;
+    sources.targetFolders = FindTargetFolders(kBin);
+    sources.enumeratePorts = [](std::vector<PortEntry>&) { return Status(); };
+    QtProductionWindow window(store, std::move(sources), [](ProductionEvents& events) {
+        return std::make_unique<EngineProductionRunner>(
+            events, SystemEnv::Default(), kBin + "/quillon-cli", FindTargetFolders(kBin));
+    });
+    window.show();
+
+    const auto round = [&window](const QStringList& results) {
+        return QTest::qWaitFor(
+            [&] {
+                for (int station = 0; station < 3; ++station) {
+                    if (TileText(window, station, "result") != results[station] ||
+                        TileText(window, station, "phase") != "waiting for Enter") {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            60000);
+    };
+    window.findChild<QPushButton*>("start")->click();
+    ASSERT_TRUE(round({"OK", "OK", "OK"}));
+    QTest::keyClick(&window, Qt::Key_Return);
+    ASSERT_TRUE(round({"OK", "OK", "FAILED"}));
+    EXPECT_TRUE(TileText(window, 2, "detail").startsWith("Wrong CRC!"));
+    window.findChild<QPushButton*>("stop")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Controller().Running(); }, 30000));
+
+    // One line per board: the first round ok everywhere, the second failed at the third.
+    std::ifstream in(record);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    EXPECT_EQ(lines.size(), 6u);
+    for (int station = 0; station < 3; ++station) {
+        for (int board = 1; board <= 2; ++board) {
+            const bool fails = station == 2 && board == 2;
+            const auto found = std::find_if(lines.begin(), lines.end(), [&](const auto& line) {
+                return ReadRecordLine(line, HostName(), sims[station].port, board).has_value();
+            });
+            ASSERT_NE(found, lines.end()) << station << " " << board;
+            const RecordedBoard recorded =
+                *ReadRecordLine(*found, HostName(), sims[station].port, board);
+            EXPECT_EQ(recorded.result, fails ? "failed" : "ok") << station << " " << board;
+            EXPECT_EQ(recorded.failure, fails ? "Wrong CRC!" : "") << station << " " << board;
+        }
+    }
+}
