@@ -330,6 +330,7 @@ void QtProductionWindow::ShowTiles(const std::vector<StationTile>& tiles) {
         auto* layout = new QVBoxLayout(frame);
         widgets.frame = frame;
         widgets.port = new QLabel(frame);
+        widgets.port->setWordWrap(true);
         widgets.boards = new QLabel(frame);
         widgets.phase = new QLabel(frame);
         widgets.phase->setObjectName(QStringLiteral("phase"));
@@ -357,6 +358,7 @@ void QtProductionWindow::ShowTiles(const std::vector<StationTile>& tiles) {
               static_cast<QWidget*>(log)}) {
             layout->addWidget(widget);
         }
+        layout->addStretch(1);
         m_tileLayout->addWidget(frame, static_cast<int>(index) / columns,
                                 static_cast<int>(index) % columns);
         m_tiles.push_back(widgets);
@@ -416,7 +418,8 @@ void QtProductionWindow::ShowRunMessage(const std::string& text) {
 }
 
 void QtProductionWindow::ShowControls(const ProductionControls& controls) {
-    m_setup->setEnabled(controls.setup);
+    // While a run goes its setup stays as it started: hidden, so that the tiles have the room.
+    m_setup->setVisible(controls.setup);
     m_next->setEnabled(controls.next);
     m_stop->setEnabled(controls.stop);
     m_abort->setEnabled(controls.abort);
@@ -465,7 +468,7 @@ void QtProductionWindow::reject() {
 
 void QtProductionWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (!m_setup->isEnabled() || !m_setup->isAncestorOf(focusWidget())) {
+        if (!m_setup->isVisible() || !m_setup->isAncestorOf(focusWidget())) {
             m_controller->OnNext();
             return;
         }

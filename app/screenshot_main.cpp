@@ -8,11 +8,18 @@
 //   quillon-screenshot OUTPUT.png IMAGE.hex PORT [BAUDRATE [OUTCOME]]
 //   OUTCOME: succeeded, failed, ready, downloading, stopping, aborted
 //
+// With --production it opens the production view instead, runs one round on the stations of
+// PORTS (comma-separated) with the record in RECORD, and saves its picture while the boards
+// program (running) or once the round has ended (done):
+//
+//   quillon-screenshot --production OUTPUT.png IMAGE.hex RECORD PORTS running|done
+//
 // The monitor files come from "Targets" beside the program, as for quillon. The settings are
 // read but never written. Exit status 0 when the picture was saved, 1 otherwise.
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
 #include <QProgressBar>
@@ -25,6 +32,10 @@
 #include "app/download_app.h"
 #include "app/image_file_edit.h"
 #include "app/main_window.h"
+#include "app/production_window.h"
+#include "app/qt_settings_store.h"
+#include "platform/system_env.h"
+#include "window/engine_production_runner.h"
 
 using namespace quillon;
 
@@ -70,6 +81,75 @@ QString LastLogLine(const QtMainWindow& window) {
     return log->count() > 0 ? log->item(log->count() - 1)->text() : QString();
 }
 
+// The production view's picture: one round on the stations of `ports`, taken while every
+// station programs or once every board has its result.
+int ProductionPicture(const QStringList& args) {
+    if (args.size() < 7) {
+        std::fprintf(stderr,
+                     "usage: quillon-screenshot --production OUTPUT.png IMAGE.hex RECORD "
+                     "PORTS running|done\n");
+        return 1;
+    }
+    const std::string folder = QCoreApplication::applicationDirPath().toStdString();
+    QtSettingsStore store;
+    store.WriteText(kProductionSection, "Target", "Virtual Target");
+    store.WriteText(kProductionSection, "Image", args[3].toStdString());
+    store.WriteText(kProductionSection, "Record", args[4].toStdString());
+    store.WriteText(kProductionSection, "Stations", args[5].split(',').join('\n').toStdString());
+    store.WriteText(kProductionSection, "Baudrate", "115200");
+    store.WriteText(kProductionSection, "Repeat", "enter");
+    ProductionSources sources;
+    sources.targetFolders = FindTargetFolders(folder);
+    QtProductionWindow window(store, std::move(sources), [folder](ProductionEvents& events) {
+        return std::make_unique<EngineProductionRunner>(
+            events, SystemEnv::Default(), folder + "/quillon-cli", FindTargetFolders(folder));
+    });
+    window.resize(1000, 760);
+    window.show();
+    window.findChild<QPushButton*>("start")->click();
+    const bool running = args[6] == QStringLiteral("running");
+    const int stations = static_cast<int>(args[5].split(',').size());
+    const auto all = [&window, stations](const std::function<bool(QWidget*)>& test) {
+        for (int station = 0; station < stations; ++station) {
+            auto* tile = window.findChild<QWidget*>(QStringLiteral("tile%1").arg(station));
+            if (tile == nullptr || !test(tile)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const bool reached =
+        running
+            ? WaitUntil(
+                  [&] {
+                      return all([](QWidget* tile) {
+                          auto* bar = tile->findChild<QProgressBar*>();
+                          return tile->findChild<QLabel*>("phase")->text() == "programming" &&
+                                 bar->value() * 3 >= bar->maximum();
+                      });
+                  },
+                  kJobTimeoutMs)
+            : WaitUntil(
+                  [&] {
+                      return all([](QWidget* tile) {
+                          return !tile->findChild<QLabel*>("result")->text().isEmpty() &&
+                                 tile->findChild<QLabel*>("phase")->text() == "waiting for Enter";
+                      });
+                  },
+                  kJobTimeoutMs);
+    if (!reached) {
+        std::fprintf(stderr, "quillon-screenshot: the production round did not get there\n");
+        return 1;
+    }
+    const QPixmap picture = window.grab();
+    if (picture.isNull() || !picture.save(args[2], "PNG")) {
+        std::fprintf(stderr, "quillon-screenshot: cannot save %s\n", qPrintable(args[2]));
+        return 1;
+    }
+    // Aborted and waited for by the window as it goes: every board started gets its line.
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -78,6 +158,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QtDownloadApp::kProfileName);
     QApplication::setWindowIcon(QtDownloadApp::LoadAppIcon());
     const QStringList args = QApplication::arguments();
+    if (args.size() > 1 && args[1] == QStringLiteral("--production")) {
+        return ProductionPicture(args);
+    }
     if (args.size() < 4) {
         std::fprintf(stderr,
                      "usage: quillon-screenshot OUTPUT.png IMAGE.hex PORT [BAUDRATE "
