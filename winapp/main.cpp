@@ -11,6 +11,7 @@
 
 #include "platform/utf16_text.h"
 #include "winapp/download_app.h"
+#include "winapp/production_window.h"
 #include "window/window_command_line.h"
 
 using namespace quillon;
@@ -96,7 +97,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
-    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES;
     ::InitCommonControlsEx(&controls);
 
     Win32DownloadApp app;
@@ -109,6 +110,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return WindowExitStatus(listed.error());
     }
     app.SetStart(std::move(selection));
+    if (commandLine->production) {
+        Win32ProductionWindow::RunModal(nullptr, app.ProgramDirectory(),
+                                        app.GivenOptions().settingsKey,
+                                        ImageFileArgument(Utf16FromUtf8(commandLine->imageFile)));
+        return 0;
+    }
     // A file named on the command line (the Explorer's "open with") goes into the image field.
     app.RunMainWindow(ImageFileArgument(Utf16FromUtf8(commandLine->imageFile)));
     return 0;

@@ -13,6 +13,7 @@
 #include "winapp/download_app.h"
 #include "winapp/help_key_hook.h"
 #include "winapp/options_window.h"
+#include "winapp/production_window.h"
 #include "winapp/registry_settings_store.h"
 #include "winapp/win32_message_box.h"
 #include "window/image_file_dialog.h"
@@ -31,6 +32,9 @@ namespace {
 constexpr UINT kJobEventMessage = WM_APP + 1;
 constexpr UINT_PTR kJobEventTimer = 1;
 constexpr UINT kJobEventTimerMs = 200;
+
+// The system menu's and the log menu's entry that opens the production view.
+constexpr UINT kProductionCommand = 0x0030;
 
 constexpr int kLogListMargin = 10;  // between the log list and the client area's right and bottom
 // The progress bar of a job that failed or was aborted.
@@ -152,6 +156,10 @@ INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 OnOptions();
                 return TRUE;
             }
+            if ((wParam & 0xFFF0) == kProductionCommand) {
+                OnProduction();
+                return TRUE;
+            }
             // The close box, Alt+F4 and the menu's Close do nothing while a job runs.
             return (wParam & 0xFFF0) == SC_CLOSE && !m_controller->MayCloseFromFrame();
         case WM_CLOSE:
@@ -218,6 +226,8 @@ BOOL Win32MainWindow::OnInitDialog() {
         // The Options entry beside it.
         ::AppendMenuW(systemMenu, MF_STRING, IDM_OPTIONS_COMMAND,
                       Utf16FromUtf8(OptionsDialog::kMenuEntry).c_str());
+        ::AppendMenuW(systemMenu, MF_STRING, kProductionCommand,
+                      Utf16FromUtf8(kProductionMenuEntry).c_str());
     }
     CreateStatusLine();
     // Taken also when a wake-up message could not be posted.
@@ -301,6 +311,8 @@ void Win32MainWindow::OnCommand(WORD id, WORD code, HWND control) {
                 return controller.OnClearLog();
             case IDM_OPTIONS_COMMAND:
                 return OnOptions();
+            case kProductionCommand:
+                return OnProduction();
             default:
                 break;
         }
@@ -495,6 +507,8 @@ bool Win32MainWindow::OnContextMenu(LPARAM lParam) {
         ::AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(popup, MF_STRING, IDM_OPTIONS_COMMAND,
                       Utf16FromUtf8(OptionsDialog::kMenuEntry).c_str());
+        ::AppendMenuW(popup, MF_STRING, kProductionCommand,
+                      Utf16FromUtf8(kProductionMenuEntry).c_str());
         ::TrackPopupMenu(popup, TPM_RIGHTBUTTON, x, y, 0, m_window, nullptr);
     }
     ::DestroyMenu(menu);
@@ -563,6 +577,11 @@ void Win32MainWindow::CreateStatusLine() {
 
 int Win32MainWindow::StatusLineSpace() const {
     return m_statusHeight > 0 ? m_statusHeight + kLogListMargin : 0;
+}
+
+void Win32MainWindow::OnProduction() {
+    Win32ProductionWindow::RunModal(m_window, m_app.ProgramDirectory(),
+                                    m_app.GivenOptions().settingsKey, {});
 }
 
 void Win32MainWindow::OnOptions() {

@@ -80,6 +80,8 @@ private:
     void CreateStatusLine();
     int StatusLineSpace() const;
     void OnOptions();
+    // Opens the production view, modal over the window.
+    void OnProduction();
 
     HWND Item(int id) const { return ::GetDlgItem(m_window, id); }
 
