@@ -466,9 +466,9 @@ TEST_F(MainWindowTest, LogMenuOnlyFromAMouseClickInsideTheLog) {
     EXPECT_TRUE(RequestContextMenu(log->viewport(), inside, QContextMenuEvent::Keyboard).isEmpty());
     EXPECT_TRUE(RequestContextMenu(window.get(), QPoint(5, 5), QContextMenuEvent::Mouse).isEmpty());
     EXPECT_EQ(LogLines(*window).size(), 1);
-    // Without a system menu the Options and About entries follow a separator.
+    // Without a system menu the Options, Production and About entries follow a separator.
     EXPECT_EQ(RequestContextMenu(log->viewport(), inside, QContextMenuEvent::Mouse, "Clear"),
-              QStringList({"Clear", "-", "Options…", "&About Quillon..."}));
+              QStringList({"Clear", "-", "Options…", "Production…", "&About Quillon..."}));
     EXPECT_TRUE(LogLines(*window).isEmpty());
 }
 

@@ -229,6 +229,8 @@ TEST_F(Win32WindowTest, OpensWithTheTemplatesControlsSystemMenuAndSizes) {
     EXPECT_EQ(*(about - 1), L"-") << Joined(entries);
     EXPECT_EQ(::GetMenuItemID(systemMenu, static_cast<int>(about - entries.begin())),
               static_cast<UINT>(IDM_ABOUTBOX_COMMAND));
+    EXPECT_NE(std::find(entries.begin(), entries.end(), L"Production…"), entries.end())
+        << Joined(entries);
     EXPECT_TRUE(window.CloseEntryEnabled());
 
     // The smallest size, and the log's margins at any size (smaller ones are held at the
@@ -488,7 +490,7 @@ TEST_F(Win32WindowTest, LogMenuOnlyFromAClickInsideTheLogAndItsClearEmptiesIt) {
     HWND popup = WaitForThreadWindow(window.ThreadId(), L"#32768");
     ASSERT_NE(popup, nullptr) << "no menu within " << kPopupTimeout.count() << " ms";
     HMENU menu = PopupMenuOf(popup);
-    EXPECT_EQ(MenuTexts(menu), (Lines{L"Clear", L"-", L"Options…"}));
+    EXPECT_EQ(MenuTexts(menu), (Lines{L"Clear", L"-", L"Options…", L"Production…"}));
     EXPECT_EQ(::GetMenuItemID(menu, 0), static_cast<UINT>(ID_EDIT_CLEAR));
     // Chosen as with the keyboard: Down highlights it, Enter carries it out.
     ::PostMessageW(popup, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN));
