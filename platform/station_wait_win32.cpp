@@ -1,17 +1,11 @@
 #include <windows.h>
 
-#include <algorithm>
+#include <utility>
 
+#include "platform/handle_wait_win32.h"
 #include "platform/station_wait.h"
 
 namespace quillon {
-
-namespace {
-
-// While stations run, their pipes are looked at this often: a pipe cannot be waited for.
-constexpr DWORD kOutputLookMs = 50;
-
-}  // namespace
 
 struct StationWait::Impl {
     HANDLE wake = nullptr;  // an auto-reset event: set by Wake
@@ -32,19 +26,7 @@ void StationWait::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs
     if (m_impl->wake != nullptr) {
         handles.push_back(m_impl->wake);
     }
-    for (ChildProcess* station : stations) {
-        handles.push_back(reinterpret_cast<HANDLE>(station->WaitHandle()));
-    }
-    DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    if (!stations.empty() || m_impl->wake == nullptr) {
-        timeout = std::min<DWORD>(timeout, kOutputLookMs);
-    }
-    if (handles.empty() || handles.size() > MAXIMUM_WAIT_OBJECTS) {
-        ::Sleep(std::min<DWORD>(timeout, kOutputLookMs));
-    } else {
-        ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                                 timeout);
-    }
+    WaitForStationsOrHandles(std::move(handles), stations, timeoutMs, m_impl->wake == nullptr);
 }
 
 void StationWait::Wake() {

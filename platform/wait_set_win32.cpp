@@ -1,16 +1,14 @@
 #include <windows.h>
 
-#include <algorithm>
+#include <utility>
 
 #include "platform/console.h"
+#include "platform/handle_wait_win32.h"
 #include "platform/wait_set.h"
 
 namespace quillon {
 
 namespace {
-
-// While stations run, their pipes are looked at this often: a pipe cannot be waited for.
-constexpr DWORD kOutputLookMs = 50;
 
 HANDLE g_stopEvent = nullptr;
 
@@ -64,19 +62,8 @@ void WaitSet::Wait(const std::vector<ChildProcess*>& stations, int timeoutMs) {
     if (console) {
         handles.push_back(Input());
     }
-    for (ChildProcess* station : stations) {
-        handles.push_back(reinterpret_cast<HANDLE>(station->WaitHandle()));
-    }
-    DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    if (!stations.empty() || (m_watchInput && !console) || g_stopEvent == nullptr) {
-        timeout = std::min<DWORD>(timeout, kOutputLookMs);
-    }
-    if (handles.empty() || handles.size() > MAXIMUM_WAIT_OBJECTS) {
-        ::Sleep(std::min<DWORD>(timeout, kOutputLookMs));
-    } else {
-        ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                                 timeout);
-    }
+    WaitForStationsOrHandles(std::move(handles), stations, timeoutMs,
+                             (m_watchInput && !console) || g_stopEvent == nullptr);
     m_inputReady = m_watchInput;
 }
 
