@@ -6,6 +6,7 @@
 
 #include "cli/cli_console.h"
 #include "cli/cli_options.h"
+#include "cli/cli_preparation_messages.h"
 #include "cli/listing.h"
 #include "cli/production/production_run.h"
 #include "cli/run_setup.h"
@@ -15,6 +16,7 @@
 #include "platform/executable_path.h"
 #include "platform/parent_watch.h"
 #include "platform/standard_streams.h"
+#include "production/production_preparation.h"
 
 using namespace quillon;
 
@@ -66,24 +68,31 @@ int main(int argc, char** argv) {
         console.SetStationEvents(true);
         parentWatch.emplace(RequestStop);
     }
+    if (options.RunsStations()) {
+        PreparedProduction prepared;
+        CliPreparationMessages messages(console);
+        if (const Status ready = PrepareProduction(ProductionRequestOf(options, setup),
+                                                   StopRequested, messages, prepared);
+            !ready) {
+            return console.CheckedStatus(ExitStatusOf(ready));
+        }
+        const int status = ProductionRun(options, prepared.setup(), errIsTerminal, sharedTerminal)
+                               .Run(StopRequested, (closedAtStart & kStdoutWasClosed) != 0);
+        return CheckSpoolAtEnd(prepared.rows(), status);
+    }
     if (const Status read = ReadImage(options, console, StopRequested, setup); !read) {
         return console.CheckedStatus(ExitStatusOf(read));
     }
-    if (const Status opened = OpenDatabase(options, StopRequested, setup); !opened) {
+    if (const Status opened = OpenDatabase(options, StopRequested, setup, console); !opened) {
         return console.CheckedStatus(ExitStatusOf(opened));
     }
-    if (const Status prepared = PrepareSerialNumbers(options, setup); !prepared) {
+    if (const Status prepared = PrepareSerialNumbers(options, setup, console); !prepared) {
         return console.CheckedStatus(ExitStatusOf(prepared));
-    }
-    if (options.RunsStations()) {
-        const int status = ProductionRun(options, setup, errIsTerminal, sharedTerminal)
-                               .Run(StopRequested, (closedAtStart & kStdoutWasClosed) != 0);
-        return CheckSpoolAtEnd(setup, status);
     }
     const std::uint64_t startMs = SystemClock().NowMs();
     const SingleBoardEnd end = RunSingleBoard(options, setup, console, StopRequested);
     // Rows left in the database spool fail a run that went well (said just before).
-    const int spooled = CheckSpoolAtEnd(setup, end.status);
+    const int spooled = CheckSpoolAtEnd(setup.rows.get(), end.status);
     const int status = console.CheckedStatus(spooled);
     // A log that was lost fails the run (said just before).
     console.Verdict(status,

@@ -1,15 +1,8 @@
 #include "window/engine_production_runner.h"
 
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
-#include "image/hex_reader.h"
-#include "link/download_job.h"
 #include "platform/host_name.h"
-#include "platform/utf8_path.h"
-#include "serial_numbers/serial_counter.h"
-#include "serial_numbers/serial_list.h"
 #include "window/window_lists.h"
 
 namespace quillon {
@@ -23,7 +16,7 @@ EngineProductionRunner::EngineProductionRunner(ProductionEvents& events, SystemE
       m_targetFolders(std::move(targetFolders)) {}
 
 EngineProductionRunner::~EngineProductionRunner() {
-    m_engine.reset();  // aborts and waits, while its image copy is still there
+    m_engine.reset();  // aborts and waits, while what it was prepared with is still there
 }
 
 Status EngineProductionRunner::Start(const CheckedProductionSetup& checked) {
@@ -31,11 +24,19 @@ Status EngineProductionRunner::Start(const CheckedProductionSetup& checked) {
         return Fail(ErrorKind::kBusy, "a production run is going on");
     }
     m_engine.reset();
-    Result<ProductionSetup> setup = MakeSetup(checked);
-    if (!setup) {
-        return Fail(std::move(setup).error());
+    const Result<ProductionRequest> request = Request(checked);
+    if (!request) {
+        return Fail(request.error());
     }
-    m_engine = std::make_unique<ProductionEngine>(std::move(*setup), m_events, m_env);
+    // The view shows the error the preparation ends with; a stop is the view's Abort, which
+    // has nothing to abort before the run started.
+    auto prepared = std::make_unique<PreparedProduction>();
+    QuietPreparationMessages quiet;
+    if (Status ready = PrepareProduction(*request, {}, quiet, *prepared); !ready) {
+        return ready;
+    }
+    m_prepared = std::move(prepared);
+    m_engine = std::make_unique<ProductionEngine>(m_prepared->setup(), m_events, m_env);
     m_engine->Start();
     return {};
 }
@@ -58,92 +59,51 @@ void EngineProductionRunner::Abort() {
     }
 }
 
-Result<ProductionSetup> EngineProductionRunner::MakeSetup(const CheckedProductionSetup& checked) {
+Result<ProductionRequest> EngineProductionRunner::Request(
+    const CheckedProductionSetup& checked) const {
     const ProductionSettings& settings = checked.settings;
-    if (!settings.database.empty()) {
-        return Fail(ErrorKind::kUnsupported,
-                    "the production view does not use the factory database yet: run the line "
-                    "with quillon-cli --database");
-    }
-    ProductionSetup setup;
-    setup.stationProgram = m_stationProgram;
+    ProductionRequest request;
+    ProductionSetup& values = request.values;
+    values.stationProgram = m_stationProgram;
     for (const MonitorFileEntry& entry :
          LoadTargetListEntries(m_targetFolders, settings.target).entries) {
         if (entry.displayName == settings.target) {
-            setup.targetName = entry.displayName;
-            setup.monitorFile = entry.path;
+            values.targetName = entry.displayName;
+            values.monitorFile = entry.path;
         }
     }
-    if (setup.monitorFile.empty()) {
+    if (values.monitorFile.empty()) {
         return Fail(ErrorKind::kNotFound, "the target " + settings.target + " is not listed");
     }
-    // Appending lines to the image or the monitor file would spoil it for every later board.
-    for (const std::string& input : {settings.image, setup.monitorFile}) {
-        std::error_code error;
-        if (std::filesystem::equivalent(PathFromUtf8(settings.record), PathFromUtf8(input),
-                                        error)) {
-            return Fail(ErrorKind::kUsage,
-                        "the record file " + settings.record + " is the file " + input + " itself");
-        }
-    }
-    setup.record = std::make_shared<AppendOnlyFile>();
-    if (const Status opened = setup.record->Open(settings.record); !opened) {
-        return Fail(ErrorKind::kIo,
-                    "the record file cannot be opened (" + opened.error().text + ")");
-    }
-    setup.recordPath = settings.record;
-
-    // The image, read once: every board gets these very bytes, through the run's own copy.
-    auto copy = std::make_unique<StationImageCopy>();
-    if (Status opened = copy->Open(); !opened) {
-        return Fail(std::move(opened).error());
-    }
-    HexReadResult read = ReadHexFile(
-        settings.image, {},
-        [&copy](const std::uint8_t* bytes, std::size_t count) { copy->Write(bytes, count); });
-    if (!read) {
-        return Fail(ErrorKind::kInvalidData, read.error().text);
-    }
-    if (!read->image.HoldsAnyData() && !settings.eraseAll) {
-        return Fail(ErrorKind::kInvalidData, DownloadJob::kNoDataLine);
-    }
-    if (Status closed = copy->Close(); !closed) {
-        return Fail(std::move(closed).error());
-    }
-    setup.image = settings.image;
-    setup.stationImage = copy->path();
-    setup.imageSha256 = read->sha256;
-
-    setup.baud = *settings.baudRate;
-    setup.echoWindow = settings.echoWindow;
-    setup.eraseAll = settings.eraseAll;
-    setup.stations = settings.stations;
-    setup.repeat = settings.repeat;
-    setup.host = HostName();
-
+    values.image = settings.image;
+    values.baud = *settings.baudRate;
+    values.echoWindow = settings.echoWindow;
+    values.eraseAll = settings.eraseAll;
+    values.stations = settings.stations;
+    values.repeat = settings.repeat;
+    values.host = HostName();
+    request.record = settings.record;
+    request.database = settings.database;
     if (checked.serialPatch) {
-        if (Status free = checked.serialPatch->CheckImage(read->image); !free) {
-            return Fail(std::move(free).error());
+        values.serialPatch = checked.serialPatch;
+        values.serialAt = settings.serialAt;
+        values.serialFormat = settings.serialFormat;
+        values.serialPlaceholder = settings.serialPlaceholder;
+        switch (settings.serialSource) {
+            case SerialNumberSource::kCounterFile:
+                request.serial.counterFile = settings.serialFile;
+                break;
+            case SerialNumberSource::kListFile:
+                request.serial.listFile = settings.serialFile;
+                break;
+            case SerialNumberSource::kDatabaseCounter:
+                request.serial.databaseCounter = settings.serialCounter;
+                break;
+            case SerialNumberSource::kOff:
+                break;
         }
-        // A production run never makes its counter: an empty folder where a share is not
-        // mounted would let it start the numbers anew.
-        if (settings.serialSource == SerialNumberSource::kCounterFile) {
-            setup.serialSource = std::make_shared<SerialCounter>(settings.serialFile, std::nullopt,
-                                                                 SerialSource::kLockPatience,
-                                                                 SerialCounter::Missing::kRefuse);
-        } else {
-            setup.serialSource = std::make_shared<SerialList>(settings.serialFile);
-        }
-        if (const Result<std::uint64_t> usable = setup.serialSource->Check(); !usable) {
-            return Fail(usable.error());
-        }
-        setup.serialPatch = checked.serialPatch;
-        setup.serialAt = settings.serialAt;
-        setup.serialFormat = settings.serialFormat;
-        setup.serialPlaceholder = settings.serialPlaceholder;
     }
-    m_imageCopy = std::move(copy);
-    return setup;
+    return request;
 }
 
 }  // namespace quillon

@@ -6,16 +6,16 @@
 #include "image/target_folders.h"
 #include "platform/system_env.h"
 #include "production/production_engine.h"
-#include "production/station_image_copy.h"
+#include "production/production_preparation.h"
 #include "window/production_runner.h"
 
 namespace quillon {
 
-// The production view's runs on the line's engine: Start makes the run's values from a
-// checked setup as quillon-cli makes them (the target's monitor file, the record file opened,
-// the image read once into the run's private copy and its digest, the serial numbers' source
-// checked) and starts the engine, whose events go to `events`. The stations' programs are
-// `stationProgram` (quillon-cli), one per board.
+// The production view's runs on the line's engine: Start finds the target's monitor file and
+// makes the run ready from a checked setup with quillon-cli's preparation (the record file
+// opened, the image read once into the run's private copy and its digest, the factory
+// database opened, the serial numbers' source checked) and starts the engine, whose events go to
+// `events`. The stations' programs are `stationProgram` (quillon-cli), one per board.
 class EngineProductionRunner : public ProductionRunner {
 public:
     // `events` and `env` must outlive the runner.
@@ -30,14 +30,15 @@ public:
     void Abort() override;
 
 private:
-    [[nodiscard]] Result<ProductionSetup> MakeSetup(const CheckedProductionSetup& checked);
+    // What `checked` asks for, with the target's monitor file found.
+    [[nodiscard]] Result<ProductionRequest> Request(const CheckedProductionSetup& checked) const;
 
     ProductionEvents& m_events;
     SystemEnv& m_env;
     std::string m_stationProgram;
     TargetFolders m_targetFolders;
-    // Of the run that goes on, or of the last one: the engine before the copy it reads.
-    std::unique_ptr<StationImageCopy> m_imageCopy;
+    // Of the run that goes on, or of the last one: the engine goes before what it uses.
+    std::unique_ptr<PreparedProduction> m_prepared;
     std::unique_ptr<ProductionEngine> m_engine;
 };
 

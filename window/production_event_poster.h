@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "production/production_events.h"
+#include "production/production_event_forwarder.h"
 
 namespace quillon {
 
@@ -12,24 +12,12 @@ class ProductionViewController;
 // event is copied into a call that `post` hands to the GUI thread, which makes it there on
 // the controller, in the order posted. `post` must not block (a window queues the call); a
 // call that can no longer reach the window (it is gone) is dropped by the window's queue.
-class ProductionEventPoster : public ProductionEvents {
+class ProductionEventPoster : public ProductionEventForwarder {
 public:
     using Call = std::function<void(ProductionViewController&)>;
     using Post = std::function<void(Call)>;
 
-    explicit ProductionEventPoster(Post post) : m_post(std::move(post)) {}
-
-    void OnStationStarted(const StationStarted& started) override;
-    void OnStationStatus(const StationStatus& status) override;
-    void OnStationProgress(const StationProgress& progress) override;
-    void OnStationLogLine(const StationLogLine& line) override;
-    void OnBoardDone(const BoardDone& done) override;
-    void OnTotals(const ProductionTotals& totals) override;
-    void OnRunMessage(const std::string& text) override;
-    void OnRunEnded(const ProductionEnd& end) override;
-
-private:
-    Post m_post;
+    explicit ProductionEventPoster(Post post);
 };
 
 }  // namespace quillon

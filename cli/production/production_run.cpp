@@ -33,57 +33,45 @@ OperatorLine ReadOperatorLine(std::string line) {
     return OperatorLine::kUnknown;
 }
 
-// What the run shares with its owner: a pointer that `RunSetup` keeps alive, without
-// ownership.
-template <typename T>
-std::shared_ptr<T> Borrowed(T* object) {
-    return std::shared_ptr<T>(std::shared_ptr<void>(), object);
-}
-
 }  // namespace
 
-ProductionRun::ProductionRun(const CliOptions& options, RunSetup& setup, bool errIsTerminal,
-                             bool sharedTerminal)
+ProductionRequest ProductionRequestOf(const CliOptions& options, const RunSetup& chosen) {
+    ProductionRequest request;
+    ProductionSetup& values = request.values;
+    values.stationProgram = ExecutablePathToRestart();
+    values.targetName = chosen.targetName;
+    values.monitorFile = chosen.monitorFile;
+    if (!options.initOnly) {
+        values.image = options.image;
+    }
+    values.baud = options.baud;
+    values.echoWindow = options.echoWindow;
+    values.eraseAll = options.eraseAll;
+    values.stations = options.ports;
+    values.repeat = options.repeat;
+    values.stationSilenceSeconds = options.stationSilenceSeconds;
+    values.host = HostName();
+    values.serialPatch = options.serial.patch;
+    values.serialAt = options.serial.at;
+    values.serialFormat = options.serial.format;
+    values.serialPlaceholder = options.serial.placeholder;
+    values.operatorAtTerminal = WaitSet::InputIsTerminal();
+    request.record = options.record;
+    request.serial = {options.serial.counter, options.serial.list, options.serial.dbCounter,
+                      options.serial.start};
+    request.database = options.database;
+    return request;
+}
+
+ProductionRun::ProductionRun(const CliOptions& options, const ProductionSetup& setup,
+                             bool errIsTerminal, bool sharedTerminal)
     : m_options(options),
-      m_setup(MakeSetup(setup)),
+      m_setup(setup),
       m_statusLines(errIsTerminal),
       m_display(stdout, stderr, options.ports, errIsTerminal, sharedTerminal) {}
 
-ProductionSetup ProductionRun::MakeSetup(RunSetup& setup) const {
-    ProductionSetup values;
-    values.stationProgram = ExecutablePathToRestart();
-    values.targetName = setup.targetName;
-    values.monitorFile = setup.monitorFile;
-    if (!m_options.initOnly) {
-        values.image = m_options.image;
-        values.stationImage = setup.stationImage.path();
-        values.imageSha256 = setup.imageSha256;
-    }
-    values.baud = m_options.baud;
-    values.echoWindow = m_options.echoWindow;
-    values.eraseAll = m_options.eraseAll;
-    values.stations = m_options.ports;
-    values.repeat = m_options.repeat;
-    values.stationSilenceSeconds = m_options.stationSilenceSeconds;
-    // The record file is the user's --record, or with --database the run's own.
-    if (setup.record.IsOpen()) {
-        values.record = Borrowed(&setup.record);
-        values.recordPath = setup.recordPath;
-    }
-    values.host = HostName();
-    values.serialSource = Borrowed(setup.serialSource.get());
-    values.serialPatch = m_options.serial.patch;
-    values.serialAt = m_options.serial.at;
-    values.serialFormat = m_options.serial.format;
-    values.serialPlaceholder = m_options.serial.placeholder;
-    values.rows = Borrowed(setup.rows.get());
-    values.runId = setup.runId;
-    values.operatorAtTerminal = WaitSet::InputIsTerminal();
-    return values;
-}
-
 int ProductionRun::Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed) {
-    ProductionEngine engine(m_setup, *this, SystemEnv::Default());
+    ProductionEngine engine(m_setup, m_events, SystemEnv::Default());
     {
         // The terminal's echo of what the operator types (Enter, q) would move the cursor
         // under the status lines, and their redraw would leave old ones behind.

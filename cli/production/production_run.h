@@ -8,19 +8,25 @@
 #include "cli/production/station_display.h"
 #include "cli/run_setup.h"
 #include "production/production_engine.h"
+#include "production/production_event_forwarder.h"
 #include "production/production_events.h"
+#include "production/production_preparation.h"
 #include "production/production_setup.h"
 
 namespace quillon {
+
+// The production run the command line asks for, with the target `chosen` holds (its monitor
+// file and name): the preparation makes it ready.
+ProductionRequest ProductionRequestOf(const CliOptions& options, const RunSetup& chosen);
 
 // A production run on the terminal: the run itself (ProductionEngine, in a thread of its own)
 // set up from the command line, its events shown by the station display (the stations' log
 // lines and status, the summary table on stdout), and the operator's lines (Enter, q) and the
 // stop signals handed to it.
-class ProductionRun : private ProductionEvents {
+class ProductionRun {
 public:
-    // `setup`: the target's monitor file checked, the image checked, the record file opened.
-    ProductionRun(const CliOptions& options, RunSetup& setup, bool errIsTerminal,
+    // `setup`: as PrepareProduction made it ready; what it points to outlives the run.
+    ProductionRun(const CliOptions& options, const ProductionSetup& setup, bool errIsTerminal,
                   bool sharedTerminal);
 
     // Runs every station to its end and returns the exit status: 130 when a board was aborted,
@@ -31,21 +37,22 @@ public:
     [[nodiscard]] int Run(const AbortRequested& abortRequestedBefore, bool stdoutClosed);
 
 private:
-    // The run's values, from the command line and what was made ready for it.
-    ProductionSetup MakeSetup(RunSetup& setup) const;
     // Serves the operator and the stop signals until the run has ended.
     void Drive(ProductionEngine& engine, const AbortRequested& abortRequestedBefore);
     // The exit status of the run that ended, once its summary is shown.
     [[nodiscard]] int Finish();
 
-    void OnStationStarted(const StationStarted& started) override;
-    void OnStationStatus(const StationStatus& status) override;
-    void OnStationProgress(const StationProgress& progress) override;
-    void OnStationLogLine(const StationLogLine& line) override;
-    void OnBoardDone(const BoardDone& done) override;
-    void OnTotals(const ProductionTotals& totals) override;
-    void OnRunMessage(const std::string& text) override;
-    void OnRunEnded(const ProductionEnd& end) override;
+    // The run's events, in its thread (through m_events).
+    template <typename Handler>
+    friend void HandProductionEvent(const ProductionEvent& event, Handler& handler);
+    void OnStationStarted(const StationStarted& started);
+    void OnStationStatus(const StationStatus& status);
+    void OnStationProgress(const StationProgress& progress);
+    void OnStationLogLine(const StationLogLine& line);
+    void OnBoardDone(const BoardDone& done);
+    void OnTotals(const ProductionTotals& totals);
+    void OnRunMessage(const std::string& text);
+    void OnRunEnded(const ProductionEnd& end);
 
     const CliOptions& m_options;
     const ProductionSetup m_setup;
@@ -56,6 +63,8 @@ private:
     StationDisplay m_display;
     bool m_ended = false;  // OnRunEnded came; guarded by m_displayMutex
     ProductionEnd m_end;
+    ProductionEventForwarder m_events{
+        [this](const ProductionEvent& event) { HandProductionEvent(event, *this); }};
 };
 
 }  // namespace quillon
