@@ -8,11 +8,11 @@
 #include <QTest>
 #include <algorithm>
 #include <fstream>
-#include <map>
 
 #include "app/production_window.h"
 #include "platform/host_name.h"
 #include "production/board_record.h"
+#include "tests/support/memory_store.h"
 #include "tests/support/process.h"
 #include "tests/support/qt_test_environment.h"
 #include "tests/support/test_files.h"
@@ -23,20 +23,6 @@ using namespace quillon;
 namespace {
 
 const std::string kBin = QUILLON_BIN_DIR;
-
-struct MemoryStore : SettingsStore {
-    std::optional<std::string> ReadText(const char* section, const char* value) override {
-        const auto it = values.find(std::string(section) + "/" + value);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    void WriteText(const char* section, const char* value, const std::string& text) override {
-        values[std::string(section) + "/" + value] = text;
-    }
-    void WriteInteger(const char* section, const char* value, int number) override {
-        WriteText(section, value, std::to_string(number));
-    }
-    std::map<std::string, std::string> values;
-};
 
 // A virtual target on a port of its own.
 struct Sim {

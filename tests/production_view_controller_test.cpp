@@ -2,9 +2,9 @@
 // test plays.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "database/factory_database.h"
+#include "tests/support/memory_store.h"
+#include "tests/support/played_production_run.h"
 #include "window/production_view_controller.h"
 
 using namespace quillon;
@@ -13,38 +13,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using Phase = StationPhase;
-
-struct MemoryStore : SettingsStore {
-    std::optional<std::string> ReadText(const char* section, const char* value) override {
-        const auto it = values.find(std::string(section) + "/" + value);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    void WriteText(const char* section, const char* value, const std::string& text) override {
-        values[std::string(section) + "/" + value] = text;
-    }
-    void WriteInteger(const char* section, const char* value, int number) override {
-        WriteText(section, value, std::to_string(number));
-    }
-    std::map<std::string, std::string> values;
-};
-
-// What the controller asked of the run, in order ("start", "next", "stop", "abort").
-struct RunnerCalls {
-    Lines calls;
-    Status startResult;
-};
-
-struct FakeRunner : ProductionRunner {
-    explicit FakeRunner(RunnerCalls& calls) : m_calls(calls) {}
-    Status Start(const CheckedProductionSetup&) override {
-        m_calls.calls.push_back("start");
-        return m_calls.startResult;
-    }
-    void NextBoard() override { m_calls.calls.push_back("next"); }
-    void Stop() override { m_calls.calls.push_back("stop"); }
-    void Abort() override { m_calls.calls.push_back("abort"); }
-    RunnerCalls& m_calls;
-};
 
 struct RecordingProductionView : ProductionView {
     void ShowSetup(const ProductionSetupLists& shownLists,
@@ -101,7 +69,7 @@ struct Fixture {
             ports.push_back({"/dev/ttyUSB0", "Fixture socket A"});
             return Status();
         };
-        sources.runner = std::make_unique<FakeRunner>(runner);
+        sources.runner = runner.Runner();
         controller = std::make_unique<ProductionViewController>(view, store, std::move(sources));
         controller->Open();
     }
@@ -115,7 +83,7 @@ struct Fixture {
     }
     void End() { controller->OnRunEnded({}); }
 
-    RunnerCalls runner;
+    PlayedProductionRun runner;
     RecordingProductionView view;
     MemoryStore store;
     std::unique_ptr<ProductionViewController> controller;
@@ -236,15 +204,15 @@ TEST(ProductionViewController, StartRefusedOrSavedAndTilesShown) {
     bad.record.clear();
     f.controller->OnStart(bad);
     EXPECT_EQ(f.view.messages.size(), 1u);
-    EXPECT_TRUE(f.runner.calls.empty());
+    EXPECT_TRUE(f.runner.Calls().empty());
     EXPECT_TRUE(f.store.values.empty());
 
-    f.runner.startResult = Fail(ErrorKind::kIo, "the record file cannot be opened");
+    f.runner.SetStartResult(Fail(ErrorKind::kIo, "the record file cannot be opened"));
     f.Start();
     EXPECT_EQ(f.view.messages.back(), "the record file cannot be opened");
     EXPECT_FALSE(f.controller->Running());
 
-    f.runner.startResult = {};
+    f.runner.SetStartResult({});
     f.Start();
     EXPECT_TRUE(f.controller->Running());
     EXPECT_EQ(f.view.tiles, 3u);
@@ -312,14 +280,14 @@ TEST(ProductionViewController, ControlsInEveryPhase) {
         }
         Lines expected = {"start"};
         expected.insert(expected.end(), r.calls.begin(), r.calls.end());
-        EXPECT_EQ(f.runner.calls, expected) << "row " << row;
+        EXPECT_EQ(f.runner.Calls(), expected) << "row " << row;
         EXPECT_EQ(f.view.questions.empty(), !r.asked) << "row " << row;
         EXPECT_EQ(f.view.closes, 0) << "row " << row;
         // After a stop no further board is started, and the view closes only when it was
         // asked to and the run has ended.
         const bool stopped = !r.calls.empty() && r.calls.back() != "next";
         f.controller->OnNext();
-        EXPECT_EQ(f.runner.calls.back() == "next", !stopped) << "row " << row;
+        EXPECT_EQ(f.runner.Calls().back() == "next", !stopped) << "row " << row;
         f.End();
         const bool closeAsked =
             (r.action == Action::kClose || r.action == Action::kEscape) && stopped;

@@ -2,8 +2,10 @@
 // come from the test's thread as a run's come from its own.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <atomic>
 
+#include "tests/support/memory_store.h"
+#include "tests/support/played_production_run.h"
 #include "tests/support/win32_window_driver.h"
 #include "winapp/production_window.h"
 
@@ -14,40 +16,6 @@ namespace {
 
 using Window = Win32ProductionWindow;
 
-struct MemoryStore : SettingsStore {
-    std::optional<std::string> ReadText(const char* section, const char* value) override {
-        const auto it = values.find(std::string(section) + "/" + value);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    void WriteText(const char* section, const char* value, const std::string& text) override {
-        values[std::string(section) + "/" + value] = text;
-    }
-    void WriteInteger(const char* section, const char* value, int number) override {
-        WriteText(section, value, std::to_string(number));
-    }
-    std::map<std::string, std::string> values;
-};
-
-// What the window asked of the run; where the run's events go.
-struct Played {
-    std::atomic<int> starts{0};
-    std::atomic<int> nexts{0};
-    std::atomic<int> stops{0};
-    ProductionEvents* events = nullptr;
-};
-
-struct PlayedRunner : ProductionRunner {
-    explicit PlayedRunner(Played& played) : m_played(played) {}
-    Status Start(const CheckedProductionSetup&) override {
-        ++m_played.starts;
-        return {};
-    }
-    void NextBoard() override { ++m_played.nexts; }
-    void Stop() override { ++m_played.stops; }
-    void Abort() override {}
-    Played& m_played;
-};
-
 }  // namespace
 
 TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
@@ -56,14 +24,11 @@ TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
                     {"Production/Image", "demo.hex"},
                     {"Production/Stations", "COM5\nCOM6"},
                     {"Production/Record", "record.jsonl"}};
-    Played played;
+    PlayedProductionRun played;
     ProductionSources sources;
     sources.enumeratePorts = ListPorts({"COM5"});
     // The target list is empty here: the setup names its target by the stored text alone.
-    Window window(store, std::move(sources), [&played](ProductionEvents& events) {
-        played.events = &events;
-        return std::make_unique<PlayedRunner>(played);
-    });
+    Window window(store, std::move(sources), played.Factory());
     std::atomic<DWORD> threadId{0};
     std::thread modal([&] {
         threadId = ::GetCurrentThreadId();
@@ -78,8 +43,8 @@ TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
                     ::PostMessageW(box, WM_COMMAND, IDNO, 0);
                     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
                 }
-                if (played.events != nullptr) {
-                    played.events->OnRunEnded({});
+                if (played.events() != nullptr) {
+                    played.events()->OnRunEnded({});
                 }
                 ::PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
                 WaitFor([this] { return window.Handle() == nullptr; }, kAnswerTimeout / 10);
@@ -87,7 +52,7 @@ TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
             modal.join();
         }
         Window& window;
-        Played& played;
+        PlayedProductionRun& played;
         std::atomic<DWORD>& threadId;
         std::thread& modal;
     } ending{window, played, threadId, modal};
@@ -110,21 +75,21 @@ TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(
         WaitFor([&] { return ThreadWindows(threadId, L"#32770", dialog).empty(); }, kPopupTimeout));
-    EXPECT_EQ(played.starts.load(), 0);
+    EXPECT_EQ(played.Count("start"), 0);
 
     // With a target chosen the run starts: one tile per checked station.
     ::SendMessageW(item(Window::kTarget), CB_ADDSTRING, 0,
                    reinterpret_cast<LPARAM>(L"Virtual Target"));
     ::SendMessageW(item(Window::kTarget), CB_SETCURSEL, 0, 0);
     Send(item(Window::kStart), BM_CLICK, 0, 0, "Start");
-    EXPECT_EQ(played.starts.load(), 1);
+    EXPECT_EQ(played.Count("start"), 1);
     EXPECT_FALSE(::IsWindowEnabled(item(Window::kStart)));
     const int tile1 = Window::kTileBase + 10;
     EXPECT_EQ(text(tile1 + Window::kTilePort), L"COM6\nCOM6");
 
     // The run's events, from this thread: the second station fails its board.
-    played.events->OnStationStarted({1, "COM6", 1, std::nullopt});
-    played.events->OnStationStatus({1, StationPhase::kProgramming, ""});
+    played.events()->OnStationStarted({1, "COM6", 1, std::nullopt});
+    played.events()->OnStationStatus({1, StationPhase::kProgramming, ""});
     ASSERT_TRUE(WaitFor([&] { return text(tile1 + Window::kTilePhase) == L"programming"; },
                         kAnswerTimeout));
     EXPECT_TRUE(::IsWindowEnabled(item(Window::kAbort)));
@@ -135,24 +100,24 @@ TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
     ::PostMessageW(box, WM_COMMAND, IDNO, 0);
     ASSERT_TRUE(
         WaitFor([&] { return ThreadWindows(threadId, L"#32770", dialog).empty(); }, kPopupTimeout));
-    EXPECT_EQ(played.stops.load(), 0);
+    EXPECT_EQ(played.Count("stop"), 0);
 
     BoardDone done{1, 1, BoardOutcome::kFailed, "Wrong CRC!", "000042", 3.0, {}};
     done.totals.boards = 1;
-    played.events->OnBoardDone(done);
-    played.events->OnStationStatus({1, StationPhase::kWaitingForEnter, ""});
+    played.events()->OnBoardDone(done);
+    played.events()->OnStationStatus({1, StationPhase::kWaitingForEnter, ""});
     ASSERT_TRUE(
         WaitFor([&] { return text(tile1 + Window::kTileResult) == L"FAILED"; }, kAnswerTimeout));
     EXPECT_EQ(text(tile1 + Window::kTileDetail), L"Wrong CRC!\nSN 000042  3.0 s");
     // Enter starts the waiting stations.
     Send(dialog, WM_COMMAND, IDOK, 0, "Enter");
-    EXPECT_EQ(played.nexts.load(), 1);
+    EXPECT_EQ(played.Count("next"), 1);
 
     // The close box without a board in work stops the run; the view goes once it has ended.
     Send(dialog, WM_CLOSE, 0, 0, "close");
-    EXPECT_EQ(played.stops.load(), 1);
+    EXPECT_EQ(played.Count("stop"), 1);
     EXPECT_NE(window.Handle(), nullptr);
-    played.events->OnRunEnded({});
+    played.events()->OnRunEnded({});
     ASSERT_TRUE(WaitFor([&] { return window.Handle() == nullptr; }, kOpenTimeout));
     EXPECT_EQ(store.values.at("Production/Stations"), "COM5\nCOM6");
 }
