@@ -7,20 +7,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
+#include "production/production_event_forwarder.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/process.h"
 #include "tests/support/test_files.h"
+#include "window/engine_production_runner.h"
 
 using namespace quillon;
 
@@ -388,4 +396,58 @@ TEST(DatabaseTest, ARowTheServerDidNotTakeIsStoredByTheNextRun) {
     EXPECT_EQ(server.Sql("SELECT count(DISTINCT run_id), count(*) FROM quillon_board WHERE result "
                          "= 'ok'"),
               "2|2\n");
+}
+
+// The production view's setup with the factory database: its counter numbers the board and the
+// board's row goes into the database, as with quillon-cli.
+TEST(DatabaseProductionTest, TheProductionViewNumbersItsBoardsFromTheDatabase) {
+    START_SERVER(server);
+    TempDir dir;
+    ASSERT_EQ(Cli({"--database", server.ConnInfo(), "--database-init"}).exitCode, 0);
+    ASSERT_TRUE(server.Sql("INSERT INTO quillon_counter VALUES ('line', 4200)"));
+    // The spool's folder, which the view's preparation finds as quillon-cli does.
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const std::optional<std::string> savedDataHome =
+        dataHome == nullptr ? std::nullopt : std::optional<std::string>(dataHome);
+    setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    Board board;
+    ProductionSettings settings;
+    settings.target = "Virtual Target";
+    settings.image = kDemo;
+    settings.stations = {board.port()};
+    settings.record = (dir.path() / "record.jsonl").string();
+    settings.serialSource = SerialNumberSource::kDatabaseCounter;
+    settings.serialCounter = "line";
+    settings.serialAt = "0x1FF00";
+    settings.serialFormat = "dec:6";
+    settings.database = server.ConnInfo();
+    settings.repeat = RepeatMode::kOnce;
+    const Result<CheckedProductionSetup> checked = CheckProductionSettings(settings, {});
+    ASSERT_TRUE(checked) << checked.error().text;
+
+    std::mutex mutex;
+    std::condition_variable endedChanged;
+    std::vector<BoardDone> done;
+    bool ended = false;
+    ProductionEventForwarder events([&](const ProductionEvent& event) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (const auto* board = std::get_if<BoardDone>(&event)) {
+            done.push_back(*board);
+        }
+        ended = ended || std::holds_alternative<ProductionEnd>(event);
+        endedChanged.notify_all();
+    });
+    {
+        EngineProductionRunner runner(events, SystemEnv::Default(), kCli, FindTargetFolders(kBin));
+        const Status started = runner.Start(*checked);
+        ASSERT_TRUE(started) << started.error().text;
+        std::unique_lock<std::mutex> lock(mutex);
+        EXPECT_TRUE(endedChanged.wait_for(lock, std::chrono::minutes(2), [&] { return ended; }));
+    }
+    savedDataHome ? setenv("XDG_DATA_HOME", savedDataHome->c_str(), 1) : unsetenv("XDG_DATA_HOME");
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].result, BoardOutcome::kOk) << done[0].failure;
+    EXPECT_EQ(done[0].serialNumber, "004200");
+    EXPECT_EQ(server.Sql("SELECT serial_number, result FROM quillon_board"), "004200|ok\n");
+    EXPECT_EQ(server.Sql("SELECT next_number FROM quillon_counter"), "4201\n");
 }
