@@ -159,8 +159,8 @@ Result<std::unique_ptr<SerialSource>> OpenSerialSource(const SerialSourceChoice&
     std::unique_ptr<SerialSource> source;
     if (!choice.databaseCounter.empty()) {
         if (database == nullptr) {
-            messages.Problem("a database counter needs the factory database");
-            return Fail(ErrorKind::kUsage, "a database counter needs the factory database");
+            messages.Problem(kDatabaseCounterNeedsDatabase);
+            return Fail(ErrorKind::kUsage, kDatabaseCounterNeedsDatabase);
         }
         // The database keeps its counters: a missing one is made from the start alone.
         source = std::make_unique<DatabaseCounter>(*database, choice.databaseCounter, choice.start);

@@ -93,6 +93,10 @@ private:
 [[nodiscard]] Status PrepareProduction(const ProductionRequest& request, const StopCheck& stop,
                                        PreparationMessages& messages, PreparedProduction& into);
 
+// Why serial numbers from a database counter cannot be had without the factory database.
+inline constexpr const char* kDatabaseCounterNeedsDatabase =
+    "a database counter needs the factory database";
+
 // The steps that a run of one board shares with a production run.
 
 // Opens the record file `record` for appending, refused where it is one of `inputs` (lines

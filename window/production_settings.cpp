@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "database/factory_database.h"
+#include "production/production_preparation.h"
 #include "serial_numbers/serial_format.h"
 
 namespace quillon {
@@ -166,7 +167,7 @@ Result<CheckedProductionSetup> CheckProductionSettings(const ProductionSettings&
                                 : "choose the file the serial numbers come from");
     }
     if (database && settings.database.empty()) {
-        return Refused("a database counter needs the factory database");
+        return Refused(kDatabaseCounterNeedsDatabase);
     }
     Result<SerialFormat> format = SerialFormat::Parse(settings.serialFormat);
     if (!format) {
