@@ -170,6 +170,12 @@ TEST(ProductionSettings, CheckRefusesWhatCannotRun) {
          },
          false},  // no database
         {[&](ProductionSettings& s) {
+             serial(SerialNumberSource::kDatabaseCounter)(s);
+             s.serialCounter = "line-3";
+             s.database = "postgresql://factory/line";
+         },
+         FactoryDatabase::Available()},  // a build without the database refuses it
+        {[&](ProductionSettings& s) {
              serial(SerialNumberSource::kCounterFile)(s);
              s.serialFile = "counter.txt";
              s.serialFormat.clear();
