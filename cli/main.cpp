@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
                              (closedAtStart & kStderrWasClosed) != 0);
     if (options.databaseInit) {
         CatchStopSignals(kExitAborted);
-        return InitDatabase(options, StopRequested);
+        return InitDatabase(options, StopRequested, console);
     }
     if (!options.RunsJob()) {
         return console.CheckedStatus(PrintListings(options, targetFolders, console));

@@ -24,13 +24,13 @@ FactoryDatabase::StopRequested StopRequestedFromNow() {
     return [before = StopRequestCount()] { return StopRequestCount() > before; };
 }
 
-int InitDatabase(const CliOptions& options, const AbortRequested& abortRequested) {
+int InitDatabase(const CliOptions& options, const AbortRequested& abortRequested,
+                 CliConsole& console) {
     FactoryDatabase database(options.database);
     const Result<int> version = database.Open(abortRequested);
     if (!version) {
-        std::fprintf(stderr, "quillon-cli: %s\n",
-                     EscapeForTerminal(version.error().text, false).c_str());
-        return version.error().kind == ErrorKind::kAborted ? kExitAborted : kExitUsage;
+        CliPreparationMessages messages(console);
+        return ExitStatusOf(SaidDatabaseError(version.error(), messages));
     }
     std::printf("quillon-cli: the database holds the tables of schema version %d\n", *version);
     return std::fflush(stdout) == 0 ? kExitSuccess : kExitJobFailed;

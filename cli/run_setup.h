@@ -40,7 +40,8 @@ struct RunSetup {
 
 // --database-init: makes the database's tables (or finds them there), says their version, and
 // returns the exit status: 0, 2 when the database cannot be used, 130 when stopped.
-[[nodiscard]] int InitDatabase(const CliOptions& options, const AbortRequested& abortRequested);
+[[nodiscard]] int InitDatabase(const CliOptions& options, const AbortRequested& abortRequested,
+                               CliConsole& console);
 
 // With --database: connects (a bounded wait), makes the tables on first use, refuses a schema
 // newer than this program's, and stores the rows an earlier run left in the spool. An error

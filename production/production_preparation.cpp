@@ -44,16 +44,6 @@ Result<std::string> SpoolFolder() {
                 "the database spool needs a data folder: neither XDG_DATA_HOME nor HOME is set");
 }
 
-// Says a database error; the error to end the run with (kUsage unless stopped).
-Error SaidDatabaseError(Error error, PreparationMessages& messages) {
-    error.text = EscapeForTerminal(error.text, false);
-    messages.Problem(error.text);
-    if (error.kind != ErrorKind::kAborted) {
-        error.kind = ErrorKind::kUsage;
-    }
-    return error;
-}
-
 // The image read once: its bytes into the run's private copy, which every station's program
 // reads, and their digest, which the record names.
 Status ReadImageOnce(const ProductionRequest& request, const StopCheck& stop,
@@ -127,6 +117,15 @@ Status CheckImageHoldsData(const HexImage& image, bool eraseAll, PreparationMess
     }
     messages.LogLine(DownloadJob::kNoDataLine);
     return Fail(ErrorKind::kInvalidData, DownloadJob::kNoDataLine);
+}
+
+Error SaidDatabaseError(Error error, PreparationMessages& messages) {
+    error.text = EscapeForTerminal(error.text, false);
+    messages.Problem(error.text);
+    if (error.kind != ErrorKind::kAborted) {
+        error.kind = ErrorKind::kUsage;
+    }
+    return error;
 }
 
 Result<RunDatabase> OpenRunDatabase(const std::string& conninfo, const StopCheck& stop,

@@ -124,6 +124,10 @@ inline constexpr const char* kDatabaseCounterNeedsDatabase =
                                                   const StopCheck& stop,
                                                   PreparationMessages& messages);
 
+// Says why the factory database cannot be used; the error to end the run with: of kind
+// kUsage, unless a stop ended the wait (kAborted).
+[[nodiscard]] Error SaidDatabaseError(Error error, PreparationMessages& messages);
+
 // The source `choice` names, checked: a counter file (made where missing only when `missing`
 // says so: a production run never makes one, as an empty folder where a share is not mounted
 // would start the numbers anew), a list file or the counter of `database`. An error (said):
