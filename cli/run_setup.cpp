@@ -1,6 +1,7 @@
 #include "cli/run_setup.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "cli/cli_preparation_messages.h"
 #include "cli/target_choice.h"
@@ -58,18 +59,12 @@ int CheckSpoolAtEnd(BoardRowStore* rows, int status) {
     }
     // A last try, bounded by the database's patience (a stop that ended the boards does not
     // leave their rows behind; another one ends the try).
-    Result<std::size_t> left = rows->StoreSpooled(StopRequestedFromNow());
+    const std::optional<std::string> left = RowsLeftInSpool(*rows, StopRequestedFromNow());
     if (!left) {
-        left = rows->spool().Count();
-    }
-    if (left && *left == 0) {
         return status;
     }
-    const std::string count = left ? std::to_string(*left) + " board rows wait" : "rows may wait";
-    std::fprintf(stderr,
-                 "quillon-cli: %s in the spool %s: the next run with this --database stores "
-                 "them\n",
-                 count.c_str(), EscapeForTerminal(rows->spool().path(), false).c_str());
+    std::fprintf(stderr, "quillon-cli: %s: the next run with this --database stores them\n",
+                 left->c_str());
     std::fflush(stderr);
     return status == kExitSuccess ? kExitJobFailed : status;
 }

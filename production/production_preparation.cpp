@@ -151,6 +151,18 @@ Result<RunDatabase> OpenRunDatabase(const std::string& conninfo, const StopCheck
     return run;
 }
 
+std::optional<std::string> RowsLeftInSpool(BoardRowStore& rows, const StopCheck& stop) {
+    Result<std::size_t> left = rows.StoreSpooled(stop);
+    if (!left) {
+        left = rows.spool().Count();
+    }
+    if (left && *left == 0) {
+        return std::nullopt;
+    }
+    return (left ? std::to_string(*left) + " board rows wait" : std::string("rows may wait")) +
+           " in the spool " + EscapeForTerminal(rows.spool().path(), false);
+}
+
 Result<std::unique_ptr<SerialSource>> OpenSerialSource(const SerialSourceChoice& choice,
                                                        FactoryDatabase* database,
                                                        SerialCounter::Missing missing,

@@ -128,6 +128,12 @@ inline constexpr const char* kDatabaseCounterNeedsDatabase =
 // kUsage, unless a stop ended the wait (kAborted).
 [[nodiscard]] Error SaidDatabaseError(Error error, PreparationMessages& messages);
 
+// After a run with the database: a last try to store the rows left in its spool (bounded by
+// the database's patience; `stop` ends it), and what is still left there ("3 board rows wait
+// in the spool PATH"), or nothing when no row is.
+[[nodiscard]] std::optional<std::string> RowsLeftInSpool(BoardRowStore& rows,
+                                                         const StopCheck& stop);
+
 // The source `choice` names, checked: a counter file (made where missing only when `missing`
 // says so: a production run never makes one, as an empty folder where a share is not mounted
 // would start the numbers anew), a list file or the counter of `database`. An error (said):

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -398,6 +399,63 @@ TEST(DatabaseTest, ARowTheServerDidNotTakeIsStoredByTheNextRun) {
               "2|2\n");
 }
 
+// The production view's run with the factory database, its spool in `data`: the events it
+// reports, which the test waits for.
+class ViewRun {
+public:
+    ViewRun(const PostgresServer& server, const TempDir& data, const std::string& port) {
+        // The view's preparation finds the spool's folder as quillon-cli does.
+        if (const char* before = std::getenv("XDG_DATA_HOME")) {
+            m_saved = before;
+        }
+        setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+        settings.target = "Virtual Target";
+        settings.image = kDemo;
+        settings.stations = {port};
+        settings.record = (data.path() / "record.jsonl").string();
+        settings.database = server.ConnInfo();
+    }
+    ~ViewRun() {
+        m_saved ? setenv("XDG_DATA_HOME", m_saved->c_str(), 1) : unsetenv("XDG_DATA_HOME");
+    }
+    Status Start() {
+        const Result<CheckedProductionSetup> checked = CheckProductionSettings(settings, {});
+        if (!checked) {
+            return Fail(checked.error());
+        }
+        return runner.Start(*checked);
+    }
+    // True once `reached` holds for the events so far (the limit only bounds a hang).
+    bool WaitFor(const std::function<bool()>& reached) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::minutes(2), reached);
+    }
+
+    ProductionSettings settings;
+    // The events so far, guarded by WaitFor's lock until the run has ended.
+    std::vector<BoardDone> done;
+    std::vector<std::string> messages;
+    bool ended = false;
+
+private:
+    std::optional<std::string> m_saved;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    ProductionEventForwarder m_events{[this](const ProductionEvent& event) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (const auto* board = std::get_if<BoardDone>(&event)) {
+            done.push_back(*board);
+        } else if (const auto* message = std::get_if<ProductionRunMessage>(&event)) {
+            messages.push_back(message->text);
+        }
+        ended = ended || std::holds_alternative<ProductionEnd>(event);
+        m_changed.notify_all();
+    }};
+
+public:
+    EngineProductionRunner runner{m_events, SystemEnv::Default(), kCli, FindTargetFolders(kBin)};
+};
+
 // The production view's setup with the factory database: its counter numbers the board and the
 // board's row goes into the database, as with quillon-cli.
 TEST(DatabaseProductionTest, TheProductionViewNumbersItsBoardsFromTheDatabase) {
@@ -405,49 +463,42 @@ TEST(DatabaseProductionTest, TheProductionViewNumbersItsBoardsFromTheDatabase) {
     TempDir dir;
     ASSERT_EQ(Cli({"--database", server.ConnInfo(), "--database-init"}).exitCode, 0);
     ASSERT_TRUE(server.Sql("INSERT INTO quillon_counter VALUES ('line', 4200)"));
-    // The spool's folder, which the view's preparation finds as quillon-cli does.
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const std::optional<std::string> savedDataHome =
-        dataHome == nullptr ? std::nullopt : std::optional<std::string>(dataHome);
-    setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
     Board board;
-    ProductionSettings settings;
-    settings.target = "Virtual Target";
-    settings.image = kDemo;
-    settings.stations = {board.port()};
-    settings.record = (dir.path() / "record.jsonl").string();
-    settings.serialSource = SerialNumberSource::kDatabaseCounter;
-    settings.serialCounter = "line";
-    settings.serialAt = "0x1FF00";
-    settings.serialFormat = "dec:6";
-    settings.database = server.ConnInfo();
-    settings.repeat = RepeatMode::kOnce;
-    const Result<CheckedProductionSetup> checked = CheckProductionSettings(settings, {});
-    ASSERT_TRUE(checked) << checked.error().text;
-
-    std::mutex mutex;
-    std::condition_variable endedChanged;
-    std::vector<BoardDone> done;
-    bool ended = false;
-    ProductionEventForwarder events([&](const ProductionEvent& event) {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (const auto* board = std::get_if<BoardDone>(&event)) {
-            done.push_back(*board);
-        }
-        ended = ended || std::holds_alternative<ProductionEnd>(event);
-        endedChanged.notify_all();
-    });
-    {
-        EngineProductionRunner runner(events, SystemEnv::Default(), kCli, FindTargetFolders(kBin));
-        const Status started = runner.Start(*checked);
-        ASSERT_TRUE(started) << started.error().text;
-        std::unique_lock<std::mutex> lock(mutex);
-        EXPECT_TRUE(endedChanged.wait_for(lock, std::chrono::minutes(2), [&] { return ended; }));
-    }
-    savedDataHome ? setenv("XDG_DATA_HOME", savedDataHome->c_str(), 1) : unsetenv("XDG_DATA_HOME");
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(done[0].result, BoardOutcome::kOk) << done[0].failure;
-    EXPECT_EQ(done[0].serialNumber, "004200");
+    ViewRun run(server, dir, board.port());
+    run.settings.serialSource = SerialNumberSource::kDatabaseCounter;
+    run.settings.serialCounter = "line";
+    run.settings.serialAt = "0x1FF00";
+    run.settings.serialFormat = "dec:6";
+    run.settings.repeat = RepeatMode::kOnce;
+    const Status started = run.Start();
+    ASSERT_TRUE(started) << started.error().text;
+    ASSERT_TRUE(run.WaitFor([&] { return run.ended; }));
+    ASSERT_EQ(run.done.size(), 1u);
+    EXPECT_EQ(run.done[0].result, BoardOutcome::kOk) << run.done[0].failure;
+    EXPECT_EQ(run.done[0].serialNumber, "004200");
     EXPECT_EQ(server.Sql("SELECT serial_number, result FROM quillon_board"), "004200|ok\n");
     EXPECT_EQ(server.Sql("SELECT next_number FROM quillon_counter"), "4201\n");
+}
+
+// A board whose row the server did not take (it went away between two boards) waits in the
+// spool, and the view's run says so before it ends instead of ending as if all were stored.
+TEST(DatabaseProductionTest, TheProductionViewSaysTheRowsLeftInTheSpool) {
+    START_SERVER(server);
+    TempDir dir;
+    Board board;
+    ViewRun run(server, dir, board.port());
+    run.settings.repeat = RepeatMode::kEnter;
+    const Status started = run.Start();
+    ASSERT_TRUE(started) << started.error().text;
+    ASSERT_TRUE(run.WaitFor([&] { return run.done.size() == 1; }));
+    server.StopHard();
+    run.runner.NextBoard();
+    ASSERT_TRUE(run.WaitFor([&] { return run.done.size() == 2; }));
+    run.runner.Stop();
+    ASSERT_TRUE(run.WaitFor([&] { return run.ended; }));
+    EXPECT_EQ(run.done[1].result, BoardOutcome::kOk) << run.done[1].failure;
+    ASSERT_FALSE(run.messages.empty());
+    EXPECT_EQ(run.messages.back().rfind("1 board rows wait in the spool ", 0), 0u)
+        << run.messages.back();
+    EXPECT_NE(SpoolText(dir), "");
 }

@@ -1,6 +1,8 @@
 #include "window/engine_production_runner.h"
 
+#include <optional>
 #include <utility>
+#include <variant>
 
 #include "platform/host_name.h"
 #include "window/window_lists.h"
@@ -36,7 +38,7 @@ Status EngineProductionRunner::Start(const CheckedProductionSetup& checked) {
         return ready;
     }
     m_prepared = std::move(prepared);
-    m_engine = std::make_unique<ProductionEngine>(m_prepared->setup(), m_events, m_env);
+    m_engine = std::make_unique<ProductionEngine>(m_prepared->setup(), m_forwarder, m_env);
     m_engine->Start();
     return {};
 }
@@ -57,6 +59,17 @@ void EngineProductionRunner::Abort() {
     if (m_engine) {
         m_engine->Abort();
     }
+}
+
+void EngineProductionRunner::Forward(const ProductionEvent& event) {
+    // In the run's thread, whose engine goes before what it was prepared with.
+    if (std::holds_alternative<ProductionEnd>(event) && m_prepared->rows() != nullptr) {
+        // A last try, bounded by the database's patience.
+        if (const std::optional<std::string> left = RowsLeftInSpool(*m_prepared->rows(), {})) {
+            m_events.OnRunMessage(*left + ": the next run with this database stores them");
+        }
+    }
+    HandProductionEvent(event, m_events);
 }
 
 Result<ProductionRequest> EngineProductionRunner::Request(

@@ -6,6 +6,7 @@
 #include "image/target_folders.h"
 #include "platform/system_env.h"
 #include "production/production_engine.h"
+#include "production/production_event_forwarder.h"
 #include "production/production_preparation.h"
 #include "window/production_runner.h"
 
@@ -33,7 +34,12 @@ private:
     // What `checked` asks for, with the target's monitor file found.
     [[nodiscard]] Result<ProductionRequest> Request(const CheckedProductionSetup& checked) const;
 
+    // The run's events on their way to `m_events`: before the run's end, the rows that the
+    // factory database did not take are said (they wait in the spool for the next run).
+    void Forward(const ProductionEvent& event);
+
     ProductionEvents& m_events;
+    ProductionEventForwarder m_forwarder{[this](const ProductionEvent& event) { Forward(event); }};
     SystemEnv& m_env;
     std::string m_stationProgram;
     TargetFolders m_targetFolders;
