@@ -39,6 +39,15 @@ std::string Text(const QString& text) {
     return text.trimmed().toStdString();
 }
 
+// Gives a tile's label its text when the text changes, and only then: a label given a text,
+// even its own or none, has the tile's layout worked out anew in the next pass of the event
+// loop, and the run's events come many times a second.
+void SetLabelText(QLabel* label, const QString& text) {
+    if (label->text() != text) {
+        label->setText(text);
+    }
+}
+
 // The serial number sources in the order of their list.
 constexpr SerialNumberSource kSources[] = {
     SerialNumberSource::kOff, SerialNumberSource::kCounterFile, SerialNumberSource::kListFile,
@@ -371,20 +380,20 @@ void QtProductionWindow::ShowTile(std::size_t index, const StationTile& tile) {
         return;
     }
     const TileWidgets& widgets = m_tiles[index];
-    widgets.port->setText(
-        QStringLiteral("<b>%1</b><br>%2")
-            .arg(Text(tile.port).toHtmlEscaped(), Text(tile.description).toHtmlEscaped()));
-    widgets.boards->setText(QStringLiteral("Boards: %1").arg(tile.boards));
-    widgets.phase->setText(Text(StationPhaseText(tile.phase)));
+    SetLabelText(widgets.port,
+                 QStringLiteral("<b>%1</b><br>%2")
+                     .arg(Text(tile.port).toHtmlEscaped(), Text(tile.description).toHtmlEscaped()));
+    SetLabelText(widgets.boards, QStringLiteral("Boards: %1").arg(tile.boards));
+    SetLabelText(widgets.phase, Text(StationPhaseText(tile.phase)));
     widgets.progress->setMaximum(tile.total == 0 ? 1 : static_cast<int>(tile.total));
     widgets.progress->setValue(static_cast<int>(tile.done));
     QPalette palette = widgets.result->palette();
     if (!tile.last) {
-        widgets.result->clear();
-        widgets.detail->clear();
+        SetLabelText(widgets.result, QString());
+        SetLabelText(widgets.detail, QString());
         palette.setColor(QPalette::Window, this->palette().color(QPalette::Window));
     } else {
-        widgets.result->setText(Text(BoardResultText(tile.last->result)));
+        SetLabelText(widgets.result, Text(BoardResultText(tile.last->result)));
         const bool ok = tile.last->result == BoardOutcome::kOk;
         const bool failed = tile.last->result == BoardOutcome::kFailed;
         palette.setColor(QPalette::Window, ok       ? QColor(0x2e, 0x9e, 0x3e)
@@ -397,9 +406,11 @@ void QtProductionWindow::ShowTile(std::size_t index, const StationTile& tile) {
         if (failed && !tile.last->failure.empty()) {
             detail = Text(tile.last->failure) + QLatin1Char('\n') + detail;
         }
-        widgets.detail->setText(detail);
+        SetLabelText(widgets.detail, detail);
     }
-    widgets.result->setPalette(palette);
+    if (palette != widgets.result->palette()) {
+        widgets.result->setPalette(palette);
+    }
 }
 
 void QtProductionWindow::ShowTotals(const ProductionTotals& totals, const std::string& recordPath) {
