@@ -18,8 +18,9 @@
 // probe is a timer on the GUI thread: the longest gap between its ticks is the longest time
 // the GUI thread did not get back to its event loop, the probe's own period included. Exit
 // status 0 when every board is "ok", 1 otherwise, 2 when the run did not start or end.
+#include <fcntl.h>
 #include <sys/resource.h>
-#include <time.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -53,11 +54,44 @@ double CpuSeconds(int who) {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-double ThreadCpuMs() {
-    timespec time{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-    return time.tv_sec * 1e3 + time.tv_nsec / 1e6;
-}
+// The calling thread's time on a core and its time runnable but waiting for one, from the
+// scheduler's account of it (/proc/thread-self/schedstat, in nanoseconds).
+class ThreadTimes {
+public:
+    ThreadTimes() : m_file(open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {}
+    ~ThreadTimes() {
+        if (m_file >= 0) {
+            close(m_file);
+        }
+    }
+    ThreadTimes(const ThreadTimes&) = delete;
+    ThreadTimes& operator=(const ThreadTimes&) = delete;
+
+    bool Usable() { return m_file >= 0 && Read(); }
+    // Reads the account; false when it cannot be read.
+    bool Read() {
+        char text[128];
+        const ssize_t size = pread(m_file, text, sizeof text - 1, 0);
+        if (size <= 0) {
+            return false;
+        }
+        text[size] = '\0';
+        unsigned long long running = 0, waiting = 0;
+        if (std::sscanf(text, "%llu %llu", &running, &waiting) != 2) {
+            return false;
+        }
+        m_runningMs = running / 1e6;
+        m_waitingMs = waiting / 1e6;
+        return true;
+    }
+    double RunningMs() const { return m_runningMs; }
+    double WaitingMs() const { return m_waitingMs; }
+
+private:
+    int m_file;
+    double m_runningMs = 0;
+    double m_waitingMs = 0;
+};
 
 double Milliseconds(Steady::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -121,9 +155,16 @@ int main(int argc, char** argv) {
     enum class Stage { kIdle, kStarting, kRunning } stage = Stage::kIdle;
     Steady::time_point idleStart = Steady::now(), start, last = idleStart, end, longestAt;
     Steady::duration longest{}, startGap{};
-    // The GUI thread's own CPU time in each gap: a gap it spent working is the window's
-    // stall, one it spent waiting for a core is the machine's.
-    double lastThreadCpu = ThreadCpuMs(), longestWork = 0, workInLongest = 0, startWork = 0;
+    // The GUI thread's time on a core and waiting for one in each gap: a gap it spent
+    // working is the window's stall, one it spent waiting for a core is the machine's, and
+    // the rest of a gap it slept (blocked, or in its event loop with nothing to do).
+    ThreadTimes times;
+    if (!times.Usable()) {
+        std::fprintf(stderr, "the scheduler's account of the GUI thread cannot be read\n");
+        return 2;
+    }
+    double lastRunning = times.RunningMs(), lastWaiting = times.WaitingMs();
+    double longestWork = 0, workInLongest = 0, waitInLongest = 0, startWork = 0, startWait = 0;
     long ticks = 0;
     const double idleCpuStart = CpuSeconds(RUSAGE_THREAD);
     double idleCpu = 0, cpuStart = 0, guiCpuStart = 0, cpu = 0, guiCpu = 0;
@@ -132,10 +173,12 @@ int main(int argc, char** argv) {
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const Steady::time_point now = Steady::now();
         const Steady::duration gap = now - last;
-        const double threadCpu = ThreadCpuMs();
-        const double work = threadCpu - lastThreadCpu;
+        (void)times.Read();  // on a failed read the gap counts as slept
+        const double work = times.RunningMs() - lastRunning;
+        const double wait = times.WaitingMs() - lastWaiting;
         last = now;
-        lastThreadCpu = threadCpu;
+        lastRunning = times.RunningMs();
+        lastWaiting = times.WaitingMs();
         if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != &window) {
             const auto* box = qobject_cast<QMessageBox*>(modal);
             std::fprintf(stderr, "the window shows: %s\n",
@@ -162,6 +205,7 @@ int main(int argc, char** argv) {
             case Stage::kStarting:
                 startGap = gap;
                 startWork = work;
+                startWait = wait;
                 stage = Stage::kRunning;
                 break;
             case Stage::kRunning:
@@ -170,6 +214,7 @@ int main(int argc, char** argv) {
                     longest = gap;
                     longestAt = now - gap;
                     workInLongest = work;
+                    waitInLongest = wait;
                 }
                 longestWork = std::max(longestWork, work);
                 break;
@@ -209,13 +254,13 @@ int main(int argc, char** argv) {
     std::printf("run %.3f s\n", seconds);
     std::printf("window CPU %.3f s, %.2f%% of a core; GUI thread %.3f s\n", cpu,
                 100 * cpu / seconds, guiCpu);
-    std::printf("Start %.1f ms, the GUI thread working %.1f ms of it\n", Milliseconds(startGap),
-                startWork);
+    std::printf("Start %.1f ms, the GUI thread working %.1f ms of it, waiting for a core %.1f ms\n",
+                Milliseconds(startGap), startWork, startWait);
     std::printf(
         "longest gap between probe ticks %.1f ms, %.3f s into the run, the GUI thread "
-        "working %.1f ms of it (a tick every %d ms, %ld ticks)\n",
-        Milliseconds(longest), Milliseconds(longestAt - start) / 1000, workInLongest, kProbeMs,
-        ticks);
+        "working %.1f ms of it, waiting for a core %.1f ms (a tick every %d ms, %ld ticks)\n",
+        Milliseconds(longest), Milliseconds(longestAt - start) / 1000, workInLongest, waitInLongest,
+        kProbeMs, ticks);
     std::printf("longest work between probe ticks %.1f ms\n", longestWork);
     std::printf("probe alone %.2f%% of a core\n", 100 * idleCpu);
     std::printf("GUI thread took %ld run events, %ld repaints\n", counts.calls - callsStart,

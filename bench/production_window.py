@@ -11,10 +11,11 @@ For each run it takes the run's time (the window: from the click on Start to the
 the window takes it; quillon-cli: from its start to its exit), the CPU time of the program's
 own process (the window: over its run; quillon-cli: over its life; the station programs,
 processes of their own, are not counted in either), the GUI thread's CPU time, and the longest
-gap between the ticks of a probe timer on the window's GUI thread, with the GUI thread's own
-CPU time in that gap (a gap it spent working is the window's stall, one it spent waiting for a
-core is the machine's). Each figure is the best (the lowest) of the runs, a share of a core
-taken per run; the stall's figures are given for the worst run too. A run that does not end with every board "ok" in its record stops the bench.
+gap between the ticks of a probe timer on the window's GUI thread, with the GUI thread's time
+on a core and its time waiting for one in that gap (a gap it spent working is the window's
+stall, one it spent waiting for a core is the machine's). Each figure is the best (the lowest) of the runs, a share of a core
+taken per run; the stall's figures are those of the run with the shortest longest gap, and
+of the run with the longest too. A run that does not end with every board "ok" in its record stops the bench.
 
 The goal line: the window's CPU below 5 % of a core, its longest stall below 50 ms, its run's
 time within 5 % of quillon-cli's.
@@ -46,13 +47,20 @@ WINDOW_FIGURES = {
     "gui cpu": r"; GUI thread ([\d.]+) s$",
     "start ms": r"^Start ([\d.]+) ms",
     "start work ms": r"^Start [\d.]+ ms, the GUI thread working ([\d.]+) ms",
+    "start wait ms": r"^Start .* waiting for a core ([\d.]+) ms",
     "gap ms": r"^longest gap between probe ticks ([\d.]+) ms",
     "gap work ms": r"^longest gap between .* the GUI thread working ([\d.]+) ms",
+    "gap wait ms": r"^longest gap between .* waiting for a core ([\d.]+) ms",
     "work ms": r"^longest work between probe ticks ([\d.]+) ms$",
     "probe percent": r"^probe alone ([\d.]+)% of a core$",
     "events": r"^GUI thread took (\d+) run events",
     "repaints": r", (\d+) repaints$",
 }
+
+
+# The longest gap between the probe's ticks, the GUI thread's work and its wait for a core in
+# it, and its longest work between two ticks.
+STALL_FIGURES = ("gap ms", "gap work ms", "gap wait ms", "work ms")
 
 
 def own_cpu_at_exit(process):
@@ -72,6 +80,8 @@ def check_record(path, count):
     results = [b.get("result") for b in boards]
     if len(boards) != count or results != ["ok"] * count:
         raise RuntimeError("the record holds %s for %d boards" % (results, count))
+    return {"init": sum(b["initSeconds"] for b in boards) / count,
+            "download": sum(b["downloadSeconds"] for b in boards) / count}
 
 
 def run_cli(build, ports, baud, image, record):
@@ -120,7 +130,7 @@ def measure(which, build, count, baud, spin_us, image):
                                                   spin_us)
         figures = (run_cli if which == "cli" else run_window)(build, ports, baud, image,
                                                               record.name)
-        check_record(record.name, count)
+        figures.update(check_record(record.name, count))
         return figures
     finally:
         os.unlink(record.name)
@@ -140,7 +150,7 @@ def main():
     began = time.monotonic()
     load = "%.2f %.2f %.2f" % os.getloadavg()
     best = {"cli": {}, "window": {}}
-    worst = {}  # the window's stall figures: the highest of the runs
+    stalls = []  # the window's runs' stall figures
     try:
         for run in range(args.runs):
             for which in (("cli", "window") if run % 2 == 0 else ("window", "cli")):
@@ -153,8 +163,8 @@ def main():
                       flush=True)
                 for key, value in figures.items():
                     best[which][key] = min(value, best[which].get(key, value))
-                    if which == "window":
-                        worst[key] = max(value, worst.get(key, value))
+                if which == "window":
+                    stalls.append({key: figures[key] for key in STALL_FIGURES})
     except (RuntimeError, OSError) as error:
         print("\nerror: %s" % error, file=sys.stderr)
         return 1
@@ -163,6 +173,10 @@ def main():
         return 130
 
     cli, window = best["cli"], best["window"]
+    # A gap and the work in it belong together: the stall's figures are those of one run.
+    stalls.sort(key=lambda figures: figures["gap ms"])
+    window.update(stalls[0])
+    worst = stalls[-1]
     cpu, gui, cli_cpu = window["cpu percent"], window["gui percent"], cli["cpu percent"]
     ratio = window["seconds"] / cli["seconds"]
     print("%d stations at %d baud, targets with --spin-us %d, best (lowest) of %d runs each, "
@@ -173,6 +187,10 @@ def main():
     print("|---|---:|---:|---:|---|---|")
     print("| run time | %.2f s | %.2f s | %.3f | within 5%% of quillon-cli's | %s |" %
           (window["seconds"], cli["seconds"], ratio, "yes" if ratio <= GOAL_TIME else "**no**"))
+    print("| Initialize, mean per board (from the record) | %.2f s | %.2f s | %.3f | | |" %
+          (window["init"], cli["init"], window["init"] / cli["init"]))
+    print("| download, mean per board (from the record) | %.2f s | %.2f s | %.3f | | |" %
+          (window["download"], cli["download"], window["download"] / cli["download"]))
     print("| CPU of the program's own process | %.2f%% of a core | %.2f%% of a core | %.2f | "
           "below %.0f%% of a core | %s |" % (cpu, cli_cpu, cpu / max(cli_cpu, 0.01), GOAL_CPU,
                                               "yes" if cpu < GOAL_CPU else "**no**"))
@@ -182,15 +200,17 @@ def main():
     print("| GUI thread's longest stall: longest gap between probe ticks | %.1f ms | | | "
           "below %.0f ms | %s |" % (window["gap ms"], GOAL_STALL_MS,
                                    "yes" if window["gap ms"] < GOAL_STALL_MS else "**no**"))
-    print("| the GUI thread's own work in that gap | %.1f ms | | | | |" % window["gap work ms"])
+    print("| in that gap the GUI thread worked / waited for a core | %.1f ms / %.1f ms | | | | |" %
+          (window["gap work ms"], window["gap wait ms"]))
     print("| longest work of the GUI thread between two ticks | %.1f ms | | | below %.0f ms | "
           "%s |" % (window["work ms"], GOAL_STALL_MS,
                     "yes" if window["work ms"] < GOAL_STALL_MS else "**no**"))
-    print("| the same in the worst run: longest gap, the GUI thread's work in it; its longest "
-          "work | %.1f ms, %.1f ms; %.1f ms | | | | |" %
-          (worst["gap ms"], worst["gap work ms"], worst["work ms"]))
-    print("| Start: its click to the next tick (tiles made, laid out, painted) | %.1f ms, "
-          "%.1f ms of it working | | | | |" % (window["start ms"], window["start work ms"]))
+    print("| the same in the run with the longest gap: the gap, the GUI thread's work and wait "
+          "for a core in it; its longest work | %.1f ms: %.1f ms / %.1f ms; %.1f ms | | | | |" %
+          (worst["gap ms"], worst["gap work ms"], worst["gap wait ms"], worst["work ms"]))
+    print("| Start: its click to the next tick (the run prepared, the tiles made, laid out and "
+          "painted); the GUI thread worked / waited for a core | %.1f ms; %.1f ms / %.1f ms | | "
+          "| | |" % (window["start ms"], window["start work ms"], window["start wait ms"]))
     print("| the run's events the GUI thread took / its repaints | %d / %d | | | | |" %
           (window["events"], window["repaints"]))
     print("")
