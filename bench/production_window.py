@@ -63,6 +63,11 @@ WINDOW_FIGURES = {
 STALL_FIGURES = ("gap ms", "gap work ms", "gap wait ms", "work ms")
 
 
+def blocked(figures):
+    """What of the longest gap the GUI thread neither worked nor waited for a core."""
+    return max(0.0, figures["gap ms"] - figures["gap work ms"] - figures["gap wait ms"])
+
+
 def own_cpu_at_exit(process):
     """Waits for `process` to end and returns its own CPU seconds (user + system, its children
     not counted), read while it is a zombie, before it is reaped."""
@@ -200,14 +205,16 @@ def main():
     print("| GUI thread's longest stall: longest gap between probe ticks | %.1f ms | | | "
           "below %.0f ms | %s |" % (window["gap ms"], GOAL_STALL_MS,
                                    "yes" if window["gap ms"] < GOAL_STALL_MS else "**no**"))
-    print("| in that gap the GUI thread worked / waited for a core | %.1f ms / %.1f ms | | | | |" %
-          (window["gap work ms"], window["gap wait ms"]))
+    print("| in that gap the GUI thread worked / waited for a core / slept or was blocked | "
+          "%.1f ms / %.1f ms / %.1f ms | | | | |" %
+          (window["gap work ms"], window["gap wait ms"], blocked(window)))
     print("| longest work of the GUI thread between two ticks | %.1f ms | | | below %.0f ms | "
           "%s |" % (window["work ms"], GOAL_STALL_MS,
                     "yes" if window["work ms"] < GOAL_STALL_MS else "**no**"))
-    print("| the same in the run with the longest gap: the gap, the GUI thread's work and wait "
-          "for a core in it; its longest work | %.1f ms: %.1f ms / %.1f ms; %.1f ms | | | | |" %
-          (worst["gap ms"], worst["gap work ms"], worst["gap wait ms"], worst["work ms"]))
+    print("| the same in the run with the longest gap: the gap, the GUI thread's work, wait for "
+          "a core and sleep in it; its longest work | %.1f ms: %.1f ms / %.1f ms / %.1f ms; "
+          "%.1f ms | | | | |" % (worst["gap ms"], worst["gap work ms"], worst["gap wait ms"],
+                                 blocked(worst), worst["work ms"]))
     print("| Start: its click to the next tick (the run prepared, the tiles made, laid out and "
           "painted); the GUI thread worked / waited for a core | %.1f ms; %.1f ms / %.1f ms | | "
           "| | |" % (window["start ms"], window["start work ms"], window["start wait ms"]))
