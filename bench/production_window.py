@@ -13,9 +13,10 @@ own process (the window: over its run; quillon-cli: over its life; the station p
 processes of their own, are not counted in either), the GUI thread's CPU time, and the longest
 gap between the ticks of a probe timer on the window's GUI thread, with the GUI thread's time
 on a core and its time waiting for one in that gap (a gap it spent working is the window's
-stall, one it spent waiting for a core is the machine's). Each figure is the best (the lowest) of the runs, a share of a core
-taken per run; the stall's figures are those of the run with the shortest longest gap, and
-of the run with the longest too. A run that does not end with every board "ok" in its record stops the bench.
+stall, one it spent waiting for a core is the machine's). Each figure is the best (the
+lowest) of the runs, a share of a core taken per run; the stall's figures are those of the
+run with the shortest longest gap, and of the run with the longest too. A run that does not
+end with every board "ok" in its record stops the bench.
 
 The goal line: the window's CPU below 5 % of a core, its longest stall below 50 ms, its run's
 time within 5 % of quillon-cli's.
