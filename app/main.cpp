@@ -12,8 +12,10 @@
 #include "app/download_app.h"
 #include "app/main_window.h"
 #include "app/production_window.h"
+#include "app/qt_settings_store.h"
 #include "platform/standard_streams.h"
 #include "window/window_command_line.h"
+#include "window/window_settings.h"
 
 using namespace quillon;
 
@@ -102,6 +104,14 @@ int main(int argc, char* argv[]) {
     StartSelection selection = commandLine->selection;
     if (const Status listed = TakeListedTarget(
             selection, FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()));
+        !listed) {
+        std::fputs(WindowUsageErrorText(listed.error().text).c_str(), stderr);
+        return WindowExitStatus(listed.error());
+    }
+    // So is its rate: an offered one, or one the Options dialog added.
+    QtSettingsStore store;
+    if (const Status listed =
+            CheckListedBaudRate(selection, LoadWindowSettings(store).addedBaudRates);
         !listed) {
         std::fputs(WindowUsageErrorText(listed.error().text).c_str(), stderr);
         return WindowExitStatus(listed.error());

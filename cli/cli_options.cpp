@@ -14,19 +14,6 @@
 
 namespace quillon {
 
-namespace {
-
-// The common rates, in their order, joined by `separator`.
-std::string BaudRateList(const char* separator) {
-    std::string list;
-    for (const BaudRate rate : kBaudRates) {
-        list += (list.empty() ? "" : separator) + BaudRateText(rate);
-    }
-    return list;
-}
-
-}  // namespace
-
 int UsageError(const std::string& error) {
     // Names in the text (ports, files) show their control characters escaped.
     std::fprintf(stderr, "quillon-cli: %s\nTry 'quillon-cli --help' for more information.\n",
@@ -52,7 +39,7 @@ std::string CliUsageText() {
            " (default " + BaudRateText(kDefaultBaudRate) +
            "); the window\n"
            "                        offers " +
-           BaudRateList(" | ") +
+           BaudRateListText(" | ") +
            ".\n"
            "                        The target's loader measures the rate from the first\n"
            "                        byte and makes the nearest its clock allows: UART clock\n"

@@ -6,6 +6,17 @@
 
 namespace quillon {
 
+std::string BaudRateListText(std::string_view separator, std::span<const BaudRate> rates) {
+    std::string list;
+    for (const BaudRate rate : rates) {
+        if (!list.empty()) {
+            list += separator;
+        }
+        list += BaudRateText(rate);
+    }
+    return list;
+}
+
 std::optional<BaudRate> OfferedBaudRate(std::string_view text) {
     for (const BaudRate rate : kBaudRates) {
         if (text == BaudRateText(rate)) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,11 @@ struct BaudRate {
 // The offered rates, slowest first, and the one taken when nothing was chosen.
 inline constexpr BaudRate kBaudRates[] = {{9600}, {19200}, {38400}, {57600}, {115200}};
 inline constexpr BaudRate kDefaultBaudRate{BaudRate::kDefaultBitsPerSecond};
+
+// The rates in decimal, in their order, joined by `separator` ("9600, 19200, 38400, 57600,
+// 115200" for the offered ones with ", "): the list the help and the usage errors name.
+std::string BaudRateListText(std::string_view separator,
+                             std::span<const BaudRate> rates = kBaudRates);
 
 // The offered rate that `text` names in decimal ("57600"); none for anything else.
 std::optional<BaudRate> OfferedBaudRate(std::string_view text);

@@ -585,7 +585,12 @@ TEST(WindowCommandLine, OptionsFilesAndMistakes) {
              "baud rate '57600x' is not one of 9600, 19200, 38400, 57600, 115200"},
         };
     for (const auto& [arguments, action, file, error] : rows) {
-        const Result<WindowCommandLine> parsed = ParseWindowCommandLine(arguments);
+        // As the program checks it: parsed, then its rate against a list without added rates.
+        Result<WindowCommandLine> parsed = ParseWindowCommandLine(arguments);
+        if (const Status listed = parsed ? CheckListedBaudRate(parsed->selection, {}) : Status();
+            !listed) {
+            parsed = Fail(listed.error());
+        }
         const std::optional<Action> parsedAction =
             parsed ? std::optional<Action>(parsed->action) : std::nullopt;
         EXPECT_EQ(std::make_tuple(parsedAction, parsed ? parsed->imageFile : "",
@@ -607,6 +612,19 @@ TEST(WindowCommandLine, OptionsFilesAndMistakes) {
         const Result<WindowCommandLine> parsed = ParseWindowCommandLine(arguments);
         ASSERT_TRUE(parsed) << parsed.error().text;
         EXPECT_EQ(std::tie(parsed->selection, parsed->imageFile), std::tie(selection, file));
+    }
+    // A rate the Options dialog added is one of the list too; the error names the whole list.
+    const std::tuple<std::string, std::vector<BaudRate>, std::string> added[] = {
+        {"250000", {{250000}}, ""},
+        {"250000", {{1000000}}, "9600, 19200, 38400, 57600, 115200, 1000000"},
+        {"4800", {{1000000}, {250000}}, "9600, 19200, 38400, 57600, 115200, 250000, 1000000"},
+    };
+    for (const auto& [rate, rates, listed] : added) {
+        const Result<WindowCommandLine> parsed = ParseWindowCommandLine({"--baud", rate});
+        ASSERT_TRUE(parsed) << parsed.error().text;
+        const Status checked = CheckListedBaudRate(parsed->selection, rates);
+        EXPECT_EQ(checked ? "" : checked.error().text,
+                  listed.empty() ? "" : "baud rate '" + rate + "' is not one of " + listed);
     }
     // --production opens the production view with the image in its setup; the main
     // window's selections do not go with it.

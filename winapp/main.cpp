@@ -12,7 +12,9 @@
 #include "platform/utf16_text.h"
 #include "winapp/download_app.h"
 #include "winapp/production_window.h"
+#include "winapp/registry_settings_store.h"
 #include "window/window_command_line.h"
+#include "window/window_settings.h"
 
 using namespace quillon;
 
@@ -105,6 +107,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     StartSelection selection = commandLine->selection;
     if (const Status listed =
             TakeListedTarget(selection, FindTargetFolders(app.ProgramDirectory()));
+        !listed) {
+        WriteStandardText(STD_ERROR_HANDLE, WindowUsageErrorText(listed.error().text));
+        return WindowExitStatus(listed.error());
+    }
+    // So is its rate: an offered one, or one the Options dialog added.
+    RegistrySettingsStore store(HKEY_CURRENT_USER, app.GivenOptions().settingsKey);
+    if (const Status listed =
+            CheckListedBaudRate(selection, LoadWindowSettings(store).addedBaudRates);
         !listed) {
         WriteStandardText(STD_ERROR_HANDLE, WindowUsageErrorText(listed.error().text));
         return WindowExitStatus(listed.error());

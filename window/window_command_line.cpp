@@ -1,10 +1,12 @@
 #include "window/window_command_line.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "helpers/ascii_case.h"
 #include "helpers/option_table.h"
 #include "helpers/text_format.h"
+#include "window/window_lists.h"
 
 namespace quillon {
 
@@ -14,12 +16,9 @@ Status Refused(std::string text) {
     return Fail(ErrorKind::kUsage, std::move(text));
 }
 
-std::string OfferedRates() {
-    std::string list;
-    for (const BaudRate rate : kBaudRates) {
-        list += (list.empty() ? "" : ", ") + BaudRateText(rate);
-    }
-    return list;
+// The usage error for a rate the window's list does not hold: `listed` names those it does.
+Status NotListedRate(const std::string& value, const std::vector<BaudRate>& listed) {
+    return Refused("baud rate '" + value + "' is not one of " + BaudRateListText(", ", listed));
 }
 
 // Takes a name that may not be empty into `into`.
@@ -60,10 +59,14 @@ Result<WindowCommandLine> ParseWindowCommandLine(const std::vector<std::string>&
         {"--target", "", V::kRequired, Name("--target", selection.target)},
         {"--baud", "", V::kRequired,
          [&selection](const std::string& value) {
-             selection.baudRate = OfferedBaudRate(value);
-             return selection.baudRate
-                        ? Status()
-                        : Refused("baud rate '" + value + "' is not one of " + OfferedRates());
+             // A rate in its decimal text; whether the list holds it is known only with the
+             // settings (CheckListedBaudRate).
+             selection.baudRate = ParseBaudRate(value);
+             if (selection.baudRate && BaudRateText(*selection.baudRate) == value) {
+                 return Status();
+             }
+             selection.baudRate.reset();
+             return NotListedRate(value, ListedBaudRates({}));
          }},
     };
     Result<std::vector<std::string>> files = ParseOptions(arguments, table, OptionWording{});
@@ -97,6 +100,15 @@ Result<std::string> ListedTargetName(const std::vector<MonitorFileEntry>& entrie
                                        "'; known targets: " + (known.empty() ? "none" : known));
 }
 
+Status CheckListedBaudRate(const StartSelection& selection, const std::vector<BaudRate>& added) {
+    const std::vector<BaudRate> listed = ListedBaudRates(added);
+    if (!selection.baudRate ||
+        std::find(listed.begin(), listed.end(), *selection.baudRate) != listed.end()) {
+        return {};
+    }
+    return NotListedRate(BaudRateText(*selection.baudRate), listed);
+}
+
 Status TakeListedTarget(StartSelection& selection, const TargetFolders& folders) {
     if (!selection.target) {
         return {};
@@ -126,8 +138,9 @@ std::string WindowUsageText() {
            "      --port PORT    select PORT in the port list\n"
            "      --target NAME  select the target NAME (letter case ignored)\n"
            "      --baud RATE    select RATE: " +
-           OfferedRates() +
-           "\n"
+           BaudRateListText(", ") +
+           " or a rate added in\n"
+           "                     Options\n"
            "      --production   open the production view in place of the main window, with\n"
            "                     IMAGE-FILE in its setup: several stations, board after board\n"
            "  --                 what follows is the image file, even if it starts with '-'\n"

@@ -17,7 +17,7 @@ namespace quillon {
 struct StartSelection {
     std::optional<std::string> target;  // a target's display name
     std::optional<std::string> port;    // a port name as the port list shows it
-    std::optional<BaudRate> baudRate;   // one of kBaudRates
+    std::optional<BaudRate> baudRate;   // one of the list's rates (CheckListedBaudRate)
     bool operator==(const StartSelection&) const = default;
 };
 
@@ -40,12 +40,18 @@ struct WindowCommandLine {
 // `arguments` are the command line's arguments after the program's name. "-h"/"--help" and
 // "--version" answer, unless an error came before them; "--port PORT", "--target NAME" and
 // "--baud RATE" (also as "--name=VALUE") select for this start; "--production" opens the
-// production view, and takes none of those three; a rate that is not offered, an
-// empty value and any other argument that starts with '-' are errors of kind kUsage
-// ("unknown option -x"); after "--" every argument is a file name. The first file name is the
-// image file (a desktop's "open with" passes one).
+// production view, and takes none of those three; a --baud value that is no rate in its
+// decimal text (ParseBaudRate), an empty value and any other argument that starts with '-'
+// are errors of kind kUsage ("unknown option -x"); after "--" every argument is a file name. The
+// first file name is the image file (a desktop's "open with" passes one).
 [[nodiscard]] Result<WindowCommandLine> ParseWindowCommandLine(
     const std::vector<std::string>& arguments);
+
+// Whether the window's baud rate list holds the command line's rate: an offered one or one of
+// `added` (the rates the Options dialog added, as the settings keep them); else a usage error
+// that names the listed rates. Checked before the window opens; nothing to do without a rate.
+[[nodiscard]] Status CheckListedBaudRate(const StartSelection& selection,
+                                         const std::vector<BaudRate>& added);
 
 // The listed display name of the target `name` names (letter case ignored), or a usage error
 // that lists the known targets. Checked before the window opens.
