@@ -39,7 +39,6 @@ constexpr const char* kMsgBeyondImage =
     "Der Datensatz an Adresse 0x%lX mit %d Bytes reicht über das Ende des Speicherbereichs "
     "(0x100.0000) hinaus!";
 
-constexpr std::size_t kChunkBufferSize = 1024;
 constexpr std::size_t kChunkReadSize = 512;
 constexpr std::uint8_t kRecordMark = ':';
 
@@ -136,7 +135,8 @@ private:
     std::size_t m_countedTo = 0;
     bool m_fileOpened = false;
     bool m_readFailed = false;  // the system failed a read
-    std::uint8_t m_chunk[kChunkBufferSize]{};
+    // The chunk: characters in the file's buffer (TextModeFile::ReadView), not copied.
+    const std::uint8_t* m_chunk = nullptr;
     std::size_t m_chunkLength = 0;
     std::size_t m_cursor = 0;
     int m_segment = 0;
@@ -172,7 +172,7 @@ Fetch HexReader::ReadChunk(const char* messageAtEnd) {
     m_countedTo = 0;
     m_chunkLength = 0;
     m_cursor = 0;
-    const long got = m_file.Read(m_chunk, kChunkReadSize);
+    const long got = m_file.ReadView(m_chunk, kChunkReadSize);
     if (got < 0) {
         Note(kMsgReadError);
         m_readFailed = true;
@@ -280,6 +280,15 @@ void HexReader::FieldFailed(Fetch fetch, const std::string& fieldMessage) {
 // Any text between records (line ends, blanks, comments, NUL bytes, however long) is passed
 // over until the next record mark.
 bool HexReader::FindRecordMark() {
+    // Common case: a line end, and the next record's mark right behind it.
+    if (m_cursor + 2 <= m_chunkLength && m_chunk[m_cursor] == '\n' &&
+        m_chunk[m_cursor + 1] == kRecordMark) {
+        ++m_lineEnds;
+        m_countedTo = m_cursor + 1;
+        m_cursor += 2;
+        m_recordSeen = true;
+        return true;
+    }
     for (;;) {
         if (m_cursor < m_chunkLength) {
             const void* mark =

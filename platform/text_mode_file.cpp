@@ -156,4 +156,42 @@ long TextModeFile::Read(std::uint8_t* dest, std::size_t count) {
     return static_cast<long>(produced);
 }
 
+long TextModeFile::ReadView(const std::uint8_t*& view, std::size_t count) {
+    // A lone CR is no byte of the buffer once the buffer has been refilled to look behind it.
+    static constexpr std::uint8_t kLoneCr = kCr;
+    view = m_raw;
+    if (count == 0) {
+        return 0;
+    }
+    if (!FillRaw()) {
+        return m_failed ? -1 : 0;
+    }
+    const std::uint8_t* start = m_raw + m_rawPos;
+    std::size_t span = std::min(count, m_rawLength - m_rawPos);
+    if (const void* cr = std::memchr(start, kCr, span)) {
+        span = static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - start);
+    }
+    if (const void* eof = std::memchr(start, kCtrlZ, span)) {
+        span = static_cast<std::size_t>(static_cast<const std::uint8_t*>(eof) - start);
+    }
+    if (span > 0) {
+        view = start;
+        m_rawPos += span;
+        return static_cast<long>(span);
+    }
+    if (*start == kCtrlZ) {
+        m_ended = true;
+        m_rawPos = m_rawLength = 0;
+        return 0;
+    }
+    // A CR: dropped when an LF follows, looking into the next block if need be.
+    ++m_rawPos;
+    if (FillRaw() && m_raw[m_rawPos] == kLf) {
+        view = m_raw + m_rawPos++;
+        return 1;
+    }
+    view = &kLoneCr;
+    return 1;
+}
+
 }  // namespace quillon

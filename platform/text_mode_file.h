@@ -28,6 +28,12 @@ public:
     // the file (or at a Ctrl-Z), -1 on a read error.
     [[nodiscard]] long Read(std::uint8_t* dest, std::size_t count);
 
+    // As Read, without a copy: `view` is set to the (at most `count`) characters where they
+    // lie in the file's own buffer, valid until the next Read, ReadView or ReadRestRaw. A call
+    // may give fewer characters than are left: a stretch ends before a line end's CR or the
+    // buffer's end.
+    [[nodiscard]] long ReadView(const std::uint8_t*& view, std::size_t count);
+
     // Every byte read from the file goes to `observer` as it comes, untranslated (a digest
     // of the file as read, for example). Set before the first Read.
     void ObserveRawBytes(std::function<void(const std::uint8_t*, std::size_t)> observer) {

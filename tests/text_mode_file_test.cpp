@@ -10,21 +10,28 @@ using namespace quillon;
 
 namespace {
 
-// Reads the whole file through TextModeFile in pieces of `piece` characters.
+// Reads the whole file through TextModeFile in pieces of `piece` characters, copied (Read)
+// and then in place (ReadView); both must give the same text.
 std::string ReadAll(const std::string& path, std::size_t piece) {
-    TextModeFile file;
-    EXPECT_TRUE(file.Open(path));
-    std::string text;
-    std::vector<std::uint8_t> buffer(piece);
-    for (;;) {
-        const long got = file.Read(buffer.data(), buffer.size());
-        EXPECT_GE(got, 0);
-        if (got <= 0) {
-            break;
+    std::string texts[2];
+    for (const bool inPlace : {false, true}) {
+        TextModeFile file;
+        EXPECT_TRUE(file.Open(path));
+        std::vector<std::uint8_t> buffer(piece);
+        for (;;) {
+            const std::uint8_t* from = buffer.data();
+            const long got =
+                inPlace ? file.ReadView(from, piece) : file.Read(buffer.data(), buffer.size());
+            EXPECT_GE(got, 0);
+            if (got <= 0) {
+                break;
+            }
+            texts[inPlace].append(reinterpret_cast<const char*>(from),
+                                  static_cast<std::size_t>(got));
         }
-        text.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(got));
     }
-    return text;
+    EXPECT_EQ(texts[0], texts[1]) << "in place";
+    return texts[0];
 }
 
 TEST(TextModeFileTest, TranslatesLineEndsAndStopsAtCtrlZ) {
