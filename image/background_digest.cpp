@@ -1,19 +1,20 @@
 #include "image/background_digest.h"
 
 #include <algorithm>
+#include <cstring>
 #include <system_error>
 
 namespace quillon {
 
 BackgroundDigest::BackgroundDigest() {
-    m_gathering.reserve(kBlockSize);
+    m_gathering.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
     try {
         m_thread = std::thread([this] {
             m_sha.emplace();
             HashWaitingBlocks();
         });
     } catch (const std::system_error&) {
-        // No thread to be had: Update hashes in the caller's thread.
+        // No thread to be had: the caller's thread hashes.
         m_sha.emplace();
     }
 }
@@ -31,40 +32,52 @@ BackgroundDigest::~BackgroundDigest() {
 }
 
 void BackgroundDigest::Update(const std::uint8_t* bytes, std::size_t count) {
-    if (!m_thread.joinable()) {
-        m_sha->Update(bytes, count);
-        return;
-    }
     while (count > 0) {
-        const std::size_t taken = std::min(count, kBlockSize - m_gathering.size());
-        m_gathering.insert(m_gathering.end(), bytes, bytes + taken);
-        bytes += taken;
-        count -= taken;
-        if (m_gathering.size() == kBlockSize) {
-            HandOver();
-        }
+        const std::span<std::uint8_t> room = Room(count);
+        std::memcpy(room.data(), bytes, room.size());
+        Gathered(room.size());
+        bytes += room.size();
+        count -= room.size();
     }
 }
 
+std::span<std::uint8_t> BackgroundDigest::Room(std::size_t most) {
+    if (m_gathering.size == kBlockSize) {
+        HandOver();
+    }
+    return {m_gathering.bytes.get() + m_gathering.size,
+            std::min(most, kBlockSize - m_gathering.size)};
+}
+
+void BackgroundDigest::Gathered(std::size_t count) {
+    m_gathering.size += std::min(count, kBlockSize - m_gathering.size);
+}
+
 void BackgroundDigest::HandOver() {
+    if (!m_thread.joinable()) {
+        m_sha->Update(m_gathering.bytes.get(), m_gathering.size);
+        m_gathering.size = 0;
+        return;
+    }
     std::unique_lock lock(m_mutex);
     m_callerWaits = true;
     m_changed.wait(lock, [this] { return m_waiting.size() < kMostWaiting; });
     m_callerWaits = false;
-    std::vector<std::uint8_t> next;
+    m_waiting.push_back(std::move(m_gathering));
+    m_gathering = {};
     if (!m_spare.empty()) {
-        next = std::move(m_spare.back());
+        m_gathering = std::move(m_spare.back());
         m_spare.pop_back();
     }
-    m_waiting.push_back(std::move(m_gathering));
     const bool wake = m_hasherWaits;
     lock.unlock();
     if (wake) {
         m_changed.notify_all();
     }
-    m_gathering = std::move(next);
-    m_gathering.clear();
-    m_gathering.reserve(kBlockSize);
+    if (!m_gathering.bytes) {
+        m_gathering.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+    }
+    m_gathering.size = 0;
 }
 
 void BackgroundDigest::HashWaitingBlocks() {
@@ -76,10 +89,10 @@ void BackgroundDigest::HashWaitingBlocks() {
         if (m_waiting.empty()) {
             return;  // ending, and everything handed over is hashed
         }
-        std::vector<std::uint8_t> block = std::move(m_waiting.front());
+        Block block = std::move(m_waiting.front());
         m_waiting.pop_front();
         lock.unlock();
-        m_sha->Update(block.data(), block.size());
+        m_sha->Update(block.bytes.get(), block.size);
         lock.lock();
         m_spare.push_back(std::move(block));
         if (m_callerWaits) {
@@ -89,10 +102,10 @@ void BackgroundDigest::HashWaitingBlocks() {
 }
 
 std::string BackgroundDigest::FinishHex() {
+    if (m_gathering.size > 0) {
+        HandOver();
+    }
     if (m_thread.joinable()) {
-        if (!m_gathering.empty()) {
-            HandOver();
-        }
         {
             const std::lock_guard lock(m_mutex);
             m_ending = true;

@@ -473,9 +473,11 @@ HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy)
     // The digest is of exactly the bytes this read decodes: a file replaced meanwhile cannot
     // lend its digest to another file's image.
     // The file is hashed on a second thread while this one parses it.
+    // The file is read straight into the digest's blocks, where the chunks are decoded too.
     BackgroundDigest digest;
+    m_file.ReadRawInto([&digest](std::size_t size) { return digest.Room(size); });
     m_file.ObserveRawBytes([&digest, &copy](const std::uint8_t* bytes, std::size_t count) {
-        digest.Update(bytes, count);
+        digest.Gathered(count);
         if (copy) {
             copy(bytes, count);
         }

@@ -79,7 +79,7 @@ bool TextModeFile::FillRaw() {
         return false;
     }
     m_rawPos = 0;
-    m_rawLength = std::fread(m_raw, 1, kRawSize, m_file);
+    m_rawLength = ReadNextRaw();
     if (m_rawLength == 0) {
         if (std::ferror(m_file)) {
             m_failed = true;
@@ -95,12 +95,21 @@ bool TextModeFile::FillRaw() {
     return true;
 }
 
+std::size_t TextModeFile::ReadNextRaw() {
+    std::span<std::uint8_t> into(m_ownRaw, kRawSize);
+    if (m_room) {
+        into = m_room(kRawSize);
+    }
+    m_raw = into.data();
+    return std::fread(into.data(), 1, into.size(), m_file);
+}
+
 bool TextModeFile::ReadRestRaw() {
     if (m_failed || m_file == nullptr) {
         return false;
     }
     while (!m_atFileEnd) {
-        const std::size_t got = std::fread(m_raw, 1, kRawSize, m_file);
+        const std::size_t got = ReadNextRaw();
         if (got == 0) {
             if (std::ferror(m_file)) {
                 m_failed = true;

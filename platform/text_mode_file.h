@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <span>
 #include <string>
 
 namespace quillon {
@@ -39,6 +40,11 @@ public:
     void ObserveRawBytes(std::function<void(const std::uint8_t*, std::size_t)> observer) {
         m_observer = std::move(observer);
     }
+    // Where the file's bytes are read to in place of the file's own buffer: `room` gives the
+    // place for the next read, of at most `size` bytes (at least 1). What was read before is
+    // not read by this file again once it asked for new room. Set before the first Read.
+    using RawRoom = std::function<std::span<std::uint8_t>(std::size_t size)>;
+    void ReadRawInto(RawRoom room) { m_room = std::move(room); }
     // Reads the rest of the file (past a Ctrl-Z too) for the observer only. False on a read
     // error.
     [[nodiscard]] bool ReadRestRaw();
@@ -46,16 +52,21 @@ public:
 private:
     // Makes sure at least one raw byte is buffered; false at the end or on an error.
     bool FillRaw();
+    // Reads the next raw bytes to where they go (m_room, else the own buffer) and says how
+    // many; 0 at the end or on an error (m_failed tells which).
+    std::size_t ReadNextRaw();
 
     static constexpr std::size_t kRawSize = 64 * 1024;
     std::FILE* m_file = nullptr;
-    std::uint8_t m_raw[kRawSize];
+    std::uint8_t m_ownRaw[kRawSize];
+    const std::uint8_t* m_raw = m_ownRaw;  // the raw bytes read last
     std::size_t m_rawPos = 0;
     std::size_t m_rawLength = 0;
     bool m_ended = false;  // Ctrl-Z seen or the file's end reached
     bool m_failed = false;
     bool m_atFileEnd = false;  // the file itself has been read to its end
     std::function<void(const std::uint8_t*, std::size_t)> m_observer;
+    RawRoom m_room;
 };
 
 }  // namespace quillon

@@ -320,8 +320,15 @@ TEST_F(HexReaderTest, ErrorsNameTheirKindAndLineAndTheDigestIsOfTheBytesRead) {
         int line;
     };
     const std::string good = hex_text::Data(0, {1, 2}) + hex_text::End();
+    // Records in CR LF lines over several of the digest's blocks, read into them in place.
+    std::string large;
+    for (unsigned i = 0; i < 16384; ++i) {
+        large += hex_text::Data(static_cast<std::uint16_t>(i * 8), hex_text::Pattern(8, i));
+        large.insert(large.size() - 1, "\r");
+    }
     const std::vector<Case> cases = {
         {good + "trailing text\x1A and more", std::nullopt, 0},
+        {large + hex_text::End() + std::string(300000, 'x'), std::nullopt, 0},
         {"", HexErrorKind::kEmpty, 1},
         {hex_text::Data(0, {1}) + "\n\n:0100G00011EE\n", HexErrorKind::kBadRecord, 4},
         {hex_text::Data(0, {1}) + ":0100", HexErrorKind::kTruncated, 2},
