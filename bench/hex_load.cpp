@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     }
     const int result = read ? 1 : 0;
     int used = 0;
-    for (int s = 0; s < HexImage::kSegmentCount; ++s) {
+    // A read that failed holds no image.
+    for (int s = 0; read && s < HexImage::kSegmentCount; ++s) {
         used += read->image.HoldsData(s) ? 1 : 0;
     }
     std::printf("result %d, %d segments with data, %.1f ms per load (best of %d)\n", result, used,
