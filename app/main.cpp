@@ -63,6 +63,12 @@ void NoDisplayHandler(QtMsgType type, const QMessageLogContext& context, const Q
     }
 }
 
+// The rates the Options dialog added to the baud rate list, as the settings keep them.
+std::vector<BaudRate> StoredAddedBaudRates() {
+    QtSettingsStore store;
+    return LoadWindowSettings(store).addedBaudRates;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -85,6 +91,13 @@ int main(int argc, char* argv[]) {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
+    // A rate of the command line is one of the list: an offered one, or one the Options dialog
+    // added (the settings are read without a display).
+    if (const Status listed = CheckListedBaudRate(commandLine->selection, StoredAddedBaudRates());
+        !listed) {
+        std::fputs(WindowUsageErrorText(listed.error().text).c_str(), stderr);
+        return WindowExitStatus(listed.error());
+    }
     if (!DisplayNamed()) {
         std::fputs(WindowNoDisplayText().c_str(), stderr);
         return 2;
@@ -104,14 +117,6 @@ int main(int argc, char* argv[]) {
     StartSelection selection = commandLine->selection;
     if (const Status listed = TakeListedTarget(
             selection, FindTargetFolders(QCoreApplication::applicationDirPath().toStdString()));
-        !listed) {
-        std::fputs(WindowUsageErrorText(listed.error().text).c_str(), stderr);
-        return WindowExitStatus(listed.error());
-    }
-    // So is its rate: an offered one, or one the Options dialog added.
-    QtSettingsStore store;
-    if (const Status listed =
-            CheckListedBaudRate(selection, LoadWindowSettings(store).addedBaudRates);
         !listed) {
         std::fputs(WindowUsageErrorText(listed.error().text).c_str(), stderr);
         return WindowExitStatus(listed.error());
