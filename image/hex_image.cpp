@@ -32,6 +32,18 @@ bool HexImage::Store(int segment, std::uint32_t offset, const std::uint8_t* byte
     if (segment < 0 || segment >= kSegmentCount) {
         return false;
     }
+    // Common case: the run lies in one segment.
+    if (offset < kSegmentSize && count <= kSegmentSize - offset) {
+        std::vector<std::uint8_t>& data = m_segments[static_cast<std::size_t>(segment)];
+        if (data.empty()) {
+            data.assign(kSegmentSize, kErasedValue);
+        }
+        std::memcpy(data.data() + offset, bytes, count);
+        std::uint16_t& mark = m_fillMarks[static_cast<std::size_t>(segment)];
+        mark = std::max(mark, static_cast<std::uint16_t>(offset + count - 1));
+        m_holdsData[static_cast<std::size_t>(segment)] = true;
+        return true;
+    }
     const std::uint64_t first = Address(segment, 0) + std::uint64_t{offset};
     if (first + count > kSize) {
         return false;
