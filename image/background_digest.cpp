@@ -1,117 +1,128 @@
 #include "image/background_digest.h"
 
-#include <algorithm>
-#include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace quillon {
 
-BackgroundDigest::BackgroundDigest() {
-    m_gathering.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+BackgroundDigest::BackgroundDigest(Source source) : m_source(std::move(source)) {
     try {
         m_thread = std::thread([this] {
             m_sha.emplace();
-            HashWaitingBlocks();
+            ReadAndHash();
         });
     } catch (const std::system_error&) {
-        // No thread to be had: the caller's thread hashes.
+        // No thread to be had: Next reads and hashes in the caller's thread.
         m_sha.emplace();
     }
 }
 
 BackgroundDigest::~BackgroundDigest() {
+    Stop();
+}
+
+void BackgroundDigest::Stop() {
     if (m_thread.joinable()) {
         {
             const std::lock_guard lock(m_mutex);
             m_ending = true;
-            m_waiting.clear();
         }
         m_changed.notify_all();
         m_thread.join();
     }
+    m_over = true;
 }
 
-void BackgroundDigest::Update(const std::uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const std::span<std::uint8_t> room = Room(count);
-        std::memcpy(room.data(), bytes, room.size());
-        Gathered(room.size());
-        bytes += room.size();
-        count -= room.size();
+void BackgroundDigest::ReadBlock(Block& block) {
+    if (!block.bytes) {
+        block.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
     }
+    block.size = m_source(block.bytes.get(), kBlockSize);
 }
 
-std::span<std::uint8_t> BackgroundDigest::Room(std::size_t most) {
-    if (m_gathering.size == kBlockSize) {
-        HandOver();
-    }
-    return {m_gathering.bytes.get() + m_gathering.size,
-            std::min(most, kBlockSize - m_gathering.size)};
-}
-
-void BackgroundDigest::Gathered(std::size_t count) {
-    m_gathering.size += std::min(count, kBlockSize - m_gathering.size);
-}
-
-void BackgroundDigest::HandOver() {
-    if (!m_thread.joinable()) {
-        m_sha->Update(m_gathering.bytes.get(), m_gathering.size);
-        m_gathering.size = 0;
-        return;
-    }
-    std::unique_lock lock(m_mutex);
-    m_callerWaits = true;
-    m_changed.wait(lock, [this] { return m_waiting.size() < kMostWaiting; });
-    m_callerWaits = false;
-    m_waiting.push_back(std::move(m_gathering));
-    m_gathering = {};
-    if (!m_spare.empty()) {
-        m_gathering = std::move(m_spare.back());
-        m_spare.pop_back();
-    }
-    const bool wake = m_hasherWaits;
-    lock.unlock();
-    if (wake) {
-        m_changed.notify_all();
-    }
-    if (!m_gathering.bytes) {
-        m_gathering.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
-    }
-    m_gathering.size = 0;
-}
-
-void BackgroundDigest::HashWaitingBlocks() {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_hasherWaits = true;
-        m_changed.wait(lock, [this] { return m_ending || !m_waiting.empty(); });
-        m_hasherWaits = false;
-        if (m_waiting.empty()) {
-            return;  // ending, and everything handed over is hashed
+void BackgroundDigest::ReadAndHash() {
+    for (std::size_t n = 0;; ++n) {
+        {
+            // Block n takes the place of block n - kBlocks: once the caller is done with it
+            // (this thread hashed it long before).
+            std::unique_lock lock(m_mutex);
+            m_readerWaits = true;
+            m_changed.wait(lock, [this, n] { return m_ending || n < m_released + kBlocks; });
+            m_readerWaits = false;
+            if (m_ending) {
+                return;
+            }
         }
-        Block block = std::move(m_waiting.front());
-        m_waiting.pop_front();
-        lock.unlock();
-        m_sha->Update(block.bytes.get(), block.size);
-        lock.lock();
-        m_spare.push_back(std::move(block));
-        if (m_callerWaits) {
+        Block& block = m_blocks[n % kBlocks];
+        ReadBlock(block);
+        bool wake = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_published = n + 1;
+            wake = m_callerWaits;
+        }
+        if (wake) {
             m_changed.notify_all();
         }
+        if (block.size <= 0) {
+            return;  // the end, or a failure: nothing more to read
+        }
+        // The caller may read the block meanwhile; neither writes it.
+        m_sha->Update(block.bytes.get(), static_cast<std::size_t>(block.size));
     }
 }
 
-std::string BackgroundDigest::FinishHex() {
-    if (m_gathering.size > 0) {
-        HandOver();
-    }
-    if (m_thread.joinable()) {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_ending = true;
+std::optional<std::span<const std::uint8_t>> BackgroundDigest::Next() {
+    const auto over = [this]() -> std::optional<std::span<const std::uint8_t>> {
+        if (m_failed) {
+            return std::nullopt;
         }
-        m_changed.notify_all();
-        m_thread.join();
+        return std::span<const std::uint8_t>();
+    };
+    if (m_over) {
+        return over();
+    }
+    Block* block = nullptr;
+    if (!m_thread.joinable()) {
+        block = &m_blocks[0];
+        ReadBlock(*block);
+        if (block->size > 0) {
+            m_sha->Update(block->bytes.get(), static_cast<std::size_t>(block->size));
+        }
+    } else {
+        std::unique_lock lock(m_mutex);
+        if (m_holding) {
+            m_holding = false;
+            ++m_released;
+            if (m_readerWaits) {
+                m_changed.notify_all();
+            }
+        }
+        m_callerWaits = true;
+        m_changed.wait(lock, [this] { return m_published > m_released; });
+        m_callerWaits = false;
+        block = &m_blocks[m_released % kBlocks];
+        m_holding = block->size > 0;
+    }
+    if (block->size > 0) {
+        return std::span<const std::uint8_t>(block->bytes.get(),
+                                             static_cast<std::size_t>(block->size));
+    }
+    m_over = true;
+    m_failed = block->size < 0;
+    return over();
+}
+
+std::optional<std::string> BackgroundDigest::FinishHex() {
+    for (;;) {
+        const std::optional<std::span<const std::uint8_t>> next = Next();
+        if (!next || next->empty()) {
+            break;
+        }
+    }
+    Stop();
+    if (m_failed) {
+        return std::nullopt;
     }
     return m_sha->FinishHex();
 }

@@ -471,17 +471,14 @@ HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy)
     }
     m_fileOpened = true;
     // The digest is of exactly the bytes this read decodes: a file replaced meanwhile cannot
-    // lend its digest to another file's image.
-    // The file is hashed on a second thread while this one parses it.
-    // The file is read straight into the digest's blocks, where the chunks are decoded too.
-    BackgroundDigest digest;
-    m_file.ReadRawInto([&digest](std::size_t size) { return digest.Room(size); });
-    m_file.ObserveRawBytes([&digest, &copy](const std::uint8_t* bytes, std::size_t count) {
-        digest.Gathered(count);
-        if (copy) {
-            copy(bytes, count);
-        }
-    });
+    // lend its digest to another file's image. A second thread reads the file ahead and hashes
+    // it while this one decodes the same bytes where that thread read them to.
+    BackgroundDigest digest(
+        [this](std::uint8_t* into, std::size_t size) { return m_file.ReadRaw(into, size); });
+    m_file.ReadRawFrom([&digest] { return digest.Next(); });
+    if (copy) {
+        m_file.ObserveRawBytes(copy);
+    }
     const Fetch first = ReadChunk(kMsgFileEmpty);
     if (first != Fetch::kOk) {
         Failed(first == Fetch::kEndOfFile ? HexErrorKind::kEmpty
@@ -502,10 +499,18 @@ HexReadResult HexReader::Load(const std::string& path, const RawBytesSink& copy)
         Failed(HexErrorKind::kReadError);
         m_error->text = kMsgReadError;
     }
-    m_file.Close();
     if (!m_error) {
-        m_read.sha256 = digest.FinishHex();
+        std::optional<std::string> sha256 = digest.FinishHex();
+        if (sha256) {
+            m_read.sha256 = std::move(*sha256);
+        } else {
+            Failed(HexErrorKind::kReadError);
+            m_error->text = kMsgReadError;
+        }
     }
+    // The file is read no more before it is closed.
+    digest.Stop();
+    m_file.Close();
     return Finish();
 }
 

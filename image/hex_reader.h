@@ -66,10 +66,12 @@ using RawBytesSink = std::function<void(const std::uint8_t* bytes, std::size_t c
 // Reads the file at `path` (UTF-8) once, from its first byte to its last. Only a regular file
 // (after following links) is read: anything else (a device, a FIFO, a directory) is refused
 // as a file that cannot be opened, and opening never blocks. A file in which no record mark is
-// found at all is no image. The file is decoded in chunks of at most 512 characters, so the
-// reader's own memory does not depend on the file's size. When `stop` says so, the read ends
-// before its next chunk with a kAborted error and no text. `copy`, when given, gets every
-// byte the read takes, in order: the very bytes the image and the digest come from.
+// found at all is no image. A second thread reads the file ahead, a few blocks at most, and
+// hashes it; the file is decoded in chunks of at most 512 characters where that thread read
+// it to, so the memory a read takes does not depend on the file's size. When `stop` says
+// so, the read ends before its next chunk with a kAborted error and no text. `copy`, when
+// given, gets every byte the read takes, in order: the very bytes the image and the digest
+// come from.
 [[nodiscard]] HexReadResult ReadHexFile(const std::string& path, const StopCheck& stop = {},
                                         const RawBytesSink& copy = {});
 

@@ -79,9 +79,10 @@ bool TextModeFile::FillRaw() {
         return false;
     }
     m_rawPos = 0;
-    m_rawLength = ReadNextRaw();
-    if (m_rawLength == 0) {
-        if (std::ferror(m_file)) {
+    m_rawLength = 0;
+    const long got = ReadNextRaw();
+    if (got <= 0) {
+        if (got < 0) {
             m_failed = true;
         } else {
             m_ended = true;
@@ -89,19 +90,29 @@ bool TextModeFile::FillRaw() {
         }
         return false;
     }
+    m_rawLength = static_cast<std::size_t>(got);
     if (m_observer) {
         m_observer(m_raw, m_rawLength);
     }
     return true;
 }
 
-std::size_t TextModeFile::ReadNextRaw() {
-    std::span<std::uint8_t> into(m_ownRaw, kRawSize);
-    if (m_room) {
-        into = m_room(kRawSize);
+long TextModeFile::ReadNextRaw() {
+    if (m_source) {
+        const std::optional<std::span<const std::uint8_t>> next = m_source();
+        if (!next) {
+            return -1;
+        }
+        m_raw = next->data();
+        return static_cast<long>(next->size());
     }
-    m_raw = into.data();
-    return std::fread(into.data(), 1, into.size(), m_file);
+    m_raw = m_ownRaw;
+    return ReadRaw(m_ownRaw, kRawSize);
+}
+
+long TextModeFile::ReadRaw(std::uint8_t* into, std::size_t count) {
+    const std::size_t got = std::fread(into, 1, count, m_file);
+    return got == 0 && std::ferror(m_file) ? -1 : static_cast<long>(got);
 }
 
 bool TextModeFile::ReadRestRaw() {
@@ -109,15 +120,15 @@ bool TextModeFile::ReadRestRaw() {
         return false;
     }
     while (!m_atFileEnd) {
-        const std::size_t got = ReadNextRaw();
+        const long got = ReadNextRaw();
+        if (got < 0) {
+            m_failed = true;
+            return false;
+        }
         if (got == 0) {
-            if (std::ferror(m_file)) {
-                m_failed = true;
-                return false;
-            }
             m_atFileEnd = true;
         } else if (m_observer) {
-            m_observer(m_raw, got);
+            m_observer(m_raw, static_cast<std::size_t>(got));
         }
     }
     m_ended = true;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -40,11 +41,16 @@ public:
     void ObserveRawBytes(std::function<void(const std::uint8_t*, std::size_t)> observer) {
         m_observer = std::move(observer);
     }
-    // Where the file's bytes are read to in place of the file's own buffer: `room` gives the
-    // place for the next read, of at most `size` bytes (at least 1). What was read before is
-    // not read by this file again once it asked for new room. Set before the first Read.
-    using RawRoom = std::function<std::span<std::uint8_t>(std::size_t size)>;
-    void ReadRawInto(RawRoom room) { m_room = std::move(room); }
+    // Where the file's raw bytes come from in place of this file's own reads (a read-ahead on
+    // another thread that reads them with ReadRaw): `next` gives the file's next stretch, valid
+    // until its next call; empty at the file's end, none when the system failed to read it.
+    // Set before the first Read.
+    using RawSource = std::function<std::optional<std::span<const std::uint8_t>>()>;
+    void ReadRawFrom(RawSource next) { m_source = std::move(next); }
+    // Reads up to `count` raw bytes of the file into `into`, for such a source: the count, 0 at
+    // the end, -1 when the system failed. Only the source's reader calls it while a source is
+    // set.
+    [[nodiscard]] long ReadRaw(std::uint8_t* into, std::size_t count);
     // Reads the rest of the file (past a Ctrl-Z too) for the observer only. False on a read
     // error.
     [[nodiscard]] bool ReadRestRaw();
@@ -52,9 +58,9 @@ public:
 private:
     // Makes sure at least one raw byte is buffered; false at the end or on an error.
     bool FillRaw();
-    // Reads the next raw bytes to where they go (m_room, else the own buffer) and says how
-    // many; 0 at the end or on an error (m_failed tells which).
-    std::size_t ReadNextRaw();
+    // Takes the next raw bytes (from m_source, else into the own buffer) into m_raw: their
+    // count, 0 at the end, -1 when the system failed.
+    long ReadNextRaw();
 
     static constexpr std::size_t kRawSize = 64 * 1024;
     std::FILE* m_file = nullptr;
@@ -66,7 +72,7 @@ private:
     bool m_failed = false;
     bool m_atFileEnd = false;  // the file itself has been read to its end
     std::function<void(const std::uint8_t*, std::size_t)> m_observer;
-    RawRoom m_room;
+    RawSource m_source;
 };
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -38,13 +39,27 @@ TEST(Sha256Test, StandardVectors) {
             pieces.Update(bytes + at, std::min(step, c.message.size() - at));
         }
         EXPECT_EQ(pieces.FinishHex(), c.digest) << c.message.size() << " bytes in pieces";
-        // On the hashing thread, in more pieces than may wait at once.
-        BackgroundDigest behind;
-        for (std::size_t at = 0, step = 1; at < c.message.size();
-             at += step, step = step * 5 % 4099) {
-            behind.Update(bytes + at, std::min(step, c.message.size() - at));
+        // Read ahead and hashed on a thread, in more pieces than may wait at once; the caller
+        // takes the same pieces, in order.
+        std::size_t at = 0;
+        std::size_t step = 1;
+        BackgroundDigest behind([&](std::uint8_t* into, std::size_t size) {
+            const std::size_t piece = std::min({step, size, c.message.size() - at});
+            std::copy_n(bytes + at, piece, into);
+            at += piece;
+            step = step * 5 % 4099;
+            return static_cast<long>(piece);
+        });
+        std::string taken;
+        for (auto next = behind.Next(); next && !next->empty(); next = behind.Next()) {
+            taken.append(reinterpret_cast<const char*>(next->data()), next->size());
         }
-        EXPECT_EQ(behind.FinishHex(), c.digest) << c.message.size() << " bytes on a thread";
+        EXPECT_EQ(taken, c.message);
+        EXPECT_EQ(behind.FinishHex().value_or("none"), c.digest)
+            << c.message.size() << " bytes on a thread";
+        // A source that fails gives no digest.
+        BackgroundDigest failing([](std::uint8_t*, std::size_t) { return -1L; });
+        EXPECT_FALSE(failing.FinishHex());
         std::string fromFile;
         ASSERT_TRUE(Sha256OfFile(dir.Write("message", c.message), fromFile));
         EXPECT_EQ(fromFile, c.digest) << c.message.size() << " bytes from a file";
