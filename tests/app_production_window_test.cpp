@@ -6,14 +6,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <algorithm>
-#include <fstream>
 
 #include "app/production_window.h"
-#include "platform/host_name.h"
-#include "production/board_record.h"
 #include "tests/support/memory_store.h"
 #include "tests/support/process.h"
+#include "tests/support/production_record.h"
 #include "tests/support/qt_test_environment.h"
 #include "tests/support/test_files.h"
 #include "window/engine_production_runner.h"
@@ -87,23 +84,5 @@ TEST(QtProductionWindow, ThreeStationsBoardAfterBoardWithTheRecordLineByLine) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Controller().Running(); }, 30000));
 
     // One line per board: the first round ok everywhere, the second failed at the third.
-    std::ifstream in(record);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    EXPECT_EQ(lines.size(), 6u);
-    for (int station = 0; station < 3; ++station) {
-        for (int board = 1; board <= 2; ++board) {
-            const bool fails = station == 2 && board == 2;
-            const auto found = std::find_if(lines.begin(), lines.end(), [&](const auto& line) {
-                return ReadRecordLine(line, HostName(), sims[station].port, board).has_value();
-            });
-            ASSERT_NE(found, lines.end()) << station << " " << board;
-            const RecordedBoard recorded =
-                *ReadRecordLine(*found, HostName(), sims[station].port, board);
-            EXPECT_EQ(recorded.result, fails ? "failed" : "ok") << station << " " << board;
-            EXPECT_EQ(recorded.failure, fails ? "Wrong CRC!" : "") << station << " " << board;
-        }
-    }
+    ExpectRecordOfRounds(record, {sims[0].port, sims[1].port, sims[2].port}, 2, 2, 2, "Wrong CRC!");
 }
