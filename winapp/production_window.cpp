@@ -146,8 +146,7 @@ INT_PTR Win32ProductionWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lPa
             RECT frame{0, 0, kWidth, kHeight};
             ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(m_window, GWL_STYLE)),
                                  FALSE, 0);
-            ::SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left,
-                           frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+            PlaceCentered(frame.right - frame.left, frame.bottom - frame.top);
             CreateControls();
             {
                 std::lock_guard<std::mutex> lock(m_postMutex);
@@ -230,6 +229,21 @@ INT_PTR Win32ProductionWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
+void Win32ProductionWindow::PlaceCentered(int width, int height) {
+    // The dialog was centered for its empty template; at its full size it is centered again in
+    // the work area of its screen, its caption kept on it, so that the buttons at its bottom
+    // are not beyond the screen's edge.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    RECT area{0, 0, width, height};
+    if (::GetMonitorInfoW(::MonitorFromWindow(m_window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        area = monitor.rcWork;
+    }
+    const int x = std::max(area.left, area.left + (area.right - area.left - width) / 2);
+    const int y = std::max(area.top, area.top + (area.bottom - area.top - height) / 2);
+    ::SetWindowPos(m_window, nullptr, x, y, width, height, SWP_NOZORDER);
+}
+
 HWND Win32ProductionWindow::Create(const wchar_t* type, const std::wstring& text, DWORD style,
                                    int id, int x, int y, int width, int height) {
     HWND control = ::CreateWindowExW(
@@ -292,7 +306,7 @@ void Win32ProductionWindow::CreateControls() {
     row(1, 8, L"Placeholder", L"EDIT", edit, kSerialPlaceholder);
     row(1, 9, L"Factory database", L"EDIT", edit, kDatabase);
     m_setupControls.push_back(
-        Create(L"BUTTON", L"Start", WS_TABSTOP | BS_PUSHBUTTON, kStart, 825, 268, 100, 26));
+        Create(L"BUTTON", L"Start", WS_TABSTOP | BS_PUSHBUTTON, kStart, 365, 262, 100, 26));
     FillCombo(Item(kSerialSource),
               {"no serial numbers", "counter file", "list file", "database counter"}, 0);
     FillCombo(
@@ -300,7 +314,7 @@ void Win32ProductionWindow::CreateControls() {
         {"One board per station", "Next board on Enter", "Next board when the port comes back"}, 1);
 
     Create(L"STATIC", L"", 0, kTotals, 10, kHeight - 100, 900, 20);
-    Create(L"STATIC", L"", SS_PATHELLIPSIS, kRecordPath, 10, kHeight - 80, 900, 20);
+    Create(L"STATIC", L"", SS_PATHELLIPSIS, kRecordPath, 10, kHeight - 80, 500, 20);
     Create(L"STATIC", L"", 0, kRunMessage, 10, kHeight - 60, 500, 20);
     HWND next =
         Create(L"BUTTON", L"Next", WS_TABSTOP | BS_PUSHBUTTON, kNext, 520, kHeight - 62, 200, 52);
@@ -409,7 +423,8 @@ void Win32ProductionWindow::ShowTiles(const std::vector<StationTile>& tiles) {
         const int x = 10 + static_cast<int>(tile % 4) * (kTileWidth + 10);
         const int y = kTilesTop + static_cast<int>(tile / 4) * (kTileHeight + 10);
         const int width = kTileWidth;
-        Create(L"STATIC", L"", SS_PATHELLIPSIS, id + kTilePort, x, y, width, 36);
+        // Two lines, the port above its description (an ellipsis style would draw one line).
+        Create(L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_NOPREFIX, id + kTilePort, x, y, width, 36);
         Create(L"STATIC", L"", 0, id + kTileBoards, x, y + 36, width, 18);
         Create(L"STATIC", L"", 0, id + kTilePhase, x, y + 54, width, 18);
         Create(PROGRESS_CLASSW, L"", 0, id + kTileProgress, x, y + 74, width, 12);

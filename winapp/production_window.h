@@ -92,6 +92,8 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    // Sizes the dialog to `width` x `height` and centers it in its screen's work area.
+    void PlaceCentered(int width, int height);
     HWND Create(const wchar_t* type, const std::wstring& text, DWORD style, int id, int x, int y,
                 int width, int height);
     HWND Item(int id) const { return ::GetDlgItem(m_window, id); }
