@@ -186,6 +186,31 @@ wc_window_target() {
   export QUILLON_TEST_WINDOW_PORT=COM9
 }
 
+# wc_production_targets PREFIX PROGRAM CRC_AT [SIM_OPTION...]: the three virtual targets of the
+# production view's end-to-end case, for any number of sessions, on COM13, COM14 and COM15 of
+# the Wine prefix PREFIX; the third answers its second session with a CRC error at CRC_AT
+# (--crc-error-at). Targets of an earlier call are ended first, so that a case run again finds
+# fresh ones. Exports QUILLON_TEST_PRODUCTION_PORTS.
+wc_production_pids=()
+wc_production_targets() {
+  local wc_prefix=$1 wc_program=$2 wc_crc_at=$3 wc_station wc_station_line="" wc_pid
+  shift 3
+  for wc_pid in "${wc_production_pids[@]}"; do
+    wc_stop_pid "$wc_pid"
+  done
+  wc_production_pids=()
+  for wc_station in 1 2 3; do
+    local wc_faults=()
+    if [ "$wc_station" = 3 ]; then
+      wc_faults=(--crc-error-at "$wc_crc_at" --fault-session 2)
+    fi
+    wc_start_sim wc_station_line "production-sim$wc_station" "$wc_program" "$@" "${wc_faults[@]}"
+    wc_production_pids+=("$wc_sim_pid")
+    ln -sfn "$wc_station_line" "$wc_prefix/dosdevices/com$((12 + wc_station))"
+  done
+  export QUILLON_TEST_PRODUCTION_PORTS=COM13,COM14,COM15
+}
+
 # A screenshot file named as a Unix path is handed to the Windows program as Z:\...
 wc_export_screenshot_path() {
   if [ -n "${QUILLON_SCREENSHOT_BMP:-}" ]; then
