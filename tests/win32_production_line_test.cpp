@@ -184,7 +184,24 @@ TEST(Win32ProductionWindowTest, ThreeStationsBoardAfterBoardWithTheRecordLineByL
         take("running");
     }
     ASSERT_TRUE(round({"OK", "OK", "OK"})) << shown();
-    Send(dialog, WM_COMMAND, IDOK, 0, "Enter");
+    // A tile's log: the station's lines of its board.
+    ::PostMessageW(::GetDlgItem(dialog, tile(0, Window::kTileLog)), BM_CLICK, 0, 0);
+    const HWND log = WaitForThreadWindow(threadId, L"#32770", dialog);
+    ASSERT_NE(log, nullptr);
+    EXPECT_NE(Utf8(WindowText(::GetDlgItem(log, 0xFFFF))).find("Download finished successfully!"),
+              std::string::npos);
+    ::PostMessageW(log, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(
+        WaitFor([&] { return ThreadWindows(threadId, L"#32770", dialog).empty(); }, kPopupTimeout));
+    // Enter as the keyboard gives it: to the control with the focus, through the dialog's own
+    // key handling (Start, clicked, had the focus until the run turned it off).
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    ASSERT_TRUE(::GetGUIThreadInfo(threadId, &gui));
+    ASSERT_NE(gui.hwndFocus, nullptr) << "no control has the focus: Enter goes nowhere";
+    const LPARAM scan = static_cast<LPARAM>(::MapVirtualKeyW(VK_RETURN, MAPVK_VK_TO_VSC)) << 16;
+    ::PostMessageW(gui.hwndFocus, WM_KEYDOWN, VK_RETURN, scan | 1);
+    ::PostMessageW(gui.hwndFocus, WM_KEYUP, VK_RETURN, scan | 1 | (LPARAM{3} << 30));
     ASSERT_TRUE(round({"OK", "OK", "FAILED"})) << shown();
     EXPECT_EQ(text(tile(2, Window::kTileDetail)).rfind("Wrong CRC!\n", 0), 0u);
     EXPECT_EQ(text(tile(0, Window::kTileBoards)), "Boards: 2");

@@ -148,6 +148,8 @@ INT_PTR Win32ProductionWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lPa
                                  FALSE, 0);
             PlaceCentered(frame.right - frame.left, frame.bottom - frame.top);
             CreateControls();
+            // Enter presses Next wherever the focus is, unless it is on another button.
+            ::SendMessageW(m_window, DM_SETDEFID, kNext, 0);
             {
                 std::lock_guard<std::mutex> lock(m_postMutex);
                 m_postTarget = m_window;
@@ -490,6 +492,24 @@ void Win32ProductionWindow::ShowControls(const ProductionControls& controls) {
     ::EnableWindow(Item(kNext), controls.next);
     ::EnableWindow(Item(kStop), controls.stop);
     ::EnableWindow(Item(kAbort), controls.abort);
+    // A control that is turned off loses the focus (Start, once clicked, or Next while the
+    // boards are in work), and a dialog without a focused control never sees Enter.
+    const HWND focus = ::GetFocus();
+    if (focus == nullptr || focus == Item(kTotals) || !::IsWindowEnabled(focus)) {
+        FocusForEnter();
+    }
+}
+
+void Win32ProductionWindow::FocusForEnter() {
+    // Next when it is on, else the totals (a static), from where Enter still presses Next, the
+    // default button, once that is on. Not while another window (a box of this view, another
+    // program) is active.
+    if (::GetActiveWindow() == m_window) {
+        const HWND next = Item(kNext);
+        ::SendMessageW(m_window, WM_NEXTDLGCTL,
+                       reinterpret_cast<WPARAM>(::IsWindowEnabled(next) ? next : Item(kTotals)),
+                       TRUE);
+    }
 }
 
 void Win32ProductionWindow::ShowMessage(const WindowMessage& message) {

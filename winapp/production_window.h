@@ -99,6 +99,8 @@ private:
     HWND Item(int id) const { return ::GetDlgItem(m_window, id); }
     ProductionSettings SetupFromControls() const;
     void AddStationEntry(const std::string& port, const std::string& text, bool checked);
+    // Puts the focus where Enter presses Next.
+    void FocusForEnter();
     void TakeEvents();
     void Post(ProductionEventPoster::Call call);
 
