@@ -138,13 +138,19 @@ TEST(Win32ProductionWindowTest, ThreeStationsBoardAfterBoardWithTheRecordLineByL
             },
             kJobTimeout);
     };
+    // What the tiles show, and what has the operator's keys, for a failure's message.
     const auto shown = [&] {
         std::string tiles;
         for (int station = 0; station < 3; ++station) {
             tiles += text(tile(station, Window::kTileResult)) + " / " +
                      text(tile(station, Window::kTilePhase)) + "; ";
         }
-        return tiles + text(Window::kRunMessage);
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof(gui);
+        ::GetGUIThreadInfo(threadId, &gui);
+        return tiles + text(Window::kRunMessage) + "; focus on control " +
+               std::to_string(::GetDlgCtrlID(gui.hwndFocus)) + ", boxes open " +
+               std::to_string(ThreadWindows(threadId, L"#32770", dialog).size());
     };
     const auto take = [&](const char* at) {
         if (picture.empty() || pictureAt != at) {

@@ -533,6 +533,9 @@ void Win32ProductionWindow::ShowStationLog(const std::string& title,
         text += lines[line] + "\n";
     }
     ::MessageBoxW(m_window, Wide(text).c_str(), Wide(title).c_str(), MB_OK);
+    // The dialog gives the focus back to the tile's Log button, where Enter would open the log
+    // again instead of pressing Next.
+    FocusForEnter();
 }
 
 void Win32ProductionWindow::Close() {
