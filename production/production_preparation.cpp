@@ -166,7 +166,8 @@ std::optional<std::string> RowsLeftInSpool(BoardRowStore& rows, const StopCheck&
 Result<std::unique_ptr<SerialSource>> OpenSerialSource(const SerialSourceChoice& choice,
                                                        FactoryDatabase* database,
                                                        SerialCounter::Missing missing,
-                                                       PreparationMessages& messages) {
+                                                       PreparationMessages& messages,
+                                                       const StopCheck& stop) {
     std::unique_ptr<SerialSource> source;
     if (!choice.databaseCounter.empty()) {
         if (database == nullptr) {
@@ -181,7 +182,7 @@ Result<std::unique_ptr<SerialSource>> OpenSerialSource(const SerialSourceChoice&
     } else {
         source = std::make_unique<SerialList>(choice.listFile);
     }
-    const Result<std::uint64_t> check = source->Check();
+    const Result<std::uint64_t> check = source->Check(stop);
     if (check) {
         return source;
     }
@@ -258,7 +259,7 @@ Status PrepareProduction(const ProductionRequest& request, const StopCheck& stop
             return Fail(ErrorKind::kUsage, std::move(free).error().text);
         }
         Result<std::unique_ptr<SerialSource>> source = OpenSerialSource(
-            request.serial, into.m_database.get(), SerialCounter::Missing::kRefuse, messages);
+            request.serial, into.m_database.get(), SerialCounter::Missing::kRefuse, messages, stop);
         if (!source) {
             return Fail(std::move(source).error());
         }

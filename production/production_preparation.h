@@ -136,11 +136,12 @@ inline constexpr const char* kDatabaseCounterNeedsDatabase =
 
 // The source `choice` names, checked: a counter file (made where missing only when `missing`
 // says so: a production run never makes one, as an empty folder where a share is not mounted
-// would start the numbers anew), a list file or the counter of `database`. An error (said):
-// numbers used up, a lock another program keeps or a stop end the run as they are; anything
-// else is of kind kUsage (files that are not there or hold something else than numbers).
+// would start the numbers anew), a list file or the counter of `database`; `stop` ends the
+// check's wait for another program's lock or for the database. An error (said): numbers used
+// up, a lock another program keeps or a stop end the run as they are; anything else is of kind
+// kUsage (files that are not there or hold something else than numbers).
 [[nodiscard]] Result<std::unique_ptr<SerialSource>> OpenSerialSource(
     const SerialSourceChoice& choice, FactoryDatabase* database, SerialCounter::Missing missing,
-    PreparationMessages& messages);
+    PreparationMessages& messages, const StopCheck& stop = {});
 
 }  // namespace quillon

@@ -37,8 +37,10 @@ public:
     virtual ~SerialSource() = default;
     // Looks, before any board starts, whether numbers can be taken at all: the files exist (or
     // can be made), can be read and hold what they should. The number a take would give now,
-    // or why none.
-    [[nodiscard]] Result<std::uint64_t> Check() { return Next(false, nullptr, {}); }
+    // or why none. `stopRequested` ends a wait for the lock (or the database) early.
+    [[nodiscard]] Result<std::uint64_t> Check(const std::function<bool()>& stopRequested = {}) {
+        return Next(false, stopRequested, {});
+    }
     // Takes the next number for `claim`. `stopRequested` ends a wait for the lock early.
     [[nodiscard]] Result<std::uint64_t> Take(const std::function<bool()>& stopRequested,
                                              const SerialClaim& claim = {}) {

@@ -370,6 +370,7 @@ TEST(SerialCounterTest, EachNumberOnceAndWhyNot) {
             // However long it would wait, a stop request ends the wait.
             SerialCounter patient(path, std::nullopt, std::chrono::hours(1));
             EXPECT_EQ(FailureOf(patient.Take([] { return true; })), ErrorKind::kAborted);
+            EXPECT_EQ(FailureOf(patient.Check([] { return true; })), ErrorKind::kAborted);
             EXPECT_EQ(ReadFile(path), "5\n");
         }
         EXPECT_EQ(source.Take(nullptr).value_or(0), 5u) << "free again";
