@@ -88,6 +88,9 @@ struct ProductionEnd {
     // The run did not start a board: two of its ports are one device; the message naming the
     // pair (empty otherwise).
     std::string sameDevice;
+    // The run could not be made ready (its record file, image, database or serial numbers):
+    // why, as the preparation said it (empty otherwise). No station was started.
+    std::string notPrepared;
     bool anyAborted = false;            // a board was aborted
     bool anyFailed = false;             // a board failed
     bool anyRefused = false;            // a station's port turned out to be another station's

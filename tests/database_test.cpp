@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -403,7 +404,7 @@ TEST(DatabaseTest, ARowTheServerDidNotTakeIsStoredByTheNextRun) {
 // reports, which the test waits for.
 class ViewRun {
 public:
-    ViewRun(const PostgresServer& server, const TempDir& data, const std::string& port) {
+    ViewRun(const std::string& conninfo, const TempDir& data, const std::string& port) {
         // The view's preparation finds the spool's folder as quillon-cli does.
         if (const char* before = std::getenv("XDG_DATA_HOME")) {
             m_saved = before;
@@ -413,7 +414,7 @@ public:
         settings.image = kDemo;
         settings.stations = {port};
         settings.record = (data.path() / "record.jsonl").string();
-        settings.database = server.ConnInfo();
+        settings.database = conninfo;
     }
     ~ViewRun() {
         m_saved ? setenv("XDG_DATA_HOME", m_saved->c_str(), 1) : unsetenv("XDG_DATA_HOME");
@@ -436,6 +437,7 @@ public:
     std::vector<BoardDone> done;
     std::vector<std::string> messages;
     bool ended = false;
+    std::string notPrepared;
 
 private:
     std::optional<std::string> m_saved;
@@ -448,7 +450,10 @@ private:
         } else if (const auto* message = std::get_if<ProductionRunMessage>(&event)) {
             messages.push_back(message->text);
         }
-        ended = ended || std::holds_alternative<ProductionEnd>(event);
+        if (const auto* end = std::get_if<ProductionEnd>(&event)) {
+            ended = true;
+            notPrepared = end->notPrepared;
+        }
         m_changed.notify_all();
     }};
 
@@ -464,7 +469,7 @@ TEST(DatabaseProductionTest, TheProductionViewNumbersItsBoardsFromTheDatabase) {
     ASSERT_EQ(Cli({"--database", server.ConnInfo(), "--database-init"}).exitCode, 0);
     ASSERT_TRUE(server.Sql("INSERT INTO quillon_counter VALUES ('line', 4200)"));
     Board board;
-    ViewRun run(server, dir, board.port());
+    ViewRun run(server.ConnInfo(), dir, board.port());
     run.settings.serialSource = SerialNumberSource::kDatabaseCounter;
     run.settings.serialCounter = "line";
     run.settings.serialAt = "0x1FF00";
@@ -486,7 +491,7 @@ TEST(DatabaseProductionTest, TheProductionViewSaysTheRowsLeftInTheSpool) {
     START_SERVER(server);
     TempDir dir;
     Board board;
-    ViewRun run(server, dir, board.port());
+    ViewRun run(server.ConnInfo(), dir, board.port());
     run.settings.repeat = RepeatMode::kEnter;
     const Status started = run.Start();
     ASSERT_TRUE(started) << started.error().text;
@@ -501,4 +506,57 @@ TEST(DatabaseProductionTest, TheProductionViewSaysTheRowsLeftInTheSpool) {
     EXPECT_EQ(run.messages.back().rfind("1 board rows wait in the spool ", 0), 0u)
         << run.messages.back();
     EXPECT_NE(SpoolText(dir), "");
+}
+
+// The view's Start returns while the run is made ready; its preparation waits for a database
+// that takes the connection and never answers. An Abort, or the runner going, ends that wait
+// long before the database's own patience would: no board, no error; without either the wait
+// ends in its error, which the run's end carries.
+TEST(DatabaseProductionTest, TheProductionViewsPreparationEndsAtAnAbort) {
+    if (!FactoryDatabase::Available()) {
+        GTEST_SKIP() << "built without the database";
+    }
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(silent, 4), 0);  // connections are taken, never answered
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    enum class End { kAbort, kRunnerGoes, kPatience };
+    for (const End how : {End::kAbort, End::kRunnerGoes, End::kPatience}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        const std::string patience = how == End::kPatience ? "2" : "600";
+        TempDir dir;
+        auto run = std::make_unique<ViewRun>(
+            "host=127.0.0.1 port=" + std::to_string(ntohs(address.sin_port)) +
+                " dbname=x connect_timeout=" + patience,
+            dir, "/dev/ttyQUILLON0");
+        const Status started = run->Start();
+        ASSERT_TRUE(started) << started.error().text;
+        // The preparation is in its wait once its connection is taken.
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                pollfd waiting{silent, POLLIN, 0};
+                return poll(&waiting, 1, 0) == 1;
+            },
+            std::chrono::minutes(1)));
+        const int taken = accept(silent, nullptr, nullptr);  // kept open, never answered
+        if (how == End::kRunnerGoes) {
+            run.reset();  // returns once the preparation's thread has ended
+            close(taken);
+            continue;
+        }
+        if (how == End::kAbort) {
+            run->runner.Abort();
+        }
+        ASSERT_TRUE(run->WaitFor([&] { return run->ended; }));
+        EXPECT_TRUE(run->done.empty());
+        EXPECT_EQ(run->notPrepared,
+                  how == End::kAbort ? "" : "the database did not answer within 2 s");
+        EXPECT_EQ(std::filesystem::file_size(run->settings.record), 0u);
+        close(taken);
+    }
+    close(silent);
 }

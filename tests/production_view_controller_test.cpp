@@ -5,6 +5,7 @@
 #include "database/factory_database.h"
 #include "tests/support/memory_store.h"
 #include "tests/support/played_production_run.h"
+#include "window/production_event_poster.h"
 #include "window/production_view_controller.h"
 
 using namespace quillon;
@@ -26,9 +27,15 @@ struct RecordingProductionView : ProductionView {
         totals = shown;
         recordPath = record;
     }
-    void ShowRunMessage(const std::string& text) override { messages.push_back(text); }
+    void ShowRunMessage(const std::string& text) override {
+        messages.push_back(text);
+        runMessage = text;
+    }
     void ShowControls(const ProductionControls& shown) override { controls = shown; }
-    void ShowMessage(const WindowMessage& message) override { messages.push_back(message.text); }
+    void ShowMessage(const WindowMessage& message) override {
+        messages.push_back(message.text);
+        boxes.push_back(message);
+    }
     bool Confirm(const std::string& question) override {
         questions.push_back(question);
         return answer;
@@ -46,6 +53,8 @@ struct RecordingProductionView : ProductionView {
     std::string recordPath;
     ProductionControls controls;
     Lines messages;
+    std::string runMessage;
+    std::vector<WindowMessage> boxes;
     Lines questions;
     bool answer = true;
     Lines log;
@@ -61,7 +70,8 @@ ProductionSettings GoodSettings() {
     return settings;
 }
 
-// A controller with three stations started, its clock in the test's hand.
+// A controller with three stations started, its clock in the test's hand. The runner's own
+// events wait in `posted` until the test hands them to the GUI thread (Deliver).
 struct Fixture {
     Fixture() {
         ProductionSources sources;
@@ -69,7 +79,7 @@ struct Fixture {
             ports.push_back({"/dev/ttyUSB0", "Fixture socket A"});
             return Status();
         };
-        sources.runner = runner.Runner();
+        sources.runner = runner.Factory()(poster);
         controller = std::make_unique<ProductionViewController>(view, store, std::move(sources));
         controller->Open();
     }
@@ -82,7 +92,15 @@ struct Fixture {
         controller->OnStationStatus({station, phase, ""});
     }
     void End() { controller->OnRunEnded({}); }
+    void Deliver() {
+        for (ProductionEventPoster::Call& call : std::exchange(posted, {})) {
+            call(*controller);
+        }
+    }
 
+    std::vector<ProductionEventPoster::Call> posted;
+    ProductionEventPoster poster{
+        [this](ProductionEventPoster::Call call) { posted.push_back(std::move(call)); }};
     PlayedProductionRun runner;
     RecordingProductionView view;
     MemoryStore store;
@@ -318,8 +336,10 @@ TEST(ProductionViewController, TilesFollowEveryPhaseAndOutcome) {
         {Phase::kWaitingForNumber, {false, false, true, false}},
         {Phase::kWaitingForEnter, {false, true, true, false}},
     };
+    EXPECT_EQ(f.view.runMessage, "Preparing…");
     for (const Step& step : steps) {
         f.Phase(0, step.phase);
+        EXPECT_EQ(f.view.runMessage, "");  // the run's first event: it is ready
         f.controller->OnStationProgress({0, ProgressPhase::kProgramming, 700, 500});
         EXPECT_EQ(f.controller->Tiles()[0].phase, step.phase);
         EXPECT_EQ(f.controller->Tiles()[0].done, 500u);  // never beyond the whole
@@ -352,4 +372,66 @@ TEST(ProductionViewController, TilesFollowEveryPhaseAndOutcome) {
     EXPECT_EQ(f.controller->Tiles()[2].phase, Phase::kEnded);
     EXPECT_EQ(f.view.totals.failed, 1);
     EXPECT_EQ(f.view.messages.back(), end.sameDevice);
+}
+
+// While the run is made ready after Start returned: its status says so, Stop and Abort are
+// offered (no board is in work, so nothing asks), Next is not. A preparation that fails is shown
+// as a start refused at once; Stop, Abort, Escape and a close end it, the view closing only once
+// the run's end has come back.
+TEST(ProductionViewController, ThePreparationEndsOrFailsAfterStartReturned) {
+    enum class Action { kFails, kStop, kAbort, kEscape, kClose };
+    struct Row {
+        Action action;
+        Lines calls;
+        bool closes;
+    };
+    const Row rows[] = {
+        {Action::kFails, {"start"}, false},          {Action::kStop, {"start", "stop"}, false},
+        {Action::kAbort, {"start", "abort"}, false}, {Action::kEscape, {"start", "stop"}, true},
+        {Action::kClose, {"start", "stop"}, true},
+    };
+    const std::string failure = "the record file boards.jsonl cannot be opened (Permission denied)";
+    for (std::size_t row = 0; row < std::size(rows); ++row) {
+        const Row& r = rows[row];
+        Fixture f;
+        f.runner.PlayPreparation();
+        f.Start();
+        EXPECT_EQ(f.view.runMessage, "Preparing…") << "row " << row;
+        EXPECT_EQ(f.view.controls, (ProductionControls{false, false, true, true})) << "row " << row;
+        f.view.answer = false;  // a question would keep the run going
+        f.controller->OnNext();
+        switch (r.action) {
+            case Action::kFails: {
+                ProductionEnd end;
+                end.notPrepared = failure;
+                f.poster.OnRunEnded(end);
+                break;
+            }
+            case Action::kStop:
+                f.controller->OnStop();
+                break;
+            case Action::kAbort:
+                f.controller->OnAbort();
+                break;
+            case Action::kEscape:
+                f.controller->OnEscape();
+                break;
+            case Action::kClose:
+                f.controller->OnClose();
+                break;
+        }
+        EXPECT_EQ(f.runner.Calls(), r.calls) << "row " << row;
+        EXPECT_TRUE(f.view.questions.empty()) << "row " << row;
+        EXPECT_EQ(f.view.closes, 0) << "row " << row;
+        f.Deliver();
+        EXPECT_FALSE(f.controller->Running()) << "row " << row;
+        EXPECT_EQ(f.view.closes, r.closes ? 1 : 0) << "row " << row;
+        EXPECT_EQ(f.view.controls, (ProductionControls{true, false, false, false}))
+            << "row " << row;
+        EXPECT_EQ(f.view.runMessage, "") << "row " << row;
+        const std::vector<WindowMessage> boxes = r.action == Action::kFails
+                                                     ? std::vector<WindowMessage>{{failure}}
+                                                     : std::vector<WindowMessage>{};
+        EXPECT_EQ(f.view.boxes, boxes) << "row " << row;
+    }
 }

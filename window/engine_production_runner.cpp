@@ -18,44 +18,82 @@ EngineProductionRunner::EngineProductionRunner(ProductionEvents& events, SystemE
       m_targetFolders(std::move(targetFolders)) {}
 
 EngineProductionRunner::~EngineProductionRunner() {
+    m_stopAsked = true;
+    if (m_preparer.joinable()) {
+        m_preparer.join();  // a wait of the preparation ends at the stop
+    }
     m_engine.reset();  // aborts and waits, while what it was prepared with is still there
 }
 
 Status EngineProductionRunner::Start(const CheckedProductionSetup& checked) {
-    if (m_engine && !m_engine->Finished()) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_preparing || (m_engine && !m_engine->Finished())) {
         return Fail(ErrorKind::kBusy, "a production run is going on");
     }
-    m_engine.reset();
-    const Result<ProductionRequest> request = Request(checked);
+    Result<ProductionRequest> request = Request(checked);
     if (!request) {
         return Fail(request.error());
     }
-    // The view shows the error the preparation ends with; a stop is the view's Abort, which
-    // has nothing to abort before the run started.
-    auto prepared = std::make_unique<PreparedProduction>();
-    QuietPreparationMessages quiet;
-    if (Status ready = PrepareProduction(*request, {}, quiet, *prepared); !ready) {
-        return ready;
+    if (m_preparer.joinable()) {
+        m_preparer.join();  // its run has ended: the thread is on its way out
     }
-    m_prepared = std::move(prepared);
-    m_engine = std::make_unique<ProductionEngine>(m_prepared->setup(), m_forwarder, m_env);
-    m_engine->Start();
+    m_engine.reset();
+    m_prepared.reset();
+    m_stopAsked = false;
+    m_preparing = true;
+    m_preparer = std::thread([this, request = std::move(*request)] { Prepare(request); });
     return {};
 }
 
+void EngineProductionRunner::Prepare(const ProductionRequest& request) {
+    // The view shows the error the preparation ends with.
+    auto prepared = std::make_unique<PreparedProduction>();
+    QuietPreparationMessages quiet;
+    const Status ready = PrepareProduction(
+        request, [this] { return m_stopAsked.load(); }, quiet, *prepared);
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        // A stop that came after the preparation's last wait still starts no board.
+        if (ready && !m_stopAsked) {
+            m_prepared = std::move(prepared);
+            m_engine = std::make_unique<ProductionEngine>(m_prepared->setup(), m_forwarder, m_env);
+            m_engine->Start();
+            m_preparing = false;
+            return;
+        }
+    }
+    // What was made ready goes (the record file closed, the image's copy removed) before the
+    // view hears of the end and may start again.
+    prepared.reset();
+    ProductionEnd end;
+    if (!ready && ready.error().kind != ErrorKind::kAborted) {
+        end.notPrepared = ready.error().text;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_preparing = false;
+    }
+    m_events.OnRunEnded(end);
+}
+
 void EngineProductionRunner::NextBoard() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_engine) {
         m_engine->NextBoard();
     }
 }
 
 void EngineProductionRunner::Stop() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopAsked = true;
     if (m_engine) {
         m_engine->Stop();
     }
 }
 
 void EngineProductionRunner::Abort() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopAsked = true;
     if (m_engine) {
         m_engine->Abort();
     }

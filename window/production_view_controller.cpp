@@ -11,6 +11,8 @@ constexpr const char* kAbortQuestion =
     "Abort every board in work? Each still gets its line in the record.";
 constexpr const char* kCloseQuestion =
     "Boards are in work. Stop the run and close the view once their lines are in the record?";
+// The run's status while its record file, image, database and serial numbers are made ready.
+constexpr const char* kPreparingText = "Preparing…";
 
 }  // namespace
 
@@ -66,9 +68,11 @@ void ProductionViewController::OnStart(const ProductionSettings& settings) {
     }
     m_recordPath = settings.record;
     m_running = true;
+    m_preparing = true;
     m_stopping = false;
     m_view.ShowTiles(m_tiles);
     m_view.ShowTotals(ProductionTotals{}, m_recordPath);
+    m_view.ShowRunMessage(kPreparingText);
     ShowControls();
 }
 
@@ -90,7 +94,9 @@ void ProductionViewController::OnStop() {
 }
 
 void ProductionViewController::OnAbort() {
-    if (m_running && AnyBoardInWork() && m_view.Confirm(kAbortQuestion)) {
+    // A run still being made ready has no board to lose: it ends without a question.
+    const bool preparing = m_preparing && !m_stopping;
+    if (m_running && (preparing || (AnyBoardInWork() && m_view.Confirm(kAbortQuestion)))) {
         m_stopping = true;
         m_sources.runner->Abort();
         ShowControls();
@@ -122,6 +128,7 @@ void ProductionViewController::OnOpenStationLog(std::size_t index) {
 }
 
 void ProductionViewController::OnStationStarted(const StationStarted& started) {
+    Prepared();
     if (StationTile* tile = Tile(started.station)) {
         // A new board: its bar starts empty; its predecessor's result stays until it ends.
         tile->done = 0;
@@ -133,6 +140,7 @@ void ProductionViewController::OnStationStarted(const StationStarted& started) {
 }
 
 void ProductionViewController::OnStationStatus(const StationStatus& status) {
+    Prepared();
     if (StationTile* tile = Tile(status.station)) {
         tile->phase = status.phase;
         ShowTile(status.station);
@@ -141,6 +149,7 @@ void ProductionViewController::OnStationStatus(const StationStatus& status) {
 }
 
 void ProductionViewController::OnStationProgress(const StationProgress& progress) {
+    Prepared();
     if (StationTile* tile = Tile(progress.station)) {
         tile->done = std::min(progress.done, progress.total);
         tile->total = progress.total;
@@ -149,12 +158,14 @@ void ProductionViewController::OnStationProgress(const StationProgress& progress
 }
 
 void ProductionViewController::OnStationLogLine(const StationLogLine& line) {
+    Prepared();
     if (StationTile* tile = Tile(line.station)) {
         tile->log.Add(line.text);
     }
 }
 
 void ProductionViewController::OnBoardDone(const BoardDone& done) {
+    Prepared();
     if (StationTile* tile = Tile(done.station)) {
         tile->last = done;
         tile->boards = done.totals.boards;
@@ -169,6 +180,7 @@ void ProductionViewController::OnTotals(const ProductionTotals& totals) {
 }
 
 void ProductionViewController::OnRunMessage(const std::string& text) {
+    Prepared();
     m_view.ShowRunMessage(text);
 }
 
@@ -176,6 +188,7 @@ void ProductionViewController::OnRunEnded(const ProductionEnd& end) {
     if (!m_running) {
         return;
     }
+    Prepared();
     m_running = false;
     m_stopping = false;
     for (std::size_t index = 0; index < m_tiles.size(); ++index) {
@@ -188,6 +201,10 @@ void ProductionViewController::OnRunEnded(const ProductionEnd& end) {
     ShowControls();
     if (!end.sameDevice.empty()) {
         m_view.ShowMessage({end.sameDevice, MessageIcon::kWarning});
+    }
+    // As a start refused at once is shown.
+    if (!end.notPrepared.empty()) {
+        m_view.ShowMessage({end.notPrepared, MessageIcon::kWarning});
     }
     if (m_closing) {
         m_closing = false;
@@ -213,6 +230,13 @@ StationTile* ProductionViewController::Tile(std::size_t index) {
     return m_running && index < m_tiles.size() ? &m_tiles[index] : nullptr;
 }
 
+void ProductionViewController::Prepared() {
+    if (m_preparing) {
+        m_preparing = false;
+        m_view.ShowRunMessage({});
+    }
+}
+
 void ProductionViewController::ShowTile(std::size_t index) {
     m_view.ShowTile(index, m_tiles[index]);
 }
@@ -225,7 +249,7 @@ void ProductionViewController::ShowControls() {
                         return tile.phase == StationPhase::kWaitingForEnter;
                     });
     controls.stop = m_running && !m_stopping;
-    controls.abort = m_running && AnyBoardInWork();
+    controls.abort = m_running && ((m_preparing && !m_stopping) || AnyBoardInWork());
     m_view.ShowControls(controls);
 }
 

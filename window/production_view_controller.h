@@ -34,6 +34,11 @@ struct ProductionSources {
 // run asks first while boards are in work, then stops the run and closes once it has ended, so
 // that every board started gets its line in the record.
 //
+// A run starts with its preparation, which the runner does away from the GUI thread: the run's
+// status says "Preparing…" until its first event. Stop and Abort (without a question: no board
+// is in work) end the preparation, and a close waits only for that end; a preparation that
+// fails ends the run with its error shown as a start refused at once is.
+//
 // The run's events (ProductionEvents) reach it through the On... calls of the same names, in
 // the GUI thread (ProductionEventPoster carries them there).
 class ProductionViewController {
@@ -73,6 +78,8 @@ public:
 
 private:
     StationTile* Tile(std::size_t index);
+    // The run's first event came: its preparation is over.
+    void Prepared();
     void ShowTile(std::size_t index);
     void ShowControls();
 
@@ -83,8 +90,9 @@ private:
     std::vector<StationTile> m_tiles;
     std::string m_recordPath;
     bool m_running = false;
-    bool m_stopping = false;  // Stop, Abort or a close asked for the run's end
-    bool m_closing = false;   // the view closes once the run has ended
+    bool m_preparing = false;  // the runner makes the run ready; no event of it came yet
+    bool m_stopping = false;   // Stop, Abort or a close asked for the run's end
+    bool m_closing = false;    // the view closes once the run has ended
 };
 
 // How a station is named to the operator: "station 2 (/dev/ttyUSB1)" (counted from 1).
