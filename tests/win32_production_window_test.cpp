@@ -84,6 +84,7 @@ TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
     Send(item(Window::kStart), BM_CLICK, 0, 0, "Start");
     EXPECT_EQ(played.Count("start"), 1);
     EXPECT_FALSE(::IsWindowEnabled(item(Window::kStart)));
+    EXPECT_EQ(text(Window::kRunMessage), L"Preparing\u2026");  // until the run's first event
     const int tile1 = Window::kTileBase + 10;
     EXPECT_EQ(text(tile1 + Window::kTilePort), L"COM6\nCOM6");
 
@@ -93,6 +94,7 @@ TEST(Win32ProductionWindowTest, TilesControlsAndACloseThatWaitsForTheBoards) {
     ASSERT_TRUE(WaitFor([&] { return text(tile1 + Window::kTilePhase) == L"programming"; },
                         kAnswerTimeout));
     EXPECT_TRUE(::IsWindowEnabled(item(Window::kAbort)));
+    EXPECT_EQ(text(Window::kRunMessage), L"");
     // Closing while a board is in work asks; No keeps the run.
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     box = WaitForThreadWindow(threadId, L"#32770", dialog);
