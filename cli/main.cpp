@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
     if (const Status opened = OpenDatabase(options, StopRequested, setup, console); !opened) {
         return console.CheckedStatus(ExitStatusOf(opened));
     }
-    if (const Status prepared = PrepareSerialNumbers(options, setup, console); !prepared) {
+    if (const Status prepared = PrepareSerialNumbers(options, StopRequested, setup, console);
+        !prepared) {
         return console.CheckedStatus(ExitStatusOf(prepared));
     }
     const std::uint64_t startMs = SystemClock().NowMs();

@@ -139,7 +139,8 @@ Status ReadImage(const CliOptions& options, CliConsole& console,
     return {};
 }
 
-Status PrepareSerialNumbers(const CliOptions& options, RunSetup& setup, CliConsole& console) {
+Status PrepareSerialNumbers(const CliOptions& options, const AbortRequested& abortRequested,
+                            RunSetup& setup, CliConsole& console) {
     const CliOptions::Serial& serial = options.serial;
     if (!serial.patch || !setup.image) {
         return {};  // no numbers, or a station's board that fails already
@@ -155,9 +156,9 @@ Status PrepareSerialNumbers(const CliOptions& options, RunSetup& setup, CliConso
         return {};
     }
     CliPreparationMessages messages(console);
-    Result<std::unique_ptr<SerialSource>> source =
-        OpenSerialSource({serial.counter, serial.list, serial.dbCounter, serial.start},
-                         setup.database.get(), SerialCounter::Missing::kCreate, messages);
+    Result<std::unique_ptr<SerialSource>> source = OpenSerialSource(
+        {serial.counter, serial.list, serial.dbCounter, serial.start}, setup.database.get(),
+        SerialCounter::Missing::kCreate, messages, abortRequested);
     if (!source) {
         return Fail(std::move(source).error());
     }

@@ -79,7 +79,9 @@ FactoryDatabase::StopRequested StopRequestedFromNow();
 // station's program, whose file may have changed since the run checked it, a failed board) and
 // that numbers can be taken from the counter or list, before any target is touched. An error
 // (said on stderr) ends the run: of kind kUsage where a file holds what it must not.
-[[nodiscard]] Status PrepareSerialNumbers(const CliOptions& options, RunSetup& setup,
+// `abortRequested` ends the check's wait for another program's lock or for the database.
+[[nodiscard]] Status PrepareSerialNumbers(const CliOptions& options,
+                                          const AbortRequested& abortRequested, RunSetup& setup,
                                           CliConsole& console);
 
 }  // namespace quillon
