@@ -26,7 +26,7 @@ namespace quillon {
 class FactoryDatabase {
 public:
     // The version of the tables this program reads and writes.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     // How long a connection or a statement may take when the connection string does not say
     // (connect_timeout).
     static constexpr std::chrono::seconds kDefaultPatience{10};
@@ -49,8 +49,9 @@ public:
     FactoryDatabase(const FactoryDatabase&) = delete;
     FactoryDatabase& operator=(const FactoryDatabase&) = delete;
 
-    // Connects and makes the tables where there are none yet (several programs may do this at
-    // once); the schema's version, or why the database cannot be used.
+    // Connects and makes the tables where there are none yet, or brings those of an older
+    // version up to this one (several programs may do this at once); the schema's version, or
+    // why the database cannot be used.
     [[nodiscard]] Result<int> Open(const StopRequested& stop);
     // The number the counter `name` would give now; none when it does not exist.
     [[nodiscard]] Result<std::optional<std::uint64_t>> PeekCounter(const std::string& name,

@@ -67,6 +67,18 @@ CREATE TABLE IF NOT EXISTS quillon_board (
 );
 CREATE INDEX IF NOT EXISTS quillon_board_serial_number ON quillon_board (serial_number);
 CREATE INDEX IF NOT EXISTS quillon_board_time ON quillon_board (time);
+-- Version 2: the download's median answer delay and achieved rate as columns of their own.
+-- Rows of version 1 hold them in their line already (null where no block was answered, and
+-- where the line is older than they are).
+ALTER TABLE quillon_board ADD COLUMN IF NOT EXISTS answer_delay_ms double precision,
+    ADD COLUMN IF NOT EXISTS download_bytes_per_second bigint;
+UPDATE quillon_board SET
+    answer_delay_ms = CASE WHEN jsonb_typeof(line->'answerDelayMs') = 'number'
+        THEN (line->'answerDelayMs')::double precision END,
+    download_bytes_per_second = CASE WHEN jsonb_typeof(line->'downloadBytesPerSecond') = 'number'
+        THEN round((line->'downloadBytesPerSecond')::numeric)::bigint END
+WHERE (SELECT max(version) FROM quillon_schema) < 2;
+UPDATE quillon_schema SET version = 2 WHERE version < 2;
 COMMIT;
 )sql";
 
@@ -84,11 +96,12 @@ RETURNING number
 constexpr const char* kStoreRow = R"sql(
 INSERT INTO quillon_board (run_id, time, host, port, board, target, monitor_file, image,
     image_sha256, flashed_sha256, serial_number, serial_at, erase_all, result, failure,
-    init_seconds, download_seconds, line)
+    init_seconds, download_seconds, answer_delay_ms, download_bytes_per_second, line)
 SELECT $1, (l->>'time')::timestamptz, l->>'host', l->>'port', (l->>'board')::integer,
     l->>'target', l->>'monitorFile', l->>'image', l->>'imageSha256', l->>'flashedSha256',
     l->>'serialNumber', l->>'serialAt', (l->>'eraseAll')::boolean, l->>'result', l->>'failure',
-    (l->>'initSeconds')::double precision, (l->>'downloadSeconds')::double precision, l
+    (l->>'initSeconds')::double precision, (l->>'downloadSeconds')::double precision,
+    (l->>'answerDelayMs')::double precision, (l->>'downloadBytesPerSecond')::bigint, l
 FROM (SELECT $2::jsonb AS l) AS given
 ON CONFLICT (run_id, port, board) DO NOTHING
 )sql";

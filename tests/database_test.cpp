@@ -184,10 +184,10 @@ TEST(DatabaseTest, SchemaIsMadeOnceAndANewerOneIsRefused) {
     for (int run = 0; run < 2; ++run) {
         const ProcessResult init = Cli({"--database", server.ConnInfo(), "--database-init"});
         EXPECT_EQ(init.exitCode, 0) << init.err;
-        EXPECT_EQ(init.out, "quillon-cli: the database holds the tables of schema version 1\n");
+        EXPECT_EQ(init.out, "quillon-cli: the database holds the tables of schema version 2\n");
     }
-    EXPECT_EQ(server.Sql("SELECT version FROM quillon_schema"), "1\n");
-    ASSERT_TRUE(server.Sql("UPDATE quillon_schema SET version = 2"));
+    EXPECT_EQ(server.Sql("SELECT version FROM quillon_schema"), "2\n");
+    ASSERT_TRUE(server.Sql("UPDATE quillon_schema SET version = 3"));
     Board board;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--database-init"},
@@ -196,10 +196,48 @@ TEST(DatabaseTest, SchemaIsMadeOnceAndANewerOneIsRefused) {
         all.insert(all.end(), args.begin(), args.end());
         const ProcessResult refused = Cli(all, InData(data));
         EXPECT_EQ(refused.exitCode, 2);
-        EXPECT_NE(refused.err.find("schema version 2, newer than this program's 1"),
+        EXPECT_NE(refused.err.find("schema version 3, newer than this program's 2"),
                   std::string::npos)
             << refused.err;
         EXPECT_EQ(refused.out, "");
+    }
+}
+
+// A board's row holds the download's answer delay and rate in columns of their own, null for a
+// board that answered no block (Initialize alone): in fresh tables, and in tables of version 1
+// (made here from version 2 as they were: without the two columns) brought up by the next use.
+TEST(DatabaseTest, RowsHoldTheDownloadTimingInFreshAndUpgradedTables) {
+    START_SERVER(server);
+    TempDir data;
+    const std::string columns =
+        "SELECT result, answer_delay_ms IS NULL, download_bytes_per_second IS NULL, "
+        "answer_delay_ms = (line->>'answerDelayMs')::float8, download_bytes_per_second = "
+        "(line->>'downloadBytesPerSecond')::bigint FROM quillon_board ORDER BY "
+        "line->>'answerDelayMs' IS NULL";
+    for (const bool upgraded : {false, true}) {
+        SCOPED_TRACE(upgraded ? "upgraded" : "fresh");
+        ASSERT_TRUE(
+            server.Sql("DROP TABLE IF EXISTS quillon_board, quillon_serial, "
+                       "quillon_counter, quillon_schema"));
+        Board board;
+        for (const std::vector<std::string>& job :
+             {std::vector<std::string>{kDemo}, std::vector<std::string>{"--init-only"}}) {
+            std::vector<std::string> args = {
+                "--database", server.ConnInfo(), "-p", board.port(), "-t", "virt"};
+            args.insert(args.end(), job.begin(), job.end());
+            const ProcessResult run = Cli(args, InData(data));
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+        }
+        if (upgraded) {
+            ASSERT_TRUE(
+                server.Sql("ALTER TABLE quillon_board DROP COLUMN answer_delay_ms, DROP "
+                           "COLUMN download_bytes_per_second; UPDATE quillon_schema SET "
+                           "version = 1"));
+            const ProcessResult init = Cli({"--database", server.ConnInfo(), "--database-init"});
+            EXPECT_EQ(init.out, "quillon-cli: the database holds the tables of schema version 2\n");
+        }
+        EXPECT_EQ(server.Sql("SELECT version FROM quillon_schema"), "2\n");
+        EXPECT_EQ(server.Sql(columns), "ok|f|f|t|t\nok|t|t||\n");
     }
 }
 
