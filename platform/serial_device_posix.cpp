@@ -53,53 +53,14 @@ constexpr const char* kWriteStallText = "it took no byte for 2 s";
 
 }  // namespace
 
-// A wait for one byte (an echo in lock step, a handshake's answer) is a blocking read of up to
-// this long on a second, blocking open of the device: one system call where a poll and a read
-// would be two. Longer waits are made of such reads; the last stretch, and any wait shorter
-// than this and its margin for the kernel's timer, is a poll, so the deadline is kept exactly.
-constexpr int kTimedReadMs = 100;  // VTIME 1
-constexpr int kTimedReadMarginMs = 20;
-
 struct SerialDevice::Impl {
     int fd = -1;
-    // The same device opened once more, without O_NONBLOCK, for the timed reads; -1 where it
-    // could not be (then every wait polls).
-    int timedFd = -1;
-    std::size_t wakeCount = 1;  // the VMIN the device has now; 0: VMIN 0 and VTIME 1
+    std::size_t wakeCount = 1;  // the VMIN the device has now
 
     // Asks the driver to report the device readable only once `count` (1..255) bytes wait
-    // (VMIN), or for one byte with the timed reads where there are; kept when the device
-    // refuses.
+    // (VMIN); kept when the device refuses.
     void SetWakeCount(std::size_t count);
-    // One timed read of whatever comes first into `chunk`: how many bytes, 0 when none came
-    // within VTIME or the device hung up, -1 with errno on an error.
-    ssize_t TimedRead(std::uint8_t* chunk, std::size_t size) const;
 };
-
-namespace {
-
-// A second descriptor of the device open as `fd` is, blocking: opened by `name` and kept only
-// when it is the very device (the name may have come to mean another one meanwhile); -1 when
-// there is none.
-int OpenTimedReader(const std::string& name, int fd) {
-    const int second = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (second < 0) {
-        return -1;
-    }
-    struct stat first {};
-    struct stat other {};
-    const int flags = ::fcntl(second, F_GETFL);
-    if (::fstat(fd, &first) != 0 || ::fstat(second, &other) != 0 || !S_ISCHR(first.st_mode) ||
-        first.st_rdev != other.st_rdev || first.st_ino != other.st_ino ||
-        first.st_dev != other.st_dev || flags < 0 ||
-        ::fcntl(second, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(second);
-        return -1;
-    }
-    return second;
-}
-
-}  // namespace
 
 SerialDevice::SerialDevice() : SerialDevice(SystemClock()) {}
 
@@ -157,13 +118,10 @@ Status SerialDevice::Open(const std::string& name) {
         ::close(fd);
         return OpenError(error);
     }
-    // The second descriptor before the exclusive mode, which would refuse it.
-    const int timedFd = ::isatty(fd) ? OpenTimedReader(name, fd) : -1;
     if (::isatty(fd)) {
         ::ioctl(fd, TIOCEXCL);
     }
     m_impl->fd = fd;
-    m_impl->timedFd = timedFd;
     m_gone = false;
     m_pending.Clear();
     return {};
@@ -235,10 +193,6 @@ void SerialDevice::Close() {
         ::close(m_impl->fd);  // also releases the lock
         m_impl->fd = -1;
     }
-    if (m_impl->timedFd >= 0) {
-        ::close(m_impl->timedFd);
-        m_impl->timedFd = -1;
-    }
     m_pending.Clear();
     m_gone = false;
 }
@@ -294,26 +248,17 @@ Status SerialDevice::Write(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void SerialDevice::Impl::SetWakeCount(std::size_t count) {
-    // VMIN 0 with VTIME 1: a blocking read returns the first bytes that come, or nothing after
-    // 0.1 s; reads that must not block still report EAGAIN on an empty queue (VTIME is not 0),
-    // and poll reports single bytes.
-    const std::size_t wanted = count == 1 && timedFd >= 0 ? 0 : count;
-    if (wanted == wakeCount) {
+    if (count == wakeCount) {
         return;
     }
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
         return;
     }
-    tio.c_cc[VMIN] = static_cast<cc_t>(wanted);
-    tio.c_cc[VTIME] = wanted == 0 ? 1 : 0;
+    tio.c_cc[VMIN] = static_cast<cc_t>(count);
     if (::tcsetattr(fd, TCSANOW, &tio) == 0) {
-        wakeCount = wanted;
+        wakeCount = count;
     }
-}
-
-ssize_t SerialDevice::Impl::TimedRead(std::uint8_t* chunk, std::size_t size) const {
-    return ::read(timedFd, chunk, size);
 }
 
 bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
@@ -330,37 +275,13 @@ bool SerialDevice::WaitForInput(std::size_t count, std::uint32_t timeoutMs) {
             return false;
         }
         const int left = static_cast<int>(std::min<std::uint64_t>(deadline - now, 0x7FFFFFFF));
-        m_impl->SetWakeCount(std::min<std::size_t>(count - m_pending.size(), 255));
-        if (m_impl->wakeCount == 0 && left >= kTimedReadMs + kTimedReadMarginMs &&
-            m_pending.size() < PendingInput::kLimit) {
-            std::uint8_t chunk[4096];
-            const ssize_t got = m_impl->TimedRead(
-                chunk, std::min(sizeof chunk, PendingInput::kLimit - m_pending.size()));
-            if (got > 0) {
-                m_pending.Append(chunk, static_cast<std::size_t>(got));
-                continue;
-            }
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            // Nothing within the read's time, or the device hung up (which reads as nothing
-            // too), or failed: a look without waiting tells which.
-            pollfd p{m_impl->fd, POLLIN, 0};
-            if ((::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) || got < 0) {
-                if (p.revents & POLLIN) {
-                    Drain();  // what came before the hang-up stays to be read
-                }
-                m_gone = true;
-                return m_pending.size() >= count;
-            }
-            continue;
-        }
         // Bytes still in the driver make poll return at once and are taken below; once they
         // are in the pending buffer poll reports only new bytes (or a hang-up), so this never
         // spins. The caller has usually just taken everything, so the first call waits. For
         // several bytes the driver reports the device readable only once they are all there,
         // so that bytes coming one by one do not bring this thread back for each; at the
         // deadline the caller asks for what did come.
+        m_impl->SetWakeCount(std::min<std::size_t>(count - m_pending.size(), 255));
         pollfd p{m_impl->fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, left);
         if (ready < 0 && errno != EINTR) {

@@ -243,34 +243,6 @@ TEST(SerialDeviceTest, SilenceEndsAtTheDeadlineWithoutBurningTheCpu) {
     EXPECT_LT(cpu, 50000) << "µs of CPU while waiting";
 }
 
-// A wait for one byte sleeps in a read of its own: what happens on the line while it sleeps
-// ends it, a byte with the byte, a hang-up (which reads as nothing) with the device gone.
-TEST(SerialDeviceTest, AOneByteWaitEndsWithWhatHappensWhileItSleeps) {
-    for (const bool hangUp : {false, true}) {
-        SCOPED_TRACE(hangUp ? "hang-up" : "byte");
-        auto pty = std::make_unique<PtyPair>();
-        SerialDevice device;
-        ASSERT_TRUE(device.Open(pty->slavePath()));
-        ASSERT_TRUE(device.Configure({57600}));
-        const std::string waiterState = "/proc/self/task/" + std::to_string(::gettid()) + "/stat";
-        std::thread peer([&] {
-            while (!ThreadIsAsleep(waiterState)) {
-                std::this_thread::yield();
-            }
-            if (hangUp) {
-                pty->HangUp();
-            } else {
-                pty->Send(std::vector<std::uint8_t>{0x5A});
-            }
-        });
-        // Far longer than a test may take: only the line's news can end it in time.
-        EXPECT_EQ(device.WaitForInput(1, 600000), !hangUp);
-        peer.join();
-        EXPECT_EQ(device.IsGone(), hangUp);
-        EXPECT_EQ(device.QueuedInput(), hangUp ? 0u : 1u);
-    }
-}
-
 TEST(SerialDeviceTest, VanishedDeviceEndsTheWaitAndCanBeOpenedAgainOnceBack) {
     TempDir dir;
     const auto link = dir.path() / "ttyUSB-test";
