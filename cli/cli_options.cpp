@@ -303,12 +303,8 @@ Option::Taker Ports(std::vector<std::string>& into) {
             if (port.empty()) {
                 return Refused("empty port name in '" + list + "'");
             }
-            if (const Result<PortAddress> address = ParsePortAddress(port); !address) {
-                return Refused(address.error().text);
-            }
-            if (std::find(into.begin(), into.end(), port) != into.end()) {
-                // Two stations on one line would talk to one board at once.
-                return Refused("port " + port + " is named twice");
+            if (Status usable = CheckStationPort(port, into); !usable) {
+                return usable;
             }
             into.push_back(port);
             if (comma == std::string::npos) {

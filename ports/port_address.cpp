@@ -1,5 +1,6 @@
 #include "ports/port_address.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "helpers/ascii_case.h"
@@ -118,6 +119,16 @@ Result<PortAddress> ParsePortAddress(const std::string& name) {
     }
     address.port = *port;
     return address;
+}
+
+Status CheckStationPort(const std::string& port, const std::vector<std::string>& taken) {
+    if (const Result<PortAddress> address = ParsePortAddress(port); !address) {
+        return Fail(address.error());
+    }
+    if (std::find(taken.begin(), taken.end(), port) != taken.end()) {
+        return Fail(ErrorKind::kUsage, "port " + port + " is named twice");
+    }
+    return {};
 }
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "helpers/result.h"
 
@@ -33,5 +34,11 @@ struct PortAddress {
 
 // Whether `name` is a network port name (it holds "://"), well formed or not.
 bool IsNetworkPortName(const std::string& name);
+
+// Checks `port` as the next station of a production run whose stations so far are `taken`: a
+// name ParsePortAddress reads and not named before (two stations on one line would talk to one
+// board at once). An error of kind kUsage saying which.
+[[nodiscard]] Status CheckStationPort(const std::string& port,
+                                      const std::vector<std::string>& taken);
 
 }  // namespace quillon

@@ -163,6 +163,11 @@ TEST(ProductionSettings, CheckRefusesWhatCannotRun) {
              s.stations = {"/dev/ttyUSB0", "/dev/same"};
          },
          false},
+        {[](ProductionSettings& s) {
+             s.stations = {"rfc2217://line:7001", "rfc2217://line:7001"};
+         },
+         false},
+        {[](ProductionSettings& s) { s.stations = {"socket://line"}; }, false},  // no port
         {[](ProductionSettings& s) { s.database = "host=db password=x"; }, false},
         {serial(SerialNumberSource::kCounterFile), false},  // no file
         {[&](ProductionSettings& s) {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "database/factory_database.h"
+#include "ports/port_address.h"
 #include "production/production_preparation.h"
 #include "serial_numbers/serial_format.h"
 
@@ -142,6 +143,13 @@ Result<CheckedProductionSetup> CheckProductionSettings(const ProductionSettings&
     }
     if (settings.stations.empty()) {
         return Refused("check the port of at least one station");
+    }
+    for (std::size_t at = 0; at < settings.stations.size(); ++at) {
+        const std::vector<std::string> before(
+            settings.stations.begin(), settings.stations.begin() + static_cast<std::ptrdiff_t>(at));
+        if (Status usable = CheckStationPort(settings.stations[at], before); !usable) {
+            return Fail(std::move(usable).error());
+        }
     }
     if (std::string same = sameDevice ? sameDevice(settings.stations) : ""; !same.empty()) {
         return Refused(std::move(same));
