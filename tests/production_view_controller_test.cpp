@@ -2,6 +2,8 @@
 // test plays.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "database/factory_database.h"
 #include "tests/support/memory_store.h"
 #include "tests/support/played_production_run.h"
@@ -106,6 +108,29 @@ struct Fixture {
     MemoryStore store;
     std::unique_ptr<ProductionViewController> controller;
 };
+
+// The view's controls, as the operator presses them.
+enum class Control { kNext, kStop, kAbort, kEscape, kClose };
+
+void Press(ProductionViewController& controller, Control control) {
+    switch (control) {
+        case Control::kNext:
+            controller.OnNext();
+            break;
+        case Control::kStop:
+            controller.OnStop();
+            break;
+        case Control::kAbort:
+            controller.OnAbort();
+            break;
+        case Control::kEscape:
+            controller.OnEscape();
+            break;
+        case Control::kClose:
+            controller.OnClose();
+            break;
+    }
+}
 
 }  // namespace
 
@@ -258,7 +283,7 @@ TEST(ProductionViewController, StartRefusedOrSavedAndTilesShown) {
 // What each control does with the first station in each phase (the others waiting for
 // Enter): the runner's calls, whether a question was asked, whether the view closed.
 TEST(ProductionViewController, ControlsInEveryPhase) {
-    enum class Action { kNext, kStop, kAbort, kEscape, kClose };
+    using Action = Control;
     struct Row {
         Phase phase;
         Action action;
@@ -290,23 +315,7 @@ TEST(ProductionViewController, ControlsInEveryPhase) {
             f.Phase(station, station == 0 ? r.phase : Phase::kWaitingForEnter);
         }
         f.view.answer = r.answer;
-        switch (r.action) {
-            case Action::kNext:
-                f.controller->OnNext();
-                break;
-            case Action::kStop:
-                f.controller->OnStop();
-                break;
-            case Action::kAbort:
-                f.controller->OnAbort();
-                break;
-            case Action::kEscape:
-                f.controller->OnEscape();
-                break;
-            case Action::kClose:
-                f.controller->OnClose();
-                break;
-        }
+        Press(*f.controller, r.action);
         Lines expected = {"start"};
         expected.insert(expected.end(), r.calls.begin(), r.calls.end());
         EXPECT_EQ(f.runner.Calls(), expected) << "row " << row;
@@ -384,15 +393,17 @@ TEST(ProductionViewController, TilesFollowEveryPhaseAndOutcome) {
 // as a start refused at once; Stop, Abort, Escape and a close end it, the view closing only once
 // the run's end has come back.
 TEST(ProductionViewController, ThePreparationEndsOrFailsAfterStartReturned) {
-    enum class Action { kFails, kStop, kAbort, kEscape, kClose };
+    using Action = Control;
     struct Row {
-        Action action;
+        std::optional<Action> action;  // none: the preparation fails
         Lines calls;
         bool closes;
     };
     const Row rows[] = {
-        {Action::kFails, {"start"}, false},          {Action::kStop, {"start", "stop"}, false},
-        {Action::kAbort, {"start", "abort"}, false}, {Action::kEscape, {"start", "stop"}, true},
+        {std::nullopt, {"start"}, false},
+        {Action::kStop, {"start", "stop"}, false},
+        {Action::kAbort, {"start", "abort"}, false},
+        {Action::kEscape, {"start", "stop"}, true},
         {Action::kClose, {"start", "stop"}, true},
     };
     const std::string failure = "the record file boards.jsonl cannot be opened (Permission denied)";
@@ -405,25 +416,12 @@ TEST(ProductionViewController, ThePreparationEndsOrFailsAfterStartReturned) {
         EXPECT_EQ(f.view.controls, (ProductionControls{false, false, true, true})) << "row " << row;
         f.view.answer = false;  // a question would keep the run going
         f.controller->OnNext();
-        switch (r.action) {
-            case Action::kFails: {
-                ProductionEnd end;
-                end.notPrepared = failure;
-                f.poster.OnRunEnded(end);
-                break;
-            }
-            case Action::kStop:
-                f.controller->OnStop();
-                break;
-            case Action::kAbort:
-                f.controller->OnAbort();
-                break;
-            case Action::kEscape:
-                f.controller->OnEscape();
-                break;
-            case Action::kClose:
-                f.controller->OnClose();
-                break;
+        if (r.action) {
+            Press(*f.controller, *r.action);
+        } else {
+            ProductionEnd end;
+            end.notPrepared = failure;
+            f.poster.OnRunEnded(end);
         }
         EXPECT_EQ(f.runner.Calls(), r.calls) << "row " << row;
         EXPECT_TRUE(f.view.questions.empty()) << "row " << row;
@@ -434,9 +432,8 @@ TEST(ProductionViewController, ThePreparationEndsOrFailsAfterStartReturned) {
         EXPECT_EQ(f.view.controls, (ProductionControls{true, false, false, false}))
             << "row " << row;
         EXPECT_EQ(f.view.runMessage, "") << "row " << row;
-        const std::vector<WindowMessage> boxes = r.action == Action::kFails
-                                                     ? std::vector<WindowMessage>{{failure}}
-                                                     : std::vector<WindowMessage>{};
+        const std::vector<WindowMessage> boxes =
+            !r.action ? std::vector<WindowMessage>{{failure}} : std::vector<WindowMessage>{};
         EXPECT_EQ(f.view.boxes, boxes) << "row " << row;
     }
 }
