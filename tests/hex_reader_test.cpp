@@ -323,8 +323,10 @@ TEST_F(HexReaderTest, ErrorsNameTheirKindAndLineAndTheDigestIsOfTheBytesRead) {
     // Records in CR LF lines over several of the digest's blocks, read into them in place.
     std::string large;
     for (unsigned i = 0; i < 16384; ++i) {
-        large += hex_text::Data(static_cast<std::uint16_t>(i * 8), hex_text::Pattern(8, i));
-        large.insert(large.size() - 1, "\r");
+        const std::string record =
+            hex_text::Data(static_cast<std::uint16_t>(i * 8), hex_text::Pattern(8, i));
+        large.append(record, 0, record.size() - 1);  // its line end made CR LF
+        large += "\r\n";
     }
     const std::vector<Case> cases = {
         {good + "trailing text\x1A and more", std::nullopt, 0},
