@@ -144,12 +144,12 @@ Result<CheckedProductionSetup> CheckProductionSettings(const ProductionSettings&
     if (settings.stations.empty()) {
         return Refused("check the port of at least one station");
     }
-    for (std::size_t at = 0; at < settings.stations.size(); ++at) {
-        const std::vector<std::string> before(
-            settings.stations.begin(), settings.stations.begin() + static_cast<std::ptrdiff_t>(at));
-        if (Status usable = CheckStationPort(settings.stations[at], before); !usable) {
+    std::vector<std::string> taken;
+    for (const std::string& port : settings.stations) {
+        if (Status usable = CheckStationPort(port, taken); !usable) {
             return Fail(std::move(usable).error());
         }
+        taken.push_back(port);
     }
     if (std::string same = sameDevice ? sameDevice(settings.stations) : ""; !same.empty()) {
         return Refused(std::move(same));
